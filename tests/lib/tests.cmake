@@ -1,0 +1,1 @@
+quill_add_tests(lib LIBS quill_lib)

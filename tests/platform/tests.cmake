@@ -1,0 +1,1 @@
+quill_add_tests(platform LIBS quill_platform)
