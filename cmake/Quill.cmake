@@ -19,12 +19,25 @@ endif()
 # Every engine library, in link order (lowest layer last).
 set_property(GLOBAL PROPERTY QUILL_ENGINE_LIBS "")
 
-# quill_add_library(<target> [DEPS <targets...>] [PACKAGES <imported targets...>])
-# Compiles every .cpp of the calling folder (not its sub-folders).
+# quill_add_library(<target> [DEPS <targets...>] [PACKAGES <imported targets...>]
+#                   [DIRS <extra sub-folders...>])
+# Compiles every .cpp of the calling folder (not its sub-folders, except DIRS).
 function(quill_add_library target)
-  cmake_parse_arguments(ARG "" "" "DEPS;PACKAGES" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
-  file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  cmake_parse_arguments(ARG "" "" "DEPS;PACKAGES;DIRS" ${ARGN})
+  set(sources "")
+  set(headers "")
+  foreach(dir . ${ARG_DIRS})
+    file(GLOB s CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.c)
+    file(GLOB h CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.h)
+    list(APPEND sources ${s})
+    list(APPEND headers ${h})
+  endforeach()
+  if(NOT sources)
+    # A folder whose first source has not landed yet still forms a library.
+    set(empty ${CMAKE_CURRENT_BINARY_DIR}/${target}_empty.cpp)
+    file(WRITE ${empty} "// ${target} has no sources yet.\n")
+    list(APPEND sources ${empty})
+  endif()
   add_library(${target} STATIC ${sources} ${headers})
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
   target_compile_options(${target} PRIVATE ${QUILL_WARNINGS})

@@ -1,0 +1,1 @@
+quill_add_tests(system LIBS quill_system)
