@@ -1,0 +1,178 @@
+// POSIX side of the file system: stat, mkdir, getcwd and readdir.
+
+#include "platform/fs.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstring>
+
+bool fsGetCwd(char* out, size_t size) {
+  if (!out || size == 0) {
+    return false;
+  }
+  if (!getcwd(out, size)) {
+    out[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+bool fsMakeDir(const char* path) {
+  if (!path || !path[0]) {
+    return false;
+  }
+  if (mkdir(path, 0777) == 0) {
+    return true;
+  }
+  struct stat st;
+  return errno == EEXIST && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool fsStat(const char* path, FsStat* out) {
+  FsStat result;
+  struct stat st;
+  if (!path || stat(path, &st) != 0) {
+    if (out) {
+      *out = result;
+    }
+    return false;
+  }
+  result.type = S_ISREG(st.st_mode)   ? FsType::kFile
+                : S_ISDIR(st.st_mode) ? FsType::kDirectory
+                                      : FsType::kOther;
+  result.size = static_cast<int64_t>(st.st_size);
+  if (out) {
+    *out = result;
+  }
+  return true;
+}
+
+bool fsListDirectory(const char* path, FsListFunction function, void* user) {
+  if (!path || !function) {
+    return false;
+  }
+  DIR* dir = opendir(path[0] ? path : ".");
+  if (!dir) {
+    return false;
+  }
+  const int fd = dirfd(dir);
+  while (struct dirent* entry = readdir(dir)) {
+    const char* name = entry->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) {
+      continue;
+    }
+    bool isDirectory = entry->d_type == DT_DIR;
+    if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+      // File systems without d_type, and links, need a stat to tell (links are followed).
+      struct stat st;
+      isDirectory = fstatat(fd, name, &st, 0) == 0 && S_ISDIR(st.st_mode);
+    }
+    if (!function(user, name, isDirectory)) {
+      break;
+    }
+  }
+  closedir(dir);
+  return true;
+}
+
+FILE* fsOpenRead(const char* path, int64_t* size) {
+  if (!path || !path[0]) {
+    return nullptr;
+  }
+  FILE* file = fopen(path, "rb");
+  if (!file) {
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
+    fclose(file);
+    return nullptr;
+  }
+  if (size) {
+    *size = static_cast<int64_t>(st.st_size);
+  }
+  return file;
+}
+
+FILE* fsOpenWrite(const char* path) {
+  if (!path || !path[0]) {
+    return nullptr;
+  }
+  return fopen(path, "wb");
+}
+
+int64_t fsStreamSize(FILE* file) {
+  struct stat st;
+  if (!file || fstat(fileno(file), &st) != 0) {
+    return -1;
+  }
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool fsSeek(FILE* file, int64_t offset, int origin) {
+  return file && fseeko(file, static_cast<off_t>(offset), origin) == 0;
+}
+
+int64_t fsTell(FILE* file) {
+  return file ? static_cast<int64_t>(ftello(file)) : -1;
+}
+
+int fsOpenDescriptor(const char* path) {
+  if (!path || !path[0]) {
+    return -1;
+  }
+  int descriptor;
+  do {
+    descriptor = open(path, O_RDONLY | O_CLOEXEC);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) {
+    return -1;
+  }
+  struct stat st;
+  if (fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(descriptor);
+    return -1;
+  }
+  return descriptor;
+}
+
+int64_t fsReadAt(int descriptor, int64_t offset, void* buffer, size_t size) {
+  if (descriptor < 0 || offset < 0) {
+    return -1;
+  }
+  char* out = static_cast<char*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t got = pread(descriptor, out + done, size - done, static_cast<off_t>(offset + done));
+    if (got < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return -1;
+    }
+    if (got == 0) {
+      break;
+    }
+    done += static_cast<size_t>(got);
+  }
+  return static_cast<int64_t>(done);
+}
+
+int64_t fsDescriptorSize(int descriptor) {
+  struct stat st;
+  if (descriptor < 0 || fstat(descriptor, &st) != 0) {
+    return -1;
+  }
+  return static_cast<int64_t>(st.st_size);
+}
+
+void fsCloseDescriptor(int descriptor) {
+  if (descriptor >= 0) {
+    close(descriptor);
+  }
+}

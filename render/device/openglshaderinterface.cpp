@@ -1,0 +1,530 @@
+// GPU programs of the render device: ARB programs cut out of "glprogs/" files, GLSL pairs, and their
+// parameters. A failed load prints the driver's text and gives -1; no program failure stops the engine.
+#include "render/device/openglshaderinterface.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "lib/interface/cmdsystem.h"
+#include "lib/interface/iosystem.h"
+#include "lib/str.h"
+#include "lib/tokenparser.h"
+#include "render/device/glextensions.h"
+#include "render/device/renderopengl.h"
+
+namespace {
+
+void shaderPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void shaderPrintf(const char* format, ...) {
+  if (g_cmdSystem == nullptr) {
+    return;
+  }
+  va_list args;
+  va_start(args, format);
+  g_cmdSystem->vprintf(format, args);
+  va_end(args);
+}
+
+// The last 63 characters of a name.
+const char* storedName(const char* name) {
+  const size_t length = std::strlen(name);
+  return length > 63 ? name + (length - 63) : name;
+}
+
+bool containsNoCase(const char* text, const char* part) {
+  const size_t partLength = std::strlen(part);
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (String::icmpn(p, part, static_cast<int>(partLength)) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+GLenum targetOfKind(int kind) {
+  return kind == OpenGLShaderInterface::kKindVertex ? GL_VERTEX_PROGRAM_ARB : GL_FRAGMENT_PROGRAM_ARB;
+}
+
+}  // namespace
+
+OpenGLShaderInterface::OpenGLShaderInterface(RenderOpenGL* device) : device_(device), programs_(16) {
+  for (int& index : builtin_) {
+    index = -1;
+  }
+  for (int& index : boundProgram_) {
+    index = -1;
+  }
+}
+
+OpenGLShaderInterface::~OpenGLShaderInterface() {
+  shutdown();
+}
+
+bool OpenGLShaderInterface::init() {
+  builtin_[kInteractionFP] = loadFragmentProgram("interaction.vfp");
+  builtin_[kInteractionNobFP] = loadFragmentProgram("interaction_nob.fp");
+  builtin_[kInteractionNosFP] = loadFragmentProgram("interaction_nos.fp");
+  builtin_[kInteractionNobsFP] = loadFragmentProgram("interaction_nobs.fp");
+  builtin_[kVertexInteractionFP] = loadFragmentProgram("vertexInteraction.vfp");
+  builtin_[kAmbientInteractionFP] = loadFragmentProgram("ambientInteraction.vfp");
+  builtin_[kInteractionVP] = loadVertexProgram("interaction.vfp");
+  builtin_[kInteractionNosVP] = loadVertexProgram("interaction_nos.vp");
+  builtin_[kVertexInteractionVP] = loadVertexProgram("vertexInteraction.vfp");
+  builtin_[kAmbientInteractionVP] = loadVertexProgram("ambientInteraction.vfp");
+  builtin_[kUnlitVP] = loadVertexProgram("unlit.vp");
+  builtin_[kShadowVP] = loadVertexProgram("shadow.vp");
+
+  // Programs unloaded by unloadAll (a context remade) come back under their old indices.
+  for (int i = 0; i < programs_.num(); ++i) {
+    ShaderProgramRecord* record = programs_[i];
+    if (record == nullptr || record->glId >= 0 || record->name[0] == '\0') {
+      continue;
+    }
+    char name[64];
+    std::memcpy(name, record->name, sizeof(name));
+    if (record->kind == kKindGLSL) {
+      loadGLSLProgram(name);
+    } else {
+      loadARBProgram(name, record->kind);
+    }
+  }
+  return true;
+}
+
+void OpenGLShaderInterface::shutdown() {
+  unloadAll();
+  for (int i = 0; i < programs_.num(); ++i) {
+    delete programs_[i];
+  }
+  programs_.clear();
+  for (int& index : builtin_) {
+    index = -1;
+  }
+}
+
+void OpenGLShaderInterface::unloadAll() {
+  if (programs_.num() == 0) {
+    return;
+  }
+  unbindAll();
+  for (int i = 0; i < programs_.num(); ++i) {
+    if (programs_[i] != nullptr) {
+      freeProgramObjects(programs_[i]);
+    }
+  }
+}
+
+const ShaderProgramRecord* OpenGLShaderInterface::program(int index) const {
+  return index >= 0 && index < programs_.num() ? programs_[index] : nullptr;
+}
+
+ShaderProgramRecord* OpenGLShaderInterface::loadedRecord(int index) const {
+  if (index < 0 || index >= programs_.num() || programs_[index] == nullptr || programs_[index]->glId < 0) {
+    return nullptr;
+  }
+  return programs_[index];
+}
+
+int OpenGLShaderInterface::findProgram(const char* name, int kind) const {
+  if (name == nullptr) {
+    return -1;
+  }
+  const char* key = storedName(name);
+  for (int i = 0; i < programs_.num(); ++i) {
+    const ShaderProgramRecord* record = programs_[i];
+    if (record != nullptr && record->kind == kind && String::icmp(record->name, key) == 0) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+int OpenGLShaderInterface::newRecord(int kind) {
+  ShaderProgramRecord* record = new ShaderProgramRecord{};
+  record->glId = -1;
+  record->kind = kind;
+  record->vertexShader = -1;
+  record->fragmentShader = -1;
+  for (int i = 0; i < programs_.num(); ++i) {
+    if (programs_[i] == nullptr) {
+      programs_[i] = record;
+      return i;
+    }
+  }
+  return programs_.append(record);
+}
+
+void OpenGLShaderInterface::dropNewRecord(int index) {
+  delete programs_[index];
+  if (index == programs_.num() - 1) {
+    programs_.removeIndex(index);
+  } else {
+    programs_[index] = nullptr;  // an earlier hole it filled; positions of later records stay
+  }
+}
+
+bool OpenGLShaderInterface::extractProgramText(const char* text, const char* header, const char** start,
+                                               int* length) {
+  const char* begin = text != nullptr && header != nullptr ? std::strstr(text, header) : nullptr;
+  if (begin == nullptr) {
+    return false;
+  }
+  const char* end = begin + std::strlen(begin);
+  TokenParser parser;
+  parser.pushText(begin);
+  while (const char* token = parser.nextToken()) {
+    if (String::icmp(token, "END") == 0) {
+      end = parser.textPosition();
+      break;
+    }
+  }
+  *start = begin;
+  *length = static_cast<int>(end - begin);
+  return true;
+}
+
+int OpenGLShaderInterface::loadVertexProgram(const char* name) {
+  if (name == nullptr || containsNoCase(name, ".glsl")) {
+    return -1;
+  }
+  return loadARBProgram(name, kKindVertex);
+}
+
+int OpenGLShaderInterface::loadFragmentProgram(const char* name) {
+  if (name == nullptr || containsNoCase(name, ".glsl")) {
+    return -1;
+  }
+  return loadARBProgram(name, kKindFragment);
+}
+
+int OpenGLShaderInterface::loadARBProgram(const char* name, int kind) {
+  if (name == nullptr || (kind != kKindVertex && kind != kKindFragment) ||
+      qgl::glProgramStringARB == nullptr) {
+    return -1;
+  }
+  const GLenum target = targetOfKind(kind);
+  const char* header = kind == kKindVertex ? "!!ARBvp" : "!!ARBfp";
+
+  int index = findProgram(name, kind);
+  if (index >= 0 && programs_[index]->glId >= 0) {
+    return index;
+  }
+  if (g_ioSystem == nullptr) {
+    return -1;
+  }
+  char path[512];
+  std::snprintf(path, sizeof(path), "glprogs/%s", name);
+  static char buffer[kFileBufferSize];
+  const int bytes = g_ioSystem->readFileToBuffer(path, buffer, kFileBufferSize);
+  if (bytes <= 0 || bytes >= kFileBufferSize) {
+    return -1;
+  }
+  buffer[bytes] = '\0';
+
+  const char* text = nullptr;
+  int length = 0;
+  if (!extractProgramText(buffer, header, &text, &length)) {
+    // Without its header the driver would be handed text from the wrong place.
+    shaderPrintf("%s(%s): no program header\n", header, name);
+    return -1;
+  }
+
+  const bool isNew = index < 0;
+  if (isNew) {
+    index = newRecord(kind);
+  }
+  ShaderProgramRecord* record = programs_[index];
+
+  device_->pushContext();
+  device_->makeMainContextCurrent();
+  GLuint id = 0;
+  qgl::glGenProgramsARB(1, &id);
+  record->glId = static_cast<int>(id);
+  qgl::glBindProgramARB(target, id);
+  qgl::glProgramStringARB(target, GL_PROGRAM_FORMAT_ASCII_ARB, length, text);
+  GLint errorPosition = -1;
+  GLint underNativeLimits = 0;
+  qgl::glGetIntegerv(GL_PROGRAM_ERROR_POSITION_ARB, &errorPosition);
+  qgl::glGetProgramivARB(target, GL_PROGRAM_UNDER_NATIVE_LIMITS_ARB, &underNativeLimits);
+  const char* errorText = reinterpret_cast<const char*>(qgl::glGetString(GL_PROGRAM_ERROR_STRING_ARB));
+  char error[512];
+  std::snprintf(error, sizeof(error), "%s", errorText != nullptr ? errorText : "");
+  device_->popContext();
+
+  if (errorPosition == -1 && underNativeLimits == 1) {
+    shaderPrintf("%s(%s): worked\n", header, name);
+    std::snprintf(record->name, sizeof(record->name), "%s", storedName(name));
+    return index;
+  }
+  shaderPrintf("%s(%s): %s\n", header, name, error);
+  freeProgramObjects(record);
+  if (isNew) {
+    dropNewRecord(index);
+  }
+  return -1;
+}
+
+bool OpenGLShaderInterface::printShaderLog(unsigned shader, const char* name) {
+  if (!qgl::glIsShader(shader)) {
+    return false;
+  }
+  GLint length = 0;
+  qgl::glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &length);
+  char log[4096] = "";
+  if (length > 0) {
+    qgl::glGetShaderInfoLog(shader, sizeof(log), nullptr, log);
+  }
+  if (log[0] == '\0') {
+    shaderPrintf("%s: worked\n", name);
+    return true;
+  }
+  shaderPrintf("%s: %s\n", name, log);
+  return false;
+}
+
+bool OpenGLShaderInterface::printProgramLog(unsigned program, const char* name) {
+  if (!qgl::glIsProgram(program)) {
+    return false;
+  }
+  GLint length = 0;
+  qgl::glGetProgramiv(program, GL_INFO_LOG_LENGTH, &length);
+  char log[4096] = "";
+  if (length > 0) {
+    qgl::glGetProgramInfoLog(program, sizeof(log), nullptr, log);
+  }
+  if (log[0] == '\0') {
+    shaderPrintf("GLSL : '%s': worked\n", name);
+    return true;
+  }
+  shaderPrintf("GLSL : %s: %s\n", name, log);
+  return false;
+}
+
+int OpenGLShaderInterface::loadGLSLProgram(const char* name) {
+  if (name == nullptr || !qgl::version_2_0 || qgl::glCreateShader == nullptr) {
+    return -1;
+  }
+  int index = findProgram(name, kKindGLSL);
+  if (index >= 0 && programs_[index]->glId >= 0) {
+    return index;
+  }
+  if (g_ioSystem == nullptr) {
+    return -1;
+  }
+  char paths[2][512];
+  std::snprintf(paths[0], sizeof(paths[0]), "glprogs/%svp", name);
+  std::snprintf(paths[1], sizeof(paths[1]), "glprogs/%sfp", name);
+  IOData* files[2] = {g_ioSystem->loadFile(paths[0]), g_ioSystem->loadFile(paths[1])};
+  if (files[0] == nullptr && files[1] == nullptr) {
+    return -1;
+  }
+
+  const bool isNew = index < 0;
+  if (isNew) {
+    index = newRecord(kKindGLSL);
+  }
+  ShaderProgramRecord* record = programs_[index];
+
+  device_->pushContext();
+  device_->makeMainContextCurrent();
+  bool ok = true;
+  const GLenum stages[2] = {GL_VERTEX_SHADER, GL_FRAGMENT_SHADER};
+  int* shaderIds[2] = {&record->vertexShader, &record->fragmentShader};
+  for (int i = 0; i < 2; ++i) {
+    if (files[i] == nullptr) {
+      continue;
+    }
+    const GLuint shader = qgl::glCreateShader(stages[i]);
+    *shaderIds[i] = static_cast<int>(shader);
+    const GLchar* source = files[i]->buffer;
+    const GLint sourceLength = files[i]->length;
+    qgl::glShaderSource(shader, 1, &source, &sourceLength);
+    qgl::glCompileShader(shader);
+    GLint compiled = GL_FALSE;
+    qgl::glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
+    // The log is printed whatever it says; a warning in it does not fail the shader.
+    printShaderLog(shader, paths[i]);
+    if (compiled != GL_TRUE) {
+      ok = false;
+    }
+  }
+  const GLuint program = qgl::glCreateProgram();
+  record->glId = static_cast<int>(program);
+  for (int i = 0; i < 2; ++i) {
+    if (*shaderIds[i] >= 0) {
+      qgl::glAttachShader(program, static_cast<GLuint>(*shaderIds[i]));
+    }
+  }
+  GLint linked = GL_FALSE;
+  if (ok) {
+    qgl::glLinkProgram(program);
+    qgl::glGetProgramiv(program, GL_LINK_STATUS, &linked);
+    printProgramLog(program, name);
+  }
+  device_->popContext();
+
+  for (IOData* file : files) {
+    if (file != nullptr) {
+      g_ioSystem->freeFile(file);
+    }
+  }
+  if (ok && linked == GL_TRUE) {
+    std::snprintf(record->name, sizeof(record->name), "%s", storedName(name));
+    return index;
+  }
+  freeProgramObjects(record);
+  if (isNew) {
+    dropNewRecord(index);
+  }
+  return -1;
+}
+
+void OpenGLShaderInterface::freeProgramObjects(ShaderProgramRecord* record) {
+  if (record->glId < 0 && record->vertexShader < 0 && record->fragmentShader < 0) {
+    return;
+  }
+  device_->pushContext();
+  device_->makeMainContextCurrent();
+  if (qgl::glDeleteShader != nullptr) {
+    if (record->vertexShader >= 0) {
+      qgl::glDeleteShader(static_cast<GLuint>(record->vertexShader));
+    }
+    if (record->fragmentShader >= 0) {
+      qgl::glDeleteShader(static_cast<GLuint>(record->fragmentShader));
+    }
+  }
+  if (record->glId >= 0) {
+    if (record->kind == kKindGLSL) {
+      if (qgl::glDeleteProgram != nullptr) {
+        qgl::glDeleteProgram(static_cast<GLuint>(record->glId));
+      }
+    } else if (qgl::glDeleteProgramsARB != nullptr) {
+      const GLuint id = static_cast<GLuint>(record->glId);
+      qgl::glDeleteProgramsARB(1, &id);
+    }
+  }
+  device_->popContext();
+  record->glId = -1;
+  record->vertexShader = -1;
+  record->fragmentShader = -1;
+}
+
+void OpenGLShaderInterface::bind(int index) {
+  ShaderProgramRecord* record = loadedRecord(index);
+  if (record == nullptr) {
+    return;
+  }
+  if (record->kind == kKindGLSL) {
+    qgl::glUseProgram(static_cast<GLuint>(record->glId));
+  } else {
+    const GLenum target = targetOfKind(record->kind);
+    qgl::glEnable(target);
+    qgl::glBindProgramARB(target, static_cast<GLuint>(record->glId));
+  }
+  boundProgram_[record->kind] = index;
+}
+
+void OpenGLShaderInterface::unbindAll() {
+  if (qgl::ARB_vertex_program) {
+    qgl::glDisable(GL_VERTEX_PROGRAM_ARB);
+  }
+  if (qgl::ARB_fragment_program) {
+    qgl::glDisable(GL_FRAGMENT_PROGRAM_ARB);
+  }
+  if (qgl::version_2_0 && qgl::glUseProgram != nullptr) {
+    qgl::glUseProgram(0);
+  }
+  for (int& index : boundProgram_) {
+    index = -1;
+  }
+}
+
+void OpenGLShaderInterface::setEnvParam(int index, int reg, const float vec[4]) {
+  ShaderProgramRecord* record = loadedRecord(index);
+  if (record == nullptr || vec == nullptr) {
+    return;
+  }
+  if (record->kind == kKindGLSL) {
+    char uniform[32];
+    std::snprintf(uniform, sizeof(uniform), "program_env%d", reg);
+    setUniformVec4(index, uniform, vec);
+    return;
+  }
+  qgl::glProgramEnvParameter4fvARB(targetOfKind(record->kind), static_cast<GLuint>(reg), vec);
+}
+
+void OpenGLShaderInterface::setLocalParam(int index, int reg, const float vec[4]) {
+  ShaderProgramRecord* record = loadedRecord(index);
+  if (record == nullptr || vec == nullptr || record->kind == kKindGLSL) {
+    return;
+  }
+  qgl::glProgramLocalParameter4fvARB(targetOfKind(record->kind), static_cast<GLuint>(reg), vec);
+}
+
+void OpenGLShaderInterface::setUniformFloat(int index, const char* name, float value) {
+  ShaderProgramRecord* record = loadedRecord(index);
+  if (record == nullptr || name == nullptr || record->kind != kKindGLSL) {
+    return;
+  }
+  const GLint location = qgl::glGetUniformLocation(static_cast<GLuint>(record->glId), name);
+  if (location >= 0) {
+    qgl::glUniform1f(location, value);
+  }
+}
+
+void OpenGLShaderInterface::setUniformVec4(int index, const char* name, const float vec[4]) {
+  ShaderProgramRecord* record = loadedRecord(index);
+  if (record == nullptr || name == nullptr || vec == nullptr || record->kind != kKindGLSL) {
+    return;
+  }
+  const GLint location = qgl::glGetUniformLocation(static_cast<GLuint>(record->glId), name);
+  if (location >= 0) {
+    qgl::glUniform4fv(location, 1, vec);
+  }
+}
+
+int OpenGLShaderInterface::getBoundProgram(int kind) {
+  return kind >= kKindVertex && kind <= kKindGLSL ? boundProgram_[kind] : -1;
+}
+
+void checkGLError(const char* file, int line) {
+  GLenum error = qgl::glGetError();
+  if (error == GL_NO_ERROR || error == GL_INVALID_OPERATION) {
+    return;
+  }
+  shaderPrintf("\n*** OPENGL ERROR in \"%s\" at line %d ***\n", file, line);
+  while (error != GL_NO_ERROR) {
+    const char* name = "Unknown error";
+    switch (error) {
+      case GL_INVALID_ENUM:
+        name = "GL_INVALID_ENUM";
+        break;
+      case GL_INVALID_VALUE:
+        name = "GL_INVALID_VALUE";
+        break;
+      case GL_INVALID_OPERATION:
+        name = "GL_INVALID_OPERATION";
+        break;
+      case GL_STACK_OVERFLOW:
+        name = "GL_STACK_OVERFLOW";
+        break;
+      case GL_STACK_UNDERFLOW:
+        name = "GL_STACK_UNDERFLOW";
+        break;
+      case GL_OUT_OF_MEMORY:
+        name = "GL_OUT_OF_MEMORY";
+        break;
+      case GL_INVALID_FRAMEBUFFER_OPERATION_EXT:
+        name = "GL_INVALID_FRAMEBUFFER_OPERATION_EXT";
+        break;
+      case GL_TABLE_TOO_LARGE:
+        name = "GL_TABLE_TOO_LARGE";
+        break;
+      default:
+        break;
+    }
+    shaderPrintf("glGetError returned %s.\n", name);
+    error = qgl::glGetError();
+  }
+}

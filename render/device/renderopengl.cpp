@@ -1,0 +1,1200 @@
+// The OpenGL render device: contexts, matrices, render state, vertex buffers and textures. Every GL call
+// goes through the qgl pointers and every context call through qgl::ctx, so one recording fake sees
+// all of them. Engine codes outside the tables are refused (error 1), never used as indices.
+#include "render/device/renderopengl.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "lib/interface/cmdsystem.h"
+#include "lib/interface/commonsystem.h"
+#include "lib/interface/convarsystem.h"
+#include "lib/interface/managerfactory.h"
+#include "lib/matrix.h"
+#include "lib/vector.h"
+#include "platform/window.h"
+#include "render/device/glextensions.h"
+
+namespace {
+
+void devicePrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void devicePrintf(const char* format, ...) {
+  if (g_cmdSystem == nullptr) {
+    return;
+  }
+  va_list args;
+  va_start(args, format);
+  g_cmdSystem->vprintf(format, args);
+  va_end(args);
+}
+
+void deviceErrorBox(const char* text, const char* caption) {
+  if (g_commonSystem != nullptr) {
+    g_commonSystem->errorBox(text, caption);
+  } else {
+    devicePrintf("ERROR: %s: %s\n", caption, text);
+  }
+}
+
+// Console variables are declared with the engine core's; the device reads them by name.
+int conVarInt(const char* name, int fallback) {
+  if (g_conVarSystem != nullptr) {
+    if (ConVar* variable = g_conVarSystem->find(name)) {
+      return variable->getInt();
+    }
+  }
+  return fallback;
+}
+
+const GLenum kBlendFactors[11] = {static_cast<GLenum>(-1),
+                                  GL_ZERO,
+                                  GL_ONE,
+                                  GL_SRC_COLOR,
+                                  GL_ONE_MINUS_SRC_COLOR,
+                                  GL_SRC_ALPHA,
+                                  GL_ONE_MINUS_SRC_ALPHA,
+                                  GL_DST_ALPHA,
+                                  GL_ONE_MINUS_DST_ALPHA,
+                                  GL_DST_COLOR,
+                                  GL_ONE_MINUS_DST_COLOR};
+const GLenum kCompareFuncs[9] = {0,          GL_NEVER,    GL_LESS,   GL_EQUAL, GL_LEQUAL,
+                                 GL_GREATER, GL_NOTEQUAL, GL_GEQUAL, GL_ALWAYS};
+const GLenum kStencilOps[9] = {0,       GL_KEEP,   GL_ZERO,          GL_REPLACE,      GL_INCR,
+                               GL_DECR, GL_INVERT, GL_INCR_WRAP_EXT, GL_DECR_WRAP_EXT};
+const GLenum kPolygonModes[3] = {GL_POINT, GL_LINE, GL_FILL};
+const GLenum kMatrixModes[3] = {GL_MODELVIEW, GL_PROJECTION, GL_TEXTURE};
+const GLenum kTextureTargets[3] = {GL_TEXTURE_2D, GL_TEXTURE_3D, GL_TEXTURE_CUBE_MAP};
+const GLint kWrapModes[3] = {GL_REPEAT, GL_MIRRORED_REPEAT, GL_CLAMP_TO_EDGE};
+
+const GLenum kInternalFormats[kPixelFormatCount] = {
+    0,
+    GL_INTENSITY8,
+    GL_LUMINANCE8_ALPHA8,
+    GL_RGB,
+    GL_RGBA,
+    GL_INTENSITY16,
+    GL_LUMINANCE16_ALPHA16,
+    GL_RGB16,
+    GL_RGBA16,
+    GL_INTENSITY16F_ARB,
+    GL_LUMINANCE_ALPHA16F_ARB,
+    GL_RGB16F_ARB,
+    GL_RGBA16F_ARB,
+    GL_INTENSITY32F_ARB,
+    GL_LUMINANCE_ALPHA32F_ARB,
+    GL_RGB32F_ARB,
+    GL_RGBA32F_ARB,
+    0,
+    GL_RGB5,
+    GL_RGBA4,
+    GL_RGB10_A2,
+    GL_COMPRESSED_RGBA_S3TC_DXT1_EXT,
+    GL_COMPRESSED_RGBA_S3TC_DXT3_EXT,
+    GL_COMPRESSED_RGBA_S3TC_DXT5_EXT,
+    0,
+    0,
+    GL_DEPTH_COMPONENT16,
+    GL_DEPTH_COMPONENT24,
+    GL_DEPTH_COMPONENT32,
+};
+const int kComponents[kPixelFormatCount] = {0, 1, 2, 3, 4, 1, 2, 3, 4, 1, 2, 3, 4, 1, 2,
+                                            3, 4, 3, 3, 4, 4, 4, 4, 4, 1, 2, 1, 1, 1};
+
+bool isDepthFormat(int pixelFormat) {
+  return pixelFormat >= kPixelFormatDepth16 && pixelFormat <= kPixelFormatDepth32;
+}
+
+const float kIdentity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+
+// Engine axes to GL's: GL x = -engine y, GL y = engine z, GL z = -engine x (column-major).
+const float kEngineToGL[16] = {0, 0, -1, 0, -1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+
+const void* bufferOffset(int offset) {
+  return reinterpret_cast<const void*>(static_cast<uintptr_t>(offset));
+}
+
+constexpr int kStride = static_cast<int>(sizeof(DrawVertex));
+constexpr int kAttribFirst = 8;
+constexpr int kAttribLast = 12;
+constexpr int kMaxTextureUnits = 32;
+
+}  // namespace
+
+RenderInterface* createRenderOpenGL() {
+  return new RenderOpenGL();
+}
+
+RenderOpenGL::RenderOpenGL() : contexts_(16), shader_(this) {
+  pixelFormat_ = PlatformGLAttributes{};
+  colorBits_ = 0;
+  filterRedundant_ = true;
+  resetState();
+}
+
+RenderOpenGL::~RenderOpenGL() {
+  shutdown();
+  shader_.shutdown();
+  contexts_.clear();
+}
+
+void RenderOpenGL::resetState() {
+  std::memset(contextStack_, 0, sizeof(contextStack_));
+  contextStackIndex_ = 0;
+  currentTextureUnit_ = 0;
+  highestTextureUnit_ = -1;
+  attribArraysEnabled_ = false;
+  std::fill(std::begin(clipPlaneEnabled_), std::end(clipPlaneEnabled_), false);
+  swapIntervalPending_ = -1;
+  std::memcpy(modelView_[0], kIdentity, sizeof(kIdentity));
+  std::memcpy(projection_[0], kIdentity, sizeof(kIdentity));
+  modelViewIndex_ = 0;
+  projectionIndex_ = 0;
+  matrixMode_ = kMatrixModelView;
+  std::fill(std::begin(scissor_), std::end(scissor_), -1);
+  clipPlaneCount_ = 0;
+}
+
+int RenderOpenGL::blendFactorToGL(int code) {
+  return code >= 1 && code <= 10 ? static_cast<int>(kBlendFactors[code]) : -1;
+}
+int RenderOpenGL::compareFuncToGL(int code) {
+  return code >= 1 && code <= 8 ? static_cast<int>(kCompareFuncs[code]) : 0;
+}
+int RenderOpenGL::stencilOpToGL(int code) {
+  return code >= 1 && code <= 8 ? static_cast<int>(kStencilOps[code]) : -1;
+}
+int RenderOpenGL::pixelFormatComponents(int pixelFormat) {
+  return pixelFormat >= 0 && pixelFormat < kPixelFormatCount ? kComponents[pixelFormat] : 0;
+}
+
+RenderContextRecord* RenderOpenGL::context(int index) const {
+  return index >= 0 && index < contexts_.num() ? contexts_[index] : nullptr;
+}
+
+// --- Start-up and contexts ---
+
+bool RenderOpenGL::init(void* window, void* instance, int unused) {
+  RenderInterface::init(window, instance, unused);
+  createContext(window, instance, conVarInt("r_colordepth", 32));
+  if (!qgl::ARB_fragment_program || !qgl::ARB_vertex_program || !shader_.init()) {
+    shutdown();
+    return false;
+  }
+  std::fill(std::begin(scissor_), std::end(scissor_), -1);
+  swapIntervalPending_ = -1;
+  std::fill(std::begin(clipPlaneEnabled_), std::end(clipPlaneEnabled_), false);
+  if (!isReady()) {
+    shutdown();
+    return false;
+  }
+  return true;
+}
+
+void RenderOpenGL::shutdown() {
+  contextStackIndex_ = 0;
+  freeAllContexts();
+}
+
+bool RenderOpenGL::isReady() {
+  return qgl::version_1_2 != 0;
+}
+
+const char* RenderOpenGL::getVersionName() {
+  if (qgl::version_2_0) {
+    return "OpenGL20";
+  }
+  if (qgl::version_1_5) {
+    return "OpenGL15";
+  }
+  if (qgl::version_1_4) {
+    return "OpenGL14";
+  }
+  if (qgl::version_1_3) {
+    return "OpenGL13";
+  }
+  if (qgl::version_1_2) {
+    return "OpenGL12";
+  }
+  return "OpenGL 1.0";
+}
+
+void RenderOpenGL::createContext(void* window, void* instance, int colorBits) {
+  if (contexts_.num() > 0) {
+    freeAllContexts();
+  }
+  // Flags of an earlier context must not outlive it: without a new one init fails for want of them.
+  clearGlExtensions();
+  if (window == nullptr) {
+    return;
+  }
+  // What we ask for; the window was created with these attributes (platformGLSetAttributes) and the
+  // record is replaced below by what the context actually got.
+  const bool lowColor = colorBits == 16;
+  colorBits_ = colorBits;
+  pixelFormat_.redBits = pixelFormat_.greenBits = pixelFormat_.blueBits = lowColor ? 5 : 8;
+  pixelFormat_.alphaBits = lowColor ? 2 : 8;
+  pixelFormat_.depthBits = 24;
+  pixelFormat_.stencilBits = 8;
+  pixelFormat_.doubleBuffer = true;
+
+  RenderContextRecord* main = allocSubContext(window);
+  if (main == nullptr) {
+    return;
+  }
+  PlatformGLAttributes actual;
+  if (qgl::ctx.queryAttributes != nullptr && qgl::ctx.queryAttributes(&actual)) {
+    pixelFormat_ = actual;
+  }
+  if (pixelFormat_.redBits <= 0) {
+    // No RGBA framebuffer: no context (init then fails for want of extensions).
+    freeAllContexts();
+    return;
+  }
+  qgl::glEnable(GL_SCISSOR_TEST);
+  qgl::glEnable(GL_STENCIL_TEST);
+  initGlExtensions();
+  GLint planes = 0;
+  qgl::glGetIntegerv(GL_MAX_CLIP_PLANES, &planes);
+  clipPlaneCount_ = std::clamp(static_cast<int>(planes), 0, kMaxClipPlanes);
+}
+
+void RenderOpenGL::freeAllContexts() {
+  if (contexts_.num() > 0) {
+    // The programs die with the share group: forget their ids now so a later init loads them again.
+    shader_.unloadAll();
+  }
+  for (int i = contexts_.num() - 1; i >= 0; --i) {
+    freeSubContext(contexts_[i]);
+  }
+  clipPlaneCount_ = 0;
+}
+
+RenderContextRecord* RenderOpenGL::allocSubContext(void* window) {
+  RenderContextRecord* record = new RenderContextRecord{nullptr, window, window};
+  const bool first = contexts_.num() == 0;
+  void* share = first ? nullptr : contexts_[0]->glContext;
+  record->glContext = qgl::ctx.createContext != nullptr ? qgl::ctx.createContext(window, share) : nullptr;
+  if (record->glContext == nullptr) {
+    // Creating a context changes what is current; the cache no longer knows.
+    contextStack_[contextStackIndex_] = ContextStackEntry{};
+    delete record;
+    if (first) {
+      deviceErrorBox("SetPixelFormat in RenderOpenGL::allocSubContext failed", "OpenGL Init");
+    } else {
+      deviceErrorBox("wglShareLists in RenderOpenGL::allocSubContext failed", "OpenGL Init");
+      makeMainContextCurrent();
+    }
+    return nullptr;
+  }
+  contexts_.append(record);
+  makeCurrent(record);
+  qgl::glEnable(GL_DEPTH_TEST);
+  setColorMask(true, true, true, true);
+  setDepthMask(true);
+  return record;
+}
+
+void RenderOpenGL::freeSubContext(RenderContextRecord* context) {
+  if (context == nullptr) {
+    makeMainContextCurrent();
+    return;
+  }
+  const int index = contexts_.findIndex(context);
+  if (index < 0) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  contexts_.removeIndex(index);
+  ContextStackEntry& cache = contextStack_[contextStackIndex_];
+  if (cache.glContext != nullptr || cache.surface != nullptr) {
+    qgl::ctx.makeCurrent(nullptr, nullptr);
+    cache = ContextStackEntry{};
+  }
+  qgl::ctx.deleteContext(context->glContext);
+  delete context;
+  if (contexts_.num() > 0) {
+    makeMainContextCurrent();
+  }
+}
+
+void RenderOpenGL::pushContext() {
+  if (contexts_.num() == 0) {
+    return;
+  }
+  if (contextStackIndex_ >= kContextStackSize - 1) {
+    setError(kRenderErrorInvalidCall);
+    return;
+  }
+  ContextStackEntry& entry = contextStack_[contextStackIndex_];
+  entry.window = contexts_[0]->window;
+  entry.surface = qgl::ctx.currentWindow();
+  entry.glContext = qgl::ctx.currentContext();
+  contextStack_[contextStackIndex_ + 1] = entry;
+  ++contextStackIndex_;
+}
+
+void RenderOpenGL::popContext() {
+  if (contexts_.num() == 0) {
+    return;
+  }
+  if (contextStackIndex_ <= 0) {
+    setError(kRenderErrorInvalidCall);
+    return;
+  }
+  ContextStackEntry& below = contextStack_[contextStackIndex_ - 1];
+  ContextStackEntry& top = contextStack_[contextStackIndex_];
+  if (!filterRedundant_ || below.surface != top.surface || below.glContext != top.glContext) {
+    top = below;
+    qgl::ctx.makeCurrent(below.glContext != nullptr ? below.surface : nullptr, below.glContext);
+  }
+  top = ContextStackEntry{};
+  --contextStackIndex_;
+}
+
+void RenderOpenGL::makeCurrent(RenderContextRecord* context) {
+  ContextStackEntry& cache = contextStack_[contextStackIndex_];
+  if (context == nullptr) {
+    if (!filterRedundant_ || cache.glContext != nullptr || cache.surface != nullptr) {
+      qgl::ctx.makeCurrent(nullptr, nullptr);
+      cache = ContextStackEntry{};
+    }
+    return;
+  }
+  if (!filterRedundant_ || cache.surface != context->surface || cache.glContext != context->glContext) {
+    cache.surface = context->surface;
+    cache.glContext = context->glContext;
+    cache.window = context->window;
+    qgl::ctx.makeCurrent(context->surface, context->glContext);
+  }
+}
+
+void RenderOpenGL::makeMainContextCurrent() {
+  if (contexts_.num() > 0) {
+    makeCurrent(contexts_[0]);
+  }
+}
+
+void RenderOpenGL::swapBuffers() {
+  if (contexts_.num() == 0 || contextStackIndex_ < 0) {
+    return;
+  }
+  if (!pixelFormat_.doubleBuffer) {
+    qgl::glFlush();
+    return;
+  }
+  if (swapIntervalPending_ < 0 && conVarInt("r_swapInterval", 0) == 0 && qgl::wglSwapIntervalEXT != nullptr) {
+    qgl::wglSwapIntervalEXT(0);
+    swapIntervalPending_ = 0;
+  }
+  void* surface = contextStack_[contextStackIndex_].surface;
+  qgl::ctx.swapWindow(surface != nullptr ? surface : contexts_[0]->surface);
+}
+
+// --- Matrices ---
+
+float* RenderOpenGL::matrixTop() {
+  if (matrixMode_ == kMatrixModelView) {
+    return modelView_[modelViewIndex_];
+  }
+  if (matrixMode_ == kMatrixProjection) {
+    return projection_[projectionIndex_];
+  }
+  return nullptr;
+}
+
+static_assert(sizeof(Mat4::m) == sizeof(float) * 16, "Mat4 holds 16 floats, column-major, as GL takes them");
+
+void RenderOpenGL::getModelViewMatrix(Mat4* out) {
+  if (out != nullptr) {
+    std::memcpy(out->m, modelView_[modelViewIndex_], sizeof(out->m));
+  }
+}
+
+void RenderOpenGL::getProjectionMatrix(Mat4* out) {
+  if (out != nullptr) {
+    std::memcpy(out->m, projection_[projectionIndex_], sizeof(out->m));
+  }
+}
+
+void RenderOpenGL::getModelViewProjectionMatrix(Mat4* out) {
+  if (out == nullptr) {
+    return;
+  }
+  Mat4 modelView;
+  Mat4 projection;
+  std::memcpy(modelView.m, modelView_[modelViewIndex_], sizeof(modelView.m));
+  std::memcpy(projection.m, projection_[projectionIndex_], sizeof(projection.m));
+  *out = Mat4::multiply(modelView, projection);
+}
+
+void RenderOpenGL::setMatrixMode(int mode) {
+  matrixMode_ = mode;
+  if (mode < 0 || mode > 2) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  qgl::glMatrixMode(kMatrixModes[mode]);
+}
+
+void RenderOpenGL::loadMatrix(const Mat4* matrix) {
+  if (matrix == nullptr) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  if (float* top = matrixTop()) {
+    std::memcpy(top, matrix->m, sizeof(matrix->m));
+  } else if (matrixMode_ != kMatrixTexture) {
+    setError(kRenderErrorInvalidParam);
+  }
+  qgl::glLoadMatrixf(matrix->m);
+}
+
+void RenderOpenGL::loadIdentity() {
+  if (float* top = matrixTop()) {
+    std::memcpy(top, kIdentity, sizeof(kIdentity));
+  } else if (matrixMode_ != kMatrixTexture) {
+    setError(kRenderErrorInvalidParam);
+  }
+  qgl::glLoadIdentity();
+}
+
+void RenderOpenGL::pushMatrix() {
+  int* index = matrixMode_ == kMatrixModelView    ? &modelViewIndex_
+               : matrixMode_ == kMatrixProjection ? &projectionIndex_
+                                                  : nullptr;
+  if (index == nullptr) {
+    if (matrixMode_ != kMatrixTexture) {
+      setError(kRenderErrorInvalidParam);
+      return;
+    }
+    qgl::glPushMatrix();
+    return;
+  }
+  if (*index >= kMatrixStackSize - 1) {
+    setError(kRenderErrorInvalidCall);
+    return;
+  }
+  float(*stack)[16] = matrixMode_ == kMatrixModelView ? modelView_ : projection_;
+  qgl::glPushMatrix();
+  std::memcpy(stack[*index + 1], stack[*index], sizeof(stack[0]));
+  ++*index;
+}
+
+void RenderOpenGL::popMatrix() {
+  int* index = matrixMode_ == kMatrixModelView    ? &modelViewIndex_
+               : matrixMode_ == kMatrixProjection ? &projectionIndex_
+                                                  : nullptr;
+  if (index == nullptr) {
+    if (matrixMode_ != kMatrixTexture) {
+      setError(kRenderErrorInvalidParam);
+      return;
+    }
+    qgl::glPopMatrix();
+    return;
+  }
+  if (*index <= 0) {
+    setError(kRenderErrorInvalidCall);
+    return;
+  }
+  qgl::glPopMatrix();
+  --*index;
+}
+
+// --- Clip planes and render state ---
+
+void RenderOpenGL::enableClipPlane(int index) {
+  if (index < 0 || index >= clipPlaneCount_) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  if (!filterRedundant_ || !clipPlaneEnabled_[index]) {
+    clipPlaneEnabled_[index] = true;
+    qgl::glEnable(GL_CLIP_PLANE0 + index);
+  }
+}
+
+void RenderOpenGL::disableClipPlane(int index) {
+  if (index < 0 || index >= clipPlaneCount_) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  if (!filterRedundant_ || clipPlaneEnabled_[index]) {
+    clipPlaneEnabled_[index] = false;
+    qgl::glDisable(GL_CLIP_PLANE0 + index);
+  }
+}
+
+void RenderOpenGL::setClipPlane(int index, const Plane* plane, const Mat3* axis, const Vec3* origin) {
+  if (index < 0 || index >= clipPlaneCount_ || plane == nullptr || axis == nullptr || origin == nullptr) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  const Vec3 normal(plane->a, plane->b, plane->c);
+  const double equation[4] = {
+      static_cast<double>(normal.dot(axis->rows[0])),
+      static_cast<double>(normal.dot(axis->rows[1])),
+      static_cast<double>(normal.dot(axis->rows[2])),
+      static_cast<double>(normal.dot(*origin) - plane->d),
+  };
+  setMatrixMode(kMatrixModelView);
+  if (modelViewIndex_ >= kMatrixStackSize - 1) {
+    setError(kRenderErrorInvalidCall);
+    return;
+  }
+  pushMatrix();
+  Mat4 engineToGL;
+  std::memcpy(engineToGL.m, kEngineToGL, sizeof(engineToGL.m));
+  loadMatrix(&engineToGL);
+  qgl::glClipPlane(GL_CLIP_PLANE0 + index, equation);
+  popMatrix();
+  enableClipPlane(index);
+}
+
+void RenderOpenGL::setScissor(int x, int y, int width, int height) {
+  if (filterRedundant_ && scissor_[0] == x && scissor_[1] == y && scissor_[2] == width &&
+      scissor_[3] == height) {
+    return;
+  }
+  qgl::glScissor(x, y, width, height);
+  scissor_[0] = x;
+  scissor_[1] = y;
+  scissor_[2] = width;
+  scissor_[3] = height;
+}
+
+void RenderOpenGL::setPolygonMode(int mode) {
+  if (mode < 0 || mode > 2) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  qgl::glPolygonMode(GL_FRONT_AND_BACK, kPolygonModes[mode]);
+}
+
+void RenderOpenGL::setBlendFunc(int src, int dst) {
+  if (src == kBlendOne && dst == kBlendZero) {
+    qgl::glDisable(GL_BLEND);
+    return;
+  }
+  if (blendFactorToGL(src) < 0 || blendFactorToGL(dst) < 0) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  qgl::glEnable(GL_BLEND);
+  qgl::glBlendFunc(kBlendFactors[src], kBlendFactors[dst]);
+}
+
+void RenderOpenGL::setDepthFunc(int compare) {
+  if (compareFuncToGL(compare) == 0) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  qgl::glDepthFunc(kCompareFuncs[compare]);
+}
+
+void RenderOpenGL::setAlphaFunc(int compare, float reference) {
+  if (compare == 0 || compare == kCompareAlways) {
+    qgl::glDisable(GL_ALPHA_TEST);
+    return;
+  }
+  if (compareFuncToGL(compare) == 0) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  if (!(reference >= 0.0f)) {
+    reference = 0.0f;  // NaN as well
+  } else if (reference > 1.0f) {
+    reference = 1.0f;
+  }
+  qgl::glEnable(GL_ALPHA_TEST);
+  qgl::glAlphaFunc(kCompareFuncs[compare], reference);
+}
+
+void RenderOpenGL::setStencilFunc(int compare, int reference, unsigned mask) {
+  if (compareFuncToGL(compare) == 0) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  qgl::glStencilFunc(kCompareFuncs[compare], reference, mask);
+}
+
+void RenderOpenGL::setStencilMask(unsigned mask) {
+  qgl::glStencilMask(mask);
+}
+
+void RenderOpenGL::setStencilOp(int fail, int zfail, int zpass) {
+  if (stencilOpToGL(fail) < 0 || stencilOpToGL(zfail) < 0 || stencilOpToGL(zpass) < 0) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  qgl::glStencilOp(kStencilOps[fail], kStencilOps[zfail], kStencilOps[zpass]);
+}
+
+void RenderOpenGL::setStencilOpFace(int face, int fail, int zfail, int zpass) {
+  if (stencilOpToGL(fail) < 0 || stencilOpToGL(zfail) < 0 || stencilOpToGL(zpass) < 0) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  if (qgl::EXT_stencil_two_side && qgl::glActiveStencilFaceEXT != nullptr) {
+    if (face == kStencilFaceFront || face == kStencilFaceBack) {
+      qgl::glEnable(GL_STENCIL_TEST_TWO_SIDE_EXT);
+      qgl::glActiveStencilFaceEXT(face == kStencilFaceFront ? GL_FRONT : GL_BACK);
+    } else {
+      qgl::glDisable(GL_STENCIL_TEST_TWO_SIDE_EXT);
+    }
+    qgl::glStencilOp(kStencilOps[fail], kStencilOps[zfail], kStencilOps[zpass]);
+  } else if (qgl::ATI_separate_stencil && qgl::glStencilOpSeparateATI != nullptr) {
+    if (face == kStencilFaceBoth) {
+      qgl::glStencilOp(kStencilOps[fail], kStencilOps[zfail], kStencilOps[zpass]);
+    } else {
+      qgl::glStencilOpSeparateATI(face == kStencilFaceFront ? GL_FRONT : GL_BACK, kStencilOps[fail],
+                                  kStencilOps[zfail], kStencilOps[zpass]);
+    }
+  }
+}
+
+void RenderOpenGL::setColorMask(bool red, bool green, bool blue, bool alpha) {
+  qgl::glColorMask(red ? GL_TRUE : GL_FALSE, green ? GL_TRUE : GL_FALSE, blue ? GL_TRUE : GL_FALSE,
+                   alpha ? GL_TRUE : GL_FALSE);
+}
+
+void RenderOpenGL::setDepthMask(bool write) {
+  qgl::glDepthMask(write ? GL_TRUE : GL_FALSE);
+}
+
+void RenderOpenGL::finish() {
+  qgl::glFinish();
+}
+
+void RenderOpenGL::readPixels(void* dst, int x, int y, int width, int height, int pixelFormat) {
+  if (dst == nullptr || pixelFormat <= 0 || pixelFormat >= kPixelFormatCount ||
+      kInternalFormats[pixelFormat] == 0) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  // The caller's buffer holds packed rows; GL's default of 4-byte rows would overrun it.
+  qgl::glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  if (isDepthFormat(pixelFormat)) {
+    qgl::glReadPixels(x, y, width, height, GL_DEPTH_COMPONENT, GL_FLOAT, dst);
+  } else {
+    qgl::glReadPixels(x, y, width, height, kInternalFormats[pixelFormat], GL_UNSIGNED_BYTE, dst);
+  }
+}
+
+void RenderOpenGL::setCullMode(int mode) {
+  if (mode == kCullNone) {
+    qgl::glDisable(GL_CULL_FACE);
+    return;
+  }
+  qgl::glEnable(GL_CULL_FACE);
+  qgl::glCullFace(mode == kCullFront ? GL_FRONT : GL_BACK);
+}
+
+void RenderOpenGL::setViewport(int x, int y, int width, int height) {
+  qgl::glViewport(x, y, width, height);
+}
+
+void RenderOpenGL::getViewport(float out[4]) {
+  if (out != nullptr) {
+    qgl::glGetFloatv(GL_VIEWPORT, out);
+  }
+}
+
+void RenderOpenGL::setPolygonOffset(float factor, float units, int mode) {
+  if (factor == 0.0f && units == 0.0f) {
+    qgl::glDisable(GL_POLYGON_OFFSET_FILL);
+    qgl::glDisable(GL_POLYGON_OFFSET_LINE);
+    return;
+  }
+  qgl::glEnable(mode == kOffsetLine ? GL_POLYGON_OFFSET_LINE : GL_POLYGON_OFFSET_FILL);
+  qgl::glPolygonOffset(factor, units);
+}
+
+void RenderOpenGL::clear(int flags) {
+  GLbitfield mask = 0;
+  if (flags & kClearColor) {
+    mask |= GL_COLOR_BUFFER_BIT;
+  }
+  if (flags & kClearDepth) {
+    mask |= GL_DEPTH_BUFFER_BIT;
+  }
+  if (flags & kClearStencil) {
+    mask |= GL_STENCIL_BUFFER_BIT;
+  }
+  if (mask != 0) {
+    qgl::glClear(mask);
+  }
+}
+
+void RenderOpenGL::setClearStencil(int value) {
+  qgl::glClearStencil(value);
+}
+
+void RenderOpenGL::setDepthRange(float zNear, float zFar) {
+  qgl::glDepthRange(zNear, zFar);
+}
+
+void RenderOpenGL::setClearColor(float red, float green, float blue, float alpha) {
+  qgl::glClearColor(red, green, blue, alpha);
+}
+
+void RenderOpenGL::getCurrentColor(float* red, float* green, float* blue, float* alpha) {
+  float color[4] = {0, 0, 0, 0};
+  qgl::glGetFloatv(GL_CURRENT_COLOR, color);
+  float* out[4] = {red, green, blue, alpha};
+  for (int i = 0; i < 4; ++i) {
+    if (out[i] != nullptr) {
+      *out[i] = color[i];
+    }
+  }
+}
+
+void RenderOpenGL::setLineWidth(float width) {
+  qgl::glLineWidth(width * 0.001f);
+}
+
+bool RenderOpenGL::hasStencilFeature(int kind) {
+  if (kind == kStencilFeatureWrap) {
+    return qgl::EXT_stencil_wrap != 0;
+  }
+  if (kind == kStencilFeatureTwoSided) {
+    if (conVarInt("r_showShadows", 0) != 0) {
+      return qgl::EXT_stencil_two_side != 0;
+    }
+    return qgl::EXT_stencil_two_side != 0 || qgl::ATI_separate_stencil != 0;
+  }
+  return false;
+}
+
+// --- Vertex buffers ---
+
+VertexBufferHandle* RenderOpenGL::createVertexBuffer() {
+  if (qgl::glGenBuffersARB == nullptr) {
+    setError(kRenderErrorInvalidCall);
+    return nullptr;
+  }
+  VertexBufferHandle* handle = new VertexBufferHandle{};
+  pushContext();
+  makeMainContextCurrent();
+  GLuint id = 0;
+  qgl::glGenBuffersARB(1, &id);
+  popContext();
+  handle->bufferId = id;
+  handle->positionOffset = 0;
+  handle->colourOffset = 64;
+  handle->texCoordOffset = 12;
+  return handle;
+}
+
+void RenderOpenGL::freeVertexBuffer(VertexBufferHandle** handle) {
+  if (handle == nullptr || *handle == nullptr) {
+    return;
+  }
+  if (qgl::glDeleteBuffersARB != nullptr) {
+    pushContext();
+    makeMainContextCurrent();
+    GLuint id = (*handle)->bufferId;
+    qgl::glDeleteBuffersARB(1, &id);
+    popContext();
+  }
+  delete *handle;
+  *handle = nullptr;
+}
+
+void RenderOpenGL::uploadVertexBuffer(VertexBufferHandle* handle, const void* data, int bytes,
+                                      bool isStatic) {
+  if (handle == nullptr || bytes < 0 || qgl::glBufferDataARB == nullptr) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, handle->bufferId);
+  qgl::glBufferDataARB(GL_ARRAY_BUFFER_ARB, bytes, data, isStatic ? GL_STATIC_DRAW_ARB : GL_STREAM_DRAW_ARB);
+  qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+}
+
+void RenderOpenGL::updateVertexBuffer(VertexBufferHandle* handle, const void* data, int bytes) {
+  if (handle == nullptr || data == nullptr || bytes < 0 || qgl::glBufferSubDataARB == nullptr) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, handle->bufferId);
+  qgl::glBufferSubDataARB(GL_ARRAY_BUFFER_ARB, 0, bytes, data);
+  qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+}
+
+bool RenderOpenGL::bindVertexBuffer(VertexBufferHandle* handle, int flags) {
+  if (!qgl::ARB_vertex_buffer_object || qgl::glBindBufferARB == nullptr || handle == nullptr) {
+    return false;
+  }
+  qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, handle->bufferId);
+  if (flags & kVertexArrayPosition) {
+    qgl::glEnableClientState(GL_VERTEX_ARRAY);
+    qgl::glVertexPointer(3, GL_FLOAT, kStride, bufferOffset(handle->positionOffset));
+  }
+  if (flags & kVertexArrayPosition4) {
+    qgl::glEnableClientState(GL_VERTEX_ARRAY);
+    qgl::glVertexPointer(4, GL_FLOAT, 0, bufferOffset(handle->positionOffset));
+  }
+  if (flags & (kVertexArrayTexCoord | kVertexArraySpareTexCoord | kVertexArrayPositionAsTexCoord)) {
+    setTexCoordPointer(handle, flags);
+  }
+  if (flags & kVertexArrayColor) {
+    qgl::glEnableClientState(GL_COLOR_ARRAY);
+    qgl::glColorPointer(4, GL_UNSIGNED_BYTE, kStride, bufferOffset(handle->colourOffset));
+  }
+  // Some drivers (Mesa) keep the generic attributes apart from the fixed-function arrays: a program
+  // reading vertex.attrib[8..12] sees nothing unless they are bound too. The packed xyzw buffers of
+  // shadow volumes have no such fields, so their draws run with the attributes off.
+  if (flags & kVertexArrayPosition4) {
+    disableVertexAttribArrays();
+  } else {
+    setVertexAttribPointers(handle, flags);
+  }
+  return true;
+}
+
+bool RenderOpenGL::setTexCoordPointer(VertexBufferHandle* handle, int flags) {
+  if (handle == nullptr) {
+    qgl::glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    return false;
+  }
+  qgl::glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+  if (flags & kVertexArrayPositionAsTexCoord) {
+    qgl::glTexCoordPointer(3, GL_FLOAT, kStride, bufferOffset(handle->positionOffset));
+  } else if (flags & kVertexArrayTexCoord) {
+    qgl::glTexCoordPointer(2, GL_FLOAT, kStride, bufferOffset(handle->texCoordOffset));
+  } else if (flags & kVertexArraySpareTexCoord) {
+    qgl::glTexCoordPointer(2, GL_FLOAT, kStride, bufferOffset(offsetof(DrawVertex, spare)));
+  }
+  return true;
+}
+
+void RenderOpenGL::setVertexAttribPointers(VertexBufferHandle* handle, int flags) {
+  if (!isReady() || qgl::glVertexAttribPointerARB == nullptr) {
+    return;
+  }
+  if (handle == nullptr) {
+    disableVertexAttribArrays();
+    return;
+  }
+  if (!filterRedundant_ || !attribArraysEnabled_) {
+    for (int attrib = kAttribFirst; attrib <= kAttribLast; ++attrib) {
+      qgl::glEnableVertexAttribArrayARB(attrib);
+    }
+    attribArraysEnabled_ = true;
+  }
+  if (flags & kVertexArrayPositionAsTexCoord) {
+    qgl::glVertexAttribPointerARB(8, 3, GL_FLOAT, GL_FALSE, kStride, bufferOffset(handle->positionOffset));
+  } else {
+    qgl::glVertexAttribPointerARB(8, 2, GL_FLOAT, GL_FALSE, kStride, bufferOffset(handle->texCoordOffset));
+  }
+  qgl::glVertexAttribPointerARB(9, 2, GL_FLOAT, GL_FALSE, kStride, bufferOffset(offsetof(DrawVertex, spare)));
+  qgl::glVertexAttribPointerARB(10, 3, GL_FLOAT, GL_FALSE, kStride,
+                                bufferOffset(offsetof(DrawVertex, tangents)));
+  qgl::glVertexAttribPointerARB(11, 3, GL_FLOAT, GL_FALSE, kStride,
+                                bufferOffset(offsetof(DrawVertex, tangents) + 3 * sizeof(float)));
+  qgl::glVertexAttribPointerARB(12, 3, GL_FLOAT, GL_FALSE, kStride,
+                                bufferOffset(offsetof(DrawVertex, normal)));
+}
+
+void RenderOpenGL::disableVertexAttribArrays() {
+  if (!isReady() || qgl::glDisableVertexAttribArrayARB == nullptr) {
+    return;
+  }
+  if (!filterRedundant_ || attribArraysEnabled_) {
+    for (int attrib = kAttribFirst; attrib <= kAttribLast; ++attrib) {
+      qgl::glDisableVertexAttribArrayARB(attrib);
+    }
+    attribArraysEnabled_ = false;
+  }
+}
+
+void RenderOpenGL::unbindVertexBuffer() {
+  disableVertexAttribArrays();
+  if (qgl::glBindBufferARB != nullptr) {
+    qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+  }
+  // Arrays enabled before any unit was selected sit on the current unit: include it.
+  const int last = std::max(highestTextureUnit_, currentTextureUnit_);
+  for (int unit = 0; unit <= last; ++unit) {
+    selectTextureUnit(unit, 0);
+    qgl::glDisableClientState(GL_VERTEX_ARRAY);
+    qgl::glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    qgl::glDisableClientState(GL_COLOR_ARRAY);
+  }
+}
+
+void RenderOpenGL::drawTriangles(const unsigned* indices, int count) {
+  if (indices == nullptr || count <= 0) {
+    return;
+  }
+  qgl::glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT, indices);
+}
+
+// --- Texture units and textures ---
+
+void RenderOpenGL::selectTextureUnit(int unit, int ignored) {
+  if (unit < 0 || unit >= kMaxTextureUnits) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  currentTextureUnit_ = unit;
+  highestTextureUnit_ = std::max(highestTextureUnit_, unit);
+  if (qgl::glActiveTextureARB != nullptr) {
+    qgl::glActiveTextureARB(GL_TEXTURE0_ARB + unit);
+  }
+  if (qgl::glClientActiveTextureARB != nullptr) {
+    qgl::glClientActiveTextureARB(GL_TEXTURE0_ARB + unit);
+  }
+}
+
+void RenderOpenGL::resetTextureUnits() {
+  for (int unit = 0; unit <= highestTextureUnit_; ++unit) {
+    selectTextureUnit(unit, 0);
+    qgl::glDisable(GL_TEXTURE_2D);
+    qgl::glDisable(GL_TEXTURE_CUBE_MAP);
+    setMatrixMode(kMatrixTexture);
+    loadIdentity();
+  }
+  highestTextureUnit_ = -1;
+  selectTextureUnit(0, 0);
+}
+
+unsigned RenderOpenGL::createTexture() {
+  pushContext();
+  makeMainContextCurrent();
+  GLuint name = 0;
+  qgl::glGenTextures(1, &name);
+  popContext();
+  return name;
+}
+
+void RenderOpenGL::deleteTexture(unsigned name) {
+  if (name == 0) {
+    return;
+  }
+  pushContext();
+  makeMainContextCurrent();
+  GLuint id = name;
+  qgl::glDeleteTextures(1, &id);
+  popContext();
+}
+
+bool RenderOpenGL::validTextureType(int type) {
+  if (type < kTextureType2D || type > kTextureTypeCube) {
+    setError(kRenderErrorInvalidParam);
+    return false;
+  }
+  return true;
+}
+
+unsigned RenderOpenGL::textureTarget(int type, int face) {
+  if (type == kTextureTypeCube) {
+    return GL_TEXTURE_CUBE_MAP_POSITIVE_X + face;
+  }
+  return kTextureTargets[type];
+}
+
+void RenderOpenGL::bindTexture(int type, unsigned name) {
+  if (!validTextureType(type)) {
+    return;
+  }
+  for (int other = 0; other < 3; ++other) {
+    if (other != type) {
+      qgl::glDisable(kTextureTargets[other]);
+    }
+  }
+  qgl::glEnable(kTextureTargets[type]);
+  qgl::glBindTexture(kTextureTargets[type], name);
+}
+
+void RenderOpenGL::getTexImage(int type, int pixelFormat, void* dst) {
+  if (!validTextureType(type) || dst == nullptr || getExternalFormat(pixelFormat) == 0) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  // Packed rows, as readPixels; a cube reads its first face.
+  qgl::glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  qgl::glGetTexImage(textureTarget(type, 0), 0, getExternalFormat(pixelFormat), GL_UNSIGNED_BYTE, dst);
+}
+
+void RenderOpenGL::setUnpackState() {
+  qgl::glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  qgl::glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
+  qgl::glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
+  qgl::glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  qgl::glPixelStorei(GL_UNPACK_SWAP_BYTES, 0);
+}
+
+void RenderOpenGL::uploadTexImage(const ImageInfo* info, int level, const void* pixels, int face) {
+  if (info == nullptr || !validTextureType(info->textureType) || info->pixelFormat < 0 ||
+      info->pixelFormat >= kPixelFormatCount ||
+      (info->textureType == kTextureTypeCube && (face < 0 || face > 5))) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  setUnpackState();
+  const GLenum target = textureTarget(info->textureType, face);
+  const GLint internal = static_cast<GLint>(kInternalFormats[info->pixelFormat]);
+  const GLenum external = getExternalFormat(info->pixelFormat);
+  if (info->textureType == kTextureType3D) {
+    if (qgl::glTexImage3D != nullptr) {
+      qgl::glTexImage3D(target, level, internal, info->width, info->height, std::max(info->depth, 1), 0,
+                        external, GL_UNSIGNED_BYTE, pixels);
+    }
+    return;
+  }
+  qgl::glTexImage2D(target, level, internal, info->width, info->height, 0, external, GL_UNSIGNED_BYTE,
+                    pixels);
+}
+
+void RenderOpenGL::uploadTexSubImage(const ImageInfo* info, const void* pixels) {
+  if (info == nullptr || !validTextureType(info->textureType) || pixels == nullptr) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  setUnpackState();
+  const GLenum external = getExternalFormat(info->pixelFormat);
+  if (info->textureType == kTextureType3D) {
+    if (qgl::glTexSubImage3D != nullptr) {
+      qgl::glTexSubImage3D(GL_TEXTURE_3D, 0, 0, 0, 0, info->width, info->height, std::max(info->depth, 1),
+                           external, GL_UNSIGNED_BYTE, pixels);
+    }
+    return;
+  }
+  qgl::glTexSubImage2D(textureTarget(info->textureType, 0), 0, 0, 0, info->width, info->height, external,
+                       GL_UNSIGNED_BYTE, pixels);
+}
+
+void RenderOpenGL::copyTexSubImage(int x, int y, int xOffset, int yOffset, int width, int height) {
+  qgl::glCopyTexSubImage2D(GL_TEXTURE_2D, 0, xOffset, yOffset, x, y, width, height);
+}
+
+void RenderOpenGL::uploadCompressedTexImage(const ImageInfo* info, int level, const void* data, int bytes,
+                                            int face) {
+  if (info == nullptr || data == nullptr || bytes <= 0 || info->pixelFormat < 0 ||
+      info->pixelFormat >= kPixelFormatCount ||
+      (info->textureType != kTextureType2D && info->textureType != kTextureTypeCube) ||
+      (info->textureType == kTextureTypeCube && (face < 0 || face > 5))) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  if (qgl::glCompressedTexImage2DARB == nullptr) {
+    setError(kRenderErrorInvalidCall);
+    return;
+  }
+  setUnpackState();
+  qgl::glCompressedTexImage2DARB(textureTarget(info->textureType, face), level,
+                                 kInternalFormats[info->pixelFormat], info->width, info->height, 0, bytes,
+                                 data);
+}
+
+void RenderOpenGL::setTextureLodBias(float bias) {
+  qgl::glTexEnvf(GL_TEXTURE_FILTER_CONTROL_EXT, GL_TEXTURE_LOD_BIAS_EXT, bias);
+}
+
+void RenderOpenGL::setTextureWrap(int type, int wrap) {
+  if (!validTextureType(type)) {
+    return;
+  }
+  if (wrap < 0 || wrap > 2) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  const GLenum target = kTextureTargets[type];
+  qgl::glTexParameteri(target, GL_TEXTURE_WRAP_S, kWrapModes[wrap]);
+  qgl::glTexParameteri(target, GL_TEXTURE_WRAP_T, kWrapModes[wrap]);
+  qgl::glTexParameteri(target, GL_TEXTURE_WRAP_R, kWrapModes[wrap]);
+}
+
+void RenderOpenGL::setTextureFilter(int type, int quality, bool mipmapped) {
+  if (!validTextureType(type)) {
+    return;
+  }
+  if (quality < kFilterNearest) {
+    quality = kFilterNearest;
+  }
+  if (quality > kFilterLinear) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  static const GLint kMinMipmapped[4] = {0, GL_NEAREST_MIPMAP_LINEAR, GL_LINEAR_MIPMAP_LINEAR, GL_LINEAR};
+  static const GLint kMinPlain[4] = {0, GL_NEAREST, GL_LINEAR, GL_LINEAR};
+  static const GLint kMag[4] = {0, GL_NEAREST, GL_LINEAR, GL_LINEAR};
+  const GLenum target = kTextureTargets[type];
+  qgl::glTexParameteri(target, GL_TEXTURE_MIN_FILTER,
+                       mipmapped ? kMinMipmapped[quality] : kMinPlain[quality]);
+  qgl::glTexParameteri(target, GL_TEXTURE_MAG_FILTER, kMag[quality]);
+}
+
+unsigned RenderOpenGL::getInternalFormat(int pixelFormat) {
+  return pixelFormat >= 0 && pixelFormat < kPixelFormatCount ? kInternalFormats[pixelFormat] : 0;
+}
+
+unsigned RenderOpenGL::getExternalFormat(int pixelFormat) {
+  if (pixelFormat < 0 || pixelFormat >= kPixelFormatCount) {
+    return 0;
+  }
+  if (isDepthFormat(pixelFormat)) {
+    return GL_DEPTH_COMPONENT;
+  }
+  switch (kComponents[pixelFormat]) {
+    case 1:
+      return GL_LUMINANCE;
+    case 2:
+      return GL_LUMINANCE_ALPHA;
+    case 3:
+      return GL_RGB;
+    case 4:
+      return GL_RGBA;
+    default:
+      return 0;
+  }
+}
+
+// --- The engine's device manager ---
+
+namespace {
+
+bool createDevice() {
+  RenderInterface* device = createRenderOpenGL();
+  void* window = nullptr;
+  void* instance = nullptr;
+  if (g_commonSystem != nullptr) {
+    window = platformWindowNative(static_cast<PlatformWindow*>(g_commonSystem->windowHandle()));
+    instance = g_commonSystem->instanceHandle();
+  }
+  if (!device->init(window, instance, 0)) {
+    char driver[64];
+    std::snprintf(driver, sizeof(driver), "%s", device->getVersionName());
+    delete device;
+    g_renderInterface = nullptr;
+    if (g_cmdSystem != nullptr) {
+      g_cmdSystem->error(
+          1,
+          "Failed to locate a hardware accelerated configuration\n of OpenGL 1.2.1 or better.\nDriver = %s",
+          driver);
+    }
+    return false;
+  }
+  g_renderInterface = device;
+  devicePrintf("GLDriver = %s\n", device->getVersionName());
+  return true;
+}
+
+void destroyDevice() {
+  delete g_renderInterface;
+  g_renderInterface = nullptr;
+}
+
+struct RegisterDevice {
+  RegisterDevice() {
+    g_managerFactories[kManagerRenderDevice] = ManagerFactory{createDevice, nullptr, destroyDevice};
+  }
+};
+RegisterDevice s_registerDevice;
+
+}  // namespace

@@ -1,0 +1,161 @@
+// The OpenGL render device: contexts and sub-contexts with a push/pop stack, software mirrors of the
+// modelview and projection stacks, render state translated from the engine's codes, vertex buffers,
+// textures and the GPU programs. Holds no lock: every call comes from the thread of the main context.
+#pragma once
+
+#include "lib/interface/renderinterface.h"
+#include "lib/list.h"
+#include "platform/gl.h"
+#include "render/device/openglshaderinterface.h"
+
+struct RenderContextRecord {
+  void* glContext;
+  void* surface;  // what the context is made current on (the window)
+  void* window;
+};
+
+class RenderOpenGL : public RenderInterface {
+ public:
+  static constexpr int kContextStackSize = 8;
+  static constexpr int kMatrixStackSize = 64;
+  static constexpr int kMaxClipPlanes = 16;
+
+  RenderOpenGL();
+  ~RenderOpenGL() override;
+
+  bool init(void* window, void* instance, int unused) override;
+  void shutdown() override;
+  bool isReady() override;
+  const char* getVersionName() override;
+  void createContext(void* window, void* instance, int colorBits) override;
+  void freeAllContexts() override;
+  RenderContextRecord* allocSubContext(void* window) override;
+  void freeSubContext(RenderContextRecord* context) override;
+  void pushContext() override;
+  void popContext() override;
+  void makeCurrent(RenderContextRecord* context) override;
+  void makeMainContextCurrent() override;
+  void swapBuffers() override;
+
+  void getModelViewMatrix(Mat4* out) override;
+  void getProjectionMatrix(Mat4* out) override;
+  void getModelViewProjectionMatrix(Mat4* out) override;
+  void setMatrixMode(int mode) override;
+  void loadMatrix(const Mat4* matrix) override;
+  void loadIdentity() override;
+  void pushMatrix() override;
+  void popMatrix() override;
+
+  void enableClipPlane(int index) override;
+  void setClipPlane(int index, const Plane* plane, const Mat3* axis, const Vec3* origin) override;
+  void disableClipPlane(int index) override;
+  void setScissor(int x, int y, int width, int height) override;
+  void setPolygonMode(int mode) override;
+  void setBlendFunc(int src, int dst) override;
+  void setDepthFunc(int compare) override;
+  void setAlphaFunc(int compare, float reference) override;
+  void setStencilFunc(int compare, int reference, unsigned mask) override;
+  void setStencilMask(unsigned mask) override;
+  void setStencilOp(int fail, int zfail, int zpass) override;
+  void setStencilOpFace(int face, int fail, int zfail, int zpass) override;
+  void setColorMask(bool red, bool green, bool blue, bool alpha) override;
+  void setDepthMask(bool write) override;
+  void finish() override;
+  void readPixels(void* dst, int x, int y, int width, int height, int pixelFormat) override;
+  void setCullMode(int mode) override;
+  void setViewport(int x, int y, int width, int height) override;
+  void getViewport(float out[4]) override;
+  void setPolygonOffset(float factor, float units, int mode) override;
+  void clear(int flags) override;
+  void setClearStencil(int value) override;
+  void setDepthRange(float zNear, float zFar) override;
+  void setClearColor(float red, float green, float blue, float alpha) override;
+  void getCurrentColor(float* red, float* green, float* blue, float* alpha) override;
+  void setLineWidth(float width) override;
+
+  VertexBufferHandle* createVertexBuffer() override;
+  void freeVertexBuffer(VertexBufferHandle** handle) override;
+  void uploadVertexBuffer(VertexBufferHandle* handle, const void* data, int bytes, bool isStatic) override;
+  void updateVertexBuffer(VertexBufferHandle* handle, const void* data, int bytes) override;
+  bool bindVertexBuffer(VertexBufferHandle* handle, int flags) override;
+  void unbindVertexBuffer() override;
+  bool setTexCoordPointer(VertexBufferHandle* handle, int flags) override;
+  void setVertexAttribPointers(VertexBufferHandle* handle, int flags) override;
+  void disableVertexAttribArrays() override;
+  void drawTriangles(const unsigned* indices, int count) override;
+
+  bool hasStencilFeature(int kind) override;
+  ShaderInterface* getShaderInterface() override { return &shader_; }
+
+  void selectTextureUnit(int unit, int ignored) override;
+  void resetTextureUnits() override;
+  unsigned createTexture() override;
+  void deleteTexture(unsigned name) override;
+  void bindTexture(int type, unsigned name) override;
+  void getTexImage(int type, int pixelFormat, void* dst) override;
+  void uploadTexImage(const ImageInfo* info, int level, const void* pixels, int face) override;
+  void uploadTexSubImage(const ImageInfo* info, const void* pixels) override;
+  void copyTexSubImage(int x, int y, int xOffset, int yOffset, int width, int height) override;
+  void uploadCompressedTexImage(const ImageInfo* info, int level, const void* data, int bytes,
+                                int face) override;
+  void setTextureLodBias(float bias) override;
+  void setTextureWrap(int type, int wrap) override;
+  void setTextureFilter(int type, int quality, bool mipmapped) override;
+  unsigned getInternalFormat(int pixelFormat) override;
+  unsigned getExternalFormat(int pixelFormat) override;
+
+  // --- Beyond the interface: the device's own state, for the renderer, tests and benchmarks ---
+  void resetState();
+  OpenGLShaderInterface& shader() { return shader_; }
+  int contextCount() const { return contexts_.num(); }
+  RenderContextRecord* context(int index) const;
+  int contextStackIndex() const { return contextStackIndex_; }
+  int currentTextureUnit() const { return currentTextureUnit_; }
+  int highestTextureUnit() const { return highestTextureUnit_; }
+  int matrixMode() const { return matrixMode_; }
+  // Clip planes the driver offers (at most 16); 0 before a context exists.
+  int clipPlaneCount() const { return clipPlaneCount_; }
+  const PlatformGLAttributes& pixelFormat() const { return pixelFormat_; }
+  int requestedColorBits() const { return colorBits_; }
+  // With filtering off every state call reaches GL even when nothing changes (for measurements).
+  void setStateFiltering(bool on) { filterRedundant_ = on; }
+
+  // The code tables: GL value of an engine code; outside the table -1 (blend factors, stencil
+  // operations, where 0 is GL_ZERO) or 0 (compare functions).
+  static int blendFactorToGL(int code);
+  static int compareFuncToGL(int code);
+  static int stencilOpToGL(int code);
+  static int pixelFormatComponents(int pixelFormat);
+
+ private:
+  struct ContextStackEntry {
+    void* glContext;
+    void* surface;
+    void* window;
+  };
+
+  float* matrixTop();
+  bool validTextureType(int type);
+  unsigned textureTarget(int type, int face);
+  void setUnpackState();
+
+  List<RenderContextRecord*> contexts_;
+  ContextStackEntry contextStack_[kContextStackSize];
+  int contextStackIndex_;
+  int currentTextureUnit_;
+  int highestTextureUnit_;
+  bool attribArraysEnabled_;
+  bool clipPlaneEnabled_[kMaxClipPlanes];
+  int swapIntervalPending_;
+  PlatformGLAttributes pixelFormat_;
+  int colorBits_;
+  OpenGLShaderInterface shader_;
+  float modelView_[kMatrixStackSize][16];
+  int modelViewIndex_;
+  float projection_[kMatrixStackSize][16];
+  int projectionIndex_;
+  int matrixMode_;
+  int scissor_[4];
+  int clipPlaneCount_;
+  bool filterRedundant_;
+};

@@ -1,0 +1,545 @@
+// The command manager: registry, command buffer, printing, and the commands it owns ("listCommands",
+// "writecfg", "loadcfg", "toggle", "crash", "listMemory").
+#include "system/cmdmanager.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "lib/assert.h"
+#include "lib/interface/commonsystem.h"
+#include "lib/interface/convarsystem.h"
+#include "lib/interface/iosystem.h"
+#include "platform/clock.h"
+
+// The developer console echoes everything printed to standard output.
+static ConVar con_devconsole("con_devconsole", "0", 0x1, "opens a windows console");
+
+namespace {
+
+CmdManager* s_manager = nullptr;
+
+constexpr size_t kConfigLineSize = 512;
+constexpr size_t kMaxFileName = 255;
+
+char asciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalNoCase(const char* a, const char* b) {
+  for (; *a && asciiLower(*a) == asciiLower(*b); ++a, ++b) {
+  }
+  return asciiLower(*a) == asciiLower(*b);
+}
+
+bool startsWithNoCase(const char* text, const char* prefix) {
+  for (; *prefix; ++text, ++prefix) {
+    if (asciiLower(*text) != asciiLower(*prefix))
+      return false;
+  }
+  return true;
+}
+
+char* copyText(const char* text) {
+  size_t length = std::strlen(text);
+  char* copy = new char[length + 1];
+  std::memcpy(copy, text, length + 1);
+  return copy;
+}
+
+uint32_t monotonicClock() {
+  return platformMilliseconds();
+}
+
+void cmdListCommands(const CmdArgs& args) {
+  if (g_cmdSystem)
+    g_cmdSystem->list(args);
+}
+void cmdWriteCfg(const CmdArgs& args) {
+  if (s_manager)
+    s_manager->writeConfig(args);
+}
+void cmdLoadCfg(const CmdArgs& args) {
+  if (s_manager)
+    s_manager->loadConfig(args);
+}
+void cmdToggle(const CmdArgs& args) {
+  if (s_manager)
+    s_manager->toggle(args);
+}
+void cmdCrash(const CmdArgs& args) {
+  if (s_manager)
+    s_manager->crash(args);
+}
+// The memory manager keeps no per-allocation records to list.
+void cmdListMemory(const CmdArgs&) {}
+
+// File names "writecfg" accepts: relative, inside the game directory.
+bool isSafeConfigName(const char* name) {
+  if (!*name || name[0] == '/' || name[0] == '\\')
+    return false;
+  if (std::strstr(name, "..") || std::strstr(name, "::"))
+    return false;
+  return true;
+}
+
+// Removes "//" comments and "/* */" comments (which may span lines) outside quoted strings;
+// `inBlock` carries an open block comment to the next line.
+void stripComments(char* line, bool& inBlock) {
+  char* out = line;
+  bool inQuote = false;
+  for (const char* p = line; *p;) {
+    if (inBlock) {
+      if (p[0] == '*' && p[1] == '/') {
+        inBlock = false;
+        p += 2;
+      } else {
+        ++p;
+      }
+      continue;
+    }
+    if (*p == '"')
+      inQuote = !inQuote;
+    if (!inQuote && p[0] == '/' && p[1] == '/')
+      break;
+    if (!inQuote && p[0] == '/' && p[1] == '*') {
+      inBlock = true;
+      p += 2;
+      continue;
+    }
+    *out++ = *p++;
+  }
+  *out = '\0';
+}
+
+bool isBlank(const char* text) {
+  for (; *text; ++text) {
+    if (*text != ' ' && *text != '\t' && *text != '\r')
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CmdManager::CmdManager()
+    : head_(nullptr),
+      tail_(nullptr),
+      waitUntil_(0),
+      waitSet_(false),
+      configDepth_(0),
+      output_(nullptr),
+      outputUser_(nullptr),
+      clock_(monotonicClock),
+      errorBox_(nullptr),
+      assertPrompt_(assertPrompt) {
+  buffer_[0] = '\0';
+}
+
+CmdManager::~CmdManager() {
+  removeCommands(0xffffffffu);
+}
+
+void CmdManager::addCommand(const char* name, CmdFunction function, uint32_t flags, const char* description) {
+  if (!name || !*name)
+    return;
+  if (findCommand(name))
+    return;  // the first registration of a name stays
+  auto* record = new CmdRecord;
+  std::snprintf(record->name, sizeof(record->name), "%s", name);
+  record->description = copyText(description ? description : "");
+  record->function = function;
+  record->flags = flags;
+  record->next = nullptr;
+  if (tail_)
+    tail_->next = record;
+  else
+    head_ = record;
+  tail_ = record;
+}
+
+void CmdManager::removeCommands(uint32_t mask) {
+  CmdRecord* previous = nullptr;
+  for (CmdRecord* record = head_; record;) {
+    CmdRecord* next = record->next;
+    if (record->flags & mask) {
+      if (previous)
+        previous->next = next;
+      else
+        head_ = next;
+      if (tail_ == record)
+        tail_ = previous;
+      delete[] record->description;
+      delete record;
+    } else {
+      previous = record;
+    }
+    record = next;
+  }
+}
+
+void CmdManager::appendText(const char* text) {
+  if (!text || !*text)
+    return;
+  size_t length = std::strlen(text);
+  size_t used = std::strlen(buffer_);
+  // Room for ";", the text and the terminator.
+  if (length + used < kBufferSize - 1) {
+    buffer_[used] = ';';
+    std::memcpy(buffer_ + used + 1, text, length + 1);
+  } else {
+    printf("WARNING: command buffer overflow...\n");
+  }
+}
+
+bool CmdManager::waiting() const {
+  // Signed difference: correct across the 32-bit wrap of the millisecond clock.
+  return waitSet_ && static_cast<int32_t>(clock_() - waitUntil_) < 0;
+}
+
+bool CmdManager::splitStatement(CmdArgs& args) {
+  size_t consumed = args.tokenize(buffer_);
+  size_t length = std::strlen(buffer_);
+  if (consumed > length)
+    consumed = length;
+  std::memmove(buffer_, buffer_ + consumed, length - consumed + 1);
+  return args.argc() > 0;
+}
+
+void CmdManager::executeText(const char* text) {
+  appendText(text);
+  if (waiting())
+    return;
+  waitSet_ = false;
+  if (!buffer_[0])
+    return;
+
+  CmdArgs args;
+  bool found = splitStatement(args);
+  while (!found && buffer_[0])
+    found = splitStatement(args);
+  if (!found)
+    return;
+
+  for (;;) {
+    const char* word = args.argv(0);
+    if (equalNoCase(word, "wait")) {
+      int delay = args.argc() > 1 ? ConVar::textToInt(args.argv(1)) : 500;
+      waitUntil_ = clock_() + static_cast<uint32_t>(delay);
+      waitSet_ = true;
+      return;
+    }
+    const CmdRecord* record = findCommand(word);
+    ConVar* var = nullptr;
+    if (record && record->function) {
+      record->function(args);
+    } else if (g_conVarSystem && (var = g_conVarSystem->find(word)) != nullptr) {
+      if (args.argc() > 1 && *args.argv(1))
+        var->setValue(args.argv(1));
+      else
+        g_conVarSystem->printVar(word);
+    } else {
+      printf("Command: \"%s\" %c9not found.\n", word, '^');
+    }
+    // A handler may have run a nested executeText (loadcfg) that set a wait.
+    if (waiting())
+      return;
+    if (!splitStatement(args))
+      return;
+  }
+}
+
+void CmdManager::list(const CmdArgs& args) {
+  const char* prefix = args.argc() > 1 ? args.argv(1) : "";
+  size_t prefixLength = std::strlen(prefix);
+  int total = 0;
+  printf("Commands:\n");
+  for (const CmdRecord* record = head_; record; record = record->next) {
+    ++total;
+    if (record->name[0] == '_')
+      continue;
+    if (prefixLength && std::strncmp(record->name, prefix, prefixLength) != 0)
+      continue;
+    printf("%-15s(%s)\n", record->name, record->description);
+  }
+  printf("\n%d Commands\n", total);
+}
+
+void CmdManager::printf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vprintf(format, args);
+  va_end(args);
+}
+
+void CmdManager::vprintf(const char* format, va_list args) {
+  if (!format)
+    return;
+  char text[16384];
+  std::vsnprintf(text, sizeof(text), format, args);
+  if (output_)
+    output_(outputUser_, text);
+  if (con_devconsole.getBool()) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+  }
+}
+
+void CmdManager::error(int fatal, const char* format, ...) {
+  char text[4096];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof(text), format ? format : "", args);
+  va_end(args);
+  if (fatal == 1) {
+    if (errorBox_)
+      errorBox_(text, "assert");
+    else if (g_commonSystem)
+      g_commonSystem->errorBox(text, "assert");
+    else
+      printf("%s\n", text);
+    executeText("quit");
+  } else {
+    // The common buffer keeps the text but shows nothing: warnings also go to the console.
+    if (g_commonSystem)
+      g_commonSystem->printf("%s", text);
+    printf("%s", text);
+  }
+}
+
+const CmdRecord* CmdManager::findCommand(const char* name) {
+  if (!name)
+    return nullptr;
+  if (*name == '+' || *name == '-')
+    ++name;
+  for (const CmdRecord* record = head_; record; record = record->next) {
+    if (equalNoCase(record->name, name))
+      return record;
+  }
+  return nullptr;
+}
+
+int CmdManager::countMatches(const char* prefix) {
+  if (!prefix)
+    return 0;
+  int matches = 0;
+  for (const CmdRecord* record = head_; record; record = record->next) {
+    if (startsWithNoCase(record->name, prefix))
+      ++matches;
+  }
+  return matches;
+}
+
+void CmdManager::completePrefix(char* text, size_t size, const CmdRecord* record) {
+  if (!text || size == 0 || !record)
+    return;
+  int typed = countMatches(text);
+  if (typed == 1) {
+    std::snprintf(text, size, "%s", record->name);
+    return;
+  }
+  char work[128];
+  size_t length = 0;
+  for (; text[length] && length < sizeof(work) - 1; ++length)
+    work[length] = asciiLower(text[length]);
+  work[length] = '\0';
+  size_t nameLength = std::strlen(record->name);
+  while (length < nameLength && length + 1 < sizeof(work)) {
+    work[length] = record->name[length];
+    work[length + 1] = '\0';
+    if (countMatches(work) != typed)
+      break;
+    ++length;
+  }
+  work[length] = '\0';
+  std::snprintf(text, size, "%s", work);
+}
+
+void CmdManager::completeCommand(char* text, size_t size) {
+  if (!text || size == 0)
+    return;
+  char work[128];
+  std::snprintf(work, sizeof(work), "%s", text[0] == '-' ? text + 1 : text);
+  if (!work[0])
+    return;
+
+  int matches = 0;
+  ConVar* exactVar = nullptr;
+  ConVar* closestVar = nullptr;
+  if (g_conVarSystem)
+    matches += g_conVarSystem->completeName(work, &exactVar, &closestVar);
+
+  const CmdRecord* exactCmd = nullptr;
+  const CmdRecord* partialCmd = nullptr;
+  size_t workLength = std::strlen(work);
+  for (const CmdRecord* record = head_; record; record = record->next) {
+    if (!startsWithNoCase(record->name, work))
+      continue;
+    printf("CMD: %s (%s)\n", record->name, record->description);
+    ++matches;
+    if (std::strlen(record->name) == workLength)
+      exactCmd = record;
+    else
+      partialCmd = record;
+  }
+  if (!matches)
+    return;
+  printf("\n");
+
+  if (exactVar) {
+    std::snprintf(text, size, "%s", exactVar->getName());
+  } else if (exactCmd) {
+    std::snprintf(text, size, "%s", exactCmd->name);
+  } else if (closestVar && g_conVarSystem) {
+    std::snprintf(text, size, "%s", work);
+    g_conVarSystem->completePrefix(text, size, closestVar);
+  } else if (partialCmd) {
+    std::snprintf(text, size, "%s", work);
+    completePrefix(text, size, partialCmd);
+  }
+}
+
+void CmdManager::setOutput(CmdOutputFunction function, void* user) {
+  output_ = function;
+  outputUser_ = user;
+}
+
+void CmdManager::writeConfig(const CmdArgs& args) {
+  char name[kMaxFileName + 1];
+  std::snprintf(name, sizeof(name), "%s", args.argc() > 1 ? args.argv(1) : "default.cfg");
+  if (!isSafeConfigName(name)) {
+    printf("WARNING: writecfg: refusing the file name \"%s\"\n", name);
+    return;
+  }
+  if (!g_ioSystem)
+    return;
+  const char* basePath = g_conVarSystem ? g_conVarSystem->getString("fs_basepath") : "";
+  const char* path = g_ioSystem->buildOSPath(basePath, nullptr, name);
+  IOFileHandle file = path ? g_ioSystem->openFileWrite(path) : 0;
+  if (!file) {
+    printf("WARNING: writecfg: could not open \"%s\" for writing\n", path ? path : name);
+    return;
+  }
+  g_ioSystem->printf(file, "// KEYS\n");
+  g_ioSystem->printf(file, "clearkeys\n");
+  if (g_keyBindingWriter)
+    g_keyBindingWriter->writeSetKeys(file);
+  g_ioSystem->printf(file, "\n// SYSTEM VARIABLES\n");
+  if (g_conVarSystem)
+    g_conVarSystem->writeArchived(file);
+  printf("%s saved.\n", name);
+  g_ioSystem->closeFile(file);
+}
+
+void CmdManager::loadConfig(const CmdArgs& args) {
+  if (args.argc() < 2) {
+    printf("usage: loadcfg <filename>\n");
+    return;
+  }
+  const char* name = args.argv(1);
+  if (configDepth_ >= kMaxConfigDepth) {
+    printf("WARNING: loadcfg: \"%s\" nested deeper than %d files, skipped\n", name, kMaxConfigDepth);
+    return;
+  }
+  IOData* data = g_ioSystem ? g_ioSystem->loadFile(name) : nullptr;
+  if (!data) {
+    printf("ERROR: Loading \"%s\" config file. Does it exist?\n", name);
+    // Only a missing default.cfg is made anew; any other name would be overwritten by defaults.
+    if (equalNoCase(name, "default.cfg")) {
+      CmdArgs none;
+      none.addWord("writecfg");
+      writeConfig(none);
+    }
+    return;
+  }
+  // The handler's arguments live in the caller's frame; keep the name for the message.
+  char fileName[kMaxFileName + 1];
+  std::snprintf(fileName, sizeof(fileName), "%s", name);
+
+  ++configDepth_;
+  bool inBlock = false;
+  int lineNumber = 0;
+  const char* p = data->buffer;
+  const char* end = data->buffer + data->length;
+  while (p < end) {
+    const char* lineEnd = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    if (!lineEnd)
+      lineEnd = end;
+    const char* start = p;
+    size_t length = static_cast<size_t>(lineEnd - start);
+    p = lineEnd + 1;
+    ++lineNumber;
+    char line[kConfigLineSize];
+    if (length > sizeof(line) - 1) {
+      // A cut line would run a different command (half a binding, a clipped value): skip it.
+      printf("WARNING: loadcfg: line %d of \"%s\" is longer than %d characters, skipped\n", lineNumber,
+             fileName, static_cast<int>(sizeof(line) - 1));
+      continue;
+    }
+    std::memcpy(line, start, length);
+    line[length] = '\0';
+    stripComments(line, inBlock);
+    if (!isBlank(line))
+      executeText(line);
+  }
+  --configDepth_;
+  g_ioSystem->freeFile(data);
+  printf("Config file %s loaded.\n", fileName);
+}
+
+void CmdManager::toggle(const CmdArgs& args) {
+  if (args.argc() < 2) {
+    printf("usage: toggle <cvar name>\n");
+    return;
+  }
+  ConVar* var = g_conVarSystem ? g_conVarSystem->find(args.argv(1)) : nullptr;
+  if (!var)
+    return;
+  if (args.argc() == 2) {
+    var->setInt(var->getInt() == 0);
+  } else {
+    int next = 2;  // none matched: the first listed value
+    for (int i = 2; i < args.argc(); ++i) {
+      if (std::fabs(ConVar::textToFloat(args.argv(i)) - var->getFloat()) < 0.001f) {
+        next = i + 1 < args.argc() ? i + 1 : 2;
+        break;
+      }
+    }
+    var->setValue(args.argv(next));
+  }
+  g_conVarSystem->printVar(var->getName());
+}
+
+void CmdManager::crash(const CmdArgs&) {
+  if (!assertPrompt_) {
+    printf("WARNING: test crash\n");
+    return;
+  }
+  if (assertPrompt_("test crash", __FILE__, __LINE__))
+    __builtin_trap();
+}
+
+CmdManager* getCmdManager() {
+  if (!s_manager) {
+    s_manager = new CmdManager;
+    g_cmdSystem = s_manager;
+    s_manager->addCommand("listCommands", cmdListCommands, kCmdFlagEngine, "prints commands to console");
+    s_manager->addCommand("writecfg", cmdWriteCfg, kCmdFlagEngine, "saves the current user settings to file");
+    s_manager->addCommand("loadcfg", cmdLoadCfg, kCmdFlagEngine, "loads user settings into the game");
+    s_manager->addCommand("toggle", cmdToggle, kCmdFlagEngine,
+                          "Can toggle through a list. (ex: toggle mycvar 0 1 2");
+    s_manager->addCommand("crash", cmdCrash, kCmdFlagEngine, "causes a crash");
+    s_manager->addCommand("listMemory", cmdListMemory, kCmdFlagEngine,
+                          "list all allocations by the game and engine");
+  }
+  return s_manager;
+}
+
+void destroyCmdManager() {
+  if (!s_manager)
+    return;
+  if (g_cmdSystem == s_manager)
+    g_cmdSystem = nullptr;
+  delete s_manager;
+  s_manager = nullptr;
+}

@@ -1,0 +1,517 @@
+// The common manager: manager start-up and shutdown by mask, video restart
+// halves, the event pump, map load and unload, and the message boxes.
+#include "system/commonmanager.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "lib/byteorder.h"
+#include "lib/criticalsection.h"
+#include "lib/interface/cmdsystem.h"
+#include "lib/interface/collisionsystem.h"
+#include "lib/interface/consolesystem.h"
+#include "lib/interface/convarsystem.h"
+#include "lib/interface/declsystem.h"
+#include "lib/interface/effectssystem.h"
+#include "lib/interface/iosystem.h"
+#include "lib/interface/keybindsystem.h"
+#include "lib/interface/managerfactory.h"
+#include "lib/interface/networksystem.h"
+#include "lib/interface/renderinterface.h"
+#include "lib/interface/rendermodelsystem.h"
+#include "lib/interface/rendersystem.h"
+#include "lib/interface/soundsystem.h"
+#include "lib/interface/spatialsystem.h"
+#include "lib/interface/texmanager.h"
+#include "lib/interface/userinterfacesystem.h"
+#include "lib/simd.h"
+#include "platform/clock.h"
+#include "platform/window.h"
+#include "system/appwindowhandler.h"
+#include "system/cmdmanager.h"
+#include "system/convarmanager.h"
+#include "system/iomanager.h"
+#include "system/messagebox.h"
+#include "system/systemmanager.h"
+
+namespace {
+CommonManager* s_commonManager = nullptr;
+
+// The common message buffer: what printf keeps, never shown.
+CriticalSection s_printLock;
+char s_messageBuffer[CommonManager::kMessageBufferSize];
+
+void cmdPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void cmdPrint(const char* format, ...) {
+  if (!g_cmdSystem)
+    return;
+  va_list args;
+  va_start(args, format);
+  g_cmdSystem->vprintf(format, args);
+  va_end(args);
+}
+
+bool createManager(ManagerId id) {
+  const ManagerFactory& factory = g_managerFactories[id];
+  return factory.create ? factory.create() : true;
+}
+
+void shutdownManager(ManagerId id) {
+  if (g_managerFactories[id].shutdown)
+    g_managerFactories[id].shutdown();
+}
+
+void destroyManager(ManagerId id) {
+  if (g_managerFactories[id].destroy)
+    g_managerFactories[id].destroy();
+}
+
+void errorBoxForCommands(const char* text, const char* caption) {
+  if (g_commonSystem)
+    g_commonSystem->errorBox(text, caption);
+}
+}  // namespace
+
+void CommonManager::vprint(const char* format, va_list args) {
+  s_printLock.lock();
+  std::vsnprintf(s_messageBuffer, sizeof(s_messageBuffer), format, args);
+  s_printLock.unlock();
+}
+
+void commonPrintf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  CommonManager::vprint(format, args);
+  va_end(args);
+}
+
+CommonManager::CommonManager() = default;
+
+CommonManager::~CommonManager() {
+  shutdown();
+}
+
+void CommonManager::printf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vprint(format, args);
+  va_end(args);
+}
+
+const char* CommonManager::lastPrintedText() {
+  return s_messageBuffer;
+}
+
+void CommonManager::errorBox(const char* text, const char* caption) {
+  platformShowCursor(true);
+  printf("%s: %s\n", caption ? caption : "", text ? text : "");
+  pumpWindowMessages(window_);
+  showMessageBox(text ? text : "", caption ? caption : "", false);
+  platformShowCursor(false);
+}
+
+int CommonManager::assertBox(const char* text, const char* caption) {
+  platformShowCursor(true);
+  printf("%s: %s\n", caption ? caption : "", text ? text : "");
+  pumpWindowMessages(window_);
+  int answer = showMessageBox(text ? text : "", caption ? caption : "", true);
+  platformShowCursor(false);
+  return answer;
+}
+
+bool CommonManager::hasSpatialSystem() {
+  return g_spatialSystem != nullptr;
+}
+
+bool CommonManager::init(void* window, void* instance, uint32_t mask) {
+  if (initialised_)
+    return false;
+  window_ = window;
+  instance_ = instance;
+
+  Swap::init();
+  SIMD_Processor::init();
+  KeyDict::initPools();
+  getSystemManager();
+  systemCreated_ = true;
+
+  if (mask & (kInitCommands | kInitConsole)) {
+    CmdManager* commands = getCmdManager();
+    commands->setErrorBox(errorBoxForCommands);
+    // "com_showStringPool", "listStringKeys" and "listStringValues" (and
+    // "showStringPool", which the window handler registers again).
+    KeyDict::registerCommands();
+  }
+  bool ok = true;
+  if (mask & kInitDecls)
+    ok = createManager(kManagerDecl);
+  if (ok && (mask & kInitConVars))
+    getConVarManager();
+  if (ok && (mask & kInitConsole))
+    ok = createManager(kManagerConsole);
+  if (ok && (mask & kInitFileSystem) && !IOManager::getInstance()->initialize("media"))
+    cmdPrint("WARNING: the file system could not be initialised\n");
+  if (ok && (mask & kInitKeyBinds))
+    ok = createManager(kManagerKeyBinds);
+  if (ok && (mask & (kInitRenderDevice | kInitRender))) {
+    // The device reports a failure itself (the fatal "Failed to locate a
+    // hardware accelerated configuration" error with its driver text) and
+    // prints "GLDriver = %s" when it starts.
+    ok = createManager(kManagerRenderDevice);
+  }
+  if (ok && (mask & kInitRenderModels))
+    ok = createManager(kManagerRenderModel);
+  if (ok) {
+    if ((mask & kInitTextures) && !createManager(kManagerTexture)) {
+      errorBox("failed to initialize texture manager", "init error");
+      ok = false;
+    } else if ((mask & kInitRender) && !createManager(kManagerRender)) {
+      errorBox("failed to initialize render system", "init error");
+      ok = false;
+    }
+  }
+  if (ok && (mask & kInitSound) && !createManager(kManagerSound)) {
+    errorBox("failed to initialize sound manager", "init error");
+    ok = false;
+  }
+  if (ok && (mask & kInitConsole) && g_consoleSystem)
+    g_consoleSystem->initFont();
+  if (ok && (mask & kInitNetwork))
+    ok = createManager(kManagerNetwork);
+  if (ok && (mask & kInitCollision))
+    ok = createManager(kManagerCollision);
+  if (ok && (mask & kInitUserInterface))
+    ok = createManager(kManagerUserInterface);
+  if (ok && (mask & kInitRender))
+    ok = createManager(kManagerEffects);
+  if (!ok) {
+    // Leave nothing behind: a later init in this process starts clean.
+    teardown();
+    return false;
+  }
+  SIMD_Processor::select(false);
+  initialised_ = true;
+  return true;
+}
+
+void CommonManager::shutdown() {
+  if (!initialised_)
+    return;
+  initialised_ = false;
+  teardown();
+}
+
+void CommonManager::teardown() {
+  shutdownManager(kManagerEffects);
+  shutdownManager(kManagerRenderModel);
+  shutdownManager(kManagerRender);
+
+  destroyManager(kManagerUserInterface);
+  destroyManager(kManagerNetwork);
+  destroyManager(kManagerCollision);
+  destroyManager(kManagerKeyBinds);
+  destroyManager(kManagerConsole);
+  destroyManager(kManagerEffects);
+  destroyManager(kManagerDecl);
+  destroyManager(kManagerRender);
+  destroyManager(kManagerRenderModel);
+  destroyManager(kManagerTexture);
+  destroyManager(kManagerSound);
+  destroyIOManager();
+  destroyCmdManager();
+  destroyConVarManager();
+  destroyManager(kManagerRenderDevice);
+
+  window_ = nullptr;
+  instance_ = nullptr;
+  // The pools may only go once no dictionary holds an entry.
+  for (KeyDict& dict : dicts_)
+    dict.clear();
+  KeyDict::shutdownPools();
+  SIMD_Processor::shutdown();
+  if (systemCreated_) {
+    destroySystemManager();
+    systemCreated_ = false;
+  }
+}
+
+void CommonManager::beginVidRestart() {
+  if (g_renderSystem)
+    g_renderSystem->shutdown();
+  if (g_renderInterface)
+    g_renderInterface->freeAllContexts();
+  if (g_keyBindSystem)
+    g_keyBindSystem->setInputActive(false);
+}
+
+void CommonManager::endVidRestart(void* window) {
+  window_ = window;
+  if (g_renderInterface) {
+    int colorBits = g_conVarSystem ? g_conVarSystem->getInt("r_colordepth") : 32;
+    g_renderInterface->createContext(window, instance_, colorBits);
+    if (ShaderInterface* shaders = g_renderInterface->getShaderInterface())
+      shaders->init();
+  }
+  if (g_texManager)
+    g_texManager->reloadImages();
+  if (g_renderModelSystem)
+    g_renderModelSystem->reloadModels(false);
+  if (g_renderSystem)
+    g_renderSystem->init();
+  if (g_soundSystem)
+    g_soundSystem->setSoundWindow(window);
+  if (g_keyBindSystem)
+    g_keyBindSystem->restartInput();
+  if (g_declSystem)
+    g_declSystem->reparseAll(true);
+  if (g_consoleSystem)
+    g_consoleSystem->initFont();
+}
+
+void CommonManager::processEvents() {
+  static uint8_t packet[16384];
+  int netTime = g_networkSystem ? g_networkSystem->getTime() : 0;
+  if (g_keyBindSystem)
+    g_keyBindSystem->pollInput();
+  if (!g_systemInterface)
+    return;
+  for (;;) {
+    SystemEvent event = g_systemInterface->getEvent();
+    if (event.type == kSystemEventNone)
+      break;
+    switch (event.type) {
+      case kSystemEventKey:
+        if (g_keyBindSystem)
+          g_keyBindSystem->keyEvent(event.value, event.value2 != 0);
+        break;
+      case kSystemEventChar:
+        if (g_keyBindSystem)
+          g_keyBindSystem->charEvent(event.value);
+        break;
+      case kSystemEventMouse:
+        if (g_keyBindSystem)
+          g_keyBindSystem->mouseEvent(event.value, event.value2, netTime);
+        break;
+      case kSystemEventPacket:
+        if (g_networkSystem && event.data && event.dataLength >= 6 &&
+            event.dataLength - 6 <= (int)sizeof(packet)) {
+          const uint8_t* data = static_cast<const uint8_t*>(event.data);
+          NetAddress from;
+          std::memcpy(from.ip, data, 4);
+          from.port = (uint16_t)(data[4] | (data[5] << 8));
+          std::memcpy(packet, data + 6, (size_t)event.dataLength - 6);
+          g_networkSystem->packetEvent(from, packet, event.dataLength - 6);
+        }
+        break;
+      default:
+        break;
+    }
+    // The pump owns what it took; nothing downstream keeps the block.
+    freeSystemEventData(event.data);
+  }
+  if (g_keyBindSystem)
+    g_keyBindSystem->endFrame();
+}
+
+void CommonManager::unloadMap() {
+  bool unloaded = allowMissingWorld_;
+  if (g_spatialSystem) {
+    delete g_spatialSystem;
+    g_spatialSystem = nullptr;
+    unloaded = true;
+  }
+  if (unloaded && g_gameInterface)
+    g_gameInterface->mapUnloaded();
+  if (g_renderSystem)
+    g_renderSystem->unloadMap();
+  if (g_collisionSystem)
+    g_collisionSystem->freeModels();
+  if (g_soundSystem)
+    g_soundSystem->fadeOutAllEmitters();
+}
+
+namespace {
+// Sets the extension of `name` (a 256-byte buffer) and asks the file system
+// for "maps/" + name; the kinds are tried in order.
+SpatialSystem* mapFileName(char* name, size_t size) {
+  struct Kind {
+    const char* extension;
+    SpatialSystemFactory factory;
+  };
+  const Kind kinds[] = {{".bsp", g_bspSpatialFactory}, {".kdt", g_kdSpatialFactory}};
+  if (!g_ioSystem)
+    return nullptr;
+  for (const Kind& kind : kinds) {
+    g_ioSystem->setExtension(name, size, kind.extension);
+    char path[512];
+    std::snprintf(path, sizeof(path), "maps/%s", name);
+    if (g_ioSystem->fileExists(path) && kind.factory)
+      return kind.factory();
+  }
+  return nullptr;
+}
+}  // namespace
+
+bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag) {
+  unloadMap();
+  char name[256];
+  std::snprintf(name, sizeof(name), "%s", mapName ? mapName : "");
+  SpatialSystem* spatial = mapFileName(name, sizeof(name));
+  if (!spatial) {
+    if (!allowMissingWorld_)
+      return false;
+    name[0] = '\0';
+  }
+  if (g_conVarSystem)
+    g_conVarSystem->setString("g_mapname", name);
+
+  char guiName[512];
+  std::snprintf(guiName, sizeof(guiName), "guis/map/%s", name);
+  if (g_ioSystem)
+    g_ioSystem->setExtension(guiName, sizeof(guiName), ".gui");
+  loading_ = true;
+  if (g_soundSystem)
+    g_soundSystem->setMuted(true);
+  UserInterface* loadingGui = nullptr;
+  if (g_uiSystem) {
+    loadingGui = g_uiSystem->findGui(guiName, true, false);
+    if (!loadingGui)
+      loadingGui = g_uiSystem->findGui("guis/map/loading.gui", true, false);
+  }
+  g_activeGui = loadingGui;
+  if (loadingGui) {
+    if (g_renderSystem)
+      g_renderSystem->setRenderView(nullptr, (int)getMilliseconds());
+    loadingGui->setStateString("map_loadstatus", "loading spatial system");
+    loadingGui->setStateFloat("map_loading", 0.0f);
+    loadingGui->activate(true, (int)getMilliseconds());
+    waitLoading(1000);
+  }
+
+  bool result = true;
+  if (spatial) {
+    char path[512];
+    std::snprintf(path, sizeof(path), "maps/%s", name);
+    if (!spatial->load(path)) {
+      delete spatial;
+      spatial = nullptr;
+      result = false;
+    }
+  }
+  if (result) {
+    g_spatialSystem = spatial;
+    if (g_renderSystem)
+      g_renderSystem->mapLoaded();
+    if (g_soundSystem)
+      g_soundSystem->stopAllEmitters();
+    if (g_keyBindSystem)
+      g_keyBindSystem->releaseAllKeys();
+    if (g_gameInterface) {
+      if (loadingGui)
+        loadingGui->setStateString("map_loadstatus", "processing entities");
+      updateLoading();
+      for (int i = 0; i < kPersistentDictCount; ++i)
+        g_gameInterface->setPersistentDict(i, &dicts_[i]);
+      if (!g_gameInterface->loadMap(name, serverFlag, networkFlag, 0)) {
+        unloadMap();
+        result = false;
+      }
+    }
+  }
+  if (result) {
+    if (loadingGui)
+      loadingGui->setStateString("map_loadstatus", "normalizing physics");
+    updateLoading();
+    if (g_gameInterface) {
+      // 32 zeroed user commands; the record is defined with the command
+      // generator, so a zeroed block larger than any layout of it stands in.
+      static const uint64_t s_zeroedCommands[kMaxGameClients * 16] = {};
+      char discard[kGameCommandSize];
+      for (int i = 0; i < 10; ++i) {
+        discard[0] = '\0';
+        g_gameInterface->runFrame(discard, reinterpret_cast<const UserCmd*>(s_zeroedCommands), 16, 1);
+      }
+    }
+    if (loadingGui)
+      loadingGui->setStateString("map_loadstatus", "pre-caching evironment interactions");
+    updateLoading();
+    if (g_renderSystem)
+      g_renderSystem->precacheInteractions();
+  }
+  if (loadingGui) {
+    updateLoading();
+    loadingGui->setStateFloat("map_loading", 1.0f);
+    loadingGui->namedEvent("loadingComplete");
+    waitLoading(1000);
+  }
+  loading_ = false;
+  if (g_soundSystem)
+    g_soundSystem->setMuted(false);
+  if (loadingGui && g_uiSystem)
+    g_uiSystem->freeGui(loadingGui);
+  if (loadingGui)
+    g_activeGui = nullptr;
+  return result;
+}
+
+void CommonManager::updateLoading() {
+  if (!g_activeGui || !loading_)
+    return;
+  int now = (int)getMilliseconds();
+  if (g_renderSystem)
+    g_renderSystem->setRenderView(nullptr, now);
+  if (g_uiSystem)
+    g_uiSystem->frame(now);
+  if (!g_activeGui)
+    return;
+  g_activeGui->namedEvent("updateLoading");
+  g_activeGui->redraw(now);
+  if (g_renderSystem)
+    g_renderSystem->endFrame();
+  pumpWindowMessages(window_);
+  if (g_soundSystem)
+    g_soundSystem->update();
+}
+
+void CommonManager::waitLoading(int milliseconds) {
+  uint32_t start = getMilliseconds();
+  do {
+    updateLoading();
+    platformSleepMilliseconds(16);
+  } while ((int64_t)(getMilliseconds() - start) < (int64_t)milliseconds + 16);
+}
+
+void CommonManager::saveGameDicts() {
+  if (!g_gameInterface)
+    return;
+  for (int i = 0; i < kPersistentDictCount; ++i) {
+    const KeyDict* dict = g_gameInterface->getPersistentDict(i);
+    if (dict)
+      dicts_[i] = *dict;
+    else
+      dicts_[i].clear();
+  }
+}
+
+bool CommonManager::playVideo(const char* videoName, const char* soundName, bool skippable) {
+  // Video images come with the texture manager; without it nothing can play.
+  (void)videoName;
+  (void)soundName;
+  (void)skippable;
+  return false;
+}
+
+CommonManager* getCommonManager() {
+  if (!s_commonManager) {
+    s_commonManager = new CommonManager;
+    g_commonSystem = s_commonManager;
+  }
+  return s_commonManager;
+}
+
+void destroyCommonManager() {
+  delete s_commonManager;
+  s_commonManager = nullptr;
+  g_commonSystem = nullptr;
+}

@@ -1,0 +1,89 @@
+// CommonManager: creates every other manager in a fixed order selected by a
+// mask, destroys them in a fixed order, carries the two halves of a video
+// restart, and serves the event pump, map loading and message boxes.
+#pragma once
+
+#include <cstdint>
+
+#include "lib/interface/commonsystem.h"
+#include "lib/interface/gameinterface.h"
+#include "lib/keydict.h"
+
+// Initialisation mask bits.
+enum CommonInitBit : uint32_t {
+  kInitConVars = 0x1,
+  kInitCommands = 0x2,
+  kInitConsole = 0x4,
+  kInitDecls = 0x8,
+  kInitFileSystem = 0x10,
+  kInitKeyBinds = 0x20,
+  kInitRenderDevice = 0x40,
+  kInitRender = 0x80,
+  kInitUserInterface = 0x100,
+  kInitRenderModels = 0x200,
+  kInitSound = 0x400,
+  kInitTextures = 0x800,
+  kInitCollision = 0x1000,
+  kInitNetwork = 0x2000,
+  kInitEverything = 0xFFFFFF,
+};
+
+class CommonManager : public CommonSystem {
+ public:
+  static constexpr int kMessageBufferSize = 16384;
+
+  CommonManager();
+  ~CommonManager() override;
+
+  void printf(const char* format, ...) override __attribute__((format(printf, 2, 3)));
+  void errorBox(const char* text, const char* caption) override;
+  int assertBox(const char* text, const char* caption) override;
+  void* windowHandle() override { return window_; }
+  void* instanceHandle() override { return instance_; }
+  bool hasSpatialSystem() override;
+  void setAllowMissingWorld(bool allow) override { allowMissingWorld_ = allow; }
+  void updateLoading() override;
+  void processEvents() override;
+  bool playVideo(const char* videoName, const char* soundName, bool skippable) override;
+
+  bool loadMap(const char* name, int serverFlag, int networkFlag) override;
+  void unloadMap() override;
+  void saveGameDicts() override;
+  void waitLoading(int milliseconds) override;
+  void beginVidRestart() override;
+  void endVidRestart(void* window) override;
+  const char* lastPrintedText() override;
+
+  // True when every selected manager started. False when already initialised
+  // or on a failure, after tearing down what this call created.
+  bool init(void* window, void* instance, uint32_t mask);
+  // Nothing unless initialised.
+  void shutdown();
+  bool isInitialised() const { return initialised_; }
+  bool isLoading() const { return loading_; }
+
+  KeyDict& persistentDict(int index) { return dicts_[index]; }
+
+  // The formatting of printf/commonPrintf, shared with the free function.
+  static void vprint(const char* format, va_list args);
+
+ private:
+  void teardown();
+
+  void* window_ = nullptr;
+  void* instance_ = nullptr;
+  bool initialised_ = false;
+  bool allowMissingWorld_ = false;
+  bool loading_ = false;
+  bool systemCreated_ = false;
+  KeyDict dicts_[kPersistentDictCount];
+};
+
+// Creates the one instance on first use and publishes g_commonSystem.
+CommonManager* getCommonManager();
+// Shuts it down and deletes it; clears the pointer.
+void destroyCommonManager();
+
+// Takes and dispatches the window's events until none is left (message boxes
+// and loading screens); the frame's own pump lives with the window handler.
+void pumpWindowMessages(void* window);

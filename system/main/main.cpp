@@ -1,0 +1,8 @@
+// The quillmere executable: joins the command line into one text and runs the
+// application shell on it.
+#include "system/appwindowhandler.h"
+#include "system/commandline.h"
+
+int main(int argc, char** argv) {
+  return runApplication(buildCommandLine(argc, argv), nullptr);
+}

@@ -1,0 +1,983 @@
+// Token parser: token rules, line counting, number lists, blocks, levels, error texts, the statement
+// splitter and the key/value helpers, plus garbage input for the sanitizers.
+#include "lib/tokenparser.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "lib/interface/cmdsystem.h"
+#include "lib/interface/iosystem.h"
+#include "lib/str.h"
+
+namespace {
+
+// Captures what the parser prints; everything else is inert.
+class CaptureCmdSystem : public CmdSystem {
+ public:
+  std::string errors;
+  std::string printed;
+
+  void addCommand(const char*, CmdFunction, uint32_t, const char*) override {}
+  void removeCommands(uint32_t) override {}
+  void executeText(const char*) override {}
+  void appendText(const char*) override {}
+  void list(const CmdArgs&) override {}
+  void printf(const char* format, ...) override {
+    va_list args;
+    va_start(args, format);
+    append(printed, format, args);
+    va_end(args);
+  }
+  void error(int fatal, const char* format, ...) override {
+    EXPECT_EQ(fatal, 0) << "parsing must never raise a fatal error";
+    va_list args;
+    va_start(args, format);
+    append(errors, format, args);
+    va_end(args);
+  }
+  void vprintf(const char* format, va_list args) override { append(printed, format, args); }
+  const CmdRecord* findCommand(const char*) override { return nullptr; }
+  int countMatches(const char*) override { return 0; }
+  void completePrefix(char*, size_t, const CmdRecord*) override {}
+  void completeCommand(char*, size_t) override {}
+  void setOutput(CmdOutputFunction, void*) override {}
+  const char* bufferedText() const override { return ""; }
+
+ private:
+  static void append(std::string& to, const char* format, va_list args) {
+    char text[8192];
+    vsnprintf(text, sizeof(text), format, args);
+    to += text;
+  }
+};
+
+// Serves whole files from a map and counts what was loaded and freed.
+class FakeIOSystem : public IOSystem {
+ public:
+  std::map<std::string, std::string> files;
+  int loaded = 0;
+  int freed = 0;
+
+  int openFileRead(const char*, IOFileHandle*, bool) override { return -1; }
+  int openOSFileRead(const char*, IOFileHandle*) override { return 0; }
+  IOFileHandle openFileWrite(const char*) override { return 0; }
+  int printf(IOFileHandle, const char*, ...) override { return 0; }
+  int read(void*, int, IOFileHandle) override { return 0; }
+  int write(const void*, int, IOFileHandle) override { return 0; }
+  void closeFile(IOFileHandle) override {}
+  int tell(IOFileHandle) override { return 0; }
+  int seek(IOFileHandle, int, int) override { return 0; }
+  int copyFileToPack(const char*, const char*) override { return -1; }
+  int writeToPack(const char*, const char*, const void*, int) override { return -1; }
+  int readFileToBuffer(const char*, void*, int, bool) override { return 0; }
+  bool readFile(const char*, IOData*, bool) override { return false; }
+  IOData* loadFile(const char* name, bool) override {
+    auto it = files.find(name);
+    if (it == files.end())
+      return nullptr;
+    IOData* data = new IOData;
+    data->length = static_cast<int>(it->second.size());
+    data->buffer = new char[it->second.size() + 1];
+    std::memcpy(data->buffer, it->second.c_str(), it->second.size() + 1);
+    snprintf(data->name, sizeof(data->name), "%s", name);
+    data->heapOwned = true;
+    ++loaded;
+    return data;
+  }
+  void freeFile(IOData* data) override {
+    if (!data)
+      return;
+    ++freed;
+    delete[] data->buffer;
+    data->buffer = nullptr;
+    if (data->heapOwned)
+      delete data;
+  }
+  void replaceFileName(char*, size_t, const char*) override {}
+  void getExtension(char*, size_t, const char*) override {}
+  void setExtension(char*, size_t, const char*) override {}
+  bool getFileName(const char*, char*, int) override { return false; }
+  void fixSlashes(char*) override {}
+  int getFileListShort(const char*, char*, int, bool) override { return 0; }
+  int getFileList(const char*, const char*, char*, int, bool) override { return 0; }
+  int countOSFiles(const char*) override { return 0; }
+  bool createPath(const char*) override { return false; }
+  bool fileExists(const char* name) override { return files.count(name) != 0; }
+  bool osFileExists(const char*) override { return false; }
+  const char* buildOSPath(const char*, const char*, const char*) override { return nullptr; }
+};
+
+class TokenParserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_cmdSystem = &cmd;
+    g_ioSystem = &io;
+  }
+  void TearDown() override {
+    g_cmdSystem = nullptr;
+    g_ioSystem = nullptr;
+  }
+
+  // Every token of a text, crossing lines.
+  static std::vector<std::string> allTokens(const char* text, const char* punctuation = nullptr) {
+    TokenParser parser;
+    EXPECT_TRUE(parser.pushText(text));
+    if (punctuation)
+      parser.setPunctuation(punctuation);
+    std::vector<std::string> tokens;
+    char token[512];
+    while (parser.readToken(token, sizeof(token), true))
+      tokens.push_back(token);
+    return tokens;
+  }
+
+  CaptureCmdSystem cmd;
+  FakeIOSystem io;
+};
+
+using Tokens = std::vector<std::string>;
+
+TEST_F(TokenParserTest, TokenRules) {
+  struct Case {
+    const char* text;
+    const char* punctuation;
+    Tokens expected;
+  };
+  const Case cases[] = {
+      {"a{b", "{", {"a", "{", "b"}},
+      {"a{b", nullptr, {"a{b"}},
+      {"a{{b}", "{}", {"a", "{", "{", "b", "}"}},
+      {"\"x y\" z", nullptr, {"x y", "z"}},
+      {"a \"\" b", nullptr, {"a", "", "b"}},
+      {"\"a // b /* c\" d", nullptr, {"a // b /* c", "d"}},
+      {"\"{a}\"", "{}", {"{a}"}},
+      {"/*/ x", nullptr, {"x"}},
+      {"a // comment\nb", nullptr, {"a", "b"}},
+      {"a /* one\ntwo */ b", nullptr, {"a", "b"}},
+      {"a /* never closed", nullptr, {"a"}},
+      {"a // no newline", nullptr, {"a"}},
+      {"x\"y\"", nullptr, {"x\"y\""}},
+      {"  \t\r\n ", nullptr, {}},
+      {"", nullptr, {}},
+      {"\"unterminated text", nullptr, {"unterminated text"}},
+      {"word\"", nullptr, {"word\""}},
+      {"a/b", nullptr, {"a/b"}},
+      {"(1,2)", "(),", {"(", "1", ",", "2", ")"}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(allTokens(c.text, c.punctuation), c.expected) << "text: " << c.text;
+}
+
+TEST_F(TokenParserTest, EmptyQuotedStringAtTheEndReadsFalse) {
+  TokenParser parser;
+  parser.pushText("a \"\"");
+  char token[512];
+  ASSERT_TRUE(parser.readToken(token, sizeof(token), true));
+  EXPECT_FALSE(parser.readToken(token, sizeof(token), true));
+  EXPECT_STREQ(token, "");
+}
+
+TEST_F(TokenParserTest, ReadingWithoutCrossingLinesStopsAtTheNewline) {
+  TokenParser parser;
+  parser.pushText("a\nb");
+  char token[512];
+  ASSERT_TRUE(parser.readToken(token, sizeof(token), false));
+  EXPECT_STREQ(token, "a");
+  EXPECT_FALSE(parser.readToken(token, sizeof(token), false));
+  EXPECT_FALSE(parser.readToken(token, sizeof(token), false)) << "a second read stays at the line end";
+  EXPECT_EQ(parser.lineNumber(), 1);
+  ASSERT_TRUE(parser.readToken(token, sizeof(token), true));
+  EXPECT_STREQ(token, "b");
+  EXPECT_EQ(parser.lineNumber(), 2);
+}
+
+TEST_F(TokenParserTest, LineCommentEndsBeforeItsNewline) {
+  TokenParser parser;
+  parser.pushText("a // note\nb\nc");
+  char token[512];
+  ASSERT_TRUE(parser.readToken(token, sizeof(token), false));
+  EXPECT_FALSE(parser.readToken(token, sizeof(token), false))
+      << "the comment does not carry the read onto line 2";
+  ASSERT_TRUE(parser.readToken(token, sizeof(token), true));
+  EXPECT_STREQ(token, "b");
+  EXPECT_EQ(parser.lineNumber(), 2) << "the comment's newline is counted";
+  ASSERT_TRUE(parser.readToken(token, sizeof(token), true));
+  EXPECT_EQ(parser.lineNumber(), 3);
+}
+
+TEST_F(TokenParserTest, LineNumbersCountEveryNewline) {
+  struct Case {
+    const char* text;
+    int lineOfLastToken;
+  };
+  const Case cases[] = {
+      {"// c\nx", 2},
+      {"/* \n */ x", 2},
+      {"a\n\n\nx", 4},
+      {"a\r\nb\r\nx", 3},
+      {"// one\n// two\n\nx", 4},
+      {"\"multi\nline\" x", 2},
+      {"/* a\nb\nc */ // d\nx", 4},
+  };
+  for (const Case& c : cases) {
+    TokenParser parser;
+    parser.pushText(c.text);
+    const char* last = nullptr;
+    int line = 0;
+    while (const char* t = parser.nextToken(true)) {
+      last = t;
+      line = parser.lineNumber();
+    }
+    EXPECT_NE(last, nullptr) << c.text;
+    EXPECT_EQ(line, c.lineOfLastToken) << "text: " << c.text;
+  }
+}
+
+TEST_F(TokenParserTest, LongWordContinuesAsTheNextToken) {
+  std::string word(600, 'w');
+  std::string text = word + " next";
+  Tokens tokens = allTokens(text.c_str());
+  ASSERT_EQ(tokens.size(), 3u);
+  EXPECT_EQ(tokens[0], std::string(511, 'w'));
+  EXPECT_EQ(tokens[1], std::string(89, 'w'));
+  EXPECT_EQ(tokens[2], "next");
+}
+
+TEST_F(TokenParserTest, LongQuotedStringContinuesInQuotedMode) {
+  // The part after the cut holds blanks, a comment sign and punctuation: all of it belongs to the
+  // string, and the closing quote must not open a new string.
+  std::string body = std::string(511, 'q') + "  tail // x { y";
+  std::string text = "\"" + body + "\" after \"next one\"";
+  Tokens tokens = allTokens(text.c_str(), "{");
+  ASSERT_EQ(tokens.size(), 4u);
+  EXPECT_EQ(tokens[0], std::string(511, 'q'));
+  EXPECT_EQ(tokens[1], "  tail // x { y");
+  EXPECT_EQ(tokens[2], "after");
+  EXPECT_EQ(tokens[3], "next one");
+
+  // Exactly 511 characters fit into one token with its closing quote.
+  std::string exact = "\"" + std::string(511, 'e') + "\" z";
+  EXPECT_EQ(allTokens(exact.c_str()), (Tokens{std::string(511, 'e'), "z"}));
+
+  // 1,100 characters: three pieces.
+  std::string huge = "\"" + std::string(1100, 'h') + "\"";
+  EXPECT_EQ(allTokens(huge.c_str()),
+            (Tokens{std::string(511, 'h'), std::string(511, 'h'), std::string(78, 'h')}));
+}
+
+TEST_F(TokenParserTest, TokenWasCut) {
+  struct Case {
+    std::string text;
+    std::vector<bool> cut;
+  };
+  const Case cases[] = {
+      {std::string(511, 'w') + " x", {false, false}},
+      {std::string(512, 'w') + " x", {true, false, false}},
+      {std::string(511, 'w') + "{", {false, false}},
+      {"\"" + std::string(511, 'q') + "\" x", {false, false}},
+      {"\"" + std::string(512, 'q') + "\" x", {true, false, false}},
+      {"\"" + std::string(1030, 'q') + "\"", {true, true, false}},
+  };
+  for (const Case& c : cases) {
+    TokenParser parser;
+    parser.pushText(c.text.c_str());
+    parser.setPunctuation("{");
+    std::vector<bool> cut;
+    while (parser.nextToken(true))
+      cut.push_back(parser.tokenWasCut());
+    EXPECT_EQ(cut, c.cut) << c.text.size();
+  }
+}
+
+TEST_F(TokenParserTest, SetTokenCutsToTheCallersBuffer) {
+  TokenParser parser;
+  parser.pushText("abcdefgh rest");
+  char small[4];
+  ASSERT_TRUE(parser.readToken(small, sizeof(small), true));
+  EXPECT_STREQ(small, "abc");
+  EXPECT_STREQ(parser.token(), "abcdefgh");
+  EXPECT_TRUE(parser.readToken(nullptr, 0, true));
+  EXPECT_STREQ(parser.token(), "rest");
+}
+
+TEST_F(TokenParserTest, ReadTokenStringEmptiesOnFailure) {
+  TokenParser parser;
+  parser.pushText("word");
+  String s = "old";
+  EXPECT_TRUE(parser.readTokenString(s, true));
+  EXPECT_STREQ(s.c_str(), "word");
+  EXPECT_FALSE(parser.readTokenString(s, true));
+  EXPECT_STREQ(s.c_str(), "");
+}
+
+TEST_F(TokenParserTest, UnreadAndCheckToken) {
+  TokenParser parser;
+  parser.pushText("Alpha beta");
+  EXPECT_TRUE(parser.checkToken("alpha", true));
+  EXPECT_FALSE(parser.checkToken("gamma", true));
+  EXPECT_TRUE(parser.checkToken("BETA", true)) << "a mismatch pushes the token back";
+  EXPECT_FALSE(parser.checkToken("beta", true)) << "nothing left to read";
+  EXPECT_TRUE(cmd.errors.empty());
+}
+
+TEST_F(TokenParserTest, PeekDoesNotConsume) {
+  TokenParser parser;
+  parser.pushText("first\nsecond");
+  const char* peeked = parser.peekToken();
+  ASSERT_NE(peeked, nullptr);
+  EXPECT_STREQ(peeked, "first");
+  EXPECT_STREQ(parser.peekToken(), "first");
+  EXPECT_EQ(parser.levelCount(), 1);
+  EXPECT_STREQ(parser.nextToken(true), "first");
+  EXPECT_STREQ(parser.peekToken(), "second");
+  EXPECT_EQ(parser.lineNumber(), 1) << "a peek leaves the line alone";
+  EXPECT_STREQ(parser.nextToken(true), "second");
+  EXPECT_EQ(parser.peekToken(), nullptr);
+}
+
+TEST_F(TokenParserTest, PeekKeepsAPushedBackToken) {
+  TokenParser parser;
+  parser.pushText("a b");
+  parser.nextToken(true);
+  parser.unreadToken();
+  EXPECT_STREQ(parser.peekToken(), "a");
+  EXPECT_STREQ(parser.nextToken(true), "a");
+  EXPECT_STREQ(parser.nextToken(true), "b");
+}
+
+TEST_F(TokenParserTest, PeekWithAllLevelsInUse) {
+  TokenParser parser;
+  parser.pushText("outer");
+  parser.pushText("one");
+  parser.pushText("two");
+  parser.pushText("x y");
+  ASSERT_EQ(parser.levelCount(), 4);
+  EXPECT_STREQ(parser.peekToken(), "x");
+  EXPECT_EQ(parser.levelCount(), 4) << "the caller's level is never popped";
+  EXPECT_STREQ(parser.peekToken(), "x");
+  EXPECT_STREQ(parser.nextToken(true), "x");
+  EXPECT_STREQ(parser.nextToken(true), "y");
+  EXPECT_EQ(parser.nextToken(true), nullptr);
+  parser.popText();
+  EXPECT_STREQ(parser.nextToken(true), "two");
+}
+
+TEST_F(TokenParserTest, PeekInsideACutQuotedString) {
+  std::string text = "\"" + std::string(520, 'p') + " end\" z";
+  TokenParser parser;
+  parser.pushText(text.c_str());
+  parser.nextToken(true);
+  EXPECT_STREQ(parser.peekToken(), (std::string(9, 'p') + " end").c_str());
+  EXPECT_STREQ(parser.nextToken(true), (std::string(9, 'p') + " end").c_str());
+  EXPECT_STREQ(parser.nextToken(true), "z");
+}
+
+TEST_F(TokenParserTest, PeekTokenOnLine) {
+  struct Case {
+    const char* text;
+    bool afterFirst;
+  };
+  const Case cases[] = {
+      {"onAction method", true},    {"onAction\nmethod", false}, {"onAction // c\nm", false},
+      {"onAction /* c */ m", true}, {"onAction \"q\"", true},    {"onAction", false},
+      {"onAction   ", false},       {"onAction \"\"", false},    {"onAction \"\" x", true},
+  };
+  for (const Case& c : cases) {
+    TokenParser parser;
+    parser.pushText(c.text);
+    ASSERT_STREQ(parser.nextToken(false), "onAction");
+    EXPECT_EQ(parser.peekTokenOnLine(), c.afterFirst) << c.text;
+    EXPECT_EQ(parser.peekTokenOnLine(), c.afterFirst) << "peeking twice: " << c.text;
+    EXPECT_EQ(parser.nextToken(false) != nullptr, c.afterFirst) << "the peek consumed nothing: " << c.text;
+  }
+  // The event-line pattern: name, optional parameter, method.
+  TokenParser parser;
+  parser.pushText("onTime 500 fire\nonAction click\n");
+  char first[64];
+  ASSERT_TRUE(parser.readToken(first, sizeof(first), true));
+  ASSERT_TRUE(parser.readToken(first, sizeof(first), false));
+  EXPECT_TRUE(parser.peekTokenOnLine());
+  ASSERT_TRUE(parser.readToken(first, sizeof(first), false));
+  EXPECT_STREQ(first, "fire");
+  EXPECT_FALSE(parser.peekTokenOnLine());
+  ASSERT_TRUE(parser.readToken(first, sizeof(first), true));
+  ASSERT_TRUE(parser.readToken(first, sizeof(first), false));
+  EXPECT_STREQ(first, "click");
+  EXPECT_FALSE(parser.peekTokenOnLine());
+  // A pushed-back token is still to come.
+  parser.unreadToken();
+  EXPECT_TRUE(parser.peekTokenOnLine());
+}
+
+TEST_F(TokenParserTest, FifthPushIsRefusedAndLevelsStay) {
+  TokenParser parser;
+  const char* texts[] = {"l0 a", "l1 b", "l2 c", "l3 d"};
+  for (const char* t : texts)
+    ASSERT_TRUE(parser.pushText(t));
+  parser.nextToken(true);
+  const char* position = parser.textPosition();
+  EXPECT_FALSE(parser.pushText("l4"));
+  EXPECT_EQ(parser.levelCount(), 4);
+  EXPECT_EQ(parser.textPosition(), position);
+  EXPECT_STREQ(parser.token(), "l3");
+  EXPECT_STREQ(parser.nextToken(true), "d");
+  EXPECT_EQ(parser.popText(), nullptr) << "at the end of its text";
+  EXPECT_STREQ(parser.nextToken(true), "l2");
+  EXPECT_STREQ(parser.popText(), " c") << "where the level stood";
+}
+
+TEST_F(TokenParserTest, NoLevel) {
+  TokenParser parser;
+  char token[16] = "junk";
+  EXPECT_FALSE(parser.readToken(token, sizeof(token), true));
+  EXPECT_STREQ(token, "");
+  EXPECT_EQ(parser.nextToken(true), nullptr);
+  EXPECT_EQ(parser.peekToken(), nullptr);
+  EXPECT_FALSE(parser.peekTokenOnLine());
+  EXPECT_EQ(parser.popText(), nullptr);
+  EXPECT_EQ(parser.textPosition(), nullptr);
+  EXPECT_EQ(parser.textStart(), nullptr);
+  EXPECT_EQ(parser.textLength(), 0);
+  EXPECT_FALSE(parser.skipWhitespaceAndComments(true));
+  EXPECT_FALSE(parser.isWhitespace(' '));
+}
+
+TEST_F(TokenParserTest, PushedLevelsInheritPunctuation) {
+  TokenParser parser;
+  parser.pushText("a,b");
+  char old[32];
+  parser.setPunctuation(",", old);
+  EXPECT_STREQ(old, "");
+  parser.pushText("c,d");
+  EXPECT_STREQ(parser.setPunctuation(";"), ",") << "the previous set comes back";
+  EXPECT_STREQ(parser.setPunctuation(","), ";");
+  EXPECT_STREQ(parser.getPunctuation(), ",");
+  EXPECT_STREQ(parser.getPunctuation(-1), ",");
+  EXPECT_STREQ(parser.getPunctuation(-2), "");
+  EXPECT_EQ(allTokens("c,d", ","), (Tokens{"c", ",", "d"}));
+  parser.setPunctuation("0123456789abcdefghijklmnopqrstuvwxyz");
+  EXPECT_EQ(std::strlen(parser.getPunctuation()), 31u) << "sets hold at most 31 characters";
+  parser.setWhitespace(nullptr);
+  EXPECT_TRUE(parser.isWhitespace('\n'));
+  EXPECT_FALSE(parser.isWhitespace('\0'));
+  parser.setWhitespace(" ");
+  EXPECT_FALSE(parser.isWhitespace('\t'));
+}
+
+TEST_F(TokenParserTest, ParseFloats) {
+  struct Case {
+    const char* text;
+    int count;
+    char separator;
+    bool ok;
+    std::vector<float> values;
+  };
+  const Case cases[] = {
+      {"( 1 2 3 )", 3, 0, true, {1, 2, 3}},   {"1 2 3", 3, 0, true, {1, 2, 3}},
+      {"1 , 2 , 3", 3, ',', true, {1, 2, 3}}, {"( -1.5 2e2 .25 )", 3, 0, true, {-1.5f, 200.0f, 0.25f}},
+      {"\n\n 4 5", 2, 0, true, {4, 5}},       {"1 2 x", 3, 0, true, {1, 2, 0}},
+      {"1.5e", 1, 0, true, {1.5f}},
+  };
+  for (const Case& c : cases) {
+    TokenParser parser;
+    parser.pushText(c.text);
+    parser.setPunctuation("(),");
+    float out[8] = {};
+    EXPECT_EQ(parser.parseFloats(out, c.count, c.separator, false), c.ok) << c.text;
+    for (size_t i = 0; i < c.values.size(); ++i)
+      EXPECT_FLOAT_EQ(out[i], c.values[i]) << c.text << " #" << i;
+    EXPECT_EQ(cmd.errors, "") << c.text;
+  }
+}
+
+TEST_F(TokenParserTest, ParseFloatsMissingCloseParenthesis) {
+  TokenParser parser;
+  parser.pushText("( 1 2 )");
+  parser.setPunctuation("()");
+  float out[3] = {9, 9, 9};
+  EXPECT_FALSE(parser.parseFloats(out, 3, 0, false));
+  EXPECT_FLOAT_EQ(out[2], 0.0f) << "the \")\" is read as the third number";
+  EXPECT_EQ(cmd.errors.rfind("Syntax Error: parsed '<EOF>' while expecting ')'\n", 0), 0u) << cmd.errors;
+  EXPECT_NE(cmd.errors.find("CODE: file 'tokenparser' line '"), std::string::npos);
+}
+
+TEST_F(TokenParserTest, ParseFloatsErrorTexts) {
+  {
+    TokenParser parser;
+    parser.pushText("");
+    EXPECT_FALSE(parser.parseFloats(nullptr, 3, 0, false));
+    EXPECT_EQ(cmd.errors, "Syntax Error: parsed '0' floats while expecting '3'\n");
+  }
+  cmd.errors.clear();
+  {
+    TokenParser parser;
+    parser.pushText("1 2\n3");
+    float out[3];
+    EXPECT_FALSE(parser.parseFloats(out, 3, 0, false));
+    EXPECT_EQ(cmd.errors.rfind("Syntax Error: parsed '2' floats while expecting '3'\nSCRIPT_LINE: '1'\n", 0),
+              0u)
+        << cmd.errors;
+  }
+  cmd.errors.clear();
+  {
+    TokenParser parser;
+    parser.pushText("1 ; 2");
+    parser.setPunctuation(",;");
+    float out[2];
+    EXPECT_FALSE(parser.parseFloats(out, 2, ',', false));
+    EXPECT_EQ(cmd.errors.rfind("Syntax Error: parsed ';' while expecting ','\n", 0), 0u) << cmd.errors;
+    EXPECT_NE(cmd.errors.find("Syntax Error: parsed '1' floats while expecting '2'\n"), std::string::npos);
+  }
+}
+
+TEST_F(TokenParserTest, ParseInts) {
+  TokenParser parser;
+  parser.pushText("( 1 -2 99999999999 ) 7 x");
+  parser.setPunctuation("()");
+  int out[3];
+  ASSERT_TRUE(parser.parseInts(out, 3, 0, false));
+  EXPECT_EQ(out[0], 1);
+  EXPECT_EQ(out[1], -2);
+  EXPECT_EQ(out[2], 2147483647) << "clamped";
+  EXPECT_EQ(parser.parseInt(), 7);
+  EXPECT_EQ(parser.parseInt(), 0);
+  EXPECT_EQ(parser.parseInt(), 0) << "nothing left";
+  EXPECT_FALSE(parser.parseInts(out, 1, 0, false));
+  EXPECT_EQ(cmd.errors, "") << "parseInts prints no count message";
+}
+
+TEST_F(TokenParserTest, ParseFloatReadsOnlyTheCurrentLine) {
+  TokenParser parser;
+  parser.pushText("0.5\n2");
+  EXPECT_FLOAT_EQ(parser.parseFloat(), 0.5f);
+  EXPECT_FLOAT_EQ(parser.parseFloat(), 0.0f);
+  EXPECT_STREQ(parser.nextToken(true), "2");
+}
+
+TEST_F(TokenParserTest, NumberConversion) {
+  struct Case {
+    const char* text;
+    double value;
+  };
+  const Case doubles[] = {{"1.5", 1.5}, {"  -2", -2}, {"+3.25", 3.25}, {"1e3", 1000},       {"abc", 0},
+                          {"", 0},      {"7x", 7},    {".5", 0.5},     {"1e999", HUGE_VAL}, {"-1e-999", -0.0},
+                          {"--1", 0},   {"-", 0},     {"1,5", 1}};
+  for (const Case& c : doubles)
+    EXPECT_EQ(textToDouble(c.text), c.value) << c.text;
+  struct IntCase {
+    const char* text;
+    int value;
+  };
+  const IntCase ints[] = {{"42", 42},
+                          {" -17", -17},
+                          {"+8", 8},
+                          {"3.9", 3},
+                          {"x", 0},
+                          {"2147483647", 2147483647},
+                          {"2147483648", 2147483647},
+                          {"-2147483648", -2147483647 - 1},
+                          {"-99999999999999999999999", -2147483647 - 1},
+                          {"123456789012345678901234567890", 2147483647}};
+  for (const IntCase& c : ints)
+    EXPECT_EQ(textToInt(c.text), c.value) << c.text;
+  EXPECT_EQ(textToDouble(nullptr), 0.0);
+  EXPECT_EQ(textToInt(nullptr), 0);
+}
+
+TEST_F(TokenParserTest, NumberConversionIgnoresTheLocale) {
+  const char* locales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "C.UTF-8"};
+  std::string old = std::setlocale(LC_NUMERIC, nullptr);
+  bool set = false;
+  for (const char* l : locales) {
+    if (std::setlocale(LC_NUMERIC, l)) {
+      set = true;
+      break;
+    }
+  }
+  TokenParser parser;
+  parser.pushText("1.25 3.5");
+  float out[2];
+  EXPECT_TRUE(parser.parseFloats(out, 2, 0, false));
+  std::setlocale(LC_NUMERIC, old.c_str());
+  EXPECT_FLOAT_EQ(out[0], 1.25f);
+  EXPECT_FLOAT_EQ(out[1], 3.5f);
+  if (!set)
+    GTEST_LOG_(INFO) << "no comma-decimal locale installed; checked in the C locale only";
+}
+
+TEST_F(TokenParserTest, ExpectTokenErrorTexts) {
+  {
+    TokenParser parser;
+    parser.pushText("a\nb");
+    ASSERT_TRUE(parser.expectToken("A", false, "src.cpp", 10));
+    EXPECT_FALSE(parser.expectToken("b", false, "src.cpp", 11));
+    EXPECT_EQ(cmd.errors,
+              "Syntax Error: parsed '<newline>' while expecting 'b'\n"
+              "SCRIPT_LINE: '1'\n"
+              "SCRIPT_DATA:\n"
+              "[1] a\n"
+              "[2] b\n"
+              "CODE: file 'src.cpp' line '11'\n");
+  }
+  cmd.errors.clear();
+  {
+    TokenParser parser;
+    parser.pushText("x");
+    parser.nextToken(true);
+    EXPECT_FALSE(parser.expectToken("y", false, nullptr, 0));
+    EXPECT_EQ(cmd.errors.rfind("Syntax Error: parsed '<EOF>' while expecting 'y'\n", 0), 0u) << cmd.errors;
+    EXPECT_EQ(cmd.errors.find("CODE:"), std::string::npos) << "no source given, no CODE line";
+  }
+  cmd.errors.clear();
+  {
+    // Line numbers padded to the digits of the error line; the report ends one line past it.
+    std::string text;
+    for (int i = 1; i <= 12; ++i)
+      text += "l" + std::to_string(i) + "\n";
+    text += "bad\nafter\nunseen\n";
+    TokenParser parser;
+    parser.pushText(text.c_str());
+    while (std::strcmp(parser.nextToken(true), "l12") != 0) {
+    }
+    EXPECT_FALSE(parser.expectToken("good", true, "x.cpp", 5));
+    EXPECT_NE(
+        cmd.errors.find(
+            "Syntax Error: parsed 'bad' while expecting 'good'\nSCRIPT_LINE: '13'\nSCRIPT_DATA:\n[01] l1\n"),
+        std::string::npos)
+        << cmd.errors;
+    EXPECT_NE(cmd.errors.find("[13] bad\n[14] after\nCODE: file 'x.cpp' line '5'\n"), std::string::npos)
+        << cmd.errors;
+    EXPECT_EQ(cmd.errors.find("unseen"), std::string::npos);
+  }
+}
+
+TEST_F(TokenParserTest, LoadFileAndItsErrorReport) {
+  io.files["scripts/a.txt"] = "one\ntwo three";
+  TokenParser parser;
+  EXPECT_FALSE(parser.loadFile("missing.txt"));
+  EXPECT_EQ(parser.levelCount(), 0);
+  ASSERT_TRUE(parser.loadFile("scripts/a.txt"));
+  EXPECT_STREQ(parser.nextToken(true), "one");
+  EXPECT_FALSE(parser.expectToken("x", true, "caller.cpp", 3));
+  EXPECT_EQ(cmd.errors,
+            "Syntax Error: parsed 'two' while expecting 'x'\n"
+            "SCRIPT: file 'scripts/a.txt' line '2'\n"
+            "CODE: file 'caller.cpp' line '3'\n");
+  cmd.errors.clear();
+  // A text pushed over the file names it as the potential source.
+  parser.pushText("inner");
+  parser.printErrorReport(nullptr, 0);
+  EXPECT_EQ(cmd.errors,
+            "SCRIPT_LINE: '1'\nPOTENTIAL_SCRIPT_SOURCE: scripts/a.txt\nSCRIPT_DATA:\n[1] inner\n");
+  parser.popText();
+  EXPECT_EQ(parser.popText(), nullptr) << "a file level returns nothing";
+  EXPECT_EQ(io.freed, 1);
+}
+
+TEST_F(TokenParserTest, LoadFileFreesOnRefusedPushAndInDestructor) {
+  io.files["f"] = "data";
+  {
+    TokenParser parser;
+    for (int i = 0; i < 3; ++i)
+      parser.pushText("x");
+    ASSERT_TRUE(parser.loadFile("f"));
+    EXPECT_FALSE(parser.loadFile("f"));
+    EXPECT_EQ(parser.levelCount(), 4);
+  }
+  EXPECT_EQ(io.loaded, io.freed) << "the destructor frees loaded levels";
+  {
+    TokenParser parser;
+    ASSERT_TRUE(parser.loadFile("f"));
+    g_ioSystem = nullptr;  // the file system is gone before the parser: no leak, no call
+  }
+  EXPECT_EQ(io.loaded, io.freed + 1);
+}
+
+TEST_F(TokenParserTest, SkipBlock) {
+  TokenParser parser;
+  parser.pushText("{ a { b } \"}\" } next");
+  EXPECT_TRUE(parser.skipBlock(0));
+  EXPECT_STREQ(parser.nextToken(true), "}") << "the quoted \"}\" closes the block";
+
+  TokenParser open;
+  open.pushText("x { y }");
+  EXPECT_FALSE(open.skipBlock(0)) << "x is no {";
+  EXPECT_EQ(cmd.errors.rfind("Syntax Error: parsed 'x' while expecting '{'\n", 0), 0u) << cmd.errors;
+  cmd.errors.clear();
+
+  TokenParser inside;
+  inside.pushText("a { b } } after");
+  EXPECT_TRUE(inside.skipBlock(1));
+  EXPECT_STREQ(inside.nextToken(true), "after");
+
+  TokenParser unbalanced;
+  unbalanced.pushText("{ { {");
+  EXPECT_TRUE(unbalanced.skipBlock(0)) << "the end of the text ends the skip";
+}
+
+TEST_F(TokenParserTest, ReadBracedSection) {
+  struct Case {
+    const char* text;
+    bool ok;
+    const char* body;
+    const char* after;
+  };
+  const Case cases[] = {
+      {"name {\n    a b\n    {\n        c\n    }\n}\nrest", true, "a b\n{\n    c\n}", "rest"},
+      {"{ x }", true, "x", nullptr},
+      {"{\n\t\tone\n\n\t\ttwo\n}", true, "one\n\ntwo", nullptr},
+      {"{}", false, "", nullptr},
+      {"{ \n }", false, "", nullptr},
+      {"no brace", false, "", nullptr},
+      {"{ never closed", true, "never closed", nullptr},
+      {"{\n  a\n b\n}", true, "a\nb", nullptr},
+  };
+  for (const Case& c : cases) {
+    TokenParser parser;
+    parser.pushText(c.text);
+    String body;
+    EXPECT_EQ(parser.readBracedSection(body), c.ok) << c.text;
+    EXPECT_STREQ(body.c_str(), c.body) << c.text;
+    const char* next = parser.nextToken(true);
+    if (c.after)
+      EXPECT_STREQ(next, c.after) << c.text;
+    else
+      EXPECT_EQ(next, nullptr) << c.text;
+  }
+  // A pushed-back "{" counts as the opening brace; lines are counted through the body.
+  TokenParser parser;
+  parser.pushText("decl\n{\n  a\n  b\n}\nz");
+  parser.nextToken(true);
+  parser.nextToken(true);
+  parser.unreadToken();
+  String body;
+  EXPECT_TRUE(parser.readBracedSection(body));
+  EXPECT_STREQ(body.c_str(), "a\nb");
+  EXPECT_STREQ(parser.nextToken(true), "z");
+  EXPECT_EQ(parser.lineNumber(), 6);
+}
+
+TEST_F(TokenParserTest, ReadLine) {
+  TokenParser parser;
+  parser.pushText("  bind x \"a\" // comment\n\n set /* c */ y\tz\r\n/* open");
+  char line[512];
+  ASSERT_TRUE(parser.readLine(line, sizeof(line)));
+  EXPECT_STREQ(line, "bind x \"a\" ");
+  ASSERT_TRUE(parser.readLine(line, sizeof(line)));
+  EXPECT_STREQ(line, "set  y\tz");
+  EXPECT_EQ(parser.lineNumber(), 3);
+  EXPECT_FALSE(parser.readLine(line, sizeof(line))) << "an unclosed comment at the end";
+
+  std::string longLine(600, 'L');
+  TokenParser longParser;
+  longParser.pushText(longLine.c_str());
+  ASSERT_TRUE(longParser.readLine(line, sizeof(line)));
+  EXPECT_EQ(std::strlen(line), 511u);
+
+  TokenParser inline_;
+  inline_.pushText("a /* never closed");
+  EXPECT_FALSE(inline_.readLine(line, sizeof(line)));
+}
+
+TEST_F(TokenParserTest, SkipToLine) {
+  TokenParser parser;
+  parser.pushText("l1\nl2\nl3 x\nl4");
+  EXPECT_TRUE(parser.skipToLine(3));
+  EXPECT_STREQ(parser.nextToken(true), "l3");
+  EXPECT_EQ(parser.lineNumber(), 3);
+  EXPECT_TRUE(parser.skipToLine(2));
+  EXPECT_STREQ(parser.nextToken(true), "l2");
+  EXPECT_TRUE(parser.skipToLine(4));
+  EXPECT_STREQ(parser.nextToken(true), "l4");
+  EXPECT_FALSE(parser.skipToLine(9));
+  EXPECT_FALSE(parser.skipToLine(-1));
+  EXPECT_TRUE(parser.skipToLine(1));
+  EXPECT_STREQ(parser.nextToken(true), "l1");
+}
+
+TEST_F(TokenParserTest, SplitStatements) {
+  struct Case {
+    const char* text;
+    Tokens words;
+    int consumed;
+  };
+  const Case cases[] = {
+      {"bind x \"say hi\"; echo", {"bind", "x", "say hi"}, 16},
+      {"echo", {"echo"}, 4},
+      {"a b\nc", {"a", "b"}, 4},
+      {"say \";\" x; y", {"say", ";", "x"}, 10},
+      {"a // note\nb", {"a"}, 10},
+      {"; x", {}, 1},
+      {"", {}, 0},
+      {"  \t a\r\n", {"a"}, 7},
+  };
+  for (const Case& c : cases) {
+    StringList64 list;
+    EXPECT_EQ(TokenParser::splitStatements(list, c.text), c.consumed) << c.text;
+    Tokens words;
+    for (int i = 0; i < list.count; ++i)
+      words.push_back(list.strings[i]);
+    EXPECT_EQ(words, c.words) << c.text;
+    EXPECT_STREQ(list.get(list.count), "") << "a missing word reads empty";
+    EXPECT_STREQ(list.get(-1), "");
+  }
+}
+
+TEST_F(TokenParserTest, SplitStatementsLimits) {
+  std::string many;
+  for (int i = 0; i < 70; ++i)
+    many += "w" + std::to_string(i) + " ";
+  many += "; next";
+  StringList64 list;
+  int consumed = TokenParser::splitStatements(list, many.c_str());
+  EXPECT_EQ(list.count, 64);
+  EXPECT_STREQ(list.strings[63], "w63");
+  EXPECT_EQ(many.substr(static_cast<size_t>(consumed)), " next") << "the dropped words are still consumed";
+
+  // 5 words of 511 characters overflow the 2,047-byte buffer after 4 (4 * 512 = 2048 > 2047).
+  std::string big;
+  for (int i = 0; i < 5; ++i)
+    big += std::string(511, static_cast<char>('a' + i)) + " ";
+  TokenParser::splitStatements(list, big.c_str());
+  EXPECT_EQ(list.count, 3);
+  EXPECT_EQ(list.used(), 3 * 512);
+  StringList64 copy = list;
+  EXPECT_EQ(copy.count, 3);
+  EXPECT_EQ(copy.strings[2], copy.buffer + 1024) << "copies point into their own buffer";
+}
+
+TEST_F(TokenParserTest, SplitStatementsOverManyStatements) {
+  std::string text;
+  for (int i = 0; i < 100; ++i)
+    text += "cmd" + std::to_string(i) + " arg;";
+  const char* p = text.c_str();
+  int statements = 0;
+  StringList64 list;
+  while (*p) {
+    p += TokenParser::splitStatements(list, p);
+    ASSERT_EQ(list.count, 2);
+    EXPECT_EQ(std::string(list.get(0)), "cmd" + std::to_string(statements));
+    ++statements;
+  }
+  EXPECT_EQ(statements, 100);
+}
+
+TEST_F(TokenParserTest, AppendPackedRefusesInsteadOfOverflowing) {
+  StringList64 list;
+  EXPECT_EQ(list.appendPacked("abc"), 2047 - 4);
+  EXPECT_EQ(list.appendPacked(""), 2047 - 5);
+  std::string fill(2047 - 5 - 1, 'f');
+  EXPECT_EQ(list.appendPacked(fill.c_str()), 0);
+  EXPECT_EQ(list.appendPacked(""), -1) << "no byte left for a terminator";
+  EXPECT_EQ(list.count, 3);
+
+  StringList64 words;
+  for (int i = 0; i < 64; ++i)
+    ASSERT_GE(words.appendPacked("w"), 0);
+  EXPECT_EQ(words.appendPacked("w"), -1);
+  EXPECT_EQ(words.count, 64);
+}
+
+TEST_F(TokenParserTest, CopyBracedGroup) {
+  char out[16];
+  EXPECT_TRUE(copyBracedGroup(out, sizeof(out), "x { a } { b }"));
+  EXPECT_STREQ(out, "{ a }");
+  EXPECT_TRUE(copyBracedGroup(out, sizeof(out), "{ open"));
+  EXPECT_STREQ(out, "{ open");
+  EXPECT_FALSE(copyBracedGroup(out, sizeof(out), "no group"));
+  EXPECT_STREQ(out, "");
+  EXPECT_FALSE(copyBracedGroup(out, sizeof(out), "{ this one is far too long }"));
+  EXPECT_STREQ(out, "");
+  EXPECT_TRUE(copyBracedGroup(out, 6, "{abc}"));
+  EXPECT_FALSE(copyBracedGroup(out, 5, "{abc}"));
+}
+
+TEST_F(TokenParserTest, FindKeyValueInText) {
+  const char* text = "name \"big box\"\nempty \"\"\nEmpty set\nmodel m.dmesh\n";
+  EXPECT_STREQ(findKeyValueInText(text, "def", "NAME"), "big box");
+  EXPECT_STREQ(findKeyValueInText(text, "def", "empty"), "set") << "empty values are passed over";
+  EXPECT_STREQ(findKeyValueInText(text, "def", "missing"), "def");
+  EXPECT_STREQ(findKeyValueInText(text, nullptr, "missing"), "");
+  EXPECT_STREQ(findKeyValueInText(nullptr, "def", "name"), "");
+  EXPECT_STREQ(findKeyValueInText(text, "def", nullptr), "");
+  const char* first = findKeyValueInText(text, nullptr, "name");
+  const char* second = findKeyValueInText(text, nullptr, "model");
+  EXPECT_STREQ(first, "big box") << "two alternating buffers";
+  EXPECT_STREQ(second, "m.dmesh");
+  std::string huge(8192, 'k');
+  EXPECT_STREQ(findKeyValueInText(huge.c_str(), "def", "k"), "");
+}
+
+TEST_F(TokenParserTest, GarbageInputTerminates) {
+  std::mt19937 rng(12345);
+  const char alphabet[] = "ab {}()\";/*\\\n\r\t ,.-0123456789eE";
+  for (int round = 0; round < 400; ++round) {
+    std::string text;
+    int length = static_cast<int>(rng() % 1500);
+    bool binary = round % 3 == 0;
+    for (int i = 0; i < length; ++i) {
+      char c = binary ? static_cast<char>(1 + rng() % 255) : alphabet[rng() % (sizeof(alphabet) - 1)];
+      text += c;
+    }
+    TokenParser parser;
+    parser.pushText(text.c_str());
+    parser.setPunctuation("{}(),;");
+    int steps = 0;
+    for (;;) {
+      ASSERT_LT(++steps, 10000) << "no progress";
+      const char* before = parser.textPosition();
+      switch (rng() % 9) {
+        case 0:
+          parser.peekToken();
+          break;
+        case 1:
+          parser.peekTokenOnLine();
+          break;
+        case 2: {
+          float f[3];
+          parser.parseFloats(f, 3, rng() % 2 ? ',' : 0, rng() % 2);
+          break;
+        }
+        case 3:
+          parser.skipBlock(static_cast<int>(rng() % 2));
+          break;
+        case 4: {
+          String s;
+          parser.readBracedSection(s);
+          break;
+        }
+        case 5: {
+          char line[64];
+          parser.readLine(line, sizeof(line));
+          break;
+        }
+        default: {
+          char token[512];
+          parser.readToken(token, sizeof(token), rng() % 2);
+          break;
+        }
+      }
+      if (!*parser.textPosition())
+        break;
+      if (parser.textPosition() == before && parser.nextToken(true) == nullptr && !*parser.textPosition())
+        break;
+    }
+    StringList64 list;
+    const char* p = text.c_str();
+    while (*p) {
+      int used = TokenParser::splitStatements(list, p);
+      ASSERT_GT(used, 0);
+      p += used;
+    }
+    findKeyValueInText(text.c_str(), "d", "a");
+  }
+}
+
+}  // namespace

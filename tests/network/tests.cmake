@@ -1,0 +1,1 @@
+quill_add_tests(network LIBS quill_network)

@@ -1,0 +1,1 @@
+quill_add_tests(render/device LIBS quill_device)

@@ -1,0 +1,408 @@
+// Zip packs: indexing, lookups, private readers, damaged and hostile packs,
+// and packs written by the engine, checked by the zip tools.
+
+#include "system/iopack.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "io_test_tree.h"
+#include "system/convarmanager.h"
+#include "system/iomanager.h"
+
+using iotest::TempTree;
+using iotest::writeZip;
+using iotest::ZipEntry;
+
+namespace {
+
+// Runs a command and returns its standard output.
+std::string run(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
+      out.append(buffer, got);
+    }
+    pclose(pipe);
+  }
+  return out;
+}
+
+size_t countOf(const std::string& text, const std::string& needle) {
+  size_t count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+    count++;
+  }
+  return count;
+}
+
+std::vector<ZipEntry> numberedEntries(int count) {
+  std::vector<ZipEntry> entries;
+  for (int i = 0; i < count; i++) {
+    entries.push_back({"dir/file" + std::to_string(i) + ".txt", std::to_string(i), 0});
+  }
+  return entries;
+}
+
+class IOPackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(tree_.path());
+    getConVarManager();
+    io_ = IOManager::getInstance();
+  }
+  void TearDown() override {
+    destroyIOManager();
+    destroyConVarManager();
+    std::filesystem::current_path(previous_);
+  }
+
+  std::string init() {
+    testing::internal::CaptureStdout();
+    io_->initialize("media");
+    return testing::internal::GetCapturedStdout();
+  }
+
+  std::string readAll(const char* name) {
+    IOData data;
+    if (!io_->readFile(name, &data)) {
+      return "<unreadable>";
+    }
+    return std::string(data.buffer, static_cast<size_t>(data.length));
+  }
+
+  TempTree tree_;
+  std::filesystem::path previous_;
+  IOManager* io_ = nullptr;
+};
+
+TEST_F(IOPackTest, HashSizeFollowsTheEntryCount) {
+  struct Case {
+    int entries;
+    int buckets;
+  } cases[] = {{0, 1}, {1, 2}, {3, 4}, {1023, 1024}, {1024, 2048}, {5000, 2048}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(IOPack::hashSizeFor(c.entries), c.buckets) << c.entries;
+  }
+  for (int count : {1023, 1024, 5000}) {
+    const std::string path = tree_.str("h" + std::to_string(count) + ".bqp");
+    ASSERT_TRUE(writeZip(path, numberedEntries(count)));
+    IOPack* pack = IOPack::load(path.c_str(), "h.bqp");
+    ASSERT_NE(pack, nullptr);
+    EXPECT_EQ(pack->entryCount(), count);
+    EXPECT_EQ(pack->hashSize(), IOPack::hashSizeFor(count));
+    EXPECT_STREQ(pack->packName(), "h");
+    for (int i : {0, count / 2, count - 1}) {
+      const std::string name = "DIR\\File" + std::to_string(i) + ".TXT";
+      const IOPackEntry* entry = pack->find(name.c_str());
+      ASSERT_NE(entry, nullptr) << name;
+      EXPECT_EQ(std::string(entry->name), "dir/file" + std::to_string(i) + ".txt");
+    }
+    EXPECT_EQ(pack->find("dir/file.txt"), nullptr);
+    delete pack;
+  }
+}
+
+TEST_F(IOPackTest, HashIgnoresExtensionCaseAndSeparatorKind) {
+  EXPECT_EQ(IOPack::hashFileName("a.tga", 2048), IOPack::hashFileName("a.jpg", 2048));
+  EXPECT_EQ(IOPack::hashFileName("Textures\\Wall.TGA", 2048),
+            IOPack::hashFileName("textures/wall.tga", 2048));
+  EXPECT_EQ(IOPack::hashFileName("a:b", 64), IOPack::hashFileName("a/b", 64));
+  // h = 'a' * 119 = 11543; 11543 ^ (11543 >> 10) ^ (11543 >> 20) = 11543 ^ 11 = 11548.
+  EXPECT_EQ(IOPack::hashFileName("a", 1 << 16), 11548);
+  for (int size : {1, 2, 1024, 2048}) {
+    EXPECT_LT(IOPack::hashFileName("some/long/name/without/dots", size), size);
+  }
+}
+
+TEST_F(IOPackTest, EntriesAreFoundWithoutCaseAndWithEitherSlash) {
+  ASSERT_TRUE(writeZip(tree_.str("media/p.bqp"), {{"Textures\\Wall.TGA", "wall"},
+                                                  {"dup.txt", "first"},
+                                                  {"dup.txt", "second"},
+                                                  {"evil/../escape.txt", "no"}}));
+  init();
+  for (const char* name :
+       {"textures/wall.tga", "TEXTURES/wall.tga", "textures\\WALL.tga", "/Textures/Wall.tga"}) {
+    EXPECT_EQ(readAll(name), "wall") << name;
+    EXPECT_TRUE(io_->fileExists(name)) << name;
+  }
+  EXPECT_EQ(readAll("dup.txt"), "second");  // later entries of a pack first
+  EXPECT_EQ(readAll("evil/../escape.txt"), "<unreadable>");
+  EXPECT_FALSE(io_->fileExists("evil/../escape.txt"));
+}
+
+TEST_F(IOPackTest, PrivateAndSharedReadersInterleave) {
+  const std::string a = iotest::noise(50000, 1);
+  const std::string b = iotest::noise(50000, 2);
+  ASSERT_TRUE(writeZip(tree_.str("media/p.bqp"), {{"a.bin", a}, {"b.bin", b}}));
+  init();
+  for (bool privateFirst : {true, false}) {
+    IOFileHandle fa = 0;
+    IOFileHandle fb = 0;
+    ASSERT_EQ(io_->openFileRead("a.bin", &fa, privateFirst), 50000);
+    ASSERT_EQ(io_->openFileRead("b.bin", &fb), 50000);
+    std::string gotA;
+    std::string gotB;
+    char chunk[777];
+    for (int round = 0; round < 70; round++) {
+      int n = io_->read(chunk, sizeof(chunk), fa);
+      gotA.append(chunk, static_cast<size_t>(n));
+      n = io_->read(chunk, sizeof(chunk), fb);
+      gotB.append(chunk, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(gotA, a) << privateFirst;
+    EXPECT_EQ(gotB, b) << privateFirst;
+    io_->closeFile(fa);
+    io_->closeFile(fb);
+  }
+  EXPECT_EQ(io_->findFreeSlot(), 1);
+}
+
+TEST_F(IOPackTest, PrivateReaderFailsWhenThePackIsGone) {
+  ASSERT_TRUE(writeZip(tree_.str("media/p.bqp"), {{"a.txt", "a"}}));
+  init();
+  std::filesystem::remove(tree_.path() / "media/p.bqp");
+  IOFileHandle file = 0;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(io_->openFileRead("a.txt", &file, true), -1);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(file, 0u);
+  EXPECT_NE(out.find("cannot be opened again"), std::string::npos) << out;
+  EXPECT_EQ(readAll("a.txt"), "a");  // the shared reader still holds the file
+}
+
+TEST_F(IOPackTest, DamagedPacksAreSkippedAndTheOthersLoad) {
+  ASSERT_TRUE(writeZip(tree_.str("good.zip"), {{"one.txt", std::string(3000, 'o')}, {"two.txt", "two"}}));
+  const std::string good = tree_.read("good.zip");
+  tree_.write("media/0good.bqp", good);
+  tree_.write("media/truncated.bqp", good.substr(0, good.size() / 2));
+  tree_.write("media/text.bqp", "this is no zip archive at all");
+  tree_.write("media/empty.bqp", "");
+  // A central directory whose second record is overwritten.
+  std::string damaged = good;
+  const size_t first = damaged.find("PK\x01\x02");
+  const size_t second = damaged.find("PK\x01\x02", first + 1);
+  ASSERT_NE(second, std::string::npos);
+  damaged[second + 1] = 'X';
+  tree_.write("media/directory.bqp", damaged);
+  // An end record that claims more entries than the directory holds.
+  std::string lying = good;
+  const size_t end = lying.rfind("PK\x05\x06");
+  lying[end + 8] = 9;   // entries on this disk
+  lying[end + 10] = 9;  // entries in total
+  tree_.write("media/lying.bqp", lying);
+
+  const std::string out = init();
+  for (const char* pack : {"truncated.bqp", "text.bqp", "empty.bqp", "directory.bqp", "lying.bqp"}) {
+    EXPECT_NE(out.find(std::string("WARNING: skipping pack '") + tree_.str("media/") + pack),
+              std::string::npos)
+        << pack << "\n"
+        << out;
+  }
+  EXPECT_EQ(countOf(out, "WARNING: skipping pack"), 5u) << out;
+  EXPECT_EQ(io_->searchPathCount(), 2);
+  EXPECT_EQ(io_->packEntryTotal(), 2);
+  EXPECT_EQ(readAll("two.txt"), "two");
+  EXPECT_EQ(readAll("one.txt"), std::string(3000, 'o'));
+}
+
+TEST_F(IOPackTest, DamagedEntriesFailTheirReadWithAMessage) {
+  const std::string plain = "0123456789abcdef";
+  std::vector<ZipEntry> entries = {
+      {"garbage.txt", "\xff\xfe\xfd\xfc this is not deflate data", Z_DEFLATED, true, 100, 0x12345678},
+      {"badcrc.txt", plain, 0, true, plain.size(), iotest::crcOf(plain) ^ 1},
+      {"short.txt", plain, 0, true, 1000, iotest::crcOf(plain)},
+      {"huge.bin", plain, 0, true, 3000000000ull, 0},
+      {std::string(300, 'n'), "long name", 0},
+      {"fine.txt", plain, 0, true, plain.size(), iotest::crcOf(plain)},
+      {"local.txt", "local header damaged"},
+      {"bzip.txt", "not really bzip2", 0, true, 16, 0},  // method patched to bzip2 below
+      {"secret.txt", "encrypted", Z_DEFLATED, false, 0, 0, "password"},
+  };
+  ASSERT_TRUE(writeZip(tree_.str("media/p.bqp"), entries));
+  std::string bytes = tree_.read("media/p.bqp");
+  const size_t local = bytes.find("local.txt");  // the name in its local header comes first
+  ASSERT_NE(local, std::string::npos);
+  bytes[local - 30 + 1] = 'X';  // local header signature
+  const size_t bzipLocal = bytes.find("bzip.txt");
+  const size_t bzipCentral = bytes.find("bzip.txt", bzipLocal + 1);
+  ASSERT_NE(bzipCentral, std::string::npos);
+  bytes[bzipLocal - 30 + 8] = 12;
+  bytes[bzipCentral - 46 + 10] = 12;
+  tree_.write("media/p.bqp", bytes);
+
+  const std::string startup = init();
+  EXPECT_NE(startup.find("1 entries with names longer than 255 characters left out"), std::string::npos)
+      << startup;
+  EXPECT_EQ(readAll("fine.txt"), plain);
+
+  struct Case {
+    const char* name;
+    const char* message;
+  } cases[] = {
+      {"garbage.txt", "damaged data in its pack"},   {"badcrc.txt", "failed its checksum"}, {"short.txt", ""},
+      {"huge.bin", "3000000000 bytes is too large"}, {"local.txt", "damaged pack entry"},
+  };
+  for (const Case& c : cases) {
+    testing::internal::CaptureStdout();
+    IOData* data = io_->loadFile(c.name);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(data, nullptr) << c.name;
+    io_->freeFile(data);
+    EXPECT_NE(out.find(c.message), std::string::npos) << c.name << ": " << out;
+    char buffer[64] = "untouched";
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(io_->readFileToBuffer(c.name, buffer, sizeof(buffer)), 0) << c.name;
+    testing::internal::GetCapturedStdout();
+    if (std::string(c.name) != "short.txt") {
+      EXPECT_STREQ(buffer, "") << c.name;
+    }
+  }
+  IOFileHandle file = 0;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(io_->openFileRead("huge.bin", &file), -1);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(file, 0u);
+  EXPECT_EQ(io_->findFreeSlot(), 1);
+}
+
+// Random damage anywhere in a pack must give a message or wrong bytes, never
+// a crash, a hang or a read outside a buffer (the sanitizers watch).
+TEST_F(IOPackTest, RandomlyDamagedPacksNeverCrash) {
+  std::vector<ZipEntry> entries = {{"a.txt", std::string(5000, 'a')},
+                                   {"dir/b.bin", iotest::noise(3000, 5)},
+                                   {"stored.txt", "stored text", 0},
+                                   {"c/d/e.txt", "deep"}};
+  ASSERT_TRUE(writeZip(tree_.str("good.zip"), entries));
+  const std::string good = tree_.read("good.zip");
+  const std::string path = tree_.str("mutant.bqp");
+  uint32_t seed = 12345;
+  auto next = [&seed]() {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  int loaded = 0;
+  testing::internal::CaptureStdout();
+  for (int round = 0; round < 400; round++) {
+    std::string bytes = good;
+    if (round % 4 == 3) {
+      bytes.resize(next() % bytes.size());
+    } else {
+      const int flips = 1 + static_cast<int>(next() % 4);
+      for (int i = 0; i < flips; i++) {
+        bytes[next() % bytes.size()] = static_cast<char>(next());
+      }
+    }
+    tree_.write("mutant.bqp", bytes);
+    IOPack* pack = IOPack::load(path.c_str(), "mutant.bqp");
+    if (!pack) {
+      continue;
+    }
+    loaded++;
+    for (int e = 0; e < pack->entryCount(); e++) {
+      const int length = IOPack::openEntry(pack->sharedReader(), &pack->entry(e), pack->entry(e).name);
+      if (length < 0) {
+        continue;
+      }
+      std::string data(static_cast<size_t>(length) + 1, '\0');
+      const int got = IOPack::readEntry(pack->sharedReader(), data.data(), length + 1);
+      EXPECT_LE(got, length);
+      IOPack::closeEntry(pack->sharedReader());
+    }
+    delete pack;
+  }
+  testing::internal::GetCapturedStdout();
+  EXPECT_GT(loaded, 0);  // some damage leaves the directory readable, so reads were tried
+}
+
+TEST_F(IOPackTest, AtMostTheFirstThousandTwentyFourPacksAreUsed) {
+  for (int i = 0; i < 1030; i++) {
+    char name[32];
+    snprintf(name, sizeof(name), "media/p%04d.bqp", i);
+    ASSERT_TRUE(writeZip(tree_.str(name), {{"which.txt", std::to_string(i), 0}}));
+  }
+  const std::string out = init();
+  EXPECT_NE(out.find("WARNING: only the first 1024 of 1030 packs"), std::string::npos) << out.substr(0, 300);
+  EXPECT_EQ(io_->packEntryTotal(), 1024);
+  EXPECT_EQ(io_->searchPathCount(), 1025);
+  EXPECT_EQ(readAll("which.txt"), "1023");
+}
+
+TEST_F(IOPackTest, WrittenPacksAreZipArchivesWithTheEntryComment) {
+  std::filesystem::create_directories(tree_.path() / "media");
+  init();
+  const std::string pack = tree_.str("media/written.bqp");
+  const std::string text(5000, 'q');
+  EXPECT_EQ(io_->writeToPack(pack.c_str(), "maps/first.txt", text.data(), static_cast<int>(text.size())), 0);
+  EXPECT_EQ(io_->writeToPack(pack.c_str(), "second.txt", "2", 1), 0);  // appended
+  EXPECT_EQ(io_->writeToPack(pack.c_str(), "empty.txt", nullptr, 0), 0);
+
+  const std::string listing = run("unzip -l '" + pack + "' 2>&1");
+  EXPECT_NE(listing.find("maps/first.txt"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("second.txt"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("3 files"), std::string::npos) << listing;
+  const std::string info = run("zipinfo -v '" + pack + "' 2>&1");
+  EXPECT_EQ(countOf(info, "created by Quillmere"), 3u) << info;
+  EXPECT_EQ(countOf(info, "compression method:                             deflated"), 3u) << info;
+  EXPECT_EQ(countOf(info, "compression sub-type (deflation):               maximum"), 3u) << info;
+  EXPECT_NE(run("unzip -t '" + pack + "' 2>&1").find("No errors detected"), std::string::npos);
+
+  // Read back through the engine after a restart.
+  io_->shutdown();
+  init();
+  EXPECT_TRUE(readAll("maps/first.txt") == text);
+  EXPECT_EQ(readAll("second.txt"), "2");
+  EXPECT_EQ(readAll("empty.txt"), "");
+}
+
+TEST_F(IOPackTest, WritingIntoASearchedPackIndexesItAgain) {
+  const std::string old = iotest::noise(100000, 3);
+  ASSERT_TRUE(writeZip(tree_.str("media/live.bqp"), {{"old.bin", old}}));
+  init();
+  IOFileHandle open = 0;
+  ASSERT_EQ(io_->openFileRead("old.bin", &open), 100000);
+  char head[1000];
+  ASSERT_EQ(io_->read(head, sizeof(head), open), 1000);
+
+  // The append overwrites the old central directory behind the open entry.
+  EXPECT_EQ(io_->writeToPack(tree_.str("media/live.bqp").c_str(), "new.txt", "fresh", 5), 0);
+  EXPECT_EQ(readAll("new.txt"), "fresh");
+  EXPECT_TRUE(readAll("old.bin") == old);
+  EXPECT_EQ(io_->packEntryTotal(), 2);
+  std::string rest(99000, '\0');
+  EXPECT_EQ(io_->read(rest.data(), 99000, open), 99000);
+  EXPECT_TRUE(std::string(head, sizeof(head)) + rest == old);
+  io_->closeFile(open);
+}
+
+TEST_F(IOPackTest, WritingRefusesWhatWouldDamageOrCannotBeRead) {
+  tree_.write("media/loose.cfg", "bind x y");
+  tree_.write("notzip.bqp", "precious text");
+  init();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(io_->writeToPack(tree_.str("notzip.bqp").c_str(), "a.txt", "a", 1), -1);
+  EXPECT_EQ(io_->writeToPack(tree_.str("n.bqp").c_str(), std::string(256, 'l').c_str(), "a", 1), -1);
+  EXPECT_EQ(io_->writeToPack(tree_.str("no/such/dir/n.bqp").c_str(), "a.txt", "a", 1), -1);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(tree_.read("notzip.bqp"), "precious text");
+  EXPECT_NE(out.find("cannot be opened as a zip archive"), std::string::npos) << out;
+  EXPECT_EQ(io_->writeToPack(tree_.str("n.bqp").c_str(), "a.txt", "a", -1), -1);
+  EXPECT_EQ(io_->writeToPack(nullptr, "a.txt", "a", 1), -1);
+
+  EXPECT_EQ(io_->copyFileToPack(tree_.str("copy.bqp").c_str(), "loose.cfg"), 0);
+  EXPECT_EQ(io_->copyFileToPack(tree_.str("copy.bqp").c_str(), "missing.cfg"), -1);
+  IOPack* pack = IOPack::load(tree_.str("copy.bqp").c_str(), "copy.bqp");
+  ASSERT_NE(pack, nullptr);
+  ASSERT_EQ(pack->entryCount(), 1);
+  EXPECT_STREQ(pack->entry(0).name, "loose.cfg");
+  delete pack;
+}
+
+}  // namespace
