@@ -719,13 +719,14 @@ bool weldMatch(const DrawVertex* vertices, const Vec3* accum, int i, int j, bool
   return normalOf(vertices[i]).compare(normalOf(vertices[j]), 0.00001f);
 }
 
-// Hash grid over vertex positions for the weld: cells at least ten times the
-// weld tolerance, so every vertex within tolerance lies in one of the 27 cells
-// around a vertex's own. Candidates are visited in increasing index order, the
-// order of an all-pairs scan, so the merges come out identical.
+// Hash grid over vertex positions for the weld. Cells are ten times the weld
+// tolerance, so the box of twice the tolerance around a vertex usually meets
+// one cell and never more than eight. Each cell lists its vertices in index
+// order, and candidates are visited in increasing index order, the order of
+// an all-pairs scan, so the merges come out identical to it.
 class WeldGrid {
  public:
-  WeldGrid(const DrawVertex* vertices, int count) : keys_(size_t(count)), order_(size_t(count)) {
+  WeldGrid(const DrawVertex* vertices, int count) : next_(size_t(count), -1) {
     Bounds b;
     for (int i = 0; i < count; i++)
       if (finite(positionOf(vertices[i])))
@@ -735,66 +736,56 @@ class WeldGrid {
     if (!b.isCleared())
       for (int k = 0; k < 3; k++)
         extent = std::max(extent, b.maxs[k] - b.mins[k]);
-    cell_ = std::max(kWeldEpsilon * 10.0f, extent / float(kCellLimit - 4));
-    invCell_ = 1.0f / cell_;
+    invCell_ = 1.0f / std::max(kWeldEpsilon * 10.0f, extent / float(kCellLimit - 4));
 
-    for (int i = 0; i < count; i++) {
-      keys_[size_t(i)] = keyOf(positionOf(vertices[i]));
-      order_[size_t(i)] = i;
-    }
-    std::sort(order_.begin(), order_.end(), [this](int x, int y) {
-      return keys_[size_t(x)] != keys_[size_t(y)] ? keys_[size_t(x)] < keys_[size_t(y)] : x < y;
-    });
-    // Open-addressed table from cell key to its run in order_.
     size_t cap = 16;
     while (cap < size_t(count) * 2)
       cap <<= 1;
-    slots_.assign(cap, Slot{kEmpty, 0, 0});
+    slots_.assign(cap, Slot{kEmpty, -1, -1});
     mask_ = cap - 1;
-    for (int r = 0; r < count;) {
-      const uint64_t key = keys_[size_t(order_[size_t(r)])];
-      int e = r + 1;
-      while (e < count && keys_[size_t(order_[size_t(e)])] == key)
-        e++;
-      if (key != kNonFinite) {
-        size_t h = hash(key) & mask_;
-        while (slots_[h].key != kEmpty)
-          h = (h + 1) & mask_;
-        slots_[h] = Slot{key, r, e};
-      }
-      r = e;
+    for (int i = 0; i < count; i++) {
+      const Vec3 p = positionOf(vertices[i]);
+      if (!finite(p))
+        continue;  // matches nothing: every comparison with it fails
+      Slot& s = insert(pack(coord(p.x, origin_.x), coord(p.y, origin_.y), coord(p.z, origin_.z)));
+      if (s.head < 0)
+        s.head = i;
+      else
+        next_[size_t(s.tail)] = i;
+      s.tail = i;
     }
   }
 
-  // Indices of every vertex in the cells around vertex i, ascending.
-  void candidates(int i, std::vector<int>& out) const {
+  // Indices of every vertex in the cells near vertex p, ascending.
+  void candidates(const Vec3& p, std::vector<int>& out) const {
     out.clear();
-    const uint64_t key = keys_[size_t(i)];
-    if (key == kNonFinite)
+    if (!finite(p))
       return;
-    const int cx = int(key & kCoordMask), cy = int((key >> 21) & kCoordMask),
-              cz = int((key >> 42) & kCoordMask);
-    for (int dz = -1; dz <= 1; dz++)
-      for (int dy = -1; dy <= 1; dy++)
-        for (int dx = -1; dx <= 1; dx++) {
-          const int x = cx + dx, y = cy + dy, z = cz + dz;
-          if (x < 0 || y < 0 || z < 0 || x >= kCellLimit || y >= kCellLimit || z >= kCellLimit)
-            continue;
+    const float m = 2.0f * kWeldEpsilon;
+    const int x0 = coord(p.x - m, origin_.x), x1 = coord(p.x + m, origin_.x);
+    const int y0 = coord(p.y - m, origin_.y), y1 = coord(p.y + m, origin_.y);
+    const int z0 = coord(p.z - m, origin_.z), z1 = coord(p.z + m, origin_.z);
+    int cells = 0;
+    for (int z = z0; z <= z1; z++)
+      for (int y = y0; y <= y1; y++)
+        for (int x = x0; x <= x1; x++) {
           const Slot* s = find(pack(x, y, z));
-          if (s)
-            out.insert(out.end(), order_.begin() + s->begin, order_.begin() + s->end);
+          if (!s)
+            continue;
+          cells++;
+          for (int v = s->head; v >= 0; v = next_[size_t(v)])
+            out.push_back(v);
         }
-    std::sort(out.begin(), out.end());
+    if (cells > 1)
+      std::sort(out.begin(), out.end());
   }
 
  private:
   static constexpr int kCellLimit = 1 << 21;
-  static constexpr uint64_t kCoordMask = (1u << 21) - 1;
   static constexpr uint64_t kEmpty = ~uint64_t(0);
-  static constexpr uint64_t kNonFinite = ~uint64_t(0) - 1;
   struct Slot {
     uint64_t key;
-    int begin, end;
+    int head, tail;
   };
 
   static bool finite(const Vec3& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
@@ -810,10 +801,12 @@ class WeldGrid {
     const float c = std::floor((v - o) * invCell_);
     return int(std::clamp(c, 0.0f, float(kCellLimit - 1)));
   }
-  uint64_t keyOf(const Vec3& p) const {
-    if (!finite(p))
-      return kNonFinite;
-    return pack(coord(p.x, origin_.x), coord(p.y, origin_.y), coord(p.z, origin_.z));
+  Slot& insert(uint64_t key) {
+    size_t h = hash(key) & mask_;
+    while (slots_[h].key != kEmpty && slots_[h].key != key)
+      h = (h + 1) & mask_;
+    slots_[h].key = key;
+    return slots_[h];
   }
   const Slot* find(uint64_t key) const {
     size_t h = hash(key) & mask_;
@@ -825,12 +818,11 @@ class WeldGrid {
     return nullptr;
   }
 
-  std::vector<uint64_t> keys_;
-  std::vector<int> order_;
+  std::vector<int> next_;
   std::vector<Slot> slots_;
   size_t mask_ = 0;
   Vec3 origin_;
-  float cell_ = 1.0f, invCell_ = 1.0f;
+  float invCell_ = 1.0f;
 };
 
 void writeFrame(DrawVertex& v, const Vec3* acc) {
@@ -916,7 +908,7 @@ void deriveNormalsAndTangents(DrawVertex* vertices, int vertexCount, const int* 
   for (int i = 0; i < vertexCount; i++) {
     if (rep[size_t(i)] >= 0)
       continue;
-    grid.candidates(i, cand);
+    grid.candidates(positionOf(vertices[i]), cand);
     for (int j : cand) {
       if (j == i || rep[size_t(j)] >= 0)
         continue;

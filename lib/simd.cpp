@@ -13,7 +13,15 @@
 
 namespace {
 
-constinit SIMD_Generic s_generic;
+// The static processor is never destroyed: string copies made from other files'
+// static destructors at exit still call through g_simd.
+union GenericHolder {
+  SIMD_Generic processor;
+  constexpr GenericHolder() : processor() {}
+  ~GenericHolder() {}
+};
+constinit GenericHolder s_genericHolder;
+constinit SIMD_Generic& s_generic = s_genericHolder.processor;
 
 constexpr int kFlagMMX = 0x10;
 constexpr int kFlag3DNow = 0x20;

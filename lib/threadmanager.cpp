@@ -183,13 +183,15 @@ bool ThreadManagerWin32::runJobs(ThreadJob* job, bool showProgress) {
   if (!job || !job->fn || job->count <= 0) {
     return true;
   }
-  if (t_onWorker) {
-    // Nested set from inside a job: the workers are busy with the outer one.
+  if (t_onWorker || runLock.isHeldByCurrentThread()) {
+    // Nested set from inside a job (on a worker, or inline on this thread):
+    // the workers and the progress bar belong to the outer set.
     for (int index = 0; index < job->count; ++index) {
       job->fn(job, index);
     }
     return true;
   }
+  runLock.lock();
   startWorkers();
   if (showProgress) {
     delete progressBar;
@@ -218,6 +220,7 @@ bool ThreadManagerWin32::runJobs(ThreadJob* job, bool showProgress) {
   }
   delete progressBar;
   progressBar = nullptr;
+  runLock.unlock();
   return true;
 }
 

@@ -63,6 +63,9 @@ class ThreadManagerWin32 : public ThreadSystem {
   void runInline(ThreadJob* job);
 
   CriticalSection jobLock{true};
+  // Serialises job sets started from different threads; the manager runs
+  // one set at a time.
+  CriticalSection runLock{true};
   ThreadSlot workers[MAX_WORKERS];
   ThreadSlot dedicated[MAX_DEDICATED];
   ProgressBar* progressBar = nullptr;

@@ -28,12 +28,18 @@ SDL_Window* sdl(PlatformWindow* window) {
 
 int buttonIndex(uint8_t sdlButton) {
   switch (sdlButton) {
-    case SDL_BUTTON_LEFT: return 0;
-    case SDL_BUTTON_RIGHT: return 1;
-    case SDL_BUTTON_MIDDLE: return 2;
-    case SDL_BUTTON_X1: return 3;
-    case SDL_BUTTON_X2: return 4;
-    default: return -1;
+    case SDL_BUTTON_LEFT:
+      return 0;
+    case SDL_BUTTON_RIGHT:
+      return 1;
+    case SDL_BUTTON_MIDDLE:
+      return 2;
+    case SDL_BUTTON_X1:
+      return 3;
+    case SDL_BUTTON_X2:
+      return 4;
+    default:
+      return -1;
   }
 }
 
@@ -61,8 +67,8 @@ int watch(void*, SDL_Event* e) {
       break;
     case SDL_KEYDOWN: {
       SDL_Keymod mods = (SDL_Keymod)e->key.keysym.mod;
-      int character = platformControlCharacter((int)e->key.keysym.sym, (mods & KMOD_CTRL) != 0,
-                                               (mods & KMOD_ALT) != 0);
+      int character =
+          platformControlCharacter((int)e->key.keysym.sym, (mods & KMOD_CTRL) != 0, (mods & KMOD_ALT) != 0);
       if (character == 0)
         return 1;
       out.type = kPlatformInputCharacter;
@@ -199,9 +205,12 @@ bool platformCursorScreenPosition(int* x, int* y) {
   return true;
 }
 
-void platformCursorSetScreenPosition(int x, int y) {
-  if (SDL_WasInit(SDL_INIT_VIDEO))
-    SDL_WarpMouseGlobal(x, y);
+bool platformCursorSetScreenPosition(int x, int y) {
+  if (!SDL_WasInit(SDL_INIT_VIDEO) || SDL_WarpMouseGlobal(x, y) != 0)
+    return false;
+  int nowX = 0, nowY = 0;
+  SDL_GetGlobalMouseState(&nowX, &nowY);
+  return nowX == x && nowY == y;
 }
 
 bool platformJoystickOpen() {
@@ -232,15 +241,24 @@ void platformJoystickClose() {
 
 uint32_t platformHatToHundredths(int hatBits) {
   switch (hatBits) {
-    case SDL_HAT_UP: return 0;
-    case SDL_HAT_RIGHTUP: return 4500;
-    case SDL_HAT_RIGHT: return 9000;
-    case SDL_HAT_RIGHTDOWN: return 13500;
-    case SDL_HAT_DOWN: return 18000;
-    case SDL_HAT_LEFTDOWN: return 22500;
-    case SDL_HAT_LEFT: return 27000;
-    case SDL_HAT_LEFTUP: return 31500;
-    default: return 65535;
+    case SDL_HAT_UP:
+      return 0;
+    case SDL_HAT_RIGHTUP:
+      return 4500;
+    case SDL_HAT_RIGHT:
+      return 9000;
+    case SDL_HAT_RIGHTDOWN:
+      return 13500;
+    case SDL_HAT_DOWN:
+      return 18000;
+    case SDL_HAT_LEFTDOWN:
+      return 22500;
+    case SDL_HAT_LEFT:
+      return 27000;
+    case SDL_HAT_LEFTUP:
+      return 31500;
+    default:
+      return 65535;
   }
 }
 

@@ -44,7 +44,8 @@ void platformMouseConfine(PlatformWindow* window, bool on);
 // The window's client rectangle in screen coordinates, limited to the display; false without one.
 bool platformWindowScreenRect(PlatformWindow* window, int* x, int* y, int* width, int* height);
 bool platformCursorScreenPosition(int* x, int* y);
-void platformCursorSetScreenPosition(int x, int y);
+// False when the video driver cannot move the pointer (some cannot, the headless one among them).
+bool platformCursorSetScreenPosition(int x, int y);
 
 // The first joystick, read like the old multimedia joystick: axes X, Y, Z, R, U, V as 0..65535
 // (32768 centred), the hat in hundredths of degrees clockwise from up (65535 centred).

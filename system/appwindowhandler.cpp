@@ -17,6 +17,7 @@
 #include "lib/interface/keybindsystem.h"
 #include "lib/interface/memsystem.h"
 #include "lib/interface/networksystem.h"
+#include "lib/interface/renderinterface.h"
 #include "lib/interface/rendermodelsystem.h"
 #include "lib/interface/rendersystem.h"
 #include "lib/interface/soundsystem.h"
@@ -528,6 +529,9 @@ bool AppWindowHandler::frame() {
     if (g_gameInterface)
       g_gameInterface->draw(0);
   }
+  // Without a scene renderer the device itself clears and presents each frame.
+  if (!g_renderSystem && g_renderInterface)
+    g_renderInterface->clear(kClearColor | kClearDepth | kClearStencil);
   if (g_activeGui) {
     if (g_renderSystem && !g_spatialSystem)
       g_renderSystem->setRenderView(nullptr, (int)frameStart);
@@ -551,6 +555,8 @@ bool AppWindowHandler::frame() {
   }
   if (g_renderSystem)
     g_renderSystem->endFrame();
+  else if (g_renderInterface)
+    g_renderInterface->swapBuffers();
 
   int wait = frameCapSleep(varInt("vid_maxfps", 200), previousFrameEnd_, now());
   if (wait > 0 && clock_.sleep)

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "lib/assert.h"
 #include "lib/byteorder.h"
 #include "lib/criticalsection.h"
 #include "lib/interface/cmdsystem.h"
@@ -24,8 +25,10 @@
 #include "lib/interface/soundsystem.h"
 #include "lib/interface/spatialsystem.h"
 #include "lib/interface/texmanager.h"
+#include "lib/interface/usercmd.h"
 #include "lib/interface/userinterfacesystem.h"
 #include "lib/simd.h"
+#include "lib/str.h"
 #include "platform/clock.h"
 #include "platform/window.h"
 #include "system/appwindowhandler.h"
@@ -112,12 +115,29 @@ void CommonManager::errorBox(const char* text, const char* caption) {
 }
 
 int CommonManager::assertBox(const char* text, const char* caption) {
+  // The message carries the call stack of the failed assertion.
+  String stack;
+  getCallStackText(stack);
+  char* full = new char[kMessageBufferSize];
+  std::snprintf(full, kMessageBufferSize, "%s\n%s", text ? text : "", stack.c_str());
   platformShowCursor(true);
-  printf("%s: %s\n", caption ? caption : "", text ? text : "");
+  printf("%s: %s\n", caption ? caption : "", full);
   pumpWindowMessages(window_);
-  int answer = showMessageBox(text ? text : "", caption ? caption : "", true);
+  int answer = showMessageBox(full, caption ? caption : "", true);
   platformShowCursor(false);
+  delete[] full;
   return answer;
+}
+
+uint32_t CommonManager::now() const {
+  return clock_.now ? clock_.now() : getMilliseconds();
+}
+
+void CommonManager::sleep(int milliseconds) const {
+  if (clock_.sleep)
+    clock_.sleep(milliseconds);
+  else
+    platformSleepMilliseconds(milliseconds);
 }
 
 bool CommonManager::hasSpatialSystem() {
@@ -331,27 +351,28 @@ void CommonManager::unloadMap() {
     g_soundSystem->fadeOutAllEmitters();
 }
 
-namespace {
-// Sets the extension of `name` (a 256-byte buffer) and asks the file system
-// for "maps/" + name; the kinds are tried in order.
 SpatialSystem* mapFileName(char* name, size_t size) {
   struct Kind {
     const char* extension;
     SpatialSystemFactory factory;
   };
   const Kind kinds[] = {{".bsp", g_bspSpatialFactory}, {".kdt", g_kdSpatialFactory}};
-  if (!g_ioSystem)
+  if (!g_ioSystem || !name || size == 0)
     return nullptr;
   for (const Kind& kind : kinds) {
     g_ioSystem->setExtension(name, size, kind.extension);
     char path[512];
     std::snprintf(path, sizeof(path), "maps/%s", name);
-    if (g_ioSystem->fileExists(path) && kind.factory)
-      return kind.factory();
+    if (!g_ioSystem->fileExists(path))
+      continue;
+    // The first kind that exists decides, as the world would be read from that file.
+    SpatialSystem* spatial = kind.factory ? kind.factory() : nullptr;
+    if (!spatial)
+      cmdPrint("WARNING: no spatial system for '%s' maps: cannot load '%s'\n", kind.extension, path);
+    return spatial;
   }
   return nullptr;
 }
-}  // namespace
 
 bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag) {
   unloadMap();
@@ -382,10 +403,10 @@ bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag
   g_activeGui = loadingGui;
   if (loadingGui) {
     if (g_renderSystem)
-      g_renderSystem->setRenderView(nullptr, (int)getMilliseconds());
+      g_renderSystem->setRenderView(nullptr, (int)now());
     loadingGui->setStateString("map_loadstatus", "loading spatial system");
     loadingGui->setStateFloat("map_loading", 0.0f);
-    loadingGui->activate(true, (int)getMilliseconds());
+    loadingGui->activate(true, (int)now());
     waitLoading(1000);
   }
 
@@ -424,13 +445,11 @@ bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag
       loadingGui->setStateString("map_loadstatus", "normalizing physics");
     updateLoading();
     if (g_gameInterface) {
-      // 32 zeroed user commands; the record is defined with the command
-      // generator, so a zeroed block larger than any layout of it stands in.
-      static const uint64_t s_zeroedCommands[kMaxGameClients * 16] = {};
+      static const UserCmd s_zeroedCommands[kMaxGameClients] = {};
       char discard[kGameCommandSize];
       for (int i = 0; i < 10; ++i) {
         discard[0] = '\0';
-        g_gameInterface->runFrame(discard, reinterpret_cast<const UserCmd*>(s_zeroedCommands), 16, 1);
+        g_gameInterface->runFrame(discard, s_zeroedCommands, 16, 1);
       }
     }
     if (loadingGui)
@@ -458,15 +477,15 @@ bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag
 void CommonManager::updateLoading() {
   if (!g_activeGui || !loading_)
     return;
-  int now = (int)getMilliseconds();
+  const int time = (int)now();
   if (g_renderSystem)
-    g_renderSystem->setRenderView(nullptr, now);
+    g_renderSystem->setRenderView(nullptr, time);
   if (g_uiSystem)
-    g_uiSystem->frame(now);
+    g_uiSystem->frame(time);
   if (!g_activeGui)
     return;
   g_activeGui->namedEvent("updateLoading");
-  g_activeGui->redraw(now);
+  g_activeGui->redraw(time);
   if (g_renderSystem)
     g_renderSystem->endFrame();
   pumpWindowMessages(window_);
@@ -475,11 +494,11 @@ void CommonManager::updateLoading() {
 }
 
 void CommonManager::waitLoading(int milliseconds) {
-  uint32_t start = getMilliseconds();
+  const uint32_t start = now();
   do {
     updateLoading();
-    platformSleepMilliseconds(16);
-  } while ((int64_t)(getMilliseconds() - start) < (int64_t)milliseconds + 16);
+    sleep(16);
+  } while ((int64_t)(uint32_t)(now() - start) < (int64_t)milliseconds + 16);
 }
 
 void CommonManager::saveGameDicts() {
@@ -495,10 +514,13 @@ void CommonManager::saveGameDicts() {
 }
 
 bool CommonManager::playVideo(const char* videoName, const char* soundName, bool skippable) {
-  // Video images come with the texture manager; without it nothing can play.
-  (void)videoName;
   (void)soundName;
   (void)skippable;
+  // FIXME: playback needs the video image's end query and a stretched image draw, which the
+  // texture and render interfaces do not offer yet (and the image class lives in the texture
+  // library, which the engine core does not link). Until then no video can be opened.
+  if (g_texManager && videoName && *videoName)
+    cmdPrint("WARNING: cannot play '%s': video playback is not available\n", videoName);
   return false;
 }
 

@@ -8,6 +8,7 @@
 #include "lib/interface/commonsystem.h"
 #include "lib/interface/gameinterface.h"
 #include "lib/keydict.h"
+#include "system/framedriver.h"
 
 // Initialisation mask bits.
 enum CommonInitBit : uint32_t {
@@ -63,6 +64,9 @@ class CommonManager : public CommonSystem {
   bool isLoading() const { return loading_; }
 
   KeyDict& persistentDict(int index) { return dicts_[index]; }
+  // The clock and sleep of the loading screen and video loops; tests inject their own (null
+  // members fall back to the platform's).
+  void setClock(const FrameClock& clock) { clock_ = clock; }
 
   // The formatting of printf/commonPrintf, shared with the free function.
   static void vprint(const char* format, va_list args);
@@ -77,12 +81,23 @@ class CommonManager : public CommonSystem {
   bool loading_ = false;
   bool systemCreated_ = false;
   KeyDict dicts_[kPersistentDictCount];
+  FrameClock clock_;
+
+  uint32_t now() const;
+  void sleep(int milliseconds) const;
 };
 
 // Creates the one instance on first use and publishes g_commonSystem.
 CommonManager* getCommonManager();
 // Shuts it down and deletes it; clears the pointer.
 void destroyCommonManager();
+
+class SpatialSystem;
+// Gives `name` (a buffer of `size` bytes) the extension of the first map kind (".bsp", then ".kdt")
+// for which "maps/" + name exists, and creates that kind's spatial system through the factory
+// registered for it. Null when neither file exists, or (with a message) when no factory is
+// registered for the kind found.
+SpatialSystem* mapFileName(char* name, size_t size);
 
 // Takes and dispatches the window's events until none is left (message boxes
 // and loading screens); the frame's own pump lives with the window handler.

@@ -28,9 +28,6 @@ static ConVar r_singlelight("r_singlelight", "-1", 0x2012);
 static ConVar r_singlearea("r_singlearea", "-1", 0x2012, "renders a single area by index");
 static ConVar r_lightScale("r_lightScale", "2", 0x2014, "multiplied by the light's own intensity");
 static ConVar r_bumpScale("r_bumpScale", "2", 0x2014, "multiplied by the normal map intensity");
-static ConVar r_skipSpecular("r_skipSpecular", "0", 0x22011, "renders lit geometry without specular texture");
-static ConVar r_skipDiffuse("r_skipDiffuse", "0", 0x2011, "renders lit geometry without diffuse textures");
-static ConVar r_skipBump("r_skipBump", "0", 0x22011, "renders lit geometry with simple shading");
 static ConVar r_useScissor("r_useScissor", "1", 0x2011, "use screen scissoring while rendering");
 static ConVar r_zNear("r_zNear", "3", 0x14, "camera near clipping plane");
 static ConVar r_shadows("r_shadows", "1", 0x20011);
@@ -57,16 +54,7 @@ static ConVar r_skipOcclusion("r_skipOcclusion", "0", 0x20011, "skip render dark
 static ConVar r_showTexture("r_showTexture", "-1", 0x12, "specify a texture index");
 static ConVar r_swapInterval("r_swapInterval", "0", 0x20001, "wait for v-blank");
 static ConVar r_debugParticles("r_debugParticles", "0", 0x2001, "debug particle stats");
-static ConVar r_singleTexture("r_singleTexture", "-1", 0x2002, "uses the same texture for all 'bindImage' calls");
-static ConVar image_bias("image_bias", "0", 0x20002, "bias the mip map sampling", 0.0f, 64.0f);
 static ConVar r_skipJointTransform("r_skipJointTransform", "0", 0x2001);
 static ConVar r_shadowMapBias("r_shadowMapBias", "0.01", 0x22014, "global depth bias of shadow maps (debugging)");
 static ConVar r_noEffectUpdate("r_noEffectUpdate", "0", 0x1, "debug: disable particle simulations");
-static ConVar image_downSizeQuality("image_downSizeQuality", "1", 0x20002, "0 = nearest neighbor samples, 1 = box filter", 0.0f, 1.0f);
-static ConVar image_downSize("image_downSize", "0", 0x20001, "enables down sizing of diffuse images for video cards with low memory", 0.0f, 1.0f);
-static ConVar image_downSizeBump("image_downSizeBump", "0", 0x20001, "enables down sizing of normal maps for video cards with low memory", 0.0f, 1.0f);
-static ConVar image_downSizeSpecular("image_downSizeSpecular", "0", 0x20001, "enables down sizing of specular maps for video cards with low memory", 0.0f, 1.0f);
-static ConVar image_downSizeLimit("image_downSizeLimit", "256", 0x20002, "limits diffuse textures to the specified size", 4.0f, 1024.0f);
-static ConVar image_downSizeBumpLimit("image_downSizeBumpLimit", "256", 0x20002, "limits normal map textures to the specified size", 4.0f, 1024.0f);
-static ConVar image_downSizeSpecularLimit("image_downSizeSpecularLimit", "64", 0x20002, "limits specular map textures to the specified size", 4.0f, 1024.0f);
 // clang-format on

@@ -3,6 +3,7 @@
 // reload, and the "listDecls" and "reloadDecls" commands.
 #include "system/declmanager.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -118,9 +119,12 @@ bool DeclManager::init() {
     DeclAllocFn allocator;
   };
   const TypeEntry types[] = {
-      {"mapDef", kDeclMapDef, allocDeclEntityDef}, {"entityDef", kDeclEntityDef, allocDeclEntityDef},
-      {"skin", kDeclSkin, allocDeclSkin},          {"sound", kDeclSound, allocSoundShader},
-      {"table", kDeclTable, allocDeclTable},       {"material", kDeclMaterial, nullptr},
+      {"mapDef", kDeclMapDef, allocDeclEntityDef},
+      {"entityDef", kDeclEntityDef, allocDeclEntityDef},
+      {"skin", kDeclSkin, allocDeclSkin},
+      {"sound", kDeclSound, allocSoundShader},
+      {"table", kDeclTable, allocDeclTable},
+      {"material", kDeclMaterial, nullptr},
       {"effect", kDeclEffect, nullptr},
   };
   for (const TypeEntry& type : types) {
@@ -343,9 +347,15 @@ void DeclManager::reloadDecl(DeclInterface* decl) {
     return;
   clearIndex();  // the files may have changed since they were indexed
   String text;
-  if (findDeclText(text, decl->getName(), decl->getType()))
+  const bool found = findDeclText(text, decl->getName(), decl->getType());
+  if (found)
     decl->setText(text.c_str());
   decl->resource()->freeData();
+  if (!found && decl->getTextLength() == 0 && decl->getState() == kDeclDefaulted) {
+    // A default has no text to parse: parsing "" would turn it into an empty declaration.
+    decl->resource()->makeDefault();
+    return;
+  }
   decl->parse();
 }
 
@@ -471,41 +481,34 @@ void DeclManager::setNameIndexing(bool on) {
   clearIndex();
 }
 
-void DeclManager::buildIndex(int folderIndex) {
-  FolderIndex& index = index_[size_t(folderIndex)];
-  index.built = true;
-  listFolder(folders_[folderIndex], index.files, 64 * 1024);
-  // Each file is scanned as a failing search would scan it (every block skipped), so a name is
+void DeclManager::indexFile(FolderIndex& index, int f) {
+  // The file is scanned as a failing search would scan it (every block skipped), so a name is
   // listed for exactly the files in which a search for it could succeed.
+  const char* file = index.paths[f].c_str();
+  TokenParser parser;
+  if (!loadParser(parser, file))
+    return;
   char keyword[TokenParserLevel::kTokenSize];
   char blockName[TokenParserLevel::kTokenSize];
-  for (int f = 0; f < index.files.num(); ++f) {
-    const char* file = index.files[f].c_str();
-    TokenParser parser;
-    if (!loadParser(parser, file))
-      continue;
-    std::vector<std::pair<std::string, int>> seen;  // (name, type) already entered for this file
-    while (parser.readToken(keyword, sizeof(keyword), true)) {
-      const int type = typeForKeyword(file, keyword);
-      if (type == kDeclTypeCount || !parser.readToken(blockName, sizeof(blockName), true))
-        break;
-      if (std::strcmp(blockName, "{") == 0) {
-        parser.unreadToken();
-        copyLimited(blockName, sizeof(blockName), keyword);
-        copyLimited(keyword, sizeof(keyword), slots_[type].name);
-      }
-      if (String::icmp(keyword, slots_[type].name) == 0) {
-        std::string key = lowerKey(blockName);
-        std::vector<IndexEntry>& entries = index.names[key];
-        bool known = false;
-        for (const IndexEntry& entry : entries)
-          known |= entry.file == f && entry.typeId == type;
-        if (!known)
-          entries.push_back(IndexEntry{f, type});
-      }
-      if (!parser.skipBlock())
-        break;
+  while (parser.readToken(keyword, sizeof(keyword), true)) {
+    const int type = typeForKeyword(file, keyword);
+    if (type == kDeclTypeCount || !parser.readToken(blockName, sizeof(blockName), true))
+      break;
+    if (std::strcmp(blockName, "{") == 0) {
+      parser.unreadToken();
+      copyLimited(blockName, sizeof(blockName), keyword);
+      copyLimited(keyword, sizeof(keyword), slots_[type].name);
     }
+    if (String::icmp(keyword, slots_[type].name) == 0) {
+      std::vector<IndexEntry>& entries = index.names[lowerKey(blockName)];
+      bool known = false;
+      for (const IndexEntry& entry : entries)
+        known |= entry.file == f && entry.typeId == type;
+      if (!known)
+        entries.push_back(IndexEntry{f, type});
+    }
+    if (!parser.skipBlock())
+      break;
   }
 }
 
@@ -516,9 +519,9 @@ bool DeclManager::searchFolder(String& out, int folderIndex, const char* name, i
   if (findDeclInFile(out, file, name, typeId))
     return true;
 
+  List<String> files;
+  listFolder(folder, files, indexing_ ? 64 * 1024 : 8192);
   if (!indexing_) {
-    List<String> files;
-    listFolder(folder, files, 8192);
     for (const String& path : files)
       if (findDeclInFile(out, path.c_str(), name, typeId))
         return true;
@@ -526,18 +529,31 @@ bool DeclManager::searchFolder(String& out, int folderIndex, const char* name, i
   }
   if (index_.size() != size_t(folders_.num()))
     index_.assign(size_t(folders_.num()), FolderIndex());
-  if (!index_[size_t(folderIndex)].built)
-    buildIndex(folderIndex);
   FolderIndex& index = index_[size_t(folderIndex)];
+  // Ids in listing order; files new to the index are scanned now.
+  std::vector<int> order(size_t(files.num()));
+  for (int i = 0; i < files.num(); ++i) {
+    auto [slot, added] = index.fileIds.try_emplace(lowerKey(files[i].c_str()), index.paths.num());
+    if (added) {
+      index.paths.append(files[i]);
+      indexFile(index, slot->second);
+    }
+    order[size_t(i)] = slot->second;
+  }
   auto found = index.names.find(lowerKey(name));
   if (found == index.names.end())
     return false;
-  int lastFile = -1;
-  for (const IndexEntry& entry : found->second) {
-    if (entry.file == lastFile || (typeId != kDeclTypeCount && entry.typeId != typeId))
+  std::vector<int> candidates;
+  for (const IndexEntry& entry : found->second)
+    if (typeId == kDeclTypeCount || entry.typeId == typeId)
+      candidates.push_back(entry.file);
+  if (candidates.empty())
+    return false;
+  // The first listed file that may hold it wins (files gone from the listing are not tried).
+  for (int id : order) {
+    if (std::find(candidates.begin(), candidates.end(), id) == candidates.end())
       continue;
-    lastFile = entry.file;
-    if (findDeclInFile(out, index.files[entry.file].c_str(), name, typeId))
+    if (findDeclInFile(out, index.paths[id].c_str(), name, typeId))
       return true;
   }
   return false;

@@ -111,29 +111,33 @@ class DeclManager : public DeclSystem {
   // with their type keyword.
   void parseDeclFile(TokenParser& parser, const char* file, int typeId, List<String>& names);
 
-  // The name index of each folder: built by the first full scan of the folder, so a declaration
-  // no file defines costs no file reads afterwards. Off, every miss reads every file again.
+  // The name index of each folder: every file of a folder is scanned once, when a search first
+  // lists it, so a declaration no file defines costs a listing but no file reads afterwards.
+  // "First file wins" in listing order holds either way; a file whose text changes is seen anew
+  // after "reloadDecls" or a purge. Off, every miss reads every file again.
   void setNameIndexing(bool on);
   // Declaration files read so far (loaded or tried), for diagnostics and benchmarks.
   int fileReads() const { return fileReads_; }
 
  private:
   struct IndexEntry {
-    int file;    // into FolderIndex::files
+    int file;    // into FolderIndex::paths
     int typeId;  // the block's type
   };
   struct FolderIndex {
-    bool built = false;
-    List<String> files;  // "folder/name", listing order
+    std::unordered_map<std::string, int> fileIds;  // lower-case path -> id (into paths)
+    List<String> paths;
     std::unordered_map<std::string, std::vector<IndexEntry>> names;  // lower-case name
   };
 
   DeclInterface* interfaceOf(DeclResource* resource) const;
-  bool validType(int typeId) const { return typeId >= 0 && typeId < kDeclTypeCount && slots_[typeId].enabled; }
+  bool validType(int typeId) const {
+    return typeId >= 0 && typeId < kDeclTypeCount && slots_[typeId].enabled;
+  }
   void deleteDecl(DeclResource* resource);
   void listFolder(const DeclFolder& folder, List<String>& out, int startSize);
   bool searchFolder(String& out, int folderIndex, const char* name, int typeId);
-  void buildIndex(int folderIndex);
+  void indexFile(FolderIndex& index, int file);
   void clearIndex();
   bool loadParser(TokenParser& parser, const char* file);
 

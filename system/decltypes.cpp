@@ -140,12 +140,18 @@ struct SoundFlagName {
   int bit;
 };
 constexpr SoundFlagName kSoundFlags[] = {
-    {"private", kSoundPrivate},       {"no_private", kSoundNoPrivate},
-    {"no_occlusion", kSoundNoOcclusion}, {"global", kSoundGlobal},
-    {"omni_directional", kSoundOmniDirectional}, {"looping", kSoundLooping},
-    {"play_once", kSoundPlayOnce},    {"unclamped", kSoundUnclamped},
-    {"no_flicker", kSoundNoFlicker},  {"no_dups", kSoundNoDups},
-    {"onDemand", kSoundOnDemand},     {"music", kSoundMusic},
+    {"private", kSoundPrivate},
+    {"no_private", kSoundNoPrivate},
+    {"no_occlusion", kSoundNoOcclusion},
+    {"global", kSoundGlobal},
+    {"omni_directional", kSoundOmniDirectional},
+    {"looping", kSoundLooping},
+    {"play_once", kSoundPlayOnce},
+    {"unclamped", kSoundUnclamped},
+    {"no_flicker", kSoundNoFlicker},
+    {"no_dups", kSoundNoDups},
+    {"onDemand", kSoundOnDemand},
+    {"music", kSoundMusic},
 };
 }  // namespace
 
@@ -221,8 +227,7 @@ bool SoundShader::parse(const char* text, int length) {
       continue;
     }
     if (numSamples_ >= kMaxSamples) {
-      declPrint("WARNING: sound shader '%s' holds %d samples; '%s' ignored\n", getName(), kMaxSamples,
-                token);
+      declPrint("WARNING: sound shader '%s' holds %d samples; '%s' ignored\n", getName(), kMaxSamples, token);
       continue;
     }
     SoundSample* sample = g_soundCache ? g_soundCache->findSound(token) : nullptr;

@@ -1,5 +1,7 @@
 // The input manager: buffered mouse buttons and relative motion (or the cursor fall-back), the
-// joystick's buttons, axes, hat and ball axes, all reported through the poll callback.
+// joystick's buttons, axes, hat and ball axes, all reported through the poll callback. The wheel
+// is the window's alone (MWHEELUP/MWHEELDOWN from its events): SDL has one wheel source, and
+// reading it here as well would turn every notch into two.
 #include "system/inputmanager.h"
 
 #include "lib/interface/cmdsystem.h"
@@ -41,11 +43,20 @@ uint32_t joystickDirections(const PlatformJoystickState& state, float threshold)
       bits |= 1u << (i * 2 + 1);
   }
   switch (state.pov) {
-    case 0: bits |= 1u << 12; break;
-    case 18000: bits |= 1u << 13; break;
-    case 9000: bits |= 1u << 14; break;
-    case 27000: bits |= 1u << 15; break;
-    default: break;
+    case 0:
+      bits |= 1u << 12;
+      break;
+    case 18000:
+      bits |= 1u << 13;
+      break;
+    case 9000:
+      bits |= 1u << 14;
+      break;
+    case 27000:
+      bits |= 1u << 15;
+      break;
+    default:
+      break;
   }
   return bits;
 }
@@ -110,6 +121,12 @@ void InputManager::shutdown() {
   initialised_ = false;
 }
 
+void InputManager::setActive(bool active) {
+  active_ = active;
+  if (!active)
+    releaseMouse();
+}
+
 void InputManager::grabMouse() {
   if (grabbed_ || in_mouse.getInt() == 0)
     return;
@@ -126,8 +143,11 @@ void InputManager::grabMouse() {
     if (platformWindowScreenRect(window, &x, &y, &width, &height)) {
       centreX_ = x + width / 2;
       centreY_ = y + height / 2;
-      platformCursorSetScreenPosition(centreX_, centreY_);
     }
+    lastX_ = centreX_;
+    lastY_ = centreY_;
+    if (!platformCursorSetScreenPosition(centreX_, centreY_))
+      platformCursorScreenPosition(&lastX_, &lastY_);
     platformMouseConfine(window, true);
   }
   // Motion and clicks from before the grab belong to the desktop, not the game.
@@ -178,12 +198,16 @@ void InputManager::readMouse(InputEventCallback callback) {
   if (!grabbed_)
     return;
   if (fallback_) {
+    // Movement is the distance from where the cursor was put; where the driver cannot put it
+    // back at the centre, from where it was last seen (no phantom movement every frame).
     int x = 0, y = 0;
     dx = dy = 0;
     if (platformCursorScreenPosition(&x, &y)) {
-      dx = x - centreX_;
-      dy = y - centreY_;
-      platformCursorSetScreenPosition(centreX_, centreY_);
+      dx = x - lastX_;
+      dy = y - lastY_;
+      bool warped = (dx != 0 || dy != 0) ? platformCursorSetScreenPosition(centreX_, centreY_) : false;
+      lastX_ = warped ? centreX_ : x;
+      lastY_ = warped ? centreY_ : y;
     }
   }
   if (dx != 0 || dy != 0)

@@ -25,7 +25,9 @@ class InputManager : public InputInterface {
   ~InputManager() override;
 
   bool init(void* window, void* instance, int flags) override;
-  void setActive(bool active) override { active_ = active; }
+  // Inactive releases the mouse at once: a video restart deactivates before it destroys the
+  // window, and the grab must not outlive the window it was taken on.
+  void setActive(bool active) override;
   void shutdown() override;
   void poll(InputEventCallback callback, int mode) override;
 
@@ -52,6 +54,8 @@ class InputManager : public InputInterface {
   bool fallback_ = false;  // the grab confines the cursor instead of relative mode
   int centreX_ = 0;
   int centreY_ = 0;
+  int lastX_ = 0;  // where the fall-back last saw (or put) the cursor
+  int lastY_ = 0;
   void* window_ = nullptr;
   bool joystickPresent_ = false;
   uint32_t previousButtons_ = 0;

@@ -82,9 +82,9 @@ std::string lowerString(const char* text) {
   return s;
 }
 
-// Matches a whole name against an operating-system wildcard ("*", "?"),
-// without case, as the directory searches of the original platform do; a
-// trailing ".*" also accepts names without any extension.
+// Matches a whole name against a directory wildcard ("*", "?") without case,
+// the way content paths were always matched; a trailing ".*" also accepts
+// names without any extension.
 bool osPatternMatch(const char* pattern, const char* name) {
   const char* starPattern = nullptr;
   const char* starName = nullptr;
@@ -595,8 +595,8 @@ int IOManager::openPacked(int index, IOPack* pack, const IOPackEntry* entry, con
 bool IOManager::skipForward(IOFileSlot& slot, int count) {
   char scratch[4096];
   while (count > 0) {
-    const int piece = count < static_cast<int>(sizeof(scratch)) ? count : static_cast<int>(sizeof(scratch));
-    const int got = IOPack::readEntry(slot.handle, scratch, piece);
+    const int step = count < static_cast<int>(sizeof(scratch)) ? count : static_cast<int>(sizeof(scratch));
+    const int got = IOPack::readEntry(slot.handle, scratch, step);
     if (got <= 0) {
       return false;
     }
@@ -1479,8 +1479,7 @@ int IOManager::scanOSDirectory(const char* path, const char* extension, List<Str
             return true;
           }
           const bool hasExtension = s->extension[0] != '\0';
-          // The pattern the original asked the system for: "*.*" when
-          // recursive, else "*" followed by the extension.
+          // Everything when recursive, else "*" followed by the extension.
           if (!s->recursive && hasExtension && !endsWithNoCase(name, s->extension)) {
             return true;
           }

@@ -58,9 +58,15 @@ struct DefaultBinding {
 };
 
 const DefaultBinding kDefaultBindings[] = {
-    {kKeyMouse1Code, "_button0"}, {kKeyMouse2Code, "_button1"}, {'w', "_forward"},
-    {'s', "_back"},               {'a', "_moveleft"},           {'d', "_moveright"},
-    {kKeySpace, "_moveup"},       {kKeyShift, "_movedown"},     {kKeyCtrl, "_speed"},
+    {kKeyMouse1Code, "_button0"},
+    {kKeyMouse2Code, "_button1"},
+    {'w', "_forward"},
+    {'s', "_back"},
+    {'a', "_moveleft"},
+    {'d', "_moveright"},
+    {kKeySpace, "_moveup"},
+    {kKeyShift, "_movedown"},
+    {kKeyCtrl, "_speed"},
 };
 
 void print(const char* format, ...) __attribute__((format(printf, 1, 2)));
@@ -338,8 +344,7 @@ void KeyBinds::keyEvent(int key, bool down) {
       --keysDown_;
   }
 
-  if (isConsoleKey(key) &&
-      (consoleOwns() || (isDown(kKeyCtrl) && isDown(kKeyAlt) && isDown(kKeyShift)))) {
+  if (isConsoleKey(key) && (consoleOwns() || (isDown(kKeyCtrl) && isDown(kKeyAlt) && isDown(kKeyShift)))) {
     if (down && g_consoleSystem)
       g_consoleSystem->setSliding(true);
     return;
@@ -368,6 +373,9 @@ void KeyBinds::keyEvent(int key, bool down) {
     }
     if (gameOwns() && g_gameInterface)
       g_gameInterface->keyEvent(key, false);
+    // The interface acts on mouse-button releases (and ignores other ones).
+    if (guiOwns())
+      sendToGui(1, key, 0);
     return;
   }
 

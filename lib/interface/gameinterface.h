@@ -25,7 +25,7 @@ class BitMsg;
 class DeclEffect;
 struct UserCmd;
 struct Vec3;
-struct Mat3;
+class Mat3;
 
 constexpr int kGameApiVersion = 1;
 constexpr int kGameCommandSize = 1024;

@@ -86,7 +86,7 @@ class IOSystem {
   // Creates every directory of an operating-system path; false when one could not be made.
   virtual bool createPath(const char* path) = 0;
 
-  // Beyond the original table: what callers outside the engine core need too.
+  // Existence tests and path building, for callers outside the engine core too.
   virtual bool fileExists(const char* name) = 0;
   virtual bool osFileExists(const char* path) = 0;
   // Base path, game directory (null or "" = the current one) and name joined

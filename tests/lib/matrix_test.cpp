@@ -456,6 +456,35 @@ TEST(Tangents, HashedWeldMatchesAllPairsScanBitForBit) {
   }
 }
 
+TEST(Tangents, WeldChainsAcrossGridCellsMatchTheAllPairsScan) {
+  // Vertices closer than the weld tolerance to their neighbours, strung across
+  // many grid cells: which vertex absorbs which depends on the scan order.
+  for (bool useNormals : {false, true}) {
+    std::vector<DrawVertex> v(400);
+    std::vector<int> idx;
+    for (int i = 0; i < 400; i++) {
+      v[size_t(i)] = DrawVertex{};
+      v[size_t(i)].xyz[0] = float(i) * 0.0007f + 3.0f;
+      v[size_t(i)].xyz[1] = float(i % 3) * 0.0004f;
+      v[size_t(i)].xyz[2] = float(i % 7) * 0.0003f;
+      v[size_t(i)].st[0] = float(i % 5);
+      v[size_t(i)].st[1] = float(i % 4);
+      v[size_t(i)].normal[2] = 1.0f;
+      if (i + 2 < 400) {
+        idx.push_back(i);
+        idx.push_back(i + 1);
+        idx.push_back(i + 2);
+      }
+    }
+    std::vector<DrawVertex> a = v, b = v;
+    deriveNormalsAndTangents(a.data(), 400, idx.data(), int(idx.size()), nullptr, useNormals);
+    tangent_reference::deriveNormalsAndTangentsQuadratic(b.data(), 400, idx.data(), int(idx.size()),
+                                                         useNormals);
+    EXPECT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(DrawVertex)), 0)
+        << "useVertexNormals " << useNormals;
+  }
+}
+
 TEST(Tangents, LargeMeshesBadIndicesAndNonFiniteInput) {
   // More vertices than any fixed scratch would hold.
   std::vector<DrawVertex> mesh;

@@ -123,6 +123,10 @@ TEST(ThreadManager, ChangingTheCountStopsTheWorkers) {
   EXPECT_EQ(manager.liveWorkerCount(), 2);
 }
 
+int countStars(const std::string& text) {
+  return int(std::count(text.begin(), text.end(), '*'));
+}
+
 struct Nested {
   ThreadManagerWin32* manager;
   std::atomic<int> inner{0};
@@ -146,6 +150,33 @@ TEST(ThreadManager, AJobSetStartedInsideAJobRunsInline) {
   ThreadJob outer{8, &nested, outerJob};
   EXPECT_TRUE(manager.runJobs(&outer, false));
   EXPECT_EQ(nested.inner.load(), 40);
+}
+
+TEST(ThreadManager, NestedSetOnTheCallingThreadKeepsTheOuterSet) {
+  ThreadManagerWin32 manager;
+  manager.setWorkerCount(0);
+  Nested nested;
+  nested.manager = &manager;
+  ThreadJob outer{6, &nested, outerJob};
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(manager.runJobs(&outer, true));
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(nested.inner.load(), 30);
+  EXPECT_EQ(countStars(out), 51) << "one bar, for the outer set";
+}
+
+TEST(ThreadManager, SetsFromTwoThreadsAreSerialised) {
+  ThreadManagerWin32 manager;
+  manager.setWorkerCount(4);
+  std::thread other([&] {
+    for (int i = 0; i < 20; ++i) {
+      runAndCheck(manager, 300);
+    }
+  });
+  for (int i = 0; i < 20; ++i) {
+    runAndCheck(manager, 300);
+  }
+  other.join();
 }
 
 TEST(ThreadManager, SlotQueriesWithoutAJob) {
@@ -219,10 +250,6 @@ TEST(ThreadManager, QuitPollDoesNotConsumeTheQuit) {
   // or this stop would wait forever.
   manager.stopDedicatedThread(slot);
   EXPECT_EQ(g_pollingEnded.load(), 1);
-}
-
-int countStars(const std::string& text) {
-  return int(std::count(text.begin(), text.end(), '*'));
 }
 
 TEST(ProgressBar, StarsFollowTheCountAndDeletionCompletesTheBar) {

@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class PlatformFsTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     const char* base = std::getenv("QUILL_TEST_TMP");
     root_ = (base && base[0] ? fs::path(base) : fs::temp_directory_path()) /
@@ -102,8 +102,8 @@ TEST_F(PlatformFsTest, DirectoriesAreMadeStatedAndListed) {
       },
       &calls);
   EXPECT_EQ(calls, 1);
-  EXPECT_FALSE(fsListDirectory((root_ / "none").string().c_str(), [](void*, const char*, bool) { return true; },
-                               nullptr));
+  EXPECT_FALSE(fsListDirectory((root_ / "none").string().c_str(),
+                               [](void*, const char*, bool) { return true; }, nullptr));
 
   char cwd[kFsMaxPath];
   EXPECT_TRUE(fsGetCwd(cwd, sizeof(cwd)));

@@ -57,7 +57,8 @@ class FakeGame : public GameInterface {
   void init() override {}
   void shutdown() override {}
   void applyViewEffect(int, const char*, float, float) override {}
-  void spawnImpactEffect(const DeclEffect*, const Vec3&, const Mat3&, int, const Vec3&, int, const float*) override {}
+  void spawnImpactEffect(const DeclEffect*, const Vec3&, const Mat3&, int, const Vec3&, int,
+                         const float*) override {}
   void getViewOrigin(Vec3*, float*) override {}
   void traceParticle(void*, const Vec3&, const Vec3&, int, int) override {}
   void serverStarted(int) override {}
@@ -134,7 +135,8 @@ class KeyBindsTest : public ::testing::Test {
   }
   std::vector<SystemEvent> drainEvents() {
     std::vector<SystemEvent> events;
-    for (SystemEvent e = g_systemInterface->getEvent(); e.type != kSystemEventNone; e = g_systemInterface->getEvent())
+    for (SystemEvent e = g_systemInterface->getEvent(); e.type != kSystemEventNone;
+         e = g_systemInterface->getEvent())
       events.push_back(e);
     return events;
   }
@@ -157,11 +159,12 @@ TEST(KeyNamesTest, NamesFromTextFollowTheTableAndTheHexForm) {
     const char* name;
     int key;
   } cases[] = {
-      {"W", 'w'},          {"w", 'w'},          {"0x41", 65},       {"0xe6", 230},      {"0xE6", -1},
-      {"0x4", -1},         {"0x411", -1},       {"F13", -1},        {"", -1},           {"f12", 156},
-      {"SPACE", 32},       {"mouse1", 178},     {"MWHEELUP", 184},  {"MWHEELDOWN", 183}, {"kp_enter", 169},
-      {"JOY32", 216},      {"AUX3", 219},       {"PGDN", 141},      {"COMMAND", 128},   {"KP_EQUALS", 177},
-      {";", ';'},          {"~", '~'},
+      {"W", 'w'},        {"w", 'w'},          {"0x41", 65},      {"0xe6", 230},
+      {"0xE6", -1},      {"0x4", -1},         {"0x411", -1},     {"F13", -1},
+      {"", -1},          {"f12", 156},        {"SPACE", 32},     {"mouse1", 178},
+      {"MWHEELUP", 184}, {"MWHEELDOWN", 183}, {"kp_enter", 169}, {"JOY32", 216},
+      {"AUX3", 219},     {"PGDN", 141},       {"COMMAND", 128},  {"KP_EQUALS", 177},
+      {";", ';'},        {"~", '~'},
   };
   for (const Case& c : cases)
     EXPECT_EQ(keys.keyFromName(c.name), c.key) << c.name;
@@ -174,9 +177,21 @@ TEST(KeyNamesTest, CodesGiveTableNamesHexOrTheCharacter) {
     int key;
     const char* name;
   } cases[] = {
-      {200, "JOY16"}, {230, "0xe6"}, {65, "A"},     {'w', "w"},      {32, "SPACE"},   {9, "TAB"},
-      {0, "0x00"},    {34, "0x22"},  {59, "0x3b"},  {175, "0xaf"},   {127, "BACKSPACE"}, {183, "MWHEELDOWN"},
-      {256, "<KEY OUT OF RANGE>"},   {-1, "<KEY OUT OF RANGE>"},     {126, "~"},
+      {200, "JOY16"},
+      {230, "0xe6"},
+      {65, "A"},
+      {'w', "w"},
+      {32, "SPACE"},
+      {9, "TAB"},
+      {0, "0x00"},
+      {34, "0x22"},
+      {59, "0x3b"},
+      {175, "0xaf"},
+      {127, "BACKSPACE"},
+      {183, "MWHEELDOWN"},
+      {256, "<KEY OUT OF RANGE>"},
+      {-1, "<KEY OUT OF RANGE>"},
+      {126, "~"},
   };
   for (const Case& c : cases)
     EXPECT_STREQ(keys.keyName(c.key), c.name) << c.key;
@@ -302,7 +317,8 @@ TEST_F(KeyBindsTest, UnboundKeysFromJoy16OnSayHowToBindThem) {
   tap('z');
   EXPECT_EQ(g_output, "");
   tap(200);
-  EXPECT_EQ(g_output, "JOY16 is unbound, use controls menu to set.\nJOY16 is unbound, use controls menu to set.\n");
+  EXPECT_EQ(g_output,
+            "JOY16 is unbound, use controls menu to set.\nJOY16 is unbound, use controls menu to set.\n");
 }
 
 TEST_F(KeyBindsTest, ConsoleModeTakesKeysAndCharactersAndRunsNoBinding) {
@@ -318,7 +334,7 @@ TEST_F(KeyBindsTest, ConsoleModeTakesKeysAndCharactersAndRunsNoBinding) {
   keys_->endFrame();
   EXPECT_EQ(takeBuffer(), "");
   EXPECT_EQ(g_log, (std::vector<std::string>{"console key 119", "console char 119", "console key 27",
-                                            "console toggle"}));
+                                             "console toggle"}));
 }
 
 TEST_F(KeyBindsTest, InterfaceModeGetsEventsAndNoBindingRuns) {
@@ -332,7 +348,8 @@ TEST_F(KeyBindsTest, InterfaceModeGetsEventsAndNoBindingRuns) {
   keys_->endFrame();
   EXPECT_EQ(takeBuffer(), "");
   // A typed character carries a non-zero second value, or the interface would not take it.
-  EXPECT_EQ(g_log, (std::vector<std::string>{"gui 1 119 1", "gui 2 113 1", "gui 3 3 -2", "gui 1 27 1"}));
+  EXPECT_EQ(g_log, (std::vector<std::string>{"gui 1 119 1", "gui 2 113 1", "gui 3 3 -2", "gui 1 27 1",
+                                             "gui 1 119 0"}));
 }
 
 TEST_F(KeyBindsTest, EscapeInGameOpensTheMenuAndTheConsoleKeyNeedsAllModifiers) {

@@ -2,6 +2,8 @@
 // command texts and can be told to fail in each way the engine must survive.
 #include "testgame.h"
 
+#include "lib/interface/usercmd.h"
+
 namespace {
 
 TestGameControl s_control;
@@ -27,9 +29,13 @@ class RecordingGame : public GameInterface {
     return nullptr;
   }
   void setPersistentDict(int, const KeyDict*) override { s_control.record("setPersistentDict"); }
-  bool loadMap(const char*, int, int, int) override {
+  bool loadMap(const char* name, int a, int b, int reserved) override {
     s_control.record("loadMap");
-    return true;
+    std::snprintf(s_control.lastMapName, sizeof(s_control.lastMapName), "%s", name ? name : "(null)");
+    s_control.lastMapArgs[0] = a;
+    s_control.lastMapArgs[1] = b;
+    s_control.lastMapArgs[2] = reserved;
+    return !s_control.refuseLoadMap;
   }
   void mapUnloaded() override { s_control.record("mapUnloaded"); }
   void setLocalClientNum(int) override { s_control.record("setLocalClientNum"); }
@@ -38,6 +44,14 @@ class RecordingGame : public GameInterface {
     s_control.record(commands && steps == 1 ? "runFrame" : "runFrame(bad arguments)");
     ++s_control.runFrames;
     s_control.stepMilliseconds = milliseconds;
+    if (commands) {
+      const unsigned char* bytes = reinterpret_cast<const unsigned char*>(commands);
+      for (size_t i = 0; i < sizeof(UserCmd) * kMaxGameClients; ++i)
+        if (bytes[i]) {
+          ++s_control.nonZeroCommandSteps;
+          break;
+        }
+    }
     text[0] = '\0';
     if (s_control.scriptedNext < s_control.scriptedCount)
       std::memcpy(text, s_control.scripted[s_control.scriptedNext++], kGameCommandSize);

@@ -24,6 +24,8 @@ struct TestGameControl {
   bool unterminated = false;
   int menuAnswer = 1;
   UserInterface* menuGui = nullptr;
+  // loadMap answers false (the game refuses the map).
+  bool refuseLoadMap = false;
 
   // What the engine did, as "name;" entries in call order.
   char calls[8192] = {};
@@ -34,6 +36,10 @@ struct TestGameControl {
   int runFrames = 0;
   int draws = 0;
   int stepMilliseconds = 0;
+  // Steps handed a user command that was not all zero bytes.
+  int nonZeroCommandSteps = 0;
+  char lastMapName[256] = {};
+  int lastMapArgs[3] = {};
 
   void reset() { *this = TestGameControl(); }
   void record(const char* name) {

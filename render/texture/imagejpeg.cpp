@@ -1,0 +1,287 @@
+// JPEG decoding from memory and encoding to files through libjpeg (interface 62), with the engine's
+// own source, destination and error managers. Library errors jump back here and fail the call;
+// they never end the process. The managers live on the caller's stack, one set per call.
+#include <algorithm>
+#include <csetjmp>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+// libjpeg needs size_t and FILE declared before it.
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "lib/interface/iosystem.h"
+#include "render/texture/imagefiles.h"
+#include "render/texture/imageutil.h"
+
+namespace {
+
+constexpr size_t kTransferSize = 4096;
+// Working memory libjpeg may take for one image (coefficient buffers of progressive files).
+constexpr long kJpegMemoryLimit = 256L * 1024 * 1024;
+
+struct JpegError {
+  jpeg_error_mgr pub;
+  jmp_buf jump;
+  char message[JMSG_LENGTH_MAX];
+};
+
+[[noreturn]] void jpegErrorExit(j_common_ptr cinfo) {
+  JpegError* error = reinterpret_cast<JpegError*>(cinfo->err);
+  (*cinfo->err->format_message)(cinfo, error->message);
+  longjmp(error->jump, 1);
+}
+
+void jpegOutputMessage(j_common_ptr cinfo) {
+  char text[JMSG_LENGTH_MAX];
+  (*cinfo->err->format_message)(cinfo, text);
+  imagePrintf("WARNING: JPEG: %s\n", text);
+}
+
+void installErrors(JpegError* error) {
+  jpeg_std_error(&error->pub);
+  error->pub.error_exit = jpegErrorExit;
+  error->pub.output_message = jpegOutputMessage;
+  error->message[0] = '\0';
+}
+
+struct JpegSource {
+  jpeg_source_mgr pub;
+  const uint8_t* data;
+  size_t length;
+  size_t position;
+  JOCTET buffer[kTransferSize];
+};
+
+void sourceInit(j_decompress_ptr cinfo) { reinterpret_cast<JpegSource*>(cinfo->src)->position = 0; }
+
+boolean sourceFill(j_decompress_ptr cinfo) {
+  JpegSource* src = reinterpret_cast<JpegSource*>(cinfo->src);
+  if (src->position >= src->length) {
+    // Out of data: an end-of-image marker lets the library finish what it has.
+    WARNMS(cinfo, JWRN_JPEG_EOF);
+    src->buffer[0] = 0xFF;
+    src->buffer[1] = JPEG_EOI;
+    src->pub.next_input_byte = src->buffer;
+    src->pub.bytes_in_buffer = 2;
+    return TRUE;
+  }
+  const size_t n = std::min(src->length - src->position, kTransferSize);
+  std::memcpy(src->buffer, src->data + src->position, n);
+  src->position += n;
+  src->pub.next_input_byte = src->buffer;
+  src->pub.bytes_in_buffer = n;
+  return TRUE;
+}
+
+void sourceSkip(j_decompress_ptr cinfo, long count) {
+  JpegSource* src = reinterpret_cast<JpegSource*>(cinfo->src);
+  if (count <= 0) return;
+  size_t n = size_t(count);
+  while (n > src->pub.bytes_in_buffer) {
+    n -= src->pub.bytes_in_buffer;
+    if (src->position >= src->length) {
+      // Skipping past the end stops there; the next read gets the end-of-image marker.
+      src->pub.bytes_in_buffer = 0;
+      return;
+    }
+    sourceFill(cinfo);
+  }
+  src->pub.next_input_byte += n;
+  src->pub.bytes_in_buffer -= n;
+}
+
+void sourceTerm(j_decompress_ptr) {}
+
+struct JpegDestination {
+  jpeg_destination_mgr pub;
+  IOFileHandle file;
+  bool failed;
+  JOCTET buffer[kTransferSize];
+};
+
+void destinationInit(j_compress_ptr cinfo) {
+  JpegDestination* dest = reinterpret_cast<JpegDestination*>(cinfo->dest);
+  dest->pub.next_output_byte = dest->buffer;
+  dest->pub.free_in_buffer = kTransferSize;
+}
+
+boolean destinationEmpty(j_compress_ptr cinfo) {
+  JpegDestination* dest = reinterpret_cast<JpegDestination*>(cinfo->dest);
+  if (g_ioSystem->write(dest->buffer, int(kTransferSize), dest->file) != int(kTransferSize)) dest->failed = true;
+  dest->pub.next_output_byte = dest->buffer;
+  dest->pub.free_in_buffer = kTransferSize;
+  return TRUE;
+}
+
+void destinationTerm(j_compress_ptr cinfo) {
+  JpegDestination* dest = reinterpret_cast<JpegDestination*>(cinfo->dest);
+  const size_t count = kTransferSize - dest->pub.free_in_buffer;
+  if (count > 0 && g_ioSystem->write(dest->buffer, int(count), dest->file) != int(count)) dest->failed = true;
+}
+
+}  // namespace
+
+bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, bool allocate) {
+  if (!bytes || !out || length == 0) return false;
+  jpeg_decompress_struct cinfo;
+  JpegError error;
+  JpegSource source;
+  uint8_t* volatile block = nullptr;
+  installErrors(&error);
+  cinfo.err = &error.pub;
+  if (setjmp(error.jump)) {
+    imagePrintf("WARNING: JPEG: %s\n", error.message);
+    jpeg_destroy_decompress(&cinfo);
+    if (allocate) imageFree(block);
+    return false;
+  }
+  jpeg_CreateDecompress(&cinfo, JPEG_LIB_VERSION, sizeof(cinfo));
+  cinfo.mem->max_memory_to_use = kJpegMemoryLimit;
+  std::memset(&source.pub, 0, sizeof(source.pub));
+  source.data = bytes;
+  source.length = length;
+  source.position = 0;
+  source.pub.init_source = sourceInit;
+  source.pub.fill_input_buffer = sourceFill;
+  source.pub.skip_input_data = sourceSkip;
+  source.pub.resync_to_restart = jpeg_resync_to_restart;
+  source.pub.term_source = sourceTerm;
+  cinfo.src = &source.pub;
+
+  jpeg_read_header(&cinfo, TRUE);
+  if (cinfo.image_width == 0 || cinfo.image_height == 0 || cinfo.image_width > uint32_t(kImageMaxSide) ||
+      cinfo.image_height > uint32_t(kImageMaxSide) ||
+      int64_t(cinfo.image_width) * cinfo.image_height > kImageMaxPixels) {
+    imagePrintf("WARNING: JPEG: image of %u x %u refused\n", cinfo.image_width, cinfo.image_height);
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  // CMYK cannot be converted to RGB by the library: read it as CMYK and convert below.
+  const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+  cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+  jpeg_start_decompress(&cinfo);
+
+  const int width = int(cinfo.output_width);
+  const int height = int(cinfo.output_height);
+  const int components = cinfo.output_components;
+  const int64_t size = int64_t(width) * height * 3;
+  if (allocate) {
+    block = imageAlloc(size_t(size) + 4);
+    if (!block) ERREXIT1(&cinfo, JERR_OUT_OF_MEMORY, 0);
+  } else {
+    if (!out->pixels || out->byteSize != size) {
+      imagePrintf("WARNING: JPEG: the destination block does not match the image size\n");
+      jpeg_destroy_decompress(&cinfo);
+      return false;
+    }
+    block = out->pixels;
+  }
+  // Adobe writers store CMYK inverted.
+  const bool inverted = cinfo.saw_Adobe_marker;
+  JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                              JDIMENSION(width * components + 4), 1);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    const int y = int(cinfo.output_scanline);
+    if (jpeg_read_scanlines(&cinfo, row, 1) != 1) break;
+    uint8_t* d = block + int64_t(y) * width * 3;
+    const JSAMPLE* s = row[0];
+    for (int x = 0; x < width; ++x, d += 3, s += components) {
+      if (cmyk) {
+        int c = s[0], m = s[1], ye = s[2], k = s[3];
+        if (!inverted) {
+          c = 255 - c;
+          m = 255 - m;
+          ye = 255 - ye;
+          k = 255 - k;
+        }
+        d[0] = uint8_t(c * k / 255);
+        d[1] = uint8_t(m * k / 255);
+        d[2] = uint8_t(ye * k / 255);
+      } else if (components == 1) {
+        d[0] = d[1] = d[2] = s[0];
+      } else {
+        d[0] = s[0];
+        d[1] = s[1];
+        d[2] = s[2];
+      }
+    }
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  out->info.width = width;
+  out->info.height = height;
+  out->info.depth = 0;
+  out->info.pixelFormat = kPixelFormatRGB;
+  out->info.textureType = kTextureType2D;
+  out->info.quality = 99;
+  out->mipCount = 0;
+  if (allocate) {
+    out->pixels = block;
+    out->byteSize = int32_t(size);
+  }
+  return true;
+}
+
+bool saveJPEG(const char* name, const ImageData* data) {
+  if (!name || !data || !data->pixels || !g_ioSystem) return false;
+  const int format = data->info.pixelFormat;
+  if (format != kPixelFormatRGB && format != kPixelFormatRGBA) {
+    imagePrintf("WARNING: saveJPEG: '%s' is not 3 or 4 bytes per pixel\n", name);
+    return false;
+  }
+  const int bpp = format == kPixelFormatRGBA ? 4 : 3;
+  const int width = data->info.width;
+  const int height = data->info.height;
+  if (width <= 0 || height <= 0 || width > 65500 || height > 65500 ||
+      data->byteSize < int64_t(width) * height * bpp)
+    return false;
+  const IOFileHandle file = g_ioSystem->openFileWrite(name);
+  if (!file) return false;
+
+  jpeg_compress_struct cinfo;
+  JpegError error;
+  JpegDestination dest;
+  installErrors(&error);
+  cinfo.err = &error.pub;
+  if (setjmp(error.jump)) {
+    imagePrintf("WARNING: JPEG: %s\n", error.message);
+    jpeg_destroy_compress(&cinfo);
+    g_ioSystem->closeFile(file);
+    return false;
+  }
+  jpeg_CreateCompress(&cinfo, JPEG_LIB_VERSION, sizeof(cinfo));
+  std::memset(&dest.pub, 0, sizeof(dest.pub));
+  dest.file = file;
+  dest.failed = false;
+  dest.pub.init_destination = destinationInit;
+  dest.pub.empty_output_buffer = destinationEmpty;
+  dest.pub.term_destination = destinationTerm;
+  cinfo.dest = &dest.pub;
+  cinfo.image_width = JDIMENSION(width);
+  cinfo.image_height = JDIMENSION(height);
+  cinfo.input_components = 3;
+  cinfo.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  cinfo.optimize_coding = TRUE;
+  jpeg_set_quality(&cinfo, std::clamp(int(data->info.quality & 0xFF), 1, 100), FALSE);
+  cinfo.density_unit = 1;
+  jpeg_start_compress(&cinfo, TRUE);
+  JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                              JDIMENSION(width * 3 + 8), 1);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    const uint8_t* s = data->pixels + int64_t(cinfo.next_scanline) * width * bpp;
+    JSAMPLE* d = row[0];
+    for (int x = 0; x < width; ++x, s += bpp, d += 3) {
+      d[0] = s[0];
+      d[1] = s[1];
+      d[2] = s[2];
+    }
+    jpeg_write_scanlines(&cinfo, row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  g_ioSystem->closeFile(file);
+  return !dest.failed;
+}

@@ -1,0 +1,92 @@
+// Fuzzes command text: the input runs through the command buffer as typed text and as a
+// configuration file read by "loadcfg", with the console variables and the file system in place.
+// Runs inside a scratch directory of its own, which it removes at exit.
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "lib/keydict.h"
+#include "system/cmdmanager.h"
+#include "system/convarmanager.h"
+#include "system/iomanager.h"
+#include "tests/fuzz/fuzz_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path g_root;
+
+// "wait" counts on this clock; large steps let the drain below end any wait quickly.
+uint32_t fastClock() {
+  static uint32_t now = 0;
+  return now += 1u << 24;
+}
+
+void removeScratch() {
+  std::error_code ignored;
+  fs::current_path(g_root.parent_path(), ignored);
+  fs::remove_all(g_root, ignored);
+}
+
+// The file-system paths are console variables; pointed elsewhere, "writecfg" would write outside
+// the scratch directory. Renaming every "fs_" keeps the rest of the text as it was.
+void defuseFsVariables(std::string& text) {
+  for (size_t i = 0; i + 2 < text.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) == 'f' &&
+        std::tolower(static_cast<unsigned char>(text[i + 1])) == 's' && text[i + 2] == '_')
+      text[i] = 'z';
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // Memory-backed when possible: the configuration file is rewritten for every input.
+  const char* tmp = std::getenv("TMPDIR");
+  fs::path base = tmp && *tmp ? fs::path(tmp) : access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm") : fs::path("/tmp");
+  g_root = base / ("quill_fuzz_cmd_" + std::to_string(getpid()));
+  fs::create_directories(g_root / "media");
+  fs::current_path(g_root);
+  std::atexit(removeScratch);
+
+  KeyDict::initPools();
+  CmdManager* cmd = getCmdManager();
+  cmd->setOutput(fuzz::dropOutput, nullptr);
+  cmd->setClock(fastClock);
+  cmd->setAssertPrompt(nullptr);  // "crash" only prints
+  cmd->setErrorBox(nullptr);
+  getConVarManager();
+  if (!IOManager::getInstance()->initialize("media"))
+    std::abort();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size == 0)
+    return 0;
+  const uint8_t mode = data[0];
+  std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+  defuseFsVariables(text);
+
+  if (mode & 1)
+    g_cmdSystem->executeText(text.c_str());  // typed text ends at the first NUL
+  if (mode & 2) {
+    // Removed first: truncating a file in place makes some file systems flush it.
+    std::remove("media/fuzz.cfg");
+    if (FILE* f = std::fopen("media/fuzz.cfg", "wb")) {
+      std::fwrite(text.data(), 1, text.size(), f);
+      std::fclose(f);
+    }
+    g_cmdSystem->executeText("loadcfg fuzz.cfg");
+  }
+  // Runs what a "wait" held back, so no text carries over into the next input.
+  for (int i = 0; i < 1000 && g_cmdSystem->bufferedText()[0]; ++i)
+    g_cmdSystem->executeText("");
+  return 0;
+}

@@ -1,0 +1,679 @@
+// Image codecs on fixtures built here as bytes: TGA row orders, run-length packets and colour maps,
+// 8- and 24-bit BMP with row padding, DXT and BGR DDS, JPEG from our encoder and from libjpeg
+// (grayscale, CMYK). Every decoder must refuse truncated and forged files without reading past them.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "render/texture/imagefiles.h"
+#include "render/texture/support/texenv.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using textest::g_output;
+
+void put16(Bytes& b, size_t at, uint32_t v) {
+  b[at] = uint8_t(v);
+  b[at + 1] = uint8_t(v >> 8);
+}
+void put32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+}
+
+struct Tga {
+  int type = 2;
+  int bits = 24;
+  int width = 2;
+  int height = 2;
+  int descriptor = 0;
+  int originX = 0;
+  int originY = 0;
+  int idLength = 0;
+  int mapType = 0;
+  int mapLength = 0;
+  int mapBits = 0;
+  Bytes body;  // everything after the id (colour map, pixels or packets)
+
+  Bytes build() const {
+    Bytes b(18, 0);
+    b[0] = uint8_t(idLength);
+    b[1] = uint8_t(mapType);
+    b[2] = uint8_t(type);
+    put16(b, 5, uint32_t(mapLength));
+    b[7] = uint8_t(mapBits);
+    put16(b, 8, uint32_t(originX));
+    put16(b, 10, uint32_t(originY));
+    put16(b, 12, uint32_t(width));
+    put16(b, 14, uint32_t(height));
+    b[16] = uint8_t(bits);
+    b[17] = uint8_t(descriptor);
+    b.insert(b.end(), size_t(idLength), 'i');
+    b.insert(b.end(), body.begin(), body.end());
+    return b;
+  }
+};
+
+// File rows of a 2x2 24-bit picture, blue-green-red: row A then row B.
+const Bytes kRowA = {1, 2, 3, 4, 5, 6};
+const Bytes kRowB = {7, 8, 9, 10, 11, 12};
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+struct Decoded {
+  bool ok = false;
+  ImageData data = {};
+  ~Decoded() { imageFree(data.pixels); }
+  Bytes pixels() const { return ok ? Bytes(data.pixels, data.pixels + data.byteSize) : Bytes(); }
+};
+
+using Decoder = std::function<bool(const uint8_t*, uint32_t, ImageData*, bool)>;
+
+void decode(const Decoder& decoder, const Bytes& bytes, Decoded* out) {
+  out->ok = decoder(bytes.data(), uint32_t(bytes.size()), &out->data, true);
+}
+
+const Decoder kTga = decodeTGA;
+const Decoder kBmp = decodeBMP;
+const Decoder kDds = [](const uint8_t* b, uint32_t n, ImageData* d, bool a) {
+  return loadDDSFromMemory(b, int(n), d, a);
+};
+const Decoder kJpeg = loadJPEGFromMemory;
+
+// Every strict prefix of a valid file fails or decodes without touching bytes past it: each prefix is
+// copied into a block of exactly its size so the sanitizers see any overread.
+void expectTruncationsSurvive(const Decoder& decoder, const Bytes& valid, bool prefixesMustFail) {
+  for (size_t n = 0; n < valid.size(); ++n) {
+    uint8_t* copy = new uint8_t[n ? n : 1];
+    std::memcpy(copy, valid.data(), n);
+    ImageData data = {};
+    const bool ok = decoder(copy, uint32_t(n), &data, true);
+    if (prefixesMustFail) {
+      EXPECT_FALSE(ok) << "prefix of " << n << " bytes";
+    }
+    if (ok) {
+      EXPECT_NE(data.pixels, nullptr);
+      imageFree(data.pixels);
+    }
+    delete[] copy;
+  }
+}
+
+// Suites that need the command output or the file system.
+class WriterTest : public textest::TexEnv {};
+
+// --- TGA ---
+
+TEST(TgaTest, RowOrderFollowsDescriptorAndOrigin) {
+  struct Case {
+    int descriptor;
+    int originY;
+    bool firstRowIsB;  // output row 0 comes from file row B (the file was reversed)
+  } cases[] = {{0x00, 0, true}, {0x20, 0, false}, {0x00, 2, false}, {0x20, 2, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "descriptor " << c.descriptor << " origin " << c.originY);
+    Tga tga;
+    tga.descriptor = c.descriptor;
+    tga.originY = c.originY;
+    tga.body = concat({kRowA, kRowB});
+    Decoded d;
+    decode(kTga, tga.build(), &d);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.data.info.pixelFormat, kPixelFormatRGB);
+    EXPECT_EQ(d.data.info.quality, 99u);
+    const Bytes rgbA = {3, 2, 1, 6, 5, 4};
+    const Bytes rgbB = {9, 8, 7, 12, 11, 10};
+    EXPECT_EQ(d.pixels(), c.firstRowIsB ? concat({rgbB, rgbA}) : concat({rgbA, rgbB}));
+  }
+}
+
+TEST(TgaTest, ThirtyTwoAndSixteenBitPixels) {
+  Tga tga;
+  tga.bits = 32;
+  tga.width = 1;
+  tga.height = 1;
+  tga.descriptor = 0x20;
+  tga.body = {10, 20, 30, 40};
+  Decoded d;
+  decode(kTga, tga.build(), &d);
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(d.data.info.pixelFormat, kPixelFormatRGBA);
+  EXPECT_EQ(d.pixels(), (Bytes{30, 20, 10, 40}));
+
+  tga.bits = 16;
+  tga.body = {0xFF, 0xFF};
+  Decoded d16;
+  decode(kTga, tga.build(), &d16);
+  ASSERT_TRUE(d16.ok);
+  EXPECT_EQ(d16.data.info.pixelFormat, kPixelFormatRGB);
+  EXPECT_EQ(d16.pixels(), (Bytes{248, 252, 248}));
+}
+
+TEST(TgaTest, RunLengthPacketsAndTheirColourMap) {
+  Tga tga;
+  tga.type = 10;
+  tga.width = 6;
+  tga.height = 1;
+  tga.descriptor = 0x20;
+  // A run of four, then two literals.
+  tga.body = {0x83, 1, 2, 3, 0x01, 4, 5, 6, 7, 8, 9};
+  Decoded d;
+  decode(kTga, tga.build(), &d);
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(d.pixels(), (Bytes{3, 2, 1, 3, 2, 1, 3, 2, 1, 3, 2, 1, 6, 5, 4, 9, 8, 7}));
+
+  // A packet running past the image is cut; a colour map of type 1 is 768 bytes before the packets.
+  tga.width = 2;
+  tga.mapType = 1;
+  tga.body = concat({Bytes(768, 0xEE), Bytes{0x85, 1, 2, 3}});
+  Decoded cut;
+  decode(kTga, tga.build(), &cut);
+  ASSERT_TRUE(cut.ok);
+  EXPECT_EQ(cut.pixels(), (Bytes{3, 2, 1, 3, 2, 1}));
+}
+
+TEST(TgaTest, TrueColourFileSkipsItsDeclaredColourMap) {
+  Tga tga;
+  tga.width = 1;
+  tga.height = 1;
+  tga.idLength = 3;
+  tga.mapType = 1;
+  tga.mapLength = 4;
+  tga.mapBits = 24;
+  tga.body = concat({Bytes(12, 0xEE), Bytes{1, 2, 3}});
+  Decoded d;
+  decode(kTga, tga.build(), &d);
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(d.pixels(), (Bytes{3, 2, 1}));
+}
+
+TEST(TgaTest, UnsupportedKindsFail) {
+  struct Case {
+    const char* what;
+    int type;
+    int bits;
+  } cases[] = {{"colour-mapped type", 1, 8},  {"grey type", 3, 8},           {"15 bits", 2, 15},
+               {"8-bit true colour", 2, 8}, {"8-bit run-length", 10, 8}, {"zero bits", 2, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Tga tga;
+    tga.type = c.type;
+    tga.bits = c.bits;
+    tga.body = Bytes(64, 1);
+    Decoded d;
+    decode(kTga, tga.build(), &d);
+    EXPECT_FALSE(d.ok);
+  }
+}
+
+TEST_F(WriterTest, TgaReportsXFlipAndOverrun) {
+  Tga tga;
+  tga.originX = 5;
+  tga.body = concat({kRowA, kRowB});
+  Decoded d;
+  decode(kTga, tga.build(), &d);
+  EXPECT_TRUE(d.ok);
+  EXPECT_NE(g_output.find("WARNING: X-flipped TGA not supported...uOriginX = 5, Size = 2 x 2, BitDepth = 24\n"),
+            std::string::npos);
+  g_output.clear();
+  tga.originX = 0;
+  tga.body.pop_back();
+  Decoded short1;
+  decode(kTga, tga.build(), &short1);
+  EXPECT_FALSE(short1.ok);
+  EXPECT_EQ(g_output, "error..  data extracted has exceeded it's bounds\n");
+}
+
+TEST(TgaTest, SurvivesTruncationAndForgedHeaders) {
+  Tga plain;
+  plain.body = concat({kRowA, kRowB});
+  expectTruncationsSurvive(kTga, plain.build(), true);
+  Tga rle;
+  rle.type = 10;
+  rle.width = 6;
+  rle.height = 1;
+  rle.body = {0x83, 1, 2, 3, 0x01, 4, 5, 6, 7, 8, 9};
+  expectTruncationsSurvive(kTga, rle.build(), true);
+
+  // Largest sizes the header can state, over a few bytes of data.
+  for (int type : {2, 10}) {
+    for (int bits : {16, 24, 32}) {
+      Tga forged;
+      forged.type = type;
+      forged.bits = bits;
+      forged.width = 0xFFFF;
+      forged.height = 0xFFFF;
+      forged.idLength = 255;
+      forged.mapType = 1;
+      forged.mapLength = 0xFFFF;
+      forged.mapBits = 32;
+      forged.body = {0xFF, 1, 2, 3, 4};
+      Decoded d;
+      decode(kTga, forged.build(), &d);
+      EXPECT_FALSE(d.ok);
+    }
+  }
+  // A run-length image a little larger than its packets can fill.
+  Tga starved;
+  starved.type = 10;
+  starved.width = 200;
+  starved.height = 1;
+  starved.body = {0xFF, 1, 2, 3};
+  Decoded d;
+  decode(kTga, starved.build(), &d);
+  EXPECT_FALSE(d.ok);
+  // Zero sizes.
+  Tga empty;
+  empty.width = 0;
+  Decoded e;
+  decode(kTga, empty.build(), &e);
+  EXPECT_FALSE(e.ok);
+}
+
+// --- BMP ---
+
+Bytes makeBmp(int bits, int32_t width, int32_t height, const Bytes& palette, const Bytes& pixels,
+              uint32_t offsetOverride = 0) {
+  Bytes b(54, 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  const uint32_t offset = offsetOverride ? offsetOverride : uint32_t(54 + palette.size());
+  put32(b, 2, uint32_t(54 + palette.size() + pixels.size()));
+  put32(b, 10, offset);
+  put32(b, 14, 40);
+  put32(b, 18, uint32_t(width));
+  put32(b, 22, uint32_t(height));
+  put16(b, 26, 1);
+  put16(b, 28, uint32_t(bits));
+  b.insert(b.end(), palette.begin(), palette.end());
+  b.insert(b.end(), pixels.begin(), pixels.end());
+  return b;
+}
+
+TEST(BmpTest, TwentyFourBitRowsHonourPaddingAndKeepFileOrder) {
+  // 3 pixels of 3 bytes: rows padded to 12 bytes.
+  const Bytes pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 11, 12, 13, 14, 15, 16, 17, 18, 19, 0, 0, 0};
+  Decoded d;
+  decode(kBmp, makeBmp(24, 3, 2, {}, pixels), &d);
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(d.data.info.width, 3);
+  EXPECT_EQ(d.data.info.pixelFormat, kPixelFormatRGB);
+  EXPECT_EQ(d.pixels(), (Bytes{3, 2, 1, 6, 5, 4, 9, 8, 7, 13, 12, 11, 16, 15, 14, 19, 18, 17}));
+
+  // An aligned width reads as packed rows.
+  const Bytes aligned = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  Decoded a;
+  decode(kBmp, makeBmp(24, 4, 1, {}, aligned), &a);
+  ASSERT_TRUE(a.ok);
+  EXPECT_EQ(a.pixels(), (Bytes{3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10}));
+}
+
+TEST(BmpTest, EightBitIndexesStayInsideThePalette) {
+  // Two palette entries (blue, green, red, unused); index 7 is outside it.
+  const Bytes palette = {10, 20, 30, 0, 40, 50, 60, 0};
+  const Bytes pixels = {0, 1, 7, 0, 1, 0, 0, 0};  // two rows of 3 indexes padded to 4
+  Decoded d;
+  decode(kBmp, makeBmp(8, 3, 2, palette, pixels), &d);
+  ASSERT_TRUE(d.ok);
+  EXPECT_EQ(d.data.info.pixelFormat, kPixelFormatRGB);
+  EXPECT_EQ(d.pixels(), (Bytes{30, 20, 10, 60, 50, 40, 0, 0, 0, 60, 50, 40, 30, 20, 10, 30, 20, 10}));
+}
+
+TEST(BmpTest, RefusesWhatItCannotReadSafely) {
+  const Bytes row = {1, 2, 3, 0};
+  struct Case {
+    const char* what;
+    Bytes file;
+  } cases[] = {
+      {"no magic", [&] { Bytes b = makeBmp(24, 1, 1, {}, row); b[0] = 'X'; return b; }()},
+      {"16 bits", makeBmp(16, 1, 1, {}, row)},
+      {"32 bits", makeBmp(32, 1, 1, {}, row)},
+      {"negative height", makeBmp(24, 1, -1, {}, row)},
+      {"zero width", makeBmp(24, 0, 1, {}, row)},
+      {"negative width", makeBmp(24, -4, 1, {}, row)},
+      {"pixels past the end", makeBmp(24, 1, 1, {}, row, 4000)},
+      {"offset wraps", makeBmp(24, 1, 1, {}, row, 0xFFFFFFF0u)},
+      {"huge size", makeBmp(24, 0x7FFFFFFF, 0x7FFFFFFF, {}, row)},
+      {"rows past the end", makeBmp(24, 1, 3, {}, row)},
+      {"8 bits without a palette", makeBmp(8, 1, 1, {}, row)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Decoded d;
+    decode(kBmp, c.file, &d);
+    EXPECT_FALSE(d.ok);
+  }
+  expectTruncationsSurvive(kBmp, makeBmp(8, 3, 2, {10, 20, 30, 0, 40, 50, 60, 0}, {0, 1, 1, 0, 1, 0, 0, 0}),
+                           false);
+  expectTruncationsSurvive(kBmp, makeBmp(24, 3, 1, {}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0}), false);
+}
+
+// --- DDS ---
+
+Bytes makeDds(const char* code, uint32_t width, uint32_t height, uint32_t mips, const Bytes& data) {
+  Bytes b(128, 0);
+  std::memcpy(b.data(), "DDS ", 4);
+  put32(b, 4, 124);
+  put32(b, 12, height);
+  put32(b, 16, width);
+  put32(b, 28, mips);
+  if (code) std::memcpy(&b[84], code, 4);
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+
+Bytes pattern(size_t n) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = uint8_t(i * 7 + 3);
+  return b;
+}
+
+TEST(DdsTest, CompressedBlocksAreKeptAsStored) {
+  Decoded dxt1;
+  const Bytes block = pattern(8);
+  decode(kDds, makeDds("DXT1", 4, 4, 0, block), &dxt1);
+  ASSERT_TRUE(dxt1.ok);
+  EXPECT_EQ(dxt1.data.info.pixelFormat, kPixelFormatDXT1);
+  EXPECT_EQ(dxt1.data.mipCount, 0);
+  EXPECT_EQ(dxt1.pixels(), block);
+
+  // 256x256 DXT5 with its 9 levels: 65536 + 16384 + ... + 16 + 16 + 16 bytes.
+  int64_t chain = 0;
+  for (int s = 256; s >= 1; s /= 2) chain += imageCompressedLevelSize(kPixelFormatDXT5, s, s);
+  const Bytes all = pattern(size_t(chain));
+  Decoded dxt5;
+  decode(kDds, makeDds("DXT5", 256, 256, 9, all), &dxt5);
+  ASSERT_TRUE(dxt5.ok);
+  EXPECT_EQ(dxt5.data.info.pixelFormat, kPixelFormatDXT5);
+  EXPECT_EQ(dxt5.data.mipCount, 9);
+  EXPECT_EQ(dxt5.pixels(), all);
+
+  // A count larger than the data holds is clamped to the levels present.
+  Decoded clamped;
+  decode(kDds, makeDds("DXT3", 16, 16, 9, pattern(256 + 64 + 16)), &clamped);
+  ASSERT_TRUE(clamped.ok);
+  EXPECT_EQ(clamped.data.info.pixelFormat, kPixelFormatDXT3);
+  EXPECT_EQ(clamped.data.mipCount, 3);
+}
+
+TEST(DdsTest, UncompressedPixelsBecomeRGB) {
+  Decoded bgr;
+  decode(kDds, makeDds(nullptr, 2, 1, 0, {1, 2, 3, 4, 5, 6}), &bgr);
+  ASSERT_TRUE(bgr.ok);
+  EXPECT_EQ(bgr.data.info.pixelFormat, kPixelFormatRGB);
+  EXPECT_EQ(bgr.pixels(), (Bytes{3, 2, 1, 6, 5, 4}));
+  Decoded bgra;
+  decode(kDds, makeDds(nullptr, 1, 1, 0, {1, 2, 3, 4}), &bgra);
+  ASSERT_TRUE(bgra.ok);
+  EXPECT_EQ(bgra.data.info.pixelFormat, kPixelFormatRGBA);
+  EXPECT_EQ(bgra.pixels(), (Bytes{3, 2, 1, 4}));
+}
+
+TEST(DdsTest, RefusesBadFiles) {
+  struct Case {
+    const char* what;
+    Bytes file;
+  } cases[] = {
+      {"short", Bytes(100, 0)},
+      {"magic", [] { Bytes b = makeDds("DXT1", 4, 4, 0, pattern(8)); b[0] = 'X'; return b; }()},
+      {"zero width", makeDds("DXT1", 0, 4, 0, pattern(8))},
+      {"zero height", makeDds("DXT1", 4, 0, 0, pattern(8))},
+      {"other code", makeDds("ATI2", 4, 4, 0, pattern(16))},
+      {"five components", makeDds(nullptr, 1, 1, 0, pattern(5))},
+      {"two components", makeDds(nullptr, 2, 1, 0, pattern(4))},
+      {"no data", makeDds("DXT1", 4, 4, 0, {})},
+      {"first level short", makeDds("DXT5", 8, 8, 0, pattern(40))},
+      {"huge", makeDds("DXT1", 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, pattern(8))},
+      {"huge uncompressed", makeDds(nullptr, 0x10000, 0x10000, 0, pattern(12))},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Decoded d;
+    decode(kDds, c.file, &d);
+    EXPECT_FALSE(d.ok);
+  }
+  // Prefixes that still hold whole levels load with fewer levels.
+  expectTruncationsSurvive(kDds, makeDds("DXT1", 8, 8, 4, pattern(32 + 8 + 8 + 8)), false);
+  expectTruncationsSurvive(kDds, makeDds("DXT1", 8, 8, 0, pattern(32)), true);
+  expectTruncationsSurvive(kDds, makeDds(nullptr, 2, 2, 0, pattern(12)), false);
+}
+
+// --- JPEG ---
+
+// A JPEG written by libjpeg itself into memory.
+Bytes libjpegFile(int width, int height, J_COLOR_SPACE space, int components, const Bytes& pixels) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr error;
+  cinfo.err = jpeg_std_error(&error);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = JDIMENSION(width);
+  cinfo.image_height = JDIMENSION(height);
+  cinfo.input_components = components;
+  cinfo.in_color_space = space;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 100, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(&pixels[size_t(cinfo.next_scanline) * width * components]);
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  Bytes out(buffer, buffer + size);
+  free(buffer);
+  return out;
+}
+
+Bytes rgbGradient(int width, int height) {
+  Bytes b(size_t(width) * height * 3);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      uint8_t* p = &b[(size_t(y) * width + x) * 3];
+      p[0] = uint8_t(x * 255 / (width - 1));
+      p[1] = uint8_t(y * 255 / (height - 1));
+      p[2] = 128;
+    }
+  return b;
+}
+
+void expectNear(const Bytes& a, const Bytes& b, int tolerance) {
+  ASSERT_EQ(a.size(), b.size());
+  int worst = 0;
+  for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
+  EXPECT_LE(worst, tolerance);
+}
+
+TEST(JpegTest, GrayscaleAndCmykDecodeToRGB) {
+  Bytes gray(16 * 8);
+  for (size_t i = 0; i < gray.size(); ++i) gray[i] = uint8_t(i * 2);
+  Decoded g;
+  decode(kJpeg, libjpegFile(16, 8, JCS_GRAYSCALE, 1, gray), &g);
+  ASSERT_TRUE(g.ok);
+  EXPECT_EQ(g.data.info.pixelFormat, kPixelFormatRGB);
+  EXPECT_EQ(g.data.byteSize, 16 * 8 * 3);
+  Bytes expanded;
+  for (uint8_t v : gray) expanded.insert(expanded.end(), {v, v, v});
+  expectNear(g.pixels(), expanded, 3);
+
+  // Adobe CMYK is stored inverted: full cyan-free, magenta, yellow, no black is red.
+  Bytes cmyk;
+  for (int i = 0; i < 64; ++i) cmyk.insert(cmyk.end(), {255, 0, 0, 255});
+  Decoded c;
+  decode(kJpeg, libjpegFile(8, 8, JCS_CMYK, 4, cmyk), &c);
+  ASSERT_TRUE(c.ok);
+  Bytes red;
+  for (int i = 0; i < 64; ++i) red.insert(red.end(), {255, 0, 0});
+  expectNear(c.pixels(), red, 4);
+}
+
+TEST(JpegTest, DecodesIntoTheCallersBlockOnlyAtTheExactSize) {
+  const Bytes file = libjpegFile(8, 4, JCS_RGB, 3, rgbGradient(8, 4));
+  Bytes block(8 * 4 * 3);
+  ImageData data = {};
+  data.pixels = block.data();
+  data.byteSize = int32_t(block.size());
+  EXPECT_TRUE(loadJPEGFromMemory(file.data(), uint32_t(file.size()), &data, false));
+  EXPECT_EQ(data.pixels, block.data());
+  expectNear(block, rgbGradient(8, 4), 48);  // steep gradient, subsampled chroma
+  data.byteSize = int32_t(block.size() - 1);
+  EXPECT_FALSE(loadJPEGFromMemory(file.data(), uint32_t(file.size()), &data, false));
+  data.byteSize = int32_t(block.size() + 3);
+  EXPECT_FALSE(loadJPEGFromMemory(file.data(), uint32_t(file.size()), &data, false));
+}
+
+TEST_F(WriterTest, JpegErrorsFailTheLoadWithAMessage) {
+  Decoded garbage;
+  decode(kJpeg, Bytes{0xFF, 0xD8, 0xFF, 0x00, 1, 2, 3}, &garbage);
+  EXPECT_FALSE(garbage.ok);
+  EXPECT_NE(g_output.find("WARNING: JPEG: "), std::string::npos);
+
+  // A frame header claiming 60000 x 60000.
+  Bytes file = libjpegFile(8, 8, JCS_RGB, 3, rgbGradient(8, 8));
+  bool patched = false;
+  for (size_t i = 0; i + 9 < file.size(); ++i) {
+    if (file[i] == 0xFF && (file[i + 1] == 0xC0 || file[i + 1] == 0xC2)) {
+      file[i + 5] = 0xEA;
+      file[i + 6] = 0x60;
+      file[i + 7] = 0xEA;
+      file[i + 8] = 0x60;
+      patched = true;
+      break;
+    }
+  }
+  ASSERT_TRUE(patched);
+  g_output.clear();
+  Decoded forged;
+  decode(kJpeg, file, &forged);
+  EXPECT_FALSE(forged.ok);
+  EXPECT_NE(g_output.find("refused"), std::string::npos);
+}
+
+TEST(JpegTest, SurvivesEveryTruncation) {
+  expectTruncationsSurvive(kJpeg, libjpegFile(16, 16, JCS_RGB, 3, rgbGradient(16, 16)), false);
+  Bytes gray(8 * 8, 77);
+  expectTruncationsSurvive(kJpeg, libjpegFile(8, 8, JCS_GRAYSCALE, 1, gray), false);
+}
+
+// --- Conversion ---
+
+TEST(ConvertTest, PaletteAndRowFlip) {
+  uint8_t palette[256 * 4] = {};
+  palette[4] = 10;  // entry 1: blue 10, green 20, red 30
+  palette[5] = 20;
+  palette[6] = 30;
+  const uint8_t src[4] = {1, 0, 0, 1};
+  ImageData data = {};
+  data.info = ImageInfo{2, 2, 0, kPixelFormatI8, 0, 99};
+  ASSERT_TRUE(convertImagePixels(src, &data, kConvertAllocate | kConvertFlipRows, palette));
+  EXPECT_EQ(data.info.pixelFormat, kPixelFormatRGB);
+  EXPECT_EQ(Bytes(data.pixels, data.pixels + 12), (Bytes{0, 0, 0, 30, 20, 10, 30, 20, 10, 0, 0, 0}));
+  imageFree(data.pixels);
+
+  ImageData noPalette = {};
+  noPalette.info = ImageInfo{2, 2, 0, kPixelFormatI8, 0, 99};
+  EXPECT_FALSE(convertImagePixels(src, &noPalette, kConvertAllocate, nullptr));
+  ImageData odd = {};
+  odd.info = ImageInfo{2, 2, 0, kPixelFormatDXT1, 0, 99};
+  EXPECT_FALSE(convertImagePixels(src, &odd, kConvertAllocate, palette));
+}
+
+// --- Writers through the file system ---
+
+TEST_F(WriterTest, TgaRoundTripKeepsPixelsAndRowOrder) {
+  Bytes rgba = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24};
+  ImageData data = {ImageInfo{3, 2, 0, kPixelFormatRGBA, 0, 99}, rgba.data(), int32_t(rgba.size()), 0};
+  ASSERT_TRUE(writeTGA("media/round.tga", &data));
+  const Bytes file = readFile("round.tga");
+  ASSERT_EQ(file.size(), 18u + 24u);
+  EXPECT_EQ(file[2], 2);
+  EXPECT_EQ(file[16], 32);
+  EXPECT_EQ(file[17], 0x20);
+  Decoded back;
+  decode(kTga, file, &back);
+  ASSERT_TRUE(back.ok);
+  EXPECT_EQ(back.data.info.pixelFormat, kPixelFormatRGBA);
+  EXPECT_EQ(back.pixels(), rgba);
+
+  ImageData gray = {ImageInfo{1, 1, 0, kPixelFormatI8, 0, 99}, rgba.data(), 1, 0};
+  EXPECT_FALSE(writeTGA("media/gray.tga", &gray));
+}
+
+TEST_F(WriterTest, DdsRoundTripForBlocksAndPixels) {
+  Bytes blocks = pattern(32);  // 8x4 DXT1 base level (2 blocks) plus slack
+  ImageData dxt = {ImageInfo{8, 4, 0, kPixelFormatDXT1, 0, 99}, blocks.data(), 32, 0};
+  ASSERT_TRUE(saveDDS("media/blocks.dds", &dxt));
+  Decoded back;
+  ASSERT_TRUE(loadDDS("blocks.dds", &back.data));
+  back.ok = true;
+  EXPECT_EQ(back.data.info.pixelFormat, kPixelFormatDXT1);
+  EXPECT_EQ(back.pixels(), Bytes(blocks.begin(), blocks.begin() + 16));
+  const Bytes header = readFile("blocks.dds");
+  EXPECT_EQ(header[4 + 4], 0x06);  // flags 0xA1006
+  EXPECT_EQ(header[4 + 16], 16);   // linear size
+
+  Bytes rgb = pattern(2 * 2 * 3);
+  ImageData plain = {ImageInfo{2, 2, 0, kPixelFormatRGB, 0, 99}, rgb.data(), 12, 0};
+  ASSERT_TRUE(saveDDS("media/plain.dds", &plain));
+  Decoded p;
+  ASSERT_TRUE(loadDDS("plain.dds", &p.data));
+  p.ok = true;
+  EXPECT_EQ(p.pixels(), rgb);
+}
+
+TEST_F(WriterTest, JpegFromOurEncoderReadsBack) {
+  Bytes rgb = rgbGradient(16, 8);
+  ImageData data = {ImageInfo{16, 8, 0, kPixelFormatRGB, 0, 99}, rgb.data(), int32_t(rgb.size()), 0};
+  ASSERT_TRUE(saveJPEG("media/shot.jpg", &data));
+  Decoded back;
+  ASSERT_TRUE(loadJPEG("shot.jpg", &back.data));
+  back.ok = true;
+  EXPECT_EQ(back.data.info.width, 16);
+  EXPECT_EQ(back.data.info.height, 8);
+  EXPECT_EQ(back.data.info.pixelFormat, kPixelFormatRGB);
+  expectNear(back.pixels(), rgb, 24);  // chroma is subsampled
+  expectTruncationsSurvive(kJpeg, readFile("shot.jpg"), false);
+
+  ImageData gray = {ImageInfo{4, 4, 0, kPixelFormatI8, 0, 99}, rgb.data(), 16, 0};
+  EXPECT_FALSE(saveJPEG("media/gray.jpg", &gray));
+}
+
+TEST_F(WriterTest, WriteImageFileChoosesTheWriter) {
+  Bytes rgba(4 * 4 * 4, 200);
+  ImageData data = {ImageInfo{4, 4, 0, kPixelFormatRGBA, 0, 99}, rgba.data(), int32_t(rgba.size()), 0};
+  ASSERT_TRUE(writeImageFile("media/out/shot.jpg", &data));
+  EXPECT_TRUE(exists("out/shot.tga"));
+  EXPECT_FALSE(exists("out/shot.jpg"));
+
+  Bytes rgb(4 * 4 * 3, 90);
+  ImageData three = {ImageInfo{4, 4, 0, kPixelFormatRGB, 0, 99}, rgb.data(), int32_t(rgb.size()), 0};
+  ASSERT_TRUE(writeImageFile("media/deep/er/pic.jpg", &three));
+  const Bytes jpg = readFile("deep/er/pic.jpg");
+  ASSERT_GE(jpg.size(), 2u);
+  EXPECT_EQ(jpg[0], 0xFF);
+  EXPECT_EQ(jpg[1], 0xD8);
+  ASSERT_TRUE(writeImageFile("media/pic.png", &three));
+  EXPECT_EQ(readFile("pic.png").size(), 18u + 48u);
+
+  Bytes blocks = pattern(8);
+  ImageData dxt = {ImageInfo{4, 4, 0, kPixelFormatDXT5, 0, 99}, blocks.data(), 8, 0};
+  EXPECT_FALSE(writeImageFile("media/tex.tga", &dxt));  // a DXT5 level needs 16 bytes
+  Bytes blocks16 = pattern(16);
+  dxt.pixels = blocks16.data();
+  dxt.byteSize = 16;
+  ASSERT_TRUE(writeImageFile("media/tex.tga", &dxt));
+  EXPECT_TRUE(exists("tex.dds"));
+}
+
+}  // namespace
