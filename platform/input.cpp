@@ -84,19 +84,28 @@ int watch(void*, SDL_Event* e) {
 
 }  // namespace
 
+// SDL calls the watch under its own lock, so SDL is never called with g_lock held.
 void platformInputInit() {
-  std::lock_guard<std::mutex> guard(g_lock);
-  if (g_refs++ == 0)
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> guard(g_lock);
+    first = g_refs++ == 0;
+  }
+  if (first)
     SDL_AddEventWatch(watch, nullptr);
 }
 
 void platformInputShutdown() {
+  bool last = false;
   {
     std::lock_guard<std::mutex> guard(g_lock);
-    if (g_refs == 0 || --g_refs > 0)
+    if (g_refs == 0)
       return;
-    SDL_DelEventWatch(watch, nullptr);
+    last = --g_refs == 0;
   }
+  if (!last)
+    return;
+  SDL_DelEventWatch(watch, nullptr);
   platformInputClear();
 }
 

@@ -17,3 +17,6 @@ ctest --test-dir build/asan -j "$jobs" --output-on-failure
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILL_SANITIZE=thread
 cmake --build build/tsan -j "$jobs"
 ctest --test-dir build/tsan -j "$jobs" --output-on-failure -LE gl
+
+# Every fuzz harness for a bounded time (clang build in build/fuzz); any finding fails the run.
+bash scripts/fuzz.sh --ci

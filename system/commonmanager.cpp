@@ -27,6 +27,7 @@
 #include "lib/interface/texmanager.h"
 #include "lib/interface/usercmd.h"
 #include "lib/interface/userinterfacesystem.h"
+#include "lib/interface/videoplayer.h"
 #include "lib/simd.h"
 #include "lib/str.h"
 #include "platform/clock.h"
@@ -514,14 +515,43 @@ void CommonManager::saveGameDicts() {
 }
 
 bool CommonManager::playVideo(const char* videoName, const char* soundName, bool skippable) {
-  (void)soundName;
-  (void)skippable;
-  // FIXME: playback needs the video image's end query and a stretched image draw, which the
-  // texture and render interfaces do not offer yet (and the image class lives in the texture
-  // library, which the engine core does not link). Until then no video can be opened.
-  if (g_texManager && videoName && *videoName)
-    cmdPrint("WARNING: cannot play '%s': video playback is not available\n", videoName);
-  return false;
+  if (!g_videoPlayer || !videoName || !*videoName)
+    return false;
+  void* video = g_videoPlayer->open(videoName, 70);
+  if (!video)
+    return false;
+  const uint32_t start = now();
+  if (g_renderSystem)
+    g_renderSystem->setRenderView(nullptr, 0);
+  // Parameters 0..3 at 1 for the whole playback.
+  const float parms[12] = {1.0f, 1.0f, 1.0f, 1.0f};
+  g_videoPlayer->setExpressionParms(parms);
+  if (g_soundSystem) {
+    g_soundSystem->stopAllSounds();
+    if (soundName && *soundName)
+      g_soundSystem->playLocalSound(soundName, 7, 0x418);
+  }
+  while (!g_videoPlayer->isAtEnd(video)) {
+    if (g_renderSystem)
+      g_renderSystem->setRenderView(nullptr, (int)(uint32_t)(now() - start));
+    if (skippable) {
+      processEvents();
+      if (g_keyBindSystem && (g_keyBindSystem->isDown(32) || g_keyBindSystem->isDown(27)))
+        break;
+    }
+    g_videoPlayer->draw(video, 0.0f, 0.0f, 640.0f, 480.0f, 0.0f, 0.0f, 1.0f, 1.0f);
+    if (g_renderSystem)
+      g_renderSystem->endFrame();
+    pumpWindowMessages(window_);
+    if (g_soundSystem)
+      g_soundSystem->update();
+    sleep(30);
+  }
+  g_videoPlayer->setExpressionParms(nullptr);
+  g_videoPlayer->close(video);
+  if (g_soundSystem)
+    g_soundSystem->stopAllSounds();
+  return true;
 }
 
 CommonManager* getCommonManager() {

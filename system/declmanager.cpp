@@ -343,9 +343,13 @@ DeclInterface* DeclManager::findDeclByName(const char* name) {
 }
 
 void DeclManager::reloadDecl(DeclInterface* decl) {
+  clearIndex();  // the files may have changed since they were indexed
+  reloadOne(decl);
+}
+
+void DeclManager::reloadOne(DeclInterface* decl) {
   if (!decl)
     return;
-  clearIndex();  // the files may have changed since they were indexed
   String text;
   const bool found = findDeclText(text, decl->getName(), decl->getType());
   if (found)
@@ -366,7 +370,7 @@ void DeclManager::reloadAll(bool force) {
     for (int i = 0; i < slot.decls.num(); ++i) {
       DeclInterface* decl = interfaceOf(slot.decls[i]);
       if (force || !decl->isValid())
-        reloadDecl(decl);
+        reloadOne(decl);
     }
   }
 }
@@ -519,9 +523,9 @@ bool DeclManager::searchFolder(String& out, int folderIndex, const char* name, i
   if (findDeclInFile(out, file, name, typeId))
     return true;
 
-  List<String> files;
-  listFolder(folder, files, indexing_ ? 64 * 1024 : 8192);
   if (!indexing_) {
+    List<String> files;
+    listFolder(folder, files, 8192);
     for (const String& path : files)
       if (findDeclInFile(out, path.c_str(), name, typeId))
         return true;
@@ -530,16 +534,22 @@ bool DeclManager::searchFolder(String& out, int folderIndex, const char* name, i
   if (index_.size() != size_t(folders_.num()))
     index_.assign(size_t(folders_.num()), FolderIndex());
   FolderIndex& index = index_[size_t(folderIndex)];
-  // Ids in listing order; files new to the index are scanned now.
-  std::vector<int> order(size_t(files.num()));
-  for (int i = 0; i < files.num(); ++i) {
-    auto [slot, added] = index.fileIds.try_emplace(lowerKey(files[i].c_str()), index.paths.num());
-    if (added) {
-      index.paths.append(files[i]);
-      indexFile(index, slot->second);
+  if (!index.listed) {
+    index.listed = true;
+    List<String> files;
+    listFolder(folder, files, 64 * 1024);
+    index.order.resize(size_t(files.num()));
+    for (int i = 0; i < files.num(); ++i) {
+      // A listing may repeat a name (a file in a pack and loose): scan it once.
+      auto [slot, added] = index.fileIds.try_emplace(lowerKey(files[i].c_str()), index.paths.num());
+      if (added) {
+        index.paths.append(files[i]);
+        indexFile(index, slot->second);
+      }
+      index.order[size_t(i)] = slot->second;
     }
-    order[size_t(i)] = slot->second;
   }
+  const std::vector<int>& order = index.order;
   auto found = index.names.find(lowerKey(name));
   if (found == index.names.end())
     return false;
@@ -549,7 +559,9 @@ bool DeclManager::searchFolder(String& out, int folderIndex, const char* name, i
       candidates.push_back(entry.file);
   if (candidates.empty())
     return false;
-  // The first listed file that may hold it wins (files gone from the listing are not tried).
+  if (candidates.size() == 1)
+    return findDeclInFile(out, index.paths[candidates[0]].c_str(), name, typeId);
+  // The first listed file that may hold it wins.
   for (int id : order) {
     if (std::find(candidates.begin(), candidates.end(), id) == candidates.end())
       continue;

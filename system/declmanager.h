@@ -111,10 +111,11 @@ class DeclManager : public DeclSystem {
   // with their type keyword.
   void parseDeclFile(TokenParser& parser, const char* file, int typeId, List<String>& names);
 
-  // The name index of each folder: every file of a folder is scanned once, when a search first
-  // lists it, so a declaration no file defines costs a listing but no file reads afterwards.
-  // "First file wins" in listing order holds either way; a file whose text changes is seen anew
-  // after "reloadDecls" or a purge. Off, every miss reads every file again.
+  // The name index of each folder: the first search that reaches a folder lists it and scans each
+  // of its files once, so a declaration no file defines costs no listing and no file reads
+  // afterwards. "First file wins" in listing order holds either way. Files added or changed
+  // later are seen after "reloadDecls" or a purge (map change). Off, every miss lists the folder
+  // and reads every file again.
   void setNameIndexing(bool on);
   // Declaration files read so far (loaded or tried), for diagnostics and benchmarks.
   int fileReads() const { return fileReads_; }
@@ -125,6 +126,8 @@ class DeclManager : public DeclSystem {
     int typeId;  // the block's type
   };
   struct FolderIndex {
+    bool listed = false;
+    std::vector<int> order;                        // ids in listing order
     std::unordered_map<std::string, int> fileIds;  // lower-case path -> id (into paths)
     List<String> paths;
     std::unordered_map<std::string, std::vector<IndexEntry>> names;  // lower-case name
@@ -138,6 +141,7 @@ class DeclManager : public DeclSystem {
   void listFolder(const DeclFolder& folder, List<String>& out, int startSize);
   bool searchFolder(String& out, int folderIndex, const char* name, int typeId);
   void indexFile(FolderIndex& index, int file);
+  void reloadOne(DeclInterface* decl);
   void clearIndex();
   bool loadParser(TokenParser& parser, const char* file);
 

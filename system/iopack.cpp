@@ -65,6 +65,11 @@ uLong ZCALLBACK packRead(voidpf, voidpf opaque, void* buffer, uLong size) {
   uLong done = 0;
   while (done < size) {
     const int64_t offset = stream->position;
+    // minizip reads header fields a byte at a time and carries on past a failed read (a
+    // damaged 64 KB extra field is walked four bytes a step): past the end, no system call.
+    if (offset >= stream->size) {
+      break;
+    }
     if (offset >= stream->blockStart &&
         offset < stream->blockStart + static_cast<int64_t>(stream->blockLength)) {
       const size_t available = static_cast<size_t>(stream->blockStart + stream->blockLength - offset);

@@ -39,7 +39,8 @@ void put16(Bytes& b, size_t at, uint32_t v) {
   b[at + 1] = uint8_t(v >> 8);
 }
 void put32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    b[at + size_t(i)] = uint8_t(v >> (8 * i));
 }
 
 // A photo-like picture: smooth gradients with a little noise, so JPEG has work to do.
@@ -113,8 +114,10 @@ const Bytes& ddsFile() {
     put32(b, 28, 11);
     std::memcpy(&b[84], "DXT1", 4);
     int64_t chain = 0;
-    for (int s = kSide; s >= 1; s /= 2) chain += imageCompressedLevelSize(kPixelFormatDXT1, s, s);
-    for (int64_t i = 0; i < chain; ++i) b.push_back(uint8_t(i * 31));
+    for (int s = kSide; s >= 1; s /= 2)
+      chain += imageCompressedLevelSize(kPixelFormatDXT1, s, s);
+    for (int64_t i = 0; i < chain; ++i)
+      b.push_back(uint8_t(i * 31));
     return b;
   }();
   return file;
@@ -151,14 +154,16 @@ const Bytes& jpegFile() {
 }
 
 void megapixels(benchmark::State& state, double pixels) {
-  state.counters["MP/s"] = benchmark::Counter(pixels / 1e6 * double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["MP/s"] =
+      benchmark::Counter(pixels / 1e6 * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
 template <bool (*Decode)(const uint8_t*, uint32_t, ImageData*, bool)>
 void decodeOurs(benchmark::State& state, const Bytes& file) {
   for (auto _ : state) {
     ImageData data = {};
-    if (!Decode(file.data(), uint32_t(file.size()), &data, true)) state.SkipWithError("decode failed");
+    if (!Decode(file.data(), uint32_t(file.size()), &data, true))
+      state.SkipWithError("decode failed");
     benchmark::DoNotOptimize(data.pixels);
     imageFree(data.pixels);
   }
@@ -169,22 +174,39 @@ void decodeStb(benchmark::State& state, const Bytes& file) {
   for (auto _ : state) {
     int w, h, n;
     stbi_uc* p = stbi_load_from_memory(file.data(), int(file.size()), &w, &h, &n, 3);
-    if (!p) state.SkipWithError("stb failed");
+    if (!p)
+      state.SkipWithError("stb failed");
     benchmark::DoNotOptimize(p);
     stbi_image_free(p);
   }
   megapixels(state, double(kSide) * kSide);
 }
 
-bool decodeDds(const uint8_t* b, uint32_t n, ImageData* d, bool a) { return loadDDSFromMemory(b, int(n), d, a); }
+bool decodeDds(const uint8_t* b, uint32_t n, ImageData* d, bool a) {
+  return loadDDSFromMemory(b, int(n), d, a);
+}
 
-void BM_DecodeTGA(benchmark::State& s) { decodeOurs<decodeTGA>(s, tgaFile()); }
-void BM_DecodeTGA_stb(benchmark::State& s) { decodeStb(s, tgaFile()); }
-void BM_DecodeBMP(benchmark::State& s) { decodeOurs<decodeBMP>(s, bmpFile()); }
-void BM_DecodeBMP_stb(benchmark::State& s) { decodeStb(s, bmpFile()); }
-void BM_DecodeDDS_DXT1(benchmark::State& s) { decodeOurs<decodeDds>(s, ddsFile()); }
-void BM_DecodeJPEG(benchmark::State& s) { decodeOurs<loadJPEGFromMemory>(s, jpegFile()); }
-void BM_DecodeJPEG_stb(benchmark::State& s) { decodeStb(s, jpegFile()); }
+void BM_DecodeTGA(benchmark::State& s) {
+  decodeOurs<decodeTGA>(s, tgaFile());
+}
+void BM_DecodeTGA_stb(benchmark::State& s) {
+  decodeStb(s, tgaFile());
+}
+void BM_DecodeBMP(benchmark::State& s) {
+  decodeOurs<decodeBMP>(s, bmpFile());
+}
+void BM_DecodeBMP_stb(benchmark::State& s) {
+  decodeStb(s, bmpFile());
+}
+void BM_DecodeDDS_DXT1(benchmark::State& s) {
+  decodeOurs<decodeDds>(s, ddsFile());
+}
+void BM_DecodeJPEG(benchmark::State& s) {
+  decodeOurs<loadJPEGFromMemory>(s, jpegFile());
+}
+void BM_DecodeJPEG_stb(benchmark::State& s) {
+  decodeStb(s, jpegFile());
+}
 
 // The djpeg program on the same file, process start included (as a tool would be used).
 void BM_DecodeJPEG_djpeg(benchmark::State& state) {
@@ -210,14 +232,17 @@ void BM_DecodeJPEG_djpeg(benchmark::State& state) {
 // A full chain of RGBA levels from 1024 x 1024 down to 1 x 1, each from the previous one.
 void BM_MipChain(benchmark::State& state) {
   Bytes rgba(size_t(kSide) * kSide * 4);
-  for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = uint8_t(i * 7);
+  for (size_t i = 0; i < rgba.size(); ++i)
+    rgba[i] = uint8_t(i * 7);
   for (auto _ : state) {
-    ImageData level = {ImageInfo{kSide, kSide, 0, kPixelFormatRGBA, 0, 99}, rgba.data(), int32_t(rgba.size()), 0};
+    ImageData level = {ImageInfo{kSide, kSide, 0, kPixelFormatRGBA, 0, 99}, rgba.data(), int32_t(rgba.size()),
+                       0};
     bool owned = false;
     while (level.info.width > 1 || level.info.height > 1) {
       ImageData half = {};
       resizeImage(&half, &level, std::max(level.info.width / 2, 1), std::max(level.info.height / 2, 1), 0);
-      if (owned) imageFree(level.pixels);
+      if (owned)
+        imageFree(level.pixels);
       level = half;
       owned = true;
     }
@@ -229,7 +254,8 @@ void BM_MipChain(benchmark::State& state) {
 
 void BM_MipChain_stbir(benchmark::State& state) {
   Bytes rgba(size_t(kSide) * kSide * 4);
-  for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = uint8_t(i * 7);
+  for (size_t i = 0; i < rgba.size(); ++i)
+    rgba[i] = uint8_t(i * 7);
   Bytes a(rgba.size()), b(rgba.size());
   for (auto _ : state) {
     const uint8_t* src = rgba.data();
@@ -313,7 +339,7 @@ BENCHMARK(BM_DecodeBMP_stb);
 BENCHMARK(BM_DecodeDDS_DXT1);
 BENCHMARK(BM_DecodeJPEG);
 BENCHMARK(BM_DecodeJPEG_stb);
-BENCHMARK(BM_DecodeJPEG_djpeg)->Iterations(20);
+BENCHMARK(BM_DecodeJPEG_djpeg)->Iterations(20)->UseRealTime();
 BENCHMARK(BM_MipChain);
 BENCHMARK(BM_MipChain_stbir);
 BENCHMARK(BM_FindImage5000);

@@ -10,18 +10,18 @@
 
 // Image load flags: one word per image that is also, together with the name, its lookup key.
 enum ImageLoadFlag : uint32_t {
-  kImageNoMips = 0x2,         // one level only; no LOD bias
-  kImageNoDownSize = 0x4,     // never limited by "image_downSize..."
+  kImageNoMips = 0x2,      // one level only; no LOD bias
+  kImageNoDownSize = 0x4,  // never limited by "image_downSize..."
   kImageDiffuse = 0x8,
-  kImageBump = 0x10,          // 3-component data gains an alpha before upload
+  kImageBump = 0x10,  // 3-component data gains an alpha before upload
   kImageSpecular = 0x20,
   kImageClamp = 0x40,         // clamp-to-edge instead of repeat
   kImageZeroClampBit = 0x80,  // with kImageClamp: resized images get a black border
   kImageZeroClamp = 0xC0,
-  kImageCube = 0x100,         // faces "_px", "_nx", "_py", "_ny", "_pz", "_nz"
+  kImageCube = 0x100,  // faces "_px", "_nx", "_py", "_ny", "_pz", "_nz"
   kImageCameraBit = 0x200,
-  kImageCameraCube = 0x300,   // faces "_right", "_left", "_up", "_down", "_forward", "_back"
-  kImageAny = 0x800,          // a lookup with it matches the name whatever the flags
+  kImageCameraCube = 0x300,  // faces "_right", "_left", "_up", "_down", "_forward", "_back"
+  kImageAny = 0x800,         // a lookup with it matches the name whatever the flags
   kImageNearest = 0x8000,
   kImageReload = 0x40000000,
   kImageGenerated = 0x80000000,

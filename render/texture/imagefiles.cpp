@@ -17,7 +17,9 @@
 
 namespace {
 
-uint32_t readU16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+uint32_t readU16(const uint8_t* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8;
+}
 uint32_t readU32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
@@ -26,17 +28,23 @@ void writeU16(uint8_t* p, uint32_t v) {
   p[1] = uint8_t(v >> 8);
 }
 void writeU32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    p[i] = uint8_t(v >> (8 * i));
 }
 
 // Bits per source pixel of the formats the decoders hand to the conversion.
 int sourceBits(int pixelFormat) {
   switch (pixelFormat) {
-    case kPixelFormatI8: return 8;
-    case kPixelFormatRGB5: return 16;
-    case kPixelFormatRGB: return 24;
-    case kPixelFormatRGBA: return 32;
-    default: return 0;
+    case kPixelFormatI8:
+      return 8;
+    case kPixelFormatRGB5:
+      return 16;
+    case kPixelFormatRGB:
+      return 24;
+    case kPixelFormatRGBA:
+      return 32;
+    default:
+      return 0;
   }
 }
 
@@ -60,20 +68,25 @@ void resetRecord(ImageData* out, int width, int height, int format) {
 bool convertRows(const uint8_t* src, size_t srcStride, ImageData* out, uint32_t flags, const uint8_t* palette,
                  int paletteEntries) {
   const int bits = sourceBits(out->info.pixelFormat);
-  if (bits < 8 || bits > 32 || !src) return false;
-  if (bits == 8 && !palette) return false;
+  if (bits < 8 || bits > 32 || !src)
+    return false;
+  if (bits == 8 && !palette)
+    return false;
   const int width = out->info.width;
   const int height = out->info.height;
-  if (!sizeAcceptable(width, height)) return false;
+  if (!sizeAcceptable(width, height))
+    return false;
   const int dstFormat = bits < 24 ? kPixelFormatRGB : out->info.pixelFormat;
   const int dstBpp = dstFormat == kPixelFormatRGBA ? 4 : 3;
   const int64_t size = int64_t(width) * height * dstBpp;
   uint8_t* dst;
   if (flags & kConvertAllocate) {
     dst = imageAlloc(size_t(size) + 4);
-    if (!dst) return false;
+    if (!dst)
+      return false;
   } else {
-    if (!out->pixels || out->byteSize < size) return false;
+    if (!out->pixels || out->byteSize < size)
+      return false;
     dst = out->pixels;
   }
   for (int y = 0; y < height; ++y) {
@@ -127,13 +140,18 @@ bool convertRows(const uint8_t* src, size_t srcStride, ImageData* out, uint32_t 
   return true;
 }
 
-void boundsError() { imagePrintf("error..  data extracted has exceeded it's bounds\n"); }
+void boundsError() {
+  imagePrintf("error..  data extracted has exceeded it's bounds\n");
+}
 
 bool loadWith(const char* name, ImageData* out, bool (*decode)(const uint8_t*, uint32_t, ImageData*, bool)) {
-  if (!name || !out || !g_ioSystem) return false;
+  if (!name || !out || !g_ioSystem)
+    return false;
   IOData* file = g_ioSystem->loadFile(name, false);
-  if (!file) file = g_ioSystem->loadFile(name, true);
-  if (!file) return false;
+  if (!file)
+    file = g_ioSystem->loadFile(name, true);
+  if (!file)
+    return false;
   const bool ok = file->length > 0 &&
                   decode(reinterpret_cast<const uint8_t*>(file->buffer), uint32_t(file->length), out, true);
   g_ioSystem->freeFile(file);
@@ -145,9 +163,11 @@ bool decodeDDSAdapter(const uint8_t* bytes, uint32_t length, ImageData* out, boo
 }
 
 bool writeWholeFile(const char* name, const uint8_t* bytes, size_t length) {
-  if (!name || !g_ioSystem || length > 0x7FFFFFFF) return false;
+  if (!name || !g_ioSystem || length > 0x7FFFFFFF)
+    return false;
   IOFileHandle file = g_ioSystem->openFileWrite(name);
-  if (!file) return false;
+  if (!file)
+    return false;
   const bool ok = g_ioSystem->write(bytes, int(length), file) == int(length);
   g_ioSystem->closeFile(file);
   return ok;
@@ -156,7 +176,8 @@ bool writeWholeFile(const char* name, const uint8_t* bytes, size_t length) {
 }  // namespace
 
 void imagePrintf(const char* format, ...) {
-  if (!g_cmdSystem) return;
+  if (!g_cmdSystem)
+    return;
   va_list args;
   va_start(args, format);
   g_cmdSystem->vprintf(format, args);
@@ -164,14 +185,18 @@ void imagePrintf(const char* format, ...) {
 }
 
 uint8_t* imageAlloc(size_t bytes) {
-  if (bytes == 0 || bytes > (size_t(1) << 31)) return nullptr;
+  if (bytes == 0 || bytes > (size_t(1) << 31))
+    return nullptr;
   return new (std::nothrow) uint8_t[bytes];
 }
 
-void imageFree(uint8_t* pixels) { delete[] pixels; }
+void imageFree(uint8_t* pixels) {
+  delete[] pixels;
+}
 
 bool convertImagePixels(const uint8_t* src, ImageData* out, uint32_t flags, const uint8_t* palette) {
-  if (!out) return false;
+  if (!out)
+    return false;
   const int bits = sourceBits(out->info.pixelFormat);
   return convertRows(src, size_t(out->info.width > 0 ? out->info.width : 0) * size_t(bits / 8), out, flags,
                      palette, 256);
@@ -180,7 +205,8 @@ bool convertImagePixels(const uint8_t* src, ImageData* out, uint32_t flags, cons
 // --- TGA ---
 
 bool decodeTGA(const uint8_t* bytes, uint32_t length, ImageData* out, bool allocate) {
-  if (!bytes || !out || length < 18) return false;
+  if (!bytes || !out || length < 18)
+    return false;
   const uint32_t idLength = bytes[0];
   const uint32_t colorMapType = bytes[1];
   const uint32_t type = bytes[2];
@@ -192,31 +218,45 @@ bool decodeTGA(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
   const int height = int(readU16(bytes + 14));
   const int bits = bytes[16];
   const uint8_t descriptor = bytes[17];
-  if (type != 2 && type != 10) return false;
+  if (type != 2 && type != 10)
+    return false;
   int format;
   switch (bits) {
-    case 32: format = kPixelFormatRGBA; break;
-    case 24: format = kPixelFormatRGB; break;
-    case 16: format = kPixelFormatRGB5; break;
-    case 8: format = kPixelFormatI8; break;
-    default: return false;  // 15 bits and the rest have no conversion
+    case 32:
+      format = kPixelFormatRGBA;
+      break;
+    case 24:
+      format = kPixelFormatRGB;
+      break;
+    case 16:
+      format = kPixelFormatRGB5;
+      break;
+    case 8:
+      format = kPixelFormatI8;
+      break;
+    default:
+      return false;  // 15 bits and the rest have no conversion
   }
-  if (bits == 8) return false;  // true-colour types carry no palette for 8-bit pixels
+  if (bits == 8)
+    return false;  // true-colour types carry no palette for 8-bit pixels
   if (originX != 0) {
-    imagePrintf("WARNING: X-flipped TGA not supported...uOriginX = %u, Size = %d x %d, BitDepth = %d\n", originX,
-                width, height, bits);
+    imagePrintf("WARNING: X-flipped TGA not supported...uOriginX = %u, Size = %d x %d, BitDepth = %d\n",
+                originX, width, height, bits);
   }
-  if (!sizeAcceptable(width, height)) return false;
+  if (!sizeAcceptable(width, height))
+    return false;
   const int bpp = bits / 8;
   const uint64_t size = uint64_t(width) * uint64_t(height) * uint64_t(bpp);
   const bool topFirst = (descriptor & 0x20) != 0;
   const bool flip = topFirst == (originY != 0);
   resetRecord(out, width, height, format);
-  const uint32_t convertFlags = (allocate ? uint32_t(kConvertAllocate) : 0u) | (flip ? uint32_t(kConvertFlipRows) : 0u);
+  const uint32_t convertFlags =
+      (allocate ? uint32_t(kConvertAllocate) : 0u) | (flip ? uint32_t(kConvertFlipRows) : 0u);
 
   if (type == 2) {
     uint64_t start = 18 + uint64_t(idLength);
-    if (colorMapType == 1) start += uint64_t(mapLength) * ((mapEntryBits + 7) / 8);
+    if (colorMapType == 1)
+      start += uint64_t(mapLength) * ((mapEntryBits + 7) / 8);
     if (start + size > length) {
       boundsError();
       return false;
@@ -232,7 +272,8 @@ bool decodeTGA(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
     return false;
   }
   uint8_t* expanded = imageAlloc(size_t(size));
-  if (!expanded) return false;
+  if (!expanded)
+    return false;
   uint64_t filled = 0;
   bool ok = true;
   while (filled < size) {
@@ -248,7 +289,8 @@ bool decodeTGA(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
         ok = false;
         break;
       }
-      for (uint64_t i = 0; i < want; ++i) expanded[filled + i] = bytes[position + i % bpp];
+      for (uint64_t i = 0; i < want; ++i)
+        expanded[filled + i] = bytes[position + i % bpp];
       position += bpp;
     } else {
       if (position + n * bpp > length) {
@@ -271,15 +313,19 @@ bool decodeTGA(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
 }
 
 bool writeTGA(const char* name, const ImageData* data) {
-  if (!name || !data || !data->pixels) return false;
+  if (!name || !data || !data->pixels)
+    return false;
   const int format = data->info.pixelFormat;
-  if (format != kPixelFormatRGB && format != kPixelFormatRGBA) return false;
+  if (format != kPixelFormatRGB && format != kPixelFormatRGBA)
+    return false;
   const int bpp = format == kPixelFormatRGBA ? 4 : 3;
   const int width = data->info.width;
   const int height = data->info.height;
-  if (width <= 0 || height <= 0 || width > 0xFFFF || height > 0xFFFF) return false;
+  if (width <= 0 || height <= 0 || width > 0xFFFF || height > 0xFFFF)
+    return false;
   const size_t pixelBytes = size_t(width) * height * bpp;
-  if (data->byteSize < int64_t(pixelBytes)) return false;
+  if (data->byteSize < int64_t(pixelBytes))
+    return false;
   std::vector<uint8_t> file(18 + pixelBytes, 0);
   file[2] = 2;
   writeU16(&file[12], uint32_t(width));
@@ -292,7 +338,8 @@ bool writeTGA(const char* name, const ImageData* data) {
     d[0] = s[2];
     d[1] = s[1];
     d[2] = s[0];
-    if (bpp == 4) d[3] = s[3];
+    if (bpp == 4)
+      d[3] = s[3];
   }
   return writeWholeFile(name, file.data(), file.size());
 }
@@ -300,17 +347,20 @@ bool writeTGA(const char* name, const ImageData* data) {
 // --- BMP ---
 
 bool decodeBMP(const uint8_t* bytes, uint32_t length, ImageData* out, bool allocate) {
-  if (!bytes || !out || length < 54 || bytes[0] != 'B' || bytes[1] != 'M') return false;
+  if (!bytes || !out || length < 54 || bytes[0] != 'B' || bytes[1] != 'M')
+    return false;
   const uint32_t offset = readU32(bytes + 10);
   const int32_t width = int32_t(readU32(bytes + 18));
   const int32_t height = int32_t(readU32(bytes + 22));
   const int bits = bytes[28] | bytes[29] << 8;
-  if (bits != 8 && bits != 24) return false;
+  if (bits != 8 && bits != 24)
+    return false;
   if (height < 0) {
     imagePrintf("WARNING: top-down BMP not supported\n");
     return false;
   }
-  if (!sizeAcceptable(width, height)) return false;
+  if (!sizeAcceptable(width, height))
+    return false;
   const uint64_t packedRow = uint64_t(width) * uint64_t(bits / 8);
   const uint64_t stride = (uint64_t(width) * bits + 31) / 32 * 4;
   // The last row may lack its padding.
@@ -326,7 +376,8 @@ bool decodeBMP(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
     const uint32_t end = std::min(offset, length);
     entries = end > 54 ? int(std::min<uint32_t>((end - 54) / 4, 256)) : 0;
     const uint32_t used = readU32(bytes + 46);
-    if (used != 0 && used < uint32_t(entries)) entries = int(used);
+    if (used != 0 && used < uint32_t(entries))
+      entries = int(used);
     if (entries == 0) {
       boundsError();
       return false;
@@ -334,7 +385,8 @@ bool decodeBMP(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
     palette = bytes + 54;
   }
   resetRecord(out, width, height, bits == 8 ? kPixelFormatI8 : kPixelFormatRGB);
-  return convertRows(bytes + offset, size_t(stride), out, allocate ? uint32_t(kConvertAllocate) : 0u, palette, entries);
+  return convertRows(bytes + offset, size_t(stride), out, allocate ? uint32_t(kConvertAllocate) : 0u, palette,
+                     entries);
 }
 
 // --- DDS ---
@@ -342,18 +394,21 @@ bool decodeBMP(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
 namespace {
 
 constexpr uint32_t fourCC(char a, char b, char c, char d) {
-  return uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 | uint32_t(uint8_t(d)) << 24;
+  return uint32_t(uint8_t(a)) | uint32_t(uint8_t(b)) << 8 | uint32_t(uint8_t(c)) << 16 |
+         uint32_t(uint8_t(d)) << 24;
 }
 
 }  // namespace
 
 bool loadDDSFromMemory(const uint8_t* bytes, int length, ImageData* out, bool allocate) {
-  if (!bytes || !out || length < 128 || std::memcmp(bytes, "DDS ", 4) != 0) return false;
+  if (!bytes || !out || length < 128 || std::memcmp(bytes, "DDS ", 4) != 0)
+    return false;
   const int64_t height = readU32(bytes + 12);
   const int64_t width = readU32(bytes + 16);
   const uint32_t declaredMips = readU32(bytes + 28);
   const uint32_t code = readU32(bytes + 84);
-  if (!sizeAcceptable(width, height)) return false;
+  if (!sizeAcceptable(width, height))
+    return false;
   const int64_t dataSize = int64_t(length) - 128;
   const uint8_t* src = bytes + 128;
   int format;
@@ -369,7 +424,8 @@ bool loadDDSFromMemory(const uint8_t* bytes, int length, ImageData* out, bool al
     return false;
   }
   const int64_t components = format ? 0 : dataSize / (width * height);
-  if (!format && components != 3 && components != 4) return false;
+  if (!format && components != 3 && components != 4)
+    return false;
 
   // Levels the block really holds, never more than the header claims or the chain allows.
   const int chain = imageMipLevels(int(std::max(width, height)));
@@ -377,9 +433,9 @@ bool loadDDSFromMemory(const uint8_t* bytes, int length, ImageData* out, bool al
   int levels = 0;
   int64_t used = 0;
   for (int64_t w = width, h = height; levels < wanted; ++levels) {
-    const int64_t levelSize =
-        format ? imageCompressedLevelSize(format, int(w), int(h)) : w * h * components;
-    if (used + levelSize > dataSize) break;
+    const int64_t levelSize = format ? imageCompressedLevelSize(format, int(w), int(h)) : w * h * components;
+    if (used + levelSize > dataSize)
+      break;
     used += levelSize;
     w = std::max<int64_t>(w / 2, 1);
     h = std::max<int64_t>(h / 2, 1);
@@ -388,7 +444,8 @@ bool loadDDSFromMemory(const uint8_t* bytes, int length, ImageData* out, bool al
     boundsError();
     return false;
   }
-  resetRecord(out, int(width), int(height), format ? format : (components == 4 ? kPixelFormatRGBA : kPixelFormatRGB));
+  resetRecord(out, int(width), int(height),
+              format ? format : (components == 4 ? kPixelFormatRGBA : kPixelFormatRGB));
   const uint8_t storedMips = declaredMips == 0 ? 0 : uint8_t(levels);
 
   if (format) {
@@ -396,9 +453,11 @@ bool loadDDSFromMemory(const uint8_t* bytes, int length, ImageData* out, bool al
     uint8_t* dst;
     if (allocate) {
       dst = imageAlloc(size_t(dataSize) + 4);
-      if (!dst) return false;
+      if (!dst)
+        return false;
     } else {
-      if (!out->pixels || out->byteSize < dataSize) return false;
+      if (!out->pixels || out->byteSize < dataSize)
+        return false;
       dst = out->pixels;
     }
     std::memcpy(dst, src, size_t(dataSize));
@@ -414,16 +473,19 @@ bool loadDDSFromMemory(const uint8_t* bytes, int length, ImageData* out, bool al
   uint8_t* dst;
   if (allocate) {
     dst = imageAlloc(size_t(used) + 4);
-    if (!dst) return false;
+    if (!dst)
+      return false;
   } else {
-    if (!out->pixels || out->byteSize < used) return false;
+    if (!out->pixels || out->byteSize < used)
+      return false;
     dst = out->pixels;
   }
   for (int64_t i = 0; i + components <= used; i += components) {
     dst[i] = src[i + 2];
     dst[i + 1] = src[i + 1];
     dst[i + 2] = src[i];
-    if (components == 4) dst[i + 3] = src[i + 3];
+    if (components == 4)
+      dst[i + 3] = src[i + 3];
   }
   if (allocate) {
     out->pixels = dst;
@@ -434,17 +496,21 @@ bool loadDDSFromMemory(const uint8_t* bytes, int length, ImageData* out, bool al
 }
 
 bool saveDDS(const char* name, const ImageData* data) {
-  if (!name || !data || !data->pixels) return false;
+  if (!name || !data || !data->pixels)
+    return false;
   const int format = data->info.pixelFormat;
   const int width = data->info.width;
   const int height = data->info.height;
-  if (width <= 0 || height <= 0) return false;
+  if (width <= 0 || height <= 0)
+    return false;
   const bool compressed = imageFormatIsCompressed(format);
-  if (!compressed && format != kPixelFormatRGB && format != kPixelFormatRGBA) return false;
+  if (!compressed && format != kPixelFormatRGB && format != kPixelFormatRGBA)
+    return false;
   const int bpp = format == kPixelFormatRGBA ? 4 : 3;
   const int64_t pixelBytes =
       compressed ? imageCompressedLevelSize(format, width, height) : int64_t(width) * height * bpp;
-  if (data->byteSize < pixelBytes) return false;
+  if (data->byteSize < pixelBytes)
+    return false;
   std::vector<uint8_t> file(size_t(128 + pixelBytes), 0);
   std::memcpy(file.data(), "DDS ", 4);
   uint8_t* h = file.data() + 4;
@@ -466,14 +532,16 @@ bool saveDDS(const char* name, const ImageData* data) {
     writeU32(h + 88, 0xFF0000);
     writeU32(h + 92, 0xFF00);
     writeU32(h + 96, 0xFF);
-    if (bpp == 4) writeU32(h + 100, 0xFF000000u);
+    if (bpp == 4)
+      writeU32(h + 100, 0xFF000000u);
     uint8_t* d = file.data() + 128;
     const uint8_t* s = data->pixels;
     for (int64_t i = 0; i < pixelBytes; i += bpp) {
       d[i] = s[i + 2];
       d[i + 1] = s[i + 1];
       d[i + 2] = s[i];
-      if (bpp == 4) d[i + 3] = s[i + 3];
+      if (bpp == 4)
+        d[i + 3] = s[i + 3];
     }
   }
   return writeWholeFile(name, file.data(), file.size());
@@ -481,20 +549,31 @@ bool saveDDS(const char* name, const ImageData* data) {
 
 // --- Loaders and the writer choice ---
 
-bool loadTGA(const char* name, ImageData* out) { return loadWith(name, out, decodeTGA); }
-bool loadBMP(const char* name, ImageData* out) { return loadWith(name, out, decodeBMP); }
-bool loadDDS(const char* name, ImageData* out) { return loadWith(name, out, decodeDDSAdapter); }
-bool loadJPEG(const char* name, ImageData* out) { return loadWith(name, out, loadJPEGFromMemory); }
+bool loadTGA(const char* name, ImageData* out) {
+  return loadWith(name, out, decodeTGA);
+}
+bool loadBMP(const char* name, ImageData* out) {
+  return loadWith(name, out, decodeBMP);
+}
+bool loadDDS(const char* name, ImageData* out) {
+  return loadWith(name, out, decodeDDSAdapter);
+}
+bool loadJPEG(const char* name, ImageData* out) {
+  return loadWith(name, out, loadJPEGFromMemory);
+}
 
 bool writeImageFile(const char* name, const ImageData* data) {
-  if (!name || !name[0] || !data) return false;
+  if (!name || !name[0] || !data)
+    return false;
   char path[256];
-  if (std::snprintf(path, sizeof(path), "%s", name) >= int(sizeof(path))) return false;
+  if (std::snprintf(path, sizeof(path), "%s", name) >= int(sizeof(path)))
+    return false;
   if (g_ioSystem) {
     char directory[256];
     std::snprintf(directory, sizeof(directory), "%s", path);
     char* slash = std::strrchr(directory, '/');
-    if (!slash) slash = std::strrchr(directory, '\\');
+    if (!slash)
+      slash = std::strrchr(directory, '\\');
     if (slash && slash != directory) {
       *slash = '\0';
       g_ioSystem->createPath(directory);
@@ -503,19 +582,24 @@ bool writeImageFile(const char* name, const ImageData* data) {
   // The extension after the last dot of the file part.
   char* dot = std::strrchr(path, '.');
   const char* slash = std::strrchr(path, '/');
-  if (dot && slash && dot < slash) dot = nullptr;
+  if (dot && slash && dot < slash)
+    dot = nullptr;
   const int format = data->info.pixelFormat;
-  const char* forced = imageFormatIsCompressed(format)           ? ".dds"
+  const char* forced = imageFormatIsCompressed(format)         ? ".dds"
                        : imageFormatBitsPerPixel(format) == 32 ? ".tga"
                                                                : nullptr;
   if (forced) {
-    if (dot) *dot = '\0';
-    if (std::strlen(path) + std::strlen(forced) >= sizeof(path)) return false;
+    if (dot)
+      *dot = '\0';
+    if (std::strlen(path) + std::strlen(forced) >= sizeof(path))
+      return false;
     std::strcat(path, forced);
     dot = std::strrchr(path, '.');
   }
   const char* ext = dot ? dot : "";
-  if (String::icmp(ext, ".jpg") == 0) return saveJPEG(path, data);
-  if (String::icmp(ext, ".dds") == 0) return saveDDS(path, data);
+  if (String::icmp(ext, ".jpg") == 0)
+    return saveJPEG(path, data);
+  if (String::icmp(ext, ".dds") == 0)
+    return saveDDS(path, data);
   return writeTGA(path, data);
 }

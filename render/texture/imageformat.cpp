@@ -12,27 +12,41 @@ struct FormatInfo {
 };
 
 const FormatInfo kFormats[kPixelFormatCount] = {
-    {0, 8, "n/a"},     {1, 8, "I8"},       {2, 8, "L8A8"},     {3, 8, "888"},       {4, 8, "8888"},
-    {1, 16, "I16"},    {2, 16, "I16A16"},  {3, 16, "RGB16i"},  {4, 16, "RGBA16i"},  {1, 16, "I16f"},
-    {2, 16, "A16f"},   {3, 16, "RGB16f"},  {4, 16, "RGBA16f"}, {1, 32, "I32f"},     {2, 32, "A32f"},
-    {3, 32, "RGB32f"}, {4, 32, "RGBA32f"}, {3, 0, "n/a"},      {3, 0, "555"},       {4, 0, "4444"},
-    {4, 0, "10A2"},    {4, 16, "DXT1"},    {4, 32, "DXT3"},    {4, 32, "DXT5"},     {1, 0, "n/a"},
+    {0, 8, "n/a"},     {1, 8, "I8"},       {2, 8, "L8A8"},     {3, 8, "888"},      {4, 8, "8888"},
+    {1, 16, "I16"},    {2, 16, "I16A16"},  {3, 16, "RGB16i"},  {4, 16, "RGBA16i"}, {1, 16, "I16f"},
+    {2, 16, "A16f"},   {3, 16, "RGB16f"},  {4, 16, "RGBA16f"}, {1, 32, "I32f"},    {2, 32, "A32f"},
+    {3, 32, "RGB32f"}, {4, 32, "RGBA32f"}, {3, 0, "n/a"},      {3, 0, "555"},      {4, 0, "4444"},
+    {4, 0, "10A2"},    {4, 16, "DXT1"},    {4, 32, "DXT3"},    {4, 32, "DXT5"},    {1, 0, "n/a"},
     {2, 0, "n/a"},     {1, 16, "D16"},     {1, 0, "D24"},      {1, 32, "D32"},
 };
 
-bool valid(int format) { return format >= 0 && format < kPixelFormatCount; }
+bool valid(int format) {
+  return format >= 0 && format < kPixelFormatCount;
+}
 
 }  // namespace
 
-int imageFormatComponents(int format) { return valid(format) ? kFormats[format].components : 0; }
-int imageFormatBitsPerComponent(int format) { return valid(format) ? kFormats[format].bits : 0; }
+int imageFormatComponents(int format) {
+  return valid(format) ? kFormats[format].components : 0;
+}
+int imageFormatBitsPerComponent(int format) {
+  return valid(format) ? kFormats[format].bits : 0;
+}
 int imageFormatBitsPerPixel(int format) {
   return valid(format) ? kFormats[format].components * kFormats[format].bits : 0;
 }
-const char* imageFormatName(int format) { return valid(format) ? kFormats[format].name : "n/a"; }
-bool imageFormatIsFloat(int format) { return format >= 9 && format <= 16; }
-bool imageFormatIsCompressed(int format) { return format >= kPixelFormatDXT1 && format <= kPixelFormatDXT5; }
-bool imageFormatIsDepth(int format) { return format >= kPixelFormatDepth16 && format <= kPixelFormatDepth32; }
+const char* imageFormatName(int format) {
+  return valid(format) ? kFormats[format].name : "n/a";
+}
+bool imageFormatIsFloat(int format) {
+  return format >= 9 && format <= 16;
+}
+bool imageFormatIsCompressed(int format) {
+  return format >= kPixelFormatDXT1 && format <= kPixelFormatDXT5;
+}
+bool imageFormatIsDepth(int format) {
+  return format >= kPixelFormatDepth16 && format <= kPixelFormatDepth32;
+}
 
 int imageMipLevels(int size) {
   int levels = 1;
@@ -63,7 +77,8 @@ int64_t imageByteSize(const ImageInfo* info, uint32_t flags) {
   for (;;) {
     total += compressed ? imageCompressedLevelSize(format, int(width), int(height))
                         : width * height * depth * bits / 8;
-    if ((flags & kImageNoMips) || std::max({width, height, depth}) <= 1) break;
+    if ((flags & kImageNoMips) || std::max({width, height, depth}) <= 1)
+      break;
     width = std::max<int64_t>(width / 2, 1);
     height = std::max<int64_t>(height / 2, 1);
     depth = std::max<int64_t>(depth / 2, 1);

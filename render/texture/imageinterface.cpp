@@ -26,7 +26,9 @@ namespace {
 const char* const kCubeSuffixes[6] = {"_px", "_nx", "_py", "_ny", "_pz", "_nz"};
 const char* const kCameraSuffixes[6] = {"_right", "_left", "_up", "_down", "_forward", "_back"};
 
-bool deviceReady() { return g_renderInterface && g_renderInterface->isReady(); }
+bool deviceReady() {
+  return g_renderInterface && g_renderInterface->isReady();
+}
 
 void freeFaces(ImageData* faces, int count) {
   for (int i = 0; i < count; ++i) {
@@ -37,10 +39,14 @@ void freeFaces(ImageData* faces, int count) {
 
 // Reads a file by the extension in its found name.
 bool readImageFile(const char* fileName, ImageData* out) {
-  if (std::strstr(fileName, ".tga")) return loadTGA(fileName, out);
-  if (std::strstr(fileName, ".dds")) return loadDDS(fileName, out);
-  if (std::strstr(fileName, ".jpg")) return loadJPEG(fileName, out);
-  if (std::strstr(fileName, ".bmp")) return loadBMP(fileName, out);
+  if (std::strstr(fileName, ".tga"))
+    return loadTGA(fileName, out);
+  if (std::strstr(fileName, ".dds"))
+    return loadDDS(fileName, out);
+  if (std::strstr(fileName, ".jpg"))
+    return loadJPEG(fileName, out);
+  if (std::strstr(fileName, ".bmp"))
+    return loadBMP(fileName, out);
   // ".ovid" videos load as missing until video images exist.
   return false;
 }
@@ -48,14 +54,17 @@ bool readImageFile(const char* fileName, ImageData* out) {
 // Bump maps carry their first channel in alpha too.
 void expandRGBToRGBA(ImageData* data) {
   const int format = data->info.pixelFormat;
-  if (!data->pixels || (format != kPixelFormatRGB && format != kPixelFormatRGBA)) return;
+  if (!data->pixels || (format != kPixelFormatRGB && format != kPixelFormatRGBA))
+    return;
   const size_t count = size_t(data->info.width) * data->info.height;
   if (format == kPixelFormatRGBA) {
-    for (size_t i = 0; i < count; ++i) data->pixels[i * 4 + 3] = data->pixels[i * 4];
+    for (size_t i = 0; i < count; ++i)
+      data->pixels[i * 4 + 3] = data->pixels[i * 4];
     return;
   }
   uint8_t* block = imageAlloc(count * 4 + 4);
-  if (!block) return;
+  if (!block)
+    return;
   for (size_t i = 0; i < count; ++i) {
     std::memcpy(block + i * 4, data->pixels + i * 3, 3);
     block[i * 4 + 3] = data->pixels[i * 3];
@@ -71,15 +80,21 @@ void expandRGBToRGBA(ImageData* data) {
 
 ImageInterface::ImageInterface() = default;
 
-ImageInterface::~ImageInterface() { unload(); }
+ImageInterface::~ImageInterface() {
+  unload();
+}
 
-bool ImageInterface::bind() { return bindImage(selectBoundImage(this)); }
+bool ImageInterface::bind() {
+  return bindImage(selectBoundImage(this));
+}
 
 bool ImageInterface::load() {
-  if (loaded) return true;
+  if (loaded)
+    return true;
   ImageData faces[6] = {};
   const int count = loadImageData(faces);
-  if (count == 0) return false;
+  if (count == 0)
+    return false;
   return upload(faces, count);
 }
 
@@ -95,15 +110,20 @@ void ImageInterface::unload() {
 }
 
 int ImageInterface::getTextureId() {
-  if (!loaded) load();
+  if (!loaded)
+    load();
   return textureId < 0 ? 0 : textureId;
 }
 
-bool ImageInterface::open() { return true; }
+bool ImageInterface::open() {
+  return true;
+}
 void ImageInterface::setLoop(int) {}
 void ImageInterface::restart() {}
 void ImageInterface::setClockRegister(int) {}
-bool ImageInterface::isVideo() const { return false; }
+bool ImageInterface::isVideo() const {
+  return false;
+}
 
 int ImageInterface::loadImageData(ImageData* faces) {
   if (flags & kImageCube) {
@@ -123,19 +143,23 @@ int ImageInterface::loadImageData(ImageData* faces) {
   }
   faces[0] = ImageData{};
   if (flags & (kImageGenerated | kImageAny)) {
-    if (readBack(&faces[0])) return 1;
+    if (readBack(&faces[0]))
+      return 1;
     const int64_t size = imageByteSize(&info, kImageNoMips);
-    if (size <= 0) return 0;
+    if (size <= 0)
+      return 0;
     faces[0].info = info;
     faces[0].pixels = imageAlloc(size_t(size) + 4);
-    if (!faces[0].pixels) return 0;
+    if (!faces[0].pixels)
+      return 0;
     std::memset(faces[0].pixels, 0, size_t(size));
     faces[0].byteSize = int32_t(size);
     return 1;
   }
   char fileName[160];
   std::snprintf(fileName, sizeof(fileName), "%s%s", name, extension);
-  if (!readImageFile(fileName, &faces[0])) return 0;
+  if (!readImageFile(fileName, &faces[0]))
+    return 0;
   faces[0].info.textureType = kTextureType2D;
   return 1;
 }
@@ -145,12 +169,14 @@ bool ImageInterface::upload(ImageData* faces, int count) {
   info = faces[0].info;
   loaded = true;
   if (!deviceReady()) {
-    for (int i = 0; i < count; ++i) memory += faces[i].byteSize;
+    for (int i = 0; i < count; ++i)
+      memory += faces[i].byteSize;
     freeFaces(faces, count);
     return true;
   }
   RenderInterface* device = g_renderInterface;
-  if (textureId < 0) textureId = int32_t(device->createTexture());
+  if (textureId < 0)
+    textureId = int32_t(device->createTexture());
   device->pushContext();
   device->makeMainContextCurrent();
   int type = info.textureType;
@@ -179,8 +205,10 @@ bool ImageInterface::upload(ImageData* faces, int count) {
 bool ImageInterface::uploadFace(int type, int face, ImageData* data, uint32_t uploadFlags) {
   RenderInterface* device = g_renderInterface;
   const bool compressed = imageFormatIsCompressed(data->info.pixelFormat);
-  if ((uploadFlags & kImageBump) && !compressed) expandRGBToRGBA(data);
-  if (isImageSizeLimited(uploadFlags) && data->pixels) limitImageSize(data, data, uploadFlags);
+  if ((uploadFlags & kImageBump) && !compressed)
+    expandRGBToRGBA(data);
+  if (isImageSizeLimited(uploadFlags) && data->pixels)
+    limitImageSize(data, data, uploadFlags);
   device->setTextureWrap(type, (uploadFlags & kImageClamp) ? kWrapClampToEdge : kWrapRepeat);
 
   const int stored = std::max<int>(data->mipCount, 1);
@@ -192,7 +220,8 @@ bool ImageInterface::uploadFace(int type, int face, ImageData* data, uint32_t up
   } else {
     flags &= ~uint32_t(kImageNoMips);
   }
-  device->setTextureFilter(type, (uploadFlags & kImageNearest) ? kFilterNearest : kFilterTrilinear, levels >= 2);
+  device->setTextureFilter(type, (uploadFlags & kImageNearest) ? kFilterNearest : kFilterTrilinear,
+                           levels >= 2);
 
   const int bpp = compressed ? 0 : imageFormatBitsPerPixel(data->info.pixelFormat) / 8;
   const ImageInfo base = data->info;
@@ -213,7 +242,8 @@ bool ImageInterface::uploadFace(int type, int face, ImageData* data, uint32_t up
     if (i < stored) {
       if (data->pixels) {
         // Stored levels are read only as far as the block holds them.
-        if (offset + levelSize > data->byteSize) break;
+        if (offset + levelSize > data->byteSize)
+          break;
         pixels = data->pixels + offset;
         offset += levelSize;
       }
@@ -223,7 +253,8 @@ bool ImageInterface::uploadFace(int type, int face, ImageData* data, uint32_t up
       resizeImage(&half, &source, width, height, uploadFlags);
       imageFree(made);
       made = half.pixels;
-      if (!made) break;
+      if (!made)
+        break;
       pixels = made;
     }
     if (compressed) {
@@ -245,13 +276,16 @@ bool ImageInterface::uploadFace(int type, int face, ImageData* data, uint32_t up
 }
 
 bool ImageInterface::readBack(ImageData* data) {
-  if (!loaded || textureId < 0 || !deviceReady() || imageFormatIsCompressed(info.pixelFormat)) return false;
+  if (!loaded || textureId < 0 || !deviceReady() || imageFormatIsCompressed(info.pixelFormat))
+    return false;
   const int64_t size = imageByteSize(&info, kImageNoMips);
-  if (size <= 0) return false;
+  if (size <= 0)
+    return false;
   *data = ImageData{};
   data->info = info;
   data->pixels = imageAlloc(size_t(size) + 4);
-  if (!data->pixels) return false;
+  if (!data->pixels)
+    return false;
   std::memset(data->pixels, 0, size_t(size));
   data->byteSize = int32_t(size);
   g_renderInterface->pushContext();
@@ -263,10 +297,12 @@ bool ImageInterface::readBack(ImageData* data) {
 }
 
 bool ImageInterface::saveToFile(const char* fileName) {
-  if (!fileName) return false;
+  if (!fileName)
+    return false;
   ImageData faces[6] = {};
   const int count = loadImageData(faces);
-  if (count == 0) return false;
+  if (count == 0)
+    return false;
   bool ok = true;
   for (int i = 0; i < count && ok; ++i) {
     char faceName[300];
@@ -292,8 +328,10 @@ ImageInterface* selectBoundImage(ImageInterface* image) {
     const int count = g_texManager->getNumImages();
     image = count > 0 ? g_texManager->getImage(std::min(std::max(single, 0), count - 1)) : nullptr;
   }
-  if (!image) image = g_whiteImage;
-  if (!image) return nullptr;
+  if (!image)
+    image = g_whiteImage;
+  if (!image)
+    return nullptr;
   if (r_skipDiffuse.getBool() && (image->flags & kImageDiffuse) && !(image->flags & kImageCube)) {
     image = g_whiteImage;
   } else if (r_skipBump.getBool() && (image->flags & kImageBump)) {
@@ -301,15 +339,20 @@ ImageInterface* selectBoundImage(ImageInterface* image) {
   } else if (r_skipSpecular.getBool() && (image->flags & kImageSpecular)) {
     image = g_blackImage;
   }
-  if (!image || !image->load()) return nullptr;
+  if (!image || !image->load())
+    return nullptr;
   return image;
 }
 
 bool bindImage(ImageInterface* image) {
-  if (!image) return false;
+  if (!image)
+    return false;
   image->load();
-  if (!deviceReady()) return true;
-  if (image->textureId >= 0) g_renderInterface->bindTexture(image->info.textureType, unsigned(image->textureId));
-  if (!(image->flags & kImageNoMips)) g_renderInterface->setTextureLodBias(image_bias.getFloat());
+  if (!deviceReady())
+    return true;
+  if (image->textureId >= 0)
+    g_renderInterface->bindTexture(image->info.textureType, unsigned(image->textureId));
+  if (!(image->flags & kImageNoMips))
+    g_renderInterface->setTextureLodBias(image_bias.getFloat());
   return true;
 }

@@ -8,8 +8,8 @@
 #include <cstring>
 
 // libjpeg needs size_t and FILE declared before it.
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "lib/interface/iosystem.h"
 #include "render/texture/imagefiles.h"
@@ -54,7 +54,9 @@ struct JpegSource {
   JOCTET buffer[kTransferSize];
 };
 
-void sourceInit(j_decompress_ptr cinfo) { reinterpret_cast<JpegSource*>(cinfo->src)->position = 0; }
+void sourceInit(j_decompress_ptr cinfo) {
+  reinterpret_cast<JpegSource*>(cinfo->src)->position = 0;
+}
 
 boolean sourceFill(j_decompress_ptr cinfo) {
   JpegSource* src = reinterpret_cast<JpegSource*>(cinfo->src);
@@ -77,7 +79,8 @@ boolean sourceFill(j_decompress_ptr cinfo) {
 
 void sourceSkip(j_decompress_ptr cinfo, long count) {
   JpegSource* src = reinterpret_cast<JpegSource*>(cinfo->src);
-  if (count <= 0) return;
+  if (count <= 0)
+    return;
   size_t n = size_t(count);
   while (n > src->pub.bytes_in_buffer) {
     n -= src->pub.bytes_in_buffer;
@@ -109,7 +112,8 @@ void destinationInit(j_compress_ptr cinfo) {
 
 boolean destinationEmpty(j_compress_ptr cinfo) {
   JpegDestination* dest = reinterpret_cast<JpegDestination*>(cinfo->dest);
-  if (g_ioSystem->write(dest->buffer, int(kTransferSize), dest->file) != int(kTransferSize)) dest->failed = true;
+  if (g_ioSystem->write(dest->buffer, int(kTransferSize), dest->file) != int(kTransferSize))
+    dest->failed = true;
   dest->pub.next_output_byte = dest->buffer;
   dest->pub.free_in_buffer = kTransferSize;
   return TRUE;
@@ -118,13 +122,15 @@ boolean destinationEmpty(j_compress_ptr cinfo) {
 void destinationTerm(j_compress_ptr cinfo) {
   JpegDestination* dest = reinterpret_cast<JpegDestination*>(cinfo->dest);
   const size_t count = kTransferSize - dest->pub.free_in_buffer;
-  if (count > 0 && g_ioSystem->write(dest->buffer, int(count), dest->file) != int(count)) dest->failed = true;
+  if (count > 0 && g_ioSystem->write(dest->buffer, int(count), dest->file) != int(count))
+    dest->failed = true;
 }
 
 }  // namespace
 
 bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, bool allocate) {
-  if (!bytes || !out || length == 0) return false;
+  if (!bytes || !out || length == 0)
+    return false;
   jpeg_decompress_struct cinfo;
   JpegError error;
   JpegSource source;
@@ -134,7 +140,8 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
   if (setjmp(error.jump)) {
     imagePrintf("WARNING: JPEG: %s\n", error.message);
     jpeg_destroy_decompress(&cinfo);
-    if (allocate) imageFree(block);
+    if (allocate)
+      imageFree(block);
     return false;
   }
   jpeg_CreateDecompress(&cinfo, JPEG_LIB_VERSION, sizeof(cinfo));
@@ -169,7 +176,8 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
   const int64_t size = int64_t(width) * height * 3;
   if (allocate) {
     block = imageAlloc(size_t(size) + 4);
-    if (!block) ERREXIT1(&cinfo, JERR_OUT_OF_MEMORY, 0);
+    if (!block)
+      ERREXIT1(&cinfo, JERR_OUT_OF_MEMORY, 0);
   } else {
     if (!out->pixels || out->byteSize != size) {
       imagePrintf("WARNING: JPEG: the destination block does not match the image size\n");
@@ -184,7 +192,8 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
                                               JDIMENSION(width * components + 4), 1);
   while (cinfo.output_scanline < cinfo.output_height) {
     const int y = int(cinfo.output_scanline);
-    if (jpeg_read_scanlines(&cinfo, row, 1) != 1) break;
+    if (jpeg_read_scanlines(&cinfo, row, 1) != 1)
+      break;
     uint8_t* d = block + int64_t(y) * width * 3;
     const JSAMPLE* s = row[0];
     for (int x = 0; x < width; ++x, d += 3, s += components) {
@@ -225,7 +234,8 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
 }
 
 bool saveJPEG(const char* name, const ImageData* data) {
-  if (!name || !data || !data->pixels || !g_ioSystem) return false;
+  if (!name || !data || !data->pixels || !g_ioSystem)
+    return false;
   const int format = data->info.pixelFormat;
   if (format != kPixelFormatRGB && format != kPixelFormatRGBA) {
     imagePrintf("WARNING: saveJPEG: '%s' is not 3 or 4 bytes per pixel\n", name);
@@ -238,7 +248,8 @@ bool saveJPEG(const char* name, const ImageData* data) {
       data->byteSize < int64_t(width) * height * bpp)
     return false;
   const IOFileHandle file = g_ioSystem->openFileWrite(name);
-  if (!file) return false;
+  if (!file)
+    return false;
 
   jpeg_compress_struct cinfo;
   JpegError error;

@@ -26,7 +26,8 @@ uint8_t g_scratch[kResampleScratchSize];
 
 int bytesPerPixel(const ImageData* data) {
   const int format = data->info.pixelFormat;
-  if (imageFormatBitsPerComponent(format) != 8) return 0;
+  if (imageFormatBitsPerComponent(format) != 8)
+    return 0;
   const int components = imageFormatComponents(format);
   return components >= 1 && components <= 4 ? components : 0;
 }
@@ -55,7 +56,8 @@ void buildSpans(int count, int sourceCount, float scale, std::vector<Span>& span
     const int first = int(a);
     for (int p = first; float(p) < b; ++p) {
       const float w = p == first ? float(first + 1) - a : (float(p) + 1.0f >= b ? b - float(p) : 1.0f);
-      if (!(w > 0.0f)) continue;
+      if (!(w > 0.0f))
+        continue;
       index.push_back(std::min(p, sourceCount - 1));
       weight.push_back(w);
       span.count++;
@@ -71,9 +73,10 @@ uint8_t average(float sum, float total) {
 
 // Filters `lines` lines of `count` source pixels each (pixels `step` bytes apart, lines `lineStride`
 // bytes apart) into lines of spans.size() pixels.
-void filterLines(const uint8_t* src, size_t srcPixelStep, size_t srcLineStride, uint8_t* dst, size_t dstPixelStep,
-                 size_t dstLineStride, int lines, int bpp, const std::vector<Span>& spans,
-                 const std::vector<int>& index, const std::vector<float>& weight) {
+void filterLines(const uint8_t* src, size_t srcPixelStep, size_t srcLineStride, uint8_t* dst,
+                 size_t dstPixelStep, size_t dstLineStride, int lines, int bpp,
+                 const std::vector<Span>& spans, const std::vector<int>& index,
+                 const std::vector<float>& weight) {
   for (int line = 0; line < lines; ++line) {
     const uint8_t* s = src + size_t(line) * srcLineStride;
     uint8_t* d = dst + size_t(line) * dstLineStride;
@@ -82,26 +85,33 @@ void filterLines(const uint8_t* src, size_t srcPixelStep, size_t srcLineStride, 
       for (int t = span.first; t < span.first + span.count; ++t) {
         const uint8_t* pixel = s + size_t(index[size_t(t)]) * srcPixelStep;
         const float w = weight[size_t(t)];
-        for (int c = 0; c < bpp; ++c) sum[c] += w * float(pixel[c]);
+        for (int c = 0; c < bpp; ++c)
+          sum[c] += w * float(pixel[c]);
       }
-      for (int c = 0; c < bpp; ++c) d[c] = span.total > 0.0f ? average(sum[c], span.total) : 0;
+      for (int c = 0; c < bpp; ++c)
+        d[c] = span.total > 0.0f ? average(sum[c], span.total) : 0;
       d += dstPixelStep;
     }
   }
 }
 
 int limitFor(uint32_t flags) {
-  if (flags & kImageBump) return image_downSizeBumpLimit.getInt();
-  if (flags & kImageSpecular) return image_downSizeSpecularLimit.getInt();
+  if (flags & kImageBump)
+    return image_downSizeBumpLimit.getInt();
+  if (flags & kImageSpecular)
+    return image_downSizeSpecularLimit.getInt();
   return image_downSizeLimit.getInt();
 }
 
 }  // namespace
 
 bool isImageSizeLimited(uint32_t flags) {
-  if (flags & kImageNoDownSize) return false;
-  if (flags & kImageBump) return image_downSizeBump.getBool();
-  if (flags & kImageSpecular) return image_downSizeSpecular.getBool();
+  if (flags & kImageNoDownSize)
+    return false;
+  if (flags & kImageBump)
+    return image_downSizeBump.getBool();
+  if (flags & kImageSpecular)
+    return image_downSizeSpecular.getBool();
   return image_downSize.getBool();
 }
 
@@ -109,7 +119,8 @@ void resampleImage(const ImageData* src, int mode, uint8_t* dst, int width, int 
   const int bpp = bytesPerPixel(src);
   const int sw = src->info.width;
   const int sh = src->info.height;
-  if (!dst || !src->pixels || bpp == 0 || width <= 0 || height <= 0 || sw <= 0 || sh <= 0) return;
+  if (!dst || !src->pixels || bpp == 0 || width <= 0 || height <= 0 || sw <= 0 || sh <= 0)
+    return;
   const float sx = float(sw) / float(width);
   const float sy = float(sh) / float(height);
   if (sx == 1.0f && sy == 1.0f) {
@@ -135,12 +146,13 @@ void resampleImage(const ImageData* src, int mode, uint8_t* dst, int width, int 
     heap.resize(need);
     mid = heap.data();
   }
-  std::vector<Span> spans;
-  std::vector<int> index;
-  std::vector<float> weight;
+  // Kept between calls like the scratch block, so filtering allocates nothing once warmed up.
+  static std::vector<Span> spans;
+  static std::vector<int> index;
+  static std::vector<float> weight;
   buildSpans(width, sw, sx, spans, index, weight);
-  filterLines(src->pixels, size_t(bpp), size_t(sw) * bpp, mid, size_t(bpp), size_t(width) * bpp, sh, bpp, spans,
-              index, weight);
+  filterLines(src->pixels, size_t(bpp), size_t(sw) * bpp, mid, size_t(bpp), size_t(width) * bpp, sh, bpp,
+              spans, index, weight);
   buildSpans(height, sh, sy, spans, index, weight);
   filterLines(mid, size_t(width) * bpp, size_t(bpp), dst, size_t(width) * bpp, size_t(bpp), width, bpp, spans,
               index, weight);
@@ -157,11 +169,15 @@ void resizeImage(ImageData* dst, const ImageData* src, int width, int height, ui
   result.pixels = bpp ? imageAlloc(size_t(width) * height * bpp + 4) : nullptr;
   result.byteSize = result.pixels ? int32_t(size_t(width) * height * bpp) : 0;
   const int quality = image_downSizeQuality.getInt();
-  if (result.pixels) resampleImage(src, quality, result.pixels, width, height);
+  if (result.pixels)
+    resampleImage(src, quality, result.pixels, width, height);
   *dst = result;
-  if (!dst->pixels) return;
-  if ((flags & kImageBump) && quality != 0) renormalizeNormalMap(dst);
-  if ((flags & kImageZeroClamp) == kImageZeroClamp) clearImageBorder(dst);
+  if (!dst->pixels)
+    return;
+  if ((flags & kImageBump) && quality != 0)
+    renormalizeNormalMap(dst);
+  if ((flags & kImageZeroClamp) == kImageZeroClamp)
+    clearImageBorder(dst);
 }
 
 void limitImageSize(ImageData* dst, ImageData* src, uint32_t flags) {
@@ -184,7 +200,8 @@ void limitImageSize(ImageData* dst, ImageData* src, uint32_t flags) {
   if (!compressed && src->mipCount < 2) {
     uint8_t* old = src->pixels;
     resizeImage(dst, src, w, h, flags);
-    if (dst->pixels != old) imageFree(old);
+    if (dst->pixels != old)
+      imageFree(old);
     if (dst != src) {
       src->pixels = nullptr;
       src->byteSize = 0;
@@ -199,9 +216,9 @@ void limitImageSize(ImageData* dst, ImageData* src, uint32_t flags) {
   int64_t offset = 0;
   int64_t remaining = src->byteSize;
   while (levels > 1 && (cw > w || ch > h)) {
-    const int64_t levelSize =
-        compressed ? imageCompressedLevelSize(format, cw, ch) : int64_t(cw) * ch * bpp;
-    if (levelSize <= 0 || levelSize >= remaining) break;
+    const int64_t levelSize = compressed ? imageCompressedLevelSize(format, cw, ch) : int64_t(cw) * ch * bpp;
+    if (levelSize <= 0 || levelSize >= remaining)
+      break;
     offset += levelSize;
     remaining -= levelSize;
     levels--;
@@ -242,15 +259,18 @@ void limitImageSize(ImageData* dst, ImageData* src, uint32_t flags) {
 
 void renormalizeNormalMap(ImageData* data) {
   const int bpp = bytesPerPixel(data);
-  if (bpp < 3 || !data->pixels) return;
+  if (bpp < 3 || !data->pixels)
+    return;
   const size_t count = size_t(data->info.width) * data->info.height;
   uint8_t* p = data->pixels;
   for (size_t i = 0; i < count; ++i, p += bpp) {
     float v[3];
-    for (int c = 0; c < 3; ++c) v[c] = float(p[c]) / 255.0f * 2.0f - 1.0f;
+    for (int c = 0; c < 3; ++c)
+      v[c] = float(p[c]) / 255.0f * 2.0f - 1.0f;
     const float length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
     if (length > 0.0f) {
-      for (float& c : v) c /= length;
+      for (float& c : v)
+        c /= length;
     }
     for (int c = 0; c < 3; ++c) {
       const float out = (v[c] * 0.5f + 0.5f) * 255.0f;
@@ -261,14 +281,18 @@ void renormalizeNormalMap(ImageData* data) {
 
 void clearImageBorder(ImageData* data) {
   const int bpp = bytesPerPixel(data);
-  if (bpp == 0 || !data->pixels) return;
+  if (bpp == 0 || !data->pixels)
+    return;
   static const uint8_t kBorder[4] = {0, 0, 0, 255};
   const int width = data->info.width;
   const int height = data->info.height;
-  auto paint = [&](int x, int y) { std::memcpy(data->pixels + (size_t(y) * width + x) * bpp, kBorder, size_t(bpp)); };
+  auto paint = [&](int x, int y) {
+    std::memcpy(data->pixels + (size_t(y) * width + x) * bpp, kBorder, size_t(bpp));
+  };
   if (width < 2 || height < 2) {
     for (int y = 0; y < height; ++y)
-      for (int x = 0; x < width; ++x) paint(x, y);
+      for (int x = 0; x < width; ++x)
+        paint(x, y);
     return;
   }
   for (int x = 0; x < width; ++x) {

@@ -27,7 +27,9 @@ const char* const kImageExtensions[] = {".dds", ".tga", ".jpg", ".bmp", ".ovid"}
 const char* const kCubeSuffixes[6] = {"_px", "_nx", "_py", "_ny", "_pz", "_nz"};
 const char* const kCameraSuffixes[6] = {"_right", "_left", "_up", "_down", "_forward", "_back"};
 
-void copyName(char* out, size_t size, const char* name) { std::snprintf(out, size, "%s", name ? name : ""); }
+void copyName(char* out, size_t size, const char* name) {
+  std::snprintf(out, size, "%s", name ? name : "");
+}
 
 // Backslashes to slashes, no trailing slash.
 void fixSlashes(char* path) {
@@ -36,10 +38,12 @@ void fixSlashes(char* path) {
     return;
   }
   for (char* p = path; *p; ++p) {
-    if (*p == '\\') *p = '/';
+    if (*p == '\\')
+      *p = '/';
   }
   const size_t length = std::strlen(path);
-  if (length > 0 && path[length - 1] == '/') path[length - 1] = '\0';
+  if (length > 0 && path[length - 1] == '/')
+    path[length - 1] = '\0';
 }
 
 // The dot of the file part's extension, or null.
@@ -50,19 +54,23 @@ char* extensionOf(char* path) {
 }
 
 bool fileExists(const char* name) {
-  if (!g_ioSystem) return false;
-  if (g_ioSystem->openFileRead(name, nullptr) >= 1) return true;
+  if (!g_ioSystem)
+    return false;
+  if (g_ioSystem->openFileRead(name, nullptr) >= 1)
+    return true;
   return g_ioSystem->openOSFileRead(name, nullptr) >= 1;
 }
 
 int varInt(const char* name, int fallback) {
-  if (!g_conVarSystem || !g_conVarSystem->find(name)) return fallback;
+  if (!g_conVarSystem || !g_conVarSystem->find(name))
+    return fallback;
   return g_conVarSystem->getInt(name);
 }
 
 int nextPowerOfTwo(int value) {
   int p = 1;
-  while (p < value && p < (1 << 30)) p <<= 1;
+  while (p < value && p < (1 << 30))
+    p <<= 1;
   return p;
 }
 
@@ -76,11 +84,12 @@ void renderSize(int* width, int* height) {
 }
 
 void clearBuiltInPointer(ImageInterface* image) {
-  ImageInterface** pointers[] = {&g_whiteImage,       &g_blackImage,         &g_defaultImage,
-                                 &g_flatBumpImage,    &g_fogImage,           &g_fogEnterImage,
+  ImageInterface** pointers[] = {&g_whiteImage,         &g_blackImage,         &g_defaultImage,
+                                 &g_flatBumpImage,      &g_fogImage,           &g_fogEnterImage,
                                  &g_currentRenderImage, &g_normalCubeMapImage, &g_mirrorRenderImage};
   for (ImageInterface** p : pointers) {
-    if (!image || *p == image) *p = nullptr;
+    if (!image || *p == image)
+      *p = nullptr;
   }
 }
 
@@ -88,8 +97,10 @@ float fogEnterFalloff(float s, float t) {
   const float a = std::clamp(1.0f - (0.5f - s + 1.0f / 64.0f) * 2.0f, 0.0f, 1.0f);
   const float b = std::clamp(1.0f - (0.5f - t + 1.0f / 64.0f) * 2.0f, 0.0f, 1.0f);
   const float e = a * b;
-  if (e <= 0.0f) return 1.0f;
-  if (e >= 1.0f) return 0.0f;
+  if (e <= 0.0f)
+    return 1.0f;
+  if (e >= 1.0f)
+    return 0.0f;
   return 1.0f - e;
 }
 
@@ -98,20 +109,28 @@ float fogEnterFalloff(float s, float t) {
 void screenshotCommand(const CmdArgs& args, const char* ext, int format) {
   const char* base = args.argc() > 1 ? args.argv(1) : "screen";
   const char* path = makeScreenshotName(ext, base);
-  if (path) saveScreenshot(path, format);
+  if (path)
+    saveScreenshot(path, format);
 }
 
-void cmdScreenshot(const CmdArgs& args) { screenshotCommand(args, "jpg", kPixelFormatRGB); }
-void cmdScreenshot32(const CmdArgs& args) { screenshotCommand(args, "tga", kPixelFormatRGBA); }
+void cmdScreenshot(const CmdArgs& args) {
+  screenshotCommand(args, "jpg", kPixelFormatRGB);
+}
+void cmdScreenshot32(const CmdArgs& args) {
+  screenshotCommand(args, "tga", kPixelFormatRGBA);
+}
 
 void cmdListImages(const CmdArgs&) {
-  if (s_instance) s_instance->listImages();
+  if (s_instance)
+    s_instance->listImages();
 }
 
 void cmdDumpTexture(const CmdArgs& args) {
-  if (!s_instance || args.argc() != 3) return;
+  if (!s_instance || args.argc() != 3)
+    return;
   ImageInterface* image = s_instance->getImage(ConVar::textToInt(args.argv(1)));
-  if (!image) return;
+  if (!image)
+    return;
   if (image->saveToFile(args.argv(2))) {
     imagePrintf("   '%s' saved...\n", args.argv(2));
   } else {
@@ -120,7 +139,8 @@ void cmdDumpTexture(const CmdArgs& args) {
 }
 
 void cmdReloadImages(const CmdArgs&) {
-  if (!s_instance) return;
+  if (!s_instance)
+    return;
   s_instance->flagAllForReload();
   s_instance->reloadFlagged();
 }
@@ -141,8 +161,10 @@ const RegisterManagerFactory s_registerTextures(kManagerTexture, createForCommon
 TexMgrInfo::TexMgrInfo() = default;
 
 TexMgrInfo* TexMgrInfo::getInstance() {
-  if (s_instance) return s_instance;
-  if (s_initFailed) return nullptr;
+  if (s_instance)
+    return s_instance;
+  if (s_initFailed)
+    return nullptr;
   s_instance = new TexMgrInfo;
   if (!s_instance->init()) {
     delete s_instance;
@@ -164,7 +186,8 @@ bool TexMgrInfo::init() {
   imagePrintf("initializing (Texture Manager)\n");
   deleteAllImages();
   assert(g_cmdSystem && "commands could not be registered");
-  if (!g_cmdSystem) return false;
+  if (!g_cmdSystem)
+    return false;
   const uint32_t flags = kCmdFlagEngine | kCmdFlagVideo;
   g_cmdSystem->addCommand("screenshot", cmdScreenshot, flags, "save an image of the current screen");
   g_cmdSystem->addCommand("screenshot32", cmdScreenshot32, flags, "save an image of the current screen");
@@ -180,12 +203,14 @@ TexMgrInfo::~TexMgrInfo() {
   deleteAllImages();
   if (s_instance == this) {
     s_instance = nullptr;
-    if (g_texManager == this) g_texManager = nullptr;
+    if (g_texManager == this)
+      g_texManager = nullptr;
   }
 }
 
 void TexMgrInfo::deleteAllImages() {
-  for (int i = 0; i < images_.num(); ++i) delete images_[i];
+  for (int i = 0; i < images_.num(); ++i)
+    delete images_[i];
   images_.clear();
   byName_.clear();
   clearBuiltInPointer(nullptr);
@@ -198,7 +223,8 @@ void TexMgrInfo::setSlot(int index, ImageInterface* image) {
   if (old) {
     std::vector<int>& slots = byName_[old->name];
     slots.erase(std::remove(slots.begin(), slots.end(), index), slots.end());
-    if (slots.empty()) byName_.erase(old->name);
+    if (slots.empty())
+      byName_.erase(old->name);
   }
   images_[index] = image;
   if (image) {
@@ -210,15 +236,18 @@ void TexMgrInfo::setSlot(int index, ImageInterface* image) {
 int TexMgrInfo::indexOfImage(const char* name, uint32_t flags) {
   if (!name) {
     for (int i = 0; i < images_.num(); ++i) {
-      if (!images_[i]) return i;
+      if (!images_[i])
+        return i;
     }
     return images_.append(nullptr);
   }
   auto found = byName_.find(name);
-  if (found == byName_.end()) return -1;
+  if (found == byName_.end())
+    return -1;
   for (int i : found->second) {
     const ImageInterface* image = images_[i];
-    if (!image || image->refCount <= 0) continue;
+    if (!image || image->refCount <= 0)
+      continue;
     if ((image->flags & (kImageGenerated | kImageAny)) || image->flags == flags || (flags & kImageAny) ||
         image->keyFlags == (flags & ~uint32_t(kImageReload)))
       return i;
@@ -230,13 +259,15 @@ void TexMgrInfo::makeKey(char* out, size_t size, const char* name) {
   char key[128];
   copyName(key, sizeof(key), name);
   fixSlashes(key);
-  if (char* dot = extensionOf(key)) *dot = '\0';
+  if (char* dot = extensionOf(key))
+    *dot = '\0';
   copyName(out, size, key);
 }
 
 bool TexMgrInfo::findImageFile(char* out, size_t size, const char* name) {
   copyName(out, size, name);
-  if (!name) return false;
+  if (!name)
+    return false;
   char candidate[256];
   copyName(candidate, sizeof(candidate), name);
   for (const char* ext : kImageExtensions) {
@@ -248,11 +279,13 @@ bool TexMgrInfo::findImageFile(char* out, size_t size, const char* name) {
       break;
     }
   }
-  if (char* dot = extensionOf(candidate)) *dot = '\0';
+  if (char* dot = extensionOf(candidate))
+    *dot = '\0';
   const size_t stem = std::strlen(candidate);
   for (const char* ext : kImageExtensions) {
     candidate[stem] = '\0';
-    if (stem + std::strlen(ext) >= sizeof(candidate)) return false;
+    if (stem + std::strlen(ext) >= sizeof(candidate))
+      return false;
     std::strcat(candidate, ext);
     if (fileExists(candidate)) {
       copyName(out, size, candidate);
@@ -263,7 +296,8 @@ bool TexMgrInfo::findImageFile(char* out, size_t size, const char* name) {
 }
 
 ImageInterface* TexMgrInfo::findImage(const char* name, uint32_t flags) {
-  if (!name) return nullptr;
+  if (!name)
+    return nullptr;
   char key[128];
   makeKey(key, sizeof(key), name);
   const int existing = indexOfImage(key, flags);
@@ -317,7 +351,8 @@ ImageInterface* TexMgrInfo::findImage(const char* name, uint32_t flags) {
 }
 
 ImageInterface* TexMgrInfo::findLoadedImage(const char* name, uint32_t flags) {
-  if (!name) return nullptr;
+  if (!name)
+    return nullptr;
   char key[128];
   makeKey(key, sizeof(key), name);
   const int index = indexOfImage(key, flags);
@@ -329,9 +364,11 @@ ImageInterface* TexMgrInfo::getImage(int index) {
 }
 
 void TexMgrInfo::releaseImage(ImageInterface* image) {
-  if (!image) return;
+  if (!image)
+    return;
   image->refCount--;
-  if (image->refCount == 0) image->unload();
+  if (image->refCount == 0)
+    image->unload();
   if (image->refCount < 1) {
     for (int i = 0; i < images_.num(); ++i) {
       if (images_[i] == image) {
@@ -342,7 +379,8 @@ void TexMgrInfo::releaseImage(ImageInterface* image) {
     clearBuiltInPointer(image);
     delete image;
   }
-  while (images_.num() > 0 && !images_[images_.num() - 1]) images_.removeIndex(images_.num() - 1);
+  while (images_.num() > 0 && !images_[images_.num() - 1])
+    images_.removeIndex(images_.num() - 1);
 }
 
 void TexMgrInfo::flagAllForReload() {
@@ -359,9 +397,11 @@ void TexMgrInfo::reloadFlagged() {
   generateImages();
   for (int i = 0; i < images_.num(); ++i) {
     ImageInterface* image = images_[i];
-    if (!image || !(image->flags & kImageReload)) continue;
+    if (!image || !(image->flags & kImageReload))
+      continue;
     image->flags &= ~uint32_t(kImageReload);
-    if (image->flags & kImageAny) image->load();
+    if (image->flags & kImageAny)
+      image->load();
   }
 }
 
@@ -369,21 +409,25 @@ void TexMgrInfo::reloadFlagged() {
 
 ImageInterface* TexMgrInfo::createImageFromPixels(const char* name, const ImageInfo* info, uint32_t flags,
                                                   const void* pixels) {
-  if (!name || !info) return nullptr;
+  if (!name || !info)
+    return nullptr;
   const int64_t size = imageByteSize(info, kImageNoMips);
-  if (size <= 0 || size > 0x7FFFFFFF) return nullptr;
+  if (size <= 0 || size > 0x7FFFFFFF)
+    return nullptr;
   char key[128];
   makeKey(key, sizeof(key), name);
   const int index = indexOfImage(key, flags | kImageReload);
   ImageInterface* image = index >= 0 ? images_[index] : findImage(name, flags);
-  if (!image) return nullptr;
+  if (!image)
+    return nullptr;
   const int count = (flags & kImageCube) ? 6 : 1;
   ImageData faces[6] = {};
   for (int i = 0; i < count; ++i) {
     faces[i].info = *info;
     faces[i].pixels = imageAlloc(size_t(size) + 4);
     if (!faces[i].pixels) {
-      for (int j = 0; j < i; ++j) imageFree(faces[j].pixels);
+      for (int j = 0; j < i; ++j)
+        imageFree(faces[j].pixels);
       return image;
     }
     if (pixels) {
@@ -398,7 +442,8 @@ ImageInterface* TexMgrInfo::createImageFromPixels(const char* name, const ImageI
 }
 
 ImageInterface* TexMgrInfo::createImage(const ImageInfo* info, uint32_t flags, const char* name) {
-  if (!info) return nullptr;
+  if (!info)
+    return nullptr;
   flags |= kImageAny | kImageNoDownSize | kImageNoMips;
   char generated[64];
   if (name) {
@@ -418,7 +463,8 @@ ImageInterface* TexMgrInfo::createImage(const ImageInfo* info, uint32_t flags, c
   } else {
     for (int i = 0;; ++i) {
       std::snprintf(generated, sizeof(generated), "_renderMap_%d", i);
-      if (indexOfImage(generated, kImageAny) < 0) break;
+      if (indexOfImage(generated, kImageAny) < 0)
+        break;
     }
     name = generated;
   }
@@ -455,7 +501,8 @@ void TexMgrInfo::generateImages() {
     imagePrintf("generating... %s\n", solid.name);
     const ImageInfo info = {1, 1, 0, solid.format, kTextureType2D, 99};
     ImageInterface* image = createImageFromPixels(solid.name, &info, 0x80008046u, solid.color);
-    if (solid.pointer) *solid.pointer = image;
+    if (solid.pointer)
+      *solid.pointer = image;
   }
 
   {
@@ -513,8 +560,11 @@ void TexMgrInfo::generateImages() {
   {
     imagePrintf("generating... %s\n", "_currentRender");
     const ImageInfo info = {nextPowerOfTwo(std::max(varInt("r_viewwidth", 800), 1)),
-                            nextPowerOfTwo(std::max(varInt("r_viewheight", 600), 1)), 0, kPixelFormatRGB,
-                            kTextureType2D, 99};
+                            nextPowerOfTwo(std::max(varInt("r_viewheight", 600), 1)),
+                            0,
+                            kPixelFormatRGB,
+                            kTextureType2D,
+                            99};
     g_currentRenderImage = createImageFromPixels("_currentRender", &info, 0x80008046u, nullptr);
   }
 
@@ -529,16 +579,41 @@ void TexMgrInfo::generateImages() {
           const float t = 2.0f * (float(y) + 0.5f) / kSize - 1.0f;
           float v[3];
           switch (f) {
-            case 0: v[0] = 1; v[1] = -t; v[2] = -s; break;
-            case 1: v[0] = -1; v[1] = -t; v[2] = s; break;
-            case 2: v[0] = s; v[1] = 1; v[2] = t; break;
-            case 3: v[0] = s; v[1] = -1; v[2] = -t; break;
-            case 4: v[0] = s; v[1] = -t; v[2] = 1; break;
-            default: v[0] = -s; v[1] = -t; v[2] = -1; break;
+            case 0:
+              v[0] = 1;
+              v[1] = -t;
+              v[2] = -s;
+              break;
+            case 1:
+              v[0] = -1;
+              v[1] = -t;
+              v[2] = s;
+              break;
+            case 2:
+              v[0] = s;
+              v[1] = 1;
+              v[2] = t;
+              break;
+            case 3:
+              v[0] = s;
+              v[1] = -1;
+              v[2] = -t;
+              break;
+            case 4:
+              v[0] = s;
+              v[1] = -t;
+              v[2] = 1;
+              break;
+            default:
+              v[0] = -s;
+              v[1] = -t;
+              v[2] = -1;
+              break;
           }
           const float length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
           uint8_t* texel = &texels[((size_t(f) * kSize + y) * kSize + x) * 3];
-          for (int c = 0; c < 3; ++c) texel[c] = uint8_t(128.0f + 127.0f * (v[c] / length));
+          for (int c = 0; c < 3; ++c)
+            texel[c] = uint8_t(128.0f + 127.0f * (v[c] / length));
         }
       }
     }
@@ -573,7 +648,8 @@ void TexMgrInfo::listImages() {
   int64_t total = 0;
   for (int i = 0; i < images_.num(); ++i) {
     const ImageInterface* image = images_[i];
-    if (!image) continue;
+    if (!image)
+      continue;
     const size_t length = std::strlen(image->name);
     const char* shown = length > 30 ? image->name + length - 30 : image->name;
     char text[64];
@@ -598,7 +674,8 @@ void TexMgrInfo::listImages() {
 const char* makeScreenshotName(const char* ext, const char* base) {
   static int counter = 0;
   static char path[512];
-  if (!g_ioSystem || !ext || !base) return nullptr;
+  if (!g_ioSystem || !ext || !base)
+    return nullptr;
   const char* basePath = g_conVarSystem ? g_conVarSystem->getString("fs_basepath") : "";
   bool made = false;
   do {
@@ -606,7 +683,8 @@ const char* makeScreenshotName(const char* ext, const char* base) {
     std::snprintf(name, sizeof(name), "screenshots/%s%04d.%s", base, counter, ext);
     const char* os = g_ioSystem->buildOSPath(basePath, nullptr, name);
     counter++;
-    if (!os) return made ? path : nullptr;
+    if (!os)
+      return made ? path : nullptr;
     copyName(path, sizeof(path), os);
     made = true;
   } while (g_ioSystem->osFileExists(path) && counter < 999);
@@ -614,14 +692,17 @@ const char* makeScreenshotName(const char* ext, const char* base) {
 }
 
 bool readFrameBuffer(uint8_t* dst, int pitch, int width, int height, int pixelFormat) {
-  if (!dst || !g_renderInterface || !g_renderInterface->isReady()) return false;
-  if (pixelFormat != kPixelFormatRGB && pixelFormat != kPixelFormatRGBA) return false;
+  if (!dst || !g_renderInterface || !g_renderInterface->isReady())
+    return false;
+  if (pixelFormat != kPixelFormatRGB && pixelFormat != kPixelFormatRGBA)
+    return false;
   int renderWidth = 0;
   int renderHeight = 0;
   renderSize(&renderWidth, &renderHeight);
   width = std::min(width, renderWidth);
   height = std::min(height, renderHeight);
-  if (width <= 0 || height <= 0) return false;
+  if (width <= 0 || height <= 0)
+    return false;
   const int bpp = pixelFormat == kPixelFormatRGBA ? 4 : 3;
   const int readWidth = nextPowerOfTwo(width);
   std::vector<uint8_t> buffer(size_t(readWidth) * height * bpp);
@@ -637,19 +718,23 @@ bool readFrameBuffer(uint8_t* dst, int pitch, int width, int height, int pixelFo
 }
 
 void saveScreenshot(const char* fileName, int pixelFormat) {
-  if (!fileName || !g_renderInterface || !g_renderInterface->isReady()) return;
+  if (!fileName || !g_renderInterface || !g_renderInterface->isReady())
+    return;
   int width = 0;
   int height = 0;
   renderSize(&width, &height);
-  if (width <= 0 || height <= 0 || width >= 4096 || height >= 4096) return;
+  if (width <= 0 || height <= 0 || width >= 4096 || height >= 4096)
+    return;
   const int format = pixelFormat == kPixelFormatRGBA ? kPixelFormatRGBA : kPixelFormatRGB;
   const int bpp = format == kPixelFormatRGBA ? 4 : 3;
   ImageData data = {};
   data.info = ImageInfo{width, height, 0, format, kTextureType2D, 99};
   data.byteSize = width * height * bpp;
   data.pixels = imageAlloc(size_t(data.byteSize) + 4);
-  if (!data.pixels) return;
-  if (readFrameBuffer(data.pixels, width, width, height, format)) writeImageFile(fileName, &data);
+  if (!data.pixels)
+    return;
+  if (readFrameBuffer(data.pixels, width, width, height, format))
+    writeImageFile(fileName, &data);
   imageFree(data.pixels);
 }
 
@@ -665,5 +750,6 @@ void captureStencilColors() {
   int width = 0;
   int height = 0;
   renderSize(&width, &height);
-  if (width > 1024 || height > 768) return;
+  if (width > 1024 || height > 768)
+    return;
 }

@@ -20,7 +20,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kMaxEntriesRead = 64;
-constexpr int kMaxBytesPerEntry = 8 << 20;
+constexpr int kMaxBytesPerEntry = 4 << 20;
+// Byte-sized reads are the slow path; they stop earlier so one input cannot run into the timeout.
+constexpr int kMaxBytesInSmallReads = 64 << 10;
 
 fs::path g_root;
 fuzz::QuietCmdSystem g_quiet;
@@ -37,9 +39,10 @@ void readEntry(IOManager& io, const char* name, uint8_t pattern) {
   if (!file)
     return;
   static char buffer[65536];
-  const int chunk = 1 + pattern * 97;
+  const int chunk = pattern < 8 ? 1 + pattern : 512 + pattern * 97;
+  const int limit = chunk < 512 ? kMaxBytesInSmallReads : kMaxBytesPerEntry;
   int total = 0;
-  for (int got; total < kMaxBytesPerEntry && (got = io.read(buffer, chunk, file)) > 0;)
+  for (int got; total < limit && (got = io.read(buffer, chunk, file)) > 0;)
     total += got;
   // Seeks back into the middle and to either end, as streaming readers do.
   if (length > 0) {

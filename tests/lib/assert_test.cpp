@@ -10,7 +10,7 @@
 #include "lib/assert.h"
 #include "lib/str.h"
 #include "platform/dialog.h"
-#include "tests/lib/support/capture_cmdsystem.h"
+#include "tests/support/capturecmdsystem.h"
 
 namespace {
 
@@ -121,7 +121,8 @@ TEST(Warning, PrintsThroughTheCommandManagerOnly) {
   {
     CaptureCmdSystem console;
     printWarning("bad value", "sys/x.cpp", 77);
-    EXPECT_EQ(console.errors, "error:WARNING: bad value\nFILE: sys/x.cpp\nLINE: 77\n");
+    EXPECT_EQ(console.errors, "WARNING: bad value\nFILE: sys/x.cpp\nLINE: 77\n");
+    EXPECT_EQ(console.errorCount, 1);
     EXPECT_EQ(console.fatalCount, 0);
   }
   g_cmdSystem = saved;

@@ -15,54 +15,9 @@
 #include "lib/matrix.h"
 #include "lib/tokenparser.h"
 #include "lib/vector.h"
+#include "tests/support/capturecmdsystem.h"
 
 namespace {
-
-class CaptureCmdSystem : public CmdSystem {
- public:
-  std::string printed;
-  std::map<std::string, std::pair<CmdFunction, std::string>> commands;
-
-  void addCommand(const char* name, CmdFunction function, uint32_t flags, const char* description) override {
-    EXPECT_EQ(flags, 2u);
-    commands.emplace(name, std::make_pair(function, std::string(description)));
-  }
-  void removeCommands(uint32_t) override {}
-  void executeText(const char*) override {}
-  void appendText(const char*) override {}
-  void list(const CmdArgs&) override {}
-  void printf(const char* format, ...) override {
-    va_list args;
-    va_start(args, format);
-    vprintf(format, args);
-    va_end(args);
-  }
-  void error(int, const char* format, ...) override {
-    va_list args;
-    va_start(args, format);
-    vprintf(format, args);
-    va_end(args);
-  }
-  void vprintf(const char* format, va_list args) override {
-    char text[4096];
-    vsnprintf(text, sizeof(text), format, args);
-    printed += text;
-  }
-  const CmdRecord* findCommand(const char*) override { return nullptr; }
-  int countMatches(const char*) override { return 0; }
-  void completePrefix(char*, size_t, const CmdRecord*) override {}
-  void completeCommand(char*, size_t) override {}
-  void setOutput(CmdOutputFunction, void*) override {}
-  const char* bufferedText() const override { return ""; }
-
-  void run(const char* name) {
-    auto it = commands.find(name);
-    ASSERT_NE(it, commands.end()) << name;
-    CmdArgs args;
-    args.addWord(name);
-    it->second.first(args);
-  }
-};
 
 class KeyDictTest : public ::testing::Test {
  protected:
@@ -327,12 +282,12 @@ TEST_F(KeyDictTest, Parse) {
   };
   for (const Case& c : cases) {
     a.clear();
-    cmd.printed.clear();
+    cmd.output.clear();
     TokenParser parser;
     parser.pushText(c.text);
     EXPECT_EQ(a.parse(parser), c.ok) << c.text;
     EXPECT_EQ(keys(a), c.pairs) << c.text;
-    EXPECT_EQ(cmd.printed, c.printed) << c.text;
+    EXPECT_EQ(cmd.output, c.printed) << c.text;
     const char* next = parser.nextToken(true);
     if (c.next)
       EXPECT_STREQ(next, c.next) << c.text;
@@ -413,26 +368,28 @@ TEST_F(KeyDictTest, MemoryUsed) {
 TEST_F(KeyDictTest, PoolCommands) {
   KeyDict::registerCommands();
   ASSERT_EQ(cmd.commands.size(), 4u);
-  EXPECT_EQ(cmd.commands["showStringPool"].second, "string pool memory usage");
-  EXPECT_EQ(cmd.commands["com_showStringPool"].second, "string pool memory usage");
-  EXPECT_EQ(cmd.commands["listStringKeys"].second, "list global key string pool");
-  EXPECT_EQ(cmd.commands["listStringValues"].second, "list global value string pool");
+  for (const auto& [name, command] : cmd.commands)
+    EXPECT_EQ(command.flags, 2u) << name;
+  EXPECT_EQ(cmd.commands["showStringPool"].description, "string pool memory usage");
+  EXPECT_EQ(cmd.commands["com_showStringPool"].description, "string pool memory usage");
+  EXPECT_EQ(cmd.commands["listStringKeys"].description, "list global key string pool");
+  EXPECT_EQ(cmd.commands["listStringValues"].description, "list global value string pool");
 
   a.set("beta", "Y");
   a.set("Alpha", "x");
   b.set("gamma", "x");
   cmd.run("listStringKeys");
-  EXPECT_EQ(cmd.printed, "Alpha\nbeta\ngamma\n    3 keys\n");
-  cmd.printed.clear();
+  EXPECT_EQ(cmd.output, "Alpha\nbeta\ngamma\n    3 keys\n");
+  cmd.output.clear();
   cmd.run("listStringValues");
-  EXPECT_EQ(cmd.printed, "Y\nx\n    2 values\n") << "byte order in the value pool";
-  cmd.printed.clear();
+  EXPECT_EQ(cmd.output, "Y\nx\n    2 values\n") << "byte order in the value pool";
+  cmd.output.clear();
   cmd.run("showStringPool");
   char expected[128];
   snprintf(expected, sizeof(expected), "%5d KB in 3 keys\n%5d KB in 2 values\n",
            static_cast<int>(g_keyPool.memoryUsed() / 1024),
            static_cast<int>(g_valuePool.memoryUsed() / 1024));
-  EXPECT_EQ(cmd.printed, expected);
+  EXPECT_EQ(cmd.output, expected);
 }
 
 // Large dictionaries batch their insertions; every operation must still behave as on one sorted

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "lib/simd.h"
-#include "tests/lib/support/capture_cmdsystem.h"
+#include "tests/support/capturecmdsystem.h"
 
 namespace {
 

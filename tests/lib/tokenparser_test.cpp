@@ -15,104 +15,10 @@
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/iosystem.h"
 #include "lib/str.h"
+#include "tests/support/capturecmdsystem.h"
+#include "tests/support/memoryiosystem.h"
 
 namespace {
-
-// Captures what the parser prints; everything else is inert.
-class CaptureCmdSystem : public CmdSystem {
- public:
-  std::string errors;
-  std::string printed;
-
-  void addCommand(const char*, CmdFunction, uint32_t, const char*) override {}
-  void removeCommands(uint32_t) override {}
-  void executeText(const char*) override {}
-  void appendText(const char*) override {}
-  void list(const CmdArgs&) override {}
-  void printf(const char* format, ...) override {
-    va_list args;
-    va_start(args, format);
-    append(printed, format, args);
-    va_end(args);
-  }
-  void error(int fatal, const char* format, ...) override {
-    EXPECT_EQ(fatal, 0) << "parsing must never raise a fatal error";
-    va_list args;
-    va_start(args, format);
-    append(errors, format, args);
-    va_end(args);
-  }
-  void vprintf(const char* format, va_list args) override { append(printed, format, args); }
-  const CmdRecord* findCommand(const char*) override { return nullptr; }
-  int countMatches(const char*) override { return 0; }
-  void completePrefix(char*, size_t, const CmdRecord*) override {}
-  void completeCommand(char*, size_t) override {}
-  void setOutput(CmdOutputFunction, void*) override {}
-  const char* bufferedText() const override { return ""; }
-
- private:
-  static void append(std::string& to, const char* format, va_list args) {
-    char text[8192];
-    vsnprintf(text, sizeof(text), format, args);
-    to += text;
-  }
-};
-
-// Serves whole files from a map and counts what was loaded and freed.
-class FakeIOSystem : public IOSystem {
- public:
-  std::map<std::string, std::string> files;
-  int loaded = 0;
-  int freed = 0;
-
-  int openFileRead(const char*, IOFileHandle*, bool) override { return -1; }
-  int openOSFileRead(const char*, IOFileHandle*) override { return 0; }
-  IOFileHandle openFileWrite(const char*) override { return 0; }
-  int printf(IOFileHandle, const char*, ...) override { return 0; }
-  int read(void*, int, IOFileHandle) override { return 0; }
-  int write(const void*, int, IOFileHandle) override { return 0; }
-  void closeFile(IOFileHandle) override {}
-  int tell(IOFileHandle) override { return 0; }
-  int seek(IOFileHandle, int, int) override { return 0; }
-  int copyFileToPack(const char*, const char*) override { return -1; }
-  int writeToPack(const char*, const char*, const void*, int) override { return -1; }
-  int readFileToBuffer(const char*, void*, int, bool) override { return 0; }
-  bool readFile(const char*, IOData*, bool) override { return false; }
-  IOData* loadFile(const char* name, bool) override {
-    auto it = files.find(name);
-    if (it == files.end())
-      return nullptr;
-    IOData* data = new IOData;
-    data->length = static_cast<int>(it->second.size());
-    data->buffer = new char[it->second.size() + 1];
-    std::memcpy(data->buffer, it->second.c_str(), it->second.size() + 1);
-    snprintf(data->name, sizeof(data->name), "%s", name);
-    data->heapOwned = true;
-    ++loaded;
-    return data;
-  }
-  void freeFile(IOData* data) override {
-    if (!data)
-      return;
-    ++freed;
-    delete[] data->buffer;
-    data->buffer = nullptr;
-    if (data->heapOwned)
-      delete data;
-  }
-  void replaceFileName(char*, size_t, const char*) override {}
-  void getExtension(char*, size_t, const char*) override {}
-  void setExtension(char*, size_t, const char*) override {}
-  bool getFileName(const char*, char*, int) override { return false; }
-  void fixSlashes(char*) override {}
-  int getFileListShort(const char*, char*, int, bool) override { return 0; }
-  int getFileList(const char*, const char*, char*, int, bool) override { return 0; }
-  int countOSFiles(const char*) override { return 0; }
-  bool createPath(const char*) override { return false; }
-  bool fileExists(const char* name) override { return files.count(name) != 0; }
-  bool osFileExists(const char*) override { return false; }
-  const char* buildOSPath(const char*, const char*, const char*) override { return nullptr; }
-};
 
 class TokenParserTest : public ::testing::Test {
  protected:
@@ -121,6 +27,7 @@ class TokenParserTest : public ::testing::Test {
     g_ioSystem = &io;
   }
   void TearDown() override {
+    EXPECT_EQ(cmd.fatalCount, 0) << "parsing must never raise a fatal error";
     g_cmdSystem = nullptr;
     g_ioSystem = nullptr;
   }
@@ -139,7 +46,7 @@ class TokenParserTest : public ::testing::Test {
   }
 
   CaptureCmdSystem cmd;
-  FakeIOSystem io;
+  MemoryIOSystem io;
 };
 
 using Tokens = std::vector<std::string>;

@@ -12,8 +12,8 @@
 
 #include "lib/keydict.h"
 #include "network/bitmsg.h"
-#include "tests/lib/support/capture_cmdsystem.h"
 #include "tests/network/support/readsequence.h"
+#include "tests/support/capturecmdsystem.h"
 
 namespace {
 

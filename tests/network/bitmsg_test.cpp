@@ -15,7 +15,7 @@
 
 #include "lib/fastmath.h"
 #include "lib/keydict.h"
-#include "tests/lib/support/capture_cmdsystem.h"
+#include "tests/support/capturecmdsystem.h"
 
 namespace {
 

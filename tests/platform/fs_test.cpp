@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
+
+#include "tests/support/temptree.h"
 
 namespace {
 
@@ -18,23 +18,14 @@ namespace fs = std::filesystem;
 
 class PlatformFsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* base = std::getenv("QUILL_TEST_TMP");
-    root_ = (base && base[0] ? fs::path(base) : fs::temp_directory_path()) /
-            ("fs_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directories(root_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
   std::string put(const std::string& name, const std::string& data) {
     const fs::path path = root_ / name;
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << data;
     return path.string();
   }
-  fs::path root_;
+  TempTree tree_{"fs"};
+  const fs::path root_ = tree_.path();
 };
 
 TEST_F(PlatformFsTest, OpenReadTakesRegularFilesOnly) {

@@ -2,10 +2,7 @@
 // game directory, reads back through the search list, and restores every saved variable.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 
@@ -13,50 +10,29 @@
 #include "system/cmdmanager.h"
 #include "system/convarmanager.h"
 #include "system/iomanager.h"
+#include "tests/support/capturecmdsystem.h"
+#include "tests/support/temptree.h"
+#include "tests/system/support/configbindings.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string g_output;
-void capture(void*, const char* text) {
-  g_output += text;
-}
+using cfgtest::g_bindings;
 
-std::map<std::string, std::string> g_bindings;
-class TestBindings : public KeyBindingWriter {
- public:
-  void writeSetKeys(IOFileHandle file) override {
-    for (const auto& [key, command] : g_bindings)
-      g_ioSystem->printf(file, "setkey %-22s \"%s\"\n", key.c_str(), command.c_str());
-  }
-};
-void cmdSetKey(const CmdArgs& args) {
-  if (args.argc() == 3)
-    g_bindings[args.argv(1)] = args.argv(2);
-}
-void cmdClearKeys(const CmdArgs&) {
-  g_bindings.clear();
-}
+std::string g_output;
 
 class CmdConfigFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* base = std::getenv("QUILL_TEST_TMP");
-    fs::path root = base && *base ? fs::path(base) : fs::temp_directory_path();
-    tree_ = root / ("cmdcfg_" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-    fs::create_directories(tree_ / "media");
-    previous_ = fs::current_path();
-    fs::current_path(tree_);
+  CmdConfigFileTest() : tree_("cmdcfg"), cwd_(tree_.path()) {}
 
+  void SetUp() override {
+    fs::create_directories(tree_ / "media");
     g_output.clear();
-    g_bindings.clear();
-    g_keyBindingWriter = &bindings_;
     KeyDict::initPools();
     CmdManager* cmd = getCmdManager();
-    cmd->setOutput(capture, nullptr);
-    cmd->addCommand("setkey", cmdSetKey, kCmdFlagEngine, "bind key to console command");
-    cmd->addCommand("clearkeys", cmdClearKeys, kCmdFlagEngine, "remove all key binds");
+    cmd->setOutput(appendOutput, &g_output);
+    cfgtest::installBindings(cmd, &bindings_);
     getConVarManager();
     ASSERT_TRUE(IOManager::getInstance()->initialize("media"));
     g_output.clear();
@@ -67,18 +43,12 @@ class CmdConfigFileTest : public ::testing::Test {
     destroyCmdManager();
     KeyDict::shutdownPools();
     g_keyBindingWriter = nullptr;
-    fs::current_path(previous_);
-    std::error_code ignored;
-    fs::remove_all(tree_, ignored);
   }
-  std::string read(const std::string& relative) const {
-    std::ifstream in(tree_ / relative, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string read(const std::string& relative) const { return tree_.read(relative); }
 
-  fs::path tree_;
-  fs::path previous_;
-  TestBindings bindings_;
+  TempTree tree_;
+  WorkingDirectory cwd_;
+  cfgtest::TestBindings bindings_;
 };
 
 }  // namespace
@@ -92,14 +62,7 @@ TEST_F(CmdConfigFileTest, RoundTripThroughTheGameDirectory) {
 
   std::string expected =
       "// KEYS\nclearkeys\nsetkey SPACE                  \"_moveup\"\n\n// SYSTEM VARIABLES\n";
-  for (int i = 0; i < g_conVarSystem->count(); ++i) {
-    ConVar* var = g_conVarSystem->at(i);
-    if (!(var->getFlags() & kConVarArchive))
-      continue;
-    char line[512];
-    std::snprintf(line, sizeof(line), "%-24s \"%s\"\n", var->getName(), var->getString());
-    expected += line;
-  }
+  expected += cfgtest::savedVariableLines();
   g_cmdSystem->executeText("writecfg");
   EXPECT_EQ(g_output, "default.cfg saved.\n");
   const std::string written = read("media/default.cfg");

@@ -2,124 +2,30 @@
 // variable and key binding, over an in-memory file system that records what is written.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstring>
 #include <map>
 #include <string>
 
 #include "system/cmdmanager.h"
 #include "system/convarmanager.h"
+#include "tests/support/capturecmdsystem.h"
+#include "tests/support/memoryiosystem.h"
+#include "tests/system/support/configbindings.h"
 
 namespace {
 
-// Files by operating-system path; buildOSPath marks its result so writes through any other path
-// are caught. Game-relative loads look the name up under the same mark.
-class MemoryFileSystem : public IOSystem {
- public:
-  std::map<std::string, std::string> files;
-  std::map<IOFileHandle, std::string> open;
-  IOFileHandle nextHandle = 1;
-  std::string lastPath;
-
-  int openFileRead(const char*, IOFileHandle*, bool) override { return -1; }
-  int openOSFileRead(const char*, IOFileHandle*) override { return 0; }
-  IOFileHandle openFileWrite(const char* path) override {
-    if (std::strncmp(path, "os/", 3) != 0)
-      return 0;
-    files[path].clear();
-    open[nextHandle] = path;
-    return nextHandle++;
-  }
-  int printf(IOFileHandle file, const char* format, ...) override {
-    char text[4096];
-    va_list args;
-    va_start(args, format);
-    int length = std::vsnprintf(text, sizeof(text), format, args);
-    va_end(args);
-    if (!open.count(file))
-      return 0;
-    files[open[file]] += text;
-    return length;
-  }
-  int read(void*, int, IOFileHandle) override { return 0; }
-  int write(const void* buffer, int length, IOFileHandle file) override {
-    if (!open.count(file))
-      return 0;
-    files[open[file]].append(static_cast<const char*>(buffer), static_cast<size_t>(length));
-    return length;
-  }
-  void closeFile(IOFileHandle file) override { open.erase(file); }
-  int tell(IOFileHandle) override { return 0; }
-  int seek(IOFileHandle, int, int) override { return 0; }
-  int copyFileToPack(const char*, const char*) override { return -1; }
-  int writeToPack(const char*, const char*, const void*, int) override { return -1; }
-  int readFileToBuffer(const char*, void*, int, bool) override { return 0; }
-  bool readFile(const char*, IOData*, bool) override { return false; }
-  IOData* loadFile(const char* name, bool osPath) override {
-    auto it = files.find(osPath ? std::string(name) : "os/game/" + std::string(name));
-    if (it == files.end())
-      return nullptr;
-    auto* data = new IOData;
-    data->length = static_cast<int>(it->second.size());
-    data->buffer = new char[it->second.size() + 1];
-    std::memcpy(data->buffer, it->second.c_str(), it->second.size() + 1);
-    data->heapOwned = true;
-    return data;
-  }
-  void freeFile(IOData* data) override { delete data; }
-  void replaceFileName(char*, size_t, const char*) override {}
-  void getExtension(char*, size_t, const char*) override {}
-  void setExtension(char*, size_t, const char*) override {}
-  bool getFileName(const char*, char*, int) override { return false; }
-  void fixSlashes(char*) override {}
-  int getFileListShort(const char*, char*, int, bool) override { return 0; }
-  int getFileList(const char*, const char*, char*, int, bool) override { return 0; }
-  int countOSFiles(const char*) override { return 0; }
-  bool createPath(const char*) override { return true; }
-  bool fileExists(const char* name) override { return files.count("os/game/" + std::string(name)) != 0; }
-  bool osFileExists(const char* path) override { return files.count(path) != 0; }
-  const char* buildOSPath(const char* basePath, const char* gameDir, const char* name) override {
-    lastPath = "os/" + std::string(gameDir && *gameDir ? gameDir : "game") + "/" + name;
-    (void)basePath;
-    return lastPath.c_str();
-  }
-};
-
-// Key bindings as the key-binding manager would keep them, with its two commands.
-std::map<std::string, std::string> g_bindings;
-
-class TestBindings : public KeyBindingWriter {
- public:
-  void writeSetKeys(IOFileHandle file) override {
-    for (const auto& [key, command] : g_bindings)
-      g_ioSystem->printf(file, "setkey %-22s \"%s\"\n", key.c_str(), command.c_str());
-  }
-};
-
-void cmdSetKey(const CmdArgs& args) {
-  if (args.argc() == 3)
-    g_bindings[args.argv(1)] = args.argv(2);
-}
-void cmdClearKeys(const CmdArgs&) {
-  g_bindings.clear();
-}
+using cfgtest::g_bindings;
 
 std::string g_output;
-void capture(void*, const char* text) {
-  g_output += text;
-}
 
 class CmdConfigTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_output.clear();
-    g_bindings.clear();
+    fs.gamePrefix = "os/game/";
     g_ioSystem = &fs;
-    g_keyBindingWriter = &bindings;
     CmdManager* cmd = getCmdManager();
-    cmd->setOutput(capture, nullptr);
-    cmd->addCommand("setkey", cmdSetKey, kCmdFlagEngine, "bind key to console command");
-    cmd->addCommand("clearkeys", cmdClearKeys, kCmdFlagEngine, "remove all key binds");
+    cmd->setOutput(appendOutput, &g_output);
+    cfgtest::installBindings(cmd, &bindings);
     getConVarManager();
   }
   void TearDown() override {
@@ -128,8 +34,8 @@ class CmdConfigTest : public ::testing::Test {
     g_ioSystem = nullptr;
     g_keyBindingWriter = nullptr;
   }
-  MemoryFileSystem fs;
-  TestBindings bindings;
+  MemoryIOSystem fs;
+  cfgtest::TestBindings bindings;
 };
 
 }  // namespace
@@ -161,15 +67,7 @@ TEST_F(CmdConfigTest, WriteThenLoadRestoresEverySavedVariableAndBinding) {
       "\n// SYSTEM VARIABLES\n";
   ASSERT_EQ(written.substr(0, keys.size()), keys);
   // Every saved variable of the registry (the engine's own too, when linked), in name order.
-  std::string variables;
-  for (int i = 0; i < g_conVarSystem->count(); ++i) {
-    ConVar* var = g_conVarSystem->at(i);
-    if (!(var->getFlags() & kConVarArchive))
-      continue;
-    char line[512];
-    std::snprintf(line, sizeof(line), "%-24s \"%s\"\n", var->getName(), var->getString());
-    variables += line;
-  }
+  const std::string variables = cfgtest::savedVariableLines();
   EXPECT_EQ(written.substr(keys.size()), variables);
   // The test's own lines, literally: padding to 24, none for longer names, unsaved ones left out.
   std::string ours;
@@ -206,15 +104,7 @@ TEST_F(CmdConfigTest, WriteThenLoadRestoresEverySavedVariableAndBinding) {
   EXPECT_STREQ(name.getString(), "two words; semi");
   EXPECT_STREQ(verylongname.getString(), "x");
   EXPECT_EQ(transient.getInt(), 3);  // not saved, not touched
-  std::string reloaded;
-  for (int i = 0; i < g_conVarSystem->count(); ++i) {
-    ConVar* var = g_conVarSystem->at(i);
-    if (!(var->getFlags() & kConVarArchive))
-      continue;
-    char line[512];
-    std::snprintf(line, sizeof(line), "%-24s \"%s\"\n", var->getName(), var->getString());
-    reloaded += line;
-  }
+  const std::string reloaded = cfgtest::savedVariableLines();
   EXPECT_EQ(reloaded, variables);
   EXPECT_EQ(g_bindings, (std::map<std::string, std::string>{
                             {"MOUSE1", "_button0"}, {"w", "_forward"}, {"x", "_forward;say hi"}}));

@@ -104,10 +104,12 @@ TEST_F(DeclManagerTest, SearchesTheFileNamedAfterTheDeclarationThenTheFoldersInO
       << "c was scanned by the skin search, never again";
   EXPECT_EQ(files_.reads.back(), "materials/b.mtx");
 
-  // A file added later is listed and scanned by the next search; the listing order still rules.
+  // Files added later are seen after "reloadDecls"; the listing order still rules.
   files_.files.insert(files_.files.begin(),
                       {"materials/a.mtx", "material late { early }\nmaterial other2 { a }"});
   files_.add("materials/d.mtx", "material other2 { d }\n");
+  EXPECT_EQ(decls_->findMaterial("late", false), nullptr);
+  g_cmdSystem->executeText("reloadDecls\n");
   ASSERT_NE(decls_->findMaterial("late", false), nullptr);
   EXPECT_EQ(s_counts.lastText, "early");
   ASSERT_NE(decls_->findMaterial("other2", false), nullptr);
@@ -356,6 +358,30 @@ TEST_F(DeclManagerTest, LargeFoldersAreListedWhole) {
     EXPECT_TRUE(decls_->findDeclText(body, "last", kDeclEntityDef)) << indexing;
   }
   takeOutput();
+}
+
+}  // namespace
+
+namespace {
+
+bool implicitText(const char* name, String& text) {
+  if (String::icmp(name, "textures/img") != 0)
+    return false;
+  text = "implicit";
+  return true;
+}
+
+TEST_F(DeclManagerTest, AMaterialWithoutTextComesFromItsImageWhenOneExists) {
+  g_declImplicitMaterial = implicitText;
+  DeclResource* fromImage = decls_->findMaterial("textures/img", false);
+  DeclResource* none = decls_->findMaterial("textures/noimg", false);
+  DeclResource* notMaterial = decls_->findSkin("textures/img", false);
+  g_declImplicitMaterial = nullptr;
+  ASSERT_NE(fromImage, nullptr);
+  EXPECT_EQ(fromImage->getState(), kDeclParsed);
+  EXPECT_EQ(s_counts.lastText, "implicit");
+  EXPECT_EQ(none, nullptr);
+  EXPECT_EQ(notMaterial, nullptr) << "only materials come from images";
 }
 
 }  // namespace

@@ -52,12 +52,12 @@ TEST_F(DeclTypesTest, TableBodiesParse) {
 
   // Through the manager: the body ends at the brace that balances the first.
   files_.add("materials/t.mtx", "table stray { 1 { 2 } } 3 }\ntable ramp { clamp 0 1 }\n");
+  files_.add("materials/u.mtx", "table open { 1 { 2 }\n");
   DeclTable* stray = decls_->findTable("stray", false);
   ASSERT_NE(stray, nullptr);
   EXPECT_EQ(stray->getState(), kDeclParsed);
   EXPECT_EQ(stray->values.num(), 2);
   EXPECT_EQ(decls_->findTable("ramp", false), nullptr) << "what follows a stray brace is no block";
-  files_.add("materials/u.mtx", "table open { 1 { 2 }\n");
   DeclTable* open = decls_->findTable("open", false);
   ASSERT_NE(open, nullptr) << "an unclosed body runs to the end of the file";
   takeOutput();

@@ -1,55 +1,43 @@
-// Shared fixtures of the file-system tests: a unique temporary tree and a zip
+// Shared fixtures of the file-system tests: a fixture over a temporary tree and a zip
 // writer (minizip's own) for building packs, good and deliberately damaged.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <minizip/zip.h>
 #include <zlib.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "system/convarmanager.h"
+#include "system/iomanager.h"
+#include "tests/support/temptree.h"
 
 namespace iotest {
 
 namespace fs = std::filesystem;
 
-// A directory of its own below QUILL_TEST_TMP (or the system's temp dir), removed at the end.
-class TempTree {
- public:
-  TempTree() {
-    static std::atomic<int> counter{0};
-    const char* base = std::getenv("QUILL_TEST_TMP");
-    fs::path root = base && base[0] ? fs::path(base) : fs::temp_directory_path();
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = root / ("io_" + std::to_string(stamp) + "_" + std::to_string(counter++));
-    fs::create_directories(path_);
-    path_ = fs::canonical(path_);  // as the working directory will read back
+using ::TempTree;
+
+// A temporary tree as the working directory, the console variables the file system reads, and the
+// file manager's instance, not yet initialised; torn down in reverse order.
+class IOTreeTest : public ::testing::Test {
+ protected:
+  IOTreeTest() : tree_("io"), cwd_(tree_.path()) {}
+  void SetUp() override {
+    getConVarManager();
+    io_ = IOManager::getInstance();
   }
-  ~TempTree() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-  std::string str(const std::string& relative = "") const {
-    return relative.empty() ? path_.string() : (path_ / relative).string();
-  }
-  void write(const std::string& relative, const std::string& data) const {
-    const fs::path file = path_ / relative;
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary).write(data.data(), static_cast<std::streamsize>(data.size()));
-  }
-  std::string read(const std::string& relative) const {
-    std::ifstream in(path_ / relative, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  void TearDown() override {
+    destroyIOManager();
+    destroyConVarManager();
   }
 
- private:
-  fs::path path_;
+  TempTree tree_;
+  WorkingDirectory cwd_;
+  IOManager* io_ = nullptr;
 };
 
 struct ZipEntry {

@@ -19,20 +19,8 @@ using iotest::ZipEntry;
 
 namespace {
 
-class IOManagerTest : public ::testing::Test {
+class IOManagerTest : public iotest::IOTreeTest {
  protected:
-  void SetUp() override {
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(tree_.path());
-    getConVarManager();
-    io_ = IOManager::getInstance();
-  }
-  void TearDown() override {
-    destroyIOManager();
-    destroyConVarManager();
-    std::filesystem::current_path(previous_);
-  }
-
   // Initialises with the tree as the working directory; returns the start-up output.
   std::string init() {
     testing::internal::CaptureStdout();
@@ -66,10 +54,6 @@ class IOManagerTest : public ::testing::Test {
     }
     return names;
   }
-
-  TempTree tree_;
-  std::filesystem::path previous_;
-  IOManager* io_ = nullptr;
 };
 
 using Names = std::set<std::string>;

@@ -13,8 +13,8 @@
 #include "platform/gl.h"
 #include "render/device/glextensions.h"
 #include "render/device/renderopengl.h"
-#include "render/device/support/capturecmd.h"
-#include "render/device/support/fakeio.h"
+#include "tests/support/capturecmdsystem.h"
+#include "tests/support/memoryiosystem.h"
 
 namespace {
 

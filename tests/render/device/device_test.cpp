@@ -10,8 +10,8 @@
 #include "lib/matrix.h"
 #include "lib/vector.h"
 #include "render/device/renderopengl.h"
-#include "render/device/support/capturecmd.h"
 #include "render/device/support/fakegl.h"
+#include "tests/support/capturecmdsystem.h"
 
 using fakegl::call;
 
@@ -744,7 +744,7 @@ TEST(DeviceManager, StartsThroughTheManagerFactory) {
   ASSERT_NE(g_renderInterface, nullptr);
   EXPECT_TRUE(g_renderInterface->isReady());
   EXPECT_NE(console.output.find("GLDriver = OpenGL20\n"), std::string::npos) << console.output;
-  EXPECT_EQ(console.errors, 0);
+  EXPECT_EQ(console.fatalCount, 0);
   factory.destroy();
   EXPECT_EQ(g_renderInterface, nullptr);
   EXPECT_EQ(fake.currentContext, nullptr) << "destroying the device releases its context";
@@ -757,7 +757,7 @@ TEST(DeviceManager, MissingProgramsAreFatalWithTheDriverText) {
   WindowOnlyCommon common;
   EXPECT_FALSE(g_managerFactories[kManagerRenderDevice].create());
   EXPECT_EQ(g_renderInterface, nullptr);
-  EXPECT_EQ(console.errors, 1);
+  EXPECT_EQ(console.fatalCount, 1);
   EXPECT_EQ(console.output,
             "Failed to locate a hardware accelerated configuration\n of OpenGL 1.2.1 or better.\nDriver = "
             "OpenGL20");

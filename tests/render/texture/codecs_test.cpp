@@ -23,7 +23,8 @@ void put16(Bytes& b, size_t at, uint32_t v) {
   b[at + 1] = uint8_t(v >> 8);
 }
 void put32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + size_t(i)] = uint8_t(v >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    b[at + size_t(i)] = uint8_t(v >> (8 * i));
 }
 
 struct Tga {
@@ -65,7 +66,8 @@ const Bytes kRowB = {7, 8, 9, 10, 11, 12};
 
 Bytes concat(std::initializer_list<Bytes> parts) {
   Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  for (const Bytes& p : parts)
+    out.insert(out.end(), p.begin(), p.end());
   return out;
 }
 
@@ -75,6 +77,12 @@ struct Decoded {
   ~Decoded() { imageFree(data.pixels); }
   Bytes pixels() const { return ok ? Bytes(data.pixels, data.pixels + data.byteSize) : Bytes(); }
 };
+
+// Keeps a computed value alive so the loop reading it is not removed.
+volatile uint32_t g_sink;
+void benchmarkSink(uint32_t value) {
+  g_sink = value;
+}
 
 using Decoder = std::function<bool(const uint8_t*, uint32_t, ImageData*, bool)>;
 
@@ -201,8 +209,8 @@ TEST(TgaTest, UnsupportedKindsFail) {
     const char* what;
     int type;
     int bits;
-  } cases[] = {{"colour-mapped type", 1, 8},  {"grey type", 3, 8},           {"15 bits", 2, 15},
-               {"8-bit true colour", 2, 8}, {"8-bit run-length", 10, 8}, {"zero bits", 2, 0}};
+  } cases[] = {{"colour-mapped type", 1, 8}, {"grey type", 3, 8},         {"15 bits", 2, 15},
+               {"8-bit true colour", 2, 8},  {"8-bit run-length", 10, 8}, {"zero bits", 2, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Tga tga;
@@ -222,8 +230,9 @@ TEST_F(WriterTest, TgaReportsXFlipAndOverrun) {
   Decoded d;
   decode(kTga, tga.build(), &d);
   EXPECT_TRUE(d.ok);
-  EXPECT_NE(g_output.find("WARNING: X-flipped TGA not supported...uOriginX = 5, Size = 2 x 2, BitDepth = 24\n"),
-            std::string::npos);
+  EXPECT_NE(
+      g_output.find("WARNING: X-flipped TGA not supported...uOriginX = 5, Size = 2 x 2, BitDepth = 24\n"),
+      std::string::npos);
   g_output.clear();
   tga.originX = 0;
   tga.body.pop_back();
@@ -334,7 +343,12 @@ TEST(BmpTest, RefusesWhatItCannotReadSafely) {
     const char* what;
     Bytes file;
   } cases[] = {
-      {"no magic", [&] { Bytes b = makeBmp(24, 1, 1, {}, row); b[0] = 'X'; return b; }()},
+      {"no magic",
+       [&] {
+         Bytes b = makeBmp(24, 1, 1, {}, row);
+         b[0] = 'X';
+         return b;
+       }()},
       {"16 bits", makeBmp(16, 1, 1, {}, row)},
       {"32 bits", makeBmp(32, 1, 1, {}, row)},
       {"negative height", makeBmp(24, 1, -1, {}, row)},
@@ -366,14 +380,16 @@ Bytes makeDds(const char* code, uint32_t width, uint32_t height, uint32_t mips, 
   put32(b, 12, height);
   put32(b, 16, width);
   put32(b, 28, mips);
-  if (code) std::memcpy(&b[84], code, 4);
+  if (code)
+    std::memcpy(&b[84], code, 4);
   b.insert(b.end(), data.begin(), data.end());
   return b;
 }
 
 Bytes pattern(size_t n) {
   Bytes b(n);
-  for (size_t i = 0; i < n; ++i) b[i] = uint8_t(i * 7 + 3);
+  for (size_t i = 0; i < n; ++i)
+    b[i] = uint8_t(i * 7 + 3);
   return b;
 }
 
@@ -388,7 +404,8 @@ TEST(DdsTest, CompressedBlocksAreKeptAsStored) {
 
   // 256x256 DXT5 with its 9 levels: 65536 + 16384 + ... + 16 + 16 + 16 bytes.
   int64_t chain = 0;
-  for (int s = 256; s >= 1; s /= 2) chain += imageCompressedLevelSize(kPixelFormatDXT5, s, s);
+  for (int s = 256; s >= 1; s /= 2)
+    chain += imageCompressedLevelSize(kPixelFormatDXT5, s, s);
   const Bytes all = pattern(size_t(chain));
   Decoded dxt5;
   decode(kDds, makeDds("DXT5", 256, 256, 9, all), &dxt5);
@@ -424,7 +441,12 @@ TEST(DdsTest, RefusesBadFiles) {
     Bytes file;
   } cases[] = {
       {"short", Bytes(100, 0)},
-      {"magic", [] { Bytes b = makeDds("DXT1", 4, 4, 0, pattern(8)); b[0] = 'X'; return b; }()},
+      {"magic",
+       [] {
+         Bytes b = makeDds("DXT1", 4, 4, 0, pattern(8));
+         b[0] = 'X';
+         return b;
+       }()},
       {"zero width", makeDds("DXT1", 0, 4, 0, pattern(8))},
       {"zero height", makeDds("DXT1", 4, 0, 0, pattern(8))},
       {"other code", makeDds("ATI2", 4, 4, 0, pattern(16))},
@@ -491,30 +513,35 @@ Bytes rgbGradient(int width, int height) {
 void expectNear(const Bytes& a, const Bytes& b, int tolerance) {
   ASSERT_EQ(a.size(), b.size());
   int worst = 0;
-  for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
+  for (size_t i = 0; i < a.size(); ++i)
+    worst = std::max(worst, std::abs(int(a[i]) - int(b[i])));
   EXPECT_LE(worst, tolerance);
 }
 
 TEST(JpegTest, GrayscaleAndCmykDecodeToRGB) {
   Bytes gray(16 * 8);
-  for (size_t i = 0; i < gray.size(); ++i) gray[i] = uint8_t(i * 2);
+  for (size_t i = 0; i < gray.size(); ++i)
+    gray[i] = uint8_t(i * 2);
   Decoded g;
   decode(kJpeg, libjpegFile(16, 8, JCS_GRAYSCALE, 1, gray), &g);
   ASSERT_TRUE(g.ok);
   EXPECT_EQ(g.data.info.pixelFormat, kPixelFormatRGB);
   EXPECT_EQ(g.data.byteSize, 16 * 8 * 3);
   Bytes expanded;
-  for (uint8_t v : gray) expanded.insert(expanded.end(), {v, v, v});
+  for (uint8_t v : gray)
+    expanded.insert(expanded.end(), {v, v, v});
   expectNear(g.pixels(), expanded, 3);
 
   // Adobe CMYK is stored inverted: full cyan-free, magenta, yellow, no black is red.
   Bytes cmyk;
-  for (int i = 0; i < 64; ++i) cmyk.insert(cmyk.end(), {255, 0, 0, 255});
+  for (int i = 0; i < 64; ++i)
+    cmyk.insert(cmyk.end(), {255, 0, 0, 255});
   Decoded c;
   decode(kJpeg, libjpegFile(8, 8, JCS_CMYK, 4, cmyk), &c);
   ASSERT_TRUE(c.ok);
   Bytes red;
-  for (int i = 0; i < 64; ++i) red.insert(red.end(), {255, 0, 0});
+  for (int i = 0; i < 64; ++i)
+    red.insert(red.end(), {255, 0, 0});
   expectNear(c.pixels(), red, 4);
 }
 
@@ -564,6 +591,64 @@ TEST(JpegTest, SurvivesEveryTruncation) {
   expectTruncationsSurvive(kJpeg, libjpegFile(16, 16, JCS_RGB, 3, rgbGradient(16, 16)), false);
   Bytes gray(8 * 8, 77);
   expectTruncationsSurvive(kJpeg, libjpegFile(8, 8, JCS_GRAYSCALE, 1, gray), false);
+}
+
+// --- Damage beyond truncation ---
+
+// Flips a few bytes of each valid fixture many times over (fixed seed): whatever the decoders make of
+// the result, they must not read or write outside their blocks.
+TEST(CodecDamageTest, RandomByteDamageIsSurvived) {
+  Tga rle;
+  rle.type = 10;
+  rle.width = 6;
+  rle.height = 2;
+  rle.body = {0x83, 1, 2, 3, 0x01, 4, 5, 6, 7, 8, 9, 0x85, 1, 2, 3};
+  Tga plain;
+  plain.body = concat({kRowA, kRowB});
+  struct Fixture {
+    const char* what;
+    Decoder decoder;
+    Bytes file;
+  } fixtures[] = {
+      {"tga", kTga, plain.build()},
+      {"tga rle", kTga, rle.build()},
+      {"bmp 8", kBmp, makeBmp(8, 3, 2, {10, 20, 30, 0, 40, 50, 60, 0}, {0, 1, 1, 0, 1, 0, 0, 0})},
+      {"bmp 24", kBmp, makeBmp(24, 3, 1, {}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0})},
+      {"dds", kDds, makeDds("DXT1", 8, 8, 4, pattern(32 + 8 + 8 + 8))},
+      {"dds bgr", kDds, makeDds(nullptr, 2, 2, 2, pattern(15))},
+      {"jpeg", kJpeg, libjpegFile(16, 16, JCS_RGB, 3, rgbGradient(16, 16))},
+  };
+  uint32_t seed = 2024;
+  auto next = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return seed >> 8;
+  };
+  for (const Fixture& f : fixtures) {
+    SCOPED_TRACE(f.what);
+    for (int round = 0; round < 400; ++round) {
+      Bytes damaged = f.file;
+      const int flips = 1 + int(next() % 3);
+      for (int i = 0; i < flips; ++i) {
+        // Headers are where the sizes live: aim most damage at the first 160 bytes.
+        const size_t span = next() % 4 ? std::min<size_t>(damaged.size(), 160) : damaged.size();
+        damaged[next() % span] = uint8_t(next());
+      }
+      uint8_t* copy = new uint8_t[damaged.size()];
+      std::memcpy(copy, damaged.data(), damaged.size());
+      ImageData data = {};
+      if (f.decoder(copy, uint32_t(damaged.size()), &data, true)) {
+        ASSERT_NE(data.pixels, nullptr);
+        ASSERT_GT(data.byteSize, 0);
+        // Touch every byte the decoder claims to have written.
+        uint32_t sum = 0;
+        for (int32_t i = 0; i < data.byteSize; ++i)
+          sum += data.pixels[i];
+        benchmarkSink(sum);
+        imageFree(data.pixels);
+      }
+      delete[] copy;
+    }
+  }
 }
 
 // --- Conversion ---

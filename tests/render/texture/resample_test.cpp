@@ -25,11 +25,14 @@ ImageData makeImage(int width, int height, int format, const Bytes& pixels, int 
   return data;
 }
 
-Bytes pixelsOf(const ImageData& data) { return Bytes(data.pixels, data.pixels + data.byteSize); }
+Bytes pixelsOf(const ImageData& data) {
+  return Bytes(data.pixels, data.pixels + data.byteSize);
+}
 
 Bytes grayRow(std::initializer_list<int> values) {
   Bytes out;
-  for (int v : values) out.insert(out.end(), {uint8_t(v), uint8_t(v), uint8_t(v)});
+  for (int v : values)
+    out.insert(out.end(), {uint8_t(v), uint8_t(v), uint8_t(v)});
   return out;
 }
 
@@ -71,14 +74,16 @@ TEST_F(ResampleTest, LargeImagesFilterThroughAHeapIntermediate) {
   // 1024 x 1024 RGBA halves: the intermediate (1024 rows of 512 pixels) exceeds the scratch block.
   const int size = 1024;
   Bytes pixels(size_t(size) * size * 4);
-  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t((i / 4) % 2 ? 200 : 100);
+  for (size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = uint8_t((i / 4) % 2 ? 200 : 100);
   ImageData src = makeImage(size, size, kPixelFormatRGBA, pixels);
   ImageData dst = {};
   resizeImage(&dst, &src, size / 2, size / 2, 0);
   ASSERT_NE(dst.pixels, nullptr);
   EXPECT_EQ(dst.info.width, 512);
   EXPECT_EQ(dst.byteSize, 512 * 512 * 4);
-  for (int i = 0; i < dst.byteSize; ++i) ASSERT_EQ(dst.pixels[i], 150) << i;
+  for (int i = 0; i < dst.byteSize; ++i)
+    ASSERT_EQ(dst.pixels[i], 150) << i;
   imageFree(src.pixels);
   imageFree(dst.pixels);
 }
@@ -92,9 +97,15 @@ TEST_F(ResampleTest, LimitFollowsClassAndAspect) {
     int width, height;
     int expectedWidth, expectedHeight;
   } cases[] = {
-      {0, 512, 256, 256, 128},           {0, 256, 512, 128, 256},          {0, 300, 200, 256, 200},
-      {0, 1024, 1024, 256, 256},         {0, 100, 50, 100, 50},            {kImageBump, 1024, 512, 256, 128},
-      {kImageSpecular, 256, 256, 64, 64}, {kImageSpecular, 80, 40, 64, 40}, {kImageDiffuse, 2048, 16, 256, 16},
+      {0, 512, 256, 256, 128},
+      {0, 256, 512, 128, 256},
+      {0, 300, 200, 256, 200},
+      {0, 1024, 1024, 256, 256},
+      {0, 100, 50, 100, 50},
+      {kImageBump, 1024, 512, 256, 128},
+      {kImageSpecular, 256, 256, 64, 64},
+      {kImageSpecular, 80, 40, 64, 40},
+      {kImageDiffuse, 2048, 16, 256, 16},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " flags " << c.flags);
@@ -116,9 +127,11 @@ TEST_F(ResampleTest, LimitFollowsClassAndAspect) {
 TEST_F(ResampleTest, StoredLevelsAreDroppedWithinTheBlock) {
   setVar("image_downSize", "1");
   int64_t chain = 0;
-  for (int s = 1024; s >= 1; s /= 2) chain += imageCompressedLevelSize(kPixelFormatDXT1, s, s);
+  for (int s = 1024; s >= 1; s /= 2)
+    chain += imageCompressedLevelSize(kPixelFormatDXT1, s, s);
   Bytes blocks(static_cast<size_t>(chain));
-  for (size_t i = 0; i < blocks.size(); ++i) blocks[i] = uint8_t(i);
+  for (size_t i = 0; i < blocks.size(); ++i)
+    blocks[i] = uint8_t(i);
   ImageData dxt = makeImage(1024, 1024, kPixelFormatDXT1, blocks, 11);
   limitImageSize(&dxt, &dxt, 0);
   EXPECT_EQ(dxt.info.width, 256);
@@ -130,7 +143,8 @@ TEST_F(ResampleTest, StoredLevelsAreDroppedWithinTheBlock) {
   imageFree(dxt.pixels);
 
   // No stored levels: never limited.
-  ImageData single = makeImage(1024, 1024, kPixelFormatDXT1, Bytes(size_t(imageCompressedLevelSize(21, 1024, 1024))));
+  ImageData single =
+      makeImage(1024, 1024, kPixelFormatDXT1, Bytes(size_t(imageCompressedLevelSize(21, 1024, 1024))));
   limitImageSize(&single, &single, 0);
   EXPECT_EQ(single.info.width, 1024);
   imageFree(single.pixels);
@@ -158,7 +172,8 @@ TEST_F(ResampleTest, BumpMapsAreRenormalisedOnlyByTheBoxFilter) {
     if (quality[0] == '1') {
       // Averaged (128, 128, 128) is renormalised along its own direction.
       float v[3];
-      for (int c = 0; c < 3; ++c) v[c] = dst.pixels[c] / 255.0f * 2 - 1;
+      for (int c = 0; c < 3; ++c)
+        v[c] = dst.pixels[c] / 255.0f * 2 - 1;
       EXPECT_NEAR(std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]), 1.0f, 0.02f);
     } else {
       EXPECT_EQ(pixelsOf(dst), (Bytes{255, 128, 128}));
@@ -172,7 +187,8 @@ TEST_F(ResampleTest, ZeroClampImagesGetABlackBorder) {
   ImageData tall = makeImage(1, 8, kPixelFormatRGBA, Bytes(8 * 4, 200));
   ImageData dst = {};
   resizeImage(&dst, &tall, 1, 4, kImageZeroClamp);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(Bytes(dst.pixels + i * 4, dst.pixels + i * 4 + 4), (Bytes{0, 0, 0, 255}));
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(Bytes(dst.pixels + i * 4, dst.pixels + i * 4 + 4), (Bytes{0, 0, 0, 255}));
   imageFree(tall.pixels);
   imageFree(dst.pixels);
 

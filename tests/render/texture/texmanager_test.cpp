@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "lib/interface/cmdsystem.h"
+#include "lib/interface/managerfactory.h"
 #include "render/texture/imagefiles.h"
 #include "render/texture/support/texenv.h"
 #include "render/texture/texmgrinfo.h"
@@ -27,7 +28,8 @@ Bytes makeTga(int width, int height) {
   b[16] = 24;
   b[17] = 0x20;
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) b.insert(b.end(), {7, uint8_t(y), uint8_t(x)});
+    for (int x = 0; x < width; ++x)
+      b.insert(b.end(), {7, uint8_t(y), uint8_t(x)});
   return b;
 }
 
@@ -39,7 +41,8 @@ Bytes makeDxt1Dds(int width, int height, int mips, size_t dataBytes) {
   b[16] = uint8_t(width);
   b[28] = uint8_t(mips);
   std::memcpy(&b[84], "DXT1", 4);
-  for (size_t i = 0; i < dataBytes; ++i) b.push_back(uint8_t(i));
+  for (size_t i = 0; i < dataBytes; ++i)
+    b.push_back(uint8_t(i));
   return b;
 }
 
@@ -65,7 +68,8 @@ class TexManagerTest : public textest::TexEnv {
   const textest::Upload* baseUpload(const ImageInterface* image, int face = 0) const {
     const textest::Upload* found = nullptr;
     for (const textest::Upload* u : device_->uploadsOf(unsigned(image->textureId)))
-      if (u->level == 0 && u->face == face) found = u;
+      if (u->level == 0 && u->face == face)
+        found = u;
     return found;
   }
   std::vector<const textest::Upload*> levels(const ImageInterface* image) const {
@@ -89,9 +93,12 @@ TEST_F(TexManagerTest, LookupKeyIsNameAndFlags) {
     uint32_t flags;
     bool same;
   } cases[] = {
-      {"textures/wall", 0, true},          {"textures\\wall.tga", 0, true},
-      {"textures/wall.jpg", 0, true},      {"textures/wall", kImageAny, true},
-      {"textures/wall", kImageDiffuse, false}, {"Textures/Wall", 0, false},
+      {"textures/wall", 0, true},
+      {"textures\\wall.tga", 0, true},
+      {"textures/wall.jpg", 0, true},
+      {"textures/wall", kImageAny, true},
+      {"textures/wall", kImageDiffuse, false},
+      {"Textures/Wall", 0, false},
   };
   int references = 1;
   for (const Case& c : cases) {
@@ -99,7 +106,8 @@ TEST_F(TexManagerTest, LookupKeyIsNameAndFlags) {
     ImageInterface* b = manager_->findImage(c.name, c.flags);
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b == a, c.same);
-    if (c.same) ++references;
+    if (c.same)
+      ++references;
   }
   EXPECT_EQ(a->refCount, references);
   EXPECT_EQ(manager_->findImage(nullptr, 0), nullptr);
@@ -183,7 +191,8 @@ TEST_F(TexManagerTest, UploadBuildsTheWholeLevelChain) {
   ASSERT_TRUE(image->bind());
   const auto uploads = levels(image);
   ASSERT_EQ(uploads.size(), 9u);
-  const int sizes[9][2] = {{300, 200}, {150, 100}, {75, 50}, {37, 25}, {18, 12}, {9, 6}, {4, 3}, {2, 1}, {1, 1}};
+  const int sizes[9][2] = {{300, 200}, {150, 100}, {75, 50}, {37, 25}, {18, 12},
+                           {9, 6},     {4, 3},     {2, 1},   {1, 1}};
   for (int i = 0; i < 9; ++i) {
     EXPECT_EQ(uploads[size_t(i)]->level, i);
     EXPECT_EQ(uploads[size_t(i)]->info.width, sizes[i][0]);
@@ -259,7 +268,8 @@ TEST_F(TexManagerTest, SubstitutesFollowTheSkipVariables) {
   const ImageInfo info = {1, 1, 0, kPixelFormatRGB, 0, 99};
   ImageInterface* diffuse = manager_->createImageFromPixels("_d", &info, 0x80000000u | kImageDiffuse, texel);
   ImageInterface* bump = manager_->createImageFromPixels("_b", &info, 0x80000000u | kImageBump, texel);
-  ImageInterface* specular = manager_->createImageFromPixels("_s", &info, 0x80000000u | kImageSpecular, texel);
+  ImageInterface* specular =
+      manager_->createImageFromPixels("_s", &info, 0x80000000u | kImageSpecular, texel);
   EXPECT_EQ(selectBoundImage(diffuse), diffuse);
   setVar("r_skipDiffuse", "1");
   setVar("r_skipBump", "1");
@@ -329,10 +339,12 @@ TEST_F(TexManagerTest, BuiltInImagesFollowTheirFormulas) {
   EXPECT_EQ(g_currentRenderImage->info.height, 1024);
   // "_normalCubeMap": each face's centre points along its axis.
   EXPECT_EQ(g_normalCubeMapImage->info.textureType, kTextureTypeCube);
-  const Bytes axes[6] = {{254, 128, 128}, {1, 128, 128}, {128, 254, 128}, {128, 1, 128}, {128, 128, 254}, {128, 128, 1}};
+  const Bytes axes[6] = {{254, 128, 128}, {1, 128, 128},   {128, 254, 128},
+                         {128, 1, 128},   {128, 128, 254}, {128, 128, 1}};
   for (int f = 0; f < 6; ++f) {
     const Bytes centre = texel(g_normalCubeMapImage, 16, 16, f);
-    for (int c = 0; c < 3; ++c) EXPECT_NEAR(centre[size_t(c)], axes[f][size_t(c)], 4) << "face " << f;
+    for (int c = 0; c < 3; ++c)
+      EXPECT_NEAR(centre[size_t(c)], axes[f][size_t(c)], 4) << "face " << f;
   }
   EXPECT_EQ(g_mirrorRenderImage->refCount, 1);
   EXPECT_EQ(std::string(g_mirrorRenderImage->name), "_mirrorRenderMap");
@@ -380,8 +392,10 @@ TEST_F(TexManagerTest, ListingAndDumping) {
   g_output.clear();
   g_cmdSystem->executeText("listImages");
   const std::string rule(82, '-');
-  EXPECT_EQ(g_output.rfind(rule + "\n      NAME                                     SIZE MIPS       FMT   BYTE SIZE\n" +
-                               rule + "\n", 0),
+  EXPECT_EQ(g_output.rfind(
+                rule + "\n      NAME                                     SIZE MIPS       FMT   BYTE SIZE\n" +
+                    rule + "\n",
+                0),
             0u);
   char line[200];
   // The name shows its last 30 characters.
@@ -422,16 +436,42 @@ TEST_F(TexManagerTest, ReloadFlagsLoadedImagesAndLoadsThemOnUse) {
 
 TEST_F(TexManagerTest, CubeMapsUploadSixClampedFaces) {
   const char* faces[] = {"_px", "_nx", "_py", "_ny", "_pz", "_nz"};
-  for (const char* f : faces) writeFile(std::string("env/box") + f + ".tga", makeTga(4, 4));
+  for (const char* f : faces)
+    writeFile(std::string("env/box") + f + ".tga", makeTga(4, 4));
   ImageInterface* cube = manager_->findImage("env/box", kImageCube);
   ASSERT_NE(cube, nullptr);
   EXPECT_STREQ(cube->name, "env/box");
   ASSERT_TRUE(cube->load());
   EXPECT_EQ(cube->info.textureType, kTextureTypeCube);
-  for (int f = 0; f < 6; ++f) EXPECT_NE(baseUpload(cube, f), nullptr) << f;
+  for (int f = 0; f < 6; ++f)
+    EXPECT_NE(baseUpload(cube, f), nullptr) << f;
   EXPECT_EQ(levels(cube).size(), 6u);  // one level each
   EXPECT_EQ(device_->lastWrap, kWrapClampToEdge);
   EXPECT_EQ(cube->memory, 6 * 4 * 4 * 3);
+}
+
+class TexManagerFactoryTest : public textest::TexEnv {};
+
+TEST_F(TexManagerFactoryTest, TheCommonManagerCreatesItByItsBit) {
+  const ManagerFactory& factory = g_managerFactories[kManagerTexture];
+  ASSERT_NE(factory.create, nullptr);
+  ASSERT_NE(factory.destroy, nullptr);
+  ASSERT_TRUE(factory.create());
+  ASSERT_NE(g_texManager, nullptr);
+  EXPECT_NE(g_output.find("initializing (Texture Manager)\n"), std::string::npos);
+  EXPECT_NE(g_output.find("generating... _white\n"), std::string::npos);
+  EXPECT_EQ(g_texManager->getNumImages(), 11);
+  EXPECT_NE(g_cmdSystem->findCommand("listImages"), nullptr);
+  // Without a device the built-ins count as loaded without textures.
+  EXPECT_TRUE(g_whiteImage->loaded);
+  EXPECT_EQ(g_whiteImage->textureId, -1);
+  factory.destroy();
+  EXPECT_EQ(g_texManager, nullptr);
+  EXPECT_NE(g_output.find("shutting down texture module\n"), std::string::npos);
+  // A second start in the same process begins clean.
+  ASSERT_TRUE(factory.create());
+  EXPECT_EQ(g_texManager->getNumImages(), 11);
+  factory.destroy();
 }
 
 }  // namespace

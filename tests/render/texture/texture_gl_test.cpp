@@ -32,7 +32,8 @@ class TextureGLTest : public textest::TexEnv {
     device_ = std::make_unique<RenderOpenGL>();
     if (window_ == nullptr || !device_->init(window_, nullptr, 0)) {
       const std::string why = window_ == nullptr ? platformGLError() : "device init failed";
-      if (std::getenv("CI") != nullptr) FAIL() << "no GL context under CI: " << why;
+      if (std::getenv("CI") != nullptr)
+        FAIL() << "no GL context under CI: " << why;
       GTEST_SKIP() << "no GL context: " << why;
     }
     g_renderInterface = device_.get();
@@ -45,7 +46,8 @@ class TextureGLTest : public textest::TexEnv {
     g_renderSizeQuery = nullptr;
     g_renderInterface = nullptr;
     device_.reset();
-    if (window_) platformGLDestroyHiddenWindow(window_);
+    if (window_)
+      platformGLDestroyHiddenWindow(window_);
     TexEnv::TearDown();
   }
   void* window_ = nullptr;
@@ -74,7 +76,8 @@ TEST_F(TextureGLTest, ScreenshotOfAClearColourReadsBackThatColour) {
 
 TEST_F(TextureGLTest, UploadedImageReadsBack) {
   Bytes texels;
-  for (int i = 0; i < 4 * 2; ++i) texels.insert(texels.end(), {uint8_t(i * 10), uint8_t(i), 200});
+  for (int i = 0; i < 4 * 2; ++i)
+    texels.insert(texels.end(), {uint8_t(i * 10), uint8_t(i), 200});
   const ImageInfo info = {4, 2, 0, kPixelFormatRGB, kTextureType2D, 99};
   ImageInterface* image = g_texManager->createImageFromPixels("_probe", &info, 0x844, texels.data());
   ASSERT_NE(image, nullptr);

@@ -20,6 +20,7 @@
 #include "lib/interface/spatialsystem.h"
 #include "lib/interface/systeminterface.h"
 #include "lib/interface/userinterfacesystem.h"
+#include "lib/interface/videoplayer.h"
 #include "platform/dialog.h"
 #include "platform/module.h"
 #include "system/commonmanager.h"
@@ -103,10 +104,13 @@ class FakeSound : public SoundSystem {
  public:
   void update() override {}
   void setMuted(bool muted) override { s_log.push_back(muted ? "mute" : "unmute"); }
-  void stopAllSounds() override {}
+  void stopAllSounds() override { s_log.push_back("stop sounds"); }
   void stopAllEmitters() override { s_log.push_back("stop emitters"); }
   void fadeOutAllEmitters() override { s_log.push_back("fade emitters"); }
-  void playLocalSound(const char*, int, int) override {}
+  void playLocalSound(const char* name, int channel, int flags) override {
+    s_log.push_back("play " + std::string(name) + " " + std::to_string(channel) + " " +
+                    std::to_string(flags));
+  }
   void setBackground(bool) override {}
   void setSoundWindow(void*) override {}
 };
@@ -427,9 +431,83 @@ TEST_F(MapLoadTest, TheAssertBoxCarriesTheCallStackAndMapsTheAnswer) {
   EXPECT_EQ(std::string(common_->lastPrintedText()).rfind("assert: x > 0\n", 0), 0u);
 }
 
-TEST_F(MapLoadTest, AVideoCannotPlayWithoutTheTextureManager) {
-  EXPECT_FALSE(common_->playVideo("video/intro.ovid", "video/intro.ogg", true));
-  EXPECT_FALSE(common_->playVideo(nullptr, nullptr, false));
+// A video of a number of frames: each draw shows the next.
+class FakeVideo : public VideoPlayer {
+ public:
+  void* open(const char* name, int flags) override {
+    s_log.push_back("open " + std::string(name) + " " + std::to_string(flags));
+    return exists ? this : nullptr;
+  }
+  bool isAtEnd(void*) override { return drawn >= frames; }
+  void draw(void*, float x, float y, float w, float h, float s0, float t0, float s1, float t1) override {
+    ++drawn;
+    EXPECT_TRUE(x == 0 && y == 0 && w == 640 && h == 480 && s0 == 0 && t0 == 0 && s1 == 1 && t1 == 1);
+  }
+  void setExpressionParms(const float* parms) override {
+    if (!parms) {
+      s_log.push_back("parms restored");
+      return;
+    }
+    std::string text = "parms";
+    for (int i = 0; i < 12; ++i)
+      text += " " + std::to_string(int(parms[i]));
+    s_log.push_back(text);
+  }
+  void close(void*) override { s_log.push_back("close"); }
+  bool exists = true;
+  int frames = 5;
+  int drawn = 0;
+};
+
+// Reports space held from a given poll on.
+class SpaceKey : public KeyBindSystem {
+ public:
+  void keyEvent(int, bool) override {}
+  void charEvent(int) override {}
+  void mouseEvent(int, int, int) override {}
+  void endFrame() override {}
+  int getMode() override { return 0; }
+  int setMode(int mode) override { return mode; }
+  void releaseAllKeys() override {}
+  void restartInput() override {}
+  void pollInput() override { ++polls; }
+  void setInputActive(bool) override {}
+  bool isDown(int key) override { return key == 32 && pressAt > 0 && polls >= pressAt; }
+  int polls = 0;
+  int pressAt = 0;
+};
+
+TEST_F(MapLoadTest, AVideoPlaysToItsEndWithItsSound) {
+  EXPECT_FALSE(common_->playVideo("video/intro.ovid", nullptr, true)) << "no player: nothing plays";
+  FakeVideo video;
+  g_videoPlayer = &video;
+  g_soundSystem = &sound_;
+  SpaceKey keys;
+  g_keyBindSystem = &keys;
+
+  EXPECT_TRUE(common_->playVideo("video/intro.ovid", "video/intro.ogg", false));
+  EXPECT_EQ(video.drawn, 5);
+  EXPECT_EQ(keys.polls, 0) << "a video that cannot be skipped pumps no input";
+  EXPECT_EQ(s_sleeps, 5);
+  EXPECT_EQ(s_log, (std::vector<std::string>{"open video/intro.ovid 70", "parms 1 1 1 1 0 0 0 0 0 0 0 0",
+                                             "stop sounds", "play video/intro.ogg 7 1048", "parms restored",
+                                             "close", "stop sounds"}));
+
+  // Skippable: space ends it early.
+  s_log.clear();
+  video.drawn = 0;
+  keys.pressAt = 2;
+  EXPECT_TRUE(common_->playVideo("video/intro.ovid", nullptr, true));
+  EXPECT_EQ(keys.polls, 2);
+  EXPECT_EQ(video.drawn, 1);
+
+  // A name that is no video.
+  video.exists = false;
+  s_log.clear();
+  EXPECT_FALSE(common_->playVideo("video/none.ovid", "x.ogg", true));
+  EXPECT_EQ(s_log, (std::vector<std::string>{"open video/none.ovid 70"})) << "nothing else is touched";
+  g_keyBindSystem = nullptr;
+  g_videoPlayer = nullptr;
 }
 
 }  // namespace

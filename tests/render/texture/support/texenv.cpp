@@ -18,10 +18,13 @@ namespace textest {
 
 namespace fs = std::filesystem;
 
-FakeDevice::FakeDevice() { g_renderInterface = this; }
+FakeDevice::FakeDevice() {
+  g_renderInterface = this;
+}
 
 FakeDevice::~FakeDevice() {
-  if (g_renderInterface == this) g_renderInterface = nullptr;
+  if (g_renderInterface == this)
+    g_renderInterface = nullptr;
 }
 
 void FakeDevice::readPixels(void* dst, int, int, int width, int height, int pixelFormat) {
@@ -31,7 +34,8 @@ void FakeDevice::readPixels(void* dst, int, int, int width, int height, int pixe
   uint8_t* out = static_cast<uint8_t*>(dst);
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x)
-      for (int c = 0; c < bpp; ++c) *out++ = uint8_t((y * 16 + x + c) & 0xFF);
+      for (int c = 0; c < bpp; ++c)
+        *out++ = uint8_t((y * 16 + x + c) & 0xFF);
 }
 
 void FakeDevice::uploadTexImage(const ImageInfo* info, int level, const void* pixels, int face) {
@@ -44,7 +48,8 @@ void FakeDevice::uploadTexImage(const ImageInfo* info, int level, const void* pi
   uploads.push_back(std::move(u));
 }
 
-void FakeDevice::uploadCompressedTexImage(const ImageInfo* info, int level, const void* data, int bytes, int face) {
+void FakeDevice::uploadCompressedTexImage(const ImageInfo* info, int level, const void* data, int bytes,
+                                          int face) {
   Upload u{bound, level, face, *info, true, bytes, {}};
   const uint8_t* p = static_cast<const uint8_t*>(data);
   u.pixels.assign(p, p + bytes);
@@ -54,13 +59,16 @@ void FakeDevice::uploadCompressedTexImage(const ImageInfo* info, int level, cons
 std::vector<const Upload*> FakeDevice::uploadsOf(unsigned texture) const {
   std::vector<const Upload*> out;
   for (const Upload& u : uploads)
-    if (u.texture == texture) out.push_back(&u);
+    if (u.texture == texture)
+      out.push_back(&u);
   return out;
 }
 
 namespace {
 
-void capture(void*, const char* text) { g_output += text; }
+void capture(void*, const char* text) {
+  g_output += text;
+}
 
 }  // namespace
 
@@ -105,8 +113,12 @@ std::vector<uint8_t> TexEnv::readFile(const std::string& relative) const {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool TexEnv::exists(const std::string& relative) const { return fs::exists(root_ / "media" / relative); }
+bool TexEnv::exists(const std::string& relative) const {
+  return fs::exists(root_ / "media" / relative);
+}
 
-void TexEnv::setVar(const char* name, const char* value) { g_conVarSystem->setString(name, value); }
+void TexEnv::setVar(const char* name, const char* value) {
+  g_conVarSystem->setString(name, value);
+}
 
 }  // namespace textest

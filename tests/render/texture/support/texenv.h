@@ -101,8 +101,12 @@ class FakeDevice : public RenderInterface {
   void uploadTexImage(const ImageInfo* info, int level, const void* pixels, int face) override;
   void uploadTexSubImage(const ImageInfo*, const void*) override {}
   void copyTexSubImage(int, int, int, int, int, int) override {}
-  void uploadCompressedTexImage(const ImageInfo* info, int level, const void* data, int bytes, int face) override;
-  void setTextureLodBias(float bias) override { lodBias = bias; ++lodBiasCalls; }
+  void uploadCompressedTexImage(const ImageInfo* info, int level, const void* data, int bytes,
+                                int face) override;
+  void setTextureLodBias(float bias) override {
+    lodBias = bias;
+    ++lodBiasCalls;
+  }
   void setTextureWrap(int, int wrap) override { lastWrap = wrap; }
   void setTextureFilter(int, int quality, bool mipmapped) override {
     lastFilter = quality;

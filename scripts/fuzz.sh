@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses (clang, ASan+UBSan, build/fuzz) and runs them.
+#
+#   scripts/fuzz.sh [--ci] [harness...]     bounded run for CI: each harness from its seed corpus
+#                                           for FUZZ_SECONDS (40) or FUZZ_RUNS (200000), whichever
+#                                           comes first; fails on any crash, sanitizer report,
+#                                           leak, timeout (5 s an input) or out-of-memory.
+#   scripts/fuzz.sh --long [harness...]     long local run: FUZZ_SECONDS (3600) per harness,
+#                                           FUZZ_JOBS (1) parallel processes per harness, corpus
+#                                           kept in build/fuzz/corpus/<harness> between runs.
+#   scripts/fuzz.sh --list                  the harness names.
+# FUZZ_BUILD_DIR (build/fuzz) and FUZZ_BUILD_JOBS (all cores) set where and how wide it builds.
+#
+# Harnesses: tests/fuzz/<name>_fuzz.cpp; seeds: tests/fuzz/corpus/<name>/. Crash inputs land in
+# build/fuzz/artifacts/ (reproduce: build/fuzz/tests/fuzz/fuzz_<name> <file>).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+mode=ci
+case "${1:-}" in
+  --ci) mode=ci; shift ;;
+  --long) mode=long; shift ;;
+  --list) mode=list; shift ;;
+esac
+
+all=()
+for f in tests/fuzz/*_fuzz.cpp; do
+  n=$(basename "$f" _fuzz.cpp)
+  all+=("$n")
+done
+if [ "$mode" = list ]; then
+  printf '%s\n' "${all[@]}"
+  exit 0
+fi
+harnesses=("$@")
+if [ ${#harnesses[@]} -eq 0 ]; then
+  harnesses=("${all[@]}")
+fi
+
+build="${FUZZ_BUILD_DIR:-$root/build/fuzz}"
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g" \
+  -DQUILL_BUILD_FUZZ=ON -DQUILL_BUILD_TESTS=OFF >/dev/null
+targets=()
+for h in "${harnesses[@]}"; do targets+=("fuzz_$h"); done
+cmake --build "$build" -j "${FUZZ_BUILD_JOBS:-$(nproc)}" --target "${targets[@]}"
+
+export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy QUILLMERE_NO_DIALOGS=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+artifacts="$build/artifacts"
+mkdir -p "$artifacts"
+
+failed=()
+for h in "${harnesses[@]}"; do
+  exe="$build/tests/fuzz/fuzz_$h"
+  seeds="$root/tests/fuzz/corpus/$h"
+  mkdir -p "$seeds"
+  if [ "$mode" = ci ]; then
+    # New inputs go to a scratch corpus; the seeds in the tree stay as they are.
+    work=$(mktemp -d)
+    args=(-max_total_time="${FUZZ_SECONDS:-40}" -runs="${FUZZ_RUNS:-200000}")
+  else
+    work="$build/corpus/$h"
+    mkdir -p "$work"
+    args=(-max_total_time="${FUZZ_SECONDS:-3600}")
+    if [ "${FUZZ_JOBS:-1}" -gt 1 ]; then
+      args+=(-fork="${FUZZ_JOBS}" -ignore_crashes=0)
+    fi
+  fi
+  echo "== fuzz_$h"
+  log="$build/fuzz_$h.log"
+  # Absolute paths: some harnesses work inside a scratch directory of their own.
+  if "$exe" "$work" "$seeds" "${args[@]}" -timeout=5 -rss_limit_mb=2560 -max_len=4096 \
+      -print_final_stats=1 -artifact_prefix="$artifacts/$h-" >"$log" 2>&1; then
+    grep -E '^stat::(number_of_executed_units|average_exec_per_sec)|^#[0-9]+[[:space:]]+DONE' "$log" || true
+  else
+    echo "fuzz_$h FAILED; its output:"
+    grep -v -E '^#[0-9]+[[:space:]]+(NEW|REDUCE|pulse|RELOAD)' "$log" | tail -n 80
+    failed+=("$h")
+  fi
+  if [ "$mode" = ci ]; then rm -rf "$work"; fi
+done
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzzing found problems in: ${failed[*]} (inputs in $artifacts)"
+  exit 1
+fi
+echo "fuzzing: ${#harnesses[@]} harnesses clean"
