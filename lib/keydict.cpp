@@ -14,10 +14,6 @@
 
 namespace {
 
-bool startsWithNoCase(const char* text, const char* prefix) {
-  return String::icmpn(text, prefix, static_cast<int>(std::strlen(prefix))) == 0;
-}
-
 // Reads up to `count` floats separated by blanks, as "%f %f ..." would; stops at the first text
 // that is no number, leaving the rest of `out` alone.
 void scanFloats(const char* text, float* out, int count) {
@@ -471,7 +467,7 @@ const KeyValue* KeyDict::matchPrefix(const char* prefix, const KeyValue* previou
     start = static_cast<int>(previous - first) + 1;
   }
   for (int i = start; i < m_pairs.num(); ++i) {
-    if (startsWithNoCase(m_pairs[i].keyText(), prefix))
+    if (String::istartsWith(m_pairs[i].keyText(), prefix))
       return &m_pairs[i];
   }
   return nullptr;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -84,19 +85,7 @@ String::String(const String& other) : String() {
 }
 
 String::String(String&& other) noexcept : String() {
-  if (other.data != other.baseBuffer) {
-    data = other.data;
-    len = other.len;
-    alloced = other.alloced;
-    other.data = other.baseBuffer;
-    other.alloced = kBaseSize;
-    other.len = 0;
-    other.baseBuffer[0] = '\0';
-  } else {
-    assignRaw(other.data, size_t(other.len));
-    other.len = 0;
-    other.baseBuffer[0] = '\0';
-  }
+  *this = std::move(other);
 }
 
 String::~String() {
@@ -283,6 +272,13 @@ bool String::iendsWith(const char* text, const char* suffix) {
   size_t tl = strlen(text);
   size_t sl = strlen(suffix);
   return tl >= sl && icmp(text + (tl - sl), suffix) == 0;
+}
+
+bool String::istartsWith(const char* text, const char* prefix) {
+  if (!text || !prefix) {
+    return false;
+  }
+  return icmpn(text, prefix, int(strlen(prefix))) == 0;
 }
 
 bool operator==(const String& a, const String& b) {
@@ -599,6 +595,8 @@ bool String::tokenize(String& out, const char* delimiters, int& position) const 
 // Paths
 
 void String::setFileExtension(const char* ext) {
+  // Copied before the cut: ext may point into this string, even at the old extension.
+  String copy(ext);
   for (int i = len - 1; i >= 0; i--) {
     if (isSeparator(data[i])) {
       break;
@@ -609,10 +607,7 @@ void String::setFileExtension(const char* ext) {
       break;
     }
   }
-  if (ext) {
-    String copy(ext);  // ext may point into this string
-    appendString(copy);
-  }
+  appendString(copy);
 }
 
 void String::setFileName(const char* name) {

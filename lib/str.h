@@ -54,6 +54,7 @@ class String {
   static int icmp(const char* a, const char* b);
   static int icmpn(const char* a, const char* b, int n);
   static bool iendsWith(const char* text, const char* suffix);
+  static bool istartsWith(const char* text, const char* prefix);
   int cmp(const char* text) const { return cmp(data, text); }
   int cmpn(const char* text, int n) const { return cmpn(data, text, n); }
   int icmp(const char* text) const { return icmp(data, text); }

@@ -52,19 +52,14 @@ void buildCharClass(TokenParserLevel& l) {
   l.charClass[0] = 0;
 }
 
-bool equalsNoCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    unsigned char ca = static_cast<unsigned char>(*a);
-    unsigned char cb = static_cast<unsigned char>(*b);
-    if (ca >= 'A' && ca <= 'Z')
-      ca = static_cast<unsigned char>(ca - 'A' + 'a');
-    if (cb >= 'A' && cb <= 'Z')
-      cb = static_cast<unsigned char>(cb - 'A' + 'a');
-    if (ca != cb)
-      return false;
-    if (!ca)
-      return true;
-  }
+// Past leading white space and one sign; `negative` tells which sign it was.
+const char* skipSpaceAndSign(const char* p, bool* negative) {
+  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\f' || *p == '\v')
+    ++p;
+  *negative = *p == '-';
+  if (*p == '+' || *p == '-')
+    ++p;
+  return p;
 }
 
 int digitCount(int value) {
@@ -85,14 +80,8 @@ double textToDouble(const char* text, const char** end) {
     *end = text;
   if (!text)
     return 0.0;
-  const char* p = text;
-  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\f' || *p == '\v')
-    ++p;
   bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = *p == '-';
-    ++p;
-  }
+  const char* p = skipSpaceAndSign(text, &negative);
   // from_chars takes no sign of its own beyond '-', so the sign is applied here.
   if (*p == '-' || *p == '+')
     return 0.0;
@@ -120,14 +109,8 @@ double textToDouble(const char* text, const char** end) {
 int textToInt(const char* text) {
   if (!text)
     return 0;
-  const char* p = text;
-  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\f' || *p == '\v')
-    ++p;
   bool negative = false;
-  if (*p == '+' || *p == '-') {
-    negative = *p == '-';
-    ++p;
-  }
+  const char* p = skipSpaceAndSign(text, &negative);
   long long value = 0;
   for (; *p >= '0' && *p <= '9'; ++p) {
     value = value * 10 + (*p - '0');
@@ -281,10 +264,14 @@ const char* TokenParser::setPunctuation(const char* set, char* previous) {
     m_previousPunctuation[0] = '\0';
     return m_previousPunctuation;
   }
+  // Taken first: the new set may be the old one this call returned last time (save and restore),
+  // which the copies below overwrite.
+  char next[TokenParserLevel::kSetSize] = {};
+  copySet(next, set);
   std::memcpy(m_previousPunctuation, l->punctuation, sizeof(l->punctuation));
   if (previous)
     std::memcpy(previous, l->punctuation, sizeof(l->punctuation));
-  copySet(l->punctuation, set);
+  std::memcpy(l->punctuation, next, sizeof(next));
   buildCharClass(*l);
   return m_previousPunctuation;
 }
@@ -538,7 +525,7 @@ bool TokenParser::peekTokenOnLine() {
 bool TokenParser::checkToken(const char* expected, bool crossLines) {
   if (!nextToken(crossLines))
     return false;
-  if (equalsNoCase(m_levels[m_current].token, expected ? expected : ""))
+  if (String::icmp(m_levels[m_current].token, expected ? expected : "") == 0)
     return true;
   unreadToken();
   return false;
@@ -559,7 +546,7 @@ bool TokenParser::expectToken(const char* expected, bool crossLines, const char*
     printErrorReport(sourceName, sourceLine);
     return false;
   }
-  if (equalsNoCase(m_levels[m_current].token, expected))
+  if (String::icmp(m_levels[m_current].token, expected) == 0)
     return true;
   parserMessage("Syntax Error: parsed '%s' while expecting '%s'\n", m_levels[m_current].token, expected);
   printErrorReport(sourceName, sourceLine);
@@ -903,7 +890,7 @@ const char* findKeyValueInText(const char* text, const char* defaultText, const 
   char k[TokenParserLevel::kTokenSize];
   char v[TokenParserLevel::kTokenSize];
   while (readKeyValue(parser, k, v)) {
-    if (v[0] && equalsNoCase(k, key)) {
+    if (v[0] && String::icmp(k, key) == 0) {
       std::snprintf(result, kBufferSize, "%s", v);
       return result;
     }

@@ -2,7 +2,7 @@
 # Builds the libFuzzer harnesses (clang, ASan+UBSan, build/fuzz) and runs them.
 #
 #   scripts/fuzz.sh [--ci] [harness...]     bounded run for CI: each harness from its seed corpus
-#                                           for FUZZ_SECONDS (40) or FUZZ_RUNS (200000), whichever
+#                                           for FUZZ_SECONDS (30) or FUZZ_RUNS (200000), whichever
 #                                           comes first; fails on any crash, sanitizer report,
 #                                           leak, timeout (5 s an input) or out-of-memory.
 #   scripts/fuzz.sh --long [harness...]     long local run: FUZZ_SECONDS (3600) per harness,
@@ -59,7 +59,7 @@ for h in "${harnesses[@]}"; do
   if [ "$mode" = ci ]; then
     # New inputs go to a scratch corpus; the seeds in the tree stay as they are.
     work=$(mktemp -d)
-    args=(-max_total_time="${FUZZ_SECONDS:-40}" -runs="${FUZZ_RUNS:-200000}")
+    args=(-max_total_time="${FUZZ_SECONDS:-30}" -runs="${FUZZ_RUNS:-200000}")
   else
     work="$build/corpus/$h"
     mkdir -p "$work"

@@ -10,6 +10,7 @@
 #include "lib/interface/commonsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/iosystem.h"
+#include "lib/str.h"
 #include "platform/clock.h"
 
 // The developer console echoes everything printed to standard output.
@@ -21,24 +22,6 @@ CmdManager* s_manager = nullptr;
 
 constexpr size_t kConfigLineSize = 512;
 constexpr size_t kMaxFileName = 255;
-
-char asciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalNoCase(const char* a, const char* b) {
-  for (; *a && asciiLower(*a) == asciiLower(*b); ++a, ++b) {
-  }
-  return asciiLower(*a) == asciiLower(*b);
-}
-
-bool startsWithNoCase(const char* text, const char* prefix) {
-  for (; *prefix; ++text, ++prefix) {
-    if (asciiLower(*text) != asciiLower(*prefix))
-      return false;
-  }
-  return true;
-}
 
 char* copyText(const char* text) {
   size_t length = std::strlen(text);
@@ -128,6 +111,7 @@ CmdManager::CmdManager()
       waitUntil_(0),
       waitSet_(false),
       configDepth_(0),
+      configLoads_(0),
       output_(nullptr),
       outputUser_(nullptr),
       clock_(monotonicClock),
@@ -223,7 +207,7 @@ void CmdManager::executeText(const char* text) {
 
   for (;;) {
     const char* word = args.argv(0);
-    if (equalNoCase(word, "wait")) {
+    if (String::icmp(word, "wait") == 0) {
       int delay = args.argc() > 1 ? ConVar::textToInt(args.argv(1)) : 500;
       waitUntil_ = clock_() + static_cast<uint32_t>(delay);
       waitSet_ = true;
@@ -313,7 +297,7 @@ const CmdRecord* CmdManager::findCommand(const char* name) {
   if (*name == '+' || *name == '-')
     ++name;
   for (const CmdRecord* record = head_; record; record = record->next) {
-    if (equalNoCase(record->name, name))
+    if (String::icmp(record->name, name) == 0)
       return record;
   }
   return nullptr;
@@ -324,7 +308,7 @@ int CmdManager::countMatches(const char* prefix) {
     return 0;
   int matches = 0;
   for (const CmdRecord* record = head_; record; record = record->next) {
-    if (startsWithNoCase(record->name, prefix))
+    if (String::istartsWith(record->name, prefix))
       ++matches;
   }
   return matches;
@@ -341,7 +325,7 @@ void CmdManager::completePrefix(char* text, size_t size, const CmdRecord* record
   char work[128];
   size_t length = 0;
   for (; text[length] && length < sizeof(work) - 1; ++length)
-    work[length] = asciiLower(text[length]);
+    work[length] = String::toLowerChar(text[length]);
   work[length] = '\0';
   size_t nameLength = std::strlen(record->name);
   while (length < nameLength && length + 1 < sizeof(work)) {
@@ -373,7 +357,7 @@ void CmdManager::completeCommand(char* text, size_t size) {
   const CmdRecord* partialCmd = nullptr;
   size_t workLength = std::strlen(work);
   for (const CmdRecord* record = head_; record; record = record->next) {
-    if (!startsWithNoCase(record->name, work))
+    if (!String::istartsWith(record->name, work))
       continue;
     printf("CMD: %s (%s)\n", record->name, record->description);
     ++matches;
@@ -441,11 +425,18 @@ void CmdManager::loadConfig(const CmdArgs& args) {
     printf("WARNING: loadcfg: \"%s\" nested deeper than %d files, skipped\n", name, kMaxConfigDepth);
     return;
   }
+  if (configDepth_ == 0)
+    configLoads_ = 0;
+  if (configLoads_ >= kMaxConfigLoads) {
+    printf("WARNING: loadcfg: \"%s\" skipped, %d files loaded already\n", name, kMaxConfigLoads);
+    return;
+  }
+  ++configLoads_;
   IOData* data = g_ioSystem ? g_ioSystem->loadFile(name) : nullptr;
   if (!data) {
     printf("ERROR: Loading \"%s\" config file. Does it exist?\n", name);
     // Only a missing default.cfg is made anew; any other name would be overwritten by defaults.
-    if (equalNoCase(name, "default.cfg")) {
+    if (String::icmp(name, "default.cfg") == 0) {
       CmdArgs none;
       none.addWord("writecfg");
       writeConfig(none);

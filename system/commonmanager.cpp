@@ -229,6 +229,9 @@ void CommonManager::teardown() {
   shutdownManager(kManagerRender);
 
   destroyManager(kManagerUserInterface);
+  // The active interface died with its manager; a stale pointer would be freed and drawn by the
+  // next start in this process.
+  g_activeGui = nullptr;
   destroyManager(kManagerNetwork);
   destroyManager(kManagerCollision);
   destroyManager(kManagerKeyBinds);

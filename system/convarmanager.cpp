@@ -9,33 +9,22 @@
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/keydict.h"
+#include "lib/str.h"
 
 namespace {
 
 ConVarManager* s_manager = nullptr;
 
-char asciiLower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Case-insensitive over the ASCII letters only, like every name comparison of the registry.
 int compareNames(const char* a, const char* b) {
   for (;; ++a, ++b) {
-    char ca = asciiLower(*a);
-    char cb = asciiLower(*b);
+    char ca = String::toLowerChar(*a);
+    char cb = String::toLowerChar(*b);
     if (ca != cb)
       return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb) ? -1 : 1;
     if (!ca)
       return 0;
   }
-}
-
-bool startsWithNoCase(const char* text, const char* prefix) {
-  for (; *prefix; ++text, ++prefix) {
-    if (asciiLower(*text) != asciiLower(*prefix))
-      return false;
-  }
-  return true;
 }
 
 char* copyText(const char* text) {
@@ -291,7 +280,7 @@ int ConVarManager::countMatches(const char* prefix) {
     return 0;
   int matches = 0;
   for (ConVarDict* var : vars_) {
-    if (startsWithNoCase(var->getName(), prefix))
+    if (String::istartsWith(var->getName(), prefix))
       ++matches;
   }
   return matches;
@@ -306,7 +295,7 @@ int ConVarManager::completeName(const char* prefix, ConVar** exact, ConVar** clo
     return 0;
   int matches = 0;
   for (ConVarDict* var : vars_) {
-    if (!startsWithNoCase(var->getName(), prefix))
+    if (!String::istartsWith(var->getName(), prefix))
       continue;
     print("VAR: %s = %s\n", var->getName(), var->getString());
     ++matches;
@@ -332,7 +321,7 @@ void ConVarManager::completePrefix(char* text, size_t size, const ConVar* variab
   char work[128];
   size_t length = 0;
   for (; text[length] && length < sizeof(work) - 1; ++length)
-    work[length] = asciiLower(text[length]);
+    work[length] = String::toLowerChar(text[length]);
   work[length] = '\0';
   size_t best = length;
   // Grow one character of the candidate's name at a time while no other name drops out.

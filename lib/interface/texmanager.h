@@ -4,6 +4,7 @@
 // through g_texManager. Main thread only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "lib/interface/renderinterface.h"  // ImageInfo, PixelFormat

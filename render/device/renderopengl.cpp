@@ -396,14 +396,22 @@ void RenderOpenGL::swapBuffers() {
 
 // --- Matrices ---
 
-float* RenderOpenGL::matrixTop() {
+int* RenderOpenGL::matrixIndex() {
   if (matrixMode_ == kMatrixModelView) {
-    return modelView_[modelViewIndex_];
+    return &modelViewIndex_;
   }
   if (matrixMode_ == kMatrixProjection) {
-    return projection_[projectionIndex_];
+    return &projectionIndex_;
   }
   return nullptr;
+}
+
+float* RenderOpenGL::matrixTop() {
+  const int* index = matrixIndex();
+  if (index == nullptr) {
+    return nullptr;
+  }
+  return matrixMode_ == kMatrixModelView ? modelView_[*index] : projection_[*index];
 }
 
 static_assert(sizeof(Mat4::m) == sizeof(float) * 16, "Mat4 holds 16 floats, column-major, as GL takes them");
@@ -463,9 +471,7 @@ void RenderOpenGL::loadIdentity() {
 }
 
 void RenderOpenGL::pushMatrix() {
-  int* index = matrixMode_ == kMatrixModelView    ? &modelViewIndex_
-               : matrixMode_ == kMatrixProjection ? &projectionIndex_
-                                                  : nullptr;
+  int* index = matrixIndex();
   if (index == nullptr) {
     if (matrixMode_ != kMatrixTexture) {
       setError(kRenderErrorInvalidParam);
@@ -485,9 +491,7 @@ void RenderOpenGL::pushMatrix() {
 }
 
 void RenderOpenGL::popMatrix() {
-  int* index = matrixMode_ == kMatrixModelView    ? &modelViewIndex_
-               : matrixMode_ == kMatrixProjection ? &projectionIndex_
-                                                  : nullptr;
+  int* index = matrixIndex();
   if (index == nullptr) {
     if (matrixMode_ != kMatrixTexture) {
       setError(kRenderErrorInvalidParam);

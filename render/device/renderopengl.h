@@ -134,6 +134,9 @@ class RenderOpenGL : public RenderInterface {
     void* window;
   };
 
+  // The stack depth and top of the current matrix mode; null for the texture matrix, which only
+  // GL keeps, and for a mode outside the table.
+  int* matrixIndex();
   float* matrixTop();
   bool validTextureType(int type);
   unsigned textureTarget(int type, int face);

@@ -20,6 +20,8 @@ namespace {
 constexpr size_t kTransferSize = 4096;
 // Working memory libjpeg may take for one image (coefficient buffers of progressive files).
 constexpr long kJpegMemoryLimit = 256L * 1024 * 1024;
+// Pixels one byte of JPEG data may stand for: 512 at one bit per 8x8 block, with a margin of 4.
+constexpr int64_t kJpegPixelsPerByte = 2048;
 
 struct JpegError {
   jpeg_error_mgr pub;
@@ -162,6 +164,14 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
       cinfo.image_height > uint32_t(kImageMaxSide) ||
       int64_t(cinfo.image_width) * cinfo.image_height > kImageMaxPixels) {
     imagePrintf("WARNING: JPEG: image of %u x %u refused\n", cinfo.image_width, cinfo.image_height);
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  // Huffman coding spends at least a bit on every 8x8 block: far more pixels than the bytes could
+  // code means a forged header (or a file cut short), whose decode would only cost time and memory.
+  if (int64_t(cinfo.image_width) * cinfo.image_height > int64_t(length) * kJpegPixelsPerByte) {
+    imagePrintf("WARNING: JPEG: image of %u x %u from %u bytes refused\n", cinfo.image_width,
+                cinfo.image_height, length);
     jpeg_destroy_decompress(&cinfo);
     return false;
   }

@@ -1,5 +1,6 @@
-// Fuzzes command text: the input runs through the command buffer as typed text and as a
-// configuration file read by "loadcfg", with the console variables and the file system in place.
+// Fuzzes command text: the input runs through the command buffer as typed text, as a
+// configuration file read by "loadcfg" and through tab completion, with the console variables
+// and the file system in place.
 // Runs inside a scratch directory of its own, which it removes at exit.
 #include <unistd.h>
 
@@ -84,6 +85,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::fclose(f);
     }
     g_cmdSystem->executeText("loadcfg fuzz.cfg");
+  }
+  if (mode & 4) {
+    // The console's tab completion over the same text, in a line buffer of the console's size.
+    char line[256];
+    std::snprintf(line, sizeof(line), "%s", text.c_str());
+    g_cmdSystem->completeCommand(line, sizeof(line));
   }
   // Runs what a "wait" held back, so no text carries over into the next input.
   for (int i = 0; i < 1000 && g_cmdSystem->bufferedText()[0]; ++i)

@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     dict.getVec3Text(key, nullptr, v);
     dict.getVec4(key, nullptr, v);
     dict.getMat3(key, nullptr, v);
-    dict.matchPrefix(key);
+    if (i < 16)
+      dict.matchPrefix(key);  // a linear scan: a few keys are enough
     if (i % 2)
       other.set(dict.valueAt(i), key);
   }

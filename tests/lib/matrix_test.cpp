@@ -11,21 +11,14 @@
 
 #include "lib/fastmath.h"
 #include "lib/interface/renderinterface.h"
+#include "support/shapes.h"
 #include "support/tangent_reference.h"
 
 namespace {
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-Vec3 randomUnit(std::mt19937& rng) {
-  std::normal_distribution<float> n(0.0f, 1.0f);
-  Vec3 v;
-  do
-    v = Vec3(n(rng), n(rng), n(rng));
-  while (v.length() < 0.01f);
-  v.normalize();
-  return v;
-}
+using shapes::randomUnit;
 
 Angles randomAngles(std::mt19937& rng, float pitchLimit = 89.0f) {
   std::uniform_real_distribution<float> p(-pitchLimit, pitchLimit), a(-360.0f, 360.0f);

@@ -196,6 +196,24 @@ TEST(String, IEndsWithTable) {
   EXPECT_FALSE(String::iendsWith(nullptr, "a"));
 }
 
+TEST(String, IStartsWithTable) {
+  struct Case {
+    const char* text;
+    const char* prefix;
+    bool expected;
+  };
+  const Case cases[] = {
+      {"listConVars", "LISTcon", true}, {"g_fov", "g_fov", true}, {"g_", "g_fov", false},
+      {"abc", "", true},                {"", "", true},           {"[x", "{x", false},
+      {"ab", "b", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(String::istartsWith(c.text, c.prefix), c.expected) << c.text << " / " << c.prefix;
+  }
+  EXPECT_FALSE(String::istartsWith(nullptr, "a"));
+  EXPECT_FALSE(String::istartsWith("a", nullptr));
+}
+
 TEST(String, OperatorsCompareExactly) {
   String a("Name");
   EXPECT_TRUE(a == "Name");
@@ -444,6 +462,16 @@ TEST(String, PathTable) {
     }
     EXPECT_STREQ(s.c_str(), c.expected) << "op " << c.op << " on " << c.text;
   }
+}
+
+TEST(String, PathEditsTakeTextsFromTheStringItself) {
+  // The extension argument points at the very characters the cut removes.
+  String s("dir/name.tga");
+  s.setFileExtension(s.c_str() + s.find('.'));
+  EXPECT_STREQ(s.c_str(), "dir/name.tga");
+  String t("sound/a.wav");
+  t.setFileName(t.c_str() + 6);
+  EXPECT_STREQ(t.c_str(), "sound/a.wav");
 }
 
 TEST(String, PathPartsTable) {

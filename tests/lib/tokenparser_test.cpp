@@ -378,6 +378,21 @@ TEST_F(TokenParserTest, PushedLevelsInheritPunctuation) {
   EXPECT_FALSE(parser.isWhitespace('\t'));
 }
 
+TEST_F(TokenParserTest, PunctuationRestoresFromTheReturnedSet) {
+  TokenParser parser;
+  parser.pushText("a{b}c");
+  parser.setPunctuation("{}");
+  const char* saved = parser.setPunctuation("}");
+  parser.setPunctuation(saved);
+  EXPECT_STREQ(parser.getPunctuation(), "{}") << "the returned old set is the argument of the next call";
+  parser.setPunctuation(parser.getPunctuation());
+  EXPECT_STREQ(parser.getPunctuation(), "{}");
+  char tok[32];
+  ASSERT_TRUE(parser.readToken(tok, sizeof(tok)));
+  ASSERT_TRUE(parser.readToken(tok, sizeof(tok)));
+  EXPECT_STREQ(tok, "{");
+}
+
 TEST_F(TokenParserTest, ParseFloats) {
   struct Case {
     const char* text;

@@ -9,21 +9,14 @@
 #include <string>
 
 #include "lib/matrix.h"
+#include "support/shapes.h"
 
 namespace {
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kInf = std::numeric_limits<float>::infinity();
 
-Vec3 randomUnit(std::mt19937& rng) {
-  std::normal_distribution<float> n(0.0f, 1.0f);
-  Vec3 v;
-  do
-    v = Vec3(n(rng), n(rng), n(rng));
-  while (v.length() < 0.01f);
-  v.normalize();
-  return v;
-}
+using shapes::randomUnit;
 
 Vec3 randomPoint(std::mt19937& rng, float range) {
   std::uniform_real_distribution<float> u(-range, range);

@@ -188,6 +188,26 @@ TEST_F(CmdConfigTest, LoadingAFileThatLoadsItselfStopsAtDepth16) {
   EXPECT_EQ(count.getInt(), 11);  // 16 more steps from 16, wrapping after 20
 }
 
+// Found by fuzzing: the depth limit alone let a file that loads itself on three lines run 3^16
+// loads (a hang). One outermost "loadcfg" loads at most 256 files; the next starts afresh.
+TEST_F(CmdConfigTest, AFileLoadingItselfOnSeveralLinesStopsAfter256Loads) {
+  fs.files["os/game/triple.cfg"] = "loadcfg triple.cfg\nloadcfg triple.cfg\nloadcfg triple.cfg\n";
+  auto countLoads = [] {
+    size_t loaded = 0;
+    for (size_t at = g_output.find("Config file triple.cfg loaded."); at != std::string::npos;
+         at = g_output.find("Config file triple.cfg loaded.", at + 1))
+      ++loaded;
+    return loaded;
+  };
+  g_cmdSystem->executeText("loadcfg triple.cfg");
+  EXPECT_EQ(countLoads(), 256u);
+  EXPECT_NE(g_output.find("WARNING: loadcfg: \"triple.cfg\" skipped, 256 files loaded already\n"),
+            std::string::npos);
+  g_output.clear();
+  g_cmdSystem->executeText("loadcfg triple.cfg");
+  EXPECT_EQ(countLoads(), 256u);
+}
+
 TEST_F(CmdConfigTest, MissingFileWritesDefaultsOnlyForDefaultCfg) {
   g_cmdSystem->executeText("loadcfg");
   g_cmdSystem->executeText("loadcfg missing.cfg");

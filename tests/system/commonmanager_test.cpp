@@ -13,6 +13,7 @@
 #include "lib/interface/managerfactory.h"
 #include "lib/interface/networksystem.h"
 #include "lib/interface/systeminterface.h"
+#include "lib/interface/userinterfacesystem.h"
 #include "platform/dialog.h"
 #include "system/commonmanager.h"
 
@@ -307,6 +308,23 @@ TEST_F(CommonManagerTest, TheCommonPrintKeepsTheTextWithoutShowingIt) {
   std::string longText(20000, 'y');
   commonPrintf("%s", longText.c_str());
   EXPECT_EQ(std::strlen(common->lastPrintedText()), (size_t)CommonManager::kMessageBufferSize - 1);
+}
+
+TEST_F(CommonManagerTest, ShutdownForgetsTheActiveInterfaceOfTheDestroyedInterfaceManager) {
+  struct StaleGui : UserInterface {
+    void namedEvent(const char*) override {}
+    void redraw(int) override {}
+    void setStateString(const char*, const char*) override {}
+    void setStateFloat(const char*, float) override {}
+    void activate(bool, int) override {}
+    const char* handleEvent(const UIInputEvent*, int, bool*) override { return ""; }
+  } menu;
+  CommonManager* common = getCommonManager();
+  ASSERT_TRUE(common->init(nullptr, nullptr, kInitUserInterface));
+  g_activeGui = &menu;
+  common->shutdown();
+  EXPECT_EQ(g_activeGui, nullptr) << "the next start would free and draw an interface that is gone";
+  g_activeGui = nullptr;
 }
 
 }  // namespace

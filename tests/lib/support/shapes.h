@@ -1,5 +1,5 @@
 // Test outlines: random convex polygons, L-shapes, combs and spirals, placed
-// in arbitrary planes, and the area/facing checks of their triangulations.
+// in arbitrary planes, and the area/facing checks of their triangulations; random unit vectors.
 #pragma once
 
 #include <cmath>
@@ -11,6 +11,17 @@
 #include "lib/vector.h"
 
 namespace shapes {
+
+// A direction spread evenly over the sphere.
+inline Vec3 randomUnit(std::mt19937& rng) {
+  std::normal_distribution<float> n(0.0f, 1.0f);
+  Vec3 v;
+  do
+    v = Vec3(n(rng), n(rng), n(rng));
+  while (v.length() < 0.01f);
+  v.normalize();
+  return v;
+}
 
 // Outlines in the xy plane, counter-clockwise seen from +z.
 inline std::vector<Vec3> convex(std::mt19937& rng, int n, float radius = 10.0f) {

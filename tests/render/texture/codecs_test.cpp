@@ -566,6 +566,13 @@ TEST_F(WriterTest, JpegErrorsFailTheLoadWithAMessage) {
   EXPECT_FALSE(garbage.ok);
   EXPECT_NE(g_output.find("WARNING: JPEG: "), std::string::npos);
 
+  // A marker segment claiming more bytes than the file holds: the skip stops at the end.
+  g_output.clear();
+  Decoded skipped;
+  decode(kJpeg, Bytes{0xFF, 0xD8, 0xFF, 0xE1, 0xFF, 0xFF, 'E', 'x', 'i', 'f', 0, 0}, &skipped);
+  EXPECT_FALSE(skipped.ok);
+  EXPECT_NE(g_output.find("WARNING: JPEG: "), std::string::npos);
+
   // A frame header claiming 60000 x 60000.
   Bytes file = libjpegFile(8, 8, JCS_RGB, 3, rgbGradient(8, 8));
   bool patched = false;
@@ -580,6 +587,20 @@ TEST_F(WriterTest, JpegErrorsFailTheLoadWithAMessage) {
     }
   }
   ASSERT_TRUE(patched);
+  // 8000 x 8000 from a few hundred bytes cannot be a real picture.
+  Bytes plausible = file;
+  for (size_t i = 0; i + 9 < plausible.size(); ++i) {
+    if (plausible[i] == 0xFF && (plausible[i + 1] == 0xC0 || plausible[i + 1] == 0xC2)) {
+      plausible[i + 5] = plausible[i + 7] = 0x1F;
+      plausible[i + 6] = plausible[i + 8] = 0x40;
+      break;
+    }
+  }
+  g_output.clear();
+  Decoded tooBig;
+  decode(kJpeg, plausible, &tooBig);
+  EXPECT_FALSE(tooBig.ok);
+  EXPECT_NE(g_output.find("WARNING: JPEG: image of 8000 x 8000 from"), std::string::npos);
   g_output.clear();
   Decoded forged;
   decode(kJpeg, file, &forged);
