@@ -161,6 +161,7 @@ const char* makeScreenshotName(const char* ext, const char* base);
 void saveScreenshot(const char* fileName, int pixelFormat);
 // dst receives the picture top row first, rows pitch pixels apart; false when nothing was read.
 bool readFrameBuffer(uint8_t* dst, int pitch, int width, int height, int pixelFormat);
+// Debug view: paints every stencil value as a colour over the frame (render sizes up to 1024 x 768).
 void captureStencilColors();
 // TGA, DDS or JPEG by the name's extension and the pixel format.
 bool writeImageFile(const char* name, const ImageData* data);

@@ -28,7 +28,8 @@
   X(glReadPixels) X(glScissor) X(glStencilFunc) X(glStencilMask) \
   X(glStencilOp) X(glTexCoordPointer) X(glTexEnvf) X(glTexEnvi) \
   X(glTexImage2D) X(glTexParameteri) X(glTexSubImage2D) X(glVertexPointer) \
-  X(glViewport)
+  X(glViewport) X(glDrawPixels) X(glPopAttrib) X(glPushAttrib) \
+  X(glRasterPos3f)
 // clang-format on
 
 // Entry points beyond GL 1.1, fetched through the platform layer; (pointer type, GL name).

@@ -688,6 +688,65 @@ void RenderOpenGL::readPixels(void* dst, int x, int y, int width, int height, in
   }
 }
 
+bool RenderOpenGL::readStencil(uint8_t* dst, int x, int y, int width, int height) {
+  if (dst == nullptr || width <= 0 || height <= 0) {
+    setError(kRenderErrorInvalidParam);
+    return false;
+  }
+  // Without stencil bits GL refuses the read and leaves the buffer as it was.
+  if (pixelFormat_.stencilBits <= 0) {
+    return false;
+  }
+  qgl::glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  qgl::glReadPixels(x, y, width, height, GL_STENCIL_INDEX, GL_UNSIGNED_BYTE, dst);
+  return true;
+}
+
+void RenderOpenGL::drawPixelsOverFrame(const uint8_t* rgb, int width, int height) {
+  if (rgb == nullptr || width <= 0 || height <= 0) {
+    setError(kRenderErrorInvalidParam);
+    return;
+  }
+  // The enable bits and the colour-buffer state (draw buffer, colour mask, blending) come back with
+  // the attribute pop; depth writes and the culled face are not part of those groups.
+  GLboolean depthWrites = GL_TRUE;
+  GLint cullFace = GL_BACK;
+  qgl::glGetBooleanv(GL_DEPTH_WRITEMASK, &depthWrites);
+  qgl::glGetIntegerv(GL_CULL_FACE_MODE, &cullFace);
+  qgl::glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT);
+
+  // Orthographic 0..1 on all three axes; the raster position (0, 0, -0.5) lands on the viewport's
+  // lower-left corner at mid depth.
+  static const float kUnitOrtho[16] = {2, 0, 0, 0, 0, 2, 0, 0, 0, 0, -2, 0, -1, -1, -1, 1};
+  qgl::glMatrixMode(GL_PROJECTION);
+  qgl::glLoadMatrixf(kUnitOrtho);
+  qgl::glMatrixMode(GL_MODELVIEW);
+  qgl::glLoadIdentity();
+  qgl::glDisable(GL_DEPTH_TEST);
+  qgl::glDisable(GL_BLEND);
+  qgl::glDisable(GL_TEXTURE_2D);
+  qgl::glDepthMask(GL_FALSE);
+  // Culling touches polygons only; pixel rectangles pass it.
+  qgl::glEnable(GL_CULL_FACE);
+  qgl::glCullFace(GL_FRONT_AND_BACK);
+  qgl::glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+  qgl::glRasterPos3f(0.0f, 0.0f, -0.5f);
+  setUnpackState();
+  qgl::glDrawPixels(width, height, GL_RGB, GL_UNSIGNED_BYTE, rgb);
+
+  qgl::glPopAttrib();
+  qgl::glDepthMask(depthWrites);
+  qgl::glCullFace(static_cast<GLenum>(cullFace));
+  // GL's matrices return to the mirrored tops, and GL to the device's matrix mode.
+  qgl::glMatrixMode(GL_PROJECTION);
+  qgl::glLoadMatrixf(projection_[projectionIndex_]);
+  qgl::glMatrixMode(GL_MODELVIEW);
+  qgl::glLoadMatrixf(modelView_[modelViewIndex_]);
+  if (matrixMode_ >= 0 && matrixMode_ <= 2) {
+    qgl::glMatrixMode(kMatrixModes[matrixMode_]);
+  }
+}
+
 void RenderOpenGL::setCullMode(int mode) {
   if (mode == kCullNone) {
     qgl::glDisable(GL_CULL_FACE);

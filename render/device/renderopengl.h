@@ -62,6 +62,8 @@ class RenderOpenGL : public RenderInterface {
   void setDepthMask(bool write) override;
   void finish() override;
   void readPixels(void* dst, int x, int y, int width, int height, int pixelFormat) override;
+  bool readStencil(uint8_t* dst, int x, int y, int width, int height) override;
+  void drawPixelsOverFrame(const uint8_t* rgb, int width, int height) override;
   void setCullMode(int mode) override;
   void setViewport(int x, int y, int width, int height) override;
   void getViewport(float out[4]) override;

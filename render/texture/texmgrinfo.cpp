@@ -746,10 +746,18 @@ void stencilColor(int value, uint8_t out[3]) {
 }
 
 void captureStencilColors() {
-  // FIXME: needs a stencil read and a raster draw from the render device, which offers neither yet.
+  if (!g_renderInterface || !g_renderInterface->isReady())
+    return;
   int width = 0;
   int height = 0;
   renderSize(&width, &height);
-  if (width > 1024 || height > 768)
+  if (width <= 0 || height <= 0 || width > 1024 || height > 768)
     return;
+  std::vector<uint8_t> stencil(size_t(width) * height);
+  if (!g_renderInterface->readStencil(stencil.data(), 0, 0, width, height))
+    return;
+  std::vector<uint8_t> colors(stencil.size() * 3);
+  for (size_t i = 0; i < stencil.size(); ++i)
+    stencilColor(stencil[i], &colors[i * 3]);
+  g_renderInterface->drawPixelsOverFrame(colors.data(), width, height);
 }

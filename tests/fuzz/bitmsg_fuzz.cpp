@@ -1,6 +1,7 @@
 // Fuzzes the bit-message readers: the front of the input is a script picking every typed reader
 // (and the delta coder) in turn, the rest is the received packet, read as a foreign buffer and as
 // a writable message whose write position does not end on a byte.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>

@@ -1,5 +1,6 @@
 // Fuzzes the tokenizer: texts split at NUL bytes are pushed as up to four levels, and a script at
 // the front of the input picks the operations, punctuation and whitespace sets, sizes and flags.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>

@@ -1,6 +1,7 @@
 // Fuzzes delta user commands: a base record from the front of the input, then commands read one
 // after another from the rest (each the base of the next), as a server reads a client packet.
 // Every command read without overflow must code back to itself.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>

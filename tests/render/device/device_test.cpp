@@ -475,6 +475,37 @@ TEST_F(DeviceTest, ReadBacksPackRowsTightly) {
   EXPECT_EQ(fake.calls.front(), call("glPixelStorei", GL_PACK_ALIGNMENT, 1));
 }
 
+TEST_F(DeviceTest, StencilReadsAndOverlaysRefuseBadArguments) {
+  uint8_t stencil[4] = {7, 7, 7, 7};
+  ASSERT_TRUE(device.readStencil(stencil, 1, 2, 2, 2));
+  EXPECT_EQ(fake.calls.front(), call("glPixelStorei", GL_PACK_ALIGNMENT, 1));
+  EXPECT_EQ(fake.calls.back(), call("glReadPixels", 1, 2, 2, 2, GL_STENCIL_INDEX, GL_UNSIGNED_BYTE,
+                                    static_cast<void*>(stencil)));
+
+  // A null buffer or an empty region reaches neither GL nor the buffer, and stores error 1.
+  fake.clearCalls();
+  const uint8_t rgb[3] = {1, 2, 3};
+  EXPECT_FALSE(device.readStencil(nullptr, 0, 0, 2, 2));
+  EXPECT_FALSE(device.readStencil(stencil, 0, 0, 0, 2));
+  device.drawPixelsOverFrame(nullptr, 1, 1);
+  device.drawPixelsOverFrame(rgb, 1, -1);
+  EXPECT_TRUE(fake.calls.empty()) << fake.dump();
+  EXPECT_EQ(device.getErrorCode(), kRenderErrorInvalidParam);
+
+  // Every attribute push is matched by a pop before the call returns.
+  device.drawPixelsOverFrame(rgb, 1, 1);
+  EXPECT_EQ(fake.count("glPushAttrib"), 1) << fake.dump();
+  EXPECT_EQ(fake.count("glPopAttrib"), 1);
+  EXPECT_TRUE(fake.has(call("glDrawPixels", 1, 1, GL_RGB, GL_UNSIGNED_BYTE, static_cast<const void*>(rgb))));
+
+  // No context, no stencil bits: nothing is read.
+  RenderOpenGL bare;
+  fake.clearCalls();
+  EXPECT_FALSE(bare.readStencil(stencil, 0, 0, 2, 2));
+  EXPECT_EQ(fake.count("glReadPixels"), 0);
+  EXPECT_EQ(stencil[0], 7);
+}
+
 TEST_F(DeviceTest, VertexBufferArraysFollowTheFlags) {
   VertexBufferHandle* handle = device.createVertexBuffer();
   ASSERT_NE(handle, nullptr);

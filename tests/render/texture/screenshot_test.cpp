@@ -111,4 +111,58 @@ TEST_F(ScreenshotTest, CommandsWriteJpegAndTargaFiles) {
   EXPECT_TRUE(named("big", ".jpg").empty());
 }
 
+TEST_F(ScreenshotTest, StencilColoursAreDrawnOnlyUpTo1024By768) {
+  // The fake's stencil value at (x, y) is (y * 7 + x) & 0xFF.
+  struct Case {
+    int x, y;
+    uint8_t rgb[3];
+  };
+  const Case cases[] = {
+      {0, 0, {128, 128, 128}},    // below 128: grey
+      {100, 4, {128, 128, 128}},  // 128
+      {129, 0, {255, 0, 0}},      // 129: red
+      {130, 0, {0, 255, 0}},      // green
+      {131, 0, {0, 0, 255}},      // blue
+      {132, 0, {255, 255, 0}},    // yellow
+      {133, 0, {0, 255, 255}},    // cyan
+      {134, 0, {255, 255, 255}},  // white
+      {135, 0, {128, 128, 128}},  // 128 + 7 wraps to grey
+      {136, 0, {255, 0, 0}},      // 128 + 8: red again
+      {255, 0, {255, 0, 0}},      // 127 mod 7 = 1
+      {0, 37, {128, 128, 128}},   // 259 & 0xFF = 3
+      {1023, 767, {255, 0, 0}},   // the far corner: (5369 + 1023) & 0xFF = 248, 120 mod 7 = 1
+  };
+  g_renderWidth = 1024;
+  g_renderHeight = 768;
+  captureStencilColors();
+  ASSERT_EQ(device_->stencilReads, 1);
+  ASSERT_EQ(device_->drawnWidth, 1024);
+  ASSERT_EQ(device_->drawnHeight, 768);
+  ASSERT_EQ(device_->drawn.size(), size_t(1024) * 768 * 3);
+  for (const Case& c : cases) {
+    const uint8_t* p = &device_->drawn[(size_t(c.y) * 1024 + c.x) * 3];
+    EXPECT_EQ(p[0], c.rgb[0]) << c.x << "," << c.y;
+    EXPECT_EQ(p[1], c.rgb[1]) << c.x << "," << c.y;
+    EXPECT_EQ(p[2], c.rgb[2]) << c.x << "," << c.y;
+  }
+
+  // One pixel too wide or too tall, a zero size or a device that is not ready: nothing is read.
+  const int sizes[][2] = {{1025, 768}, {1024, 769}, {0, 0}};
+  for (const auto& size : sizes) {
+    g_renderWidth = size[0];
+    g_renderHeight = size[1];
+    captureStencilColors();
+    EXPECT_EQ(device_->stencilReads, 1) << size[0] << "x" << size[1];
+  }
+  g_renderWidth = 8;
+  g_renderHeight = 8;
+  device_->ready = false;
+  captureStencilColors();
+  EXPECT_EQ(device_->stencilReads, 1);
+  device_->ready = true;
+  captureStencilColors();
+  EXPECT_EQ(device_->stencilReads, 2);
+  EXPECT_EQ(device_->drawnWidth, 8);
+}
+
 }  // namespace

@@ -38,6 +38,20 @@ void FakeDevice::readPixels(void* dst, int, int, int width, int height, int pixe
         *out++ = uint8_t((y * 16 + x + c) & 0xFF);
 }
 
+bool FakeDevice::readStencil(uint8_t* dst, int, int, int width, int height) {
+  ++stencilReads;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      *dst++ = uint8_t((y * 7 + x) & 0xFF);
+  return true;
+}
+
+void FakeDevice::drawPixelsOverFrame(const uint8_t* rgb, int width, int height) {
+  drawnWidth = width;
+  drawnHeight = height;
+  drawn.assign(rgb, rgb + size_t(width) * height * 3);
+}
+
 void FakeDevice::uploadTexImage(const ImageInfo* info, int level, const void* pixels, int face) {
   Upload u{bound, level, face, *info, false, 0, {}};
   const int bpp = info->pixelFormat == kPixelFormatRGBA ? 4 : info->pixelFormat == kPixelFormatRGB ? 3 : 1;

@@ -67,6 +67,9 @@ class FakeDevice : public RenderInterface {
   void finish() override {}
   // Fills the region with bytes (row y, column x, channel c) = (y * 16 + x + c) & 0xFF.
   void readPixels(void* dst, int x, int y, int width, int height, int pixelFormat) override;
+  // Stencil value of (row y, column x) = (y * 7 + x) & 0xFF.
+  bool readStencil(uint8_t* dst, int x, int y, int width, int height) override;
+  void drawPixelsOverFrame(const uint8_t* rgb, int width, int height) override;
   void setCullMode(int) override {}
   void setViewport(int, int, int, int) override {}
   void getViewport(float out[4]) override { out[0] = out[1] = out[2] = out[3] = 0; }
@@ -132,6 +135,10 @@ class FakeDevice : public RenderInterface {
   std::vector<Upload> uploads;
   int readCalls = 0;
   int lastReadWidth = 0;
+  int stencilReads = 0;
+  int drawnWidth = 0;
+  int drawnHeight = 0;
+  std::vector<uint8_t> drawn;  // the last pixels of drawPixelsOverFrame
 };
 
 // A temporary tree (<tmp>/<unique>/media), made the working directory, with the command manager
