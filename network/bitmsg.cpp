@@ -23,17 +23,6 @@ namespace {
 // Largest buffer whose bit positions still fit an int32.
 constexpr int kMaxBufferBytes = (1 << 28) - 1;
 
-void netPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void netPrintf(const char* format, ...) {
-  if (!g_cmdSystem) {
-    return;
-  }
-  va_list args;
-  va_start(args, format);
-  g_cmdSystem->vprintf(format, args);
-  va_end(args);
-}
-
 inline uint32_t lowMask(int bits) {
   return bits >= 32 ? 0xffffffffu : (1u << bits) - 1u;
 }
@@ -69,7 +58,7 @@ void BitMsg::init(void* data, int maxSize) {
     maxSize = 0;
   }
   if (maxSize > kMaxBufferBytes) {
-    netPrintf("WARNING: BitMsg::init: buffer of %i bytes cut to %i\n", maxSize, kMaxBufferBytes);
+    cmdPrintf("WARNING: BitMsg::init: buffer of %i bytes cut to %i\n", maxSize, kMaxBufferBytes);
     maxSize = kMaxBufferBytes;
   }
   data_ = static_cast<uint8_t*>(data);
@@ -123,11 +112,11 @@ int BitMsg::getRemainingReadBits() const {
 
 bool BitMsg::writable(const char* caller) {
   if (!data_) {
-    netPrintf("ERROR: BitMsg::%s: Could not write data. pData == NULL!\n", caller);
+    cmdPrintf("ERROR: BitMsg::%s: Could not write data. pData == NULL!\n", caller);
     return false;
   }
   if (readOnly_) {
-    netPrintf("ERROR: BitMsg::%s: the message is read-only\n", caller);
+    cmdPrintf("ERROR: BitMsg::%s: the message is read-only\n", caller);
     overflowed_ = true;
     return false;
   }
@@ -152,9 +141,9 @@ bool BitMsg::checkOverflow(int bytes) {
 
 void BitMsg::overflowRefused(int bytes) {
   if (bytes > maxSize_) {
-    netPrintf("WARNING: BitMsg overflow with %i number of bytes, max is %i\n", bytes, maxSize_);
+    cmdPrintf("WARNING: BitMsg overflow with %i number of bytes, max is %i\n", bytes, maxSize_);
   }
-  netPrintf("WARNING: BitMsg overflow\n");
+  cmdPrintf("WARNING: BitMsg overflow\n");
   writeBit_ = 0;
   writeInBlock_ = false;
   overflowed_ = true;
@@ -169,7 +158,7 @@ void BitMsg::writeBits(int32_t value, int numBits) {
     return;
   }
   if (!validBitCount(numBits)) {
-    netPrintf("ERROR: BitMsg::writeBits: Could not write %d bits!\n", numBits);
+    cmdPrintf("ERROR: BitMsg::writeBits: Could not write %d bits!\n", numBits);
     overflowed_ = true;
     return;
   }
@@ -233,11 +222,11 @@ void BitMsg::writeBits(int32_t value, int numBits) {
 
 int32_t BitMsg::readBits(int numBits) {
   if (!data_) {
-    netPrintf("ERROR: BitMsg::readBits: Could not read data. pData == NULL!\n");
+    cmdPrintf("ERROR: BitMsg::readBits: Could not read data. pData == NULL!\n");
     return failRead();
   }
   if (!validBitCount(numBits)) {
-    netPrintf("ERROR: BitMsg::readBits: Could not read %d bits!\n", numBits);
+    cmdPrintf("ERROR: BitMsg::readBits: Could not read %d bits!\n", numBits);
     return failRead();
   }
   const int bits = numBits < 0 ? -numBits : numBits;
@@ -283,7 +272,7 @@ float BitMsg::readFloat() {
 
 float BitMsg::readFloatBits(int exponentBits, int mantissaBits) {
   if (!validFloatWidths(exponentBits, mantissaBits)) {
-    netPrintf("ERROR: BitMsg::readFloatBits: Could not read %d exponent and %d mantissa bits!\n",
+    cmdPrintf("ERROR: BitMsg::readFloatBits: Could not read %d exponent and %d mantissa bits!\n",
               exponentBits, mantissaBits);
     failRead();
     return 0.0f;
@@ -312,7 +301,7 @@ float BitMsg::readAngle16() {
 
 Vec3 BitMsg::readDir(int numBits) {
   if (numBits < 6 || numBits > 32) {
-    netPrintf("ERROR: BitMsg::readDir: Could not read %d bits!\n", numBits);
+    cmdPrintf("ERROR: BitMsg::readDir: Could not read %d bits!\n", numBits);
     failRead();
     return Vec3::zero();
   }
@@ -321,7 +310,7 @@ Vec3 BitMsg::readDir(int numBits) {
 
 void BitMsg::writeDir(const Vec3& dir, int numBits) {
   if (numBits < 6 || numBits > 32) {
-    netPrintf("ERROR: BitMsg::writeDir: Could not write %d bits!\n", numBits);
+    cmdPrintf("ERROR: BitMsg::writeDir: Could not write %d bits!\n", numBits);
     overflowed_ = true;
     return;
   }
@@ -367,7 +356,7 @@ void BitMsg::writeString(const char* text, int maxLen, bool sevenBit) {
     length = maxLen > 0 ? size_t(maxLen) - 1 : 0;
   }
   if (length >= size_t(MAX_STRING_CHARS)) {
-    netPrintf("WARNING: BitMsg::writeString >= MAX_STRING_CHARS\n");
+    cmdPrintf("WARNING: BitMsg::writeString >= MAX_STRING_CHARS\n");
     length = 0;
   }
   const int len = int(length);
@@ -504,14 +493,14 @@ bool BitMsg::readKeyDict(KeyDict& dict, const KeyDict* base) {
 
 uint8_t* BitMsg::getByteSpace(int numBytes) {
   if (!data_) {
-    netPrintf("ERROR: BitMsg::getByteSpace could not write to msg\n");
+    cmdPrintf("ERROR: BitMsg::getByteSpace could not write to msg\n");
     return nullptr;
   }
   if (!writable("getByteSpace")) {
     return nullptr;
   }
   if (numBytes < 0) {
-    netPrintf("ERROR: BitMsg::getByteSpace: Could not reserve %d bytes!\n", numBytes);
+    cmdPrintf("ERROR: BitMsg::getByteSpace: Could not reserve %d bytes!\n", numBytes);
     overflowed_ = true;
     return nullptr;
   }

@@ -46,16 +46,6 @@ CommonManager* s_commonManager = nullptr;
 CriticalSection s_printLock;
 char s_messageBuffer[CommonManager::kMessageBufferSize];
 
-void cmdPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void cmdPrint(const char* format, ...) {
-  if (!g_cmdSystem)
-    return;
-  va_list args;
-  va_start(args, format);
-  g_cmdSystem->vprintf(format, args);
-  va_end(args);
-}
-
 bool createManager(ManagerId id) {
   const ManagerFactory& factory = g_managerFactories[id];
   return factory.create ? factory.create() : true;
@@ -172,7 +162,7 @@ bool CommonManager::init(void* window, void* instance, uint32_t mask) {
   if (ok && (mask & kInitConsole))
     ok = createManager(kManagerConsole);
   if (ok && (mask & kInitFileSystem) && !IOManager::getInstance()->initialize("media"))
-    cmdPrint("WARNING: the file system could not be initialised\n");
+    cmdPrintf("WARNING: the file system could not be initialised\n");
   if (ok && (mask & kInitKeyBinds))
     ok = createManager(kManagerKeyBinds);
   if (ok && (mask & (kInitRenderDevice | kInitRender))) {
@@ -372,7 +362,7 @@ SpatialSystem* mapFileName(char* name, size_t size) {
     // The first kind that exists decides, as the world would be read from that file.
     SpatialSystem* spatial = kind.factory ? kind.factory() : nullptr;
     if (!spatial)
-      cmdPrint("WARNING: no spatial system for '%s' maps: cannot load '%s'\n", kind.extension, path);
+      cmdPrintf("WARNING: no spatial system for '%s' maps: cannot load '%s'\n", kind.extension, path);
     return spatial;
   }
   return nullptr;

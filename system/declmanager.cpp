@@ -18,16 +18,6 @@ namespace {
 
 DeclManager* s_declManager = nullptr;
 
-void declPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void declPrint(const char* format, ...) {
-  if (!g_cmdSystem)
-    return;
-  va_list args;
-  va_start(args, format);
-  g_cmdSystem->vprintf(format, args);
-  va_end(args);
-}
-
 std::string lowerKey(const char* text) {
   std::string out(text ? text : "");
   for (char& c : out)
@@ -52,7 +42,7 @@ void reloadDeclsCommand(const CmdArgs& args) {
   }
   DeclInterface* decl = s_declManager->findDeclByName(args.argv(1));
   if (!decl) {
-    declPrint("failed to find resource '%s'\n", args.argv(1));
+    cmdPrintf("failed to find resource '%s'\n", args.argv(1));
     return;
   }
   s_declManager->reloadDecl(decl);
@@ -180,11 +170,11 @@ DeclInterface* DeclManager::interfaceOf(DeclResource* resource) const {
 
 bool DeclManager::registerDeclType(const char* name, int typeId, DeclAllocFn allocator) {
   if (typeId < 0 || typeId >= kDeclTypeCount) {
-    declPrint("WARNING: declaration type '%s' refused: id %d outside 0..31\n", name ? name : "", typeId);
+    cmdPrintf("WARNING: declaration type '%s' refused: id %d outside 0..31\n", name ? name : "", typeId);
     return false;
   }
   if (!name || !*name || std::strlen(name) > 31 || !allocator) {
-    declPrint("WARNING: declaration type %d refused: bad name or no allocator\n", typeId);
+    cmdPrintf("WARNING: declaration type %d refused: bad name or no allocator\n", typeId);
     return false;
   }
   DeclTypeSlot& slot = slots_[typeId];
@@ -197,7 +187,7 @@ bool DeclManager::registerDeclType(const char* name, int typeId, DeclAllocFn all
 bool DeclManager::registerDeclFolder(const char* folder, const char* extension, int typeId) {
   if (!folder || !extension || std::strlen(folder) > 31 || std::strlen(extension) > 7 || typeId < 0 ||
       typeId >= kDeclTypeCount) {
-    declPrint("WARNING: declaration folder '%s' refused\n", folder ? folder : "");
+    cmdPrintf("WARNING: declaration folder '%s' refused\n", folder ? folder : "");
     return false;
   }
   for (const DeclFolder& existing : folders_) {
@@ -597,19 +587,19 @@ void DeclManager::listDecls() {
   char dashes[82];
   std::memset(dashes, '-', 81);
   dashes[81] = '\0';
-  declPrint("%s\n", dashes);
-  declPrint("%-50s|%-10s|%-10s|%s\n", "NAME", "TYPE", "STATE", "BYTES");
-  declPrint("%s\n", dashes);
+  cmdPrintf("%s\n", dashes);
+  cmdPrintf("%-50s|%-10s|%-10s|%s\n", "NAME", "TYPE", "STATE", "BYTES");
+  cmdPrintf("%s\n", dashes);
   for (const DeclTypeSlot& slot : slots_) {
     for (DeclResource* resource : slot.decls) {
       int state = resource->getState();
       if (state < 0 || state > 3)
         state = 3;
-      declPrint("%-50s|%-10s|%-10s|%d\n", resource->getName(), slot.name, kStateNames[state],
+      cmdPrintf("%-50s|%-10s|%-10s|%d\n", resource->getName(), slot.name, kStateNames[state],
                 resource->memoryUsed());
     }
   }
-  declPrint("%s\n\n", dashes);
+  cmdPrintf("%s\n\n", dashes);
 }
 
 void DeclManager::parseDeclFile(TokenParser& parser, const char* file, int typeId, List<String>& names) {

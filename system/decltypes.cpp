@@ -12,16 +12,6 @@
 
 namespace {
 
-void declPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void declPrint(const char* format, ...) {
-  if (!g_cmdSystem)
-    return;
-  va_list args;
-  va_start(args, format);
-  g_cmdSystem->vprintf(format, args);
-  va_end(args);
-}
-
 // At most `length` characters of the body, and no more than it holds.
 String bodyText(const char* text, int length) {
   return text && length > 0 ? String(text, length) : String();
@@ -100,7 +90,7 @@ void DeclEntityDef::freeData() {
 
 bool DeclEntityDef::parse(const char* text, int length) {
   if (s_inheritDepth >= kMaxInheritDepth) {
-    declPrint("\tERROR: potential infinite inheritence using '%s'\n", getName());
+    cmdPrintf("\tERROR: potential infinite inheritence using '%s'\n", getName());
     return false;
   }
   dict.clear();
@@ -118,7 +108,7 @@ bool DeclEntityDef::parse(const char* text, int length) {
     DeclResource* parent = g_declSystem->findType(kDeclEntityDef, parentName.c_str(), false);
     --s_inheritDepth;
     if (!parent) {
-      declPrint("WARNING: '%s' attempted to inherit undefined entityDef '%s'\n", getName(),
+      cmdPrintf("WARNING: '%s' attempted to inherit undefined entityDef '%s'\n", getName(),
                 parentName.c_str());
     } else if (parent != this) {
       dict.copyMissing(&static_cast<DeclEntityDef*>(parent)->dict);
@@ -227,12 +217,12 @@ bool SoundShader::parse(const char* text, int length) {
       continue;
     }
     if (numSamples_ >= kMaxSamples) {
-      declPrint("WARNING: sound shader '%s' holds %d samples; '%s' ignored\n", getName(), kMaxSamples, token);
+      cmdPrintf("WARNING: sound shader '%s' holds %d samples; '%s' ignored\n", getName(), kMaxSamples, token);
       continue;
     }
     SoundSample* sample = g_soundCache ? g_soundCache->findSound(token) : nullptr;
     if (!sample) {
-      declPrint("SoundShader::parseAttributes: invalid sample: %s\n", token);
+      cmdPrintf("SoundShader::parseAttributes: invalid sample: %s\n", token);
       continue;
     }
     sampleNames_[numSamples_] = token;

@@ -69,16 +69,6 @@ const DefaultBinding kDefaultBindings[] = {
     {kKeyCtrl, "_speed"},
 };
 
-void print(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void print(const char* format, ...) {
-  if (!g_cmdSystem)
-    return;
-  va_list args;
-  va_start(args, format);
-  g_cmdSystem->vprintf(format, args);
-  va_end(args);
-}
-
 // "r_viewwidth" and "r_viewheight" belong to the window; without a registry their defaults hold.
 int viewSize(const char* name, int fallback) {
   ConVar* var = g_conVarSystem ? g_conVarSystem->find(name) : nullptr;
@@ -105,12 +95,12 @@ void cmdSetKey(const CmdArgs& args) {
   if (!s_keyBinds)
     return;
   if (args.argc() != 3) {
-    print("usage: setkey <key> <command>\n");
+    cmdPrintf("usage: setkey <key> <command>\n");
     return;
   }
   int key = s_keyBinds->keyFromName(args.argv(1));
   if (key < 0) {
-    print("invalid key: \"%s\"\n", args.argv(1));
+    cmdPrintf("invalid key: \"%s\"\n", args.argv(1));
     return;
   }
   s_keyBinds->setBinding(key, args.argv(2));
@@ -121,7 +111,7 @@ void cmdListKeys(const CmdArgs&) {
     return;
   for (int key = 0; key < KeyBinds::kKeyCount; ++key) {
     if (*s_keyBinds->binding(key))
-      print("%s %s\n", s_keyBinds->keyName(key), s_keyBinds->binding(key));
+      cmdPrintf("%s %s\n", s_keyBinds->keyName(key), s_keyBinds->binding(key));
   }
 }
 
@@ -134,12 +124,12 @@ void cmdUnsetKey(const CmdArgs& args) {
   if (!s_keyBinds)
     return;
   if (args.argc() != 2) {
-    print("usage: unsetkey <key>\n");
+    cmdPrintf("usage: unsetkey <key>\n");
     return;
   }
   int key = s_keyBinds->keyFromName(args.argv(1));
   if (key < 0) {
-    print("ERROR: invalid key \"%s\"\n", args.argv(1));
+    cmdPrintf("ERROR: invalid key \"%s\"\n", args.argv(1));
     return;
   }
   s_keyBinds->setBinding(key, "");
@@ -452,7 +442,7 @@ void KeyBinds::executeBinding(int key) {
   const String& binding = keys_[key].binding;
   if (binding.isEmpty()) {
     if (key >= 200)
-      print("%s is unbound, use controls menu to set.\n", keyName(key));
+      cmdPrintf("%s is unbound, use controls menu to set.\n", keyName(key));
     return;
   }
   if (!g_cmdSystem)
@@ -504,7 +494,7 @@ void KeyBinds::initInput() {
   void* window = g_commonSystem ? g_commonSystem->windowHandle() : nullptr;
   void* instance = g_commonSystem ? g_commonSystem->instanceHandle() : nullptr;
   if (!input->init(window, instance, s_deviceFlags))
-    print("WARNING: the input devices could not be started\n");
+    cmdPrintf("WARNING: the input devices could not be started\n");
   releaseAllKeys();
   generator_.resetView();
   mode_ = 4;
@@ -516,7 +506,7 @@ void KeyBinds::restartInput() {
   void* window = g_commonSystem ? g_commonSystem->windowHandle() : nullptr;
   void* instance = g_commonSystem ? g_commonSystem->instanceHandle() : nullptr;
   if (!input->init(window, instance, s_deviceFlags))
-    print("WARNING: the input devices could not be started\n");
+    cmdPrintf("WARNING: the input devices could not be started\n");
   releaseAllKeys();
 }
 

@@ -1,6 +1,7 @@
 // The argument list that command handlers receive: statement splitting and word access.
 #include "lib/interface/cmdsystem.h"
 
+#include <cstdarg>
 #include <cstring>
 
 CmdArgs& CmdArgs::operator=(const CmdArgs& other) {
@@ -89,4 +90,13 @@ const char* CmdArgs::join(int first, char* out, size_t size) const {
     out[used] = '\0';
   }
   return out;
+}
+
+void cmdPrintf(const char* format, ...) {
+  if (!g_cmdSystem)
+    return;
+  va_list args;
+  va_start(args, format);
+  g_cmdSystem->vprintf(format, args);
+  va_end(args);
 }

@@ -96,6 +96,10 @@ class CmdSystem {
 
 inline CmdSystem* g_cmdSystem = nullptr;
 
+// Prints through the command system when one exists; code that may run before it (or in tests
+// without it) prints nothing.
+void cmdPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // The key-binding part of "writecfg": one "setkey %-22s \"%s\"\n" line per bound key. "writecfg"
 // itself writes the "// KEYS" header and "clearkeys"; the key bindings install the writer.
 class KeyBindingWriter {

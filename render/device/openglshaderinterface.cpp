@@ -15,17 +15,6 @@
 
 namespace {
 
-void shaderPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void shaderPrintf(const char* format, ...) {
-  if (g_cmdSystem == nullptr) {
-    return;
-  }
-  va_list args;
-  va_start(args, format);
-  g_cmdSystem->vprintf(format, args);
-  va_end(args);
-}
-
 // The last 63 characters of a name.
 const char* storedName(const char* name) {
   const size_t length = std::strlen(name);
@@ -226,7 +215,7 @@ int OpenGLShaderInterface::loadARBProgram(const char* name, int kind) {
   int length = 0;
   if (!extractProgramText(buffer, header, &text, &length)) {
     // Without its header the driver would be handed text from the wrong place.
-    shaderPrintf("%s(%s): no program header\n", header, name);
+    cmdPrintf("%s(%s): no program header\n", header, name);
     return -1;
   }
 
@@ -253,11 +242,11 @@ int OpenGLShaderInterface::loadARBProgram(const char* name, int kind) {
   device_->popContext();
 
   if (errorPosition == -1 && underNativeLimits == 1) {
-    shaderPrintf("%s(%s): worked\n", header, name);
+    cmdPrintf("%s(%s): worked\n", header, name);
     std::snprintf(record->name, sizeof(record->name), "%s", storedName(name));
     return index;
   }
-  shaderPrintf("%s(%s): %s\n", header, name, error);
+  cmdPrintf("%s(%s): %s\n", header, name, error);
   freeProgramObjects(record);
   if (isNew) {
     dropNewRecord(index);
@@ -276,10 +265,10 @@ bool OpenGLShaderInterface::printShaderLog(unsigned shader, const char* name) {
     qgl::glGetShaderInfoLog(shader, sizeof(log), nullptr, log);
   }
   if (log[0] == '\0') {
-    shaderPrintf("%s: worked\n", name);
+    cmdPrintf("%s: worked\n", name);
     return true;
   }
-  shaderPrintf("%s: %s\n", name, log);
+  cmdPrintf("%s: %s\n", name, log);
   return false;
 }
 
@@ -294,10 +283,10 @@ bool OpenGLShaderInterface::printProgramLog(unsigned program, const char* name) 
     qgl::glGetProgramInfoLog(program, sizeof(log), nullptr, log);
   }
   if (log[0] == '\0') {
-    shaderPrintf("GLSL : '%s': worked\n", name);
+    cmdPrintf("GLSL : '%s': worked\n", name);
     return true;
   }
-  shaderPrintf("GLSL : %s: %s\n", name, log);
+  cmdPrintf("GLSL : %s: %s\n", name, log);
   return false;
 }
 
@@ -493,7 +482,7 @@ void checkGLError(const char* file, int line) {
   if (error == GL_NO_ERROR || error == GL_INVALID_OPERATION) {
     return;
   }
-  shaderPrintf("\n*** OPENGL ERROR in \"%s\" at line %d ***\n", file, line);
+  cmdPrintf("\n*** OPENGL ERROR in \"%s\" at line %d ***\n", file, line);
   while (error != GL_NO_ERROR) {
     const char* name = "Unknown error";
     switch (error) {
@@ -524,7 +513,7 @@ void checkGLError(const char* file, int line) {
       default:
         break;
     }
-    shaderPrintf("glGetError returned %s.\n", name);
+    cmdPrintf("glGetError returned %s.\n", name);
     error = qgl::glGetError();
   }
 }

@@ -21,22 +21,11 @@
 
 namespace {
 
-void devicePrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void devicePrintf(const char* format, ...) {
-  if (g_cmdSystem == nullptr) {
-    return;
-  }
-  va_list args;
-  va_start(args, format);
-  g_cmdSystem->vprintf(format, args);
-  va_end(args);
-}
-
 void deviceErrorBox(const char* text, const char* caption) {
   if (g_commonSystem != nullptr) {
     g_commonSystem->errorBox(text, caption);
   } else {
-    devicePrintf("ERROR: %s: %s\n", caption, text);
+    cmdPrintf("ERROR: %s: %s\n", caption, text);
   }
 }
 
@@ -1244,7 +1233,7 @@ bool createDevice() {
     return false;
   }
   g_renderInterface = device;
-  devicePrintf("GLDriver = %s\n", device->getVersionName());
+  cmdPrintf("GLDriver = %s\n", device->getVersionName());
   return true;
 }
 
