@@ -298,7 +298,9 @@ bool decodeTGA(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
         expanded[filled + i] = bytes[position + i % bpp];
       position += bpp;
     } else {
-      if (position + n * bpp > length) {
+      // Only the pixels the image still needs must be present: a last packet cut by the file's
+      // end past the image's end is fine.
+      if (position + want > length) {
         ok = false;
         break;
       }

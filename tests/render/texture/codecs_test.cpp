@@ -187,6 +187,14 @@ TEST(TgaTest, RunLengthPacketsAndTheirColourMap) {
   decode(kTga, tga.build(), &cut);
   ASSERT_TRUE(cut.ok);
   EXPECT_EQ(cut.pixels(), (Bytes{3, 2, 1, 3, 2, 1}));
+
+  // So is a literal packet whose surplus pixels the file no longer holds.
+  tga.mapType = 0;
+  tga.body = {0x02, 1, 2, 3, 4, 5, 6};
+  Decoded literal;
+  decode(kTga, tga.build(), &literal);
+  ASSERT_TRUE(literal.ok);
+  EXPECT_EQ(literal.pixels(), (Bytes{3, 2, 1, 6, 5, 4}));
 }
 
 TEST(TgaTest, TrueColourFileSkipsItsDeclaredColourMap) {
