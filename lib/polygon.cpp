@@ -529,7 +529,9 @@ int ConvexPolygon::addPointToHull(const Vec3& p, const Vec3& normal, float eps) 
       continue;
     hull[count++] = points[j];
   }
-  if (count >= kMaxPoints || count < n)
+  // A far point may swallow several corners, so the outline can shrink; refusing that would
+  // leave p outside the hull.
+  if (count >= kMaxPoints || count < 3)
     return 0;
   std::copy(hull, hull + count, points);
   numPoints = count;

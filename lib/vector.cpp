@@ -176,6 +176,8 @@ Bounds Bounds::fromPoints(const Vec3& a, const Vec3& b) {
 }
 
 void Bounds::toSphereBox() {
+  if (isCleared())
+    return;  // an empty box stays empty rather than growing to infinity
   Vec3 c = center();
   float r = radius();
   mins = c - Vec3(r, r, r);
@@ -245,6 +247,8 @@ void Bounds::toRotatedPoints(Vec3 out[8], const Vec3& point, const Mat3& axis) c
 }
 
 void Bounds::rotate(const Mat3& axis) {
+  if (isCleared())
+    return;  // its +-1e30 corners turned would make a huge box from an empty one
   Vec3 pts[8];
   toPoints(pts);
   clear();

@@ -259,6 +259,9 @@ struct Bounds {
       maxs.z = p.z;
   }
   void addBounds(const Bounds& o) {
+    // An empty box adds nothing; its +-1e30 corners would otherwise span everything.
+    if (o.isCleared())
+      return;
     addPoint(o.mins);
     addPoint(o.maxs);
   }

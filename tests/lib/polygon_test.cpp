@@ -319,6 +319,16 @@ TEST(ConvexPolygon, AddPointToHull) {
   EXPECT_GE(c.numPoints, 3);
   EXPECT_TRUE(c.isConvex(0.01f));
   EXPECT_LE(c.numPoints, 63);
+
+  // A far point below a hexagon sees three edges: two corners go and the outline shrinks to 5.
+  ConvexPolygon hex;
+  for (int i = 0; i < 6; i++)
+    ASSERT_EQ(hex.addPointToHull(Vec3(std::cos(i * 1.0471976f), std::sin(i * 1.0471976f), 0), up, 0.001f), 2);
+  const Vec3 far(0, -100, 0);
+  EXPECT_EQ(hex.addPointToHull(far, up, 0.001f), 2);
+  EXPECT_EQ(hex.numPoints, 5);
+  EXPECT_GE(hex.findPoint(far, 0.0f), 0);
+  EXPECT_TRUE(hex.isConvex(0.01f));
 }
 
 TEST(ConvexPolygon, MergeAndTJunctions) {

@@ -169,6 +169,14 @@ TEST(Bounds, ClearAddShrinkExpand) {
   EXPECT_EQ(t.expandedBy(Vec3(1, 2, 3)), Bounds(Vec3(0, -1, -2), Vec3(2, 3, 4)));
   EXPECT_EQ(Bounds(Vec3(0, 0, 0), Vec3(1, 1, 1)).merged(Bounds(Vec3(-1, 2, 0), Vec3(0, 3, 0))),
             Bounds(Vec3(-1, 0, 0), Vec3(1, 3, 1)));
+  EXPECT_EQ(Bounds(Vec3(0, 0, 0), Vec3(1, 1, 1)).merged(Bounds()), Bounds(Vec3(0, 0, 0), Vec3(1, 1, 1)))
+      << "an empty box adds nothing";
+  EXPECT_TRUE(Bounds().merged(Bounds()).isCleared());
+  Bounds empty;
+  empty.toSphereBox();
+  EXPECT_TRUE(empty.isCleared());
+  EXPECT_TRUE(Bounds().rotated(Angles(10, 30, 0).toMat3()).isCleared());
+  EXPECT_TRUE(Bounds::fromTransformedBounds(Bounds(), Vec3(5, 0, 0), Mat3::identity()).isCleared());
   const Vec3 pts[3] = {{1, 5, -1}, {-2, 0, 0}, {0, 0, 9}};
   EXPECT_EQ(Bounds::fromVertices(pts, 3), Bounds(Vec3(-2, 0, -1), Vec3(1, 5, 9)));
   Bounds s(Vec3(-1, -1, -1), Vec3(1, 1, 1));
