@@ -191,6 +191,8 @@ bool CmdManager::splitStatement(CmdArgs& args) {
 }
 
 void CmdManager::executeText(const char* text) {
+  if (configDepth_ == 0)
+    configLoads_ = 0;
   appendText(text);
   if (waiting())
     return;
@@ -425,8 +427,6 @@ void CmdManager::loadConfig(const CmdArgs& args) {
     printf("WARNING: loadcfg: \"%s\" nested deeper than %d files, skipped\n", name, kMaxConfigDepth);
     return;
   }
-  if (configDepth_ == 0)
-    configLoads_ = 0;
   if (configLoads_ >= kMaxConfigLoads) {
     printf("WARNING: loadcfg: \"%s\" skipped, %d files loaded already\n", name, kMaxConfigLoads);
     return;

@@ -9,9 +9,10 @@ class CmdManager : public CmdSystem {
   static constexpr size_t kBufferSize = 1024;
   // "loadcfg" inside a loaded file nests; deeper than this is refused.
   static constexpr int kMaxConfigDepth = 16;
-  // Files one outermost "loadcfg" may load in all: the depth alone does not bound a file that
-  // loads itself on several lines (k lines give k^16 loads).
-  static constexpr int kMaxConfigLoads = 256;
+  // Files one executeText from outside a configuration file (a typed line, a frame's buffer) may
+  // load in all: the depth alone does not bound a file that loads itself on several lines (k
+  // lines give k^16 loads).
+  static constexpr int kMaxConfigLoads = 64;
 
   using ClockFunction = uint32_t (*)();
   using ErrorBoxFunction = void (*)(const char* text, const char* caption);
@@ -62,7 +63,7 @@ class CmdManager : public CmdSystem {
   uint32_t waitUntil_;
   bool waitSet_;
   int configDepth_;
-  int configLoads_;  // files loaded since the outermost "loadcfg" began
+  int configLoads_;  // files loaded since the outermost executeText began
   CmdOutputFunction output_;
   void* outputUser_;
   ClockFunction clock_;

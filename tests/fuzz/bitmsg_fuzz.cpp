@@ -1,6 +1,6 @@
 // Fuzzes the bit-message readers: the front of the input is a script picking every typed reader
-// (and the delta coder) in turn, the rest is the received packet, read as a foreign buffer and as
-// a writable message whose write position does not end on a byte.
+// (and the delta coder's) in turn, the rest is the received packet, read as a foreign buffer and
+// as a writable message whose write position does not end on a byte.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -36,6 +36,47 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   msg.initRead(packet.data(), int(packet.size()));
   if (!readSequence(msg, script, scriptLength))
     __builtin_trap();  // the read position passed the written bits
+
+  // The delta coder's typed readers the shared script leaves out, with and without a base.
+  BitMsg deltaMsg;
+  deltaMsg.initRead(packet.data(), int(packet.size()));
+  BitMsg baseMsg;
+  baseMsg.initRead(packet.data(), int(packet.size()));
+  BitMsgDelta delta;
+  delta.initReading(header & 0x40 ? &baseMsg : nullptr, nullptr, &deltaMsg);
+  for (size_t i = 0; i < scriptLength; ++i) {
+    switch (script[i] % 9) {
+      case 0:
+        delta.readFloat();
+        break;
+      case 1:
+        delta.readAngle16();
+        break;
+      case 2:
+        delta.readDeltaFloat(1.0f);
+        break;
+      case 3:
+        delta.readDeltaInt(script[i]);
+        break;
+      case 4:
+        delta.readBool();
+        break;
+      case 5:
+        delta.readChar();
+        break;
+      case 6:
+        delta.readByte();
+        break;
+      case 7:
+        delta.readShort();
+        break;
+      default:
+        delta.readInt();
+        break;
+    }
+  }
+  if (deltaMsg.getReadBit() > deltaMsg.getWriteBit() || baseMsg.getReadBit() > baseMsg.getWriteBit())
+    __builtin_trap();
 
   if (!packet.empty()) {
     BitMsg writable(packet.data(), int(packet.size()));

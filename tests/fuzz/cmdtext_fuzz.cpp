@@ -45,24 +45,23 @@ void defuseFsVariables(std::string& text) {
   }
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Memory-backed when possible: the configuration file is rewritten for every input.
-  const char* tmp = std::getenv("TMPDIR");
-  fs::path base = tmp && *tmp ? fs::path(tmp) : access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm") : fs::path("/tmp");
-  g_root = base / ("quill_fuzz_cmd_" + std::to_string(getpid()));
-  fs::create_directories(g_root / "media");
-  fs::current_path(g_root);
-  std::atexit(removeScratch);
-
-  KeyDict::initPools();
+void startManagers() {
   CmdManager* cmd = getCmdManager();
   cmd->setOutput(fuzz::dropOutput, nullptr);
   cmd->setClock(fastClock);
   cmd->setAssertPrompt(nullptr);  // "crash" only prints
   cmd->setErrorBox(nullptr);
   getConVarManager();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  g_root = fuzz::makeScratchDirectory("cmd");
+  std::atexit(removeScratch);
+
+  KeyDict::initPools();
+  startManagers();
   if (!IOManager::getInstance()->initialize("media"))
     std::abort();
   return 0;
@@ -92,9 +91,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::snprintf(line, sizeof(line), "%s", text.c_str());
     g_cmdSystem->completeCommand(line, sizeof(line));
   }
-  // Runs what a "wait" held back, so no text carries over into the next input.
-  for (int i = 0; i < 1000 && g_cmdSystem->bufferedText()[0]; ++i)
+  // Runs what a "wait" held back for a few frames. A script that waits and loads itself again
+  // runs for ever, a frame at a time; rather than carry it into the next input, the command and
+  // variable managers start afresh.
+  for (int frame = 0; frame < 8 && g_cmdSystem->bufferedText()[0]; ++frame)
     g_cmdSystem->executeText("");
+  if (g_cmdSystem->bufferedText()[0]) {
+    // The file system again too: it sets "fs_basepath", which "writecfg" writes below.
+    IOManager::getInstance()->shutdown();
+    destroyConVarManager();
+    destroyCmdManager();
+    startManagers();
+    if (!IOManager::getInstance()->initialize("media"))
+      std::abort();
+  }
   // "writecfg" leaves a file under every name the inputs make up; a small memory-backed
   // directory would fill up over a long run.
   static unsigned inputs = 0;

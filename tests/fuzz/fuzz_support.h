@@ -1,12 +1,19 @@
 // Shared pieces of the libFuzzer harnesses: a command system that formats and drops every
-// printed text (formatting still runs, so a bad argument list is caught), and a byte reader
-// that turns the front of an input into choices.
+// printed text (formatting still runs, so a bad argument list is caught), a byte reader that
+// turns the front of an input into choices, and the scratch directory of the file harnesses.
 #pragma once
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include "lib/interface/cmdsystem.h"
 
@@ -61,5 +68,30 @@ class ByteReader {
   size_t size_;
   size_t pos_ = 0;
 };
+
+// A directory of this process below TMPDIR (else /dev/shm, memory-backed, else /tmp) with a
+// "media" folder, made the working directory. libFuzzer ends on a finding or an interrupt
+// without running exit handlers, so directories of processes that are gone are removed here.
+inline std::filesystem::path makeScratchDirectory(const char* kind) {
+  namespace fs = std::filesystem;
+  const char* tmp = std::getenv("TMPDIR");
+  const fs::path base = tmp && *tmp                     ? fs::path(tmp)
+                        : access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
+                                                        : fs::path("/tmp");
+  const std::string prefix = std::string("quill_fuzz_") + kind + "_";
+  std::error_code ignored;
+  for (const fs::directory_entry& entry : fs::directory_iterator(base, ignored)) {
+    const std::string name = entry.path().filename().string();
+    if (name.compare(0, prefix.size(), prefix) != 0)
+      continue;
+    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+    if (pid > 0 && kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+      fs::remove_all(entry.path(), ignored);
+  }
+  const fs::path root = base / (prefix + std::to_string(getpid()));
+  fs::create_directories(root / "media");
+  fs::current_path(root);
+  return root;
+}
 
 }  // namespace fuzz

@@ -65,14 +65,7 @@ void readEntry(IOManager& io, const char* name, uint8_t pattern) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Memory-backed when possible: the pack is rewritten for every input.
-  const char* tmp = std::getenv("TMPDIR");
-  fs::path base = tmp && *tmp ? fs::path(tmp)
-                  : access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm")
-                                                   : fs::path("/tmp");
-  g_root = base / ("quill_fuzz_pack_" + std::to_string(getpid()));
-  fs::create_directories(g_root / "media");
-  fs::current_path(g_root);
+  g_root = fuzz::makeScratchDirectory("pack");
   std::atexit(removeScratch);
   g_cmdSystem = &g_quiet;
   KeyDict::initPools();

@@ -14,8 +14,21 @@ namespace {
 // The sets the engine's formats use, the empty set, an over-long set (cut at 31 characters) and
 // sets that overlap the whitespace and comment characters.
 const char* const kPunctuation[] = {
-    nullptr, "", ";\n", ",{}", "{}(),", "()", ",{}();", ",();", "{}", "=",
-    "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~", "/*", "\" ", "\\", "\n\t ",
+    nullptr,
+    "",
+    ";\n",
+    ",{}",
+    "{}(),",
+    "()",
+    ",{}();",
+    ",();",
+    "{}",
+    "=",
+    "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~",
+    "/*",
+    "\" ",
+    "\\",
+    "\n\t ",
 };
 const char* const kWhitespace[] = {nullptr, " \t\n\r", "", " ", "\n", ",", "\"", "/", "{} \n"};
 
