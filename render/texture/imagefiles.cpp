@@ -4,7 +4,6 @@
 #include "render/texture/imagefiles.h"
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -13,7 +12,6 @@
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/iosystem.h"
 #include "lib/str.h"
-#include "render/texture/imageutil.h"
 
 namespace {
 
@@ -146,7 +144,7 @@ bool convertRows(const uint8_t* src, size_t srcStride, ImageData* out, uint32_t 
 }
 
 void boundsError() {
-  imagePrintf("error..  data extracted has exceeded it's bounds\n");
+  cmdPrintf("error..  data extracted has exceeded it's bounds\n");
 }
 
 bool loadWith(const char* name, ImageData* out, bool (*decode)(const uint8_t*, uint32_t, ImageData*, bool)) {
@@ -179,15 +177,6 @@ bool writeWholeFile(const char* name, const uint8_t* bytes, size_t length) {
 }
 
 }  // namespace
-
-void imagePrintf(const char* format, ...) {
-  if (!g_cmdSystem)
-    return;
-  va_list args;
-  va_start(args, format);
-  g_cmdSystem->vprintf(format, args);
-  va_end(args);
-}
 
 uint8_t* imageAlloc(size_t bytes) {
   if (bytes == 0 || bytes > (size_t(1) << 31))
@@ -245,7 +234,7 @@ bool decodeTGA(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
   if (bits == 8)
     return false;  // true-colour types carry no palette for 8-bit pixels
   if (originX != 0) {
-    imagePrintf("WARNING: X-flipped TGA not supported...uOriginX = %u, Size = %d x %d, BitDepth = %d\n",
+    cmdPrintf("WARNING: X-flipped TGA not supported...uOriginX = %u, Size = %d x %d, BitDepth = %d\n",
                 originX, width, height, bits);
   }
   if (!sizeAcceptable(width, height))
@@ -363,7 +352,7 @@ bool decodeBMP(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
   if (bits != 8 && bits != 24)
     return false;
   if (height < 0) {
-    imagePrintf("WARNING: top-down BMP not supported\n");
+    cmdPrintf("WARNING: top-down BMP not supported\n");
     return false;
   }
   if (!sizeAcceptable(width, height))

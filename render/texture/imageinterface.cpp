@@ -10,7 +10,6 @@
 #include "lib/str.h"
 #include "render/texture/imagefiles.h"
 #include "render/texture/imageresample.h"
-#include "render/texture/imageutil.h"
 #include "render/texture/texmgrinfo.h"
 
 // clang-format off

@@ -11,9 +11,9 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
+#include "lib/interface/cmdsystem.h"
 #include "lib/interface/iosystem.h"
 #include "render/texture/imagefiles.h"
-#include "render/texture/imageutil.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ struct JpegError {
 void jpegOutputMessage(j_common_ptr cinfo) {
   char text[JMSG_LENGTH_MAX];
   (*cinfo->err->format_message)(cinfo, text);
-  imagePrintf("WARNING: JPEG: %s\n", text);
+  cmdPrintf("WARNING: JPEG: %s\n", text);
 }
 
 void installErrors(JpegError* error) {
@@ -140,7 +140,7 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
   installErrors(&error);
   cinfo.err = &error.pub;
   if (setjmp(error.jump)) {
-    imagePrintf("WARNING: JPEG: %s\n", error.message);
+    cmdPrintf("WARNING: JPEG: %s\n", error.message);
     jpeg_destroy_decompress(&cinfo);
     if (allocate)
       imageFree(block);
@@ -163,14 +163,14 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
   if (cinfo.image_width == 0 || cinfo.image_height == 0 || cinfo.image_width > uint32_t(kImageMaxSide) ||
       cinfo.image_height > uint32_t(kImageMaxSide) ||
       int64_t(cinfo.image_width) * cinfo.image_height > kImageMaxPixels) {
-    imagePrintf("WARNING: JPEG: image of %u x %u refused\n", cinfo.image_width, cinfo.image_height);
+    cmdPrintf("WARNING: JPEG: image of %u x %u refused\n", cinfo.image_width, cinfo.image_height);
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
   // Huffman coding spends at least a bit on every 8x8 block: far more pixels than the bytes could
   // code means a forged header (or a file cut short), whose decode would only cost time and memory.
   if (int64_t(cinfo.image_width) * cinfo.image_height > int64_t(length) * kJpegPixelsPerByte) {
-    imagePrintf("WARNING: JPEG: image of %u x %u from %u bytes refused\n", cinfo.image_width,
+    cmdPrintf("WARNING: JPEG: image of %u x %u from %u bytes refused\n", cinfo.image_width,
                 cinfo.image_height, length);
     jpeg_destroy_decompress(&cinfo);
     return false;
@@ -190,7 +190,7 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
       ERREXIT1(&cinfo, JERR_OUT_OF_MEMORY, 0);
   } else {
     if (!out->pixels || out->byteSize != size) {
-      imagePrintf("WARNING: JPEG: the destination block does not match the image size\n");
+      cmdPrintf("WARNING: JPEG: the destination block does not match the image size\n");
       jpeg_destroy_decompress(&cinfo);
       return false;
     }
@@ -248,7 +248,7 @@ bool saveJPEG(const char* name, const ImageData* data) {
     return false;
   const int format = data->info.pixelFormat;
   if (format != kPixelFormatRGB && format != kPixelFormatRGBA) {
-    imagePrintf("WARNING: saveJPEG: '%s' is not 3 or 4 bytes per pixel\n", name);
+    cmdPrintf("WARNING: saveJPEG: '%s' is not 3 or 4 bytes per pixel\n", name);
     return false;
   }
   const int bpp = format == kPixelFormatRGBA ? 4 : 3;
@@ -267,7 +267,7 @@ bool saveJPEG(const char* name, const ImageData* data) {
   installErrors(&error);
   cinfo.err = &error.pub;
   if (setjmp(error.jump)) {
-    imagePrintf("WARNING: JPEG: %s\n", error.message);
+    cmdPrintf("WARNING: JPEG: %s\n", error.message);
     jpeg_destroy_compress(&cinfo);
     g_ioSystem->closeFile(file);
     return false;

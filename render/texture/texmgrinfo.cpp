@@ -16,7 +16,6 @@
 #include "lib/interface/managerfactory.h"
 #include "lib/str.h"
 #include "render/texture/imagefiles.h"
-#include "render/texture/imageutil.h"
 
 namespace {
 
@@ -132,9 +131,9 @@ void cmdDumpTexture(const CmdArgs& args) {
   if (!image)
     return;
   if (image->saveToFile(args.argv(2))) {
-    imagePrintf("   '%s' saved...\n", args.argv(2));
+    cmdPrintf("   '%s' saved...\n", args.argv(2));
   } else {
-    imagePrintf("   ERROR saving '%s'...\n", args.argv(2));
+    cmdPrintf("   ERROR saving '%s'...\n", args.argv(2));
   }
 }
 
@@ -183,7 +182,7 @@ void destroyTexManager() {
 }
 
 bool TexMgrInfo::init() {
-  imagePrintf("initializing (Texture Manager)\n");
+  cmdPrintf("initializing (Texture Manager)\n");
   deleteAllImages();
   assert(g_cmdSystem && "commands could not be registered");
   if (!g_cmdSystem)
@@ -199,7 +198,7 @@ bool TexMgrInfo::init() {
 }
 
 TexMgrInfo::~TexMgrInfo() {
-  imagePrintf("shutting down texture module\n");
+  cmdPrintf("shutting down texture module\n");
   deleteAllImages();
   if (s_instance == this) {
     s_instance = nullptr;
@@ -316,7 +315,7 @@ ImageInterface* TexMgrInfo::findImage(const char* name, uint32_t flags) {
         char faceName[160];
         std::snprintf(faceName, sizeof(faceName), "%s%s", key, suffixes[i]);
         if (!findImageFile(found, sizeof(found), faceName)) {
-          imagePrintf("failed to find (%s).. generating default image\n", faceName);
+          cmdPrintf("failed to find (%s).. generating default image\n", faceName);
           return generateSolidImage(faceName, kMissing, 24);
         }
       }
@@ -328,7 +327,7 @@ ImageInterface* TexMgrInfo::findImage(const char* name, uint32_t flags) {
       char* dot = ok ? extensionOf(found) : nullptr;
       // Videos come with their own image kind; until then they count as missing.
       if (!ok || !dot || String::icmp(dot, ".ovid") == 0 || std::strlen(dot) >= sizeof(extension)) {
-        imagePrintf("failed to find (%s).. generating default image\n", requested);
+        cmdPrintf("failed to find (%s).. generating default image\n", requested);
         return generateSolidImage(requested, kMissing, 24);
       }
       copyName(extension, sizeof(extension), dot);
@@ -477,7 +476,7 @@ ImageInterface* TexMgrInfo::createRGBImage(int width, int height, uint32_t flags
 }
 
 ImageInterface* TexMgrInfo::generateSolidImage(const char* name, const uint8_t color[4], int bits) {
-  imagePrintf("generating... %s\n", name);
+  cmdPrintf("generating... %s\n", name);
   const ImageInfo info = {1, 1, 0, bits == 24 ? kPixelFormatRGB : kPixelFormatRGBA, kTextureType2D, 99};
   return createImageFromPixels(name, &info, 0x80008046u, color);
 }
@@ -498,7 +497,7 @@ void TexMgrInfo::generateImages() {
       {"_flatbump", &g_flatBumpImage, {128, 128, 255, 128}, kPixelFormatRGBA},
   };
   for (const Solid& solid : solids) {
-    imagePrintf("generating... %s\n", solid.name);
+    cmdPrintf("generating... %s\n", solid.name);
     const ImageInfo info = {1, 1, 0, solid.format, kTextureType2D, 99};
     ImageInterface* image = createImageFromPixels(solid.name, &info, 0x80008046u, solid.color);
     if (solid.pointer)
@@ -506,14 +505,14 @@ void TexMgrInfo::generateImages() {
   }
 
   {
-    imagePrintf("generating... %s\n", "_default");
+    cmdPrintf("generating... %s\n", "_default");
     const uint8_t texels[12] = {0, 0, 0, 255, 255, 255, 255, 255, 255, 0, 0, 0};
     const ImageInfo info = {2, 2, 0, kPixelFormatRGB, kTextureType2D, 99};
     g_defaultImage = createImageFromPixels("_default", &info, 0x80008006u, texels);
   }
 
   {
-    imagePrintf("generating... %s\n", "_fog");
+    cmdPrintf("generating... %s\n", "_fog");
     std::vector<uint8_t> texels(128 * 128 * 4);
     for (int i = 0; i < 128; ++i) {
       for (int j = 0; j < 128; ++j) {
@@ -530,7 +529,7 @@ void TexMgrInfo::generateImages() {
   }
 
   {
-    imagePrintf("generating... %s\n", "_fogEnter");
+    cmdPrintf("generating... %s\n", "_fogEnter");
     std::vector<uint8_t> texels(64 * 64 * 4);
     for (int i = 0; i < 64; ++i) {
       for (int j = 0; j < 64; ++j) {
@@ -546,7 +545,7 @@ void TexMgrInfo::generateImages() {
   }
 
   {
-    imagePrintf("generating... %s\n", "_quadratic");
+    cmdPrintf("generating... %s\n", "_quadratic");
     uint8_t texels[16 * 3];
     for (int i = 0; i < 16; ++i) {
       const float d = 1.0f - float(i) / 16.0f;
@@ -558,7 +557,7 @@ void TexMgrInfo::generateImages() {
   }
 
   {
-    imagePrintf("generating... %s\n", "_currentRender");
+    cmdPrintf("generating... %s\n", "_currentRender");
     const ImageInfo info = {nextPowerOfTwo(std::max(varInt("r_viewwidth", 800), 1)),
                             nextPowerOfTwo(std::max(varInt("r_viewheight", 600), 1)),
                             0,
@@ -569,7 +568,7 @@ void TexMgrInfo::generateImages() {
   }
 
   {
-    imagePrintf("generating... %s\n", "_normalCubeMap");
+    cmdPrintf("generating... %s\n", "_normalCubeMap");
     constexpr int kSize = 32;
     std::vector<uint8_t> texels(size_t(6) * kSize * kSize * 3);
     for (int f = 0; f < 6; ++f) {
@@ -621,7 +620,7 @@ void TexMgrInfo::generateImages() {
     g_normalCubeMapImage = createImageFromPixels("_normalCubeMap", &info, 0x80000146u, texels.data());
   }
 
-  imagePrintf("generating... %s\n", "_mirrorRenderMap");
+  cmdPrintf("generating... %s\n", "_mirrorRenderMap");
   const int mirror = indexOfImage("_mirrorRenderMap", kImageAny);
   if (mirror >= 0) {
     g_mirrorRenderImage = images_[mirror];
@@ -642,9 +641,9 @@ void TexMgrInfo::listImages() {
   char rule[83];
   std::memset(rule, '-', 82);
   rule[82] = '\0';
-  imagePrintf("%s\n", rule);
-  imagePrintf("      %-30s           SIZE MIPS       FMT   BYTE SIZE\n", "NAME");
-  imagePrintf("%s\n", rule);
+  cmdPrintf("%s\n", rule);
+  cmdPrintf("      %-30s           SIZE MIPS       FMT   BYTE SIZE\n", "NAME");
+  cmdPrintf("%s\n", rule);
   int64_t total = 0;
   for (int i = 0; i < images_.num(); ++i) {
     const ImageInterface* image = images_[i];
@@ -664,9 +663,9 @@ void TexMgrInfo::listImages() {
     } else {
       std::snprintf(text, sizeof(text), "[not in memory]");
     }
-    imagePrintf("%4d: %-30s%30s%5d Kbytes\n", i, shown, text, kbytes);
+    cmdPrintf("%4d: %-30s%30s%5d Kbytes\n", i, shown, text, kbytes);
   }
-  imagePrintf("\testimated texture memory: %.2f Mbytes\n", double(total) / 1048576.0);
+  cmdPrintf("\testimated texture memory: %.2f Mbytes\n", double(total) / 1048576.0);
 }
 
 // --- Screenshots and frame-buffer reads ---
