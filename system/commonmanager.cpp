@@ -19,6 +19,7 @@
 #include "lib/interface/keybindsystem.h"
 #include "lib/interface/managerfactory.h"
 #include "lib/interface/networksystem.h"
+#include "network/bitmsg.h"
 #include "lib/interface/renderinterface.h"
 #include "lib/interface/rendermodelsystem.h"
 #include "lib/interface/rendersystem.h"
@@ -315,7 +316,9 @@ void CommonManager::processEvents() {
           std::memcpy(from.ip, data, 4);
           from.port = (uint16_t)(data[4] | (data[5] << 8));
           std::memcpy(packet, data + 6, (size_t)event.dataLength - 6);
-          g_networkSystem->packetEvent(from, packet, event.dataLength - 6);
+          BitMsg msg(packet, sizeof(packet));
+          msg.setWriteBit((event.dataLength - 6) * 8);
+          g_networkSystem->packetEvent(from, msg);
         }
         break;
       default:

@@ -7,6 +7,7 @@
 
 #include "lib/interface/iosystem.h"
 #include "lib/interface/networksystem.h"
+#include "network/bitmsg.h"
 #include "lib/str.h"
 #include "lib/timer.h"
 #include "platform/clock.h"
@@ -154,7 +155,8 @@ SystemEvent SystemManager::getEvent() {
     return event;
   if (g_networkSystem) {
     NetAddress from;
-    int payload = g_networkSystem->getPacket(packetBuffer_, kPacketBufferSize, &from);
+    BitMsg msg(packetBuffer_, kPacketBufferSize);
+    int payload = g_networkSystem->getPacket(msg, from) ? msg.getWriteBit() / 8 : 0;
     if (payload > 0 && payload <= kPacketBufferSize) {
       uint8_t* data = new uint8_t[(size_t)payload + 6];
       std::memcpy(data, from.ip, 4);

@@ -12,6 +12,7 @@
 #include "lib/interface/keybindsystem.h"
 #include "lib/interface/managerfactory.h"
 #include "lib/interface/networksystem.h"
+#include "network/bitmsg.h"
 #include "lib/interface/systeminterface.h"
 #include "lib/interface/userinterfacesystem.h"
 #include "platform/dialog.h"
@@ -248,10 +249,12 @@ class FakeNet : public NetworkSystem {
   void frame(int) override {}
   const UserCmd* getUserCmds() override { return nullptr; }
   int getTime() override { return 480; }
-  int getPacket(void*, int, NetAddress*) override { return 0; }
-  void packetEvent(const NetAddress& from, const void* payload, int length) override {
+  bool getPacket(BitMsg&, NetAddress&) override { return false; }
+  void packetEvent(const NetAddress& from, BitMsg& msg) override {
+    const BitMsg& payload = msg;
     packets.push_back(std::to_string(from.ip[0]) + "." + std::to_string(from.ip[3]) + ":" +
-                      std::to_string(from.port) + " " + std::string((const char*)payload, (size_t)length));
+                      std::to_string(from.port) + " " +
+                      std::string((const char*)payload.getData(), size_t(msg.getWriteBit() / 8)));
   }
   std::vector<std::string> packets;
 };

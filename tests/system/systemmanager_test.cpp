@@ -6,6 +6,7 @@
 #include <string>
 
 #include "lib/interface/networksystem.h"
+#include "network/bitmsg.h"
 #include "platform/clock.h"
 #include "system/systemmanager.h"
 
@@ -86,20 +87,21 @@ class FakeNetwork : public NetworkSystem {
   void frame(int) override {}
   const UserCmd* getUserCmds() override { return nullptr; }
   int getTime() override { return 0; }
-  int getPacket(void* buffer, int capacity, NetAddress* from) override {
+  bool getPacket(BitMsg& msg, NetAddress& from) override {
     if (packets == 0)
-      return 0;
+      return false;
     --packets;
     const char payload[] = "hello";
-    std::memcpy(buffer, payload, sizeof(payload));
-    from->ip[0] = 10;
-    from->ip[1] = 0;
-    from->ip[2] = 0;
-    from->ip[3] = 7;
-    from->port = 0x6D1B;
-    return capacity >= 6 ? 6 : 0;
+    std::memcpy(msg.getData(), payload, sizeof(payload));
+    msg.setWriteBit(int(sizeof(payload)) * 8);
+    from.ip[0] = 10;
+    from.ip[1] = 0;
+    from.ip[2] = 0;
+    from.ip[3] = 7;
+    from.port = 0x6D1B;
+    return msg.getMaxSize() >= 6;
   }
-  void packetEvent(const NetAddress&, const void*, int) override {}
+  void packetEvent(const NetAddress&, BitMsg&) override {}
   int packets = 0;
 };
 

@@ -16,6 +16,7 @@
 #include "lib/interface/keybindsystem.h"
 #include "lib/interface/memsystem.h"
 #include "lib/interface/networksystem.h"
+#include "network/bitmsg.h"
 #include "lib/interface/soundsystem.h"
 #include "lib/interface/spatialsystem.h"
 #include "lib/interface/systeminterface.h"
@@ -387,9 +388,9 @@ class CountingNet : public NetworkSystem {
   void frame(int) override {}
   const UserCmd* getUserCmds() override { return nullptr; }
   int getTime() override { return 0; }
-  int getPacket(void*, int, NetAddress*) override { return 0; }
-  void packetEvent(const NetAddress& from, const void*, int length) override {
-    lengths.push_back(length);
+  bool getPacket(BitMsg&, NetAddress&) override { return false; }
+  void packetEvent(const NetAddress& from, BitMsg& msg) override {
+    lengths.push_back(msg.getWriteBit() / 8);
     ports.push_back(from.port);
   }
   std::vector<int> lengths;

@@ -1,0 +1,331 @@
+// The client side: the handshake with a server (challenge, then connect), the client message
+// with its reliable block and user commands at a capped rate, reading the server's gamestates
+// and snapshots, resending the handshake and giving up on a silent server.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "lib/interface/cmdsystem.h"
+#include "lib/interface/convarsystem.h"
+#include "lib/interface/gameinterface.h"
+#include "lib/interface/keybindsystem.h"
+#include "lib/str.h"
+#include "network/networkmanager.h"
+
+namespace {
+
+constexpr int kTypeGamestate = 2;
+constexpr int kTypeUserCmds = 2;
+constexpr int kTypeGameMessage = 3;
+constexpr int kTypeReliableText = 4;
+constexpr int kTypeSnapshot = 5;
+constexpr int kTypeClientEnd = 5;
+constexpr int kResendInterval = 3000;
+constexpr int kWaitForServer = 1000;
+
+int varInt(const char* name, int fallback) {
+  if (!g_conVarSystem || !g_conVarSystem->find(name))
+    return fallback;
+  return g_conVarSystem->getInt(name);
+}
+
+bool sameInput(const UserCmd& a, const UserCmd& b) {
+  return a.buttons == b.buttons && a.forward == b.forward && a.right == b.right && a.up == b.up &&
+         a.angles[0] == b.angles[0] && a.angles[1] == b.angles[1] && a.angles[2] == b.angles[2] &&
+         a.cursorX == b.cursorX && a.cursorY == b.cursorY && a.impulse == b.impulse &&
+         a.impulseFlags == b.impulseFlags;
+}
+
+}  // namespace
+
+bool NetworkManager::connectToServer(const CmdArgs& args) {
+  if (!g_gameInterface || serverFlag || networkFlag)
+    return false;
+  NetAddress address;
+  if (!NetAddress::parse(&address, args.argv(1))) {
+    cmdPrintf("error: bad server address specified\n");
+    return false;
+  }
+  disconnect();
+  serverAddress = address;
+  networkFlag = true;
+  serverFlag = false;
+  if (!openSocket()) {
+    networkFlag = false;
+    return false;
+  }
+  clientState = kClientChallenging;
+  connectAttempts = 0;
+  lastResendTime = -9999;
+  timeoutCount = 0;
+  return true;
+}
+
+void NetworkManager::clientCheckForResend() {
+  if (clientState != kClientChallenging && clientState != kClientConnecting)
+    return;
+  if (time - lastResendTime < kResendInterval)
+    return;
+  ++connectAttempts;
+  lastResendTime = time;
+  if (clientState == kClientChallenging) {
+    sendOOBPrint(serverAddress, "getchallenge");
+    return;
+  }
+  // "connect" as raw text and its terminator, then the dictionary: the same framing the server's
+  // connectionless reader takes.
+  uint8_t buffer[NetChannel::kPacketBufferSize];
+  BitMsg msg(buffer, sizeof(buffer));
+  msg.writeInt(-1);
+  for (const char* c = "connect"; *c; ++c)
+    msg.writeByte(uint8_t(*c));
+  msg.writeByte(0);
+  KeyDict info;
+  if (g_conVarSystem) {
+    const KeyDict* exported = g_conVarSystem->exportToDict(0x200);
+    if (exported)
+      info = *exported;
+  }
+  char number[16];
+  std::snprintf(number, sizeof(number), "%i", kProtocolVersion);
+  info.set("protocol", number);
+  std::snprintf(number, sizeof(number), "%i", int(ownAddress.port));
+  info.set("intport", number);
+  std::snprintf(number, sizeof(number), "%i", challenge);
+  info.set("challenge", number);
+  msg.writeKeyDict(info);
+  sendMessage(msg, serverAddress);
+}
+
+void NetworkManager::clientFrame() {
+  if (clientState < kClientConnected || clientState == kClientSilent)
+    return;
+  clientCreateCmd();
+  if (clientReadyToSend())
+    clientSendCmd();
+}
+
+void NetworkManager::clientCreateCmd() {
+  if (clientState < kClientActive)
+    return;
+  ++userCmdNumber;
+  UserCmd& cmd = userCmdRing[userCmdNumber & (kUserCmdRing - 1)];
+  cmd = UserCmd();
+  if (g_keyBindSystem)
+    g_keyBindSystem->getUserCmd(&cmd, time, frameCount);
+  cmd.frame = frameCount;
+  cmd.time = time;
+  const UserCmd& previous = userCmdRing[(userCmdNumber - 1) & (kUserCmdRing - 1)];
+  if (userCmdNumber > 1 && sameInput(cmd, previous)) {
+    --userCmdNumber;
+    ++duplicateCount;
+  }
+}
+
+bool NetworkManager::clientReadyToSend() {
+  if (clientState == kClientSilent)
+    return false;
+  // Before the gamestate the client waits for the server: it speaks only after a second
+  // without hearing from it, measured on its own receive time.
+  if (clientState != kClientActive && clientState != 8 && time - channel.lastReceiveTime < kWaitForServer &&
+      time - lastSendTime < kWaitForServer)
+    return false;
+  if (NetAddress::isLocal(serverAddress))
+    return true;
+  int maxPackets = varInt("net_cl_maxpackets", 30);
+  if (maxPackets < 15)
+    maxPackets = 15;
+  if (maxPackets > 125)
+    maxPackets = 125;
+  const PacketRecord& last = packetRecords[(channel.outgoingSequence - 1) & (kPacketRecords - 1)];
+  return time - last.time >= 1000 / maxPackets;
+}
+
+void NetworkManager::clientWriteMessage(BitMsg& msg, bool withCommands) {
+  msg.writeInt(serverMessageNumber);
+  msg.writeInt(channel.incomingSequence);
+  channel.writeReliable(msg, 64 + 32 * 40);
+  msg.writeByte(kTypeClientEnd);
+  if (withCommands) {
+    int packetDup = varInt("net_cl_packetdup", 1);
+    if (packetDup < 0)
+      packetDup = 0;
+    if (packetDup > 5)
+      packetDup = 5;
+    const PacketRecord& older =
+        packetRecords[(channel.outgoingSequence - packetDup - 1) & (kPacketRecords - 1)];
+    int count = userCmdNumber - older.commandNumber;
+    if (count > kPacketRecords)
+      count = kPacketRecords;
+    if (count > userCmdNumber)
+      count = userCmdNumber;
+    if (count >= 1) {
+      msg.writeByte(kTypeUserCmds);
+      msg.writeByte(count);
+      UserCmd base = {};
+      for (int n = userCmdNumber - count + 1; n <= userCmdNumber; ++n) {
+        const UserCmd& cmd = userCmdRing[n & (kUserCmdRing - 1)];
+        msg.writeDeltaUserCmd(base, cmd);
+        base = cmd;
+      }
+    }
+  }
+  msg.writeByte(kTypeClientEnd);
+}
+
+void NetworkManager::clientSendCmd() {
+  if (clientState == kClientSilent)
+    return;
+  uint8_t buffer[NetChannel::kMaxPayloadSize];
+  BitMsg msg(buffer, sizeof(buffer));
+  clientWriteMessage(msg, clientState >= kClientActive);
+  PacketRecord& record = packetRecords[channel.outgoingSequence & (kPacketRecords - 1)];
+  record.commandNumber = userCmdNumber;
+  record.frame = userCmdRing[userCmdNumber & (kUserCmdRing - 1)].frame;
+  record.time = time;
+  lastSendTime = time;
+  if (channel.unsentFragments) {
+    while (channel.unsentFragments)
+      channel.sendNextFragment(*this);
+  }
+  channel.send(msg, *this);
+  while (channel.unsentFragments)
+    channel.sendNextFragment(*this);
+}
+
+void NetworkManager::clientCheckTimeout() {
+  if (clientState <= kClientConnecting || clientState == kClientSilent)
+    return;
+  const int limit = varInt("net_cl_timeout", 200) * 1000;
+  if (time - channel.lastReceiveTime > limit) {
+    if (++timeoutCount >= 6) {
+      cmdPrintf("\nServer connection timed out.\n");
+      clientDisconnect();
+    }
+  } else {
+    timeoutCount = 0;
+  }
+}
+
+void NetworkManager::clientPacketEvent(const NetAddress& from, BitMsg& msg) {
+  if (isConnectionless(msg)) {
+    clientConnectionlessPacket(from, msg);
+    return;
+  }
+  if (clientState < kClientConnected)
+    return;
+  if (msg.getWriteBit() < 24) {
+    cmdPrintf("%s: tiny packet\n", NetAddress::toString(from));
+    return;
+  }
+  if (!NetAddress::compare(from, channel.remoteAddress) || !channel.process(msg))
+    return;
+  // The client's own receive pair: readiness and time-outs measure silence on it.
+  channel.packetInterval = time - channel.lastReceiveTime;
+  channel.lastReceiveTime = time;
+  clientParseServerMessage(msg);
+}
+
+bool NetworkManager::clientReliableMessage(void* context, BitMsg& message) {
+  NetworkManager* self = static_cast<NetworkManager*>(context);
+  const int type = message.readByte();
+  if (type == kTypeGameMessage) {
+    ++self->gameMessagesReceived;
+    return true;
+  }
+  if (type != kTypeReliableText)
+    return true;
+  char text[NetChannel::kPacketBufferSize];
+  message.readString(text, sizeof(text));
+  CmdArgs args;
+  args.tokenize(text);
+  if (std::strcmp(args.argv(0), "disconnect") == 0) {
+    cmdPrintf("Server disconnected: %s\n", args.argv(1));
+    if (g_conVarSystem)
+      g_conVarSystem->setString("com_errorMessage", args.argv(1));
+    self->clientState = kClientDisconnected;
+    return false;
+  }
+  if (std::strcmp(args.argv(0), "print") == 0) {
+    // The text after the word, without the quotes the server puts around it.
+    const char* rest = std::strstr(text, "print") + 5;
+    while (*rest == ' ')
+      ++rest;
+    std::string shown = rest;
+    if (!shown.empty() && shown.front() == '"') {
+      shown.erase(0, 1);
+      const size_t close = shown.rfind('"');
+      if (close != std::string::npos)
+        shown.erase(close);
+    }
+    cmdPrintf("%s", shown.c_str());
+  }
+  return true;
+}
+
+void NetworkManager::clientParseServerMessage(BitMsg& msg) {
+  const int type = msg.readByte();
+  if (type == kTypeGamestate) {
+    msg.readInt();
+    KeyDict info;
+    msg.readKeyDict(info);
+    if (msg.isOverflowed())
+      return;
+    if (!channel.readReliable(msg, clientReliableMessage, this))
+      return;
+    int id = 0;
+    if (info.getInt("si_serverId", "0", id) || id != 0) {
+      serverMessageNumber = id;
+      ++gamestatesReceived;
+      if (clientState == kClientConnected)
+        clientState = kClientActive;
+    }
+  } else if (type == kTypeSnapshot) {
+    const int number = msg.readInt();
+    if (!channel.readReliable(msg, clientReliableMessage, this))
+      return;
+    ++snapshotsReceived;
+    lastSnapshotNumber = number;
+  }
+  // The rest of a snapshot belongs to the game, which reads no client messages here.
+  if (clientState == kClientDisconnected && networkFlag) {
+    // The server said "disconnect" in its reliable stream: it has dropped this client.
+    clientState = kClientDisconnected;
+    channel.reset();
+  }
+}
+
+void NetworkManager::clientDisconnect() {
+  if (networkFlag && clientState > kClientConnecting) {
+    channel.queueReliableString("disconnect", kTypeReliableText);
+    for (int i = 0; i < 3; ++i) {
+      uint8_t buffer[NetChannel::kMaxPayloadSize];
+      BitMsg msg(buffer, sizeof(buffer));
+      clientWriteMessage(msg, false);
+      channel.send(msg, *this);
+      while (channel.unsentFragments)
+        channel.sendNextFragment(*this);
+    }
+  }
+  clientState = kClientDisconnected;
+}
+
+void NetworkManager::clientServerDisconnected(const NetAddress& from) {
+  if (clientState <= kClientDisconnected || !NetAddress::compare(from, channel.remoteAddress))
+    return;
+  cmdPrintf("Server disconnected for unknown reason\n");
+  if (g_conVarSystem)
+    g_conVarSystem->setString("com_errorMessage", "Server disconnected for unknown reason\n");
+  clientDisconnect();
+}
+
+bool NetworkManager::clientSendReliableString(const char* text) {
+  return channel.queueReliableString(text, kTypeReliableText);
+}
+
+const UserCmd* NetworkManager::getLocalUserCmd() const {
+  if (localClientNumber >= 0 && localClientNumber < kMaxClients)
+    return &userCmds[localClientNumber];
+  return nullptr;
+}

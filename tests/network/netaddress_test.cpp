@@ -1,0 +1,180 @@
+// Addresses: text forms, parsing with and without ports, bounded copies of long texts, the
+// local-network test; connectionless packet recognition and the challenge table.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "lib/keydict.h"
+#include "network/networkmanager.h"
+#include "support/capturecmdsystem.h"
+#include "support/netfakes.h"
+
+namespace {
+
+NetAddress make(int a, int b, int c, int d, int port = 0) {
+  NetAddress n;
+  n.ip[0] = uint8_t(a);
+  n.ip[1] = uint8_t(b);
+  n.ip[2] = uint8_t(c);
+  n.ip[3] = uint8_t(d);
+  n.port = uint16_t(port);
+  return n;
+}
+
+TEST(NetAddress, TextForms) {
+  NetAddress a = make(192, 168, 1, 20, 28050);
+  EXPECT_STREQ(NetAddress::toString(a), "192.168.1.20:28050");
+  EXPECT_STREQ(NetAddress::toStringNoPort(a), "192.168.1.20");
+  EXPECT_TRUE(NetAddress::compare(a, make(192, 168, 1, 20, 28050)));
+  EXPECT_FALSE(NetAddress::compare(a, make(192, 168, 1, 20, 28051)));
+  EXPECT_TRUE(NetAddress::compareIP(a, make(192, 168, 1, 20, 1)));
+  EXPECT_FALSE(NetAddress::compareIP(a, make(192, 168, 1, 21, 28050)));
+}
+
+TEST(NetAddress, ParseTable) {
+  struct Case {
+    const char* text;
+    bool ok;
+    const char* expected;  // toString when ok
+  };
+  const Case cases[] = {
+      {"127.0.0.1", true, "127.0.0.1:28050"},
+      {"127.0.0.1:0", true, "127.0.0.1:28050"},
+      {"127.0.0.1:27960", true, "127.0.0.1:27960"},
+      {"10.1.2.3:65535", true, "10.1.2.3:65535"},
+      {"localhost:1234", true, "127.0.0.1:1234"},
+      {"127.0.0.1:65536", false, ""},
+      {"127.0.0.1:", false, ""},
+      {"127.0.0.1:12ab", false, ""},
+      {"127.0.0.256", false, ""},
+      {"1.2.3", false, ""},
+      {"", false, ""},
+      {":28050", false, ""},
+      {nullptr, false, ""},
+  };
+  for (const Case& c : cases) {
+    NetAddress a = make(9, 9, 9, 9, 9);
+    EXPECT_EQ(NetAddress::parse(&a, c.text), c.ok) << (c.text ? c.text : "(null)");
+    if (c.ok)
+      EXPECT_STREQ(NetAddress::toString(a), c.expected) << c.text;
+    else
+      EXPECT_STREQ(NetAddress::toString(a), "9.9.9.9:9") << "a failure leaves the address alone";
+  }
+}
+
+TEST(NetAddress, ResolveKeepsPortZeroAndBoundsLongText) {
+  NetAddress a;
+  ASSERT_TRUE(NetAddress::resolve("127.0.0.1", &a));
+  EXPECT_EQ(a.port, 0) << "only parse turns port 0 into the default";
+  // A text longer than the 127 characters that count: cut, and the cut text is no address.
+  std::string longText = "127.0.0.1" + std::string(300, '0');
+  EXPECT_FALSE(NetAddress::resolve(longText.c_str(), &a));
+  std::string padded = "127.0.0.1:" + std::string(200, '1');
+  EXPECT_FALSE(NetAddress::resolve(padded.c_str(), &a));
+}
+
+TEST(NetAddress, LocalNetworkTable) {
+  const uint8_t local[][4] = {{192, 168, 1, 20}, {172, 17, 0, 2}, {10, 0, 0, 5}};
+  netSetLocalAddresses(local, 3);
+  struct Case {
+    NetAddress address;
+    bool local;
+  };
+  const Case cases[] = {
+      {make(127, 0, 0, 1), true},  {make(192, 168, 1, 99), true}, {make(192, 168, 2, 99), false},
+      {make(172, 20, 1, 1), true}, {make(172, 32, 1, 1), false},  {make(10, 200, 1, 1), true},
+      {make(11, 0, 0, 5), false},  {make(130, 1, 1, 1), false},   {make(127, 0, 0, 2), false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(NetAddress::isLocal(c.address), c.local) << NetAddress::toString(c.address);
+  netSetLocalAddresses(local, 0);
+  EXPECT_FALSE(NetAddress::isLocal(make(192, 168, 1, 99)));
+  EXPECT_TRUE(NetAddress::isLocal(make(127, 0, 0, 1)));
+}
+
+class ConnectionlessTest : public ::testing::Test {
+ protected:
+  void SetUp() override { KeyDict::initPools(); }
+  CaptureCmdSystem cmd;
+};
+
+TEST_F(ConnectionlessTest, OnlyAllFourMarkerBytesMakeAConnectionlessPacket) {
+  struct Case {
+    std::vector<uint8_t> bytes;
+    bool connectionless;
+  };
+  const Case cases[] = {
+      {{0xff, 0xff, 0xff}, false},
+      {{0xff, 0xff, 0xff, 0xfe, 'a'}, false},
+      {{0xff, 0xff, 0xff, 0xff}, true},
+      {{0xff, 0xff, 0xff, 0xff, 'g', 'o'}, true},
+      {{}, false},
+  };
+  for (const Case& c : cases) {
+    BitMsg msg;
+    msg.initRead(c.bytes.data(), int(c.bytes.size()));
+    EXPECT_EQ(NetworkManager::isConnectionless(msg), c.connectionless) << c.bytes.size();
+  }
+}
+
+TEST_F(ConnectionlessTest, ChallengesRepeatForOneAddressAndDifferAcrossAddresses) {
+  auto server = makeManager();
+  NetAddress a = make(127, 0, 0, 1, 40001);
+  NetAddress b = make(127, 0, 0, 1, 40002);
+  ChallengeRecord* first = server->serverGetChallenge(a);
+  const int challenge = first->challenge;
+  server->time = 500;
+  ChallengeRecord* again = server->serverGetChallenge(a);
+  EXPECT_EQ(again, first);
+  EXPECT_EQ(again->challenge, challenge) << "the same address twice gets the same challenge";
+  EXPECT_EQ(again->pingTime, 500);
+  ChallengeRecord* other = server->serverGetChallenge(b);
+  EXPECT_NE(other, first);
+  EXPECT_NE(other->challenge, challenge);
+  // When every entry is in use, the oldest is reused.
+  for (int i = 0; i < NetworkManager::kChallengeCount; ++i) {
+    server->time = 1000 + i;
+    server->serverGetChallenge(make(127, 0, 0, 1, 50000 + (i % 10000)));
+  }
+  server->time = 5000;
+  ChallengeRecord* reused = server->serverGetChallenge(make(127, 0, 0, 1, 40003));
+  EXPECT_EQ(reused->firstTime, 5000);
+}
+
+TEST_F(ConnectionlessTest, ServerDispatchNamesBadCommands) {
+  auto server = makeManager();
+  const char text[] = "\xff\xff\xff\xffnonsense word";
+  BitMsg msg;
+  msg.initRead(text, int(sizeof(text)) - 1);
+  server->serverConnectionlessPacket(make(127, 0, 0, 1, 7), msg);
+  EXPECT_NE(cmd.text.find("server packet 127.0.0.1:7 : nonsense\n"), std::string::npos) << cmd.text;
+  EXPECT_NE(cmd.text.find("bad connectionless packet from 127.0.0.1:7:\nnonsense\n"), std::string::npos);
+}
+
+TEST_F(ConnectionlessTest, ClientDispatchTable) {
+  FakeGame game;
+  auto client = makeManager();
+  struct Case {
+    const char* packet;
+    const char* printed;
+  };
+  const Case cases[] = {
+      {"challengeResponse 12", "Unwanted challenge response received.  Ignored.\n"},
+      {"connectResponse", "connectResponse packet while not connecting.  Ignored.\n"},
+      {"print\nServer uses protocol version 15.\n", "Server uses protocol version 15.\n"},
+      {"infoResponse", ""},
+      {"whatever", "Unknown connectionless packet command.\n"},
+  };
+  for (const Case& c : cases) {
+    std::string bytes = std::string("\xff\xff\xff\xff") + c.packet;
+    BitMsg msg;
+    msg.initRead(bytes.data(), int(bytes.size()));
+    cmd.text.clear();
+    client->clientConnectionlessPacket(make(127, 0, 0, 1, 28050), msg);
+    EXPECT_NE(cmd.text.find("client packet 127.0.0.1:28050: "), std::string::npos) << c.packet;
+    EXPECT_NE(cmd.text.find(c.printed), std::string::npos) << c.packet << " printed " << cmd.text;
+  }
+}
+
+}  // namespace

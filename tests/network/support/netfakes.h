@@ -1,0 +1,135 @@
+// Fakes for the network manager's suites: a game module that records the server's calls and
+// writes a small snapshot, a common manager whose map loads succeed, key bindings that build a
+// command that changes every frame, and helpers that move packets between managers.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "lib/interface/commonsystem.h"
+#include "lib/interface/gameinterface.h"
+#include "lib/interface/keybindsystem.h"
+#include "network/networkmanager.h"
+
+class FakeGame : public GameInterface {
+ public:
+  FakeGame();
+  ~FakeGame() override;
+  void init() override {}
+  void shutdown() override {}
+  void applyViewEffect(int, const char*, float, float) override {}
+  void spawnImpactEffect(const DeclEffect*, const Vec3&, const Mat3&, int, const Vec3&, int,
+                         const float*) override {}
+  void getViewOrigin(Vec3*, float*) override {}
+  void traceParticle(void*, const Vec3&, const Vec3&, int, int) override {}
+  void serverStarted(int localClient) override {
+    log.push_back("serverStarted " + std::to_string(localClient));
+  }
+  void clientUserInfo(int, const KeyDict*, bool, int) override {}
+  void setServerInfo(const KeyDict*) override { ++serverInfos; }
+  const KeyDict* getPersistentDict(int) override { return nullptr; }
+  void setPersistentDict(int, const KeyDict*) override {}
+  bool loadMap(const char*, int, int, int) override { return true; }
+  void mapUnloaded() override { ++mapsUnloaded; }
+  void setLocalClientNum(int n) override { log.push_back("setLocalClientNum " + std::to_string(n)); }
+  void runFrame(char*, const UserCmd*, int, int) override {}
+  int getMenu(UserInterface**) override {
+    ++menus;
+    return 0;
+  }
+  void setMenu(UserInterface*) override {}
+  void guiEvent(UserInterface*, const char*) override {}
+  bool checkClientConnect(int, const char*, const char*, const char*, char* reason) override;
+  void clientConnecting(int) override {}
+  void clientConnected(int n) override { log.push_back("clientConnected " + std::to_string(n)); }
+  void clientDisconnected(int n) override { log.push_back("clientDisconnected " + std::to_string(n)); }
+  void clientGameState(int n) override { log.push_back("clientGameState " + std::to_string(n)); }
+  void writeSnapshot(int, int snapshotNumber, BitMsg* msg, void*, int) override;
+  void serverMessage(int, const char*, const char* text) override {
+    log.push_back(std::string("serverMessage ") + text);
+  }
+  void draw(int) override {}
+  void mouseEvent(int, int, int) override {}
+  bool keyEvent(int, bool) override { return false; }
+
+  bool hasLogged(const std::string& entry) const;
+
+  std::vector<std::string> log;
+  std::string rejectWith;  // non-empty: checkClientConnect rejects with this reason
+  int snapshotBytes = 32;  // bytes each snapshot carries
+  int snapshots = 0;
+  int serverInfos = 0;
+  int mapsUnloaded = 0;
+  int menus = 0;
+
+ private:
+  GameInterface* previous_;
+};
+
+class FakeCommon : public CommonSystem {
+ public:
+  FakeCommon();
+  ~FakeCommon() override;
+  void printf(const char*, ...) override {}
+  void errorBox(const char*, const char*) override {}
+  int assertBox(const char*, const char*) override { return 0; }
+  void* windowHandle() override { return nullptr; }
+  void* instanceHandle() override { return nullptr; }
+  bool hasSpatialSystem() override { return false; }
+  void setAllowMissingWorld(bool) override {}
+  void updateLoading() override {}
+  void processEvents() override {}
+  bool playVideo(const char*, const char*, bool) override { return false; }
+  bool loadMap(const char* name, int serverFlag, int networkFlag) override;
+  void unloadMap() override { ++unloads; }
+  void saveGameDicts() override {}
+  void waitLoading(int) override {}
+  void beginVidRestart() override {}
+  void endVidRestart(void*) override {}
+  const char* lastPrintedText() override { return ""; }
+
+  std::vector<std::string> loads;  // "name server network"
+  bool loadResult = true;
+  int unloads = 0;
+
+ private:
+  CommonSystem* previous_;
+};
+
+class FakeKeys : public KeyBindSystem {
+ public:
+  FakeKeys();
+  ~FakeKeys() override;
+  void keyEvent(int, bool) override {}
+  void charEvent(int) override {}
+  void mouseEvent(int, int, int) override {}
+  void endFrame() override {}
+  int getMode() override { return mode; }
+  int setMode(int m) override {
+    int old = mode;
+    mode = m;
+    return old;
+  }
+  void releaseAllKeys() override {}
+  void restartInput() override {}
+  void pollInput() override {}
+  void setInputActive(bool) override {}
+  // forward = frame mod 100, so every command differs from the one before.
+  void getUserCmd(UserCmd* out, int time, int frame) override;
+  int mode = 0;
+
+ private:
+  KeyBindSystem* previous_;
+};
+
+// A manager on the heap (it is large), started and with its socket layer up.
+std::unique_ptr<NetworkManager> makeManager();
+// Puts a manager into the networked-server state on a socket of 28050..28054, without a map.
+bool startServer(NetworkManager& server, int serverId);
+// Reads every waiting packet of the manager and hands it to its packet entry.
+int pump(NetworkManager& manager);
+// Runs both managers a frame of `msec` and moves their packets, `steps` times.
+void run(NetworkManager& server, NetworkManager& client, int steps, int msec = 16);
+// A loopback address with the given port.
+NetAddress loopback(uint16_t port);
