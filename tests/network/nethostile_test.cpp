@@ -1,0 +1,161 @@
+// A hostile peer on 127.0.0.1 sends 100,000 malformed, truncated, replayed and spoofed packets
+// to a server while a good client stays connected: the server keeps serving the good client.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "lib/interface/cmdsystem.h"
+#include "lib/keydict.h"
+#include "network/networkmanager.h"
+#include "platform/net.h"
+#include "support/capturecmdsystem.h"
+#include "support/netfakes.h"
+
+namespace {
+
+// Builds one hostile packet of the given kind.
+std::vector<uint8_t> hostilePacket(int kind, std::mt19937& random, const NetworkManager& client,
+                                   const std::vector<std::vector<uint8_t>>& recorded) {
+  std::vector<uint8_t> bytes;
+  auto byte = [&] { return uint8_t(random() & 0xff); };
+  switch (kind) {
+    case 0: {  // random bytes of any length a datagram on loopback can carry
+      bytes.resize(random() % 1600);
+      for (uint8_t& b : bytes)
+        b = byte();
+      break;
+    }
+    case 1: {  // connectionless commands, real and broken
+      static const char* texts[] = {
+          "getchallenge", "connect", "getinfo", "disconnect",          "connect \"",
+          "CONNECT",      "print",   "",        "challengeResponse 1", "getstatus;getchallenge"};
+      std::string text = std::string("\xff\xff\xff\xff") + texts[random() % 10];
+      bytes.assign(text.begin(), text.end());
+      if (random() % 2) {  // a dictionary of garbage, or of very many keys
+        const int extra = int(random() % 1200);
+        for (int i = 0; i < extra; ++i)
+          bytes.push_back(random() % 3 ? uint8_t('a' + random() % 26) : 0);
+      }
+      break;
+    }
+    case 2: {  // spoofed: the good client's qport from another port, wrong ids and sequences
+      uint8_t buffer[1472];
+      BitMsg msg(buffer, sizeof(buffer));
+      msg.writeInt(int32_t(random()));
+      msg.writeInt(random() % 4 == 0 ? 0 : int32_t(random() | 1));
+      msg.writeBits(client.channel.qport, 16);
+      if (random() % 2) {
+        msg.writeBits(int(random() % 20000), 16);
+        msg.writeBits(int(random() % 2000), 16);
+      }
+      std::vector<uint8_t> payload(random() % 1300);
+      for (uint8_t& b : payload)
+        b = byte();
+      msg.writeData(payload.data(), int(payload.size()));
+      bytes.assign(buffer, buffer + msg.getSize());
+      break;
+    }
+    case 3: {  // truncated copies of real packets
+      if (recorded.empty())
+        return hostilePacket(0, random, client, recorded);
+      bytes = recorded[random() % recorded.size()];
+      bytes.resize(random() % (bytes.size() + 1));
+      break;
+    }
+    default: {  // replayed real packets, whole or with a flipped bit
+      if (recorded.empty())
+        return hostilePacket(0, random, client, recorded);
+      bytes = recorded[random() % recorded.size()];
+      // A flipped bit anywhere past the sequence number (a raised sequence with the right id is
+      // a fresh packet, which no protocol without keys can tell from the client's own).
+      if (bytes.size() > 4 && random() % 2)
+        bytes[4 + random() % (bytes.size() - 4)] ^= uint8_t(1u << (random() % 8));
+      break;
+    }
+  }
+  return bytes;
+}
+
+TEST(HostilePeer, ServerKeepsServingTheGoodClientThrough100000BadPackets) {
+  KeyDict::initPools();
+  CaptureCmdSystem cmd;
+  FakeGame game;
+  FakeKeys keys;
+  auto server = makeManager();
+  auto client = makeManager();
+  ASSERT_TRUE(startServer(*server, 4242)) << cmd.text;
+  CmdArgs args;
+  args.tokenize(("connect 127.0.0.1:" + std::to_string(server->ownAddress.port)).c_str());
+  ASSERT_TRUE(client->connectToServer(args));
+  for (int i = 0; i < 1000 && client->clientState != kClientActive; ++i)
+    run(*server, *client, 1);
+  ASSERT_EQ(client->clientState, kClientActive) << cmd.text;
+  // The recorded packets below reuse sequence numbers the client has long passed: replays.
+  run(*server, *client, 200);
+  ASSERT_GT(server->clients[0].channel.incomingSequence, 100);
+
+  const uint8_t loopbackIp[4] = {127, 0, 0, 1};
+  PlatformSocket attacker = platformUdpOpen(loopbackIp, -1);
+  ASSERT_NE(attacker, 0);
+
+  // Real packets of the good client, as an attacker on the path would record them: sent through
+  // a channel that mirrors the client's, to the attacker's own socket.
+  std::vector<std::vector<uint8_t>> recorded;
+  {
+    class Recorder : public PacketSender {
+     public:
+      void sendPacket(int length, const void* bytes, const NetAddress&) override {
+        const uint8_t* b = static_cast<const uint8_t*>(bytes);
+        packets->emplace_back(b, b + length);
+      }
+      std::vector<std::vector<uint8_t>>* packets;
+    } recorder;
+    recorder.packets = &recorded;
+    auto mirror = std::make_unique<NetChannel>();
+    mirror->setup(NetChannel::kClientSide, loopback(server->ownAddress.port), client->channel.qport);
+    mirror->channelId = client->channel.channelId;
+    mirror->outgoingSequence = 1;
+    std::vector<uint8_t> body(3000, 0x5a);
+    for (int i = 0; i < 20; ++i)
+      mirror->sendData(i * 150 + 5, body.data(), recorder);
+    while (mirror->unsentFragments)
+      mirror->sendNextFragment(recorder);
+  }
+
+  std::mt19937 random(20261210);
+  const int total = 100000;
+  const int goodSnapshots = client->snapshotsReceived;
+  const int goodIncoming = server->clients[0].channel.incomingSequence;
+  int sent = 0;
+  for (int i = 0; i < total; ++i) {
+    std::vector<uint8_t> packet = hostilePacket(int(random() % 5), random, *client, recorded);
+    if (platformUdpSend(attacker, packet.data(), int(packet.size()), loopbackIp, server->ownAddress.port))
+      ++sent;
+    // Keep the good client's traffic going and the server's socket drained.
+    if (i % 100 == 99) {
+      run(*server, *client, 1);
+      cmd.text.clear();
+    }
+  }
+  for (int i = 0; i < 100; ++i)
+    run(*server, *client, 1);
+  platformUdpClose(attacker);
+
+  EXPECT_EQ(sent, total);
+  EXPECT_EQ(client->clientState, kClientActive);
+  EXPECT_EQ(server->clients[0].state, kSlotActive);
+  EXPECT_GT(client->snapshotsReceived, goodSnapshots + 500) << "snapshots kept coming";
+  EXPECT_GT(server->clients[0].channel.incomingSequence, goodIncoming + 500)
+      << "the client's packets kept arriving";
+  // The good client's commands still arrive.
+  const int frame = server->userCmds[0].frame;
+  run(*server, *client, 10);
+  EXPECT_GT(server->userCmds[0].frame, frame);
+  EXPECT_EQ(server->clients[0].channel.remoteAddress.port, client->ownAddress.port)
+      << "no spoofed packet moved the good client's port";
+}
+
+}  // namespace
