@@ -277,6 +277,7 @@ void NETLoadMap(const CmdArgs& args) {
     g_conVarSystem->setString("si_map", args.argv(1));
   dict.set("si_map", args.argv(1));
   if (!g_networkManager->spawnServer(dict, false, false)) {
+    cmdPrintf("WARNING: could not load map '%s'\n", args.argv(1));
     CmdArgs none;
     cmdDisconnect(none);
   }
@@ -297,6 +298,7 @@ void cmdDedicated(const CmdArgs& args) {
   dict.set("si_map", args.argv(1));
   dict.set("dedicated", "1");
   if (!g_networkManager->spawnServer(dict, true, true)) {
+    cmdPrintf("WARNING: could not start a server on map '%s'\n", args.argv(1));
     CmdArgs none;
     cmdDisconnect(none);
   }

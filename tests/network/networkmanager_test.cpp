@@ -84,6 +84,7 @@ TEST_F(NetworkManagerTest, AFailedMapLoadEndsUnloadedWithoutTheMenu) {
   EXPECT_GT(common.unloads, unloads);
   EXPECT_EQ(manager->localClientNumber, -999);
   EXPECT_EQ(game.menus, 0) << "the disconnect that \"map\" runs itself opens no menu";
+  EXPECT_NE(cmd.text.find("WARNING: could not load map 'missing'\n"), std::string::npos) << cmd.text;
 }
 
 TEST_F(NetworkManagerTest, TypedDisconnectOpensTheMainMenu) {

@@ -1,0 +1,1 @@
+quill_add_fuzzer(netchannel LIBS quill_network)

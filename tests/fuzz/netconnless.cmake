@@ -1,0 +1,1 @@
+quill_add_fuzzer(netconnless LIBS quill_network)
