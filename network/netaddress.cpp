@@ -208,7 +208,9 @@ bool NetworkManager::getPacket(BitMsg& msg, NetAddress& from) {
   if (!buffer)
     return false;
   const int capacity = msg.getMaxSize();
-  for (;;) {
+  // Skipped datagrams (bounced sends, oversize ones) are passed over, but only so many per call:
+  // a flood of them must not keep the event pump here.
+  for (int attempt = 0; attempt < 64; ++attempt) {
     int bytes = platformUdpReceive(socket, buffer, capacity, from.ip, &from.port);
     if (bytes < 0) {
       PlatformNetError error = platformNetLastError();
@@ -233,6 +235,7 @@ bool NetworkManager::getPacket(BitMsg& msg, NetAddress& from) {
     msg.setWriteBit(bytes * 8);
     return true;
   }
+  return false;
 }
 
 void NetworkManager::sendPacket(int length, const void* bytes, const NetAddress& to) {

@@ -6,10 +6,12 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/keydict.h"
 #include "network/networkmanager.h"
+#include "platform/net.h"
 #include "support/capturecmdsystem.h"
 #include "support/netfakes.h"
 
@@ -220,6 +222,26 @@ TEST_F(LoopbackTest, APacketWithAnotherQportReachesNoSlot) {
   server->frame(16);
   pump(*server);
   EXPECT_LT(server->clients[0].channel.incomingSequence, incoming + 100);
+}
+
+TEST_F(LoopbackTest, DatagramsThatFillTheBufferAreReportedAndSkipped) {
+  const uint8_t loopbackIp[4] = {127, 0, 0, 1};
+  PlatformSocket sender = platformUdpOpen(loopbackIp, -1);
+  ASSERT_NE(sender, 0);
+  std::vector<uint8_t> bytes(1600, 7);
+  for (int size : {1472, 1600, 10})
+    ASSERT_TRUE(platformUdpSend(sender, bytes.data(), size, loopbackIp, server->ownAddress.port));
+  uint8_t buffer[1472];
+  BitMsg msg(buffer, sizeof(buffer));
+  NetAddress from;
+  ASSERT_TRUE(server->getPacket(msg, from));
+  EXPECT_EQ(msg.getWriteBit(), 80) << "the two cut datagrams are skipped, the whole one read";
+  const std::string expected = std::string("Oversize packet from ") + NetAddress::toString(from) + "\n";
+  size_t first = cmd.text.find(expected);
+  ASSERT_NE(first, std::string::npos) << cmd.text;
+  EXPECT_NE(cmd.text.find(expected, first + 1), std::string::npos) << "both reported";
+  EXPECT_FALSE(server->getPacket(msg, from));
+  platformUdpClose(sender);
 }
 
 }  // namespace
