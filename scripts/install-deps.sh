@@ -12,6 +12,7 @@ PACKAGES=(
   # tests, fuzzing and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   libglm-dev libstb-dev libjpeg-turbo-progs zip unzip
+  libbullet-dev  # the collision benchmark's peer
 )
 
 missing=()
