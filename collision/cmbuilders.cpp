@@ -94,7 +94,7 @@ int CollisionManager::setTraceModel(const TraceModel& trm, Material* material) {
         ClipShape shape;
         shape.setBrush(m.brushes[i]);
         m.leafs[leaf].shapes.append(shape);
-        m.leafs[leaf].contents |= cm::materialContents(m.brushes[i]->material);
+        m.leafs[leaf].contents |= shape.contents;
       }
     }
   } else {
@@ -309,7 +309,8 @@ int CollisionManager::modelFromRenderModel(const char* name) {
         Vec3 n = surf.facePlanes ? surf.facePlanes[t].normal() : Vec3();
         if (!surf.facePlanes) {
           const int a = surf.indexes[t * 3], b = surf.indexes[t * 3 + 1], c = surf.indexes[t * 3 + 2];
-          if (a < 0 || b < 0 || c < 0 || a >= surf.numVertices || b >= surf.numVertices || c >= surf.numVertices)
+          if (a < 0 || b < 0 || c < 0 || a >= surf.numVertices || b >= surf.numVertices ||
+              c >= surf.numVertices)
             continue;
           ConvexPolygon tri;
           tri.numPoints = 3;

@@ -529,9 +529,9 @@ bool isPointShape(const TraceModel* trm) {
 
 }  // namespace
 
-void CollisionManager::translation(TraceResult* result, const Vec3& start, const Vec3& end, const TraceModel* trm,
-                                   const Mat3& trmAxis, int contentMask, int modelIndex, const Vec3& modelOrigin,
-                                   const Mat3& modelAxis) {
+void CollisionManager::translation(TraceResult* result, const Vec3& start, const Vec3& end,
+                                   const TraceModel* trm, const Mat3& trmAxis, int contentMask,
+                                   int modelIndex, const Vec3& modelOrigin, const Mat3& modelAxis) {
   cmModel_t* m = model(modelIndex);
   if (!m)
     return;
@@ -540,14 +540,15 @@ void CollisionManager::translation(TraceResult* result, const Vec3& start, const
     result = &local;
   clearTraceResult(*result, end, trmAxis);
   CollisionModelQueryInterface* q = allocQuery(isPointShape(trm) ? kTrmPoint : kTrmBox);
-  if (q->trace(start, end, isPointShape(trm) ? nullptr : trm, trmAxis, contentMask, m, modelOrigin, modelAxis))
+  if (q->trace(start, end, isPointShape(trm) ? nullptr : trm, trmAxis, contentMask, m, modelOrigin,
+               modelAxis))
     *result = q->result;
   freeQuery(q);
 }
 
-void CollisionManager::rotation(TraceResult* result, const Vec3& start, const Rotation& rot, const TraceModel* trm,
-                                const Mat3& trmAxis, int contentMask, int modelIndex, const Vec3& modelOrigin,
-                                const Mat3& modelAxis) {
+void CollisionManager::rotation(TraceResult* result, const Vec3& start, const Rotation& rot,
+                                const TraceModel* trm, const Mat3& trmAxis, int contentMask, int modelIndex,
+                                const Vec3& modelOrigin, const Mat3& modelAxis) {
   TraceResult local;
   if (!result)
     result = &local;
@@ -593,7 +594,8 @@ int CollisionManager::contacts(ContactInfo* out, int maxContacts, const Vec3& st
     return 0;
   CollisionModelQueryInterface* base = allocQuery(trm->type);
   auto* q = static_cast<CollisionModelTraceModelQuery*>(base);
-  const int gathered = q->gatherPrimitives(start, delta, trm, trmAxis, contentMask, m, modelOrigin, modelAxis);
+  const int gathered =
+      q->gatherPrimitives(start, delta, trm, trmAxis, contentMask, m, modelOrigin, modelAxis);
   int count = 0;
   if (gathered > 0) {
     const Vec3 size = trm->bounds.maxs - trm->bounds.mins;
@@ -663,8 +665,8 @@ void CollisionManager::debugDrawModel(int modelIndex, const Vec3& modelOrigin, c
     for (int i = 0; i < q->primitives.num(); i++) {
       const ClipShape& shape = *q->primitives[i];
       if (shape.type == kClipShapePolygon) {
-        g_collisionDebugDraw->polygon(modelIndex == 0 ? red : green, shape.polygon->winding, modelOrigin, modelAxis,
-                                      0, depthTest);
+        g_collisionDebugDraw->polygon(modelIndex == 0 ? red : green, shape.polygon->winding, modelOrigin,
+                                      modelAxis, 0, depthTest);
       } else if (shape.type == kClipShapeBrush) {
         for (int f = 0; f < shape.brush->trm.numPolys; f++) {
           shape.brush->trm.getPolygon(f, face);

@@ -97,8 +97,8 @@ class CollisionManager : public CollisionSystem {
   int contents(const Vec3& start, const TraceModel* trm, const Mat3& trmAxis, int contentMask, int model,
                const Vec3& modelOrigin, const Mat3& modelAxis) override;
   int contacts(ContactInfo* out, int maxContacts, const Vec3& start, const float delta[6], float depth,
-               const TraceModel* trm, const Mat3& trmAxis, int contentMask, int model, const Vec3& modelOrigin,
-               const Mat3& modelAxis) override;
+               const TraceModel* trm, const Mat3& trmAxis, int contentMask, int model,
+               const Vec3& modelOrigin, const Mat3& modelAxis) override;
   void debugDrawModel(int model, const Vec3& modelOrigin, const Mat3& modelAxis, const Vec3& viewOrigin,
                       float radius) override;
   void writeModelFile(const char* fileName, int index) override;

@@ -2,8 +2,8 @@
 // polygon count, primitives pushed down to the leaves they reach, bounds recomputed bottom-up.
 #include "collision/cmmodel.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "lib/criticalsection.h"
@@ -37,7 +37,9 @@ class StandInMaterials : public CollisionMaterialAccess {
     lock_.unlock();
     return reinterpret_cast<Material*>(found);
   }
-  const char* name(const Material* m) override { return reinterpret_cast<const StandInMaterial*>(m)->name.c_str(); }
+  const char* name(const Material* m) override {
+    return reinterpret_cast<const StandInMaterial*>(m)->name.c_str();
+  }
   int contents(const Material*) override { return kContentsSolid; }
   int surfaceFlags(const Material*) override { return 0; }
   int cullType(const Material*) override { return 0; }
@@ -114,6 +116,24 @@ void cm::planePolygon(ConvexPolygon& out, const Plane& plane, const Plane* plane
 
 // ------------------------------------------------------------------------------------ ClipShape
 
+void ClipShape::setPolygon(CollisionPolygon* p) {
+  type = kClipShapePolygon;
+  polygon = p;
+  contents = cm::materialContents(p->material);
+  cull = p->material ? cm::materials().cullType(p->material) : 0;
+  check = p->checkIndex;
+  bounds = p->bounds;
+}
+
+void ClipShape::setBrush(CollisionBrush* b) {
+  type = kClipShapeBrush;
+  brush = b;
+  contents = cm::materialContents(b->material);
+  cull = 0;
+  check = b->checkIndex;
+  bounds = b->trm.bounds;
+}
+
 int ClipShape::numPlanes() const {
   if (type == kClipShapePolygon)
     return polygon->winding.numPoints + 2;
@@ -182,11 +202,7 @@ Vec3 ClipShape::edgeVector(int i) const {
 }
 
 Bounds ClipShape::getBounds() const {
-  if (type == kClipShapePolygon)
-    return polygon->bounds;
-  if (type == kClipShapeBrush)
-    return brush->trm.bounds;
-  return Bounds();
+  return type == kClipShapeNone ? Bounds() : bounds;
 }
 
 bool ClipShape::projectOnAxis(const Vec3& dir, float& outMin, float& outMax, float margin) const {
@@ -241,7 +257,7 @@ namespace {
 void addToLeaf(cmModel_t& model, int child, const ClipShape& shape) {
   CollisionLeaf& leaf = model.leafs[~child];
   leaf.shapes.append(shape);
-  leaf.contents |= cm::materialContents(shape.material());
+  leaf.contents |= shape.contents;
   model.bounds.addBounds(shape.getBounds());
 }
 

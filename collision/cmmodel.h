@@ -43,15 +43,16 @@ class ClipShape {
     void* data;
   };
 
+  // Copies of what the tree walk tests first, kept beside the reference so that a primitive the
+  // walk rejects is never touched (the records are large and scattered).
+  int contents = 0;
+  int check = -1;
+  int cull = 0;
+  Bounds bounds;
+
   ClipShape() : data(nullptr) {}
-  void setPolygon(CollisionPolygon* p) {
-    type = kClipShapePolygon;
-    polygon = p;
-  }
-  void setBrush(CollisionBrush* b) {
-    type = kClipShapeBrush;
-    brush = b;
-  }
+  void setPolygon(CollisionPolygon* p);
+  void setBrush(CollisionBrush* b);
 
   int numPlanes() const;
   int numEdges() const;

@@ -200,14 +200,12 @@ void CollisionModelQueryInterface::testNodePrimitives(int leafIndex) {
   const CollisionLeaf& leaf = model->leafs[leafIndex];
   if (!(leaf.contents & contentMask) || !boundsTouched(leaf.bounds))
     return;
-  CollisionMaterialAccess& materials = cm::materials();
   for (int i = 0; i < leaf.shapes.num(); i++) {
     const ClipShape& shape = leaf.shapes[i];
-    Material* material = shape.material();
-    const int shapeContents = material ? materials.contents(material) : 0;
+    const int shapeContents = shape.contents;
     if (!(shapeContents & contentMask))
       continue;
-    const int check = shape.checkIndex();
+    const int check = shape.check;
     if (check < 0 || (check >> 3) >= visitedBits.num())
       continue;
     uint8_t& byte = visitedBits[check >> 3];
@@ -215,12 +213,12 @@ void CollisionModelQueryInterface::testNodePrimitives(int leafIndex) {
     if (byte & bit)
       continue;
     byte |= bit;
-    if (shape.type == kClipShapePolygon && !testBackFaces && materials.cullType(material) != 0) {
+    if (shape.type == kClipShapePolygon && !testBackFaces && shape.cull != 0) {
       const Plane& plane = shape.polygon->plane;
       if (planeDistance(plane) < -1.0f || plane.normal().dot(delta) > 0.1f)
         continue;
     }
-    if (!boundsTouched(shape.getBounds()))
+    if (!boundsTouched(shape.bounds))
       continue;
     if (mode == kModeTrace) {
       testPrimitive(shape);
@@ -259,9 +257,9 @@ int CollisionModelQueryInterface::contents(const Vec3& worldStart, const TraceMo
   return isWorld ? 1 : 0;
 }
 
-int CollisionModelQueryInterface::gatherPrimitives(const Vec3& worldStart, const float d[6], const TraceModel* trm,
-                                                   const Mat3& trmAxis, int mask, cmModel_t* m,
-                                                   const Vec3& origin, const Mat3& axis) {
+int CollisionModelQueryInterface::gatherPrimitives(const Vec3& worldStart, const float d[6],
+                                                   const TraceModel* trm, const Mat3& trmAxis, int mask,
+                                                   cmModel_t* m, const Vec3& origin, const Mat3& axis) {
   primitives.setNum(0);
   if (!setup(worldStart, worldStart + Vec3(d[0], d[1], d[2]), mask, m, origin, axis))
     return 0;
@@ -275,8 +273,8 @@ int CollisionModelQueryInterface::gatherPrimitives(const Vec3& worldStart, const
     const float angle = angular.normalize();
     const Vec3 pivot = start + (trm ? trm->offset : Vec3());
     // The angular vector's length is the angle in radians; Rotation holds degrees.
-    setTraceModelRotation(trm, trmAxis, Rotation(pivot, angle != 0.0f ? angular : Vec3(0.0f, 0.0f, 1.0f),
-                                                 angle * 57.2957795f));
+    setTraceModelRotation(
+        trm, trmAxis, Rotation(pivot, angle != 0.0f ? angular : Vec3(0.0f, 0.0f, 1.0f), angle * 57.2957795f));
   }
   mode = kModeGather;
   if (!walkRoot())
@@ -359,7 +357,7 @@ bool CollisionModelPointQuery::testPrimitive(const ClipShape& shape) {
   result.contact.normal = plane.normal();
   result.contact.dist = plane.d;
   result.contact.material = shape.material();
-  result.contact.contents = cm::materialContents(result.contact.material);
+  result.contact.contents = shape.contents;
   result.contact.reserved = 0;
   result.contact.primitiveIndex = shape.checkIndex();
   return true;
@@ -532,7 +530,8 @@ bool CollisionModelTraceModelQuery::sweepPrimitive(TraceResult& r, const ClipSha
   bool leaving = false;
   if (!stationary && r.fraction == -1.0f) {
     // Overlapping at the start on every axis: moving out of a polygon, or any brush, is not stopped.
-    if (shape.type == kClipShapeBrush || (shape.type == kClipShapePolygon && contact.normal().dot(delta) > 0.0f)) {
+    if (shape.type == kClipShapeBrush ||
+        (shape.type == kClipShapePolygon && contact.normal().dot(delta) > 0.0f)) {
       r.fraction = 1.0f;
       leaving = true;
     }
@@ -543,7 +542,7 @@ bool CollisionModelTraceModelQuery::sweepPrimitive(TraceResult& r, const ClipSha
   r.contact.normal = contact.normal();
   r.contact.dist = contact.d;
   r.contact.material = shape.material();
-  r.contact.contents = cm::materialContents(r.contact.material);
+  r.contact.contents = shape.contents;
   r.contact.reserved = 0;
   r.contact.primitiveIndex = shape.checkIndex();
   return true;
@@ -559,7 +558,8 @@ bool CollisionModelTraceModelQuery::testPrimitive(const ClipShape& shape) {
   return true;
 }
 
-void CollisionModelTraceModelQuery::finishResult(TraceResult& out, const Vec3& worldStart, const Vec3& worldEnd) {
+void CollisionModelTraceModelQuery::finishResult(TraceResult& out, const Vec3& worldStart,
+                                                 const Vec3& worldEnd) {
   out.endPos = worldStart + (worldEnd - worldStart) * out.fraction;
   out.endAxis = trmAxis;
   if (out.fraction < 1.0f) {

@@ -24,18 +24,20 @@ class CollisionModelQueryInterface {
   virtual void finishResult(TraceResult& out, const Vec3& worldStart, const Vec3& worldEnd) = 0;
   virtual bool clipPrimitive(ConvexPolygon& out, const ClipShape& shape, float epsilon) = 0;
   virtual void setTraceModel(const TraceModel* trm, const Mat3& trmAxis) = 0;
-  virtual void setTraceModelRotation(const TraceModel* trm, const Mat3& trmAxis, const Rotation& rotation) = 0;
+  virtual void setTraceModelRotation(const TraceModel* trm, const Mat3& trmAxis,
+                                     const Rotation& rotation) = 0;
   virtual bool boundsTouched(const Bounds& b) const;
   virtual void computeBounds();
   virtual int traceModelType() const = 0;
 
   bool trace(const Vec3& start, const Vec3& end, const TraceModel* trm, const Mat3& trmAxis, int contentMask,
              cmModel_t* model, const Vec3& modelOrigin, const Mat3& modelAxis);
-  int contents(const Vec3& start, const TraceModel* trm, const Mat3& trmAxis, int contentMask, cmModel_t* model,
-               const Vec3& modelOrigin, const Mat3& modelAxis, bool isWorld);
+  int contents(const Vec3& start, const TraceModel* trm, const Mat3& trmAxis, int contentMask,
+               cmModel_t* model, const Vec3& modelOrigin, const Mat3& modelAxis, bool isWorld);
   int gatherPrimitives(const Vec3& start, const float delta6[6], const TraceModel* trm, const Mat3& trmAxis,
                        int contentMask, cmModel_t* model, const Vec3& modelOrigin, const Mat3& modelAxis);
-  static bool clipTraceModel(ConvexPolygon& out, const ClipShape& shape, const TraceModel& shapeTrm, float epsilon);
+  static bool clipTraceModel(ConvexPolygon& out, const ClipShape& shape, const TraceModel& shapeTrm,
+                             float epsilon);
 
   TraceResult result;
   int mode = kModeTrace;

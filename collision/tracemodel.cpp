@@ -324,7 +324,8 @@ int TraceModel::computeEdgeNormals() {
       if (t >= -0.7f) {
         edge.normal = (n + p) * (1.0f / (1.0f + t));
       } else {
-        const Vec3 d = se >= 0 ? verts[edge.vertex1] - verts[edge.vertex0] : verts[edge.vertex0] - verts[edge.vertex1];
+        const Vec3 d =
+            se >= 0 ? verts[edge.vertex1] - verts[edge.vertex0] : verts[edge.vertex0] - verts[edge.vertex1];
         Vec3 s = (n - p).cross(d);
         s.normalize();
         edge.normal = s * 3.3333333f;

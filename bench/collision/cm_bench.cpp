@@ -43,8 +43,11 @@ struct Scene {
     std::uniform_real_distribution<float> bump(-6.0f, 6.0f);
     std::vector<float> height(kGrid * kGrid);
     for (int i = 0; i < kGrid * kGrid; i++)
-      height[size_t(i)] = std::sin(float(i % kGrid) * 0.3f) * 20.0f + std::cos(float(i / kGrid) * 0.2f) * 20.0f + bump(rng);
-    auto at = [&](int x, int y) { return Vec3(float(x) * kCell, float(y) * kCell, height[size_t(y * kGrid + x)]); };
+      height[size_t(i)] =
+          std::sin(float(i % kGrid) * 0.3f) * 20.0f + std::cos(float(i / kGrid) * 0.2f) * 20.0f + bump(rng);
+    auto at = [&](int x, int y) {
+      return Vec3(float(x) * kCell, float(y) * kCell, height[size_t(y * kGrid + x)]);
+    };
     for (int y = 0; y + 1 < kGrid && int(triangles.size()) < kTriangles * 3; y++)
       for (int x = 0; x + 1 < kGrid && int(triangles.size()) < kTriangles * 3; x++) {
         triangles.insert(triangles.end(), {at(x, y), at(x + 1, y), at(x + 1, y + 1)});

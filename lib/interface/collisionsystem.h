@@ -98,16 +98,16 @@ class CollisionSystem {
   virtual void translation(TraceResult* result, const Vec3& start, const Vec3& end, const TraceModel* trm,
                            const Mat3& trmAxis, int contentMask, int model, const Vec3& modelOrigin,
                            const Mat3& modelAxis) = 0;
-  virtual void rotation(TraceResult* result, const Vec3& start, const Rotation& rotation, const TraceModel* trm,
-                        const Mat3& trmAxis, int contentMask, int model, const Vec3& modelOrigin,
-                        const Mat3& modelAxis) = 0;
-  virtual int contents(const Vec3& start, const TraceModel* trm, const Mat3& trmAxis, int contentMask, int model,
+  virtual void rotation(TraceResult* result, const Vec3& start, const Rotation& rotation,
+                        const TraceModel* trm, const Mat3& trmAxis, int contentMask, int model,
+                        const Vec3& modelOrigin, const Mat3& modelAxis) = 0;
+  virtual int contents(const Vec3& start, const TraceModel* trm, const Mat3& trmAxis, int contentMask,
+                       int model, const Vec3& modelOrigin, const Mat3& modelAxis) = 0;
+  virtual int contacts(ContactInfo* out, int maxContacts, const Vec3& start, const float delta[6],
+                       float depth, const TraceModel* trm, const Mat3& trmAxis, int contentMask, int model,
                        const Vec3& modelOrigin, const Mat3& modelAxis) = 0;
-  virtual int contacts(ContactInfo* out, int maxContacts, const Vec3& start, const float delta[6], float depth,
-                       const TraceModel* trm, const Mat3& trmAxis, int contentMask, int model,
-                       const Vec3& modelOrigin, const Mat3& modelAxis) = 0;
-  virtual void debugDrawModel(int model, const Vec3& modelOrigin, const Mat3& modelAxis, const Vec3& viewOrigin,
-                              float radius) = 0;
+  virtual void debugDrawModel(int model, const Vec3& modelOrigin, const Mat3& modelAxis,
+                              const Vec3& viewOrigin, float radius) = 0;
   virtual void writeModelFile(const char* fileName, int index) = 0;
   virtual void writeAllModels(const char* fileName) = 0;
   // The list is taken by value; its storage is released in every case.

@@ -38,7 +38,9 @@ class FakeRenderModels : public CollisionRenderModels {
   }
   bool isDefault(const void* m) override { return static_cast<const FakeRenderModel*>(m)->isDefault; }
   bool isWorldModel(const void* m) override { return static_cast<const FakeRenderModel*>(m)->world; }
-  int numSurfaces(const void* m) override { return int(static_cast<const FakeRenderModel*>(m)->surfaces.size()); }
+  int numSurfaces(const void* m) override {
+    return int(static_cast<const FakeRenderModel*>(m)->surfaces.size());
+  }
   bool surface(const void* m, int i, CollisionRenderSurface& out) override {
     const FakeSurface& s = static_cast<const FakeRenderModel*>(m)->surfaces[size_t(i)];
     out.material = s.material;
@@ -92,7 +94,8 @@ FakeSurface ballSurface(Material* material) {
   for (int r = 0; r <= rings; r++)
     for (int k = 0; k < segments; k++) {
       const float a = 3.14159265f * float(r) / float(rings), b = 6.2831853f * float(k) / float(segments);
-      s.vertices.push_back(vertex(v(std::sin(a) * std::cos(b) * 10, std::sin(a) * std::sin(b) * 10, std::cos(a) * 10)));
+      s.vertices.push_back(
+          vertex(v(std::sin(a) * std::cos(b) * 10, std::sin(a) * std::sin(b) * 10, std::cos(a) * 10)));
     }
   for (int r = 0; r < rings; r++)
     for (int k = 0; k < segments; k++) {
@@ -238,7 +241,8 @@ TEST_F(Builders, ModelFromRenderModel) {
   EXPECT_EQ(cm.numModels(), 1);
   // A box made this way stops a point like the file's box does.
   TraceResult r;
-  cm.translation(&r, v(-100, 0, 8), v(100, 0, 8), nullptr, Mat3::identity(), -1, index, Vec3(), Mat3::identity());
+  cm.translation(&r, v(-100, 0, 8), v(100, 0, 8), nullptr, Mat3::identity(), -1, index, Vec3(),
+                 Mat3::identity());
   EXPECT_NEAR(r.fraction, (92.0f - 0.125f) / 200.0f, 1e-5f);
 }
 
@@ -296,7 +300,9 @@ TEST_F(Builders, TraceModelFromModel) {
   Material* clip = materials.find("clip");
   materials.define("clip", kContentsSolid);
   // A collision model with a brush (not at index 0) gives its first brush.
-  cmtest::loadText(cm, "!CM collisionModel \"worldMap\" { nodes { 1 0 0 1 0 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" } }",
+  cmtest::loadText(cm,
+                   "!CM collisionModel \"worldMap\" { nodes { 1 0 0 1 0 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 "
+                   "1 0 \"x\" } }",
                    "worldMap");
   cmtest::loadText(cm, cmtest::kBoxModel, "box");
   TraceModel t;

@@ -68,10 +68,12 @@ TEST_F(ModelFiles, LoadMapWithAndWithoutItsFile) {
 
 TEST_F(ModelFiles, FindOrLoadModel) {
   addFile("maps/test.cm", kTwoModels);
-  addFile("models/props.cm",
-          "!CM collisionModel \"barrel\" { nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" } }");
-  addFile("maps/loose.cm",
-          "!CM COLLISIONMODEL \"Loose\" { nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" } }");
+  addFile(
+      "models/props.cm",
+      "!CM collisionModel \"barrel\" { nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" } }");
+  addFile(
+      "maps/loose.cm",
+      "!CM COLLISIONMODEL \"Loose\" { nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" } }");
   cm.loadMap("maps/test.map", false);
   // From the map's own file, then found again by name without regard to case.
   const int crate = cm.findOrLoadModel("crate");
@@ -82,8 +84,9 @@ TEST_F(ModelFiles, FindOrLoadModel) {
   // listed under the full name asked for.
   const int barrel = cm.findOrLoadModel("models/props/barrel.ase");
   EXPECT_EQ(barrel, 0);  // models/props/barrel.cm does not exist
-  addFile("models/props/barrel.cm",
-          "!CM collisionModel \"barrel\" { nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" } }");
+  addFile(
+      "models/props/barrel.cm",
+      "!CM collisionModel \"barrel\" { nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" } }");
   const int found = cm.findOrLoadModel("models/props/barrel.ase");
   EXPECT_EQ(found, 3);
   EXPECT_STREQ(cm.modelName(found), "models/props/barrel.ase");
@@ -120,7 +123,8 @@ TEST_F(ModelFiles, ReaderRules) {
   // Seventy points: the first 64 are kept and the next record still reads.
   std::string many = "!CM collisionModel \"many\" { nodes { 1 0 0 1 8 -1 -2 } polygons { 2 70 ";
   for (int i = 0; i < 70; i++)
-    many += std::to_string(std::cos(i * 0.0897f) * 10) + " " + std::to_string(std::sin(i * 0.0897f) * 10) + " 0 ";
+    many +=
+        std::to_string(std::cos(i * 0.0897f) * 10) + " " + std::to_string(std::sin(i * 0.0897f) * 10) + " 0 ";
   many += "\"a\" 3 0 0 5 1 0 5 0 1 5 \"b\" } }";
   ASSERT_GT(cmtest::loadText(cm, many.c_str(), "many"), -1);
   ASSERT_EQ(cm.numModels(), 1);
@@ -143,7 +147,8 @@ TEST_F(ModelFiles, ReaderRules) {
 }
 
 TEST_F(ModelFiles, BadModelsFailAndTheRestLoad) {
-  const char* good = "collisionModel \"good\" { nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" } }";
+  const char* good =
+      "collisionModel \"good\" { nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" } }";
   struct {
     const char* what;
     const char* body;
@@ -151,20 +156,25 @@ TEST_F(ModelFiles, BadModelsFailAndTheRestLoad) {
   } cases[] = {
       {"huge node count", "nodes { 2000000000 0 0 1 8 -1 -2 }", "ParseError"},
       {"negative node count", "nodes { -4 }", "ParseError"},
-      {"child cycle", "nodes { 2 0 0 1 8 1 -1 1 0 0 0 1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }", "ParseError"},
+      {"child cycle", "nodes { 2 0 0 1 8 1 -1 1 0 0 0 1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }",
+       "ParseError"},
       {"child pointing back",
-       "nodes { 3 0 0 1 8 1 -1 1 0 0 0 2 -2 1 0 0 0 1 -3 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }", "ParseError"},
-      {"shared child", "nodes { 3 0 0 1 8 1 2 1 0 0 0 2 -1 1 0 0 0 -2 -3 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }",
+       "nodes { 3 0 0 1 8 1 -1 1 0 0 0 2 -2 1 0 0 0 1 -3 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }",
        "ParseError"},
-      {"child out of range", "nodes { 1 0 0 1 8 5 -1 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }", "ParseError"},
+      {"shared child",
+       "nodes { 3 0 0 1 8 1 2 1 0 0 0 2 -1 1 0 0 0 -2 -3 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }",
+       "ParseError"},
+      {"child out of range", "nodes { 1 0 0 1 8 5 -1 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }",
+       "ParseError"},
       {"leaf number far beyond the nodes", "nodes { 1 0 0 1 8 -1 -2000000000 }", "ParseError"},
-      {"node without a parent", "nodes { 2 0 0 1 8 -1 -2 1 0 0 0 -3 -4 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }",
-       "ParseError"},
+      {"node without a parent",
+       "nodes { 2 0 0 1 8 -1 -2 1 0 0 0 -3 -4 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }", "ParseError"},
       {"polygons without nodes", "nodes { 0 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }", "ParseError"},
-      {"brushes without nodes", "nodes { 0 } brushes { 1 6 1 0 0 8 -1 0 0 8 0 1 0 8 0 -1 0 8 0 0 1 8 0 0 -1 8 \"x\" }",
-       "ParseError"},
+      {"brushes without nodes",
+       "nodes { 0 } brushes { 1 6 1 0 0 8 -1 0 0 8 0 1 0 8 0 -1 0 8 0 0 1 8 0 0 -1 8 \"x\" }", "ParseError"},
       {"two-point polygon", "nodes { 1 0 0 1 8 -1 -2 } polygons { 1 2 0 0 0 1 0 0 \"x\" }", "ParseError"},
-      {"unbounded brush", "nodes { 1 0 0 1 8 -1 -2 } brushes { 1 5 1 0 0 8 -1 0 0 8 0 1 0 8 0 -1 0 8 0 0 1 8 \"x\" }",
+      {"unbounded brush",
+       "nodes { 1 0 0 1 8 -1 -2 } brushes { 1 5 1 0 0 8 -1 0 0 8 0 1 0 8 0 -1 0 8 0 0 1 8 \"x\" }",
        "ParseError"},
       {"brush plane without normal",
        "nodes { 1 0 0 1 8 -1 -2 } brushes { 1 6 0 0 0 8 -1 0 0 8 0 1 0 8 0 -1 0 8 0 0 1 8 0 0 -1 8 \"x\" }",
@@ -172,7 +182,8 @@ TEST_F(ModelFiles, BadModelsFailAndTheRestLoad) {
       {"infinite number", "nodes { 1 0 0 1 inf -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }", ""},
       {"not a number", "nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 zero \"x\" }", ""},
       {"nan", "nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 nan \"x\" }", ""},
-      {"quote in a material name", "nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 a\"b }", "ParseError"},
+      {"quote in a material name", "nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 a\"b }",
+       "ParseError"},
       {"missing word", "{ 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }", "Syntax Error"},
   };
   for (const auto& c : cases) {
@@ -200,16 +211,22 @@ TEST_F(ModelFiles, WriteAllThenReadGivesTheSameModels) {
   slab.material = materials.find("slab");
   Vec3 n(1, 1, 0);
   n.normalize();
-  const Plane planes[6] = {Plane(n, 10), Plane(-n, 10), Plane(v(0, 0, 1), 4), Plane(v(0, 0, -1), 4),
-                           Plane(v(-n.y, n.x, 0), 3), Plane(v(n.y, -n.x, 0), 3)};
+  const Plane planes[6] = {Plane(n, 10),
+                           Plane(-n, 10),
+                           Plane(v(0, 0, 1), 4),
+                           Plane(v(0, 0, -1), 4),
+                           Plane(v(-n.y, n.x, 0), 3),
+                           Plane(v(n.y, -n.x, 0), 3)};
   for (const Plane& p : planes)
     slab.planes.append(p);
   List<CollisionSurface*> list;
   list.append(&slab);
   ASSERT_EQ(cm.createModel("slab", list), 3);
   // Named "empty" but not at index 1, and "Empty": only the exact name is skipped.
-  cmtest::loadText(cm, "!CM collisionModel \"Empty\" { nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" } }",
-                   "Empty");
+  cmtest::loadText(
+      cm,
+      "!CM collisionModel \"Empty\" { nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" } }",
+      "Empty");
   ASSERT_EQ(cm.numModels(), 5);
 
   cm.writeAllModels("maps/out.cm");
@@ -246,7 +263,8 @@ TEST_F(ModelFiles, WriteAllThenReadGivesTheSameModels) {
     for (int k = 0; k < a.brushes.num(); k++) {
       ASSERT_EQ(b->brushes[k]->trm.numPolys, a.brushes[k]->trm.numPolys);
       for (int f = 0; f < a.brushes[k]->trm.numPolys; f++) {
-        EXPECT_TRUE(b->brushes[k]->trm.polys[f].plane.compare(a.brushes[k]->trm.polys[f].plane, 1e-4f, 1e-3f));
+        EXPECT_TRUE(
+            b->brushes[k]->trm.polys[f].plane.compare(a.brushes[k]->trm.polys[f].plane, 1e-4f, 1e-3f));
       }
       EXPECT_TRUE(b->bounds.mins.compare(a.bounds.mins, 1e-3f));
       EXPECT_TRUE(b->bounds.maxs.compare(a.bounds.maxs, 1e-3f));

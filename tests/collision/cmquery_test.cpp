@@ -20,8 +20,9 @@ class Queries : public ::testing::Test {
     EXPECT_GT(index, 1) << name;
     return index;
   }
-  TraceResult sweep(const TraceModel* trm, const Vec3& a, const Vec3& b, int model, const Vec3& origin = Vec3(),
-                    const Mat3& axis = Mat3::identity(), const Mat3& trmAxis = Mat3::identity()) {
+  TraceResult sweep(const TraceModel* trm, const Vec3& a, const Vec3& b, int model,
+                    const Vec3& origin = Vec3(), const Mat3& axis = Mat3::identity(),
+                    const Mat3& trmAxis = Mat3::identity()) {
     TraceResult r;
     m.cm.translation(&r, a, b, trm, trmAxis, -1, model, origin, axis);
     return r;
@@ -60,7 +61,8 @@ TEST_F(Queries, SweepTable) {
   // A box brush of +-16 and, beside it, a two-sided wall polygon in the plane x = 64 facing -x.
   const int brush = load(cmtest::kBoxModel, "box");
   const int wall = load(
-      "!CM collisionModel \"wall\" { nodes { 1 0 0 1 64 -1 -2 } polygons { 1 4 64 -32 -32 64 -32 32 64 32 32 64 32 -32 \"w\" } }",
+      "!CM collisionModel \"wall\" { nodes { 1 0 0 1 64 -1 -2 } polygons { 1 4 64 -32 -32 64 -32 32 64 32 32 "
+      "64 32 -32 \"w\" } }",
       "wall");
   TraceModel shapes[4];
   shapes[1] = cmtest::box(4.0f);
@@ -128,7 +130,8 @@ TEST_F(Queries, PlacedAndTurnedModel) {
 TEST_F(Queries, StartingOverlaps) {
   const int box = load(cmtest::kBoxModel, "box");
   const int wall = load(
-      "!CM collisionModel \"wall\" { nodes { 1 0 0 1 64 -1 -2 } polygons { 1 4 64 -32 -32 64 -32 32 64 32 32 64 32 -32 \"w\" } }",
+      "!CM collisionModel \"wall\" { nodes { 1 0 0 1 64 -1 -2 } polygons { 1 4 64 -32 -32 64 -32 32 64 32 32 "
+      "64 32 -32 \"w\" } }",
       "wall");
   const TraceModel four = cmtest::box(4.0f);
   // Standing still inside: fraction 0 with that primitive; standing clear: nothing.
@@ -154,12 +157,15 @@ TEST_F(Queries, NullResultAndBadIndex) {
 TEST_F(Queries, ContentMaskAndBackFaces) {
   materials.define("water", 0x4);
   materials.define("oneSided", kContentsSolid, 1);
-  const int water = load(cmtest::brushModel("water", {Bounds(v(-16, -16, -16), v(16, 16, 16))}, "water"), "water");
+  const int water =
+      load(cmtest::brushModel("water", {Bounds(v(-16, -16, -16), v(16, 16, 16))}, "water"), "water");
   const int face = load(
-      "!CM collisionModel \"face\" { nodes { 1 0 0 1 64 -1 -2 } polygons { 1 4 64 -32 -32 64 -32 32 64 32 32 64 32 -32 \"oneSided\" } }",
+      "!CM collisionModel \"face\" { nodes { 1 0 0 1 64 -1 -2 } polygons { 1 4 64 -32 -32 64 -32 32 64 32 32 "
+      "64 32 -32 \"oneSided\" } }",
       "face");
   TraceResult r;
-  m.cm.translation(&r, v(-100, 0, 0), v(100, 0, 0), nullptr, kIdentity, kContentsSolid, water, Vec3(), kIdentity);
+  m.cm.translation(&r, v(-100, 0, 0), v(100, 0, 0), nullptr, kIdentity, kContentsSolid, water, Vec3(),
+                   kIdentity);
   EXPECT_EQ(r.fraction, 1.0f);
   m.cm.translation(&r, v(-100, 0, 0), v(100, 0, 0), nullptr, kIdentity, 0x4, water, Vec3(), kIdentity);
   EXPECT_LT(r.fraction, 1.0f);
@@ -406,7 +412,8 @@ TEST_F(Queries, Rotation) {
 TEST_F(Queries, Contents) {
   materials.define("water", 0x4);
   const int box = load(cmtest::kBoxModel, "box");
-  const int water = load(cmtest::brushModel("water", {Bounds(v(100, -16, -16), v(132, 16, 16))}, "water"), "water");
+  const int water =
+      load(cmtest::brushModel("water", {Bounds(v(100, -16, -16), v(132, 16, 16))}, "water"), "water");
   const TraceModel four = cmtest::box(4.0f);
   struct {
     const char* what;
@@ -466,7 +473,8 @@ TEST_F(Queries, Contacts) {
   // Point trace models touch nothing; every query went back to its pool.
   TraceModel point;
   point.clear(kTrmPoint);
-  EXPECT_EQ(m.cm.contacts(out, 16, v(0, 0, 22), drop, 0.1f, &point, kIdentity, -1, box, Vec3(), kIdentity), 0);
+  EXPECT_EQ(m.cm.contacts(out, 16, v(0, 0, 22), drop, 0.1f, &point, kIdentity, -1, box, Vec3(), kIdentity),
+            0);
   EXPECT_EQ(m.cm.pooledQueries(), 0);
 }
 
@@ -493,7 +501,8 @@ TEST_F(Queries, DebugDrawColoursAndReach) {
   RecordingDraw draw;
   const int box = load(cmtest::kBoxModel, "box");
   const int wall = load(
-      "!CM collisionModel \"wall\" { nodes { 1 0 0 1 64 -1 -2 } polygons { 1 4 64 -32 -32 64 -32 32 64 32 32 64 32 -32 \"w\" } }",
+      "!CM collisionModel \"wall\" { nodes { 1 0 0 1 64 -1 -2 } polygons { 1 4 64 -32 -32 64 -32 32 64 32 32 "
+      "64 32 -32 \"w\" } }",
       "wall");
   // The whole model: a brush draws each of its six faces in magenta.
   m.cm.debugDrawModel(box, v(5, 0, 0), kIdentity, Vec3(), 0.0f);

@@ -78,7 +78,9 @@ inline int loadText(CollisionManager& cm, const char* text, const char* name) {
 // models read by the tests get indices from 2 and never collide with the rebuilt model 1.
 struct Manager {
   Manager() {
-    loadText(cm, "!CM collisionModel \"worldMap\" { nodes { 1 0 0 1 0 -1 -2 } polygons { 1 3 0 0 -1000 1 0 -1000 0 1 -1000 \"x\" } }",
+    loadText(cm,
+             "!CM collisionModel \"worldMap\" { nodes { 1 0 0 1 0 -1 -2 } polygons { 1 3 0 0 -1000 1 0 -1000 "
+             "0 1 -1000 \"x\" } }",
              "worldMap");
     cm.setTraceModel(TraceModel(), nullptr);
   }
@@ -100,8 +102,9 @@ inline std::string brushText(const std::vector<Bounds>& boxes, const char* mater
   std::string s;
   for (const Bounds& b : boxes) {
     char line[512];
-    std::snprintf(line, sizeof(line), "6 1 0 0 %.9g -1 0 0 %.9g 0 1 0 %.9g 0 -1 0 %.9g 0 0 1 %.9g 0 0 -1 %.9g \"%s\"\n",
-                  b.maxs.x, -b.mins.x, b.maxs.y, -b.mins.y, b.maxs.z, -b.mins.z, material);
+    std::snprintf(line, sizeof(line),
+                  "6 1 0 0 %.9g -1 0 0 %.9g 0 1 0 %.9g 0 -1 0 %.9g 0 0 1 %.9g 0 0 -1 %.9g \"%s\"\n", b.maxs.x,
+                  -b.mins.x, b.maxs.y, -b.mins.y, b.maxs.z, -b.mins.z, material);
     s += line;
   }
   return s;

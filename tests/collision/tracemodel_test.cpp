@@ -4,10 +4,10 @@
 
 #include <cmath>
 
-#include "tests/support/capturecmdsystem.h"
 #include "cmtest.h"
 #include "lib/interface/tracemodel.h"
 #include "lib/polygon.h"
+#include "tests/support/capturecmdsystem.h"
 
 namespace {
 
@@ -175,8 +175,8 @@ TEST(TraceModelGeometry, ClipSegment) {
   ASSERT_TRUE(t.clipSegment(v(0, 0, 0), v(10, 0, 0), hit));
   EXPECT_EQ(hit.fraction, 0.0f);
   EXPECT_FALSE(t.clipSegment(v(-10, 5, 0), v(10, 5, 0), hit));  // passes beside
-  EXPECT_FALSE(t.clipSegment(v(-10, 0, 0), v(-5, 0, 0), hit));   // stops short
-  EXPECT_FALSE(t.clipSegment(v(10, 0, 0), v(20, 0, 0), hit));    // moves away
+  EXPECT_FALSE(t.clipSegment(v(-10, 0, 0), v(-5, 0, 0), hit));  // stops short
+  EXPECT_FALSE(t.clipSegment(v(10, 0, 0), v(20, 0, 0), hit));   // moves away
   TraceModel none;
   EXPECT_FALSE(none.clipSegment(v(-10, 0, 0), v(10, 0, 0), hit));
 }
@@ -188,7 +188,8 @@ TEST(TraceModelGeometry, TranslateMovesEverything) {
   EXPECT_EQ(t.bounds, Bounds(v(0, 1, 2), v(2, 3, 4)));
   EXPECT_EQ(t.offset, v(1, 2, 3));
   for (int f = 0; f < 6; f++)
-    EXPECT_FLOAT_EQ(t.polys[f].plane.d, before.polys[f].plane.d + before.polys[f].plane.normal().dot(v(1, 2, 3)));
+    EXPECT_FLOAT_EQ(t.polys[f].plane.d,
+                    before.polys[f].plane.d + before.polys[f].plane.normal().dot(v(1, 2, 3)));
 }
 
 TEST(TraceModelGeometry, RotateTurnsExtentsAndBecomesConvex) {
