@@ -123,6 +123,7 @@ void ClipShape::setPolygon(CollisionPolygon* p) {
   cull = p->material ? cm::materials().cullType(p->material) : 0;
   check = p->checkIndex;
   bounds = p->bounds;
+  plane = p->plane;
 }
 
 void ClipShape::setBrush(CollisionBrush* b) {

@@ -49,6 +49,7 @@ class ClipShape {
   int check = -1;
   int cull = 0;
   Bounds bounds;
+  Plane plane;  // a polygon's plane (brushes: zero)
 
   ClipShape() : data(nullptr) {}
   void setPolygon(CollisionPolygon* p);

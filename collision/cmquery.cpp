@@ -58,6 +58,19 @@ bool clipByTraceModelFaces(ConvexPolygon& p, const TraceModel& trm, float epsilo
   return p.numPoints > 0;
 }
 
+// Inside every edge of the polygon within epsilon, without a square root per edge.
+bool insideEdges(const ConvexPolygon& w, const Vec3& normal, const Vec3& p, float epsilon) {
+  const float eps2 = epsilon * epsilon;
+  for (int i = 0; i < w.numPoints; i++) {
+    const Vec3& a = w[i];
+    const Vec3 en = (w[(i + 1) % w.numPoints] - a).cross(normal);
+    const float d = (p - a).dot(en);
+    if (d > 0.0f && d * d > eps2 * en.lengthSqr())
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 Mat3 cleanAxis(const Mat3& in, bool orthonormalise) {
@@ -323,8 +336,7 @@ bool CollisionModelPointQuery::testPrimitive(const ClipShape& shape) {
   Vec3 point;
   Plane plane;
   if (shape.type == kClipShapePolygon) {
-    const CollisionPolygon& p = *shape.polygon;
-    const float d1 = p.plane.distance(start), d2 = p.plane.distance(end);
+    const float d1 = shape.plane.distance(start), d2 = shape.plane.distance(end);
     // The segment must cross the plane; it stops 0.01 short of it.
     if (d1 == d2 || (d1 > 0.0f && d2 > 0.0f) || (d1 < 0.0f && d2 < 0.0f))
       return false;
@@ -334,13 +346,13 @@ bool CollisionModelPointQuery::testPrimitive(const ClipShape& shape) {
       fraction = 0.0f;
     if (fraction > 1.0f)
       return false;
-    const Vec3 crossing = start + delta * (d1 / (d1 - d2));
-    if (!p.winding.pointInside(p.plane.normal(), crossing, 0.01f))
-      return false;
     if (fraction >= result.fraction)
       return false;
+    const Vec3 crossing = start + delta * (d1 / (d1 - d2));
+    if (!insideEdges(shape.polygon->winding, shape.plane.normal(), crossing, 0.01f))
+      return false;
     point = start + delta * fraction;
-    plane = p.plane;
+    plane = shape.plane;
   } else if (shape.type == kClipShapeBrush) {
     TraceSegmentHit hit;
     if (!shape.brush->trm.clipSegment(start, end, hit) || hit.fraction >= result.fraction)
