@@ -14,6 +14,8 @@ PACKAGES=(
   libglm-dev libstb-dev libjpeg-turbo-progs zip unzip
   # the network benchmark's peer
   libenet-dev
+  # the collision benchmark's peer
+  libbullet-dev
 )
 
 missing=()

@@ -1,0 +1,1 @@
+quill_add_tests(collision LIBS quill_collision)

@@ -1,0 +1,262 @@
+// Trace models: the builders' topology, edge normals, the segment clip, moving, turning, growing,
+// splitting, and the side counts and point counts that would lose faces.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "cmtest.h"
+#include "lib/interface/tracemodel.h"
+#include "lib/polygon.h"
+#include "tests/support/capturecmdsystem.h"
+
+namespace {
+
+using cmtest::v;
+
+// Every edge of a closed solid is walked once forwards and once backwards.
+void expectClosed(const TraceModel& t) {
+  std::vector<int> forward(t.numEdges + 1), backward(t.numEdges + 1);
+  for (int f = 0; f < t.numPolys; f++)
+    for (int k = 0; k < t.polys[f].numEdges; k++) {
+      const int e = t.polys[f].edges[k];
+      (e > 0 ? forward : backward)[std::abs(e)]++;
+    }
+  for (int e = 1; e <= t.numEdges; e++) {
+    EXPECT_EQ(forward[e], 1) << "edge " << e;
+    EXPECT_EQ(backward[e], 1) << "edge " << e;
+  }
+}
+
+// Every vertex lies on or behind every face plane, and each face's corners lie on its plane.
+void expectConvexOutward(const TraceModel& t) {
+  for (int f = 0; f < t.numPolys; f++) {
+    const Plane& p = t.polys[f].plane;
+    EXPECT_NEAR(p.normal().length(), 1.0f, 1e-4f);
+    for (int i = 0; i < t.numVerts; i++)
+      EXPECT_LE(p.distance(t.verts[i]), 1e-3f) << "face " << f << " vertex " << i;
+  }
+}
+
+TEST(TraceModelBuild, BoxHasSixOutwardFacesInOrder) {
+  const TraceModel t = cmtest::box(1.0f);
+  EXPECT_EQ(t.type, kTrmBox);
+  EXPECT_EQ(t.numVerts, 8);
+  EXPECT_EQ(t.numEdges, 12);
+  ASSERT_EQ(t.numPolys, 6);
+  const Vec3 normals[6] = {v(0, 0, 1), v(0, 0, -1), v(0, 1, 0), v(0, -1, 0), v(1, 0, 0), v(-1, 0, 0)};
+  for (int f = 0; f < 6; f++) {
+    EXPECT_EQ(t.polys[f].plane.normal(), normals[f]) << "face " << f;
+    EXPECT_FLOAT_EQ(t.polys[f].plane.d, 1.0f);
+  }
+  EXPECT_EQ(t.offset, Vec3());
+  expectClosed(t);
+  // Faces at right angles: the edge normal is the sum of the two face normals.
+  for (int e = 1; e <= t.numEdges; e++)
+    EXPECT_NEAR(t.edges[e].normal.length(), std::sqrt(2.0f), 1e-5f);
+}
+
+struct SideCase {
+  const char* what;
+  int type;
+  int sides;
+  int verts, edges, polys;
+  bool warns;
+};
+
+TEST(TraceModelBuild, SideCountsGiveWholeSolids) {
+  const SideCase cases[] = {
+      {"cylinder 8", kTrmCylinder, 8, 16, 24, 10, false},
+      {"cylinder 2 warns, 3 sides", kTrmCylinder, 2, 6, 9, 5, true},
+      {"cylinder 10 is the largest that fits", kTrmCylinder, 10, 20, 30, 12, false},
+      {"cylinder 12 warns, clamped to 10", kTrmCylinder, 12, 20, 30, 12, true},
+      {"cylinder 14 warns, clamped to 10", kTrmCylinder, 14, 20, 30, 12, true},
+      {"cylinder 40 warns, clamped to 10", kTrmCylinder, 40, 20, 30, 12, true},
+      {"cone 4", kTrmCone, 4, 5, 8, 5, false},
+      {"cone 15 fits whole", kTrmCone, 15, 16, 30, 16, false},
+      {"cone 16 warns, clamped to 15", kTrmCone, 16, 16, 30, 16, true},
+  };
+  for (const SideCase& c : cases) {
+    CaptureCmdSystem cmd;
+    TraceModel t;
+    const Bounds b(v(-8, -8, -16), v(8, 8, 16));
+    if (c.type == kTrmCylinder)
+      t.setupCylinder(b, c.sides);
+    else
+      t.setupCone(b, c.sides);
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(t.numVerts, c.verts);
+    EXPECT_EQ(t.numEdges, c.edges);
+    EXPECT_EQ(t.numPolys, c.polys);
+    EXPECT_EQ(cmd.text.find("WARNING: trace model") != std::string::npos, c.warns) << cmd.text;
+    expectClosed(t);
+    expectConvexOutward(t);
+  }
+}
+
+TEST(TraceModelBuild, ConeApexAboveCentreAndBipyramidFace) {
+  TraceModel cone;
+  cone.setupCone(Bounds(v(-4, -4, 0), v(4, 4, 10)), 4);
+  bool apex = false;
+  for (int i = 0; i < cone.numVerts; i++)
+    apex = apex || cone.verts[i] == v(0, 0, 10);
+  EXPECT_TRUE(apex);
+
+  TraceModel bp;
+  bp.setupBipyramid(2.0f, 2.0f);
+  EXPECT_EQ(bp.type, kTrmBipyramid);
+  Vec3 expected(1.5f, -1.0f, -1.0f);
+  expected.normalize();
+  EXPECT_TRUE(bp.polys[0].plane.normal().compare(expected, 1e-5f));
+  expectClosed(bp);
+  expectConvexOutward(bp);
+}
+
+TEST(TraceModelBuild, PolygonPointLimits) {
+  CaptureCmdSystem cmd;
+  Vec3 pts[20];
+  for (int i = 0; i < 20; i++) {
+    const float a = float(i) * 6.2831855f / 20.0f;
+    pts[i] = v(std::cos(a) * 10, std::sin(a) * 10, 0);
+  }
+  TraceModel t;
+  t.setupPolygon(pts, 16);
+  EXPECT_EQ(t.type, kTrmPolygon);
+  EXPECT_EQ(t.numPolys, 1);
+  EXPECT_EQ(t.numVerts, 16);
+  EXPECT_TRUE(cmd.text.empty());
+  // Seventeen points would not fit one face: refused with the warning, no half-made shape.
+  t.setupPolygon(pts, 17);
+  EXPECT_NE(cmd.text.find("WARNING: trace model polygon has invalid side count (17)"), std::string::npos);
+  EXPECT_EQ(t.numPolys, 0);
+  EXPECT_EQ(t.numVerts, 0);
+  EXPECT_EQ(t.numEdges, 0);
+}
+
+TEST(TraceModelBuild, FaceNeedingA33rdVertexIsRefusedWhole) {
+  TraceModel t;
+  t.clear(kTrmConvex);
+  ConvexPolygon p;
+  for (int face = 0; face < 2; face++) {
+    p.clear();
+    for (int i = 0; i < 16; i++)
+      p.points[p.numPoints++] = v(float(i), float(i * i), float(face * 100));
+    ASSERT_TRUE(t.addPolygon(p)) << face;
+  }
+  ASSERT_EQ(t.numVerts, 32);
+  p.clear();
+  p.points[p.numPoints++] = v(0, 0, 0);
+  p.points[p.numPoints++] = v(1, 1, 0);
+  p.points[p.numPoints++] = v(500, 500, 500);  // a 33rd vertex
+  EXPECT_FALSE(t.addPolygon(p));
+  EXPECT_EQ(t.numPolys, 2);
+  EXPECT_EQ(t.numVerts, 32);
+}
+
+TEST(TraceModelGeometry, SharpEdgeBetweenOppositeFaces) {
+  const Vec3 pts[3] = {v(0, 0, 0), v(10, 0, 0), v(0, 10, 0)};
+  TraceModel t;
+  t.setupPolygon(pts, 3);
+  ConvexPolygon back;
+  t.getPolygon(0, back);
+  back.reverse();
+  ASSERT_TRUE(t.addPolygon(back));
+  EXPECT_EQ(t.computeEdgeNormals(), 3);
+  for (int e = 1; e <= t.numEdges; e++)
+    EXPECT_NEAR(t.edges[e].normal.length(), 3.3333333f, 1e-4f);
+}
+
+TEST(TraceModelGeometry, ClipSegment) {
+  const TraceModel t = cmtest::box(1.0f);
+  TraceSegmentHit hit;
+  ASSERT_TRUE(t.clipSegment(v(-10, 0, 0), v(10, 0, 0), hit));
+  EXPECT_FLOAT_EQ(hit.fraction, (9.0f - 0.125f) / 20.0f);
+  EXPECT_EQ(hit.plane.normal(), v(-1, 0, 0));
+  EXPECT_NEAR(hit.point.x, -10.0f + 20.0f * hit.fraction, 1e-5f);
+  ASSERT_TRUE(t.clipSegment(v(0, 0, 0), v(10, 0, 0), hit));
+  EXPECT_EQ(hit.fraction, 0.0f);
+  EXPECT_FALSE(t.clipSegment(v(-10, 5, 0), v(10, 5, 0), hit));  // passes beside
+  EXPECT_FALSE(t.clipSegment(v(-10, 0, 0), v(-5, 0, 0), hit));  // stops short
+  EXPECT_FALSE(t.clipSegment(v(10, 0, 0), v(20, 0, 0), hit));   // moves away
+  TraceModel none;
+  EXPECT_FALSE(none.clipSegment(v(-10, 0, 0), v(10, 0, 0), hit));
+}
+
+TEST(TraceModelGeometry, TranslateMovesEverything) {
+  TraceModel t = cmtest::box(1.0f);
+  const TraceModel before = t;
+  t.translate(v(1, 2, 3));
+  EXPECT_EQ(t.bounds, Bounds(v(0, 1, 2), v(2, 3, 4)));
+  EXPECT_EQ(t.offset, v(1, 2, 3));
+  for (int f = 0; f < 6; f++)
+    EXPECT_FLOAT_EQ(t.polys[f].plane.d,
+                    before.polys[f].plane.d + before.polys[f].plane.normal().dot(v(1, 2, 3)));
+}
+
+TEST(TraceModelGeometry, RotateTurnsExtentsAndBecomesConvex) {
+  TraceModel t;
+  t.setupBox(Bounds(v(-4, -1, -2), v(4, 1, 2)));
+  const Mat3 quarter = Angles(0, 90, 0).toMat3();
+  t.rotate(quarter);
+  EXPECT_EQ(t.type, kTrmConvex);
+  EXPECT_TRUE(t.bounds.mins.compare(v(-1, -4, -2), 1e-4f));
+  EXPECT_TRUE(t.bounds.maxs.compare(v(1, 4, 2), 1e-4f));
+  expectConvexOutward(t);
+  // The identity leaves the type alone.
+  TraceModel b = cmtest::box(2.0f);
+  b.rotate(Mat3::identity());
+  EXPECT_EQ(b.type, kTrmBox);
+}
+
+TEST(TraceModelGeometry, BoundsOnlyTurnsAsItsBox) {
+  TraceModel t;
+  t.setupBoundsOnly(2.0f);
+  t.rotate(Angles(0, 45, 0).toMat3());
+  EXPECT_EQ(t.type, kTrmBoundsOnly);
+  EXPECT_FALSE(t.bounds.isCleared());
+  EXPECT_NEAR(t.bounds.maxs.x, 2.0f * std::sqrt(2.0f), 1e-4f);
+  EXPECT_NEAR(t.bounds.maxs.z, 2.0f, 1e-4f);
+}
+
+TEST(TraceModelGeometry, ExpandMovesFacesOut) {
+  TraceModel t = cmtest::box(4.0f);
+  t.expand(-0.5f);
+  EXPECT_EQ(t.numPolys, 6);
+  EXPECT_TRUE(t.bounds.maxs.compare(v(4.5f, 4.5f, 4.5f), 1e-3f));
+  EXPECT_TRUE(t.bounds.mins.compare(v(-4.5f, -4.5f, -4.5f), 1e-3f));
+  expectClosed(t);
+}
+
+TEST(TraceModelGeometry, SplitGivesTwoClosedHalves) {
+  const TraceModel t = cmtest::box(4.0f);
+  TraceModel front, back;
+  t.split(Plane(v(1, 0, 0), 1.0f), 0.001f, &front, &back);
+  EXPECT_NEAR(front.bounds.mins.x, 1.0f, 1e-3f);
+  EXPECT_NEAR(front.bounds.maxs.x, 4.0f, 1e-3f);
+  EXPECT_NEAR(back.bounds.maxs.x, 1.0f, 1e-3f);
+  EXPECT_EQ(front.numPolys, 6);
+  EXPECT_EQ(back.numPolys, 6);
+  expectClosed(front);
+  expectClosed(back);
+  // A plane that misses the solid hands it whole to one side.
+  t.split(Plane(v(1, 0, 0), 10.0f), 0.001f, &front, &back);
+  EXPECT_EQ(front.numPolys, 0);
+  EXPECT_EQ(back.numPolys, 6);
+}
+
+TEST(TraceModelGeometry, ProjectionAndPlaneContact) {
+  TraceModel t = cmtest::box(2.0f);
+  float mn, mx;
+  ASSERT_TRUE(t.projectionBounds(v(1, 0, 0), mn, mx, 0.5f));
+  EXPECT_FLOAT_EQ(mn, -2.5f);
+  EXPECT_FLOAT_EQ(mx, 2.5f);
+  TraceModel none;
+  EXPECT_FALSE(none.projectionBounds(v(1, 0, 0), mn, mx, 0.0f));
+  EXPECT_EQ(mn, 1.0f);
+  EXPECT_EQ(mx, -1.0f);
+  Vec3 point;
+  EXPECT_FLOAT_EQ(t.planeContact(Plane(v(1, 0, 0), 2.0f), point), 0.0f);
+  EXPECT_EQ(point, v(2, 0, 0));  // the average of the face's four corners
+  EXPECT_EQ(none.planeContact(Plane(v(1, 0, 0), 0.0f), point), 4096.0f);
+}
+
+}  // namespace

@@ -1,0 +1,1 @@
+quill_add_fuzzer(cm LIBS quill_collision)
