@@ -35,9 +35,10 @@ bool validFloatWidths(int exponentBits, int mantissaBits) {
 // Widths come from callers, the game module among them: a bad one fails softly as BitMsg's own
 // checks do, with a message and every message involved marked overflowed (a bit count of 0 is
 // refused by BitMsg, which marks itself), never an abort.
-void refuseWidths(const char* caller, int a, int b, BitMsg* first, BitMsg* second, BitMsg* third, bool reading) {
-  cmdPrintf("ERROR: BitMsgDelta::%s: Could not %s with widths %d and %d!\n", caller, reading ? "read" : "write",
-            a, b);
+void refuseWidths(const char* caller, int a, int b, BitMsg* first, BitMsg* second, BitMsg* third,
+                  bool reading) {
+  cmdPrintf("ERROR: BitMsgDelta::%s: Could not %s with widths %d and %d!\n", caller,
+            reading ? "read" : "write", a, b);
   for (BitMsg* msg : {first, second, third}) {
     if (!msg) {
       continue;

@@ -31,8 +31,8 @@
 #include "platform/fs.h"
 #include "platform/gl.h"
 #include "platform/module.h"
-#include "system/commandline.h"
 #include "system/cmdmanager.h"
+#include "system/commandline.h"
 #include "system/commonmanager.h"
 #include "system/displaymodes.h"
 #include "system/iomanager.h"
@@ -148,7 +148,8 @@ void executeCommandLine(const char* commandLine) {
     if (statement.find_first_not_of(" \t") != std::string::npos) {
       // The buffer takes the text after a ";" and needs its terminator.
       if (statement.size() + 2 >= CmdManager::kBufferSize) {
-        std::fprintf(stderr, "ERROR: a command-line statement of %d characters is longer than the %d the "
+        std::fprintf(stderr,
+                     "ERROR: a command-line statement of %d characters is longer than the %d the "
                      "command buffer holds, skipped: %.40s...\n",
                      (int)statement.size(), (int)CmdManager::kBufferSize - 2, statement.c_str());
       } else {

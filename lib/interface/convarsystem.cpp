@@ -2,8 +2,8 @@
 // with the registry. Declarations are made by static initialisers, before main, single-threaded.
 #include "lib/interface/convarsystem.h"
 
-#include <charconv>
 #include <cfloat>
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstring>

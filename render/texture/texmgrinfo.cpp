@@ -742,7 +742,8 @@ bool saveScreenshot(const char* fileName, int pixelFormat) {
   data.pixels = imageAlloc(size_t(data.byteSize) + 4);
   if (!data.pixels)
     return false;
-  const bool ok = readFrameBuffer(data.pixels, width, width, height, format) && writeImageFile(fileName, &data);
+  const bool ok =
+      readFrameBuffer(data.pixels, width, width, height, format) && writeImageFile(fileName, &data);
   imageFree(data.pixels);
   return ok;
 }

@@ -107,7 +107,8 @@ TEST_F(CmdConfigFileTest, MissingDefaultIsWrittenAndOthersAreNot) {
 // A full disk, emulated by a file-size limit on this process: writes past it fail as they do when
 // the disk fills. "writecfg" must keep the old file whole and say that it failed.
 TEST_F(CmdConfigFileTest, AFullDiskKeepsTheOldConfigurationWhole) {
-  const std::string old = "// KEYS\nclearkeys\nsetkey SPACE \"_moveup\"\n\n// SYSTEM VARIABLES\ncfgfs_big \"old\"\n";
+  const std::string old =
+      "// KEYS\nclearkeys\nsetkey SPACE \"_moveup\"\n\n// SYSTEM VARIABLES\ncfgfs_big \"old\"\n";
   tree_.write("media/default.cfg", old);
   ConVar big("cfgfs_big", "", kConVarString | kConVarArchive);
   ConVar big2("cfgfs_big2", "", kConVarString | kConVarArchive);
@@ -148,8 +149,9 @@ TEST_F(CmdConfigFileTest, AnUnreadableDefaultConfigurationIsNeverReplaced) {
       {"a pack entry failing its checksum",
        [&] {
          const std::string text = "cfgfs_keep \"1\"\n";
-         ASSERT_TRUE(iotest::writeZip(tree_.str("media/damaged.bqp"),
-                                      {{"default.cfg", text, 0, true, text.size(), iotest::crcOf(text) ^ 1}}));
+         ASSERT_TRUE(
+             iotest::writeZip(tree_.str("media/damaged.bqp"),
+                              {{"default.cfg", text, 0, true, text.size(), iotest::crcOf(text) ^ 1}}));
        }},
       {"a FIFO", [&] { ASSERT_TRUE(makeFifo(tree_.str("media/default.cfg"))); }},
       {"a directory", [&] { fs::create_directories(tree_ / "media" / "default.cfg"); }},
@@ -164,8 +166,8 @@ TEST_F(CmdConfigFileTest, AnUnreadableDefaultConfigurationIsNeverReplaced) {
     destroyIOManager();
     ASSERT_TRUE(IOManager::getInstance()->initialize("media"));
     g_output.clear();
-    const bool inTime =
-        finishesWithoutBlocking([] { g_cmdSystem->executeText("loadcfg default.cfg"); }, tree_.str("media/default.cfg"));
+    const bool inTime = finishesWithoutBlocking([] { g_cmdSystem->executeText("loadcfg default.cfg"); },
+                                                tree_.str("media/default.cfg"));
     EXPECT_TRUE(inTime) << "loadcfg blocked";
     EXPECT_NE(g_output.find("ERROR: loadcfg: \"default.cfg\" exists but cannot be read"), std::string::npos)
         << g_output;
@@ -209,14 +211,16 @@ TEST_F(CmdConfigFileTest, PathVariablesCannotBeChangedOnceTheFileSystemRuns) {
   const std::string base = g_conVarSystem->getString("fs_basepath");
   TempTree elsewhere("elsewhere");
   fs::create_directories(elsewhere / "media");
-  tree_.write("media/evil.cfg", "fs_basepath \"" + elsewhere.str() + "\"\nfs_cdpath /\nfs_game x\nwritecfg\n");
+  tree_.write("media/evil.cfg",
+              "fs_basepath \"" + elsewhere.str() + "\"\nfs_cdpath /\nfs_game x\nwritecfg\n");
   g_cmdSystem->executeText("loadcfg evil.cfg");
   EXPECT_EQ(g_conVarSystem->getString("fs_basepath"), base);
   EXPECT_STREQ(g_conVarSystem->getString("fs_cdpath"), "");
   EXPECT_STREQ(g_conVarSystem->getString("fs_game"), "");
   EXPECT_FALSE(fs::exists(elsewhere / "media" / "default.cfg"));
   EXPECT_TRUE(fs::exists(tree_ / "media" / "default.cfg"));
-  EXPECT_NE(g_output.find("WARNING: \"fs_basepath\" is read only at start-up"), std::string::npos) << g_output;
+  EXPECT_NE(g_output.find("WARNING: \"fs_basepath\" is read only at start-up"), std::string::npos)
+      << g_output;
   EXPECT_NE(g_output.find("WARNING: \"fs_game\" is read only at start-up"), std::string::npos) << g_output;
   // Setting the value it already has says nothing.
   g_output.clear();

@@ -150,7 +150,8 @@ TEST_F(GameModuleTest, StartUpFramesAndShutdownCallTheGameInOrder) {
   installModule(QUILL_TEST_GAME_MODULE);
   AppWindowHandler* app = startEngine();
   ASSERT_TRUE(app->init(""));
-  EXPECT_STREQ(app->modulePath(), (root_ / "media" / "game.dll").string().c_str()) << "the name asked of the layer";
+  EXPECT_STREQ(app->modulePath(), (root_ / "media" / "game.dll").string().c_str())
+      << "the name asked of the layer";
   EXPECT_STREQ(game_->calls, "GetGameAPI;init;getMenu;") << "no interface manager: no menu to hand over";
 
   const GameImports& imports = game_->firstImports;
