@@ -172,8 +172,9 @@ TEST_F(CmdConfigFileTest, AnUnreadableDefaultConfigurationIsNeverReplaced) {
     EXPECT_NE(g_output.find("ERROR: loadcfg: \"default.cfg\" exists but cannot be read"), std::string::npos)
         << g_output;
     EXPECT_EQ(g_output.find("saved."), std::string::npos) << g_output;
-    if (fs::is_regular_file(tree_ / "media" / "default.cfg"))
+    if (fs::is_regular_file(tree_ / "media" / "default.cfg")) {
       EXPECT_EQ(read("media/default.cfg"), good);
+    }
     EXPECT_FALSE(fs::is_regular_file(tree_ / "media" / "default.cfg.tmp"));
   }
 }
