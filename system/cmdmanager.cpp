@@ -283,8 +283,9 @@ void CmdManager::echo(const char* text) {
     size_t cut = backlog_.find('\n', backlog_.size() - kBacklogSize);
     backlog_.erase(0, cut == std::string::npos ? backlog_.size() - kBacklogSize : cut + 1);
   }
-  // Nobody sees the console yet: problems go where a user starting the engine looks.
-  if (String::istartsWith(text, "WARNING") || String::istartsWith(text, "ERROR"))
+  // No console takes the text (none is installed yet, or none exists): problems go where a user
+  // starting the engine looks.
+  if (!output_ && (String::istartsWith(text, "WARNING") || String::istartsWith(text, "ERROR")))
     writePlain(text, stderr);
 }
 

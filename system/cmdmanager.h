@@ -66,7 +66,8 @@ class CmdManager : public CmdSystem {
   bool waiting() const;
   // Sets a variable from console text, refusing the file system's start-up-only paths.
   void setFromText(ConVar* var, const char* text);
-  // The developer echo on standard output (and problems on standard error while it is off).
+  // The developer echo on standard output (and, while it is off and no console takes the text,
+  // warnings and errors on standard error).
   void echo(const char* text);
   static void writePlain(const char* text, FILE* stream);
 

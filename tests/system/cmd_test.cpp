@@ -345,12 +345,15 @@ TEST_F(CmdTest, CrashAsksThePrompt) {
 
 // Standard output echoes the console only while "con_devconsole" is on; what was printed before
 // comes first when it is turned on (start-up messages precede any command line), and warnings and
-// errors reach standard error while nothing echoes.
+// errors reach standard error while nothing echoes and no console takes the text.
 TEST_F(CmdTest, PrintReachesStdoutOnlyWithDevConsole) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
   cmd->printf("quiet %d\n", 1);
   cmd->printf("WARNING: early %d\n", 2);
+  cmd->setOutput(nullptr, nullptr);
+  cmd->printf("ERROR: nobody sees %d\n", 3);
+  cmd->setOutput(capture, nullptr);
   const std::string early = testing::internal::GetCapturedStderr();
   g_conVarSystem->setInt("con_devconsole", 1);
   testing::internal::CaptureStderr();
@@ -359,8 +362,9 @@ TEST_F(CmdTest, PrintReachesStdoutOnlyWithDevConsole) {
   g_conVarSystem->setInt("con_devconsole", 0);
   cmd->printf("quiet again\n");
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "quiet 1\nWARNING: early 2\nloud 3\nERROR: echoed\n");
-  EXPECT_EQ(early, "WARNING: early 2\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "quiet 1\nWARNING: early 2\nERROR: nobody sees 3\nloud 3\nERROR: echoed\n");
+  EXPECT_EQ(early, "ERROR: nobody sees 3\n") << "the console hook takes warnings while it is installed";
   EXPECT_EQ(g_output, "quiet 1\nWARNING: early 2\nloud 3\nERROR: echoed\nquiet again\n");
 
   // flushEcho prints the held text as soon as the echo is on, without waiting for a new line.
