@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "lib/fastmath.h"
+#include "lib/interface/cmdsystem.h"
 #include "network/bitmsg.h"
 
 namespace {
@@ -29,6 +30,25 @@ float bitsFloat(uint32_t bits) {
 // The widths packFloat and unpackFloat accept.
 bool validFloatWidths(int exponentBits, int mantissaBits) {
   return exponentBits >= 2 && exponentBits <= 8 && mantissaBits >= 1 && mantissaBits <= 23;
+}
+
+// Widths come from callers, the game module among them: a bad one fails softly as BitMsg's own
+// checks do, with a message and every message involved marked overflowed (a bit count of 0 is
+// refused by BitMsg, which marks itself), never an abort.
+void refuseWidths(const char* caller, int a, int b, BitMsg* first, BitMsg* second, BitMsg* third,
+                  bool reading) {
+  cmdPrintf("ERROR: BitMsgDelta::%s: Could not %s with widths %d and %d!\n", caller,
+            reading ? "read" : "write", a, b);
+  for (BitMsg* msg : {first, second, third}) {
+    if (!msg) {
+      continue;
+    }
+    if (reading && msg != third) {
+      msg->readBits(0);
+    } else {
+      msg->writeBits(0, 0);
+    }
+  }
 }
 
 }  // namespace
@@ -97,7 +117,7 @@ void BitMsgDelta::writeFloat(float value) {
 
 void BitMsgDelta::writeFloatBits(float value, int exponentBits, int mantissaBits) {
   if (!validFloatWidths(exponentBits, mantissaBits)) {
-    assert(!"BitMsgDelta::writeFloatBits: bad exponent or mantissa width");
+    refuseWidths("writeFloatBits", exponentBits, mantissaBits, writeDelta_, nullptr, newBase_, false);
     return;
   }
   writeBits(packFloat(value, exponentBits, mantissaBits), exponentBits + mantissaBits + 1);
@@ -109,7 +129,7 @@ void BitMsgDelta::writeAngle16(float degrees) {
 
 void BitMsgDelta::writeDir(const Vec3& dir, int numBits) {
   if (numBits < 6 || numBits > 32) {
-    assert(!"BitMsgDelta::writeDir: a direction needs 6..32 bits");
+    refuseWidths("writeDir", numBits, numBits, writeDelta_, nullptr, newBase_, false);
     return;
   }
   writeBits(int32_t(BitMsg::dirToBits(dir, numBits)), numBits);
@@ -121,7 +141,7 @@ void BitMsgDelta::writeDeltaFloat(float oldValue, float newValue) {
 
 void BitMsgDelta::writeDeltaFloatBits(float oldValue, float newValue, int exponentBits, int mantissaBits) {
   if (!validFloatWidths(exponentBits, mantissaBits)) {
-    assert(!"BitMsgDelta::writeDeltaFloatBits: bad exponent or mantissa width");
+    refuseWidths("writeDeltaFloatBits", exponentBits, mantissaBits, writeDelta_, nullptr, newBase_, false);
     return;
   }
   writeDeltaBits(packFloat(oldValue, exponentBits, mantissaBits),
@@ -196,7 +216,7 @@ float BitMsgDelta::readFloat() {
 
 float BitMsgDelta::readFloatBits(int exponentBits, int mantissaBits) {
   if (!validFloatWidths(exponentBits, mantissaBits)) {
-    assert(!"BitMsgDelta::readFloatBits: bad exponent or mantissa width");
+    refuseWidths("readFloatBits", exponentBits, mantissaBits, readDelta_, base_, newBase_, true);
     return 0.0f;
   }
   return unpackFloat(readBits(exponentBits + mantissaBits + 1), exponentBits, mantissaBits);
@@ -208,7 +228,7 @@ float BitMsgDelta::readAngle16() {
 
 Vec3 BitMsgDelta::readDir(int numBits) {
   if (numBits < 6 || numBits > 32) {
-    assert(!"BitMsgDelta::readDir: a direction needs 6..32 bits");
+    refuseWidths("readDir", numBits, numBits, readDelta_, base_, newBase_, true);
     return Vec3::zero();
   }
   return BitMsg::bitsToDir(uint32_t(readBits(numBits)), numBits);
@@ -220,7 +240,7 @@ float BitMsgDelta::readDeltaFloat(float oldValue) {
 
 float BitMsgDelta::readDeltaFloatBits(float oldValue, int exponentBits, int mantissaBits) {
   if (!validFloatWidths(exponentBits, mantissaBits)) {
-    assert(!"BitMsgDelta::readDeltaFloatBits: bad exponent or mantissa width");
+    refuseWidths("readDeltaFloatBits", exponentBits, mantissaBits, readDelta_, base_, newBase_, true);
     return 0.0f;
   }
   const int32_t old = packFloat(oldValue, exponentBits, mantissaBits);

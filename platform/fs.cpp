@@ -1,4 +1,5 @@
-// POSIX side of the file system: stat, mkdir, getcwd and readdir.
+// POSIX side of the file system: stat, mkdir, getcwd, readdir, and opening
+// regular files only (never a FIFO or a device, which could block for ever).
 
 #include "platform/fs.h"
 
@@ -80,30 +81,75 @@ bool fsListDirectory(const char* path, FsListFunction function, void* user) {
   return true;
 }
 
-FILE* fsOpenRead(const char* path, int64_t* size) {
+namespace {
+
+// Opens a regular file only. The open itself is non-blocking: a FIFO or a
+// device named like content would otherwise block open() until a writer (or
+// a reader) appears, for ever. Blocking mode comes back once the descriptor
+// is known to be a regular file.
+int openRegular(const char* path, int flags, int64_t* size) {
   if (!path || !path[0]) {
-    return nullptr;
-  }
-  FILE* file = fopen(path, "rb");
-  if (!file) {
-    return nullptr;
+    return -1;
   }
   struct stat st;
-  if (fstat(fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
-    fclose(file);
-    return nullptr;
+  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+    return -1;
+  }
+  int descriptor;
+  do {
+    descriptor = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  } while (descriptor < 0 && errno == EINTR);
+  if (descriptor < 0) {
+    return -1;
+  }
+  if (fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode) ||
+      fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK) != 0) {
+    close(descriptor);
+    return -1;
   }
   if (size) {
     *size = static_cast<int64_t>(st.st_size);
   }
+  return descriptor;
+}
+
+FILE* openRegularStream(const char* path, int flags, const char* mode, int64_t* size) {
+  const int descriptor = openRegular(path, flags, size);
+  if (descriptor < 0) {
+    return nullptr;
+  }
+  FILE* file = fdopen(descriptor, mode);
+  if (!file) {
+    close(descriptor);
+  }
   return file;
 }
 
+}  // namespace
+
+FILE* fsOpenRead(const char* path, int64_t* size) {
+  return openRegularStream(path, O_RDONLY, "rb", size);
+}
+
 FILE* fsOpenWrite(const char* path) {
-  if (!path || !path[0]) {
-    return nullptr;
+  return openRegularStream(path, O_WRONLY | O_CREAT | O_TRUNC, "wb", nullptr);
+}
+
+bool fsCloseWrite(FILE* file) {
+  if (!file) {
+    return false;
   }
-  return fopen(path, "wb");
+  bool ok = fflush(file) == 0 && !ferror(file);
+  ok = fsync(fileno(file)) == 0 && ok;
+  return fclose(file) == 0 && ok;
+}
+
+bool fsRename(const char* from, const char* to) {
+  return from && to && rename(from, to) == 0;
+}
+
+bool fsRemove(const char* path) {
+  return path && unlink(path) == 0;
 }
 
 int64_t fsStreamSize(FILE* file) {
@@ -123,22 +169,7 @@ int64_t fsTell(FILE* file) {
 }
 
 int fsOpenDescriptor(const char* path) {
-  if (!path || !path[0]) {
-    return -1;
-  }
-  int descriptor;
-  do {
-    descriptor = open(path, O_RDONLY | O_CLOEXEC);
-  } while (descriptor < 0 && errno == EINTR);
-  if (descriptor < 0) {
-    return -1;
-  }
-  struct stat st;
-  if (fstat(descriptor, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(descriptor);
-    return -1;
-  }
-  return descriptor;
+  return openRegular(path, O_RDONLY, nullptr);
 }
 
 int64_t fsReadAt(int descriptor, int64_t offset, void* buffer, size_t size) {

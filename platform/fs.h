@@ -30,12 +30,20 @@ using FsListFunction = bool (*)(void* user, const char* name, bool isDirectory);
 // False when the directory cannot be opened.
 bool fsListDirectory(const char* path, FsListFunction function, void* user);
 
-// Opens a regular file for binary reading; null for a directory, a device or a
-// missing file (a directory would open on Linux and then fail every read).
+// Opens a regular file for binary reading; null for a directory, a FIFO, a
+// device or a missing file (a directory would open on Linux and then fail
+// every read; a FIFO would block the open until a writer came).
 // The file's size goes to *size when given.
 FILE* fsOpenRead(const char* path, int64_t* size = nullptr);
-// Creates or truncates a file for binary writing; null on failure.
+// Creates or truncates a regular file for binary writing; null on failure
+// (also when the path names a FIFO, a device or a directory).
 FILE* fsOpenWrite(const char* path);
+// Flushes, syncs and closes a stream opened for writing; false when any
+// earlier write, the flush or the close failed (a full disk shows up here).
+bool fsCloseWrite(FILE* file);
+// Renames over an existing file atomically (same file system).
+bool fsRename(const char* from, const char* to);
+bool fsRemove(const char* path);
 // The size of an open stream's file, -1 when it cannot be told.
 int64_t fsStreamSize(FILE* file);
 // 64-bit seek and tell on a stream opened above (origin as fseek).

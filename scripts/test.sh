@@ -10,11 +10,17 @@ bash scripts/install-deps.sh
 jobs=$(nproc)
 export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy QUILLMERE_NO_DIALOGS=1
 
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILL_SANITIZE=address -DQUILL_BUILD_BENCH=ON
+# Warnings are errors in every configuration built here.
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILL_SANITIZE=address -DQUILL_BUILD_BENCH=ON \
+  -DQUILL_WERROR=ON
 cmake --build build/asan -j "$jobs"
 ctest --test-dir build/asan -j "$jobs" --output-on-failure
 
-cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILL_SANITIZE=thread
+# The release build of the engine: the optimiser finds warnings the debug builds do not.
+cmake -S . -B build/release-check -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILL_BUILD_TESTS=OFF -DQUILL_WERROR=ON
+cmake --build build/release-check -j "$jobs"
+
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILL_SANITIZE=thread -DQUILL_WERROR=ON
 cmake --build build/tsan -j "$jobs"
 ctest --test-dir build/tsan -j "$jobs" --output-on-failure -LE gl
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/collisionsystem.h"
@@ -30,9 +31,11 @@
 #include "platform/fs.h"
 #include "platform/gl.h"
 #include "platform/module.h"
+#include "system/cmdmanager.h"
 #include "system/commandline.h"
 #include "system/commonmanager.h"
 #include "system/displaymodes.h"
+#include "system/iomanager.h"
 #include "system/keymap.h"
 #include "system/messagebox.h"
 
@@ -122,6 +125,41 @@ void applyDevConsole() {
     std::fflush(stdout);
   } else if (!wanted && s_devConsoleAttached) {
     s_devConsoleAttached = false;
+  }
+  if (wanted) {
+    if (CmdManager* commands = findCmdManager())
+      commands->flushEcho();
+  }
+}
+
+void executeCommandLine(const char* commandLine) {
+  if (!g_cmdSystem || !commandLine)
+    return;
+  std::string statement;
+  bool quoted = false;
+  for (const char* p = commandLine;; ++p) {
+    const bool end = *p == '\0' || *p == '\n' || *p == '\r' || (*p == ';' && !quoted);
+    if (!end) {
+      if (*p == '"')
+        quoted = !quoted;
+      statement += *p;
+      continue;
+    }
+    if (statement.find_first_not_of(" \t") != std::string::npos) {
+      // The buffer takes the text after a ";" and needs its terminator.
+      if (statement.size() + 2 >= CmdManager::kBufferSize) {
+        std::fprintf(stderr,
+                     "ERROR: a command-line statement of %d characters is longer than the %d the "
+                     "command buffer holds, skipped: %.40s...\n",
+                     (int)statement.size(), (int)CmdManager::kBufferSize - 2, statement.c_str());
+      } else {
+        g_cmdSystem->executeText(statement.c_str());
+      }
+    }
+    statement.clear();
+    quoted = false;
+    if (*p == '\0')
+      break;
   }
 }
 
@@ -413,8 +451,24 @@ AppWindowHandler::~AppWindowHandler() {
   destroy();
 }
 
+bool AppWindowHandler::failStart(const char* format, ...) {
+  char text[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof(text), format, args);
+  va_end(args);
+  if (g_cmdSystem)
+    g_cmdSystem->printf("ERROR: %s\n", text);
+  else
+    std::fprintf(stderr, "ERROR: %s\n", text);
+  startFailed_ = true;
+  requestStop();
+  return false;
+}
+
 bool AppWindowHandler::init(const char* commandLine) {
   setFlag(kFlagStop, false);
+  startFailed_ = false;
   exports_ = nullptr;
   module_ = -1;
   getGameApi_ = nullptr;
@@ -437,18 +491,24 @@ bool AppWindowHandler::init(const char* commandLine) {
   if (guiName[0] == '\0') {
     if (g_systemInterface)
       module_ = g_systemInterface->loadLibrary(modulePath_);
+    // The platform layer loads "game.dll" as "game.so": name the file really tried.
+    char triedPath[sizeof(modulePath_)];
+    std::snprintf(triedPath, sizeof(triedPath), "%s", modulePath_);
+    const size_t length = std::strlen(triedPath);
+    if (length > 4 && String::icmp(triedPath + length - 4, ".dll") == 0)
+      std::snprintf(triedPath + length - 4, 5, ".so");
     if (module_ < 0) {
-      requestStop();
       char text[4096];
       std::snprintf(text, sizeof(text), "FAILED TO LOAD '%s'\nWORKING PATH: '%s'\nSYSTEM ERROR MSGS:\n%s",
-                    modulePath_, cwd, g_systemInterface ? g_systemInterface->lastErrorText() : "");
+                    triedPath, cwd, g_systemInterface ? g_systemInterface->lastErrorText() : "");
       if (g_commonSystem)
         g_commonSystem->errorBox(text, "Load Error");
-      return false;
+      return failStart("the game module '%s' could not be loaded (start the engine from its staged tree)",
+                       triedPath);
     }
     getGameApi_ = (GetGameAPIFunction)g_systemInterface->getProcAddress(module_, kGetGameAPIName);
     if (!getGameApi_) {
-      requestStop();
+      failStart("'%s' has no %s", triedPath, kGetGameAPIName);
     } else {
       GameImports imports = {};
       imports.version = kGameApiVersion;
@@ -468,7 +528,7 @@ bool AppWindowHandler::init(const char* commandLine) {
       imports.memManager = g_memManager;
       exports_ = getGameApi_(&imports);
       if (!exports_ || !exports_->game)
-        requestStop();
+        failStart("'%s' handed back no game interface", triedPath);
       else
         g_gameInterface = exports_->game;
     }
@@ -476,7 +536,7 @@ bool AppWindowHandler::init(const char* commandLine) {
     UserInterface* gui = g_uiSystem ? g_uiSystem->findGui(guiName, true, false) : nullptr;
     g_activeGui = gui;
     if (!gui)
-      requestStop();
+      failStart("-guionly: the interface '%s' cannot be opened", guiName);
   }
   if (stopRequested())
     return false;
@@ -494,8 +554,7 @@ bool AppWindowHandler::init(const char* commandLine) {
     setWindowText(title);
   if (!g_activeGui)
     openMainMenu(false);
-  if (g_cmdSystem)
-    g_cmdSystem->executeText(commandLine);
+  executeCommandLine(commandLine);
   gameClock_.reset(now());
   frameRate_.reset(now());
   previousFrameEnd_ = now();
@@ -666,13 +725,23 @@ void destroyAppWindowHandler() {
 int runApplication(const char* commandLine, void* instance) {
   applyDevConsole();
   createMemManager();
+  setFileSystemCommandLine(commandLine);
   AppWindowHandler* app = createAppWindowHandler();
   if (!app->createWindowAndCommon(instance)) {
+    std::fprintf(stderr, "ERROR: the window or the engine's managers could not be created\n");
     destroyAppWindowHandler();
     destroyMemManager();
+    setFileSystemCommandLine(nullptr);
     return -1;
   }
-  app->init(commandLine);
+  if (!app->init(commandLine) && app->startFailed()) {
+    app->shutdown();
+    app->destroy();
+    destroyAppWindowHandler();
+    destroyMemManager();
+    setFileSystemCommandLine(nullptr);
+    return 1;
+  }
   app->showWindow();
   if (g_commonSystem)
     g_commonSystem->playVideo("video/quillmere.ovid", "video/quillmere.ogg", true);
@@ -690,5 +759,6 @@ int runApplication(const char* commandLine, void* instance) {
   app->destroy();
   destroyAppWindowHandler();
   destroyMemManager();
+  setFileSystemCommandLine(nullptr);
   return 0;
 }

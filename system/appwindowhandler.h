@@ -92,8 +92,12 @@ class AppWindowHandler : public WindowHandler {
   const GameStepClock& gameClock() const { return gameClock_; }
   const FrameRateCounter& frameRate() const { return frameRate_; }
   int framesRun() const { return framesRun_; }
+  // True after an init that could not start the game (no module, no interface): not a "quit".
+  bool startFailed() const { return startFailed_; }
 
  private:
+  // Fails the start with a message the user sees (standard error while no console echoes).
+  bool failStart(const char* format, ...) __attribute__((format(printf, 2, 3)));
   uint32_t now() const { return clock_.now(); }
 
   FrameClock clock_;
@@ -106,6 +110,7 @@ class AppWindowHandler : public WindowHandler {
   FrameRateCounter frameRate_;
   uint64_t previousFrameEnd_ = 0;
   int framesRun_ = 0;
+  bool startFailed_ = false;
 };
 
 // The one handler; created by createAppWindowHandler.
@@ -116,10 +121,15 @@ void destroyAppWindowHandler();
 // Opens the main menu (the game's own, or "guis/mainmenu.gui").
 void openMainMenu(bool force);
 
-// The whole start-up, main loop and shutdown; 0 after a normal end, -1 when the
-// window or the managers cannot be created.
+// The whole start-up, main loop and shutdown; 0 after a normal end, 1 when the
+// game could not start, -1 when the window or the managers cannot be created.
 int runApplication(const char* commandLine, void* instance);
 
 // Follows "con_devconsole": announces the developer console on standard output
-// when it is switched on.
+// when it is switched on, then prints what was printed before.
 void applyDevConsole();
+
+// Runs a command line one statement at a time, so a line longer than the
+// command buffer still runs whole; a single statement too long for the buffer
+// is refused with a message on standard error.
+void executeCommandLine(const char* commandLine);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "lib/assert.h"
 #include "lib/interface/commonsystem.h"
@@ -12,6 +13,7 @@
 #include "lib/interface/iosystem.h"
 #include "lib/str.h"
 #include "platform/clock.h"
+#include "system/iomanager.h"
 
 // The developer console echoes everything printed to standard output.
 static ConVar con_devconsole("con_devconsole", "0", 0x1, "opens a windows console");
@@ -20,7 +22,7 @@ namespace {
 
 CmdManager* s_manager = nullptr;
 
-constexpr size_t kConfigLineSize = 512;
+constexpr size_t kConfigLineSize = kCmdConfigLineLength + 1;
 constexpr size_t kMaxFileName = 255;
 
 char* copyText(const char* text) {
@@ -56,15 +58,6 @@ void cmdCrash(const CmdArgs& args) {
 }
 // The memory manager keeps no per-allocation records to list.
 void cmdListMemory(const CmdArgs&) {}
-
-// File names "writecfg" accepts: relative, inside the game directory.
-bool isSafeConfigName(const char* name) {
-  if (!*name || name[0] == '/' || name[0] == '\\')
-    return false;
-  if (std::strstr(name, "..") || std::strstr(name, "::"))
-    return false;
-  return true;
-}
 
 // Removes "//" comments and "/* */" comments (which may span lines) outside quoted strings;
 // `inBlock` carries an open block comment to the next line.
@@ -221,7 +214,7 @@ void CmdManager::executeText(const char* text) {
       record->function(args);
     } else if (g_conVarSystem && (var = g_conVarSystem->find(word)) != nullptr) {
       if (args.argc() > 1 && *args.argv(1))
-        var->setValue(args.argv(1));
+        setFromText(var, args.argv(1));
       else
         g_conVarSystem->printVar(word);
     } else {
@@ -233,6 +226,15 @@ void CmdManager::executeText(const char* text) {
     if (!splitStatement(args))
       return;
   }
+}
+
+void CmdManager::setFromText(ConVar* var, const char* text) {
+  if (isStartupOnlyVariable(var->getName()) && std::strcmp(var->getString(), text) != 0) {
+    printf("WARNING: \"%s\" is read only at start-up (give it on the command line); it stays \"%s\"\n",
+           var->getName(), var->getString());
+    return;
+  }
+  var->setValue(text);
 }
 
 void CmdManager::list(const CmdArgs& args) {
@@ -265,10 +267,56 @@ void CmdManager::vprintf(const char* format, va_list args) {
   std::vsnprintf(text, sizeof(text), format, args);
   if (output_)
     output_(outputUser_, text);
+  echo(text);
+}
+
+void CmdManager::echo(const char* text) {
   if (con_devconsole.getBool()) {
-    std::fputs(text, stdout);
-    std::fflush(stdout);
+    flushEcho();
+    writePlain(text, stdout);
+    return;
   }
+  // Kept for the moment the echo is turned on (start-up messages come before any command line
+  // could turn it on); the oldest lines go first when it grows too large.
+  backlog_ += text;
+  if (backlog_.size() > kBacklogSize) {
+    size_t cut = backlog_.find('\n', backlog_.size() - kBacklogSize);
+    backlog_.erase(0, cut == std::string::npos ? backlog_.size() - kBacklogSize : cut + 1);
+  }
+  // No console takes the text (none is installed yet, or none exists): problems go where a user
+  // starting the engine looks.
+  if (!output_ && (String::istartsWith(text, "WARNING") || String::istartsWith(text, "ERROR")))
+    writePlain(text, stderr);
+}
+
+void CmdManager::flushEcho() {
+  if (backlog_.empty() || !con_devconsole.getBool())
+    return;
+  std::string held;
+  held.swap(backlog_);
+  writePlain(held.c_str(), stdout);
+}
+
+void CmdManager::writePlain(const char* text, FILE* stream) {
+  // Colour escapes as the fonts read them: "^" and the character after it are dropped, "^^" shows
+  // one "^" and the second is read again. A "^" before a blank, a line end or the end is dropped
+  // alone, so no line loses its end.
+  char out[512];
+  size_t used = 0;
+  for (const char* p = text; *p; ++p) {
+    if (*p == '^' && p[1] != '^') {
+      if (static_cast<unsigned char>(p[1]) > ' ')
+        ++p;
+      continue;
+    }
+    out[used++] = *p;
+    if (used == sizeof(out)) {
+      std::fwrite(out, 1, used, stream);
+      used = 0;
+    }
+  }
+  std::fwrite(out, 1, used, stream);
+  std::fflush(stream);
 }
 
 void CmdManager::error(int fatal, const char* format, ...) {
@@ -393,17 +441,26 @@ void CmdManager::setOutput(CmdOutputFunction function, void* user) {
 void CmdManager::writeConfig(const CmdArgs& args) {
   char name[kMaxFileName + 1];
   std::snprintf(name, sizeof(name), "%s", args.argc() > 1 ? args.argv(1) : "default.cfg");
-  if (!isSafeConfigName(name)) {
+  if (!IOSystem::isSafeName(name)) {
     printf("WARNING: writecfg: refusing the file name \"%s\"\n", name);
     return;
   }
   if (!g_ioSystem)
     return;
   const char* basePath = g_conVarSystem ? g_conVarSystem->getString("fs_basepath") : "";
-  const char* path = g_ioSystem->buildOSPath(basePath, nullptr, name);
-  IOFileHandle file = path ? g_ioSystem->openFileWrite(path) : 0;
+  const char* built = g_ioSystem->buildOSPath(basePath, nullptr, name);
+  char path[4096];
+  char temporary[4096 + 8];
+  if (!built || std::snprintf(path, sizeof(path), "%s", built) >= static_cast<int>(sizeof(path))) {
+    printf("ERROR: writecfg: the path of \"%s\" is too long\n", name);
+    return;
+  }
+  // Written beside the old file and renamed over it only once every byte is on disk: a full disk
+  // or a failed write leaves the old configuration whole.
+  std::snprintf(temporary, sizeof(temporary), "%s.tmp", path);
+  IOFileHandle file = g_ioSystem->openFileWrite(temporary);
   if (!file) {
-    printf("WARNING: writecfg: could not open \"%s\" for writing\n", path ? path : name);
+    printf("ERROR: writecfg: could not open \"%s\" for writing\n", temporary);
     return;
   }
   g_ioSystem->printf(file, "// KEYS\n");
@@ -413,8 +470,10 @@ void CmdManager::writeConfig(const CmdArgs& args) {
   g_ioSystem->printf(file, "\n// SYSTEM VARIABLES\n");
   if (g_conVarSystem)
     g_conVarSystem->writeArchived(file);
-  printf("%s saved.\n", name);
-  g_ioSystem->closeFile(file);
+  if (g_ioSystem->closeFileChecked(file, path))
+    printf("%s saved.\n", name);
+  else
+    printf("ERROR: writecfg: could not write \"%s\" (disk full?); the old file is kept\n", name);
 }
 
 void CmdManager::loadConfig(const CmdArgs& args) {
@@ -432,10 +491,27 @@ void CmdManager::loadConfig(const CmdArgs& args) {
     return;
   }
   ++configLoads_;
+  // The declared size is checked before anything is read or inflated: a small pack may declare a
+  // huge entry.
+  IOFileHandle probe = 0;
+  const int declared = g_ioSystem ? g_ioSystem->openFileRead(name, &probe) : -1;
+  if (probe)
+    g_ioSystem->closeFile(probe);
+  if (declared > kMaxConfigBytes) {
+    printf("ERROR: loadcfg: \"%s\" is %d bytes, more than the %d a configuration file may hold; not loaded\n",
+           name, declared, kMaxConfigBytes);
+    return;
+  }
   IOData* data = g_ioSystem ? g_ioSystem->loadFile(name) : nullptr;
   if (!data) {
+    if (g_ioSystem && g_ioSystem->nameExists(name)) {
+      // Damaged (a pack entry failing its checksum) or unreadable: the user's file stays as it is.
+      printf("ERROR: loadcfg: \"%s\" exists but cannot be read; it is left untouched\n", name);
+      return;
+    }
     printf("ERROR: Loading \"%s\" config file. Does it exist?\n", name);
-    // Only a missing default.cfg is made anew; any other name would be overwritten by defaults.
+    // Only a default.cfg that exists nowhere is made anew; any other name would be overwritten by
+    // defaults.
     if (String::icmp(name, "default.cfg") == 0) {
       CmdArgs none;
       none.addWord("writecfg");
@@ -487,7 +563,7 @@ void CmdManager::toggle(const CmdArgs& args) {
   if (!var)
     return;
   if (args.argc() == 2) {
-    var->setInt(var->getInt() == 0);
+    setFromText(var, var->getInt() == 0 ? "1" : "0");
   } else {
     int next = 2;  // none matched: the first listed value
     for (int i = 2; i < args.argc(); ++i) {
@@ -496,7 +572,7 @@ void CmdManager::toggle(const CmdArgs& args) {
         break;
       }
     }
-    var->setValue(args.argv(next));
+    setFromText(var, args.argv(next));
   }
   g_conVarSystem->printVar(var->getName());
 }
@@ -523,6 +599,10 @@ CmdManager* getCmdManager() {
     s_manager->addCommand("listMemory", cmdListMemory, kCmdFlagEngine,
                           "list all allocations by the game and engine");
   }
+  return s_manager;
+}
+
+CmdManager* findCmdManager() {
   return s_manager;
 }
 

@@ -2,7 +2,11 @@
 // the print and error entry points every subsystem reaches through g_cmdSystem. Main thread only.
 #pragma once
 
+#include <cstdio>
+#include <string>
+
 #include "lib/interface/cmdsystem.h"
+#include "lib/interface/convarsystem.h"
 
 class CmdManager : public CmdSystem {
  public:
@@ -13,6 +17,8 @@ class CmdManager : public CmdSystem {
   // load in all: the depth alone does not bound a file that loads itself on several lines (k
   // lines give k^16 loads).
   static constexpr int kMaxConfigLoads = 64;
+  // Configuration files larger than this are refused (a real one is a few kilobytes).
+  static constexpr int kMaxConfigBytes = 4 * 1024 * 1024;
 
   using ClockFunction = uint32_t (*)();
   using ErrorBoxFunction = void (*)(const char* text, const char* caption);
@@ -51,11 +57,22 @@ class CmdManager : public CmdSystem {
   void loadConfig(const CmdArgs& args);
   void toggle(const CmdArgs& args);
   void crash(const CmdArgs& args);
+  // Prints what was held back while the developer echo was off, once it is on.
+  void flushEcho();
 
  private:
   // Splits the first statement off the buffer into `args`; false when nothing but blanks remained.
   bool splitStatement(CmdArgs& args);
   bool waiting() const;
+  // Sets a variable from console text, refusing the file system's start-up-only paths.
+  void setFromText(ConVar* var, const char* text);
+  // The developer echo on standard output (and, while it is off and no console takes the text,
+  // warnings and errors on standard error).
+  void echo(const char* text);
+  static void writePlain(const char* text, FILE* stream);
+
+  static constexpr size_t kBacklogSize = 65536;
+  std::string backlog_;
 
   char buffer_[kBufferSize];
   CmdRecord* head_;
@@ -73,5 +90,7 @@ class CmdManager : public CmdSystem {
 
 // Creates the manager on first use and publishes g_cmdSystem.
 CmdManager* getCmdManager();
+// The manager when it exists, else null.
+CmdManager* findCmdManager();
 // Deletes the manager and every command; clears g_cmdSystem.
 void destroyCmdManager();

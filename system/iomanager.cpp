@@ -14,6 +14,7 @@
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "platform/clock.h"
+#include "system/commandline.h"
 
 // The file system's console variables, read only here.
 static ConVar fs_basepath("fs_basepath", "", kConVarString, "base install path");
@@ -28,6 +29,13 @@ static ConVar fs_debug("fs_debug", "0", kConVarString | kConVarBool,
 namespace {
 
 IOManager* s_instance = nullptr;
+
+// The process command line, read once for the path variables when the file system starts.
+std::string s_startupCommandLine;
+
+// Read only at start-up: a configuration file (perhaps from someone else's pack) must never move
+// where the engine reads and writes.
+const char* const kStartupOnlyVariables[] = {"fs_basepath", "fs_cdpath", "fs_basegame", "fs_game"};
 
 // A cached directory listing older than this is read again when a name misses
 // in it, so files added behind the engine's back are found eventually.
@@ -178,6 +186,22 @@ IOManager* IOManager::getInstance() {
   return s_instance;
 }
 
+void setFileSystemCommandLine(const char* commandLine) {
+  s_startupCommandLine = commandLine ? commandLine : "";
+}
+
+bool isStartupOnlyVariable(const char* name) {
+  if (!name || !s_instance || !s_instance->hasSearchPaths()) {
+    return false;
+  }
+  for (const char* locked : kStartupOnlyVariables) {
+    if (String::icmp(name, locked) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void destroyIOManager() {
   if (s_instance) {
     if (g_ioSystem == s_instance) {
@@ -198,6 +222,18 @@ bool IOManager::initialize(const char* gameDir) {
   for (int attempt = 0; attempt < 4 && !cwd[0]; attempt++) {
     if (!fsGetCwd(cwd, sizeof(cwd))) {
       cwd[0] = '\0';
+    }
+  }
+  // The path variables given on the command line take effect now, before anything is searched.
+  for (const char* name : kStartupOnlyVariables) {
+    const char* given = getCommandLineOption(s_startupCommandLine.c_str(), name);
+    if (!given[0]) {
+      continue;
+    }
+    if (String::icmp(name, "fs_basepath") == 0) {
+      copyText(cwd, sizeof(cwd), given);
+    } else if (ConVar* var = g_conVarSystem ? g_conVarSystem->find(name) : nullptr) {
+      var->setString(given);
     }
   }
   fixSlashes(cwd);
@@ -646,6 +682,7 @@ bool IOManager::closeSlot(int index) {
     fclose(static_cast<FILE*>(slot.handle));
   }
   memset(&slot, 0, sizeof(slot));
+  writePaths_[index].clear();
   return ok;
 }
 
@@ -727,6 +764,30 @@ bool IOManager::fileExists(const char* name) {
   return false;
 }
 
+bool IOManager::nameExists(const char* name) {
+  if (fileExists(name)) {
+    return true;
+  }
+  if (!name || isSlash(name[0]) || !name[0] || isRefusedName(name)) {
+    return false;
+  }
+  for (IOSearchPath* path = searchList_.nextOwner(); path; path = path->node.nextOwner()) {
+    const char* root = path->pack ? nullptr : searchRoot(path);
+    char osPath[kFsMaxPath];
+    if (!root || snprintf(osPath, sizeof(osPath), "%s/%s", root, name) >= static_cast<int>(sizeof(osPath))) {
+      continue;
+    }
+    FsStat st;
+    char actual[kFsMaxPath];
+    // Anything on disk under the name counts: a FIFO or an unreadable file is still the user's.
+    if (fsStat(osPath, &st) || resolveCase(osPath, actual, sizeof(actual), false) ||
+        resolveCase(osPath, actual, sizeof(actual), true)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool IOManager::osFileExists(const char* path) {
   if (!path) {
     return false;
@@ -767,8 +828,29 @@ int IOManager::openOSFileRead(const char* path, IOFileHandle* file) {
   return length;
 }
 
+bool IOManager::mayWrite(const char* path) const {
+  if (!path || !path[0] || isRefusedName(path)) {
+    return false;
+  }
+  if (!isSlash(path[0])) {
+    return true;
+  }
+  for (const IOSearchPath* entry = searchList_.nextOwner(); entry; entry = entry->node.nextOwner()) {
+    const size_t length = strlen(entry->basePath);
+    if (!entry->pack && length > 0 && strncmp(path, entry->basePath, length) == 0 &&
+        (isSlash(path[length]) || isSlash(entry->basePath[length - 1]))) {
+      return true;
+    }
+  }
+  return false;
+}
+
 IOFileHandle IOManager::openFileWrite(const char* path) {
   if (!hasSearchPaths() || !path || !path[0]) {
+    return 0;
+  }
+  if (!mayWrite(path)) {
+    ioPrintf("WARNING: refusing to write '%s': outside the game tree\n", path);
     return 0;
   }
   const int index = takeSlot(path);
@@ -784,8 +866,39 @@ IOFileHandle IOManager::openFileWrite(const char* path) {
   memset(&slot, 0, sizeof(slot));
   slot.handle = stream;
   slot.kind = kIOFilePlain;
+  slot.forWriting = true;
   snprintf(slot.name, sizeof(slot.name), "%s", path);
+  writePaths_[index] = path;
   return static_cast<IOFileHandle>(index);
+}
+
+bool IOManager::closeFileChecked(IOFileHandle file, const char* replace) {
+  IOFileSlot* slot = slotFor(file);
+  if (!slot) {
+    return false;
+  }
+  if (slot->kind != kIOFilePlain || !slot->forWriting) {
+    closeSlot(static_cast<int>(file));
+    return false;
+  }
+  const int index = static_cast<int>(file);
+  const std::string path = writePaths_[index];
+  bool ok = !slot->writeFailed;
+  ok = fsCloseWrite(static_cast<FILE*>(slot->handle)) && ok;
+  slot->handle = nullptr;
+  closeSlot(index);
+  if (replace) {
+    if (ok && !mayWrite(replace)) {
+      ioPrintf("WARNING: refusing to write '%s': outside the game tree\n", replace);
+      ok = false;
+    }
+    ok = ok && fsRename(path.c_str(), replace);
+    if (!ok) {
+      fsRemove(path.c_str());
+    }
+    forgetListings();
+  }
+  return ok;
 }
 
 int IOManager::printf(IOFileHandle file, const char* format, ...) {
@@ -851,10 +964,12 @@ int IOManager::write(const void* buffer, int length, IOFileHandle file) {
   while (done < length) {
     const size_t put = fwrite(in + done, 1, static_cast<size_t>(length - done), stream);
     if (ferror(stream)) {
+      slot->writeFailed = true;
       return 0;
     }
     if (put == 0) {
       if (triedOnce) {
+        slot->writeFailed = true;
         return 0;
       }
       triedOnce = true;
@@ -1010,6 +1125,10 @@ int IOManager::readFileToBuffer(const char* name, void* buffer, int size, bool o
 // Packs
 
 int IOManager::writeToPack(const char* packPath, const char* entryName, const void* data, int length) {
+  if (packPath && !mayWrite(packPath)) {
+    ioPrintf("WARNING: refusing to write '%s': outside the game tree\n", packPath);
+    return -1;
+  }
   const int result = IOPack::writeEntry(packPath, entryName, data, length);
   forgetListings();
   if (result == 0) {
@@ -1357,6 +1476,10 @@ bool IOManager::addUniqueName(List<String>& names, const char* name) {
 
 bool IOManager::createPath(const char* path) {
   if (!path || !path[0]) {
+    return false;
+  }
+  if (hasSearchPaths() && !mayWrite(path)) {
+    ioPrintf("WARNING: refusing to create '%s': outside the game tree\n", path);
     return false;
   }
   char buffer[kFsMaxPath];

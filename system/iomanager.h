@@ -38,6 +38,9 @@ struct IOFileSlot {
   IOPack* pack;
   const IOPackEntry* entry;
   int position;
+  // Plain files opened for writing only.
+  bool forWriting;
+  bool writeFailed;
 };
 
 enum : uint8_t { kIOFilePlain = 0, kIOFilePacked = 1 };
@@ -61,6 +64,7 @@ class IOManager : public IOSystem {
   int openFileRead(const char* name, IOFileHandle* file, bool privateReader = false) override;
   int openOSFileRead(const char* path, IOFileHandle* file) override;
   IOFileHandle openFileWrite(const char* path) override;
+  bool closeFileChecked(IOFileHandle file, const char* replace) override;
   int printf(IOFileHandle file, const char* format, ...) override __attribute__((format(printf, 3, 4)));
   int read(void* buffer, int length, IOFileHandle file) override;
   int write(const void* buffer, int length, IOFileHandle file) override;
@@ -90,6 +94,11 @@ class IOManager : public IOSystem {
   bool createPath(const char* path) override;
 
   bool fileExists(const char* name) override;
+  bool nameExists(const char* name) override;
+  // Where writes may go: a relative path (below the working directory, which
+  // is the base path) or an absolute one below a searched directory's base,
+  // never through ".." or "::".
+  bool mayWrite(const char* path) const;
   bool osFileExists(const char* path) override;
   const char* buildOSPath(const char* basePath, const char* gameDir, const char* name) override;
 
@@ -183,7 +192,14 @@ class IOManager : public IOSystem {
   int osPathIndex_ = 0;
   std::unordered_map<std::string, DirListing, NameHash, std::equal_to<>> dirCache_;
   List<IOPack*> retiredPacks_;
+  // Full path of each slot open for writing (slot names are cut at 255 characters).
+  std::string writePaths_[kMaxFileSlots];
 };
 
 // Deletes the instance and clears g_ioSystem.
 void destroyIOManager();
+// The command line whose "fs_basepath", "fs_cdpath", "fs_basegame" and "fs_game" statements the
+// next initialize applies before it builds the search list.
+void setFileSystemCommandLine(const char* commandLine);
+// True for those path variables while the file system runs: console text may no longer change them.
+bool isStartupOnlyVariable(const char* name);

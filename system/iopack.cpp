@@ -408,6 +408,11 @@ int IOPack::writeEntry(const char* osPath, const char* entryName, const void* da
     return -1;
   }
   bool append = false;
+  FsStat st;
+  if (fsStat(osPath, &st) && st.type != FsType::kFile) {
+    ioPrintf("WARNING: cannot write '%s': '%s' is not a regular file\n", entryName, osPath);
+    return -1;
+  }
   if (FILE* existing = fsOpenRead(osPath)) {
     append = true;
     fclose(existing);

@@ -103,6 +103,15 @@ void cmdSetKey(const CmdArgs& args) {
     cmdPrintf("invalid key: \"%s\"\n", args.argv(1));
     return;
   }
+  // "writecfg" saves the binding as one such line: one "loadcfg" could not read is refused now.
+  const int line = std::snprintf(nullptr, 0, "setkey %-22s \"%s\"", s_keyBinds->keyName(key), args.argv(2));
+  if (line > kCmdConfigLineLength) {
+    cmdPrintf(
+        "WARNING: setkey: the binding of \"%s\" is too long to save (%d characters, at most %d per "
+        "line), not set\n",
+        args.argv(1), line, kCmdConfigLineLength);
+    return;
+  }
   s_keyBinds->setBinding(key, args.argv(2));
 }
 

@@ -8,6 +8,10 @@
 
 #include "lib/interface/iosystem.h"
 
+// The longest line "loadcfg" reads; longer lines are skipped whole, so nothing "writecfg" saves
+// may be longer.
+constexpr int kCmdConfigLineLength = 511;
+
 // The words of one executed statement. Word 0 is the command's own name; a quoted string is one
 // word without its quotes. Words beyond the count read as "".
 class CmdArgs {

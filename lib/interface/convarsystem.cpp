@@ -2,6 +2,7 @@
 // with the registry. Declarations are made by static initialisers, before main, single-threaded.
 #include "lib/interface/convarsystem.h"
 
+#include <cfloat>
 #include <charconv>
 #include <climits>
 #include <cstdio>
@@ -137,13 +138,17 @@ float ConVar::textToFloat(const char* text, bool* ok) {
   text = skipBlanks(text);
   if (*text == '+' && text[1] != '-')
     ++text;
+  // "nan", "inf" and "infinity" are words, not numbers: they read as 0 like any other word.
+  const char* digits = *text == '-' ? text + 1 : text;
+  if (!((*digits >= '0' && *digits <= '9') || (*digits == '.' && digits[1] >= '0' && digits[1] <= '9')))
+    return 0.0f;
   double value = 0.0;
   auto result = std::from_chars(text, text + std::strlen(text), value);
+  const bool negative = *text == '-';
   if (result.ec == std::errc::result_out_of_range) {
-    // Too large gives infinity of the sign, too small (denormal underflow) gives zero.
+    // Too large clamps to the largest float of the sign, too small (underflow) gives zero.
     if (result.ptr == text)
       return 0.0f;
-    bool negative = *text == '-';
     const char* exponent = text;
     while (exponent < result.ptr && *exponent != 'e' && *exponent != 'E')
       ++exponent;
@@ -152,12 +157,17 @@ float ConVar::textToFloat(const char* text, bool* ok) {
       *ok = true;
     if (tiny)
       return negative ? -0.0f : 0.0f;
-    return negative ? -__builtin_huge_valf() : __builtin_huge_valf();
+    return negative ? -FLT_MAX : FLT_MAX;
   }
   if (result.ec != std::errc())
     return 0.0f;
   if (ok)
     *ok = true;
+  // Beyond the float range (a double still holds it): clamp rather than become infinite.
+  if (value > FLT_MAX)
+    return FLT_MAX;
+  if (value < -FLT_MAX)
+    return -FLT_MAX;
   return static_cast<float>(value);
 }
 

@@ -37,8 +37,18 @@ class IOSystem {
   // Opens an operating-system path; returns its length (0 when it cannot be
   // opened). A null out handle closes the file at once.
   virtual int openOSFileRead(const char* path, IOFileHandle* file) = 0;
-  // Creates or truncates an operating-system path for binary writing; 0 on failure.
+  // Creates or truncates an operating-system path for binary writing; 0 on
+  // failure. Paths with "..", "::" or an absolute path outside the game tree
+  // are refused with a message (see isSafeName for names users type).
   virtual IOFileHandle openFileWrite(const char* path) = 0;
+  // Closes a file opened with openFileWrite; true when every write, the
+  // flush and the close succeeded. With replace given, a good file is then
+  // renamed over replace (readers never see half a file) and a failed one is
+  // removed, leaving replace as it was.
+  virtual bool closeFileChecked(IOFileHandle file, const char* replace) {
+    closeFile(file);
+    return false;
+  }
   // Formats into at most 4,096 bytes and writes the text without its zero byte.
   virtual int printf(IOFileHandle file, const char* format, ...) __attribute__((format(printf, 3, 4))) = 0;
   // Bytes read; 0 for a bad handle.
@@ -88,11 +98,26 @@ class IOSystem {
 
   // Existence tests and path building, for callers outside the engine core too.
   virtual bool fileExists(const char* name) = 0;
+  // True when some search entry holds the name, even when it cannot be read
+  // (a damaged pack entry, a loose file that is not readable).
+  virtual bool nameExists(const char* name) { return fileExists(name); }
   virtual bool osFileExists(const char* path) = 0;
   // Base path, game directory (null or "" = the current one) and name joined
   // into an operating-system path held in a rotating static buffer (valid
   // until the second call after it); null when it would not fit.
   virtual const char* buildOSPath(const char* basePath, const char* gameDir, const char* name) = 0;
+
+  // A file name a user may hand to a command that writes: relative, no ".."
+  // and no "::" (nothing that could reach outside the game tree).
+  static bool isSafeName(const char* name) {
+    if (!name || !name[0] || name[0] == '/' || name[0] == '\\')
+      return false;
+    for (const char* p = name; p[0] && p[1]; ++p) {
+      if ((p[0] == '.' && p[1] == '.') || (p[0] == ':' && p[1] == ':'))
+        return false;
+    }
+    return true;
+  }
 
   template <size_t N>
   void replaceFileName(char (&path)[N], const char* newName) {

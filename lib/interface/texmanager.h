@@ -158,7 +158,8 @@ bool bindImage(ImageInterface* image);
 ImageInterface* selectBoundImage(ImageInterface* image);
 // "screenshots/<base><NNNN>.<ext>" as an operating-system path; the counter lives for the process.
 const char* makeScreenshotName(const char* ext, const char* base);
-void saveScreenshot(const char* fileName, int pixelFormat);
+// Reads the frame buffer and writes it; false when nothing was read or written.
+bool saveScreenshot(const char* fileName, int pixelFormat);
 // dst receives the picture top row first, rows pitch pixels apart; false when nothing was read.
 bool readFrameBuffer(uint8_t* dst, int pitch, int width, int height, int pixelFormat);
 // Debug view: paints every stencil value as a colour over the frame (render sizes up to 1024 x 768).

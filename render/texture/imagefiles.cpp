@@ -507,9 +507,10 @@ bool saveDDS(const char* name, const ImageData* data) {
       compressed ? imageCompressedLevelSize(format, width, height) : int64_t(width) * height * bpp;
   if (data->byteSize < pixelBytes)
     return false;
-  std::vector<uint8_t> file(size_t(128 + pixelBytes), 0);
-  std::memcpy(file.data(), "DDS ", 4);
-  uint8_t* h = file.data() + 4;
+  // The header is built in a block of its own size: the compiler cannot prove the vector holds it.
+  uint8_t header[128] = {};
+  std::memcpy(header, "DDS ", 4);
+  uint8_t* h = header + 4;
   writeU32(h + 0, 124);
   writeU32(h + 4, compressed ? 0xA1006 : 0xA1006 | 0x8);
   writeU32(h + 8, uint32_t(height));
@@ -517,10 +518,12 @@ bool saveDDS(const char* name, const ImageData* data) {
   writeU32(h + 16, compressed ? uint32_t(pixelBytes) : uint32_t(width * bpp));
   writeU32(h + 24, 0);
   writeU32(h + 72, 32);
+  std::vector<uint8_t> file(size_t(128 + pixelBytes), 0);
   if (compressed) {
     writeU32(h + 76, 0x4);
     const char* codes[] = {"DXT1", "DXT3", "DXT5"};
     std::memcpy(h + 80, codes[format - kPixelFormatDXT1], 4);
+    std::memcpy(file.data(), header, sizeof(header));
     std::memcpy(file.data() + 128, data->pixels, size_t(pixelBytes));
   } else {
     writeU32(h + 76, bpp == 4 ? 0x41 : 0x40);
@@ -530,6 +533,7 @@ bool saveDDS(const char* name, const ImageData* data) {
     writeU32(h + 96, 0xFF);
     if (bpp == 4)
       writeU32(h + 100, 0xFF000000u);
+    std::memcpy(file.data(), header, sizeof(header));
     uint8_t* d = file.data() + 128;
     const uint8_t* s = data->pixels;
     for (int64_t i = 0; i < pixelBytes; i += bpp) {

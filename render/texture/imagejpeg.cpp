@@ -243,24 +243,11 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
   return true;
 }
 
-bool saveJPEG(const char* name, const ImageData* data) {
-  if (!name || !data || !data->pixels || !g_ioSystem)
-    return false;
-  const int format = data->info.pixelFormat;
-  if (format != kPixelFormatRGB && format != kPixelFormatRGBA) {
-    cmdPrintf("WARNING: saveJPEG: '%s' is not 3 or 4 bytes per pixel\n", name);
-    return false;
-  }
-  const int bpp = format == kPixelFormatRGBA ? 4 : 3;
-  const int width = data->info.width;
-  const int height = data->info.height;
-  if (width <= 0 || height <= 0 || width > 65500 || height > 65500 ||
-      data->byteSize < int64_t(width) * height * bpp)
-    return false;
-  const IOFileHandle file = g_ioSystem->openFileWrite(name);
-  if (!file)
-    return false;
+namespace {
 
+// The part that libjpeg may longjmp out of, in a frame of its own whose values are all set before
+// the setjmp and never change after it: nothing live across the jump can be clobbered.
+bool compressJPEG(IOFileHandle file, const ImageData* data, int width, int height, int bpp) {
   jpeg_compress_struct cinfo;
   JpegError error;
   JpegDestination dest;
@@ -269,7 +256,6 @@ bool saveJPEG(const char* name, const ImageData* data) {
   if (setjmp(error.jump)) {
     cmdPrintf("WARNING: JPEG: %s\n", error.message);
     jpeg_destroy_compress(&cinfo);
-    g_ioSystem->closeFile(file);
     return false;
   }
   jpeg_CreateCompress(&cinfo, JPEG_LIB_VERSION, sizeof(cinfo));
@@ -303,6 +289,30 @@ bool saveJPEG(const char* name, const ImageData* data) {
   }
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
-  g_ioSystem->closeFile(file);
   return !dest.failed;
+}
+
+}  // namespace
+
+bool saveJPEG(const char* name, const ImageData* data) {
+  if (!name || !data || !data->pixels || !g_ioSystem)
+    return false;
+  const int format = data->info.pixelFormat;
+  if (format != kPixelFormatRGB && format != kPixelFormatRGBA) {
+    cmdPrintf("WARNING: saveJPEG: '%s' is not 3 or 4 bytes per pixel\n", name);
+    return false;
+  }
+  const int bpp = format == kPixelFormatRGBA ? 4 : 3;
+  const int width = data->info.width;
+  const int height = data->info.height;
+  if (width <= 0 || height <= 0 || width > 65500 || height > 65500 ||
+      data->byteSize < int64_t(width) * height * bpp)
+    return false;
+  const IOFileHandle file = g_ioSystem->openFileWrite(name);
+  if (!file)
+    return false;
+
+  const bool ok = compressJPEG(file, data, width, height, bpp);
+  g_ioSystem->closeFile(file);
+  return ok;
 }

@@ -108,8 +108,12 @@ float fogEnterFalloff(float s, float t) {
 void screenshotCommand(const CmdArgs& args, const char* ext, int format) {
   const char* base = args.argc() > 1 ? args.argv(1) : "screen";
   const char* path = makeScreenshotName(ext, base);
-  if (path)
-    saveScreenshot(path, format);
+  if (!path)
+    cmdPrintf("ERROR: screenshot: no file name for \"%s\"\n", base);
+  else if (saveScreenshot(path, format))
+    cmdPrintf("Wrote %s\n", path);
+  else
+    cmdPrintf("ERROR: screenshot: could not write %s\n", path);
 }
 
 void cmdScreenshot(const CmdArgs& args) {
@@ -332,7 +336,13 @@ ImageInterface* TexMgrInfo::findImage(const char* name, uint32_t flags) {
       }
       copyName(extension, sizeof(extension), dot);
       *dot = '\0';
-      copyName(key, sizeof(key), found);
+      // The file found may be spelled longer than a key holds: never key the image by a cut name.
+      const size_t length = std::strlen(found);
+      if (length >= sizeof(key)) {
+        cmdPrintf("failed to find (%s).. generating default image\n", requested);
+        return generateSolidImage(requested, kMissing, 24);
+      }
+      std::memcpy(key, found, length + 1);
     }
   }
   ImageInterface* image = images_[slot];
@@ -716,14 +726,14 @@ bool readFrameBuffer(uint8_t* dst, int pitch, int width, int height, int pixelFo
   return true;
 }
 
-void saveScreenshot(const char* fileName, int pixelFormat) {
+bool saveScreenshot(const char* fileName, int pixelFormat) {
   if (!fileName || !g_renderInterface || !g_renderInterface->isReady())
-    return;
+    return false;
   int width = 0;
   int height = 0;
   renderSize(&width, &height);
   if (width <= 0 || height <= 0 || width >= 4096 || height >= 4096)
-    return;
+    return false;
   const int format = pixelFormat == kPixelFormatRGBA ? kPixelFormatRGBA : kPixelFormatRGB;
   const int bpp = format == kPixelFormatRGBA ? 4 : 3;
   ImageData data = {};
@@ -731,10 +741,11 @@ void saveScreenshot(const char* fileName, int pixelFormat) {
   data.byteSize = width * height * bpp;
   data.pixels = imageAlloc(size_t(data.byteSize) + 4);
   if (!data.pixels)
-    return;
-  if (readFrameBuffer(data.pixels, width, width, height, format))
-    writeImageFile(fileName, &data);
+    return false;
+  const bool ok =
+      readFrameBuffer(data.pixels, width, width, height, format) && writeImageFile(fileName, &data);
   imageFree(data.pixels);
+  return ok;
 }
 
 void stencilColor(int value, uint8_t out[3]) {

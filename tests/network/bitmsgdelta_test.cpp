@@ -4,11 +4,13 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "lib/fastmath.h"
 #include "network/bitmsg.h"
+#include "tests/support/capturecmdsystem.h"
 
 namespace {
 
@@ -227,3 +229,47 @@ TEST(BitMsgDelta, FloatBitsClampAndDeltaAgainstOld) {
 }
 
 }  // namespace
+
+// Widths come from callers (the game module among them): a bad one fails softly, as BitMsg's own
+// checks do, instead of aborting a debug build.
+TEST(BitMsgDelta, BadWidthsFailSoftlyWithAZeroResult) {
+  CaptureCmdSystem cmd;
+  struct Case {
+    const char* what;
+    std::function<void(BitMsgDelta&)> write;
+    std::function<float(BitMsgDelta&)> read;
+  } cases[] = {
+      {"dir 5 bits", [](BitMsgDelta& d) { d.writeDir(Vec3(1, 0, 0), 5); },
+       [](BitMsgDelta& d) { return d.readDir(5).length(); }},
+      {"dir 33 bits", [](BitMsgDelta& d) { d.writeDir(Vec3(1, 0, 0), 33); },
+       [](BitMsgDelta& d) { return d.readDir(33).length(); }},
+      {"float 1+4 bits", [](BitMsgDelta& d) { d.writeFloatBits(2.0f, 1, 4); },
+       [](BitMsgDelta& d) { return d.readFloatBits(1, 4); }},
+      {"float 4+24 bits", [](BitMsgDelta& d) { d.writeFloatBits(2.0f, 4, 24); },
+       [](BitMsgDelta& d) { return d.readFloatBits(4, 24); }},
+      {"delta float 9+4 bits", [](BitMsgDelta& d) { d.writeDeltaFloatBits(1.0f, 2.0f, 9, 4); },
+       [](BitMsgDelta& d) { return d.readDeltaFloatBits(1.0f, 9, 4); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (bool withBase : {false, true}) {
+      Buffer base, writerNext, delta, readerNext;
+      base.msg.writeBits(0, 32);
+      BitMsgDelta w;
+      w.initWriting(withBase ? &base.msg : nullptr, &writerNext.msg, &delta.msg);
+      cmd.text.clear();
+      c.write(w);
+      EXPECT_TRUE(delta.msg.isOverflowed());
+      EXPECT_TRUE(writerNext.msg.isOverflowed());
+      EXPECT_NE(cmd.text.find("ERROR: BitMsgDelta::"), std::string::npos) << cmd.text;
+
+      Buffer good;
+      good.msg.writeBits(-1, 32);
+      BitMsgDelta r;
+      r.initReading(withBase ? &base.msg : nullptr, &readerNext.msg, &good.msg);
+      EXPECT_EQ(c.read(r), 0.0f);
+      EXPECT_TRUE(good.msg.isOverflowed() || (withBase && base.msg.isOverflowed()));
+      EXPECT_TRUE(readerNext.msg.isOverflowed());
+    }
+  }
+}

@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 
+#include "tests/support/blockguard.h"
 #include "tests/support/temptree.h"
 
 namespace {
@@ -104,3 +105,44 @@ TEST_F(PlatformFsTest, DirectoriesAreMadeStatedAndListed) {
 }
 
 }  // namespace
+
+TEST_F(PlatformFsTest, FifosAreRefusedWithoutBlocking) {
+  const std::string fifo = (root_ / "p.bqp").string();
+  ASSERT_TRUE(makeFifo(fifo));
+  FILE* read = nullptr;
+  int descriptor = 0;
+  FILE* write = nullptr;
+  const bool inTime = finishesWithoutBlocking(
+      [&] {
+        read = fsOpenRead(fifo.c_str());
+        descriptor = fsOpenDescriptor(fifo.c_str());
+        write = fsOpenWrite(fifo.c_str());
+      },
+      fifo);
+  EXPECT_TRUE(inTime) << "opening a FIFO blocked";
+  EXPECT_EQ(read, nullptr);
+  EXPECT_EQ(descriptor, -1);
+  EXPECT_EQ(write, nullptr);
+  if (read)
+    fclose(read);
+  if (write)
+    fclose(write);
+  if (descriptor > 0)
+    fsCloseDescriptor(descriptor);
+}
+
+TEST_F(PlatformFsTest, CloseWriteReportsWhatTheDiskRefused) {
+  FILE* ok = fsOpenWrite((root_ / "ok.txt").string().c_str());
+  ASSERT_NE(ok, nullptr);
+  fputs("fine", ok);
+  EXPECT_TRUE(fsCloseWrite(ok));
+  // /dev/full takes the open and fails every flush with "no space left".
+  FILE* full = fopen("/dev/full", "wb");
+  ASSERT_NE(full, nullptr);
+  fputs("lost", full);
+  EXPECT_FALSE(fsCloseWrite(full));
+  EXPECT_TRUE(fsRename((root_ / "ok.txt").string().c_str(), (root_ / "moved.txt").string().c_str()));
+  EXPECT_FALSE(fs::exists(root_ / "ok.txt"));
+  EXPECT_TRUE(fsRemove((root_ / "moved.txt").string().c_str()));
+  EXPECT_FALSE(fsRemove((root_ / "moved.txt").string().c_str()));
+}

@@ -138,3 +138,17 @@ const char* MemoryIOSystem::buildOSPath(const char*, const char* gameDir, const 
   lastPath_ = "os/" + std::string(gameDir && *gameDir ? gameDir : "game") + "/" + name;
   return lastPath_.c_str();
 }
+
+bool MemoryIOSystem::closeFileChecked(IOFileHandle file, const char* replace) {
+  auto it = open.find(file);
+  if (it == open.end()) {
+    return false;
+  }
+  const std::string path = it->second;
+  open.erase(it);
+  if (replace != nullptr && path != replace) {
+    files[replace] = files[path];
+    files.erase(path);
+  }
+  return true;
+}

@@ -37,6 +37,7 @@ class MemoryIOSystem : public IOSystem {
   int read(void*, int, IOFileHandle) override { return 0; }
   int write(const void* buffer, int length, IOFileHandle file) override;
   void closeFile(IOFileHandle file) override { open.erase(file); }
+  bool closeFileChecked(IOFileHandle file, const char* replace) override;
   int tell(IOFileHandle) override { return 0; }
   int seek(IOFileHandle, int, int) override { return 0; }
   int copyFileToPack(const char*, const char*) override { return -1; }

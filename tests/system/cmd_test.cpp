@@ -343,12 +343,60 @@ TEST_F(CmdTest, CrashAsksThePrompt) {
   EXPECT_EQ(g_output, "");
 }
 
+// Standard output echoes the console only while "con_devconsole" is on; what was printed before
+// comes first when it is turned on (start-up messages precede any command line), and warnings and
+// errors reach standard error while nothing echoes and no console takes the text.
 TEST_F(CmdTest, PrintReachesStdoutOnlyWithDevConsole) {
   testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   cmd->printf("quiet %d\n", 1);
+  cmd->printf("WARNING: early %d\n", 2);
+  cmd->setOutput(nullptr, nullptr);
+  cmd->printf("ERROR: nobody sees %d\n", 3);
+  cmd->setOutput(capture, nullptr);
+  const std::string early = testing::internal::GetCapturedStderr();
   g_conVarSystem->setInt("con_devconsole", 1);
-  cmd->printf("loud %d\n", 2);
+  testing::internal::CaptureStderr();
+  cmd->printf("loud %d\n", 3);
+  cmd->printf("ERROR: echoed\n");
   g_conVarSystem->setInt("con_devconsole", 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "loud 2\n");
-  EXPECT_EQ(g_output, "quiet 1\nloud 2\n");
+  cmd->printf("quiet again\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "quiet 1\nWARNING: early 2\nERROR: nobody sees 3\nloud 3\nERROR: echoed\n");
+  EXPECT_EQ(early, "ERROR: nobody sees 3\n") << "the console hook takes warnings while it is installed";
+  EXPECT_EQ(g_output, "quiet 1\nWARNING: early 2\nloud 3\nERROR: echoed\nquiet again\n");
+
+  // flushEcho prints the held text as soon as the echo is on, without waiting for a new line.
+  testing::internal::CaptureStdout();
+  g_conVarSystem->setInt("con_devconsole", 1);
+  cmd->flushEcho();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "quiet again\n");
+}
+
+// The terminal shows text, not the fonts' colour escapes.
+TEST_F(CmdTest, TheEchoDropsColourEscapes) {
+  g_conVarSystem->setInt("con_devconsole", 1);
+  struct Case {
+    const char* text;
+    const char* shown;
+  } cases[] = {
+      {"^1red ^7white", "red white"},
+      {"a^^b", "a^"},  // the second "^" is read again: an escape of "b"
+      {"a^^^2b", "a^^b"},
+      {"end^", "end"},
+      {"x^ y", "x y"},
+      {"plain", "plain"},
+  };
+  for (const Case& c : cases) {
+    testing::internal::CaptureStdout();
+    cmd->printf("%s\n", c.text);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(c.shown) + "\n") << c.text;
+  }
+  testing::internal::CaptureStdout();
+  cmd->executeText("nosuchcommand");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Command: \"nosuchcommand\" not found.\n");
+  EXPECT_NE(g_output.find("Command: \"nosuchcommand\" ^9not found.\n"), std::string::npos)
+      << "the console itself keeps the escape";
+  g_conVarSystem->setInt("con_devconsole", 0);
 }

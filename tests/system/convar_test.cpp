@@ -2,6 +2,8 @@
 // registry's lookups, listing and completion.
 #include <gtest/gtest.h>
 
+#include <cfloat>
+
 #include <climits>
 #include <cmath>
 #include <string>
@@ -77,12 +79,19 @@ TEST_F(ConVarTest, SetValueConvertsClampsAndFormats) {
       {0x8, 1, -1, "0 0 0", 0, 0.0f, "0 0 0"},
       {0x8, 1, -1, "  42xyz", 42, 42.0f, "  42xyz"},
       {0x8, 1, -1, "", 0, 0.0f, ""},
-      // Out of the int range or not finite: the integer clamps (NaN gives 0), never undefined.
+      // Out of the int range: the integer clamps, never undefined. Beyond the float range the float
+      // clamps too; "nan" and "inf" are words, not numbers, and read as 0.
       {0x2, 1, -1, "1e20", INT_MAX, 1e20f, "1e20"},
       {0x2, 1, -1, "-1e20", INT_MIN, -1e20f, "-1e20"},
-      {0x2, 1, -1, "nan", 0, NAN, "nan"},
-      {0x2, 1, -1, "inf", INT_MAX, INFINITY, "inf"},
-      {0x2, 1, -1, "1e400", INT_MAX, INFINITY, "1e400"},
+      {0x2, 1, -1, "nan", 0, 0.0f, "nan"},
+      {0x2, 1, -1, "inf", 0, 0.0f, "inf"},
+      {0x2, 1, -1, "-Infinity", 0, 0.0f, "-Infinity"},
+      {0x2, 1, -1, "1e400", INT_MAX, FLT_MAX, "1e400"},
+      {0x2, 1, -1, "-1e39", INT_MIN, -FLT_MAX, "-1e39"},
+      {0x20004, 1, -1, "nan", 0, 0.0f, "0"},
+      {0x20004, 1, -1, "inf", 0, 0.0f, "0"},
+      {0x20004, 1, -1, "1e39", INT_MAX, FLT_MAX, "340282346638528859811704183484516925440"},
+      {0x20004, 0, 10, "-inf", 0, 0.0f, "0"},
       {0x2, 0, 100, "nan", 0, 0.0f, "0"},
       {0x2, 0, 100, "1e20", 100, 100.0f, "100"},
       // A range whose maximum does not exceed the minimum is no range.

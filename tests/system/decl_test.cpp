@@ -323,8 +323,9 @@ TEST_F(DeclManagerTest, TheNameIndexGivesTheSameAnswersAsThePlainSearch) {
     for (const Case& c : cases) {
       String body;
       EXPECT_EQ(decls_->findDeclText(body, c.name, kDeclMaterial), c.body != nullptr) << c.name;
-      if (c.body)
+      if (c.body) {
         EXPECT_STREQ(body.c_str(), c.body) << c.name << (indexing ? " indexed" : " plain");
+      }
     }
     String body;
     EXPECT_TRUE(decls_->findDeclText(body, "first", kDeclTypeCount));

@@ -6,13 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "io_test_tree.h"
 #include "system/convarmanager.h"
+#include "tests/support/blockguard.h"
 
+namespace fs = std::filesystem;
 using iotest::TempTree;
 using iotest::writeZip;
 using iotest::ZipEntry;
@@ -593,3 +596,90 @@ TEST_F(IOManagerTest, WildcardMatch) {
 }
 
 }  // namespace
+
+// Every writer goes through openFileWrite, createPath or writeToPack: each refuses "..", "::" and
+// absolute paths outside the game tree, so no command ("dumpTexture", "screenshot", "writecfg")
+// can reach a file elsewhere on disk.
+TEST_F(IOManagerTest, WritesStayInsideTheGameTree) {
+  TempTree outside("outside");
+  fs::create_directories(tree_ / "media");
+  init();
+  struct Case {
+    std::string path;
+    bool allowed;
+  } cases[] = {
+      {"media/ok.txt", true},
+      {tree_.str("media/abs.txt"), true},
+      {tree_.str("top.txt"), true},
+      {"../../precious.txt", false},
+      {"media/../../precious.txt", false},
+      {tree_.str("media/../../precious.txt"), false},
+      {outside.str("precious.txt"), false},
+      {"/tmp/precious.txt", false},
+      {"media/screenshots/../../../x.jpg", false},
+      {"media/a::b.txt", false},
+      {tree_.str() + "-sibling/x.txt", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    IOFileHandle file = io_->openFileWrite(c.path.c_str());
+    const bool made = io_->createPath((c.path + "-dir").c_str());
+    const int packed = io_->writeToPack((c.path + ".bqp").c_str(), "a.txt", "a", 1);
+    const std::string out = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+    EXPECT_EQ(file != 0, c.allowed);
+    EXPECT_EQ(made, c.allowed);
+    EXPECT_EQ(packed == 0, c.allowed);
+    if (file) {
+      EXPECT_EQ(io_->write("x", 1, file), 1);
+      EXPECT_TRUE(io_->closeFileChecked(file, nullptr));
+    }
+    if (!c.allowed) {
+      EXPECT_NE(out.find("WARNING: refusing to "), std::string::npos) << out;
+    }
+  }
+  EXPECT_TRUE(fs::is_empty(outside.path())) << "something was written outside the tree";
+  EXPECT_FALSE(fs::exists(tree_.path().parent_path() / "precious.txt"));
+  // The rename of a checked close is held to the same rule.
+  IOFileHandle file = io_->openFileWrite("media/t.tmp");
+  ASSERT_NE(file, 0u);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(io_->closeFileChecked(file, outside.str("renamed.txt").c_str()));
+  testing::internal::GetCapturedStdout();
+  testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(fs::exists(tree_ / "media" / "t.tmp"));
+  EXPECT_TRUE(fs::is_empty(outside.path()));
+}
+
+// Names the user types for a file to write: the check every command shares.
+TEST(IOSystemNames, SafeNamesAreRelativeAndStayInside) {
+  for (const char* name : {"default.cfg", "sub/ok.cfg", "a.b.c", "x:y"})
+    EXPECT_TRUE(IOSystem::isSafeName(name)) << name;
+  for (const char* name : {"", "/etc/passwd", "\\x", "../x", "a/../../x", "a..b", "c::d", ".."})
+    EXPECT_FALSE(IOSystem::isSafeName(name)) << name;
+  EXPECT_FALSE(IOSystem::isSafeName(nullptr));
+}
+
+// FIFOs named like packs or content never block the start-up or a read.
+TEST_F(IOManagerTest, FifosInTheMediaFolderDoNotBlock) {
+  fs::create_directories(tree_ / "media");
+  tree_.write("media/plain.txt", "plain");
+  ASSERT_TRUE(makeFifo(tree_.str("media/p.bqp")));
+  ASSERT_TRUE(makeFifo(tree_.str("media/f.cfg")));
+  std::string read;
+  const bool inTime = finishesWithoutBlocking(
+      [&] {
+        testing::internal::CaptureStdout();
+        io_->initialize("media");
+        read = readAll("f.cfg") + "|" + readAll("plain.txt");
+        testing::internal::GetCapturedStdout();
+      },
+      tree_.str("media/p.bqp"));
+  EXPECT_TRUE(inTime) << "a FIFO blocked the file system";
+  EXPECT_EQ(read, "<missing>|plain");
+  EXPECT_EQ(io_->searchPathCount(), 1) << "the FIFO is no pack";
+  EXPECT_TRUE(io_->nameExists("f.cfg")) << "it is there, though it cannot be read";
+  EXPECT_FALSE(io_->fileExists("f.cfg"));
+}

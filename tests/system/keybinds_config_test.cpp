@@ -107,3 +107,24 @@ TEST_F(KeyBindsConfigTest, WriteCfgSavesTheBindingsAndLoadCfgRestoresThem) {
   g_cmdSystem->executeText("writecfg keys.cfg");
   EXPECT_EQ(read("media/keys.cfg"), written);
 }
+
+// "loadcfg" reads lines of at most 511 characters: a binding whose "setkey" line would be longer is
+// refused when it is set, so everything "writecfg" saves comes back.
+TEST_F(KeyBindsConfigTest, BindingsTooLongToReloadAreRefusedWhenSet) {
+  // "setkey F1" padded to 22, a blank and two quotes: 32 characters around the binding.
+  const std::string longest(kCmdConfigLineLength - 32, 'a');
+  const std::string tooLong(longest.size() + 1, 'b');
+  g_cmdSystem->executeText(("setkey F1 \"" + longest + "\"").c_str());
+  EXPECT_EQ(g_output, "");
+  g_cmdSystem->executeText(("setkey F2 \"" + tooLong + "\"").c_str());
+  EXPECT_NE(g_output.find("WARNING: setkey: the binding of \"F2\" is too long to save"), std::string::npos)
+      << g_output;
+  EXPECT_STREQ(keys_->binding(146), "") << "the refused binding is not set";
+
+  g_output.clear();
+  g_cmdSystem->executeText("writecfg keys.cfg");
+  g_cmdSystem->executeText("setkey F1 other");
+  g_cmdSystem->executeText("loadcfg keys.cfg");
+  EXPECT_EQ(g_output, "keys.cfg saved.\nConfig file keys.cfg loaded.\n") << "no line was skipped";
+  EXPECT_EQ(keys_->binding(145), longest);
+}

@@ -41,4 +41,17 @@ if(TARGET quillmere)
   set_tests_properties(system/quillmere_run PROPERTIES
     ENVIRONMENT "${QUILL_TEST_ENV};ASAN_OPTIONS=detect_leaks=0"
     LABELS gl TIMEOUT 120)
+
+  # Hostile and mistaken starts: a long command line, the wrong folder, a missing interface.
+  add_test(NAME system/quillmere_hostile_starts
+    COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:quillmere> -DDIR=${QUILL_STAGE_DIR}
+      -DTMP=${CMAKE_CURRENT_BINARY_DIR}/hostile_starts -P ${CMAKE_CURRENT_LIST_DIR}/main/run_quillmere_hostile.cmake)
+  set_tests_properties(system/quillmere_hostile_starts PROPERTIES
+    ENVIRONMENT "${QUILL_TEST_ENV};ASAN_OPTIONS=detect_leaks=0"
+    LABELS gl TIMEOUT 400)
 endif()
+
+# Restaging the sample content keeps what the engine wrote into the staged tree.
+add_test(NAME system/stage_media_keeps_player_files
+  COMMAND ${CMAKE_COMMAND} -DSCRIPT=${PROJECT_SOURCE_DIR}/cmake/StageMedia.cmake
+    -DTMP=${CMAKE_CURRENT_BINARY_DIR}/stage_media_test -P ${CMAKE_CURRENT_LIST_DIR}/main/stage_media_test.cmake)

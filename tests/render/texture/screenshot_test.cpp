@@ -105,10 +105,30 @@ TEST_F(ScreenshotTest, CommandsWriteJpegAndTargaFiles) {
   EXPECT_EQ(back.pixels[0], 2 * 16);  // the top row is the device's row 2
   imageFree(back.pixels);
 
-  // Nothing is written at 4096 or more.
+  // Each shot names the file it wrote.
+  const std::string dir = (root_ / "media" / "screenshots").string();
+  EXPECT_NE(textest::g_output.find("Wrote " + dir + "/" + named("screen", ".jpg")[0] + "\n"),
+            std::string::npos)
+      << textest::g_output;
+  EXPECT_NE(textest::g_output.find("Wrote " + dir + "/" + named("mine", ".tga")[0] + "\n"), std::string::npos)
+      << textest::g_output;
+
+  // Nothing is written at 4096 or more, and the command says so.
+  textest::g_output.clear();
   g_renderWidth = 4096;
   g_cmdSystem->executeText("screenshot big");
   EXPECT_TRUE(named("big", ".jpg").empty());
+  EXPECT_NE(textest::g_output.find("ERROR: screenshot: could not write " + dir + "/big"), std::string::npos)
+      << textest::g_output;
+
+  // A name climbing out of the tree is refused: nothing lands beside it.
+  textest::g_output.clear();
+  g_renderWidth = 5;
+  g_cmdSystem->executeText("screenshot ../../../escaped");
+  EXPECT_NE(textest::g_output.find("ERROR: screenshot: could not write"), std::string::npos)
+      << textest::g_output;
+  for (const auto& entry : std::filesystem::directory_iterator(root_.parent_path()))
+    EXPECT_NE(entry.path().filename().string().rfind("escaped", 0), 0u) << entry.path();
 }
 
 TEST_F(ScreenshotTest, StencilColoursAreDrawnOnlyUpTo1024By768) {

@@ -415,6 +415,18 @@ TEST_F(TexManagerTest, ListingAndDumping) {
   EXPECT_EQ(readFile("dumped.tga").size(), 18u + 4 * 2 * 3);
   g_cmdSystem->executeText("dumpTexture 9999 media/nothing.tga");
   EXPECT_FALSE(exists("nothing.tga"));
+
+  // Names reaching outside the game tree are refused by the file system every writer goes through.
+  const std::filesystem::path outside =
+      root_.parent_path() / ("outside_" + root_.filename().string() + ".tga");
+  for (const std::string& name :
+       {std::string("../precious.tga"), std::string("media/../../precious.tga"), outside.string()}) {
+    g_output.clear();
+    g_cmdSystem->executeText(("dumpTexture " + index + " " + name).c_str());
+    EXPECT_NE(g_output.find("ERROR saving"), std::string::npos) << name << "\n" << g_output;
+  }
+  EXPECT_FALSE(std::filesystem::exists(root_.parent_path() / "precious.tga"));
+  EXPECT_FALSE(std::filesystem::exists(outside));
 }
 
 TEST_F(TexManagerTest, ReloadFlagsLoadedImagesAndLoadsThemOnUse) {

@@ -137,7 +137,8 @@ class GameModuleTest : public ::testing::Test {
     return app;
   }
 
-  std::string modulePathText() const { return (root_ / "media" / "game.dll").string(); }
+  // The file the platform layer really tries for "game.dll": the load error names it.
+  std::string modulePathText() const { return (root_ / "media" / "game.so").string(); }
 
   fs::path root_;
   fs::path oldCwd_;
@@ -149,7 +150,8 @@ TEST_F(GameModuleTest, StartUpFramesAndShutdownCallTheGameInOrder) {
   installModule(QUILL_TEST_GAME_MODULE);
   AppWindowHandler* app = startEngine();
   ASSERT_TRUE(app->init(""));
-  EXPECT_STREQ(app->modulePath(), modulePathText().c_str());
+  EXPECT_STREQ(app->modulePath(), (root_ / "media" / "game.dll").string().c_str())
+      << "the name asked of the layer";
   EXPECT_STREQ(game_->calls, "GetGameAPI;init;getMenu;") << "no interface manager: no menu to hand over";
 
   const GameImports& imports = game_->firstImports;
@@ -189,6 +191,7 @@ TEST_F(GameModuleTest, AMissingModuleShowsTheLoadErrorBoxAndStops) {
   AppWindowHandler* app = startEngine();
   EXPECT_FALSE(app->init(""));
   EXPECT_TRUE(app->stopRequested());
+  EXPECT_TRUE(app->startFailed()) << "a failed start is no quit: the process ends non-zero";
   EXPECT_EQ(s_boxes, 1);
   EXPECT_EQ(s_boxCaption, "Load Error");
   std::string prefix = "FAILED TO LOAD '" + modulePathText() + "'\nWORKING PATH: '" + root_.string() +
@@ -218,6 +221,7 @@ TEST_F(GameModuleTest, EachSilentLoadFailureStopsWithoutABox) {
     AppWindowHandler* app = startEngine();
     EXPECT_FALSE(app->init("")) << c.what;
     EXPECT_TRUE(app->stopRequested()) << c.what;
+    EXPECT_TRUE(app->startFailed()) << c.what;
     EXPECT_EQ(g_gameInterface, nullptr) << c.what;
     EXPECT_FALSE(app->frame()) << c.what;
     EXPECT_EQ(s_boxes, 0) << c.what;
@@ -251,6 +255,7 @@ TEST_F(GameModuleTest, GuiOnlyRunsTheNamedInterfaceWithoutTheModule) {
   g_activeGui = nullptr;
   app = startEngine();
   EXPECT_FALSE(app->init("-guionly guis/missing.gui")) << "an interface that cannot be opened stops the run";
+  EXPECT_TRUE(app->startFailed());
   EXPECT_FALSE(app->frame());
 }
 
@@ -306,6 +311,7 @@ TEST_F(GameModuleTest, TheCommandLineRunsAsConsoleTextLast) {
   installModule(QUILL_TEST_GAME_MODULE);
   AppWindowHandler* app = startEngine();
   EXPECT_FALSE(app->init("-wndname \"My Title\" ; timescale 2 ; quit"));
+  EXPECT_FALSE(app->startFailed()) << "\"quit\" on the command line is a normal end";
   EXPECT_STREQ(app->windowText(), "My Title");
   EXPECT_FLOAT_EQ(g_conVarSystem->find("timescale")->getFloat(), 2.0f);
   EXPECT_FALSE(app->frame()) << "\"quit\" on the command line ends the run at the first frame";

@@ -265,8 +265,9 @@ TEST_F(MapLoadTest, TheBspFileWinsOverTheKdTreeFile) {
     s_log.clear();
     game_->calls[0] = '\0';
     EXPECT_EQ(common_->loadMap(c.request, 0, 0), c.kind != nullptr) << c.request;
-    if (c.kind)
+    if (c.kind) {
       EXPECT_EQ(s_log.at(s_log.size() - 2), c.kind) << c.request;
+    }
     common_->unloadMap();
   }
   EXPECT_EQ(calls(), "") << "a missing map touches neither the game nor the world";
