@@ -459,7 +459,14 @@ bool SoundAVIFile::start() {
   d.format->pb = d.io;
   d.format->flags |= AVFMT_FLAG_CUSTOM_IO;
   av_log_set_level(AV_LOG_QUIET);
-  if (avformat_open_input(&d.format, nullptr, nullptr, nullptr) < 0)
+  // Only the container the name says: untrusted bytes never reach libavformat's other demuxers.
+  const char* dot = std::strrchr(name_.c_str(), '.');
+  const bool wmv = dot && (dot[1] == 'w' || dot[1] == 'W');
+  const AVInputFormat* container = av_find_input_format(wmv ? "asf" : "avi");
+  if (!container)
+    return false;
+  d.format->probesize = 1 << 16;
+  if (avformat_open_input(&d.format, nullptr, container, nullptr) < 0)
     return false;  // the context is freed by the failed open
   if (avformat_find_stream_info(d.format, nullptr) < 0)
     return false;

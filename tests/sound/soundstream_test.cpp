@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "sound/soundstream.h"
-#include "sound/support/soundtestio.h"
+#include "tests/sound/support/soundtestio.h"
 #include "tests/support/capturecmdsystem.h"
 
 namespace {

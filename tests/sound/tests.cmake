@@ -13,3 +13,11 @@ foreach(src ${quill_sound_tests})
     QUILL_SOUND_PLUGIN="$<TARGET_FILE:quill_test_soundplugin>")
   add_dependencies(test_sound_${name} quill_test_soundplugin)
 endforeach()
+
+# The manager tests read the engine's console variables: every object of the system library, so
+# each statically declared variable registers.
+foreach(t sndmanager_test soundanalysis_test)
+  if(TARGET test_sound_${t})
+    target_sources(test_sound_${t} PRIVATE $<TARGET_OBJECTS:quill_system>)
+  endif()
+endforeach()

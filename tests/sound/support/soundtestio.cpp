@@ -1,4 +1,4 @@
-#include "sound/support/soundtestio.h"
+#include "tests/sound/support/soundtestio.h"
 
 #include <cstdio>
 #include <cstring>
@@ -16,7 +16,11 @@ std::string readDiskFile(const std::string& path) {
 }
 
 std::string soundFixtureDir() {
+#ifdef QUILL_SOUND_FIXTURES
   return std::string(QUILL_SOUND_FIXTURES);
+#else
+  return "";
+#endif
 }
 
 bool SoundTestIO::addFromDisk(const std::string& name, const std::string& path) {
