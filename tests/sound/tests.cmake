@@ -16,8 +16,11 @@ endforeach()
 
 # The manager tests read the engine's console variables: every object of the system library, so
 # each statically declared variable registers.
-foreach(t sndmanager_test soundanalysis_test)
+foreach(t sndmanager_test soundanalysis_test engine_test)
   if(TARGET test_sound_${t})
     target_sources(test_sound_${t} PRIVATE $<TARGET_OBJECTS:quill_system>)
   endif()
 endforeach()
+if(TARGET test_sound_engine_test)
+  target_compile_definitions(test_sound_engine_test PRIVATE QUILL_DEMO_MEDIA="${PROJECT_SOURCE_DIR}/demo/media")
+endif()
