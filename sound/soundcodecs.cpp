@@ -459,6 +459,9 @@ bool SoundAVIFile::start() {
   d.format->pb = d.io;
   d.format->flags |= AVFMT_FLAG_CUSTOM_IO;
   av_log_set_level(AV_LOG_QUIET);
+  // Header fields of a hostile file must not size gigabyte tables: no single allocation of the
+  // decoding libraries exceeds 16 MB (only this reader uses them).
+  av_max_alloc(16 << 20);
   // Only the container the name says: untrusted bytes never reach libavformat's other demuxers.
   const char* dot = std::strrchr(name_.c_str(), '.');
   const bool wmv = dot && (dot[1] == 'w' || dot[1] == 'W');
