@@ -298,3 +298,59 @@ TEST_F(SndManagerTest, IdleSamplesArePurgedTenSecondsAfterTheirLastUpdate) {
 }
 
 }  // namespace
+
+namespace {
+
+class SndManagerEdgeTest : public SoundManagerFixture {};
+
+TEST_F(SndManagerEdgeTest, TimescaleLowersEveryFrequencyAndClamps) {
+  io_.addBytes("sound/tone.wav", makeWav(kRate, 1, kRate, [](int i, int) { return sine(i, 441, 16000); }));
+  SoundShader* s = shader("looping global sound/tone.wav");
+  SoundEmitterLocal* e = static_cast<SoundEmitterLocal*>(manager_->allocSoundEmitter());
+  e->startSound(s, 0, 0, 0);
+  struct Case {
+    const char* timescale;
+    int frequency;
+  } cases[] = {{"1", kRate}, {"0.5", kRate - kRate / 2}, {"0.001", 100}, {"3", 100000}};
+  for (const Case& c : cases) {
+    g_conVarSystem->setString("timescale", c.timescale);
+    play(20);
+    EXPECT_EQ(e->channel(0).getSample()->voice()->frequency(), c.frequency) << c.timescale;
+  }
+  g_conVarSystem->setString("timescale", "1");
+  delete e;
+}
+
+TEST_F(SndManagerEdgeTest, SamplesLongerThanTheLimitAreStreamed) {
+  g_conVarSystem->find("s_maxSampleLength")->setInt(2);
+  struct Case {
+    const char* name;
+    int frames;
+    bool streamed;
+  } cases[] = {{"sound/two.wav", 2 * 8000, false}, {"sound/over.wav", 2 * 8000 + 1, true}, {"sound/three.wav", 3 * 8000, true}};
+  for (const Case& c : cases) {
+    io_.addBytes(c.name, makeWav(8000, 1, c.frames, [](int, int) { return int16_t(5); }));
+    SoundSample* sample = manager_->findSound(c.name);
+    ASSERT_TRUE(sample) << c.name;
+    EXPECT_EQ((sample->getFlags() & kSampleStreamed) != 0, c.streamed) << c.name;
+    manager_->releaseSound(sample);
+  }
+}
+
+TEST_F(SndManagerEdgeTest, EmptyAndMissingSoundsPlayNothing) {
+  // 60 bytes of data: less than the 100 bytes that are never played.
+  io_.addBytes("sound/empty.wav", makeWav(8000, 1, 30, [](int, int) { return int16_t(1); }).substr(0, 44 + 60));
+  SoundShader* s = shader("sound/empty.wav sound/missing.wav");
+  EXPECT_EQ(s->numSamples(), 1) << "a missing file is no sample";
+  SoundSample* sample = s->sample(0);
+  ASSERT_TRUE(sample);
+  EXPECT_FALSE(sample->load()) << "no buffer for an empty sound";
+  EXPECT_EQ(sample->lengthMs(), 0) << "an unloaded sample has no length, not a division by zero";
+  SoundEmitterLocal* e = static_cast<SoundEmitterLocal*>(manager_->allocSoundEmitter());
+  EXPECT_EQ(e->startSound(s, 0, 0, 0), 0);
+  EXPECT_FALSE(e->isPlaying(0));
+  EXPECT_EQ(manager_->playLocalSound("sound/nothing_here", 0, 0), 0);
+  delete e;
+}
+
+}  // namespace
