@@ -347,12 +347,13 @@ bool SoundWaveFile::parseHeader() {
   const int64_t left = sourceSize_ - dataStart_;
   if (bytes > left)
     bytes = left > 0 ? left : 0;
-  dataEnd_ = dataStart_ + bytes;
-  // The last 100 bytes of every file are never played.
+  // The last 100 bytes of every file are never played, by a whole read or a streamed one: a loop
+  // goes from the last played byte straight back to the start.
   int64_t length = bytes - 100;
   if (length < 0)
     length = 0;
   dataLength_ = length - length % format_.blockAlign;
+  dataEnd_ = dataStart_ + dataLength_;
   return true;
 }
 

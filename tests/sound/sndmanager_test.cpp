@@ -264,6 +264,27 @@ TEST_F(SndManagerTest, StreamedSampleRingPlaysTheWholeFileWithoutGapsOrRepeats) 
   delete e;
 }
 
+TEST_F(SndManagerTest, LoopingStreamWrapsToItsStartWithoutAGap) {
+  const int frames = kRate * 3;
+  auto pattern = [](int i, int) { return int16_t((i * 7919) % 30011 - 15005); };
+  io_.addBytes("sound/loop.wav", makeWav(kRate, 1, frames, pattern));
+  g_conVarSystem->find("s_maxSampleLength")->setInt(2);
+  SoundShader* s = shader("volume 15 global looping sound/loop.wav");
+  SoundEmitterLocal* e = emitter();
+  ASSERT_GT(e->startSound(s, 0, 0, 0), 0);
+  const double gain = audioGainOfLevel(e->channel(0).getSample()->voice()->volume());
+  std::vector<int16_t> out = play(7000, 20);
+  int mismatches = 0;
+  for (int i = 0; i < kRate * 7; ++i) {
+    const double want = pattern(i % frames, 0) * gain;
+    if (std::fabs(out[size_t(2 * i)] - want) > 1.5 && mismatches++ < 5)
+      ADD_FAILURE() << "frame " << i << ": " << out[size_t(2 * i)] << " instead of " << want;
+  }
+  EXPECT_EQ(mismatches, 0);
+  EXPECT_TRUE(e->isPlaying(0));
+  delete e;
+}
+
 TEST_F(SndManagerTest, ConsoleCommandsListAndReload) {
   cmd_.text.clear();
   cmd_.run("listSounds");

@@ -83,7 +83,9 @@ TEST_F(SoundStreamTest, WavDecodesItsDataChunkLessTheLastHundredBytes) {
   EXPECT_EQ(s->getLength(), 44100 - 100);
   EXPECT_EQ(s->dataStart(), 44);
   const std::vector<int16_t> got = samples16(readAll(s.get()));
-  EXPECT_EQ(got, referencePcm()) << "reads deliver the whole data chunk, no trailing bytes";
+  std::vector<int16_t> played = referencePcm();
+  played.resize(played.size() - 50);
+  EXPECT_EQ(got, played) << "reads deliver the data chunk without its last 100 bytes";
   // Rewinding reports success and starts over.
   EXPECT_TRUE(s->rewind());
   int16_t first[4];
@@ -94,7 +96,8 @@ TEST_F(SoundStreamTest, WavDecodesItsDataChunkLessTheLastHundredBytes) {
 TEST_F(SoundStreamTest, ReadFullyLoopsOrPadsWithZeros) {
   std::unique_ptr<SoundStream> s(openSoundStream("sound/tone_stereo.wav"));
   ASSERT_TRUE(s);
-  const std::vector<int16_t> ref = referencePcm();
+  std::vector<int16_t> ref = referencePcm();
+  ref.resize(ref.size() - 50);  // the last 100 bytes are never played
   std::vector<int16_t> buf(ref.size() + 200, 0x5555);
   int got = 0;
   EXPECT_FALSE(s->readFully(buf.data(), int(buf.size() * 2), false, &got));
@@ -120,7 +123,7 @@ TEST_F(SoundStreamTest, EightBitWavAndMemorySourcesAndClones) {
   std::unique_ptr<SoundStream> copy(wav.clone());
   ASSERT_TRUE(copy);
   const std::vector<uint8_t> a = readAll(&wav), b = readAll(copy.get());
-  EXPECT_EQ(a.size(), bytes.size() - 44);
+  EXPECT_EQ(a.size(), bytes.size() - 44 - 100);
   EXPECT_EQ(a, b);
   EXPECT_EQ(0, std::memcmp(a.data(), bytes.data() + 44, a.size()));
 }

@@ -79,7 +79,7 @@ class SoundManagerFixture : public ::testing::Test {
     std::vector<int16_t> out;
     for (int t = 0; t < ms; t += step) {
       manager_->updateAt(now_);
-      std::vector<int16_t> piece(size_t(kAudioOutputRate / 1000 * step) * 2);
+      std::vector<int16_t> piece(size_t(kAudioOutputRate * step / 1000) * 2);
       audioRender(piece.data(), int(piece.size() / 2));
       out.insert(out.end(), piece.begin(), piece.end());
       now_ += step;
