@@ -430,7 +430,14 @@ bool SoundAVIFile::open(const char* name) {
     close();
     return false;
   }
-  // The length of the stream is what decoding it yields; count it once.
+  // The length in samples that the container states; only a stream that states none is decoded
+  // once to count it (a whole soundtrack is not decoded at open when the header knows its length).
+  const AVStream* stream = dec_->format->streams[dec_->stream];
+  if (stream->duration > 0 && stream->time_base.num > 0 && stream->time_base.den > 0) {
+    const int64_t frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, int(format_.samplesPerSec)});
+    dataLength_ = frames > 0 && frames < (int64_t(1) << 40) ? frames * format_.blockAlign : 0;
+    return true;
+  }
   int64_t total = 0;
   uint8_t scratch[4096];
   for (int n; (n = read(scratch, sizeof(scratch))) > 0;)
