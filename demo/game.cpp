@@ -9,6 +9,7 @@
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/gameinterface.h"
 #include "lib/interface/memsystem.h"
+#include "lib/interface/soundsystem.h"
 
 namespace {
 
@@ -36,6 +37,9 @@ class DemoGame : public GameInterface {
                                       "print the sample game's step count");
       s_imports.cmdSystem->printf("sample game: initialised\n");
     }
+    // Sounds of ours (demo/media/sound): a chime at the start, a click on key presses.
+    if (s_imports.soundSystem)
+      s_imports.soundSystem->playLocalSound("demo/start", -1, 0);
   }
 
   void shutdown() override {
@@ -88,7 +92,11 @@ class DemoGame : public GameInterface {
       ++state_->frames;
   }
   void mouseEvent(int, int, int) override {}
-  bool keyEvent(int, bool) override { return false; }
+  bool keyEvent(int, bool down) override {
+    if (down && s_imports.soundSystem)
+      s_imports.soundSystem->playLocalSound("demo/key", -1, 0);
+    return false;
+  }
 
   static void cmdStatus(const CmdArgs&) {
     if (s_imports.cmdSystem && s_game.state_)

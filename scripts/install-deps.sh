@@ -9,6 +9,8 @@ PACKAGES=(
   # engine dependencies
   libsdl2-dev liblua5.1-0-dev libminizip-dev zlib1g-dev libjpeg62-turbo-dev
   libogg-dev libvorbis-dev libgl-dev libgl1-mesa-dri libegl1
+  # sound readers: MP3, and the audio of AVI/WMV files
+  libmpg123-dev libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
   # tests, fuzzing and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   libglm-dev libstb-dev libjpeg-turbo-progs zip unzip
@@ -16,6 +18,8 @@ PACKAGES=(
   libenet-dev
   # the collision benchmark's peer
   libbullet-dev
+  # the sound benchmark's peer mixer, and the tools of the sound fixture scripts
+  libopenal-dev sox vorbis-tools lame ffmpeg
 )
 
 missing=()

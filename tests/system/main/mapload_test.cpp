@@ -108,12 +108,26 @@ class FakeSound : public SoundSystem {
   void stopAllSounds() override { s_log.push_back("stop sounds"); }
   void stopAllEmitters() override { s_log.push_back("stop emitters"); }
   void fadeOutAllEmitters() override { s_log.push_back("fade emitters"); }
-  void playLocalSound(const char* name, int channel, int flags) override {
+  int playLocalSound(const char* name, int channel, int flags) override {
     s_log.push_back("play " + std::string(name) + " " + std::to_string(channel) + " " +
                     std::to_string(flags));
+    return 0;
   }
   void setBackground(bool) override {}
   void setSoundWindow(void*) override {}
+  SoundEmitter* allocSoundEmitter() override { return nullptr; }
+  void fadeSoundClass(int, float, float) override {}
+  float currentFadeLevel(int) override { return 0.0f; }
+  int playLocalShader(SoundShader*, int, int) override { return 0; }
+  void stopLocalSound(int) override {}
+  bool fadeLocalSound(float, float, int) override { return false; }
+  int localSoundPosition(int) override { return 0; }
+  SoundStream* openAnalysisStream(const char*, SoundVisState*) override { return nullptr; }
+  bool analyzeStream(SoundStream*, SoundVisState*, int64_t) override { return false; }
+  void closeStream(SoundStream*) override {}
+  int streamBytesPerSecond(SoundStream*) override { return 0; }
+  int streamBytesPerFrame(SoundStream*) override { return 0; }
+  void setListener(const Vec3&, const Mat3&, const Vec3&, bool) override {}
 };
 
 constexpr uint32_t kMask = 0x1 | 0x2 | 0x10;  // console variables, commands, files

@@ -1,0 +1,614 @@
+// The readers over codec libraries: Ogg Vorbis (vorbisfile), MP3 (libmpg123) and the audio of
+// AVI/WMV files (libavformat/libavcodec, resampled to 16-bit PCM by libswresample).
+#include <vorbis/vorbisfile.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "lib/interface/cmdsystem.h"
+#include "sound/soundstream.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <mpg123.h>
+}
+
+// ---- source callbacks shared by the codec libraries ----
+
+namespace {
+
+size_t sourceRead(void* buf, size_t size, size_t count, void* source) {
+  const size_t want = size * count;
+  if (size == 0 || want > 0x7fffffff)
+    return 0;
+  return size_t(static_cast<SoundSource*>(source)->read(buf, int(want))) / size;
+}
+
+int sourceSeek(void* source, ogg_int64_t offset, int origin) {
+  return static_cast<SoundSource*>(source)->seek(offset, origin);
+}
+
+int sourceClose(void*) {
+  return 0;  // the reader closes its source itself
+}
+
+long sourceTell(void* source) {
+  return long(static_cast<SoundSource*>(source)->tell());
+}
+
+const ov_callbacks kOggCallbacks = {sourceRead, sourceSeek, sourceClose, sourceTell};
+
+}  // namespace
+
+// ---- Ogg Vorbis ----
+
+SoundOggFile::SoundOggFile() : decoder_(new OggVorbis_File) {
+  std::memset(decoder_, 0, sizeof(OggVorbis_File));
+}
+
+SoundOggFile::~SoundOggFile() {
+  close();
+  delete static_cast<OggVorbis_File*>(decoder_);
+}
+
+bool SoundOggFile::open(const char* name) {
+  close();
+  if (!name || !*name)
+    return false;
+  if (!source_.openFile(name)) {
+    close();
+    return false;
+  }
+  name_ = name;
+  return start(name);
+}
+
+bool SoundOggFile::openMemory(uint8_t* data, int size) {
+  close();
+  source_.openMemory(data, size);
+  return start("memory chunk");
+}
+
+bool SoundOggFile::start(const char* what) {
+  sourceSize_ = source_.size;
+  OggVorbis_File* vf = static_cast<OggVorbis_File*>(decoder_);
+  if (ov_open_callbacks(&source_, vf, nullptr, 0, kOggCallbacks) < 0) {
+    cmdPrintf("Input(%s) does not appear to be an Ogg bitstream.\n", what);
+    close();
+    return false;
+  }
+  decoderOpen_ = true;
+  vorbis_info* info = ov_info(vf, -1);
+  if (!info || info->channels < 1 || info->channels > 2 || info->rate < kAudioMinFrequency ||
+      info->rate > kAudioMaxFrequency) {
+    cmdPrintf("WARNING: %s: unsupported Ogg Vorbis channels or rate\n", what);
+    close();
+    return false;
+  }
+  format_.formatTag = 1;
+  format_.channels = uint16_t(info->channels);
+  format_.samplesPerSec = uint32_t(info->rate);
+  format_.bitsPerSample = 16;
+  format_.blockAlign = uint16_t(info->channels * 2);
+  format_.avgBytesPerSec = uint32_t(info->rate) * format_.blockAlign;
+  format_.extraSize = 0;
+  int64_t total = ov_pcm_total(vf, -1);
+  if (total < 0)
+    total = 0;
+  long long cueStart = -1, cueLength = 0;
+  if (vorbis_comment* comment = ov_comment(vf, -1)) {
+    for (int i = 0; i < comment->comments; ++i) {
+      const char* text = comment->user_comments[i];
+      if (text && comment->comment_lengths[i] >= 9 && std::strncmp(text, "CUEPOINT=", 9) == 0) {
+        long long s = -1, l = 0;
+        if (std::sscanf(text + 9, "%lld %lld", &s, &l) >= 1)
+          cueStart = s, cueLength = l;
+      }
+    }
+  }
+  int64_t end = cueStart == -1 ? total : int64_t(cueStart + cueLength);
+  if (end < 0 || end > total)
+    end = total;
+  dataStart_ = cueStart >= 1 && cueStart < total ? cueStart : 0;
+  dataLength_ = end * format_.channels * 2;
+  return true;
+}
+
+int SoundOggFile::read(void* buf, int bytes) {
+  if (!decoderOpen_)
+    return 0;
+  bytes &= ~1;
+  char* out = static_cast<char*>(buf);
+  int got = 0;
+  while (got < bytes) {
+    int section = 0;
+    const long n = ov_read(static_cast<OggVorbis_File*>(decoder_), out + got, bytes - got, 0, 2, 1, &section);
+    if (n < 0) {
+      cmdPrintf("vorbis error %ld\n", -n);
+      break;
+    }
+    if (n == 0)
+      break;
+    got += int(n);
+  }
+  return got;
+}
+
+int SoundOggFile::seek(int64_t offset, int origin) {
+  if (!decoderOpen_ || origin != 0)
+    return -1;
+  return ov_pcm_seek(static_cast<OggVorbis_File*>(decoder_), offset) == 0 ? 0 : -1;
+}
+
+int64_t SoundOggFile::tell() {
+  if (!decoderOpen_)
+    return 0;
+  return ov_pcm_tell(static_cast<OggVorbis_File*>(decoder_)) * format_.channels * (format_.bitsPerSample / 8);
+}
+
+bool SoundOggFile::close() {
+  if (decoderOpen_)
+    ov_clear(static_cast<OggVorbis_File*>(decoder_));
+  decoderOpen_ = false;
+  std::memset(decoder_, 0, sizeof(OggVorbis_File));
+  source_.close();
+  reset();
+  return true;
+}
+
+SoundStream* SoundOggFile::clone() {
+  SoundOggFile* copy = new SoundOggFile;
+  bool ok = true;
+  if (source_.data) {
+    uint8_t* block = new uint8_t[size_t(source_.size) + 1];
+    std::memcpy(block, source_.data, size_t(source_.size));
+    ok = copy->openMemory(block, int(source_.size));
+  } else if (name_.length()) {
+    ok = copy->open(name_.c_str());
+  }
+  if (!ok) {
+    delete copy;
+    return nullptr;
+  }
+  return copy;
+}
+
+// ---- MP3 ----
+
+namespace {
+
+// Layer III bitrates (kbit/s) by MPEG-1 / MPEG-2 and 2.5, and sample rates by version.
+const int kBitratesV1[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+const int kBitratesV2[16] = {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0};
+const int kRatesV1[4] = {44100, 48000, 32000, 0};
+const int kRatesV2[4] = {22050, 24000, 16000, 0};
+
+// The largest bitrate and rate of up to 64 Layer III frame headers in the file's bytes.
+bool scanMp3Header(SoundSource& source, int* bitrate, int* rate) {
+  *bitrate = *rate = 0;
+  uint8_t window[4096 + 3];
+  int carried = 0, found = 0;
+  for (;;) {
+    const int n = source.read(window + carried, 4096);
+    if (n <= 0)
+      break;
+    const int avail = carried + n;
+    int i = 0;
+    for (; i + 3 < avail && found < 64; ++i) {
+      const uint8_t* h = window + i;
+      if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0 || (h[1] & 0x18) == 0x08 || (h[1] & 0x06) != 0x02)
+        continue;
+      const bool v1 = (h[1] & 0x18) == 0x18;
+      const int b = (v1 ? kBitratesV1 : kBitratesV2)[h[2] >> 4];
+      const int r = (v1 ? kRatesV1 : kRatesV2)[(h[2] >> 2) & 3];
+      if (b == 0 || r == 0)
+        continue;
+      ++found;
+      if (b > *bitrate)
+        *bitrate = b;
+      if (r > *rate)
+        *rate = r;
+    }
+    if (found >= 64)
+      break;
+    carried = avail - i;
+    std::memmove(window, window + i, size_t(carried));
+  }
+  if (*rate > 44100)
+    *rate = 44100;
+  return found > 0;
+}
+
+ssize_t mpgRead(void* source, void* buf, size_t bytes) {
+  return static_cast<SoundSource*>(source)->read(buf, int(bytes > 0x7fffffff ? 0x7fffffff : bytes));
+}
+
+off_t mpgSeek(void* source, off_t offset, int origin) {
+  SoundSource* s = static_cast<SoundSource*>(source);
+  if (s->seek(offset, origin) != 0)
+    return -1;
+  return off_t(s->tell());
+}
+
+bool mpgLibraryReady() {
+  static const bool ready = mpg123_init() == MPG123_OK;
+  return ready;
+}
+
+}  // namespace
+
+bool SoundMp3File::open(const char* name) {
+  close();
+  if (!name || !*name)
+    return false;
+  name_ = name;
+  if (!source_.openFile(name)) {
+    close();
+    return false;
+  }
+  return start();
+}
+
+bool SoundMp3File::openMemory(uint8_t* data, int) {
+  delete[] data;
+  close();
+  return false;
+}
+
+bool SoundMp3File::start() {
+  sourceSize_ = source_.size;
+  int bitrate = 0, scanRate = 0;
+  const bool scanned = scanMp3Header(source_, &bitrate, &scanRate);
+  if (!scanned) {
+    cmdPrintf("WARNING: %s: no MP3 frame header found\n", name_.c_str());
+    close();
+    return false;
+  }
+  if (!mpgLibraryReady() || source_.seek(0, 0) != 0) {
+    close();
+    return false;
+  }
+  int err = 0;
+  mpg123_handle* h = mpg123_new(nullptr, &err);
+  if (!h) {
+    close();
+    return false;
+  }
+  handle_ = h;
+  mpg123_param(h, MPG123_FLAGS, MPG123_FORCE_STEREO | MPG123_QUIET, 0);
+  mpg123_format_none(h);
+  const long* rates = nullptr;
+  size_t count = 0;
+  mpg123_rates(&rates, &count);
+  for (size_t i = 0; i < count; ++i)
+    mpg123_format(h, rates[i], MPG123_STEREO, MPG123_ENC_SIGNED_16);
+  long rate = 0;
+  int channels = 0, encoding = 0;
+  if (mpg123_replace_reader_handle(h, mpgRead, mpgSeek, nullptr) != MPG123_OK ||
+      mpg123_open_handle(h, &source_) != MPG123_OK || mpg123_getformat(h, &rate, &channels, &encoding) != MPG123_OK ||
+      channels != 2 || encoding != MPG123_ENC_SIGNED_16 || rate < kAudioMinFrequency || rate > kAudioMaxFrequency) {
+    cmdPrintf("WARNING: %s: the MP3 stream cannot be decoded\n", name_.c_str());
+    close();
+    return false;
+  }
+  frameBytes_ = 4;
+  format_.formatTag = 1;
+  format_.channels = 2;
+  format_.samplesPerSec = uint32_t(rate);
+  format_.bitsPerSample = 16;
+  format_.blockAlign = 4;
+  format_.avgBytesPerSec = uint32_t(rate) * 4;
+  // The estimate (whole seconds plus one) unless the exact length is larger.
+  const int64_t estimate = (int64_t(sourceSize_) * 8 / (int64_t(bitrate) * 1000) + 1) * scanRate * 4;
+  mpg123_scan(h);
+  const off_t exactFrames = mpg123_length(h);
+  const int64_t exact = exactFrames > 0 ? int64_t(exactFrames) * 4 : 0;
+  dataLength_ = exact > estimate ? exact : estimate;
+  if (seek(0, 0) != 0) {
+    close();
+    return false;
+  }
+  return true;
+}
+
+int SoundMp3File::read(void* buf, int bytes) {
+  if (!handle_ || bytes <= 0)
+    return 0;
+  size_t done = 0;
+  const int err = mpg123_read(static_cast<mpg123_handle*>(handle_), static_cast<unsigned char*>(buf), size_t(bytes),
+                              &done);
+  if (err != MPG123_OK && err != MPG123_DONE && err != MPG123_NEW_FORMAT && done == 0)
+    return 0;
+  delivered_ += int64_t(done);
+  return int(done);
+}
+
+int SoundMp3File::seek(int64_t offset, int origin) {
+  if (!handle_ || origin != 0 || offset < 0)
+    return -1;
+  // Seeking flushes the decoder, so no frame of the old position leaks into the new one.
+  const off_t frame = off_t(offset / frameBytes_);
+  if (mpg123_seek(static_cast<mpg123_handle*>(handle_), frame, SEEK_SET) < 0)
+    return -1;
+  delivered_ = int64_t(frame) * frameBytes_;
+  return 0;
+}
+
+int64_t SoundMp3File::tell() {
+  return delivered_;
+}
+
+bool SoundMp3File::close() {
+  if (handle_) {
+    mpg123_close(static_cast<mpg123_handle*>(handle_));
+    mpg123_delete(static_cast<mpg123_handle*>(handle_));
+  }
+  handle_ = nullptr;
+  source_.close();
+  delivered_ = 0;
+  frameBytes_ = 0;
+  reset();
+  return true;
+}
+
+SoundStream* SoundMp3File::clone() {
+  SoundMp3File* copy = new SoundMp3File;
+  if (name_.length() && !copy->open(name_.c_str())) {
+    delete copy;
+    return nullptr;
+  }
+  return copy;
+}
+
+// ---- AVI / WMV audio ----
+
+struct SoundAVIFile::Decoder {
+  AVIOContext* io = nullptr;
+  AVFormatContext* format = nullptr;
+  AVCodecContext* codec = nullptr;
+  SwrContext* resampler = nullptr;
+  AVPacket* packet = nullptr;
+  AVFrame* frame = nullptr;
+  int stream = -1;
+  bool drained = false;
+  // Converted PCM waiting to be read.
+  uint8_t* pending = nullptr;
+  int pendingBytes = 0;
+  int pendingAt = 0;
+  int pendingCapacity = 0;
+};
+
+namespace {
+
+int avRead(void* opaque, uint8_t* buf, int bytes) {
+  const int n = static_cast<SoundSource*>(opaque)->read(buf, bytes);
+  return n > 0 ? n : AVERROR_EOF;
+}
+
+int64_t avSeek(void* opaque, int64_t offset, int whence) {
+  SoundSource* s = static_cast<SoundSource*>(opaque);
+  if (whence & AVSEEK_SIZE)
+    return s->size;
+  if (s->seek(offset, whence & 3) != 0)
+    return -1;
+  return s->tell();
+}
+
+void freeDecoder(SoundAVIFile::Decoder* d) {
+  if (!d)
+    return;
+  av_frame_free(&d->frame);
+  av_packet_free(&d->packet);
+  swr_free(&d->resampler);
+  avcodec_free_context(&d->codec);
+  avformat_close_input(&d->format);
+  if (d->io) {
+    av_freep(&d->io->buffer);
+    avio_context_free(&d->io);
+  }
+  delete[] d->pending;
+  delete d;
+}
+
+}  // namespace
+
+bool SoundAVIFile::open(const char* name) {
+  close();
+  if (!name || !*name)
+    return false;
+  name_ = name;
+  if (!source_.openFile(name)) {
+    close();
+    return false;
+  }
+  sourceSize_ = source_.size;
+  if (!start()) {
+    cmdPrintf("WARNING: %s: no decodable audio stream\n", name);
+    close();
+    return false;
+  }
+  // The length in samples that the container states; only a stream that states none is decoded
+  // once to count it (a whole soundtrack is not decoded at open when the header knows its length).
+  const AVStream* stream = dec_->format->streams[dec_->stream];
+  if (stream->duration > 0 && stream->time_base.num > 0 && stream->time_base.den > 0) {
+    const int64_t frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, int(format_.samplesPerSec)});
+    dataLength_ = frames > 0 && frames < (int64_t(1) << 40) ? frames * format_.blockAlign : 0;
+    return true;
+  }
+  int64_t total = 0;
+  uint8_t scratch[4096];
+  for (int n; (n = read(scratch, sizeof(scratch))) > 0;)
+    total += n;
+  dataLength_ = total;
+  return seek(0, 0) == 0;
+}
+
+bool SoundAVIFile::start() {
+  freeDecoder(dec_);
+  dec_ = new Decoder;
+  Decoder& d = *dec_;
+  if (source_.seek(0, 0) != 0)
+    return false;
+  uint8_t* ioBuffer = static_cast<uint8_t*>(av_malloc(4096));
+  if (!ioBuffer)
+    return false;
+  d.io = avio_alloc_context(ioBuffer, 4096, 0, &source_, avRead, nullptr, avSeek);
+  if (!d.io) {
+    av_free(ioBuffer);
+    return false;
+  }
+  d.format = avformat_alloc_context();
+  if (!d.format)
+    return false;
+  d.format->pb = d.io;
+  d.format->flags |= AVFMT_FLAG_CUSTOM_IO;
+  av_log_set_level(AV_LOG_QUIET);
+  // Header fields of a hostile file must not size gigabyte tables: no single allocation of the
+  // decoding libraries exceeds 16 MB (only this reader uses them).
+  av_max_alloc(16 << 20);
+  // Only the container the name says: untrusted bytes never reach libavformat's other demuxers.
+  const char* dot = std::strrchr(name_.c_str(), '.');
+  const bool wmv = dot && (dot[1] == 'w' || dot[1] == 'W');
+  const AVInputFormat* container = av_find_input_format(wmv ? "asf" : "avi");
+  if (!container)
+    return false;
+  d.format->probesize = 1 << 16;
+  if (avformat_open_input(&d.format, nullptr, container, nullptr) < 0)
+    return false;  // the context is freed by the failed open
+  if (avformat_find_stream_info(d.format, nullptr) < 0)
+    return false;
+  const AVCodec* codec = nullptr;
+  d.stream = av_find_best_stream(d.format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+  if (d.stream < 0 || !codec)
+    return false;
+  d.codec = avcodec_alloc_context3(codec);
+  if (!d.codec || avcodec_parameters_to_context(d.codec, d.format->streams[d.stream]->codecpar) < 0 ||
+      avcodec_open2(d.codec, codec, nullptr) < 0)
+    return false;
+  const int inChannels = d.codec->ch_layout.nb_channels;
+  const int rate = d.codec->sample_rate;
+  if (inChannels < 1 || rate < kAudioMinFrequency || rate > kAudioMaxFrequency)
+    return false;
+  const int outChannels = inChannels >= 2 ? 2 : 1;
+  AVChannelLayout outLayout;
+  av_channel_layout_default(&outLayout, outChannels);
+  if (swr_alloc_set_opts2(&d.resampler, &outLayout, AV_SAMPLE_FMT_S16, rate, &d.codec->ch_layout,
+                          d.codec->sample_fmt, rate, 0, nullptr) < 0 ||
+      swr_init(d.resampler) < 0)
+    return false;
+  d.packet = av_packet_alloc();
+  d.frame = av_frame_alloc();
+  if (!d.packet || !d.frame)
+    return false;
+  format_.formatTag = 1;
+  format_.channels = uint16_t(outChannels);
+  format_.samplesPerSec = uint32_t(rate);
+  format_.bitsPerSample = 16;
+  format_.blockAlign = uint16_t(outChannels * 2);
+  format_.avgBytesPerSec = uint32_t(rate) * format_.blockAlign;
+  return true;
+}
+
+bool SoundAVIFile::decodeMore() {
+  Decoder& d = *dec_;
+  for (;;) {
+    const int got = avcodec_receive_frame(d.codec, d.frame);
+    if (got == 0) {
+      const int outFrames = swr_get_out_samples(d.resampler, d.frame->nb_samples);
+      if (outFrames < 0 || outFrames > (1 << 22))
+        return false;
+      const int need = outFrames * format_.blockAlign;
+      if (need > d.pendingCapacity) {
+        delete[] d.pending;
+        d.pending = new uint8_t[size_t(need)];
+        d.pendingCapacity = need;
+      }
+      uint8_t* out = d.pending;
+      const int frames = swr_convert(d.resampler, &out, outFrames, const_cast<const uint8_t**>(d.frame->extended_data),
+                                     d.frame->nb_samples);
+      av_frame_unref(d.frame);
+      if (frames < 0)
+        return false;
+      d.pendingBytes = frames * format_.blockAlign;
+      d.pendingAt = 0;
+      if (d.pendingBytes > 0)
+        return true;
+      continue;
+    }
+    if (got == AVERROR_EOF || d.drained)
+      return false;
+    if (got != AVERROR(EAGAIN))
+      return false;
+    // The decoder wants input.
+    int rd;
+    while ((rd = av_read_frame(d.format, d.packet)) >= 0 && d.packet->stream_index != d.stream)
+      av_packet_unref(d.packet);
+    if (rd < 0) {
+      d.drained = true;
+      avcodec_send_packet(d.codec, nullptr);
+      continue;
+    }
+    const int sent = avcodec_send_packet(d.codec, d.packet);
+    av_packet_unref(d.packet);
+    if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA)
+      return false;
+  }
+}
+
+int SoundAVIFile::read(void* buf, int bytes) {
+  if (!dec_ || !dec_->codec || bytes <= 0)
+    return 0;
+  uint8_t* out = static_cast<uint8_t*>(buf);
+  int got = 0;
+  while (got < bytes) {
+    if (dec_->pendingAt >= dec_->pendingBytes && !decodeMore())
+      break;
+    int n = dec_->pendingBytes - dec_->pendingAt;
+    if (n > bytes - got)
+      n = bytes - got;
+    std::memcpy(out + got, dec_->pending + dec_->pendingAt, size_t(n));
+    dec_->pendingAt += n;
+    got += n;
+  }
+  delivered_ += got;
+  return got;
+}
+
+int SoundAVIFile::seek(int64_t offset, int origin) {
+  // Rewinding restarts decoding from the file's start; other positions are not offered.
+  if (!source_.isOpen() || origin != 0 || offset != 0)
+    return -1;
+  delivered_ = 0;
+  return start() ? 0 : -1;
+}
+
+int64_t SoundAVIFile::tell() {
+  return delivered_;
+}
+
+bool SoundAVIFile::openMemory(uint8_t* data, int) {
+  delete[] data;
+  close();
+  return false;
+}
+
+bool SoundAVIFile::close() {
+  freeDecoder(dec_);
+  dec_ = nullptr;
+  source_.close();
+  delivered_ = 0;
+  reset();
+  return true;
+}
+
+SoundStream* SoundAVIFile::clone() {
+  SoundAVIFile* copy = new SoundAVIFile;
+  if (name_.length() && !copy->open(name_.c_str())) {
+    delete copy;
+    return nullptr;
+  }
+  return copy;
+}

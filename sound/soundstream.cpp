@@ -1,0 +1,592 @@
+// The stream base, its sources, the factory and name resolution, and the WAV reader.
+#include "sound/soundstream.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "lib/interface/cmdsystem.h"
+#include "lib/interface/convarsystem.h"
+#include "lib/interface/iosystem.h"
+#include "platform/module.h"
+
+// ---- stream base ----
+
+bool SoundStream::readFully(void* buf, int bytes, bool loop, int* gotOut) {
+  if (gotOut)
+    *gotOut = 0;
+  if (sourceSize_ == 0 && dataLength_ == 0)
+    return false;
+  uint8_t* out = static_cast<uint8_t*>(buf);
+  int got = 0;
+  bool rewound = false;  // a rewind that yields nothing ends the read
+  while (got < bytes) {
+    const int n = read(out + got, bytes - got);
+    if (n > 0) {
+      got += n;
+      rewound = false;
+      continue;
+    }
+    if (!loop || rewound || seek(dataStart_, 0) != 0) {
+      std::memset(out + got, 0, size_t(bytes - got));
+      break;
+    }
+    rewound = true;
+  }
+  if (gotOut)
+    *gotOut = got;
+  return got == bytes;
+}
+
+bool SoundStream::skip(int64_t bytes, bool loop) {
+  uint8_t scratch[2048];
+  bool whole = true;
+  while (bytes > 0) {
+    const int piece = bytes > int64_t(sizeof(scratch)) ? int(sizeof(scratch)) : int(bytes);
+    if (!readFully(scratch, piece, loop))
+      whole = false;
+    bytes -= piece;
+    if (!whole)
+      break;
+  }
+  return whole;
+}
+
+void SoundStream::reset() {
+  name_.clear();
+  format_ = SoundFormat();
+  sourceSize_ = 0;
+  dataLength_ = 0;
+  dataStart_ = 0;
+}
+
+// ---- sources ----
+
+bool SoundSource::openFile(const char* name) {
+  close();
+  if (!g_ioSystem)
+    return false;
+  IOFileHandle handle = 0;
+  const int length = g_ioSystem->openFileRead(name, &handle, true);
+  if (length < 0 || !handle)
+    return false;
+  file = handle;
+  size = length;
+  position = 0;
+  return true;
+}
+
+void SoundSource::openMemory(uint8_t* block, int bytes) {
+  close();
+  data = block;
+  size = bytes > 0 ? bytes : 0;
+  position = 0;
+}
+
+int SoundSource::read(void* buf, int bytes) {
+  if (bytes <= 0)
+    return 0;
+  if (file)
+    return g_ioSystem ? g_ioSystem->read(buf, bytes, file) : 0;
+  if (!data)
+    return 0;
+  const int64_t left = size - position;
+  const int n = int(bytes < left ? bytes : left);
+  if (n <= 0)
+    return 0;
+  std::memcpy(buf, data + position, size_t(n));
+  position += n;
+  return n;
+}
+
+int SoundSource::seek(int64_t offset, int origin) {
+  if (file) {
+    if (!g_ioSystem || offset > 0x7fffffff || offset < -0x7fffffffLL)
+      return -1;
+    // The file system answers 1 on success.
+    return g_ioSystem->seek(file, int(offset), origin) == 1 ? 0 : -1;
+  }
+  if (!data)
+    return -1;
+  int64_t base = origin == 0 ? 0 : origin == 2 ? size : position;
+  int64_t target = base + offset;
+  if (target < 0)
+    target = 0;
+  if (target > size)
+    target = size;
+  position = target;
+  return 0;
+}
+
+int64_t SoundSource::tell() const {
+  if (file)
+    return g_ioSystem ? g_ioSystem->tell(file) : 0;
+  return data ? position : 0;
+}
+
+void SoundSource::close() {
+  if (file && g_ioSystem)
+    g_ioSystem->closeFile(file);
+  file = 0;
+  delete[] data;
+  data = nullptr;
+  position = 0;
+  size = 0;
+}
+
+// ---- helpers ----
+
+void soundEscapeBytes(const uint8_t* bytes, int count, char* out, int size) {
+  if (size <= 0)
+    return;
+  int at = 0;
+  for (int i = 0; i < count; ++i) {
+    char piece[5];
+    const uint8_t c = bytes[i];
+    if (c >= 0x20 && c < 0x7f && c != '\\')
+      piece[0] = char(c), piece[1] = 0;
+    else
+      std::snprintf(piece, sizeof(piece), "\\x%02x", c);
+    const int n = int(std::strlen(piece));
+    if (at + n >= size)
+      break;
+    std::memcpy(out + at, piece, size_t(n));
+    at += n;
+  }
+  out[at] = 0;
+}
+
+namespace {
+
+const char* extensionOf(const char* name) {
+  const char* dot = std::strrchr(name, '.');
+  const char* slash = std::strrchr(name, '/');
+  if (!dot || (slash && dot < slash))
+    return "";
+  return dot;
+}
+
+bool fileExists(const char* name) {
+  if (!g_ioSystem || !name || !*name)
+    return false;
+  return g_ioSystem->openFileRead(name, nullptr) > 0;
+}
+
+// name with its extension replaced (or added).
+bool withExtension(const char* name, const char* ext, char* out, int size) {
+  const char* dot = extensionOf(name);
+  const int stem = *dot ? int(dot - name) : int(std::strlen(name));
+  return std::snprintf(out, size_t(size), "%.*s%s", stem, name, ext) < size;
+}
+
+}  // namespace
+
+SoundStream* openSoundStream(const char* name) {
+  if (!name || !*name)
+    return nullptr;
+  const char* ext = extensionOf(name);
+  SoundStream* stream;
+  if (String::icmp(ext, ".wav") == 0)
+    stream = new SoundWaveFile;
+  else if (String::icmp(ext, ".ogg") == 0)
+    stream = new SoundOggFile;
+  else if (String::icmp(ext, ".mp3") == 0)
+    stream = new SoundMp3File;
+  else if (String::icmp(ext, ".avi") == 0 || String::icmp(ext, ".wmv") == 0)
+    stream = new SoundAVIFile;
+  else
+    stream = new SoundPluginFile;
+  if (!stream->open(name)) {
+    delete stream;
+    return nullptr;
+  }
+  return stream;
+}
+
+bool resolveSoundFileName(const char* name, char* out, int size) {
+  if (!name || !*name || size <= 0)
+    return false;
+  if (fileExists(name)) {
+    std::snprintf(out, size_t(size), "%s", name);
+    return std::strlen(name) < size_t(size);
+  }
+  char candidate[256];
+  for (const char* ext : {".wav", ".ogg", ".mp3"}) {
+    if (withExtension(name, ext, candidate, sizeof(candidate)) && fileExists(candidate)) {
+      std::snprintf(out, size_t(size), "%s", candidate);
+      return true;
+    }
+  }
+  List<SoundPluginRecord> plugins(16);
+  scanSoundPlugins(plugins);
+  for (const SoundPluginRecord& record : plugins) {
+    char list[sizeof(record.extensions)];
+    std::memcpy(list, record.extensions, sizeof(list));
+    for (char* token = std::strtok(list, ","); token; token = std::strtok(nullptr, ",")) {
+      if (withExtension(name, token, candidate, sizeof(candidate)) && fileExists(candidate)) {
+        std::snprintf(out, size_t(size), "%s", candidate);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+int soundFileDuration(const char* name) {
+  SoundStream* stream = openSoundStream(name);
+  if (!stream)
+    return 0;
+  const SoundFormat& f = stream->getFormat();
+  const int64_t perSecond = int64_t(f.samplesPerSec) * f.channels * (f.bitsPerSample / 8);
+  int64_t seconds = 0;
+  if (perSecond > 0)
+    seconds = (stream->getLength() + perSecond - 1) / perSecond;
+  delete stream;
+  return seconds > 0x7fffffff ? 0x7fffffff : int(seconds);
+}
+
+// ---- WAV ----
+
+bool SoundWaveFile::open(const char* name) {
+  close();
+  if (!name || !*name)
+    return false;
+  name_ = name;
+  if (!source_.openFile(name)) {
+    close();
+    return false;
+  }
+  sourceSize_ = source_.size;
+  return parseHeader();
+}
+
+bool SoundWaveFile::openMemory(uint8_t* data, int size) {
+  close();
+  source_.openMemory(data, size);
+  sourceSize_ = source_.size;
+  return parseHeader();
+}
+
+bool SoundWaveFile::findChunk(const char* id) {
+  const int n = int(std::strlen(id));
+  if (n < 1 || n > 32)
+    return false;
+  char group[32];
+  for (;;) {
+    if (source_.read(group, n) != n)
+      return false;
+    if (std::memcmp(group, id, size_t(n)) == 0)
+      return true;
+  }
+}
+
+namespace {
+uint16_t u16(const uint8_t* p) {
+  return uint16_t(p[0] | (p[1] << 8));
+}
+uint32_t u32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+}  // namespace
+
+bool SoundWaveFile::parseHeader() {
+  const char* what = name_.length() ? name_.c_str() : "memory chunk";
+  uint8_t riff[12];
+  const int got = source_.read(riff, 12);
+  if (got != 12 || std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
+    char text[64];
+    soundEscapeBytes(riff, got > 0 ? got : 0, text, sizeof(text));
+    cmdPrintf("WARNING: Invalid WAV Format: %s: header \"%s\"\n", what, text);
+    close();
+    return false;
+  }
+  uint8_t fmt[20];
+  if (!findChunk("fmt ") || source_.read(fmt, 20) != 20) {
+    cmdPrintf("WARNING: %s: no \"fmt \" chunk\n", what);
+    close();
+    return false;
+  }
+  const uint32_t fmtSize = u32(fmt);
+  format_.formatTag = u16(fmt + 4);
+  format_.channels = u16(fmt + 6);
+  format_.samplesPerSec = u32(fmt + 8);
+  format_.avgBytesPerSec = u32(fmt + 12);
+  format_.blockAlign = u16(fmt + 16);
+  format_.bitsPerSample = u16(fmt + 18);
+  format_.extraSize = uint16_t(fmtSize);
+  const char* problem = nullptr;
+  if (fmtSize < 16)
+    problem = "\"fmt \" chunk shorter than 16 bytes";
+  else if (format_.formatTag != 1)
+    problem = "Invalid PCM Information...";
+  else if (format_.bitsPerSample != 8 && format_.bitsPerSample != 16)
+    problem = "Invalid Bits Per Sample...";
+  else if (format_.channels == 0 || format_.samplesPerSec == 0 || format_.blockAlign == 0)
+    problem = "zero channels, rate or block alignment";
+  else if (format_.blockAlign != format_.channels * format_.bitsPerSample / 8)
+    problem = "block alignment does not match channels and bits";
+  if (problem) {
+    cmdPrintf("WARNING: WAV error: %s: %s\n", what, problem);
+    close();
+    return false;
+  }
+  // Keep the rate consistent with the frame layout whatever the header claims.
+  format_.avgBytesPerSec = format_.samplesPerSec * format_.blockAlign;
+  if (source_.seek(int64_t(uint16_t(fmtSize)) - 16, 1) != 0 || !findChunk("data")) {
+    cmdPrintf("WARNING: %s: no \"data\" chunk\n", what);
+    close();
+    return false;
+  }
+  uint8_t size[4];
+  if (source_.read(size, 4) != 4) {
+    cmdPrintf("WARNING: %s: truncated \"data\" chunk\n", what);
+    close();
+    return false;
+  }
+  dataStart_ = source_.tell();
+  int64_t bytes = u32(size);
+  const int64_t left = sourceSize_ - dataStart_;
+  if (bytes > left)
+    bytes = left > 0 ? left : 0;
+  // The last 100 bytes of every file are never played, by a whole read or a streamed one: a loop
+  // goes from the last played byte straight back to the start.
+  int64_t length = bytes - 100;
+  if (length < 0)
+    length = 0;
+  dataLength_ = length - length % format_.blockAlign;
+  dataEnd_ = dataStart_ + dataLength_;
+  return true;
+}
+
+int SoundWaveFile::read(void* buf, int bytes) {
+  if (!source_.isOpen() || bytes <= 0)
+    return 0;
+  const int64_t left = dataEnd_ - source_.tell();
+  if (left <= 0)
+    return 0;
+  return source_.read(buf, int(bytes < left ? bytes : left));
+}
+
+int SoundWaveFile::seek(int64_t offset, int origin) {
+  return source_.isOpen() ? source_.seek(offset, origin) : -1;
+}
+
+int64_t SoundWaveFile::tell() {
+  return source_.isOpen() ? source_.tell() : 0;
+}
+
+bool SoundWaveFile::close() {
+  source_.close();
+  dataEnd_ = 0;
+  reset();
+  return true;
+}
+
+SoundStream* SoundWaveFile::clone() {
+  SoundWaveFile* copy = new SoundWaveFile;
+  bool ok = true;
+  if (source_.data) {
+    uint8_t* block = new uint8_t[size_t(source_.size) + 1];
+    std::memcpy(block, source_.data, size_t(source_.size));
+    ok = copy->openMemory(block, int(source_.size));
+  } else if (source_.file) {
+    ok = copy->open(name_.c_str());
+  }
+  if (!ok) {
+    delete copy;
+    return nullptr;
+  }
+  return copy;
+}
+
+// ---- plug-ins ----
+
+namespace {
+
+const char* pluginOSPath(const char* fileName) {
+  if (!g_ioSystem)
+    return nullptr;
+  const char* base = g_conVarSystem ? g_conVarSystem->getString("fs_basepath") : "";
+  char relative[128];
+  std::snprintf(relative, sizeof(relative), "plugins/%s", fileName);
+  return g_ioSystem->buildOSPath(base, nullptr, relative);
+}
+
+const QuillSoundPlugin* pluginRecord(void* library) {
+  using Entry = const QuillSoundPlugin* (*)();
+  Entry entry = reinterpret_cast<Entry>(platformModuleSymbol(library, "quillSoundPlugin"));
+  const QuillSoundPlugin* record = entry ? entry() : nullptr;
+  if (!record || record->version != kSoundPluginVersion || !record->extensions || !record->open ||
+      !record->getData || !record->close)
+    return nullptr;
+  return record;
+}
+
+}  // namespace
+
+void scanSoundPlugins(List<SoundPluginRecord>& out) {
+  if (!g_ioSystem)
+    return;
+  static char names[8192];
+  const int count = g_ioSystem->getFileList("plugins", ".so", names, sizeof(names), false);
+  const char* name = names;
+  for (int i = 0; i < count; ++i, name += std::strlen(name) + 1) {
+    if (std::strlen(name) >= sizeof(SoundPluginRecord::fileName))
+      continue;
+    const char* path = pluginOSPath(name);
+    void* library = path ? platformModuleLoad(path) : nullptr;
+    if (!library)
+      continue;
+    if (const QuillSoundPlugin* plugin = pluginRecord(library)) {
+      SoundPluginRecord record{};
+      std::memcpy(record.fileName, name, std::strlen(name) + 1);
+      int used = 0;
+      // Pairs of extension and description, ended by an empty string.
+      for (const char* ext = plugin->extensions; *ext;) {
+        const char* description = ext + std::strlen(ext) + 1;
+        const int n = int(std::strlen(ext)) + 2;
+        if (used + n < int(sizeof(record.extensions))) {
+          std::snprintf(record.extensions + used, sizeof(record.extensions) - size_t(used), ".%s,", ext);
+          used += n;
+        }
+        if (!*description)
+          break;
+        ext = description + std::strlen(description) + 1;
+      }
+      out.append(record);
+    }
+    platformModuleFree(library);
+  }
+}
+
+bool SoundPluginFile::open(const char* name) {
+  close();
+  if (!name || !*name || !fileExists(name))
+    return false;
+  char key[64];
+  std::snprintf(key, sizeof(key), "%s,", extensionOf(name));
+  if (key[0] != '.')
+    return false;
+  List<SoundPluginRecord> plugins(16);
+  scanSoundPlugins(plugins);
+  for (const SoundPluginRecord& record : plugins) {
+    const char* list = record.extensions;
+    for (const char* at = list; (at = std::strstr(at, key)) != nullptr; ++at) {
+      if (at != list && at[-1] != ',')
+        continue;
+      if (openWithPlugin(name, record.fileName))
+        return true;
+      break;
+    }
+  }
+  return false;
+}
+
+bool SoundPluginFile::openWithPlugin(const char* name, const char* pluginName) {
+  close();
+  const char* path = pluginOSPath(pluginName);
+  library_ = path ? platformModuleLoad(path) : nullptr;
+  plugin_ = library_ ? pluginRecord(library_) : nullptr;
+  const char* base = g_conVarSystem ? g_conVarSystem->getString("fs_basepath") : "";
+  const char* fileOS = g_ioSystem ? g_ioSystem->buildOSPath(base, nullptr, name) : nullptr;
+  if (!plugin_ || !fileOS) {
+    close();
+    return false;
+  }
+  osName_ = fileOS;
+  int size = 0, bits = 0, channels = 0, rate = 0;
+  handle_ = plugin_->open(osName_.c_str(), &size, &bits, &channels, &rate);
+  if (!handle_ || (bits != 8 && bits != 16) || channels < 1 || channels > 2 || rate < kAudioMinFrequency ||
+      rate > kAudioMaxFrequency) {
+    close();
+    return false;
+  }
+  name_ = name;
+  sourceSize_ = size;
+  format_.formatTag = 1;
+  format_.channels = uint16_t(channels);
+  format_.samplesPerSec = uint32_t(rate);
+  format_.bitsPerSample = uint16_t(bits);
+  format_.blockAlign = uint16_t(channels * (bits / 8));
+  format_.avgBytesPerSec = uint32_t(rate) * format_.blockAlign;
+  // The length is what reading to the end yields.
+  char scratch[1024];
+  int64_t total = 0;
+  int killSwitch = 0;
+  for (;;) {
+    const int n = plugin_->getData(handle_, scratch, sizeof(scratch), &killSwitch);
+    if (n <= 0)
+      break;
+    total += n;
+  }
+  dataLength_ = total - total % format_.blockAlign;
+  if (seek(0, 0) != 0) {
+    close();
+    return false;
+  }
+  return true;
+}
+
+int SoundPluginFile::read(void* buf, int bytes) {
+  if (!handle_ || bytes <= 0)
+    return 0;
+  int killSwitch = 0;
+  int n = plugin_->getData(handle_, static_cast<char*>(buf), bytes, &killSwitch);
+  if (n < 0)
+    n = 0;
+  if (n > bytes)
+    n = bytes;
+  delivered_ += n;
+  return n;
+}
+
+int SoundPluginFile::seek(int64_t offset, int origin) {
+  if (!handle_ || offset != 0)
+    return -1;
+  if (origin == 0) {
+    plugin_->close(handle_);
+    int size = 0, bits = 0, channels = 0, rate = 0;
+    handle_ = plugin_->open(osName_.c_str(), &size, &bits, &channels, &rate);
+    delivered_ = 0;
+    return handle_ ? 0 : -1;
+  }
+  if (origin == 2) {
+    char scratch[1024];
+    while (read(scratch, sizeof(scratch)) > 0) {
+    }
+    return 0;
+  }
+  return -1;
+}
+
+int64_t SoundPluginFile::tell() {
+  return delivered_;
+}
+
+bool SoundPluginFile::openMemory(uint8_t* data, int) {
+  delete[] data;
+  close();
+  return false;
+}
+
+bool SoundPluginFile::close() {
+  if (handle_ && plugin_)
+    plugin_->close(handle_);
+  handle_ = nullptr;
+  plugin_ = nullptr;
+  if (library_)
+    platformModuleFree(library_);
+  library_ = nullptr;
+  delivered_ = 0;
+  osName_.clear();
+  reset();
+  return true;
+}
+
+SoundStream* SoundPluginFile::clone() {
+  SoundPluginFile* copy = new SoundPluginFile;
+  if (name_.length() && !copy->open(name_.c_str())) {
+    delete copy;
+    return nullptr;
+  }
+  return copy;
+}

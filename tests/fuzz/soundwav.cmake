@@ -1,0 +1,1 @@
+quill_add_fuzzer(soundwav LIBS quill_sound SOURCES ${PROJECT_SOURCE_DIR}/tests/support/memoryiosystem.cpp ${PROJECT_SOURCE_DIR}/tests/sound/support/soundtestio.cpp)
