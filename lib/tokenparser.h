@@ -99,7 +99,8 @@ class TokenParser {
   // On failure the string is emptied.
   bool readTokenString(String& out, bool crossLines = true);
   // The next token (crossing lines) without consuming it, or null at the end. The text stays valid
-  // until the next read or push.
+  // until the next read or push. A caller that asks "is there another token on this line"
+  // uses peekTokenOnLine instead.
   const char* peekToken();
   // True when a further token follows on the current line; nothing is consumed.
   bool peekTokenOnLine();

@@ -42,6 +42,11 @@ class MemManager : public MemManagerInternal, public MemPool {
 // serves in between.
 inline MemManager* g_memManager = nullptr;
 
+class CriticalSection;
+// Lives for the whole process (never destroyed); the allocation paths do not
+// take it, code that must exclude the memory manager's users explicitly may.
+extern CriticalSection& g_memLock;
+
 // Creates the manager from the runtime heap (never through itself); a second
 // call keeps the first manager.
 void createMemManager();
