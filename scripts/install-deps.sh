@@ -12,6 +12,8 @@ PACKAGES=(
   # tests, fuzzing and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
   libglm-dev libstb-dev libjpeg-turbo-progs zip unzip
+  # images and packs written by other tools, made by the codec and pack tests
+  imagemagick libarchive-tools
 )
 
 missing=()

@@ -20,7 +20,9 @@ namespace {
 constexpr size_t kTransferSize = 4096;
 // Working memory libjpeg may take for one image (coefficient buffers of progressive files).
 constexpr long kJpegMemoryLimit = 256L * 1024 * 1024;
-// Pixels one byte of JPEG data may stand for: 512 at one bit per 8x8 block, with a margin of 4.
+// Pixels one byte of Huffman-coded data may stand for: 512 at one bit per 8x8 block, with a margin
+// of 4. Arithmetic coding has no such floor (a flat 2048 x 2048 image fits in about 200 bytes), so
+// those files are bounded by the size caps and the memory limit alone.
 constexpr int64_t kJpegPixelsPerByte = 2048;
 
 struct JpegError {
@@ -169,7 +171,8 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
   }
   // Huffman coding spends at least a bit on every 8x8 block: far more pixels than the bytes could
   // code means a forged header (or a file cut short), whose decode would only cost time and memory.
-  if (int64_t(cinfo.image_width) * cinfo.image_height > int64_t(length) * kJpegPixelsPerByte) {
+  if (!cinfo.arith_code &&
+      int64_t(cinfo.image_width) * cinfo.image_height > int64_t(length) * kJpegPixelsPerByte) {
     cmdPrintf("WARNING: JPEG: image of %u x %u from %u bytes refused\n", cinfo.image_width,
                 cinfo.image_height, length);
     jpeg_destroy_decompress(&cinfo);
