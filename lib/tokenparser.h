@@ -29,6 +29,9 @@ struct TokenParserLevel {
   IOData* file;  // loaded by loadFile and freed on pop; null for caller texts
   // Per-byte class built from the two sets (bit 0 whitespace, bit 1 punctuation).
   uint8_t charClass[256];
+  // The set characters above the space, for the 16-byte word scan; -1 when there are too many.
+  int8_t wordStopCount;
+  char wordStops[16];
 };
 
 // The split of one statement: at most 64 strings packed one after another into 2,047 bytes.
@@ -145,6 +148,7 @@ class TokenParser {
   TokenParserLevel* level() { return m_current >= 0 ? &m_levels[m_current] : nullptr; }
   const TokenParserLevel* level() const { return m_current >= 0 ? &m_levels[m_current] : nullptr; }
   bool readTokenInternal(bool crossLines);
+  bool readTokenSlow(bool crossLines);
   void readQuoted(TokenParserLevel& l);
 
   TokenParserLevel m_levels[kMaxLevels];

@@ -17,7 +17,8 @@ class MemPool {
 
 class MemManagerInternal {};
 
-class MemManager : public MemManagerInternal, public MemPool {
+// Final, so calls through g_memManager bind directly (no virtual dispatch on the hot path).
+class MemManager final : public MemManagerInternal, public MemPool {
  public:
   MemManager() = default;
   ~MemManager() override;

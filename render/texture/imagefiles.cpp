@@ -505,6 +505,13 @@ bool decodeBMP(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
     boundsError();
     return false;
   }
+  // Runs code at most 255 pixels in 2 bytes; line ends and deltas skip more, which writers use for
+  // blank rows. 1,024 pixels a byte keeps every such file of normal width and stops a few bytes
+  // from standing for a picture of the size caps (a decompression bomb).
+  if (compression == 1 && uint64_t(width) * uint64_t(height) > (uint64_t(length) - offset) * 1024) {
+    refuse("BMP", "%u bytes of run-length data cannot code %d x %d pixels", length - offset, width, height);
+    return false;
+  }
   const uint8_t* palette = nullptr;
   int entries = 0;
   if (bits == 8) {

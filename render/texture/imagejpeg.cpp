@@ -199,6 +199,18 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
     }
     block = out->pixels;
   }
+  // Three-component output lands straight in the record's rows, several per call: no second pass.
+  if (!cmyk && components == 3) {
+    JSAMPROW rows[16];
+    while (cinfo.output_scanline < cinfo.output_height) {
+      const int y = int(cinfo.output_scanline);
+      const int count = std::min<int>(16, height - y);
+      for (int i = 0; i < count; ++i)
+        rows[i] = block + int64_t(y + i) * width * 3;
+      if (jpeg_read_scanlines(&cinfo, rows, JDIMENSION(count)) == 0)
+        break;
+    }
+  }
   // Adobe writers store CMYK inverted.
   const bool inverted = cinfo.saw_Adobe_marker;
   JSAMPARRAY row = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
@@ -246,6 +258,10 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
   return true;
 }
 
+namespace {
+bool encodeJpeg(IOFileHandle file, const ImageData* data, int bpp);
+}  // namespace
+
 bool saveJPEG(const char* name, const ImageData* data) {
   if (!name || !data || !data->pixels || !g_ioSystem)
     return false;
@@ -263,7 +279,15 @@ bool saveJPEG(const char* name, const ImageData* data) {
   const IOFileHandle file = g_ioSystem->openFileWrite(name);
   if (!file)
     return false;
+  return encodeJpeg(file, data, bpp);
+}
 
+namespace {
+
+// The encoding half of saveJPEG, apart so no checked local lives across its setjmp. Closes the file.
+bool encodeJpeg(IOFileHandle file, const ImageData* data, int bpp) {
+  const int width = data->info.width;
+  const int height = data->info.height;
   jpeg_compress_struct cinfo;
   JpegError error;
   JpegDestination dest;
@@ -309,3 +333,5 @@ bool saveJPEG(const char* name, const ImageData* data) {
   g_ioSystem->closeFile(file);
   return !dest.failed;
 }
+
+}  // namespace

@@ -403,6 +403,8 @@ TEST_F(WriterTest, BmpRefusalsSayWhy) {
       {makeBmp8(40, 2, 2, 1, redPalette(2), {0, 0, 0, 0}), "compression 2 is not supported with 8 bits"},
       {makeBmp8(40, 1, 2, 1, redPalette(2), {0, 0, 0, 0}) /* then 24 bits below */, nullptr},
       {makeBmp8(12, 0, 2, 1, redPalette(2), {0, 0, 0, 0}), "an info header of 12 bytes is not supported"},
+      {makeBmp8(40, 1, 4096, 4096, redPalette(2), {0, 1, 0, 0}),
+       "4 bytes of run-length data cannot code 4096 x 4096 pixels"},
       {makeBmp(4, 2, 1, redPalette(2), row), "4 bits per pixel are not supported"},
       {makeBmp(24, 1, -1, {}, row), "top-down rows are not supported"},
       {makeBmp(24, 0, 1, {}, row), "a size of 0 x 1 is empty or too large"},
