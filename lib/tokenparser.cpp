@@ -2,7 +2,9 @@
 // splitter. Every message goes through the command system's non-fatal error entry point.
 #include "lib/tokenparser.h"
 
+#if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
 
 #include <charconv>
 #include <climits>
@@ -42,16 +44,66 @@ void parserMessage(const char* format, ...) {
 // (white space, NUL, control characters) or one of the level's set characters above it. The
 // caller checks the class table there. Reads 16 bytes: call only where they lie in one page.
 __attribute__((no_sanitize("address"))) int wordStopCandidate(const char* p, const TokenParserLevel& l) {
+#if !defined(__SSE2__)
+  (void)p;
+  (void)l;
+  return 0;  // byte by byte
+#else
   const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
   const __m128i space = _mm_set1_epi8(0x20);
   __m128i m = _mm_cmpeq_epi8(_mm_min_epu8(v, space), v);
   for (int i = 0; i < l.wordStopCount; ++i)
     m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8(l.wordStops[i])));
   return __builtin_ctz(unsigned(_mm_movemask_epi8(m)) | 0x10000u);
+#endif
 }
 
 bool inOnePage(const char* p) {
   return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - 16;
+}
+
+// Copies n bytes and the terminator into a token buffer; short tokens (most of them) move as one
+// 16-byte block instead of a library call. The block may read past the text within its page.
+// The stores stay inside the 512-byte buffer: a block starts below n <= 511, at a multiple of 16.
+__attribute__((no_sanitize("address"))) void copyToken(char* out, const char* p, int n) {
+  int i = 0;
+#if defined(__SSE2__)
+  for (; i < n && inOnePage(p + i); i += 16)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+#endif
+  if (i < n)
+    std::memcpy(out + i, p + i, size_t(n - i));
+  out[n] = '\0';
+}
+
+// Length (at most `limit`) of a quoted string's text at p, up to its closing quote or the end of
+// the text; the newlines in it are added to *lines.
+__attribute__((no_sanitize("address"))) int quotedLength(const char* p, int limit, int* lines) {
+  int n = 0;
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i newline = _mm_set1_epi8('\n');
+  const __m128i zero = _mm_setzero_si128();
+  while (n + 16 <= limit && inOnePage(p + n)) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n));
+    const unsigned stop = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, zero))));
+    unsigned breaks = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, newline)));
+    if (stop) {
+      const int k = __builtin_ctz(stop);
+      *lines += __builtin_popcount(breaks & ((1u << k) - 1));
+      return n + k;
+    }
+    *lines += __builtin_popcount(breaks);
+    n += 16;
+  }
+#endif
+  for (; n < limit; ++n) {
+    const char c = p[n];
+    if (c == '"' || c == '\0')
+      break;
+    *lines += c == '\n';
+  }
+  return n;
 }
 
 void copySet(char* dst, const char* src) {
@@ -394,16 +446,9 @@ bool TokenParser::skipWhitespaceAndComments(bool crossLines, bool noComments) {
 void TokenParser::readQuoted(TokenParserLevel& l) {
   const char* p = l.text;
   // Find the end first, then copy once.
-  int n = 0;
   int lines = 0;
-  for (; n < kMaxTokenLength; ++n) {
-    const char c = p[n];
-    if (c == '"' || c == '\0')
-      break;
-    lines += c == '\n';
-  }
-  std::memcpy(l.token, p, size_t(n));
-  l.token[n] = '\0';
+  const int n = quotedLength(p, kMaxTokenLength, &lines);
+  copyToken(l.token, p, n);
   l.line += lines;
   p += n;
   if (*p == '"') {
@@ -501,8 +546,7 @@ bool TokenParser::readTokenInternal(bool crossLines) {
   }
   if (n > kMaxTokenLength)
     n = kMaxTokenLength;
-  std::memcpy(out, p, size_t(n));
-  out[n] = '\0';
+  copyToken(out, p, n);
   p += n;
   if (n == kMaxTokenLength && !(cls[static_cast<unsigned char>(*p)] & kClassWordEnd))
     l.flags |= TokenParserLevel::kCut;

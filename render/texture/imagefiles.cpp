@@ -740,8 +740,10 @@ bool saveDDS(const char* name, const ImageData* data) {
   if (data->byteSize < pixelBytes)
     return false;
   std::vector<uint8_t> file(size_t(128 + pixelBytes), 0);
-  std::memcpy(file.data(), "DDS ", 4);
-  uint8_t* h = file.data() + 4;
+  // The header is built apart and copied in: GCC cannot follow the vector's size here.
+  uint8_t head[128] = {};
+  std::memcpy(head, "DDS ", 4);
+  uint8_t* h = head + 4;
   writeU32(h + 0, 124);
   writeU32(h + 4, compressed ? 0xA1006 : 0xA1006 | 0x8);
   writeU32(h + 8, uint32_t(height));
@@ -772,6 +774,7 @@ bool saveDDS(const char* name, const ImageData* data) {
         d[i + 3] = s[i + 3];
     }
   }
+  std::memcpy(file.data(), head, sizeof(head));
   return writeWholeFile(name, file.data(), file.size());
 }
 

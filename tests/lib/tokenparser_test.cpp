@@ -7,6 +7,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -980,6 +981,44 @@ TEST_F(TokenParserTest, WordScanAgreesWithTheRulesUpToAPageEnd) {
         got.push_back(t);
       ASSERT_EQ(got, referenceWords(text, s.punctuation, s.whitespace))
           << "punctuation \"" << s.punctuation << "\" round " << round;
+    }
+  }
+  munmap(pages, size_t(page) * 2);
+}
+
+// Quoted strings of every length around the 16-byte steps, with newlines, closed and unclosed,
+// ending right before an unreadable page: text and line count as the rules say.
+TEST_F(TokenParserTest, QuotedScanAgreesUpToAPageEnd) {
+  const long page = sysconf(_SC_PAGESIZE);
+  char* pages = static_cast<char*>(mmap(nullptr, size_t(page) * 2, PROT_READ | PROT_WRITE,
+                                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(mprotect(pages + page, size_t(page), PROT_NONE), 0);
+  for (int length = 0; length < 600; length += (length < 48 ? 1 : 37)) {
+    for (bool closed : {true, false}) {
+      if (!closed && length == 0)
+        continue;  // a lone quote at the end reads nothing (tested above)
+      std::string body;
+      for (int i = 0; i < length; ++i)
+        body += i % 7 == 3 ? '\n' : char('a' + i % 26);
+      const std::string text = "\"" + body + (closed ? "\" tail" : "");
+      char* start = pages + page - long(text.size()) - 1;
+      std::memcpy(start, text.c_str(), text.size() + 1);
+      TokenParser parser;
+      parser.pushText(start);
+      const char* t = parser.nextToken(true);
+      ASSERT_NE(t, nullptr) << length;
+      const size_t kept = std::min<size_t>(body.size(), 511);
+      EXPECT_EQ(std::string(t), body.substr(0, kept)) << length;
+      int lines = 1;
+      for (size_t i = 0; i < kept; ++i)
+        lines += body[i] == '\n';
+      EXPECT_EQ(parser.lineNumber(), lines) << length;
+      if (closed && length <= 511) {
+        const char* next = parser.nextToken(true);
+        ASSERT_NE(next, nullptr) << length;
+        EXPECT_STREQ(next, "tail");
+      }
     }
   }
   munmap(pages, size_t(page) * 2);
