@@ -96,6 +96,10 @@ struct PackStream {
   int64_t blockStart = 0;
   size_t blockLength = 0;
   bool failed = false;
+  // The first absolute seek while `watching`: where minizip reads a directory record, which
+  // includes its offset for data in front of the archive.
+  bool watching = false;
+  int64_t firstSeek = -1;
 };
 
 // `opened`, when given, receives the stream, so the reader can make positioned
@@ -198,6 +202,9 @@ long ZCALLBACK packSeek(voidpf, voidpf opaque, ZPOS64_T offset, int origin) {
     return -1;
   }
   stream->position = base + static_cast<int64_t>(offset);
+  if (stream->watching && stream->firstSeek < 0 && origin == ZLIB_FILEFUNC_SEEK_SET) {
+    stream->firstSeek = stream->position;
+  }
   return 0;
 }
 
@@ -254,7 +261,7 @@ enum class Zip64Check { kNotNeeded, kReady, kDamaged };
 
 // Parses the entry's central-directory record; when a size or the offset holds
 // the zip64 marker, fills `out` from the zip64 extra field and the local header.
-Zip64Check prepareZip64(PackReader* reader, uint64_t recordOffset, DirectEntry* out) {
+Zip64Check prepareZip64(PackReader* reader, uint64_t recordOffset, uint64_t shift, DirectEntry* out) {
   unsigned char record[46];
   if (!readExactly(reader, recordOffset, record, sizeof(record)) || le32(record) != 0x02014b50) {
     return Zip64Check::kDamaged;
@@ -307,12 +314,20 @@ Zip64Check prepareZip64(PackReader* reader, uint64_t recordOffset, DirectEntry* 
   if (!found) {
     return Zip64Check::kDamaged;
   }
+  // Offsets in the archive count from its start, after any data in front of it.
+  if (local > UINT64_MAX - 30 - shift) {
+    return Zip64Check::kDamaged;
+  }
+  local += shift;
   unsigned char header[30];
-  if (local > UINT64_MAX - 30 || !readExactly(reader, local, header, sizeof(header)) ||
+  if (!readExactly(reader, local, header, sizeof(header)) ||
       le32(header) != 0x04034b50) {
     return Zip64Check::kDamaged;
   }
   out->method = int(le16(record + 10));
+  if (out->method != 0 && out->method != Z_DEFLATED) {
+    return Zip64Check::kDamaged;  // the record read here must agree with what was checked
+  }
   out->dataPosition = local + 30 + le16(header + 26) + le16(header + 28);
   out->compressedLeft = compressed;
   out->uncompressedLeft = uncompressed;
@@ -339,6 +354,9 @@ int readDirect(PackReader* reader, void* buffer, int length) {
     e.dataPosition += want;
     e.compressedLeft -= want;
   } else {
+    if (!e.inflating) {
+      return UNZ_BADZIPFILE;
+    }
     if (!reader->input) {
       reader->input = new (std::nothrow) unsigned char[PackReader::kInputSize];
       if (!reader->input) {
@@ -578,11 +596,18 @@ void IOPack::closeReader(IOPackReader reader) {
 int IOPack::openEntry(IOPackReader reader, const IOPackEntry* entry, const char* name) {
   unzFile file = asUnz(reader);
   unz_file_info64 info;
+  PackStream* stream = file ? asReader(reader)->stream : nullptr;
   if (file) {
     endDirect(asReader(reader));
+    stream->watching = true;
+    stream->firstSeek = -1;
   }
-  if (!file || !entry || unzSetOffset64(file, entry->offset) != UNZ_OK ||
-      unzGetCurrentFileInfo64(file, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+  const bool located = file && entry && unzSetOffset64(file, entry->offset) == UNZ_OK &&
+                       unzGetCurrentFileInfo64(file, &info, nullptr, 0, nullptr, 0, nullptr, 0) == UNZ_OK;
+  if (stream) {
+    stream->watching = false;
+  }
+  if (!located) {
     ioPrintf("WARNING: cannot read '%s': damaged pack directory record\n", name);
     return -1;
   }
@@ -596,7 +621,12 @@ int IOPack::openEntry(IOPackReader reader, const IOPackEntry* entry, const char*
     return -1;
   }
   PackReader* r = asReader(reader);
-  const Zip64Check zip64 = prepareZip64(r, entry->offset, &r->entry);
+  // Where minizip found the record: the entry's offset plus any data in front of the archive.
+  const int64_t recordAt = stream->firstSeek;
+  const Zip64Check zip64 =
+      recordAt < 0 || uint64_t(recordAt) < entry->offset
+          ? Zip64Check::kDamaged
+          : prepareZip64(r, uint64_t(recordAt), uint64_t(recordAt) - entry->offset, &r->entry);
   if (zip64 == Zip64Check::kDamaged) {
     ioPrintf("WARNING: cannot read '%s': damaged zip64 pack record\n", name);
     return -1;

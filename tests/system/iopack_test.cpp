@@ -646,4 +646,32 @@ TEST_F(IOPackTest, DamagedZip64RecordsRefuseTheirEntry) {
   }
 }
 
+// Data in front of the archive (a self-extracting stub) shifts every offset; a zip64 entry, read
+// apart from minizip, must shift with it, and a forged record behind the stub must not be read.
+TEST_F(IOPackTest, Zip64EntryBehindDataInFrontOfTheArchive) {
+  const std::string data = "shifted entry";
+  const uint32_t crc = crcOf(data);
+  std::string field;
+  put16(field, 0x0001);
+  put16(field, 8);
+  put64(field, 0);
+  const std::string local = localHeader("s.txt", 0, crc, uint32_t(data.size()), uint32_t(data.size())) + data;
+  const std::string directory =
+      directoryRecord("s.txt", 0, crc, uint32_t(data.size()), uint32_t(data.size()), 0xFFFFFFFFu, field);
+  std::string tail;
+  put32(tail, 0x06054b50);
+  put16(tail, 0);
+  put16(tail, 0);
+  put16(tail, 1);
+  put16(tail, 1);
+  put32(tail, uint32_t(directory.size()));
+  put32(tail, uint32_t(local.size()));
+  put16(tail, 0);
+  // The stub holds a look-alike record where the unshifted offsets would point.
+  const std::string stub = directoryRecord("s.txt", 12, crc, 1, 1, 0, "") + std::string(40, 'x');
+  tree_.write("media/sfx.bqp", stub + local + directory + tail);
+  init();
+  EXPECT_EQ(readAll("s.txt"), data);
+}
+
 }  // namespace
