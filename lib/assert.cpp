@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "lib/interface/cmdsystem.h"
+#include "lib/interface/commonsystem.h"
 #include "lib/str.h"
 #include "platform/callstack.h"
 #include "platform/dialog.h"
@@ -51,6 +52,18 @@ bool assertPrompt(const char* message, const char* file, int line) {
   char text[2048];
   std::snprintf(text, sizeof(text), "%s\nFILE: %s\nLINE: %d\n\nIgnore this assert?", message ? message : "",
                 file ? file : "", line);
+  // Once the common manager exists its box echoes "ASSERT: ..." to the console,
+  // shows the cursor and keeps the window's messages flowing; it adds the stack.
+  if (g_commonSystem) {
+    int choice = g_commonSystem->assertBox(text, "ASSERT");
+    if (choice == 0) {
+      if (s_ignoredCount < ASSERT_MAX_IGNORED) {
+        s_ignored[s_ignoredCount++] = {message, file, line};
+      }
+      return false;
+    }
+    return choice == 1;
+  }
   // The box shows the stack below the question.
   String stack;
   getCallStackText(stack);

@@ -52,6 +52,14 @@ void Mat3::orthoNormalize() {
   }
 }
 
+void Mat3::orthoNormalizeByCross() {
+  rows[0].normalize();
+  rows[2] = rows[0].cross(rows[1]);
+  rows[2].normalize();
+  rows[1] = rows[2].cross(rows[0]);
+  rows[1].normalize();
+}
+
 bool Mat3::fixDenormals() {
   bool changed = false;
   float* f = ptr();

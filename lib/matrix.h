@@ -72,6 +72,11 @@ class Mat3 {
 
   // Normalises the rows; a zero row 0 or 1 rebuilds both from row 2.
   void orthoNormalize();
+  // Gram-Schmidt by cross products: row 0 normalised, row 2 = row 0 x row 1,
+  // row 1 = row 2 x row 0, each normalised. Keeps row 0's direction and the
+  // plane of rows 0 and 1 (sprite axes); unlike orthoNormalize it makes
+  // skewed rows perpendicular.
+  void orthoNormalizeByCross();
   // Entries below 1e-30 in magnitude become 0; true when any changed.
   bool fixDenormals();
   // Rows lying on an axis are snapped to exactly +-1 there (Vec3::snapToAxis).

@@ -1,5 +1,7 @@
 // Memory manager and the process-wide operator new/delete: every block comes
-// from the runtime heap under one lock, rounded up to a multiple of 16 bytes.
+// from the runtime heap, rounded up to a multiple of 16 bytes. The heap is
+// thread-safe, so no lock of ours is taken around it (one process-wide lock
+// serialised every allocation of every thread for nothing).
 #include "lib/interface/memsystem.h"
 
 #include <cstdint>
@@ -9,9 +11,23 @@
 
 #include "lib/criticalsection.h"
 
-// Constant-initialised, so allocations from the first static initialiser on
-// (in any translation unit) find it ready.
-constinit CriticalSection g_memLock(true);
+namespace {
+
+// Constant-initialised and never destroyed: code may take the lock from the
+// first static initialiser on and from the last static destructor or atexit
+// handler, after this translation unit's destructors have run.
+union MemLockStorage {
+  constexpr MemLockStorage() : lock(true) {}
+  ~MemLockStorage() {}
+  CriticalSection lock;
+};
+constinit MemLockStorage s_memLockStorage;
+
+}  // namespace
+
+// For code that serialises its own work with the memory manager explicitly;
+// the allocation paths do not take it.
+constinit CriticalSection& g_memLock = s_memLockStorage.lock;
 
 namespace {
 
@@ -31,10 +47,7 @@ void* heapAlloc(size_t size) {
   if (!roundSize(size, &rounded)) {
     return nullptr;
   }
-  g_memLock.lock();
-  void* p = std::malloc(rounded);
-  g_memLock.unlock();
-  return p;
+  return std::malloc(rounded);
 }
 
 // std::aligned_alloc wants a size that is a multiple of the alignment.
@@ -57,16 +70,11 @@ void* heapAllocAligned(size_t size, size_t alignment) {
   if (!roundAligned(size, alignment, &rounded)) {
     return nullptr;
   }
-  g_memLock.lock();
-  void* p = std::aligned_alloc(alignment, rounded);
-  g_memLock.unlock();
-  return p;
+  return std::aligned_alloc(alignment, rounded);
 }
 
 void heapFree(void* pointer) {
-  g_memLock.lock();
   std::free(pointer);
-  g_memLock.unlock();
 }
 
 void* managedAlloc(size_t size, size_t alignment) {

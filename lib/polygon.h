@@ -79,6 +79,9 @@ class ConvexPolygon {
   // Either output may be null; outputs left with 2 points or fewer are emptied.
   void split(ConvexPolygon* front, ConvexPolygon* back, const Plane& plane, float eps) const;
   // Keeps the part behind every plane; returns a bit per plane (i mod 32) that cut.
+  // A caller that wants the part in front passes the negated planes; the result
+  // says nothing about what is left, so a caller asking "anything left?" tests
+  // isEmpty() (or the point count) afterwards.
   int clipInPlace(const Plane* planes, int count, float expand = 0.0f);
   void clipByPlanes(const Plane& plane, const Plane* planes, int count);
   // Removes the part inside the convex volume, appending the outside pieces to

@@ -2,6 +2,10 @@
 // splitter. Every message goes through the command system's non-fatal error entry point.
 #include "lib/tokenparser.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -17,6 +21,9 @@ namespace {
 
 constexpr uint8_t kClassWhitespace = 0x1;
 constexpr uint8_t kClassPunctuation = 0x2;
+constexpr uint8_t kClassEnd = 0x4;  // NUL only
+// What ends a word: one table test per character.
+constexpr uint8_t kClassWordEnd = kClassWhitespace | kClassPunctuation | kClassEnd;
 constexpr const char* kDefaultWhitespace = " \t\n\r";
 constexpr int kMaxTokenLength = TokenParserLevel::kTokenSize - 1;
 
@@ -31,6 +38,72 @@ void parserMessage(const char* format, ...) {
   std::vsnprintf(text, sizeof(text), format, args);
   va_end(args);
   g_cmdSystem->error(0, "%s", text);
+}
+
+// Offset (0..16) of the first of 16 bytes at p that may end a word: a byte up to the space
+// (white space, NUL, control characters) or one of the level's set characters above it. The
+// caller checks the class table there. Reads 16 bytes: call only where they lie in one page.
+__attribute__((no_sanitize("address"))) int wordStopCandidate(const char* p, const TokenParserLevel& l) {
+#if !defined(__SSE2__)
+  (void)p;
+  (void)l;
+  return 0;  // byte by byte
+#else
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  const __m128i space = _mm_set1_epi8(0x20);
+  __m128i m = _mm_cmpeq_epi8(_mm_min_epu8(v, space), v);
+  for (int i = 0; i < l.wordStopCount; ++i)
+    m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8(l.wordStops[i])));
+  return __builtin_ctz(unsigned(_mm_movemask_epi8(m)) | 0x10000u);
+#endif
+}
+
+bool inOnePage(const char* p) {
+  return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - 16;
+}
+
+// Copies n bytes and the terminator into a token buffer; short tokens (most of them) move as one
+// 16-byte block instead of a library call. The block may read past the text within its page.
+// The stores stay inside the 512-byte buffer: a block starts below n <= 511, at a multiple of 16.
+__attribute__((no_sanitize("address"))) void copyToken(char* out, const char* p, int n) {
+  int i = 0;
+#if defined(__SSE2__)
+  for (; i < n && inOnePage(p + i); i += 16)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+#endif
+  if (i < n)
+    std::memcpy(out + i, p + i, size_t(n - i));
+  out[n] = '\0';
+}
+
+// Length (at most `limit`) of a quoted string's text at p, up to its closing quote or the end of
+// the text; the newlines in it are added to *lines.
+__attribute__((no_sanitize("address"))) int quotedLength(const char* p, int limit, int* lines) {
+  int n = 0;
+#if defined(__SSE2__)
+  const __m128i quote = _mm_set1_epi8('"');
+  const __m128i newline = _mm_set1_epi8('\n');
+  const __m128i zero = _mm_setzero_si128();
+  while (n + 16 <= limit && inOnePage(p + n)) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n));
+    const unsigned stop = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, zero))));
+    unsigned breaks = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, newline)));
+    if (stop) {
+      const int k = __builtin_ctz(stop);
+      *lines += __builtin_popcount(breaks & ((1u << k) - 1));
+      return n + k;
+    }
+    *lines += __builtin_popcount(breaks);
+    n += 16;
+  }
+#endif
+  for (; n < limit; ++n) {
+    const char c = p[n];
+    if (c == '"' || c == '\0')
+      break;
+    *lines += c == '\n';
+  }
+  return n;
 }
 
 void copySet(char* dst, const char* src) {
@@ -49,7 +122,17 @@ void buildCharClass(TokenParserLevel& l) {
   for (const char* p = l.punctuation; *p; ++p)
     l.charClass[static_cast<unsigned char>(*p)] |= kClassPunctuation;
   // NUL ends every token and is never whitespace.
-  l.charClass[0] = 0;
+  l.charClass[0] = kClassEnd;
+  l.wordStopCount = 0;
+  for (int c = 0x21; c < 256; ++c) {
+    if (!(l.charClass[c] & (kClassWhitespace | kClassPunctuation)))
+      continue;
+    if (l.wordStopCount == int8_t(sizeof(l.wordStops))) {
+      l.wordStopCount = -1;
+      break;
+    }
+    l.wordStops[l.wordStopCount++] = char(c);
+  }
 }
 
 // Past leading white space and one sign; `negative` tells which sign it was.
@@ -362,14 +445,12 @@ bool TokenParser::skipWhitespaceAndComments(bool crossLines, bool noComments) {
 
 void TokenParser::readQuoted(TokenParserLevel& l) {
   const char* p = l.text;
-  char* out = l.token;
-  int n = 0;
-  while (*p && *p != '"' && n < kMaxTokenLength) {
-    if (*p == '\n')
-      ++l.line;
-    out[n++] = *p++;
-  }
-  out[n] = '\0';
+  // Find the end first, then copy once.
+  int lines = 0;
+  const int n = quotedLength(p, kMaxTokenLength, &lines);
+  copyToken(l.token, p, n);
+  l.line += lines;
+  p += n;
   if (*p == '"') {
     ++p;
     l.flags &= static_cast<uint8_t>(~TokenParserLevel::kInQuote);
@@ -383,7 +464,97 @@ void TokenParser::readQuoted(TokenParserLevel& l) {
   l.text = p;
 }
 
+// The common case in one pass with the position in a register: no pushed-back token, no cut
+// quoted string pending. White space, comments and the token are handled as in
+// skipWhitespaceAndComments and readTokenSlow.
 bool TokenParser::readTokenInternal(bool crossLines) {
+  TokenParserLevel& l = m_levels[m_current];
+  if ((l.flags & (TokenParserLevel::kPushedBack | TokenParserLevel::kInQuote)) || !l.text)
+    return readTokenSlow(crossLines);
+  l.flags &= static_cast<uint8_t>(~(TokenParserLevel::kCut | TokenParserLevel::kQuoted));
+  const uint8_t* cls = l.charClass;
+  const char* p = l.text;
+  char* out = l.token;
+  int line = l.line;
+  unsigned char c;
+  for (;;) {
+    c = static_cast<unsigned char>(*p);
+    if (cls[c] & kClassWhitespace) {
+      if (c == '\n') {
+        if (!crossLines) {
+          l.line = line;
+          l.text = p;
+          out[0] = '\0';
+          return false;
+        }
+        ++line;
+      }
+      ++p;
+      continue;
+    }
+    if (c == '/') {
+      if (p[1] == '/') {
+        p = strchrnul(p + 2, '\n');
+        continue;
+      }
+      if (p[1] == '*') {
+        ++p;
+        while (*p && !(p[0] == '*' && p[1] == '/')) {
+          line += *p == '\n';
+          ++p;
+        }
+        if (*p)
+          p += 2;
+        continue;
+      }
+    }
+    break;
+  }
+  l.line = line;
+  if (!c) {
+    l.text = p;
+    out[0] = '\0';
+    return false;
+  }
+  if (c == '"') {
+    l.text = p + 1;
+    readQuoted(l);
+    return l.token[0] != '\0' || *l.text;
+  }
+  if (cls[c] & kClassPunctuation) {
+    out[0] = static_cast<char>(c);
+    out[1] = '\0';
+    l.text = p + 1;
+    return true;
+  }
+  // Bounded scan (a word longer than a token is cut, and the rest is the next word), 16 bytes a
+  // step where the level's sets allow, then one copy.
+  int n = 1;
+  const bool wide = l.wordStopCount >= 0;
+  while (n < kMaxTokenLength) {
+    if (wide && inOnePage(p + n)) {
+      const int k = wordStopCandidate(p + n, l);
+      n += k;
+      if (k == 16)
+        continue;
+      if (n >= kMaxTokenLength)
+        break;
+    }
+    if (cls[static_cast<unsigned char>(p[n])] & kClassWordEnd)
+      break;
+    ++n;
+  }
+  if (n > kMaxTokenLength)
+    n = kMaxTokenLength;
+  copyToken(out, p, n);
+  p += n;
+  if (n == kMaxTokenLength && !(cls[static_cast<unsigned char>(*p)] & kClassWordEnd))
+    l.flags |= TokenParserLevel::kCut;
+  l.text = p;
+  return true;
+}
+
+bool TokenParser::readTokenSlow(bool crossLines) {
   TokenParserLevel& l = m_levels[m_current];
   if (l.flags & TokenParserLevel::kPushedBack) {
     l.flags &= static_cast<uint8_t>(~TokenParserLevel::kPushedBack);

@@ -29,6 +29,9 @@ struct TokenParserLevel {
   IOData* file;  // loaded by loadFile and freed on pop; null for caller texts
   // Per-byte class built from the two sets (bit 0 whitespace, bit 1 punctuation).
   uint8_t charClass[256];
+  // The set characters above the space, for the 16-byte word scan; -1 when there are too many.
+  int8_t wordStopCount;
+  char wordStops[16];
 };
 
 // The split of one statement: at most 64 strings packed one after another into 2,047 bytes.
@@ -99,7 +102,8 @@ class TokenParser {
   // On failure the string is emptied.
   bool readTokenString(String& out, bool crossLines = true);
   // The next token (crossing lines) without consuming it, or null at the end. The text stays valid
-  // until the next read or push.
+  // until the next read or push. A caller that asks "is there another token on this line"
+  // uses peekTokenOnLine instead.
   const char* peekToken();
   // True when a further token follows on the current line; nothing is consumed.
   bool peekTokenOnLine();
@@ -144,6 +148,7 @@ class TokenParser {
   TokenParserLevel* level() { return m_current >= 0 ? &m_levels[m_current] : nullptr; }
   const TokenParserLevel* level() const { return m_current >= 0 ? &m_levels[m_current] : nullptr; }
   bool readTokenInternal(bool crossLines);
+  bool readTokenSlow(bool crossLines);
   void readQuoted(TokenParserLevel& l);
 
   TokenParserLevel m_levels[kMaxLevels];

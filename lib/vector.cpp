@@ -93,13 +93,18 @@ Vec3 Vec3::orthogonal() const {
 
 Mat3 Vec3::toMat3() const {
   Mat3 m;
+  // Row 0 is normalised first so that a non-unit vector still gives an
+  // orthonormal axis; unit vectors come out as before.
   m.rows[0] = *this;
-  float d = x * x + y * y;
+  m.rows[0].normalize();
+  const float fx = m.rows[0].x;
+  const float fy = m.rows[0].y;
+  float d = fx * fx + fy * fy;
   if (d == 0.0f) {
     m.rows[1] = Vec3(1.0f, 0.0f, 0.0f);
   } else {
     float inv = fastInvSqrt(d, 3);
-    m.rows[1] = Vec3(-y * inv, x * inv, 0.0f);
+    m.rows[1] = Vec3(-fy * inv, fx * inv, 0.0f);
   }
   m.rows[2] = m.rows[0].cross(m.rows[1]);
   return m;

@@ -122,7 +122,7 @@ struct Vec3 {
   bool snapToAxis();
   // A unit vector perpendicular to this unit vector.
   Vec3 orthogonal() const;
-  // An axis whose row 0 is this vector.
+  // An orthonormal axis whose row 0 is this vector normalised.
   Mat3 toMat3() const;
   // Pitch and yaw in whole degrees in [0, 360), roll 0.
   Angles toAngles() const;
@@ -306,6 +306,8 @@ struct Bounds {
   }
 
   // Signed distance of the centre when the whole box lies on one side, else 0.
+  // Queries that want the nearest corner's distance compute it themselves
+  // (centre distance minus the extent along the normal).
   float planeDistance(const Plane& p) const {
     const Vec3 c = center(), h = maxs - c;
     const float dist = p.distance(c);

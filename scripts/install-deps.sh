@@ -20,6 +20,8 @@ PACKAGES=(
   libbullet-dev
   # the sound benchmark's peer mixer, and the tools of the sound fixture scripts
   libopenal-dev sox vorbis-tools lame ffmpeg
+  # images and packs written by other tools, made by the codec and pack tests
+  imagemagick libarchive-tools
 )
 
 missing=()

@@ -494,6 +494,7 @@ void KeyBinds::releaseAllKeys() {
   }
   keysDown_ = 0;
   generator_.clear();
+  generator_.clearMouse();
 }
 
 // --- Devices and the user command ---

@@ -37,7 +37,7 @@ class SystemEventQueue {
 
 class SystemManager : public SystemInterface {
  public:
-  static constexpr int kMaxModules = 8;
+  static constexpr int kMaxModules = 9;  // room for the sound plug-ins
   static constexpr int kPacketBufferSize = 16384;
 
   SystemManager();

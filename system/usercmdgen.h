@@ -25,6 +25,11 @@ class UserCmdGen {
   void resetView();
   // Mouse movement for the next command (already scaled by "m_uisensitivity").
   void addMouseDelta(int dx, int dy);
+  // Drops the movement not yet turned into a command (both frames' halves).
+  void clearMouse() {
+    mouseDx_[0] = mouseDx_[1] = 0;
+    mouseDy_[0] = mouseDy_[1] = 0;
+  }
   // Builds a new command when `time` differs from the stored one's, then copies it out.
   void getUserCmd(UserCmd* out, int time, int frame, float cursorX, float cursorY);
 

@@ -17,7 +17,8 @@ class MemPool {
 
 class MemManagerInternal {};
 
-class MemManager : public MemManagerInternal, public MemPool {
+// Final, so calls through g_memManager bind directly (no virtual dispatch on the hot path).
+class MemManager final : public MemManagerInternal, public MemPool {
  public:
   MemManager() = default;
   ~MemManager() override;
@@ -41,6 +42,11 @@ class MemManager : public MemManagerInternal, public MemPool {
 // Null before createMemManager and after destroyMemManager; the runtime heap
 // serves in between.
 inline MemManager* g_memManager = nullptr;
+
+class CriticalSection;
+// Lives for the whole process (never destroyed); the allocation paths do not
+// take it, code that must exclude the memory manager's users explicitly may.
+extern CriticalSection& g_memLock;
 
 // Creates the manager from the runtime heap (never through itself); a second
 // call keeps the first manager.

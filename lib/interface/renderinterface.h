@@ -235,15 +235,6 @@ class RenderInterface {
   virtual void finish() = 0;
   // Depth formats read floats; others read bytes in the format's GL layout (RGB, RGBA). Rows are packed.
   virtual void readPixels(void* dst, int x, int y, int width, int height, int pixelFormat) = 0;
-  // Stencil values as bytes, packed rows, bottom row first; false (dst untouched) without a stencil
-  // buffer or with a bad region.
-  virtual bool readStencil(uint8_t* /*dst*/, int /*x*/, int /*y*/, int /*width*/, int /*height*/) {
-    return false;
-  }
-  // A debug overlay: RGB bytes, packed rows bottom row first, written unblended over the frame from
-  // the viewport's lower-left corner with depth test, depth writes, 2D texturing and blending off.
-  // The device restores every state it touches, matrices included.
-  virtual void drawPixelsOverFrame(const uint8_t* /*rgb*/, int /*width*/, int /*height*/) {}
   virtual void setCullMode(int mode) = 0;
   virtual void setViewport(int x, int y, int width, int height) = 0;
   virtual void getViewport(float out[4]) = 0;
@@ -296,6 +287,16 @@ class RenderInterface {
   // GL enums of a pixel format; 0 for codes outside the table.
   virtual unsigned getInternalFormat(int pixelFormat) = 0;
   virtual unsigned getExternalFormat(int pixelFormat) = 0;
+  // Beyond the original table, after it so the table's slot order holds.
+  // Stencil values as bytes, packed rows, bottom row first; false (dst untouched) without a stencil
+  // buffer or with a bad region.
+  virtual bool readStencil(uint8_t* /*dst*/, int /*x*/, int /*y*/, int /*width*/, int /*height*/) {
+    return false;
+  }
+  // A debug overlay: RGB bytes, packed rows bottom row first, written unblended over the frame from
+  // the viewport's lower-left corner with depth test, depth writes, 2D texturing and blending off.
+  // The device restores every state it touches, matrices included.
+  virtual void drawPixelsOverFrame(const uint8_t* /*rgb*/, int /*width*/, int /*height*/) {}
 
   void setError(int code) { errorCode_ = code; }
   int getErrorCode() const { return errorCode_; }

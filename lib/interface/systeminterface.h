@@ -45,9 +45,9 @@ class SystemInterface {
   virtual double performanceFrequency() = 0;
   virtual uint32_t cpuFlags() = 0;
   virtual const char* cpuVendor() = 0;
-  // Index (0..7) of the table entry now holding the module, -1 on failure or a full table.
+  // Index (0..8) of the table entry now holding the module, -1 on failure or a full table.
   virtual int loadLibrary(const char* fileName) = 0;
-  // Null for an index outside 0..7, an empty entry or a missing name.
+  // Null for an index outside 0..8, an empty entry or a missing name.
   virtual void* getProcAddress(int index, const char* name) = 0;
   virtual void freeLibrary(int index) = 0;
   // Operating-system path of a game-relative name, cut to size - 1 characters;

@@ -4,6 +4,7 @@
 #include "render/texture/imagefiles.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -147,6 +148,28 @@ void boundsError() {
   cmdPrintf("error..  data extracted has exceeded it's bounds\n");
 }
 
+// The file the loader is decoding, named in refusals (null for decodes from memory).
+const char* s_decodingName = nullptr;
+
+// Says once what was refused and why: "WARNING: BMP 'name' refused: <reason>".
+void refuse(const char* kind, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void refuse(const char* kind, const char* format, ...) {
+  char reason[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(reason, sizeof(reason), format, args);
+  va_end(args);
+  if (s_decodingName)
+    cmdPrintf("WARNING: %s '%s' refused: %s\n", kind, s_decodingName, reason);
+  else
+    cmdPrintf("WARNING: %s refused: %s\n", kind, reason);
+}
+
+bool refuseSize(const char* kind, int64_t width, int64_t height) {
+  refuse(kind, "a size of %lld x %lld is empty or too large", (long long)width, (long long)height);
+  return false;
+}
+
 bool loadWith(const char* name, ImageData* out, bool (*decode)(const uint8_t*, uint32_t, ImageData*, bool)) {
   if (!name || !out || !g_ioSystem)
     return false;
@@ -155,8 +178,10 @@ bool loadWith(const char* name, ImageData* out, bool (*decode)(const uint8_t*, u
     file = g_ioSystem->loadFile(name, true);
   if (!file)
     return false;
+  s_decodingName = name;
   const bool ok = file->length > 0 &&
                   decode(reinterpret_cast<const uint8_t*>(file->buffer), uint32_t(file->length), out, true);
+  s_decodingName = nullptr;
   g_ioSystem->freeFile(file);
   return ok;
 }
@@ -198,9 +223,45 @@ bool convertImagePixels(const uint8_t* src, ImageData* out, uint32_t flags, cons
 
 // --- TGA ---
 
-bool decodeTGA(const uint8_t* bytes, uint32_t length, ImageData* out, bool allocate) {
-  if (!bytes || !out || length < 18)
+namespace {
+
+// 0..31 to 0..255 rounded down, as other readers widen 5-bit channels.
+uint8_t widen5(uint32_t v) {
+  return uint8_t(v * 255 / 31);
+}
+
+// Packed 1-5-5-5 pixels (x-red-green-blue from the top bit) to blue-green-red(-alpha) bytes, then
+// through the common conversion (row order, allocation).
+bool convertTGA16(const uint8_t* src, ImageData* out, uint32_t flags, bool alpha) {
+  const int width = out->info.width;
+  const int height = out->info.height;
+  const int bpp = alpha ? 4 : 3;
+  uint8_t* wide = imageAlloc(size_t(width) * size_t(height) * bpp);
+  if (!wide)
     return false;
+  uint8_t* d = wide;
+  for (int64_t i = 0; i < int64_t(width) * height; ++i, d += bpp) {
+    const uint32_t v = readU16(src + i * 2);
+    d[0] = widen5(v & 0x1F);
+    d[1] = widen5((v >> 5) & 0x1F);
+    d[2] = widen5((v >> 10) & 0x1F);
+    if (alpha)
+      d[3] = (v & 0x8000) ? 255 : 0;
+  }
+  const bool ok = convertRows(wide, size_t(width) * bpp, out, flags, nullptr, 0);
+  imageFree(wide);
+  return ok;
+}
+
+}  // namespace
+
+bool decodeTGA(const uint8_t* bytes, uint32_t length, ImageData* out, bool allocate) {
+  if (!bytes || !out)
+    return false;
+  if (length < 18) {
+    refuse("TGA", "%u bytes are too few for a header", length);
+    return false;
+  }
   const uint32_t idLength = bytes[0];
   const uint32_t colorMapType = bytes[1];
   const uint32_t type = bytes[2];
@@ -212,8 +273,10 @@ bool decodeTGA(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
   const int height = int(readU16(bytes + 14));
   const int bits = bytes[16];
   const uint8_t descriptor = bytes[17];
-  if (type != 2 && type != 10)
+  if (type != 2 && type != 10) {
+    refuse("TGA", "image type %u is not supported (only 2 and 10, true colour)", type);
     return false;
+  }
   int format;
   switch (bits) {
     case 32:
@@ -229,17 +292,25 @@ bool decodeTGA(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
       format = kPixelFormatI8;
       break;
     default:
-      return false;  // 15 bits and the rest have no conversion
+      refuse("TGA", "%d bits per pixel are not supported", bits);
+      return false;
   }
-  if (bits == 8)
-    return false;  // true-colour types carry no palette for 8-bit pixels
+  if (bits == 8) {
+    refuse("TGA", "8-bit true-colour pixels have no palette");
+    return false;
+  }
   if (originX != 0) {
     cmdPrintf("WARNING: X-flipped TGA not supported...uOriginX = %u, Size = %d x %d, BitDepth = %d\n",
                 originX, width, height, bits);
   }
   if (!sizeAcceptable(width, height))
-    return false;
+    return refuseSize("TGA", width, height);
   const int bpp = bits / 8;
+  // 16-bit TGA pixels are 1-5-5-5 (the top bit an attribute, alpha when the descriptor counts
+  // alpha bits); they are widened here, then converted like 24 or 32 bits.
+  const bool alpha16 = bits == 16 && (descriptor & 0x0F) != 0;
+  if (bits == 16)
+    format = alpha16 ? kPixelFormatRGBA : kPixelFormatRGB;
   const uint64_t size = uint64_t(width) * uint64_t(height) * uint64_t(bpp);
   const bool topFirst = (descriptor & 0x20) != 0;
   const bool flip = topFirst == (originY != 0);
@@ -255,6 +326,8 @@ bool decodeTGA(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
       boundsError();
       return false;
     }
+    if (bits == 16)
+      return convertTGA16(bytes + start, out, convertFlags, alpha16);
     return convertRows(bytes + start, size_t(width) * bpp, out, convertFlags, nullptr, 0);
   }
 
@@ -303,7 +376,8 @@ bool decodeTGA(const uint8_t* bytes, uint32_t length, ImageData* out, bool alloc
     imageFree(expanded);
     return false;
   }
-  ok = convertRows(expanded, size_t(width) * bpp, out, convertFlags, nullptr, 0);
+  ok = bits == 16 ? convertTGA16(expanded, out, convertFlags, alpha16)
+                 : convertRows(expanded, size_t(width) * bpp, out, convertFlags, nullptr, 0);
   imageFree(expanded);
   return ok;
 }
@@ -342,47 +416,133 @@ bool writeTGA(const char* name, const ImageData* data) {
 
 // --- BMP ---
 
+namespace {
+
+// Run-length 8-bit data into packed indices, rows in file order. Pixels the runs skip (deltas,
+// early line ends) keep index 0, as other readers leave them. False when the data ends early.
+bool expandRLE8(const uint8_t* data, uint64_t available, int width, int height, uint8_t* indices) {
+  std::memset(indices, 0, size_t(width) * size_t(height));
+  uint64_t at = 0;
+  int x = 0, y = 0;
+  while (y < height) {
+    if (at + 2 > available)
+      return false;
+    const uint8_t count = data[at];
+    const uint8_t value = data[at + 1];
+    at += 2;
+    if (count > 0) {
+      for (int i = 0; i < count && x < width; ++i)
+        indices[size_t(y) * width + x++] = value;
+      continue;
+    }
+    if (value == 0) {  // end of line
+      x = 0;
+      ++y;
+    } else if (value == 1) {  // end of bitmap
+      return true;
+    } else if (value == 2) {  // move right and up (down in file order)
+      if (at + 2 > available)
+        return false;
+      x += data[at];
+      y += data[at + 1];
+      at += 2;
+    } else {  // absolute run, padded to 16 bits
+      const uint64_t padded = (uint64_t(value) + 1) & ~uint64_t(1);
+      if (at + padded > available)
+        return false;
+      for (int i = 0; i < value && x < width && y < height; ++i)
+        indices[size_t(y) * width + x++] = data[at + uint64_t(i)];
+      at += padded;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool decodeBMP(const uint8_t* bytes, uint32_t length, ImageData* out, bool allocate) {
-  if (!bytes || !out || length < 54 || bytes[0] != 'B' || bytes[1] != 'M')
+  if (!bytes || !out)
     return false;
+  if (length < 54 || bytes[0] != 'B' || bytes[1] != 'M') {
+    refuse("BMP", "not a BMP file (no \"BM\" header)");
+    return false;
+  }
   const uint32_t offset = readU32(bytes + 10);
+  // Info headers of 40 bytes and the longer V2-V5 forms share the first 40 bytes; the palette
+  // follows the whole header.
+  const uint32_t headerSize = readU32(bytes + 14);
+  if (headerSize < 40 || headerSize > 1024) {
+    refuse("BMP", "an info header of %u bytes is not supported", headerSize);
+    return false;
+  }
   const int32_t width = int32_t(readU32(bytes + 18));
   const int32_t height = int32_t(readU32(bytes + 22));
   const int bits = bytes[28] | bytes[29] << 8;
-  if (bits != 8 && bits != 24)
+  const uint32_t compression = readU32(bytes + 30);
+  if (bits != 8 && bits != 24) {
+    refuse("BMP", "%d bits per pixel are not supported (only 8 and 24)", bits);
     return false;
+  }
+  // Run-length 8-bit data (1) is expanded; bit fields and every other coding are refused.
+  if (compression != 0 && !(compression == 1 && bits == 8)) {
+    refuse("BMP", "compression %u is not supported with %d bits per pixel", compression, bits);
+    return false;
+  }
   if (height < 0) {
-    cmdPrintf("WARNING: top-down BMP not supported\n");
+    refuse("BMP", "top-down rows are not supported");
     return false;
   }
   if (!sizeAcceptable(width, height))
-    return false;
+    return refuseSize("BMP", width, height);
   const uint64_t packedRow = uint64_t(width) * uint64_t(bits / 8);
   const uint64_t stride = (uint64_t(width) * bits + 31) / 32 * 4;
   // The last row may lack its padding.
-  if (uint64_t(offset) + stride * uint64_t(height - 1) + packedRow > length) {
+  if (compression == 0 && uint64_t(offset) + stride * uint64_t(height - 1) + packedRow > length) {
     boundsError();
+    return false;
+  }
+  if (compression == 1 && offset >= length) {
+    boundsError();
+    return false;
+  }
+  // Runs code at most 255 pixels in 2 bytes; line ends and deltas skip more, which writers use for
+  // blank rows. 1,024 pixels a byte keeps every such file of normal width and stops a few bytes
+  // from standing for a picture of the size caps (a decompression bomb).
+  if (compression == 1 && uint64_t(width) * uint64_t(height) > (uint64_t(length) - offset) * 1024) {
+    refuse("BMP", "%u bytes of run-length data cannot code %d x %d pixels", length - offset, width, height);
     return false;
   }
   const uint8_t* palette = nullptr;
   int entries = 0;
   if (bits == 8) {
-    // The palette runs from byte 54 up to the pixels (and the end of the file); at most 256 entries,
-    // fewer when the header says so.
-    const uint32_t end = std::min(offset, length);
-    entries = end > 54 ? int(std::min<uint32_t>((end - 54) / 4, 256)) : 0;
+    // The palette runs from the end of the info header up to the pixels (and the end of the
+    // file); at most 256 entries, fewer when the header says so.
+    const uint64_t first = 14 + uint64_t(headerSize);
+    const uint64_t end = std::min(offset, length);
+    entries = end > first ? int(std::min<uint64_t>((end - first) / 4, 256)) : 0;
     const uint32_t used = readU32(bytes + 46);
     if (used != 0 && used < uint32_t(entries))
       entries = int(used);
     if (entries == 0) {
-      boundsError();
+      refuse("BMP", "an 8-bit image without a palette");
       return false;
     }
-    palette = bytes + 54;
+    palette = bytes + first;
   }
   resetRecord(out, width, height, bits == 8 ? kPixelFormatI8 : kPixelFormatRGB);
-  return convertRows(bytes + offset, size_t(stride), out, allocate ? uint32_t(kConvertAllocate) : 0u, palette,
-                     entries);
+  const uint32_t flags = allocate ? uint32_t(kConvertAllocate) : 0u;
+  if (compression == 0)
+    return convertRows(bytes + offset, size_t(stride), out, flags, palette, entries);
+  uint8_t* indices = imageAlloc(size_t(width) * size_t(height));
+  if (!indices)
+    return false;
+  bool ok = expandRLE8(bytes + offset, uint64_t(length) - offset, width, height, indices);
+  if (!ok)
+    boundsError();
+  else
+    ok = convertRows(indices, size_t(width), out, flags, palette, entries);
+  imageFree(indices);
+  return ok;
 }
 
 // --- DDS ---
@@ -396,15 +556,37 @@ constexpr uint32_t fourCC(char a, char b, char c, char d) {
 
 }  // namespace
 
+namespace {
+
+// Byte position (0-3) of an 8-bit channel mask, -1 for no channel, -2 for a mask that is not one
+// whole byte.
+int maskByte(uint32_t mask) {
+  if (mask == 0)
+    return -1;
+  for (int i = 0; i < 4; ++i) {
+    if (mask == 0xFFu << (8 * i))
+      return i;
+  }
+  return -2;
+}
+
+}  // namespace
+
 bool loadDDSFromMemory(const uint8_t* bytes, int length, ImageData* out, bool allocate) {
-  if (!bytes || !out || length < 128 || std::memcmp(bytes, "DDS ", 4) != 0)
+  if (!bytes || !out)
     return false;
+  if (length < 128 || std::memcmp(bytes, "DDS ", 4) != 0) {
+    refuse("DDS", "not a DDS file (no \"DDS \" header)");
+    return false;
+  }
   const int64_t height = readU32(bytes + 12);
   const int64_t width = readU32(bytes + 16);
   const uint32_t declaredMips = readU32(bytes + 28);
+  const uint32_t pixelFlags = readU32(bytes + 80);
   const uint32_t code = readU32(bytes + 84);
+  const uint32_t rgbBits = readU32(bytes + 88);
   if (!sizeAcceptable(width, height))
-    return false;
+    return refuseSize("DDS", width, height);
   const int64_t dataSize = int64_t(length) - 128;
   const uint8_t* src = bytes + 128;
   int format;
@@ -417,22 +599,70 @@ bool loadDDSFromMemory(const uint8_t* bytes, int length, ImageData* out, bool al
   } else if (code == 0) {
     format = 0;
   } else {
+    char text[5];
+    for (int i = 0; i < 4; ++i) {
+      const char c = char(code >> (8 * i));
+      text[i] = c >= 32 && c < 127 ? c : '?';
+    }
+    text[4] = '\0';
+    refuse("DDS", "FourCC \"%s\" (0x%08X) is not supported (only DXT1, DXT3, DXT5 and uncompressed)", text,
+           code);
     return false;
   }
-  const int64_t components = format ? 0 : dataSize / (width * height);
-  if (!format && components != 3 && components != 4)
-    return false;
+
+  // Uncompressed: the header's bit count and masks say what a pixel is; the bytes of every mip
+  // level follow one another, so they cannot tell. Files without a bit count (older writers) and
+  // without levels keep the size rule: bytes / (width x height).
+  int64_t components = 0;
+  int channel[4] = {2, 1, 0, 3};  // byte of red, green, blue, alpha in a source pixel
+  if (!format) {
+    if (rgbBits == 0 && declaredMips <= 1) {
+      components = dataSize / (width * height);
+    } else if (rgbBits == 24 || rgbBits == 32) {
+      components = rgbBits / 8;
+      const bool hasAlpha = (pixelFlags & 0x1) != 0 && readU32(bytes + 104) != 0;
+      const uint32_t masks[4] = {readU32(bytes + 92), readU32(bytes + 96), readU32(bytes + 100),
+                                 hasAlpha ? readU32(bytes + 104) : 0u};
+      if ((pixelFlags & 0x40) != 0 || masks[0] || masks[1] || masks[2]) {
+        for (int i = 0; i < 4; ++i)
+          channel[i] = maskByte(masks[i]);
+      }
+      bool usable = channel[0] >= 0 && channel[1] >= 0 && channel[2] >= 0 && channel[3] >= -1;
+      for (int i = 0; i < 4 && usable; ++i)
+        usable = channel[i] < int(components);
+      if (!usable) {
+        refuse("DDS", "%u-bit pixels with masks %08X %08X %08X %08X are not supported", rgbBits, masks[0], masks[1],
+               masks[2], masks[3]);
+        return false;
+      }
+      if (components == 4 && !hasAlpha)
+        channel[3] = -1;  // the fourth byte is padding
+    } else {
+      refuse("DDS", "uncompressed pixels of %u bits are not supported (only 24 and 32)", rgbBits);
+      return false;
+    }
+    if (components != 3 && components != 4) {
+      refuse("DDS", "%lld bytes for %lld x %lld pixels make no 24- or 32-bit image", (long long)dataSize,
+             (long long)width, (long long)height);
+      return false;
+    }
+  }
+  if (components == 3)
+    channel[3] = -1;
+  const int outBpp = format ? 0 : (channel[3] >= 0 ? 4 : 3);
 
   // Levels the block really holds, never more than the header claims or the chain allows.
   const int chain = imageMipLevels(int(std::max(width, height)));
   const int wanted = std::max<int>(1, int(std::min<uint32_t>(declaredMips, uint32_t(chain))));
   int levels = 0;
   int64_t used = 0;
+  int64_t pixelsUsed = 0;
   for (int64_t w = width, h = height; levels < wanted; ++levels) {
     const int64_t levelSize = format ? imageCompressedLevelSize(format, int(w), int(h)) : w * h * components;
     if (used + levelSize > dataSize)
       break;
     used += levelSize;
+    pixelsUsed += w * h;
     w = std::max<int64_t>(w / 2, 1);
     h = std::max<int64_t>(h / 2, 1);
   }
@@ -440,8 +670,7 @@ bool loadDDSFromMemory(const uint8_t* bytes, int length, ImageData* out, bool al
     boundsError();
     return false;
   }
-  resetRecord(out, int(width), int(height),
-              format ? format : (components == 4 ? kPixelFormatRGBA : kPixelFormatRGB));
+  resetRecord(out, int(width), int(height), format ? format : (outBpp == 4 ? kPixelFormatRGBA : kPixelFormatRGB));
   const uint8_t storedMips = declaredMips == 0 ? 0 : uint8_t(levels);
 
   if (format) {
@@ -465,27 +694,30 @@ bool loadDDSFromMemory(const uint8_t* bytes, int length, ImageData* out, bool al
     return true;
   }
 
-  // Blue-green-red(-alpha) levels to red-green-blue(-alpha), rows kept.
+  // Every level to red-green-blue(-alpha), rows kept.
+  const int64_t outSize = pixelsUsed * outBpp;
   uint8_t* dst;
   if (allocate) {
-    dst = imageAlloc(size_t(used) + 4);
+    dst = imageAlloc(size_t(outSize) + 4);
     if (!dst)
       return false;
   } else {
-    if (!out->pixels || out->byteSize < used)
+    if (!out->pixels || out->byteSize < outSize)
       return false;
     dst = out->pixels;
   }
-  for (int64_t i = 0; i + components <= used; i += components) {
-    dst[i] = src[i + 2];
-    dst[i + 1] = src[i + 1];
-    dst[i + 2] = src[i];
-    if (components == 4)
-      dst[i + 3] = src[i + 3];
+  const uint8_t* s = src;
+  uint8_t* d = dst;
+  for (int64_t i = 0; i < pixelsUsed; ++i, s += components, d += outBpp) {
+    d[0] = s[channel[0]];
+    d[1] = s[channel[1]];
+    d[2] = s[channel[2]];
+    if (outBpp == 4)
+      d[3] = s[channel[3]];
   }
   if (allocate) {
     out->pixels = dst;
-    out->byteSize = int32_t(used);
+    out->byteSize = int32_t(outSize);
   }
   out->mipCount = storedMips;
   return true;
@@ -507,10 +739,11 @@ bool saveDDS(const char* name, const ImageData* data) {
       compressed ? imageCompressedLevelSize(format, width, height) : int64_t(width) * height * bpp;
   if (data->byteSize < pixelBytes)
     return false;
-  // The header is built in a block of its own size: the compiler cannot prove the vector holds it.
-  uint8_t header[128] = {};
-  std::memcpy(header, "DDS ", 4);
-  uint8_t* h = header + 4;
+  std::vector<uint8_t> file(size_t(128 + pixelBytes), 0);
+  // The header is built apart and copied in: GCC cannot follow the vector's size here.
+  uint8_t head[128] = {};
+  std::memcpy(head, "DDS ", 4);
+  uint8_t* h = head + 4;
   writeU32(h + 0, 124);
   writeU32(h + 4, compressed ? 0xA1006 : 0xA1006 | 0x8);
   writeU32(h + 8, uint32_t(height));
@@ -518,12 +751,10 @@ bool saveDDS(const char* name, const ImageData* data) {
   writeU32(h + 16, compressed ? uint32_t(pixelBytes) : uint32_t(width * bpp));
   writeU32(h + 24, 0);
   writeU32(h + 72, 32);
-  std::vector<uint8_t> file(size_t(128 + pixelBytes), 0);
   if (compressed) {
     writeU32(h + 76, 0x4);
     const char* codes[] = {"DXT1", "DXT3", "DXT5"};
     std::memcpy(h + 80, codes[format - kPixelFormatDXT1], 4);
-    std::memcpy(file.data(), header, sizeof(header));
     std::memcpy(file.data() + 128, data->pixels, size_t(pixelBytes));
   } else {
     writeU32(h + 76, bpp == 4 ? 0x41 : 0x40);
@@ -533,7 +764,6 @@ bool saveDDS(const char* name, const ImageData* data) {
     writeU32(h + 96, 0xFF);
     if (bpp == 4)
       writeU32(h + 100, 0xFF000000u);
-    std::memcpy(file.data(), header, sizeof(header));
     uint8_t* d = file.data() + 128;
     const uint8_t* s = data->pixels;
     for (int64_t i = 0; i < pixelBytes; i += bpp) {
@@ -544,6 +774,7 @@ bool saveDDS(const char* name, const ImageData* data) {
         d[i + 3] = s[i + 3];
     }
   }
+  std::memcpy(file.data(), head, sizeof(head));
   return writeWholeFile(name, file.data(), file.size());
 }
 

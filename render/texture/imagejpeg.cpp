@@ -20,7 +20,9 @@ namespace {
 constexpr size_t kTransferSize = 4096;
 // Working memory libjpeg may take for one image (coefficient buffers of progressive files).
 constexpr long kJpegMemoryLimit = 256L * 1024 * 1024;
-// Pixels one byte of JPEG data may stand for: 512 at one bit per 8x8 block, with a margin of 4.
+// Pixels one byte of Huffman-coded data may stand for: 512 at one bit per 8x8 block, with a margin
+// of 4. Arithmetic coding has no such floor (a flat 2048 x 2048 image fits in about 200 bytes), so
+// those files are bounded by the size caps and the memory limit alone.
 constexpr int64_t kJpegPixelsPerByte = 2048;
 
 struct JpegError {
@@ -169,7 +171,8 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
   }
   // Huffman coding spends at least a bit on every 8x8 block: far more pixels than the bytes could
   // code means a forged header (or a file cut short), whose decode would only cost time and memory.
-  if (int64_t(cinfo.image_width) * cinfo.image_height > int64_t(length) * kJpegPixelsPerByte) {
+  if (!cinfo.arith_code &&
+      int64_t(cinfo.image_width) * cinfo.image_height > int64_t(length) * kJpegPixelsPerByte) {
     cmdPrintf("WARNING: JPEG: image of %u x %u from %u bytes refused\n", cinfo.image_width,
                 cinfo.image_height, length);
     jpeg_destroy_decompress(&cinfo);
@@ -195,6 +198,18 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
       return false;
     }
     block = out->pixels;
+  }
+  // Three-component output lands straight in the record's rows, several per call: no second pass.
+  if (!cmyk && components == 3) {
+    JSAMPROW rows[16];
+    while (cinfo.output_scanline < cinfo.output_height) {
+      const int y = int(cinfo.output_scanline);
+      const int count = std::min<int>(16, height - y);
+      for (int i = 0; i < count; ++i)
+        rows[i] = block + int64_t(y + i) * width * 3;
+      if (jpeg_read_scanlines(&cinfo, rows, JDIMENSION(count)) == 0)
+        break;
+    }
   }
   // Adobe writers store CMYK inverted.
   const bool inverted = cinfo.saw_Adobe_marker;
@@ -244,10 +259,35 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
 }
 
 namespace {
+bool encodeJpeg(IOFileHandle file, const ImageData* data, int bpp);
+}  // namespace
 
-// The part that libjpeg may longjmp out of, in a frame of its own whose values are all set before
-// the setjmp and never change after it: nothing live across the jump can be clobbered.
-bool compressJPEG(IOFileHandle file, const ImageData* data, int width, int height, int bpp) {
+bool saveJPEG(const char* name, const ImageData* data) {
+  if (!name || !data || !data->pixels || !g_ioSystem)
+    return false;
+  const int format = data->info.pixelFormat;
+  if (format != kPixelFormatRGB && format != kPixelFormatRGBA) {
+    cmdPrintf("WARNING: saveJPEG: '%s' is not 3 or 4 bytes per pixel\n", name);
+    return false;
+  }
+  const int bpp = format == kPixelFormatRGBA ? 4 : 3;
+  const int width = data->info.width;
+  const int height = data->info.height;
+  if (width <= 0 || height <= 0 || width > 65500 || height > 65500 ||
+      data->byteSize < int64_t(width) * height * bpp)
+    return false;
+  const IOFileHandle file = g_ioSystem->openFileWrite(name);
+  if (!file)
+    return false;
+  return encodeJpeg(file, data, bpp);
+}
+
+namespace {
+
+// The encoding half of saveJPEG, apart so no checked local lives across its setjmp. Closes the file.
+bool encodeJpeg(IOFileHandle file, const ImageData* data, int bpp) {
+  const int width = data->info.width;
+  const int height = data->info.height;
   jpeg_compress_struct cinfo;
   JpegError error;
   JpegDestination dest;
@@ -256,6 +296,7 @@ bool compressJPEG(IOFileHandle file, const ImageData* data, int width, int heigh
   if (setjmp(error.jump)) {
     cmdPrintf("WARNING: JPEG: %s\n", error.message);
     jpeg_destroy_compress(&cinfo);
+    g_ioSystem->closeFile(file);
     return false;
   }
   jpeg_CreateCompress(&cinfo, JPEG_LIB_VERSION, sizeof(cinfo));
@@ -289,30 +330,8 @@ bool compressJPEG(IOFileHandle file, const ImageData* data, int width, int heigh
   }
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
+  g_ioSystem->closeFile(file);
   return !dest.failed;
 }
 
 }  // namespace
-
-bool saveJPEG(const char* name, const ImageData* data) {
-  if (!name || !data || !data->pixels || !g_ioSystem)
-    return false;
-  const int format = data->info.pixelFormat;
-  if (format != kPixelFormatRGB && format != kPixelFormatRGBA) {
-    cmdPrintf("WARNING: saveJPEG: '%s' is not 3 or 4 bytes per pixel\n", name);
-    return false;
-  }
-  const int bpp = format == kPixelFormatRGBA ? 4 : 3;
-  const int width = data->info.width;
-  const int height = data->info.height;
-  if (width <= 0 || height <= 0 || width > 65500 || height > 65500 ||
-      data->byteSize < int64_t(width) * height * bpp)
-    return false;
-  const IOFileHandle file = g_ioSystem->openFileWrite(name);
-  if (!file)
-    return false;
-
-  const bool ok = compressJPEG(file, data, width, height, bpp);
-  g_ioSystem->closeFile(file);
-  return ok;
-}

@@ -6,8 +6,10 @@
 #include <cstring>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "lib/assert.h"
+#include "lib/interface/commonsystem.h"
 #include "lib/str.h"
 #include "platform/dialog.h"
 #include "tests/support/capturecmdsystem.h"
@@ -93,6 +95,54 @@ TEST_F(AssertTest, FullTableStopsRemembering) {
 TEST_F(AssertTest, TheBoxCarriesTheCallStack) {
   assertPrompt("with stack", "s.cpp", 3);
   EXPECT_NE(lastText.find("Ignore this assert?\n0x"), std::string::npos) << lastText;
+}
+
+// Records the assertion boxes the common manager is asked for.
+class BoxCommon : public CommonSystem {
+ public:
+  void printf(const char*, ...) override {}
+  void errorBox(const char*, const char*) override {}
+  int assertBox(const char* text, const char* caption) override {
+    texts.push_back(std::string(caption) + ": " + text);
+    int a = answers.empty() ? 2 : answers.front();
+    if (!answers.empty())
+      answers.pop_front();
+    return a;
+  }
+  void* windowHandle() override { return nullptr; }
+  void* instanceHandle() override { return nullptr; }
+  bool hasSpatialSystem() override { return false; }
+  void setAllowMissingWorld(bool) override {}
+  void updateLoading() override {}
+  void processEvents() override {}
+  bool playVideo(const char*, const char*, bool) override { return false; }
+  bool loadMap(const char*, int, int) override { return false; }
+  void unloadMap() override {}
+  void saveGameDicts() override {}
+  void waitLoading(int) override {}
+  void beginVidRestart() override {}
+  void endVidRestart(void*) override {}
+  const char* lastPrintedText() override { return ""; }
+
+  std::deque<int> answers;
+  std::vector<std::string> texts;
+};
+
+TEST_F(AssertTest, WithACommonManagerThePromptGoesThroughItsBox) {
+  BoxCommon common;
+  g_commonSystem = &common;
+  common.answers = {1, 2, 0};  // no, cancel, yes
+  EXPECT_TRUE(assertPrompt("n > 0", "c.cpp", 5)) << "no breaks";
+  EXPECT_FALSE(assertPrompt("n > 0", "c.cpp", 5)) << "cancel continues";
+  EXPECT_FALSE(assertPrompt("n > 0", "c.cpp", 5)) << "yes ignores";
+  EXPECT_FALSE(assertPrompt("n > 0", "c.cpp", 5));
+  g_commonSystem = nullptr;
+  EXPECT_EQ(prompts, 0) << "the platform box is not used while a common manager exists";
+  ASSERT_EQ(common.texts.size(), 3u) << "an ignored assertion asks no more";
+  EXPECT_EQ(common.texts[0], "ASSERT: n > 0\nFILE: c.cpp\nLINE: 5\n\nIgnore this assert?");
+  EXPECT_TRUE(assertIsIgnored("c.cpp", 5));
+  assertPrompt("before", "b.cpp", 1);
+  EXPECT_EQ(prompts, 1) << "without one the platform box asks";
 }
 
 TEST(AssertHeadless, WithoutADisplayTheBoxPrintsAndNeverBlocks) {

@@ -226,6 +226,29 @@ TEST(Mat3, ProductsTransposeAndFixes) {
   Mat3 s(Vec3(3, 0, 0), Vec3(0, 2, 0), Vec3(0, 0, 4));
   s.orthoNormalize();
   EXPECT_EQ(s, Mat3::identity());
+  // Skewed rows: orthoNormalize only normalises them, the cross-product form
+  // makes them perpendicular, keeping row 0's direction and the 0-1 plane.
+  Mat3 skew(Vec3(2, 0, 0), Vec3(1, 1, 0), Vec3(0, 0.5f, 3));
+  Mat3 rowsOnly = skew;
+  rowsOnly.orthoNormalize();
+  EXPECT_TRUE(rowsOnly[1].compare(Vec3(1, 1, 0).normalized(), 1e-6f)) << "rows normalised in place";
+  EXPECT_GT(std::fabs(rowsOnly[0].dot(rowsOnly[1])), 0.5f) << "and left skewed";
+  Mat3 gs = skew;
+  gs.orthoNormalizeByCross();
+  EXPECT_TRUE(orthonormal(gs, 1e-6f));
+  EXPECT_TRUE(gs[0].compare(Vec3(1, 0, 0), 1e-6f));
+  EXPECT_TRUE(gs[1].compare(Vec3(0, 1, 0), 1e-6f)) << "row 1 stays in the plane of rows 0 and 1, same side";
+  EXPECT_TRUE(gs[2].compare(Vec3(0, 0, 1), 1e-6f)) << "row 2 = row 0 x row 1, old row 2 ignored";
+  for (int i = 0; i < 200; i++) {
+    Mat3 r(randomUnit(rng) * 2.0f, randomUnit(rng) * 0.5f, randomUnit(rng));
+    const Vec3 forward = r[0].normalized();
+    r.orthoNormalizeByCross();
+    if (r[1].length() < 0.5f)
+      continue;  // rows 0 and 1 (nearly) parallel: nothing to keep
+    EXPECT_TRUE(orthonormal(r, 1e-5f));
+    EXPECT_TRUE(r[0].compare(forward, 1e-6f));
+    EXPECT_NEAR(r[0].cross(r[1]).dot(r[2]), 1.0f, 1e-5f) << "right-handed";
+  }
   const Mat4 m4 = Angles(0, 90, 0).toMat3().toMat4();
   EXPECT_TRUE(m4.transformPoint(Vec3(1, 0, 0)).compare(Vec3(0, 1, 0), 1e-6f));
   EXPECT_EQ(m4[15], 1.0f);

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
@@ -903,3 +907,119 @@ TEST_F(TokenParserTest, GarbageInputTerminates) {
 }
 
 }  // namespace
+
+namespace {
+
+// Words, white space and punctuation only: what the 16-byte word scan must agree with.
+std::vector<std::string> referenceWords(const std::string& text, const std::string& punctuation,
+                                        const std::string& whitespace) {
+  std::vector<std::string> out;
+  std::string word;
+  auto flush = [&] {
+    for (size_t at = 0; at < word.size(); at += 511)
+      out.push_back(word.substr(at, 511));
+    word.clear();
+  };
+  for (char c : text) {
+    if (whitespace.find(c) != std::string::npos) {
+      flush();
+    } else if (punctuation.find(c) != std::string::npos) {
+      flush();
+      out.push_back(std::string(1, c));
+    } else {
+      word += c;
+    }
+  }
+  flush();
+  return out;
+}
+
+}  // namespace
+
+// Random texts that end right before an unreadable page, with control and high bytes inside words
+// (false candidates of the wide scan), long words, and set sizes on both sides of the wide scan's
+// limit.
+TEST_F(TokenParserTest, WordScanAgreesWithTheRulesUpToAPageEnd) {
+  const long page = sysconf(_SC_PAGESIZE);
+  char* pages = static_cast<char*>(mmap(nullptr, size_t(page) * 2, PROT_READ | PROT_WRITE,
+                                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(mprotect(pages + page, size_t(page), PROT_NONE), 0);
+  struct Sets {
+    std::string punctuation;
+    std::string whitespace;
+  } sets[] = {
+      {"{}(),", " \t\n\r"},
+      {"", " \t\n\r"},
+      {"!#$%&()*+,-.:;<=>?@[]^`{|}~", " \t\n\r"},  // more than 16 set characters: byte by byte
+      {"(", "\t\n"},                               // a space inside words
+  };
+  const char alphabet[] = {'a', 'b', '7', '.', '-', ' ', '\t', '\n', '(', ')', ',', '{', '\x01', '\x1f',
+                           '\xe9', '\xff', '~', '!'};
+  std::mt19937 rng(11);
+  for (const Sets& s : sets) {
+    for (int round = 0; round < 120; ++round) {
+      const int length = int(rng() % 1200);
+      const bool longWord = rng() % 4 == 0;
+      std::string text;
+      for (int i = 0; i < length; ++i)
+        text += longWord && i > 20 && i < 900 ? 'w' : alphabet[rng() % sizeof(alphabet)];
+      if (size_t(page) < text.size() + 1)
+        continue;
+      // No comment or quote starts: those rules are tested apart.
+      for (char& c : text)
+        if (c == '/' || c == '"')
+          c = 'q';
+      char* start = pages + page - long(text.size()) - 1;
+      std::memcpy(start, text.c_str(), text.size() + 1);
+      TokenParser parser;
+      parser.pushText(start);
+      parser.setPunctuation(s.punctuation.c_str());
+      parser.setWhitespace(s.whitespace.c_str());
+      std::vector<std::string> got;
+      while (const char* t = parser.nextToken(true))
+        got.push_back(t);
+      ASSERT_EQ(got, referenceWords(text, s.punctuation, s.whitespace))
+          << "punctuation \"" << s.punctuation << "\" round " << round;
+    }
+  }
+  munmap(pages, size_t(page) * 2);
+}
+
+// Quoted strings of every length around the 16-byte steps, with newlines, closed and unclosed,
+// ending right before an unreadable page: text and line count as the rules say.
+TEST_F(TokenParserTest, QuotedScanAgreesUpToAPageEnd) {
+  const long page = sysconf(_SC_PAGESIZE);
+  char* pages = static_cast<char*>(mmap(nullptr, size_t(page) * 2, PROT_READ | PROT_WRITE,
+                                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(mprotect(pages + page, size_t(page), PROT_NONE), 0);
+  for (int length = 0; length < 600; length += (length < 48 ? 1 : 37)) {
+    for (bool closed : {true, false}) {
+      if (!closed && length == 0)
+        continue;  // a lone quote at the end reads nothing (tested above)
+      std::string body;
+      for (int i = 0; i < length; ++i)
+        body += i % 7 == 3 ? '\n' : char('a' + i % 26);
+      const std::string text = "\"" + body + (closed ? "\" tail" : "");
+      char* start = pages + page - long(text.size()) - 1;
+      std::memcpy(start, text.c_str(), text.size() + 1);
+      TokenParser parser;
+      parser.pushText(start);
+      const char* t = parser.nextToken(true);
+      ASSERT_NE(t, nullptr) << length;
+      const size_t kept = std::min<size_t>(body.size(), 511);
+      EXPECT_EQ(std::string(t), body.substr(0, kept)) << length;
+      int lines = 1;
+      for (size_t i = 0; i < kept; ++i)
+        lines += body[i] == '\n';
+      EXPECT_EQ(parser.lineNumber(), lines) << length;
+      if (closed && length <= 511) {
+        const char* next = parser.nextToken(true);
+        ASSERT_NE(next, nullptr) << length;
+        EXPECT_STREQ(next, "tail");
+      }
+    }
+  }
+  munmap(pages, size_t(page) * 2);
+}

@@ -87,7 +87,7 @@ TEST(Vec3, OrthogonalAndToMat3AreOrthonormal) {
     EXPECT_NEAR(o.length(), 1.0f, 1e-5f);
     EXPECT_NEAR(o.dot(v), 0.0f, 1e-5f);
     const Mat3 m = v.toMat3();
-    EXPECT_EQ(m[0], v);
+    EXPECT_TRUE(m[0].compare(v, 1e-6f)) << "row 0 is the vector (normalised again)";
     EXPECT_NEAR(m[1].length(), 1.0f, 1e-5f);
     EXPECT_NEAR(m[2].length(), 1.0f, 1e-5f);
     EXPECT_NEAR(m[0].dot(m[1]), 0.0f, 1e-5f);
@@ -96,6 +96,20 @@ TEST(Vec3, OrthogonalAndToMat3AreOrthonormal) {
   const Mat3 up = Vec3(0, 0, 1).toMat3();
   EXPECT_EQ(up[1], Vec3(1, 0, 0));
   EXPECT_EQ(up[2], Vec3(0, 1, 0));
+}
+
+TEST(Vec3, ToMat3NormalisesRowZeroOfLongAndShortVectors) {
+  const Vec3 cases[] = {Vec3(3, 4, 0), Vec3(0, 0, -7), Vec3(0.01f, -0.02f, 0.03f), Vec3(100, 50, -20)};
+  for (const Vec3& v : cases) {
+    const Mat3 m = v.toMat3();
+    EXPECT_TRUE(m[0].compare(v.normalized(), 1e-6f)) << v.x << " " << v.y << " " << v.z;
+    for (int r = 0; r < 3; ++r)
+      EXPECT_NEAR(m[r].length(), 1.0f, 1e-5f) << "row " << r;
+    EXPECT_NEAR(m[0].dot(m[1]), 0.0f, 1e-5f);
+    EXPECT_NEAR(m[0].dot(m[2]), 0.0f, 1e-5f);
+    EXPECT_NEAR(m[1].dot(m[2]), 0.0f, 1e-5f);
+  }
+  EXPECT_TRUE(Vec3(0, 0, 5).toMat3().compare(Vec3(0, 0, 1).toMat3(), 0.0f)) << "the straight-up case";
 }
 
 TEST(Vec3, AnglesAndAngleBytes) {

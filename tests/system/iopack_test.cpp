@@ -5,7 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/statvfs.h>
+#include <zlib.h>
+
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,6 +19,7 @@
 #include "system/convarmanager.h"
 #include "system/iomanager.h"
 
+using iotest::crcOf;
 using iotest::TempTree;
 using iotest::writeZip;
 using iotest::ZipEntry;
@@ -409,3 +415,263 @@ TEST_F(IOPackTest, ExtraFieldRunningPastTheEndOfThePack) {
   EXPECT_EQ(readAll("a.txt"), "alpha");
   EXPECT_EQ(readAll("b.txt"), "beta");
 }
+
+namespace {
+
+// Packs written by other zip tools, made by running the tool on files of ours.
+class ForeignPackTest : public IOPackTest {
+ protected:
+  // Runs `command` inside a fresh folder of the tree holding a.txt and
+  // sub/b.txt; false (the test skips outside CI) when the tool is missing.
+  bool make(const std::string& tool, const std::string& command) {
+    if (run("command -v " + tool).empty()) {
+      return false;
+    }
+    const std::string src = tree_.str("src");
+    run("mkdir -p '" + src + "/sub' && printf 'alpha text\\n' > '" + src + "/a.txt' && printf 'beta text\\n' > '" +
+        src + "/sub/b.txt' && mkdir -p '" + tree_.str("media") + "' && cd '" + src + "' && " + command +
+        " >/dev/null 2>&1");
+    return true;
+  }
+};
+
+#define REQUIRE_TOOL(tool, command)                                   \
+  if (!make(tool, command)) {                                         \
+    if (getenv("CI"))                                                 \
+      FAIL() << tool << " is missing under CI";                       \
+    GTEST_SKIP() << tool << " is not installed";                      \
+  }
+
+TEST_F(ForeignPackTest, Zip64FieldsFromInfoZipAreRead) {
+  REQUIRE_TOOL("zip", "zip -q -fz -r ../media/z64.bqp a.txt sub/b.txt");
+  std::string out = init();
+  EXPECT_EQ(readAll("a.txt"), "alpha text\n") << out;
+  EXPECT_EQ(readAll("sub/b.txt"), "beta text\n");
+}
+
+TEST_F(ForeignPackTest, DotSlashNamesFromBsdtarAreFoundWithoutThePrefix) {
+  REQUIRE_TOOL("bsdtar", "bsdtar -cf ../media/bt.bqp --format zip .");
+  std::string out = init();
+  EXPECT_EQ(readAll("a.txt"), "alpha text\n") << out;
+  EXPECT_EQ(readAll("sub/b.txt"), "beta text\n");
+  EXPECT_TRUE(io_->fileExists("sub/b.txt"));
+}
+
+// Little-endian field writers for the hand-built zip64 pack below.
+void put16(std::string& out, uint32_t v) {
+  out.push_back(char(v & 0xFF));
+  out.push_back(char((v >> 8) & 0xFF));
+}
+void put32(std::string& out, uint32_t v) {
+  put16(out, v & 0xFFFF);
+  put16(out, v >> 16);
+}
+void put64(std::string& out, uint64_t v) {
+  put32(out, uint32_t(v));
+  put32(out, uint32_t(v >> 32));
+}
+
+std::string rawDeflate(const std::string& data) {
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, uLong(data.size())), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  z.avail_in = uInt(data.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = uInt(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+std::string localHeader(const std::string& name, int method, uint32_t crc, uint32_t compressed,
+                        uint32_t uncompressed) {
+  std::string h;
+  put32(h, 0x04034b50);
+  put16(h, 45);
+  put16(h, 0);
+  put16(h, uint32_t(method));
+  put32(h, 0);
+  put32(h, crc);
+  put32(h, compressed);
+  put32(h, uncompressed);
+  put16(h, uint32_t(name.size()));
+  put16(h, 0);
+  return h + name;
+}
+
+std::string directoryRecord(const std::string& name, int method, uint32_t crc, uint32_t compressed,
+                            uint32_t uncompressed, uint32_t local, const std::string& extra) {
+  std::string r;
+  put32(r, 0x02014b50);
+  put16(r, 45);
+  put16(r, 45);
+  put16(r, 0);
+  put16(r, uint32_t(method));
+  put32(r, 0);
+  put32(r, crc);
+  put32(r, compressed);
+  put32(r, uncompressed);
+  put16(r, uint32_t(name.size()));
+  put16(r, uint32_t(extra.size()));
+  put16(r, 0);
+  put16(r, 0);
+  put16(r, 0);
+  put32(r, 0);
+  put32(r, local);
+  return r + name + extra;
+}
+
+// A pack whose second entry, its central directory and its end records lie past 4 GiB, with
+// a hole before them: sparse on disk, 4.5 GB long.
+TEST_F(IOPackTest, EntriesPast4GiBReadAndSeek) {
+  constexpr uint64_t kFarOffset = 4500000000ull;
+  struct statvfs fs;
+  if (statvfs(tree_.path().c_str(), &fs) != 0 || uint64_t(fs.f_bavail) * fs.f_frsize < kFarOffset + (1u << 30)) {
+    GTEST_SKIP() << "not enough free disk for a 4.5 GB pack";
+  }
+  std::string farData;
+  for (int i = 0; farData.size() < 200000; i++) {
+    farData += "line " + std::to_string(i) + " of the far entry\n";
+  }
+  const std::string nearData = "near data";
+  const std::string farPacked = rawDeflate(farData);
+  const uint32_t nearCrc = crcOf(nearData);
+  const uint32_t farCrc = crcOf(farData);
+
+  std::string start = localHeader("near.txt", 0, nearCrc, uint32_t(nearData.size()), uint32_t(nearData.size())) +
+                      nearData;
+  std::string far = localHeader("dir/far.txt", Z_DEFLATED, farCrc, uint32_t(farPacked.size()),
+                                uint32_t(farData.size())) +
+                    farPacked;
+  std::string extra;
+  put16(extra, 0x0001);
+  put16(extra, 8);
+  put64(extra, kFarOffset);
+  const std::string directory =
+      directoryRecord("near.txt", 0, nearCrc, uint32_t(nearData.size()), uint32_t(nearData.size()), 0, "") +
+      directoryRecord("dir/far.txt", Z_DEFLATED, farCrc, uint32_t(farPacked.size()), uint32_t(farData.size()),
+                      0xFFFFFFFFu, extra);
+  const uint64_t directoryOffset = kFarOffset + far.size();
+  const uint64_t end64Offset = directoryOffset + directory.size();
+  std::string tail;
+  put32(tail, 0x06064b50);
+  put64(tail, 44);
+  put16(tail, 45);
+  put16(tail, 45);
+  put32(tail, 0);
+  put32(tail, 0);
+  put64(tail, 2);
+  put64(tail, 2);
+  put64(tail, directory.size());
+  put64(tail, directoryOffset);
+  put32(tail, 0x07064b50);
+  put32(tail, 0);
+  put64(tail, end64Offset);
+  put32(tail, 1);
+  put32(tail, 0x06054b50);
+  put16(tail, 0);
+  put16(tail, 0);
+  put16(tail, 2);
+  put16(tail, 2);
+  put32(tail, uint32_t(directory.size()));
+  put32(tail, 0xFFFFFFFFu);
+  put16(tail, 0);
+
+  run("mkdir -p '" + tree_.str("media") + "'");
+  const std::string path = tree_.str("media/huge.bqp");
+  FILE* file = fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  bool written = fwrite(start.data(), 1, start.size(), file) == start.size() &&
+                 fseeko(file, off_t(kFarOffset), SEEK_SET) == 0 && fwrite(far.data(), 1, far.size(), file) == far.size() &&
+                 fwrite(directory.data(), 1, directory.size(), file) == directory.size() &&
+                 fwrite(tail.data(), 1, tail.size(), file) == tail.size();
+  written = fclose(file) == 0 && written;
+  if (!written) {
+    remove(path.c_str());
+    GTEST_SKIP() << "the disk refused the sparse pack";
+  }
+
+  const std::string out = init();
+  EXPECT_EQ(readAll("near.txt"), nearData) << out;
+  EXPECT_EQ(readAll("dir/far.txt"), farData) << out;
+  IOFileHandle in = 0;
+  ASSERT_EQ(io_->openFileRead("dir/far.txt", &in), int(farData.size()));
+  char got[32] = {};
+  // Forward, backward (the entry is opened again) and from the end.
+  for (int offset : {150000, 1000, int(farData.size()) - 20}) {
+    EXPECT_EQ(io_->seek(in, offset, 0), 1) << offset;
+    EXPECT_EQ(io_->read(got, 20, in), 20) << offset;
+    EXPECT_EQ(std::string(got, 20), farData.substr(size_t(offset), 20)) << offset;
+  }
+  io_->closeFile(in);
+  destroyIOManager();
+  io_ = IOManager::getInstance();
+  EXPECT_EQ(remove(path.c_str()), 0);
+}
+
+// Zip64 markers whose extra field is missing, too short or points nowhere: a message, no read.
+TEST_F(IOPackTest, DamagedZip64RecordsRefuseTheirEntry) {
+  const std::string data = "payload";
+  const uint32_t crc = crcOf(data);
+  std::string shortField, farField;
+  put16(shortField, 0x0001);
+  put16(shortField, 4);
+  put32(shortField, 0);
+  put16(farField, 0x0001);
+  put16(farField, 8);
+  put64(farField, 1ull << 40);
+  const std::string extras[] = {"", shortField, farField};
+  for (size_t i = 0; i < 3; i++) {
+    const std::string local = localHeader("x.txt", 0, crc, 7, 7) + data;
+    const std::string directory = directoryRecord("x.txt", 0, crc, 7, 7, 0xFFFFFFFFu, extras[i]);
+    std::string tail;
+    put32(tail, 0x06054b50);
+    put16(tail, 0);
+    put16(tail, 0);
+    put16(tail, 1);
+    put16(tail, 1);
+    put32(tail, uint32_t(directory.size()));
+    put32(tail, uint32_t(local.size()));
+    put16(tail, 0);
+    tree_.write("media/z.bqp", local + directory + tail);
+    init();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(readAll("x.txt"), "<unreadable>") << i;
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("WARNING: cannot read 'x.txt': damaged zip64 pack record"), std::string::npos) << out;
+    destroyIOManager();
+    io_ = IOManager::getInstance();
+  }
+}
+
+// Data in front of the archive (a self-extracting stub) shifts every offset; a zip64 entry, read
+// apart from minizip, must shift with it, and a forged record behind the stub must not be read.
+TEST_F(IOPackTest, Zip64EntryBehindDataInFrontOfTheArchive) {
+  const std::string data = "shifted entry";
+  const uint32_t crc = crcOf(data);
+  std::string field;
+  put16(field, 0x0001);
+  put16(field, 8);
+  put64(field, 0);
+  const std::string local = localHeader("s.txt", 0, crc, uint32_t(data.size()), uint32_t(data.size())) + data;
+  const std::string directory =
+      directoryRecord("s.txt", 0, crc, uint32_t(data.size()), uint32_t(data.size()), 0xFFFFFFFFu, field);
+  std::string tail;
+  put32(tail, 0x06054b50);
+  put16(tail, 0);
+  put16(tail, 0);
+  put16(tail, 1);
+  put16(tail, 1);
+  put32(tail, uint32_t(directory.size()));
+  put32(tail, uint32_t(local.size()));
+  put16(tail, 0);
+  // The stub holds a look-alike record where the unshifted offsets would point.
+  const std::string stub = directoryRecord("s.txt", 12, crc, 1, 1, 0, "") + std::string(40, 'x');
+  tree_.write("media/sfx.bqp", stub + local + directory + tail);
+  init();
+  EXPECT_EQ(readAll("s.txt"), data);
+}
+
+}  // namespace

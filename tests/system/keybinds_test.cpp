@@ -408,6 +408,19 @@ TEST_F(KeyBindsTest, ReleaseAllKeysQueuesKeyUpsAndStopsMovement) {
   EXPECT_EQ(takeBuffer(), "");
 }
 
+TEST_F(KeyBindsTest, ReleaseAllKeysDropsPendingMouseMovement) {
+  g_conVarSystem->setString("m_smoothing", "0");
+  UserCmd cmd{};
+  keys_->mouseEvent(40, 0, 0);
+  keys_->getUserCmd(&cmd, 16, 1);
+  const int16_t turned = cmd.angles[1];
+  ASSERT_NE(turned, 0) << "movement fed to the game turns the view";
+  keys_->mouseEvent(40, 0, 0);
+  keys_->releaseAllKeys();
+  keys_->getUserCmd(&cmd, 32, 2);
+  EXPECT_EQ(cmd.angles[1], turned) << "movement before the release is gone";
+}
+
 TEST_F(KeyBindsTest, KeysReachTheirBindingsThroughTheEventQueue) {
   // What the frame's pump does: events from the queue, then the end of the frame.
   queueSystemEvent(kSystemEventKey, 'w', 1, 0, nullptr);

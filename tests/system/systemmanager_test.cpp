@@ -147,7 +147,8 @@ TEST_F(SystemManagerTest, ModuleTableLoadsLooksUpAndFrees) {
   EXPECT_EQ(answer(), 42);
   EXPECT_EQ(system->getProcAddress(index, "GetGameAPI"), nullptr);
   EXPECT_EQ(system->getProcAddress(index, nullptr), nullptr);
-  EXPECT_EQ(system->getProcAddress(8, "testModuleAnswer"), nullptr);
+  EXPECT_EQ(system->getProcAddress(8, "testModuleAnswer"), nullptr) << "empty last entry";
+  EXPECT_EQ(system->getProcAddress(9, "testModuleAnswer"), nullptr) << "past the table";
   EXPECT_EQ(system->getProcAddress(-1, "testModuleAnswer"), nullptr);
   EXPECT_EQ(system->getProcAddress(1, "testModuleAnswer"), nullptr) << "empty entry";
   system->lastErrorText();
@@ -155,9 +156,11 @@ TEST_F(SystemManagerTest, ModuleTableLoadsLooksUpAndFrees) {
   system->freeLibrary(index);
   system->freeLibrary(9);
   EXPECT_EQ(system->loadLibrary(QUILL_TEST_NOAPI_MODULE), 0) << "the freed entry is reused";
+  ASSERT_EQ(SystemManager::kMaxModules, 9);
   for (int i = 1; i < SystemManager::kMaxModules; ++i)
     EXPECT_EQ(system->loadLibrary(QUILL_TEST_NOAPI_MODULE), i);
-  EXPECT_EQ(system->loadLibrary(QUILL_TEST_NOAPI_MODULE), -1) << "the table holds eight modules";
+  EXPECT_NE(system->getProcAddress(8, "testModuleAnswer"), nullptr) << "index 8 is a real entry";
+  EXPECT_EQ(system->loadLibrary(QUILL_TEST_NOAPI_MODULE), -1) << "the table holds nine modules";
 }
 
 TEST_F(SystemManagerTest, AFailedLoadLeavesItsReasonInTheErrorText) {

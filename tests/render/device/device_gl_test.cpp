@@ -398,8 +398,7 @@ TEST_F(DeviceGLTest, ContextRemadeReloadsThePrograms) {
 
 // The sample content's built-in programs compile on this driver.
 TEST_F(DeviceGLTest, BuiltinProgramsOfTheSampleContentLoad) {
-  std::string root = __FILE__;
-  root = root.substr(0, root.rfind("tests/render/device/"));
+  const std::string root = QUILL_SOURCE_ROOT;
   const char* files[] = {"interaction.vfp",        "interaction_nob.fp", "interaction_nos.fp",
                          "interaction_nobs.fp",    "interaction_nos.vp", "vertexInteraction.vfp",
                          "ambientInteraction.vfp", "unlit.vp",           "shadow.vp"};

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "lib/interface/commonsystem.h"
@@ -20,6 +22,25 @@ namespace {
 const char* kFakeExtensions =
     "GL_ARB_multitexture GL_ARB_vertex_buffer_object GL_ARB_vertex_program GL_ARB_fragment_program "
     "GL_EXT_stencil_two_side GL_EXT_stencil_wrap GL_ARB_texture_compression";
+
+// The table slot of a virtual member (the Itanium ABI stores 1 + the byte
+// offset into the table in a virtual member pointer).
+template <typename F>
+long slotOf(F f) {
+  struct Rep {
+    uintptr_t ptr;
+    ptrdiff_t adjust;
+  } rep;
+  static_assert(sizeof(F) == sizeof(Rep));
+  std::memcpy(&rep, &f, sizeof(rep));
+  return long((rep.ptr - 1) / sizeof(void*));
+}
+
+TEST(RenderInterfaceTable, TheTwoExtraOperationsFollowTheOriginalSlots) {
+  EXPECT_EQ(slotOf(&RenderInterface::setCullMode), slotOf(&RenderInterface::readPixels) + 1);
+  EXPECT_EQ(slotOf(&RenderInterface::readStencil), slotOf(&RenderInterface::getExternalFormat) + 1);
+  EXPECT_EQ(slotOf(&RenderInterface::drawPixelsOverFrame), slotOf(&RenderInterface::readStencil) + 1);
+}
 
 class DeviceTest : public ::testing::Test {
  protected:

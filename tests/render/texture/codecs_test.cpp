@@ -3,6 +3,7 @@
 // (grayscale, CMYK). Every decoder must refuse truncated and forged files without reading past them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -157,13 +158,40 @@ TEST(TgaTest, ThirtyTwoAndSixteenBitPixels) {
   EXPECT_EQ(d.data.info.pixelFormat, kPixelFormatRGBA);
   EXPECT_EQ(d.pixels(), (Bytes{30, 20, 10, 40}));
 
+  // 16 bits are x-red-green-blue 1-5-5-5, each 5-bit value widened as v * 255 / 31; the top
+  // bit is alpha only when the descriptor counts alpha bits.
+  struct Case16 {
+    uint16_t value;
+    int descriptor;
+    Bytes expected;
+  } cases[] = {
+      {0x7C00, 0x20, {255, 0, 0}},           // pure red (as 5-6-5 it came out 120, 128, 0)
+      {0x03E0, 0x20, {0, 255, 0}},           // pure green
+      {0x001F, 0x20, {0, 0, 255}},           // pure blue
+      {0x4210, 0x20, {131, 131, 131}},       // 16 in every channel
+      {0xFFFF, 0x20, {255, 255, 255}},       // attribute bit ignored without alpha bits
+      {0xFC00, 0x21, {255, 0, 0, 255}},      // opaque red
+      {0x7C00, 0x21, {255, 0, 0, 0}},        // transparent red
+  };
   tga.bits = 16;
-  tga.body = {0xFF, 0xFF};
-  Decoded d16;
-  decode(kTga, tga.build(), &d16);
-  ASSERT_TRUE(d16.ok);
-  EXPECT_EQ(d16.data.info.pixelFormat, kPixelFormatRGB);
-  EXPECT_EQ(d16.pixels(), (Bytes{248, 252, 248}));
+  for (const Case16& c : cases) {
+    tga.body = {uint8_t(c.value), uint8_t(c.value >> 8)};
+    tga.descriptor = c.descriptor;
+    Decoded d16;
+    decode(kTga, tga.build(), &d16);
+    ASSERT_TRUE(d16.ok) << c.value;
+    EXPECT_EQ(d16.data.info.pixelFormat, c.expected.size() == 4 ? kPixelFormatRGBA : kPixelFormatRGB);
+    EXPECT_EQ(d16.pixels(), c.expected) << std::hex << c.value;
+  }
+  // Run-length 16-bit packets widen the same way.
+  tga.type = 10;
+  tga.width = 2;
+  tga.descriptor = 0x20;
+  tga.body = {0x81, 0x00, 0x7C};
+  Decoded rle;
+  decode(kTga, tga.build(), &rle);
+  ASSERT_TRUE(rle.ok);
+  EXPECT_EQ(rle.pixels(), (Bytes{255, 0, 0, 255, 0, 0}));
 }
 
 TEST(TgaTest, RunLengthPacketsAndTheirColourMap) {
@@ -316,6 +344,84 @@ Bytes makeBmp(int bits, int32_t width, int32_t height, const Bytes& palette, con
   return b;
 }
 
+// An 8-bit file with a longer info header (V5: 124 bytes) and a compression code.
+Bytes makeBmp8(uint32_t headerSize, uint32_t compression, int32_t width, int32_t height, const Bytes& palette,
+               const Bytes& pixels) {
+  Bytes b(std::max<size_t>(14 + headerSize, 54), 0);
+  b[0] = 'B';
+  b[1] = 'M';
+  put32(b, 10, uint32_t(b.size() + palette.size()));
+  put32(b, 14, headerSize);
+  put32(b, 18, uint32_t(width));
+  put32(b, 22, uint32_t(height));
+  put16(b, 26, 1);
+  put16(b, 28, 8);
+  put32(b, 30, compression);
+  b.insert(b.end(), palette.begin(), palette.end());
+  b.insert(b.end(), pixels.begin(), pixels.end());
+  return b;
+}
+
+// Palette entries blue, green, red, 0: index i is red 10 * i.
+Bytes redPalette(int entries) {
+  Bytes p;
+  for (int i = 0; i < entries; ++i)
+    p.insert(p.end(), {0, 0, uint8_t(10 * i), 0});
+  return p;
+}
+
+TEST(BmpTest, PaletteFollowsTheWholeInfoHeader) {
+  for (uint32_t header : {40u, 108u, 124u}) {
+    SCOPED_TRACE(header);
+    Decoded d;
+    decode(kBmp, makeBmp8(header, 0, 2, 1, redPalette(4), {3, 1, 0, 0}), &d);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.pixels(), (Bytes{30, 0, 0, 10, 0, 0}));
+  }
+}
+
+TEST(BmpTest, RunLengthEightBitRunsEscapesAndDeltas) {
+  // 5 x 3, rows in file order (bottom first): a run, an end of line; an absolute run of 3 (padded)
+  // then a run; a delta of 2 right, a run, the end of the bitmap.
+  const Bytes rle = {4, 2, 0, 0, 0, 3, 1, 2, 3, 0, 2, 4, 0, 0, 0, 2, 2, 0, 1, 5, 0, 1};
+  Decoded d;
+  decode(kBmp, makeBmp8(40, 1, 5, 3, redPalette(6), rle), &d);
+  ASSERT_TRUE(d.ok);
+  Bytes expected;
+  for (int index : {2, 2, 2, 2, 0, 1, 2, 3, 4, 4, 0, 0, 5, 0, 0})
+    expected.insert(expected.end(), {uint8_t(10 * index), 0, 0});
+  EXPECT_EQ(d.pixels(), expected);
+  expectTruncationsSurvive(kBmp, makeBmp8(40, 1, 5, 3, redPalette(6), rle), false);
+}
+
+TEST_F(WriterTest, BmpRefusalsSayWhy) {
+  const Bytes row = {1, 2, 3, 0};
+  struct Case {
+    Bytes file;
+    const char* message;
+  } cases[] = {
+      {makeBmp8(40, 2, 2, 1, redPalette(2), {0, 0, 0, 0}), "compression 2 is not supported with 8 bits"},
+      {makeBmp8(40, 1, 2, 1, redPalette(2), {0, 0, 0, 0}) /* then 24 bits below */, nullptr},
+      {makeBmp8(12, 0, 2, 1, redPalette(2), {0, 0, 0, 0}), "an info header of 12 bytes is not supported"},
+      {makeBmp8(40, 1, 4096, 4096, redPalette(2), {0, 1, 0, 0}),
+       "4 bytes of run-length data cannot code 4096 x 4096 pixels"},
+      {makeBmp(4, 2, 1, redPalette(2), row), "4 bits per pixel are not supported"},
+      {makeBmp(24, 1, -1, {}, row), "top-down rows are not supported"},
+      {makeBmp(24, 0, 1, {}, row), "a size of 0 x 1 is empty or too large"},
+      {makeBmp(8, 1, 1, {}, row), "an 8-bit image without a palette"},
+  };
+  put16(cases[1].file, 28, 24);
+  cases[1].message = "compression 1 is not supported with 24 bits";
+  for (const Case& c : cases) {
+    g_output.clear();
+    Decoded d;
+    decode(kBmp, c.file, &d);
+    EXPECT_FALSE(d.ok) << c.message;
+    EXPECT_EQ(g_output.rfind("WARNING: BMP refused: ", 0), 0u) << g_output;
+    EXPECT_NE(g_output.find(c.message), std::string::npos) << g_output;
+  }
+}
+
 TEST(BmpTest, TwentyFourBitRowsHonourPaddingAndKeepFileOrder) {
   // 3 pixels of 3 bytes: rows padded to 12 bytes.
   const Bytes pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0, 11, 12, 13, 14, 15, 16, 17, 18, 19, 0, 0, 0};
@@ -441,6 +547,73 @@ TEST(DdsTest, UncompressedPixelsBecomeRGB) {
   ASSERT_TRUE(bgra.ok);
   EXPECT_EQ(bgra.data.info.pixelFormat, kPixelFormatRGBA);
   EXPECT_EQ(bgra.pixels(), (Bytes{3, 2, 1, 4}));
+}
+
+// An uncompressed file described by its header: bit count, pixel-format flags and masks.
+Bytes makeDdsRGB(uint32_t width, uint32_t height, uint32_t mips, uint32_t bits, uint32_t flags,
+                 std::initializer_list<uint32_t> masks, const Bytes& data) {
+  Bytes b = makeDds(nullptr, width, height, mips, data);
+  put32(b, 80, flags);
+  put32(b, 88, bits);
+  size_t at = 92;
+  for (uint32_t m : masks) {
+    put32(b, at, m);
+    at += 4;
+  }
+  return b;
+}
+
+TEST(DdsTest, HeaderBitCountAndMasksDescribeThePixels) {
+  // 4 x 2, 24 bits, with its 3 levels (8 + 2 + 1 pixels): the size rule would see 4 components.
+  const Bytes data24 = pattern(11 * 3);
+  Decoded wide;
+  decode(kDds, makeDdsRGB(4, 2, 3, 24, 0x40, {0xFF0000, 0xFF00, 0xFF}, data24), &wide);
+  ASSERT_TRUE(wide.ok);
+  EXPECT_EQ(wide.data.info.pixelFormat, kPixelFormatRGB);
+  EXPECT_EQ(wide.data.mipCount, 3);
+  ASSERT_EQ(wide.data.byteSize, 33);
+  for (int i = 0; i < 11; ++i) {
+    EXPECT_EQ(wide.data.pixels[i * 3], data24[size_t(i) * 3 + 2]) << "pixel " << i;
+    EXPECT_EQ(wide.data.pixels[i * 3 + 2], data24[size_t(i) * 3]) << "pixel " << i;
+  }
+  // 32 bits with mips, alpha: 4x4 + 2x2 + 1x1 = 21 pixels.
+  Decoded bgra;
+  decode(kDds, makeDdsRGB(4, 4, 3, 32, 0x41, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, pattern(21 * 4)), &bgra);
+  ASSERT_TRUE(bgra.ok);
+  EXPECT_EQ(bgra.data.info.pixelFormat, kPixelFormatRGBA);
+  EXPECT_EQ(bgra.data.mipCount, 3);
+  EXPECT_EQ(bgra.data.byteSize, 21 * 4);
+  // Red in the low byte (RGBA order) and 32 bits without alpha (padding byte dropped).
+  Decoded rgba;
+  decode(kDds, makeDdsRGB(1, 1, 0, 32, 0x41, {0xFF, 0xFF00, 0xFF0000, 0xFF000000}, {1, 2, 3, 4}), &rgba);
+  ASSERT_TRUE(rgba.ok);
+  EXPECT_EQ(rgba.pixels(), (Bytes{1, 2, 3, 4}));
+  Decoded bgrx;
+  decode(kDds, makeDdsRGB(1, 1, 0, 32, 0x40, {0xFF0000, 0xFF00, 0xFF, 0}, {1, 2, 3, 4}), &bgrx);
+  ASSERT_TRUE(bgrx.ok);
+  EXPECT_EQ(bgrx.data.info.pixelFormat, kPixelFormatRGB);
+  EXPECT_EQ(bgrx.pixels(), (Bytes{3, 2, 1}));
+}
+
+TEST_F(WriterTest, DdsRefusalsSayWhy) {
+  struct Case {
+    Bytes file;
+    const char* message;
+  } cases[] = {
+      {makeDds("ATI2", 4, 4, 0, pattern(16)), "FourCC \"ATI2\" (0x32495441) is not supported"},
+      {makeDdsRGB(2, 2, 0, 16, 0x40, {0xF800, 0x7E0, 0x1F}, pattern(8)), "uncompressed pixels of 16 bits"},
+      {makeDdsRGB(1, 1, 0, 32, 0x40, {0xFFC00000, 0x3FF000, 0xFFC}, pattern(4)), "32-bit pixels with masks"},
+      {makeDds(nullptr, 2, 1, 0, pattern(4)), "4 bytes for 2 x 1 pixels make no 24- or 32-bit image"},
+      {makeDds("DXT1", 0, 4, 0, pattern(8)), "a size of 0 x 4 is empty or too large"},
+  };
+  for (const Case& c : cases) {
+    g_output.clear();
+    Decoded d;
+    decode(kDds, c.file, &d);
+    EXPECT_FALSE(d.ok) << c.message;
+    EXPECT_EQ(g_output.rfind("WARNING: DDS refused: ", 0), 0u) << g_output;
+    EXPECT_NE(g_output.find(c.message), std::string::npos) << g_output;
+  }
 }
 
 TEST(DdsTest, RefusesBadFiles) {
