@@ -18,6 +18,7 @@
 #include "lib/interface/iosystem.h"
 #include "lib/interface/keybindsystem.h"
 #include "lib/interface/managerfactory.h"
+#include "lib/interface/materialsystem.h"
 #include "lib/interface/networksystem.h"
 #include "lib/interface/renderinterface.h"
 #include "lib/interface/rendermodelsystem.h"
@@ -144,6 +145,8 @@ bool CommonManager::init(void* window, void* instance, uint32_t mask) {
   Swap::init();
   SIMD_Processor::init();
   KeyDict::initPools();
+  if (g_expressionHooks.clear)
+    g_expressionHooks.clear();
   getSystemManager();
   systemCreated_ = true;
 
@@ -153,6 +156,8 @@ bool CommonManager::init(void* window, void* instance, uint32_t mask) {
     // "com_showStringPool", "listStringKeys" and "listStringValues" (and
     // "showStringPool", which the window handler registers again).
     KeyDict::registerCommands();
+    if (g_expressionHooks.registerCommands)
+      g_expressionHooks.registerCommands();
   }
   bool ok = true;
   if (mask & kInitDecls)
@@ -243,6 +248,8 @@ void CommonManager::teardown() {
   for (KeyDict& dict : dicts_)
     dict.clear();
   KeyDict::shutdownPools();
+  if (g_expressionHooks.clear)
+    g_expressionHooks.clear();
   SIMD_Processor::shutdown();
   if (systemCreated_) {
     destroySystemManager();
