@@ -1,0 +1,1 @@
+quill_add_tests(render/material LIBS quill_material quill_texture quill_system)
