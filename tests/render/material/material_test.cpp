@@ -3,7 +3,9 @@
 // implicit materials, the queries, and reload with the same pointer and every image given back.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 
 #include "render/material/mtxloader.h"
@@ -539,6 +541,68 @@ TEST_F(MaterialTest, ListDeclsShowsMaterials) {
   getDeclManager()->listDecls();
   EXPECT_NE(cmd_.text.find("textures/listed"), std::string::npos);
   EXPECT_NE(cmd_.text.find("|material  |PARSED"), std::string::npos) << cmd_.text;
+}
+
+}  // namespace
+
+namespace {
+
+// The demo's sample materials parse as the content promises.
+TEST_F(MaterialTest, SampleMaterialsParse) {
+  std::ifstream in(std::string(QUILL_SOURCE_DIR) + "/demo/media/materials/samples.mtx");
+  ASSERT_TRUE(in.good());
+  std::stringstream text;
+  text << in.rdbuf();
+  // The in-memory file system has no folder listings: the file stands under each name it defines.
+  for (const char* name : {"textures/samples/wall", "textures/samples/glow", "textures/samples/scroll",
+                           "textures/samples/fence", "sampleWave"})
+    setFile(std::string(name) + ".mtx", text.str());
+
+  Material* wall = findMaterial("textures/samples/wall", false);
+  ASSERT_NE(wall, nullptr);
+  ASSERT_EQ(wall->getState(), kDeclParsed) << cmd_.output;
+  ASSERT_EQ(wall->stageCount, 3);
+  EXPECT_STREQ(imageName(*wall, 0), "textures/samples/wall_n");
+  EXPECT_STREQ(imageName(*wall, 1), "textures/samples/wall_d");
+  EXPECT_STREQ(imageName(*wall, 2), "textures/samples/wall_s");
+  EXPECT_TRUE(wall->hasInteractionStages());
+  EXPECT_EQ(wall->contentsFlags, 0x103u);
+
+  Material* glow = findMaterial("textures/samples/glow", false);
+  ASSERT_NE(glow, nullptr);
+  ASSERT_EQ(glow->getState(), kDeclParsed) << cmd_.output;
+  EXPECT_EQ(glow->sort, kSortFar);
+  EXPECT_EQ(glow->stages[0].blendSrc * 100 + glow->stages[0].blendDst, 202);
+  EXPECT_EQ(glow->deformType, kDeformSprite);
+  EXPECT_EQ(glow->contentsFlags & kContentsSolid, 0u);
+  const ExpressionRegister* pulse = getExpressionRegisterRecord(glow->stages[0].color[0]);
+  ASSERT_NE(pulse, nullptr);
+  EXPECT_EQ(pulse->items[0].kind, 'T');  // the wave table was found
+  float parms[12] = {1, 1, 1, 1, 0};
+  setExpressionParms(parms);
+  const float origin[3] = {};
+  const DeclTable* wave = g_declSystem->findTable("sampleWave", false);
+  ASSERT_NE(wave, nullptr);
+  ASSERT_EQ(wave->values.num(), 16);
+  for (int ms : {0, 500, 1500, 2600}) {
+    setExpressionView(origin, ms);
+    EXPECT_NEAR(evaluateExpression(glow->stages[0].color[0]), wave->lookup(ms * 0.0005f) * 0.25f + 0.75f, 1e-5f);
+  }
+
+  Material* scroll = findMaterial("textures/samples/scroll", false);
+  ASSERT_NE(scroll, nullptr);
+  ASSERT_EQ(scroll->stages[0].texModCount, 1);
+  EXPECT_NEAR(evaluateExpression(scroll->stages[0].texMods[0].registers[0]), 0.65f, 1e-6f);  // 2.6 s x 0.25
+  EXPECT_EQ(scroll->stages[0].color[0], reg("parm0"));
+
+  Material* fence = findMaterial("textures/samples/fence", false);
+  ASSERT_NE(fence, nullptr);
+  EXPECT_TRUE(fence->isTwoSided());
+  EXPECT_TRUE(fence->materialFlags & kMaterialNoShadows);
+  EXPECT_EQ(fence->contentsFlags, 0x9u);
+  EXPECT_EQ(fence->stages[0].alphaFunc, kCompareGreater);
+  setExpressionParms(nullptr);
+  setExpressionView(nullptr, 0);
 }
 
 }  // namespace
