@@ -36,7 +36,10 @@ void RecordingDevice::freeVertexBuffer(VertexBufferHandle** handle) {
 void RecordingDevice::uploadVertexBuffer(VertexBufferHandle* handle, const void* data, int bytes, bool stat) {
   ++uploads;
   const uint8_t* p = static_cast<const uint8_t*>(data);
-  contents[handle].assign(p, p + bytes);
+  if (p)
+    contents[handle].assign(p, p + bytes);
+  else
+    contents[handle].assign(size_t(bytes), 0);
   isStatic[handle] = stat;
 }
 
