@@ -59,6 +59,18 @@ enum BackEndPassMode : int32_t {
   kPassMode2D = 8,      // 2D drawing: interfaces, stretch pictures; 2D triangles skip a state step
 };
 
+// View flags of the view being drawn (the render manager sets them; the back end reads these bits).
+enum BackEndViewFlags : uint32_t {
+  kViewFlagLit = 0x1,
+  kViewFlagAmbient = 0x2,
+  kViewFlagDepthPrePass = 0x8,
+  kViewFlagClearColor = 0x10,
+  kViewFlagPostProcess = 0x40,     // the pass after the "_currentRender" copy
+  kViewFlagNoScreenCopy = 0x200,   // mirror and remote views
+  kViewFlagMirror = 0x400,
+  kViewFlag2D = 0x80000000,
+};
+
 // Vertex-array masks the back end binds geometry with.
 constexpr int kSurfaceAttribMask = kVertexArrayPosition | kVertexArrayTexCoord | kVertexArrayColor;  // 19
 constexpr int kSurfaceAttribMaskCube =
@@ -125,6 +137,10 @@ class RenderBackEnd {
   // The stencil state of a fresh context (the device leaves it to the back end): clear value 128,
   // stencil always 128/255, operations keep, write mask 255.
   void setDefaultStencilState();
+  // Clip plane 0 from a world plane (null or a zero normal disables it); the back end remembers
+  // whether it is on so the shadow passes can save and restore it.
+  void setClipPlane0(const Plane* plane);
+  bool clipPlane0Enabled() const { return clipPlane0Enabled_; }
 
   // --- 2D and interface helpers ---
   // Two settings in this order: depth (1: depth function lequal through the override, 0: always)
@@ -152,6 +168,39 @@ class RenderBackEnd {
   const DrawSurface& drawSurface() const { return drawSurface_; }
   void setShaderParm(int index, float value);
 
+  // --- Surface drawing (the current draw surface) ---
+  // Applies one stage: programs and their parameters, colour, images with texture matrices, masks,
+  // cull, polygon offset, blend, alpha and depth tests. False when an image cannot be bound (the
+  // stage is then not drawn; unbindStage still undoes what was set).
+  bool bindStage(Material* material, const MaterialStage& stage);
+  // Pops the texture matrices and the stage polygon offset; resets the texture units when asked.
+  void unbindStage(bool resetUnits);
+  // Each drawable stage in [first, last) through the binder, then colour and depth writes on and
+  // depth lequal. Interaction stages are never drawn here; see stageSkipped.
+  void drawStageRange(int first, int last, bool resetUnits);
+  // (postLight, all): (1, 0) the stages before the interaction stages, (0, 1) those after them,
+  // (1, 1) all of them.
+  void drawAmbientStages(bool postLight, bool all);
+  // Depth fill with `program`: the first diffuse stage (or first plain stage) on unit 0 for its
+  // alpha test; an image that cannot be bound is replaced by "_default".
+  void drawDepthSurface(int program);
+  // "r_showtris" outlines (mode from the variable; 0 draws nothing).
+  void drawTrisOverlay();
+  // "r_shownodraws": orange outlines for nodraw materials or materials without stages.
+  void drawNodrawOverlay();
+  // True when the stage is not drawn in the current view; endRange when it also ends the range.
+  bool stageSkipped(const MaterialStage& stage, bool* endRange) const;
+
+  // The loaded map's bounds for the world texgen planes (null: no map).
+  void setWorldBounds(const Bounds* bounds) {
+    hasWorldBounds_ = bounds != nullptr;
+    if (bounds) {
+      worldBounds_ = *bounds;
+    }
+  }
+  uint32_t viewFlags() const { return viewFlags_; }
+  void setViewFlags(uint32_t flags) { viewFlags_ = flags; }
+
   // --- Plain state ---
   int passMode() const { return passMode_; }
   void setPassMode(int mode) { passMode_ = mode; }
@@ -178,10 +227,13 @@ class RenderBackEnd {
 
  private:
   void publishParms();
+  void drawOverlay(const float color[4], int mode);
+  void lookUpPrograms();
 
   int32_t passMode_ = 0;
   DrawSurface drawSurface_;
   bool clipPlaneSaved_ = false;
+  bool clipPlane0Enabled_ = false;
   RenderView view_;
   bool hasView_ = false;
   float colorModulation_[4] = {1.0f, 1.0f, 1.0f, 1.0f};
@@ -193,6 +245,11 @@ class RenderBackEnd {
 
   BackEndViewState viewState_;
   ViewCounters counters_;
+  uint32_t viewFlags_ = 0;
+  bool hasWorldBounds_ = false;
+  Bounds worldBounds_;
+  int boundUnits_ = 0;  // texture units whose matrices the bound stage pushed
+  bool boundStageOffset_ = false;
   bool programsLooked_ = false;
   int unlitProgram_ = -1;
   int shadowProgram_ = -1;
@@ -205,5 +262,8 @@ extern RenderBackEnd g_renderBackEnd;
 Mat4 worldToDeviceMatrix();
 // The model-view of a view: world to view axes (the axis transposed, the origin), then the device axes.
 Mat4 viewModelViewMatrix(const Mat3& axis, const Vec3& origin);
+// The texture matrix of a stage's images: the texGen start (identity, the inverse view rotation for
+// reflect and skybox, the projective screen mapping for view), then the texture modifiers.
+Mat4 stageTextureMatrix(const MaterialStage& stage, const Mat4& modelView, const Mat4& projection);
 // fov = 2 x atan(a / b) in degrees.
 float fovFromExtents(float a, float b);
