@@ -276,6 +276,8 @@ void CommonManager::endVidRestart(void* window) {
   }
   if (g_texManager)
     g_texManager->reloadImages();
+  if (g_renderContextHooks.contextRestored)
+    g_renderContextHooks.contextRestored();
   if (g_renderModelSystem)
     g_renderModelSystem->reloadModels(false);
   if (g_renderSystem)

@@ -44,9 +44,23 @@ ImageInterface* mirrorSource() {
   return target ? target->getColorTarget(0) : nullptr;
 }
 
-struct MirrorSourceInstaller {
-  MirrorSourceInstaller() { RenderImage::currentTargetImage = &mirrorSource; }
-} g_installMirrorSource;
+// A lost context takes every framebuffer with it: the stack empties and the targets remake theirs.
+void contextRestored() {
+  FrameBufferObject::clearStack();
+  FrameBufferOpenGL::recreateAll();
+}
+
+struct Installer {
+  Installer() {
+    RenderImage::currentTargetImage = &mirrorSource;
+    g_renderContextHooks.contextRestored = &contextRestored;
+    // Until a render manager installs its own (which frees and re-creates its targets), rebuilding
+    // the live targets is what "reloadDecls" can do for them.
+    if (g_renderContextHooks.recreateRenderTargets == nullptr) {
+      g_renderContextHooks.recreateRenderTargets = &contextRestored;
+    }
+  }
+} g_installer;
 
 void addReference(ImageInterface* image) { ++image->refCount; }
 

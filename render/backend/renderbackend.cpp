@@ -36,9 +36,18 @@ bool entityDepthHack(const RenderEntity* entity) { return entity != nullptr && e
 
 int roundHalfEven(float v) { return static_cast<int>(std::nearbyint(v)); }
 
+// A fresh context has the driver's stencil state; the back end's passes expect their own.
+void contextCreated(RenderInterface* created) {
+  g_renderBackEnd.setDefaultStencilState(created);
+  g_renderBackEnd.invalidatePrograms();
+}
+
 }  // namespace
 
-RenderBackEnd::RenderBackEnd() { reset(); }
+RenderBackEnd::RenderBackEnd() {
+  reset();
+  g_renderContextHooks.contextCreated = &contextCreated;
+}
 
 void RenderBackEnd::reset() {
   passMode_ = 0;
@@ -268,8 +277,11 @@ void RenderBackEnd::endSurfacePolygonOffset() {
   d->unbindVertexBuffer();
 }
 
-void RenderBackEnd::setDefaultStencilState() {
-  RenderInterface* d = device();
+void RenderBackEnd::setDefaultStencilState(RenderInterface* target) {
+  RenderInterface* d = target != nullptr ? target : device();
+  if (d == nullptr) {
+    return;
+  }
   d->setClearStencil(kStencilReference);
   d->setStencilFunc(kCompareAlways, kStencilReference, kStencilMaskAll);
   d->setStencilOp(kStencilKeep, kStencilKeep, kStencilKeep);

@@ -135,8 +135,9 @@ class RenderBackEnd {
   bool beginSurfacePolygonOffset();
   void endSurfacePolygonOffset();
   // The stencil state of a fresh context (the device leaves it to the back end): clear value 128,
-  // stencil always 128/255, operations keep, write mask 255.
-  void setDefaultStencilState();
+  // stencil always 128/255, operations keep, write mask 255. Runs on every new main context (the
+  // device calls the context hook with itself, before it is published as g_renderInterface).
+  void setDefaultStencilState(RenderInterface* target = nullptr);
   // Clip plane 0 from a world plane (null or a zero normal disables it); the back end remembers
   // whether it is on so the shadow passes can save and restore it.
   void setClipPlane0(const Plane* plane);

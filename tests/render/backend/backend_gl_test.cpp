@@ -67,7 +67,6 @@ class BackEndGLTest : public ::testing::Test {
     g_renderBackEnd.setViewport(0, 0, kSize, kSize);
     g_renderBackEnd.setRenderSize(kSize, kSize);
     g_renderBackEnd.applyViewport();
-    g_renderBackEnd.setDefaultStencilState();
     ASSERT_GE(g_renderBackEnd.unlitProgram(), 0) << console.text;
     g_renderBackEnd.setOrtho2D(kSize, kSize);
     clearTo(0.0f, 0.0f, 1.0f);
@@ -403,6 +402,76 @@ TEST_F(BackEndGLTest, LentDepthBuffersMustFitAndALargeOneLeavesNoDepth) {
   EXPECT_TRUE(same.attachDepthRenderbuffer(lender.getDepthRenderbuffer())) << "already attached";
   EXPECT_EQ(same.checkStatus(true), GL_FRAMEBUFFER_COMPLETE_EXT);
   EXPECT_FALSE(same.attachDepthRenderbuffer(-1));
+}
+
+TEST_F(BackEndGLTest, NewContextsGetTheBackEndsStencilState) {
+  // Set by the device's context hook while creating the context in SetUp.
+  GLint func = 0, ref = 0, mask = 0, clearValue = 0, writeMask = 0, fail = 0;
+  qgl::glGetIntegerv(GL_STENCIL_FUNC, &func);
+  qgl::glGetIntegerv(GL_STENCIL_REF, &ref);
+  qgl::glGetIntegerv(GL_STENCIL_VALUE_MASK, &mask);
+  qgl::glGetIntegerv(GL_STENCIL_CLEAR_VALUE, &clearValue);
+  qgl::glGetIntegerv(GL_STENCIL_WRITEMASK, &writeMask);
+  qgl::glGetIntegerv(GL_STENCIL_FAIL, &fail);
+  EXPECT_EQ(func, GL_ALWAYS);
+  EXPECT_EQ(ref, 128);
+  EXPECT_EQ(mask & 0xFF, 255);
+  EXPECT_EQ(clearValue, 128);
+  EXPECT_EQ(writeMask & 0xFF, 255);
+  EXPECT_EQ(fail, GL_KEEP);
+  // Cleared stencil reads 128 everywhere.
+  device->clear(kClearStencil);
+  unsigned char value = 0;
+  qgl::glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  qgl::glReadPixels(10, 10, 1, 1, GL_STENCIL_INDEX, GL_UNSIGNED_BYTE, &value);
+  EXPECT_EQ(value, 128);
+}
+
+TEST_F(BackEndGLTest, ContextRestartRebuildsTargetsAroundTheImagesCallersHold) {
+  FrameBufferOpenGL lender("_restartA", 32, 32, 1, kPixelFormatRGBA, 0x46);
+  FrameBufferOpenGL borrower("_restartB", 32, 32, 1, kPixelFormatRGBA, 0x46);
+  ASSERT_TRUE(borrower.attachDepthRenderbuffer(lender.getDepthRenderbuffer()));
+  ImageInterface* held = lender.getColorTarget(0);
+  ASSERT_NE(held, nullptr);
+  ASSERT_TRUE(lender.pushRenderTarget(true));
+
+  // What "vid_restart" does around the device: images unloaded, contexts gone, a new context, the
+  // programs and images back, then the renderer's hook.
+  for (VertexBufferHandle*& b : buffers) {
+    device->freeVertexBuffer(&b);
+  }
+  buffers.clear();
+  g_texManager->flagAllForReload();
+  device->freeAllContexts();
+  device->createContext(window, nullptr, 32);
+  ASSERT_EQ(device->contextCount(), 1);
+  device->shader().init();
+  g_texManager->reloadFlagged();
+  ASSERT_NE(g_renderContextHooks.contextRestored, nullptr);
+  g_renderContextHooks.contextRestored();
+
+  EXPECT_EQ(FrameBufferObject::stackDepth(), 0) << "the stack does not survive its context";
+  EXPECT_EQ(lender.getColorTarget(0), held) << "the same image object";
+  EXPECT_EQ(held->refCount, 1);
+  EXPECT_EQ(lender.checkStatus(true), GL_FRAMEBUFFER_COMPLETE_EXT) << console.text;
+  EXPECT_EQ(borrower.getDepthRenderbuffer(), lender.getDepthRenderbuffer()) << "the lent depth is lent again";
+  EXPECT_EQ(borrower.checkStatus(true), GL_FRAMEBUFFER_COMPLETE_EXT);
+
+  // The rebuilt target renders, and its image shows it.
+  g_renderBackEnd.invalidatePrograms();
+  g_renderBackEnd.setViewport(0, 0, kSize, kSize);
+  g_renderBackEnd.setRenderSize(kSize, kSize);
+  ASSERT_TRUE(lender.pushRenderTarget(true));
+  clearTo(0.0f, 1.0f, 0.0f);
+  FrameBufferObject::popRenderTarget();
+  g_renderBackEnd.setOrtho2D(kSize, kSize);
+  clearTo(0.0f, 0.0f, 1.0f);
+  Material* show = material("{\nrgb 1\n}\n");
+  show->stages[0].images[0] = held;
+  show->stages[0].imageCount = 1;
+  draw(quad(show, 0, 0, kSize, kSize));
+  show->stages[0].images[0] = nullptr;
+  expectRect(4, 4, 60, 60, kGreen, "the rebuilt target's colour");
 }
 
 }  // namespace
