@@ -137,8 +137,12 @@ void BM_SurfacesThroughBackEnd(benchmark::State& state) {
 }
 BENCHMARK(BM_SurfacesThroughBackEnd)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The same draws with the GL state each surface needs, set directly.
+// The same draws with the GL state each surface needs, set directly. With the argument 1 the loop
+// also makes the GL state changes the device turns the back end's calls into (program disable and
+// enable, texture matrix push and pop, generic attribute arrays, texture unit reset, LOD bias), which
+// separates the cost of those changes in the driver from the back end's own.
 void BM_SurfacesRawGL(benchmark::State& state) {
+  const bool sameState = state.range(0) != 0;
   Context* c = context();
   const GLuint white = static_cast<GLuint>(g_whiteImage->getTextureId());
   const float multiply[4] = {0, 0, 0, 0};
@@ -147,6 +151,19 @@ void BM_SurfacesRawGL(benchmark::State& state) {
     qgl::glEnable(GL_VERTEX_PROGRAM_ARB);
     qgl::glBindProgramARB(GL_VERTEX_PROGRAM_ARB, c->programId);
     for (VertexBufferHandle* buffer : c->buffers) {
+      if (sameState) {
+        qgl::glDisable(GL_VERTEX_PROGRAM_ARB);
+        qgl::glEnable(GL_VERTEX_PROGRAM_ARB);
+        qgl::glBindProgramARB(GL_VERTEX_PROGRAM_ARB, c->programId);
+        qgl::glTexEnvf(GL_TEXTURE_FILTER_CONTROL_EXT, GL_TEXTURE_LOD_BIAS_EXT, 0.0f);
+        qgl::glMatrixMode(GL_TEXTURE);
+        qgl::glPushMatrix();
+        qgl::glLoadIdentity();
+        qgl::glMatrixMode(GL_MODELVIEW);
+        for (GLuint a = 8; a <= 12; ++a) {
+          qgl::glEnableVertexAttribArrayARB(a);
+        }
+      }
       qgl::glProgramEnvParameter4fvARB(GL_VERTEX_PROGRAM_ARB, 16, multiply);
       qgl::glProgramEnvParameter4fvARB(GL_VERTEX_PROGRAM_ARB, 17, add);
       qgl::glActiveTextureARB(GL_TEXTURE0_ARB);
@@ -168,6 +185,17 @@ void BM_SurfacesRawGL(benchmark::State& state) {
       qgl::glDisableClientState(GL_TEXTURE_COORD_ARRAY);
       qgl::glDisableClientState(GL_COLOR_ARRAY);
       qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+      if (sameState) {
+        for (GLuint a = 8; a <= 12; ++a) {
+          qgl::glDisableVertexAttribArrayARB(a);
+        }
+        qgl::glMatrixMode(GL_TEXTURE);
+        qgl::glPopMatrix();
+        qgl::glDisable(GL_TEXTURE_2D);
+        qgl::glDisable(GL_TEXTURE_CUBE_MAP);
+        qgl::glLoadIdentity();
+        qgl::glMatrixMode(GL_MODELVIEW);
+      }
     }
     qgl::glDisable(GL_VERTEX_PROGRAM_ARB);
     qgl::glFinish();
@@ -175,6 +203,6 @@ void BM_SurfacesRawGL(benchmark::State& state) {
   state.counters["surfaces/s"] = benchmark::Counter(static_cast<double>(kSurfaces) * state.iterations(),
                                                     benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_SurfacesRawGL)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SurfacesRawGL)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
