@@ -315,57 +315,60 @@ bool compileExpression(ExpressionRegister& reg, const char* text) {
 }
 
 float evaluatePostfix(const ExpressionItem* items, int count) {
-  static ExpressionItem stack[kExpressionStackSize];
+  // Operands are reduced to values as they are pushed (a table keeps its pointer beside a 0), so
+  // an operator reads two floats. Pushes past the storage are dropped.
+  static float values[kExpressionStackSize];
+  static DeclTable* tables[kExpressionStackSize];
   int depth = 0;
   for (int i = 0; i < count; ++i) {
     const ExpressionItem& item = items[i];
     if (item.kind != 'O') {
-      if (depth < kExpressionStackSize)
-        stack[depth++] = item;
+      if (depth < kExpressionStackSize) {
+        values[depth] = operandValue(item);
+        tables[depth] = item.kind == 'T' ? item.table : nullptr;
+        ++depth;
+      }
       continue;
     }
     // A missing operand counts as 0 (a missing table as none).
-    ExpressionItem b;
-    b.kind = 'N';
-    b.number = 0.0f;
-    ExpressionItem a = b;
+    float b = 0.0f, a = 0.0f;
+    DeclTable* table = nullptr;
     if (depth > 0)
-      b = stack[--depth];
-    if (depth > 0)
-      a = stack[--depth];
-    const float bv = operandValue(b);
+      b = values[--depth];
+    if (depth > 0) {
+      --depth;
+      a = values[depth];
+      table = tables[depth];
+    }
     float result;
     switch (item.op) {
       case '+':
-        result = operandValue(a) + bv;
+        result = a + b;
         break;
       case '-':
-        result = operandValue(a) - bv;
+        result = a - b;
         break;
       case '*':
-        result = operandValue(a) * bv;
+        result = a * b;
         break;
       case '/':
-        result = bv == 0.0f ? 1e36f : operandValue(a) / bv;
+        result = b == 0.0f ? 1e36f : a / b;
         break;
       case '%':
-        result = std::fmod(operandValue(a), bv);
+        result = std::fmod(a, b);
         break;
       case 'T':
-        result = a.kind == 'T' && a.table ? a.table->lookup(bv) : 0.0f;
+        result = table ? table->lookup(b) : 0.0f;
         break;
       default:
         result = 0.0f;
         break;
     }
-    ExpressionItem out;
-    out.kind = 'N';
-    out.number = result;
-    stack[depth++] = out;
+    values[depth] = result;
+    tables[depth] = nullptr;
+    ++depth;
   }
-  if (depth == 0)
-    return 0.0f;
-  return operandValue(stack[depth - 1]);
+  return depth > 0 ? values[depth - 1] : 0.0f;
 }
 
 int registerExpression(const char* text) {
