@@ -132,8 +132,8 @@ void BM_SurfacesThroughBackEnd(benchmark::State& state) {
     }
     qgl::glFinish();
   }
-  state.counters["surfaces/s"] = benchmark::Counter(static_cast<double>(kSurfaces) * state.iterations(),
-                                                    benchmark::Counter::kIsRate);
+  state.counters["surfaces/s"] =
+      benchmark::Counter(static_cast<double>(kSurfaces) * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_SurfacesThroughBackEnd)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -200,8 +200,8 @@ void BM_SurfacesRawGL(benchmark::State& state) {
     qgl::glDisable(GL_VERTEX_PROGRAM_ARB);
     qgl::glFinish();
   }
-  state.counters["surfaces/s"] = benchmark::Counter(static_cast<double>(kSurfaces) * state.iterations(),
-                                                    benchmark::Counter::kIsRate);
+  state.counters["surfaces/s"] =
+      benchmark::Counter(static_cast<double>(kSurfaces) * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_SurfacesRawGL)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -12,7 +12,8 @@
 #include "render/backend/renderbackend.h"
 #include "render/device/glextensions.h"
 
-static ConVar r_skipDynamicTextures("r_skipDynamicTextures", "0", 0x20011, "skip all dynamic mirror rendering");
+static ConVar r_skipDynamicTextures("r_skipDynamicTextures", "0", 0x20011,
+                                    "skip all dynamic mirror rendering");
 
 namespace {
 
@@ -62,7 +63,9 @@ struct Installer {
   }
 } g_installer;
 
-void addReference(ImageInterface* image) { ++image->refCount; }
+void addReference(ImageInterface* image) {
+  ++image->refCount;
+}
 
 void releaseReference(ImageInterface* image) {
   if (image != nullptr && g_texManager != nullptr) {
@@ -113,7 +116,8 @@ void FrameBufferObject::popRenderTarget() {
   const RenderTargetStackEntry popped = g_stack[g_stackTop--];
   if (g_stackTop < 0) {
     popped.target->unbind();
-    g_renderBackEnd.setViewport(popped.viewport[0], popped.viewport[1], popped.viewport[2], popped.viewport[3]);
+    g_renderBackEnd.setViewport(popped.viewport[0], popped.viewport[1], popped.viewport[2],
+                                popped.viewport[3]);
     g_renderBackEnd.setRenderSize(popped.renderWidth, popped.renderHeight);
     g_renderBackEnd.applyViewport();
     return;
@@ -125,11 +129,17 @@ void FrameBufferObject::popRenderTarget() {
   }
 }
 
-FrameBufferObject* FrameBufferObject::currentTarget() { return g_stackTop >= 0 ? g_stack[g_stackTop].target : nullptr; }
+FrameBufferObject* FrameBufferObject::currentTarget() {
+  return g_stackTop >= 0 ? g_stack[g_stackTop].target : nullptr;
+}
 
-int FrameBufferObject::stackDepth() { return g_stackTop + 1; }
+int FrameBufferObject::stackDepth() {
+  return g_stackTop + 1;
+}
 
-void FrameBufferObject::clearStack() { g_stackTop = -1; }
+void FrameBufferObject::clearStack() {
+  g_stackTop = -1;
+}
 
 // ---------------------------------------------------------------- FrameBufferOpenGL
 
@@ -142,8 +152,8 @@ FrameBufferOpenGL::FrameBufferOpenGL(const char* name, int width, int height, in
   }
   g_liveTargets = this;
   if (pixelFormat < kPixelFormatNone || pixelFormat >= kPixelFormatCount) {
-    cmdPrintf("WARNING: render target '%s': pixel format %d is not a pixel format (0..%d)\n", name ? name : "",
-              pixelFormat, kPixelFormatCount - 1);
+    cmdPrintf("WARNING: render target '%s': pixel format %d is not a pixel format (0..%d)\n",
+              name ? name : "", pixelFormat, kPixelFormatCount - 1);
     pixelFormat_ = kPixelFormatNone;
     return;
   }
@@ -234,8 +244,8 @@ bool FrameBufferOpenGL::attachImage(int slot, ImageInterface* image) {
     depthImageAttached_ = true;
     return true;
   }
-  qgl::glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT + slot, textureTargetOf(image), id,
-                                 0);
+  qgl::glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT + slot, textureTargetOf(image),
+                                 id, 0);
   return true;
 }
 
@@ -243,8 +253,8 @@ bool FrameBufferOpenGL::createColorTargets(const char* name, int count) {
   if (name == nullptr || count < 1 || g_texManager == nullptr) {
     return false;
   }
-  const ImageInfo desc = {width_, height_, 0, pixelFormat_,
-                          (imageFlags_ & kImageCube) ? kTextureTypeCube : kTextureType2D, 99};
+  const ImageInfo desc = {
+      width_, height_, 0, pixelFormat_, (imageFlags_ & kImageCube) ? kTextureTypeCube : kTextureType2D, 99};
   releaseColorImages();
   if (count > kMaxColorTargets) {
     count = kMaxColorTargets;
@@ -320,7 +330,8 @@ bool FrameBufferOpenGL::attachColorTargets(ImageInterface** images, int count) {
   for (int i = 0; i < count; ++i) {
     ImageInterface* image = images[i];
     image->load();
-    const bool matches = sameDescription(image->info, reference) && image->flags == flags && attachImage(i, image);
+    const bool matches =
+        sameDescription(image->info, reference) && image->flags == flags && attachImage(i, image);
     if (!matches) {
       cmdPrintf("WARNING: render target: colour image %d ('%s') does not match the first\n", i, image->name);
       // Every reference taken here goes again; the target keeps no colour images.

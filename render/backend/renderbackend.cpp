@@ -27,14 +27,22 @@ namespace {
 constexpr float kInfiniteFar = 1e30f;
 constexpr float kFrustumFar = 64000.0f;
 
-RenderInterface* device() { return g_renderInterface; }
+RenderInterface* device() {
+  return g_renderInterface;
+}
 
-ShaderInterface* shaders() { return g_renderInterface ? g_renderInterface->getShaderInterface() : nullptr; }
+ShaderInterface* shaders() {
+  return g_renderInterface ? g_renderInterface->getShaderInterface() : nullptr;
+}
 
 // The entity record's last word is the depth-hack flag: weapons drawn in front of the world.
-bool entityDepthHack(const RenderEntity* entity) { return entity != nullptr && entity->reserved4 != 0; }
+bool entityDepthHack(const RenderEntity* entity) {
+  return entity != nullptr && entity->reserved4 != 0;
+}
 
-int roundHalfEven(float v) { return static_cast<int>(std::nearbyint(v)); }
+int roundHalfEven(float v) {
+  return static_cast<int>(std::nearbyint(v));
+}
 
 // A fresh context has the driver's stencil state; the back end's passes expect their own.
 void contextCreated(RenderInterface* created) {
@@ -86,7 +94,9 @@ void RenderBackEnd::setStencilForPass(bool shadowed) {
   }
 }
 
-void RenderBackEnd::setDepthFunc(int code) { device()->setDepthFunc(depthFuncOverride_ != 0 ? depthFuncOverride_ : code); }
+void RenderBackEnd::setDepthFunc(int code) {
+  device()->setDepthFunc(depthFuncOverride_ != 0 ? depthFuncOverride_ : code);
+}
 
 void RenderBackEnd::setCullMode(int mode) {
   if (mirrored_ && mode == kCullFront) {
@@ -306,7 +316,9 @@ void RenderBackEnd::setDepthAndCull(int depth, int cull) {
   setCullMode(cull != 0 ? kCullBack : kCullNone);
 }
 
-void RenderBackEnd::drawWithMatrix(const Mat4& m) { pushModelViewMatrix(m); }
+void RenderBackEnd::drawWithMatrix(const Mat4& m) {
+  pushModelViewMatrix(m);
+}
 
 // ---------------------------------------------------------------- view set-up
 
@@ -339,7 +351,9 @@ Mat4 viewModelViewMatrix(const Mat3& axis, const Vec3& origin) {
   return Mat4::multiply(world, worldToDeviceMatrix());
 }
 
-float fovFromExtents(float a, float b) { return 2.0f * std::atan(a / b) * 57.2957795132f; }
+float fovFromExtents(float a, float b) {
+  return 2.0f * std::atan(a / b) * 57.2957795132f;
+}
 
 void RenderBackEnd::applyViewMatrices() {
   float zNear = r_zNear.getFloat();
@@ -396,12 +410,9 @@ void RenderBackEnd::applyViewMatrices() {
   const Vec3& origin = view_.origin;
   const float nearDist = std::max(std::fabs(zNear), 0.01f);
   const float farDist = kFrustumFar;
-  Vec3 normals[6] = {-forward,
-                     up - forward * tanY,
-                     -up - forward * tanY,
-                     left - forward * tanX,
-                     -left - forward * tanX,
-                     forward};
+  Vec3 normals[6] = {
+      -forward, up - forward * tanY, -up - forward * tanY, left - forward * tanX, -left - forward * tanX,
+      forward};
   for (int i = 1; i < 5; ++i) {
     normals[i].normalize();
   }
@@ -425,7 +436,9 @@ int RenderBackEnd::lightClipBits(const Vec3& light) const {
 
 // ---------------------------------------------------------------- plain state
 
-void RenderBackEnd::publishParms() { setExpressionParms(drawSurface_.shaderParms); }
+void RenderBackEnd::publishParms() {
+  setExpressionParms(drawSurface_.shaderParms);
+}
 
 void RenderBackEnd::setDrawSurface(const DrawSurface* surface) {
   if (surface == nullptr) {

@@ -65,8 +65,8 @@ enum BackEndViewFlags : uint32_t {
   kViewFlagAmbient = 0x2,
   kViewFlagDepthPrePass = 0x8,
   kViewFlagClearColor = 0x10,
-  kViewFlagPostProcess = 0x40,     // the pass after the "_currentRender" copy
-  kViewFlagNoScreenCopy = 0x200,   // mirror and remote views
+  kViewFlagPostProcess = 0x40,    // the pass after the "_currentRender" copy
+  kViewFlagNoScreenCopy = 0x200,  // mirror and remote views
   kViewFlagMirror = 0x400,
   kViewFlag2D = 0x80000000,
 };
@@ -83,8 +83,8 @@ constexpr unsigned kStencilMaskAll = 255;
 // Program parameters shared with the built-in programs.
 constexpr int kProgramParamColorModulate = 16;  // output colour = vertex colour x 16 + 17
 constexpr int kProgramParamColorAdd = 17;
-constexpr int kProgramParamTexGenWorld = 6;      // 6, 7, 8: world bounds mapped to 0..1 per axis
-constexpr int kProgramParamViewOrigin = 4;       // the view origin, w 1
+constexpr int kProgramParamTexGenWorld = 6;  // 6, 7, 8: world bounds mapped to 0..1 per axis
+constexpr int kProgramParamViewOrigin = 4;   // the view origin, w 1
 // Window to "_currentRender" coordinates: (viewport width - 1) / image width, (height - 1) / image
 // height, viewport x / render width, viewport y / render height.
 constexpr int kProgramParamScreenMap = 5;

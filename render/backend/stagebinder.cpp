@@ -12,18 +12,26 @@
 
 static ConVar r_skipPostProcess("r_skipPostProcess", "0", 0x20011, "skip all post processing");
 static ConVar r_skipMirrorMaps("r_skipMirrorMaps", "0", 0x2011);
-static ConVar r_skipDynamicTextures("r_skipDynamicTextures", "0", 0x20011, "skip all dynamic mirror rendering");
+static ConVar r_skipDynamicTextures("r_skipDynamicTextures", "0", 0x20011,
+                                    "skip all dynamic mirror rendering");
 static ConVar r_shownodraws("r_shownodraws", "0", 0x2011);
 static ConVar r_showtris("r_showtris", "0", 0x2011, "0=disable, 1=overlay, 2=depth disabled, 3=no culling");
 
 namespace {
 
-constexpr uint32_t kInteractionStageFlags = kStageBump | kStageDiffuse | kStageSpecular | kStageLightInteraction;
+constexpr uint32_t kInteractionStageFlags =
+    kStageBump | kStageDiffuse | kStageSpecular | kStageLightInteraction;
 
-RenderInterface* device() { return g_renderInterface; }
-ShaderInterface* shaders() { return g_renderInterface ? g_renderInterface->getShaderInterface() : nullptr; }
+RenderInterface* device() {
+  return g_renderInterface;
+}
+ShaderInterface* shaders() {
+  return g_renderInterface ? g_renderInterface->getShaderInterface() : nullptr;
+}
 
-float clamp01(float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
+float clamp01(float v) {
+  return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v);
+}
 
 // A stage vector of four registers: a missing register repeats the previous component.
 void evaluateVector(const int32_t regs[4], float out[4]) {
@@ -144,7 +152,8 @@ bool RenderBackEnd::bindStage(Material* material, const MaterialStage& stage) {
   int vertexProgram = -1;
   int fragmentProgram = -1;
   int glslProgram = -1;
-  if (stage.programs != nullptr && (stage.programs->vertexProgram >= 0 || stage.programs->fragmentProgram >= 0)) {
+  if (stage.programs != nullptr &&
+      (stage.programs->vertexProgram >= 0 || stage.programs->fragmentProgram >= 0)) {
     vertexProgram = stage.programs->vertexProgram;
     fragmentProgram = stage.programs->fragmentProgram;
   } else if (stage.glsl != nullptr && stage.glsl->program >= 0) {
@@ -189,7 +198,8 @@ bool RenderBackEnd::bindStage(Material* material, const MaterialStage& stage) {
   }
   const bool cubeCoords =
       stage.texGen == kTexGenReflect || stage.texGen == kTexGenSkybox || stage.texGen == kTexGenView;
-  d->setVertexAttribPointers(drawSurface_.vertexBuffer, cubeCoords ? kSurfaceAttribMaskCube : kSurfaceAttribMask);
+  d->setVertexAttribPointers(drawSurface_.vertexBuffer,
+                             cubeCoords ? kSurfaceAttribMaskCube : kSurfaceAttribMask);
 
   // 3. World texgen planes, view origin and the screen-copy mapping.
   if (s != nullptr && paramProgram >= 0) {
@@ -211,7 +221,8 @@ bool RenderBackEnd::bindStage(Material* material, const MaterialStage& stage) {
     const float ih = screen && screen->info.height > 0 ? static_cast<float>(screen->info.height) : 1.0f;
     const float rw = renderWidth_ > 0 ? static_cast<float>(renderWidth_) : 1.0f;
     const float rh = renderHeight_ > 0 ? static_cast<float>(renderHeight_) : 1.0f;
-    const float map[4] = {(viewport_[2] - 1) / iw, (viewport_[3] - 1) / ih, viewport_[0] / rw, viewport_[1] / rh};
+    const float map[4] = {(viewport_[2] - 1) / iw, (viewport_[3] - 1) / ih, viewport_[0] / rw,
+                          viewport_[1] / rh};
     s->setEnvParam(paramProgram, kProgramParamScreenMap, map);
   }
 
@@ -241,7 +252,8 @@ bool RenderBackEnd::bindStage(Material* material, const MaterialStage& stage) {
 
   // 5. Images with their texture matrices. A stage without images shows white: whatever texture an
   // upload left enabled on unit 0 must not tint it.
-  const int imageCount = stage.imageCount < kMaterialMaxStageImages ? stage.imageCount : kMaterialMaxStageImages;
+  const int imageCount =
+      stage.imageCount < kMaterialMaxStageImages ? stage.imageCount : kMaterialMaxStageImages;
   if (imageCount <= 0 && g_whiteImage != nullptr) {
     d->selectTextureUnit(0, 0);
     bindImage(g_whiteImage);
@@ -271,9 +283,9 @@ bool RenderBackEnd::bindStage(Material* material, const MaterialStage& stage) {
                   (stage.flags & kStageMaskBlue) == 0, (stage.flags & kStageMaskAlpha) == 0);
   bool depthWrite = false;
   if ((stage.flags & kStageMaskDepth) == 0) {
-    depthWrite = (stage.flags & kStageDepthWrite) != 0 ||
-                 (material != nullptr && material->isOpaque() &&
-                  (stage.flags & (kStageBloom | kStageCurrentRender)) == 0);
+    depthWrite =
+        (stage.flags & kStageDepthWrite) != 0 || (material != nullptr && material->isOpaque() &&
+                                                  (stage.flags & (kStageBloom | kStageCurrentRender)) == 0);
   }
   d->setDepthMask(depthWrite);
 
@@ -316,7 +328,8 @@ bool RenderBackEnd::stageSkipped(const MaterialStage& stage, bool* endRange) con
   }
   const bool rendersMap = (flags & kStageRenderMap) != 0;
   const bool readsScreen = (flags & kStageCurrentRender) != 0;
-  if (((viewFlags_ & kViewFlagNoScreenCopy) != 0 || r_skipPostProcess.getBool()) && (rendersMap || readsScreen)) {
+  if (((viewFlags_ & kViewFlagNoScreenCopy) != 0 || r_skipPostProcess.getBool()) &&
+      (rendersMap || readsScreen)) {
     return true;
   }
   if (r_skipMirrorMaps.getBool() && rendersMap) {
@@ -454,7 +467,8 @@ void RenderBackEnd::drawDepthSurface(int program) {
 void RenderBackEnd::drawOverlay(const float color[4], int mode) {
   RenderInterface* d = device();
   ShaderInterface* s = shaders();
-  if (drawSurface_.vertexBuffer == nullptr || drawSurface_.numIndexes <= 0 || drawSurface_.indexes == nullptr) {
+  if (drawSurface_.vertexBuffer == nullptr || drawSurface_.numIndexes <= 0 ||
+      drawSurface_.indexes == nullptr) {
     return;
   }
   d->setPolygonMode(kPolygonLine);

@@ -102,7 +102,8 @@ class BackEndGLTest : public ::testing::Test {
   }
 
   // A quad over x0..x1, y0..y1 (pixels, y down) at depth z, facing the viewer unless backFacing.
-  DrawSurface quad(Material* m, float x0, float y0, float x1, float y1, float z = 0.0f, bool backFacing = false) {
+  DrawSurface quad(Material* m, float x0, float y0, float x1, float y1, float z = 0.0f,
+                   bool backFacing = false) {
     DrawVertex v[4] = {};
     const float xy[4][2] = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
     const float st[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
@@ -244,12 +245,12 @@ TEST_F(BackEndGLTest, CullingDropsOneWindingAndTwoSidedOrMirroredChangeWhich) {
     Rgb want;
   };
   const Case cases[] = {
-      {oneSided, false, false, kRed},  {oneSided, true, false, kBlue}, {twoSided, true, false, kRed},
-      {oneSided, false, true, kBlue},  {oneSided, true, true, kRed},
+      {oneSided, false, false, kRed}, {oneSided, true, false, kBlue}, {twoSided, true, false, kRed},
+      {oneSided, false, true, kBlue}, {oneSided, true, true, kRed},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << (c.m == twoSided ? "two-sided" : "one-sided") << " back-facing " << c.backFacing
-                                    << " mirrored " << c.mirrored);
+    SCOPED_TRACE(testing::Message() << (c.m == twoSided ? "two-sided" : "one-sided") << " back-facing "
+                                    << c.backFacing << " mirrored " << c.mirrored);
     clearTo(0.0f, 0.0f, 1.0f);
     g_renderBackEnd.setMirrored(c.mirrored);
     draw(quad(c.m, 8, 8, 56, 56, 0.0f, c.backFacing));
@@ -292,6 +293,12 @@ TEST_F(BackEndGLTest, TargetColourReachesTheWindowThroughItsImageAndMirrorRender
   ASSERT_TRUE(g_mirrorRenderImage->bind());
   qgl::glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);
   EXPECT_EQ(bound, target.getColorTarget(0)->getTextureId());
+  std::vector<unsigned char> texels(32 * 32 * 4);
+  device->getTexImage(kTextureType2D, kPixelFormatRGBA, texels.data());
+  const unsigned char* left = &texels[(16 * 32 + 4) * 4];
+  const unsigned char* right = &texels[(16 * 32 + 28) * 4];
+  EXPECT_EQ(std::vector<int>(left, left + 3), (std::vector<int>{255, 0, 0})) << "what _mirrorRenderMap shows";
+  EXPECT_EQ(std::vector<int>(right, right + 3), (std::vector<int>{0, 255, 0}));
   FrameBufferObject::popRenderTarget();
   ASSERT_TRUE(g_mirrorRenderImage->bind());
   qgl::glGetIntegerv(GL_TEXTURE_BINDING_2D, &bound);

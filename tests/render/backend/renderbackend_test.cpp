@@ -13,14 +13,14 @@
 #include "lib/fastmath.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/renderentity.h"
-#include "lib/keydict.h"
 #include "lib/interface/texmanager.h"
+#include "lib/keydict.h"
 #include "render/backend/renderbackend.h"
 #include "render/material/expression.h"
 #include "render/material/material.h"
+#include "support/recordingdevice.h"
 #include "system/convarmanager.h"
 #include "tests/support/capturecmdsystem.h"
-#include "support/recordingdevice.h"
 
 namespace {
 
@@ -95,7 +95,8 @@ TEST_F(BackEndTest, StateOperationsIssueExactlyTheirDeviceCalls) {
        {"setViewport(0,0,256,128)", "setScissor(0,0,256,128)"}},
       {"matrices",
        [] { g_renderBackEnd.setMatrices(Mat4::identity(), Mat4::identity()); },
-       {"setMatrixMode(1)", "pushMatrix()", "loadMatrix(I)", "setMatrixMode(0)", "pushMatrix()", "loadMatrix(I)"}},
+       {"setMatrixMode(1)", "pushMatrix()", "loadMatrix(I)", "setMatrixMode(0)", "pushMatrix()",
+        "loadMatrix(I)"}},
       {"pop both matrices",
        [] { g_renderBackEnd.popMatrices(true, true); },
        {"setMatrixMode(1)", "popMatrix()", "setMatrixMode(0)", "popMatrix()"}},
@@ -125,8 +126,9 @@ TEST_F(BackEndTest, StateOperationsIssueExactlyTheirDeviceCalls) {
        [] { g_renderBackEnd.beginShadowPass(true); },
        {"resetTextureUnits()", "shader.unbindAll()", "setColorMask(1,1,1,1)", "setBlendFunc(2,1)",
         "setAlphaFunc(8,0)", "setDepthFunc(4)", "setDepthMask(1)", "setMatrixMode(0)", "disableClipPlane(0)",
-        "shader.bind(8)", "setClearStencil(128)", "setStencilFunc(8,128,255)", "setStencilMask(255)", "clear(4)",
-        "setPolygonOffset(0,1,2)", "setDepthFunc(2)", "setColorMask(0,0,0,0)", "setDepthMask(0)"}},
+        "shader.bind(8)", "setClearStencil(128)", "setStencilFunc(8,128,255)", "setStencilMask(255)",
+        "clear(4)", "setPolygonOffset(0,1,2)", "setDepthFunc(2)", "setColorMask(0,0,0,0)",
+        "setDepthMask(0)"}},
       {"unshadowed pass without clearing",
        [] { g_renderBackEnd.beginUnshadowedPass(false); },
        {"resetTextureUnits()", "shader.unbindAll()", "setColorMask(1,1,1,1)", "setBlendFunc(2,1)",
@@ -135,11 +137,26 @@ TEST_F(BackEndTest, StateOperationsIssueExactlyTheirDeviceCalls) {
         "setPolygonOffset(0,0,2)", "setColorMask(1,1,1,1)", "setDepthMask(1)", "setCullMode(2)"}},
       {"unshadowed pass clearing the stencil",
        [] { g_renderBackEnd.beginUnshadowedPass(true); },
-       {"resetTextureUnits()", "shader.unbindAll()", "setColorMask(1,1,1,1)", "setBlendFunc(2,1)",
-        "setAlphaFunc(8,0)", "setDepthFunc(4)", "setDepthMask(1)", "setMatrixMode(0)", "shader.unbindAll()",
-        "setClearStencil(128)", "setStencilFunc(8,128,255)", "setStencilMask(255)", "clear(4)", "setDepthFunc(4)",
-        "setStencilFunc(3,128,255)", "setStencilMask(0)", "setPolygonOffset(0,0,2)", "setColorMask(1,1,1,1)",
-        "setDepthMask(1)", "setCullMode(2)"}},
+       {"resetTextureUnits()",
+        "shader.unbindAll()",
+        "setColorMask(1,1,1,1)",
+        "setBlendFunc(2,1)",
+        "setAlphaFunc(8,0)",
+        "setDepthFunc(4)",
+        "setDepthMask(1)",
+        "setMatrixMode(0)",
+        "shader.unbindAll()",
+        "setClearStencil(128)",
+        "setStencilFunc(8,128,255)",
+        "setStencilMask(255)",
+        "clear(4)",
+        "setDepthFunc(4)",
+        "setStencilFunc(3,128,255)",
+        "setStencilMask(0)",
+        "setPolygonOffset(0,0,2)",
+        "setColorMask(1,1,1,1)",
+        "setDepthMask(1)",
+        "setCullMode(2)"}},
       {"end of a shadow pass",
        [] { g_renderBackEnd.endShadowPass(); },
        {"setPolygonOffset(0,0,2)", "setDepthMask(1)", "setDepthFunc(4)", "shader.unbindAll()",
@@ -219,9 +236,12 @@ TEST_F(BackEndTest, MirroredViewSwapsFrontAndBackInEveryCullingOperation) {
 TEST_F(BackEndTest, DepthFunctionOverrideIsForcedOnEveryDepthFunctionCall) {
   g_renderBackEnd.setDepthFuncOverride(kCompareAlways);
   const std::vector<std::function<void()>> ops = {
-      [] { g_renderBackEnd.setDepthFunc(kCompareLess); },  [] { g_renderBackEnd.setupPass(); },
-      [] { g_renderBackEnd.beginShadowPass(false); },      [] { g_renderBackEnd.beginUnshadowedPass(true); },
-      [] { g_renderBackEnd.endShadowPass(); },             [] { g_renderBackEnd.setDepthAndCull(1, 1); },
+      [] { g_renderBackEnd.setDepthFunc(kCompareLess); },
+      [] { g_renderBackEnd.setupPass(); },
+      [] { g_renderBackEnd.beginShadowPass(false); },
+      [] { g_renderBackEnd.beginUnshadowedPass(true); },
+      [] { g_renderBackEnd.endShadowPass(); },
+      [] { g_renderBackEnd.setDepthAndCull(1, 1); },
   };
   for (size_t i = 0; i < ops.size(); ++i) {
     SCOPED_TRACE(i);
@@ -294,7 +314,7 @@ TEST_F(BackEndTest, ViewRectangleBecomesAPixelViewportWithTheOriginBottomLeft) {
   };
   const Case cases[] = {
       {0, 0, 640, 480, {0, 0, 800, 600}},
-      {0, 0, 320, 240, {0, 300, 400, 300}},     // top-left quarter: y counts from the bottom
+      {0, 0, 320, 240, {0, 300, 400, 300}},      // top-left quarter: y counts from the bottom
       {320, 240, 320, 240, {400, 0, 400, 300}},  // bottom-right quarter
       {0, 0, 0, 0, {0, 598, 2, 2}},              // zero size: at least one unit, never 0 pixels
       {-50, -10, 640, 480, {0, 0, 800, 600}},    // negative positions clamp to 0
@@ -439,14 +459,14 @@ TEST_F(StageTest, StageTextBindsToExactlyTheseDeviceCalls) {
   const std::vector<StageCase> cases = {
       {"{\nrgba 0.5\n}\n",
        {"shader.unbindAll()", "shader.bind(7)", "setVertexAttribPointers(p,19)", "shader.env(7,4,0,0,0,1)",
-        "shader.env(7,5,799,599,0,0)", "shader.env(7,16,0,0,0,0)",
-        "shader.env(7,17,0.5,0.5,0.5,0.5)", "setColorMask(1,1,1,1)", "setDepthMask(1)", "setCullMode(2)",
-        "setBlendFunc(2,1)", "setAlphaFunc(8,0)", "setDepthFunc(4)"}},
+        "shader.env(7,5,799,599,0,0)", "shader.env(7,16,0,0,0,0)", "shader.env(7,17,0.5,0.5,0.5,0.5)",
+        "setColorMask(1,1,1,1)", "setDepthMask(1)", "setCullMode(2)", "setBlendFunc(2,1)",
+        "setAlphaFunc(8,0)", "setDepthFunc(4)"}},
       {"{\nblendfunc add\nvertexColor\nmaskDepth\n}\n",
        {"shader.unbindAll()", "shader.bind(7)", "setVertexAttribPointers(p,19)", "shader.env(7,4,0,0,0,1)",
         "shader.env(7,5,799,599,0,0)", "shader.env(7,16,1,1,1,1)", "shader.env(7,17,0,0,0,0)",
-        "setColorMask(1,1,1,1)", "setDepthMask(0)", "setCullMode(2)", "setBlendFunc(2,2)", "setAlphaFunc(8,0)",
-        "setDepthFunc(4)"}},
+        "setColorMask(1,1,1,1)", "setDepthMask(0)", "setCullMode(2)", "setBlendFunc(2,2)",
+        "setAlphaFunc(8,0)", "setDepthFunc(4)"}},
       {"{\nmaskRed\nmaskAlpha\nalphaFunc greater 0.25\ndepthFunc equal\nprivatePolygonOffset 2\n}\n",
        {"shader.unbindAll()", "shader.bind(7)", "setVertexAttribPointers(p,19)", "shader.env(7,4,0,0,0,1)",
         "shader.env(7,5,799,599,0,0)", "shader.env(7,16,0,0,0,0)", "shader.env(7,17,1,1,1,1)",
@@ -515,16 +535,17 @@ TEST_F(StageTest, ImagesBindOnTheirUnitsAndAFailedImageFailsTheStage) {
   EXPECT_TRUE(g_renderBackEnd.bindStage(material.get(), stage));
   Calls calls = device.take();
   const std::string text = join(calls);
-  EXPECT_NE(text.find("selectTextureUnit(0)\nbindImage(a)\nselectTextureUnit(0)\nsetMatrixMode(2)\npushMatrix()"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find("selectTextureUnit(0)\nbindImage(a)\nselectTextureUnit(0)\nsetMatrixMode(2)\npushMatrix()"),
+      std::string::npos)
       << text;
   EXPECT_NE(text.find("selectTextureUnit(1)\nbindImage(b)\nselectTextureUnit(1)\nsetMatrixMode(2)"),
             std::string::npos)
       << text;
   g_renderBackEnd.unbindStage(true);
-  EXPECT_EQ(join(device.take()), join({"selectTextureUnit(0)", "setMatrixMode(2)", "popMatrix()", "setMatrixMode(0)",
-                                       "selectTextureUnit(1)", "setMatrixMode(2)", "popMatrix()", "setMatrixMode(0)",
-                                       "resetTextureUnits()"}));
+  EXPECT_EQ(join(device.take()), join({"selectTextureUnit(0)", "setMatrixMode(2)", "popMatrix()",
+                                       "setMatrixMode(0)", "selectTextureUnit(1)", "setMatrixMode(2)",
+                                       "popMatrix()", "setMatrixMode(0)", "resetTextureUnits()"}));
 
   stage.images[1] = &broken;
   EXPECT_FALSE(g_renderBackEnd.bindStage(material.get(), stage));
@@ -667,11 +688,11 @@ TEST_F(StageTest, SkyboxTextureMatrixIsReflectTurnedAboutX) {
   g_renderBackEnd.applyViewMatrices();
   MaterialStage stage{};
   stage.texGen = kTexGenReflect;
-  const Mat4 reflect =
-      stageTextureMatrix(stage, g_renderBackEnd.viewState().modelView, g_renderBackEnd.viewState().projection);
+  const Mat4 reflect = stageTextureMatrix(stage, g_renderBackEnd.viewState().modelView,
+                                          g_renderBackEnd.viewState().projection);
   stage.texGen = kTexGenSkybox;
-  const Mat4 sky =
-      stageTextureMatrix(stage, g_renderBackEnd.viewState().modelView, g_renderBackEnd.viewState().projection);
+  const Mat4 sky = stageTextureMatrix(stage, g_renderBackEnd.viewState().modelView,
+                                      g_renderBackEnd.viewState().projection);
   const Vec3 dir(0.3f, -0.5f, 0.8f);
   const Vec3 r = reflect.transformVector(dir);
   const Vec3 k = sky.transformVector(dir);

@@ -17,11 +17,21 @@ inline void appendOne(std::string& out, double v) {
   std::snprintf(text, sizeof(text), "%g", v);
   out += text;
 }
-inline void appendOne(std::string& out, float v) { appendOne(out, static_cast<double>(v)); }
-inline void appendOne(std::string& out, bool v) { out += v ? "1" : "0"; }
-inline void appendOne(std::string& out, int v) { out += std::to_string(v); }
-inline void appendOne(std::string& out, unsigned v) { out += std::to_string(v); }
-inline void appendOne(std::string& out, const char* v) { out += v ? v : "null"; }
+inline void appendOne(std::string& out, float v) {
+  appendOne(out, static_cast<double>(v));
+}
+inline void appendOne(std::string& out, bool v) {
+  out += v ? "1" : "0";
+}
+inline void appendOne(std::string& out, int v) {
+  out += std::to_string(v);
+}
+inline void appendOne(std::string& out, unsigned v) {
+  out += std::to_string(v);
+}
+inline void appendOne(std::string& out, const char* v) {
+  out += v ? v : "null";
+}
 template <typename T>
 void appendOne(std::string& out, T* v) {
   out += v ? "p" : "0";
@@ -74,8 +84,10 @@ class RecordingShaders : public ShaderInterface {
 
   static int programId(const char* name) {
     const std::string n = name ? name : "";
-    if (n == "unlit.vp") return 7;
-    if (n == "shadow.vp") return 8;
+    if (n == "unlit.vp")
+      return 7;
+    if (n == "shadow.vp")
+      return 8;
     return n.empty() ? -1 : 20 + (n[0] - 'a');
   }
 
@@ -119,7 +131,9 @@ class RecordingDevice : public RenderInterface {
   void pushMatrix() override { add("pushMatrix()"); }
   void popMatrix() override { add("popMatrix()"); }
   void enableClipPlane(int i) override { add(rec::call("enableClipPlane", i)); }
-  void setClipPlane(int i, const Plane*, const Mat3*, const Vec3*) override { add(rec::call("setClipPlane", i)); }
+  void setClipPlane(int i, const Plane*, const Mat3*, const Vec3*) override {
+    add(rec::call("setClipPlane", i));
+  }
   void disableClipPlane(int i) override { add(rec::call("disableClipPlane", i)); }
   void setScissor(int x, int y, int w, int h) override { add(rec::call("setScissor", x, y, w, h)); }
   void setPolygonMode(int m) override { add(rec::call("setPolygonMode", m)); }
@@ -143,7 +157,9 @@ class RecordingDevice : public RenderInterface {
   void clear(int flags) override { add(rec::call("clear", flags)); }
   void setClearStencil(int v) override { add(rec::call("setClearStencil", v)); }
   void setDepthRange(float n, float f) override { add(rec::call("setDepthRange", n, f)); }
-  void setClearColor(float r, float g, float b, float a) override { add(rec::call("setClearColor", r, g, b, a)); }
+  void setClearColor(float r, float g, float b, float a) override {
+    add(rec::call("setClearColor", r, g, b, a));
+  }
   void getCurrentColor(float*, float*, float*, float*) override {}
   void setLineWidth(float w) override { add(rec::call("setLineWidth", w)); }
   VertexBufferHandle* createVertexBuffer() override { return nullptr; }
