@@ -189,6 +189,17 @@ class RenderBackEnd {
   void drawTrisOverlay();
   // "r_shownodraws": orange outlines for nodraw materials or materials without stages.
   void drawNodrawOverlay();
+  // An entity surface lit from the spatial system's light grid (sampled by the caller at the entity
+  // origin + (0, 0, 16)): for each interaction triple of the surface's material and each plain stage
+  // of `gridMaterial`, the grid stage brings programs and parameters, the triple its bump, diffuse
+  // and specular images on units 2, 3 and 4; vertex locals 0-2 get ambient, directed colour and
+  // direction (w 0; "r_skipAmbientLights" blackens the ambient), fragment locals 0 and 1
+  // "r_lightScale", 2 "r_bumpScale".
+  void drawLightGridSurface(Material* gridMaterial, const Vec3& ambient, const Vec3& directed,
+                            const Vec3& direction);
+  // The same scheme for lightmapped surfaces: only vertex local 2, the fixed direction (-1, -1, 2, 0).
+  // The lightmap itself is on unit 0, bound by the caller.
+  void drawLightmapSurface(Material* lightmapMaterial);
   // True when the stage is not drawn in the current view; endRange when it also ends the range.
   bool stageSkipped(const MaterialStage& stage, bool* endRange) const;
 
@@ -229,6 +240,8 @@ class RenderBackEnd {
  private:
   void publishParms();
   void drawOverlay(const float color[4], int mode);
+  void drawLitByStages(Material* lightMaterial, const float* vertexParms, int firstVertexParm,
+                       int vertexParmCount);
   void lookUpPrograms();
 
   int32_t passMode_ = 0;

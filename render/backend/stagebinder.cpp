@@ -14,6 +14,9 @@ static ConVar r_skipPostProcess("r_skipPostProcess", "0", 0x20011, "skip all pos
 static ConVar r_skipMirrorMaps("r_skipMirrorMaps", "0", 0x2011);
 static ConVar r_skipDynamicTextures("r_skipDynamicTextures", "0", 0x20011,
                                     "skip all dynamic mirror rendering");
+static ConVar r_skipAmbientLights("r_skipAmbientLights", "0", 0x20011, "skip rendering of ambient lights");
+static ConVar r_lightScale("r_lightScale", "2", 0x2014, "multiplied by the light's own intensity");
+static ConVar r_bumpScale("r_bumpScale", "2", 0x2014, "multiplied by the normal map intensity");
 static ConVar r_shownodraws("r_shownodraws", "0", 0x2011);
 static ConVar r_showtris("r_showtris", "0", 0x2011, "0=disable, 1=overlay, 2=depth disabled, 3=no culling");
 
@@ -514,4 +517,85 @@ void RenderBackEnd::drawNodrawOverlay() {
   }
   const float orange[4] = {1.0f, 0.5f, 0.0f, 1.0f};
   drawOverlay(orange, 1);
+}
+
+// ---------------------------------------------------------------- light grid and lightmaps
+
+void RenderBackEnd::drawLitByStages(Material* lightMaterial, const float* vertexParms, int firstVertexParm,
+                                    int vertexParmCount) {
+  RenderInterface* d = device();
+  ShaderInterface* s = shaders();
+  Material* material = drawSurface_.material;
+  if (lightMaterial == nullptr || material == nullptr || drawSurface_.numIndexes <= 0 ||
+      drawSurface_.indexes == nullptr) {
+    return;
+  }
+  lightMaterial->ensureLoaded();
+  material->ensureLoaded();
+  if (!material->hasInteractionStages() || !beginSurfacePolygonOffset()) {
+    return;
+  }
+  const float lightScale = r_lightScale.getFloat();
+  const float bumpScale = r_bumpScale.getFloat();
+  const float scales[3][4] = {{lightScale, lightScale, lightScale, lightScale},
+                              {lightScale, lightScale, lightScale, lightScale},
+                              {bumpScale, bumpScale, bumpScale, bumpScale}};
+  const int count = material->getNumStages();
+  for (int i = material->findStage(kStageBump | kStageDiffuse | kStageSpecular, 0, 0); i < count;
+       i = material->nextStage(i)) {
+    // The interaction images of this group: bump, diffuse, specular on units 2, 3, 4.
+    ImageInterface* images[3] = {nullptr, nullptr, nullptr};
+    const uint32_t classes[3] = {kStageBump, kStageDiffuse, kStageSpecular};
+    for (int k = 0; k < 3; ++k) {
+      const MaterialStage* stage = material->getStage(i + k);
+      if (stage != nullptr && (stage->flags & classes[k]) != 0 && stage->imageCount > 0) {
+        images[k] = stage->images[0];
+      }
+    }
+    for (int j = 0; j < lightMaterial->getNumStages(); ++j) {
+      const MaterialStage* lightStage = lightMaterial->getStage(j);
+      if (lightStage == nullptr || (lightStage->flags & kInteractionStageFlags) != 0) {
+        continue;
+      }
+      bool ok = bindStage(lightMaterial, *lightStage);
+      if (s != nullptr && lightStage->programs != nullptr) {
+        const int vp = lightStage->programs->vertexProgram;
+        const int fp = lightStage->programs->fragmentProgram;
+        for (int p = 0; p < vertexParmCount && vp >= 0; ++p) {
+          s->setLocalParam(vp, firstVertexParm + p, vertexParms + 4 * p);
+        }
+        for (int p = 0; p < 3 && fp >= 0; ++p) {
+          s->setLocalParam(fp, p, scales[p]);
+        }
+      }
+      for (int k = 0; k < 3 && ok; ++k) {
+        if (images[k] != nullptr) {
+          d->selectTextureUnit(2 + k, 0);
+          ok = images[k]->bind();
+        }
+      }
+      if (ok) {
+        d->drawTriangles(drawSurface_.indexes, drawSurface_.numIndexes);
+      }
+      unbindStage(true);
+    }
+  }
+  endSurfacePolygonOffset();
+  d->setColorMask(true, true, true, true);
+  d->setDepthMask(true);
+  setDepthFunc(kCompareLessEqual);
+}
+
+void RenderBackEnd::drawLightGridSurface(Material* gridMaterial, const Vec3& ambient, const Vec3& directed,
+                                         const Vec3& direction) {
+  const Vec3 ambientColor = r_skipAmbientLights.getBool() ? Vec3() : ambient;
+  const float parms[12] = {ambientColor.x, ambientColor.y, ambientColor.z, 0.0f,
+                           directed.x,     directed.y,     directed.z,     0.0f,
+                           direction.x,    direction.y,    direction.z,    0.0f};
+  drawLitByStages(gridMaterial, parms, 0, 3);
+}
+
+void RenderBackEnd::drawLightmapSurface(Material* lightmapMaterial) {
+  const float direction[4] = {-1.0f, -1.0f, 2.0f, 0.0f};
+  drawLitByStages(lightmapMaterial, direction, 2, 1);
 }

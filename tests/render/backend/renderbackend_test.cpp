@@ -734,4 +734,65 @@ TEST_F(StageTest, DrawSurfacePublishesItsShaderParametersToTheRegisters) {
   EXPECT_FLOAT_EQ(evaluateExpression(registerExpression("time")), 1.5f);
 }
 
+TEST_F(StageTest, LightGridAndLightmapSurfacesPairGridProgramsWithTheInteractionImages) {
+  parse("diffusemap textures/a\n");
+  ASSERT_EQ(material->getNumStages(), 3);
+  FakeImage bump(&device.log, "bump", true);
+  FakeImage diffuse(&device.log, "diffuse", true);
+  FakeImage specular(&device.log, "specular", true);
+  FakeImage* images[3] = {&bump, &diffuse, &specular};
+  for (int i = 0; i < 3; ++i) {
+    material->stages[i].images[0] = images[i];
+    material->stages[i].imageCount = 1;
+  }
+  Material grid;
+  const char* gridText = "{\nvertexProgram gridv.vp\nfragmentProgram lgrid.fp\n}\n";
+  ASSERT_TRUE(grid.parse(gridText, static_cast<int>(std::strlen(gridText))));
+  setSurface();
+
+  g_renderBackEnd.drawLightGridSurface(&grid, Vec3(0.1f, 0.2f, 0.3f), Vec3(1.0f, 0.5f, 0.25f),
+                                       Vec3(0.0f, 0.0f, 1.0f));
+  Calls calls = device.take();
+  std::string text = join(calls);
+  const char* expectedInOrder[] = {"shader.bind(26)",
+                                   "shader.bind(31)",
+                                   "shader.local(26,0,0.1,0.2,0.3,0)",
+                                   "shader.local(26,1,1,0.5,0.25,0)",
+                                   "shader.local(26,2,0,0,1,0)",
+                                   "shader.local(31,0,2,2,2,2)",
+                                   "shader.local(31,1,2,2,2,2)",
+                                   "shader.local(31,2,2,2,2,2)",
+                                   "selectTextureUnit(2)\nbindImage(bump)",
+                                   "selectTextureUnit(3)\nbindImage(diffuse)",
+                                   "selectTextureUnit(4)\nbindImage(specular)",
+                                   "drawTriangles(6)"};
+  size_t at = 0;
+  for (const char* piece : expectedInOrder) {
+    const size_t found = text.find(piece, at);
+    ASSERT_NE(found, std::string::npos) << piece << " after offset " << at << " in\n" << text;
+    at = found;
+  }
+  int draws = 0;
+  for (const std::string& c : calls) {
+    draws += c == "drawTriangles(6)";
+  }
+  EXPECT_EQ(draws, 1) << "one triple, one grid stage";
+
+  g_renderBackEnd.drawLightmapSurface(&grid);
+  text = join(device.take());
+  EXPECT_NE(text.find("shader.local(26,2,-1,-1,2,0)"), std::string::npos) << text;
+  EXPECT_EQ(text.find("shader.local(26,0,0.1"), std::string::npos) << "no grid colours: only the direction";
+  EXPECT_EQ(text.find("shader.local(26,1,1,0.5"), std::string::npos);
+  EXPECT_NE(text.find("selectTextureUnit(3)\nbindImage(diffuse)"), std::string::npos);
+
+  // A material without interaction stages is not lit this way.
+  parse("{\nrgba 1\n}\n");
+  setSurface();
+  g_renderBackEnd.drawLightGridSurface(&grid, Vec3(), Vec3(), Vec3());
+  EXPECT_TRUE(device.take().empty());
+  for (MaterialStage& stage : material->stages) {
+    stage.images[0] = nullptr;
+  }
+}
+
 }  // namespace
