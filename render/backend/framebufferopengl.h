@@ -36,6 +36,15 @@ class FrameBufferObject {
   virtual ImageInterface* getColorTarget(int index) const { return nullptr; }
 };
 
+// Formats and image flags of the render manager's targets. Its start-up hands over the flag words
+// 0x8046 and 0x46 (32838 and 70) where the constructor takes a pixel format: they are image flags,
+// and the targets need these formats with them. Depth images are D32: D24 has no byte size in the
+// pixel-format table, so the texture manager cannot make one.
+constexpr int kShadowMapFormat = 28;               // kPixelFormatDepth32
+constexpr uint32_t kShadowMapImageFlags = 0x8046;  // nearest, clamp, never down-sized, no mips
+constexpr int kColorTargetFormat = 4;              // kPixelFormatRGBA
+constexpr uint32_t kColorTargetImageFlags = 0x46;  // clamp, never down-sized, no mips
+
 class FrameBufferOpenGL : public FrameBufferObject {
  public:
   static constexpr int kMaxColorTargets = 4;

@@ -391,7 +391,8 @@ TEST_F(BackEndGLTest, FormatsOutsideTheCodesAreRefusedAndDepthFormatsMakeShadowM
     EXPECT_NE(console.text.find("is not a pixel format"), std::string::npos) << console.text;
   }
   // D24 has no byte size in the format table, so depth images are made as D32.
-  FrameBufferOpenGL shadow("_shadowMapTest", 64, 64, 1, kPixelFormatDepth32, 0x8046);
+  static_assert(kShadowMapFormat == kPixelFormatDepth32 && kColorTargetFormat == kPixelFormatRGBA);
+  FrameBufferOpenGL shadow("_shadowMapTest", 64, 64, 1, kShadowMapFormat, kShadowMapImageFlags);
   ASSERT_NE(shadow.getColorTarget(0), nullptr) << console.text;
   EXPECT_EQ(shadow.checkStatus(true), GL_FRAMEBUFFER_COMPLETE_EXT) << console.text;
   EXPECT_FALSE(shadow.ownsDepth()) << "the depth image is the depth attachment";
