@@ -410,6 +410,30 @@ TEST_F(BackEndTest, TiledProjectionCoversItsPartOfTheWholeFrustum) {
   EXPECT_NEAR(tileX / w, 0.0f, 1e-4f);
 }
 
+TEST_F(BackEndTest, LightClipBitsAndFieldOfViewFromExtents) {
+  RenderView view = makeView(0, 0, 640, 480);
+  view.origin = Vec3(10.0f, 20.0f, 30.0f);
+  g_renderBackEnd.setView(&view);
+  struct Case {
+    Vec3 light;
+    int bits;
+  };
+  // Per axis: 0 equal, 3 within r_zNear + 1 (3 + 1), 1 beyond on the positive side, 2 negative.
+  const Case cases[] = {
+      {Vec3(10.0f, 20.0f, 30.0f), 0},
+      {Vec3(14.0f, 20.0f, 30.0f), 3},
+      {Vec3(14.5f, 20.0f, 30.0f), 1},
+      {Vec3(10.0f, 10.0f, 30.0f), 2 << 2},
+      {Vec3(10.0f, 21.0f, 50.0f), (3 << 2) | (1 << 4)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(g_renderBackEnd.lightClipBits(c.light), c.bits)
+        << c.light.x << "," << c.light.y << "," << c.light.z;
+  }
+  EXPECT_NEAR(fovFromExtents(1.0f, 1.0f), 90.0f, 1e-4f);
+  EXPECT_NEAR(fovFromExtents(50.0f, 200.0f), 28.0725f, 1e-3f);
+}
+
 // ---------------------------------------------------------------- surfaces and stages
 
 // A texture image whose binding is recorded; bind fails when asked to.
