@@ -177,7 +177,8 @@ class RenderBackEnd {
   // Pops the texture matrices and the stage polygon offset; resets the texture units when asked.
   void unbindStage(bool resetUnits);
   // Each drawable stage in [first, last) through the binder, then colour and depth writes on and
-  // depth lequal. Interaction stages are never drawn here; see stageSkipped.
+  // depth lequal. Bump and light-interaction stages are never drawn here (diffuse and specular
+  // stages draw as plain stages when a range covers them); see stageSkipped.
   void drawStageRange(int first, int last, bool resetUnits);
   // (postLight, all): (1, 0) the stages before the interaction stages, (0, 1) those after them,
   // (1, 1) all of them.
