@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "lib/interface/texmanager.h"
-#include "lib/interface/userinterfacesystem.h"
 #include "render/material/expression.h"
 #include "render/material/mtxloader.h"
 #include "render/texture/texmgrinfo.h"
@@ -100,8 +99,8 @@ void Material::freeData() {
   if (falloffImage && g_texManager)
     g_texManager->releaseImage(falloffImage);
   falloffImage = nullptr;
-  if (gui && g_uiSystem)
-    g_uiSystem->freeGui(gui);
+  // The interface belongs to the user-interface manager (found, never created here): freeing it
+  // would delete an interface that other materials and the game still use.
   gui = nullptr;
   guiEntity = -1;
   lightFallback = 0.0f;

@@ -197,7 +197,7 @@ class Material : public DeclResource {
   MaterialStage bloomStage;
   ImageInterface* falloffImage = nullptr;  // "lightFalloffImage"
   int32_t guiEntity = -1;                  // "guiSurf entityN": N - 1 clamped to 0..2
-  UserInterface* gui = nullptr;            // "guiSurf" with a file (already loaded), else null
+  UserInterface* gui = nullptr;            // "guiSurf" with a file (already loaded), else null; not owned
   float lightFallback = 0.0f;              // 256 after every parse
   float subdivide = 0.0f;
   int32_t stageCount = 0;

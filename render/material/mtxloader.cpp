@@ -916,8 +916,7 @@ bool mtxGuiSurf(Material* mtx, const Words& w) {
     materialLine(mtx);
     return false;
   }
-  if (mtx->gui && g_uiSystem)
-    g_uiSystem->freeGui(mtx->gui);
+  // An interface the manager already holds; the material never owns it.
   mtx->gui = g_uiSystem ? g_uiSystem->findGui(arg, false, false) : nullptr;
   return true;
 }
@@ -943,7 +942,7 @@ bool mtxTwoSided(Material* mtx, const Words&) {
 
 bool mtxDeform(Material* mtx, const Words& w) {
   static constexpr WordValue kDeforms[] = {
-      {"sprite", kDeformSprite}, {"sprite2", kDeformSprite2}, {"flare", kDeformFlare},     {"expand", kDeformExpand},
+      {"none", kDeformNone},     {"sprite", kDeformSprite}, {"sprite2", kDeformSprite2}, {"flare", kDeformFlare},     {"expand", kDeformExpand},
       {"move", kDeformMove},     {"eyeball", kDeformEyeball}, {"turbulent", kDeformTurbulent},
   };
   if (w.argc < 1)

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "lib/interface/userinterfacesystem.h"
 #include "render/material/mtxloader.h"
 #include "render/material/support/materialenv.h"
 #include "system/declmanager.h"
@@ -603,6 +604,54 @@ TEST_F(MaterialTest, SampleMaterialsParse) {
   EXPECT_EQ(fence->stages[0].alphaFunc, kCompareGreater);
   setExpressionParms(nullptr);
   setExpressionView(nullptr, 0);
+}
+
+}  // namespace
+
+namespace {
+
+class FakeGui : public UserInterface {
+ public:
+  void namedEvent(const char*) override {}
+  void redraw(int) override {}
+  void setStateString(const char*, const char*) override {}
+  void setStateFloat(const char*, float) override {}
+  void activate(bool, int) override {}
+  const char* handleEvent(const UIInputEvent*, int, bool*) override { return nullptr; }
+};
+
+class FakeUISystem : public UserInterfaceSystem {
+ public:
+  FakeUISystem() { g_uiSystem = this; }
+  ~FakeUISystem() override { g_uiSystem = nullptr; }
+  UserInterface* findGui(const char* name, bool create, bool) override {
+    ++finds;
+    creates += create;
+    return std::string(name) == "guis/screen.gui" ? &gui : nullptr;
+  }
+  void freeGui(UserInterface*) override { ++frees; }
+  void frame(int) override {}
+  FakeGui gui;
+  int finds = 0, creates = 0, frees = 0;
+};
+
+// A GUI surface shows an interface the manager already holds, and never frees it.
+TEST_F(MaterialTest, GuiSurfacesBorrowTheManagersInterface) {
+  FakeUISystem ui;
+  setFile("guis/screen.gui", "windowDef Desktop {}");
+  setFile("guis/other.gui", "windowDef Desktop {}");
+  Material* screen = define("textures/screen", "guiSurf guis/screen.gui\n{\nmap a\n}");
+  ASSERT_NE(screen, nullptr);
+  EXPECT_EQ(screen->gui, &ui.gui);
+  Material* other = define("textures/other", "guiSurf guis/other.gui");
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(other->getState(), kDeclParsed);
+  EXPECT_EQ(other->gui, nullptr);  // exists, but not loaded yet
+  g_declSystem->reloadAll(true);
+  EXPECT_EQ(screen->gui, &ui.gui);
+  destroyDeclSystem();
+  EXPECT_EQ(ui.creates, 0);
+  EXPECT_EQ(ui.frees, 0);
 }
 
 }  // namespace
