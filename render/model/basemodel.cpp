@@ -172,14 +172,22 @@ class MeshReader {
   }
 
   // A keyword of a mesh block. A mismatch prints the syntax error and parsing goes on; the end of
-  // the file refuses the mesh.
+  // the file refuses the mesh. (No peeking: a peek measures the rest of the text every time.)
   bool keyword(const char* expected) {
-    if (!parser_.peekToken()) {
+    const char* t = parser_.nextToken(true);
+    if (!t) {
       refuse("the file ends inside a mesh block");
       return false;
     }
-    parser_.expectToken(expected, true, name_, parser_.lineNumber());
+    if (String::icmp(t, expected) != 0)
+      syntaxError(t, expected);
     return true;
+  }
+
+  void syntaxError(const char* parsed, const char* expected) {
+    if (g_cmdSystem)
+      g_cmdSystem->error(0, "Syntax Error: parsed '%s' while expecting '%s'\n", parsed, expected);
+    parser_.printErrorReport(name_, parser_.lineNumber());
   }
 
   static bool isInteger(const char* t) {
@@ -303,12 +311,15 @@ bool BaseModel::parseMesh(TokenParser& parser) {
   std::vector<DrawVertex> verts;
   std::vector<int> indexes;
   for (int m = 0; m < numMeshes; m++) {
-    if (!parser.peekToken()) {
+    const char* meshWord = parser.nextToken(true);
+    if (!meshWord) {
       reader.refuse("the file ends before every mesh was read");
       return false;
     }
-    if (!parser.expectToken("mesh", true, file, parser.lineNumber()))
+    if (String::icmp(meshWord, "mesh") != 0) {
+      reader.syntaxError(meshWord, "mesh");
       return false;
+    }
     if (!reader.keyword("{") || !reader.keyword("shader"))
       return false;
     const char* materialName = parser.nextToken(true);
@@ -323,7 +334,7 @@ bool BaseModel::parseMesh(TokenParser& parser) {
       return false;
     verts.clear();
     // Grown as lines arrive: a huge count with little text behind it costs nothing.
-    verts.reserve(size_t(numVerts < 4096 ? numVerts : 4096));
+    verts.reserve(size_t(numVerts < 256 ? numVerts : 256));
     for (int v = 0; v < numVerts; v++) {
       if (!reader.keyword("vert"))
         return false;
@@ -358,7 +369,7 @@ bool BaseModel::parseMesh(TokenParser& parser) {
     if (!reader.keyword("numtris") || !reader.count(kMeshMaxTris, "numtris", &numTris))
       return false;
     indexes.clear();
-    indexes.reserve(size_t(numTris < 4096 ? numTris : 4096) * 3);
+    indexes.reserve(size_t(numTris < 256 ? numTris : 256) * 3);
     for (int t = 0; t < numTris; t++) {
       if (!reader.keyword("tri"))
         return false;
