@@ -88,7 +88,12 @@ bool Material::parse(const char* text, int length) {
   freeData();
   String fallback;
   buildDefaultText(fallback, defaultImageName(getName()));
-  MtxLoader::parseBody(this, fallback.c_str(), fallback.length());
+  if (!MtxLoader::parseBody(this, fallback.c_str(), fallback.length())) {
+    // An image name the language cannot carry (a blank in it): plain white.
+    freeData();
+    buildDefaultText(fallback, "_white");
+    MtxLoader::parseBody(this, fallback.c_str(), fallback.length());
+  }
   return false;
 }
 

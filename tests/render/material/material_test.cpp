@@ -76,6 +76,7 @@ TEST_F(MaterialTest, MaterialKeywordsSetTheirFields) {
       {"guiSurf ENTITY1", [](const Material& m) { return m.guiEntity; }, 0},
       {"{\nmap a\n}", [](const Material& m) { return m.guiEntity; }, -1},
       {"deform sprite", [](const Material& m) { return m.deformType; }, kDeformSprite},
+      {"deform none", [](const Material& m) { return m.deformType; }, kDeformNone},
       {"deform flare 4", [](const Material& m) { return m.deformRegisters[0]; }, reg("4")},
       {"deform flare 4", [](const Material& m) { return m.deformRegisters[1]; }, reg("0")},
       {"deform expand 5", [](const Material& m) { return m.deformRegisters[2]; }, reg("5")},
@@ -441,6 +442,13 @@ TEST_F(MaterialTest, ImageFilesGetTheirImplicitMaterial) {
   EXPECT_EQ(font->stages[0].vertexColor, 1);
 
   String text;
+  // A file name with a blank cannot stand in the implicit text: the material falls back to white.
+  setFile("textures/my wall.tga", "tga");
+  Material* blank = findMaterial("textures/my wall", false);
+  ASSERT_NE(blank, nullptr);
+  ASSERT_EQ(blank->stageCount, 1);
+  EXPECT_STREQ(imageName(*blank, 0), "_white");
+
   Material::buildDefaultText(text, "video/intro.ovid");
   EXPECT_NE(std::string(text.c_str()).find("\tvideoMap loop video/intro.ovid\n"), std::string::npos);
   Material::buildDefaultText(text, "fonts/a");
