@@ -204,6 +204,21 @@ bool compileExpression(ExpressionRegister& reg, const char* text) {
 
   List<String> tokens(64);
   splitExpressionTokens(compact.c_str(), tokens);
+
+  // Each name is asked of the declaration manager once per compile: a miss searches the files.
+  List<String> askedNames(16);
+  List<DeclTable*> askedTables(16);
+  auto tableNamed = [&askedNames, &askedTables](const char* token) -> DeclTable* {
+    if (isSplitChar(token[0]) && token[1] == '\0')
+      return nullptr;
+    for (int i = 0; i < askedNames.num(); ++i)
+      if (String::icmp(askedNames[i].c_str(), token) == 0)
+        return askedTables[i];
+    DeclTable* table = findTableNamed(token);
+    askedNames.append(String(token));
+    askedTables.append(table);
+    return table;
+  };
   if (tokens.num() > kExpressionMaxTokens) {
     cmdPrintf("WARNING: expression '%.64s' has more than %d tokens\n", reg.text.c_str(), kExpressionMaxTokens);
     return false;
@@ -240,7 +255,7 @@ bool compileExpression(ExpressionRegister& reg, const char* text) {
       continue;
     }
     int32_t code;
-    if (findVariable(next, &code) || findTableNamed(next)) {
+    if (findVariable(next, &code) || tableNamed(next)) {
       if (++signedNames > kExpressionMaxSignedNames) {
         cmdPrintf("WARNING: expression '%.64s' has more than %d signed names\n", reg.text.c_str(),
                   kExpressionMaxSignedNames);
@@ -297,7 +312,7 @@ bool compileExpression(ExpressionRegister& reg, const char* text) {
         item.kind = 'V';
         item.variable = code;
         reg.items.append(item);
-      } else if (DeclTable* table = findTableNamed(t)) {
+      } else if (DeclTable* table = tableNamed(t)) {
         ExpressionItem item;
         item.kind = 'T';
         item.table = table;
