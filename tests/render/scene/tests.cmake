@@ -1,0 +1,1 @@
+quill_add_tests(render/scene LIBS quill_scene quill_model quill_backend quill_material quill_texture quill_system)
