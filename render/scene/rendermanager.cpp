@@ -128,6 +128,10 @@ bool RenderManager::init() {
 }
 
 void RenderManager::shutdown() {
+  // Images and model buffers belong to the context that is going away ("vid_restart" makes a new
+  // one); the texture manager reloads the flagged images into the next context.
+  if (g_texManager)
+    g_texManager->flagAllForReload();
   if (g_renderInterface && flatBuffer_)
     g_renderInterface->freeVertexBuffer(&flatBuffer_);
   flatBuffer_ = nullptr;
@@ -135,6 +139,8 @@ void RenderManager::shutdown() {
   delete imageMaterial_;
   flatMaterial_ = nullptr;
   imageMaterial_ = nullptr;
+  if (g_renderModelSystem)
+    g_renderModelSystem->freeModelBuffers();
   // Lights forget their light models (the model manager owns them); entities lose their instance
   // models and are rebuilt by the next init.
   for (LightRecord* l : lights_) {

@@ -10,6 +10,7 @@
 
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/rendermodelsystem.h"
+#include "lib/interface/texmanager.h"
 #include "platform/gl.h"
 #include "render/backend/renderbackend.h"
 #include "render/device/renderopengl.h"
@@ -175,6 +176,7 @@ TEST_F(SceneGLTest, ModelEntityReadsBackItsMaterialWhereItStandsAndSurvivesARest
 
   // What "vid_restart" does to the renderer: the entity keeps its slot and draws again.
   manager->shutdown();
+  g_texManager->reloadImages();
   ASSERT_TRUE(manager->init());
   clearTo(0.0f, 0.0f, 1.0f);
   manager->renderScene(&view, 0);
