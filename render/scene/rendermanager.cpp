@@ -16,6 +16,7 @@
 #include "render/backend/renderbackend.h"
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
+#include "render/texture/imagefiles.h"
 
 namespace {
 
@@ -734,10 +735,42 @@ void RenderManager::resetRenderSize() {
 bool RenderManager::getImageData(const char* name, void* buffer, int bufferSize, int* outWidth, int* outHeight,
                                  int* outBitsPerPixel) {
   // A negative size or no buffer copies nothing.
-  if (!name || !buffer || bufferSize < 0)
+  if (!name || !name[0] || !buffer || bufferSize < 0)
     return false;
-  notBuilt(77, "getImageData", "image file reading");
-  return false;
+  // The image's file, by its own extension or the ones images are looked up with.
+  using Loader = bool (*)(const char*, ImageData*);
+  struct Format {
+    const char* ext;
+    Loader load;
+  };
+  static const Format kFormats[] = {{".tga", loadTGA}, {".jpg", loadJPEG}, {".dds", loadDDS}, {".bmp", loadBMP}};
+  ImageData data = {};
+  bool loaded = false;
+  const char* dot = std::strrchr(name, '.');
+  for (const Format& f : kFormats) {
+    if (dot && std::strlen(dot) == 4) {
+      if (std::strcmp(dot, f.ext) == 0)
+        loaded = f.load(name, &data);
+      continue;
+    }
+    char path[512];
+    if (std::snprintf(path, sizeof(path), "%s%s", name, f.ext) >= int(sizeof(path)))
+      return false;
+    if ((loaded = f.load(path, &data)))
+      break;
+  }
+  if (!loaded || !data.pixels)
+    return false;
+  if (outWidth)
+    *outWidth = data.info.width;
+  if (outHeight)
+    *outHeight = data.info.height;
+  if (outBitsPerPixel)
+    *outBitsPerPixel = imageFormatBitsPerPixel(data.info.pixelFormat);
+  const int size = data.byteSize > 0 ? data.byteSize : 0;
+  std::memcpy(buffer, data.pixels, size_t(size < bufferSize ? size : bufferSize));
+  imageFree(data.pixels);
+  return size != 0 && bufferSize >= size;
 }
 
 // --- Operations owned by later subsystems: each warns once and answers failure ---

@@ -2,6 +2,7 @@
 // warnings for bad indexes, light derived data, the 2D colour and the render size.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -14,6 +15,7 @@
 #include "render/scene/rendermanager.h"
 #include "system/convarmanager.h"
 #include "tests/support/capturecmdsystem.h"
+#include "tests/support/memoryiosystem.h"
 
 namespace {
 
@@ -332,6 +334,36 @@ TEST_F(RenderManagerTest, LaterSubsystemOperationsWarnOnceAndFail) {
   EXPECT_FALSE(manager.getImageData("_white", buffer, -1, &w, &h, &bpp));
   EXPECT_FALSE(manager.getImageData("_white", nullptr, 4, &w, &h, &bpp));
   EXPECT_EQ(buffer[0], 'x');
+}
+
+TEST_F(RenderManagerTest, ImageDataCopiesWhatFitsAndAnswersWhetherAllDid) {
+  MemoryIOSystem io;
+  // A 2 x 2 uncompressed 24-bit TGA (pixels blue, green, red).
+  std::string tga(18, '\0');
+  tga[2] = 2;
+  tga[12] = 2;
+  tga[14] = 2;
+  tga[16] = 24;
+  tga += std::string("\x10\x20\x30\x40\x50\x60\x70\x80\x90\xa0\xb0\xc0", 12);
+  io.addFile("textures/tiny.tga", tga);
+  int w = 0, h = 0, bpp = 0;
+  std::vector<uint8_t> buffer(64, 0xee);
+  ASSERT_TRUE(manager.getImageData("textures/tiny", buffer.data(), 64, &w, &h, &bpp));
+  EXPECT_EQ(w, 2);
+  EXPECT_EQ(h, 2);
+  const int size = w * h * bpp / 8;
+  ASSERT_GT(size, 0);
+  EXPECT_NE(buffer[0], 0xee);
+  EXPECT_EQ(buffer[size], 0xee) << "wrote past the image's data";
+
+  // One byte short: all but the last byte, and false.
+  std::vector<uint8_t> full(buffer.begin(), buffer.begin() + size);
+  std::vector<uint8_t> shortBuffer(size_t(size), 0xee);
+  EXPECT_FALSE(manager.getImageData("textures/tiny.tga", shortBuffer.data(), size - 1, &w, &h, &bpp));
+  EXPECT_TRUE(std::equal(full.begin(), full.end() - 1, shortBuffer.begin()));
+  EXPECT_EQ(shortBuffer[size_t(size - 1)], 0xee);
+
+  EXPECT_FALSE(manager.getImageData("textures/missing", buffer.data(), 64, &w, &h, &bpp));
 }
 
 TEST_F(RenderManagerTest, ShutdownAndInitKeepEntitiesAndLights) {
