@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/convarsystem.h"
+#include "lib/interface/iosystem.h"
 #include "lib/interface/managerfactory.h"
 #include "lib/interface/rendermodelsystem.h"
 #include "lib/interface/texmanager.h"
@@ -48,6 +50,23 @@ int largestPowerOfTwo(int v) {
   while (p * 2 <= v && p < (1 << 30))
     p *= 2;
   return p;
+}
+
+// "screenshotPrintQuality <width> <height>": the current view rendered in 512 x 256 tiles into one
+// picture, written as "screenshots/screen.tga".
+void cmdScreenshotPrintQuality(const CmdArgs& args) {
+  if (args.argc() < 3)
+    return;
+  const int width = ConVar::textToInt(args.argv(1));
+  const int height = ConVar::textToInt(args.argv(2));
+  // The picture is allocated whole: refuse sizes that are not positive or would overflow.
+  if (width <= 0 || height <= 0 || width > 16384 || height > 16384) {
+    if (g_cmdSystem)
+      g_cmdSystem->printf("WARNING: screenshotPrintQuality: width and height must be 1..16384\n");
+    return;
+  }
+  if (s_manager)
+    s_manager->printQualityScreenshot(width, height);
 }
 
 const char kFlatMaterialText[] = "{\n{\nmap _white\nvertexColor\nblendfunc blend\n}\n}\n";
@@ -102,6 +121,9 @@ RenderManager::~RenderManager() {
 }
 
 bool RenderManager::init() {
+  if (g_cmdSystem && !g_cmdSystem->findCommand("screenshotPrintQuality"))
+    g_cmdSystem->addCommand("screenshotPrintQuality", cmdScreenshotPrintQuality, 6,
+                            "save an image of the current screen");
   if (g_renderInterface) {
     float vp[4] = {};
     g_renderInterface->getViewport(vp);
@@ -158,6 +180,59 @@ void RenderManager::shutdown() {
     }
   }
   initialised_ = false;
+}
+
+bool RenderManager::printQualityScreenshot(int width, int height) {
+  if (!g_renderInterface || !initialised_)
+    return false;
+  constexpr int kTileW = 512;
+  constexpr int kTileH = 256;
+  width = (width + kTileW - 1) / kTileW * kTileW;
+  height = (height + kTileH - 1) / kTileH * kTileH;
+  const int columns = width / kTileW;
+  const int rows = height / kTileH;
+  ImageData data = {};
+  data.info = ImageInfo{width, height, 0, kPixelFormatRGB, kTextureType2D, 99};
+  data.byteSize = width * height * 3;
+  data.pixels = imageAlloc(size_t(data.byteSize));
+  std::vector<uint8_t> tile(size_t(kTileW) * kTileH * 3);
+  if (!data.pixels)
+    return false;
+  const RenderView saved = view_;
+  RenderViewTile record;
+  record.tileWidth = kTileW;
+  record.tileHeight = kTileH;
+  record.totalWidth = width;
+  record.totalHeight = height;
+  RenderView tiled = saved;
+  tiled.x = 0;
+  tiled.y = 0;
+  tiled.width = 640;
+  tiled.height = 480;
+  tiled.tile = &record;
+  for (int i = 0; i < rows; i++) {
+    for (int j = 0; j < columns; j++) {
+      record.row = i;
+      record.column = j;
+      setRenderSize(kTileW, kTileH, false, true);
+      clearScreen();
+      renderScene(&tiled, -1);
+      g_renderInterface->readPixels(tile.data(), 0, 0, kTileW, kTileH, kPixelFormatRGB);
+      // Tile row i lands in band rows - 1 - i, column j at pixel column 512 x j.
+      const int band = rows - 1 - i;
+      for (int y = 0; y < kTileH; y++)
+        std::memcpy(data.pixels + (size_t(band * kTileH + y) * size_t(width) + size_t(j * kTileW)) * 3,
+                    tile.data() + size_t(y) * kTileW * 3, size_t(kTileW) * 3);
+    }
+  }
+  resetRenderSize();
+  view_ = saved;
+  // Written where the other screenshots go: under "fs_basepath", through an operating-system path.
+  const char* basePath = g_conVarSystem ? g_conVarSystem->getString("fs_basepath") : "";
+  const char* path = g_ioSystem ? g_ioSystem->buildOSPath(basePath, nullptr, "screenshots/screen.tga") : nullptr;
+  const bool ok = path && writeTGA(path, &data);
+  imageFree(data.pixels);
+  return ok;
 }
 
 int RenderManager::reinit() {

@@ -143,6 +143,8 @@ class RenderManager final : public RenderSystem {
   const RenderView& currentView() const { return view_; }
   int renderWidth() const { return renderWidth_; }
   int renderHeight() const { return renderHeight_; }
+  // "screenshotPrintQuality": width and height (1..16384) raised to whole 512 x 256 tiles.
+  bool printQualityScreenshot(int width, int height);
   // Surfaces drawn by the last renderScene.
   int surfacesDrawn() const { return surfacesDrawn_; }
 

@@ -231,3 +231,34 @@ TEST_F(SceneGLTest, FlatDrawingIn640x480UnitsMapsOntoTheWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SceneGLTest, PrintQualityScreenshotTilesWholeBandsAndRefusesBadSizes) {
+  // 1000 x 300 becomes 2 x 2 tiles of 512 x 256 in a 1024 x 512 picture.
+  ASSERT_TRUE(manager->printQualityScreenshot(1000, 300));
+  std::string tga;
+  for (const auto& [name, text] : io.files)
+    if (name.find("screenshots/screen.tga") != std::string::npos)
+      tga = text;
+  ASSERT_GE(tga.size(), 18u) << "no screenshots/screen.tga written";
+  const auto word = [&](int at) { return int(uint8_t(tga[size_t(at)])) | int(uint8_t(tga[size_t(at + 1)])) << 8; };
+  EXPECT_EQ(word(12), 1024);
+  EXPECT_EQ(word(14), 512);
+  EXPECT_EQ(manager->renderWidth(), kWidth) << "render size not reset";
+
+  struct Bad {
+    const char* args;
+  };
+  for (const Bad& b : {Bad{"screenshotPrintQuality 0 300"}, Bad{"screenshotPrintQuality -5 300"},
+                       Bad{"screenshotPrintQuality 100 16385"}}) {
+    console.text.clear();
+    CmdArgs args;
+    args.tokenize(b.args);
+    ASSERT_TRUE(console.commands.count("screenshotPrintQuality"));
+    console.commands["screenshotPrintQuality"].function(args);
+    EXPECT_NE(console.text.find("WARNING: screenshotPrintQuality"), std::string::npos) << b.args;
+  }
+}
+
+}  // namespace
