@@ -386,3 +386,27 @@ TEST_F(RenderManagerTest, ShutdownAndInitKeepEntitiesAndLights) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RenderSystemLifeCycle, GetterPublishesOneManagerAndDestroyIsSafeTwice) {
+  CaptureCmdSystem console;
+  getConVarManager();
+  RenderManager* first = getRenderSystem();
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(g_renderSystem, first);
+  EXPECT_NE(g_renderModelSystem, nullptr) << "the model manager comes first";
+  EXPECT_EQ(getRenderSystem(), first);
+  EXPECT_TRUE(console.commands.count("screenshotPrintQuality"));
+  first->shutdown();
+  first->shutdown();
+  destroyRenderSystem();
+  EXPECT_EQ(g_renderSystem, nullptr);
+  EXPECT_EQ(g_renderModelSystem, nullptr);
+  destroyRenderSystem();
+  EXPECT_EQ(g_renderSystem, nullptr);
+  destroyConVarManager();
+  clearExpressions();
+}
+
+}  // namespace
