@@ -12,7 +12,7 @@
 
 class Material;
 class RenderSystem;
-struct IOData;
+class IOData;
 class Mat3;
 
 struct FontGlyph {

@@ -87,6 +87,7 @@ class FuzzFonts : public FontRenderer {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  g_cmdSystem = &g_quiet;
   if (size < 4)
     return 0;
   const int sizes[] = {0, 1, 16, 64, 256, 1024, 4096, 65536};
