@@ -1,15 +1,22 @@
 // The sample game module: keeps the interfaces the engine hands it, allocates
 // through the memory manager, registers a console variable and a command, and
-// asks for the main menu. Gameplay here is a step counter.
+// asks for the main menu. Gameplay here is a step counter; each frame it draws a small scene of the
+// sample models under a slowly circling camera.
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/commonsystem.h"
 #include "lib/interface/convarsystem.h"
+#include "lib/interface/declsystem.h"
 #include "lib/interface/gameinterface.h"
 #include "lib/interface/memsystem.h"
 #include "lib/interface/soundsystem.h"
+#include "lib/interface/renderentity.h"
+#include "lib/interface/rendermodelsystem.h"
+#include "lib/interface/rendersystem.h"
+#include "lib/interface/renderview.h"
 
 namespace {
 
@@ -22,6 +29,20 @@ struct DemoState {
   int steps;
   int frames;
 };
+
+// The sample scene: three models on a line and two lights above them.
+struct SceneItem {
+  const char* model;
+  float x, y, z;
+};
+constexpr SceneItem kSceneItems[] = {
+    {"models/crate.mesh", 0.0f, 0.0f, 0.0f},
+    {"models/pillar.mesh", 0.0f, 56.0f, 0.0f},
+    {"models/panel.mesh", 0.0f, -56.0f, 0.0f},
+};
+constexpr int kNumSceneItems = int(sizeof(kSceneItems) / sizeof(kSceneItems[0]));
+int s_entities[kNumSceneItems] = {-1, -1, -1};
+int s_lights[2] = {-1, -1};
 
 class DemoGame : public GameInterface {
  public:
@@ -37,12 +58,60 @@ class DemoGame : public GameInterface {
                                       "print the sample game's step count");
       s_imports.cmdSystem->printf("sample game: initialised\n");
     }
+    // The sample materials (media/materials/samples.mtx) are parsed up front, so their
+    // declarations and expression registers exist from the first frame.
+    if (s_imports.declSystem) {
+      static const char* const kSampleMaterials[] = {"textures/samples/wall", "textures/samples/glow",
+                                                     "textures/samples/scroll", "textures/samples/fence"};
+      for (const char* name : kSampleMaterials)
+        s_imports.declSystem->findMaterial(name, false);
+    }
     // Sounds of ours (demo/media/sound): a chime at the start, a click on key presses.
     if (s_imports.soundSystem)
       s_imports.soundSystem->playLocalSound("demo/start", -1, 0);
+    addScene();
+  }
+
+  static void addScene() {
+    RenderSystem* render = s_imports.renderSystem;
+    RenderModelSystem* models = s_imports.renderModelSystem;
+    if (!render || !models)
+      return;
+    for (int i = 0; i < kNumSceneItems; i++) {
+      RenderEntity entity;
+      entity.model = models->findOrLoadModel(kSceneItems[i].model);
+      entity.origin = Vec3(kSceneItems[i].x, kSceneItems[i].y, kSceneItems[i].z);
+      for (float& parm : entity.shaderParms)
+        parm = 1.0f;
+      s_entities[i] = render->addEntityDef(&entity);
+    }
+    for (int i = 0; i < 2; i++) {
+      RenderLight light;
+      light.shape = 1;
+      light.origin = Vec3(-48.0f, i == 0 ? 64.0f : -64.0f, 96.0f);
+      light.radius = Vec3(300.0f, 300.0f, 300.0f);
+      light.flags = 0x2 | 0x4;
+      light.shaderParms[0] = light.shaderParms[1] = light.shaderParms[2] = light.shaderParms[3] = 1.0f;
+      s_lights[i] = render->addLightDef(&light);
+    }
+  }
+
+  static void freeScene() {
+    RenderSystem* render = s_imports.renderSystem;
+    for (int& e : s_entities) {
+      if (render && e >= 0 && render->getRenderEntity(e))
+        render->freeEntityDef(e);
+      e = -1;
+    }
+    for (int& l : s_lights) {
+      if (render && l >= 0 && render->getLightDef(l))
+        render->freeLightDef(l);
+      l = -1;
+    }
   }
 
   void shutdown() override {
+    freeScene();
     if (s_imports.cmdSystem)
       s_imports.cmdSystem->removeCommands(kGameCommandFlag);
     if (state_ && s_imports.memManager)
@@ -88,8 +157,23 @@ class DemoGame : public GameInterface {
   void serverMessage(int, const char*, const char*) override {}
 
   void draw(int) override {
-    if (state_)
-      ++state_->frames;
+    if (!state_)
+      return;
+    ++state_->frames;
+    if (!s_imports.renderSystem || s_entities[0] < 0)
+      return;
+    // The camera circles the scene slowly at eye height, always facing its centre.
+    const float angle = float(state_->steps) * 0.004f;
+    RenderView view;
+    view.width = 640;
+    view.height = 480;
+    view.fovX = 90.0f;
+    view.fovY = 73.74f;  // 4:3
+    view.origin = Vec3(-160.0f * std::cos(angle), -160.0f * std::sin(angle), 24.0f);
+    const Vec3 forward(std::cos(angle), std::sin(angle), 0.0f);
+    view.axis = Mat3(forward, Vec3(-forward.y, forward.x, 0.0f), Vec3(0.0f, 0.0f, 1.0f));
+    view.time = state_->steps * 16;
+    s_imports.renderSystem->renderScene(&view, 0);
   }
   void mouseEvent(int, int, int) override {}
   bool keyEvent(int, bool down) override {

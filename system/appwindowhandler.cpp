@@ -591,6 +591,8 @@ bool AppWindowHandler::frame() {
   // Without a scene renderer the device itself clears and presents each frame.
   if (!g_renderSystem && g_renderInterface)
     g_renderInterface->clear(kClearColor | kClearDepth | kClearStencil);
+  else if (g_renderSystem && !g_gameInterface)
+    g_renderSystem->clearScreen();
   if (g_activeGui) {
     if (g_renderSystem && !g_spatialSystem)
       g_renderSystem->setRenderView(nullptr, (int)frameStart);

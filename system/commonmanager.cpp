@@ -18,6 +18,7 @@
 #include "lib/interface/iosystem.h"
 #include "lib/interface/keybindsystem.h"
 #include "lib/interface/managerfactory.h"
+#include "lib/interface/materialsystem.h"
 #include "lib/interface/networksystem.h"
 #include "network/bitmsg.h"
 #include "lib/interface/renderinterface.h"
@@ -145,6 +146,8 @@ bool CommonManager::init(void* window, void* instance, uint32_t mask) {
   Swap::init();
   SIMD_Processor::init();
   KeyDict::initPools();
+  if (g_expressionHooks.clear)
+    g_expressionHooks.clear();
   getSystemManager();
   systemCreated_ = true;
 
@@ -154,6 +157,8 @@ bool CommonManager::init(void* window, void* instance, uint32_t mask) {
     // "com_showStringPool", "listStringKeys" and "listStringValues" (and
     // "showStringPool", which the window handler registers again).
     KeyDict::registerCommands();
+    if (g_expressionHooks.registerCommands)
+      g_expressionHooks.registerCommands();
   }
   bool ok = true;
   if (mask & kInitDecls)
@@ -244,6 +249,8 @@ void CommonManager::teardown() {
   for (KeyDict& dict : dicts_)
     dict.clear();
   KeyDict::shutdownPools();
+  if (g_expressionHooks.clear)
+    g_expressionHooks.clear();
   SIMD_Processor::shutdown();
   if (systemCreated_) {
     destroySystemManager();
@@ -270,6 +277,8 @@ void CommonManager::endVidRestart(void* window) {
   }
   if (g_texManager)
     g_texManager->reloadImages();
+  if (g_renderContextHooks.contextRestored)
+    g_renderContextHooks.contextRestored();
   if (g_renderModelSystem)
     g_renderModelSystem->reloadModels(false);
   if (g_renderSystem)

@@ -1,0 +1,185 @@
+// RenderManager: the scene renderer. Keeps the render entities and lights in slot lists addressed by
+// index, holds the current view, draws scenes through the back end (depth fill, then each visible
+// entity surface's ambient stages) and the flat 640 x 480 drawing of interfaces and overlays.
+// Operations whose subsystems land later (fonts, decals, spatial queries, debug primitives, screen
+// capture, light interactions) warn once and return a failure value. Main thread only.
+#pragma once
+
+#include <cstdint>
+
+#include "lib/interface/renderentity.h"
+#include "lib/interface/rendersystem.h"
+#include "lib/interface/renderview.h"
+#include "lib/list.h"
+
+class BaseModel;
+struct VertexBufferHandle;
+
+class RenderManager final : public RenderSystem {
+ public:
+  struct EntityRecord {
+    BaseModel* instanceModel = nullptr;  // the entity's own copy of its model's geometry
+    RenderEntity parms;
+    int dirtyCount = 0;  // 1 after every add and update: the instance is rebuilt before drawing
+  };
+  enum LightState : uint8_t { kLightDirty = 1, kLightVisible = 2 };
+  struct LightRecord {
+    RenderLight parms;  // first: getLightDef hands out the record as its RenderLight
+    BaseModel* lightModel = nullptr;
+    RenderModel* staticShadowModel0 = nullptr;
+    RenderModel* staticShadowModel1 = nullptr;
+    Bounds screenBounds;
+    int areas[16] = {};
+    int numAreas = 0;
+    uint8_t state = 0;
+  };
+
+  RenderManager();
+  ~RenderManager() override;
+  RenderManager(const RenderManager&) = delete;
+  RenderManager& operator=(const RenderManager&) = delete;
+
+  bool init() override;
+  void shutdown() override;
+  int reinit() override;
+  bool isFullscreen() override;
+  int getScreenWidth() override;
+  int getScreenHeight() override;
+  int registerFont(const char* name) override;
+  void reloadFonts() override;
+  void drawText640(int font, float x, float y, float scale, const char* text, int length) override;
+  void drawString640(int font, float x, float y, float scale, const char* text) override;
+  void drawText(int font, float x, float y, float scale, const char* text, int length) override;
+  void setTextClipRect(float x, float y, float w, float h) override;
+  void enableTextClip(bool enable) override;
+  int getTextClipPlanes(Plane* out) override;
+  void setTextAlignment(int mode) override;
+  int getFontHeight(int font) override;
+  int getTextWidth(int font, float scale, const char* text, int length) override;
+  void setupView(const RenderView* view, int flags) override;
+  void endView() override;
+  void onMapLoaded() override;
+  void unloadMap() override;
+  void endFrame() override;
+  void setColorV(const float* rgba) override;
+  void setColor(float r, float g, float b, float a) override;
+  void getColor(float* out) override;
+  void drawStretchImage(ImageInterface* image, float x, float y, float w, float h, float s1, float t1,
+                        float s2, float t2) override;
+  void drawStretchPic(Material* material, float x, float y, float w, float h, float s1, float t1, float s2,
+                      float t2) override;
+  void drawTriangles2D(const DrawVertex* verts, const int* indexes, int numVerts, int numIndexes,
+                       Material* material, int, int, int, int, int) override;
+  void drawRectOutline(float x, float y, float w, float h, float lineWidth) override;
+  bool stubBool(int) override { return false; }
+  KeyDict* getMapEntityDict(int index) override;
+  int getNumMapEntities() override;
+  int addEntityDef(const RenderEntity* entity) override;
+  void updateEntityDef(int index, const RenderEntity* entity) override;
+  void freeEntityDef(int index) override;
+  RenderEntity* getRenderEntity(int index) override;
+  bool getEntityVertex(int index, Vec3* outPosition, Vec3* outNormal, int vertex) override;
+  int addLightDef(const RenderLight* light) override;
+  void updateLightDef(int index, const RenderLight* light) override;
+  void freeLightDef(int index) override;
+  RenderLight* getLightDef(int index) override;
+  const char* getDefaultMaterialName(int kind, int shape) override;
+  void precacheInteractions() override;
+  void projectDecal(const float (*winding)[5], const Vec3& origin, bool parallel, float depth, Material* material,
+                    int time) override;
+  void projectDecalOnEntity(int entity, const float (*winding)[5], const Vec3& origin, bool parallel, float depth,
+                            Material* material, int time) override;
+  void addEntityOverlay(int entity, const Plane* planes, Material* material) override;
+  void removeEntityDecals(int entity) override;
+  void setRenderView(const RenderView* view, int time) override;
+  void stubNotify() override {}
+  void renderScene(const RenderView* view, int flags) override;
+  void renderModelView(const RenderView* view, int flags, RenderModel* model, const RenderEntity* entity,
+                       int light) override;
+  int getNumPortals() override;
+  int findPortal(const Bounds& bounds) override;
+  void setPortalState(int portal, int state) override;
+  int getPortalState(int portal) override;
+  int getViewPVS(const Vec3& origin, uint8_t* out, int maxBytes) override;
+  int getConnectedAreas(int area, int* out, int max) override;
+  bool areasConnected(int a, int b) override;
+  int getNumAreas() override;
+  int pointToArea(const Vec3& point) override;
+  int areasInBounds(const Bounds& bounds, int* out, int max) override;
+  bool guiTrace(int entity, const Vec3& start, const Vec3& end, ModelTraceResult* out) override;
+  bool traceEntityModel(int entity, const Vec3& start, const Vec3& end, ModelTraceResult* out) override;
+  bool stubQueryA(int, int, int, int, int) override { return false; }
+  bool stubQueryB(int, int, int) override { return false; }
+  void clearDebugLines(int time) override;
+  void clearDebugPolygons(int time) override;
+  void debugLine(const float* color, const Vec3& a, const Vec3& b, int lifetime, bool depthTest) override;
+  void debugArrow(const float* color, const Vec3& a, const Vec3& b, int size, int lifetime, bool depthTest) override;
+  void debugBounds(const float* color, const Bounds& bounds, const Vec3& origin, int lifetime, bool depthTest) override;
+  void debugTraceModel(const float* color, const TraceModel* model, const Vec3& origin, const Mat3& axis,
+                       int lifetime, bool depthTest) override;
+  void debugAxis(const Vec3& origin, const Mat3& axis, int lifetime) override;
+  void debugPolygon(const float* color, const ConvexPolygon& polygon, const Vec3& origin, const Mat3& axis,
+                    int flag, int lifetime, bool depthTest) override;
+  void debugText(const char* text, const Vec3& origin, float scale, const float* color, const Mat3& viewAxis,
+                 int align, int lifetime, bool depthTest) override;
+  void setRenderSize(int width, int height, bool powerOfTwo, bool inPixels) override;
+  void resetRenderSize() override;
+  bool getImageData(const char* name, void* buffer, int bufferSize, int* outWidth, int* outHeight,
+                    int* outBitsPerPixel) override;
+  void captureRenderToImage(const char* imageName) override;
+  bool takeScreenshot(int width, int height, const char* fileName, int blends, const RenderView* ref) override;
+  void readPixels(int x, int y, int width, int height, uint8_t* buffer, int rowLength) override;
+
+  void clearScreen() override;
+  void drawText(const char* text, float x, float y, float scale, int font, int align, const float* color) override;
+  void mapLoaded() override { onMapLoaded(); }
+  void viewOrigin(float out[3]) override;
+
+  // --- Inspection (tests, the benchmark) ---
+  int numEntitySlots() const { return entities_.num(); }
+  int numLightSlots() const { return lights_.num(); }
+  EntityRecord* entityRecord(int index);
+  LightRecord* lightRecord(int index);
+  const RenderView& currentView() const { return view_; }
+  int renderWidth() const { return renderWidth_; }
+  int renderHeight() const { return renderHeight_; }
+  // "screenshotPrintQuality": width and height (1..16384) raised to whole 512 x 256 tiles.
+  bool printQualityScreenshot(int width, int height);
+  // Surfaces drawn by the last renderScene.
+  int surfacesDrawn() const { return surfacesDrawn_; }
+
+ private:
+  bool validEntity(int index, const char* what);
+  bool validLight(int index, const char* what);
+  void refreshInstance(EntityRecord* record);
+  void computeLightDerived(LightRecord* record);
+  void freeLightRecord(LightRecord* record);
+  void freeEntityRecord(EntityRecord* record);
+  bool entityInView(const EntityRecord& record, const RenderView& view) const;
+  void drawScene(const RenderView& view);
+  // The 2D state around flat drawing.
+  void begin2D();
+  void end2D();
+  void drawFlat(const DrawVertex* verts, int numVerts, const unsigned* indexes, int numIndexes, Material* material);
+  void notBuilt(int slot, const char* operation, const char* owner);
+
+  List<EntityRecord*> entities_{16};
+  List<LightRecord*> lights_{16};
+  RenderView view_;
+  float color_[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+  int renderWidth_ = 640;
+  int renderHeight_ = 480;
+  bool initialised_ = false;
+  int surfacesDrawn_ = 0;
+  int renderMapPoolUsed_ = 0;  // per-frame render maps of mirrors and remote views
+  Material* flatMaterial_ = nullptr;   // "_white"-style material of the rectangle outlines
+  Material* imageMaterial_ = nullptr;  // stretched images: one stage whose image is swapped in
+  VertexBufferHandle* flatBuffer_ = nullptr;
+  bool warned_[81] = {};
+};
+
+// The process-wide manager: created (with the render-model manager) on first call, null when init
+// fails.
+RenderManager* getRenderSystem();
+// Deletes the manager and the render-model manager; safe to call twice.
+void destroyRenderSystem();
