@@ -9,6 +9,7 @@
 
 #include "lib/assert.h"
 #include "lib/interface/commonsystem.h"
+#include "lib/interface/consolesystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/iosystem.h"
 #include "lib/str.h"
@@ -283,9 +284,10 @@ void CmdManager::echo(const char* text) {
     size_t cut = backlog_.find('\n', backlog_.size() - kBacklogSize);
     backlog_.erase(0, cut == std::string::npos ? backlog_.size() - kBacklogSize : cut + 1);
   }
-  // No console takes the text (none is installed yet, or none exists): problems go where a user
-  // starting the engine looks.
-  if (!output_ && (String::istartsWith(text, "WARNING") || String::istartsWith(text, "ERROR")))
+  // No console shows the text (none is installed, or it is closed): problems go where a user
+  // starting the engine looks. An output hook that is no console (a tool's) keeps them.
+  const bool shown = output_ && !(g_consoleSystem && !g_consoleSystem->isVisible());
+  if (!shown && (String::istartsWith(text, "WARNING") || String::istartsWith(text, "ERROR")))
     writePlain(text, stderr);
 }
 

@@ -56,6 +56,7 @@ class Console final : public ConsoleSystem {
   void charEvent(int character) override;
   void setSliding(bool sliding) override { sliding_ = sliding; }
   bool isOpen() const { return open_; }
+  bool isVisible() const override { return open_; }
   void clear();
 
   // Tests drive time through this; the engine's milliseconds otherwise.

@@ -9,19 +9,15 @@
 #include "lib/interface/tracemodel.h"
 #include "lib/list.h"
 #include "lib/matrix.h"
+#include "lib/interface/materialsystem.h"
 #include "lib/vector.h"
 
 class Material;  // the material library's; collision reads it through CollisionMaterialAccess
 
-// Contents bits the collision builders and queries name.
-enum : int {
-  kContentsSolid = 0x1,
-  kContentsPlayerClip = 0x8,
-  kContentsNpcClip = 0x10,
-  kContentsMoveableClip = 0x20,
-  kContentsClipMask = 0x79,  // the bits that make a render surface collide
-};
-constexpr int kSurfaceFlagCollision = 0x100;
+// The contents bits are the materials' (lib/interface/materialsystem.h); these are the ones that
+// make a render surface collide.
+constexpr int kContentsClipMask = 0x79;
+constexpr int kSurfaceFlagCollision = kMaterialCollision;
 
 // What the collision subsystem reads of a material. The material library installs its reader in
 // g_collisionMaterialAccess; until then collision uses stand-ins of its own (solid, two-sided).

@@ -17,6 +17,9 @@ class ConsoleSystem {
   virtual void charEvent(int /*character*/) {}
   // Starts the open or close slide (the console key).
   virtual void setSliding(bool /*sliding*/) {}
+  // Open on screen: what is printed can be read there (otherwise problems also go to standard
+  // error).
+  virtual bool isVisible() const { return false; }
 };
 
 inline ConsoleSystem* g_consoleSystem = nullptr;
