@@ -106,7 +106,7 @@ void Console::clear() {
 void Console::computeSizes() {
   float scale = con_fontscale.getFloat();
   if (g_renderSystem && font_ >= 0) {
-    int space = g_renderSystem->getTextWidth(font_, 1.0f, " ", 1);
+    int space = g_renderSystem->getTextWidth(font_, " ", 1);
     int height = g_renderSystem->getFontHeight(font_);
     if (space > 0)
       charWidth_ = static_cast<float>(space) * scale;

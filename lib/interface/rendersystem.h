@@ -81,10 +81,10 @@ class RenderSystem {
   virtual void drawText(int, float, float, float, const char*, int) {}    // 11
   virtual void setTextClipRect(float, float, float, float) {}             // 12
   virtual void enableTextClip(bool) {}                                    // 13
-  virtual int getTextClipPlanes(Plane*) { return 0; }                     // 14
-  virtual void setTextAlignment(int) {}                                   // 15
+  virtual int getTextClipPlanes(Plane**) { return 0; }                    // 14
+  virtual int setTextAlignment(int) { return 0; }                         // 15
   virtual int getFontHeight(int) { return 0; }                            // 16
-  virtual int getTextWidth(int, float, const char*, int) { return 0; }    // 17
+  virtual int getTextWidth(int, const char*, int) { return 0; }           // 17
   virtual void setupView(const RenderView*, int) {}                       // 18
   virtual void endView() {}                                               // 19
   virtual void onMapLoaded() {}                                           // 20

@@ -146,6 +146,8 @@ bool RenderManager::init() {
   }
   if (g_renderInterface && !flatBuffer_)
     flatBuffer_ = g_renderInterface->createVertexBuffer();
+  if (g_cmdSystem && fonts_.fontCount() == 0 && fonts_.registerFont("fonts") < 0)
+    g_cmdSystem->printf("WARNING: failed to load default internal font\n");
   initialised_ = true;
   return true;
 }
@@ -850,32 +852,75 @@ bool RenderManager::getImageData(const char* name, void* buffer, int bufferSize,
 
 // --- Operations owned by later subsystems: each warns once and answers failure ---
 
-int RenderManager::registerFont(const char*) {
-  notBuilt(7, "registerFont", "bitmap fonts");
-  return -1;
+int RenderManager::registerFont(const char* name) {
+  return fonts_.registerFont(name);
 }
-void RenderManager::reloadFonts() { notBuilt(8, "reloadFonts", "bitmap fonts"); }
-void RenderManager::drawText640(int, float, float, float, const char*, int) { notBuilt(9, "drawText640", "bitmap fonts"); }
-void RenderManager::drawString640(int, float, float, float, const char*) { notBuilt(10, "drawString640", "bitmap fonts"); }
-void RenderManager::drawText(int, float, float, float, const char*, int) { notBuilt(11, "drawText", "bitmap fonts"); }
-void RenderManager::setTextClipRect(float, float, float, float) { notBuilt(12, "setTextClipRect", "bitmap fonts"); }
-void RenderManager::enableTextClip(bool) { notBuilt(13, "enableTextClip", "bitmap fonts"); }
-int RenderManager::getTextClipPlanes(Plane*) {
-  notBuilt(14, "getTextClipPlanes", "bitmap fonts");
-  return 0;
+
+void RenderManager::reloadFonts() {
+  fonts_.reloadFonts();
 }
-void RenderManager::setTextAlignment(int) { notBuilt(15, "setTextAlignment", "bitmap fonts"); }
-int RenderManager::getFontHeight(int) {
-  notBuilt(16, "getFontHeight", "bitmap fonts");
-  return 0;
+
+void RenderManager::drawText640(int font, float x, float y, float scale, const char* text, int length) {
+  begin2D();
+  fonts_.drawText(font, x, y, scale, text, length);
+  end2D();
 }
-int RenderManager::getTextWidth(int, float, const char*, int) {
-  notBuilt(17, "getTextWidth", "bitmap fonts");
-  return 0;
+
+void RenderManager::drawString640(int font, float x, float y, float scale, const char* text) {
+  if (!text)
+    return;
+  // As drawText640, with the height following the window's aspect.
+  g_renderBackEnd.setOrtho2DAspect(640.0f, 480.0f);
+  g_renderBackEnd.setPassMode(kPassMode2D);
+  g_renderBackEnd.setClipPlane0(nullptr);
+  fonts_.drawText(font, x, y, scale, text, int(std::strlen(text)));
+  end2D();
 }
-void RenderManager::drawText(const char*, float, float, float, int, int, const float*) {
-  notBuilt(11, "drawText", "bitmap fonts");
+
+void RenderManager::drawText(int font, float x, float y, float scale, const char* text, int length) {
+  fonts_.drawText(font, x, y, scale, text, length);
 }
+
+void RenderManager::setTextClipRect(float x, float y, float w, float h) {
+  fonts_.setTextClipRect(x, y, w, h);
+}
+
+void RenderManager::enableTextClip(bool enable) {
+  fonts_.enableTextClip(enable);
+}
+
+int RenderManager::getTextClipPlanes(Plane** out) {
+  return fonts_.getTextClipPlanes(out);
+}
+
+int RenderManager::setTextAlignment(int mode) {
+  return fonts_.setTextAlignment(mode);
+}
+
+int RenderManager::getFontHeight(int font) {
+  return fonts_.getFontHeight(font);
+}
+
+int RenderManager::getTextWidth(int font, const char* text, int length) {
+  return fonts_.getTextWidth(font, text, length);
+}
+
+// The engine core's text (frame rate, camera area): one colour and alignment for this text only.
+void RenderManager::drawText(const char* text, float x, float y, float scale, int font, int align,
+                             const float* color) {
+  if (!text)
+    return;
+  float saved[4];
+  getColor(saved);
+  if (color)
+    setColorV(color);
+  const int savedAlign = fonts_.alignment();
+  fonts_.setTextAlignment(align);
+  drawText640(font, x, y, scale, text, int(std::strlen(text)));
+  fonts_.setTextAlignment(savedAlign);
+  setColorV(saved);
+}
+
 void RenderManager::projectDecal(const float (*)[5], const Vec3&, bool, float, Material*, int) {
   notBuilt(44, "projectDecal", "decals");
 }

@@ -11,6 +11,7 @@
 #include "lib/interface/rendersystem.h"
 #include "lib/interface/renderview.h"
 #include "lib/list.h"
+#include "render/model/font.h"
 
 class BaseModel;
 struct VertexBufferHandle;
@@ -52,10 +53,10 @@ class RenderManager final : public RenderSystem {
   void drawText(int font, float x, float y, float scale, const char* text, int length) override;
   void setTextClipRect(float x, float y, float w, float h) override;
   void enableTextClip(bool enable) override;
-  int getTextClipPlanes(Plane* out) override;
-  void setTextAlignment(int mode) override;
+  int getTextClipPlanes(Plane** out) override;
+  int setTextAlignment(int mode) override;
   int getFontHeight(int font) override;
-  int getTextWidth(int font, float scale, const char* text, int length) override;
+  int getTextWidth(int font, const char* text, int length) override;
   void setupView(const RenderView* view, int flags) override;
   void endView() override;
   void onMapLoaded() override;
@@ -176,6 +177,8 @@ class RenderManager final : public RenderSystem {
   Material* imageMaterial_ = nullptr;  // stretched images: one stage whose image is swapped in
   VertexBufferHandle* flatBuffer_ = nullptr;
   bool warned_[81] = {};
+  // The registered bitmap fonts; glyphs come back through drawTriangles2D.
+  FontRenderer fonts_{this};
 };
 
 // The process-wide manager: created (with the render-model manager) on first call, null when init

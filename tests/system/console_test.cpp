@@ -54,7 +54,7 @@ class TextRender : public RenderSystem {
     return std::strcmp(name, "fonts/console") == 0 ? 0 : -1;
   }
   int getFontHeight(int font) override { return font == 0 ? 16 : 0; }
-  int getTextWidth(int font, float, const char* text, int length) override {
+  int getTextWidth(int font, const char* text, int length) override {
     return font == 0 && text ? 8 * length : 0;
   }
   void setColor(float r, float g, float b, float a) override {

@@ -55,6 +55,13 @@ def build(folder, stem, points, size):
     image = os.path.join(out_dir, stem + ".tga")
     cmd += ["-depth", "8", "-type", "TrueColorAlpha", "-compress", "None", image]
     subprocess.check_call(cmd)
+    # ImageMagick writes the rows top row first but leaves the header's origin at bottom-left,
+    # which turns the sheet upside down for a reader that honours the header: say top-left.
+    with open(image, "r+b") as f:
+        f.seek(17)
+        descriptor = f.read(1)[0]
+        f.seek(17)
+        f.write(bytes([descriptor | 0x20]))
     data = b"".join(records)
     assert len(data) == 1520
     with open(os.path.join(out_dir, stem + ".dat"), "wb") as f:
