@@ -154,6 +154,9 @@ bool CommonManager::init(void* window, void* instance, uint32_t mask) {
     // "showStringPool", which the window handler registers again).
     KeyDict::registerCommands();
   }
+  // Before any other manager, but after the command manager so its lines are seen.
+  if (g_initSceneGraphClasses)
+    g_initSceneGraphClasses();
   bool ok = true;
   if (mask & kInitDecls)
     ok = createManager(kManagerDecl);
@@ -242,6 +245,8 @@ void CommonManager::teardown() {
   // The pools may only go once no dictionary holds an entry.
   for (KeyDict& dict : dicts_)
     dict.clear();
+  if (g_shutdownSceneGraphClasses)
+    g_shutdownSceneGraphClasses();
   KeyDict::shutdownPools();
   SIMD_Processor::shutdown();
   if (systemCreated_) {

@@ -1,0 +1,1 @@
+quill_add_tests(world LIBS quill_world quill_system)
