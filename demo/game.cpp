@@ -7,6 +7,7 @@
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/commonsystem.h"
 #include "lib/interface/convarsystem.h"
+#include "lib/interface/declsystem.h"
 #include "lib/interface/gameinterface.h"
 #include "lib/interface/memsystem.h"
 
@@ -35,6 +36,14 @@ class DemoGame : public GameInterface {
       s_imports.cmdSystem->addCommand("demo_status", cmdStatus, kGameCommandFlag,
                                       "print the sample game's step count");
       s_imports.cmdSystem->printf("sample game: initialised\n");
+    }
+    // The sample materials (media/materials/samples.mtx) are parsed up front, so their
+    // declarations and expression registers exist from the first frame.
+    if (s_imports.declSystem) {
+      static const char* const kSampleMaterials[] = {"textures/samples/wall", "textures/samples/glow",
+                                                     "textures/samples/scroll", "textures/samples/fence"};
+      for (const char* name : kSampleMaterials)
+        s_imports.declSystem->findMaterial(name, false);
     }
   }
 

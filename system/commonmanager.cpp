@@ -18,6 +18,7 @@
 #include "lib/interface/iosystem.h"
 #include "lib/interface/keybindsystem.h"
 #include "lib/interface/managerfactory.h"
+#include "lib/interface/materialsystem.h"
 #include "lib/interface/networksystem.h"
 #include "lib/interface/renderinterface.h"
 #include "lib/interface/rendermodelsystem.h"
@@ -144,6 +145,8 @@ bool CommonManager::init(void* window, void* instance, uint32_t mask) {
   Swap::init();
   SIMD_Processor::init();
   KeyDict::initPools();
+  if (g_expressionHooks.clear)
+    g_expressionHooks.clear();
   getSystemManager();
   systemCreated_ = true;
 
@@ -153,6 +156,8 @@ bool CommonManager::init(void* window, void* instance, uint32_t mask) {
     // "com_showStringPool", "listStringKeys" and "listStringValues" (and
     // "showStringPool", which the window handler registers again).
     KeyDict::registerCommands();
+    if (g_expressionHooks.registerCommands)
+      g_expressionHooks.registerCommands();
   }
   // Before any other manager, but after the command manager so its lines are seen.
   if (g_initSceneGraphClasses)
@@ -248,6 +253,8 @@ void CommonManager::teardown() {
   if (g_shutdownSceneGraphClasses)
     g_shutdownSceneGraphClasses();
   KeyDict::shutdownPools();
+  if (g_expressionHooks.clear)
+    g_expressionHooks.clear();
   SIMD_Processor::shutdown();
   if (systemCreated_) {
     destroySystemManager();
@@ -274,6 +281,8 @@ void CommonManager::endVidRestart(void* window) {
   }
   if (g_texManager)
     g_texManager->reloadImages();
+  if (g_renderContextHooks.contextRestored)
+    g_renderContextHooks.contextRestored();
   if (g_renderModelSystem)
     g_renderModelSystem->reloadModels(false);
   if (g_renderSystem)

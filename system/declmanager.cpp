@@ -10,6 +10,7 @@
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/iosystem.h"
+#include "lib/interface/renderinterface.h"
 #include "lib/interface/managerfactory.h"
 #include "lib/tokenparser.h"
 #include "system/decltypes.h"
@@ -36,6 +37,8 @@ constexpr int kListingSlack = 1024;
 void reloadDeclsCommand(const CmdArgs& args) {
   if (!s_declManager)
     return;
+  if (g_renderContextHooks.recreateRenderTargets)
+    g_renderContextHooks.recreateRenderTargets();
   if (args.argc() < 2) {
     s_declManager->reloadAll(true);
     return;

@@ -57,11 +57,6 @@ struct DeclFolder {
   int typeId = 0;
 };
 
-// Where an image-backed material gets its implicit text when no declaration file defines it;
-// installed by the material library (false: no image of that name).
-using DeclImplicitMaterialFn = bool (*)(const char* name, String& text);
-inline DeclImplicitMaterialFn g_declImplicitMaterial = nullptr;
-
 class DeclManager : public DeclSystem {
  public:
   DeclManager();

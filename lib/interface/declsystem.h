@@ -82,6 +82,11 @@ using DeclAllocFn = DeclResource* (*)();
 // object before the manager starts; a type without one gets plain DeclResource placeholders.
 inline DeclAllocFn g_declKindAllocators[kDeclTypeCount] = {};
 
+// Where an image-backed material gets its implicit text when no declaration file defines it;
+// installed by the material library (false: no image of that name).
+using DeclImplicitMaterialFn = bool (*)(const char* name, String& text);
+inline DeclImplicitMaterialFn g_declImplicitMaterial = nullptr;
+
 class DeclSystem {
  public:
   virtual ~DeclSystem() = default;

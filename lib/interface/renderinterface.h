@@ -313,5 +313,19 @@ class RenderInterface {
 
 inline RenderInterface* g_renderInterface = nullptr;
 
+// Calls the render device and the engine core make into the renderer around GL contexts; installed by
+// the render back end (null: nothing to do).
+struct RenderContextHooks {
+  // A new main context is current (scissor and stencil tests on): the back end sets its default
+  // stencil state and forgets cached program ids.
+  void (*contextCreated)(RenderInterface* device) = nullptr;
+  // After a context restart ("vid_restart"), once images are reloaded: every render target makes its
+  // framebuffer and depth buffer again around the same images.
+  void (*contextRestored)() = nullptr;
+  // "reloadDecls" first lets the renderer free and re-create its render targets.
+  void (*recreateRenderTargets)() = nullptr;
+};
+inline RenderContextHooks g_renderContextHooks;
+
 // The OpenGL device (render/device), returned as the interface; the caller deletes it.
 RenderInterface* createRenderOpenGL();

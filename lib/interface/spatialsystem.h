@@ -2,6 +2,9 @@
 // calls it; the spatial subsystem extends it. Null while no map is loaded.
 #pragma once
 
+class RenderModel;
+struct Bounds;
+
 class SpatialSystem {
  public:
   virtual ~SpatialSystem() = default;
@@ -10,6 +13,11 @@ class SpatialSystem {
   virtual bool load(const char* path) = 0;
   // The area index of a point, -1 when it is in none.
   virtual int pointToArea(const float point[3]) = 0;
+  // Reads the "model" and "shadowModel" blocks of the map file that carry the model's name into
+  // it (a world model's reload); false on a syntax error.
+  virtual bool loadModels(const char* /*fileName*/, RenderModel* /*model*/) { return false; }
+  // Writes at most `max` indices of the areas whose extent meets the box; returns how many.
+  virtual int areasInBounds(const Bounds& /*bounds*/, int* /*areas*/, int /*max*/) { return 0; }
 };
 
 inline SpatialSystem* g_spatialSystem = nullptr;

@@ -245,6 +245,9 @@ void RenderOpenGL::createContext(void* window, void* instance, int colorBits) {
   }
   qgl::glEnable(GL_SCISSOR_TEST);
   qgl::glEnable(GL_STENCIL_TEST);
+  if (g_renderContextHooks.contextCreated) {
+    g_renderContextHooks.contextCreated(this);
+  }
   initGlExtensions();
   GLint planes = 0;
   qgl::glGetIntegerv(GL_MAX_CLIP_PLANES, &planes);

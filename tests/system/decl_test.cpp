@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/interface/renderinterface.h"
 #include "system/decl_test_fakes.h"
 
 namespace {
@@ -114,6 +115,27 @@ TEST_F(DeclManagerTest, SearchesTheFileNamedAfterTheDeclarationThenTheFoldersInO
   EXPECT_EQ(s_counts.lastText, "early");
   ASSERT_NE(decls_->findMaterial("other2", false), nullptr);
   EXPECT_EQ(s_counts.lastText, "a");
+}
+
+int s_targetRecreations = 0;
+int s_freesAtRecreation = -1;
+
+TEST_F(DeclManagerTest, ReloadDeclsFirstLetsTheRendererRecreateItsTargets) {
+  files_.add("materials/m.mtx", "material wall { old }\n");
+  ASSERT_NE(decls_->findMaterial("wall", false), nullptr);
+  const auto saved = g_renderContextHooks.recreateRenderTargets;
+  g_renderContextHooks.recreateRenderTargets = [] {
+    ++s_targetRecreations;
+    s_freesAtRecreation = s_counts.frees;
+  };
+  const int frees = s_counts.frees;
+  g_cmdSystem->executeText("reloadDecls\n");
+  EXPECT_EQ(s_targetRecreations, 1);
+  EXPECT_EQ(s_freesAtRecreation, frees) << "the targets go before any declaration is reloaded";
+  EXPECT_GT(s_counts.frees, frees);
+  g_cmdSystem->executeText("reloadDecls wall\n");
+  EXPECT_EQ(s_targetRecreations, 2);
+  g_renderContextHooks.recreateRenderTargets = saved;
 }
 
 TEST_F(DeclManagerTest, TheFileNamedAfterTheDeclarationWinsOverTheFolder) {

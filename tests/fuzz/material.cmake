@@ -1,0 +1,1 @@
+quill_add_fuzzer(material LIBS quill_material quill_texture quill_system)

@@ -1,0 +1,254 @@
+// Fuzzes the material language through the declaration manager: the input is the text of every
+// ".mtx" file; each block name it defines (up to eight) is requested as a material, the first
+// block also through createMaterialFromText. Every register is then evaluated, the stage queries
+// walked, in one input of eight everything is reloaded (the pointers must stay), and after the
+// manager is gone every image reference a material took must have been given back.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "lib/interface/declsystem.h"
+#include "lib/interface/iosystem.h"
+#include "lib/interface/texmanager.h"
+#include "lib/keydict.h"
+#include "lib/tokenparser.h"
+#include "render/material/expression.h"
+#include "render/material/material.h"
+#include "system/declmanager.h"
+#include "tests/fuzz/fuzz_support.h"
+
+namespace {
+
+fuzz::QuietCmdSystem g_quiet;
+std::string g_text;
+
+// Serves the input as every ".mtx" file; nothing else exists.
+class InputIOSystem : public IOSystem {
+ public:
+  int openFileRead(const char*, IOFileHandle* file, bool) override {
+    if (file)
+      *file = 0;
+    return -1;
+  }
+  int openOSFileRead(const char*, IOFileHandle* file) override {
+    if (file)
+      *file = 0;
+    return -1;
+  }
+  IOFileHandle openFileWrite(const char*) override { return 0; }
+  int printf(IOFileHandle, const char*, ...) override { return 0; }
+  int read(void*, int, IOFileHandle) override { return 0; }
+  int write(const void*, int, IOFileHandle) override { return 0; }
+  void closeFile(IOFileHandle) override {}
+  int tell(IOFileHandle) override { return 0; }
+  int seek(IOFileHandle, int, int) override { return -1; }
+  int copyFileToPack(const char*, const char*) override { return -1; }
+  int writeToPack(const char*, const char*, const void*, int) override { return -1; }
+  int readFileToBuffer(const char*, void*, int, bool) override { return -1; }
+  bool readFile(const char* name, IOData* data, bool) override {
+    if (!isMtx(name))
+      return false;
+    delete[] data->buffer;
+    data->buffer = new char[g_text.size() + 1];
+    std::memcpy(data->buffer, g_text.data(), g_text.size());
+    data->buffer[g_text.size()] = '\0';
+    data->length = int(g_text.size());
+    std::snprintf(data->name, sizeof(data->name), "%s", name);
+    return true;
+  }
+  IOData* loadFile(const char* name, bool osPath) override {
+    IOData* data = new IOData;
+    if (!readFile(name, data, osPath)) {
+      delete data;
+      return nullptr;
+    }
+    data->heapOwned = true;
+    return data;
+  }
+  void freeFile(IOData* data) override { delete data; }
+  void replaceFileName(char*, size_t, const char*) override {}
+  void getExtension(char* out, size_t size, const char*) override {
+    if (size)
+      out[0] = '\0';
+  }
+  void setExtension(char*, size_t, const char*) override {}
+  bool getFileName(const char*, char* out, int size) override {
+    if (size > 0)
+      out[0] = '\0';
+    return false;
+  }
+  void fixSlashes(char*) override {}
+  int getFileListShort(const char*, char*, int, bool) override { return 0; }
+  int getFileList(const char*, const char*, char*, int, bool) override { return 0; }
+  int countOSFiles(const char*) override { return 0; }
+  bool createPath(const char*) override { return false; }
+  bool fileExists(const char*) override { return false; }
+  bool osFileExists(const char*) override { return false; }
+  const char* buildOSPath(const char*, const char*, const char* name) override { return name; }
+
+ private:
+  static bool isMtx(const char* name) { return String::iendsWith(name, ".mtx"); }
+};
+
+class FuzzImage : public ImageInterface {
+ public:
+  bool load() override { return false; }
+  bool bind() override { return false; }
+};
+
+// Counts references; an image is never deleted while the process runs, so a release of a freed
+// image would be seen as a negative count rather than a use after free.
+class CountingTexManager : public TexManager {
+ public:
+  void flagAllForReload() override {}
+  void reloadFlagged() override {}
+  ImageInterface* findImage(const char* name, uint32_t flags) override {
+    if (!name)
+      return nullptr;
+    std::string key = std::string(name) + "#" + std::to_string(flags);
+    FuzzImage*& image = images_[key];
+    if (!image) {
+      image = new FuzzImage;
+      std::snprintf(image->name, sizeof(image->name), "%s", name);
+      image->flags = flags | kImageGenerated;
+    }
+    ++image->refCount;
+    return image;
+  }
+  void releaseImage(ImageInterface* image) override {
+    if (!image)
+      return;
+    if (--image->refCount < 0)
+      std::abort();  // released more often than found
+  }
+  int getNumImages() override { return int(images_.size()); }
+  ImageInterface* createRGBImage(int width, int height, uint32_t flags, const char* name) override {
+    if (width < 1 || height < 1 || width > 8192 || height > 8192)
+      std::abort();  // render maps must stay inside the device's limits
+    return findImage(name ? name : "_renderMap_0", flags);
+  }
+  ImageInterface* createImage(const ImageInfo*, uint32_t flags, const char* name) override {
+    return findImage(name ? name : "_renderMap_0", flags);
+  }
+  ImageInterface* createImageFromPixels(const char*, const ImageInfo*, uint32_t, const void*) override {
+    return nullptr;
+  }
+  ImageInterface* findLoadedImage(const char*, uint32_t) override { return nullptr; }
+  ImageInterface* getImage(int) override { return nullptr; }
+
+  int references() const {
+    int total = 0;
+    for (const auto& [key, image] : images_)
+      total += image->refCount;
+    return total;
+  }
+  // Images are kept while they are referenced; the others go between inputs.
+  void sweep() {
+    for (auto it = images_.begin(); it != images_.end();) {
+      if (it->second->refCount == 0) {
+        delete it->second;
+        it = images_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+
+ private:
+  std::map<std::string, FuzzImage*> images_;
+};
+
+InputIOSystem g_io;
+CountingTexManager g_tex;
+
+// Names written directly before a "{" (block names), at most eight.
+std::vector<std::string> blockNames() {
+  std::vector<std::string> names;
+  TokenParser parser;
+  parser.pushText(g_text.c_str());
+  char previous[TokenParserLevel::kTokenSize] = "";
+  char token[TokenParserLevel::kTokenSize];
+  int tokens = 0;
+  while (names.size() < 8 && tokens++ < 4096 && parser.readToken(token, sizeof(token), true)) {
+    if (std::strcmp(token, "{") == 0 && previous[0] && std::strcmp(previous, "}") != 0)
+      names.push_back(previous);
+    std::snprintf(previous, sizeof(previous), "%s", token);
+  }
+  return names;
+}
+
+void exercise(Material* m) {
+  if (!m)
+    return;
+  m->isOpaque();
+  m->hasVisibleStage();
+  m->hasInteractionStages();
+  m->hasAmbientStages();
+  m->hasDeform();
+  if (m->stageCount < 0 || m->stageCount > kMaterialMaxStages)
+    std::abort();
+  for (int i = 0; i < m->stageCount; i = m->nextStage(i)) {
+    const MaterialStage* stage = m->getStage(i);
+    if (!stage || stage->imageCount < 0 || stage->imageCount > kMaterialMaxStageImages ||
+        stage->texModCount < 0 || stage->texModCount > kMaterialMaxTexMods)
+      std::abort();
+    for (int j = 0; j < stage->imageCount; ++j)
+      m->getStageImage(i, j);
+  }
+  m->findStage(kStageBump, kStageDiffuse, 0);
+  m->getBloomStage();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  g_cmdSystem = &g_quiet;
+  g_ioSystem = &g_io;
+  g_texManager = &g_tex;
+  KeyDict::initPools();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 64 * 1024)
+    return 0;
+  g_text.assign(reinterpret_cast<const char*>(data), size);
+  clearExpressions();
+  float parms[12] = {1, 0.5f, 0.25f, 1, 0.1f, 2, 3, 4, 5, 6, 7, 8};
+  setExpressionParms(parms);
+  const float origin[3] = {1, 2, 3};
+  setExpressionView(origin, 12345);
+  // Without the name index a search lists folders into small buffers: the index's large listing
+  // buffers, made anew for every input, would take most of the harness's time.
+  createDeclSystem()->setNameIndexing(false);
+
+  std::vector<Material*> found;
+  for (const std::string& name : blockNames())
+    found.push_back(findMaterial(name.c_str(), true));
+  found.push_back(Material::fromDecl(g_declSystem->createMaterialFromText(g_text.c_str())));
+  found.push_back(defaultMaterial());
+  for (Material* m : found)
+    exercise(m);
+  for (int i = 0; i <= numExpressionRegisters() + 1; ++i)
+    evaluateExpressionRegister(i);
+
+  // A reload relists every declaration folder: one input in eight takes that path.
+  if ((size & 7) == 0) {
+    g_declSystem->reloadAll(true);
+    for (Material* m : found) {
+      if (m && findMaterial(m->getName(), false) != m)
+        std::abort();  // a reload must keep the object
+      exercise(m);
+    }
+  }
+  destroyDeclSystem();
+  if (g_tex.references() != 0)
+    std::abort();  // a material kept an image
+  g_tex.sweep();
+  clearExpressions();
+  return 0;
+}

@@ -1,0 +1,1 @@
+quill_add_tests(render/backend LIBS quill_backend quill_material quill_texture quill_system)
