@@ -430,6 +430,8 @@ bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag
   }
   if (result) {
     g_spatialSystem = spatial;
+    if (spatial && g_mapEntityPass)
+      g_mapEntityPass(spatial);
     if (g_renderSystem)
       g_renderSystem->mapLoaded();
     if (g_soundSystem)
