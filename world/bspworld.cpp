@@ -267,9 +267,9 @@ std::string BspSpatialSystem::writeText() const {
       if (!*d->valueAt(k))
         continue;
       out += "\"";
-      out += d->keyAt(k);
+      out += quotable(d->keyAt(k));
       out += "\" \"";
-      out += d->valueAt(k);
+      out += quotable(d->valueAt(k));
       out += "\"\n";
     }
     out += "}\n";

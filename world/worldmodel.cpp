@@ -164,18 +164,28 @@ void appendFloats(std::string& out, const float* values, int count) {
   out += String::floatArrayToString(values, count, 5);
 }
 
+std::string quotable(const char* text) {
+  std::string s = text ? text : "";
+  for (char& c : s)
+    if (c == '"')
+      c = '\'';
+  return s;
+}
+
 void writeWorldModel(std::string& out, const WorldModel& model) {
   if (model.surfaces.empty())
     return;
   char line[512];
-  std::snprintf(line, sizeof(line), "\nmodel { /* name = */ \"%s\" /* numSurfaces = */ %d\n", model.name.c_str(),
-                int(model.surfaces.size()));
+  out += "\nmodel { /* name = */ \"" + quotable(model.name.c_str()) + "\"";
+  std::snprintf(line, sizeof(line), " /* numSurfaces = */ %d\n", int(model.surfaces.size()));
   out += line;
   for (size_t s = 0; s < model.surfaces.size(); ++s) {
     const WorldSurface& surf = model.surfaces[s];
-    std::snprintf(line, sizeof(line),
-                  "/* surface %d */ { \"%s\" /* numVerts = */ %d /* numIndexes = */ %d /* lightmap = */ %d \n",
-                  int(s), surf.material.c_str(), surf.numVerts(), int(surf.indexes.size()), surf.lightmap);
+    std::snprintf(line, sizeof(line), "/* surface %d */ { \"", int(s));
+    out += line;
+    out += quotable(surf.material.c_str());
+    std::snprintf(line, sizeof(line), "\" /* numVerts = */ %d /* numIndexes = */ %d /* lightmap = */ %d \n",
+                  surf.numVerts(), int(surf.indexes.size()), surf.lightmap);
     out += line;
     for (int v = 0; v < surf.numVerts(); ++v) {
       const float* p = &surf.verts[size_t(v) * 10];
@@ -203,11 +213,11 @@ void writeWorldModel(std::string& out, const WorldModel& model) {
 void writeWorldShadowModel(std::string& out, const WorldModel& model) {
   char line[512];
   int numVerts = int(model.shadowPoints.size() / 3);
+  out += "\nshadowModel { /* name = */ \"" + quotable(model.name.c_str()) + "\"\n";
   std::snprintf(line, sizeof(line),
-                "\nshadowModel { /* name = */ \"%s\"\n/* numVerts = */ %d /* noCaps = */ %d /* noFrontCaps = */ %d "
-                "/* numIndexes = */ %d /* planeBits = */ %d \n",
-                model.name.c_str(), numVerts, model.noCaps, model.noFrontCaps, int(model.shadowIndexes.size()),
-                model.planeBits);
+                "/* numVerts = */ %d /* noCaps = */ %d /* noFrontCaps = */ %d /* numIndexes = */ %d "
+                "/* planeBits = */ %d \n",
+                numVerts, model.noCaps, model.noFrontCaps, int(model.shadowIndexes.size()), model.planeBits);
   out += line;
   for (int i = 0; i < numVerts; ++i) {
     out += "(";

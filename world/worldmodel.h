@@ -50,6 +50,9 @@ bool parseWorldShadowModel(TokenParser& parser, WorldModel& model);
 void writeWorldModel(std::string& out, const WorldModel& model);
 void writeWorldShadowModel(std::string& out, const WorldModel& model);
 void appendFloats(std::string& out, const float* values, int count);
+// Text as it can stand between quotes: a quote read inside an unquoted token becomes an apostrophe,
+// so the written map always reads back.
+std::string quotable(const char* text);
 
 // Hands world models to the renderer: area and entity models become render models. The scene
 // renderer's merge installs the real one; without it models stay with the world only.

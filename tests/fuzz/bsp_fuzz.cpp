@@ -1,6 +1,8 @@
 // Fuzzes the ".bsp" reader: the text is loaded as a map; what loads is written back, read again
 // and asked the point, box and flood questions that walk the tree and the portals.
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "lib/keydict.h"
@@ -40,8 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!world.loadText(text.data()))
     return 0;
   BspSpatialSystem again;
-  if (!again.loadText(world.writeText().c_str()))
+  const std::string written = world.writeText();
+  if (!again.loadText(written.c_str())) {
+    std::fprintf(stderr, "written map does not load:\n%s\n", written.c_str());
     __builtin_trap();  // what was read must be written readably
+  }
   const Vec3 points[] = {{0, 0, 0}, {64, 128, 48}, {-100, 5, 5}, {300, 30, 30}};
   int out[64];
   SurfaceList list;

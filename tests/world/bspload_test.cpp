@@ -255,6 +255,16 @@ TEST_F(BspLoadTest, LongEntityValuesSurviveAndEmptyOnesAreDropped) {
   EXPECT_EQ(d->findKeyIndex("empty"), -1);
 }
 
+// A quote inside an unquoted token cannot stand between quotes: it is written as an apostrophe so
+// the written map still reads back.
+TEST_F(BspLoadTest, QuotesInsideTokensAreWrittenReadably) {
+  BspSpatialSystem first;
+  ASSERT_TRUE(first.loadText("!BSP02 entities { 1 { a\"b c\"d } }"));
+  BspSpatialSystem second;
+  ASSERT_TRUE(second.loadText(first.writeText().c_str())) << first.writeText();
+  EXPECT_STREQ((*second.getEntities())[0]->getString("a'b"), "c'd");
+}
+
 TEST_F(BspLoadTest, LoadFindsMapsThroughTheFileSystem) {
   MemoryIOSystem io;
   io.addFile("maps/small.bsp", kSmallMap);
