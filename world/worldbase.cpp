@@ -1,5 +1,6 @@
 #include "world/worldbase.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -206,6 +207,7 @@ void WorldBase::clearBase() {
       if (m.renderModel)
         g_worldModelSink->freeModel(m.renderModel);
   models_.clear();
+  modelIndex_.clear();
   drawSurfaces_.clear();
   surfaceStamps_.clear();
   worldBounds_.clear();
@@ -216,11 +218,21 @@ const WorldModel* WorldBase::findWorldModel(const char* name) const {
   return i < 0 ? nullptr : &models_[size_t(i)];
 }
 
+static std::string lowered(const char* name) {
+  std::string s = name ? name : "";
+  for (char& c : s)
+    c = char(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
 int WorldBase::findWorldModelIndex(const char* name) const {
-  for (size_t i = 0; i < models_.size(); ++i)
-    if (!models_[i].shadow && String::icmp(models_[i].name.c_str(), name) == 0)
-      return int(i);
-  return -1;
+  if (modelIndex_.empty()) {
+    for (size_t i = models_.size(); i-- > 0;)  // the first of equal names wins
+      if (!models_[i].shadow)
+        modelIndex_[lowered(models_[i].name.c_str())] = int(i);
+  }
+  auto it = modelIndex_.find(lowered(name));
+  return it == modelIndex_.end() ? -1 : it->second;
 }
 
 bool WorldBase::readModelBlock(TokenParser& parser, bool shadow) {
@@ -228,6 +240,7 @@ bool WorldBase::readModelBlock(TokenParser& parser, bool shadow) {
   if (!(shadow ? parseWorldShadowModel(parser, model) : parseWorldModel(parser, model)))
     return false;
   models_.push_back(std::move(model));
+  modelIndex_.clear();
   return true;
 }
 

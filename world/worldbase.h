@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "lib/interface/rendermodelsystem.h"
@@ -76,6 +77,7 @@ class WorldBase : public SpatialSystem {
   Bounds worldBounds_;
   List<KeyDict*> entities_{16};
   std::vector<WorldModel> models_;
+  mutable std::unordered_map<std::string, int> modelIndex_;  // lower-cased name -> model, built on demand
   std::vector<std::vector<ModelSurface>> drawSurfaces_;  // per model, what queries hand out
   std::vector<std::vector<unsigned>> surfaceStamps_;
   LightmapFile grid_;

@@ -71,7 +71,8 @@ bool worldReadCount(TokenParser& parser, int& out, int minChars) {
   if (!worldReadInt(parser, out))
     return false;
   const char* pos = parser.textPosition();
-  long left = pos ? long(std::strlen(pos)) : 0;
+  const char* start = parser.textStart();
+  long left = pos && start ? long(parser.textLength()) - long(pos - start) : 0;
   if (out < 0 || out > kMaxWorldCount || long(out) * minChars > left + minChars) {
     char msg[96];
     std::snprintf(msg, sizeof(msg), "count %d out of range", out);
