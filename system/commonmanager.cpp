@@ -160,6 +160,9 @@ bool CommonManager::init(void* window, void* instance, uint32_t mask) {
     if (g_expressionHooks.registerCommands)
       g_expressionHooks.registerCommands();
   }
+  // Before any other manager, but after the command manager so its lines are seen.
+  if (g_initSceneGraphClasses)
+    g_initSceneGraphClasses();
   bool ok = true;
   if (mask & kInitDecls)
     ok = createManager(kManagerDecl);
@@ -248,6 +251,8 @@ void CommonManager::teardown() {
   // The pools may only go once no dictionary holds an entry.
   for (KeyDict& dict : dicts_)
     dict.clear();
+  if (g_shutdownSceneGraphClasses)
+    g_shutdownSceneGraphClasses();
   KeyDict::shutdownPools();
   if (g_expressionHooks.clear)
     g_expressionHooks.clear();
@@ -428,6 +433,8 @@ bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag
   }
   if (result) {
     g_spatialSystem = spatial;
+    if (spatial && g_mapEntityPass)
+      g_mapEntityPass(spatial);
     if (g_renderSystem)
       g_renderSystem->mapLoaded();
     if (g_soundSystem)

@@ -41,3 +41,15 @@ struct RegisterManagerFactory {
     g_managerFactories[id].destroy = destroy;
   }
 };
+
+// The scene-graph class registry lives with the world library; the common manager builds it at
+// start-up and releases it at shutdown through these hooks (null in a build without that library).
+inline void (*g_initSceneGraphClasses)() = nullptr;
+inline void (*g_shutdownSceneGraphClasses)() = nullptr;
+
+struct RegisterSceneGraphHooks {
+  RegisterSceneGraphHooks(void (*init)(), void (*shutdown)()) {
+    g_initSceneGraphClasses = init;
+    g_shutdownSceneGraphClasses = shutdown;
+  }
+};

@@ -1,0 +1,1 @@
+quill_add_fuzzer(bsp LIBS quill_world quill_system)

@@ -1,0 +1,1 @@
+quill_add_fuzzer(kdt LIBS quill_world quill_system)
