@@ -7,10 +7,10 @@
 
 // The material of a declaration resource, or null when it is none (or when no material kind is
 // installed, so the manager hands out placeholders that are no Material).
+// Through the material library's own check, which also keeps that library's objects (and the
+// static object installing the material kind) in every program that links models.
 inline Material* modelMaterialFromDecl(DeclResource* resource) {
-  if (!resource || resource->getType() != kDeclMaterial || !g_declKindAllocators[kDeclMaterial])
-    return nullptr;
-  return static_cast<Material*>(resource);
+  return Material::fromDecl(resource);
 }
 
 // A material by name (a default material when it does not exist); null without a manager.
