@@ -12,10 +12,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "lib/interface/cmdsystem.h"
+#include "lib/interface/iosystem.h"
+#include "lib/str.h"
 
 namespace fuzz {
 
@@ -49,6 +52,77 @@ class QuietCmdSystem : public CmdSystem {
   void setOutput(CmdOutputFunction, void*) override {}
   const char* bufferedText() const override { return ""; }
 };
+
+// Serves one text (the caller's, read at each request) as every ".mtx" file; nothing else exists.
+class MtxIOSystem : public IOSystem {
+ public:
+  explicit MtxIOSystem(const std::string* text) : text_(text) {}
+  int openFileRead(const char*, IOFileHandle* file, bool) override {
+    if (file)
+      *file = 0;
+    return -1;
+  }
+  int openOSFileRead(const char*, IOFileHandle* file) override {
+    if (file)
+      *file = 0;
+    return -1;
+  }
+  IOFileHandle openFileWrite(const char*) override { return 0; }
+  int printf(IOFileHandle, const char*, ...) override { return 0; }
+  int read(void*, int, IOFileHandle) override { return 0; }
+  int write(const void*, int, IOFileHandle) override { return 0; }
+  void closeFile(IOFileHandle) override {}
+  int tell(IOFileHandle) override { return 0; }
+  int seek(IOFileHandle, int, int) override { return -1; }
+  int copyFileToPack(const char*, const char*) override { return -1; }
+  int writeToPack(const char*, const char*, const void*, int) override { return -1; }
+  int readFileToBuffer(const char*, void*, int, bool) override { return -1; }
+  bool readFile(const char* name, IOData* data, bool) override {
+    if (!String::iendsWith(name, ".mtx"))
+      return false;
+    const size_t n = text_->size();
+    delete[] data->buffer;
+    data->buffer = new char[n + 1];
+    std::memcpy(data->buffer, text_->data(), n);
+    data->buffer[n] = '\0';
+    data->length = int(n);
+    std::snprintf(data->name, sizeof(data->name), "%s", name);
+    return true;
+  }
+  IOData* loadFile(const char* name, bool osPath) override {
+    IOData* data = new IOData;
+    if (!readFile(name, data, osPath)) {
+      delete data;
+      return nullptr;
+    }
+    data->heapOwned = true;
+    return data;
+  }
+  void freeFile(IOData* data) override { delete data; }
+  void replaceFileName(char*, size_t, const char*) override {}
+  void getExtension(char* out, size_t size, const char*) override {
+    if (size)
+      out[0] = '\0';
+  }
+  void setExtension(char*, size_t, const char*) override {}
+  bool getFileName(const char*, char* out, int size) override {
+    if (size > 0)
+      out[0] = '\0';
+    return false;
+  }
+  void fixSlashes(char*) override {}
+  int getFileListShort(const char*, char*, int, bool) override { return 0; }
+  int getFileList(const char*, const char*, char*, int, bool) override { return 0; }
+  int countOSFiles(const char*) override { return 0; }
+  bool createPath(const char*) override { return false; }
+  bool fileExists(const char*) override { return false; }
+  bool osFileExists(const char*) override { return false; }
+  const char* buildOSPath(const char*, const char*, const char* name) override { return name; }
+
+ private:
+  const std::string* text_;
+};
+
 
 // Output hook for the real command manager: drops the text.
 inline void dropOutput(void*, const char*) {}

@@ -26,74 +26,6 @@ namespace {
 fuzz::QuietCmdSystem g_quiet;
 std::string g_text;
 
-// Serves the input as every ".mtx" file; nothing else exists.
-class InputIOSystem : public IOSystem {
- public:
-  int openFileRead(const char*, IOFileHandle* file, bool) override {
-    if (file)
-      *file = 0;
-    return -1;
-  }
-  int openOSFileRead(const char*, IOFileHandle* file) override {
-    if (file)
-      *file = 0;
-    return -1;
-  }
-  IOFileHandle openFileWrite(const char*) override { return 0; }
-  int printf(IOFileHandle, const char*, ...) override { return 0; }
-  int read(void*, int, IOFileHandle) override { return 0; }
-  int write(const void*, int, IOFileHandle) override { return 0; }
-  void closeFile(IOFileHandle) override {}
-  int tell(IOFileHandle) override { return 0; }
-  int seek(IOFileHandle, int, int) override { return -1; }
-  int copyFileToPack(const char*, const char*) override { return -1; }
-  int writeToPack(const char*, const char*, const void*, int) override { return -1; }
-  int readFileToBuffer(const char*, void*, int, bool) override { return -1; }
-  bool readFile(const char* name, IOData* data, bool) override {
-    if (!isMtx(name))
-      return false;
-    delete[] data->buffer;
-    data->buffer = new char[g_text.size() + 1];
-    std::memcpy(data->buffer, g_text.data(), g_text.size());
-    data->buffer[g_text.size()] = '\0';
-    data->length = int(g_text.size());
-    std::snprintf(data->name, sizeof(data->name), "%s", name);
-    return true;
-  }
-  IOData* loadFile(const char* name, bool osPath) override {
-    IOData* data = new IOData;
-    if (!readFile(name, data, osPath)) {
-      delete data;
-      return nullptr;
-    }
-    data->heapOwned = true;
-    return data;
-  }
-  void freeFile(IOData* data) override { delete data; }
-  void replaceFileName(char*, size_t, const char*) override {}
-  void getExtension(char* out, size_t size, const char*) override {
-    if (size)
-      out[0] = '\0';
-  }
-  void setExtension(char*, size_t, const char*) override {}
-  bool getFileName(const char*, char* out, int size) override {
-    if (size > 0)
-      out[0] = '\0';
-    return false;
-  }
-  void fixSlashes(char*) override {}
-  int getFileListShort(const char*, char*, int, bool) override { return 0; }
-  int getFileList(const char*, const char*, char*, int, bool) override { return 0; }
-  int countOSFiles(const char*) override { return 0; }
-  bool createPath(const char*) override { return false; }
-  bool fileExists(const char*) override { return false; }
-  bool osFileExists(const char*) override { return false; }
-  const char* buildOSPath(const char*, const char*, const char* name) override { return name; }
-
- private:
-  static bool isMtx(const char* name) { return String::iendsWith(name, ".mtx"); }
-};
-
 class FuzzImage : public ImageInterface {
  public:
   bool load() override { return false; }
@@ -162,7 +94,7 @@ class CountingTexManager : public TexManager {
   std::map<std::string, FuzzImage*> images_;
 };
 
-InputIOSystem g_io;
+fuzz::MtxIOSystem g_io(&g_text);
 CountingTexManager g_tex;
 
 // Names written directly before a "{" (block names), at most eight.

@@ -26,78 +26,13 @@ namespace {
 
 fuzz::QuietCmdSystem g_quiet;
 
-const char* const kMaterials =
+const std::string kMaterials =
     "lit\n{\ndiffusemap textures/lit\n}\n"
     "twosided\n{\ntwoSided\ndiffusemap textures/panel\n}\n"
     "forced\n{\nforceShadow\ndiffusemap textures/fence\n}\n"
     "unlit\n{\n{\nmap textures/sky\n}\n}\n";
 
-// Serves the fixed materials as every ".mtx" file; nothing else exists.
-class MaterialIOSystem : public IOSystem {
- public:
-  int openFileRead(const char*, IOFileHandle* file, bool) override {
-    if (file)
-      *file = 0;
-    return -1;
-  }
-  int openOSFileRead(const char*, IOFileHandle* file) override {
-    if (file)
-      *file = 0;
-    return -1;
-  }
-  IOFileHandle openFileWrite(const char*) override { return 0; }
-  int printf(IOFileHandle, const char*, ...) override { return 0; }
-  int read(void*, int, IOFileHandle) override { return 0; }
-  int write(const void*, int, IOFileHandle) override { return 0; }
-  void closeFile(IOFileHandle) override {}
-  int tell(IOFileHandle) override { return 0; }
-  int seek(IOFileHandle, int, int) override { return -1; }
-  int copyFileToPack(const char*, const char*) override { return -1; }
-  int writeToPack(const char*, const char*, const void*, int) override { return -1; }
-  int readFileToBuffer(const char*, void*, int, bool) override { return -1; }
-  bool readFile(const char* name, IOData* data, bool) override {
-    if (!String::iendsWith(name, ".mtx"))
-      return false;
-    const size_t n = std::strlen(kMaterials);
-    delete[] data->buffer;
-    data->buffer = new char[n + 1];
-    std::memcpy(data->buffer, kMaterials, n + 1);
-    data->length = int(n);
-    std::snprintf(data->name, sizeof(data->name), "%s", name);
-    return true;
-  }
-  IOData* loadFile(const char* name, bool osPath) override {
-    IOData* data = new IOData;
-    if (!readFile(name, data, osPath)) {
-      delete data;
-      return nullptr;
-    }
-    data->heapOwned = true;
-    return data;
-  }
-  void freeFile(IOData* data) override { delete data; }
-  void replaceFileName(char*, size_t, const char*) override {}
-  void getExtension(char* out, size_t size, const char*) override {
-    if (size)
-      out[0] = '\0';
-  }
-  void setExtension(char*, size_t, const char*) override {}
-  bool getFileName(const char*, char* out, int size) override {
-    if (size > 0)
-      out[0] = '\0';
-    return false;
-  }
-  void fixSlashes(char*) override {}
-  int getFileListShort(const char*, char*, int, bool) override { return 0; }
-  int getFileList(const char*, const char*, char*, int, bool) override { return 0; }
-  int countOSFiles(const char*) override { return 0; }
-  bool createPath(const char*) override { return false; }
-  bool fileExists(const char*) override { return false; }
-  bool osFileExists(const char*) override { return false; }
-  const char* buildOSPath(const char*, const char*, const char* name) override { return name; }
-};
-
-MaterialIOSystem g_io;
+fuzz::MtxIOSystem g_io(&kMaterials);
 
 void check(bool ok) {
   if (!ok)
