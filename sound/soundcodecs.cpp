@@ -160,20 +160,7 @@ bool SoundOggFile::close() {
 }
 
 SoundStream* SoundOggFile::clone() {
-  SoundOggFile* copy = new SoundOggFile;
-  bool ok = true;
-  if (source_.data) {
-    uint8_t* block = new uint8_t[size_t(source_.size) + 1];
-    std::memcpy(block, source_.data, size_t(source_.size));
-    ok = copy->openMemory(block, int(source_.size));
-  } else if (name_.length()) {
-    ok = copy->open(name_.c_str());
-  }
-  if (!ok) {
-    delete copy;
-    return nullptr;
-  }
-  return copy;
+  return cloneInto(new SoundOggFile, &source_);
 }
 
 // ---- MP3 ----
@@ -355,12 +342,7 @@ bool SoundMp3File::close() {
 }
 
 SoundStream* SoundMp3File::clone() {
-  SoundMp3File* copy = new SoundMp3File;
-  if (name_.length() && !copy->open(name_.c_str())) {
-    delete copy;
-    return nullptr;
-  }
-  return copy;
+  return cloneInto(new SoundMp3File, nullptr);
 }
 
 // ---- AVI / WMV audio ----
@@ -605,10 +587,5 @@ bool SoundAVIFile::close() {
 }
 
 SoundStream* SoundAVIFile::clone() {
-  SoundAVIFile* copy = new SoundAVIFile;
-  if (name_.length() && !copy->open(name_.c_str())) {
-    delete copy;
-    return nullptr;
-  }
-  return copy;
+  return cloneInto(new SoundAVIFile, nullptr);
 }

@@ -11,6 +11,23 @@
 
 // ---- stream base ----
 
+SoundStream* SoundStream::cloneInto(SoundStream* copy, const SoundSource* memory) const {
+  bool ok = false;
+  if (memory && memory->data) {
+    // openMemory owns the block, even when it fails.
+    uint8_t* block = new uint8_t[size_t(memory->size) + 1];
+    std::memcpy(block, memory->data, size_t(memory->size));
+    ok = copy->openMemory(block, int(memory->size));
+  } else if (name_.length()) {
+    ok = copy->open(name_.c_str());
+  }
+  if (!ok) {
+    delete copy;
+    return nullptr;
+  }
+  return copy;
+}
+
 bool SoundStream::readFully(void* buf, int bytes, bool loop, int* gotOut) {
   if (gotOut)
     *gotOut = 0;
@@ -382,20 +399,7 @@ bool SoundWaveFile::close() {
 }
 
 SoundStream* SoundWaveFile::clone() {
-  SoundWaveFile* copy = new SoundWaveFile;
-  bool ok = true;
-  if (source_.data) {
-    uint8_t* block = new uint8_t[size_t(source_.size) + 1];
-    std::memcpy(block, source_.data, size_t(source_.size));
-    ok = copy->openMemory(block, int(source_.size));
-  } else if (source_.file) {
-    ok = copy->open(name_.c_str());
-  }
-  if (!ok) {
-    delete copy;
-    return nullptr;
-  }
-  return copy;
+  return cloneInto(new SoundWaveFile, &source_);
 }
 
 // ---- plug-ins ----
@@ -583,10 +587,5 @@ bool SoundPluginFile::close() {
 }
 
 SoundStream* SoundPluginFile::clone() {
-  SoundPluginFile* copy = new SoundPluginFile;
-  if (name_.length() && !copy->open(name_.c_str())) {
-    delete copy;
-    return nullptr;
-  }
-  return copy;
+  return cloneInto(new SoundPluginFile, nullptr);
 }

@@ -11,6 +11,8 @@
 
 using SoundFormat = AudioFormat;
 
+struct SoundSource;
+
 class SoundStream {
  public:
   virtual ~SoundStream() = default;
@@ -43,6 +45,11 @@ class SoundStream {
   void reset();
 
  protected:
+  // The body of every clone(): `copy` is a new reader of the same kind; it opens its own copy of
+  // `memory` when the source is a block in memory, else the same file by name. Null (and `copy`
+  // deleted) when that fails or nothing was open.
+  SoundStream* cloneInto(SoundStream* copy, const SoundSource* memory) const;
+
   String name_;
   SoundFormat format_;
   int64_t sourceSize_ = 0;

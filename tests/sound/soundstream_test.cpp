@@ -128,6 +128,32 @@ TEST_F(SoundStreamTest, EightBitWavAndMemorySourcesAndClones) {
   EXPECT_EQ(0, std::memcmp(a.data(), bytes.data() + 44, a.size()));
 }
 
+// A clone reads the same samples as its original, for memory blocks and for files, of every kind.
+TEST_F(SoundStreamTest, ClonesReadWhatTheirOriginalReads) {
+  for (const char* f : {"tone_stereo.wav", "tone_stereo.ogg", "tone_stereo.mp3", "tone_pcm.avi"}) {
+    const std::string bytes = readDiskFile(soundFixtureDir() + "/" + f);
+    io_.addBytes(std::string("sound/") + f, bytes);
+    std::unique_ptr<SoundStream> original(openSoundStream((std::string("sound/") + f).c_str()));
+    ASSERT_TRUE(original) << f;
+    std::unique_ptr<SoundStream> copy(original->clone());
+    ASSERT_TRUE(copy) << f;
+    const std::vector<uint8_t> a = readAll(original.get()), b = readAll(copy.get());
+    EXPECT_FALSE(a.empty()) << f;
+    EXPECT_EQ(a, b) << f;
+  }
+  SoundOggFile ogg;
+  const std::string bytes = readDiskFile(soundFixtureDir() + "/tone_stereo.ogg");
+  uint8_t* block = new uint8_t[bytes.size()];
+  std::memcpy(block, bytes.data(), bytes.size());
+  ASSERT_TRUE(ogg.openMemory(block, int(bytes.size())));
+  std::unique_ptr<SoundStream> copy(ogg.clone());
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(readAll(&ogg), readAll(copy.get()));
+  SoundMp3File closed;
+  EXPECT_EQ(closed.clone(), nullptr) << "nothing open: nothing to clone";
+  EXPECT_EQ(io_.openCount(), 0);
+}
+
 std::string wavHeader(uint32_t fmtSize, uint16_t tag, uint16_t channels, uint32_t rate, uint16_t align,
                       uint16_t bits, uint32_t dataSize, int dataBytes, int fmtExtra = 0) {
   std::string s = "RIFF....WAVEfmt ";
