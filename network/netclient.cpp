@@ -15,20 +15,8 @@
 
 namespace {
 
-constexpr int kTypeGamestate = 2;
-constexpr int kTypeUserCmds = 2;
-constexpr int kTypeGameMessage = 3;
-constexpr int kTypeReliableText = 4;
-constexpr int kTypeSnapshot = 5;
-constexpr int kTypeClientEnd = 5;
 constexpr int kResendInterval = 3000;
 constexpr int kWaitForServer = 1000;
-
-int varInt(const char* name, int fallback) {
-  if (!g_conVarSystem || !g_conVarSystem->find(name))
-    return fallback;
-  return g_conVarSystem->getInt(name);
-}
 
 bool sameInput(const UserCmd& a, const UserCmd& b) {
   return a.buttons == b.buttons && a.forward == b.forward && a.right == b.right && a.up == b.up &&
@@ -133,7 +121,7 @@ bool NetworkManager::clientReadyToSend() {
     return false;
   if (NetAddress::isLocal(serverAddress))
     return true;
-  int maxPackets = varInt("net_cl_maxpackets", 30);
+  int maxPackets = conVarInt("net_cl_maxpackets", 30);
   if (maxPackets < 15)
     maxPackets = 15;
   if (maxPackets > 125)
@@ -146,9 +134,9 @@ void NetworkManager::clientWriteMessage(BitMsg& msg, bool withCommands) {
   msg.writeInt(serverMessageNumber);
   msg.writeInt(channel.incomingSequence);
   channel.writeReliable(msg, 64 + 32 * 40);
-  msg.writeByte(kTypeClientEnd);
+  msg.writeByte(kMsgClientEnd);
   if (withCommands) {
-    int packetDup = varInt("net_cl_packetdup", 1);
+    int packetDup = conVarInt("net_cl_packetdup", 1);
     if (packetDup < 0)
       packetDup = 0;
     if (packetDup > 5)
@@ -161,7 +149,7 @@ void NetworkManager::clientWriteMessage(BitMsg& msg, bool withCommands) {
     if (count > userCmdNumber)
       count = userCmdNumber;
     if (count >= 1) {
-      msg.writeByte(kTypeUserCmds);
+      msg.writeByte(kMsgUserCmds);
       msg.writeByte(count);
       UserCmd base = {};
       for (int n = userCmdNumber - count + 1; n <= userCmdNumber; ++n) {
@@ -171,7 +159,7 @@ void NetworkManager::clientWriteMessage(BitMsg& msg, bool withCommands) {
       }
     }
   }
-  msg.writeByte(kTypeClientEnd);
+  msg.writeByte(kMsgClientEnd);
 }
 
 void NetworkManager::clientSendCmd() {
@@ -197,7 +185,7 @@ void NetworkManager::clientSendCmd() {
 void NetworkManager::clientCheckTimeout() {
   if (clientState <= kClientConnecting || clientState == kClientSilent)
     return;
-  const int limit = varInt("net_cl_timeout", 200) * 1000;
+  const int limit = conVarInt("net_cl_timeout", 200) * 1000;
   if (time - channel.lastReceiveTime > limit) {
     if (++timeoutCount >= 6) {
       cmdPrintf("\nServer connection timed out.\n");
@@ -230,11 +218,11 @@ void NetworkManager::clientPacketEvent(const NetAddress& from, BitMsg& msg) {
 bool NetworkManager::clientReliableMessage(void* context, BitMsg& message) {
   NetworkManager* self = static_cast<NetworkManager*>(context);
   const int type = message.readByte();
-  if (type == kTypeGameMessage) {
+  if (type == kMsgGameMessage) {
     ++self->gameMessagesReceived;
     return true;
   }
-  if (type != kTypeReliableText)
+  if (type != kMsgReliableText)
     return true;
   char text[NetChannel::kPacketBufferSize];
   message.readString(text, sizeof(text));
@@ -266,7 +254,7 @@ bool NetworkManager::clientReliableMessage(void* context, BitMsg& message) {
 
 void NetworkManager::clientParseServerMessage(BitMsg& msg) {
   const int type = msg.readByte();
-  if (type == kTypeGamestate) {
+  if (type == kMsgGamestate) {
     msg.readInt();
     KeyDict info;
     msg.readKeyDict(info);
@@ -281,7 +269,7 @@ void NetworkManager::clientParseServerMessage(BitMsg& msg) {
       if (clientState == kClientConnected)
         clientState = kClientActive;
     }
-  } else if (type == kTypeSnapshot) {
+  } else if (type == kMsgSnapshot) {
     const int number = msg.readInt();
     if (!channel.readReliable(msg, clientReliableMessage, this))
       return;
@@ -298,7 +286,7 @@ void NetworkManager::clientParseServerMessage(BitMsg& msg) {
 
 void NetworkManager::clientDisconnect() {
   if (networkFlag && clientState > kClientConnecting) {
-    channel.queueReliableString("disconnect", kTypeReliableText);
+    channel.queueReliableString("disconnect", kMsgReliableText);
     for (int i = 0; i < 3; ++i) {
       uint8_t buffer[NetChannel::kMaxPayloadSize];
       BitMsg msg(buffer, sizeof(buffer));
@@ -321,7 +309,7 @@ void NetworkManager::clientServerDisconnected(const NetAddress& from) {
 }
 
 bool NetworkManager::clientSendReliableString(const char* text) {
-  return channel.queueReliableString(text, kTypeReliableText);
+  return channel.queueReliableString(text, kMsgReliableText);
 }
 
 const UserCmd* NetworkManager::getLocalUserCmd() const {

@@ -17,25 +17,11 @@
 
 namespace {
 
-constexpr int kTypeGamestate = 2;
-constexpr int kTypeUserCmds = 2;
-constexpr int kTypeGameMessage = 3;
-constexpr int kTypeReliableText = 4;
-constexpr int kTypeSnapshot = 5;
-constexpr int kTypeClientEnd = 5;
-constexpr int kTypeServerEnd = 6;
 
 constexpr int kZombieTime = 2000;
 constexpr int kSilentTime = 200000;
 constexpr int kTimeoutChecks = 6;
 constexpr int kInactiveSendInterval = 1000;
-
-// A variable's value, or its default when no console variable of that name exists.
-int varInt(const char* name, int fallback) {
-  if (!g_conVarSystem || !g_conVarSystem->find(name))
-    return fallback;
-  return g_conVarSystem->getInt(name);
-}
 
 const char* userName(const ClientSlot& slot) {
   return slot.userInfo.getString("ui_name", "");
@@ -85,7 +71,7 @@ bool NetworkManager::serverReliableMessage(void* context, BitMsg& message) {
   NetworkManager* self = static_cast<NetworkManager*>(context);
   const int slot = self->readingSlot_;
   const int type = message.readByte();
-  if (type == kTypeReliableText) {
+  if (type == kMsgReliableText) {
     if (!self->serverClientCommand(slot, message))
       return false;
   }
@@ -115,9 +101,9 @@ void NetworkManager::serverParseClientMessage(int number, BitMsg& msg) {
   if (slot.state == kSlotGamestate)
     slot.state = kSlotActive;
 
-  if (msg.readByte() != kTypeClientEnd)
+  if (msg.readByte() != kMsgClientEnd)
     return;
-  if (msg.readByte() != kTypeUserCmds)
+  if (msg.readByte() != kMsgUserCmds)
     return;
   const int count = msg.readByte();
   if (count < 1 || count > kPacketRecords)
@@ -186,7 +172,7 @@ void NetworkManager::serverDirectConnect(const NetAddress& from, BitMsg& msg) {
   dict.getInt("intport", "0", qport);
   qport &= 0xffff;
 
-  const int reconnectLimit = varInt("net_sv_reconnectlimit", 3) * 1000;
+  const int reconnectLimit = conVarInt("net_sv_reconnectlimit", 3) * 1000;
   for (const ClientSlot& slot : clients) {
     if (slot.state != kSlotFree && NetAddress::compareIP(slot.channel.remoteAddress, from) &&
         (slot.channel.qport == qport || slot.channel.remoteAddress.port == from.port) &&
@@ -214,7 +200,7 @@ void NetworkManager::serverDirectConnect(const NetAddress& from, BitMsg& msg) {
   entry->connected = true;
 
   if (!NetAddress::isLocal(from) && !NetAddress::compare(from, ownAddress)) {
-    const int minPing = varInt("net_sv_minPing", 0);
+    const int minPing = conVarInt("net_sv_minPing", 0);
     if (minPing != 0 && ping < minPing) {
       sendOOBPrint(from, "print \"Server is for high pings only\n\"");
       cmdPrintf("Client %i rejected on a too low ping\n", entryIndex);
@@ -223,7 +209,7 @@ void NetworkManager::serverDirectConnect(const NetAddress& from, BitMsg& msg) {
     }
   }
 
-  int count = varInt("si_maxPlayers", kMaxClients);
+  int count = conVarInt("si_maxPlayers", kMaxClients);
   if (count > kMaxClients)
     count = kMaxClients;
   int number = -1;
@@ -302,7 +288,7 @@ void NetworkManager::serverSendClientGameState(int number) {
   slot.state = kSlotGamestate;
   uint8_t buffer[NetChannel::kMaxPayloadSize];
   BitMsg msg(buffer, sizeof(buffer));
-  msg.writeByte(kTypeGamestate);
+  msg.writeByte(kMsgGamestate);
   msg.writeInt(slot.channel.reliableSequence);
   // The server id travels in the server information, so the client can name it back.
   KeyDict info;
@@ -325,7 +311,7 @@ void NetworkManager::serverSendSnapshot(int number) {
   ClientSlot& slot = clients[number];
   uint8_t buffer[NetChannel::kMaxPayloadSize];
   BitMsg msg(buffer, sizeof(buffer));
-  msg.writeByte(kTypeSnapshot);
+  msg.writeByte(kMsgSnapshot);
   msg.writeInt(slot.snapshotNumber);
   slot.channel.writeReliable(msg, 1024);
   // A zombie gets only the reliable block: its "disconnect" must still reach it.
@@ -337,7 +323,7 @@ void NetworkManager::serverSendSnapshot(int number) {
 
 void NetworkManager::serverTransmitMessage(BitMsg& msg, int number) {
   ClientSlot& slot = clients[number];
-  msg.writeByte(kTypeServerEnd);
+  msg.writeByte(kMsgServerEnd);
   if (msg.isOverflowed())
     cmdPrintf("WARNING: message to client %i overflowed: not sent\n", number);
   else
@@ -383,7 +369,7 @@ void NetworkManager::serverSendReliableCommand(int number, const char* format, .
 bool NetworkManager::slotSendReliableString(int number, const char* text) {
   if (number < 0 || number >= kMaxClients)
     return false;
-  return clients[number].channel.queueReliableString(text, kTypeReliableText);
+  return clients[number].channel.queueReliableString(text, kMsgReliableText);
 }
 
 void NetworkManager::serverDropClient(int number, const char* reason) {
@@ -455,7 +441,7 @@ bool wrapGameMessage(const BitMsg& msg, int endByte, BitMsg& out) {
   if (!msg.getData() || msg.isOverflowed())
     return false;
   const int size = msg.getSize();
-  out.writeByte(kTypeGameMessage);
+  out.writeByte(kMsgGameMessage);
   out.writeInt(size);
   out.writeData(msg.getData(), size);
   out.writeByte(endByte);
@@ -469,7 +455,7 @@ bool NetworkManager::serverSendGameMessage(int client, const BitMsg& msg) {
     return false;
   uint8_t buffer[NetChannel::kPacketBufferSize];
   BitMsg wrapped(buffer, sizeof(buffer));
-  if (!wrapGameMessage(msg, kTypeServerEnd, wrapped))
+  if (!wrapGameMessage(msg, kMsgServerEnd, wrapped))
     return false;
   bool result = false;
   for (int i = 0; i < kMaxClients; ++i) {
@@ -484,7 +470,7 @@ bool NetworkManager::serverSendGameMessage(int client, const BitMsg& msg) {
 void NetworkManager::serverSendGameMessageExcept(int client, const BitMsg& msg) {
   uint8_t buffer[NetChannel::kPacketBufferSize];
   BitMsg wrapped(buffer, sizeof(buffer));
-  if (!wrapGameMessage(msg, kTypeServerEnd, wrapped))
+  if (!wrapGameMessage(msg, kMsgServerEnd, wrapped))
     return;
   for (int i = 0; i < kMaxClients; ++i) {
     if (clients[i].state > kSlotZombie && i != client)
@@ -495,7 +481,7 @@ void NetworkManager::serverSendGameMessageExcept(int client, const BitMsg& msg) 
 bool NetworkManager::clientSendGameMessage(const BitMsg& msg) {
   uint8_t buffer[NetChannel::kPacketBufferSize];
   BitMsg wrapped(buffer, sizeof(buffer));
-  if (!wrapGameMessage(msg, kTypeClientEnd, wrapped))
+  if (!wrapGameMessage(msg, kMsgClientEnd, wrapped))
     return false;
   if (localClientNumber >= 0 && localClientNumber < kMaxClients)
     return clients[localClientNumber].channel.queueReliable(wrapped);

@@ -60,6 +60,17 @@ enum {
   kClientSilent = 9,     // sends nothing
 };
 
+// Message types: the first byte of each part of an in-game message.
+enum NetMessageType : int {
+  kMsgGamestate = 2,     // server -> client: the gamestate, with the reliable block
+  kMsgUserCmds = 2,      // client -> server: the user commands
+  kMsgGameMessage = 3,   // reliable game message
+  kMsgReliableText = 4,  // reliable command text
+  kMsgSnapshot = 5,      // server -> client: a snapshot, with the reliable block
+  kMsgClientEnd = 5,     // client -> server: ends the block and the commands
+  kMsgServerEnd = 6,     // server -> client: ends the message
+};
+
 class NetworkManager : public NetworkSystem, public PacketSender {
  public:
   static constexpr int kMaxClients = 32;

@@ -24,11 +24,6 @@ namespace {
 
 Console* s_console = nullptr;
 
-int varInt(const char* name, int fallback) {
-  ConVar* var = g_conVarSystem ? g_conVarSystem->find(name) : nullptr;
-  return var ? var->getInt() : fallback;
-}
-
 void consoleOutput(void* user, const char* text) { static_cast<Console*>(user)->appendText(text); }
 
 void clearCommand(const CmdArgs&) {
@@ -136,7 +131,7 @@ void Console::vprintf(const char* format, va_list args) {
     return;
   char text[16384];
   std::vsnprintf(text, sizeof(text), format, args);
-  if (varInt("con_devconsole", 0)) {
+  if (conVarInt("con_devconsole", 0)) {
     std::fputs(text, stdout);
     std::fflush(stdout);
   }
@@ -201,7 +196,7 @@ void Console::update() {
   started_ = true;
   if (sliding_) {
     if (!open_) {
-      if (varInt("r_fullscreen", 1) == 0)
+      if (conVarInt("r_fullscreen", 1) == 0)
         platformShowCursor(true);
       height_ += step;
       if (height_ > openHeight_) {

@@ -180,3 +180,8 @@ int ConVar::floatToInt(float value) {
     return INT_MIN;
   return static_cast<int>(value);
 }
+
+int conVarInt(const char* name, int fallback) {
+  ConVar* var = g_conVarSystem ? g_conVarSystem->find(name) : nullptr;
+  return var ? var->getInt() : fallback;
+}

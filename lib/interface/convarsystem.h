@@ -146,3 +146,6 @@ class ConVarSystem {
 };
 
 inline ConVarSystem* g_conVarSystem = nullptr;
+
+// A registered variable's integer value; `fallback` with no manager or no variable of that name.
+int conVarInt(const char* name, int fallback);

@@ -29,16 +29,6 @@ void deviceErrorBox(const char* text, const char* caption) {
   }
 }
 
-// Console variables are declared with the engine core's; the device reads them by name.
-int conVarInt(const char* name, int fallback) {
-  if (g_conVarSystem != nullptr) {
-    if (ConVar* variable = g_conVarSystem->find(name)) {
-      return variable->getInt();
-    }
-  }
-  return fallback;
-}
-
 const GLenum kBlendFactors[11] = {static_cast<GLenum>(-1),
                                   GL_ZERO,
                                   GL_ONE,

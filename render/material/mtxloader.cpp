@@ -162,12 +162,6 @@ float parseFloat(const char* text) {
   return value;
 }
 
-int varInt(const char* name, int fallback) {
-  if (!g_conVarSystem || !g_conVarSystem->find(name))
-    return fallback;
-  return g_conVarSystem->getInt(name);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Word tables
 
@@ -559,8 +553,8 @@ bool stageRenderMap(StageContext& c) {
   int width = 0, height = 0;
   if (w.argc < 2 || !parseInt(w.args[0], &width) || !parseInt(w.args[1], &height))
     return countError(w.keyword, c.mtx);
-  const int x = MtxLoader::renderMapSize(width, varInt("r_viewwidth", 800), 640);
-  const int y = MtxLoader::renderMapSize(height, varInt("r_viewheight", 600), 480);
+  const int x = MtxLoader::renderMapSize(width, conVarInt("r_viewwidth", 800), 640);
+  const int y = MtxLoader::renderMapSize(height, conVarInt("r_viewheight", 600), 480);
   ImageInterface* image =
       g_texManager ? g_texManager->createRGBImage(x, y, s_imageFlags, w.argc > 2 ? w.args[2] : nullptr) : nullptr;
   setImage0(*c.stage, image);

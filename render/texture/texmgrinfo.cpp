@@ -60,12 +60,6 @@ bool fileExists(const char* name) {
   return g_ioSystem->openOSFileRead(name, nullptr) >= 1;
 }
 
-int varInt(const char* name, int fallback) {
-  if (!g_conVarSystem || !g_conVarSystem->find(name))
-    return fallback;
-  return g_conVarSystem->getInt(name);
-}
-
 int nextPowerOfTwo(int value) {
   int p = 1;
   while (p < value && p < (1 << 30))
@@ -78,8 +72,8 @@ void renderSize(int* width, int* height) {
     g_renderSizeQuery(width, height);
     return;
   }
-  *width = varInt("r_viewwidth", 800);
-  *height = varInt("r_viewheight", 600);
+  *width = conVarInt("r_viewwidth", 800);
+  *height = conVarInt("r_viewheight", 600);
 }
 
 void clearBuiltInPointer(ImageInterface* image) {
@@ -568,8 +562,8 @@ void TexMgrInfo::generateImages() {
 
   {
     cmdPrintf("generating... %s\n", "_currentRender");
-    const ImageInfo info = {nextPowerOfTwo(std::max(varInt("r_viewwidth", 800), 1)),
-                            nextPowerOfTwo(std::max(varInt("r_viewheight", 600), 1)),
+    const ImageInfo info = {nextPowerOfTwo(std::max(conVarInt("r_viewwidth", 800), 1)),
+                            nextPowerOfTwo(std::max(conVarInt("r_viewheight", 600), 1)),
                             0,
                             kPixelFormatRGB,
                             kTextureType2D,
