@@ -43,18 +43,14 @@ List<DeformEntry> s_deforms{16};
 Mat3 s_deformViewAxis;
 Vec3 s_deformViewOrigin;
 
-// The deform step of instance building (installed into the model code).
+// The deform step of instance building outside the entity update (installed into the model code;
+// the update's jobs apply their deforms themselves).
 void sceneSurfaceDeform(ModelSurface* surface, const RenderEntity* entity) {
   const Material* m = surface != nullptr ? surface->material : nullptr;
   if (m == nullptr || !m->hasDeform()) {
     return;
   }
-  for (const DeformEntry& e : s_deforms) {
-    if (e.entity == entity && e.material == m) {
-      applyDeform(e.input, surface->geometry, s_deformViewAxis, s_deformViewOrigin);
-      return;
-    }
-  }
+  (void)entity;
   // Outside a view's entity update (a vertex query on the main thread): evaluate now.
   applyDeform(deformInputOf(m), surface->geometry, s_deformViewAxis, s_deformViewOrigin);
 }
@@ -62,6 +58,7 @@ void sceneSurfaceDeform(ModelSurface* surface, const RenderEntity* entity) {
 struct EntityJobSet {
   RenderManager::EntityRecord** records;
   const uint8_t* rebuild;
+  const int* firstDeform;  // per entity: its first entry in s_deforms (entries follow in surface order)
 };
 
 // Only computes: the instance copy of this one entity is rewritten from its parameters. Loading,
@@ -76,7 +73,18 @@ void updateEntityJob(ThreadJob* job, int index) {
   if (record->dirtyCount > 0) {
     record->dirtyCount--;
   }
-  record->instanceModel->buildInstance(&record->parms);
+  BaseModel* instance = record->instanceModel;
+  instance->buildInstance(&record->parms);
+  // The deforms with the registers the pre-pass evaluated for this entity.
+  int next = set->firstDeform[index];
+  for (int s = 0; s < instance->numSurfaces() && next < s_deforms.num(); ++s) {
+    ModelSurface* surface = instance->getSurface(s);
+    const DeformEntry& e = s_deforms[next];
+    if (e.entity == &record->parms && e.material == surface->material) {
+      applyDeform(e.input, surface->geometry, s_deformViewAxis, s_deformViewOrigin);
+      ++next;
+    }
+  }
 }
 
 float distanceSqrToCenter(const Vec3& origin, const DrawSurface& ds) {
@@ -119,11 +127,14 @@ void RenderManager::updateEntities(List<EntityRecord*>& collected) {
   s_deformViewOrigin = view_.origin;
   // Pre-pass (main thread): loading, material resolution, deform registers and the rebuild flags.
   List<uint8_t> rebuild(16);
+  List<int> firstDeform(16);
   rebuild.setNum(collected.num());
+  firstDeform.setNum(collected.num());
   for (int i = 0; i < collected.num(); ++i) {
     EntityRecord* record = collected[i];
     RenderModel* model = record->parms.model;
     rebuild[i] = 0;
+    firstDeform[i] = s_deforms.num();
     if (model == nullptr || record->instanceModel == nullptr) {
       continue;
     }
@@ -150,11 +161,13 @@ void RenderManager::updateEntities(List<EntityRecord*>& collected) {
   g_renderBackEnd.setDrawSurface(nullptr);
   // Jobs: compute only.
   ThreadJob job;
-  EntityJobSet set{collected.ptr(), rebuild.ptr()};
+  EntityJobSet set{collected.ptr(), rebuild.ptr(), firstDeform.ptr()};
   job.count = collected.num();
   job.user = &set;
   job.fn = &updateEntityJob;
   lastJobSetSize_ = 0;
+  // The jobs apply the deforms themselves (with the pre-pass registers), not the model's hook.
+  g_surfaceDeform = nullptr;
   if (r_smpD.getBool() && collected.num() > kJobSetThreshold && g_threadManager != nullptr) {
     lastJobSetSize_ = collected.num();
     static_cast<ThreadManagerWin32*>(g_threadManager)->run(&job, false);
@@ -163,6 +176,7 @@ void RenderManager::updateEntities(List<EntityRecord*>& collected) {
       updateEntityJob(&job, i);
     }
   }
+  g_surfaceDeform = &sceneSurfaceDeform;
   // Post-pass (main thread, collection order): uploads, then the surfaces go to the lists.
   for (EntityRecord* record : collected) {
     BaseModel* instance = record->instanceModel;

@@ -587,3 +587,61 @@ void RenderManager::drawGridLightBox(const Vec3& point) {
   static const float kMagenta[4] = {1, 0, 1, 1};
   debugBounds(kMagenta, Bounds::fromSize(4.0f), point, 0, true);
 }
+
+// --- Lightmap and light-grid passes ---
+
+void RenderManager::drawLightmapPass() {
+  if (r_lightqualityI.getInt() != 0 || g_spatialSystem == nullptr) {
+    return;
+  }
+  int bound = -1;
+  for (const DrawSurface* ds : visibleDrawList_) {
+    const SurfaceGeometry* g = ds->surface->geometry;
+    if (g == nullptr || g->lightmap < 0 || !setScissorForLight(nullptr, ds->surface->id)) {
+      continue;
+    }
+    if (g->lightmap != bound) {
+      if (g_renderInterface != nullptr) {
+        g_renderInterface->selectTextureUnit(0, 0);
+      }
+      if (!g_spatialSystem->bindLightmap(g->lightmap)) {
+        break;
+      }
+      bound = g->lightmap;
+    }
+    if (lightmapMaterial_ != nullptr && g_renderInterface != nullptr) {
+      g_renderBackEnd.setDrawSurface(ds);
+      g_renderBackEnd.drawLightmapSurface(lightmapMaterial_);
+    }
+  }
+  g_renderBackEnd.setDrawSurface(nullptr);
+  resetScissor();
+}
+
+void RenderManager::drawLightGridPass() {
+  if (g_spatialSystem == nullptr || !g_spatialSystem->hasLightGrid() || r_lightqualityI.getInt() > 1) {
+    return;
+  }
+  for (const DrawSurface* ds : visibleDrawList_) {
+    Material* m = ds->material;
+    if (ds->entity == nullptr || m == nullptr || !m->hasInteractionStages() || !surfaceInFrustum(*ds) ||
+        !setScissorForLight(nullptr, ds->surface->id)) {
+      continue;
+    }
+    const Vec3 point = ds->entity->origin + Vec3(0.0f, 0.0f, 16.0f);
+    Vec3 ambient;
+    Vec3 directed;
+    Vec3 direction;
+    g_spatialSystem->sampleLightGrid(point, ambient, directed, direction);
+    drawGridLightBox(point);
+    if (lightGridMaterial_ != nullptr && g_renderInterface != nullptr) {
+      g_renderBackEnd.setDrawSurface(ds);
+      g_renderBackEnd.drawLightGridSurface(lightGridMaterial_, ambient, directed, direction);
+    }
+  }
+  g_renderBackEnd.setDrawSurface(nullptr);
+  if (g_renderInterface != nullptr) {
+    g_renderBackEnd.setupPass();
+  }
+  resetScissor();
+}

@@ -609,6 +609,8 @@ void RenderManager::drawScene(const RenderView& view) {
     g_renderBackEnd.drawAmbientStages(true, false);
     surfacesDrawn_++;
   }
+  drawLightmapPass();
+  drawLightGridPass();
   drawLights();
   // After the lights: stages that follow the interaction stages, post-lighting and translucent
   // materials.

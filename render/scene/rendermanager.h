@@ -218,6 +218,17 @@ class RenderManager final : public RenderSystem {
   static void normalLines(const SurfaceGeometry* geometry, float length, List<Vec3>* out);
   // "r_showgridlight": the small magenta box at a light-grid sample point.
   void drawGridLightBox(const Vec3& point);
+  // Lightmap mode ("r_lightquality" 0): world entries with a lightmap, each lightmap bound once in
+  // a run; a lightmap that cannot be bound ends the pass.
+  void drawLightmapPass();
+  // Lightmap and hybrid modes (a map with a light grid, "r_lightquality" at most 1): entity entries
+  // lit from the grid sampled 16 units above their origin.
+  void drawLightGridPass();
+  // The materials of the two passes (their stages bring the programs); null draws nothing.
+  void setLightGridMaterials(Material* gridMaterial, Material* lightmapMaterial) {
+    lightGridMaterial_ = gridMaterial;
+    lightmapMaterial_ = lightmapMaterial;
+  }
   // The scissor rectangle set by the last setScissorForLight (x, y, w, h in pixels).
   const int* scissorRect() const { return scissor_; }
 
@@ -304,6 +315,8 @@ class RenderManager final : public RenderSystem {
   int scissor_[4] = {};
   int scissorArea_ = -1;
   int shadowTriangles_ = 0;
+  Material* lightGridMaterial_ = nullptr;
+  Material* lightmapMaterial_ = nullptr;
   ShadowVolume shadowVolume_;
   class SurfaceBuilder* volumeBuilder_ = nullptr;  // fog volumes
   VertexBufferHandle* shadowBuffer_ = nullptr;

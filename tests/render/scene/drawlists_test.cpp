@@ -383,6 +383,63 @@ TEST_F(DrawListTest, EntityUpdateAsAJobSetGivesTheSameLists) {
   EXPECT_FLOAT_EQ(g->verts[0].xyz[1], -8.0f + 2.0f);
 }
 
+// A world with a light grid and lightmaps: records where the grid is sampled and which lightmaps
+// are bound; lightmap 7 cannot be bound.
+class LitWorld : public TwoAreaWorld {
+ public:
+  bool hasLightGrid() override { return true; }
+  void sampleLightGrid(const Vec3& p, Vec3& ambient, Vec3& directed, Vec3& direction) override {
+    samples.push_back(p);
+    ambient = directed = direction = Vec3(1, 1, 1);
+  }
+  bool bindLightmap(int n) override {
+    bound.push_back(n);
+    return n != 7;
+  }
+  std::vector<Vec3> samples;
+  std::vector<int> bound;
+};
+
+TEST_F(DrawListTest, LightmapAndLightGridPassesFollowTheLightQuality) {
+  LitWorld world;
+  g_spatialSystem = &world;
+  Material* lit = material("diffusemap _white\n");
+  ASSERT_TRUE(lit->hasInteractionStages());
+  std::vector<ModelSurface> surfaces;
+  for (int lightmap : {3, 3, -1, 4, 7, 5}) {
+    SurfaceGeometry* g = boxModel(lit, Vec3(20, -8, -8), Vec3(36, 8, 8))->getSurface(0)->geometry;
+    g->lightmap = lightmap;
+    surfaces.push_back({lit, g, 1});
+  }
+  for (ModelSurface& surface : surfaces)
+    world.world.push_back(&surface);
+  addEntity(boxModel(lit), Vec3(40, 5, 0));
+  addEntity(boxModel(lit), Vec3(60, -5, 0));
+  build(Vec3(0, 0, 0));
+  manager.selectDrawSurfaces(false, false);
+  struct Case {
+    int quality;
+    std::vector<int> bound;
+    size_t samples;
+  };
+  // A run of one lightmap binds it once; the unbindable lightmap 7 ends the pass before 5.
+  const Case cases[] = {{0, {3, 4, 7}, 2}, {1, {}, 2}, {2, {}, 0}};
+  for (const Case& c : cases) {
+    g_conVarSystem->setInt("r_lightquality", c.quality);
+    world.bound.clear();
+    world.samples.clear();
+    manager.drawLightmapPass();
+    manager.drawLightGridPass();
+    EXPECT_EQ(world.bound, c.bound) << "quality " << c.quality;
+    ASSERT_EQ(world.samples.size(), c.samples) << "quality " << c.quality;
+    if (c.samples == 2) {
+      EXPECT_EQ(world.samples[0], Vec3(40, 5, 16));
+      EXPECT_EQ(world.samples[1], Vec3(60, -5, 16));
+    }
+  }
+  g_conVarSystem->setInt("r_lightquality", 2);
+}
+
 // --- Shadow geometry ---
 
 TEST_F(DrawListTest, ShadowGeometryOfABoxUnderAPointAndAParallelLight) {
