@@ -326,3 +326,32 @@ TEST_F(LightingGLTest, ABoxBetweenTheLightAndTheWallLeavesAShadow) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(LightingGLTest, AFogVolumeTintsWhatItHolds) {
+  addEntity(box(wallMaterial, Vec3(100, -80, -60), Vec3(104, 80, 60)));
+  // A blue fog box around the left part of the wall (y 10..70); no ordinary light.
+  RenderLight fog;
+  fog.shape = 2;
+  fog.kind = 2;
+  fog.origin = Vec3(100, 40, 0);
+  fog.radius = Vec3(20, 30, 80);
+  fog.material = lightMaterial;
+  fog.shaderParms[2] = 1.0f;
+  fog.shaderParms[3] = 1.0f;
+  manager->addLightDef(&fog);
+  render();
+  const Rgb inside = atWorld(Vec3(100, 40, 0));
+  const Rgb outside = atWorld(Vec3(100, -40, 0));
+  EXPECT_GT(inside.b, 100) << console.text;
+  EXPECT_LT(inside.r, 30);
+  EXPECT_LT(outside.sum(), 10);
+  // "r_skipFogLights" leaves it out.
+  g_conVarSystem->setInt("r_skipFogLights", 1);
+  render();
+  EXPECT_LT(atWorld(Vec3(100, 40, 0)).sum(), 10);
+  g_conVarSystem->setInt("r_skipFogLights", 0);
+}
+
+}  // namespace
