@@ -30,18 +30,20 @@ struct DemoState {
   int frames;
 };
 
-// The sample scene: three models on a line and two lights above them.
+// The sample scene: three models on a line, standing on a floor that takes their shadows, and two
+// lights above them.
 struct SceneItem {
   const char* model;
   float x, y, z;
 };
 constexpr SceneItem kSceneItems[] = {
-    {"models/crate.mesh", 0.0f, 0.0f, 0.0f},
+    {"models/crate.mesh", 0.0f, 0.0f, 16.0f},
     {"models/pillar.mesh", 0.0f, 56.0f, 0.0f},
     {"models/panel.mesh", 0.0f, -56.0f, 0.0f},
+    {"models/floor.mesh", 0.0f, 0.0f, 0.0f},
 };
 constexpr int kNumSceneItems = int(sizeof(kSceneItems) / sizeof(kSceneItems[0]));
-int s_entities[kNumSceneItems] = {-1, -1, -1};
+int s_entities[kNumSceneItems] = {-1, -1, -1, -1};
 int s_lights[2] = {-1, -1};
 
 class DemoGame : public GameInterface {

@@ -506,5 +506,13 @@ void RenderBackEnd::lookUpPrograms() {
   // Loaded by the shader interface's init: these find the existing records.
   unlitProgram_ = s->loadVertexProgram("unlit.vp");
   shadowProgram_ = s->loadVertexProgram("shadow.vp");
+  interactionVP_[0] = s->loadVertexProgram("interaction.vfp");
+  interactionVP_[1] = s->loadVertexProgram("interaction_nos.vp");
+  interactionFP_[0] = s->loadFragmentProgram("interaction.vfp");
+  interactionFP_[1] = s->loadFragmentProgram("interaction_nob.fp");
+  interactionFP_[2] = s->loadFragmentProgram("interaction_nos.fp");
+  interactionFP_[3] = s->loadFragmentProgram("interaction_nobs.fp");
+  ambientVP_ = s->loadVertexProgram("ambientInteraction.vfp");
+  ambientFP_ = s->loadFragmentProgram("ambientInteraction.vfp");
   programsLooked_ = true;
 }

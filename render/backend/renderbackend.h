@@ -19,6 +19,7 @@ struct ModelSurface;
 class Material;
 struct MaterialStage;
 class FrameBufferOpenGL;
+class ImageInterface;
 
 // One draw-list entry, copied by value. The last four fields are resolved from `surface` when the
 // entry is made (its material and geometry), so the back end draws without the model code's records.
@@ -33,6 +34,18 @@ struct DrawSurface {
   VertexBufferHandle* vertexBuffer = nullptr;  // the geometry's GPU buffer of DrawVertex records
   const unsigned* indexes = nullptr;           // three per triangle, client memory
   int numIndexes = 0;
+};
+
+// One light as the interaction programs see it (filled by the light passes).
+struct InteractionLight {
+  Vec3 origin;              // world space: vertex programs read it as program env 0
+  float planes[4][4] = {};  // light texture space: S, T, Q (projection image) and the falloff plane
+  float color[4] = {1.0f, 1.0f, 1.0f, 1.0f};  // light material colour x "r_lightScale" x intensity
+  ImageInterface* falloffImage = nullptr;     // unit 0
+  ImageInterface* projectionImage = nullptr;  // unit 1
+  ImageInterface* shadowImage = nullptr;      // unit 6 (shadow maps)
+  bool ambient = false;                       // emitAmbient: "ambientInteraction.vfp"
+  bool specular = true;                       // emitSpecular
 };
 
 // What applyViewMatrices derives from the current view.
@@ -201,6 +214,16 @@ class RenderBackEnd {
   // The same scheme for lightmapped surfaces: only vertex local 2, the fixed direction (-1, -1, 2, 0).
   // The lightmap itself is on unit 0, bound by the caller.
   void drawLightmapSurface(Material* lightmapMaterial);
+  // Each bump/diffuse/specular group of the current surface's material lit by one light: the
+  // interaction programs, light planes and colours, light images on units 0, 1 and 6, the group's
+  // images on 2, 3 and 4; drawn additively where depth equals the depth pass. Restores the defaults.
+  void drawInteractionStages(const InteractionLight& light);
+  // The vertex and fragment programs drawInteractionStages picks for a light under the current
+  // "r_skipBump" / "r_skipSpecular" settings.
+  void interactionPrograms(bool ambient, int* vertexProgram, int* fragmentProgram);
+  // One stencil-counted shadow volume from homogeneous vertices bound by the caller: depth-fail with
+  // caps, depth-pass without; two-sided stencil in one draw when the device has it.
+  void drawShadowVolumeIndexes(const unsigned* indexes, int count, bool caps);
   // True when the stage is not drawn in the current view; endRange when it also ends the range.
   bool stageSkipped(const MaterialStage& stage, bool* endRange) const;
 
@@ -268,6 +291,12 @@ class RenderBackEnd {
   bool programsLooked_ = false;
   int unlitProgram_ = -1;
   int shadowProgram_ = -1;
+  // Interaction programs: [0] interaction.vfp, [1] interaction_nos.vp; fragment [0] interaction.vfp,
+  // [1] _nob, [2] _nos, [3] _nobs; ambient pair.
+  int interactionVP_[2] = {-1, -1};
+  int interactionFP_[4] = {-1, -1, -1, -1};
+  int ambientVP_ = -1;
+  int ambientFP_ = -1;
 };
 
 extern RenderBackEnd g_renderBackEnd;

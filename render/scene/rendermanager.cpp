@@ -17,7 +17,9 @@
 #include "lib/interface/texmanager.h"
 #include "render/backend/renderbackend.h"
 #include "render/material/material.h"
+#include "render/backend/framebufferopengl.h"
 #include "render/model/basemodel.h"
+#include "render/model/surfacebuilder.h"
 #include "render/texture/imagefiles.h"
 
 namespace {
@@ -160,6 +162,19 @@ void RenderManager::shutdown() {
   if (g_renderInterface && flatBuffer_)
     g_renderInterface->freeVertexBuffer(&flatBuffer_);
   flatBuffer_ = nullptr;
+  if (g_renderInterface && shadowBuffer_)
+    g_renderInterface->freeVertexBuffer(&shadowBuffer_);
+  shadowBuffer_ = nullptr;
+  delete volumeBuilder_;
+  volumeBuilder_ = nullptr;
+  for (FrameBufferOpenGL* target : renderMapPool_)
+    delete target;
+  renderMapPool_.clear();
+  if (batchModel_ && g_renderModelSystem)
+    g_renderModelSystem->freeModel(batchModel_);
+  batchModel_ = nullptr;
+  clearDrawLists();
+  collected_.setNum(0);
   delete flatMaterial_;
   delete imageMaterial_;
   flatMaterial_ = nullptr;
@@ -340,6 +355,7 @@ int RenderManager::addEntityDef(const RenderEntity* entity) {
   record->parms = *entity;
   record->instanceModel = BaseModel::createCopy(entity->model);
   record->dirtyCount = 1;
+  computeEntityAreas(record);
   return takeSlot(entities_, record);
 }
 
@@ -375,6 +391,7 @@ void RenderManager::updateEntityDef(int index, const RenderEntity* entity) {
     delete record->instanceModel;
     record->instanceModel = BaseModel::createCopy(model);
   }
+  computeEntityAreas(record);
 }
 
 void RenderManager::freeEntityDef(int index) {
@@ -430,6 +447,10 @@ bool RenderManager::getEntityVertex(int index, Vec3* outPosition, Vec3* outNorma
 
 void RenderManager::computeLightDerived(LightRecord* record) {
   RenderLight& l = record->parms;
+  // A zero extent would divide by zero in the light's texture planes.
+  for (int i = 0; i < 3; i++)
+    if (!(std::fabs(l.radius[i]) >= 0.01f))
+      l.radius[i] = 0.01f;
   Bounds local;
   if (l.shape == 4)
     local = Bounds(Vec3(-l.radius.x, -l.radius.y, -l.radius.z), Vec3(l.radius.x, l.radius.y, 0.0f));
@@ -475,6 +496,9 @@ void RenderManager::updateLightDef(int index, const RenderLight* light) {
   bool moved = n.origin != old.origin || n.center != old.center || n.radius != old.radius || n.shape != old.shape;
   for (int i = 0; i < 3 && !moved; i++)
     moved = n.axis[i] != old.axis[i];
+  // The interactions (material, areas, lit surfaces) follow the material and the flags as well.
+  if (n.material != old.material || n.flags != old.flags || n.kind != old.kind)
+    record->state |= kLightDirty;
   if (moved) {
     record->state |= kLightDirty;
     if (g_renderModelSystem) {
@@ -559,44 +583,59 @@ bool RenderManager::entityInView(const EntityRecord& record, const RenderView& v
 }
 
 void RenderManager::drawScene(const RenderView& view) {
+  (void)view;
   const int unlit = g_renderBackEnd.unlitProgram();
-  // Gather first: the depth pass and the ambient pass draw the same list.
-  List<DrawSurface> list(64);
-  for (EntityRecord* record : entities_) {
-    if (!record || !entityInView(*record, view))
-      continue;
-    refreshInstance(record);
-    BaseModel* instance = record->instanceModel;
-    for (int s = 0; s < instance->numSurfaces(); s++) {
-      const ModelSurface* surface = instance->getSurface(s);
-      const SurfaceGeometry* g = surface->geometry;
-      if (!g || !g->vertexBuffer || g->numIndexes <= 0)
-        continue;
-      Material* material = record->parms.customMaterial ? record->parms.customMaterial : surface->material;
-      if (!material)
-        continue;
-      DrawSurface ds;
-      ds.entity = &record->parms;
-      ds.surface = surface;
-      std::memcpy(ds.shaderParms, record->parms.shaderParms, sizeof(ds.shaderParms));
-      ds.material = material;
-      ds.vertexBuffer = g->vertexBuffer;
-      ds.indexes = reinterpret_cast<const unsigned*>(g->indexes);
-      ds.numIndexes = g->numIndexes;
-      list.append(ds);
-    }
-  }
+  selectDrawSurfaces(false, false);
   surfacesDrawn_ = 0;
+  shadowTriangles_ = 0;
+  // Depth first (no colour): the light passes add where depth equals it.
   g_renderBackEnd.setupPass();
-  for (const DrawSurface& ds : list) {
-    g_renderBackEnd.setDrawSurface(&ds);
+  if (g_renderInterface)
+    g_renderInterface->setColorMask(false, false, false, false);
+  for (const DrawSurface* ds : visibleDrawList_) {
+    if (ds->material->getSurfaceFlags() & kMaterialTranslucent)
+      continue;
+    g_renderBackEnd.setDrawSurface(ds);
     g_renderBackEnd.drawDepthSurface(unlit);
   }
-  for (const DrawSurface& ds : list) {
-    g_renderBackEnd.setDrawSurface(&ds);
-    // Light interactions arrive with the interaction passes: until then every stage draws as plain.
-    g_renderBackEnd.drawStageRange(0, ds.material->getNumStages(), true);
+  if (g_renderInterface)
+    g_renderInterface->setColorMask(true, true, true, true);
+  // Stages before the interaction stages of every opaque surface.
+  for (const DrawSurface* ds : visibleDrawList_) {
+    const Material* m = ds->material;
+    if ((m->getSurfaceFlags() & kMaterialTranslucent) || (m->extraFlags & kExtraPostLighting))
+      continue;
+    g_renderBackEnd.setDrawSurface(ds);
+    g_renderBackEnd.drawAmbientStages(true, false);
     surfacesDrawn_++;
+  }
+  drawLightmapPass();
+  drawLightGridPass();
+  drawLights();
+  // After the lights: stages that follow the interaction stages, post-lighting and translucent
+  // materials.
+  for (const DrawSurface* ds : visibleDrawList_) {
+    const Material* m = ds->material;
+    const bool translucent = (m->getSurfaceFlags() & kMaterialTranslucent) != 0;
+    const bool postLighting = (m->extraFlags & kExtraPostLighting) != 0;
+    if (translucent || postLighting) {
+      g_renderBackEnd.setDrawSurface(ds);
+      g_renderBackEnd.drawAmbientStages(true, true);
+      surfacesDrawn_++;
+    } else if (m->hasInteractionStages()) {
+      const int last = m->getNumStages() - 1;
+      const MaterialStage* stage = m->getStage(last);
+      if (stage && !(stage->flags & (kStageBump | kStageDiffuse | kStageSpecular | kStageLightInteraction))) {
+        g_renderBackEnd.setDrawSurface(ds);
+        g_renderBackEnd.drawAmbientStages(false, true);
+      }
+    }
+  }
+  for (const DrawSurface* ds : visibleDrawList_) {
+    g_renderBackEnd.setDrawSurface(ds);
+    g_renderBackEnd.drawTrisOverlay();
+    g_renderBackEnd.drawNodrawOverlay();
+    drawNormals(*ds);
   }
   g_renderBackEnd.setDrawSurface(nullptr);
   g_renderBackEnd.counters().ambientSurfacesDrawn += surfacesDrawn_;
@@ -614,7 +653,11 @@ void RenderManager::renderScene(const RenderView* view, int flags) {
     v.width = 640;
     v.height = 480;
   }
-  setupView(&v, flags);
+  (void)flags;
+  setRenderView(&v, v.time);
+  // The lists are built from the view's matrices and planes; the passes draw with them pushed.
+  buildDrawLists();
+  g_renderBackEnd.pushViewMatrices();
   if (!r_skipMainRender.getInt()) {
     g_renderBackEnd.setDepthFunc(kCompareLessEqual);
     drawScene(v);

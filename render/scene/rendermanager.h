@@ -8,13 +8,18 @@
 #include <cstdint>
 
 #include "lib/interface/renderentity.h"
+#include "lib/interface/rendermodelsystem.h"
 #include "lib/interface/rendersystem.h"
 #include "lib/interface/renderview.h"
+#include "lib/interface/spatialsystem.h"
 #include "lib/list.h"
+#include "render/backend/renderbackend.h"
 #include "render/model/font.h"
 
 class BaseModel;
 struct VertexBufferHandle;
+class FrameBufferOpenGL;
+class ImageInterface;
 
 class RenderManager final : public RenderSystem {
  public:
@@ -22,6 +27,10 @@ class RenderManager final : public RenderSystem {
     BaseModel* instanceModel = nullptr;  // the entity's own copy of its model's geometry
     RenderEntity parms;
     int dirtyCount = 0;  // 1 after every add and update: the instance is rebuilt before drawing
+    // Areas the placed model bounds touch, computed on add and update (empty without a world).
+    int areas[16] = {};
+    int numAreas = 0;
+    Bounds worldBounds;
   };
   enum LightState : uint8_t { kLightDirty = 1, kLightVisible = 2 };
   struct LightRecord {
@@ -33,6 +42,12 @@ class RenderManager final : public RenderSystem {
     int areas[16] = {};
     int numAreas = 0;
     uint8_t state = 0;
+    // Read by the interaction and shadow passes.
+    Material* lightMaterial = nullptr;       // resolved by findLightMaterial each refresh
+    float intensity = 1.0f;                  // multiplies "r_lightScale"
+    float shadowMapBias = 0.0f;
+    const float* intensitySource = nullptr;  // optional live factor of the light colour
+    List<ModelSurface*> litSurfaces{16};     // world surfaces the light reaches (its light model)
   };
 
   RenderManager();
@@ -149,6 +164,98 @@ class RenderManager final : public RenderSystem {
   // Surfaces drawn by the last renderScene.
   int surfacesDrawn() const { return surfacesDrawn_; }
 
+  // --- Draw lists (drawlists.cpp) ---
+  static constexpr int kNumSortLists = 16;
+  struct VisibleFog {
+    int light;
+    float distance;
+  };
+  // The per-view driver: view set-up, visible areas, world and entity surfaces, decals, lights,
+  // effects. Fills the lists below from the current view.
+  void buildDrawLists();
+  // Routes one surface into its sort list (and the bloom and flare list); null when the surface has
+  // no material.
+  const DrawSurface* addDrawSurface(const ModelSurface* surface, const RenderEntity* entity);
+  void clearDrawLists();
+  void cullLights();
+  // Fills the visible draw list from the sort lists (see the pass rules in drawlists.cpp).
+  void selectDrawSurfaces(bool lightVisibility, bool renderMapPass);
+  FrameBufferOpenGL* acquireRenderMap(const char* name, int width, int height);
+  FrameBufferOpenGL* acquireRenderMapForImage(ImageInterface* image);
+  const List<DrawSurface>& sortList(int index) const { return sortLists_[index]; }
+  const List<DrawSurface>& bloomFlareList() const { return bloomFlareList_; }
+  const List<const DrawSurface*>& visibleDrawList() const { return visibleDrawList_; }
+  const List<int>& visibleLights() const { return visibleLights_; }
+  const List<VisibleFog>& visibleFogs() const { return visibleFogs_; }
+  const AreaBitArray& visibleAreas() const { return visibleAreas_; }
+  bool postProcessFrame() const { return postProcess_; }
+  // The decal and effects models other subsystems fill; their surfaces are added each view.
+  void setDecalModel(RenderModel* model) { decalModel_ = model; }
+  void setEffectsModel(RenderModel* model) { effectsModel_ = model; }
+  // Entities merged into the static batch each view (by slot index).
+  void setBatchedEntities(const int* indexes, int count);
+  // Entities whose update ran as a job set in the last buildDrawLists (0: on the main thread).
+  int lastJobSetSize() const { return lastJobSetSize_; }
+
+  // --- Light interactions (interactions.cpp) ---
+  void drawLights();
+  void renderLight(int index);
+  void drawLightSurfaces(int index, int receiverSet, ImageInterface* shadowImage);
+  bool setScissorForLight(const LightRecord* light, int area);
+  void resetScissor();
+  void computeLightScreenBounds(LightRecord* light);
+  // Refreshes a light's material, areas and world surfaces when it changed.
+  void updateLightInteractions(int index);
+  void buildLightSurfaceLists(int index);
+  void renderFogLight(int index);
+  void drawLightVolume(const LightRecord* light, bool reversed);
+  // The light's own material, else the default of its kind and shape (with a falloff image).
+  Material* findLightMaterial(const RenderLight* light);
+  // The light's texture-space planes: S, T, Q of the projection and the falloff plane.
+  void lightProjection(const LightRecord* light, float out[4][4]) const;
+  // "r_shownormals" lines of a geometry: per vertex, from the vertex pushed out by twice its
+  // normal, along tangent 0, tangent 1 and the normal, `length` long (start and end points).
+  static void normalLines(const SurfaceGeometry* geometry, float length, List<Vec3>* out);
+  // "r_showgridlight": the small magenta box at a light-grid sample point.
+  void drawGridLightBox(const Vec3& point);
+  // Lightmap mode ("r_lightquality" 0): world entries with a lightmap, each lightmap bound once in
+  // a run; a lightmap that cannot be bound ends the pass.
+  void drawLightmapPass();
+  // Lightmap and hybrid modes (a map with a light grid, "r_lightquality" at most 1): entity entries
+  // lit from the grid sampled 16 units above their origin.
+  void drawLightGridPass();
+  // The materials of the two passes (their stages bring the programs); null draws nothing.
+  void setLightGridMaterials(Material* gridMaterial, Material* lightmapMaterial) {
+    lightGridMaterial_ = gridMaterial;
+    lightmapMaterial_ = lightmapMaterial;
+  }
+  // The scissor rectangle set by the last setScissorForLight (x, y, w, h in pixels).
+  const int* scissorRect() const { return scissor_; }
+
+  // --- Shadow volumes (shadows.cpp) ---
+  // Shadow volumes of a light's casters into the stencil buffer; selfShadowSet 1 casters whose
+  // material lacks noSelfShadow, 0 those that have it.
+  void drawShadowCasters(int index, int selfShadowSet, int debugMode);
+  // One shadow volume built for a light position: homogeneous vertices (the n positions with w 1,
+  // then each position minus the light with w 0, or one such point for a parallel light) and the
+  // side indexes followed by the cap indexes.
+  struct ShadowVolume {
+    List<float> verts{1024};
+    List<unsigned> indexes{1024};
+    int numVerts = 0;
+    int sideEnd = 0;   // end of the side indexes
+    int capStart = 0;  // start of the cap indexes
+    int capBits = 0;   // clip-bit directions from which the viewer may be inside the volume
+  };
+  // False when the geometry has no triangles facing the light (nothing to cast).
+  static bool buildShadowGeometry(SurfaceGeometry* geometry, const Vec3& lightPos, bool parallel,
+                                  ShadowVolume* out);
+  // Builds and draws one caster's volume; mode 3 caps only, 4 the range between sides and caps,
+  // 5 sides only, else sides with caps when the viewer may be inside.
+  void drawShadowVolume(const LightRecord* light, const ModelSurface* surface, int mode);
+  // Shadow-volume triangles drawn in the last renderScene.
+  int shadowTrianglesDrawn() const { return shadowTriangles_; }
+
  private:
   bool validEntity(int index, const char* what);
   bool validLight(int index, const char* what);
@@ -179,6 +286,40 @@ class RenderManager final : public RenderSystem {
   bool warned_[81] = {};
   // The registered bitmap fonts; glyphs come back through drawTriangles2D.
   FontRenderer fonts_{this};
+
+  // --- Draw lists, interactions and shadows ---
+  void computeEntityAreas(EntityRecord* record);
+  void updateEntities(List<EntityRecord*>& collected);
+  void fillSpatialView(SpatialView* out) const;
+  void buildBatchModel();
+  bool surfaceInFrustum(const DrawSurface& ds) const;
+  bool surfaceTouchesLight(const DrawSurface& ds, const LightRecord& light) const;
+  bool surfaceInReceiverSet(const DrawSurface& ds, int receiverSet) const;
+  void drawSurfaceInteractions(const DrawSurface& ds, const InteractionLight& light);
+  void drawNormals(const DrawSurface& ds);
+  List<DrawSurface> sortLists_[kNumSortLists];
+  List<DrawSurface> bloomFlareList_{16};
+  List<const DrawSurface*> visibleDrawList_{16};
+  List<int> visibleLights_{16};
+  List<VisibleFog> visibleFogs_{16};
+  AreaBitArray visibleAreas_;
+  AreaBitArray extraAreas_;
+  List<FrameBufferOpenGL*> renderMapPool_{16};
+  List<int> batchedEntities_{16};
+  List<EntityRecord*> collected_{16};
+  BaseModel* batchModel_ = nullptr;
+  RenderModel* decalModel_ = nullptr;
+  RenderModel* effectsModel_ = nullptr;
+  bool postProcess_ = false;
+  int lastJobSetSize_ = 0;
+  int scissor_[4] = {};
+  int scissorArea_ = -1;
+  int shadowTriangles_ = 0;
+  Material* lightGridMaterial_ = nullptr;
+  Material* lightmapMaterial_ = nullptr;
+  ShadowVolume shadowVolume_;
+  class SurfaceBuilder* volumeBuilder_ = nullptr;  // fog volumes
+  VertexBufferHandle* shadowBuffer_ = nullptr;
 };
 
 // The process-wide manager: created (with the render-model manager) on first call, null when init

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the sample meshes of the demo content in the engine's text mesh format:
-crate.mesh (a 32-unit box), pillar.mesh (an eight-sided column with caps) and
-panel.mesh (a two-sided fence panel). Materials come from materials/samples.mtx.
+crate.mesh (a 32-unit box), pillar.mesh (an eight-sided column with caps),
+panel.mesh (a two-sided fence panel) and floor.mesh (a slab the others stand on and
+cast their shadows onto). Materials come from materials/samples.mtx.
 
 Run from anywhere: python3 demo/media/models/make_models.py
 """
@@ -104,7 +105,30 @@ def panel():
     write_mesh("panel.mesh", [("textures/samples/fence", verts, tris)])
 
 
+def floor():
+    # A slab 400 units across and 8 deep whose top lies at z 0; the bricks repeat every 50 units.
+    h, top, bottom, rep = 200.0, 0.0, -8.0, 8.0
+    verts, tris = [], []
+    faces = [
+        ((0, 0, 1), [(-h, -h, top), (h, -h, top), (h, h, top), (-h, h, top)]),
+        ((0, 0, -1), [(-h, h, bottom), (h, h, bottom), (h, -h, bottom), (-h, -h, bottom)]),
+        ((1, 0, 0), [(h, -h, bottom), (h, h, bottom), (h, h, top), (h, -h, top)]),
+        ((-1, 0, 0), [(-h, h, bottom), (-h, -h, bottom), (-h, -h, top), (-h, h, top)]),
+        ((0, 1, 0), [(h, h, bottom), (-h, h, bottom), (-h, h, top), (h, h, top)]),
+        ((0, -1, 0), [(-h, -h, bottom), (h, -h, bottom), (h, -h, top), (-h, -h, top)]),
+    ]
+    for normal, corners in faces:
+        base = len(verts)
+        quad(verts, tris, corners, normal)
+        if normal[2] != 0:
+            for i in range(base, base + 4):
+                p, n, st = verts[i]
+                verts[i] = (p, n, (st[0] * rep, st[1] * rep))
+    write_mesh("floor.mesh", [("textures/samples/wall", verts, tris)])
+
+
 if __name__ == "__main__":
     crate()
     pillar()
     panel()
+    floor()

@@ -88,6 +88,13 @@ class RecordingShaders : public ShaderInterface {
       return 7;
     if (n == "shadow.vp")
       return 8;
+    // The interaction programs get ids of their own (a vertex and a fragment program of one
+    // ".vfp" file share one).
+    const char* const interaction[] = {"interaction.vfp",    "interaction_nos.vp",  "interaction_nob.fp",
+                                       "interaction_nos.fp", "interaction_nobs.fp", "ambientInteraction.vfp"};
+    for (int i = 0; i < 6; i++)
+      if (n == interaction[i])
+        return 40 + i;
     return n.empty() ? -1 : 20 + (n[0] - 'a');
   }
 
@@ -180,7 +187,9 @@ class RecordingDevice : public RenderInterface {
   }
   void disableVertexAttribArrays() override { add("disableVertexAttribArrays()"); }
   void drawTriangles(const unsigned*, int count) override { add(rec::call("drawTriangles", count)); }
-  bool hasStencilFeature(int) override { return true; }
+  // Bit 1 << kind of each stencil feature the device claims (wrap, two-sided).
+  int stencilFeatures = 3;
+  bool hasStencilFeature(int kind) override { return (stencilFeatures >> kind) & 1; }
   ShaderInterface* getShaderInterface() override { return &shaders; }
   void selectTextureUnit(int unit, int) override { add(rec::call("selectTextureUnit", unit)); }
   void resetTextureUnits() override { add("resetTextureUnits()"); }

@@ -1,0 +1,280 @@
+// Stencil shadow volumes: before a light's surfaces are lit, the volumes of its casters are counted
+// into the stencil buffer around the reference 128. World surfaces the light reaches and the visible
+// entities cast; every volume is built from the caster's current (world-space) vertices, with side
+// quads on the silhouette edges and caps from the triangles that face the light.
+#include <cmath>
+#include <cstring>
+
+#include "lib/interface/convarsystem.h"
+#include "render/material/material.h"
+#include "render/model/basemodel.h"
+#include "render/model/geometryedges.h"
+#include "render/scene/rendermanager.h"
+
+static ConVar r_shadowsS("r_shadows", "1", 0x20011);
+static ConVar r_lightqualityS("r_lightquality", "2", 0x30012, "0=lightmap, 1=hybrid, 2=dynamic", 0.0f, 2.0f);
+static ConVar r_skipDynamicShadowsS("r_skipDynamicShadows", "0", 0x12);
+static ConVar r_showShadowsS("r_showShadows", "0", 0x12);
+
+namespace {
+
+Vec3 vertexPosition(const SurfaceGeometry* g, int i) {
+  const float* p = g->verts[i].xyz;
+  return Vec3(p[0], p[1], p[2]);
+}
+
+bool boundsInsidePlanes(const Bounds& b, const Plane planes[6]) {
+  const Vec3 c = b.center();
+  const Vec3 h = b.halfSize();
+  for (int i = 0; i < 6; ++i) {
+    const Vec3 n = planes[i].normal();
+    if (planes[i].distance(c) - (std::fabs(n.x) * h.x + std::fabs(n.y) * h.y + std::fabs(n.z) * h.z) > 0.0f) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool RenderManager::buildShadowGeometry(SurfaceGeometry* g, const Vec3& lightPos, bool parallel, ShadowVolume* out) {
+  out->verts.setNum(0);
+  out->indexes.setNum(0);
+  out->numVerts = out->sideEnd = out->capStart = out->capBits = 0;
+  if (g == nullptr || g->verts == nullptr || g->indexes == nullptr || g->numVerts <= 0 || g->numIndexes < 3) {
+    return false;
+  }
+  if (g->edges == nullptr || g->edgeOfIndex == nullptr) {
+    buildGeometryEdges(g);
+  }
+  const int n = g->numVerts;
+  const int numTris = g->numIndexes / 3;
+  // Which triangles face the light (outward normal from the winding).
+  List<uint8_t> facing(64);
+  facing.setNum(numTris);
+  bool any = false;
+  for (int t = 0; t < numTris; ++t) {
+    const int* tri = g->indexes + t * 3;
+    facing[t] = 0;
+    if (tri[0] < 0 || tri[1] < 0 || tri[2] < 0 || tri[0] >= n || tri[1] >= n || tri[2] >= n) {
+      continue;
+    }
+    const Vec3 a = vertexPosition(g, tri[0]);
+    const Vec3 normal = (vertexPosition(g, tri[1]) - a).cross(vertexPosition(g, tri[2]) - a);
+    const Vec3 toLight = parallel ? -lightPos : lightPos - a;
+    facing[t] = normal.dot(toLight) > 0.0f ? 1 : 0;
+    any = any || facing[t];
+  }
+  if (!any) {
+    return false;
+  }
+  // Vertices: the positions (w 1), then the directions away from the light (w 0); a parallel light
+  // shares one point at infinity.
+  out->numVerts = parallel ? n + 1 : n * 2;
+  out->verts.setNum(out->numVerts * 4);
+  float* v = out->verts.ptr();
+  for (int i = 0; i < n; ++i) {
+    const float* p = g->verts[i].xyz;
+    v[i * 4 + 0] = p[0], v[i * 4 + 1] = p[1], v[i * 4 + 2] = p[2], v[i * 4 + 3] = 1.0f;
+  }
+  if (parallel) {
+    const float* p = g->verts[0].xyz;
+    v[n * 4 + 0] = p[0] - lightPos.x, v[n * 4 + 1] = p[1] - lightPos.y, v[n * 4 + 2] = p[2] - lightPos.z;
+    v[n * 4 + 3] = 0.0f;
+  } else {
+    for (int i = 0; i < n; ++i) {
+      const float* p = g->verts[i].xyz;
+      float* f = v + (n + i) * 4;
+      f[0] = p[0] - lightPos.x, f[1] = p[1] - lightPos.y, f[2] = p[2] - lightPos.z, f[3] = 0.0f;
+    }
+  }
+  auto far = [&](int i) { return unsigned(parallel ? n : n + i); };
+  // Sides: one quad on every edge between a lit and an unlit triangle (or an open lit edge), wound
+  // so it faces out of the volume.
+  for (int e = 0; e < g->numEdges; ++e) {
+    const GeometryEdge& edge = g->edges[e];
+    if (edge.tri0 < 0 || edge.tri0 >= numTris || edge.tri1 >= numTris) {
+      continue;
+    }
+    const bool f0 = facing[edge.tri0] != 0;
+    const bool f1 = edge.tri1 >= 0 && facing[edge.tri1] != 0;
+    if (f0 == f1 || edge.vert0 < 0 || edge.vert1 < 0 || edge.vert0 >= n || edge.vert1 >= n) {
+      continue;
+    }
+    // The edge as the lit triangle runs it.
+    const unsigned a = unsigned(f0 ? edge.vert0 : edge.vert1);
+    const unsigned b = unsigned(f0 ? edge.vert1 : edge.vert0);
+    const unsigned quad[6] = {b, a, far(int(a)), b, far(int(a)), far(int(b))};
+    for (unsigned q : quad) {
+      out->indexes.append(q);
+    }
+  }
+  out->sideEnd = out->indexes.num();
+  out->capStart = out->indexes.num();
+  // Caps: the lit triangles where they are, and pushed to infinity turned the other way.
+  for (int t = 0; t < numTris; ++t) {
+    if (!facing[t]) {
+      continue;
+    }
+    const int* tri = g->indexes + t * 3;
+    out->indexes.append(unsigned(tri[0]));
+    out->indexes.append(unsigned(tri[1]));
+    out->indexes.append(unsigned(tri[2]));
+    if (!parallel) {
+      out->indexes.append(far(tri[2]));
+      out->indexes.append(far(tri[1]));
+      out->indexes.append(far(tri[0]));
+    }
+  }
+  // The directions the volume runs from the light, as clip bits of (light - view): a viewer on the
+  // far side of the light along an axis may stand inside it.
+  for (int axis = 0; axis < 3; ++axis) {
+    if (parallel || g->bounds.maxs[axis] > lightPos[axis]) {
+      out->capBits |= 2 << (axis * 2);
+    }
+    if (parallel || g->bounds.mins[axis] < lightPos[axis]) {
+      out->capBits |= 1 << (axis * 2);
+    }
+  }
+  return true;
+}
+
+void RenderManager::drawShadowVolume(const LightRecord* light, const ModelSurface* surface, int mode) {
+  if (light == nullptr || surface == nullptr || light->parms.kind == 2 || g_renderInterface == nullptr) {
+    return;
+  }
+  const RenderLight& p = light->parms;
+  const bool parallel = (p.flags & kLightParallel) != 0;
+  const Vec3 lightPos = p.origin + p.center;
+  if (!buildShadowGeometry(surface->geometry, lightPos, parallel, &shadowVolume_)) {
+    return;
+  }
+  const ShadowVolume& sv = shadowVolume_;
+  if (shadowBuffer_ == nullptr) {
+    shadowBuffer_ = g_renderInterface->createVertexBuffer();
+  }
+  g_renderInterface->uploadVertexBuffer(shadowBuffer_, sv.verts.ptr(), sv.numVerts * 16, false);
+  if (!g_renderInterface->bindVertexBuffer(shadowBuffer_, kVertexArrayPosition4)) {
+    return;
+  }
+  // The far vertices already hold their direction from the light: the shadow program's light
+  // origin is zero.
+  ShaderInterface* s = g_renderInterface->getShaderInterface();
+  const int program = g_renderBackEnd.shadowProgram();
+  if (s != nullptr && program >= 0 && mode == 0) {
+    const float zero[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    s->setEnvParam(program, 0, zero);
+  }
+  if (mode != 0) {
+    static const float kMagenta[4] = {1, 0, 1, 1};
+    debugBounds(kMagenta, surface->geometry->bounds, Vec3(), 0, true);
+  }
+  const int clip = g_renderBackEnd.lightClipBits(lightPos);
+  const unsigned* indexes = sv.indexes.ptr();
+  int first = 0;
+  int count = 0;
+  bool caps = false;
+  if (mode == 3) {
+    first = sv.capStart;
+    count = sv.indexes.num() - sv.capStart;
+    caps = true;
+  } else if (mode == 4) {
+    first = sv.sideEnd;
+    count = sv.capStart - sv.sideEnd;
+  } else if (mode != 5 && (clip & sv.capBits) != 0) {
+    count = sv.indexes.num();
+    caps = true;
+  } else {
+    count = sv.sideEnd;
+  }
+  g_renderBackEnd.drawShadowVolumeIndexes(indexes + first, count, caps);
+  shadowTriangles_ += count / 3;
+  g_renderInterface->unbindVertexBuffer();
+}
+
+void RenderManager::drawShadowCasters(int index, int selfShadowSet, int debugMode) {
+  LightRecord* l = lightRecord(index);
+  if (l == nullptr || g_renderInterface == nullptr) {
+    return;
+  }
+  const RenderLight& p = l->parms;
+  if (!(p.flags & kLightShadows) || !r_shadowsS.getBool() || (g_renderBackEnd.viewFlags() & kViewFlagMirror) != 0) {
+    return;
+  }
+  if (debugMode == 0) {
+    debugMode = r_showShadowsS.getInt();
+  }
+  g_renderBackEnd.beginShadowPass(selfShadowSet == 1);
+  if (debugMode != 0) {
+    // The volumes themselves, in a constant colour through the unlit program.
+    g_renderInterface->setColorMask(true, true, true, true);
+    g_renderInterface->setBlendFunc(kBlendOne, kBlendOne);
+    g_renderBackEnd.setDepthFunc(kCompareAlways);
+    static const float kFilled[4] = {0.05f, 0.1f, 0.025f, 1.0f};
+    static const float kLines[4] = {0.0f, 1.0f, 0.0f, 1.0f};
+    if (debugMode == 2) {
+      g_renderBackEnd.setCullMode(kCullNone);
+    } else {
+      g_renderInterface->setPolygonMode(kPolygonLine);
+    }
+    ShaderInterface* s = g_renderInterface->getShaderInterface();
+    const int unlit = g_renderBackEnd.unlitProgram();
+    if (s != nullptr && unlit >= 0) {
+      const float zero[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+      s->unbindAll();
+      s->bind(unlit);
+      s->setEnvParam(unlit, kProgramParamColorModulate, zero);
+      s->setEnvParam(unlit, kProgramParamColorAdd, debugMode == 2 ? kFilled : kLines);
+    }
+  }
+  const bool inSetNoSelf = selfShadowSet == 0;
+  auto inSet = [&](const Material* m) {
+    const bool noSelf = m != nullptr && (m->getSurfaceFlags() & kMaterialNoSelfShadow) != 0;
+    return noSelf == inSetNoSelf;
+  };
+  // Static casters: the world surfaces the light reaches.
+  if (r_lightqualityS.getInt() > 0 && !r_skipDynamicShadowsS.getBool()) {
+    for (ModelSurface* surface : l->litSurfaces) {
+      if (surface->material == nullptr || (surface->material->getSurfaceFlags() & kMaterialNoShadows) != 0 ||
+          !inSet(surface->material) || !setScissorForLight(l, surface->id)) {
+        continue;
+      }
+      drawShadowVolume(l, surface, debugMode);
+    }
+  }
+  // Dynamic casters: the visible entities.
+  if (!r_skipDynamicShadowsS.getBool() && r_lightqualityS.getInt() > 1) {
+    for (const DrawSurface* ds : visibleDrawList_) {
+      const RenderEntity* e = ds->entity;
+      const Material* m = ds->material;
+      if (e == nullptr || m == nullptr || !inSet(m) || e->noShadows != 0) {
+        continue;
+      }
+      if ((e->suppressInViewId && e->suppressInViewId == view_.viewId) ||
+          (e->allowOnlyInViewId && e->allowOnlyInViewId != view_.viewId)) {
+        continue;
+      }
+      // The light's owner (entity slot + 1) casts no shadow from it.
+      if (p.ownerId != 0 && p.ownerId - 1 < entities_.num() && entities_[p.ownerId - 1] != nullptr &&
+          &entities_[p.ownerId - 1]->parms == e) {
+        continue;
+      }
+      if ((m->getSurfaceFlags() & kMaterialNoShadows) != 0 || ds->surface->geometry == nullptr ||
+          !boundsInsidePlanes(ds->surface->geometry->bounds, p.planes)) {
+        continue;
+      }
+      if (!setScissorForLight(l, ds->surface->id)) {
+        continue;
+      }
+      drawShadowVolume(l, ds->surface, debugMode);
+    }
+  }
+  if (debugMode != 0) {
+    g_renderInterface->setBlendFunc(kBlendOne, kBlendZero);
+    g_renderInterface->setPolygonMode(kPolygonFill);
+    g_renderBackEnd.setDepthFunc(kCompareLessEqual);
+    g_renderBackEnd.setCullMode(kCullBack);
+    g_renderBackEnd.setColorModulation(1.0f, 1.0f, 1.0f, 1.0f);
+  }
+  g_renderBackEnd.endShadowPass();
+}
