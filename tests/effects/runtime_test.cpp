@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "lib/interface/convarsystem.h"
+#include "lib/interface/renderview.h"
 #include "effects/support/fxstandins.h"
 #include "system/convarmanager.h"
 
@@ -358,6 +359,41 @@ TEST_F(RuntimeTest, UpdatesFreezeWhileTheDebugVariableIsSet) {
   EXPECT_GT(g_particlePool.numActive(), active);
   manager.clear();
   destroyConVarManager();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RuntimeTest, MissingGameSoundAndRendererAreGuarded) {
+  ASSERT_EQ(g_gameInterface, nullptr);
+  ASSERT_EQ(g_soundSystem, nullptr);
+  ASSERT_EQ(g_renderSystem, nullptr);
+  SoundShader shader;
+  DeclEffect& e = effect(
+      "shake a { attenuation 100, 300 }\n"
+      "sound b { }\n"
+      "light c { light { } }\n"
+      "decal d { decal { } }\n"
+      "emitter f { count 5, 5 sprite { useSurface impact { bounce 1 } start { velocity 0,0,-50, 0,0,-50 } } }");
+  e.segment(1)->soundShader = &shader;
+  RenderEffectParams params = makeParams(&e, true);
+  params.entityHandle = 2;
+  EffectsManager manager;
+  const int h = manager.addEffect(params);
+  for (int ms = 16; ms <= 160; ms += 16)
+    manager.updateEffect(h, params, ms);
+  // Without a game, view effects only keep their looping state; without a sound system the sound
+  // segment has no emitter; without a renderer neither lights nor decals exist.
+  const RenderEffectLocal* local = manager.effectList()[h];
+  EXPECT_EQ(local->segmentInstances[1]->soundEmitter, nullptr);
+  EXPECT_EQ(local->segmentInstances[2]->lightHandle, -1);
+  EXPECT_GT(local->segmentInstances[4]->numParticles(), 0);
+  RenderView view;
+  manager.submitEffectsModel(view);
+  EXPECT_EQ(manager.effectsEntity(), -1);
+  manager.freeEffect(h);
+  EXPECT_EQ(g_particlePool.numActive(), 0);
 }
 
 }  // namespace
