@@ -10,6 +10,7 @@
 #include "lib/interface/commonsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/declsystem.h"
+#include "lib/interface/effectssystem.h"
 #include "lib/interface/gameinterface.h"
 #include "lib/interface/memsystem.h"
 #include "lib/interface/soundsystem.h"
@@ -45,6 +46,76 @@ constexpr SceneItem kSceneItems[] = {
 constexpr int kNumSceneItems = int(sizeof(kSceneItems) / sizeof(kSceneItems[0]));
 int s_entities[kNumSceneItems] = {-1, -1, -1, -1};
 int s_lights[2] = {-1, -1};
+
+// The sample effects (media/effects/samples.fx): sparks with a crackle above the crate, a smoke
+// trail behind an origin circling the scene, and a flickering light with embers by the pillar.
+// Started with the first game step, stepped with the game's clock, drawn before each scene.
+struct SampleEffects {
+  struct Slot {
+    const char* name;
+    float x, y, z;
+    bool resubmitLight;
+    int handle;
+    RenderEffectParams params;
+  };
+  Slot slots[3] = {{"effects/sparks", 0.0f, 0.0f, 28.0f, false, -1, {}},
+                   {"effects/smoketrail", 40.0f, 0.0f, 20.0f, false, -1, {}},
+                   {"effects/flicker", -16.0f, 56.0f, 64.0f, true, -1, {}}};
+
+  void start(float seconds) {
+    EffectsSystem* fx = s_imports.effectsSystem;
+    if (!fx)
+      return;
+    for (Slot& slot : slots) {
+      if (slot.handle >= 0)
+        continue;
+      slot.params = RenderEffectParams();
+      slot.params.decl = fx->findEffect(slot.name);
+      slot.params.origin = Vec3(slot.x, slot.y, slot.z);
+      slot.params.gravity = Vec3(0.0f, 0.0f, -1.0f);
+      slot.params.startTime = seconds;
+      slot.params.draw = true;
+      slot.params.looping = true;
+      slot.params.resubmitLight = slot.resubmitLight;
+      for (int i = 0; i < 3; i++)
+        slot.params.shaderParms[i] = 1.0f;
+      slot.handle = fx->addEffect(slot.params);
+    }
+  }
+
+  void step(int milliseconds) {
+    EffectsSystem* fx = s_imports.effectsSystem;
+    if (!fx)
+      return;
+    start(float(milliseconds) / 1000.0f);
+    // The smoke's origin circles the scene, so its puffs stay behind as a trail.
+    const float angle = float(milliseconds) * 0.0012f;
+    slots[1].params.origin = Vec3(40.0f * std::cos(angle), 80.0f * std::sin(angle), 20.0f);
+    for (Slot& slot : slots)
+      fx->updateEffect(slot.handle, slot.params, milliseconds);
+  }
+
+  void draw(const RenderView& view) {
+    if (s_imports.effectsSystem)
+      s_imports.effectsSystem->submitEffectsModel(view);
+  }
+
+  // The engine clears every effect when a map goes; the next step starts them again.
+  void forget() {
+    for (Slot& slot : slots)
+      slot.handle = -1;
+  }
+
+  void stop() {
+    EffectsSystem* fx = s_imports.effectsSystem;
+    for (Slot& slot : slots) {
+      if (fx && slot.handle >= 0)
+        fx->freeEffect(slot.handle);
+      slot.handle = -1;
+    }
+  }
+};
+SampleEffects s_effects;
 
 class DemoGame : public GameInterface {
  public:
@@ -113,6 +184,7 @@ class DemoGame : public GameInterface {
   }
 
   void shutdown() override {
+    s_effects.stop();
     freeScene();
     if (s_imports.cmdSystem)
       s_imports.cmdSystem->removeCommands(kGameCommandFlag);
@@ -135,7 +207,7 @@ class DemoGame : public GameInterface {
   const KeyDict* getPersistentDict(int) override { return nullptr; }
   void setPersistentDict(int, const KeyDict*) override {}
   bool loadMap(const char*, int, int, int) override { return true; }
-  void mapUnloaded() override {}
+  void mapUnloaded() override { s_effects.forget(); }
   void setLocalClientNum(int) override {}
 
   void runFrame(char* commandText, const UserCmd*, int, int) override {
@@ -144,6 +216,7 @@ class DemoGame : public GameInterface {
       return;
     ++state_->steps;
     s_stepRate.setInt(state_->steps);
+    s_effects.step(state_->steps * 16);
   }
 
   // The engine opens "guis/mainmenu.gui" for us.
@@ -175,7 +248,10 @@ class DemoGame : public GameInterface {
     const Vec3 forward(std::cos(angle), std::sin(angle), 0.0f);
     view.axis = Mat3(forward, Vec3(-forward.y, forward.x, 0.0f), Vec3(0.0f, 0.0f, 1.0f));
     view.time = state_->steps * 16;
+    s_effects.draw(view);
     s_imports.renderSystem->renderScene(&view, 0);
+    if (s_imports.effectsSystem)
+      s_imports.effectsSystem->printParticleStats();
   }
   void mouseEvent(int, int, int) override {}
   bool keyEvent(int, bool down) override {

@@ -354,6 +354,9 @@ void CommonManager::unloadMap() {
   }
   if (unloaded && g_gameInterface)
     g_gameInterface->mapUnloaded();
+  // No running effect survives a map change (its particles, lights and sounds go with it).
+  if (g_effectsSystem)
+    g_effectsSystem->clear();
   if (g_renderSystem)
     g_renderSystem->unloadMap();
   if (g_collisionSystem)
@@ -437,6 +440,8 @@ bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag
       g_mapEntityPass(spatial);
     if (g_renderSystem)
       g_renderSystem->mapLoaded();
+    if (g_effectsSystem)
+      g_effectsSystem->restart();
     if (g_soundSystem)
       g_soundSystem->stopAllEmitters();
     if (g_keyBindSystem)

@@ -1,0 +1,1 @@
+quill_add_fuzzer(fx LIBS quill_effects quill_model quill_material quill_texture quill_system)

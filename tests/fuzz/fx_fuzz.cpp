@@ -1,0 +1,302 @@
+// Fuzzes the effect language through the declaration manager and runs what it parsed: the input
+// is the text of every ".fx" (and ".mtx", for tables and materials) file; each block name it
+// defines (up to eight) is requested as an effect, run for a few frames of a scripted clock through
+// the effects manager with stand-ins of the renderer and the game, and built into an effects model.
+// Every piece of geometry must stay inside what its request reserved.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "effects/effectsmanager.h"
+#include "lib/interface/gameinterface.h"
+#include "lib/interface/rendermodelsystem.h"
+#include "lib/interface/rendersystem.h"
+#include "lib/interface/renderview.h"
+#include "lib/interface/texmanager.h"
+#include "lib/keydict.h"
+#include "lib/tokenparser.h"
+#include "render/material/expression.h"
+#include "render/material/material.h"
+#include "render/model/basemodel.h"
+#include "system/declmanager.h"
+#include "tests/fuzz/fuzz_support.h"
+
+namespace {
+
+fuzz::QuietCmdSystem g_quiet;
+std::string g_text;
+
+// Serves the input as every ".fx" and ".mtx" file.
+class FxIOSystem : public fuzz::MtxIOSystem {
+ public:
+  explicit FxIOSystem(const std::string* text) : MtxIOSystem(text), text_(text) {}
+  bool readFile(const char* name, IOData* data, bool) override {
+    if (!String::iendsWith(name, ".fx") && !String::iendsWith(name, ".mtx"))
+      return false;
+    const size_t n = text_->size();
+    delete[] data->buffer;
+    data->buffer = new char[n + 1];
+    std::memcpy(data->buffer, text_->data(), n);
+    data->buffer[n] = '\0';
+    data->length = int(n);
+    std::snprintf(data->name, sizeof(data->name), "%s", name);
+    return true;
+  }
+  IOData* loadFile(const char* name, bool osPath) override {
+    IOData* data = new IOData;
+    if (!readFile(name, data, osPath)) {
+      delete data;
+      return nullptr;
+    }
+    data->heapOwned = true;
+    return data;
+  }
+
+ private:
+  const std::string* text_;
+};
+
+class FuzzImage : public ImageInterface {
+ public:
+  bool load() override { return false; }
+  bool bind() override { return false; }
+};
+
+// Images are kept for the process (no image outlives a material, nothing is drawn).
+class NullTexManager : public TexManager {
+ public:
+  void flagAllForReload() override {}
+  void reloadFlagged() override {}
+  ImageInterface* findImage(const char* name, uint32_t flags) override {
+    if (!name)
+      return nullptr;
+    std::unique_ptr<FuzzImage>& image = images_[std::string(name) + "#" + std::to_string(flags)];
+    if (!image) {
+      image = std::make_unique<FuzzImage>();
+      std::snprintf(image->name, sizeof(image->name), "%s", name);
+      image->flags = flags | kImageGenerated;
+    }
+    ++image->refCount;
+    return image.get();
+  }
+  void releaseImage(ImageInterface* image) override {
+    if (image)
+      --image->refCount;
+  }
+  int getNumImages() override { return int(images_.size()); }
+  ImageInterface* createRGBImage(int, int, uint32_t flags, const char* name) override {
+    return findImage(name ? name : "_renderMap_0", flags);
+  }
+  ImageInterface* createImage(const ImageInfo*, uint32_t flags, const char* name) override {
+    return findImage(name ? name : "_renderMap_0", flags);
+  }
+  ImageInterface* createImageFromPixels(const char*, const ImageInfo*, uint32_t, const void*) override {
+    return nullptr;
+  }
+  ImageInterface* findLoadedImage(const char*, uint32_t) override { return nullptr; }
+  ImageInterface* getImage(int) override { return nullptr; }
+
+ private:
+  std::map<std::string, std::unique_ptr<FuzzImage>> images_;
+};
+
+// Lights and decals are taken and checked; a light handle must be live when it is updated or freed.
+class CheckingRender : public RenderSystem {
+ public:
+  bool init() override { return true; }
+  void shutdown() override {}
+  void unloadMap() override {}
+  void endFrame() override {}
+  void precacheInteractions() override {}
+  void setRenderView(const RenderView*, int) override {}
+  void clearScreen() override {}
+  void drawText(const char*, float, float, float, int, int, const float*) override {}
+  void mapLoaded() override {}
+  void viewOrigin(float out[3]) override { out[0] = out[1] = out[2] = 0.0f; }
+  int addLightDef(const RenderLight*) override {
+    live_.push_back(true);
+    return int(live_.size()) - 1;
+  }
+  void updateLightDef(int index, const RenderLight*) override { check(index); }
+  void freeLightDef(int index) override {
+    check(index);
+    live_[size_t(index)] = false;
+  }
+  bool getEntityVertex(int, Vec3* position, Vec3*, int) override {
+    *position = Vec3(1, 2, 3);
+    return true;
+  }
+  void reset() { live_.clear(); }
+
+ private:
+  void check(int index) {
+    if (index < 0 || index >= int(live_.size()) || !live_[size_t(index)])
+      std::abort();  // a light used after it was freed
+  }
+  std::vector<bool> live_;
+};
+
+class FloorGame : public GameInterface {
+ public:
+  void init() override {}
+  void shutdown() override {}
+  void applyViewEffect(int, const char* material, float, float) override {
+    if (!material)
+      std::abort();
+  }
+  void spawnImpactEffect(const DeclEffect*, const Vec3&, const Mat3&, int, const Vec3&, int, const float*) override {}
+  void getViewOrigin(Vec3* position, float* second) override {
+    *position = Vec3(10, 20, 30);
+    *second = 0.0f;
+  }
+  void traceParticle(void* trace, const Vec3& start, const Vec3& end, int, int) override {
+    ParticleTraceResult* r = static_cast<ParticleTraceResult*>(trace);
+    r->fraction = 1.0f;
+    r->endPosition = end;
+    if (start.z >= 0.0f && end.z < 0.0f) {
+      r->fraction = start.z / (start.z - end.z);
+      r->endPosition = start + (end - start) * r->fraction;
+      r->normal = Vec3(0, 0, 1);
+    }
+  }
+  void serverStarted(int) override {}
+  void clientUserInfo(int, const KeyDict*, bool, int) override {}
+  void setServerInfo(const KeyDict*) override {}
+  const KeyDict* getPersistentDict(int) override { return nullptr; }
+  void setPersistentDict(int, const KeyDict*) override {}
+  bool loadMap(const char*, int, int, int) override { return true; }
+  void mapUnloaded() override {}
+  void setLocalClientNum(int) override {}
+  void runFrame(char* text, const UserCmd*, int, int) override { text[0] = '\0'; }
+  int getMenu(UserInterface**) override { return 0; }
+  void setMenu(UserInterface*) override {}
+  void guiEvent(UserInterface*, const char*) override {}
+  bool checkClientConnect(int, const char*, const char*, const char*, char*) override { return false; }
+  void clientConnecting(int) override {}
+  void clientConnected(int) override {}
+  void clientDisconnected(int) override {}
+  void clientGameState(int) override {}
+  void writeSnapshot(int, int, BitMsg*, void*, int) override {}
+  void serverMessage(int, const char*, const char*) override {}
+  void draw(int) override {}
+  void mouseEvent(int, int, int) override {}
+  bool keyEvent(int, bool) override { return false; }
+};
+
+FxIOSystem g_io(&g_text);
+NullTexManager g_tex;
+CheckingRender g_render;
+FloorGame g_game;
+
+// Names written directly before a "{" (block names), at most eight.
+std::vector<std::string> blockNames() {
+  std::vector<std::string> names;
+  TokenParser parser;
+  parser.pushText(g_text.c_str());
+  char previous[TokenParserLevel::kTokenSize] = "";
+  char token[TokenParserLevel::kTokenSize];
+  int tokens = 0;
+  while (names.size() < 8 && tokens++ < 4096 && parser.readToken(token, sizeof(token), true)) {
+    if (std::strcmp(token, "{") == 0 && previous[0] && std::strcmp(previous, "}") != 0)
+      names.push_back(previous);
+    std::snprintf(previous, sizeof(previous), "%s", token);
+  }
+  return names;
+}
+
+void checkModel(EffectsManager& manager, RenderModel* model) {
+  const List<EffectSurfaceRequest>& requests = manager.lastRequests();
+  if (model->numSurfaces() != requests.num())
+    std::abort();
+  for (int i = 0; i < requests.num(); i++) {
+    const SurfaceGeometry* g = model->getSurface(i)->geometry;
+    if (!g)
+      continue;
+    if (g->numVerts > requests[i].numVerts || g->numIndexes > requests[i].numIndexes || g->numIndexes % 3)
+      std::abort();  // written past the reservation
+    for (int k = 0; k < g->numIndexes; k++)
+      if (g->indexes[k] < 0 || g->indexes[k] >= g->numVerts)
+        std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  g_cmdSystem = &g_quiet;
+  g_ioSystem = &g_io;
+  g_texManager = &g_tex;
+  g_renderSystem = &g_render;
+  g_gameInterface = &g_game;
+  KeyDict::initPools();
+  registerEffectDeclKind();
+  // One model manager for the run; each input frees its models.
+  getRenderModelSystem();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 64 * 1024)
+    return 0;
+  g_text.assign(reinterpret_cast<const char*>(data), size);
+  std::srand(unsigned(size));
+  clearExpressions();
+  createDeclSystem()->setNameIndexing(false);
+  {
+    EffectsManager manager;
+    BaseModel model;
+    model.init("_effectsModel");
+    RenderView view;
+    view.origin = Vec3(-100, 30, 40);
+    std::vector<int> handles;
+    for (const std::string& name : blockNames()) {
+      const DeclEffect* effect = findEffect(name.c_str(), true);
+      if (!effect)
+        continue;
+      manager.hasSoundSegment(effect);
+      RenderEffectParams params;
+      params.decl = effect;
+      params.draw = true;
+      params.looping = (handles.size() & 1) != 0;
+      params.hasEndOrigin = (handles.size() & 2) != 0;
+      params.endOrigin = Vec3(50, 0, 0);
+      params.entityHandle = (handles.size() & 4) ? 0 : -1;
+      params.gravity = Vec3(0, 0, -1);
+      params.origin = Vec3(0, 0, 16);
+      handles.push_back(manager.addEffect(params));
+    }
+    for (int frame = 1; frame <= 6; frame++) {
+      for (size_t i = 0; i < handles.size(); i++) {
+        const RenderEffectParams* params = manager.getEffectParams(handles[i]);
+        if (!params)
+          continue;
+        RenderEffectParams next = *params;
+        next.origin.x += 4.0f;
+        next.axis = Angles(0.0f, float(frame) * 20.0f, 0.0f).toMat3();
+        if (frame == 4)
+          manager.stopEffect(handles[i]);
+        manager.updateEffect(handles[i], next, frame * 250);
+      }
+      if (frame % 3 == 0) {
+        manager.buildEffectsModel(&model, view);
+        checkModel(manager, &model);
+      }
+    }
+    for (int h : handles)
+      manager.freeEffect(h);
+    if (manager.effectList().num() != 0)
+      std::abort();
+  }
+  if (g_particlePool.numActive() != 0)
+    std::abort();  // a particle outlived its effect
+  g_renderModelSystem->freeAllModels();
+  destroyDeclSystem();
+  g_render.reset();
+  clearExpressions();
+  return 0;
+}
