@@ -1,4 +1,4 @@
-quill_add_tests(render/scene LIBS quill_scene quill_model quill_backend quill_material quill_texture quill_system)
+quill_add_tests(render/scene LIBS quill_scene quill_collision quill_model quill_backend quill_material quill_texture quill_system)
 # End to end: the engine draws the sample game's scene and a screenshot shows it.
 if(TARGET quillmere AND TARGET game)
   add_test(NAME render_scene/sample_scene_screenshot
