@@ -12,6 +12,7 @@ struct GLStateCache {
   static constexpr int kUnits = 8;       // texture units with cached and deferred state
   static constexpr int kMatrixDepth = 8; // software texture-matrix stack of those units
   static constexpr int kTargets = 3;     // 2D, 3D, cube
+  static constexpr int kEnvParams = 32;  // program environment registers cached per ARB target
 
   enum Cap { kCapBlend, kCapAlphaTest, kCapCullFace, kCapOffsetFill, kCapOffsetLine, kCapCount };
 
@@ -51,6 +52,9 @@ struct GLStateCache {
   int64_t vertexProgramBound, fragmentProgramBound;
   int64_t glslProgram;  // GL's; -1 unknown
   int64_t glslWanted;   // -1 nothing asked
+  // Environment parameters of the vertex (0) and fragment (1) targets; shared by every program.
+  float envParams[2][kEnvParams][4];
+  bool envKnown[2][kEnvParams];
 
   GLStateCache() { forgetAll(true); }
 
@@ -88,6 +92,9 @@ struct GLStateCache {
     vertexProgramBound = fragmentProgramBound = -1;
     glslProgram = -1;
     glslWanted = -1;
+    for (auto& target : envKnown)
+      for (bool& known : target)
+        known = false;
   }
 
   static void setIdentity(float m[16]) {

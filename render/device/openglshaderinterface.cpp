@@ -442,7 +442,7 @@ void OpenGLShaderInterface::setEnvParam(int index, int reg, const float vec[4]) 
     setUniformVec4(index, uniform, vec);
     return;
   }
-  qgl::glProgramEnvParameter4fvARB(targetOfKind(record->kind), static_cast<GLuint>(reg), vec);
+  device_->envParamGL(targetOfKind(record->kind), reg, vec);
 }
 
 void OpenGLShaderInterface::setLocalParam(int index, int reg, const float vec[4]) {

@@ -215,6 +215,18 @@ void RenderOpenGL::bindProgramGL(unsigned target, unsigned id) {
   qgl::glBindProgramARB(target, id);
 }
 
+void RenderOpenGL::envParamGL(unsigned target, int reg, const float vec[4]) {
+  const int t = target == GL_VERTEX_PROGRAM_ARB ? 0 : 1;
+  if (caching() && reg >= 0 && reg < GLStateCache::kEnvParams) {
+    if (cache_.envKnown[t][reg] && std::memcmp(cache_.envParams[t][reg], vec, sizeof(float) * 4) == 0) {
+      return;
+    }
+    std::memcpy(cache_.envParams[t][reg], vec, sizeof(float) * 4);
+    cache_.envKnown[t][reg] = true;
+  }
+  qgl::glProgramEnvParameter4fvARB(target, static_cast<GLuint>(reg), vec);
+}
+
 void RenderOpenGL::forgetProgramBindings() {
   cache_.vertexProgramBound = -1;
   cache_.fragmentProgramBound = -1;

@@ -138,6 +138,8 @@ class RenderOpenGL : public RenderInterface {
   // --- For the shader interface: program state through the cache ---
   void setProgramEnable(unsigned target, bool on);
   void bindProgramGL(unsigned target, unsigned id);
+  // An environment parameter of an ARB target (shared by its programs).
+  void envParamGL(unsigned target, int reg, const float vec[4]);
   // A GLSL program; `deferred` for turning programs off (applied at the next draw).
   void useProgramGL(unsigned id, bool deferred);
   // After program objects were bound or deleted directly.

@@ -104,6 +104,12 @@ GLSnapshot snapshot() {
   qgl::glActiveTextureARB(static_cast<GLenum>(active));
   qgl::glClientActiveTextureARB(static_cast<GLenum>(client));
   s.add("matrix mode", matrixMode);
+  for (GLuint reg = 16; reg <= 18; reg++) {
+    float v[4];
+    qgl::glGetProgramEnvParameterfvARB(GL_VERTEX_PROGRAM_ARB, reg, v);
+    for (float x : v)
+      s.add("vertex env", x);
+  }
   return s;
 }
 
@@ -165,7 +171,7 @@ class StateCacheGLTest : public ::testing::Test {
     const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     static const unsigned kIndexes[3] = {0, 1, 2};
     for (int i = 0; i < length; i++) {
-      switch (pick(17)) {
+      switch (pick(18)) {
         case 0: {
           const int blends[][2] = {{kBlendOne, kBlendZero}, {kBlendSrcAlpha, kBlendOneMinusSrcAlpha},
                                    {kBlendOne, kBlendOne}, {kBlendDstColor, kBlendZero}};
@@ -216,6 +222,11 @@ class StateCacheGLTest : public ::testing::Test {
         case 13: device->bindVertexBuffer(buffer, pick(2) ? 0x7 : 0x1); break;
         case 14: device->unbindVertexBuffer(); break;
         case 15: device->setTextureLodBias(static_cast<float>(pick(3)) - 1.0f); break;
+        case 17: {
+          const float v[4] = {static_cast<float>(pick(2)), 0.5f, 0.0f, 1.0f};
+          device->shader().setEnvParam(vertexProgram, 16 + pick(3), v);
+          break;
+        }
         case 16:
           if (device->bindVertexBuffer(buffer, 0x7))
             device->drawTriangles(kIndexes, 3);
