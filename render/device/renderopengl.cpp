@@ -250,6 +250,10 @@ void RenderOpenGL::flushDeferredState() {
   if (!caching()) {
     return;
   }
+  // Without a current context GL ignores every call: nothing would be applied, nothing is known.
+  if (qgl::ctx.currentContext != nullptr && qgl::ctx.currentContext() == nullptr) {
+    return;
+  }
   const auto apply = [](int8_t& enabled, int8_t wanted, GLenum cap) {
     if (wanted < 0 || enabled == wanted) {
       return;
