@@ -117,11 +117,8 @@ Context* context() {
   return shared;
 }
 
-// With the argument 0 the device's render-state cache is off: the device calls GL as it did
-// before the cache.
 void BM_SurfacesThroughBackEnd(benchmark::State& state) {
   Context* c = context();
-  c->device->setStateCache(state.range(0) != 0);
   DrawSurface surf;
   surf.material = c->material;
   surf.indexes = kQuadIndexes;
@@ -135,11 +132,10 @@ void BM_SurfacesThroughBackEnd(benchmark::State& state) {
     }
     qgl::glFinish();
   }
-  c->device->setStateCache(true);
   state.counters["surfaces/s"] =
       benchmark::Counter(static_cast<double>(kSurfaces) * state.iterations(), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_SurfacesThroughBackEnd)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SurfacesThroughBackEnd)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same draws with the GL state each surface needs, set directly. With the argument 1 the loop
 // also makes the GL state changes the device turns the back end's calls into (program disable and

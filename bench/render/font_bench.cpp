@@ -1,8 +1,7 @@
 // Text drawing on llvmpipe (SDL's offscreen driver): a full console page (30 lines of 78
 // characters, colour escapes on every other line) drawn with RenderManager::drawText640 in the
-// sample font, finished on the GPU each iteration; reported as glyphs per second. A second case
-// draws the same page with the device's render-state cache off, to show what it saves. Run
-// with --benchmark_repetitions=N --benchmark_enable_random_interleaving=true and compare medians.
+// sample font, finished on the GPU each iteration; reported as glyphs per second. Run with
+// --benchmark_repetitions=N --benchmark_enable_random_interleaving=true and compare medians.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -119,16 +118,14 @@ void drawPage(Context* c) {
 
 void BM_ConsolePageDrawText640(benchmark::State& state) {
   Context* c = context();
-  c->device->setStateCache(state.range(0) != 0);
   for (auto _ : state) {
     c->manager->clearScreen();
     drawPage(c);
     qgl::glFinish();
   }
-  c->device->setStateCache(true);
   state.counters["glyphs/s"] =
       benchmark::Counter(static_cast<double>(c->glyphs) * state.iterations(), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_ConsolePageDrawText640)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ConsolePageDrawText640)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -130,19 +130,16 @@ Context* context() {
   return shared;
 }
 
-// With the argument 0 the device's render-state cache is off (the device as it was without one).
 void BM_RenderManagerFrame(benchmark::State& state) {
   Context* c = context();
-  c->device->setStateCache(state.range(0) != 0);
   for (auto _ : state) {
     c->manager->clearScreen();
     c->manager->renderScene(&c->view, 0);
     c->manager->endFrame();
     qgl::glFinish();
   }
-  c->device->setStateCache(true);
 }
-BENCHMARK(BM_RenderManagerFrame)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RenderManagerFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same frame as raw GL: clear, the view's matrices, a depth pass and a colour pass over each
 // entity's instance buffer, swap.

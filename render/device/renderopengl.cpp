@@ -318,12 +318,6 @@ void RenderOpenGL::setStateFiltering(bool on) {
   cache_.forgetAll(true);
 }
 
-void RenderOpenGL::setStateCache(bool on) {
-  flushDeferredState();
-  stateCache_ = on;
-  cache_.forgetAll(true);
-}
-
 RenderInterface* createRenderOpenGL() {
   return new RenderOpenGL();
 }

@@ -124,10 +124,7 @@ class RenderOpenGL : public RenderInterface {
   // measurements). Switch it between passes: texture-matrix stacks start again at depth 0.
   void setStateFiltering(bool on);
   bool stateFiltering() const { return filterRedundant_; }
-  // The render-state cache alone (blend, depth, textures, programs, deferred enables and texture
-  // matrices); off, the device behaves as it did without one. For measurements.
-  void setStateCache(bool on);
-  bool caching() const { return filterRedundant_ && stateCache_; }
+  bool caching() const { return filterRedundant_; }
   // Forgets what the cache knows of GL: the next call of each kind reaches GL. For code that has
   // set GL state directly; context switches and restarts do it themselves.
   void invalidateStateCache();
@@ -196,6 +193,5 @@ class RenderOpenGL : public RenderInterface {
   int scissor_[4];
   int clipPlaneCount_;
   bool filterRedundant_;
-  bool stateCache_ = true;
   GLStateCache cache_;
 };
