@@ -200,6 +200,8 @@ void BM_SurfacesRawGL(benchmark::State& state) {
     qgl::glDisable(GL_VERTEX_PROGRAM_ARB);
     qgl::glFinish();
   }
+  // GL was set behind the device's back: its state cache starts over.
+  c->device->invalidateStateCache();
   state.counters["surfaces/s"] =
       benchmark::Counter(static_cast<double>(kSurfaces) * state.iterations(), benchmark::Counter::kIsRate);
 }

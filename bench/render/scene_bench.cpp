@@ -192,6 +192,8 @@ void BM_RawGLFrame(benchmark::State& state) {
     c->device->swapBuffers();
     qgl::glFinish();
   }
+  // GL was set behind the device's back: its state cache starts over.
+  c->device->invalidateStateCache();
 }
 BENCHMARK(BM_RawGLFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -20,16 +20,24 @@ class ImageInterface;
 class KeyDict;
 class ConvexPolygon;
 class TraceModel;
+struct AreaBitArray;
 
-// A model or gui trace hit (traceEntityModel, guiTrace).
+// A segment's nearest hit on an entity's instance model (traceEntityModel).
 struct ModelTraceResult {
-  float fraction = 1.0f;
-  Vec3 point;
-  Vec3 normal;
+  Plane plane;              // the hit triangle's plane
+  float fraction = 1.0f;    // 1 when nothing was hit
+  Vec3 endPosition;         // the hit point, or the segment's end
   Material* material = nullptr;
-  int surface = -1;
-  float s = 0.0f;  // gui traces: the hit in the gui's 0..1 space
-  float t = 0.0f;
+  const RenderEntity* entity = nullptr;  // the renderer's stored parameters of the entity
+  int32_t jointIndex = -1;  // -1 when the model reports none
+};
+
+// Where a segment meets an in-world interface (guiTrace): x and y in the interface's 640 x 480
+// units; all -1 when nothing was hit.
+struct GuiTraceResult {
+  float x = -1.0f;
+  float y = -1.0f;
+  int32_t guiIndex = -1;
 };
 
 // Flags of RenderLight::flags.
@@ -130,34 +138,37 @@ class RenderSystem {
   virtual int findPortal(const Bounds&) { return 0; }                     // 53
   virtual void setPortalState(int, int) {}                                // 54
   virtual int getPortalState(int) { return 0; }                           // 55
-  virtual int getViewPVS(const Vec3&, uint8_t*, int) { return 0; }        // 56
-  virtual int getConnectedAreas(int, int*, int) { return 0; }             // 57
-  virtual bool areasConnected(int, int) { return false; }                 // 58
+  // The areas visible from a view; the set must hold getNumAreas() bits.
+  virtual void getViewPVS(const RenderView*, AreaBitArray*) {}            // 56
+  virtual void getConnectedAreas(AreaBitArray&, int, const Vec3&) {}      // 57
+  virtual bool areasConnected(int, int, int) { return false; }            // 58
   virtual int getNumAreas() { return 0; }                                 // 59
   virtual int pointToArea(const Vec3&) { return -1; }                     // 60
   virtual int areasInBounds(const Bounds&, int*, int) { return 0; }       // 61
-  virtual bool guiTrace(int, const Vec3&, const Vec3&, ModelTraceResult*) { return false; }        // 62
-  virtual bool traceEntityModel(int, const Vec3&, const Vec3&, ModelTraceResult*) { return false; }  // 63
+  virtual GuiTraceResult guiTrace(int, const Vec3&, const Vec3&) { return {}; }                     // 62
+  virtual bool traceEntityModel(ModelTraceResult*, int, const Vec3&, const Vec3&, float) { return false; }  // 63
   virtual bool stubQueryA(int, int, int, int, int) { return false; }      // 64
   virtual bool stubQueryB(int, int, int) { return false; }                // 65
   virtual void clearDebugLines(int) {}                                    // 66
   virtual void clearDebugPolygons(int) {}                                 // 67
   virtual void debugLine(const float*, const Vec3&, const Vec3&, int, bool) {}                     // 68
   virtual void debugArrow(const float*, const Vec3&, const Vec3&, int, int, bool) {}               // 69
-  virtual void debugBounds(const float*, const Bounds&, const Vec3&, int, bool) {}                 // 70
-  virtual void debugTraceModel(const float*, const TraceModel*, const Vec3&, const Mat3&, int,
+  // Colours are RGBA; lifetimes in milliseconds of the view clock; `filled` draws faces, not outlines.
+  virtual void debugBounds(const float*, const Bounds&, const Vec3&, bool, int, bool) {}           // 70
+  virtual void debugTraceModel(const float*, const TraceModel&, const Vec3&, const Mat3&, bool, int,
                                bool) {}                                   // 71
-  virtual void debugAxis(const Vec3&, const Mat3&, int) {}                // 72
-  virtual void debugPolygon(const float*, const ConvexPolygon&, const Vec3&, const Mat3&, int, int,
+  virtual void debugAxis(const Vec3&, const Mat3&) {}                     // 72
+  virtual void debugPolygon(const float*, const ConvexPolygon&, const Vec3&, const Mat3&, bool, int,
                             bool) {}                                      // 73
-  virtual void debugText(const char*, const Vec3&, float, const float*, const Mat3&, int, int,
-                         bool) {}                                         // 74
+  virtual void debugText(const char*, const Vec3&, float, const float*, const Mat3&, int, int) {}  // 74
   virtual void setRenderSize(int, int, bool, bool) {}                     // 75
   virtual void resetRenderSize() {}                                       // 76
   virtual bool getImageData(const char*, void*, int, int*, int*, int*) { return false; }          // 77
   virtual void captureRenderToImage(const char*) {}                       // 78
-  virtual bool takeScreenshot(int, int, const char*, int, const RenderView*) { return false; }    // 79
-  virtual void readPixels(int, int, int, int, uint8_t*, int) {}           // 80
+  // The file type follows the name's extension.
+  virtual bool takeScreenshot(const char*) { return false; }              // 79
+  // RGB rows top first, `pitch` pixels apart (0: packed); the two middle ints are not used.
+  virtual bool readPixels(uint8_t*, int, int, int, int, int) { return false; }  // 80
 
   // --- The engine core's own operations ---
   // Clears colour and depth before the game draws.

@@ -231,6 +231,7 @@ int OpenGLShaderInterface::loadARBProgram(const char* name, int kind) {
   qgl::glGenProgramsARB(1, &id);
   record->glId = static_cast<int>(id);
   qgl::glBindProgramARB(target, id);
+  device_->forgetProgramBindings();
   qgl::glProgramStringARB(target, GL_PROGRAM_FORMAT_ASCII_ARB, length, text);
   GLint errorPosition = -1;
   GLint underNativeLimits = 0;
@@ -393,6 +394,7 @@ void OpenGLShaderInterface::freeProgramObjects(ShaderProgramRecord* record) {
       qgl::glDeleteProgramsARB(1, &id);
     }
   }
+  device_->forgetProgramBindings();
   device_->popContext();
   record->glId = -1;
   record->vertexShader = -1;
@@ -405,24 +407,24 @@ void OpenGLShaderInterface::bind(int index) {
     return;
   }
   if (record->kind == kKindGLSL) {
-    qgl::glUseProgram(static_cast<GLuint>(record->glId));
+    device_->useProgramGL(static_cast<GLuint>(record->glId), false);
   } else {
     const GLenum target = targetOfKind(record->kind);
-    qgl::glEnable(target);
-    qgl::glBindProgramARB(target, static_cast<GLuint>(record->glId));
+    device_->setProgramEnable(target, true);
+    device_->bindProgramGL(target, static_cast<GLuint>(record->glId));
   }
   boundProgram_[record->kind] = index;
 }
 
 void OpenGLShaderInterface::unbindAll() {
   if (qgl::ARB_vertex_program) {
-    qgl::glDisable(GL_VERTEX_PROGRAM_ARB);
+    device_->setProgramEnable(GL_VERTEX_PROGRAM_ARB, false);
   }
   if (qgl::ARB_fragment_program) {
-    qgl::glDisable(GL_FRAGMENT_PROGRAM_ARB);
+    device_->setProgramEnable(GL_FRAGMENT_PROGRAM_ARB, false);
   }
   if (qgl::version_2_0 && qgl::glUseProgram != nullptr) {
-    qgl::glUseProgram(0);
+    device_->useProgramGL(0, true);
   }
   for (int& index : boundProgram_) {
     index = -1;
@@ -440,7 +442,7 @@ void OpenGLShaderInterface::setEnvParam(int index, int reg, const float vec[4]) 
     setUniformVec4(index, uniform, vec);
     return;
   }
-  qgl::glProgramEnvParameter4fvARB(targetOfKind(record->kind), static_cast<GLuint>(reg), vec);
+  device_->envParamGL(targetOfKind(record->kind), reg, vec);
 }
 
 void OpenGLShaderInterface::setLocalParam(int index, int reg, const float vec[4]) {

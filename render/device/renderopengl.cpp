@@ -103,6 +103,211 @@ constexpr int kMaxTextureUnits = 32;
 
 }  // namespace
 
+// --- The state cache: filtered GL calls ---
+
+void RenderOpenGL::capGL(int which, bool on) {
+  static const GLenum kCaps[GLStateCache::kCapCount] = {GL_BLEND, GL_ALPHA_TEST, GL_CULL_FACE,
+                                                        GL_POLYGON_OFFSET_FILL, GL_POLYGON_OFFSET_LINE};
+  int8_t& known = cache_.cap[which];
+  if (caching() && known == (on ? 1 : 0)) {
+    return;
+  }
+  known = on ? 1 : 0;
+  if (on) {
+    qgl::glEnable(kCaps[which]);
+  } else {
+    qgl::glDisable(kCaps[which]);
+  }
+}
+
+void RenderOpenGL::matrixModeGL(unsigned mode) {
+  if (caching() && cache_.matrixMode == static_cast<int>(mode)) {
+    return;
+  }
+  cache_.matrixMode = static_cast<int>(mode);
+  qgl::glMatrixMode(mode);
+}
+
+void RenderOpenGL::ensureTextureMatrixMode() {
+  // With filtering on, choosing the texture mode was skipped while a cached unit was current.
+  if (caching()) {
+    matrixModeGL(GL_TEXTURE);
+  }
+}
+
+void RenderOpenGL::activeUnitGL(int unit) {
+  if (qgl::glActiveTextureARB != nullptr && (!caching() || cache_.activeUnit != unit)) {
+    cache_.activeUnit = unit;
+    qgl::glActiveTextureARB(GL_TEXTURE0_ARB + unit);
+  }
+}
+
+void RenderOpenGL::clientUnitGL(int unit) {
+  if (qgl::glClientActiveTextureARB != nullptr && (!caching() || cache_.clientUnit != unit)) {
+    cache_.clientUnit = unit;
+    qgl::glClientActiveTextureARB(GL_TEXTURE0_ARB + unit);
+  }
+}
+
+void RenderOpenGL::arrayBufferGL(unsigned id) {
+  if (qgl::glBindBufferARB == nullptr || (caching() && cache_.arrayBuffer == static_cast<int64_t>(id))) {
+    return;
+  }
+  cache_.arrayBuffer = id;
+  qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, id);
+}
+
+void RenderOpenGL::clientStateGL(unsigned array, bool on) {
+  int8_t* known = nullptr;
+  if (array == GL_VERTEX_ARRAY) {
+    known = &cache_.vertexArray;
+  } else if (array == GL_COLOR_ARRAY) {
+    known = &cache_.colorArray;
+  } else if (cache_.clientUnit >= 0 && cache_.clientUnit < GLStateCache::kUnits) {
+    known = &cache_.texCoordArray[cache_.clientUnit];
+  }
+  if (caching() && known != nullptr && *known == (on ? 1 : 0)) {
+    return;
+  }
+  if (known != nullptr) {
+    *known = on ? 1 : 0;
+  }
+  if (on) {
+    qgl::glEnableClientState(array);
+  } else {
+    qgl::glDisableClientState(array);
+  }
+}
+
+GLStateCache::Unit* RenderOpenGL::cachedUnit() {
+  return caching() && currentTextureUnit_ < GLStateCache::kUnits ? &cache_.units[currentTextureUnit_]
+                                                                         : nullptr;
+}
+
+void RenderOpenGL::setProgramEnable(unsigned target, bool on) {
+  if (!caching()) {
+    if (on) {
+      qgl::glEnable(target);
+    } else {
+      qgl::glDisable(target);
+    }
+    return;
+  }
+  (target == GL_VERTEX_PROGRAM_ARB ? cache_.vertexProgramWanted : cache_.fragmentProgramWanted) = on ? 1 : 0;
+}
+
+void RenderOpenGL::bindProgramGL(unsigned target, unsigned id) {
+  int64_t& bound = target == GL_VERTEX_PROGRAM_ARB ? cache_.vertexProgramBound : cache_.fragmentProgramBound;
+  if (caching() && bound == static_cast<int64_t>(id)) {
+    return;
+  }
+  bound = id;
+  qgl::glBindProgramARB(target, id);
+}
+
+void RenderOpenGL::envParamGL(unsigned target, int reg, const float vec[4]) {
+  const int t = target == GL_VERTEX_PROGRAM_ARB ? 0 : 1;
+  if (caching() && reg >= 0 && reg < GLStateCache::kEnvParams) {
+    if (cache_.envKnown[t][reg] && std::memcmp(cache_.envParams[t][reg], vec, sizeof(float) * 4) == 0) {
+      return;
+    }
+    std::memcpy(cache_.envParams[t][reg], vec, sizeof(float) * 4);
+    cache_.envKnown[t][reg] = true;
+  }
+  qgl::glProgramEnvParameter4fvARB(target, static_cast<GLuint>(reg), vec);
+}
+
+void RenderOpenGL::forgetProgramBindings() {
+  cache_.vertexProgramBound = -1;
+  cache_.fragmentProgramBound = -1;
+  cache_.glslProgram = -1;
+}
+
+void RenderOpenGL::useProgramGL(unsigned id, bool deferred) {
+  if (!caching()) {
+    qgl::glUseProgram(id);
+    return;
+  }
+  cache_.glslWanted = id;
+  if (deferred || cache_.glslProgram == static_cast<int64_t>(id)) {
+    return;
+  }
+  cache_.glslProgram = id;
+  qgl::glUseProgram(id);
+}
+
+void RenderOpenGL::flushDeferredState() {
+  if (!caching()) {
+    return;
+  }
+  // Without a current context GL ignores every call: nothing would be applied, nothing is known.
+  if (qgl::ctx.currentContext != nullptr && qgl::ctx.currentContext() == nullptr) {
+    return;
+  }
+  const auto apply = [](int8_t& enabled, int8_t wanted, GLenum cap) {
+    if (wanted < 0 || enabled == wanted) {
+      return;
+    }
+    enabled = wanted;
+    if (wanted) {
+      qgl::glEnable(cap);
+    } else {
+      qgl::glDisable(cap);
+    }
+  };
+  if (qgl::ARB_vertex_program) {
+    apply(cache_.vertexProgramEnabled, cache_.vertexProgramWanted, GL_VERTEX_PROGRAM_ARB);
+  }
+  if (qgl::ARB_fragment_program) {
+    apply(cache_.fragmentProgramEnabled, cache_.fragmentProgramWanted, GL_FRAGMENT_PROGRAM_ARB);
+  }
+  if (cache_.glslWanted >= 0 && cache_.glslWanted != cache_.glslProgram && qgl::glUseProgram != nullptr) {
+    cache_.glslProgram = cache_.glslWanted;
+    qgl::glUseProgram(static_cast<GLuint>(cache_.glslWanted));
+  }
+  bool touched = false;
+  for (int u = 0; u < GLStateCache::kUnits; ++u) {
+    GLStateCache::Unit& unit = cache_.units[u];
+    const float* top = unit.stack[unit.depth];
+    const bool matrix = !unit.loadedKnown || std::memcmp(unit.loaded, top, sizeof(unit.loaded)) != 0;
+    bool enables = false;
+    for (int k = 0; k < GLStateCache::kTargets; ++k) {
+      enables = enables || (unit.wanted[k] >= 0 && unit.wanted[k] != unit.enabled[k]);
+    }
+    if (!enables && !matrix) {
+      continue;
+    }
+    activeUnitGL(u);
+    touched = true;
+    for (int k = 0; k < GLStateCache::kTargets; ++k) {
+      apply(unit.enabled[k], unit.wanted[k], kTextureTargets[k]);
+    }
+    if (matrix) {
+      matrixModeGL(GL_TEXTURE);
+      qgl::glLoadMatrixf(top);
+      std::memcpy(unit.loaded, top, sizeof(unit.loaded));
+      unit.loadedKnown = true;
+    }
+  }
+  if (touched) {
+    activeUnitGL(currentTextureUnit_);
+    if (matrixMode_ >= 0 && matrixMode_ <= 2) {
+      matrixModeGL(kMatrixModes[matrixMode_]);
+    }
+  }
+}
+
+void RenderOpenGL::invalidateStateCache() {
+  cache_.forgetAll(false);
+}
+
+void RenderOpenGL::setStateFiltering(bool on) {
+  flushDeferredState();
+  filterRedundant_ = on;
+  // The software texture stacks start again from what GL holds: identity at depth 0.
+  cache_.forgetAll(true);
+}
+
 RenderInterface* createRenderOpenGL() {
   return new RenderOpenGL();
 }
@@ -128,6 +333,7 @@ void RenderOpenGL::resetState() {
   attribArraysEnabled_ = false;
   std::fill(std::begin(clipPlaneEnabled_), std::end(clipPlaneEnabled_), false);
   swapIntervalPending_ = -1;
+  cache_.forgetAll(true);
   std::memcpy(modelView_[0], kIdentity, sizeof(kIdentity));
   std::memcpy(projection_[0], kIdentity, sizeof(kIdentity));
   modelViewIndex_ = 0;
@@ -220,6 +426,8 @@ void RenderOpenGL::createContext(void* window, void* instance, int colorBits) {
   pixelFormat_.stencilBits = 8;
   pixelFormat_.doubleBuffer = true;
 
+  // A new main context starts from GL's defaults, texture matrices at identity.
+  cache_.forgetAll(true);
   RenderContextRecord* main = allocSubContext(window);
   if (main == nullptr) {
     return;
@@ -263,6 +471,7 @@ RenderContextRecord* RenderOpenGL::allocSubContext(void* window) {
   if (record->glContext == nullptr) {
     // Creating a context changes what is current; the cache no longer knows.
     contextStack_[contextStackIndex_] = ContextStackEntry{};
+    invalidateStateCache();
     delete record;
     if (first) {
       deviceErrorBox("SetPixelFormat in RenderOpenGL::allocSubContext failed", "OpenGL Init");
@@ -297,6 +506,7 @@ void RenderOpenGL::freeSubContext(RenderContextRecord* context) {
     cache = ContextStackEntry{};
   }
   qgl::ctx.deleteContext(context->glContext);
+  invalidateStateCache();
   delete context;
   if (contexts_.num() > 0) {
     makeMainContextCurrent();
@@ -331,7 +541,9 @@ void RenderOpenGL::popContext() {
   ContextStackEntry& top = contextStack_[contextStackIndex_];
   if (!filterRedundant_ || below.surface != top.surface || below.glContext != top.glContext) {
     top = below;
+    flushDeferredState();
     qgl::ctx.makeCurrent(below.glContext != nullptr ? below.surface : nullptr, below.glContext);
+    invalidateStateCache();
   }
   top = ContextStackEntry{};
   --contextStackIndex_;
@@ -341,8 +553,10 @@ void RenderOpenGL::makeCurrent(RenderContextRecord* context) {
   ContextStackEntry& cache = contextStack_[contextStackIndex_];
   if (context == nullptr) {
     if (!filterRedundant_ || cache.glContext != nullptr || cache.surface != nullptr) {
+      flushDeferredState();
       qgl::ctx.makeCurrent(nullptr, nullptr);
       cache = ContextStackEntry{};
+      invalidateStateCache();
     }
     return;
   }
@@ -350,7 +564,9 @@ void RenderOpenGL::makeCurrent(RenderContextRecord* context) {
     cache.surface = context->surface;
     cache.glContext = context->glContext;
     cache.window = context->window;
+    flushDeferredState();
     qgl::ctx.makeCurrent(context->surface, context->glContext);
+    invalidateStateCache();
   }
 }
 
@@ -427,7 +643,11 @@ void RenderOpenGL::setMatrixMode(int mode) {
     setError(kRenderErrorInvalidParam);
     return;
   }
-  qgl::glMatrixMode(kMatrixModes[mode]);
+  // The texture matrices of the cached units live in software until a draw needs them.
+  if (mode == kMatrixTexture && cachedUnit() != nullptr) {
+    return;
+  }
+  matrixModeGL(kMatrixModes[mode]);
 }
 
 void RenderOpenGL::loadMatrix(const Mat4* matrix) {
@@ -439,6 +659,11 @@ void RenderOpenGL::loadMatrix(const Mat4* matrix) {
     std::memcpy(top, matrix->m, sizeof(matrix->m));
   } else if (matrixMode_ != kMatrixTexture) {
     setError(kRenderErrorInvalidParam);
+  } else if (GLStateCache::Unit* unit = cachedUnit()) {
+    std::memcpy(unit->stack[unit->depth], matrix->m, sizeof(matrix->m));
+    return;
+  } else {
+    ensureTextureMatrixMode();
   }
   qgl::glLoadMatrixf(matrix->m);
 }
@@ -448,6 +673,11 @@ void RenderOpenGL::loadIdentity() {
     std::memcpy(top, kIdentity, sizeof(kIdentity));
   } else if (matrixMode_ != kMatrixTexture) {
     setError(kRenderErrorInvalidParam);
+  } else if (GLStateCache::Unit* unit = cachedUnit()) {
+    std::memcpy(unit->stack[unit->depth], kIdentity, sizeof(kIdentity));
+    return;
+  } else {
+    ensureTextureMatrixMode();
   }
   qgl::glLoadIdentity();
 }
@@ -459,6 +689,16 @@ void RenderOpenGL::pushMatrix() {
       setError(kRenderErrorInvalidParam);
       return;
     }
+    if (GLStateCache::Unit* unit = cachedUnit()) {
+      if (unit->depth >= GLStateCache::kMatrixDepth - 1) {
+        setError(kRenderErrorInvalidCall);
+        return;
+      }
+      std::memcpy(unit->stack[unit->depth + 1], unit->stack[unit->depth], sizeof(unit->stack[0]));
+      ++unit->depth;
+      return;
+    }
+    ensureTextureMatrixMode();
     qgl::glPushMatrix();
     return;
   }
@@ -479,6 +719,15 @@ void RenderOpenGL::popMatrix() {
       setError(kRenderErrorInvalidParam);
       return;
     }
+    if (GLStateCache::Unit* unit = cachedUnit()) {
+      if (unit->depth <= 0) {
+        setError(kRenderErrorInvalidCall);
+        return;
+      }
+      --unit->depth;
+      return;
+    }
+    ensureTextureMatrixMode();
     qgl::glPopMatrix();
     return;
   }
@@ -557,19 +806,28 @@ void RenderOpenGL::setPolygonMode(int mode) {
     setError(kRenderErrorInvalidParam);
     return;
   }
+  if (caching() && cache_.polygonMode == mode) {
+    return;
+  }
+  cache_.polygonMode = mode;
   qgl::glPolygonMode(GL_FRONT_AND_BACK, kPolygonModes[mode]);
 }
 
 void RenderOpenGL::setBlendFunc(int src, int dst) {
   if (src == kBlendOne && dst == kBlendZero) {
-    qgl::glDisable(GL_BLEND);
+    capGL(GLStateCache::kCapBlend, false);
     return;
   }
   if (blendFactorToGL(src) < 0 || blendFactorToGL(dst) < 0) {
     setError(kRenderErrorInvalidParam);
     return;
   }
-  qgl::glEnable(GL_BLEND);
+  capGL(GLStateCache::kCapBlend, true);
+  if (caching() && cache_.blendSrc == src && cache_.blendDst == dst) {
+    return;
+  }
+  cache_.blendSrc = src;
+  cache_.blendDst = dst;
   qgl::glBlendFunc(kBlendFactors[src], kBlendFactors[dst]);
 }
 
@@ -578,12 +836,16 @@ void RenderOpenGL::setDepthFunc(int compare) {
     setError(kRenderErrorInvalidParam);
     return;
   }
+  if (caching() && cache_.depthFunc == compare) {
+    return;
+  }
+  cache_.depthFunc = compare;
   qgl::glDepthFunc(kCompareFuncs[compare]);
 }
 
 void RenderOpenGL::setAlphaFunc(int compare, float reference) {
   if (compare == 0 || compare == kCompareAlways) {
-    qgl::glDisable(GL_ALPHA_TEST);
+    capGL(GLStateCache::kCapAlphaTest, false);
     return;
   }
   if (compareFuncToGL(compare) == 0) {
@@ -595,7 +857,12 @@ void RenderOpenGL::setAlphaFunc(int compare, float reference) {
   } else if (reference > 1.0f) {
     reference = 1.0f;
   }
-  qgl::glEnable(GL_ALPHA_TEST);
+  capGL(GLStateCache::kCapAlphaTest, true);
+  if (caching() && cache_.alphaFunc == compare && cache_.alphaRef == reference) {
+    return;
+  }
+  cache_.alphaFunc = compare;
+  cache_.alphaRef = reference;
   qgl::glAlphaFunc(kCompareFuncs[compare], reference);
 }
 
@@ -643,11 +910,20 @@ void RenderOpenGL::setStencilOpFace(int face, int fail, int zfail, int zpass) {
 }
 
 void RenderOpenGL::setColorMask(bool red, bool green, bool blue, bool alpha) {
+  const int bits = (red ? 1 : 0) | (green ? 2 : 0) | (blue ? 4 : 0) | (alpha ? 8 : 0);
+  if (caching() && cache_.colorMask == bits) {
+    return;
+  }
+  cache_.colorMask = bits;
   qgl::glColorMask(red ? GL_TRUE : GL_FALSE, green ? GL_TRUE : GL_FALSE, blue ? GL_TRUE : GL_FALSE,
                    alpha ? GL_TRUE : GL_FALSE);
 }
 
 void RenderOpenGL::setDepthMask(bool write) {
+  if (caching() && cache_.depthMask == (write ? 1 : 0)) {
+    return;
+  }
+  cache_.depthMask = write ? 1 : 0;
   qgl::glDepthMask(write ? GL_TRUE : GL_FALSE);
 }
 
@@ -695,6 +971,7 @@ void RenderOpenGL::drawPixelsOverFrame(const uint8_t* rgb, int width, int height
   GLint cullFace = GL_BACK;
   qgl::glGetBooleanv(GL_DEPTH_WRITEMASK, &depthWrites);
   qgl::glGetIntegerv(GL_CULL_FACE_MODE, &cullFace);
+  flushDeferredState();
   qgl::glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT);
 
   // Orthographic 0..1 on all three axes; the raster position (0, 0, -0.5) lands on the viewport's
@@ -727,15 +1004,22 @@ void RenderOpenGL::drawPixelsOverFrame(const uint8_t* rgb, int width, int height
   if (matrixMode_ >= 0 && matrixMode_ <= 2) {
     qgl::glMatrixMode(kMatrixModes[matrixMode_]);
   }
+  // A debug path that sets GL directly: the cache starts over (texture matrices stay wanted).
+  invalidateStateCache();
 }
 
 void RenderOpenGL::setCullMode(int mode) {
   if (mode == kCullNone) {
-    qgl::glDisable(GL_CULL_FACE);
+    capGL(GLStateCache::kCapCullFace, false);
     return;
   }
-  qgl::glEnable(GL_CULL_FACE);
-  qgl::glCullFace(mode == kCullFront ? GL_FRONT : GL_BACK);
+  capGL(GLStateCache::kCapCullFace, true);
+  const int face = mode == kCullFront ? GL_FRONT : GL_BACK;
+  if (caching() && cache_.cullFace == face) {
+    return;
+  }
+  cache_.cullFace = face;
+  qgl::glCullFace(static_cast<GLenum>(face));
 }
 
 void RenderOpenGL::setViewport(int x, int y, int width, int height) {
@@ -750,11 +1034,17 @@ void RenderOpenGL::getViewport(float out[4]) {
 
 void RenderOpenGL::setPolygonOffset(float factor, float units, int mode) {
   if (factor == 0.0f && units == 0.0f) {
-    qgl::glDisable(GL_POLYGON_OFFSET_FILL);
-    qgl::glDisable(GL_POLYGON_OFFSET_LINE);
+    capGL(GLStateCache::kCapOffsetFill, false);
+    capGL(GLStateCache::kCapOffsetLine, false);
     return;
   }
-  qgl::glEnable(mode == kOffsetLine ? GL_POLYGON_OFFSET_LINE : GL_POLYGON_OFFSET_FILL);
+  capGL(mode == kOffsetLine ? GLStateCache::kCapOffsetLine : GLStateCache::kCapOffsetFill, true);
+  if (caching() && cache_.offsetKnown && cache_.offsetFactor == factor && cache_.offsetUnits == units) {
+    return;
+  }
+  cache_.offsetKnown = true;
+  cache_.offsetFactor = factor;
+  cache_.offsetUnits = units;
   qgl::glPolygonOffset(factor, units);
 }
 
@@ -855,9 +1145,9 @@ void RenderOpenGL::uploadVertexBuffer(VertexBufferHandle* handle, const void* da
     setError(kRenderErrorInvalidParam);
     return;
   }
-  qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, handle->bufferId);
+  arrayBufferGL(handle->bufferId);
   qgl::glBufferDataARB(GL_ARRAY_BUFFER_ARB, bytes, data, isStatic ? GL_STATIC_DRAW_ARB : GL_STREAM_DRAW_ARB);
-  qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+  arrayBufferGL(0);
 }
 
 void RenderOpenGL::updateVertexBuffer(VertexBufferHandle* handle, const void* data, int bytes) {
@@ -865,29 +1155,29 @@ void RenderOpenGL::updateVertexBuffer(VertexBufferHandle* handle, const void* da
     setError(kRenderErrorInvalidParam);
     return;
   }
-  qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, handle->bufferId);
+  arrayBufferGL(handle->bufferId);
   qgl::glBufferSubDataARB(GL_ARRAY_BUFFER_ARB, 0, bytes, data);
-  qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
+  arrayBufferGL(0);
 }
 
 bool RenderOpenGL::bindVertexBuffer(VertexBufferHandle* handle, int flags) {
   if (!qgl::ARB_vertex_buffer_object || qgl::glBindBufferARB == nullptr || handle == nullptr) {
     return false;
   }
-  qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, handle->bufferId);
+  arrayBufferGL(handle->bufferId);
   if (flags & kVertexArrayPosition) {
-    qgl::glEnableClientState(GL_VERTEX_ARRAY);
+    clientStateGL(GL_VERTEX_ARRAY, true);
     qgl::glVertexPointer(3, GL_FLOAT, kStride, bufferOffset(handle->positionOffset));
   }
   if (flags & kVertexArrayPosition4) {
-    qgl::glEnableClientState(GL_VERTEX_ARRAY);
+    clientStateGL(GL_VERTEX_ARRAY, true);
     qgl::glVertexPointer(4, GL_FLOAT, 0, bufferOffset(handle->positionOffset));
   }
   if (flags & (kVertexArrayTexCoord | kVertexArraySpareTexCoord | kVertexArrayPositionAsTexCoord)) {
     setTexCoordPointer(handle, flags);
   }
   if (flags & kVertexArrayColor) {
-    qgl::glEnableClientState(GL_COLOR_ARRAY);
+    clientStateGL(GL_COLOR_ARRAY, true);
     qgl::glColorPointer(4, GL_UNSIGNED_BYTE, kStride, bufferOffset(handle->colourOffset));
   }
   // Some drivers (Mesa) keep the generic attributes apart from the fixed-function arrays: a program
@@ -903,10 +1193,10 @@ bool RenderOpenGL::bindVertexBuffer(VertexBufferHandle* handle, int flags) {
 
 bool RenderOpenGL::setTexCoordPointer(VertexBufferHandle* handle, int flags) {
   if (handle == nullptr) {
-    qgl::glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    clientStateGL(GL_TEXTURE_COORD_ARRAY, false);
     return false;
   }
-  qgl::glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+  clientStateGL(GL_TEXTURE_COORD_ARRAY, true);
   if (flags & kVertexArrayPositionAsTexCoord) {
     qgl::glTexCoordPointer(3, GL_FLOAT, kStride, bufferOffset(handle->positionOffset));
   } else if (flags & kVertexArrayTexCoord) {
@@ -959,16 +1249,14 @@ void RenderOpenGL::disableVertexAttribArrays() {
 
 void RenderOpenGL::unbindVertexBuffer() {
   disableVertexAttribArrays();
-  if (qgl::glBindBufferARB != nullptr) {
-    qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, 0);
-  }
+  arrayBufferGL(0);
   // Arrays enabled before any unit was selected sit on the current unit: include it.
   const int last = std::max(highestTextureUnit_, currentTextureUnit_);
   for (int unit = 0; unit <= last; ++unit) {
     selectTextureUnit(unit, 0);
-    qgl::glDisableClientState(GL_VERTEX_ARRAY);
-    qgl::glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-    qgl::glDisableClientState(GL_COLOR_ARRAY);
+    clientStateGL(GL_VERTEX_ARRAY, false);
+    clientStateGL(GL_TEXTURE_COORD_ARRAY, false);
+    clientStateGL(GL_COLOR_ARRAY, false);
   }
 }
 
@@ -976,6 +1264,7 @@ void RenderOpenGL::drawTriangles(const unsigned* indices, int count) {
   if (indices == nullptr || count <= 0) {
     return;
   }
+  flushDeferredState();
   qgl::glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT, indices);
 }
 
@@ -988,19 +1277,21 @@ void RenderOpenGL::selectTextureUnit(int unit, int ignored) {
   }
   currentTextureUnit_ = unit;
   highestTextureUnit_ = std::max(highestTextureUnit_, unit);
-  if (qgl::glActiveTextureARB != nullptr) {
-    qgl::glActiveTextureARB(GL_TEXTURE0_ARB + unit);
-  }
-  if (qgl::glClientActiveTextureARB != nullptr) {
-    qgl::glClientActiveTextureARB(GL_TEXTURE0_ARB + unit);
-  }
+  activeUnitGL(unit);
+  clientUnitGL(unit);
 }
 
 void RenderOpenGL::resetTextureUnits() {
   for (int unit = 0; unit <= highestTextureUnit_; ++unit) {
     selectTextureUnit(unit, 0);
-    qgl::glDisable(GL_TEXTURE_2D);
-    qgl::glDisable(GL_TEXTURE_CUBE_MAP);
+    if (GLStateCache::Unit* cached = cachedUnit()) {
+      // Deferred to the next draw, where a unit bound again in between costs nothing.
+      cached->wanted[kTextureType2D] = 0;
+      cached->wanted[kTextureTypeCube] = 0;
+    } else {
+      qgl::glDisable(GL_TEXTURE_2D);
+      qgl::glDisable(GL_TEXTURE_CUBE_MAP);
+    }
     setMatrixMode(kMatrixTexture);
     loadIdentity();
   }
@@ -1025,6 +1316,14 @@ void RenderOpenGL::deleteTexture(unsigned name) {
   makeMainContextCurrent();
   GLuint id = name;
   qgl::glDeleteTextures(1, &id);
+  // GL rebinds 0 wherever the deleted name was bound.
+  for (GLStateCache::Unit& unit : cache_.units) {
+    for (int64_t& bound : unit.bound) {
+      if (bound == static_cast<int64_t>(name)) {
+        bound = 0;
+      }
+    }
+  }
   popContext();
 }
 
@@ -1045,6 +1344,16 @@ unsigned RenderOpenGL::textureTarget(int type, int face) {
 
 void RenderOpenGL::bindTexture(int type, unsigned name) {
   if (!validTextureType(type)) {
+    return;
+  }
+  if (GLStateCache::Unit* unit = cachedUnit()) {
+    for (int other = 0; other < 3; ++other) {
+      unit->wanted[other] = other == type ? 1 : 0;
+    }
+    if (unit->bound[type] != static_cast<int64_t>(name)) {
+      unit->bound[type] = name;
+      qgl::glBindTexture(kTextureTargets[type], name);
+    }
     return;
   }
   for (int other = 0; other < 3; ++other) {
@@ -1138,6 +1447,13 @@ void RenderOpenGL::uploadCompressedTexImage(const ImageInfo* info, int level, co
 }
 
 void RenderOpenGL::setTextureLodBias(float bias) {
+  if (GLStateCache::Unit* unit = cachedUnit()) {
+    if (unit->lodBiasKnown && unit->lodBias == bias) {
+      return;
+    }
+    unit->lodBiasKnown = true;
+    unit->lodBias = bias;
+  }
   qgl::glTexEnvf(GL_TEXTURE_FILTER_CONTROL_EXT, GL_TEXTURE_LOD_BIAS_EXT, bias);
 }
 

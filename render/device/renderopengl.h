@@ -6,6 +6,7 @@
 #include "lib/interface/renderinterface.h"
 #include "lib/list.h"
 #include "platform/gl.h"
+#include "render/device/glstatecache.h"
 #include "render/device/openglshaderinterface.h"
 
 struct RenderContextRecord {
@@ -119,8 +120,27 @@ class RenderOpenGL : public RenderInterface {
   int clipPlaneCount() const { return clipPlaneCount_; }
   const PlatformGLAttributes& pixelFormat() const { return pixelFormat_; }
   int requestedColorBits() const { return colorBits_; }
-  // With filtering off every state call reaches GL even when nothing changes (for measurements).
-  void setStateFiltering(bool on) { filterRedundant_ = on; }
+  // With filtering off every state call reaches GL at once, even when nothing changes (for
+  // measurements). Switch it between passes: texture-matrix stacks start again at depth 0.
+  void setStateFiltering(bool on);
+  bool stateFiltering() const { return filterRedundant_; }
+  bool caching() const { return filterRedundant_; }
+  // Forgets what the cache knows of GL: the next call of each kind reaches GL. For code that has
+  // set GL state directly; context switches and restarts do it themselves.
+  void invalidateStateCache();
+  // Applies the deferred state (program and texture enables, texture matrices); draws do it first.
+  void flushDeferredState();
+  const GLStateCache& stateCache() const { return cache_; }
+
+  // --- For the shader interface: program state through the cache ---
+  void setProgramEnable(unsigned target, bool on);
+  void bindProgramGL(unsigned target, unsigned id);
+  // An environment parameter of an ARB target (shared by its programs).
+  void envParamGL(unsigned target, int reg, const float vec[4]);
+  // A GLSL program; `deferred` for turning programs off (applied at the next draw).
+  void useProgramGL(unsigned id, bool deferred);
+  // After program objects were bound or deleted directly.
+  void forgetProgramBindings();
 
   // The code tables: GL value of an engine code; outside the table -1 (blend factors, stencil
   // operations, where 0 is GL_ZERO) or 0 (compare functions).
@@ -143,6 +163,16 @@ class RenderOpenGL : public RenderInterface {
   bool validTextureType(int type);
   unsigned textureTarget(int type, int face);
   void setUnpackState();
+  // Filtered GL calls.
+  void capGL(int which, bool on);
+  void matrixModeGL(unsigned mode);
+  void ensureTextureMatrixMode();
+  void activeUnitGL(int unit);
+  void clientUnitGL(int unit);
+  void arrayBufferGL(unsigned id);
+  void clientStateGL(unsigned array, bool on);
+  // The cached state of the current texture unit; null when filtering is off or beyond the cache.
+  GLStateCache::Unit* cachedUnit();
 
   List<RenderContextRecord*> contexts_;
   ContextStackEntry contextStack_[kContextStackSize];
@@ -163,4 +193,5 @@ class RenderOpenGL : public RenderInterface {
   int scissor_[4];
   int clipPlaneCount_;
   bool filterRedundant_;
+  GLStateCache cache_;
 };

@@ -148,6 +148,10 @@ bool RenderManager::init() {
   }
   if (g_renderInterface && !flatBuffer_)
     flatBuffer_ = g_renderInterface->createVertexBuffer();
+  installCaptureHooks();
+  debugLines_.setGranularity(10240);
+  debugPolygons_.setGranularity(1024);
+  debugTexts_.setGranularity(1024);
   if (g_cmdSystem && fonts_.fontCount() == 0 && fonts_.registerFont("fonts") < 0)
     g_cmdSystem->printf("WARNING: failed to load default internal font\n");
   initialised_ = true;
@@ -181,6 +185,8 @@ void RenderManager::shutdown() {
   imageMaterial_ = nullptr;
   if (g_renderModelSystem)
     g_renderModelSystem->freeModelBuffers();
+  freeDebugQueues();
+  removeCaptureHooks();
   // Lights forget their light models (the model manager owns them); entities lose their instance
   // models and are rebuilt by the next init.
   for (LightRecord* l : lights_) {
@@ -282,13 +288,6 @@ void RenderManager::unloadMap() {
   }
   lights_.clear();
 }
-
-KeyDict* RenderManager::getMapEntityDict(int) {
-  notBuilt(31, "getMapEntityDict", "the spatial system's map entities");
-  return nullptr;
-}
-
-int RenderManager::getNumMapEntities() { return 0; }
 
 // --- Entities and lights ---
 
@@ -662,6 +661,9 @@ void RenderManager::renderScene(const RenderView* view, int flags) {
     g_renderBackEnd.setDepthFunc(kCompareLessEqual);
     drawScene(v);
   }
+  // ---- Debug primitives: drawn at the end of each 3D view, after every pass of the view. ----
+  drawDebugPrimitives();
+  // ---- End of debug primitives. ----
   endView();
   view_ = saved;
   g_renderBackEnd.setView(&view_);
@@ -972,84 +974,5 @@ void RenderManager::projectDecalOnEntity(int, const float (*)[5], const Vec3&, b
 }
 void RenderManager::addEntityOverlay(int, const Plane*, Material*) { notBuilt(46, "addEntityOverlay", "decals"); }
 void RenderManager::removeEntityDecals(int) { notBuilt(47, "removeEntityDecals", "decals"); }
-int RenderManager::getNumPortals() {
-  notBuilt(52, "getNumPortals", "spatial queries");
-  return 0;
-}
-int RenderManager::findPortal(const Bounds&) {
-  notBuilt(53, "findPortal", "spatial queries");
-  return 0;
-}
-void RenderManager::setPortalState(int, int) { notBuilt(54, "setPortalState", "spatial queries"); }
-int RenderManager::getPortalState(int) {
-  notBuilt(55, "getPortalState", "spatial queries");
-  return 0;
-}
-int RenderManager::getViewPVS(const Vec3&, uint8_t*, int) {
-  notBuilt(56, "getViewPVS", "spatial queries");
-  return 0;
-}
-int RenderManager::getConnectedAreas(int, int*, int) {
-  notBuilt(57, "getConnectedAreas", "spatial queries");
-  return 0;
-}
-bool RenderManager::areasConnected(int, int) {
-  notBuilt(58, "areasConnected", "spatial queries");
-  return false;
-}
-int RenderManager::getNumAreas() {
-  notBuilt(59, "getNumAreas", "spatial queries");
-  return 0;
-}
-int RenderManager::pointToArea(const Vec3&) {
-  notBuilt(60, "pointToArea", "spatial queries");
-  return -1;
-}
-int RenderManager::areasInBounds(const Bounds&, int*, int) {
-  notBuilt(61, "areasInBounds", "spatial queries");
-  return 0;
-}
-bool RenderManager::guiTrace(int, const Vec3&, const Vec3&, ModelTraceResult*) {
-  notBuilt(62, "guiTrace", "model traces");
-  return false;
-}
-bool RenderManager::traceEntityModel(int, const Vec3&, const Vec3&, ModelTraceResult*) {
-  notBuilt(63, "traceEntityModel", "model traces");
-  return false;
-}
-void RenderManager::clearDebugLines(int) { notBuilt(66, "clearDebugLines", "debug primitives"); }
-void RenderManager::clearDebugPolygons(int) { notBuilt(67, "clearDebugPolygons", "debug primitives"); }
-void RenderManager::debugLine(const float*, const Vec3&, const Vec3&, int, bool) {
-  notBuilt(68, "debugLine", "debug primitives");
-}
-void RenderManager::debugArrow(const float*, const Vec3&, const Vec3&, int, int, bool) {
-  notBuilt(69, "debugArrow", "debug primitives");
-}
-void RenderManager::debugBounds(const float*, const Bounds&, const Vec3&, int, bool) {
-  notBuilt(70, "debugBounds", "debug primitives");
-}
-void RenderManager::debugTraceModel(const float*, const TraceModel*, const Vec3&, const Mat3&, int, bool) {
-  notBuilt(71, "debugTraceModel", "debug primitives");
-}
-void RenderManager::debugAxis(const Vec3&, const Mat3&, int) { notBuilt(72, "debugAxis", "debug primitives"); }
-void RenderManager::debugPolygon(const float*, const ConvexPolygon&, const Vec3&, const Mat3&, int, int, bool) {
-  notBuilt(73, "debugPolygon", "debug primitives");
-}
-void RenderManager::debugText(const char*, const Vec3&, float, const float*, const Mat3&, int, int, bool) {
-  notBuilt(74, "debugText", "debug primitives");
-}
-void RenderManager::captureRenderToImage(const char*) { notBuilt(78, "captureRenderToImage", "screen capture"); }
-bool RenderManager::takeScreenshot(int, int, const char*, int, const RenderView*) {
-  notBuilt(79, "takeScreenshot", "screen capture");
-  return false;
-}
-void RenderManager::readPixels(int x, int y, int width, int height, uint8_t* buffer, int rowLength) {
-  // Plain RGB rows straight from the device; the tiled capture path arrives with screen capture.
-  if (!g_renderInterface || !buffer || width <= 0 || height <= 0)
-    return;
-  if (rowLength != 0 && rowLength != width) {
-    notBuilt(80, "readPixels with a row length", "screen capture");
-    return;
-  }
-  g_renderInterface->readPixels(buffer, x, y, width, height, kPixelFormatRGB);
-}
+// Spatial queries and model traces: renderqueries.cpp; debug primitives: debugprims.cpp; screen
+// capture: rendercapture.cpp.

@@ -1,8 +1,9 @@
 // RenderManager: the scene renderer. Keeps the render entities and lights in slot lists addressed by
 // index, holds the current view, draws scenes through the back end (depth fill, then each visible
 // entity surface's ambient stages) and the flat 640 x 480 drawing of interfaces and overlays.
-// Operations whose subsystems land later (fonts, decals, spatial queries, debug primitives, screen
-// capture, light interactions) warn once and return a failure value. Main thread only.
+// World queries, debug primitives and screen capture live in files of their own; operations whose
+// subsystems land later (decals, light interactions) warn once and return a failure value. Main
+// thread only.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +15,12 @@
 #include "lib/interface/spatialsystem.h"
 #include "lib/list.h"
 #include "render/backend/renderbackend.h"
+#include "lib/polygon.h"
+#include "lib/str.h"
 #include "render/model/font.h"
 
 class BaseModel;
+class SurfaceBuilder;
 struct VertexBufferHandle;
 class FrameBufferOpenGL;
 class ImageInterface;
@@ -116,35 +120,36 @@ class RenderManager final : public RenderSystem {
   int findPortal(const Bounds& bounds) override;
   void setPortalState(int portal, int state) override;
   int getPortalState(int portal) override;
-  int getViewPVS(const Vec3& origin, uint8_t* out, int maxBytes) override;
-  int getConnectedAreas(int area, int* out, int max) override;
-  bool areasConnected(int a, int b) override;
+  void getViewPVS(const RenderView* view, AreaBitArray* pvs) override;
+  void getConnectedAreas(AreaBitArray& bits, int mask, const Vec3& point) override;
+  bool areasConnected(int a, int b, int mask) override;
   int getNumAreas() override;
   int pointToArea(const Vec3& point) override;
   int areasInBounds(const Bounds& bounds, int* out, int max) override;
-  bool guiTrace(int entity, const Vec3& start, const Vec3& end, ModelTraceResult* out) override;
-  bool traceEntityModel(int entity, const Vec3& start, const Vec3& end, ModelTraceResult* out) override;
+  GuiTraceResult guiTrace(int entity, const Vec3& start, const Vec3& end) override;
+  bool traceEntityModel(ModelTraceResult* out, int entity, const Vec3& start, const Vec3& end, float radius) override;
   bool stubQueryA(int, int, int, int, int) override { return false; }
   bool stubQueryB(int, int, int) override { return false; }
   void clearDebugLines(int time) override;
   void clearDebugPolygons(int time) override;
   void debugLine(const float* color, const Vec3& a, const Vec3& b, int lifetime, bool depthTest) override;
   void debugArrow(const float* color, const Vec3& a, const Vec3& b, int size, int lifetime, bool depthTest) override;
-  void debugBounds(const float* color, const Bounds& bounds, const Vec3& origin, int lifetime, bool depthTest) override;
-  void debugTraceModel(const float* color, const TraceModel* model, const Vec3& origin, const Mat3& axis,
-                       int lifetime, bool depthTest) override;
-  void debugAxis(const Vec3& origin, const Mat3& axis, int lifetime) override;
+  void debugBounds(const float* color, const Bounds& bounds, const Vec3& origin, bool filled, int lifetime,
+                   bool depthTest) override;
+  void debugTraceModel(const float* color, const TraceModel& model, const Vec3& origin, const Mat3& axis,
+                       bool filled, int lifetime, bool depthTest) override;
+  void debugAxis(const Vec3& origin, const Mat3& axis) override;
   void debugPolygon(const float* color, const ConvexPolygon& polygon, const Vec3& origin, const Mat3& axis,
-                    int flag, int lifetime, bool depthTest) override;
-  void debugText(const char* text, const Vec3& origin, float scale, const float* color, const Mat3& viewAxis,
-                 int align, int lifetime, bool depthTest) override;
+                    bool filled, int lifetime, bool depthTest) override;
+  void debugText(const char* text, const Vec3& origin, float scale, const float* color, const Mat3& axis,
+                 int align, int lifetime) override;
   void setRenderSize(int width, int height, bool powerOfTwo, bool inPixels) override;
   void resetRenderSize() override;
   bool getImageData(const char* name, void* buffer, int bufferSize, int* outWidth, int* outHeight,
                     int* outBitsPerPixel) override;
   void captureRenderToImage(const char* imageName) override;
-  bool takeScreenshot(int width, int height, const char* fileName, int blends, const RenderView* ref) override;
-  void readPixels(int x, int y, int width, int height, uint8_t* buffer, int rowLength) override;
+  bool takeScreenshot(const char* fileName) override;
+  bool readPixels(uint8_t* buffer, int pitch, int, int, int width, int height) override;
 
   void clearScreen() override;
   void drawText(const char* text, float x, float y, float scale, int font, int align, const float* color) override;
@@ -255,6 +260,51 @@ class RenderManager final : public RenderSystem {
   void drawShadowVolume(const LightRecord* light, const ModelSurface* surface, int mode);
   // Shadow-volume triangles drawn in the last renderScene.
   int shadowTrianglesDrawn() const { return shadowTriangles_; }
+  // --- Spatial queries (renderqueries.cpp) ---
+  // The areas visible from the current back-end view (the set must hold getNumAreas() bits).
+  void computeViewPVS(AreaBitArray* pvs);
+  // The area bits of a point: the set is sized to getNumAreas() bits first.
+  void collectAreas(const Vec3& point, AreaBitArray* bits);
+
+  // --- Timed debug primitives (debugprims.cpp) ---
+  struct DebugLine {
+    float color[4];
+    Vec3 start;
+    Vec3 end;
+    int32_t expireTime;
+    uint8_t flags;  // DebugFlags
+  };
+  struct DebugPolygon {
+    float color[4];
+    ConvexPolygon points;
+    int32_t expireTime;
+    uint8_t flags;
+  };
+  struct DebugText {
+    String text;
+    float color[4];
+    Vec3 origin;
+    Mat3 axis;
+    float scale;
+    int32_t align;
+    int32_t expireTime;
+  };
+  enum DebugFlags : uint8_t { kDebugDepthTest = 1, kDebugLineDrawn = 2, kDebugFilled = 2, kDebugPolygonDrawn = 4 };
+  // Queue caps: a game that adds every frame without clearing stops growing here.
+  static constexpr int kMaxDebugLines = 65536;
+  static constexpr int kMaxDebugPolygons = 8192;
+  static constexpr int kMaxDebugTexts = 1024;
+  const List<DebugLine>& debugLines() const { return debugLines_; }
+  const List<DebugPolygon>& debugPolygons() const { return debugPolygons_; }
+  const List<DebugText>& debugTexts() const { return debugTexts_; }
+  // Draws the three queues into the current 3D view (the end of every 3D view).
+  void drawDebugPrimitives();
+
+  // --- Screen capture (rendercapture.cpp) ---
+  // The current viewport into the image; unless noDrawBack the image is drawn back over the screen.
+  void copyViewportToImage(ImageInterface* image, bool noDrawBack);
+  // The current view drawn into the image's corner of the screen and copied into it.
+  void renderViewToImage(ImageInterface* image, bool noDrawBack);
 
  private:
   bool validEntity(int index, const char* what);
@@ -270,6 +320,12 @@ class RenderManager final : public RenderSystem {
   void end2D();
   void drawFlat(const DrawVertex* verts, int numVerts, const unsigned* indexes, int numIndexes, Material* material);
   void notBuilt(int slot, const char* operation, const char* owner);
+  bool addDebugPolygonWorld(const float* color, const ConvexPolygon& world, bool filled, int lifetime,
+                            bool depthTest);
+  void freeDebugQueues();
+  // Installs the render-size getter of the screen reads.
+  void installCaptureHooks();
+  void removeCaptureHooks();
 
   List<EntityRecord*> entities_{16};
   List<LightRecord*> lights_{16};
@@ -318,8 +374,13 @@ class RenderManager final : public RenderSystem {
   Material* lightGridMaterial_ = nullptr;
   Material* lightmapMaterial_ = nullptr;
   ShadowVolume shadowVolume_;
-  class SurfaceBuilder* volumeBuilder_ = nullptr;  // fog volumes
+  SurfaceBuilder* volumeBuilder_ = nullptr;  // fog volumes
   VertexBufferHandle* shadowBuffer_ = nullptr;
+  List<DebugLine> debugLines_{16};
+  List<DebugPolygon> debugPolygons_{16};
+  List<DebugText> debugTexts_{16};
+  bool debugQueueFullWarned_ = false;
+  SurfaceBuilder* debugBuilder_ = nullptr;  // made on the first debug draw, freed at shutdown
 };
 
 // The process-wide manager: created (with the render-model manager) on first call, null when init

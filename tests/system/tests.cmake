@@ -55,3 +55,13 @@ endif()
 add_test(NAME system/stage_media_keeps_player_files
   COMMAND ${CMAKE_COMMAND} -DSCRIPT=${PROJECT_SOURCE_DIR}/cmake/StageMedia.cmake
     -DTMP=${CMAKE_CURRENT_BINARY_DIR}/stage_media_test -P ${CMAKE_CURRENT_LIST_DIR}/main/stage_media_test.cmake)
+
+# The console end to end runs the engine's window and managers over the staged sample content
+# (fonts); it writes its screenshots there, as the staged-engine tests do.
+if(TARGET test_system_main_console_e2e_gl_test)
+  target_compile_definitions(test_system_main_console_e2e_gl_test PRIVATE QUILL_STAGE_DIR="${QUILL_STAGE_DIR}")
+  if(TARGET quill_stage_media)
+    add_dependencies(test_system_main_console_e2e_gl_test quill_stage_media)
+  endif()
+  set_tests_properties(system_main/console_e2e_gl_test PROPERTIES RESOURCE_LOCK quillmere_stage)
+endif()

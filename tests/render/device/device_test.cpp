@@ -53,6 +53,11 @@ class DeviceTest : public ::testing::Test {
   }
 
   void* mainContext() { return device.context(0)->glContext; }
+  // Every call straight through to GL: these tests check the translation, not the state cache.
+  void unfiltered() {
+    device.setStateFiltering(false);
+    fake.clearCalls();
+  }
 
   FakeGL fake;
   RenderOpenGL device;
@@ -391,6 +396,7 @@ TEST_F(DeviceTest, AlphaTestOffForAlwaysAndReferenceClamped) {
 }
 
 TEST_F(DeviceTest, CullClearOffsetAndLineWidth) {
+  unfiltered();
   device.setCullMode(kCullFront);
   device.setCullMode(7);
   device.setCullMode(kCullNone);
@@ -588,6 +594,7 @@ TEST_F(DeviceTest, GenericAttributesAreEnabledOnceAndPointAtTheFields) {
 }
 
 TEST_F(DeviceTest, UnbindClearsClientArraysOnEveryUsedUnit) {
+  unfiltered();
   for (int unit = 0; unit < 4; ++unit) {
     device.selectTextureUnit(unit, 0);
   }
@@ -609,6 +616,7 @@ TEST_F(DeviceTest, UnbindClearsClientArraysOnEveryUsedUnit) {
 }
 
 TEST_F(DeviceTest, ResetTextureUnitsClearsEveryUsedUnit) {
+  unfiltered();
   device.selectTextureUnit(2, 0);
   device.setMatrixMode(kMatrixModelView);
   fake.clearCalls();
@@ -626,6 +634,7 @@ TEST_F(DeviceTest, ResetTextureUnitsClearsEveryUsedUnit) {
 }
 
 TEST_F(DeviceTest, BindTextureEnablesOnlyItsTarget) {
+  unfiltered();
   device.bindTexture(kTextureType3D, 7);
   const std::vector<std::string> expected = {
       call("glDisable", GL_TEXTURE_2D),
@@ -637,6 +646,7 @@ TEST_F(DeviceTest, BindTextureEnablesOnlyItsTarget) {
 }
 
 TEST_F(DeviceTest, DrawTrianglesUses32BitClientIndices) {
+  unfiltered();
   const unsigned indices[3] = {0, 1, 2};
   device.drawTriangles(indices, 3);
   device.drawTriangles(indices, 0);
@@ -646,6 +656,7 @@ TEST_F(DeviceTest, DrawTrianglesUses32BitClientIndices) {
 }
 
 TEST_F(DeviceTest, ObjectsAreMadeInTheMainContextWhateverIsCurrent) {
+  unfiltered();
   RenderContextRecord* sub = device.allocSubContext(fakeWindow());
   device.makeCurrent(sub);
   fake.clearCalls();

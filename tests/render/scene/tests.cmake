@@ -1,4 +1,4 @@
-quill_add_tests(render/scene LIBS quill_scene quill_model quill_backend quill_material quill_texture quill_system)
+quill_add_tests(render/scene LIBS quill_scene quill_collision quill_model quill_backend quill_material quill_texture quill_system)
 # The lighting suite draws with the demo's own GPU programs, read from the source tree.
 target_compile_definitions(test_render_scene_lighting_gl_test PRIVATE QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 target_compile_definitions(test_render_scene_demoscene_gl_test PRIVATE QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")

@@ -1,0 +1,169 @@
+// The drop-down console end to end, headless: the engine's window, managers and staged sample
+// content; the console key (with Ctrl, Alt and Shift, as a closed console wants it) arrives as
+// window key messages, travels the system event queue and the key bindings, and opens the console; typed characters take the same road into its input
+// line; a screenshot then shows console text in the console's part of the screen and nothing
+// below it.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "lib/interface/cmdsystem.h"
+#include "lib/interface/commonsystem.h"
+#include "lib/interface/consolesystem.h"
+#include "lib/interface/convarsystem.h"
+#include "lib/interface/iosystem.h"
+#include "lib/interface/rendersystem.h"
+#include "platform/dialog.h"
+#include "platform/window.h"
+#include "system/appwindowhandler.h"
+#include "system/console.h"
+
+namespace {
+
+int quietBox(void*, const char*, const char*, PlatformDialogButtons, PlatformDialogAnswer answer) { return answer; }
+
+// A picture read from a 24- or 32-bit TGA the texture manager wrote (rows top first or bottom first).
+struct Picture {
+  int width = 0;
+  int height = 0;
+  int bpp = 0;
+  bool topFirst = false;
+  std::vector<uint8_t> data;
+  int brightness(int x, int y) const {
+    const int row = topFirst ? y : height - 1 - y;
+    const size_t at = 18 + (size_t(row) * size_t(width) + size_t(x)) * size_t(bpp);
+    return data[at] + data[at + 1] + data[at + 2];
+  }
+  // Pixels brighter than the dark console background in rows [y0, y1) of the picture.
+  int brightPixels(int y0, int y1) const {
+    int n = 0;
+    for (int y = y0; y < y1; y++)
+      for (int x = 0; x < width; x++)
+        n += brightness(x, y) > 300 ? 1 : 0;
+    return n;
+  }
+};
+
+bool readPicture(const std::string& path, Picture* out) {
+  std::ifstream file(path, std::ios::binary);
+  out->data.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  if (out->data.size() < 18)
+    return false;
+  out->width = out->data[12] | out->data[13] << 8;
+  out->height = out->data[14] | out->data[15] << 8;
+  out->bpp = out->data[16] / 8;
+  out->topFirst = (out->data[17] & 0x20) != 0;
+  return out->bpp >= 3 && out->data.size() >= 18 + size_t(out->width) * out->height * out->bpp;
+}
+
+class ConsoleEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(chdir(QUILL_STAGE_DIR), 0) << "the staged tree " << QUILL_STAGE_DIR;
+    platformSetDialogHook(quietBox, nullptr);
+    app_ = createAppWindowHandler();
+    if (!app_->createWindowAndCommon(nullptr, 0xFFFFFF & ~0x2400u)) {  // no sound, no network
+      if (std::getenv("CI") != nullptr) {
+        FAIL() << "the engine did not start under CI";
+      }
+      GTEST_SKIP() << "no window or GL context";
+    }
+    ASSERT_NE(g_renderSystem, nullptr);
+    ASSERT_NE(g_consoleSystem, nullptr);
+  }
+  void TearDown() override {
+    destroyAppWindowHandler();
+    platformSetDialogHook(nullptr, nullptr);
+  }
+
+  void windowMessage(int type, int value) {
+    PlatformEvent e;
+    e.type = type;
+    e.value = value;
+    app_->handleEvent(e);
+  }
+  // One turn of the main loop: the event pump, then a frame.
+  void frame() {
+    g_commonSystem->processEvents();
+    app_->frame();
+  }
+  Picture screenshot(const char* name) {
+    const char* base = g_conVarSystem->getString("fs_basepath");
+    const std::string path = g_ioSystem->buildOSPath(base, nullptr, name);
+    Picture p;
+    EXPECT_TRUE(g_renderSystem->takeScreenshot(path.c_str())) << path;
+    EXPECT_TRUE(readPicture(path, &p)) << path;
+    std::remove(path.c_str());
+    return p;
+  }
+
+  AppWindowHandler* app_ = nullptr;
+};
+
+TEST_F(ConsoleEndToEndTest, TheConsoleKeyOpensTheConsoleAndTypedTextShows) {
+  Console* console = Console::getInstance(false);
+  ASSERT_NE(console, nullptr);
+  for (int i = 0; i < 3; i++)
+    frame();
+  ASSERT_FALSE(console->isOpen());
+  const Picture closed = screenshot("e2e_console_closed.tga");
+  ASSERT_GT(closed.width, 0);
+
+  // While the console is closed its key opens it with Ctrl, Alt and Shift held: set-1 scan codes
+  // 0x1D, 0x38, 0x2A, then the grave key 0x29, as the window reports them.
+  const int modifiers[3] = {0x1D, 0x38, 0x2A};
+  for (int key : modifiers)
+    windowMessage(kPlatformEventKeyDown, key);
+  windowMessage(kPlatformEventKeyDown, 0x29);
+  windowMessage(kPlatformEventKeyUp, 0x29);
+  for (int key : modifiers)
+    windowMessage(kPlatformEventKeyUp, key);
+  frame();
+  ASSERT_TRUE(console->isOpen()) << "the console key reached the console";
+  // The console slides down over a few frames.
+  for (int i = 0; i < 200 && console->height() < 200.0f; i++) {
+    frame();
+    usleep(5000);
+  }
+  const float consoleHeight = console->height();
+  ASSERT_GT(consoleHeight, 100.0f);
+
+  const char* typed = "hello quill";
+  for (const char* c = typed; *c; c++)
+    windowMessage(kPlatformEventCharacter, *c);
+  frame();
+  EXPECT_STREQ(console->input(), typed) << "typed characters reach the input line";
+  frame();
+  const Picture open = screenshot("e2e_console_open.tga");
+  ASSERT_EQ(open.width, closed.width);
+  ASSERT_EQ(open.height, closed.height);
+
+  // The console covers the top `consoleHeight` of 480 units: text pixels there now, and the part
+  // below it unchanged (the clear colour).
+  const int consoleRows = int(consoleHeight / 480.0f * float(open.height));
+  const int textNow = open.brightPixels(0, consoleRows);
+  const int textBefore = closed.brightPixels(0, consoleRows);
+  EXPECT_GT(textNow, textBefore + 200) << "console text in the console area";
+  EXPECT_EQ(open.brightPixels(consoleRows + 4, open.height), closed.brightPixels(consoleRows + 4, open.height))
+      << "nothing drawn below the console";
+
+  // The input line sits at the console's bottom: its rows change when more is typed.
+  const int inputTop = consoleRows - open.height / 12;
+  windowMessage(kPlatformEventCharacter, 'W');
+  windowMessage(kPlatformEventCharacter, 'W');
+  windowMessage(kPlatformEventCharacter, 'W');
+  frame();
+  frame();
+  const Picture more = screenshot("e2e_console_more.tga");
+  EXPECT_GT(more.brightPixels(inputTop, consoleRows), open.brightPixels(inputTop, consoleRows))
+      << "the typed text is drawn on the input line";
+}
+
+}  // namespace
