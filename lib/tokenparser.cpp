@@ -57,7 +57,7 @@ QUILL_BLOCK_READ int wordStopCandidate(const char* p, const TokenParserLevel& l)
   const __m128i space = _mm_set1_epi8(0x20);
   __m128i m = _mm_cmpeq_epi8(_mm_min_epu8(v, space), v);
   for (int i = 0; i < l.wordStopCount; ++i)
-    m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_set1_epi8(l.wordStops[i])));
+    m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(l.wordStopBlocks[i]))));
   return __builtin_ctz(unsigned(_mm_movemask_epi8(m)) | 0x10000u);
 #endif
 }
@@ -92,12 +92,16 @@ QUILL_BLOCK_READ int quotedLength(const char* p, int limit, int* lines) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n));
     const unsigned stop = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, zero))));
     unsigned breaks = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, newline)));
+    // Newlines inside strings are rare, and the baseline instruction set has no population count.
     if (stop) {
       const int k = __builtin_ctz(stop);
-      *lines += __builtin_popcount(breaks & ((1u << k) - 1));
+      breaks &= (1u << k) - 1;
+      if (breaks)
+        *lines += __builtin_popcount(breaks);
       return n + k;
     }
-    *lines += __builtin_popcount(breaks);
+    if (breaks)
+      *lines += __builtin_popcount(breaks);
     n += 16;
   }
 #endif
@@ -135,6 +139,7 @@ void buildCharClass(TokenParserLevel& l) {
       l.wordStopCount = -1;
       break;
     }
+    std::memset(l.wordStopBlocks[l.wordStopCount], c, sizeof(l.wordStopBlocks[0]));
     l.wordStops[l.wordStopCount++] = char(c);
   }
 }
@@ -271,7 +276,7 @@ bool TokenParser::pushText(const char* text) {
   std::memset(&l, 0, sizeof(l));
   l.text = text;
   l.start = text;
-  l.length = static_cast<int>(std::strlen(text));
+  l.length = -1;
   l.line = 1;
   copySet(l.whitespace, kDefaultWhitespace);
   if (m_current > 0) {
@@ -337,7 +342,12 @@ const char* TokenParser::textStart() const {
   return m_current >= 0 ? level()->start : nullptr;
 }
 int TokenParser::textLength() const {
-  return m_current >= 0 ? level()->length : 0;
+  const TokenParserLevel* l = level();
+  if (!l)
+    return 0;
+  if (l->length < 0)
+    l->length = l->start ? static_cast<int>(std::strlen(l->start)) : 0;
+  return l->length;
 }
 int TokenParser::lineNumber() const {
   return m_current >= 0 ? level()->line : 0;
@@ -471,7 +481,7 @@ void TokenParser::readQuoted(TokenParserLevel& l) {
 // The common case in one pass with the position in a register: no pushed-back token, no cut
 // quoted string pending. White space, comments and the token are handled as in
 // skipWhitespaceAndComments and readTokenSlow.
-bool TokenParser::readTokenInternal(bool crossLines) {
+__attribute__((always_inline)) inline bool TokenParser::readTokenInternal(bool crossLines) {
   TokenParserLevel& l = m_levels[m_current];
   if ((l.flags & (TokenParserLevel::kPushedBack | TokenParserLevel::kInQuote)) || !l.text)
     return readTokenSlow(crossLines);
@@ -664,10 +674,13 @@ const char* TokenParser::peekToken() {
     return l->token;
   if (m_current < kMaxLevels - 1) {
     pushText(l->text);
-    // The copy reads with the same sets as the level it peeks into.
+    // The copy reads with the same sets (and their tables) as the level it peeks into.
     TokenParserLevel& copy = m_levels[m_current];
     std::memcpy(copy.whitespace, l->whitespace, sizeof(copy.whitespace));
-    buildCharClass(copy);
+    std::memcpy(copy.charClass, l->charClass, sizeof(copy.charClass));
+    copy.wordStopCount = l->wordStopCount;
+    std::memcpy(copy.wordStops, l->wordStops, sizeof(copy.wordStops));
+    std::memcpy(copy.wordStopBlocks, l->wordStopBlocks, sizeof(copy.wordStopBlocks));
     const char* t = nextToken(true);
     popText();
     return t;

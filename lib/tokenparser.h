@@ -20,7 +20,9 @@ struct TokenParserLevel {
 
   const char* text;   // current read position
   const char* start;  // first character of the text
-  int length;         // length when pushed
+  // Length of the whole text, measured on the first textLength() call (-1 until then): a push, and
+  // so every peek, stays independent of the size of the text.
+  mutable int length;
   int line;           // 1 for the first line
   char token[kTokenSize];
   char punctuation[kSetSize];
@@ -32,6 +34,8 @@ struct TokenParserLevel {
   // The set characters above the space, for the 16-byte word scan; -1 when there are too many.
   int8_t wordStopCount;
   char wordStops[16];
+  // Each of those characters repeated over 16 bytes, ready for the block comparison.
+  alignas(16) char wordStopBlocks[16][16];
 };
 
 // The split of one statement: at most 64 strings packed one after another into 2,047 bytes.

@@ -176,7 +176,11 @@ bool NetworkManager::openSocket() {
   } else {
     const char* localIp = g_conVarSystem ? g_conVarSystem->getString("net_localip") : "";
     uint8_t ip[4];
-    bool any = !localIp[0] || String::icmp(localIp, "localhost") == 0;
+    // A socket bound to an interface's address talks to a loopback server from that address, and
+    // the server answers from it too, not from the address the client asked: the handshake would
+    // never be accepted. Loopback servers are reached from any address, which the kernel makes
+    // 127.0.0.1.
+    bool any = !localIp[0] || String::icmp(localIp, "localhost") == 0 || (networkFlag && serverAddress.ip[0] == 127);
     if (s_pinned)
       socket = platformUdpOpen(s_pinnedAddress, -1);
     else if (any || platformParseIPv4(localIp, ip))

@@ -265,7 +265,8 @@ void NetworkManager::clientParseServerMessage(BitMsg& msg) {
     int id = 0;
     if (info.getInt("si_serverId", "0", id) || id != 0) {
       serverMessageNumber = id;
-      ++gamestatesReceived;
+      if (gamestatesReceived++ == 0)
+        cmdPrintf("gamestate received from %s\n", NetAddress::toString(serverAddress));
       if (clientState == kClientConnected)
         clientState = kClientActive;
     }

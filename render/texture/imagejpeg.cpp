@@ -21,15 +21,42 @@ constexpr size_t kTransferSize = 4096;
 // Working memory libjpeg may take for one image (coefficient buffers of progressive files).
 constexpr long kJpegMemoryLimit = 256L * 1024 * 1024;
 // Pixels one byte of Huffman-coded data may stand for: 512 at one bit per 8x8 block, with a margin
-// of 4. Arithmetic coding has no such floor (a flat 2048 x 2048 image fits in about 200 bytes), so
-// those files are bounded by the size caps and the memory limit alone.
+// of 4.
 constexpr int64_t kJpegPixelsPerByte = 2048;
+// Arithmetic coding has no such floor: a blank image codes in about 200 bytes at any size. Up to
+// 2048 x 2048 every such file is decoded; beyond that a byte must stand for at most this many
+// pixels, which refuses only huge blank pictures and headers forged onto a few bytes.
+constexpr int64_t kJpegArithFreePixels = int64_t(2048) * 2048;
+constexpr int64_t kJpegArithPixelsPerByte = 32768;
+// Each scan of a multi-scan file is a pass over the whole coefficient buffer, and a scan header
+// costs ten bytes: the pixels summed over the scans are bounded by 16 passes over the image or by
+// this many per byte of input, whichever is larger (encoders write about 10 scans).
+constexpr int64_t kJpegScanPasses = 16;
+constexpr int64_t kJpegScanPixelsPerByte = 16384;
 
 struct JpegError {
   jpeg_error_mgr pub;
   jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
 };
+
+// Watches the scans of a multi-scan file while the library absorbs them, before any decoding.
+struct JpegScanBound {
+  jpeg_progress_mgr pub;
+  int64_t pixels;
+  int64_t budget;
+};
+
+void scanBoundMonitor(j_common_ptr common) {
+  j_decompress_ptr cinfo = reinterpret_cast<j_decompress_ptr>(common);
+  const JpegScanBound* bound = reinterpret_cast<const JpegScanBound*>(cinfo->progress);
+  if (int64_t(cinfo->input_scan_number) * bound->pixels <= bound->budget)
+    return;
+  JpegError* error = reinterpret_cast<JpegError*>(cinfo->err);
+  std::snprintf(error->message, sizeof(error->message), "image of %u x %u with more than %d scans refused",
+                cinfo->image_width, cinfo->image_height, int(bound->budget / bound->pixels));
+  longjmp(error->jump, 1);
+}
 
 [[noreturn]] void jpegErrorExit(j_common_ptr cinfo) {
   JpegError* error = reinterpret_cast<JpegError*>(cinfo->err);
@@ -138,6 +165,7 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
   jpeg_decompress_struct cinfo;
   JpegError error;
   JpegSource source;
+  JpegScanBound scanBound;
   uint8_t* volatile block = nullptr;
   installErrors(&error);
   cinfo.err = &error.pub;
@@ -178,6 +206,18 @@ bool loadJPEGFromMemory(const uint8_t* bytes, uint32_t length, ImageData* out, b
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
+  const int64_t pixels = int64_t(cinfo.image_width) * cinfo.image_height;
+  if (cinfo.arith_code && pixels > std::max(kJpegArithFreePixels, int64_t(length) * kJpegArithPixelsPerByte)) {
+    cmdPrintf("WARNING: JPEG: arithmetic-coded image of %u x %u from %u bytes refused\n", cinfo.image_width,
+              cinfo.image_height, length);
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  std::memset(&scanBound.pub, 0, sizeof(scanBound.pub));
+  scanBound.pub.progress_monitor = scanBoundMonitor;
+  scanBound.pixels = pixels;
+  scanBound.budget = std::max(pixels * kJpegScanPasses, int64_t(length) * kJpegScanPixelsPerByte);
+  cinfo.progress = &scanBound.pub;
   // CMYK cannot be converted to RGB by the library: read it as CMYK and convert below.
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
   cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;

@@ -290,6 +290,75 @@ TEST_F(TokenParserTest, PeekInsideACutQuotedString) {
   EXPECT_STREQ(parser.nextToken(true), "z");
 }
 
+// A peek reads a copy of the level with the level's own sets: for every set a peek and then a read
+// give the same token, over a text long enough to take the block scans, and the text's length
+// stays the whole text's at any point.
+TEST_F(TokenParserTest, PeekAndReadAgreeForEverySet) {
+  std::string text;
+  for (int i = 0; i < 400; ++i) {
+    text += "word" + std::to_string(i) + ",x;y{z}(" + std::string(size_t(i % 37), 'k') + ")";
+    text += i % 5 ? " \"q u o t e d\" " : "\n// note\n";
+    text += "a.b-c:d|e" + std::string(size_t(i % 19), 'm') + "\t";
+  }
+  struct Case {
+    const char* punctuation;
+    const char* whitespace;  // null: the default set
+  } cases[] = {
+      {"", nullptr},
+      {"{}(),", nullptr},
+      {"{}(),;:|.", " \t\n\r-"},
+      {"!#$%&'*+,-./:;<=>?@[]^`{|}~", nullptr},  // more set characters than the block scan takes
+      {"(", " \t\n\rkm"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.punctuation);
+    TokenParser plain;
+    plain.pushText(text.c_str());
+    plain.setPunctuation(c.punctuation);
+    plain.setWhitespace(c.whitespace);
+    TokenParser peeking;
+    peeking.pushText(text.c_str());
+    peeking.setPunctuation(c.punctuation);
+    peeking.setWhitespace(c.whitespace);
+    int tokens = 0;
+    for (;;) {
+      const char* expected = plain.nextToken(true);
+      const char* peeked = peeking.peekToken();
+      if (!expected) {
+        EXPECT_EQ(peeked, nullptr);
+        break;
+      }
+      ASSERT_NE(peeked, nullptr) << "token " << tokens;
+      const std::string peekedText = peeked;
+      ASSERT_STREQ(peeking.nextToken(true), expected) << "token " << tokens;
+      ASSERT_EQ(peekedText, expected) << "token " << tokens;
+      EXPECT_EQ(peeking.lineNumber(), plain.lineNumber());
+      ++tokens;
+    }
+    EXPECT_GT(tokens, 1000);
+    EXPECT_EQ(peeking.textLength(), int(text.size()));
+  }
+}
+
+TEST_F(TokenParserTest, TextLengthIsTheWholeTextOfTheLevel) {
+  const std::string outer = "alpha beta gamma";
+  const std::string inner(70000, 'z');
+  TokenParser parser;
+  parser.pushText(outer.c_str());
+  parser.nextToken(true);
+  parser.pushText(inner.c_str());
+  EXPECT_EQ(parser.textLength(), 70000);
+  parser.nextToken(true);
+  EXPECT_EQ(parser.textLength(), 70000) << "reading does not change it";
+  parser.popText();
+  EXPECT_EQ(parser.textLength(), int(outer.size())) << "the level below measured when asked";
+  parser.pushText("");
+  EXPECT_EQ(parser.textLength(), 0);
+  parser.popText();
+  parser.pushText(nullptr);
+  EXPECT_EQ(parser.textLength(), 0);
+}
+
 TEST_F(TokenParserTest, PeekTokenOnLine) {
   struct Case {
     const char* text;

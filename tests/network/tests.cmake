@@ -1,1 +1,10 @@
 quill_add_tests(network LIBS quill_network)
+
+# Two engine processes over loopback: the staged executable and its sample content.
+if(TARGET quillmere AND TARGET test_network_twoengines_gl_test)
+  target_compile_definitions(test_network_twoengines_gl_test PRIVATE
+    QUILL_ENGINE_EXE="$<TARGET_FILE:quillmere>" QUILL_STAGE_DIR="${QUILL_STAGE_DIR}")
+  add_dependencies(test_network_twoengines_gl_test quillmere)
+  # Two engines at once: ctest counts them as two slots.
+  set_tests_properties(network/twoengines_gl_test PROPERTIES PROCESSORS 2)
+endif()

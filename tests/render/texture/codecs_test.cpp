@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include <jpeglib.h>
@@ -652,8 +653,12 @@ TEST(DdsTest, RefusesBadFiles) {
 
 // --- JPEG ---
 
+// How a test file departs from libjpeg's default baseline Huffman coding.
+enum class JpegCoding { kBaseline, kArithmetic, kProgressive };
+
 // A JPEG written by libjpeg itself into memory.
-Bytes libjpegFile(int width, int height, J_COLOR_SPACE space, int components, const Bytes& pixels) {
+Bytes libjpegFile(int width, int height, J_COLOR_SPACE space, int components, const Bytes& pixels,
+                  JpegCoding coding = JpegCoding::kBaseline) {
   jpeg_compress_struct cinfo;
   jpeg_error_mgr error;
   cinfo.err = jpeg_std_error(&error);
@@ -667,6 +672,10 @@ Bytes libjpegFile(int width, int height, J_COLOR_SPACE space, int components, co
   cinfo.in_color_space = space;
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, 100, TRUE);
+  if (coding == JpegCoding::kArithmetic)
+    cinfo.arith_code = TRUE;
+  if (coding == JpegCoding::kProgressive)
+    jpeg_simple_progression(&cinfo);
   jpeg_start_compress(&cinfo, TRUE);
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW row = const_cast<JSAMPROW>(&pixels[size_t(cinfo.next_scanline) * width * components]);
@@ -787,6 +796,100 @@ TEST_F(WriterTest, JpegErrorsFailTheLoadWithAMessage) {
   decode(kJpeg, file, &forged);
   EXPECT_FALSE(forged.ok);
   EXPECT_NE(g_output.find("refused"), std::string::npos);
+}
+
+// Rewrites the frame header's size (any SOF marker); false when the file has none.
+bool patchFrameSize(Bytes* file, int width, int height) {
+  for (size_t i = 0; i + 9 < file->size(); ++i) {
+    const uint8_t m = (*file)[i + 1];
+    if ((*file)[i] == 0xFF && m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) {
+      (*file)[i + 5] = uint8_t(height >> 8);
+      (*file)[i + 6] = uint8_t(height);
+      (*file)[i + 7] = uint8_t(width >> 8);
+      (*file)[i + 8] = uint8_t(width);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Arithmetic coding codes a blank picture in a constant couple of hundred bytes at any size, so the
+// Huffman floor does not apply: blank files decode up to 2048 x 2048, and beyond that the pixels must
+// stay in proportion to the bytes.
+TEST_F(WriterTest, ArithmeticCodedFilesAreBoundedByTheirSize) {
+  const Bytes gradient = rgbGradient(64, 32);
+  Decoded small;
+  decode(kJpeg, libjpegFile(64, 32, JCS_RGB, 3, gradient, JpegCoding::kArithmetic), &small);
+  ASSERT_TRUE(small.ok);
+  expectNear(small.pixels(), gradient, 24);
+
+  const Bytes blank(size_t(2048) * 2048, 0x5A);
+  const Bytes file = libjpegFile(2048, 2048, JCS_GRAYSCALE, 1, blank, JpegCoding::kArithmetic);
+  ASSERT_LT(file.size(), 1024u);
+  Decoded flat;
+  decode(kJpeg, file, &flat);
+  ASSERT_TRUE(flat.ok) << g_output;
+  ASSERT_EQ(flat.data.byteSize, 2048 * 2048 * 3);
+  EXPECT_EQ(flat.data.pixels[0], 0x5A);
+  EXPECT_EQ(flat.data.pixels[flat.data.byteSize - 1], 0x5A);
+
+  // The header of the same few hundred bytes claiming 14103 x 4102 (decoding it took seconds).
+  Bytes forged = file;
+  ASSERT_TRUE(patchFrameSize(&forged, 14103, 4102));
+  g_output.clear();
+  Decoded refused;
+  decode(kJpeg, forged, &refused);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_NE(g_output.find("WARNING: JPEG: arithmetic-coded image of 14103 x 4102 from " +
+                          std::to_string(forged.size()) + " bytes refused"),
+            std::string::npos)
+      << g_output;
+}
+
+// Every scan is a pass over the coefficients: a file that repeats a cheap scan many times is refused
+// once the passes outgrow its bytes, before the picture is decoded; a real progressive file is not.
+TEST_F(WriterTest, ProgressiveScansAreBoundedByTheInputSize) {
+  Bytes pixels(size_t(1024) * 1024);
+  for (size_t i = 0; i < pixels.size(); ++i)
+    pixels[i] = uint8_t((i % 1024) / 4);
+  Decoded real;
+  decode(kJpeg, libjpegFile(1024, 1024, JCS_GRAYSCALE, 1, pixels, JpegCoding::kProgressive), &real);
+  ASSERT_TRUE(real.ok) << g_output;
+  EXPECT_NEAR(int(real.data.pixels[(512 * 1024 + 800) * 3]), 200, 4);
+
+  // A blank picture's last scan is a few bytes: the cheapest scan to repeat.
+  const Bytes file =
+      libjpegFile(1024, 1024, JCS_GRAYSCALE, 1, Bytes(size_t(1024) * 1024, 200), JpegCoding::kProgressive);
+
+  // The last scan (header and data up to the end-of-image marker) repeated: its tables stay defined.
+  size_t lastScan = 0;
+  for (size_t i = 0; i + 1 < file.size(); ++i)
+    if (file[i] == 0xFF && file[i + 1] == 0xDA)
+      lastScan = i;
+  ASSERT_GT(lastScan, 0u);
+  ASSERT_EQ(file[file.size() - 1], 0xD9);
+  const Bytes scan(file.begin() + long(lastScan), file.end() - 2);
+  ASSERT_LT(scan.size(), 32u);
+  auto repeated = [&](int copies) {
+    Bytes out(file.begin(), file.end() - 2);
+    for (int i = 0; i < copies; ++i)
+      out.insert(out.end(), scan.begin(), scan.end());
+    out.insert(out.end(), {0xFF, 0xD9});
+    return out;
+  };
+  Decoded few;
+  decode(kJpeg, repeated(4), &few);
+  EXPECT_TRUE(few.ok) << g_output;
+
+  const Bytes many = repeated(400);
+  ASSERT_LT(int64_t(many.size()) * 16384, int64_t(400) * 1024 * 1024);
+  g_output.clear();
+  Decoded refused;
+  decode(kJpeg, many, &refused);
+  EXPECT_FALSE(refused.ok);
+  EXPECT_NE(g_output.find("WARNING: JPEG: image of 1024 x 1024 with more than "), std::string::npos)
+      << g_output.substr(0, 400);
+  EXPECT_NE(g_output.find(" scans refused"), std::string::npos);
 }
 
 TEST(JpegTest, SurvivesEveryTruncation) {
