@@ -191,12 +191,12 @@ void RenderManager::updateEntities(List<EntityRecord*>& collected) {
       static const float kBlue[4] = {0, 0, 1, 1};
       static const float kCyan[4] = {0, 1, 1, 1};
       static const float kMagenta[4] = {1, 0, 1, 1};
-      debugBounds(kBlue, Bounds::fromSize(4.0f), record->parms.origin, 0, true);
-      debugBounds(kCyan, record->worldBounds.expanded(4.0f), Vec3(), 0, true);
+      debugBounds(kBlue, Bounds::fromSize(4.0f), record->parms.origin, false, 0, true);
+      debugBounds(kCyan, record->worldBounds.expanded(4.0f), Vec3(), false, 0, true);
       for (int s = 0; s < instance->numSurfaces(); ++s) {
         const SurfaceGeometry* g = instance->getSurface(s)->geometry;
         if (g != nullptr) {
-          debugBounds(kMagenta, g->bounds, Vec3(), 0, true);
+          debugBounds(kMagenta, g->bounds, Vec3(), false, 0, true);
         }
       }
     }
@@ -589,7 +589,7 @@ void RenderManager::buildBatchModel() {
     addDrawSurface(batchModel_->getSurface(s), nullptr);
     if (r_renderEntityBoundsD.getBool()) {
       static const float kMagenta[4] = {1, 0, 1, 1};
-      debugBounds(kMagenta, batchModel_->getSurface(s)->geometry->bounds, Vec3(), 0, true);
+      debugBounds(kMagenta, batchModel_->getSurface(s)->geometry->bounds, Vec3(), false, 0, true);
     }
   }
 }

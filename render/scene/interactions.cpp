@@ -585,7 +585,7 @@ void RenderManager::drawGridLightBox(const Vec3& point) {
     return;
   }
   static const float kMagenta[4] = {1, 0, 1, 1};
-  debugBounds(kMagenta, Bounds::fromSize(4.0f), point, 0, true);
+  debugBounds(kMagenta, Bounds::fromSize(4.0f), point, false, 0, true);
 }
 
 // --- Lightmap and light-grid passes ---

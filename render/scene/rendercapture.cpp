@@ -106,12 +106,12 @@ void RenderManager::renderViewToImage(ImageInterface* image, bool noDrawBack) {
   g_renderBackEnd.getViewport(stored);
   // The view's projection, drawn into the image's corner of the screen instead of its rectangle.
   g_renderBackEnd.setView(&view_);
-  g_renderBackEnd.applyViewMatrices();
+  buildDrawLists();  // the passes draw from this view's lists
   g_renderBackEnd.setViewport(0, 0, std::min(image->info.width, renderWidth_),
                               std::min(image->info.height, renderHeight_));
   g_renderBackEnd.applyViewport();
-  buildDrawLists();  // the passes draw from the lists of this view
   g_renderBackEnd.pushViewMatrices();
+  g_renderBackEnd.setDepthFunc(kCompareLessEqual);
   drawScene(view_);
   drawDebugPrimitives();
   g_renderBackEnd.popViewMatrices();

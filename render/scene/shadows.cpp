@@ -167,7 +167,7 @@ void RenderManager::drawShadowVolume(const LightRecord* light, const ModelSurfac
   }
   if (mode != 0) {
     static const float kMagenta[4] = {1, 0, 1, 1};
-    debugBounds(kMagenta, surface->geometry->bounds, Vec3(), 0, true);
+    debugBounds(kMagenta, surface->geometry->bounds, Vec3(), false, 0, true);
   }
   const int clip = g_renderBackEnd.lightClipBits(lightPos);
   const unsigned* indexes = sv.indexes.ptr();
