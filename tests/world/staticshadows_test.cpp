@@ -15,6 +15,7 @@
 #include "lib/interface/rendersystem.h"
 #include "lib/keydict.h"
 #include "render/material/material.h"
+#include "render/model/rendermodelmanager.h"
 #include "tests/support/capturecmdsystem.h"
 #include "world/bspworld.h"
 #include "world/kdworld.h"
@@ -185,8 +186,6 @@ TEST(Prelight, PillarVolumeHasRimSidesAndFarCaps) {
   // there: (2 * 20.2)^2.
   float capArea = 0.0f, topArea = 0.0f, floorArea = 0.0f;
   for (int i = 0; i < pieces.lit.num(); i++) {
-    const Bounds b = boundsOf(PolygonSet());
-    (void)b;
     Bounds pb;
     pieces.lit[i].addToBounds(pb);
     if (std::fabs(pb.maxs.z + 1.0f) < 0.01f && std::fabs(pb.mins.z + 1.0f) < 0.01f)
@@ -467,13 +466,15 @@ TEST_F(WorldShadows, MaskModelPerShadowCastingLight) {
   EXPECT_EQ(g_renderModelSystem->findModel("_shadowMask_noshadow"), nullptr);
   EXPECT_NE(g_renderModelSystem->findModel("_shadowMask_baked"), nullptr);
 
-  // A second build replaces the mask rather than adding another of the same name.
+  // A second build replaces each mask (parsing the light frees the old one) rather than adding
+  // another of the same name.
+  auto* manager = static_cast<RenderModelManager*>(g_renderModelSystem);
+  const int models = manager->numModels();
   world_->buildShadowMasks();
-  int count = 0;
+  EXPECT_EQ(manager->numModels(), models);
   RenderModel* again = g_renderModelSystem->findModel("_shadowMask_light_32");
   ASSERT_NE(again, nullptr);
-  count = again->numSurfaces();
-  EXPECT_EQ(count, 1);
+  EXPECT_EQ(again->numSurfaces(), 1);
 }
 
 TEST_F(WorldShadows, NonCastingMaterialGivesNoMask) {
