@@ -11,6 +11,8 @@
 #include "world/worldbase.h"
 #include "world/worldmodel.h"
 
+struct ShadowSurface;
+
 struct BspNode {
   Plane plane;
   int children[2] = {0, 0};  // [0] positive, [1] negative: 0 solid, > 0 node, < 0 leaf ~child
@@ -68,6 +70,10 @@ class BspSpatialSystem : public WorldBase {
   Bounds& getAreaScreenRect(Bounds& out, int area) override;
   void computeAreaScreenRects(const SpatialView* view) override;
   bool pointInSolid(const Vec3& point) override;
+  // Per shadow-casting light entity: "_shadowMask_<name>" and "_prelight_<name>" models
+  // (world/staticshadows.cpp).
+  void buildShadowMasks() override;
+  void generateStaticShadows(bool skipStaticSourceLights) override;
 
   // Read access for tests, tools and the writer.
   const std::vector<BspNode>& nodes() const { return nodes_; }
@@ -87,6 +93,8 @@ class BspSpatialSystem : public WorldBase {
     int enteredPortal = -1;
     int nextPortal = 0;
   };
+  // The surfaces reached from a point, as the static shadow passes read them.
+  void gatherShadowSurfaces(const Vec3& point, const Bounds& bounds, std::vector<ShadowSurface>& out);
   bool readAreaPortals(TokenParser& parser);
   bool readLeafs(TokenParser& parser);
   bool readNodes(TokenParser& parser);

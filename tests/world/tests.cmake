@@ -5,3 +5,7 @@ foreach(t world_bspload_test world_bspquery_test world_kdworld_test world_lightg
     target_compile_definitions(test_${t} PRIVATE QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   endif()
 endforeach()
+# The static shadow passes register models with the model manager and read material traits.
+if(TARGET test_world_staticshadows_test)
+  target_link_libraries(test_world_staticshadows_test PRIVATE quill_model quill_material quill_system)
+endif()
