@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <string>
 
+#include "lib/interface/rendermodelsystem.h"
 #include "lib/keydict.h"
 #include "platform/gl.h"
 #include "render/backend/renderbackend.h"
@@ -75,7 +76,7 @@ Context* context() {
     }
     g_renderInterface = c->device;
     TexMgrInfo::getInstance();
-    getDeclManager()->init();
+    createDeclSystem();
     getRenderModelSystem();
     c->manager = new RenderManager();
     c->manager->init();
