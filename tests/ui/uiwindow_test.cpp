@@ -497,3 +497,45 @@ TEST_F(UITest, InputEventsReachTheWindowUnderTheMouse) {
   gui->handleEvent(&key, 0, &handled);
   EXPECT_FALSE(handled) << "releases of other keys are not handled";
 }
+
+TEST_F(UITest, HandlersSortAndReplaceByNameAndParameter) {
+  UIEvent a("onTime");
+  a.setParam("500");
+  a.setMethod("half");
+  UIEvent b("onTime");
+  b.setParam("100");
+  b.setMethod("early");
+  UIEvent c("onAction");
+  c.setMethod("click");
+  UIEvent named("onnamedevent");
+  named.setParam("ping");
+  named.setMethod("pong");
+  EXPECT_TRUE(named.isNamed()) << "the name compares without case";
+  EXPECT_LT(UIEvent::compare(c, a), 0) << "by name first";
+  EXPECT_LT(UIEvent::compare(b, a), 0) << "then by value";
+  UIEvent copy;
+  copy.copy(a);
+  EXPECT_TRUE(copy.equals(a));
+  EXPECT_EQ(copy.value(), 500);
+  UIEvent digits;
+  digits.setParam("12abc");
+  EXPECT_EQ(digits.value(), 12);
+  digits.setParam("abc");
+  EXPECT_EQ(digits.value(), 0);
+
+  UIWindow window(nullptr);
+  window.addEventHandler(a);
+  window.addEventHandler(b);
+  window.addEventHandler(c);
+  window.addEventHandler(named);
+  UIEvent replacement("onTime");
+  replacement.setParam("500");
+  replacement.setMethod("other");
+  window.addEventHandler(replacement);
+  ASSERT_EQ(window.numEvents(), 4) << "the same event and parameter replaces, a new parameter appends";
+  window.sortEvents();
+  EXPECT_STREQ(window.eventAt(0).name(), "onAction");
+  EXPECT_STREQ(window.eventAt(1).name(), "onnamedevent");
+  EXPECT_STREQ(window.eventAt(2).method(), "early");
+  EXPECT_STREQ(window.eventAt(3).method(), "other");
+}
