@@ -1,0 +1,121 @@
+// Fuzzes the ".gui" reader through the interface manager: the input is a ".gui" file, loaded with
+// the interface scripts (its "scriptDef" blocks run as Lua). A loaded interface is then driven:
+// activated, run for a few frames (time handlers, transitions, queued events), hit by the mouse,
+// clicked, keyed, sent named events, cloned and freed. A Lua chunk that runs too long is stopped
+// by the interpreter's interrupt hook: a watchdog thread raises the interrupt signal at the fuzzing
+// thread while one input has been running for longer than 100 ms.
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "tests/fuzz/fuzz_support.h"
+#include "tests/support/memoryiosystem.h"
+#include "ui/uiwindow.h"
+#include "ui/userinterfacelocal.h"
+#include "ui/userinterfacemanager.h"
+
+namespace {
+
+fuzz::QuietCmdSystem g_quiet;
+MemoryIOSystem* g_io = nullptr;
+UserInterfaceManager* g_manager = nullptr;
+
+std::atomic<uint64_t> g_generation{0};
+std::atomic<bool> g_busy{false};
+pthread_t g_fuzzThread;
+
+const char* kCommon =
+    "util = {}\n"
+    "function util.pt(t) end\n"
+    "ui = { idle = '0 0 0 1', hot = '1 1 1 1' }\n"
+    "function button_enter(self) sys.transition('backcolor', ui.idle, ui.hot, '150') end\n"
+    "function button_exit(self) sys.transition('backcolor', ui.hot, ui.idle, '150') end\n";
+
+void watchdog() {
+  uint64_t seen = 0;
+  auto since = std::chrono::steady_clock::now();
+  for (;;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const uint64_t now = g_generation.load();
+    if (!g_busy.load() || now != seen) {
+      seen = now;
+      since = std::chrono::steady_clock::now();
+      continue;
+    }
+    if (std::chrono::steady_clock::now() - since > std::chrono::milliseconds(100))
+      pthread_kill(g_fuzzThread, SIGINT);
+  }
+}
+
+void setUp() {
+  g_cmdSystem = &g_quiet;
+  g_io = new MemoryIOSystem();
+  g_io->addFile("script/ui/ui_common.lua", kCommon);
+  g_io->addFile("script/ui/extra.lua", "extra = 1\n");
+  g_manager = getUserInterfaceManager();
+  // Outside the interface's protected calls the interrupt signal does nothing here.
+  struct sigaction ignore = {};
+  ignore.sa_handler = [](int) {};
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGINT, &ignore, nullptr);
+  g_fuzzThread = pthread_self();
+  std::thread(watchdog).detach();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static bool s_ready = (setUp(), true);
+  (void)s_ready;
+  g_generation++;
+  g_busy = true;
+  g_io->addFile("guis/fuzz.gui", std::string(reinterpret_cast<const char*>(data), size));
+  UserInterfaceLocal* gui = g_manager->findGui("guis/fuzz.gui", true, true);
+  if (gui) {
+    int now = int(g_generation.load() % 100000) * 10000 + 1;
+    gui->activate(true, now);
+    g_manager->frame(now);
+    const float points[][2] = {{320, 240}, {10, 10}, {630, 470}, {100, 300}};
+    for (const auto& p : points) {
+      gui->mouseMove(p[0], p[1]);
+      UIInputEvent press{1, kUIKeyMouse1, 1, 0, 0};
+      UIInputEvent release{1, kUIKeyMouse1, 0, 0, 0};
+      UIInputEvent key{2, 'a', 1, 0, 0};
+      bool handled = false;
+      gui->handleEvent(&press, now, &handled);
+      gui->handleEvent(&release, now, &handled);
+      gui->handleEvent(&key, now, &handled);
+    }
+    UIInputEvent tab{1, 9, 1, 0, 0};
+    gui->handleEvent(&tab, now, nullptr);
+    gui->namedEvent("updateLoading");
+    gui->setStateString("map_loadstatus", "loading");
+    gui->setStateFloat("map_loading", 0.5f);
+    gui->trigger();
+    gui->refreshWindows(0, true);
+    for (int i = 0; i < 3; ++i) {
+      now += 700;
+      g_manager->frame(now);
+    }
+    gui->getStateDict();
+    if (UIWindow* desktop = gui->getDesktop()) {
+      UIWindow* copy = UIWindow::clone(desktop, true);
+      now += 100;
+      g_manager->frame(now);
+      UIWindow::destroyTree(copy);
+    }
+    if ((size % 8) == 0)
+      gui->reload();
+    gui->activate(false, now);
+    g_manager->freeGui(gui);
+    g_manager->frame(now + 1);
+  }
+  g_busy = false;
+  return 0;
+}

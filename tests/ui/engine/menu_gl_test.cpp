@@ -1,0 +1,178 @@
+// The engine with the sample content, headless: the main menu opens at start-up and draws, the
+// mouse (synthesised platform input) hovers and clicks "Start", and the sample map loads behind
+// the loading screen, whose bar follows the progress it is given.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "lib/interface/commonsystem.h"
+#include "lib/interface/convarsystem.h"
+#include "lib/interface/gameinterface.h"
+#include "lib/interface/keybindsystem.h"
+#include "lib/interface/memsystem.h"
+#include "lib/interface/rendersystem.h"
+#include "lib/interface/spatialsystem.h"
+#include "lib/interface/userinterfacesystem.h"
+#include "platform/clock.h"
+#include "system/appwindowhandler.h"
+#include "system/iomanager.h"
+#include "ui/uiwindow.h"
+#include "ui/userinterfacelocal.h"
+
+namespace {
+
+struct Rgb {
+  int r, g, b;
+};
+
+class MenuEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(chdir(QUILL_STAGE_DIR), 0);
+    createMemManager();
+    setFileSystemCommandLine(kCommandLine);
+    app_ = createAppWindowHandler();
+    started_ = app_->createWindowAndCommon(nullptr);
+    if (!started_)
+      return;
+    ASSERT_TRUE(app_->init(kCommandLine));
+    app_->showWindow();
+  }
+  void TearDown() override {
+    if (started_) {
+      app_->shutdown();
+      app_->destroy();
+    }
+    destroyAppWindowHandler();
+    destroyMemManager();
+    setFileSystemCommandLine(nullptr);
+  }
+
+  void frames(int count) {
+    for (int i = 0; i < count; ++i) {
+      app_->pumpMessages();
+      if (g_commonSystem)
+        g_commonSystem->processEvents();
+      ASSERT_TRUE(app_->frame());
+    }
+  }
+  void framesFor(int milliseconds) {
+    const uint32_t start = platformMilliseconds();
+    while (int(platformMilliseconds() - start) < milliseconds)
+      frames(1);
+  }
+
+  // The colour of a point of the 640 x 480 interface screen, drawn afresh with only `gui`.
+  Rgb pixelAt(UserInterface* gui, float x, float y) {
+    const int width = g_conVarSystem->find("r_viewwidth")->getInt();
+    const int height = g_conVarSystem->find("r_viewheight")->getInt();
+    const int time = int(platformMilliseconds());
+    g_renderSystem->setRenderView(nullptr, time);
+    g_renderSystem->clearScreen();
+    gui->redraw(time);
+    const int px = int(x * float(width) / 640.0f);
+    const int py = height - 1 - int(y * float(height) / 480.0f);
+    uint8_t rgb[3] = {};
+    g_renderSystem->readPixels(px, py, 1, 1, rgb, 0);
+    g_renderSystem->endFrame();
+    return {rgb[0], rgb[1], rgb[2]};
+  }
+
+  static constexpr const char* kCommandLine = "";
+  AppWindowHandler* app_ = nullptr;
+  bool started_ = false;
+};
+
+// Mouse input enters where the input devices hand it over: the key bindings, which route it to
+// the full-screen interface while that owns the input.
+void move(int dx, int dy) {
+  g_keyBindSystem->mouseEvent(dx, dy, int(platformMilliseconds()));
+}
+
+void button(bool down) {
+  g_keyBindSystem->keyEvent(kUIKeyMouse1, down);
+}
+
+}  // namespace
+
+TEST_F(MenuEngineTest, ClickingStartLoadsTheSampleMap) {
+  if (!started_) {
+    if (!std::getenv("CI"))
+      GTEST_SKIP() << "no GL context here";
+    FAIL() << "no GL context under CI";
+  }
+  frames(3);
+  ASSERT_NE(g_activeGui, nullptr) << "the engine opens the main menu at start-up (game "
+                                  << (g_gameInterface != nullptr) << ", input mode "
+                                  << (g_keyBindSystem ? g_keyBindSystem->getMode() : -1) << ")";
+  EXPECT_STREQ(g_activeGui->getName(), "guis/mainmenu.gui");
+  UserInterfaceLocal* menu = static_cast<UserInterfaceLocal*>(g_activeGui);
+  EXPECT_TRUE(menu->getStateBool("active"));
+  ASSERT_NE(g_keyBindSystem, nullptr);
+  EXPECT_TRUE(g_keyBindSystem->getMode() & kKeyModeGui) << "the menu owns the input";
+
+  // The menu draws: its buttons stand out against the dark panel behind them (the rest of the
+  // screen is left to the game's scene).
+  const Rgb idle = pixelAt(menu, 230, 205);
+  const Rgb panel = pixelAt(menu, 190, 180);
+  EXPECT_GT(idle.b, panel.b + 40) << "the Start button's blue over the dark panel";
+  EXPECT_LT(panel.r + panel.g + panel.b, 120);
+
+  // The mouse: into the corner, then onto "Start".
+  move(-4000, -4000);
+  frames(2);
+  move(320, 224);
+  frames(2);
+  ASSERT_NE(menu->getFocusWindow(), nullptr);
+  EXPECT_STREQ(menu->getFocusWindow()->getName(), "start") << menu->mouseX() << "," << menu->mouseY();
+  framesFor(400);
+  const Rgb hot = pixelAt(menu, 230, 205);
+  EXPECT_GT(hot.r + hot.g + hot.b, idle.r + idle.g + idle.b + 60) << "the hover transition brightened it";
+
+  // Click: the release runs "map demo"; the map loads behind the loading screen.
+  button(true);
+  frames(2);
+  button(false);
+  const uint32_t start = platformMilliseconds();
+  while (!g_spatialSystem && platformMilliseconds() - start < 30000)
+    frames(1);
+  ASSERT_NE(g_spatialSystem, nullptr) << "the sample map loaded";
+  EXPECT_STREQ(g_conVarSystem->find("g_mapname")->getString(), "demo.bsp");
+  EXPECT_EQ(g_activeGui, nullptr) << "the menu and the loading screen are gone";
+}
+
+TEST_F(MenuEngineTest, TheLoadingBarFollowsTheProgress) {
+  if (!started_) {
+    if (!std::getenv("CI"))
+      GTEST_SKIP() << "no GL context here";
+    FAIL() << "no GL context under CI";
+  }
+  frames(2);
+  UserInterface* loading = g_uiSystem->findGui("guis/map/loading.gui", true, false);
+  ASSERT_NE(loading, nullptr);
+  loading->setStateString("map_loadstatus", "processing entities");
+  loading->setStateFloat("map_loading", 0.0f);
+  loading->activate(true, 0);
+  auto settle = [&] {
+    const uint32_t begin = platformMilliseconds();
+    while (platformMilliseconds() - begin < 400) {
+      g_uiSystem->frame(int(platformMilliseconds()));
+      loading->namedEvent("updateLoading");
+    }
+  };
+  settle();
+  // The bar spans 120..520 at y 240..256; "processing entities" fills 45 % of it.
+  const Rgb filled = pixelAt(loading, 130, 248);
+  const Rgb empty = pixelAt(loading, 480, 248);
+  EXPECT_GT(filled.b, empty.b + 60) << "the filled part is bright blue, the rest dark";
+  loading->setStateFloat("map_loading", 1.0f);
+  loading->namedEvent("loadingComplete");
+  settle();
+  const Rgb full = pixelAt(loading, 480, 248);
+  EXPECT_GT(full.b, empty.b + 60) << "the whole bar is filled when the load completes";
+  g_uiSystem->freeGui(loading);
+}

@@ -1,0 +1,541 @@
+// Windows as ".gui" files build them: properties, nesting, bad input, variables by path,
+// transitions against time, events in order and input routed by mouse position.
+#include <string>
+
+#include "lib/vector.h"
+#include "tests/ui/uitest.h"
+
+namespace {
+
+std::string textOf(UIWindow* window, const char* name) {
+  std::string text;
+  window->getVarText(name, nullptr, &text);
+  return text;
+}
+
+UIVarValue valueOf(UIWindow* window, const char* name) {
+  UIVarValue value;
+  window->getVarText(name, &value, nullptr);
+  return value;
+}
+
+const char* kTwoChildren =
+    "windowDef desktop\n"
+    "{\n"
+    "  rect 0,0,640,480\n"
+    "  menugui 1\n"
+    "  windowDef first\n"
+    "  {\n"
+    "    rect 100 100 200 100\n"
+    "    eventDef { onMouseEnter enterFirst }\n"
+    "    eventDef { onMouseExit exitFirst }\n"
+    "    eventDef { onAction clickFirst }\n"
+    "    scriptDef {\n"
+    "      function this:enterFirst(a) note('enter first') end\n"
+    "      function this:exitFirst(a) note('exit first') end\n"
+    "      function this:clickFirst(a) note('click first') end\n"
+    "    }\n"
+    "    windowDef inner { rect 10 10 100 20\n }\n"
+    "  }\n"
+    "  windowDef second\n"
+    "  {\n"
+    "    rect 250 150 100 100\n"
+    "    eventDef { onMouseEnter enterSecond }\n"
+    "    eventDef { onAction clickSecond }\n"
+    "    scriptDef {\n"
+    "      function this:enterSecond(a) note('enter second') end\n"
+    "      function this:clickSecond(a) note('click second') end\n"
+    "    }\n"
+    "  }\n"
+    "  windowDef hidden { rect 0 0 50 50\n visible 0\n }\n"
+    "  windowDef clipped { rect 400 0 50 50\n noclip 1\n }\n"
+    "}\n";
+
+}  // namespace
+
+// --- The ".gui" format ---
+
+TEST_F(UITest, PropertiesOfAWindowAreParsedFromTheirLines) {
+  UserInterfaceLocal* gui = load(
+      "windowDef Desktop {\n"
+      "  rect \"0,0,640,480\"\n"
+      "  backcolor 0.5 0.25 0 1\n"
+      "  text \"Line one\\nLine two\"\n"
+      "  textscale 0.75\n"
+      "  textalign 2\n"
+      "  bool flag 1\n"
+      "  float ratio 2.5\n"
+      "  int count 7 // comment\n"
+      "  double d /* skipped */ 3\n"
+      "  windowDef child { rect 10 10 100 20\n }\n"
+      "  bindDef b { rect 1 2 3 4\n }\n"
+      "  comboDef c { }\n"
+      "  dialogDef d2 { }\n"
+      "  renderDef r { }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr) << cmd.output;
+  UIWindow* desktop = gui->getDesktop();
+  ASSERT_NE(desktop, nullptr);
+  EXPECT_STREQ(desktop->getName(), "Desktop");
+  struct Case {
+    const char* path;
+    const char* text;
+    int type;
+    float x, y, z, w;
+  };
+  const Case cases[] = {
+      {"rect", "0,0,640,480", kUIVarVec4, 0, 0, 640, 480},
+      {"backcolor", "0.5 0.25 0 1", kUIVarVec4, 0.5f, 0.25f, 0, 1},
+      {"text", "Line one\r\nLine two", kUIVarText, 0, 0, 0, 0},
+      {"textscale", "0.75", kUIVarFloat, 0.75f, 0, 0, 0},
+      {"textalign", "2", kUIVarInt, 2, 0, 0, 0},
+      {"flag", "1", kUIVarBool, 1, 0, 0, 0},
+      {"ratio", "2.5", kUIVarFloat, 2.5f, 0, 0, 0},
+      {"count", "7", kUIVarInt, 7, 0, 0, 0},
+      {"d", "3", kUIVarFloat, 3, 0, 0, 0},
+      {"child.rect", "10 10 100 20", kUIVarVec4, 10, 10, 100, 20},
+      {"b:rect", "1 2 3 4", kUIVarVec4, 1, 2, 3, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    UIVarValue value;
+    std::string text;
+    ASSERT_TRUE(desktop->getVarText(c.path, &value, &text));
+    EXPECT_EQ(text, c.text);
+    EXPECT_EQ(value.type, c.type);
+    EXPECT_FLOAT_EQ(value.x, c.x);
+    EXPECT_FLOAT_EQ(value.y, c.y);
+    EXPECT_FLOAT_EQ(value.z, c.z);
+    EXPECT_FLOAT_EQ(value.w, c.w);
+  }
+  EXPECT_EQ(valueOf(desktop, "flag").flags, kUIVarDeclared);
+  ASSERT_EQ(desktop->numChildren(), 5);
+  const char* kinds[] = {"windowDef", "bindDef", "comboDef", "dialogDef", "renderDef"};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_STREQ(desktop->childAt(i)->getKind(), kinds[i]);
+    EXPECT_EQ(desktop->childAt(i)->getDepth(), 1);
+  }
+  EXPECT_EQ(cmd.output.find("ParseError"), std::string::npos) << cmd.output;
+}
+
+TEST_F(UITest, BadFilesAreRefusedWithAMessage) {
+  struct Case {
+    const char* name;
+    const char* text;  // null: no such file
+    bool loads;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"missing", nullptr, false, ""},
+      {"wrong first word", "windowSef desktop { }", false, "Unknown token: 'windowSef'.  Expected 'windowDef desktop'."},
+      {"empty (no length: never opened)", "", false, ""},
+      {"capital keyword", "WINDOWDEF desktop { }", true, ""},
+      {"no brace", "windowDef desktop rect 0 0 1 1", false, "ParseError"},
+      {"unclosed", "windowDef desktop { windowDef a { rect 1 1 1 1 }", false, ""},
+      {"bad child", "windowDef desktop { windowDef a rect }", false, "ParseError: invalid window def on (line: 1)"},
+      {"unknown word", "windowDef desktop {\n wibble\n}", true, "ERROR: unknown type 'wibble' on (line: 2)"},
+      {"unknown word token", "windowDef desktop {\n wibble\n}", true, "ParseError: unknown token 'wibble' on (line: 2)"},
+      {"bad event", "windowDef desktop {\n eventDef { onWobble go }\n}", true, "ParseError: invalid event type 'onWobble'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    cmd.output.clear();
+    UserInterfaceLocal* gui = nullptr;
+    if (c.text)
+      gui = load(c.text);
+    else
+      gui = manager->findGui("guis/nothere.gui", true, false);
+    EXPECT_EQ(gui != nullptr, c.loads) << c.name << ": " << cmd.output;
+    EXPECT_NE(cmd.output.find(c.message), std::string::npos) << cmd.output;
+    if (gui) {
+      EXPECT_NE(gui->getDesktop(), nullptr);
+    }
+  }
+  // Nothing half-loaded stays behind.
+  EXPECT_EQ(manager->numGuis(), 4);
+  // Loaded directly, an empty file is refused: a gui never ends up without its desktop.
+  io.addFile("guis/empty.gui", "");
+  UserInterfaceLocal* empty = manager->allocGui();
+  cmd.output.clear();
+  EXPECT_FALSE(empty->load("guis/empty.gui", true));
+  EXPECT_NE(cmd.output.find("Unknown token: ''.  Expected 'windowDef desktop'."), std::string::npos) << cmd.output;
+  EXPECT_EQ(empty->getDesktop(), nullptr);
+  manager->freeGui(empty);
+}
+
+TEST_F(UITest, WordsOfAnUnknownLineAreEachReportedAndTheRestIsRead) {
+  UserInterfaceLocal* gui = load("windowDef desktop {\n  red green\n  rect 1 2 3 4\n}\n");
+  ASSERT_NE(gui, nullptr);
+  EXPECT_NE(cmd.output.find("ERROR: unknown type 'red'"), std::string::npos);
+  EXPECT_NE(cmd.output.find("ParseError: unknown token 'green' on (line: 2)"), std::string::npos);
+  EXPECT_EQ(textOf(gui->getDesktop(), "rect"), "1 2 3 4");
+}
+
+TEST_F(UITest, OnlyTheFirstEventLineOfABlockIsKept) {
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  eventDef { onTime 500 later\n onAction second }\n"
+      "  eventDef { onAction first }\n"
+      "  eventDef { ONNAMEDEVENT ping pong }\n"
+      "  eventDef { onEsc thisMethodNameIsMuchLongerThanThirtyOneCharacters }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* d = gui->getDesktop();
+  ASSERT_EQ(d->numEvents(), 4);
+  EXPECT_STREQ(d->eventAt(0).name(), "onTime");
+  EXPECT_STREQ(d->eventAt(0).param(), "500");
+  EXPECT_EQ(d->eventAt(0).value(), 500);
+  EXPECT_STREQ(d->eventAt(0).method(), "later");
+  EXPECT_STREQ(d->eventAt(1).param(), "");
+  EXPECT_EQ(d->eventAt(1).value(), 0);
+  EXPECT_STREQ(d->eventAt(1).method(), "first");
+  EXPECT_TRUE(d->eventAt(2).isNamed());
+  EXPECT_STREQ(d->eventAt(2).param(), "ping");
+  EXPECT_STREQ(d->eventAt(3).method(), "thisMethodNameIsMuchLongerThanT") << "31 characters kept";
+}
+
+TEST_F(UITest, DeepNestingIsCappedWithAMessage) {
+  auto nested = [](int depth) {
+    std::string text = "windowDef desktop {\n";
+    for (int i = 0; i < depth; ++i)
+      text += "windowDef w" + std::to_string(i) + " {\n";
+    for (int i = 0; i <= depth; ++i)
+      text += "}\n";
+    return text;
+  };
+  EXPECT_NE(load(nested(127)), nullptr) << "127 levels below the desktop are allowed";
+  cmd.output.clear();
+  EXPECT_EQ(load(nested(400)), nullptr);
+  EXPECT_NE(cmd.output.find("nested deeper than 128"), std::string::npos) << cmd.output;
+}
+
+// --- Variables ---
+
+TEST_F(UITest, TextIsClassifiedByItsCharacters) {
+  struct Case {
+    const char* text;
+    int type;
+  };
+  const Case cases[] = {{"12", kUIVarInt},    {"1.5", kUIVarFloat},      {"-0.5", kUIVarFloat},
+                        {"1 2 3 4", kUIVarInt}, {"red", kUIVarText},   {"", kUIVarInt},
+                        {"1,2", kUIVarText}};
+  for (const Case& c : cases)
+    EXPECT_EQ(uiClassifyText(c.text), c.type) << c.text;
+  float v[4];
+  EXPECT_EQ(uiParseVec("0,0,640,480", v), 4);
+  EXPECT_EQ(v[2], 640.0f);
+  EXPECT_EQ(uiParseVec("0 0 640 480", v), 4);
+  EXPECT_EQ(v[3], 480.0f);
+  EXPECT_EQ(uiParseVec("5", v), 1);
+  EXPECT_EQ(v[1], 0.0f);
+  EXPECT_EQ(uiFormatValue(v, 2), "5.000 0.000");
+}
+
+TEST_F(UITest, StateIsReachedByWindowPaths) {
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  windowDef panel {\n"
+      "    int score 42\n"
+      "    windowDef label { text score\n }\n"
+      "  }\n"
+      "  windowDef other { }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr);
+  EXPECT_EQ(gui->getStateInt("panel.score"), 42);
+  EXPECT_EQ(gui->getStateInt("panel:score"), 42);
+  EXPECT_EQ(gui->getStateInt("nowhere.score"), 0);
+  EXPECT_STREQ(gui->getStateString("nowhere.score"), "");
+  gui->setStateString("panel.label.text", "hello");
+  EXPECT_STREQ(gui->getStateString("panel.label.text"), "hello");
+  gui->setStateFloat("map_loading", 0.5f);
+  EXPECT_FLOAT_EQ(gui->getStateFloat("map_loading"), 0.5f);
+  const float v[4] = {1.0f, 0.5f, 0.25f, 0.0f};
+  gui->setStateVec4("tint", v);
+  Vec4 out;
+  gui->getStateVec4(&out, "tint");
+  EXPECT_FLOAT_EQ(out.y, 0.5f);
+  // findChild: a sibling's name finds the sibling, an ancestor's name the ancestor.
+  UIWindow* panel = gui->getDesktop()->childAt(0);
+  EXPECT_EQ(panel->findChild("other"), gui->getDesktop()->childAt(1));
+  EXPECT_EQ(panel->childAt(0)->findChild("desktop"), gui->getDesktop());
+  // "gui" starts at the manager's root window, whatever window resolves the path.
+  manager->setRootVar("version", "3");
+  EXPECT_EQ(panel->childAt(0)->getBoolVar("gui:version", false), true);
+  EXPECT_EQ(manager->findWindow("gui"), manager->getRootWindow());
+  EXPECT_EQ(manager->findWindow("gui.desktop"), nullptr) << "the root window has no children of its own";
+  EXPECT_EQ(manager->findWindowById(panel->getId(), gui->getDesktop()), panel);
+}
+
+TEST_F(UITest, UnresolvedVariablesWarnOnceFromTheTopWindow) {
+  UserInterfaceLocal* gui = load("windowDef desktop { windowDef a { windowDef b { } } }");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* b = gui->getDesktop()->childAt(0)->childAt(0);
+  cmd.output.clear();
+  b->setVar("missing.text", "x");
+  const std::string warning = "WARNING: failed to resolve variable(missing.text) in window(desktop)";
+  const size_t first = cmd.output.find(warning);
+  ASSERT_NE(first, std::string::npos) << cmd.output;
+  EXPECT_EQ(cmd.output.find(warning, first + 1), std::string::npos);
+}
+
+TEST_F(UITest, DefaultsAreRecognised) {
+  UIWindow window(nullptr);
+  EXPECT_TRUE(window.isVarDefault(window.findVarIndex("rect")));
+  window.setVarText("rect", "0 0 0 0.01");
+  EXPECT_FALSE(window.isVarDefault(window.findVarIndex("rect")));
+  EXPECT_TRUE(window.isVarDefault(window.findVarIndex("visible")));
+  window.setVarText("mine", "1");
+  EXPECT_FALSE(window.isVarDefault(window.findVarIndex("mine")));
+  EXPECT_FALSE(window.isVarDefault(999));
+}
+
+// --- Transitions ---
+
+TEST_F(UITest, TransitionsFollowTheFrameTime) {
+  UserInterfaceLocal* gui = load("windowDef desktop { windowDef w { rect 0 0 10 10\n } }");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* w = gui->getDesktop()->childAt(0);
+  manager->frame(1000);
+  w->transition("matcolor", "1 1 1 0", "1 1 1 1", "500");
+  EXPECT_EQ(textOf(w, "matcolor"), "1 1 1 0");
+  manager->frame(1250);
+  EXPECT_FLOAT_EQ(valueOf(w, "matcolor").w, 0.5f);
+  manager->frame(1400);
+  EXPECT_NEAR(valueOf(w, "matcolor").w, 0.8f, 1e-5f);
+  manager->frame(1600);
+  EXPECT_FLOAT_EQ(valueOf(w, "matcolor").w, 1.0f);
+  EXPECT_EQ(manager->getRateFuncs().count(), 0) << "the transition ends at its target";
+
+  // A second transition on the same variable replaces the first.
+  w->transition("matcolor", "0 0 0 0", "1 1 1 1", "1000");
+  w->transition("matcolor", "0 0 0 1", "0 0 0 0", "100");
+  EXPECT_EQ(manager->getRateFuncs().count(), 1);
+  manager->frame(1700);
+  EXPECT_FLOAT_EQ(valueOf(w, "matcolor").w, 0.0f);
+  EXPECT_EQ(manager->getRateFuncs().count(), 0);
+
+  // "0" ms lands on the target at the next update.
+  w->transition("textscale", "1", "2", "0");
+  manager->frame(1701);
+  EXPECT_FLOAT_EQ(valueOf(w, "textscale").x, 2.0f);
+  EXPECT_EQ(textOf(w, "textscale"), "2.000");
+}
+
+TEST_F(UITest, TransitionsBelongToTheirWindowAndVariable) {
+  UserInterfaceLocal* gui = load("windowDef desktop { windowDef w { rect 0 0 10 10\n float a 0\n float b 0\n } }");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* w = gui->getDesktop()->childAt(0);
+  manager->frame(100);
+  w->transition("b", "0", "10", "100");
+  // A new variable sorted in before "b" moves its index: the transition still animates "b".
+  w->setVarText("aa", "5");
+  manager->frame(150);
+  EXPECT_FLOAT_EQ(valueOf(w, "b").x, 5.0f);
+  EXPECT_EQ(textOf(w, "aa"), "5");
+
+  // A clone animates on its own; destroying the original leaves the clone's running.
+  UIWindow* copy = UIWindow::clone(w, true);
+  EXPECT_NE(copy->getId(), w->getId());
+  UIWindow::destroyTree(w);
+  manager->frame(200);
+  EXPECT_FLOAT_EQ(valueOf(copy, "b").x, 10.0f);
+  // Deleting a variable stops its transition.
+  copy->transition("a", "0", "1", "1000");
+  copy->deleteVar("a");
+  manager->frame(300);
+  EXPECT_EQ(manager->getRateFuncs().count(), 0);
+  UIWindow::destroyTree(copy);
+}
+
+TEST_F(UITest, ManyTransitionsKeepTheirOwnState) {
+  // More transitions than the old shared ring held: none takes another's values.
+  UserInterfaceLocal* gui = load("windowDef desktop { }");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* d = gui->getDesktop();
+  manager->frame(10);
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "v" + std::to_string(i);
+    d->setVarText(name.c_str(), "0");
+    d->transition(name.c_str(), "0", std::to_string(i).c_str(), "100");
+  }
+  manager->frame(110);
+  for (int i = 0; i < 300; ++i)
+    ASSERT_FLOAT_EQ(valueOf(d, ("v" + std::to_string(i)).c_str()).x, float(i)) << i;
+}
+
+// --- Events and time ---
+
+TEST_F(UITest, TimeHandlersFireOnceEachInTheirOrder) {
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  eventDef { onTime 0 t0 }\n"
+      "  eventDef { onTime 500 t500 }\n"
+      "  eventDef { onTime 1000 t1000 }\n"
+      "  scriptDef {\n"
+      "    function this:t0(n) note('t' .. n) end\n"
+      "    function this:t500(n) note('t' .. n) end\n"
+      "    function this:t1000(n) note('t' .. n) end\n"
+      "  }\n"
+      "  windowDef quiet { noTime 1\n eventDef { onTime 0 q }\n scriptDef { function this:q() note('q') end }\n"
+      "    windowDef kid { eventDef { onTime 0 k }\n scriptDef { function this:k() note('k') end } } }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr);
+  manager->frame(5000);
+  EXPECT_EQ(trace(gui), "") << "an inactive desktop does nothing";
+  gui->activate(true, 0);
+  manager->frame(5000);
+  EXPECT_EQ(trace(gui), "k,t0") << "noTime stops the window's own handlers, not its children's";
+  manager->frame(5499);
+  manager->frame(5500);
+  manager->frame(6000);
+  manager->frame(9000);
+  EXPECT_EQ(trace(gui), "k,t0,t500,t1000");
+}
+
+TEST_F(UITest, ActivationRunsTheTreeOnceAndNamedEventsQueueInOrder) {
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  eventDef { onActivate act }\n"
+      "  eventDef { onNamedEvent first one }\n"
+      "  eventDef { onNamedEvent second two }\n"
+      "  scriptDef {\n"
+      "    function this:act() note('desktop') end\n"
+      "    function this:one(n) note(n); sys.namedEvent('second') end\n"
+      "    function this:two(n) note(n) end\n"
+      "  }\n"
+      "  windowDef a { eventDef { onActivate act }\n scriptDef { function this:act() note('a') end } }\n"
+      "  windowDef b { noEvents 1\n eventDef { onActivate act }\n eventDef { onNamedEvent first one }\n"
+      "    scriptDef { function this:act() note('b') end\n function this:one() note('b one') end } }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr);
+  gui->activate(true, 0);
+  gui->activate(true, 0);
+  EXPECT_EQ(trace(gui), "desktop,a");
+  gui->getDesktop()->postNamedEvent("first");
+  EXPECT_EQ(gui->getDesktop()->numQueuedEvents(), 1);
+  manager->frame(100);
+  // The handler posted "second" while the queue ran: it waits for the next update, not lost.
+  EXPECT_EQ(trace(gui), "desktop,a,first");
+  manager->frame(116);
+  EXPECT_EQ(trace(gui), "desktop,a,first,second");
+  EXPECT_EQ(textOf(gui->getDesktop(), "updateVisuals"), "1");
+}
+
+TEST_F(UITest, EscapeRunsEachAncestorsHandlers) {
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  eventDef { onEsc esc }\n scriptDef { function this:esc() note('desktop') end }\n"
+      "  windowDef a { eventDef { onEsc esc }\n scriptDef { function this:esc() note('a') end }\n"
+      "    windowDef b { eventDef { onEsc esc }\n scriptDef { function this:esc() note('b') end } } }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* b = gui->getDesktop()->childAt(0)->childAt(0);
+  EXPECT_TRUE(b->onKey(27));
+  EXPECT_EQ(trace(gui), "b,a,desktop");
+  EXPECT_FALSE(b->onKey(200));
+}
+
+// --- Mouse ---
+
+TEST_F(UITest, TheMouseFindsTheTopmostShownWindow) {
+  UserInterfaceLocal* gui = load(kTwoChildren);
+  ASSERT_NE(gui, nullptr);
+  UIWindow* d = gui->getDesktop();
+  UIWindow* first = d->childAt(0);
+  UIWindow* second = d->childAt(1);
+  gui->mouseMove(260, 160);
+  EXPECT_EQ(gui->getFocusWindow(), nullptr) << "an inactive desktop is never hit";
+  gui->activate(true, 0);
+  struct Case {
+    float x, y;
+    UIWindow* expected;
+  };
+  const Case cases[] = {
+      {260, 160, second},                // overlap: the later child wins
+      {120, 120, first->childAt(0)},     // the inner child at 110,110
+      {300, 120, first},                 // the right edge of "first" counts as inside
+      {200, 200, first},                 // and so does its bottom edge
+      {105, 105, first},
+      {20, 20, d},                       // "hidden" is not found
+      {420, 20, d},                      // noclip 1 is never found
+      {700, 500, d},                     // clamped to 640, 480: the desktop's corner
+  };
+  for (const Case& c : cases) {
+    gui->mouseMove(c.x, c.y);
+    if (gui->getFocusWindow() != c.expected)
+      ADD_FAILURE() << "found " << (gui->getFocusWindow() ? gui->getFocusWindow()->getName() : "null");
+    EXPECT_EQ(gui->getFocusWindow(), c.expected) << c.x << "," << c.y;
+  }
+  EXPECT_EQ(gui->mouseX(), 640.0f);
+  EXPECT_EQ(gui->mouseY(), 480.0f);
+}
+
+TEST_F(UITest, InputEventsReachTheWindowUnderTheMouse) {
+  UserInterfaceLocal* gui = load(kTwoChildren);
+  ASSERT_NE(gui, nullptr);
+  gui->activate(true, 0);
+  bool handled = true;
+  UIInputEvent press{1, kUIKeyMouse1, 1, 0, 0};
+  gui->handleEvent(&press, 0, &handled);
+  EXPECT_FALSE(handled) << "no window under the mouse yet";
+  // Relative movements from the first position (-999 clamps to the corner).
+  UIInputEvent move{3, 0, 0, 0, 0};
+  gui->handleEvent(&move, 0, &handled);
+  move = {3, 150, 150, 0, 0};
+  gui->handleEvent(&move, 0, &handled);
+  EXPECT_TRUE(handled);
+  gui->handleEvent(&press, 0, &handled);
+  EXPECT_TRUE(handled);
+  move = {3, 120, 20, 0, 0};  // to 270, 170: into "second"
+  gui->handleEvent(&move, 0, &handled);
+  gui->handleEvent(&press, 0, &handled);
+  UIInputEvent release{1, kUIKeyMouse1, 0, 0, 0};
+  gui->handleEvent(&release, 0, &handled);
+  EXPECT_TRUE(handled);
+  EXPECT_EQ(trace(gui), "enter first,click first,exit first,enter second,click second");
+  UIInputEvent key{1, 'x', 0, 0, 0};
+  gui->handleEvent(&key, 0, &handled);
+  EXPECT_FALSE(handled) << "releases of other keys are not handled";
+}
+
+TEST_F(UITest, HandlersSortAndReplaceByNameAndParameter) {
+  UIEvent a("onTime");
+  a.setParam("500");
+  a.setMethod("half");
+  UIEvent b("onTime");
+  b.setParam("100");
+  b.setMethod("early");
+  UIEvent c("onAction");
+  c.setMethod("click");
+  UIEvent named("onnamedevent");
+  named.setParam("ping");
+  named.setMethod("pong");
+  EXPECT_TRUE(named.isNamed()) << "the name compares without case";
+  EXPECT_LT(UIEvent::compare(c, a), 0) << "by name first";
+  EXPECT_LT(UIEvent::compare(b, a), 0) << "then by value";
+  UIEvent copy;
+  copy.copy(a);
+  EXPECT_TRUE(copy.equals(a));
+  EXPECT_EQ(copy.value(), 500);
+  UIEvent digits;
+  digits.setParam("12abc");
+  EXPECT_EQ(digits.value(), 12);
+  digits.setParam("abc");
+  EXPECT_EQ(digits.value(), 0);
+
+  UIWindow window(nullptr);
+  window.addEventHandler(a);
+  window.addEventHandler(b);
+  window.addEventHandler(c);
+  window.addEventHandler(named);
+  UIEvent replacement("onTime");
+  replacement.setParam("500");
+  replacement.setMethod("other");
+  window.addEventHandler(replacement);
+  ASSERT_EQ(window.numEvents(), 4) << "the same event and parameter replaces, a new parameter appends";
+  window.sortEvents();
+  EXPECT_STREQ(window.eventAt(0).name(), "onAction");
+  EXPECT_STREQ(window.eventAt(1).name(), "onnamedevent");
+  EXPECT_STREQ(window.eventAt(2).method(), "early");
+  EXPECT_STREQ(window.eventAt(3).method(), "other");
+}

@@ -1,0 +1,624 @@
+// The Lua side of the interfaces: one state per interface, window shells that swap the state's
+// globals for a window's table, protected runs with a traceback and an interrupt hook, and the
+// "sys" table. Functions called from Lua keep no C++ objects with destructors alive across a
+// Lua error (errors unwind with longjmp).
+#include "ui/uiprogram.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+extern "C" {
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
+}
+
+#include "lib/interface/cmdsystem.h"
+#include "lib/interface/convarsystem.h"
+#include "lib/interface/iosystem.h"
+#include "ui/uiwindow.h"
+#include "ui/userinterfacelocal.h"
+
+int g_uiShellDepth = 0;
+
+namespace {
+
+UIProgram* s_programStack[UIProgram::kMaxNestedRuns];
+int s_programDepth = -1;
+
+// The state of the innermost protected call, and the handler its interrupt handler replaced.
+lua_State* volatile s_interruptState = nullptr;
+struct sigaction* volatile s_previousHandler = nullptr;
+
+// Lua's own error print: visible on the console, never read as a format.
+void errorPrint(const char* text) {
+  if (g_cmdSystem)
+    g_cmdSystem->error(0, "%s", text);
+}
+
+void interruptHook(lua_State* L, lua_Debug*) {
+  lua_sethook(L, nullptr, 0, 0);
+  luaL_error(L, "interrupted!");
+}
+
+void onInterruptSignal(int) {
+  // Hand later signals to whoever had them before this run, not to the default (which ends the
+  // process).
+  if (s_previousHandler)
+    sigaction(SIGINT, s_previousHandler, nullptr);
+  UIProgram::interruptRunning();
+}
+
+int errorHandler(lua_State* L) {
+  lua_getglobal(L, "debug");
+  if (!lua_istable(L, -1)) {
+    lua_pop(L, 1);
+    return 1;
+  }
+  lua_getfield(L, -1, "traceback");
+  if (!lua_isfunction(L, -1)) {
+    lua_pop(L, 2);
+    return 1;
+  }
+  lua_pushvalue(L, 1);
+  lua_pushinteger(L, 2);
+  lua_call(L, 2, 1);
+  return 1;
+}
+
+int protectedCall(lua_State* L) {
+  const int base = lua_gettop(L);  // the chunk
+  lua_pushcfunction(L, errorHandler);
+  lua_insert(L, base);
+  lua_State* outerState = s_interruptState;
+  struct sigaction* outerPrevious = s_previousHandler;
+  struct sigaction previous;
+  struct sigaction handler;
+  std::memset(&handler, 0, sizeof(handler));
+  handler.sa_handler = onInterruptSignal;
+  sigemptyset(&handler.sa_mask);
+  sigaction(SIGINT, &handler, &previous);
+  s_previousHandler = &previous;
+  s_interruptState = L;
+  const int status = lua_pcall(L, 0, 0, base);
+  sigaction(SIGINT, &previous, nullptr);
+  s_interruptState = outerState;
+  s_previousHandler = outerPrevious;
+  if (!outerState)
+    lua_sethook(L, nullptr, 0, 0);  // an interrupt that came as the run ended must not hit the next
+  lua_remove(L, base);
+  if (status != 0)
+    lua_gc(L, LUA_GCCOLLECT, 0);
+  return status;
+}
+
+void report(lua_State* L, int status) {
+  if (status == 0 || lua_isnil(L, -1))
+    return;
+  const char* message = lua_tostring(L, -1);
+  if (!message)
+    message = "(error object is not a string)";
+  char text[8192];
+  std::snprintf(text, sizeof(text), "%s\n", message);
+  errorPrint(text);
+  lua_pop(L, 1);
+}
+
+// --- "sys" ---
+
+constexpr int kArgBufferSize = 1024;
+
+struct SysArgs {
+  char buffer[kArgBufferSize];
+  const char* texts[kArgBufferSize];
+  int count;
+};
+
+// Each argument through the global "tostring", packed into one 1,024-byte buffer; what no longer
+// fits is cut, and collecting stops when the buffer is full.
+void collectArgs(lua_State* L, SysArgs& args, const char* functionName) {
+  const int n = lua_gettop(L);
+  args.count = 0;
+  int used = 0;
+  luaL_checkstack(L, 3, "sys arguments");
+  lua_getglobal(L, "tostring");
+  for (int i = 1; i <= n; ++i) {
+    if (kArgBufferSize - used <= 1)
+      break;
+    lua_pushvalue(L, -1);
+    lua_pushvalue(L, i);
+    lua_call(L, 1, 1);
+    const char* s = lua_tostring(L, -1);
+    if (!s) {
+      luaL_error(L, "'tostring' must return a string to '%s'", functionName);
+      return;
+    }
+    size_t length = std::strlen(s);
+    const size_t room = size_t(kArgBufferSize - used - 1);
+    if (length > room)
+      length = room;
+    std::memcpy(args.buffer + used, s, length);
+    args.buffer[used + int(length)] = '\0';
+    args.texts[args.count++] = args.buffer + used;
+    used += int(length) + 1;
+    lua_pop(L, 1);
+  }
+  lua_pop(L, 1);
+}
+
+UIWindow* currentWindow() {
+  UIProgram* program = UIProgram::top();
+  return program ? program->getCurrentWindow() : nullptr;
+}
+
+int printArgs(lua_State* L, bool newline) {
+  const int n = lua_gettop(L);
+  luaL_checkstack(L, 3, "sys.print");
+  luaL_Buffer b;
+  lua_getglobal(L, "tostring");
+  const int tostringIndex = lua_gettop(L);
+  luaL_buffinit(L, &b);
+  for (int i = 1; i <= n + (newline ? 1 : 0); ++i) {
+    if (i > 1)
+      luaL_addchar(&b, '\t');
+    lua_pushvalue(L, tostringIndex);
+    if (i <= n)
+      lua_pushvalue(L, i);
+    else
+      lua_pushliteral(L, "\n");
+    lua_call(L, 1, 1);
+    if (!lua_isstring(L, -1))
+      return luaL_error(L, "'tostring' must return a string to 'sys.print'");
+    luaL_addvalue(&b);
+  }
+  luaL_pushresult(&b);
+  errorPrint(lua_tostring(L, -1));
+  return 0;
+}
+
+int sysPrint(lua_State* L) {
+  return printArgs(L, false);
+}
+
+int sysPrintln(lua_State* L) {
+  return printArgs(L, true);
+}
+
+int sysInclude(lua_State* L) {
+  const int n = lua_gettop(L);
+  lua_getglobal(L, "tostring");
+  const int tostringIndex = lua_gettop(L);
+  for (int i = 1; i <= n; ++i) {
+    lua_pushvalue(L, tostringIndex);
+    lua_pushvalue(L, i);
+    lua_call(L, 1, 1);
+    const char* name = lua_tostring(L, -1);
+    if (!name)
+      return luaL_error(L, "'tostring' must return a string to 'sys.include'");
+    UIProgram* program = UIProgram::top();
+    if (program) {
+      if (UIProgram::depth() >= UIProgram::kMaxNestedRuns)
+        return luaL_error(L, "sys.include: '%s' would nest more than %d running scripts", name,
+                          UIProgram::kMaxNestedRuns);
+      char file[512];
+      std::snprintf(file, sizeof(file), "%s", name);
+      lua_pop(L, 1);
+      program->runFile(file, L);
+    } else {
+      lua_pop(L, 1);
+    }
+  }
+  return 0;
+}
+
+int sysExec(lua_State* L) {
+  SysArgs args;
+  collectArgs(L, args, "sys.print");
+  UIProgram* program = UIProgram::top();
+  if (!program)
+    return 0;
+  for (int i = 0; i < args.count; ++i)
+    program->queueCommand(args.texts[i], nullptr);
+  return 0;
+}
+
+int sysTransition(lua_State* L) {
+  SysArgs args;
+  collectArgs(L, args, "sys.print");
+  UIWindow* window = currentWindow();
+  if (!window)
+    return 0;
+  if (args.count != 4)
+    return luaL_error(L, "'transition' has invalid arguments 'sys.print'");
+  window->transition(args.texts[0], args.texts[1], args.texts[2], args.texts[3]);
+  return 0;
+}
+
+int sysSet(lua_State* L) {
+  SysArgs args;
+  collectArgs(L, args, "sys.print");
+  UIWindow* window = currentWindow();
+  if (!window)
+    return 0;
+  if (args.count != 2)
+    return luaL_error(L, "'set' has invalid arguments 'sys.print'");
+  window->setVar(args.texts[0], args.texts[1]);
+  const char* colon = std::strrchr(args.texts[0], ':');
+  if (colon) {
+    char path[kArgBufferSize + 8];
+    std::snprintf(path, sizeof(path), "%.*s:update", int(colon - args.texts[0]), args.texts[0]);
+    window->setVar(path, "1");
+  } else {
+    window->setVar("update", "1");
+  }
+  return 0;
+}
+
+int sysGet(lua_State* L) {
+  SysArgs args;
+  collectArgs(L, args, "sys.print");
+  UIWindow* window = currentWindow();
+  if (!window)
+    return 0;
+  if (args.count != 1)
+    return luaL_error(L, "'get' has invalid arguments 'sys.print'");
+  return window->pushVar(L, args.texts[0]);
+}
+
+int sysGetCvar(lua_State* L) {
+  SysArgs args;
+  collectArgs(L, args, "sys.print");
+  if (args.count != 1)
+    return luaL_error(L, "'getcvar' has invalid arguments 'sys.print'");
+  ConVar* var = g_conVarSystem ? g_conVarSystem->find(args.texts[0]) : nullptr;
+  if (var)
+    lua_pushstring(L, var->getString());
+  else
+    lua_pushnil(L);
+  return 1;
+}
+
+int sysResetTime(lua_State* L) {
+  SysArgs args;
+  collectArgs(L, args, "sys.print");
+  UIWindow* window = currentWindow();
+  if (!window)
+    return 0;
+  if (args.count > 2)
+    return luaL_error(L, "'resetTime' has invalid arguments 'sys.print'");
+  if (args.count == 0) {
+    // The window's own name as the time text, read as "no time": the clock restarts at now.
+    window->resetTime(window->getName(), "");
+  } else {
+    window->resetTime(args.texts[0], args.count > 1 ? args.texts[1] : "");
+  }
+  return 0;
+}
+
+int sysStopTransitions(lua_State* L) {
+  SysArgs args;
+  collectArgs(L, args, "sys.print");
+  UIWindow* window = currentWindow();
+  if (!window)
+    return 0;
+  if (args.count != 1)
+    return luaL_error(L, "'stopTransitions' has invalid arguments 'sys.print'");
+  window->stopTransitions(args.texts[0]);
+  return 0;
+}
+
+int sysNamedEvent(lua_State* L) {
+  SysArgs args;
+  collectArgs(L, args, "sys.print");
+  UIWindow* window = currentWindow();
+  if (!window)
+    return 0;
+  if (args.count != 1)
+    return luaL_error(L, "'namedEvent' has invalid arguments 'sys.print'");
+  window->postNamedEvent(args.texts[0]);
+  return 0;
+}
+
+const luaL_Reg kSysFunctions[] = {
+    {"print", sysPrint},
+    {"println", sysPrintln},
+    {"include", sysInclude},
+    {"exec", sysExec},
+    {"transition", sysTransition},
+    {"set", sysSet},
+    {"get", sysGet},
+    {"getcvar", sysGetCvar},
+    {"resetTime", sysResetTime},
+    {"stopTransitions", sysStopTransitions},
+    {"namedEvent", sysNamedEvent},
+    {nullptr, nullptr},
+};
+
+// The shell stack lives in the registry: scripts that assign a global of that name cannot break
+// the way back to the real globals.
+constexpr const char* kShellStackKey = "quill.shellStack";
+
+void pushShellStack(lua_State* L) {
+  lua_getfield(L, LUA_REGISTRYINDEX, kShellStackKey);
+  if (!lua_istable(L, -1)) {
+    lua_pop(L, 1);
+    lua_newtable(L);
+    lua_pushvalue(L, -1);
+    lua_setfield(L, LUA_REGISTRYINDEX, kShellStackKey);
+  }
+}
+
+}  // namespace
+
+// --- UIProgram ---
+
+UIProgram::UIProgram() = default;
+
+UIProgram::~UIProgram() {
+  if (state_)
+    lua_close(state_);
+  state_ = nullptr;
+}
+
+UIProgram* UIProgram::top() {
+  return s_programDepth >= 0 ? s_programStack[s_programDepth] : nullptr;
+}
+
+int UIProgram::depth() {
+  return s_programDepth + 1;
+}
+
+void UIProgram::interruptRunning() {
+  lua_State* L = s_interruptState;
+  if (L)
+    lua_sethook(L, interruptHook, LUA_MASKCALL | LUA_MASKRET | LUA_MASKCOUNT, 1);
+}
+
+void UIProgram::setFile(const char* name) {
+  file_ = name ? name : "";
+  open();
+}
+
+bool UIProgram::open() {
+  if (state_)
+    lua_close(state_);
+  state_ = luaL_newstate();
+  if (!state_)
+    return false;
+  lua_State* L = state_;
+  static const lua_CFunction kLibraries[] = {luaopen_base, luaopen_table, luaopen_string, luaopen_math,
+                                             luaopen_debug};
+  for (lua_CFunction library : kLibraries) {
+    lua_pushcfunction(L, library);
+    lua_call(L, 0, 0);
+  }
+  luaL_register(L, "sys", kSysFunctions);
+  lua_pop(L, 1);
+  if (!file_.empty()) {
+    std::string file = file_;
+    runFile(file.c_str());
+  }
+  return true;
+}
+
+void UIProgram::close() {
+  if (!state_)
+    return;
+  file_.clear();
+  lua_close(state_);
+  state_ = nullptr;
+}
+
+bool UIProgram::runFile(const char* name, lua_State* state) {
+  cmdPrintf("loading %s\n", name ? name : "");
+  if (!g_ioSystem || !name)
+    return false;
+  IOData* data = g_ioSystem->loadFile(name);
+  if (!data)
+    return false;
+  if (!data->buffer) {
+    g_ioSystem->freeFile(data);
+    return false;
+  }
+  runText(name, data->buffer, state);
+  g_ioSystem->freeFile(data);
+  return true;
+}
+
+bool UIProgram::runText(const char* chunkName, const char* text, lua_State* state) {
+  lua_State* L = state ? state : state_;
+  if (!L || !text)
+    return false;
+  return runBuffer(L, text, chunkName ? chunkName : "") == 0;
+}
+
+int UIProgram::runBuffer(lua_State* L, const char* text, const char* chunkName) {
+  if (s_programDepth + 1 >= kMaxNestedRuns) {
+    errorPrint("ERROR: interface scripts nested more than 64 runs deep; run refused\n");
+    return LUA_ERRRUN;
+  }
+  s_programStack[++s_programDepth] = this;
+  int status = luaL_loadbuffer(L, text, std::strlen(text), chunkName);
+  if (status == 0)
+    status = protectedCall(L);
+  --s_programDepth;
+  report(L, status);
+  return status;
+}
+
+void UIProgram::runQuiet(lua_State* L, const char* text) {
+  if (!L || !text)
+    return;
+  const int top = lua_gettop(L);
+  if (luaL_loadbuffer(L, text, std::strlen(text), "quiet") == 0)
+    protectedCall(L);
+  lua_settop(L, top);
+}
+
+UIShell* UIProgram::createShell(const char* kindName) {
+  UIShell* shell = new UIShell(this);
+  shell->setName(kindName);
+  return shell;
+}
+
+bool UIProgram::attachShell(UIWindow* window, UIShell* shell) {
+  if (!shell)
+    return false;
+  if (!window || !shell->loadWindowScript(window)) {
+    delete shell;
+    return false;
+  }
+  return true;
+}
+
+void UIProgram::bindWindow(UIWindow* window) {
+  if (!state_ || !window || !window->pushTable())
+    return;
+  lua_pushvalue(state_, -1);
+  lua_setfield(state_, -2, "this");
+  lua_pop(state_, 1);
+  setSelf(window);
+}
+
+void UIProgram::setSelf(UIWindow* window) {
+  if (!state_ || !window || !window->pushTable())
+    return;
+  lua_pushnil(state_);
+  lua_setfield(state_, -2, "self");
+  UIWindow** slot = static_cast<UIWindow**>(lua_newuserdata(state_, sizeof(UIWindow*)));
+  *slot = window;
+  lua_setfield(state_, -2, "self");
+  lua_pop(state_, 1);
+}
+
+void UIProgram::queueCommand(const char* text, UserInterfaceLocal* gui) {
+  UICommand command;
+  std::snprintf(command.text, sizeof(command.text), "%s", text ? text : "");
+  command.gui = gui;
+  commands_.push_back(command);
+}
+
+// --- UIShell ---
+
+UIShell::~UIShell() {
+  lua_State* L = getState();
+  if (!L || !stored_ || table_.empty())
+    return;
+  const int top = lua_gettop(L);
+  if (storedInParent_) {
+    UIWindow* parent = window_ ? window_->getParent() : nullptr;
+    if (parent && parent->pushTable()) {
+      lua_pushnil(L);
+      lua_setfield(L, -2, table_.c_str());
+    }
+  } else {
+    lua_pushnil(L);
+    lua_setfield(L, LUA_GLOBALSINDEX, table_.c_str());
+  }
+  lua_settop(L, top);
+}
+
+lua_State* UIShell::getState() const {
+  return program_ ? program_->getState() : nullptr;
+}
+
+bool UIShell::createTable() {
+  lua_State* L = getState();
+  if (!L || !window_)
+    return false;
+  const int top = lua_gettop(L);
+  UIWindow* parent = window_->getParent();
+  if (parent) {
+    if (!parent->pushTable())
+      return false;
+  } else {
+    lua_getglobal(L, "_G");
+    if (lua_isnil(L, -1)) {
+      lua_settop(L, top);
+      return false;
+    }
+  }
+  if (!lua_istable(L, -1)) {
+    lua_settop(L, top);
+    return false;
+  }
+  table_ = window_->getName();
+  lua_newtable(L);
+  lua_newtable(L);
+  lua_getglobal(L, "_G");
+  lua_setfield(L, -2, "__index");
+  lua_setmetatable(L, -2);
+  lua_setfield(L, -2, table_.c_str());
+  lua_settop(L, top);
+  stored_ = true;
+  storedInParent_ = parent != nullptr;
+  return true;
+}
+
+bool UIShell::enter() {
+  lua_State* L = getState();
+  if (!L || !window_)
+    return false;
+  pushShellStack(L);
+  ++g_uiShellDepth;
+  lua_pushvalue(L, LUA_GLOBALSINDEX);
+  lua_rawseti(L, -2, g_uiShellDepth);
+  lua_pop(L, 1);
+  if (!window_->pushTable()) {
+    pushShellStack(L);
+    lua_pushnil(L);
+    lua_rawseti(L, -2, g_uiShellDepth);
+    lua_pop(L, 1);
+    --g_uiShellDepth;
+    return false;
+  }
+  if (!lua_istable(L, -1)) {
+    char text[600];
+    std::snprintf(text, sizeof(text), "ERROR: object state table not found (%s)\n", table_.c_str());
+    errorPrint(text);
+    lua_pop(L, 1);
+    leave();
+    return false;
+  }
+  lua_replace(L, LUA_GLOBALSINDEX);
+  return true;
+}
+
+void UIShell::leave() {
+  lua_State* L = getState();
+  if (!L)
+    return;
+  pushShellStack(L);
+  lua_rawgeti(L, -1, g_uiShellDepth);
+  if (lua_istable(L, -1))
+    lua_replace(L, LUA_GLOBALSINDEX);
+  else
+    lua_pop(L, 1);
+  lua_pushnil(L);
+  lua_rawseti(L, -2, g_uiShellDepth);
+  lua_pop(L, 1);
+  --g_uiShellDepth;
+}
+
+bool UIShell::run(const char* text, const char* chunkName) {
+  if (!enter())
+    return false;
+  UIWindow* previous = program_->getCurrentWindow();
+  program_->setCurrentWindow(window_);
+  const bool ok = program_->runText(chunkName, text);
+  program_->setCurrentWindow(previous);
+  leave();
+  return ok;
+}
+
+bool UIShell::loadWindowScript(UIWindow* window) {
+  window_ = window;
+  if (!createTable())
+    return false;
+  if (enter()) {
+    program_->bindWindow(window);
+    leave();
+  }
+  return true;
+}

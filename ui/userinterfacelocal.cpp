@@ -1,0 +1,274 @@
+// The interface object: loading a ".gui" file, the state dictionary, input, drawing.
+#include "ui/userinterfacelocal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "lib/interface/cmdsystem.h"
+#include "lib/interface/rendersystem.h"
+#include "lib/timer.h"
+#include "lib/tokenparser.h"
+#include "lib/vector.h"
+#include "ui/uiwindow.h"
+#include "ui/userinterfacemanager.h"
+
+namespace {
+
+void loadError(const char* format, const char* arg) __attribute__((format(printf, 1, 0)));
+void loadError(const char* format, const char* arg) {
+  if (g_cmdSystem)
+    g_cmdSystem->error(0, format, arg);
+}
+
+UIWindow* newDesktop(UserInterfaceLocal* gui) {
+  UIWindow* desktop = new UIWindow(gui);
+  desktop->setName("desktop");
+  desktop->setKind("windowDef");
+  desktop->setVarText("rect", "0,0,640,480");
+  return desktop;
+}
+
+}  // namespace
+
+UserInterfaceLocal::UserInterfaceLocal() {
+  desktop_ = newDesktop(this);
+  if (!g_uiEditMode && g_userInterfaceManager)
+    cursor_ = g_userInterfaceManager->getCursorMaterial();
+}
+
+UserInterfaceLocal::~UserInterfaceLocal() {
+  clear();
+}
+
+void UserInterfaceLocal::clear() {
+  UIWindow::destroyTree(desktop_);
+  desktop_ = nullptr;
+  focus_ = nullptr;
+  program_.close();
+}
+
+bool UserInterfaceLocal::load(const char* name, bool) {
+  clear();
+  name_ = name ? name : "";
+  program_.setFile("script/ui/ui_common.lua");
+  Timer timer;
+  timer.init();
+  TokenParser parser;
+  if (!parser.loadFile(name_.c_str()) && !parser.loadFile(name_.c_str(), true)) {
+    loadError("File Not Found: %s\n", name_.c_str());
+    return false;
+  }
+  char token[512];
+  bool result = false;
+  if (!parser.readToken(token, sizeof(token)))
+    token[0] = '\0';
+  // A file without a "windowDef" (an empty one too) is refused: a gui never lacks its desktop
+  // after a successful load.
+  if (String::icmp(token, "windowDef") != 0) {
+    loadError("Unknown token: '%s'.  Expected 'windowDef desktop'.\n", token);
+  } else {
+    desktop_ = new UIWindow(this);
+    desktop_->setKind(token);
+    parser.setPunctuation("{}();");
+    result = desktop_->parse(&program_, parser, 0);
+  }
+  cmdPrintf("load time: %d\n", int(timer.elapsed()));
+  return result;
+}
+
+bool UserInterfaceLocal::reload() {
+  clear();
+  const std::string name = name_;
+  return load(name.c_str(), true);
+}
+
+bool UserInterfaceLocal::runScript(const char* text) {
+  return program_.runText("raw script", text);
+}
+
+// --- State ---
+
+KeyDict* UserInterfaceLocal::getStateDict() {
+  if (!desktop_)
+    return nullptr;
+  stateDict_.clear();
+  for (int i = 0; i < desktop_->numVars(); ++i)
+    stateDict_.set(desktop_->getVar(i)->name.c_str(), desktop_->getVar(i)->text.c_str());
+  return &stateDict_;
+}
+
+void UserInterfaceLocal::deleteStateVar(const char* name) {
+  if (desktop_)
+    desktop_->deleteVar(name);
+}
+
+void UserInterfaceLocal::setStateString(const char* name, const char* text) {
+  if (desktop_)
+    desktop_->setVarText(name, text);
+}
+
+void UserInterfaceLocal::setStateBool(const char* name, bool value) {
+  setStateInt(name, value ? 1 : 0);
+}
+
+void UserInterfaceLocal::setStateInt(const char* name, int value) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%d", value);
+  setStateString(name, text);
+}
+
+void UserInterfaceLocal::setStateFloat(const char* name, float value) {
+  char text[64];
+  std::snprintf(text, sizeof(text), "%f", double(value));
+  setStateString(name, text);
+}
+
+void UserInterfaceLocal::setStateVec4(const char* name, const float* value) {
+  if (!value)
+    return;
+  setStateString(name, String::floatArrayToString(value, 4, 5));
+}
+
+const char* UserInterfaceLocal::getStateString(const char* name) {
+  stateText_.clear();
+  if (desktop_)
+    desktop_->getVarText(name, nullptr, &stateText_);
+  return stateText_.c_str();
+}
+
+bool UserInterfaceLocal::getStateBool(const char* name) {
+  return getStateInt(name) != 0;
+}
+
+int UserInterfaceLocal::getStateInt(const char* name) {
+  return std::atoi(getStateString(name));
+}
+
+float UserInterfaceLocal::getStateFloat(const char* name) {
+  return float(std::strtod(getStateString(name), nullptr));
+}
+
+Vec4* UserInterfaceLocal::getStateVec4(Vec4* out, const char* name) {
+  if (!out)
+    return out;
+  float v[4];
+  const char* text = getStateString(name);
+  uiParseVec(text[0] ? text : "0 0 0 0", v);
+  out->x = v[0];
+  out->y = v[1];
+  out->z = v[2];
+  out->w = v[3];
+  return out;
+}
+
+// --- Events ---
+
+void UserInterfaceLocal::namedEvent(const char* name) {
+  if (desktop_)
+    UIWindow::runNamedEvent(desktop_, name);
+}
+
+void UserInterfaceLocal::activate(bool active, int) {
+  if (!desktop_)
+    return;
+  const int index = desktop_->findVarIndex("active");
+  if (index < 0 || (std::atoi(desktop_->getVar(index)->text.c_str()) != 0) != active)
+    desktop_->setActive(active);
+}
+
+void UserInterfaceLocal::trigger() {
+  if (!desktop_)
+    return;
+  bool handled = false;
+  UIWindow::runEvents(desktop_, "onTrigger", "", &handled);
+  const int index = desktop_->findVarIndex("updateVisuals");
+  const bool value = index >= 0 ? std::atoi(desktop_->getVar(index)->text.c_str()) != 0 : handled;
+  desktop_->setVarText("updateVisuals", value ? "1" : "0");
+}
+
+void UserInterfaceLocal::refreshWindows(int, bool flag) {
+  if (desktop_)
+    UIWindow::updateTree(desktop_, flag);
+}
+
+// --- Input ---
+
+const char* UserInterfaceLocal::handleEvent(const UIInputEvent* event, int, bool* handled) {
+  bool result = false;
+  if (event && desktop_) {
+    switch (event->type) {
+      case 1:
+        if (focus_) {
+          if (event->value >= kUIKeyMouse1 && event->value <= kUIKeyMouseLast) {
+            if (event->value2)
+              focus_->onAction(event->value);
+            else
+              focus_->onActionRelease(event->value);
+            result = true;
+          } else if (event->value2) {
+            result = focus_->onKey(event->value);
+          }
+        }
+        break;
+      case 2:
+        if (event->value2 && focus_)
+          result = focus_->onKey(event->value);
+        break;
+      case 3:
+        mouseMove(mouseX_ + float(event->value), mouseY_ + float(event->value2));
+        result = true;
+        break;
+      default:
+        break;
+    }
+  }
+  if (handled)
+    *handled = result;
+  return "";
+}
+
+bool UserInterfaceLocal::mouseMove(float x, float y) {
+  // The first movement starts from -999: from there the clamp puts the cursor in the corner.
+  mouseX_ = x < 0.0f ? 0.0f : (x > 640.0f ? 640.0f : x);
+  mouseY_ = y < 0.0f ? 0.0f : (y > 480.0f ? 480.0f : y);
+  if (!(mouseX_ == mouseX_))
+    mouseX_ = 0.0f;
+  if (!(mouseY_ == mouseY_))
+    mouseY_ = 0.0f;
+  if (focus_ && focus_->isCapturingKeys())
+    return true;
+  if (!desktop_)
+    return false;
+  const float point[2] = {mouseX_, mouseY_};
+  UIWindow* found = desktop_->hitTest(point);
+  if (found != focus_) {
+    UIWindow* previous = focus_;
+    bool handled = false;
+    if (previous && previous->getBoolVar("visible", true))
+      UIWindow::runEvents(previous, "onMouseExit", "", &handled);
+    if (found)
+      UIWindow::runEvents(found, "onMouseEnter", "", &handled);
+  }
+  focus_ = found;
+  return true;
+}
+
+// --- Drawing ---
+
+void UserInterfaceLocal::redraw(int) {
+  if (!desktop_)
+    return;
+  desktop_->drawFullScreen();
+  drawCursor();
+}
+
+void UserInterfaceLocal::drawCursor() {
+  if (g_uiEditMode || !cursor_)
+    return;
+  UIWindow* window = desktop_ ? desktop_ : focus_;
+  if (window && window->getBoolVar("nocursor", false))
+    return;
+  static const float kWhite[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+  UIWindow::drawRect(cursor_, mouseX_, mouseY_, 20.0f, 20.0f, 0.0f, 0.0f, 1.0f, 1.0f, kWhite);
+}
