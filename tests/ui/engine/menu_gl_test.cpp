@@ -75,10 +75,12 @@ class MenuEngineTest : public ::testing::Test {
     g_renderSystem->clearScreen();
     gui->redraw(time);
     const int px = int(x * float(width) / 640.0f);
-    const int py = height - 1 - int(y * float(height) / 480.0f);
-    uint8_t rgb[3] = {};
-    g_renderSystem->readPixels(px, py, 1, 1, rgb, 0);
+    const int row = int(y * float(height) / 480.0f);  // rows come top first
+    std::vector<uint8_t> frame(size_t(width) * height * 3);
+    const bool read = g_renderSystem->readPixels(frame.data(), width, 0, 0, width, height);
     g_renderSystem->endFrame();
+    EXPECT_TRUE(read);
+    const uint8_t* rgb = &frame[(size_t(row) * width + px) * 3];
     return {rgb[0], rgb[1], rgb[2]};
   }
 
