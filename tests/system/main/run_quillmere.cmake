@@ -1,8 +1,9 @@
 # Runs the staged executable headless with "quit" at the end of its command
 # line; it must run game steps, echo its console and end with exit code 0. The wait is generous:
-# on a loaded machine the first frames (content loading) can take most of a second.
+# on a loaded machine the first frames (content loading) can take most of a second, and the
+# intro video plays for one second before them.
 execute_process(
-  COMMAND ${EXE} con_devconsole 1 ";" wait 2000 ";" demo_status ";" quit
+  COMMAND ${EXE} con_devconsole 1 ";" wait 4000 ";" demo_status ";" quit
   WORKING_DIRECTORY ${DIR}
   RESULT_VARIABLE rc
   OUTPUT_VARIABLE out
