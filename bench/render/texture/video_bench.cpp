@@ -91,7 +91,7 @@ Bytes jpeg(const Bytes& rgb) {
 }
 
 Bytes dds(const Bytes& blocks) {
-  Bytes h(128, 0);
+  Bytes h(128 + blocks.size(), 0);
   std::memcpy(h.data(), "DDS ", 4);
   auto put = [&](size_t at, uint32_t v) {
     for (int k = 0; k < 4; k++)
@@ -103,7 +103,7 @@ Bytes dds(const Bytes& blocks) {
   put(28, 1);
   put(80, 4);
   std::memcpy(&h[84], "DXT1", 4);
-  h.insert(h.end(), blocks.begin(), blocks.end());
+  std::memcpy(h.data() + 128, blocks.data(), blocks.size());
   return h;
 }
 
