@@ -117,6 +117,20 @@ struct SampleEffects {
 };
 SampleEffects s_effects;
 
+// The skinned tube (media/models/tube.dmesh: joints root, lower, upper) and its animation: the
+// upper joint swings about the x axis around its pivot, 10 units up the tube.
+int s_tube = -1;
+RenderEntity s_tubeEntity;
+Mat4 s_tubeJoints[3];
+
+void poseTube(int steps) {
+  const float angle = std::sin(float(steps) * 0.05f) * 1.05f;  // about 60 degrees each way
+  const float c = std::cos(angle), s = std::sin(angle);
+  s_tubeJoints[0] = Mat4::identity();
+  s_tubeJoints[1] = Mat4::identity();
+  s_tubeJoints[2] = Mat4::fromMat3(Mat3(Vec3(1, 0, 0), Vec3(0, c, s), Vec3(0, -s, c)), Vec3(0, 0, 10));
+}
+
 class DemoGame : public GameInterface {
  public:
   void init() override {
@@ -158,6 +172,15 @@ class DemoGame : public GameInterface {
         parm = 1.0f;
       s_entities[i] = render->addEntityDef(&entity);
     }
+    s_tubeEntity = RenderEntity();
+    s_tubeEntity.model = models->findOrLoadModel("models/tube.dmesh");
+    s_tubeEntity.origin = Vec3(-40.0f, 28.0f, -16.0f);
+    for (float& parm : s_tubeEntity.shaderParms)
+      parm = 1.0f;
+    poseTube(0);
+    s_tubeEntity.numJoints = 3;
+    s_tubeEntity.joints = s_tubeJoints;
+    s_tube = render->addEntityDef(&s_tubeEntity);
     for (int i = 0; i < 2; i++) {
       RenderLight light;
       light.shape = 1;
@@ -176,6 +199,9 @@ class DemoGame : public GameInterface {
         render->freeEntityDef(e);
       e = -1;
     }
+    if (render && s_tube >= 0 && render->getRenderEntity(s_tube))
+      render->freeEntityDef(s_tube);
+    s_tube = -1;
     for (int& l : s_lights) {
       if (render && l >= 0 && render->getLightDef(l))
         render->freeLightDef(l);
@@ -217,6 +243,10 @@ class DemoGame : public GameInterface {
     ++state_->steps;
     s_stepRate.setInt(state_->steps);
     s_effects.step(state_->steps * 16);
+    if (s_tube >= 0 && s_imports.renderSystem) {
+      poseTube(state_->steps);
+      s_imports.renderSystem->updateEntityDef(s_tube, &s_tubeEntity);
+    }
   }
 
   // The engine opens "guis/mainmenu.gui" for us.

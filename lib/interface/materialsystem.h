@@ -50,5 +50,11 @@ enum MaterialFlags : uint32_t {
 struct ExpressionHooks {
   void (*clear)() = nullptr;             // frees every register (start-up and shutdown)
   void (*registerCommands)() = nullptr;  // "listExpressions"
+  // For video images, whose library sits below the material library: compile a text into a
+  // register (0 on failure), evaluate one, and set or read the current parameter array.
+  int (*registerText)(const char* text) = nullptr;
+  float (*evaluate)(int index) = nullptr;
+  void (*setParms)(float* parms) = nullptr;
+  float* (*getParms)() = nullptr;
 };
 inline ExpressionHooks g_expressionHooks;

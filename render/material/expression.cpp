@@ -168,6 +168,10 @@ const struct InstallHooks {
   InstallHooks() {
     g_expressionHooks.clear = clearExpressions;
     g_expressionHooks.registerCommands = registerExpressionCommands;
+    g_expressionHooks.registerText = registerExpression;
+    g_expressionHooks.evaluate = evaluateExpression;
+    g_expressionHooks.setParms = setExpressionParms;
+    g_expressionHooks.getParms = getExpressionParms;
   }
 } s_installHooks;
 

@@ -743,8 +743,16 @@ bool BaseModel::buildInstance(const RenderEntity* entity) {
   int numJoints = entity->numJoints < 0 ? 0 : entity->numJoints;
   if (numJoints > kMaxInstanceJoints)
     numJoints = kMaxInstanceJoints;
-  std::vector<Mat4> matrices(size_t(numJoints > 1 ? numJoints : 1));
+  // The scratch holds every joint the model's influences can name, whatever the entity supplies;
+  // joints the entity leaves out move rigidly with it.
+  const int modelJoints = source->numJointPoses();
+  int scratch = numJoints > modelJoints ? numJoints : modelJoints;
+  if (scratch < 1)
+    scratch = 1;
+  std::vector<Mat4> matrices(size_t(scratch), Mat4::fromMat3(entity->axis, entity->origin));
   source->computeJointMatrices(matrices.data(), entity);
+  if (numJoints > 0)
+    numJoints = scratch;
   for (int s = 0; s < surfaces_.num(); s++) {
     ModelSurface& surface = surfaces_[s];
     SurfaceGeometry* g = surface.geometry;

@@ -10,6 +10,7 @@
 #include "lib/interface/rendersystem.h"
 #include "lib/str.h"
 #include "render/model/basemodel.h"
+#include "render/model/dynamicmodel.h"
 
 namespace {
 
@@ -189,20 +190,10 @@ RenderModel* RenderModelManager::findOrLoadModel(const char* name) {
   if (!name)
     name = "";
   if (std::strstr(name, ".dmesh")) {
-    BaseModel* model = g_dynamicModelFactory ? g_dynamicModelFactory() : nullptr;
-    if (model) {
-      models_.append(model);
-      model->init(name);
-      model->reload();
-      return model;
-    }
-    // Skinned meshes are not built in this engine yet: the name gets the default box.
-    model = new BaseModel();
-    model->setMode(kModelDynamic);
+    BaseModel* model = g_dynamicModelFactory ? g_dynamicModelFactory() : new DynamicModel();
     models_.append(model);
     model->init(name);
-    cmdPrintf("WARNING: skinned mesh \"%s\" cannot be loaded: using the default model\n", name);
-    model->makeDefault();
+    model->reload();
     return model;
   }
   BaseModel* model = new BaseModel();

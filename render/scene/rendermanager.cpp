@@ -20,6 +20,7 @@
 #include "render/backend/framebufferopengl.h"
 #include "render/model/basemodel.h"
 #include "render/model/surfacebuilder.h"
+#include "render/scene/decals.h"
 #include "render/texture/imagefiles.h"
 
 namespace {
@@ -152,6 +153,7 @@ bool RenderManager::init() {
   debugLines_.setGranularity(10240);
   debugPolygons_.setGranularity(1024);
   debugTexts_.setGranularity(1024);
+  renderDecals().init();
   if (g_cmdSystem && fonts_.fontCount() == 0 && fonts_.registerFont("fonts") < 0)
     g_cmdSystem->printf("WARNING: failed to load default internal font\n");
   initialised_ = true;
@@ -183,6 +185,8 @@ void RenderManager::shutdown() {
   delete imageMaterial_;
   flatMaterial_ = nullptr;
   imageMaterial_ = nullptr;
+  // The decal model goes before the model manager that holds its geometry.
+  renderDecals().shutdown();
   if (g_renderModelSystem)
     g_renderModelSystem->freeModelBuffers();
   freeDebugQueues();
@@ -271,6 +275,7 @@ int RenderManager::getScreenHeight() { return r_viewheight.getInt(); }
 void RenderManager::onMapLoaded() {}
 
 void RenderManager::unloadMap() {
+  renderDecals().clearAll();
   for (EntityRecord*& e : entities_) {
     if (e) {
       if (e->instanceModel && g_renderModelSystem) {
@@ -355,7 +360,9 @@ int RenderManager::addEntityDef(const RenderEntity* entity) {
   record->instanceModel = BaseModel::createCopy(entity->model);
   record->dirtyCount = 1;
   computeEntityAreas(record);
-  return takeSlot(entities_, record);
+  const int index = takeSlot(entities_, record);
+  renderDecals().clearOverlays(index);
+  return index;
 }
 
 void RenderManager::updateEntityDef(int index, const RenderEntity* entity) {
@@ -389,6 +396,8 @@ void RenderManager::updateEntityDef(int index, const RenderEntity* entity) {
   if (!keep) {
     delete record->instanceModel;
     record->instanceModel = BaseModel::createCopy(model);
+    // Overlay entries index the old instance's vertices.
+    renderDecals().clearOverlays(index);
   }
   computeEntityAreas(record);
 }
@@ -398,6 +407,7 @@ void RenderManager::freeEntityDef(int index) {
     return;
   freeEntityRecord(entities_[index]);
   entities_[index] = nullptr;
+  renderDecals().removeEntityDecals(index);
 }
 
 RenderEntity* RenderManager::getRenderEntity(int index) {
@@ -966,13 +976,18 @@ void RenderManager::drawText(const char* text, float x, float y, float scale, in
   setColorV(saved);
 }
 
-void RenderManager::projectDecal(const float (*)[5], const Vec3&, bool, float, Material*, int) {
-  notBuilt(44, "projectDecal", "decals");
+void RenderManager::projectDecal(const float (*winding)[5], const Vec3& origin, bool parallel, float depth,
+                                 Material* material, int time) {
+  renderDecals().projectDecal(*this, winding, 4, origin, parallel, depth, material, time);
 }
-void RenderManager::projectDecalOnEntity(int, const float (*)[5], const Vec3&, bool, float, Material*, int) {
-  notBuilt(45, "projectDecalOnEntity", "decals");
+void RenderManager::projectDecalOnEntity(int entity, const float (*winding)[5], const Vec3& origin, bool parallel,
+                                         float depth, Material* material, int time) {
+  renderDecals().projectDecalOnEntity(*this, entity, winding, 4, origin, parallel, depth, material, time);
 }
-void RenderManager::addEntityOverlay(int, const Plane*, Material*) { notBuilt(46, "addEntityOverlay", "decals"); }
-void RenderManager::removeEntityDecals(int) { notBuilt(47, "removeEntityDecals", "decals"); }
+void RenderManager::addEntityOverlay(int entity, const Plane* planes, Material* material) {
+  if (planes)
+    renderDecals().addEntityOverlay(*this, entity, planes[0], planes[1], material);
+}
+void RenderManager::removeEntityDecals(int entity) { renderDecals().removeEntityDecals(entity); }
 // Spatial queries and model traces: renderqueries.cpp; debug primitives: debugprims.cpp; screen
 // capture: rendercapture.cpp.

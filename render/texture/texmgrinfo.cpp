@@ -16,6 +16,7 @@
 #include "lib/interface/managerfactory.h"
 #include "lib/str.h"
 #include "render/texture/imagefiles.h"
+#include "render/texture/videoimage.h"
 
 namespace {
 
@@ -170,10 +171,12 @@ TexMgrInfo* TexMgrInfo::getInstance() {
     return nullptr;
   }
   g_texManager = s_instance;
+  installVideoPlayer(true);
   return s_instance;
 }
 
 void destroyTexManager() {
+  installVideoPlayer(false);
   delete s_instance;
   s_instance = nullptr;
   g_texManager = nullptr;
@@ -323,8 +326,7 @@ ImageInterface* TexMgrInfo::findImage(const char* name, uint32_t flags) {
       fixSlashes(requested);
       const bool ok = findImageFile(found, sizeof(found), requested);
       char* dot = ok ? extensionOf(found) : nullptr;
-      // Videos come with their own image kind; until then they count as missing.
-      if (!ok || !dot || String::icmp(dot, ".ovid") == 0 || std::strlen(dot) >= sizeof(extension)) {
+      if (!ok || !dot || std::strlen(dot) >= sizeof(extension)) {
         cmdPrintf("failed to find (%s).. generating default image\n", requested);
         return generateSolidImage(requested, kMissing, 24);
       }
@@ -341,7 +343,10 @@ ImageInterface* TexMgrInfo::findImage(const char* name, uint32_t flags) {
   }
   ImageInterface* image = images_[slot];
   if (!image) {
-    image = new ImageInterface;
+    if (String::icmp(extension, ".ovid") == 0)
+      image = new VideoImage;
+    else
+      image = new ImageInterface;
     copyName(image->name, sizeof(image->name), key);
     copyName(image->extension, sizeof(image->extension), extension);
     image->flags = flags;

@@ -60,12 +60,13 @@ TEST_F(ManagerTest, MissingFileGivesAListedDefaultModelUnderTheDefaultName) {
   EXPECT_TRUE(missing->isDefaultModel());
 }
 
-TEST_F(ManagerTest, SkinnedNamesLoadAsTheDefaultModelForNow) {
+TEST_F(ManagerTest, SkinnedNamesMakeSkinnedModels) {
+  // A missing skinned mesh: the default box, still a skinned model, with the message.
   RenderModel* model = manager()->findOrLoadModel("models/walker.dmesh");
   ASSERT_NE(model, nullptr);
   EXPECT_TRUE(model->isDefaultModel());
   EXPECT_EQ(model->getMode(), kModelDynamic);
-  EXPECT_NE(cmd_->text.find("WARNING: skinned mesh \"models/walker.dmesh\""), std::string::npos);
+  EXPECT_NE(cmd_->output.find("file not found \"models/walker.dmesh\""), std::string::npos) << cmd_->output;
 }
 
 TEST_F(ManagerTest, ListOperations) {

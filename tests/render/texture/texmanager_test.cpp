@@ -144,13 +144,14 @@ TEST_F(TexManagerTest, MissingFileGivesOneYellowImage) {
   ASSERT_NE(up, nullptr);
   EXPECT_EQ(up->pixels, (Bytes{255, 255, 0}));
 
-  // A video file counts as missing until video images exist.
+  // A video file makes a video image; one without the video header has no data and never loads.
   writeFile("intro.ovid", Bytes(16, 1));
   g_output.clear();
   ImageInterface* video = manager_->findImage("intro.ovid", 70);
   ASSERT_NE(video, nullptr);
-  EXPECT_FALSE(video->isVideo());
-  EXPECT_NE(g_output.find("failed to find (intro.ovid)"), std::string::npos);
+  EXPECT_TRUE(video->isVideo());
+  EXPECT_FALSE(video->load());
+  EXPECT_NE(g_output.find("does not begin with a signature"), std::string::npos) << g_output;
 
   // A missing cube face is reported by the face's name.
   g_output.clear();

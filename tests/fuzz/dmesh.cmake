@@ -1,0 +1,1 @@
+quill_add_fuzzer(dmesh LIBS quill_model quill_material quill_system)

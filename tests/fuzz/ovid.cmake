@@ -1,0 +1,1 @@
+quill_add_fuzzer(ovid LIBS quill_texture quill_system)
