@@ -1,12 +1,14 @@
 // The sample game module: keeps the interfaces the engine hands it, allocates
 // through the memory manager, registers a console variable and a command, and
-// asks for the main menu. Gameplay here is a step counter; each frame it draws a small scene of the
-// sample models under a slowly circling camera.
+// asks for the main menu. Without a map it draws a small scene of the sample models under a slowly
+// circling camera; in a map the camera stands at the player start and walks from the user commands,
+// its box sliding along the walls of the map's collision model, and the map's speakers play.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "lib/interface/cmdsystem.h"
+#include "lib/interface/collisionsystem.h"
 #include "lib/interface/commonsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/declsystem.h"
@@ -17,6 +19,9 @@
 #include "lib/interface/rendermodelsystem.h"
 #include "lib/interface/rendersystem.h"
 #include "lib/interface/renderview.h"
+#include "lib/interface/usercmd.h"
+#include "lib/keydict.h"
+#include "lib/tokenparser.h"
 
 namespace {
 
@@ -43,6 +48,139 @@ constexpr SceneItem kSceneItems[] = {
 constexpr int kNumSceneItems = int(sizeof(kSceneItems) / sizeof(kSceneItems[0]));
 int s_entities[kNumSceneItems] = {-1, -1, -1};
 int s_lights[2] = {-1, -1};
+
+// ---- The player in a map ----
+
+constexpr float kWalkSpeed = 240.0f;  // units a second at full forward
+constexpr float kStepSeconds = 0.016f;
+
+struct Player {
+  bool inMap = false;
+  Vec3 origin;      // the camera
+  float yaw = 0.0f;  // degrees; the start's angle plus the command's
+  float pitch = 0.0f;
+  float startYaw = 0.0f;
+  int localClient = 0;
+  TraceModel box;  // around the camera: 32 wide, from 40 below the eye to 8 above
+};
+Player s_player;
+
+// The map's entities: the renderer's list, or (when it offers none) the "entities" block of the
+// map file read here.
+struct MapEntityList {
+  static constexpr int kMax = 1024;
+  KeyDict* dicts[kMax] = {};
+  int count = 0;
+  bool owned = false;
+  void clear() {
+    if (owned)
+      for (int i = 0; i < count; i++)
+        delete dicts[i];
+    count = 0;
+    owned = false;
+  }
+};
+
+void readMapEntities(const char* mapName, MapEntityList& out) {
+  out.clear();
+  RenderSystem* render = s_imports.renderSystem;
+  if (render && render->getNumMapEntities() > 0) {
+    for (int i = 0; i < render->getNumMapEntities() && out.count < MapEntityList::kMax; i++)
+      if (KeyDict* d = render->getMapEntityDict(i))
+        out.dicts[out.count++] = d;
+    return;
+  }
+  char path[300];
+  std::snprintf(path, sizeof(path), "maps/%s", mapName);
+  TokenParser parser;
+  if (!parser.loadFile(path))
+    return;
+  out.owned = true;
+  parser.setPunctuation(",{}();");
+  char token[512];
+  if (!parser.readToken(token, sizeof(token)))  // the file's tag
+    return;
+  while (parser.readToken(token, sizeof(token))) {
+    if (!parser.expectToken("{", true, "game", __LINE__))
+      return;
+    if (std::strcmp(token, "entities") != 0) {
+      parser.unreadToken();
+      if (!parser.skipBlock())
+        return;
+      continue;
+    }
+    char number[64];
+    if (!parser.readToken(number, sizeof(number)))
+      return;
+    const int count = std::atoi(number);
+    for (int i = 0; i < count && out.count < MapEntityList::kMax; i++) {
+      if (!parser.expectToken("{", true, "game", __LINE__))
+        return;
+      KeyDict* d = new KeyDict;
+      if (!d->parse(parser)) {
+        delete d;
+        return;
+      }
+      out.dicts[out.count++] = d;
+    }
+    return;
+  }
+}
+
+// A speaker entity plays its sound shader from an emitter at its origin.
+void startSpeaker(const KeyDict& d) {
+  SoundSystem* sound = s_imports.soundSystem;
+  const char* shaderName = d.getString("s_shader", "");
+  if (!sound || !s_imports.declSystem || !*shaderName)
+    return;
+  SoundShaderParms parms;
+  d.getFloat("s_volume", "0", parms.volume);
+  d.getFloat("s_mindistance", "0", parms.minDistance);
+  d.getFloat("s_maxdistance", "0", parms.maxDistance);
+  int value = 0;
+  if (d.getInt("s_omni", "0", value) && value)
+    parms.flags |= kSoundOmniDirectional;
+  if (d.getInt("s_looping", "0", value) && value)
+    parms.flags |= kSoundLooping;
+  if (d.getInt("s_global", "0", value) && value)
+    parms.flags |= kSoundGlobal;
+  float diversity = -1.0f;
+  d.getFloat("s_diversity", "-1", diversity);
+  Vec3 origin;
+  d.getVec3("origin", "0 0 0", origin);
+  SoundEmitter* emitter = sound->allocSoundEmitter();
+  if (!emitter)
+    return;
+  emitter->updateEmitter(origin, Vec3(), &parms);
+  emitter->startSound(s_imports.declSystem->findSoundShader(shaderName, true), -1, diversity, 0);
+}
+
+// Moves the player's box by `delta`, sliding along what it hits (a few bounces at most).
+void walk(Vec3 delta) {
+  CollisionSystem* collision = s_imports.collisionSystem;
+  if (!collision) {
+    s_player.origin += delta;
+    return;
+  }
+  for (int bounce = 0; bounce < 4 && delta.lengthSqr() > 1e-6f; bounce++) {
+    TraceResult r;
+    collision->translation(&r, s_player.origin, s_player.origin + delta, &s_player.box, Mat3::identity(),
+                           kContentsClipMask, 0, Vec3(), Mat3::identity());
+    s_player.origin = r.endPos;
+    if (r.fraction >= 1.0f)
+      break;
+    // What is left of the move, without its part into the surface.
+    delta = delta * (1.0f - r.fraction);
+    delta -= r.contact.normal * delta.dot(r.contact.normal);
+  }
+}
+
+Mat3 viewAxis() {
+  const float yaw = s_player.yaw * 0.017453292f, pitch = s_player.pitch * 0.017453292f;
+  const Vec3 forward(std::cos(yaw) * std::cos(pitch), std::sin(yaw) * std::cos(pitch), -std::sin(pitch));
+  const Vec3 left(-std::sin(yaw), std::cos(yaw), 0.0f);
+  return Mat3(forward, left, forward.cross(left));
+}
 
 class DemoGame : public GameInterface {
  public:
@@ -132,16 +270,67 @@ class DemoGame : public GameInterface {
   void setServerInfo(const KeyDict*) override {}
   const KeyDict* getPersistentDict(int) override { return nullptr; }
   void setPersistentDict(int, const KeyDict*) override {}
-  bool loadMap(const char*, int, int, int) override { return true; }
-  void mapUnloaded() override {}
-  void setLocalClientNum(int) override {}
+  bool loadMap(const char* name, int, int, int) override {
+    freeScene();
+    if (s_imports.collisionSystem)
+      s_imports.collisionSystem->loadMap(name, false);
+    s_player.box.setupBox(Bounds(Vec3(-16.0f, -16.0f, -40.0f), Vec3(16.0f, 16.0f, 8.0f)));
+    s_player.origin = Vec3();
+    s_player.startYaw = 0.0f;
+    MapEntityList& entities = mapEntityList();
+    readMapEntities(name, entities);
+    for (int i = 0; i < entities.count; i++) {
+      const KeyDict& d = *entities.dicts[i];
+      const char* cls = d.getString("classname", "");
+      if (std::strcmp(cls, "info_player_start") == 0) {
+        d.getVec3("origin", "0 0 0", s_player.origin);
+        d.getFloat("angle", "0", s_player.startYaw);
+      } else if (std::strcmp(cls, "speaker") == 0) {
+        startSpeaker(d);
+      }
+    }
+    entities.clear();
+    s_player.yaw = s_player.startYaw;
+    s_player.pitch = 0.0f;
+    s_player.inMap = true;
+    if (s_imports.cmdSystem)
+      s_imports.cmdSystem->printf("sample game: player start %.1f %.1f %.1f\n", s_player.origin.x,
+                                  s_player.origin.y, s_player.origin.z);
+    return true;
+  }
+  void mapUnloaded() override { s_player.inMap = false; }
+  void setLocalClientNum(int client) override {
+    if (client >= 0 && client < kMaxGameClients)
+      s_player.localClient = client;
+  }
 
-  void runFrame(char* commandText, const UserCmd*, int, int) override {
+  static MapEntityList& mapEntityList() {
+    static MapEntityList s_list;
+    return s_list;
+  }
+
+  void runFrame(char* commandText, const UserCmd* commands, int, int) override {
     commandText[0] = '\0';
     if (!state_)
       return;
     ++state_->steps;
     s_stepRate.setInt(state_->steps);
+    if (s_player.inMap && commands)
+      move(commands[s_player.localClient]);
+  }
+
+  // Turns from the command's angles and walks on the level from its forward and side moves.
+  static void move(const UserCmd& cmd) {
+    constexpr float kShortToDegrees = 360.0f / 65536.0f;
+    s_player.yaw = s_player.startYaw + float(cmd.angles[1]) * kShortToDegrees;
+    s_player.pitch = float(cmd.angles[0]) * kShortToDegrees;
+    const float yaw = s_player.yaw * 0.017453292f;
+    const Vec3 forward(std::cos(yaw), std::sin(yaw), 0.0f);
+    const Vec3 right(std::sin(yaw), -std::cos(yaw), 0.0f);
+    const float scale = kWalkSpeed * kStepSeconds / 127.0f;
+    const Vec3 delta = forward * (float(cmd.forward) * scale) + right * (float(cmd.right) * scale);
+    if (delta.lengthSqr() > 0.0f)
+      walk(delta);
   }
 
   // The engine opens "guis/mainmenu.gui" for us.
@@ -160,7 +349,18 @@ class DemoGame : public GameInterface {
     if (!state_)
       return;
     ++state_->frames;
-    if (!s_imports.renderSystem || s_entities[0] < 0)
+    if (!s_imports.renderSystem)
+      return;
+    if (s_player.inMap) {
+      drawMapView();
+      return;
+    }
+    // A map unload frees every render entity: the fixed scene comes back when it is gone.
+    if (s_entities[0] < 0 || !s_imports.renderSystem->getRenderEntity(s_entities[0])) {
+      freeScene();
+      addScene();
+    }
+    if (s_entities[0] < 0)
       return;
     // The camera circles the scene slowly at eye height, always facing its centre.
     const float angle = float(state_->steps) * 0.004f;
@@ -175,6 +375,20 @@ class DemoGame : public GameInterface {
     view.time = state_->steps * 16;
     s_imports.renderSystem->renderScene(&view, 0);
   }
+
+  void drawMapView() {
+    RenderView view;
+    view.width = 640;
+    view.height = 480;
+    view.fovX = 90.0f;
+    view.fovY = 73.74f;  // 4:3
+    view.origin = s_player.origin;
+    view.axis = viewAxis();
+    view.time = state_->steps * 16;
+    if (s_imports.soundSystem)
+      s_imports.soundSystem->setListener(view.origin, view.axis, Vec3(), false);
+    s_imports.renderSystem->renderScene(&view, 0);
+  }
   void mouseEvent(int, int, int) override {}
   bool keyEvent(int, bool down) override {
     if (down && s_imports.soundSystem)
@@ -186,6 +400,9 @@ class DemoGame : public GameInterface {
     if (s_imports.cmdSystem && s_game.state_)
       s_imports.cmdSystem->printf("sample game: %d steps, %d frames drawn\n", s_game.state_->steps,
                                   s_game.state_->frames);
+    if (s_imports.cmdSystem && s_player.inMap)
+      s_imports.cmdSystem->printf("sample game: camera at %.2f %.2f %.2f yaw %.1f\n", s_player.origin.x,
+                                  s_player.origin.y, s_player.origin.z, s_player.yaw);
   }
 
   DemoState* state_ = nullptr;

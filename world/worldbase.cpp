@@ -11,6 +11,7 @@
 #include "lib/interface/iosystem.h"
 #include "lib/interface/renderinterface.h"
 #include "lib/interface/rendermodelsystem.h"
+#include "lib/interface/rendersystem.h"
 #include "lib/interface/texmanager.h"
 #include "lib/keydict.h"
 #include "lib/str.h"
@@ -335,4 +336,29 @@ bool WorldBase::bindLightmap(int n) {
 
 void WorldBase::sampleLightGrid(const Vec3& point, Vec3& ambient, Vec3& directed, Vec3& direction) {
   sampleGrid(grid_, point, ambient, directed, direction);
+}
+
+void WorldBase::drawLightGrid() {
+  if (!r_showgridlight.getInt() || !g_renderSystem || grid_.cells.empty())
+    return;
+  float view[3];
+  g_renderSystem->viewOrigin(view);
+  const Bounds near = Bounds::fromSize(512.0f).translated(Vec3(view[0], view[1], view[2]));
+  const Bounds marker = Bounds::fromSize(3.0f);
+  const Vec3 cell(grid_.invCellSize.x != 0.0f ? 1.0f / grid_.invCellSize.x : 0.0f,
+                  grid_.invCellSize.y != 0.0f ? 1.0f / grid_.invCellSize.y : 0.0f,
+                  grid_.invCellSize.z != 0.0f ? 1.0f / grid_.invCellSize.z : 0.0f);
+  for (int z = 0; z < grid_.counts[2]; ++z)
+    for (int y = 0; y < grid_.counts[1]; ++y)
+      for (int x = 0; x < grid_.counts[0]; ++x) {
+        const Vec3 p = grid_.origin + Vec3(float(x) * cell.x, float(y) * cell.y, float(z) * cell.z);
+        if (!near.containsPoint(p))
+          continue;
+        Vec3 ambient, directed, direction;
+        sampleLightGrid(p, ambient, directed, direction);
+        const float arrowColor[4] = {directed.x, directed.y, directed.z, 1.0f};
+        g_renderSystem->debugArrow(arrowColor, p, p + direction * 8.0f, 3, 0, true);
+        const float boxColor[4] = {ambient.x, ambient.y, ambient.z, 1.0f};
+        g_renderSystem->debugBounds(boxColor, marker, p, 0, true);
+      }
 }

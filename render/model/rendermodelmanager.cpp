@@ -10,6 +10,7 @@
 #include "lib/interface/rendersystem.h"
 #include "lib/str.h"
 #include "render/model/basemodel.h"
+#include "render/model/worldrendermodels.h"
 
 namespace {
 
@@ -107,6 +108,7 @@ RenderModelSystem* getRenderModelSystem() {
     s_manager = new RenderModelManager();
     g_renderModelSystem = s_manager;
     s_manager->init();
+    installWorldRenderHooks();
   }
   return s_manager;
 }
@@ -114,6 +116,8 @@ RenderModelSystem* getRenderModelSystem() {
 void destroyRenderModelSystem() {
   RenderModelManager* manager = s_manager;
   s_manager = nullptr;
+  if (manager)
+    removeWorldRenderHooks();
   if (g_renderModelSystem == manager)
     g_renderModelSystem = nullptr;
   delete manager;
