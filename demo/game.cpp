@@ -21,6 +21,7 @@
 #include "lib/interface/renderview.h"
 #include "lib/interface/usercmd.h"
 #include "lib/keydict.h"
+#include "lib/str.h"
 #include "lib/tokenparser.h"
 
 namespace {
@@ -103,7 +104,7 @@ void readMapEntities(const char* mapName, MapEntityList& out) {
   while (parser.readToken(token, sizeof(token))) {
     if (!parser.expectToken("{", true, "game", __LINE__))
       return;
-    if (std::strcmp(token, "entities") != 0) {
+    if (String::icmp(token, "entities") != 0) {
       parser.unreadToken();
       if (!parser.skipBlock())
         return;
@@ -152,7 +153,10 @@ void startSpeaker(const KeyDict& d) {
   if (!emitter)
     return;
   emitter->updateEmitter(origin, Vec3(), &parms);
-  emitter->startSound(s_imports.declSystem->findSoundShader(shaderName, true), -1, diversity, 0);
+  const int length = emitter->startSound(s_imports.declSystem->findSoundShader(shaderName, true), -1, diversity, 0);
+  if (length > 0 && s_imports.cmdSystem)
+    s_imports.cmdSystem->printf("sample game: speaker '%s' plays at %.0f %.0f %.0f\n", shaderName, origin.x, origin.y,
+                                origin.z);
 }
 
 // Moves the player's box by `delta`, sliding along what it hits (a few bounces at most).
@@ -282,10 +286,10 @@ class DemoGame : public GameInterface {
     for (int i = 0; i < entities.count; i++) {
       const KeyDict& d = *entities.dicts[i];
       const char* cls = d.getString("classname", "");
-      if (std::strcmp(cls, "info_player_start") == 0) {
+      if (String::icmp(cls, "info_player_start") == 0) {
         d.getVec3("origin", "0 0 0", s_player.origin);
         d.getFloat("angle", "0", s_player.startYaw);
-      } else if (std::strcmp(cls, "speaker") == 0) {
+      } else if (String::icmp(cls, "speaker") == 0) {
         startSpeaker(d);
       }
     }

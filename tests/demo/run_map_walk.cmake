@@ -3,7 +3,8 @@
 # there (the box is 16 units wide on each side), not pass through it.
 execute_process(
   COMMAND ${EXE} con_devconsole 1 ";" map demo ";" wait 300 ";" demo_status
-    ";" +_moveright ";" wait 2500 ";" -_moveright ";" wait 100 ";" demo_status ";" quit
+    ";" +_moveright ";" wait 2500 ";" -_moveright ";" wait 100 ";" demo_status
+    ";" +_forward ";" +_moveright ";" wait 300 ";" -_forward ";" -_moveright ";" wait 100 ";" demo_status ";" quit
   WORKING_DIRECTORY ${DIR}
   RESULT_VARIABLE rc
   OUTPUT_VARIABLE out
@@ -18,17 +19,29 @@ if(NOT out MATCHES "sample game: player start 64.0 128.0 48.0")
 endif()
 string(REGEX MATCHALL "sample game: camera at [-0-9.]+ [-0-9.]+ [-0-9.]+" cameras "${out}")
 list(LENGTH cameras count)
-if(NOT count EQUAL 2)
-  message(FATAL_ERROR "expected two camera reports, got: ${cameras}\n${err}")
+if(NOT count EQUAL 3)
+  message(FATAL_ERROR "expected three camera reports, got: ${cameras}\n${err}")
 endif()
 list(GET cameras 0 first)
 list(GET cameras 1 second)
+list(GET cameras 2 third)
 if(NOT first MATCHES "camera at 64.00 128.00 48.00")
   message(FATAL_ERROR "the camera does not stand at the player start: ${first}")
 endif()
 # Strafing right from yaw 0 walks towards y = 0; the wall stops the box at y = 16.
 if(NOT second MATCHES "camera at 64.00 (15\\.9[0-9]|16\\.[0-9][0-9]) 48.00")
   message(FATAL_ERROR "the walk did not stop at the wall: ${second}")
+endif()
+# Forward and right together against that wall: the box slides along it, on along x, still at y 16.
+if(NOT third MATCHES "camera at ([0-9.]+) (15\\.9[0-9]|16\\.[0-9][0-9]) 48.00")
+  message(FATAL_ERROR "the box did not slide along the wall: ${third}")
+endif()
+if(NOT CMAKE_MATCH_1 GREATER 70)
+  message(FATAL_ERROR "the box stuck to the wall instead of sliding: ${third}")
+endif()
+# The map's speaker plays through the sound manager.
+if(NOT out MATCHES "sample game: speaker 'demo/hum' plays at 384 128 64")
+  message(FATAL_ERROR "the map's speaker did not play\n${err}")
 endif()
 if(out MATCHES "ERROR" OR err MATCHES "AddressSanitizer|runtime error")
   message(FATAL_ERROR "errors during the run\n${err}")
