@@ -280,8 +280,26 @@ void WorldBase::finishModels() {
   }
 }
 
-bool WorldBase::loadModels(const char* /*fileName*/, RenderModel* /*model*/) {
-  // World models are handed to the renderer whole at load; nothing to re-read.
+bool WorldBase::loadModels(const char* /*fileName*/, RenderModel* model) {
+  // The world keeps what it read: a purged render model is built again from that, not from the
+  // file, and the surfaces the queries hand out follow the new geometry.
+  if (!model || !g_worldModelSink)
+    return false;
+  for (size_t i = 0; i < models_.size(); ++i) {
+    WorldModel& m = models_[i];
+    if (m.renderModel != model)
+      continue;
+    if (!g_worldModelSink->refillModel(model, m))
+      return false;
+    std::vector<ModelSurface>& out = drawSurfaces_[i];
+    for (size_t s = 0; s < out.size(); ++s) {
+      out[s] = ModelSurface();
+      out[s].id = m.surfaces[s].id;
+      if (int(s) < model->numSurfaces())
+        out[s] = *model->getSurface(int(s));
+    }
+    return true;
+  }
   return false;
 }
 

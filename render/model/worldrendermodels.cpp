@@ -58,6 +58,12 @@ class WorldSink : public WorldModelSink {
     if (g_renderModelSystem)
       g_renderModelSystem->freeModel(model);
   }
+  bool refillModel(RenderModel* model, const WorldModel& source) override {
+    if (!model || !(model->getFlags() & kModelFlagWorld))
+      return false;
+    fillWorldRenderModel(static_cast<BaseModel*>(model), source);
+    return true;
+  }
 };
 
 class RenderModelReader : public CollisionRenderModels {
@@ -119,6 +125,11 @@ RenderModel* buildWorldRenderModel(const WorldModel& model) {
     return nullptr;
   // The manager makes only static meshes here.
   BaseModel* out = static_cast<BaseModel*>(g_renderModelSystem->allocEmptyModel());
+  fillWorldRenderModel(out, model);
+  return out;
+}
+
+void fillWorldRenderModel(BaseModel* out, const WorldModel& model) {
   out->init(model.name.c_str());
   out->setMode(kModelGpuBuffers);
   out->setWorldModel(true);
@@ -128,7 +139,7 @@ RenderModel* buildWorldRenderModel(const WorldModel& model) {
       // A surface the allocator refuses spoils the model: the default box stands in.
       out->makeDefault();
       out->setWorldModel(true);
-      return out;
+      return;
     }
   }
   out->addBackSides();
@@ -149,7 +160,6 @@ RenderModel* buildWorldRenderModel(const WorldModel& model) {
     if (s.geometry)
       s.geometry->tag = -1;
   }
-  return out;
 }
 
 void installWorldRenderHooks() {

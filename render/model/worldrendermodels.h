@@ -4,6 +4,7 @@
 // (g_collisionDebugDraw). Installed while the render-model manager lives. Main thread only.
 #pragma once
 
+class BaseModel;
 class RenderModel;
 struct WorldModel;
 
@@ -14,3 +15,5 @@ void removeWorldRenderHooks();
 // A listed mode-3 model with the world-model flag, one surface per map surface in the map's order
 // (back sides of two-sided lit materials included); null without a render-model manager.
 RenderModel* buildWorldRenderModel(const WorldModel& model);
+// The same into an existing model (its old surfaces and geometry are freed first).
+void fillWorldRenderModel(BaseModel* out, const WorldModel& model);

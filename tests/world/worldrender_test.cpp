@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "collision/cmmanager.h"
 #include "lib/interface/collisionsystem.h"
 #include "lib/keydict.h"
 #include "render/material/expression.h"
@@ -199,6 +200,31 @@ TEST_F(WorldRenderTest, BackSidesStayAtTheirMapIndexAndQueriesHandThemOut) {
   EXPECT_NE(lamp->getFlags() & kModelFlagWorld, 0);
 }
 
+TEST_F(WorldRenderTest, ReloadingModelsRebuildsWorldModelsFromTheWorld) {
+  BspSpatialSystem world;
+  ASSERT_TRUE(world.loadText(kTwoSidedMap)) << cmd_.output;
+  SpatialSystem* previous = g_spatialSystem;
+  g_spatialSystem = &world;
+  g_renderModelSystem->reloadModels(true);
+  g_spatialSystem = previous;
+  RenderModel* area = world.getAreaModel(0);
+  ASSERT_NE(area, nullptr);
+  ASSERT_EQ(area->numSurfaces(), 2);
+  EXPECT_FALSE(area->isDefaultModel());
+  EXPECT_STREQ(area->getSurface(0)->material->getName(), "test/panel");
+  EXPECT_EQ(area->getSurface(0)->geometry->numVerts, 8);
+  EXPECT_NE(area->getFlags() & kModelFlagWorld, 0);
+  // The queries hand out the new geometry, not the purged records.
+  List<ModelSurface*> found;
+  world.surfacesInBounds(found, Bounds(Vec3(-1, -1, -1), Vec3(101, 51, 51)));
+  ASSERT_EQ(found.num(), 2);
+  for (ModelSurface* s : found) {
+    EXPECT_TRUE(s->geometry == area->getSurface(0)->geometry || s->geometry == area->getSurface(1)->geometry);
+    EXPECT_EQ(s->geometry->verts[0].xyz[0], 0.0f);
+  }
+  EXPECT_EQ(g_renderModelSystem->findModel("lamp")->getSurface(0)->geometry->numVerts, 3);
+}
+
 TEST_F(WorldRenderTest, CollisionReadsRenderModelsAndRealMaterials) {
   BspSpatialSystem world;
   ASSERT_TRUE(world.loadText(kTwoSidedMap)) << cmd_.output;
@@ -235,6 +261,26 @@ TEST_F(WorldRenderTest, CollisionReadsRenderModelsAndRealMaterials) {
   EXPECT_EQ(materials->cullType(panel), 0) << "two-sided";
   EXPECT_NE(materials->cullType(wall), 0);
   EXPECT_NE(materials->find("no/such/material"), nullptr) << "a default stands in";
+}
+
+TEST_F(WorldRenderTest, CollisionBuildsModelsFromTheMapsRenderModels) {
+  BspSpatialSystem world;
+  ASSERT_TRUE(world.loadText(worldtest::readSourceFile("demo/media/maps/demo.bsp").c_str())) << cmd_.output;
+  CollisionManager cm;
+  cm.loadMap("nomap.bsp", false);  // index 0 stands for the world model, here "empty"
+  // The crate's faces carry the wall material, which collides: the box becomes a brush.
+  const int crate = cm.findOrLoadModel("crate_a");
+  ASSERT_GT(crate, 0);
+  ASSERT_EQ(cm.modelByIndex(crate)->numBrushes(), 1);
+  int contents = 0;
+  ASSERT_TRUE(cm.modelContents(crate, contents));
+  EXPECT_NE(contents & kContentsSolid, 0);
+  TraceResult r;
+  cm.translation(&r, Vec3(-100, 0, 0), Vec3(100, 0, 0), nullptr, Mat3::identity(), kContentsClipMask, crate,
+                 Vec3(), Mat3::identity());
+  EXPECT_LT(r.fraction, 1.0f);
+  EXPECT_NEAR(r.endPos.x, -16.0f, 0.25f);
+  EXPECT_EQ(cm.findOrLoadModel("models/none.mesh"), 0) << "nothing is built from an unknown name";
 }
 
 TEST_F(WorldRenderTest, CollisionDebugPolygonsGoToTheSceneRenderer) {
