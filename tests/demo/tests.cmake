@@ -7,3 +7,11 @@ if(TARGET quillmere)
     ENVIRONMENT "${QUILL_TEST_ENV};ASAN_OPTIONS=detect_leaks=0"
     LABELS gl TIMEOUT 200 RESOURCE_LOCK quillmere_stage)
 endif()
+
+# The committed sample map matches its generator and room description.
+find_package(Python3 COMPONENTS Interpreter QUIET)
+if(Python3_Interpreter_FOUND)
+  add_test(NAME demo/sample_map_current
+    COMMAND ${CMAKE_COMMAND} -DPYTHON=${Python3_EXECUTABLE} -DSRC=${PROJECT_SOURCE_DIR}
+      -DTMP=${CMAKE_CURRENT_BINARY_DIR}/sample_map_current -P ${CMAKE_CURRENT_LIST_DIR}/sample_map_current.cmake)
+endif()
