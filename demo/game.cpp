@@ -128,6 +128,11 @@ void readMapEntities(const char* mapName, MapEntityList& out) {
   }
 }
 
+// Emitters of the map's speakers, kept for the next map (the sound manager never frees one).
+constexpr int kMaxSpeakers = 64;
+SoundEmitter* s_speakerEmitters[kMaxSpeakers] = {};
+int s_speakersInUse = 0;
+
 // A speaker entity plays its sound shader from an emitter at its origin.
 void startSpeaker(const KeyDict& d) {
   SoundSystem* sound = s_imports.soundSystem;
@@ -149,9 +154,15 @@ void startSpeaker(const KeyDict& d) {
   d.getFloat("s_diversity", "-1", diversity);
   Vec3 origin;
   d.getVec3("origin", "0 0 0", origin);
-  SoundEmitter* emitter = sound->allocSoundEmitter();
+  if (s_speakersInUse == kMaxSpeakers)
+    return;
+  SoundEmitter*& emitter = s_speakerEmitters[s_speakersInUse];
+  if (!emitter)
+    emitter = sound->allocSoundEmitter();
   if (!emitter)
     return;
+  s_speakersInUse++;
+  emitter->stopSound(SoundEmitter::kAllChannels);
   emitter->updateEmitter(origin, Vec3(), &parms);
   const int length = emitter->startSound(s_imports.declSystem->findSoundShader(shaderName, true), -1, diversity, 0);
   if (length > 0 && s_imports.cmdSystem)
@@ -254,6 +265,9 @@ class DemoGame : public GameInterface {
 
   void shutdown() override {
     freeScene();
+    for (SoundEmitter*& emitter : s_speakerEmitters)
+      emitter = nullptr;
+    s_speakersInUse = 0;
     if (s_imports.cmdSystem)
       s_imports.cmdSystem->removeCommands(kGameCommandFlag);
     if (state_ && s_imports.memManager)
@@ -281,6 +295,7 @@ class DemoGame : public GameInterface {
     s_player.box.setupBox(Bounds(Vec3(-16.0f, -16.0f, -40.0f), Vec3(16.0f, 16.0f, 8.0f)));
     s_player.origin = Vec3();
     s_player.startYaw = 0.0f;
+    s_speakersInUse = 0;
     MapEntityList& entities = mapEntityList();
     readMapEntities(name, entities);
     for (int i = 0; i < entities.count; i++) {

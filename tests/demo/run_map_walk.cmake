@@ -4,7 +4,8 @@
 execute_process(
   COMMAND ${EXE} con_devconsole 1 ";" map demo ";" wait 300 ";" demo_status
     ";" +_moveright ";" wait 2500 ";" -_moveright ";" wait 100 ";" demo_status
-    ";" +_forward ";" +_moveright ";" wait 300 ";" -_forward ";" -_moveright ";" wait 100 ";" demo_status ";" quit
+    ";" +_forward ";" +_moveright ";" wait 300 ";" -_forward ";" -_moveright ";" wait 100 ";" demo_status
+    ";" map demo ";" wait 200 ";" demo_status ";" disconnect ";" wait 100 ";" demo_status ";" quit
   WORKING_DIRECTORY ${DIR}
   RESULT_VARIABLE rc
   OUTPUT_VARIABLE out
@@ -19,8 +20,13 @@ if(NOT out MATCHES "sample game: player start 64.0 128.0 48.0")
 endif()
 string(REGEX MATCHALL "sample game: camera at [-0-9.]+ [-0-9.]+ [-0-9.]+" cameras "${out}")
 list(LENGTH cameras count)
-if(NOT count EQUAL 3)
-  message(FATAL_ERROR "expected three camera reports, got: ${cameras}\n${err}")
+# Three in the map, one after loading it again; none after "disconnect" (no map, the fixed scene).
+if(NOT count EQUAL 4)
+  message(FATAL_ERROR "expected four camera reports, got: ${cameras}\n${err}")
+endif()
+list(GET cameras 3 reloaded)
+if(NOT reloaded MATCHES "camera at 64.00 128.00 48.00")
+  message(FATAL_ERROR "loading the map again did not put the camera back at the start: ${reloaded}")
 endif()
 list(GET cameras 0 first)
 list(GET cameras 1 second)
@@ -40,8 +46,10 @@ if(NOT CMAKE_MATCH_1 GREATER 70)
   message(FATAL_ERROR "the box stuck to the wall instead of sliding: ${third}")
 endif()
 # The map's speaker plays through the sound manager.
-if(NOT out MATCHES "sample game: speaker 'demo/hum' plays at 384 128 64")
-  message(FATAL_ERROR "the map's speaker did not play\n${err}")
+string(REGEX MATCHALL "sample game: speaker 'demo/hum' plays at 384 128 64" speakers "${out}")
+list(LENGTH speakers speakerCount)
+if(NOT speakerCount EQUAL 2)
+  message(FATAL_ERROR "the map's speaker did not play on each load\n${err}")
 endif()
 if(out MATCHES "ERROR" OR err MATCHES "AddressSanitizer|runtime error")
   message(FATAL_ERROR "errors during the run\n${err}")
