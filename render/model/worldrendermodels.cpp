@@ -144,8 +144,8 @@ void fillWorldRenderModel(BaseModel* out, const WorldModel& model) {
   }
   out->addBackSides();
   // Back sides are appended in place of the surfaces they double: put every surface back at its
-  // map index (the world's queries hand out surface n of area model n's list) and give each the
-  // area number.
+  // index in the map (the world's queries hand out render surface n for the map's surface n) and
+  // give each the area number.
   const int count = out->numSurfaces();
   std::vector<ModelSurface> ordered(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i)
