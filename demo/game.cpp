@@ -1,12 +1,14 @@
 // The sample game module: keeps the interfaces the engine hands it, allocates
 // through the memory manager, registers a console variable and a command, and
-// asks for the main menu. Gameplay here is a step counter; each frame it draws a small scene of the
-// sample models under a slowly circling camera.
+// asks for the main menu. Without a map it draws a small scene of the sample models under a slowly
+// circling camera; in a map the camera stands at the player start and walks from the user commands,
+// its box sliding along the walls of the map's collision model, and the map's speakers play.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "lib/interface/cmdsystem.h"
+#include "lib/interface/collisionsystem.h"
 #include "lib/interface/commonsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/declsystem.h"
@@ -18,6 +20,10 @@
 #include "lib/interface/rendermodelsystem.h"
 #include "lib/interface/rendersystem.h"
 #include "lib/interface/renderview.h"
+#include "lib/interface/usercmd.h"
+#include "lib/keydict.h"
+#include "lib/str.h"
+#include "lib/tokenparser.h"
 
 namespace {
 
@@ -62,6 +68,15 @@ struct SampleEffects {
                    {"effects/smoketrail", 40.0f, 0.0f, 20.0f, false, -1, {}},
                    {"effects/flicker", -16.0f, 56.0f, 64.0f, true, -1, {}}};
 
+  // Where the effects stand: the fixed scene's centre, or in a map a spot ahead of the player start.
+  Vec3 center;
+
+  void placeInMap(const Vec3& start, float yawDegrees) {
+    const float yaw = yawDegrees * 0.017453292f;
+    center = start + Vec3(std::cos(yaw), std::sin(yaw), 0.0f) * 96.0f - Vec3(0.0f, 0.0f, 40.0f);
+    forget();
+  }
+
   void start(float seconds) {
     EffectsSystem* fx = s_imports.effectsSystem;
     if (!fx)
@@ -71,7 +86,7 @@ struct SampleEffects {
         continue;
       slot.params = RenderEffectParams();
       slot.params.decl = fx->findEffect(slot.name);
-      slot.params.origin = Vec3(slot.x, slot.y, slot.z);
+      slot.params.origin = center + Vec3(slot.x, slot.y, slot.z);
       slot.params.gravity = Vec3(0.0f, 0.0f, -1.0f);
       slot.params.startTime = seconds;
       slot.params.draw = true;
@@ -90,7 +105,7 @@ struct SampleEffects {
     start(float(milliseconds) / 1000.0f);
     // The smoke's origin circles the scene, so its puffs stay behind as a trail.
     const float angle = float(milliseconds) * 0.0012f;
-    slots[1].params.origin = Vec3(40.0f * std::cos(angle), 80.0f * std::sin(angle), 20.0f);
+    slots[1].params.origin = center + Vec3(40.0f * std::cos(angle), 80.0f * std::sin(angle), 20.0f);
     for (Slot& slot : slots)
       fx->updateEffect(slot.handle, slot.params, milliseconds);
   }
@@ -129,6 +144,90 @@ void poseTube(int steps) {
   s_tubeJoints[0] = Mat4::identity();
   s_tubeJoints[1] = Mat4::identity();
   s_tubeJoints[2] = Mat4::fromMat3(Mat3(Vec3(1, 0, 0), Vec3(0, c, s), Vec3(0, -s, c)), Vec3(0, 0, 10));
+
+// ---- The player in a map ----
+
+constexpr float kWalkSpeed = 240.0f;  // units a second at full forward
+constexpr float kStepSeconds = 0.016f;
+
+struct Player {
+  bool inMap = false;
+  Vec3 origin;      // the camera
+  float yaw = 0.0f;  // degrees; the start's angle plus the command's
+  float pitch = 0.0f;
+  float startYaw = 0.0f;
+  int localClient = 0;
+  TraceModel box;  // around the camera: 32 wide, from 40 below the eye to 8 above
+};
+Player s_player;
+
+// Emitters of the map's speakers, kept for the next map (the sound manager never frees one).
+constexpr int kMaxSpeakers = 64;
+SoundEmitter* s_speakerEmitters[kMaxSpeakers] = {};
+int s_speakersInUse = 0;
+
+// A speaker entity plays its sound shader from an emitter at its origin.
+void startSpeaker(const KeyDict& d) {
+  SoundSystem* sound = s_imports.soundSystem;
+  const char* shaderName = d.getString("s_shader", "");
+  if (!sound || !s_imports.declSystem || !*shaderName)
+    return;
+  SoundShaderParms parms;
+  d.getFloat("s_volume", "0", parms.volume);
+  d.getFloat("s_mindistance", "0", parms.minDistance);
+  d.getFloat("s_maxdistance", "0", parms.maxDistance);
+  int value = 0;
+  if (d.getInt("s_omni", "0", value) && value)
+    parms.flags |= kSoundOmniDirectional;
+  if (d.getInt("s_looping", "0", value) && value)
+    parms.flags |= kSoundLooping;
+  if (d.getInt("s_global", "0", value) && value)
+    parms.flags |= kSoundGlobal;
+  float diversity = -1.0f;
+  d.getFloat("s_diversity", "-1", diversity);
+  Vec3 origin;
+  d.getVec3("origin", "0 0 0", origin);
+  if (s_speakersInUse == kMaxSpeakers)
+    return;
+  SoundEmitter*& emitter = s_speakerEmitters[s_speakersInUse];
+  if (!emitter)
+    emitter = sound->allocSoundEmitter();
+  if (!emitter)
+    return;
+  s_speakersInUse++;
+  emitter->stopSound(SoundEmitter::kAllChannels);
+  emitter->updateEmitter(origin, Vec3(), &parms);
+  const int length = emitter->startSound(s_imports.declSystem->findSoundShader(shaderName, true), -1, diversity, 0);
+  if (length > 0 && s_imports.cmdSystem)
+    s_imports.cmdSystem->printf("sample game: speaker '%s' plays at %.0f %.0f %.0f\n", shaderName, origin.x, origin.y,
+                                origin.z);
+}
+
+// Moves the player's box by `delta`, sliding along what it hits (a few bounces at most).
+void walk(Vec3 delta) {
+  CollisionSystem* collision = s_imports.collisionSystem;
+  if (!collision) {
+    s_player.origin += delta;
+    return;
+  }
+  for (int bounce = 0; bounce < 4 && delta.lengthSqr() > 1e-6f; bounce++) {
+    TraceResult r;
+    collision->translation(&r, s_player.origin, s_player.origin + delta, &s_player.box, Mat3::identity(),
+                           kContentsClipMask, 0, Vec3(), Mat3::identity());
+    s_player.origin = r.endPos;
+    if (r.fraction >= 1.0f)
+      break;
+    // What is left of the move, without its part into the surface.
+    delta = delta * (1.0f - r.fraction);
+    delta -= r.contact.normal * delta.dot(r.contact.normal);
+  }
+}
+
+Mat3 viewAxis() {
+  const float yaw = s_player.yaw * 0.017453292f, pitch = s_player.pitch * 0.017453292f;
+  const Vec3 forward(std::cos(yaw) * std::cos(pitch), std::sin(yaw) * std::cos(pitch), -std::sin(pitch));
+  const Vec3 left(-std::sin(yaw), std::cos(yaw), 0.0f);
+  return Mat3(forward, left, forward.cross(left));
 }
 
 class DemoGame : public GameInterface {
@@ -212,6 +311,9 @@ class DemoGame : public GameInterface {
   void shutdown() override {
     s_effects.stop();
     freeScene();
+    for (SoundEmitter*& emitter : s_speakerEmitters)
+      emitter = nullptr;
+    s_speakersInUse = 0;
     if (s_imports.cmdSystem)
       s_imports.cmdSystem->removeCommands(kGameCommandFlag);
     if (state_ && s_imports.memManager)
@@ -232,11 +334,48 @@ class DemoGame : public GameInterface {
   void setServerInfo(const KeyDict*) override {}
   const KeyDict* getPersistentDict(int) override { return nullptr; }
   void setPersistentDict(int, const KeyDict*) override {}
-  bool loadMap(const char*, int, int, int) override { return true; }
-  void mapUnloaded() override { s_effects.forget(); }
-  void setLocalClientNum(int) override {}
+  bool loadMap(const char* name, int, int, int) override {
+    freeScene();
+    if (s_imports.collisionSystem)
+      s_imports.collisionSystem->loadMap(name, false);
+    s_player.box.setupBox(Bounds(Vec3(-16.0f, -16.0f, -40.0f), Vec3(16.0f, 16.0f, 8.0f)));
+    s_player.origin = Vec3();
+    s_player.startYaw = 0.0f;
+    s_speakersInUse = 0;
+    RenderSystem* render = s_imports.renderSystem;
+    const int numEntities = render ? render->getNumMapEntities() : 0;
+    for (int i = 0; i < numEntities; i++) {
+      const KeyDict* d = render->getMapEntityDict(i);
+      if (!d)
+        continue;
+      const char* cls = d->getString("classname", "");
+      if (String::icmp(cls, "info_player_start") == 0) {
+        d->getVec3("origin", "0 0 0", s_player.origin);
+        d->getFloat("angle", "0", s_player.startYaw);
+      } else if (String::icmp(cls, "speaker") == 0) {
+        startSpeaker(*d);
+      }
+    }
+    s_effects.placeInMap(s_player.origin, s_player.startYaw);
+    s_player.yaw = s_player.startYaw;
+    s_player.pitch = 0.0f;
+    s_player.inMap = true;
+    if (s_imports.cmdSystem)
+      s_imports.cmdSystem->printf("sample game: player start %.1f %.1f %.1f\n", s_player.origin.x,
+                                  s_player.origin.y, s_player.origin.z);
+    return true;
+  }
+  void mapUnloaded() override {
+    s_player.inMap = false;
+    s_effects.forget();
+    s_effects.center = Vec3();
+  }
+  void setLocalClientNum(int client) override {
+    if (client >= 0 && client < kMaxGameClients)
+      s_player.localClient = client;
+  }
 
-  void runFrame(char* commandText, const UserCmd*, int, int) override {
+  void runFrame(char* commandText, const UserCmd* commands, int, int) override {
     commandText[0] = '\0';
     if (!state_)
       return;
@@ -247,6 +386,22 @@ class DemoGame : public GameInterface {
       poseTube(state_->steps);
       s_imports.renderSystem->updateEntityDef(s_tube, &s_tubeEntity);
     }
+    if (s_player.inMap && commands)
+      move(commands[s_player.localClient]);
+  }
+
+  // Turns from the command's angles and walks on the level from its forward and side moves.
+  static void move(const UserCmd& cmd) {
+    constexpr float kShortToDegrees = 360.0f / 65536.0f;
+    s_player.yaw = s_player.startYaw + float(cmd.angles[1]) * kShortToDegrees;
+    s_player.pitch = float(cmd.angles[0]) * kShortToDegrees;
+    const float yaw = s_player.yaw * 0.017453292f;
+    const Vec3 forward(std::cos(yaw), std::sin(yaw), 0.0f);
+    const Vec3 right(std::sin(yaw), -std::cos(yaw), 0.0f);
+    const float scale = kWalkSpeed * kStepSeconds / 127.0f;
+    const Vec3 delta = forward * (float(cmd.forward) * scale) + right * (float(cmd.right) * scale);
+    if (delta.lengthSqr() > 0.0f)
+      walk(delta);
   }
 
   // The engine opens "guis/mainmenu.gui" for us.
@@ -265,7 +420,18 @@ class DemoGame : public GameInterface {
     if (!state_)
       return;
     ++state_->frames;
-    if (!s_imports.renderSystem || s_entities[0] < 0)
+    if (!s_imports.renderSystem)
+      return;
+    if (s_player.inMap) {
+      drawMapView();
+      return;
+    }
+    // A map unload frees every render entity: the fixed scene comes back when it is gone.
+    if (s_entities[0] < 0 || !s_imports.renderSystem->getRenderEntity(s_entities[0])) {
+      freeScene();
+      addScene();
+    }
+    if (s_entities[0] < 0)
       return;
     // The camera circles the scene slowly at eye height, always facing its centre.
     const float angle = float(state_->steps) * 0.004f;
@@ -283,6 +449,23 @@ class DemoGame : public GameInterface {
     if (s_imports.effectsSystem)
       s_imports.effectsSystem->printParticleStats();
   }
+
+  void drawMapView() {
+    RenderView view;
+    view.width = 640;
+    view.height = 480;
+    view.fovX = 90.0f;
+    view.fovY = 73.74f;  // 4:3
+    view.origin = s_player.origin;
+    view.axis = viewAxis();
+    view.time = state_->steps * 16;
+    if (s_imports.soundSystem)
+      s_imports.soundSystem->setListener(view.origin, view.axis, Vec3(), false);
+    s_effects.draw(view);
+    s_imports.renderSystem->renderScene(&view, 0);
+    if (s_imports.effectsSystem)
+      s_imports.effectsSystem->printParticleStats();
+  }
   void mouseEvent(int, int, int) override {}
   bool keyEvent(int, bool down) override {
     if (down && s_imports.soundSystem)
@@ -294,6 +477,9 @@ class DemoGame : public GameInterface {
     if (s_imports.cmdSystem && s_game.state_)
       s_imports.cmdSystem->printf("sample game: %d steps, %d frames drawn\n", s_game.state_->steps,
                                   s_game.state_->frames);
+    if (s_imports.cmdSystem && s_player.inMap)
+      s_imports.cmdSystem->printf("sample game: camera at %.2f %.2f %.2f yaw %.1f\n", s_player.origin.x,
+                                  s_player.origin.y, s_player.origin.z, s_player.yaw);
   }
 
   DemoState* state_ = nullptr;

@@ -7,6 +7,7 @@
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/iosystem.h"
+#include "lib/interface/rendersystem.h"
 #include "lib/keydict.h"
 #include "lib/str.h"
 #include "lib/tokenparser.h"
@@ -841,11 +842,49 @@ void BspSpatialSystem::computeAreaScreenRects(const SpatialView* view) {
   for (BspArea& a : areas_)
     a.screenRect.clear();
   rectAccumulation_ = true;
+  if (view) {
+    rectView_ = *view;
+    hasRectView_ = true;
+  }
   AreaBitArray none;
   surfacesVisibleFromView(nullptr, view, none);
   rectAccumulation_ = false;
 }
 
 void BspSpatialSystem::drawDebug() {
-  // Debug polygons go through the scene renderer, which this build does not have yet.
+  drawLightGrid();
+  if (!r_showPortals.getInt() || !g_renderSystem)
+    return;
+  static const float kCulled[4] = {1.0f, 0.2f, 0.2f, 1.0f};
+  static const float kPassed[4] = {0.2f, 1.0f, 0.2f, 1.0f};
+  for (const AreaPortal& p : portals_) {
+    if (p.debugState == 2 || p.debugState == 3)
+      g_renderSystem->debugPolygon(p.debugState == 2 ? kCulled : kPassed, p.polygon, Vec3(), Mat3::identity(), 0,
+                                   1000, false);
+  }
+  if (r_showPortals.getInt() <= 1 || !hasRectView_)
+    return;
+  // Screen rectangles back into the world through the inverse of the view that made them.
+  Mat4 toWorld;
+  for (int c = 0; c < 4; ++c)
+    for (int r = 0; r < 4; ++r) {
+      float v = 0.0f;
+      for (int k = 0; k < 4; ++k)
+        v += rectView_.projection[k * 4 + r] * rectView_.modelView[c * 4 + k];
+      toWorld.m[c * 4 + r] = v;
+    }
+  if (!toWorld.inverse())
+    return;
+  static const float kArea[4] = {0.6f, 0.0f, 0.6f, 1.0f};
+  for (const BspArea& a : areas_) {
+    if (a.screenRect.isCleared())
+      continue;
+    const float xs[4] = {a.screenRect.mins.x, a.screenRect.maxs.x, a.screenRect.maxs.x, a.screenRect.mins.x};
+    const float ys[4] = {a.screenRect.mins.y, a.screenRect.mins.y, a.screenRect.maxs.y, a.screenRect.maxs.y};
+    ConvexPolygon rect;
+    rect.numPoints = 4;
+    for (int i = 0; i < 4; ++i)
+      rect.points[i] = toWorld.projectPoint(Vec3(xs[i] * 2.0f - 1.0f, ys[i] * 2.0f - 1.0f, 0.001f));
+    g_renderSystem->debugPolygon(kArea, rect, Vec3(), Mat3::identity(), 0, 1000, false);
+  }
 }

@@ -116,6 +116,8 @@ class BspSpatialSystem : public WorldBase {
 
   // Query state (one query at a time).
   const SpatialView* queryView_ = nullptr;
+  SpatialView rectView_;  // the view of the last screen rectangles (drawn by drawDebug)
+  bool hasRectView_ = false;
   int queryArea_ = -1;
   Vec3 queryPoint_;
   Bounds queryBounds_;

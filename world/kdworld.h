@@ -18,6 +18,8 @@ class KDSpatialSystem : public WorldBase {
  public:
   ~KDSpatialSystem() override { clear(); }
   const char* getFileId() override { return "!KDT"; }
+  // The kd-tree world draws nothing, not even the light grid.
+  void drawDebug() override {}
   bool load(const char* name) override;
   bool loadText(const char* text);
   void clear() override;

@@ -11,6 +11,7 @@
 #include "lib/interface/iosystem.h"
 #include "lib/interface/renderinterface.h"
 #include "lib/interface/rendermodelsystem.h"
+#include "lib/interface/rendersystem.h"
 #include "lib/interface/texmanager.h"
 #include "lib/keydict.h"
 #include "lib/str.h"
@@ -279,8 +280,26 @@ void WorldBase::finishModels() {
   }
 }
 
-bool WorldBase::loadModels(const char* /*fileName*/, RenderModel* /*model*/) {
-  // World models are handed to the renderer whole at load; nothing to re-read.
+bool WorldBase::loadModels(const char* /*fileName*/, RenderModel* model) {
+  // The world keeps what it read: a purged render model is built again from that, not from the
+  // file, and the surfaces the queries hand out follow the new geometry.
+  if (!model || !g_worldModelSink)
+    return false;
+  for (size_t i = 0; i < models_.size(); ++i) {
+    WorldModel& m = models_[i];
+    if (m.renderModel != model)
+      continue;
+    if (!g_worldModelSink->refillModel(model, m))
+      return false;
+    std::vector<ModelSurface>& out = drawSurfaces_[i];
+    for (size_t s = 0; s < out.size(); ++s) {
+      out[s] = ModelSurface();
+      out[s].id = m.surfaces[s].id;
+      if (int(s) < model->numSurfaces())
+        out[s] = *model->getSurface(int(s));
+    }
+    return true;
+  }
   return false;
 }
 
@@ -335,4 +354,29 @@ bool WorldBase::bindLightmap(int n) {
 
 void WorldBase::sampleLightGrid(const Vec3& point, Vec3& ambient, Vec3& directed, Vec3& direction) {
   sampleGrid(grid_, point, ambient, directed, direction);
+}
+
+void WorldBase::drawLightGrid() {
+  if (!r_showgridlight.getInt() || !g_renderSystem || grid_.cells.empty())
+    return;
+  float view[3];
+  g_renderSystem->viewOrigin(view);
+  const Bounds near = Bounds::fromSize(512.0f).translated(Vec3(view[0], view[1], view[2]));
+  const Bounds marker = Bounds::fromSize(3.0f);
+  const Vec3 cell(grid_.invCellSize.x != 0.0f ? 1.0f / grid_.invCellSize.x : 0.0f,
+                  grid_.invCellSize.y != 0.0f ? 1.0f / grid_.invCellSize.y : 0.0f,
+                  grid_.invCellSize.z != 0.0f ? 1.0f / grid_.invCellSize.z : 0.0f);
+  for (int z = 0; z < grid_.counts[2]; ++z)
+    for (int y = 0; y < grid_.counts[1]; ++y)
+      for (int x = 0; x < grid_.counts[0]; ++x) {
+        const Vec3 p = grid_.origin + Vec3(float(x) * cell.x, float(y) * cell.y, float(z) * cell.z);
+        if (!near.containsPoint(p))
+          continue;
+        Vec3 ambient, directed, direction;
+        sampleLightGrid(p, ambient, directed, direction);
+        const float arrowColor[4] = {directed.x, directed.y, directed.z, 1.0f};
+        g_renderSystem->debugArrow(arrowColor, p, p + direction * 8.0f, 3, 0, true);
+        const float boxColor[4] = {ambient.x, ambient.y, ambient.z, 1.0f};
+        g_renderSystem->debugBounds(boxColor, marker, p, 0, true);
+      }
 }

@@ -53,7 +53,9 @@ class WorldBase : public SpatialSystem {
   bool bindLightmap(int n) override;
   bool hasLightGrid() override { return !grid_.cells.empty(); }
   void sampleLightGrid(const Vec3& point, Vec3& ambient, Vec3& directed, Vec3& direction) override;
-  void drawDebug() override {}
+  // The light-grid drawing ("r_showgridlight") through the scene renderer's debug primitives.
+  void drawDebug() override { drawLightGrid(); }
+  void drawLightGrid();
   bool loadModels(const char* fileName, RenderModel* model) override;
 
   const std::string& name() const { return name_; }
@@ -61,6 +63,8 @@ class WorldBase : public SpatialSystem {
   const WorldModel* findWorldModel(const char* name) const;
   int findWorldModelIndex(const char* name) const;
   const LightmapFile& lightGrid() const { return grid_; }
+  // Replaces the grid read from the ".lmf" (tools and tests build grids in memory).
+  void setLightGrid(const LightmapFile& grid) { grid_ = grid; }
   // The map name with another extension.
   std::string nameWithExtension(const char* extension) const;
 

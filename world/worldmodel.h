@@ -54,12 +54,15 @@ void appendFloats(std::string& out, const float* values, int count);
 // so the written map always reads back.
 std::string quotable(const char* text);
 
-// Hands world models to the renderer: area and entity models become render models. The scene
-// renderer's merge installs the real one; without it models stay with the world only.
+// Hands world models to the renderer: area and entity models become render models. The render
+// model manager installs the real one (render/model/worldrendermodels); without it models stay
+// with the world only.
 class WorldModelSink {
  public:
   virtual ~WorldModelSink() = default;
   virtual RenderModel* addModel(const WorldModel& model) = 0;
   virtual void freeModel(RenderModel* model) = 0;
+  // Builds the surfaces again into a model this sink made (a model reload purged them).
+  virtual bool refillModel(RenderModel* model, const WorldModel& source) = 0;
 };
 inline WorldModelSink* g_worldModelSink = nullptr;

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes a small world from a plain room description: a ".bsp" (areas, door portals, BSP),
-its ".kdt" twin and a ".lmf" with a light grid and one lightmap.
+its ".kdt" twin, a ".lmf" with a light grid and one lightmap, and a ".cm" collision model
+("worldMap": a brush for every floor, ceiling, wall piece and box model).
 
 Description lines (blank lines and '#' comments ignored):
   room  x0 x1                  a room spanning x0..x1 (rooms touch along x, in order)
@@ -11,7 +12,7 @@ Description lines (blank lines and '#' comments ignored):
   speaker x y z shader         a sound speaker
   start x y z angle            the player start
 
-Usage: makemap.py description.rooms out/maps/demo   (writes demo.bsp, demo.kdt, demo.lmf)
+Usage: makemap.py description.rooms out/maps/demo   (writes demo.bsp, demo.kdt, demo.lmf, demo.cm)
 """
 import struct
 import sys
@@ -38,8 +39,8 @@ def quad(corners, normal, surf):
     surf["indexes"] += [base, base + 1, base + 2, base, base + 2, base + 3]
 
 
-def wall_x(x, y0, y1, z0, z1, inward, doors, surf):
-    """The wall at x facing `inward` (+1 or -1 along x), with the door holes cut out."""
+def wall_pieces(x, y0, y1, z0, z1, doors):
+    """The rectangles (y0, y1, z0, z1) of the wall at x that the doors leave standing."""
     pieces = [(y0, y1, z0, z1)]
     for (dx, dy0, dy1, dz0, dz1) in doors:
         if dx != x:
@@ -56,7 +57,12 @@ def wall_x(x, y0, y1, z0, z1, inward, doors, surf):
             if dz1 < b1:
                 out.append((max(a0, dy0), min(a1, dy1), dz1, b1))
         pieces = out
-    for (a0, a1, b0, b1) in pieces:
+    return pieces
+
+
+def wall_x(x, y0, y1, z0, z1, inward, doors, surf):
+    """The wall at x facing `inward` (+1 or -1 along x), with the door holes cut out."""
+    for (a0, a1, b0, b1) in wall_pieces(x, y0, y1, z0, z1, doors):
         c = [(x, a0, b0), (x, a1, b0), (x, a1, b1), (x, a0, b1)]
         if inward < 0:
             c.reverse()
@@ -86,6 +92,73 @@ def model_block(name, surfaces):
                                                          floats(v[7:10])))
         out.append(" ".join(str(i) for i in surf["indexes"]) + "\n}\n")
     out.append("}\n")
+    return "".join(out)
+
+
+def box_brush(mins, maxs):
+    """An axial box as a brush: six planes, the solid behind each."""
+    planes = []
+    for axis in range(3):
+        n = [0, 0, 0]
+        n[axis] = 1
+        planes.append(n + [maxs[axis]])
+        n = [0, 0, 0]
+        n[axis] = -1
+        planes.append(n + [-mins[axis]])
+    return planes
+
+
+def collision_model(rooms, ysize, zsize, doors, models):
+    """The "worldMap" collision model: brushes 8 units thick behind every floor, ceiling and wall
+    (walls between rooms stand 4 units either side of their plane, with the doors cut out) and a
+    brush for every box model; the tree splits at the room boundaries."""
+    T = 8
+    brushes = []
+    for (x0, x1) in rooms:
+        brushes.append(box_brush((x0, -T, -T), (x1, ysize + T, 0)))                  # floor
+        brushes.append(box_brush((x0, -T, zsize), (x1, ysize + T, zsize + T)))      # ceiling
+        brushes.append(box_brush((x0, -T, 0), (x1, 0, zsize)))                      # wall at y = 0
+        brushes.append(box_brush((x0, ysize, 0), (x1, ysize + T, zsize)))           # wall at y = ysize
+    walls = sorted(set([x for (x0, x1) in rooms for x in (x0, x1)]))
+    for x in walls:
+        if x == rooms[0][0]:
+            lo, hi = x - T, x
+        elif x == rooms[-1][1]:
+            lo, hi = x, x + T
+        else:
+            lo, hi = x - T / 2, x + T / 2
+        for (a0, a1, b0, b1) in wall_pieces(x, 0, ysize, 0, zsize, doors):
+            brushes.append(box_brush((lo, a0, b0), (hi, a1, b1)))
+    for (name, x, y, z, h) in models:
+        brushes.append(box_brush((x - h, y - h, z - h), (x + h, y + h, z + h)))
+
+    # Node n splits at a room boundary: rooms above it in front (child 0), below behind; a child
+    # below 0 names leaf -(child + 1), one per room.
+    nodes = []
+
+    def build(lo, hi):
+        if hi - lo == 1 and nodes:
+            return -(lo + 1)
+        idx = len(nodes)
+        nodes.append(None)
+        if hi - lo == 1:  # a single room still needs a root node
+            nodes[idx] = (rooms[lo][0], -1, -2)
+            return idx
+        mid = (lo + hi) // 2
+        front = build(mid, hi)
+        back = build(lo, mid)
+        nodes[idx] = (rooms[mid][0], front, back)
+        return idx
+
+    build(0, len(rooms))
+    out = ['!CM\n', 'collisionModel "worldMap" {\n', '\n', 'nodes { /* numNodes = */ %d\n' % len(nodes)]
+    for i, (x, front, back) in enumerate(nodes):
+        out.append("/* node %d */ 1 0 0 %s %d %d\n" % (i, fmt(x), front, back))
+    out.append("}\n")
+    out.append("brushes { /* numBrushes = */ %d\n" % len(brushes))
+    for i, planes in enumerate(brushes):
+        out.append("   /* brush %d */ %d %s \"%s\"\n" % (i, len(planes), " ".join(floats(p) for p in planes), WALL))
+    out.append("}\n}\n")
     return "".join(out)
 
 
@@ -211,6 +284,8 @@ def main():
     kdt.append("}\n")
     kdt.append(entities_block(ents))
     open(base + ".kdt", "w").write("".join(kdt))
+
+    open(base + ".cm", "w").write(collision_model(rooms, ysize, zsize, doors, models))
 
     # Light grid: 64-unit cells over the rooms; ambient falls off from the nearest light.
     cell = 64

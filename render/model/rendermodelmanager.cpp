@@ -11,6 +11,7 @@
 #include "lib/str.h"
 #include "render/model/basemodel.h"
 #include "render/model/dynamicmodel.h"
+#include "render/model/worldrendermodels.h"
 
 namespace {
 
@@ -108,6 +109,7 @@ RenderModelSystem* getRenderModelSystem() {
     s_manager = new RenderModelManager();
     g_renderModelSystem = s_manager;
     s_manager->init();
+    installWorldRenderHooks();
   }
   return s_manager;
 }
@@ -115,6 +117,8 @@ RenderModelSystem* getRenderModelSystem() {
 void destroyRenderModelSystem() {
   RenderModelManager* manager = s_manager;
   s_manager = nullptr;
+  if (manager)
+    removeWorldRenderHooks();
   if (g_renderModelSystem == manager)
     g_renderModelSystem = nullptr;
   delete manager;

@@ -246,4 +246,79 @@ TEST_F(BspQueryTest, ScreenRectanglesOfAreasSeenThroughDoors) {
   EXPECT_TRUE(r.isCleared());
 }
 
+TEST_F(BspQueryTest, DrawDebugShowsPortalsOfTheLastFloodAndAreaRectangles) {
+  worldtest::DebugRecorder recorder;
+  SpatialView v = makeView(Vec3(128, 40, 48), Vec3(1, 0, 0));
+  int out[16];
+  world_.drawDebug();
+  EXPECT_TRUE(recorder.polygons.empty()) << "nothing without r_showPortals";
+
+  // At a slant the first door passes the view and the second is culled.
+  g_conVarSystem->setString("r_showPortals", "1");
+  ASSERT_EQ(world_.areasVisibleFromView(&v, out, 16), 2);
+  world_.drawDebug();
+  ASSERT_EQ(recorder.polygons.size(), 2u);
+  for (const worldtest::DebugRecorder::Polygon& p : recorder.polygons) {
+    const bool first = p.winding.points[0].x == 256.0f;
+    EXPECT_EQ(p.color, first ? Vec4(0.2f, 1, 0.2f, 1) : Vec4(1, 0.2f, 0.2f, 1));
+    EXPECT_EQ(p.winding.numPoints, 4);
+    EXPECT_EQ(p.origin, Vec3());
+    EXPECT_EQ(p.lifetime, 1000);
+    EXPECT_FALSE(p.depthTest);
+  }
+
+  // Above 1 the areas' screen rectangles go back into the world in front of the eye.
+  recorder.polygons.clear();
+  const float mv[16] = {0, 0, -1, 0, -1, 0, 0, 0, 0, 1, 0, 0, 40, -48, 128, 1};
+  const float proj[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, -1, -1, 0, 0, -2, 0};
+  std::copy(mv, mv + 16, v.modelView);
+  std::copy(proj, proj + 16, v.projection);
+  world_.computeAreaScreenRects(&v);
+  g_conVarSystem->setString("r_showPortals", "2");
+  world_.drawDebug();
+  int rects = 0;
+  for (const worldtest::DebugRecorder::Polygon& p : recorder.polygons) {
+    if (p.color != Vec4(0.6f, 0, 0.6f, 1))
+      continue;
+    ++rects;
+    ASSERT_EQ(p.winding.numPoints, 4);
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_GT(p.winding.points[i].x, 128.0f) << "in front of the eye";
+      EXPECT_LT(p.winding.points[i].x, 140.0f) << "near the near plane";
+    }
+  }
+  EXPECT_EQ(rects, 1) << "only the room behind the first door has a rectangle";
+  g_conVarSystem->setString("r_showPortals", "0");
+}
+
+TEST_F(BspQueryTest, DrawDebugShowsTheLightGridAroundTheView) {
+  worldtest::DebugRecorder recorder;
+  // A 2 x 1 x 1 grid of 64-unit cells at the origin, directed light straight up.
+  LightmapFile grid;
+  grid.counts[0] = 2;
+  grid.counts[1] = grid.counts[2] = 1;
+  grid.invCellSize = Vec3(1.0f / 64, 1.0f / 64, 1.0f / 64);
+  grid.cells = {40, 40, 40, 200, 100, 0, 0, 0, 40, 40, 40, 200, 100, 0, 0, 0};
+  world_.setLightGrid(grid);
+  world_.drawDebug();
+  EXPECT_TRUE(recorder.arrows.empty());
+  g_conVarSystem->setString("r_showgridlight", "1");
+  recorder.view = Vec3(0, 0, 0);
+  world_.drawDebug();
+  ASSERT_EQ(recorder.arrows.size(), 2u);
+  ASSERT_EQ(recorder.boxes.size(), 2u);
+  EXPECT_EQ(recorder.arrows[1].start, Vec3(64, 0, 0));
+  EXPECT_NEAR((recorder.arrows[1].end - recorder.arrows[1].start).length(), 8.0f, 1e-3f);
+  EXPECT_EQ(recorder.arrows[1].size, 3);
+  EXPECT_EQ(recorder.boxes[0].bounds, Bounds::fromSize(3.0f));
+  EXPECT_EQ(recorder.boxes[0].origin, Vec3(0, 0, 0));
+  // Only the cells within 256 units of the view on every axis.
+  recorder.arrows.clear();
+  recorder.view = Vec3(300, 0, 0);
+  world_.drawDebug();
+  ASSERT_EQ(recorder.arrows.size(), 1u);
+  EXPECT_EQ(recorder.arrows[0].start, Vec3(64, 0, 0));
+  g_conVarSystem->setString("r_showgridlight", "0");
+}
+
 }  // namespace

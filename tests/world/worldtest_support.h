@@ -6,7 +6,11 @@
 #include <sstream>
 #include <string>
 
+#include <vector>
+
+#include "lib/interface/rendersystem.h"
 #include "lib/interface/spatialsystem.h"
+#include "lib/polygon.h"
 
 namespace worldtest {
 
@@ -41,5 +45,65 @@ inline std::string readSourceFile(const char* relative) {
   s << in.rdbuf();
   return s.str();
 }
+
+// A scene renderer that records the debug primitives drawn through it; installed as
+// g_renderSystem for its lifetime.
+class DebugRecorder : public RenderSystem {
+ public:
+  struct Polygon {
+    Vec4 color;
+    ConvexPolygon winding;
+    Vec3 origin;
+    Mat3 axis;
+    int flag;
+    int lifetime;
+    bool depthTest;
+  };
+  struct Arrow {
+    Vec4 color;
+    Vec3 start, end;
+    int size;
+  };
+  struct Box {
+    Vec4 color;
+    Bounds bounds;
+    Vec3 origin;
+  };
+  DebugRecorder() : previous_(g_renderSystem) { g_renderSystem = this; }
+  ~DebugRecorder() override { g_renderSystem = previous_; }
+
+  bool init() override { return true; }
+  void shutdown() override {}
+  void unloadMap() override {}
+  void endFrame() override {}
+  void precacheInteractions() override {}
+  void setRenderView(const RenderView*, int) override {}
+  void clearScreen() override {}
+  void drawText(const char*, float, float, float, int, int, const float*) override {}
+  void mapLoaded() override {}
+  void viewOrigin(float out[3]) override {
+    out[0] = view.x;
+    out[1] = view.y;
+    out[2] = view.z;
+  }
+  void debugPolygon(const float* c, const ConvexPolygon& w, const Vec3& origin, const Mat3& axis, int flag,
+                    int lifetime, bool depthTest) override {
+    polygons.push_back({Vec4(c[0], c[1], c[2], c[3]), w, origin, axis, flag, lifetime, depthTest});
+  }
+  void debugArrow(const float* c, const Vec3& start, const Vec3& end, int size, int, bool) override {
+    arrows.push_back({Vec4(c[0], c[1], c[2], c[3]), start, end, size});
+  }
+  void debugBounds(const float* c, const Bounds& b, const Vec3& origin, int, bool) override {
+    boxes.push_back({Vec4(c[0], c[1], c[2], c[3]), b, origin});
+  }
+
+  Vec3 view;
+  std::vector<Polygon> polygons;
+  std::vector<Arrow> arrows;
+  std::vector<Box> boxes;
+
+ private:
+  RenderSystem* previous_;
+};
 
 }  // namespace worldtest

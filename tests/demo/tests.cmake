@@ -1,0 +1,17 @@
+# The sample game in the sample map, run headless through the staged engine.
+if(TARGET quillmere)
+  add_test(NAME demo/map_walk
+    COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:quillmere> -DDIR=${QUILL_STAGE_DIR}
+      -P ${CMAKE_CURRENT_LIST_DIR}/run_map_walk.cmake)
+  set_tests_properties(demo/map_walk PROPERTIES
+    ENVIRONMENT "${QUILL_TEST_ENV};ASAN_OPTIONS=detect_leaks=0"
+    LABELS gl TIMEOUT 200 RESOURCE_LOCK quillmere_stage)
+endif()
+
+# The committed sample map matches its generator and room description.
+find_package(Python3 COMPONENTS Interpreter QUIET)
+if(Python3_Interpreter_FOUND)
+  add_test(NAME demo/sample_map_current
+    COMMAND ${CMAKE_COMMAND} -DPYTHON=${Python3_EXECUTABLE} -DSRC=${PROJECT_SOURCE_DIR}
+      -DTMP=${CMAKE_CURRENT_BINARY_DIR}/sample_map_current -P ${CMAKE_CURRENT_LIST_DIR}/sample_map_current.cmake)
+endif()
