@@ -144,6 +144,7 @@ void poseTube(int steps) {
   s_tubeJoints[0] = Mat4::identity();
   s_tubeJoints[1] = Mat4::identity();
   s_tubeJoints[2] = Mat4::fromMat3(Mat3(Vec3(1, 0, 0), Vec3(0, c, s), Vec3(0, -s, c)), Vec3(0, 0, 10));
+}
 
 // ---- The player in a map ----
 

@@ -859,7 +859,7 @@ void BspSpatialSystem::drawDebug() {
   static const float kPassed[4] = {0.2f, 1.0f, 0.2f, 1.0f};
   for (const AreaPortal& p : portals_) {
     if (p.debugState == 2 || p.debugState == 3)
-      g_renderSystem->debugPolygon(p.debugState == 2 ? kCulled : kPassed, p.polygon, Vec3(), Mat3::identity(), 0,
+      g_renderSystem->debugPolygon(p.debugState == 2 ? kCulled : kPassed, p.polygon, Vec3(), Mat3::identity(), false,
                                    1000, false);
   }
   if (r_showPortals.getInt() <= 1 || !hasRectView_)
@@ -885,6 +885,6 @@ void BspSpatialSystem::drawDebug() {
     rect.numPoints = 4;
     for (int i = 0; i < 4; ++i)
       rect.points[i] = toWorld.projectPoint(Vec3(xs[i] * 2.0f - 1.0f, ys[i] * 2.0f - 1.0f, 0.001f));
-    g_renderSystem->debugPolygon(kArea, rect, Vec3(), Mat3::identity(), 0, 1000, false);
+    g_renderSystem->debugPolygon(kArea, rect, Vec3(), Mat3::identity(), false, 1000, false);
   }
 }

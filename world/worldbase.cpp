@@ -377,6 +377,6 @@ void WorldBase::drawLightGrid() {
         const float arrowColor[4] = {directed.x, directed.y, directed.z, 1.0f};
         g_renderSystem->debugArrow(arrowColor, p, p + direction * 8.0f, 3, 0, true);
         const float boxColor[4] = {ambient.x, ambient.y, ambient.z, 1.0f};
-        g_renderSystem->debugBounds(boxColor, marker, p, 0, true);
+        g_renderSystem->debugBounds(boxColor, marker, p, false, 0, true);
       }
 }

@@ -110,7 +110,7 @@ class RendererDebugDraw : public CollisionDebugDraw {
     if (!g_renderSystem)
       return;
     const float rgba[4] = {color.x, color.y, color.z, color.w};
-    g_renderSystem->debugPolygon(rgba, winding, origin, axis, 0, lifetime, depthTest);
+    g_renderSystem->debugPolygon(rgba, winding, origin, axis, false, lifetime, depthTest);
   }
 };
 

@@ -407,6 +407,7 @@ class TestSink : public WorldModelSink {
     return model;
   }
   void freeModel(RenderModel* model) override { g_renderModelSystem->freeModel(model); }
+  bool refillModel(RenderModel*, const WorldModel&) override { return false; }  // never reloaded here
 };
 
 class WorldShadows : public ::testing::Test {

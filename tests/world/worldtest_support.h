@@ -86,14 +86,14 @@ class DebugRecorder : public RenderSystem {
     out[1] = view.y;
     out[2] = view.z;
   }
-  void debugPolygon(const float* c, const ConvexPolygon& w, const Vec3& origin, const Mat3& axis, int flag,
+  void debugPolygon(const float* c, const ConvexPolygon& w, const Vec3& origin, const Mat3& axis, bool flag,
                     int lifetime, bool depthTest) override {
     polygons.push_back({Vec4(c[0], c[1], c[2], c[3]), w, origin, axis, flag, lifetime, depthTest});
   }
   void debugArrow(const float* c, const Vec3& start, const Vec3& end, int size, int, bool) override {
     arrows.push_back({Vec4(c[0], c[1], c[2], c[3]), start, end, size});
   }
-  void debugBounds(const float* c, const Bounds& b, const Vec3& origin, int, bool) override {
+  void debugBounds(const float* c, const Bounds& b, const Vec3& origin, bool, int, bool) override {
     boxes.push_back({Vec4(c[0], c[1], c[2], c[3]), b, origin});
   }
 
