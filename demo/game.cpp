@@ -31,6 +31,7 @@ constexpr uint32_t kGameCommandFlag = 0x10;
 
 GameImports s_imports;
 ConVar s_stepRate("g_demoSteps", "0", kConVarInt, "game steps run by the sample game");
+ConVar s_showEffects("g_demoEffects", "1", kConVarInt, "0 plays none of the sample effects");
 
 struct DemoState {
   int steps;
@@ -102,6 +103,10 @@ struct SampleEffects {
     EffectsSystem* fx = s_imports.effectsSystem;
     if (!fx)
       return;
+    if (!s_showEffects.getInt()) {
+      stop();
+      return;
+    }
     start(float(milliseconds) / 1000.0f);
     // The smoke's origin circles the scene, so its puffs stay behind as a trail.
     const float angle = float(milliseconds) * 0.0012f;
@@ -240,6 +245,8 @@ class DemoGame : public GameInterface {
       std::memset(state_, 0, sizeof(DemoState));
     if (s_imports.conVarSystem)
       s_imports.conVarSystem->registerVar(&s_stepRate);
+    if (s_imports.conVarSystem)
+      s_imports.conVarSystem->registerVar(&s_showEffects);
     if (s_imports.cmdSystem) {
       s_imports.cmdSystem->addCommand("demo_status", cmdStatus, kGameCommandFlag,
                                       "print the sample game's step count");
