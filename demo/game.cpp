@@ -2,7 +2,8 @@
 // through the memory manager, registers a console variable and a command, and
 // asks for the main menu. Without a map it draws a small scene of the sample models under a slowly
 // circling camera; in a map the camera stands at the player start and walks from the user commands,
-// its box sliding along the walls of the map's collision model, and the map's speakers play.
+// its box sliding along the walls of the map's collision model; the map's lights, models and speakers come
+// to life.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -171,6 +172,43 @@ Player s_player;
 constexpr int kMaxSpeakers = 64;
 SoundEmitter* s_speakerEmitters[kMaxSpeakers] = {};
 int s_speakersInUse = 0;
+
+// A "func_static" entity draws its map model (registered under the model's name when the map
+// loaded) at its origin.
+void spawnMapModel(const KeyDict& d) {
+  RenderSystem* render = s_imports.renderSystem;
+  RenderModelSystem* models = s_imports.renderModelSystem;
+  const char* modelName = d.getString("model", "");
+  if (!render || !models || !*modelName)
+    return;
+  RenderEntity entity;
+  entity.model = models->findOrLoadModel(modelName);
+  d.getVec3("origin", "0 0 0", entity.origin);
+  for (float& parm : entity.shaderParms)
+    parm = 1.0f;
+  render->addEntityDef(&entity);
+}
+
+// A "light" entity: a shadow-casting point light of radius "light" and colour "color".
+void spawnMapLight(const KeyDict& d) {
+  RenderSystem* render = s_imports.renderSystem;
+  if (!render)
+    return;
+  RenderLight light;
+  light.shape = 1;
+  d.getVec3("origin", "0 0 0", light.origin);
+  float radius = 300.0f;
+  d.getFloat("light", "300", radius);
+  light.radius = Vec3(radius, radius, radius);
+  Vec3 color(1.0f, 1.0f, 1.0f);
+  d.getVec3("color", "1 1 1", color);
+  light.flags = kLightShadows | kLightSpecular;
+  light.shaderParms[0] = color.x;
+  light.shaderParms[1] = color.y;
+  light.shaderParms[2] = color.z;
+  light.shaderParms[3] = 1.0f;
+  render->addLightDef(&light);
+}
 
 // A speaker entity plays its sound shader from an emitter at its origin.
 void startSpeaker(const KeyDict& d) {
@@ -362,6 +400,10 @@ class DemoGame : public GameInterface {
         d->getFloat("angle", "0", s_player.startYaw);
       } else if (String::icmp(cls, "speaker") == 0) {
         startSpeaker(*d);
+      } else if (String::icmp(cls, "func_static") == 0) {
+        spawnMapModel(*d);
+      } else if (String::icmp(cls, "light") == 0) {
+        spawnMapLight(*d);
       }
     }
     s_effects.placeInMap(s_player.origin, s_player.startYaw);
