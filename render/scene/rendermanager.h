@@ -1,9 +1,9 @@
 // RenderManager: the scene renderer. Keeps the render entities and lights in slot lists addressed by
-// index, holds the current view, draws scenes through the back end (depth fill, then each visible
-// entity surface's ambient stages) and the flat 640 x 480 drawing of interfaces and overlays.
-// World queries, debug primitives and screen capture live in files of their own; operations whose
-// subsystems land later (decals, light interactions) warn once and return a failure value. Main
-// thread only.
+// index, holds the current view, and draws each view from its draw lists (drawlists.cpp): depth
+// fill, ambient stages, per-light interactions with stencil shadows (interactions.cpp, shadows.cpp),
+// then translucent stages; plus the flat 640 x 480 drawing of interfaces and overlays. World
+// queries, debug primitives, screen capture and decals live in files of their own; the one
+// operation still to come (renderModelView) warns once and does nothing. Main thread only.
 #pragma once
 
 #include <cstdint>
