@@ -13,3 +13,5 @@ rm chime_a.wav chime_b.wav
 sox -n -r 22050 -b 16 -c 1 key.wav synth 0.04 square 1200 fade 0.001 0.04 0.03 vol 0.3
 # A low hum for the sample map's speaker (looped by the map).
 sox -n -r 22050 -b 16 -c 1 hum.wav synth 1.0 sine 110 sine 165 remix - vol 0.3
+# The intro video's sound (media/video/quillmere.ogg): a one-second rising sweep.
+sox -n -r 22050 -c 1 ../../video/quillmere.ogg synth 1.0 sine 220-880 fade 0.05 1.0 0.4 vol 0.4
