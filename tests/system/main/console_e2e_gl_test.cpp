@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -164,6 +165,26 @@ TEST_F(ConsoleEndToEndTest, TheConsoleKeyOpensTheConsoleAndTypedTextShows) {
   const Picture more = screenshot("e2e_console_more.tga");
   EXPECT_GT(more.brightPixels(inputTop, consoleRows), open.brightPixels(inputTop, consoleRows))
       << "the typed text is drawn on the input line";
+
+  // The start-up text is in the console's lines; Enter (scan code 0x1C) runs the typed line: it is
+  // echoed there, the input line empties and the command manager answers it.
+  EXPECT_GT(console->lineCount(), 3) << "the start-up text";
+  windowMessage(kPlatformEventKeyDown, 0x1C);
+  windowMessage(kPlatformEventKeyUp, 0x1C);
+  for (int i = 0; i < 3; i++)
+    frame();
+  EXPECT_STREQ(console->input(), "") << "the input line empties";
+  bool echoed = false;
+  bool answered = false;
+  for (int n = 1; n <= console->lineCount(); n++) {
+    const char* text = console->line(n);
+    if (std::strstr(text, "hello quillWWW"))
+      echoed = true;
+    else if (echoed && std::strstr(text, "hello") && std::strstr(text, "not found"))
+      answered = true;
+  }
+  EXPECT_TRUE(echoed) << "the command line is echoed into the console";
+  EXPECT_TRUE(answered) << "the command ran: an unknown command is reported";
 }
 
 }  // namespace
