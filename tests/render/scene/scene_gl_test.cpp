@@ -20,117 +20,19 @@
 #include "render/scene/rendermanager.h"
 #include "render/texture/texmgrinfo.h"
 #include "system/convarmanager.h"
+#include "tests/render/scene/support/managergl.h"
 #include "tests/support/capturecmdsystem.h"
 #include "tests/support/memoryiosystem.h"
 
 namespace {
 
-constexpr int kWidth = 256;
-constexpr int kHeight = 192;
+using managergl::camera;
+using managergl::kHeight;
+using managergl::kWidth;
+using managergl::near;
+using managergl::Rgb;
 
-const char* kUnlitProgram =
-    "!!ARBvp1.0\n"
-    "PARAM mvp[4] = { state.matrix.mvp };\n"
-    "PARAM tm[4] = { state.matrix.texture[0] };\n"
-    "PARAM mul = program.env[16];\n"
-    "PARAM add = program.env[17];\n"
-    "DP4 result.position.x, mvp[0], vertex.position;\n"
-    "DP4 result.position.y, mvp[1], vertex.position;\n"
-    "DP4 result.position.z, mvp[2], vertex.position;\n"
-    "DP4 result.position.w, mvp[3], vertex.position;\n"
-    "MAD result.color, vertex.color, mul, add;\n"
-    "DP4 result.texcoord[0].x, tm[0], vertex.texcoord[0];\n"
-    "DP4 result.texcoord[0].y, tm[1], vertex.texcoord[0];\n"
-    "MOV result.texcoord[0].zw, vertex.texcoord[0];\n"
-    "END\n";
-
-struct Rgb {
-  int r, g, b;
-};
-
-class SceneGLTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    io.addFile("glprogs/unlit.vp", kUnlitProgram);
-    getConVarManager();
-    g_conVarSystem->setInt("r_viewwidth", kWidth);
-    g_conVarSystem->setInt("r_viewheight", kHeight);
-    window = platformGLCreateHiddenWindow(kWidth, kHeight, 32);
-    device = std::make_unique<RenderOpenGL>();
-    if (window == nullptr || !device->init(window, nullptr, 0)) {
-      const std::string why = window == nullptr ? platformGLError() : "device init failed";
-      if (std::getenv("CI") != nullptr) {
-        FAIL() << "no GL context under CI: " << why;
-      }
-      GTEST_SKIP() << "no GL context: " << why;
-    }
-    g_renderInterface = device.get();
-    ASSERT_NE(TexMgrInfo::getInstance(), nullptr);
-    getRenderModelSystem();
-    manager = std::make_unique<RenderManager>();
-    ASSERT_TRUE(manager->init());
-    clearTo(0.0f, 0.0f, 1.0f);
-  }
-
-  void TearDown() override {
-    if (device == nullptr || g_renderInterface == nullptr) {
-      destroyConVarManager();
-      return;
-    }
-    manager.reset();
-    materials.clear();
-    destroyRenderModelSystem();
-    g_renderBackEnd.reset();
-    destroyTexManager();
-    clearExpressions();
-    g_renderInterface = nullptr;
-    device.reset();
-    platformGLDestroyHiddenWindow(window);
-    destroyConVarManager();
-  }
-
-  void clearTo(float r, float g, float b) {
-    device->setClearColor(r, g, b, 1.0f);
-    manager->clearScreen();
-  }
-
-  Material* material(const char* body) {
-    materials.push_back(std::make_unique<Material>());
-    Material* m = materials.back().get();
-    EXPECT_TRUE(m->parse(body, static_cast<int>(std::strlen(body)))) << body;
-    return m;
-  }
-
-  Rgb at(int x, int y) {
-    unsigned char p[4] = {};
-    device->readPixels(p, x, kHeight - 1 - y, 1, 1, kPixelFormatRGBA);
-    return {p[0], p[1], p[2]};
-  }
-
-  static bool near(Rgb a, Rgb b) {
-    return std::abs(a.r - b.r) <= 2 && std::abs(a.g - b.g) <= 2 && std::abs(a.b - b.b) <= 2;
-  }
-
-  // A camera at the origin looking down +x with a 90 degree field of view each way.
-  static RenderView camera() {
-    RenderView v;
-    v.x = 0;
-    v.y = 0;
-    v.width = 640;
-    v.height = 480;
-    v.fovX = 90.0f;
-    v.fovY = 73.74f;
-    v.axis = Mat3(Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, 1));
-    return v;
-  }
-
-  MemoryIOSystem io;
-  CaptureCmdSystem console;
-  void* window = nullptr;
-  std::unique_ptr<RenderOpenGL> device;
-  std::unique_ptr<RenderManager> manager;
-  std::vector<std::unique_ptr<Material>> materials;
-};
+class SceneGLTest : public managergl::ManagerGLTest {};
 
 const Rgb kRed{255, 0, 0};
 const Rgb kGreen{0, 255, 0};
