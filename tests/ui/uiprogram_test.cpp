@@ -200,6 +200,11 @@ TEST_F(UITest, HandlerArgumentsStayStrings) {
 }
 
 TEST_F(UITest, AnEndlessScriptIsInterruptedAndThePreviousHandlerComesBack) {
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer holds an asynchronous signal until the thread next calls into the C library,
+  // which a Lua loop never does: the interrupt would never arrive. The address-sanitizer run covers it.
+  GTEST_SKIP() << "signals are deferred under ThreadSanitizer";
+#endif
   UserInterfaceLocal* gui = load(kOneWindow);
   ASSERT_NE(gui, nullptr);
   static std::atomic<int> s_ours{0};
