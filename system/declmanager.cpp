@@ -391,7 +391,8 @@ DeclResource* DeclManager::createMaterialFromText(const char* text) {
   TokenParser parser;
   parser.pushText(text);
   char name[TokenParserLevel::kTokenSize];
-  if (!parser.readToken(name, sizeof(name), true))
+  // An empty name ("") would make a declaration that no search can find again.
+  if (!parser.readToken(name, sizeof(name), true) || !name[0])
     return nullptr;
   String body;
   if (!parser.readBracedSection(body) || body.isEmpty())

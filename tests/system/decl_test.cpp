@@ -306,6 +306,7 @@ TEST_F(DeclManagerTest, ListDeclsPrintsEveryDeclarationInTypeOrder) {
 TEST_F(DeclManagerTest, CreateMaterialFromTextMakesOrReplacesTheMaterial) {
   EXPECT_EQ(decls_->createMaterialFromText("made { }"), nullptr) << "an empty body";
   EXPECT_EQ(decls_->createMaterialFromText("made"), nullptr);
+  EXPECT_EQ(decls_->createMaterialFromText("\"\" { first }"), nullptr) << "an empty name cannot be found again";
   DeclResource* made = decls_->createMaterialFromText("made { first }");
   ASSERT_NE(made, nullptr);
   EXPECT_STREQ(made->getName(), "made");
