@@ -223,26 +223,31 @@ int sysExec(lua_State* L) {
   return 0;
 }
 
-int sysTransition(lua_State* L) {
-  SysArgs args;
+// The head of the functions acting on the current window: the arguments, then the window (null:
+// nothing to do), then the count, which must lie in [minArgs, maxArgs] or the call is a Lua error
+// naming the function (luaL_error does not return).
+UIWindow* windowCall(lua_State* L, SysArgs& args, const char* name, int minArgs, int maxArgs) {
   collectArgs(L, args, "sys.print");
   UIWindow* window = currentWindow();
+  if (window && (args.count < minArgs || args.count > maxArgs))
+    luaL_error(L, "'%s' has invalid arguments 'sys.print'", name);
+  return window;
+}
+
+int sysTransition(lua_State* L) {
+  SysArgs args;
+  UIWindow* window = windowCall(L, args, "transition", 4, 4);
   if (!window)
     return 0;
-  if (args.count != 4)
-    return luaL_error(L, "'transition' has invalid arguments 'sys.print'");
   window->transition(args.texts[0], args.texts[1], args.texts[2], args.texts[3]);
   return 0;
 }
 
 int sysSet(lua_State* L) {
   SysArgs args;
-  collectArgs(L, args, "sys.print");
-  UIWindow* window = currentWindow();
+  UIWindow* window = windowCall(L, args, "set", 2, 2);
   if (!window)
     return 0;
-  if (args.count != 2)
-    return luaL_error(L, "'set' has invalid arguments 'sys.print'");
   window->setVar(args.texts[0], args.texts[1]);
   const char* colon = std::strrchr(args.texts[0], ':');
   if (colon) {
@@ -257,12 +262,9 @@ int sysSet(lua_State* L) {
 
 int sysGet(lua_State* L) {
   SysArgs args;
-  collectArgs(L, args, "sys.print");
-  UIWindow* window = currentWindow();
+  UIWindow* window = windowCall(L, args, "get", 1, 1);
   if (!window)
     return 0;
-  if (args.count != 1)
-    return luaL_error(L, "'get' has invalid arguments 'sys.print'");
   return window->pushVar(L, args.texts[0]);
 }
 
@@ -281,12 +283,9 @@ int sysGetCvar(lua_State* L) {
 
 int sysResetTime(lua_State* L) {
   SysArgs args;
-  collectArgs(L, args, "sys.print");
-  UIWindow* window = currentWindow();
+  UIWindow* window = windowCall(L, args, "resetTime", 0, 2);
   if (!window)
     return 0;
-  if (args.count > 2)
-    return luaL_error(L, "'resetTime' has invalid arguments 'sys.print'");
   if (args.count == 0) {
     // The window's own name as the time text, read as "no time": the clock restarts at now.
     window->resetTime(window->getName(), "");
@@ -298,24 +297,18 @@ int sysResetTime(lua_State* L) {
 
 int sysStopTransitions(lua_State* L) {
   SysArgs args;
-  collectArgs(L, args, "sys.print");
-  UIWindow* window = currentWindow();
+  UIWindow* window = windowCall(L, args, "stopTransitions", 1, 1);
   if (!window)
     return 0;
-  if (args.count != 1)
-    return luaL_error(L, "'stopTransitions' has invalid arguments 'sys.print'");
   window->stopTransitions(args.texts[0]);
   return 0;
 }
 
 int sysNamedEvent(lua_State* L) {
   SysArgs args;
-  collectArgs(L, args, "sys.print");
-  UIWindow* window = currentWindow();
+  UIWindow* window = windowCall(L, args, "namedEvent", 1, 1);
   if (!window)
     return 0;
-  if (args.count != 1)
-    return luaL_error(L, "'namedEvent' has invalid arguments 'sys.print'");
   window->postNamedEvent(args.texts[0]);
   return 0;
 }
