@@ -303,10 +303,7 @@ void RenderManager::buildDrawLists() {
   updateEntities(collected_);
   buildBatchModel();
   if (decalModel_ != nullptr) {
-    RenderEntity fixed;
-    fixed.shaderParms[0] = fixed.shaderParms[1] = fixed.shaderParms[2] = fixed.shaderParms[3] = 1.0f;
-    // Decals are drawn with an all-zero record whose colour is white; their surfaces carry no
-    // entity (the record is per view and not kept).
+    // Decal surfaces carry no entity: they are drawn in world space with a white colour.
     for (int s = 0; s < decalModel_->numSurfaces(); ++s) {
       addDrawSurface(decalModel_->getSurface(s), nullptr);
     }
