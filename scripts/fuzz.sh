@@ -8,6 +8,8 @@
 #   scripts/fuzz.sh --long [harness...]     long local run: FUZZ_SECONDS (3600) per harness,
 #                                           FUZZ_JOBS (1) parallel processes per harness, corpus
 #                                           kept in build/fuzz/corpus/<harness> between runs.
+#                                           FUZZ_TIMEOUT (5) seconds an input: raise it on a
+#                                           machine loaded enough to stretch a normal input.
 #   scripts/fuzz.sh --list                  the harness names.
 # FUZZ_BUILD_DIR (build/fuzz) and FUZZ_BUILD_JOBS (all cores) set where and how wide it builds.
 #
@@ -71,7 +73,7 @@ for h in "${harnesses[@]}"; do
   echo "== fuzz_$h"
   log="$build/fuzz_$h.log"
   # Absolute paths: some harnesses work inside a scratch directory of their own.
-  if "$exe" "$work" "$seeds" "${args[@]}" -timeout=5 -rss_limit_mb=2560 -max_len=4096 \
+  if "$exe" "$work" "$seeds" "${args[@]}" -timeout="${FUZZ_TIMEOUT:-5}" -rss_limit_mb=2560 -max_len=4096 \
       -print_final_stats=1 -artifact_prefix="$artifacts/$h-" >"$log" 2>&1; then
     grep -E '^stat::(number_of_executed_units|average_exec_per_sec)|^#[0-9]+[[:space:]]+DONE' "$log" || true
   else
