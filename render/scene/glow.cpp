@@ -53,7 +53,8 @@ Material* materialFromText(const char* text) {
 
 // Frees a material made here and marks its declaration unparsed, so it parses again on next use.
 void releaseMaterial(Material* material) {
-  if (material == nullptr) {
+  // Without the declaration manager its materials are gone already.
+  if (material == nullptr || g_declSystem == nullptr) {
     return;
   }
   material->freeData();
