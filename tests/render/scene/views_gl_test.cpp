@@ -161,6 +161,18 @@ TEST_F(ViewsGLTest, MirrorShowsWhatStandsInFrontOfItTheRightWayRound) {
   clearTo(0, 0, 1);
   manager->renderScene(&view, 0);
   EXPECT_TRUE(near(at(112, kMirrorY), kRed, 8)) << show(at(112, kMirrorY));
+
+  // The mirror's view has an id of its own (-1): what the main view suppresses (the player's own
+  // body) still shows in the mirror.
+  const int body = place(quad(colour(1, 0, 1), 30, 30), Vec3(-10, 0, 0), nullptr, kFacingBack);
+  RenderEntity bodyParms = *manager->getRenderEntity(body);
+  bodyParms.suppressInViewId = 5;
+  manager->updateEntityDef(body, &bodyParms);
+  RenderView player = view;
+  player.viewId = 5;
+  clearTo(0, 0, 1);
+  manager->renderScene(&player, 0);
+  EXPECT_TRUE(near(at(128, kMirrorY), Rgb{255, 0, 255}, 8)) << show(at(128, kMirrorY));
   g_conVarSystem->setInt("r_useMirrorClip", 0);
 
   // Seen from behind, a one-sided mirror renders no view; "r_skipMirrorMaps" switches them off.
