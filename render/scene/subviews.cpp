@@ -153,7 +153,8 @@ void RenderManager::drawSubviews() {
       view.y = 0;
       view.width = 640;
       view.height = 480;
-      view.tile = nullptr;
+      // A tile (of a print-quality screenshot) stays: the main view looks the image up through
+      // the same projection.
       flags = kMirrorViewFlags;
       if (stage->flags & kStageVideo) {
         // Refraction: the eye stays; what lies beyond the surface is kept.

@@ -213,10 +213,22 @@ TEST_F(ViewsGLTest, RemoteCameraPictureLandsUprightOnItsScreenAndNotInTheWindow)
 TEST_F(ViewsGLTest, GlowBrightensAroundABrightSurfaceAndNotFarFromIt) {
   if (!running())
     return;
-  ASSERT_NE(manager->bloomTarget(0), nullptr);
-  // 256 x 192 window: both targets 64 x 64.
-  EXPECT_EQ(manager->bloomTarget(0)->targetWidth(), 64);
-  EXPECT_EQ(manager->bloomTarget(1)->targetHeight(), 64);
+  // The bloom targets are a quarter of the window, 64 on a side below 256.
+  struct Size {
+    int window[2];
+    int target[2];
+  };
+  const Size sizes[] = {{{1024, 768}, {256, 192}}, {{400, 300}, {100, 75}}, {{256, 192}, {64, 64}}};
+  for (const Size& k : sizes) {
+    g_conVarSystem->setInt("r_viewwidth", k.window[0]);
+    g_conVarSystem->setInt("r_viewheight", k.window[1]);
+    manager->createGlowTargets();
+    for (int i = 0; i < 2; i++) {
+      ASSERT_NE(manager->bloomTarget(i), nullptr);
+      EXPECT_EQ(manager->bloomTarget(i)->targetWidth(), k.target[0]) << k.window[0];
+      EXPECT_EQ(manager->bloomTarget(i)->targetHeight(), k.target[1]) << k.window[1];
+    }
+  }
   place(quad(colour(1, 1, 1), 10, 10), Vec3(100, 0, 0));  // window x 115..141, y 83..109
   const RenderView view = camera();
   const Rgb grey{51, 51, 51};
