@@ -187,6 +187,25 @@ TEST_F(ViewsGLTest, MirrorShowsWhatStandsInFrontOfItTheRightWayRound) {
   g_conVarSystem->setInt("r_skipMirrorMaps", 0);
 }
 
+TEST_F(ViewsGLTest, RefractionKeepsWhatLiesBeyondTheSurface) {
+  if (!running())
+    return;
+  // The glass shows the whole view squeezed onto its texture coordinates: a point at NDC x lands
+  // at quad pixel 77 + (1 - x) / 2 x 102. A green box before the glass (NDC 0.6 left, off the
+  // glass on the screen) and a red box beyond it (NDC 0.4 left, hidden behind the glass).
+  place(quad(material("{\n{\nrefractRenderMap 256 256\n}\n}\n"), 40, 30), Vec3(100, 0, 0));
+  place(box(), Vec3(50, 30, 0), colour(0, 1, 0));
+  place(box(), Vec3(150, 60, 0), colour(1, 0, 0));
+  const RenderView view = camera();
+  g_conVarSystem->setInt("r_useMirrorClip", 1);
+  manager->renderScene(&view, 0);
+  g_conVarSystem->setInt("r_useMirrorClip", 0);
+  EXPECT_EQ(manager->subviewsDrawn(), 1);
+  EXPECT_TRUE(near(at(51, 96), kGreen, 8)) << "the near box itself: " << show(at(51, 96));
+  EXPECT_TRUE(near(at(108, 96), kRed, 8)) << "beyond the glass: " << show(at(108, 96));
+  EXPECT_TRUE(near(at(97, 96), kBlack, 8)) << "before the glass, cut away: " << show(at(97, 96));
+}
+
 TEST_F(ViewsGLTest, RemoteCameraPictureLandsUprightOnItsScreenAndNotInTheWindow) {
   if (!running())
     return;
