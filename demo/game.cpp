@@ -50,9 +50,10 @@ constexpr SceneItem kSceneItems[] = {
     {"models/pillar.mesh", 0.0f, 56.0f, 0.0f},
     {"models/panel.mesh", 0.0f, -56.0f, 0.0f},
     {"models/floor.mesh", 0.0f, 0.0f, 0.0f},
+    {"models/mirror.mesh", 72.0f, 0.0f, 0.0f},
 };
 constexpr int kNumSceneItems = int(sizeof(kSceneItems) / sizeof(kSceneItems[0]));
-int s_entities[kNumSceneItems] = {-1, -1, -1, -1};
+int s_entities[kNumSceneItems] = {-1, -1, -1, -1, -1};
 int s_lights[2] = {-1, -1};
 
 // The sample effects (media/effects/samples.fx): sparks with a crackle above the crate, a smoke

@@ -10,6 +10,7 @@
 #include "lib/timer.h"
 #include "lib/tokenparser.h"
 #include "lib/vector.h"
+#include "render/backend/renderbackend.h"
 #include "ui/uiwindow.h"
 #include "ui/userinterfacemanager.h"
 
@@ -261,6 +262,22 @@ void UserInterfaceLocal::redraw(int) {
     return;
   desktop_->drawFullScreen();
   drawCursor();
+}
+
+void UserInterfaceLocal::drawOnSurface(int, const Mat4& matrix, float width, float height) {
+  if (!desktop_)
+    return;
+  // x grows along the surface's u axis, y (down the screen) against its v axis.
+  Mat4 scale;
+  scale.m[0] = width / 640.0f;
+  scale.m[5] = -height / 480.0f;
+  g_renderBackEnd.drawWithMatrix(Mat4::multiply(scale, matrix));
+  // In 2D mode the renderer's flat drawing keeps the matrices it finds.
+  g_renderBackEnd.setPassMode(kPassMode2D);
+  desktop_->drawFullScreen();
+  g_renderBackEnd.popMatrices(true, false);
+  g_renderBackEnd.setDepthAndCull(1, 1);
+  g_renderBackEnd.setPassMode(kPassModeNone);
 }
 
 void UserInterfaceLocal::drawCursor() {

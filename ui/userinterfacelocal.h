@@ -31,6 +31,7 @@ class UserInterfaceLocal : public UserInterface {
   const char* handleEvent(const UIInputEvent* event, int time, bool* handled) override;
   void namedEvent(const char* name) override;
   void redraw(int time) override;
+  void drawOnSurface(int time, const Mat4& matrix, float width, float height) override;
   void drawCursor() override;
   KeyDict* getStateDict() override;
   void deleteStateVar(const char* name) override;

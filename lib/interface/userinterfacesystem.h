@@ -5,6 +5,7 @@
 #pragma once
 
 class KeyDict;
+class Mat4;
 class UIProgram;
 class UIWindow;
 struct Vec4;
@@ -37,6 +38,10 @@ class UserInterface {
   virtual void namedEvent(const char* name) = 0;
   // Draws the interface full-screen in 640 x 480 units, then its cursor.
   virtual void redraw(int time) = 0;
+  // Draws the desktop on a model surface: the renderer's surface matrix (which already carries the
+  // view's model-view) scaled so 640 x 480 units cover width x height of the surface. The renderer
+  // calls it for every surface in view whose material shows this interface.
+  virtual void drawOnSurface(int /*time*/, const Mat4& /*matrix*/, float /*width*/, float /*height*/) {}
   virtual void drawCursor() {}
   // The desktop's variables (a snapshot; null without a desktop).
   virtual KeyDict* getStateDict() { return nullptr; }

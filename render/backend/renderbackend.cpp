@@ -305,9 +305,9 @@ void RenderBackEnd::setClipPlane0(const Plane* plane) {
     clipPlane0Enabled_ = false;
     return;
   }
-  const Mat3 axis;
-  const Vec3 origin;
-  d->setClipPlane(0, plane, &axis, &origin);
+  // A world plane: the device places it through the current view's axis and origin (the
+  // identity frame would put it relative to the eye instead).
+  d->setClipPlane(0, plane, &view_.axis, &view_.origin);
   clipPlane0Enabled_ = true;
 }
 

@@ -282,7 +282,9 @@ void RenderManager::buildDrawLists() {
   // 6. Entities, the batch model, decals, lights, effects.
   collected_.setNum(0);
   for (EntityRecord* record : entities_) {
-    if (record == nullptr || record->parms.model == nullptr || !entityInView(*record, view_)) {
+    // View ids are tested by each pass (selectDrawSurfaces): a mirror's view shows entities the
+    // main view suppresses.
+    if (record == nullptr || record->parms.model == nullptr || record->instanceModel == nullptr) {
       continue;
     }
     bool batched = false;
@@ -412,11 +414,11 @@ void RenderManager::selectDrawSurfaces(bool lightVisibility, bool renderMapPass)
       if (renderMapPass ? !rendersMap : ((viewFlags & kViewFlagNoScreenCopy) != 0 && rendersMap)) {
         continue;
       }
+      if (ds.entity != nullptr && ((ds.entity->suppressInViewId && ds.entity->suppressInViewId == view_.viewId) ||
+                                   (ds.entity->allowOnlyInViewId && ds.entity->allowOnlyInViewId != view_.viewId))) {
+        continue;
+      }
       if (lightVisibility) {
-        if (ds.entity != nullptr && ((ds.entity->suppressInViewId && ds.entity->suppressInViewId == view_.viewId) ||
-                                     (ds.entity->allowOnlyInViewId && ds.entity->allowOnlyInViewId != view_.viewId))) {
-          continue;
-        }
         const bool interactions = m->hasInteractionStages();
         if ((viewFlags & (kViewFlagLit | kViewFlagAmbient)) != 0 &&
             !((interactions && (viewFlags & kViewFlagLit)) || (!interactions && (viewFlags & kViewFlagAmbient)))) {

@@ -154,6 +154,7 @@ bool RenderManager::init() {
   debugPolygons_.setGranularity(1024);
   debugTexts_.setGranularity(1024);
   renderDecals().init();
+  createGlowTargets();
   if (g_cmdSystem && fonts_.fontCount() == 0 && fonts_.registerFont("fonts") < 0)
     g_cmdSystem->printf("WARNING: failed to load default internal font\n");
   initialised_ = true;
@@ -176,6 +177,10 @@ void RenderManager::shutdown() {
   for (FrameBufferOpenGL* target : renderMapPool_)
     delete target;
   renderMapPool_.clear();
+  freeGlowTargets();
+  delete previewInstance_;
+  previewInstance_ = nullptr;
+  previewSource_ = nullptr;
   if (batchModel_ && g_renderModelSystem)
     g_renderModelSystem->freeModel(batchModel_);
   batchModel_ = nullptr;
@@ -272,7 +277,7 @@ bool RenderManager::isFullscreen() { return g_conVarSystem && g_conVarSystem->ge
 int RenderManager::getScreenWidth() { return r_viewwidth.getInt(); }
 int RenderManager::getScreenHeight() { return r_viewheight.getInt(); }
 
-void RenderManager::onMapLoaded() {}
+void RenderManager::onMapLoaded() { createGlowTargets(); }
 
 void RenderManager::unloadMap() {
   renderDecals().clearAll();
@@ -579,9 +584,14 @@ void RenderManager::setupView(const RenderView* view, int) {
     setRenderView(view, view->time);
   g_renderBackEnd.applyViewMatrices();
   g_renderBackEnd.pushViewMatrices();
+  g_renderBackEnd.setClipPlane0(&view_.clipPlane);
 }
 
-void RenderManager::endView() { g_renderBackEnd.popViewMatrices(); }
+void RenderManager::endView() {
+  g_renderBackEnd.popViewMatrices();
+  if (g_renderInterface)
+    g_renderBackEnd.setClipPlane0(nullptr);
+}
 
 bool RenderManager::entityInView(const EntityRecord& record, const RenderView& view) const {
   if (record.parms.suppressInViewId && record.parms.suppressInViewId == view.viewId)
@@ -666,6 +676,7 @@ void RenderManager::renderScene(const RenderView* view, int flags) {
   setRenderView(&v, v.time);
   // The lists are built from the view's matrices and planes; the passes draw with them pushed.
   buildDrawLists();
+  drawSubviews();
   g_renderBackEnd.pushViewMatrices();
   if (!r_skipMainRender.getInt()) {
     g_renderBackEnd.setDepthFunc(kCompareLessEqual);
@@ -674,13 +685,66 @@ void RenderManager::renderScene(const RenderView* view, int flags) {
   // ---- Debug primitives: drawn at the end of each 3D view, after every pass of the view. ----
   drawDebugPrimitives();
   // ---- End of debug primitives. ----
+  if (!r_skipMainRender.getInt())
+    drawInWorldGuis();
   endView();
+  if (!r_skipMainRender.getInt())
+    drawGlow();
   view_ = saved;
   g_renderBackEnd.setView(&view_);
 }
 
-void RenderManager::renderModelView(const RenderView*, int, RenderModel*, const RenderEntity*, int) {
-  notBuilt(51, "renderModelView", "light interactions");
+void RenderManager::renderModelView(const RenderView* view, int flags, RenderModel* model,
+                                    const RenderEntity* entity, int light) {
+  if (!view || !model || !initialised_ || !g_renderInterface)
+    return;
+  renderMapPoolUsed_ = 0;
+  const RenderView saved = view_;
+  RenderView v = *view;
+  if (v.width <= 0 || v.height <= 0) {
+    v.x = 0;
+    v.y = 0;
+    v.width = 640;
+    v.height = 480;
+  }
+  setRenderView(&v, v.time);
+  g_renderBackEnd.applyViewMatrices();
+  // The lists hold the model alone, placed by the caller's parameters.
+  if (entity) {
+    previewParms_ = *entity;
+  } else {
+    previewParms_ = RenderEntity();
+    for (int i = 0; i < 4; i++)
+      previewParms_.shaderParms[i] = 1.0f;
+  }
+  previewParms_.model = model;
+  if (!model->isLoaded())
+    model->reload();
+  if (previewSource_ != model || !previewInstance_ || previewInstance_->numSurfaces() != model->numSurfaces()) {
+    delete previewInstance_;
+    previewInstance_ = BaseModel::createCopy(model);
+    previewSource_ = model;
+  }
+  clearDrawLists();
+  if (previewInstance_) {
+    previewInstance_->buildInstance(&previewParms_);
+    previewInstance_->uploadVertices(true);
+    for (int s = 0; s < previewInstance_->numSurfaces(); s++)
+      addDrawSurface(previewInstance_->getSurface(s), &previewParms_);
+  }
+  if (light >= 0 && light < lights_.num() && lights_[light]) {
+    lights_[light]->state |= kLightVisible;
+    visibleLights_.append(light);
+  }
+  drawSubviews();
+  g_renderBackEnd.pushViewMatrices();
+  // Only the view's own rectangle is cleared (the scissor follows the viewport).
+  drawViewInto(v, uint32_t(flags) & 0x1bu);
+  drawDebugPrimitives();
+  endView();
+  drawGlow();
+  view_ = saved;
+  g_renderBackEnd.setView(&view_);
 }
 
 void RenderManager::endFrame() {
@@ -916,9 +980,13 @@ void RenderManager::reloadFonts() {
 }
 
 void RenderManager::drawText640(int font, float x, float y, float scale, const char* text, int length) {
-  begin2D();
+  // A caller in 2D mode (an interface on a model surface) has placed the 640 x 480 units itself.
+  const bool own2D = g_renderBackEnd.passMode() != kPassMode2D;
+  if (own2D)
+    begin2D();
   fonts_.drawText(font, x, y, scale, text, length);
-  end2D();
+  if (own2D)
+    end2D();
 }
 
 void RenderManager::drawString640(int font, float x, float y, float scale, const char* text) {

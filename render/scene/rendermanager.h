@@ -2,8 +2,8 @@
 // index, holds the current view, and draws each view from its draw lists (drawlists.cpp): depth
 // fill, ambient stages, per-light interactions with stencil shadows (interactions.cpp, shadows.cpp),
 // then translucent stages; plus the flat 640 x 480 drawing of interfaces and overlays. World
-// queries, debug primitives, screen capture and decals live in files of their own; the one
-// operation still to come (renderModelView) warns once and does nothing. Main thread only.
+// queries, debug primitives, screen capture, decals, views into textures, the glow and in-world
+// interfaces live in files of their own. Main thread only.
 #pragma once
 
 #include <cstdint>
@@ -306,6 +306,23 @@ class RenderManager final : public RenderSystem {
   // The current view drawn into the image's corner of the screen and copied into it.
   void renderViewToImage(ImageInterface* image, bool noDrawBack);
 
+  // --- Views into textures, glow and in-world interfaces (subviews.cpp, glow.cpp, guisurfaces.cpp) ---
+  // Mirror, refraction and remote-camera views of the surfaces with a render-map stage, each drawn
+  // into its stage's image before the main view. Leaves the main view current.
+  void drawSubviews();
+  // Clears and draws the current back-end view (a subview or a model preview) with these view flags.
+  void drawViewInto(const RenderView& view, uint32_t flags);
+  // The post-process glow over the whole window: bright parts of the frame, blurred, added back.
+  void drawGlow();
+  // "_bloomRender" and "_bloomRender_1" with the glow materials; freed first when they exist.
+  void createGlowTargets();
+  void freeGlowTargets();
+  FrameBufferOpenGL* bloomTarget(int index) const { return index == 0 ? bloomTarget_ : bloomTarget2_; }
+  // The interfaces shown on entity surfaces whose material names a gui.
+  void drawInWorldGuis();
+  // Subviews drawn by the last renderScene.
+  int subviewsDrawn() const { return subviewsDrawn_; }
+
  private:
   bool validEntity(int index, const char* what);
   bool validLight(int index, const char* what);
@@ -381,6 +398,18 @@ class RenderManager final : public RenderSystem {
   List<DebugText> debugTexts_{16};
   bool debugQueueFullWarned_ = false;
   SurfaceBuilder* debugBuilder_ = nullptr;  // made on the first debug draw, freed at shutdown
+  // Subviews, glow and model previews.
+  int subviewsDrawn_ = 0;
+  FrameBufferOpenGL* bloomTarget_ = nullptr;
+  FrameBufferOpenGL* bloomTarget2_ = nullptr;
+  Material* highPassMaterial_ = nullptr;
+  Material* renderBloomMaterial_ = nullptr;
+  Material* hConvoluteMaterial_ = nullptr;
+  Material* vConvoluteMaterial_ = nullptr;
+  BaseModel* previewInstance_ = nullptr;  // renderModelView's copy of the previewed model
+  RenderModel* previewSource_ = nullptr;
+  RenderEntity previewParms_;
+  void drawGlowPass(Material* material, float s1, float t1, float s2, float t2);
 };
 
 // The process-wide manager: created (with the render-model manager) on first call, null when init

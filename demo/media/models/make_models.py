@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Writes the sample meshes of the demo content in the engine's text mesh format:
 crate.mesh (a 32-unit box), pillar.mesh (an eight-sided column with caps),
-panel.mesh (a two-sided fence panel) and floor.mesh (a slab the others stand on and
-cast their shadows onto). Materials come from materials/samples.mtx.
+panel.mesh (a two-sided fence panel), floor.mesh (a slab the others stand on and
+cast their shadows onto) and mirror.mesh (a standing mirror). Materials come from materials/samples.mtx.
 
 Run from anywhere: python3 demo/media/models/make_models.py
 """
@@ -105,6 +105,15 @@ def panel():
     write_mesh("panel.mesh", [("textures/samples/fence", verts, tris)])
 
 
+def mirror():
+    # 56 units across and 48 high, facing -x: it shows the crate and the pillars behind the camera's
+    # start.
+    w, top = 28.0, 48.0
+    verts, tris = [], []
+    quad(verts, tris, [(0, w, 0), (0, -w, 0), (0, -w, top), (0, w, top)], (-1, 0, 0))
+    write_mesh("mirror.mesh", [("textures/samples/mirror", verts, tris)])
+
+
 def floor():
     # A slab 400 units across and 8 deep whose top lies at z 0; the bricks repeat every 50 units.
     h, top, bottom, rep = 200.0, 0.0, -8.0, 8.0
@@ -132,3 +141,4 @@ if __name__ == "__main__":
     pillar()
     panel()
     floor()
+    mirror()

@@ -321,14 +321,11 @@ TEST_F(RenderManagerTest, LaterSubsystemOperationsWarnOnceAndFail) {
   EXPECT_EQ(manager.registerFont("fonts"), -1) << "no font files in this fixture";
   EXPECT_NE(console.text.find("WARNING: failed to load default internal font"), std::string::npos)
       << "init reports the missing default font";
+  // A model view without a model (or without a device) draws nothing and says nothing.
   RenderView view;
   manager.renderModelView(&view, 0, nullptr, nullptr, 0);
-  manager.renderModelView(&view, 0, nullptr, nullptr, 0);
   EXPECT_FALSE(manager.takeScreenshot("x.tga")) << "no device to read from";
-  const std::string& t = console.text;
-  const size_t first = t.find("WARNING: RenderManager::renderModelView is not available yet");
-  ASSERT_NE(first, std::string::npos) << t;
-  EXPECT_EQ(t.find("renderModelView", first + 30), std::string::npos) << "warned twice";
+  EXPECT_EQ(console.text.find("renderModelView"), std::string::npos) << console.text;
   // getImageData with a negative size or no buffer copies nothing.
   char buffer[4] = {'x', 'x', 'x', 'x'};
   int w = -5, h = -5, bpp = -5;

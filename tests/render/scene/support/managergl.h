@@ -42,9 +42,10 @@ inline const char* const kUnlitProgram =
     "DP4 result.position.z, mvp[2], vertex.position;\n"
     "DP4 result.position.w, mvp[3], vertex.position;\n"
     "MAD result.color, vertex.color, mul, add;\n"
-    "DP4 result.texcoord[0].x, tm[0], vertex.texcoord[0];\n"
-    "DP4 result.texcoord[0].y, tm[1], vertex.texcoord[0];\n"
-    "MOV result.texcoord[0].zw, vertex.texcoord[0];\n"
+    "DP4 result.texcoord[0].x, tm[0], vertex.attrib[8];\n"
+    "DP4 result.texcoord[0].y, tm[1], vertex.attrib[8];\n"
+    "DP4 result.texcoord[0].z, tm[2], vertex.attrib[8];\n"
+    "DP4 result.texcoord[0].w, tm[3], vertex.attrib[8];\n"
     "END\n";
 
 struct Rgb {
