@@ -254,10 +254,10 @@ TEST_F(MenuEngineTest, TheSettingsScreenChangesABindingAndAVariableThatWritecfgS
   frames(1);
   EXPECT_FALSE(bindForward->isCapturingKeys());
   g_keyBindSystem->keysForCommand("_forward", keys);
-  EXPECT_STREQ(keys, "w or k");
+  EXPECT_STREQ(keys, "k or w") << "in key order";
   std::string shown;
   bindForward->getVarText("text", nullptr, &shown);
-  EXPECT_EQ(shown, "w or k");
+  EXPECT_EQ(shown, "k or w");
 
   // "Shadows": one click steps to the next value, wrapping.
   const int shadows = g_conVarSystem->getInt("r_shadows");
