@@ -217,21 +217,31 @@ TEST_F(RenderWindowGLTest, TheAnimationSwingsTheUpperHalf) {
 }
 
 TEST_F(RenderWindowGLTest, AMissingModelOrAnimationLeavesThePlainWindow) {
+  // An entity declaration whose keys name animation files.
+  const char* def = "entityDef tubeAnims\n{\n\"swing\" \"models/tube_swing.danim\"\n}\n";
+  io.addFile("tubeAnims.def", def);
+  io.addFile("def/tubeAnims.def", def);
   struct Case {
-    const char* set;
-    const char* value;
+    const char* model;
+    const char* anim;
+    const char* animClass;
+    bool drawn;
   } cases[] = {
-      {"tube.model", "models/missing.dmesh"},
-      {"tube.anim", "models/missing.danim"},
+      {"models/missing.dmesh", "models/tube_swing.danim", "", false},
+      {"models/tube.dmesh", "models/missing.danim", "", false},
+      {"models/tube.dmesh", "swing", "tubeAnims", true},
+      // A key the declaration lacks names no file.
+      {"models/tube.dmesh", "walk", "tubeAnims", false},
+      {"models/tube.dmesh", "models/tube_swing.danim", "", true},
   };
   for (const Case& c : cases) {
-    gui->setStateString("tube.model", "models/tube.dmesh");
-    gui->setStateString("tube.anim", "models/tube_swing.danim");
-    gui->setStateString(c.set, c.value);
+    gui->setStateString("tube.model", c.model);
+    gui->setStateString("tube.anim", c.anim);
+    gui->setStateString("tube.animClass", c.animClass);
     gui->setStateString("tube.update", "1");
     draw(3000);
-    EXPECT_EQ(tube->entity().model, nullptr) << c.value;
-    EXPECT_EQ(tube->clip().numFrames(), 0) << c.value;
-    EXPECT_TRUE(isBackground(atTube(0.0f, 3.0f))) << c.value;
+    EXPECT_EQ(tube->entity().model != nullptr, c.drawn) << c.model << " " << c.anim << "\n" << console.text;
+    EXPECT_EQ(tube->clip().numFrames(), c.drawn ? 49 : 0) << c.anim;
+    EXPECT_EQ(isBackground(atTube(0.0f, 3.0f)), !c.drawn) << c.anim;
   }
 }
