@@ -156,9 +156,9 @@ int UIComboDef::currentIndex(int usable, std::vector<std::string>* values) {
 
 void UIComboDef::refresh() {
   std::vector<std::string> values;
-  if (currentIndex(9999, &values) < 0)
+  const int index = currentIndex(9999, &values);
+  if (index < 0)
     return;
-  const int index = currentIndex(9999, nullptr);
   std::string list = getStringVar("choices", "");
   ConVar* named = g_conVarSystem && !list.empty() ? g_conVarSystem->find(list.c_str()) : nullptr;
   if (named && named->getString()[0])
