@@ -231,6 +231,12 @@ TEST_F(MenuEngineTest, TheSettingsScreenChangesABindingAndAVariableThatWritecfgS
   };
   auto focus = [&] { return std::string(menu->getFocusWindow() ? menu->getFocusWindow()->getName() : "<none>"); };
 
+  // Beside the panel the render window shows the sample tube, lit, over the cleared screen.
+  const Rgb tube = pixelAt(menu, 550, 360);
+  const Rgb beside = pixelAt(menu, 500, 200);
+  EXPECT_GT(tube.r + tube.g + tube.b, 60) << "the tube's lower half";
+  EXPECT_LT(beside.r + beside.g + beside.b, 30) << "the window has no background of its own";
+
   UIWindow* settings = menu->getDesktop()->findChild("settings");
   ASSERT_NE(settings, nullptr);
   EXPECT_FALSE(settings->getBoolVar("visible", true));
