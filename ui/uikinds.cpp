@@ -261,8 +261,10 @@ void UIDialogDef::loadFile() {
     bool lineEnded = false;
     if (!quoted && String::icmp(token.c_str(), "$font") == 0) {
       const std::string name = word();
-      if (g_renderSystem && !name.empty()) {
-        font = g_renderSystem->registerFont(name.c_str());
+      // A font that cannot be registered (-1) leaves the current one.
+      const int registered = g_renderSystem && !name.empty() ? g_renderSystem->registerFont(name.c_str()) : -1;
+      if (registered >= 0) {
+        font = registered;
         lineHeight = float(g_renderSystem->getFontHeight(font));
       }
     } else if (!quoted && String::icmp(token.c_str(), "$textscale") == 0) {

@@ -60,7 +60,7 @@ void exercise(const std::string& text) {
       check(b.cycleCount >= 0);
       check(b.frontlerp >= 0.0f && b.frontlerp < 1.0f);
       for (int count : {1, joints / 2 + 1, joints, joints + 3}) {
-        std::vector<JointQuat> out(size_t(count));
+        std::vector<JointQuat> out(static_cast<size_t>(count));
         clip.blendFrames(b, out.data(), list.data(), count);
       }
     }
