@@ -49,19 +49,21 @@ void exercise(const std::string& text) {
       check(info.firstComponent >= 0 && info.firstComponent + bits(info.flags) <= components);
   }
   check(clip.animLength() >= 0);
-  static const int kTimes[] = {-1, 0, 1, 33, 999, 1000, 123456, 2147483647};
+  static const int kTimes[] = {-1, 0, 33, 1000, 123456, 2147483647};
   std::vector<int> list(size_t(joints) + 3);
   for (size_t i = 0; i < list.size(); ++i)
     list[i] = int(i);
+  std::vector<JointQuat> out(list.size());
   for (int ms : kTimes) {
-    for (int cycles : {0, 1, 3}) {
+    for (int cycles : {0, 2}) {
       const AnimFrameBlend b = clip.frameAtTime(ms, cycles);
       check(b.frame1 >= 0 && b.frame1 < frames && b.frame2 >= 0 && b.frame2 < frames);
       check(b.cycleCount >= 0);
       check(b.frontlerp >= 0.0f && b.frontlerp < 1.0f);
-      for (int count : {1, joints / 2 + 1, joints, joints + 3}) {
-        std::vector<JointQuat> out(static_cast<size_t>(count));
-        clip.blendFrames(b, out.data(), list.data(), count);
+      // Fewer joints than the clip, as many, and more: each array exactly as long as its count.
+      for (int count : {1, joints, joints + 3}) {
+        std::vector<JointQuat> sized(out.begin(), out.begin() + count);
+        clip.blendFrames(b, sized.data(), list.data(), count);
       }
     }
   }
