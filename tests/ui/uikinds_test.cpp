@@ -201,8 +201,9 @@ TEST_F(KindsTest, ComboEdgeCases) {
   // More than 256 values: the first 256 are used, so 255 steps forward to 0.
   std::string values, choices;
   for (int i = 0; i < 300; ++i) {
-    values += std::to_string(i) + ";";
-    choices += "c" + std::to_string(i) + ";";
+    const std::string number = std::to_string(i);
+    values.append(number).append(";");
+    choices.append("c").append(number).append(";");
   }
   value.setFloat(255.0f);
   // Longer than a ".gui" line holds: set the way a script would.
