@@ -1,11 +1,10 @@
-// A render system double for the interface tests: records the text and rectangles drawn, with the
-// colour, alignment and clip rectangle in force, and answers font heights.
+// A render system double for the interface tests: records the text drawn, with the colour,
+// alignment and clip rectangle in force, and answers font heights.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "lib/interface/renderinterface.h"
 #include "lib/interface/rendersystem.h"
 
 struct TextCall {
@@ -14,12 +13,6 @@ struct TextCall {
   int font, align;
   float color[4];
   float clip[4];
-};
-
-struct QuadCall {
-  Material* material;
-  float x0, y0, x1, y1;  // the drawn corners
-  float s0, t0, s1, t1;
 };
 
 class RecordingRender : public RenderSystem {
@@ -64,20 +57,9 @@ class RecordingRender : public RenderSystem {
     }
     texts.push_back(call);
   }
-  void drawTriangles2D(const DrawVertex* v, const int*, int count, int, Material* material, int, int, int, int,
-                       int) override {
-    if (count < 4)
-      return;
-    quads.push_back({material, v[0].xyz[0], v[0].xyz[1], v[2].xyz[0], v[2].xyz[1], v[0].st[0], v[0].st[1],
-                     v[2].st[0], v[2].st[1]});
-  }
-  void clear() {
-    texts.clear();
-    quads.clear();
-  }
+  void clear() { texts.clear(); }
 
   std::vector<TextCall> texts;
-  std::vector<QuadCall> quads;
   int fontHeight = 0;      // of font 0 (and any font but 3)
   int bigFontHeight = 20;  // of the font every registration returns
 
