@@ -27,7 +27,9 @@ extern "C" {
 #include "lib/timer.h"
 #include "lib/tokenparser.h"
 #include "render/material/material.h"
+#include "ui/uikinds.h"
 #include "ui/uiprogram.h"
+#include "ui/uirenderdef.h"
 #include "ui/userinterfacelocal.h"
 #include "ui/userinterfacemanager.h"
 
@@ -688,21 +690,17 @@ void UIWindow::getVec4Var(const char* name, float out[4], const float* defaultVa
   }
 }
 
-bool UIWindow::isVarDefault(int index) const {
-  const UIVar* var = getVar(index);
-  const UIVarDef* row = var ? builtinRow(var->name.c_str()) : nullptr;
-  if (!row)
-    return false;
-  const UIVarValue& v = var->value;
+bool uiVarMatchesDefault(const UIVarDef& row, const UIVar& var) {
+  const UIVarValue& v = var.value;
   float d[4];
-  uiParseVec(row->defaultText, d);
+  uiParseVec(row.defaultText, d);
   switch (v.type) {
     case kUIVarBool:
     case kUIVarInt:
     case kUIVarFloat:
-      return atofSafe(row->defaultText) == v.x;
+      return atofSafe(row.defaultText) == v.x;
     case kUIVarText:
-      return String::icmp(row->defaultText, var->text.c_str()) == 0;
+      return String::icmp(row.defaultText, var.text.c_str()) == 0;
     case kUIVarVec3:
       return std::fabs(v.x - d[0]) <= 0.001f && std::fabs(v.y - d[1]) <= 0.001f && std::fabs(v.z - d[2]) <= 0.001f;
     case kUIVarVec4:
@@ -711,6 +709,12 @@ bool UIWindow::isVarDefault(int index) const {
     default:
       return false;
   }
+}
+
+bool UIWindow::isVarDefault(int index) const {
+  const UIVar* var = getVar(index);
+  const UIVarDef* row = var ? builtinRow(var->name.c_str()) : nullptr;
+  return row && uiVarMatchesDefault(*row, *var);
 }
 
 int UIWindow::pushVar(lua_State* L, const char* path) {
@@ -1414,9 +1418,21 @@ UIWindow* UIWindowFactory::create(UIWindow* templateWindow, const char* word) {
   for (const char* kind : kKindWords) {
     if (String::icmp(word, kind) != 0)
       continue;
-    // Every kind is a plain window until its own properties are built.
-    UIWindow* window = new UIWindow(templateWindow->gui_);
+    UserInterfaceLocal* gui = templateWindow->gui_;
+    UIKindWindow* special = nullptr;
+    if (String::icmp(kind, "bindDef") == 0)
+      special = new UIBindDef(gui);
+    else if (String::icmp(kind, "comboDef") == 0)
+      special = new UIComboDef(gui);
+    else if (String::icmp(kind, "dialogDef") == 0)
+      special = new UIDialogDef(gui);
+    else if (String::icmp(kind, "renderDef") == 0)
+      special = new UIRenderDef(gui);
+    UIWindow* window = special ? special : new UIWindow(gui);
     window->copyFrom(*templateWindow);
+    // The copy replaced the variables: the kind's properties go back on top of them.
+    if (special)
+      special->declareProperties();
     window->setKind(kind);
     return window;
   }

@@ -61,6 +61,10 @@ struct UIVar {
   UIVarValue value;
 };
 
+// True when the variable holds the row's default: numbers compared exactly, texts without case,
+// vectors within 0.001 per component.
+bool uiVarMatchesDefault(const UIVarDef& row, const UIVar& var);
+
 // Text classification: 4 (text) for any character other than blanks, "-", "." or digits, else 3
 // (float) with a ".", else 2 (int).
 int uiClassifyText(const char* text);
@@ -231,7 +235,7 @@ class UIWindow : public UIBaseObject {
   void copyFrom(const UIWindow& other);
 };
 
-// The window kinds by their ".gui" words; the kinds built later are read as plain windows.
+// The window kinds by their ".gui" words.
 class UIWindowFactory {
  public:
   // A new window of that kind owned by the gui, or null for an unknown word.

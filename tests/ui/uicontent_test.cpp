@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tests/ui/uitest.h"
+#include "ui/uikinds.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ class UIContentTest : public UITest {
   void SetUp() override {
     UITest::SetUp();
     const char* files[] = {"script/ui/ui_common.lua", "script/ui/loading.lua", "guis/mainmenu.gui",
-                           "guis/map/loading.gui"};
+                           "guis/map/loading.gui", "guis/credits.txt"};
     for (const char* file : files) {
       const std::string text = readMedia(file);
       ASSERT_FALSE(text.empty()) << file;
@@ -101,4 +102,51 @@ TEST_F(UIContentTest, TheLoadingBarFollowsTheStatusAndTheFraction) {
   EXPECT_NEAR(valueOf(fill, "rect").z, 400.0f, 0.5f);
   EXPECT_STREQ(loading->getStateString("status.text"), "desktop.map_loadstatus");
   EXPECT_EQ(cmd.errors, "");
+}
+
+TEST_F(UIContentTest, TheSettingsAndCreditsScreensOpenAndClose) {
+  UserInterfaceLocal* menu = manager->findGui("guis/mainmenu.gui", true, false);
+  ASSERT_NE(menu, nullptr) << cmd.output;
+  menu->activate(true, 0);
+  UIWindow* desktop = menu->getDesktop();
+  UIWindow* settings = desktop->findChild("settings");
+  UIWindow* credits = desktop->findChild("credits");
+  ASSERT_NE(settings, nullptr);
+  ASSERT_NE(credits, nullptr);
+  UIInputEvent press{1, kUIKeyMouse1, 1, 0, 0};
+  UIInputEvent release{1, kUIKeyMouse1, 0, 0, 0};
+  bool handled = false;
+  auto clickAt = [&](float x, float y) {
+    menu->mouseMove(x, y);
+    menu->handleEvent(&press, 0, &handled);
+    menu->handleEvent(&release, 0, &handled);
+  };
+
+  clickAt(320, 360);
+  EXPECT_TRUE(settings->getBoolVar("visible", false));
+  // The screen's windows are of their kinds, over the buttons it hides.
+  menu->mouseMove(430, 165);
+  ASSERT_NE(menu->getFocusWindow(), nullptr);
+  EXPECT_NE(dynamic_cast<UIBindDef*>(menu->getFocusWindow()), nullptr);
+  EXPECT_NE(dynamic_cast<UIComboDef*>(settings->findChild("lighting")), nullptr);
+  menu->mouseMove(320, 220);
+  EXPECT_NE(menu->getFocusWindow(), desktop->findChild("start")) << "the screen covers the menu";
+  // "Save and close" saves the settings and closes the screen.
+  clickAt(320, 430);
+  manager->frame(100);
+  ASSERT_EQ(cmd.executed.size(), 1u);
+  EXPECT_EQ(cmd.executed[0], "writecfg");
+  EXPECT_FALSE(settings->getBoolVar("visible", true));
+
+  clickAt(320, 420);
+  EXPECT_TRUE(credits->getBoolVar("visible", false));
+  UIDialogDef* scroll = dynamic_cast<UIDialogDef*>(credits->findChild("scroll"));
+  ASSERT_NE(scroll, nullptr);
+  scroll->update();
+  EXPECT_GT(scroll->numLines(), 10) << "guis/credits.txt is read";
+  EXPECT_EQ(scroll->line(0)->text, "QUILLMERE");
+  clickAt(320, 430);
+  EXPECT_FALSE(credits->getBoolVar("visible", true));
+  EXPECT_EQ(cmd.errors, "");
+  EXPECT_EQ(cmd.output.find("ParseError"), std::string::npos) << cmd.output;
 }

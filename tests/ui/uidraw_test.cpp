@@ -4,69 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "lib/interface/rendersystem.h"
+#include "tests/ui/recordingrender.h"
 #include "tests/ui/uitest.h"
 
-namespace {
-
-struct TextCall {
-  std::string text;
-  float x, y, scale;
-  int font, align;
-  float color[4];
-  float clip[4];
-};
-
-class RecordingRender : public RenderSystem {
- public:
-  RecordingRender() { g_renderSystem = this; }
-  ~RecordingRender() override { g_renderSystem = nullptr; }
-  bool init() override { return true; }
-  void shutdown() override {}
-  void unloadMap() override {}
-  void endFrame() override {}
-  void precacheInteractions() override {}
-  void setRenderView(const RenderView*, int) override {}
-  void clearScreen() override {}
-  void drawText(const char*, float, float, float, int, int, const float*) override {}
-  void mapLoaded() override {}
-  void viewOrigin(float out[3]) override { out[0] = out[1] = out[2] = 0.0f; }
-  int registerFont(const char*) override { return 3; }
-  void setColor(float r, float g, float b, float a) override {
-    color_[0] = r;
-    color_[1] = g;
-    color_[2] = b;
-    color_[3] = a;
-  }
-  void setColorV(const float* c) override { setColor(c[0], c[1], c[2], c[3]); }
-  int setTextAlignment(int mode) override {
-    const int old = align_;
-    align_ = mode;
-    return old;
-  }
-  void setTextClipRect(float x, float y, float w, float h) override {
-    clip_[0] = x;
-    clip_[1] = y;
-    clip_[2] = w;
-    clip_[3] = h;
-  }
-  void drawText640(int font, float x, float y, float scale, const char* text, int length) override {
-    TextCall call{std::string(text, size_t(length)), x, y, scale, font, align_, {}, {}};
-    for (int i = 0; i < 4; ++i) {
-      call.color[i] = color_[i];
-      call.clip[i] = clip_[i];
-    }
-    texts.push_back(call);
-  }
-  std::vector<TextCall> texts;
-
- private:
-  float color_[4] = {1, 1, 1, 1};
-  float clip_[4] = {0, 0, 640, 480};
-  int align_ = 0;
-};
-
-}  // namespace
 
 TEST_F(UITest, WindowsDrawTheirTextInsideTheirParents) {
   RecordingRender render;

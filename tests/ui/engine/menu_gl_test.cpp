@@ -1,11 +1,15 @@
 // The engine with the sample content, headless: the main menu opens at start-up and draws, the
 // mouse (synthesised platform input) hovers and clicks "Start", and the sample map loads behind
-// the loading screen, whose bar follows the progress it is given.
+// the loading screen, whose bar follows the progress it is given; the settings screen changes a
+// key binding and a console variable, and its button saves them with "writecfg".
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -99,6 +103,14 @@ void button(bool down) {
   g_keyBindSystem->keyEvent(kUIKeyMouse1, down);
 }
 
+std::string readFile(const std::string& path, bool* exists) {
+  std::ifstream in(path, std::ios::binary);
+  *exists = bool(in);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 }  // namespace
 
 TEST_F(MenuEngineTest, ClickingStartLoadsTheSampleMap) {
@@ -177,4 +189,102 @@ TEST_F(MenuEngineTest, TheLoadingBarFollowsTheProgress) {
   const Rgb full = pixelAt(loading, 480, 248);
   EXPECT_GT(full.b, empty.b + 60) << "the whole bar is filled when the load completes";
   g_uiSystem->freeGui(loading);
+}
+
+TEST_F(MenuEngineTest, TheSettingsScreenChangesABindingAndAVariableThatWritecfgSaves) {
+  if (!started_) {
+    if (!std::getenv("CI"))
+      GTEST_SKIP() << "no GL context here";
+    FAIL() << "no GL context under CI";
+  }
+  frames(3);
+  ASSERT_NE(g_activeGui, nullptr);
+  UserInterfaceLocal* menu = static_cast<UserInterfaceLocal*>(g_activeGui);
+  // "writecfg" replaces the configuration beside the executable: keep what was there.
+  const std::string path = g_ioSystem->buildOSPath(g_conVarSystem->getString("fs_basepath"), nullptr, "default.cfg");
+  bool existed = false;
+  const std::string before = readFile(path, &existed);
+  struct Restore {
+    std::string path, text;
+    bool existed;
+    ~Restore() {
+      if (existed) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+      } else {
+        std::remove(path.c_str());
+      }
+    }
+  } restore{path, before, existed};
+
+  // The mouse moves by relative steps: from the top-left corner to a point of the screen.
+  auto pointAt = [&](int x, int y) {
+    move(-4000, -4000);
+    frames(1);
+    move(x, y);
+    frames(2);
+  };
+  auto click = [&] {
+    button(true);
+    frames(1);
+    button(false);
+    frames(2);
+  };
+  auto focus = [&] { return std::string(menu->getFocusWindow() ? menu->getFocusWindow()->getName() : "<none>"); };
+
+  // Beside the panel the render window shows the sample tube, lit, over the cleared screen.
+  const Rgb tube = pixelAt(menu, 550, 360);
+  const Rgb beside = pixelAt(menu, 500, 200);
+  EXPECT_GT(tube.r + tube.g + tube.b, 60) << "the tube's lower half";
+  EXPECT_LT(beside.r + beside.g + beside.b, 30) << "the window has no background of its own";
+
+  UIWindow* settings = menu->getDesktop()->findChild("settings");
+  ASSERT_NE(settings, nullptr);
+  EXPECT_FALSE(settings->getBoolVar("visible", true));
+  pointAt(320, 360);
+  ASSERT_EQ(focus(), "openSettings");
+  click();
+  EXPECT_TRUE(settings->getBoolVar("visible", false)) << "the Settings button opens the screen";
+
+  // "Move forward": click its key box, then press K.
+  char keys[256];
+  g_keyBindSystem->keysForCommand("_forward", keys);
+  EXPECT_STREQ(keys, "w") << "the default binding";
+  pointAt(430, 165);
+  ASSERT_EQ(focus(), "bindForward");
+  UIWindow* bindForward = menu->getFocusWindow();
+  click();
+  EXPECT_TRUE(bindForward->isCapturingKeys());
+  g_keyBindSystem->keyEvent('k', true);
+  frames(1);
+  g_keyBindSystem->keyEvent('k', false);
+  frames(1);
+  EXPECT_FALSE(bindForward->isCapturingKeys());
+  g_keyBindSystem->keysForCommand("_forward", keys);
+  EXPECT_STREQ(keys, "k or w") << "in key order";
+  std::string shown;
+  bindForward->getVarText("text", nullptr, &shown);
+  EXPECT_EQ(shown, "k or w");
+
+  // "Shadows": one click steps to the next value, wrapping.
+  const int shadows = g_conVarSystem->getInt("r_shadows");
+  pointAt(430, 309);
+  ASSERT_EQ(focus(), "shadows");
+  click();
+  EXPECT_EQ(g_conVarSystem->getInt("r_shadows"), shadows ? 0 : 1);
+  menu->getFocusWindow()->getVarText("text", nullptr, &shown);
+  EXPECT_EQ(shown, shadows ? "Off" : "On");
+
+  // "Save and close" runs "writecfg" and closes the screen.
+  pointAt(320, 430);
+  ASSERT_EQ(focus(), "done");
+  click();
+  frames(2);
+  EXPECT_FALSE(settings->getBoolVar("visible", true));
+  bool written = false;
+  const std::string saved = readFile(path, &written);
+  ASSERT_TRUE(written) << path;
+  EXPECT_NE(saved.find("setkey k                      \"_forward\"\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("setkey w                      \"_forward\"\n"), std::string::npos) << saved;
+  const std::string line = std::string("r_shadows                \"") + (shadows ? "0" : "1") + "\"\n";
+  EXPECT_NE(saved.find(line), std::string::npos) << saved;
 }

@@ -1,0 +1,1 @@
+quill_add_fuzzer(anim LIBS quill_ui quill_material quill_texture quill_system)
