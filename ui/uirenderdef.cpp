@@ -196,22 +196,19 @@ void UIRenderDef::draw(const float origin[2]) {
     g_renderInterface->setDepthMask(true);
     g_renderInterface->clear(kClearDepth);
 
-    RenderEntity entity = entity_;
-    entity.allowOnlyInViewId = view.viewId;
+    // The model alone, lit by the window's light: the renderer draws it from a copy of its own, so
+    // neither the game's entities nor a loaded map's areas reach into the window.
     RenderLight light = light_;
     light.allowOnlyInViewId = view.viewId;
-    const int entityIndex = g_renderSystem->addEntityDef(&entity);
     const int lightIndex = g_renderSystem->addLightDef(&light);
     static const float kWhite[4] = {1.0f, 1.0f, 1.0f, 1.0f};
     float matColor[4];
     getVec4Var("matcolor", matColor, kWhite);
     g_renderSystem->setColorV(matColor);
-    g_renderSystem->renderScene(&view, 0);
+    g_renderSystem->renderModelView(&view, 0, entity_.model, &entity_, lightIndex);
     g_renderSystem->setColor(1.0f, 1.0f, 1.0f, 1.0f);
     if (lightIndex >= 0)
       g_renderSystem->freeLightDef(lightIndex);
-    if (entityIndex >= 0)
-      g_renderSystem->freeEntityDef(entityIndex);
     g_renderInterface->setViewport(vx, vy, vw, vh);
     g_renderInterface->setScissor(vx, vy, vw, vh);
   }
