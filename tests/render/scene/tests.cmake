@@ -2,6 +2,7 @@ quill_add_tests(render/scene LIBS quill_scene quill_collision quill_model quill_
 # The lighting suite draws with the demo's own GPU programs, read from the source tree.
 target_compile_definitions(test_render_scene_lighting_gl_test PRIVATE QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 target_compile_definitions(test_render_scene_demoscene_gl_test PRIVATE QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+target_compile_definitions(test_render_scene_shadows_gl_test PRIVATE QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 # End to end: the engine draws the sample game's scene and a screenshot shows it.
 if(TARGET quillmere AND TARGET game)
   add_test(NAME render_scene/sample_scene_screenshot
