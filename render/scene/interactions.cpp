@@ -148,6 +148,22 @@ void RenderManager::lightProjectionPlanes(const LightRecord* record, float out[4
   setPlane(out[3], n[2], 0.5f - n[2].dot(o));
 }
 
+void RenderManager::viewerFogPlanes(const LightRecord* record, float out[4][4]) const {
+  // Measured from the viewer along the view direction: the falloff coordinate runs from 1 at the
+  // eye to 0 at the fog distance (a falloff image that falls with s, such as "_quadratic", then
+  // thickens the fog with distance), S from 0.5 at the eye to 1 at the fog distance (the radial
+  // "_fog" image grows the same way), T stays 0.5.
+  const float distance = record->fogDistance > 0.0f ? record->fogDistance : kDefaultFogDistance;
+  const float scale = 1.0f / (distance > 1.0f / 256.0f ? distance : 1.0f / 256.0f);
+  const Vec3 forward = view_.axis[0];
+  const float d0 = forward.dot(view_.origin);
+  const Vec3 s = forward * (0.5f * scale);
+  setPlane(out[0], s, 0.5f - s.dot(view_.origin));
+  setPlane(out[1], Vec3(), 0.5f);
+  setPlane(out[2], Vec3(), 1.0f);
+  setPlane(out[3], forward * -scale, 1.0f + d0 * scale);
+}
+
 // --- Light refresh ---
 
 void RenderManager::buildLightSurfaceLists(int index) {
@@ -561,8 +577,11 @@ void RenderManager::renderFogLight(int index) {
       DrawSurface parms;
       std::memcpy(parms.shaderParms, l->parms.shaderParms, sizeof(parms.shaderParms));
       g_renderBackEnd.setDrawSurface(&parms);
-      lightProjection(l, light.planes);
       Material* m = l->lightMaterial;
+      lightProjection(l, light.planes);
+      if (m == nullptr || (m->extraFlags & kExtraBlendLight) == 0) {
+        viewerFogPlanes(l, light.planes);
+      }
       light.falloffImage = lightFalloffImage(this, &l->parms, m);
       const MaterialStage* first = m != nullptr ? m->getStage(0) : nullptr;
       light.projectionImage = first != nullptr && first->imageCount > 0 ? first->images[0] : nullptr;

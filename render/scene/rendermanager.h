@@ -52,6 +52,8 @@ class RenderManager final : public RenderSystem {
     float intensity = 1.0f;                  // multiplies "r_lightScale"
     float shadowMapBias = 0.0f;
     const float* intensitySource = nullptr;  // optional live factor of the light colour
+    float fogDistance = 0.0f;                // fog volumes: fully thick this far from the viewer
+                                             // (0: kDefaultFogDistance)
     List<ModelSurface*> litSurfaces{16};     // world surfaces the light reaches (its light model)
     // Shadow volumes of the static casters, built once per refresh of the light (shadows.cpp): from
     // the prelight model when there is one and "r_useEmapShadows" is set, else from litSurfaces.
@@ -240,6 +242,10 @@ class RenderManager final : public RenderSystem {
   void lightProjection(const LightRecord* light, float out[4][4]) const;
   // The same planes without the modifiers.
   void lightProjectionPlanes(const LightRecord* light, float out[4][4]) const;
+  // A fog volume whose material lacks blendLight: planes measured from the viewer, so the fog
+  // thickens with distance from the eye inside the volume.
+  static constexpr float kDefaultFogDistance = 500.0f;
+  void viewerFogPlanes(const LightRecord* light, float out[4][4]) const;
   // "r_shownormals" lines of a geometry: per vertex, from the vertex pushed out by twice its
   // normal, along tangent 0, tangent 1 and the normal, `length` long (start and end points).
   static void normalLines(const SurfaceGeometry* geometry, float length, List<Vec3>* out);

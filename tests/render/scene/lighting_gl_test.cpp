@@ -121,3 +121,39 @@ TEST_F(LightingGLTest, AFogVolumeTintsWhatItHolds) {
 }
 
 }  // namespace
+
+namespace {
+
+// A fog volume whose material is not a blend light thickens with distance from the viewer: the
+// farther of two walls inside it is tinted more; a blend light's fog keeps its own box planes.
+TEST_F(LightingGLTest, FogThickensWithDistanceFromTheViewer) {
+  addEntity(box(wallMaterial, Vec3(60, 5, -40), Vec3(62, 60, 40)));
+  addEntity(box(wallMaterial, Vec3(150, -120, -40), Vec3(152, -5, 40)));
+  RenderLight fog;
+  fog.shape = 2;
+  fog.kind = 2;
+  fog.origin = Vec3(100, 0, 0);
+  fog.radius = Vec3(120, 150, 100);
+  fog.material = material("lightFalloffImage _quadratic\n{\nmap _white\ncolored\n}\n");
+  fog.shaderParms[2] = 1.0f;
+  fog.shaderParms[3] = 1.0f;
+  const int index = manager->addLightDef(&fog);
+  manager->lightRecord(index)->fogDistance = 200.0f;
+  render();
+  const Rgb nearWall = atWorld(Vec3(60, 30, 0));
+  const Rgb farWall = atWorld(Vec3(150, -60, 0));
+  // (1 - 60 / 200)^2 and (1 - 150 / 200)^2 of full blue, through the ramp's 16 texels.
+  EXPECT_LT(nearWall.b, 60) << console.text;
+  EXPECT_GT(farWall.b, 100);
+  EXPECT_GT(farWall.b, nearWall.b + 60);
+  EXPECT_LT(farWall.r, 10);
+
+  // The same fog as a blend light: the falloff runs along the box's own third axis (z 0 here for
+  // both walls), so both walls take the same tint.
+  fog.material = material("blendLight\nlightFalloffImage _quadratic\n{\nmap _white\ncolored\n}\n");
+  manager->updateLightDef(index, &fog);
+  render();
+  EXPECT_NEAR(atWorld(Vec3(60, 30, 0)).b, atWorld(Vec3(150, -60, 0)).b, 6);
+}
+
+}  // namespace
