@@ -445,6 +445,7 @@ class RenderManager final : public RenderSystem {
   int shadowMapsRendered_ = 0;
   int shadowMapCasters_ = 0;
   void freeShadowMaps();
+  int lightIndexOf(const LightRecord* light) const;
   void drawShadowVolumeData(const LightRecord* light, const ShadowVolume& volume, VertexBufferHandle* buffer,
                             const Bounds& bounds, int mode, bool closed);
   Material* lightGridMaterial_ = nullptr;

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
+#include "lib/interface/cmdsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/rendermodelsystem.h"
 #include "lib/interface/spatialsystem.h"
@@ -197,9 +199,8 @@ void RenderManager::drawShadowVolumeData(const LightRecord* light, const ShadowV
   int count = 0;
   bool caps = false;
   if (closed) {
-    // A finite closed volume has no separate caps: depth-fail counting holds wherever the viewer is.
+    // A finite closed volume: its faces behind the surface are counted wherever the viewer is.
     count = sv.indexes.num();
-    caps = true;
   } else if (mode == 3) {
     first = sv.capStart;
     count = sv.indexes.num() - sv.capStart;
@@ -213,7 +214,11 @@ void RenderManager::drawShadowVolumeData(const LightRecord* light, const ShadowV
   } else {
     count = sv.sideEnd;
   }
-  g_renderBackEnd.drawShadowVolumeIndexes(indexes + first, count, caps);
+  if (closed) {
+    g_renderBackEnd.drawShadowVolumeParity(indexes, count);
+  } else {
+    g_renderBackEnd.drawShadowVolumeIndexes(indexes + first, count, caps);
+  }
   shadowTriangles_ += count / 3;
   g_renderInterface->unbindVertexBuffer();
 }
@@ -266,12 +271,35 @@ void RenderManager::releaseStaticShadows(LightRecord* l) {
 namespace {
 
 // Prelight surfaces carry their volume in the shadow arrays: points with w 1, three indexes per
-// triangle; triangles with an index outside the points are dropped.
-bool copyPrelightVolume(const SurfaceGeometry* g, RenderManager::ShadowVolume* out) {
+// triangle; triangles with an index outside the points are dropped. The builder's mesh holds, besides
+// the closed volume (casters, sides, far caps on its boundary), the lit triangles of the receivers
+// it was cut against: drawn as part of the volume they lie exactly on what they light and count
+// every lit pixel as shadowed. They are the triangles facing the light that lie on no boundary
+// plane (the mesh's box or the light's own planes), and are left out.
+bool copyPrelightVolume(const SurfaceGeometry* g, const RenderLight& light, RenderManager::ShadowVolume* out) {
   if (g == nullptr || g->shadowVerts == nullptr || g->shadowIndexes == nullptr || g->numShadowVerts <= 0 ||
       g->numShadowIndexes < 3) {
     return false;
   }
+  const Vec3 lightPos = light.origin + light.center;
+  const bool parallel = (light.flags & kLightParallel) != 0;
+  Plane boundary[12];
+  g->bounds.toPlanes(boundary);
+  for (int i = 0; i < 6; ++i) {
+    boundary[6 + i] = light.planes[i];
+  }
+  auto point = [&](int i) {
+    const float* v = g->shadowVerts + i * 4;
+    return Vec3(v[0], v[1], v[2]);
+  };
+  auto onBoundary = [&](const Vec3& a, const Vec3& b, const Vec3& c) {
+    for (const Plane& p : boundary) {
+      if (std::fabs(p.distance(a)) < 0.05f && std::fabs(p.distance(b)) < 0.05f && std::fabs(p.distance(c)) < 0.05f) {
+        return true;
+      }
+    }
+    return false;
+  };
   out->numVerts = g->numShadowVerts;
   out->verts.setNum(g->numShadowVerts * 4);
   std::memcpy(out->verts.ptr(), g->shadowVerts, sizeof(float) * 4 * size_t(g->numShadowVerts));
@@ -282,12 +310,39 @@ bool copyPrelightVolume(const SurfaceGeometry* g, RenderManager::ShadowVolume* o
         tri[2] >= g->numShadowVerts) {
       continue;
     }
+    const Vec3 a = point(tri[0]);
+    const Vec3 b = point(tri[1]);
+    const Vec3 c = point(tri[2]);
+    Vec3 normal = (b - a).cross(c - a);
+    if (normal.normalize() == 0.0f) {
+      continue;
+    }
+    const float facing = parallel ? normal.dot(-lightPos) : normal.dot(lightPos - a);
+    if (facing > 0.01f && !onBoundary(a, b, c)) {
+      continue;  // a lit receiver, not part of the volume
+    }
     for (int k = 0; k < 3; ++k) {
       out->indexes.append(unsigned(tri[k]));
     }
   }
   out->sideEnd = out->capStart = 0;
   out->capBits = g->clipBits;
+  // Only a closed surface counts right: every edge (welded points) is shared by exactly two
+  // triangles. Overlapping far caps or T-junctions leave the volume unusable.
+  std::unordered_map<uint64_t, int> edges;
+  const unsigned* idx = out->indexes.ptr();
+  for (int t = 0; t + 2 < out->indexes.num(); t += 3) {
+    for (int k = 0; k < 3; ++k) {
+      const unsigned a = idx[t + k];
+      const unsigned b = idx[t + (k + 1) % 3];
+      edges[a < b ? (uint64_t(a) << 32) | b : (uint64_t(b) << 32) | a]++;
+    }
+  }
+  for (const auto& e : edges) {
+    if (e.second != 2) {
+      return false;
+    }
+  }
   return out->indexes.num() > 0;
 }
 
@@ -302,6 +357,15 @@ bool hasPrelightVolume(RenderModel* model) {
 }
 
 }  // namespace
+
+int RenderManager::lightIndexOf(const LightRecord* l) const {
+  for (int i = 0; i < lights_.num(); ++i) {
+    if (lights_[i] == l) {
+      return i;
+    }
+  }
+  return -1;
+}
 
 void RenderManager::buildStaticShadows(LightRecord* l) {
   releaseStaticShadows(l);
@@ -318,20 +382,39 @@ void RenderManager::buildStaticShadows(LightRecord* l) {
   };
   if (r_useEmapShadowsS.getBool() && (hasPrelightVolume(l->staticShadowModel0) || hasPrelightVolume(l->staticShadowModel1))) {
     l->cachedFromPrelight = true;
+    bool closed = true;
     for (RenderModel* model : {l->staticShadowModel0, l->staticShadowModel1}) {
-      for (int s = 0; model != nullptr && s < model->numSurfaces(); ++s) {
+      for (int s = 0; model != nullptr && s < model->numSurfaces() && closed; ++s) {
         const SurfaceGeometry* g = model->getSurface(s)->geometry;
-        CachedShadowVolume* c = new CachedShadowVolume();
-        if (!copyPrelightVolume(g, &c->volume)) {
-          delete c;
+        if (g == nullptr || g->shadowVerts == nullptr) {
           continue;
+        }
+        CachedShadowVolume* c = new CachedShadowVolume();
+        if (!copyPrelightVolume(g, p, &c->volume)) {
+          delete c;
+          closed = false;
+          break;
         }
         c->bounds = g->bounds;
         c->closed = true;
         keep(c);
       }
     }
-    return;
+    if (closed) {
+      return;
+    }
+    // Drawn as it is, an open volume would shadow lit surfaces: the world's surfaces cast instead.
+    if (g_cmdSystem != nullptr) {
+      g_cmdSystem->printf("WARNING: the prelight volume of light %d is not closed; its shadows are built\n",
+                          lightIndexOf(l));
+    }
+    for (CachedShadowVolume* c : l->cachedShadows) {
+      if (c->buffer != nullptr) {
+        g_renderInterface->freeVertexBuffer(&c->buffer);
+      }
+      delete c;
+    }
+    l->cachedShadows.setNum(0);
   }
   const bool parallel = (p.flags & kLightParallel) != 0;
   for (ModelSurface* surface : l->litSurfaces) {

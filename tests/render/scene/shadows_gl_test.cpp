@@ -6,6 +6,7 @@
 
 #include "lib/keydict.h"
 #include "tests/render/scene/support/lightinggl.h"
+#include "world/staticshadows.h"
 
 namespace {
 
@@ -238,6 +239,91 @@ TEST_F(ShadowsGLTest, AShadowMapDarkensTheWallWhereTheStencilVolumesDo) {
   render();
   EXPECT_EQ(manager->shadowMapCasters(), 1);
   EXPECT_GT(atWorld(kInShadow).sum(), 250);
+}
+
+// The prelight volume the static-shadow builder makes for the box scene, registered as a map would
+// have it, is not a closed surface (the receivers' lit triangles, and far caps cut once for every
+// caster): drawn, it would darken lit surfaces. The light says so and casts from the world's
+// surfaces instead, with the same pixels as without the prelight model.
+TEST_F(ShadowsGLTest, AnOpenPrelightVolumeFallsBackToTheBuiltVolumes) {
+  worldScene();
+  const int light = addLight(Vec3(40, 0, 30), Vec3(300, 300, 300), kLightShadows);
+  g_conVarSystem->setInt("r_useEmapShadows", 0);
+  render();
+  const std::vector<Rgb> built = row();
+  EXPECT_LT(atWorld(kInShadow).sum(), 40) << console.text;
+
+  // The builder's input: the same surfaces, one-sided and lit.
+  std::vector<ShadowSurface> surfaces;
+  for (ModelSurface* m : world.surfaces) {
+    ShadowSurface s;
+    const SurfaceGeometry* g = m->geometry;
+    for (int v = 0; v < g->numVerts; v++)
+      s.points.push_back(Vec3(g->verts[v].xyz[0], g->verts[v].xyz[1], g->verts[v].xyz[2]));
+    s.indexes.assign(g->indexes, g->indexes + g->numIndexes);
+    s.interaction = true;
+    s.cull = 2;
+    surfaces.push_back(s);
+  }
+  ShadowLight shadowLight;
+  shadowLight.point = Vec3(40, 0, 30);
+  for (int i = 0; i < 6; i++)
+    shadowLight.planes[i] = manager->getLightDef(light)->planes[i];
+  PrelightPieces pieces;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(buildPrelightPolygons(shadowLight, surfaces, pieces));
+  testing::internal::GetCapturedStdout();
+  ShadowMesh mesh;
+  const PolygonSet* sets[] = {&pieces.sides, &pieces.lit, &pieces.casters};
+  ASSERT_TRUE(triangulatePolygons(sets, 3, 0.02f, true, mesh));
+  ASSERT_FALSE(mesh.indexes.empty());
+  // Stored the way the map's static shadows store it.
+  BaseModel* model = new BaseModel();
+  model->init("_prelight_lamp");
+  SurfaceGeometry* g = model->allocGeometry(int(mesh.points.size()), int(mesh.indexes.size()));
+  float* verts = reinterpret_cast<float*>(g->verts);
+  g->bounds.clear();
+  for (size_t v = 0; v < mesh.points.size(); v++) {
+    verts[v * 4] = mesh.points[v].x;
+    verts[v * 4 + 1] = mesh.points[v].y;
+    verts[v * 4 + 2] = mesh.points[v].z;
+    verts[v * 4 + 3] = 1.0f;
+    g->clipBits |= shadowSideCode(shadowLight.point, mesh.points[v]);
+    g->bounds.addPoint(mesh.points[v]);
+  }
+  std::copy(mesh.indexes.begin(), mesh.indexes.end(), g->indexes);
+  g->shadowVerts = verts;
+  g->numShadowVerts = int(mesh.points.size());
+  g->shadowIndexes = g->indexes;
+  g->numShadowIndexes = int(mesh.indexes.size());
+  g->numVerts = 0;
+  g->numIndexes = 0;
+  model->addSurface({nullptr, g, -1});
+  g_renderModelSystem->addModel(model);
+  KeyDict* lamp = new KeyDict();
+  lamp->set("classname", "light");
+  lamp->set("name", "lamp");
+  lamp->set("origin", "40 0 30");
+  world.entities.append(lamp);
+
+  g_conVarSystem->setInt("r_useEmapShadows", 1);
+  manager->precacheInteractions();
+  render();
+  ASSERT_EQ(manager->lightRecord(light)->staticShadowModel0, model);
+  EXPECT_NE(console.text.find("WARNING: the prelight volume of light 0 is not closed"), std::string::npos)
+      << console.text;
+  EXPECT_GT(manager->shadowVolumesBuilt(), 0);
+  const std::vector<Rgb> prelight = row();
+  for (size_t i = 0; i < prelight.size(); i++) {
+    SCOPED_TRACE(i);
+    EXPECT_NEAR(prelight[i].sum(), built[i].sum(), 6);
+  }
+  EXPECT_GT(atWorld(kLit).sum(), 250);
+  // Decided once per light refresh: the next frame neither warns nor builds.
+  console.text.clear();
+  render();
+  EXPECT_EQ(manager->shadowVolumesBuilt(), 0);
+  EXPECT_EQ(console.text.find("not closed"), std::string::npos);
 }
 
 }  // namespace
