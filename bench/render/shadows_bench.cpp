@@ -93,8 +93,8 @@ Context* context() {
     Context* c = new Context();
     const std::filesystem::path root = std::filesystem::temp_directory_path() / "quill_shadows_bench";
     std::filesystem::create_directories(root / "media" / "glprogs");
-    for (const auto& entry :
-         std::filesystem::directory_iterator(std::filesystem::path(QUILL_SOURCE_ROOT) / "demo/media/glprogs")) {
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(QUILL_SOURCE_ROOT) /
+                                                                 "demo/media/glprogs")) {
       std::filesystem::copy_file(entry.path(), root / "media" / "glprogs" / entry.path().filename(),
                                  std::filesystem::copy_options::overwrite_existing);
     }
@@ -130,7 +130,8 @@ Context* context() {
     };
     add(makeBox(wall, Vec3(200, -200, -150), Vec3(204, 200, 150)));
     for (int i = 0; i < kBoxes; ++i) {
-      const Vec3 at(140.0f + float(i % 4) * 8.0f, float(i / 4) * 30.0f - 135.0f, float(i % 5) * 20.0f - 40.0f);
+      const Vec3 at(140.0f + float(i % 4) * 8.0f, float(i / 4) * 30.0f - 135.0f,
+                    float(i % 5) * 20.0f - 40.0f);
       add(makeBox(wall, at - Vec3(5, 5, 5), at + Vec3(5, 5, 5)));
     }
     for (int i = 0; i < kLights; ++i) {

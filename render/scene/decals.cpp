@@ -13,8 +13,8 @@
 #include "lib/interface/spatialsystem.h"
 #include "lib/matrix.h"
 #include "lib/polygon.h"
-#include "render/material/material.h"
 #include "render/backend/renderbackend.h"
+#include "render/material/material.h"
 #include "render/model/basemodel.h"
 #include "render/model/surfacebuilder.h"
 #include "render/scene/rendermanager.h"
@@ -621,7 +621,8 @@ void RenderManager::projectBlobShadows() {
   if (g_spatialSystem == nullptr || r_lightqualityD2.getInt() > 1) {
     return;
   }
-  Material* blob = blobShadowMaterial_ != nullptr ? blobShadowMaterial_ : findMaterial("_simpleShadow", false);
+  Material* blob =
+      blobShadowMaterial_ != nullptr ? blobShadowMaterial_ : findMaterial("_simpleShadow", false);
   if (blob == nullptr) {
     return;
   }

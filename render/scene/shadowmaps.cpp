@@ -14,7 +14,8 @@
 #include "render/model/basemodel.h"
 #include "render/scene/rendermanager.h"
 
-static ConVar r_shadowMapBiasM("r_shadowMapBias", "0.01", 0x22014, "global depth bias of shadow maps (debugging)");
+static ConVar r_shadowMapBiasM("r_shadowMapBias", "0.01", 0x22014,
+                               "global depth bias of shadow maps (debugging)");
 
 namespace {
 
@@ -64,8 +65,8 @@ bool RenderManager::shadowMapsAvailable() {
     return false;
   }
   if (shadowMapTarget_ == nullptr) {
-    shadowMapTarget_ =
-        new FrameBufferOpenGL("_shadowMap", kShadowMapSize, kShadowMapSize, 1, kShadowMapFormat, kShadowMapImageFlags);
+    shadowMapTarget_ = new FrameBufferOpenGL("_shadowMap", kShadowMapSize, kShadowMapSize, 1,
+                                             kShadowMapFormat, kShadowMapImageFlags);
   }
   return shadowMapTarget_->getColorTarget(0) != nullptr;
 }
@@ -89,7 +90,8 @@ void RenderManager::shadowMapView(const LightRecord* l, ShadowMapView* out) cons
     float lo[3] = {1e30f, 1e30f, 1e30f};
     float hi[3] = {-1e30f, -1e30f, -1e30f};
     for (int i = 0; i < 8; ++i) {
-      const Vec3 corner((i & 1) ? p.bounds.maxs.x : p.bounds.mins.x, (i & 2) ? p.bounds.maxs.y : p.bounds.mins.y,
+      const Vec3 corner((i & 1) ? p.bounds.maxs.x : p.bounds.mins.x,
+                        (i & 2) ? p.bounds.maxs.y : p.bounds.mins.y,
                         (i & 4) ? p.bounds.maxs.z : p.bounds.mins.z);
       for (int k = 0; k < 3; ++k) {
         const float d = axis[k].dot(corner - c);
@@ -110,14 +112,16 @@ void RenderManager::shadowMapView(const LightRecord* l, ShadowMapView* out) cons
     out->axis = Mat3(-p.axis[2], p.axis[0], -p.axis[1]);
     out->zNear = 1.0f;
     out->zFar = r.z > 2.0f ? r.z : 2.0f;
-    out->projection = Mat4::perspective(fovFromExtents(r.x, r.z), fovFromExtents(r.y, r.z), out->zNear, out->zFar);
+    out->projection =
+        Mat4::perspective(fovFromExtents(r.x, r.z), fovFromExtents(r.y, r.z), out->zNear, out->zFar);
   } else {
     // Other volumes look down their first axis, over the volume's extents.
     out->eye = p.origin + p.center;
     out->axis = Mat3(p.axis[0], p.axis[1], p.axis[2]);
     out->zNear = 1.0f;
     out->zFar = r.length() * 2.0f + 1.0f;
-    out->projection = Mat4::perspective(fovFromExtents(r.y, r.x), fovFromExtents(r.z, r.x), out->zNear, out->zFar);
+    out->projection =
+        Mat4::perspective(fovFromExtents(r.y, r.x), fovFromExtents(r.z, r.x), out->zNear, out->zFar);
   }
   out->modelView = viewModelViewMatrix(out->axis, out->eye);
 }
@@ -149,7 +153,8 @@ bool RenderManager::renderShadowMap(int index) {
   auto castsShadow = [&](const DrawSurface& ds) {
     const Material* m = ds.material;
     const SurfaceGeometry* g = ds.surface != nullptr ? ds.surface->geometry : nullptr;
-    if (m == nullptr || g == nullptr || (m->getSurfaceFlags() & (kMaterialNoShadows | kMaterialTranslucent)) != 0) {
+    if (m == nullptr || g == nullptr ||
+        (m->getSurfaceFlags() & (kMaterialNoShadows | kMaterialTranslucent)) != 0) {
       return false;
     }
     if (ds.entity != nullptr) {
@@ -229,8 +234,8 @@ bool RenderManager::renderShadowMap(int index) {
   shadowMapTarget_->getColorTarget(0)->bind();
   auto compare = [&](const DrawSurface& ds) {
     const SurfaceGeometry* g = ds.surface != nullptr ? ds.surface->geometry : nullptr;
-    if (ds.material == nullptr || !ds.material->hasInteractionStages() || g == nullptr || !surfaceInFrustum(ds) ||
-        !surfaceTouchesLight(ds, *l)) {
+    if (ds.material == nullptr || !ds.material->hasInteractionStages() || g == nullptr ||
+        !surfaceInFrustum(ds) || !surfaceTouchesLight(ds, *l)) {
       return;
     }
     g_renderBackEnd.setDrawSurface(&ds);

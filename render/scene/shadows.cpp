@@ -170,13 +170,16 @@ void RenderManager::drawShadowVolume(const LightRecord* light, const ModelSurfac
   if (shadowBuffer_ == nullptr) {
     shadowBuffer_ = g_renderInterface->createVertexBuffer();
   }
-  g_renderInterface->uploadVertexBuffer(shadowBuffer_, shadowVolume_.verts.ptr(), shadowVolume_.numVerts * 16, false);
+  g_renderInterface->uploadVertexBuffer(shadowBuffer_, shadowVolume_.verts.ptr(), shadowVolume_.numVerts * 16,
+                                        false);
   drawShadowVolumeData(light, shadowVolume_, shadowBuffer_, surface->geometry->bounds, mode, false);
 }
 
-void RenderManager::drawShadowVolumeData(const LightRecord* light, const ShadowVolume& sv, VertexBufferHandle* buffer,
-                                         const Bounds& bounds, int mode, bool closed) {
-  if (buffer == nullptr || sv.indexes.num() == 0 || !g_renderInterface->bindVertexBuffer(buffer, kVertexArrayPosition4)) {
+void RenderManager::drawShadowVolumeData(const LightRecord* light, const ShadowVolume& sv,
+                                         VertexBufferHandle* buffer, const Bounds& bounds, int mode,
+                                         bool closed) {
+  if (buffer == nullptr || sv.indexes.num() == 0 ||
+      !g_renderInterface->bindVertexBuffer(buffer, kVertexArrayPosition4)) {
     return;
   }
   const RenderLight& p = light->parms;
@@ -276,7 +279,8 @@ namespace {
 // it was cut against: drawn as part of the volume they lie exactly on what they light and count
 // every lit pixel as shadowed. They are the triangles facing the light that lie on no boundary
 // plane (the mesh's box or the light's own planes), and are left out.
-bool copyPrelightVolume(const SurfaceGeometry* g, const RenderLight& light, RenderManager::ShadowVolume* out) {
+bool copyPrelightVolume(const SurfaceGeometry* g, const RenderLight& light,
+                        RenderManager::ShadowVolume* out) {
   if (g == nullptr || g->shadowVerts == nullptr || g->shadowIndexes == nullptr || g->numShadowVerts <= 0 ||
       g->numShadowIndexes < 3) {
     return false;
@@ -294,7 +298,8 @@ bool copyPrelightVolume(const SurfaceGeometry* g, const RenderLight& light, Rend
   };
   auto onBoundary = [&](const Vec3& a, const Vec3& b, const Vec3& c) {
     for (const Plane& p : boundary) {
-      if (std::fabs(p.distance(a)) < 0.05f && std::fabs(p.distance(b)) < 0.05f && std::fabs(p.distance(c)) < 0.05f) {
+      if (std::fabs(p.distance(a)) < 0.05f && std::fabs(p.distance(b)) < 0.05f &&
+          std::fabs(p.distance(c)) < 0.05f) {
         return true;
       }
     }
@@ -306,8 +311,8 @@ bool copyPrelightVolume(const SurfaceGeometry* g, const RenderLight& light, Rend
   out->indexes.setNum(0);
   for (int t = 0; t + 2 < g->numShadowIndexes; t += 3) {
     const int* tri = g->shadowIndexes + t;
-    if (tri[0] < 0 || tri[1] < 0 || tri[2] < 0 || tri[0] >= g->numShadowVerts || tri[1] >= g->numShadowVerts ||
-        tri[2] >= g->numShadowVerts) {
+    if (tri[0] < 0 || tri[1] < 0 || tri[2] < 0 || tri[0] >= g->numShadowVerts ||
+        tri[1] >= g->numShadowVerts || tri[2] >= g->numShadowVerts) {
       continue;
     }
     const Vec3 a = point(tri[0]);
@@ -380,7 +385,8 @@ void RenderManager::buildStaticShadows(LightRecord* l) {
     g_renderInterface->uploadVertexBuffer(c->buffer, c->volume.verts.ptr(), c->volume.numVerts * 16, true);
     l->cachedShadows.append(c);
   };
-  if (r_useEmapShadowsS.getBool() && (hasPrelightVolume(l->staticShadowModel0) || hasPrelightVolume(l->staticShadowModel1))) {
+  if (r_useEmapShadowsS.getBool() &&
+      (hasPrelightVolume(l->staticShadowModel0) || hasPrelightVolume(l->staticShadowModel1))) {
     l->cachedFromPrelight = true;
     bool closed = true;
     for (RenderModel* model : {l->staticShadowModel0, l->staticShadowModel1}) {
@@ -521,8 +527,8 @@ void RenderManager::drawShadowCasters(int index, int selfShadowSet, int debugMod
   // Static casters: volumes cached per light (the prelight model's, or built once from the world
   // surfaces the light reaches), rebuilt only when the light changes.
   if (r_lightqualityS.getInt() > 0) {
-    const bool prelight = r_useEmapShadowsS.getBool() &&
-                          (hasPrelightVolume(l->staticShadowModel0) || hasPrelightVolume(l->staticShadowModel1));
+    const bool prelight = r_useEmapShadowsS.getBool() && (hasPrelightVolume(l->staticShadowModel0) ||
+                                                          hasPrelightVolume(l->staticShadowModel1));
     if (prelight || !r_skipDynamicShadowsS.getBool()) {
       if (!l->shadowCacheValid || l->cachedFromPrelight != prelight) {
         buildStaticShadows(l);

@@ -39,7 +39,8 @@ class DecalsGLTest : public managergl::ManagerGLTest {
       return;
     grey = material("{\nmap _white\nrgb 0.25\n}\n");
     // Red that fades out over the decal's ten seconds: "time" reads the age.
-    fading = material("translucent\n{\nblendfunc add\nmap _white\nred \"0.5 - time * 0.05\"\ngreen 0\nblue 0\n}\n");
+    fading = material(
+        "translucent\n{\nblendfunc add\nmap _white\nred \"0.5 - time * 0.05\"\ngreen 0\nblue 0\n}\n");
     wall = makeWall(grey, 100.0f);
     world.model = wall;
     g_spatialSystem = &world;
@@ -93,8 +94,8 @@ class DecalsGLTest : public managergl::ManagerGLTest {
 
   // A 32-unit square projected onto the wall around (100, 0, 0) from 8 units in front of it.
   void projectOnWall(Material* m, int time) {
-    const float winding[4][5] = {{108, -16, -16, 0, 0}, {108, 16, -16, 0, 1}, {108, 16, 16, 1, 1},
-                                 {108, -16, 16, 1, 0}};
+    const float winding[4][5] = {
+        {108, -16, -16, 0, 0}, {108, 16, -16, 0, 1}, {108, 16, 16, 1, 1}, {108, -16, 16, 1, 0}};
     manager->projectDecal(winding, Vec3(92, 0, 0), true, 0.0f, m, time);
   }
 
@@ -122,7 +123,8 @@ TEST_F(DecalsGLTest, ADecalLandsWhereProjectedFadesWithAgeAndExpires) {
   addEntity(wall);
   render(1000);
   const Rgb bare = at(kCentreX, kCentreY);
-  EXPECT_TRUE(managergl::near(bare, {64, 64, 64}, 3)) << bare.r << " " << bare.g << " " << bare.b << console.text;
+  EXPECT_TRUE(managergl::near(bare, {64, 64, 64}, 3))
+      << bare.r << " " << bare.g << " " << bare.b << console.text;
 
   projectOnWall(fading, 1000);
   ASSERT_GT(renderDecals().numUsed(), 0);

@@ -5,11 +5,11 @@
 
 namespace {
 
+using lightinggl::kHeight;
+using lightinggl::kWidth;
 using lightinggl::LeftRightWorld;
 using lightinggl::LightingGLTest;
 using lightinggl::Rgb;
-using lightinggl::kHeight;
-using lightinggl::kWidth;
 
 TEST_F(LightingGLTest, AWallIsBrighterNearItsLightAndBlackWithoutOne) {
   addEntity(box(wallMaterial, Vec3(100, -80, -60), Vec3(104, 80, 60)));

@@ -147,7 +147,8 @@ BaseModel* prelightBox(const char* name, const Vec3& mins, const Vec3& maxs) {
     verts[i * 4 + 2] = (i & 4) ? maxs.z : mins.z;
     verts[i * 4 + 3] = 1.0f;
   }
-  static const int kQuads[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+  static const int kQuads[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4},
+                                   {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
   int n = 0;
   for (const auto& q : kQuads)
     for (int k : {0, 1, 2, 0, 2, 3})

@@ -78,9 +78,9 @@ struct Rgb {
 class LightingGLTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : {"unlit.vp", "shadow.vp", "interaction.vfp", "interaction_nos.vp", "interaction_nob.fp",
-                             "interaction_nos.fp", "interaction_nobs.fp", "ambientInteraction.vfp",
-                             "vertexInteraction.vfp", "shadowMap.vfp"}) {
+    for (const char* name : {"unlit.vp", "shadow.vp", "interaction.vfp", "interaction_nos.vp",
+                             "interaction_nob.fp", "interaction_nos.fp", "interaction_nobs.fp",
+                             "ambientInteraction.vfp", "vertexInteraction.vfp", "shadowMap.vfp"}) {
       programs.push_back(readSource(std::string("demo/media/glprogs/") + name));
       io.addFile((std::string("glprogs/") + name).c_str(), programs.back().c_str());
     }
@@ -218,7 +218,7 @@ class LightingGLTest : public ::testing::Test {
 
   // Where a point of the world lands on the window (y down), for a camera at the origin.
   static void project(const Vec3& p, int* x, int* y) {
-    const float ndcX = -p.y / p.x;          // tan(45) = 1
+    const float ndcX = -p.y / p.x;         // tan(45) = 1
     const float ndcY = p.z / p.x / 0.75f;  // tan(73.74 / 2) = 0.75
     *x = int((ndcX * 0.5f + 0.5f) * kWidth);
     *y = int((0.5f - ndcY * 0.5f) * kHeight);
