@@ -399,6 +399,44 @@ TEST_F(DrawListTest, SilhouetteAndEdgeDebugLinesFollowTheLight) {
   }
 }
 
+TEST_F(DrawListTest, ShadowMapViewsOfPointConeAndParallelLights) {
+  RenderLight l;
+  l.origin = Vec3(10, 20, 30);
+  l.radius = Vec3(100, 50, 200);
+  l.shape = 1;
+  const int point = manager.addLightDef(&l);
+  l.shape = 4;
+  const int cone = manager.addLightDef(&l);
+  l.shape = 2;
+  l.center = Vec3(0, 0, 1);  // light from above
+  l.flags = kLightParallel;
+  const int parallel = manager.addLightDef(&l);
+  RenderManager::ShadowMapView view;
+
+  manager.shadowMapView(manager.lightRecord(point), &view);
+  EXPECT_FALSE(view.orthographic);
+  EXPECT_TRUE(view.eye.compare(Vec3(10, 20, 30), 1e-4f));
+  EXPECT_TRUE(view.axis[0].compare(Vec3(1, 0, 0), 1e-4f)) << "down the first axis";
+  // fov across = 2 atan(50 / 100): the projection's x scale is 100 / 50.
+  EXPECT_NEAR(view.projection.m[0], 2.0f, 1e-3f);
+  EXPECT_NEAR(view.projection.m[5], 0.5f, 1e-3f);
+
+  manager.shadowMapView(manager.lightRecord(cone), &view);
+  EXPECT_TRUE(view.axis[0].compare(Vec3(0, 0, -1), 1e-4f)) << "down the cone";
+  EXPECT_FLOAT_EQ(view.zNear, 1.0f);
+  EXPECT_FLOAT_EQ(view.zFar, 200.0f);
+  EXPECT_NEAR(view.projection.m[0], 2.0f, 1e-3f);  // 200 / 100
+  EXPECT_NEAR(view.projection.m[5], 4.0f, 1e-3f);  // 200 / 50
+
+  manager.shadowMapView(manager.lightRecord(parallel), &view);
+  EXPECT_TRUE(view.orthographic);
+  EXPECT_TRUE(view.axis[0].compare(Vec3(0, 0, -1), 1e-4f)) << "against the light's direction";
+  // The box of the bounds seen from above it: eye 1 unit over the top, depth over the full height.
+  EXPECT_NEAR(view.eye.z, 30.0f + 200.0f + 1.0f, 1e-3f);
+  EXPECT_NEAR(view.zFar - view.zNear, 400.0f + 1.0f, 1e-3f);
+  EXPECT_FLOAT_EQ(view.projection.m[15], 1.0f);
+}
+
 // Five and more visible entities update as a job set; the lists and the rebuilt vertices are the
 // same with "r_smp" 0 and 1 (this test runs under ThreadSanitizer too).
 TEST_F(DrawListTest, EntityUpdateAsAJobSetGivesTheSameLists) {

@@ -327,4 +327,17 @@ TEST_F(ShadowsGLTest, AnOpenPrelightVolumeFallsBackToTheBuiltVolumes) {
   EXPECT_EQ(console.text.find("not closed"), std::string::npos);
 }
 
+// Without the compare program no shadow map can be made: the light falls back to shadow volumes.
+TEST_F(ShadowsGLTest, AShadowMapLightWithoutItsProgramCastsShadowVolumes) {
+  io.files.erase("glprogs/shadowMap.vfp");
+  addEntity(box(wallMaterial, Vec3(100, -80, -60), Vec3(104, 80, 60)));
+  addEntity(box(wallMaterial, Vec3(66, -4, 11), Vec3(74, 4, 19)));
+  addLight(Vec3(40, 0, 30), Vec3(300, 300, 300), kLightShadows | kLightShadowMap);
+  render();
+  EXPECT_EQ(manager->shadowMapsRendered(), 0);
+  EXPECT_GT(manager->shadowTrianglesDrawn(), 0);
+  EXPECT_LT(atWorld(kInShadow).sum(), 40) << console.text;
+  EXPECT_GT(atWorld(kLit).sum(), 250);
+}
+
 }  // namespace
