@@ -247,3 +247,19 @@ void RenderBackEnd::drawShadowVolumeIndexes(const unsigned* indexes, int count, 
   }
   setCullMode(kCullBack);
 }
+
+void RenderBackEnd::drawShadowVolumeParity(const unsigned* indexes, int count) {
+  RenderInterface* d = g_renderInterface;
+  if (d == nullptr || indexes == nullptr || count <= 0) {
+    return;
+  }
+  // Only the lowest bit toggles, once for every face behind the surface: odd means inside.
+  d->setStencilFunc(kCompareAlways, kStencilReference, kStencilMaskAll);
+  d->setStencilMask(1);
+  d->setCullMode(kCullNone);
+  d->setStencilOpFace(kStencilFaceBoth, kStencilKeep, kStencilInvert, kStencilKeep);
+  d->drawTriangles(indexes, count);
+  d->setStencilOpFace(kStencilFaceBoth, kStencilKeep, kStencilKeep, kStencilKeep);
+  d->setStencilMask(kStencilMaskAll);
+  setCullMode(kCullBack);
+}

@@ -224,6 +224,10 @@ class RenderBackEnd {
   // One stencil-counted shadow volume from homogeneous vertices bound by the caller: depth-fail with
   // caps, depth-pass without; two-sided stencil in one draw when the device has it.
   void drawShadowVolumeIndexes(const unsigned* indexes, int count, bool caps);
+  // A closed volume whose faces are not wound alike (the map's prelight volumes): every face behind
+  // the surface toggles the stencil's lowest bit, so an odd count (inside) leaves 129. Drawn before
+  // the counted volumes, whose increments then never bring a shadowed pixel back to 128.
+  void drawShadowVolumeParity(const unsigned* indexes, int count);
   // True when the stage is not drawn in the current view; endRange when it also ends the range.
   bool stageSkipped(const MaterialStage& stage, bool* endRange) const;
 

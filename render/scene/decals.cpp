@@ -8,13 +8,18 @@
 #include <cstring>
 #include <vector>
 
+#include "lib/interface/convarsystem.h"
 #include "lib/interface/materialsystem.h"
 #include "lib/interface/spatialsystem.h"
 #include "lib/matrix.h"
 #include "lib/polygon.h"
+#include "render/backend/renderbackend.h"
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
+#include "render/model/surfacebuilder.h"
 #include "render/scene/rendermanager.h"
+
+static ConVar r_lightqualityD2("r_lightquality", "2", 0x30012, "0=lightmap, 1=hybrid, 2=dynamic", 0.0f, 2.0f);
 
 namespace {
 
@@ -424,7 +429,8 @@ BaseModel* RenderDecals::buildDecalModel(RenderManager& manager) {
       freePolygon(p);
     p = next;
   }
-  if (!upToDate_ && g_spatialSystem) {
+  // Entity decals need no world: without one the surfaces simply carry no area.
+  if (!upToDate_) {
     model_->init("_decalModel_");
     surfaceTimes_.setNum(0);
     for (DecalPolygon* run = used_.nextOwner(); run;) {
@@ -469,7 +475,7 @@ BaseModel* RenderDecals::buildDecalModel(RenderManager& manager) {
       }
       int area = -1;
       int areas[2];
-      if (g_spatialSystem->areasInBounds(g->bounds, areas, 2) == 1)
+      if (g_spatialSystem && g_spatialSystem->areasInBounds(g->bounds, areas, 2) == 1)
         area = areas[0];
       model_->addSurface({run->material, g, area});
       surfaceTimes_.append(run->time);
@@ -576,6 +582,145 @@ void RenderDecals::addEntityOverlay(RenderManager& manager, int entity, const Pl
     target->material = material;
     target->surface = s;
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Drawing
+
+void RenderManager::addDecalSurfaces() {
+  RenderModel* model = decalModel_;
+  const List<int>* times = nullptr;
+  if (model == nullptr) {
+    model = renderDecals().buildDecalModel(*this);
+    times = &renderDecals().surfaceTimes();
+  }
+  if (model == nullptr) {
+    return;
+  }
+  // Decals are marks on what is already there: they never cast shadows of their own.
+  decalEntity_ = RenderEntity();
+  decalEntity_.noShadows = 1;
+  for (int i = 0; i < 4; i++) {
+    decalEntity_.shaderParms[i] = 1.0f;
+  }
+  for (int s = 0; s < model->numSurfaces(); s++) {
+    const ModelSurface* surface = model->getSurface(s);
+    const SurfaceGeometry* g = surface != nullptr ? surface->geometry : nullptr;
+    if (g == nullptr || g->numVerts <= 0 || g->numIndexes <= 0) {
+      continue;
+    }
+    // The entry is ours (a draw-list slot): its own parameter 4 carries the decal's age.
+    DrawSurface* ds = const_cast<DrawSurface*>(addDrawSurface(surface, &decalEntity_));
+    if (ds != nullptr && times != nullptr && s < times->num()) {
+      ds->shaderParms[4] = -float((*times)[s]) * 0.001f;
+    }
+  }
+}
+
+void RenderManager::projectBlobShadows() {
+  if (g_spatialSystem == nullptr || r_lightqualityD2.getInt() > 1) {
+    return;
+  }
+  Material* blob =
+      blobShadowMaterial_ != nullptr ? blobShadowMaterial_ : findMaterial("_simpleShadow", false);
+  if (blob == nullptr) {
+    return;
+  }
+  // A 64-unit square centred 2 units above the entity's origin, projected straight down. The
+  // winding is the far end of the projection (a decal volume runs from its winding towards its
+  // origin, and takes triangles facing that way), so it lies below the ground the entity stands on.
+  constexpr float kHalf = 32.0f;
+  constexpr float kDepth = 64.0f;
+  for (EntityRecord* record : collected_) {
+    if (record->parms.noShadows != 0) {
+      continue;
+    }
+    const Vec3& o = record->parms.origin;
+    const float z = o.z - kDepth;
+    const float winding[4][5] = {{o.x - kHalf, o.y - kHalf, z, 0, 0},
+                                 {o.x - kHalf, o.y + kHalf, z, 0, 1},
+                                 {o.x + kHalf, o.y + kHalf, z, 1, 1},
+                                 {o.x + kHalf, o.y - kHalf, z, 1, 0}};
+    // Stamped a lifetime ago: drawn in this frame and released after it.
+    renderDecals().projectDecal(*this, winding, 4, o + Vec3(0, 0, 2), true, 0.0f, blob,
+                                view_.time - kDecalLifetime);
+  }
+}
+
+void RenderManager::drawEntityOverlays() {
+  overlayTriangles_ = 0;
+  if (g_renderInterface == nullptr) {
+    return;
+  }
+  const RenderDecals& decals = renderDecals();
+  for (int e = 0; e < entities_.num(); e++) {
+    EntityRecord* record = entities_[e];
+    const OverlaySlot* slots = decals.overlays(e);
+    if (record == nullptr || slots == nullptr || record->instanceModel == nullptr ||
+        !entityInView(*record, view_)) {
+      continue;
+    }
+    for (int i = 0; i < kOverlaySlots; i++) {
+      const OverlaySlot& slot = slots[i];
+      if (slot.surface < 0 || slot.material == nullptr || slot.entries.num() < 3) {
+        continue;
+      }
+      const ModelSurface* surface = record->instanceModel->getSurface(slot.surface);
+      const SurfaceGeometry* g = surface != nullptr ? surface->geometry : nullptr;
+      if (g == nullptr || g->verts == nullptr) {
+        continue;
+      }
+      DrawSurface whole;
+      whole.surface = surface;
+      if (!surfaceInFrustum(whole)) {
+        continue;
+      }
+      if (overlayBuilder_ == nullptr) {
+        overlayBuilder_ = new SurfaceBuilder();
+      }
+      SurfaceBuilder* builder = overlayBuilder_;
+      const int count = slot.entries.num() - slot.entries.num() % 3;
+      if (!builder->hasRoom(count, count) || !builder->begin(SurfaceBuilder::kTriangles)) {
+        continue;
+      }
+      builder->colorF(1.0f, 1.0f, 1.0f, 1.0f);
+      bool ok = true;
+      for (int k = 0; k < count && ok; k++) {
+        const OverlayEntry& entry = slot.entries[k];
+        // The instance was rebuilt with another layout since the slot was filled.
+        ok = entry.vertex >= 0 && entry.vertex < g->numVerts;
+        if (!ok) {
+          break;
+        }
+        DrawVertex v = g->verts[entry.vertex];
+        v.st[0] = entry.s;
+        v.st[1] = entry.t;
+        std::memset(v.color, 255, sizeof(v.color));
+        builder->vertexFull(v);
+      }
+      builder->end();
+      SurfaceGeometry* built = builder->getGeometry();
+      if (!ok || built == nullptr || built->numIndexes <= 0) {
+        continue;
+      }
+      slot.material->ensureLoaded();
+      ModelSurface drawn;
+      builder->getDrawSurface(drawn, slot.material);
+      DrawSurface ds;
+      ds.entity = &record->parms;
+      std::memcpy(ds.shaderParms, record->parms.shaderParms, sizeof(ds.shaderParms));
+      ds.surface = &drawn;
+      ds.material = slot.material;
+      ds.vertexBuffer = built->vertexBuffer;
+      ds.indexes = reinterpret_cast<const unsigned*>(built->indexes);
+      ds.numIndexes = built->numIndexes;
+      g_renderBackEnd.setDrawSurface(&ds);
+      g_renderBackEnd.drawAmbientStages(true, true);
+      g_renderBackEnd.drawTrisOverlay();
+      overlayTriangles_ += ds.numIndexes / 3;
+    }
+  }
+  g_renderBackEnd.setDrawSurface(nullptr);
 }
 
 RenderDecals& renderDecals() {

@@ -303,13 +303,9 @@ void RenderManager::buildDrawLists() {
     }
   }
   updateEntities(collected_);
+  projectBlobShadows();
   buildBatchModel();
-  if (decalModel_ != nullptr) {
-    // Decal surfaces carry no entity: they are drawn in world space with a white colour.
-    for (int s = 0; s < decalModel_->numSurfaces(); ++s) {
-      addDrawSurface(decalModel_->getSurface(s), nullptr);
-    }
-  }
+  addDecalSurfaces();
   cullLights();
   if (effectsModel_ != nullptr) {
     for (int s = 0; s < effectsModel_->numSurfaces(); ++s) {

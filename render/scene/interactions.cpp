@@ -91,7 +91,34 @@ static ImageInterface* lightFalloffImage(RenderManager* manager, const RenderLig
   return fallback != nullptr ? fallback->falloffImage : nullptr;
 }
 
+// The texture modifiers of the light material's first stage, on top of the light's S and T planes
+// (Q is the projective divisor, 1 for volume lights): s' = m0 S + m4 T + m12 Q, t' = m1 S + m5 T +
+// m13 Q, so a scrolled, scaled or rotated light image moves over what it lights.
+static void applyLightTexMods(const Material* material, float out[4][4]) {
+  const MaterialStage* stage = material != nullptr ? material->getStage(0) : nullptr;
+  if (stage == nullptr || stage->texModCount <= 0) {
+    return;
+  }
+  MaterialStage plain = *stage;
+  plain.texGen = 0;  // only the modifiers: the light planes are the coordinates
+  const Mat4 m = stageTextureMatrix(plain, Mat4(), Mat4());
+  float s[4];
+  float t[4];
+  for (int k = 0; k < 4; ++k) {
+    s[k] = m.m[0] * out[0][k] + m.m[4] * out[1][k] + m.m[12] * out[2][k];
+    t[k] = m.m[1] * out[0][k] + m.m[5] * out[1][k] + m.m[13] * out[2][k];
+  }
+  std::memcpy(out[0], s, sizeof(s));
+  std::memcpy(out[1], t, sizeof(t));
+}
+
 void RenderManager::lightProjection(const LightRecord* record, float out[4][4]) const {
+  lightProjectionPlanes(record, out);
+  const Material* m = record->lightMaterial != nullptr ? record->lightMaterial : record->parms.material;
+  applyLightTexMods(m, out);
+}
+
+void RenderManager::lightProjectionPlanes(const LightRecord* record, float out[4][4]) const {
   const RenderLight& l = record->parms;
   const Vec3 r = safeRadius(l.radius);
   const Vec3& o = l.origin;
@@ -119,6 +146,22 @@ void RenderManager::lightProjection(const LightRecord* record, float out[4][4]) 
   setPlane(out[1], n[1], 0.5f - n[1].dot(o));
   setPlane(out[2], Vec3(), 1.0f);
   setPlane(out[3], n[2], 0.5f - n[2].dot(o));
+}
+
+void RenderManager::viewerFogPlanes(const LightRecord* record, float out[4][4]) const {
+  // Measured from the viewer along the view direction: the falloff coordinate runs from 1 at the
+  // eye to 0 at the fog distance (a falloff image that falls with s, such as "_quadratic", then
+  // thickens the fog with distance), S from 0.5 at the eye to 1 at the fog distance (the radial
+  // "_fog" image grows the same way), T stays 0.5.
+  const float distance = record->fogDistance > 0.0f ? record->fogDistance : kDefaultFogDistance;
+  const float scale = 1.0f / (distance > 1.0f / 256.0f ? distance : 1.0f / 256.0f);
+  const Vec3 forward = view_.axis[0];
+  const float d0 = forward.dot(view_.origin);
+  const Vec3 s = forward * (0.5f * scale);
+  setPlane(out[0], s, 0.5f - s.dot(view_.origin));
+  setPlane(out[1], Vec3(), 0.5f);
+  setPlane(out[2], Vec3(), 1.0f);
+  setPlane(out[3], forward * -scale, 1.0f + d0 * scale);
 }
 
 // --- Light refresh ---
@@ -151,6 +194,11 @@ void RenderManager::updateLightInteractions(int index) {
     return;
   }
   l->lightMaterial = findLightMaterial(&l->parms);
+  // The static casters' volumes follow the light's new surfaces (rebuilt when next drawn).
+  releaseStaticShadows(l);
+  if (l->staticShadowModel0 == nullptr && l->staticShadowModel1 == nullptr) {
+    l->staticShadowModel0 = findPrelightModel(l->parms);
+  }
   l->numAreas = 0;
   if (g_spatialSystem != nullptr) {
     const int n = g_spatialSystem->areasVisibleFromPoint(l->parms.origin, l->parms.bounds, l->areas, 16);
@@ -316,9 +364,15 @@ void RenderManager::renderLight(int index) {
   int receivers = -1;
   if (!shadows) {
     g_renderBackEnd.beginUnshadowedPass(true);
+  } else if ((l->parms.flags & kLightShadowMap) != 0 && !r_skipDynamicShadowsI.getBool() &&
+             r_lightqualityI.getInt() > 1 && renderShadowMap(index)) {
+    // The shadow map marked the shadowed fragments in the stencil: both receiver sets are lit
+    // where it holds the reference.
+    drawLightSurfaces(index, 0, nullptr);
+    receivers = 1;
   } else {
-    // Stencil shadows (shadow-map targets are not made by this renderer yet): ordinary casters,
-    // then noSelfShadow receivers lit, then noSelfShadow casters, then the ordinary receivers.
+    // Stencil shadows: ordinary casters, then noSelfShadow receivers lit, then noSelfShadow
+    // casters, then the ordinary receivers.
     drawShadowCasters(index, 1, 0);
     drawLightSurfaces(index, 0, nullptr);
     drawShadowCasters(index, 0, 0);
@@ -523,8 +577,11 @@ void RenderManager::renderFogLight(int index) {
       DrawSurface parms;
       std::memcpy(parms.shaderParms, l->parms.shaderParms, sizeof(parms.shaderParms));
       g_renderBackEnd.setDrawSurface(&parms);
-      lightProjection(l, light.planes);
       Material* m = l->lightMaterial;
+      lightProjection(l, light.planes);
+      if (m == nullptr || (m->extraFlags & kExtraBlendLight) == 0) {
+        viewerFogPlanes(l, light.planes);
+      }
       light.falloffImage = lightFalloffImage(this, &l->parms, m);
       const MaterialStage* first = m != nullptr ? m->getStage(0) : nullptr;
       light.projectionImage = first != nullptr && first->imageCount > 0 ? first->images[0] : nullptr;

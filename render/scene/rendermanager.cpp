@@ -174,6 +174,9 @@ void RenderManager::shutdown() {
   shadowBuffer_ = nullptr;
   delete volumeBuilder_;
   volumeBuilder_ = nullptr;
+  delete overlayBuilder_;
+  overlayBuilder_ = nullptr;
+  freeShadowMaps();
   for (FrameBufferOpenGL* target : renderMapPool_)
     delete target;
   renderMapPool_.clear();
@@ -202,6 +205,7 @@ void RenderManager::shutdown() {
     if (l) {
       l->state |= kLightDirty;
       l->lightModel = nullptr;
+      releaseStaticShadows(l);  // their buffers belong to the context going away
     }
   }
   for (EntityRecord* e : entities_) {
@@ -354,6 +358,7 @@ void RenderManager::freeLightRecord(LightRecord* record) {
     return;
   if (record->lightModel && g_renderModelSystem)
     g_renderModelSystem->freeModel(record->lightModel);
+  releaseStaticShadows(record);
   delete record;
 }
 
@@ -607,6 +612,8 @@ void RenderManager::drawScene(const RenderView& view) {
   selectDrawSurfaces(false, false);
   surfacesDrawn_ = 0;
   shadowTriangles_ = 0;
+  shadowVolumesBuilt_ = 0;
+  shadowMapsRendered_ = shadowMapCasters_ = 0;
   // Depth first (no colour): the light passes add where depth equals it.
   g_renderBackEnd.setupPass();
   if (g_renderInterface)
@@ -650,6 +657,8 @@ void RenderManager::drawScene(const RenderView& view) {
       }
     }
   }
+  // Overlays mark what is drawn: after the surfaces of the post-lighting pass, not under them.
+  drawEntityOverlays();
   for (const DrawSurface* ds : visibleDrawList_) {
     g_renderBackEnd.setDrawSurface(ds);
     g_renderBackEnd.drawTrisOverlay();

@@ -24,6 +24,7 @@ class SurfaceBuilder;
 struct VertexBufferHandle;
 class FrameBufferOpenGL;
 class ImageInterface;
+struct CachedShadowVolume;
 
 class RenderManager final : public RenderSystem {
  public:
@@ -51,7 +52,14 @@ class RenderManager final : public RenderSystem {
     float intensity = 1.0f;                  // multiplies "r_lightScale"
     float shadowMapBias = 0.0f;
     const float* intensitySource = nullptr;  // optional live factor of the light colour
+    float fogDistance = 0.0f;                // fog volumes: fully thick this far from the viewer
+                                             // (0: kDefaultFogDistance)
     List<ModelSurface*> litSurfaces{16};     // world surfaces the light reaches (its light model)
+    // Shadow volumes of the static casters, built once per refresh of the light (shadows.cpp): from
+    // the prelight model when there is one and "r_useEmapShadows" is set, else from litSurfaces.
+    List<CachedShadowVolume*> cachedShadows{16};
+    bool shadowCacheValid = false;
+    bool cachedFromPrelight = false;
   };
 
   RenderManager();
@@ -202,6 +210,19 @@ class RenderManager final : public RenderSystem {
   // Entities whose update ran as a job set in the last buildDrawLists (0: on the main thread).
   int lastJobSetSize() const { return lastJobSetSize_; }
 
+  // --- Decals and overlays (decals.cpp) ---
+  // The decal model's surfaces into the draw lists (the pool's model unless one was set), each with
+  // shader parameter 4 = minus its creation time in seconds, so "time" in its material is its age.
+  void addDecalSurfaces();
+  // The entities' overlay slots over their instance surfaces (after the light pass).
+  void drawEntityOverlays();
+  // With a map and "r_lightquality" at most 1: a blob shadow decal under each collected entity
+  // that casts shadows, for this frame only ("_simpleShadow" unless a material was set).
+  void projectBlobShadows();
+  void setBlobShadowMaterial(Material* material) { blobShadowMaterial_ = material; }
+  // Overlay triangles drawn by the last renderScene.
+  int overlayTrianglesDrawn() const { return overlayTriangles_; }
+
   // --- Light interactions (interactions.cpp) ---
   void drawLights();
   void renderLight(int index);
@@ -216,8 +237,15 @@ class RenderManager final : public RenderSystem {
   void drawLightVolume(const LightRecord* light, bool reversed);
   // The light's own material, else the default of its kind and shape (with a falloff image).
   Material* findLightMaterial(const RenderLight* light);
-  // The light's texture-space planes: S, T, Q of the projection and the falloff plane.
+  // The light's texture-space planes: S, T, Q of the projection and the falloff plane, with the
+  // texture modifiers of its material's first stage applied to S and T.
   void lightProjection(const LightRecord* light, float out[4][4]) const;
+  // The same planes without the modifiers.
+  void lightProjectionPlanes(const LightRecord* light, float out[4][4]) const;
+  // A fog volume whose material lacks blendLight: planes measured from the viewer, so the fog
+  // thickens with distance from the eye inside the volume.
+  static constexpr float kDefaultFogDistance = 500.0f;
+  void viewerFogPlanes(const LightRecord* light, float out[4][4]) const;
   // "r_shownormals" lines of a geometry: per vertex, from the vertex pushed out by twice its
   // normal, along tangent 0, tangent 1 and the normal, `length` long (start and end points).
   static void normalLines(const SurfaceGeometry* geometry, float length, List<Vec3>* out);
@@ -260,6 +288,40 @@ class RenderManager final : public RenderSystem {
   void drawShadowVolume(const LightRecord* light, const ModelSurface* surface, int mode);
   // Shadow-volume triangles drawn in the last renderScene.
   int shadowTrianglesDrawn() const { return shadowTriangles_; }
+  // "r_showSilhouette" / "r_showEdges": the geometry's silhouette edges for the light (with
+  // "r_showSilhouette" only those between a triangle facing the light and one that does not), or
+  // all its edges, as debug lines of this frame; the number of lines.
+  int drawSilhouetteLines(SurfaceGeometry* geometry, const LightRecord* light, const float color[4]);
+  // Shadow volumes built (not drawn from a cache) in the last renderScene.
+  int shadowVolumesBuilt() const { return shadowVolumesBuilt_; }
+  // The light's static-caster volumes: built when missing or stale, released with the light.
+  void buildStaticShadows(LightRecord* light);
+  void releaseStaticShadows(LightRecord* light);
+  // The map's "_prelight_<name>" model of the light entity standing at the light's origin, or null.
+  static RenderModel* findPrelightModel(const RenderLight& light);
+  // --- Shadow maps (shadowmaps.cpp) ---
+  // The light's view of a shadow map: a perspective view down its first axis (a cone: down its
+  // cone), or an orthographic box over its bounds for a parallel light.
+  struct ShadowMapView {
+    Vec3 eye;
+    Mat3 axis;
+    Mat4 modelView;
+    Mat4 projection;
+    float zNear = 1.0f;
+    float zFar = 2.0f;
+    bool orthographic = false;
+  };
+  void shadowMapView(const LightRecord* light, ShadowMapView* out) const;
+  // The "_shadowMap" target and the compare program exist (made on first use).
+  bool shadowMapsAvailable();
+  // The light's casters into the depth map, then its receivers' shadowed fragments into the
+  // stencil; false (nothing changed) when a target, the program or the push is missing.
+  bool renderShadowMap(int index);
+  FrameBufferOpenGL* shadowMapTarget() const { return shadowMapTarget_; }
+  // Shadow maps and the casters drawn into them in the last renderScene.
+  int shadowMapsRendered() const { return shadowMapsRendered_; }
+  int shadowMapCasters() const { return shadowMapCasters_; }
+
   // --- Spatial queries (renderqueries.cpp) ---
   // The areas visible from the current back-end view (the set must hold getNumAreas() bits).
   void computeViewPVS(AreaBitArray* pvs);
@@ -383,11 +445,26 @@ class RenderManager final : public RenderSystem {
   BaseModel* batchModel_ = nullptr;
   RenderModel* decalModel_ = nullptr;
   RenderModel* effectsModel_ = nullptr;
+  RenderEntity decalEntity_;  // the fixed record decal surfaces are drawn with
+  int overlayTriangles_ = 0;
+  Material* blobShadowMaterial_ = nullptr;
+  SurfaceBuilder* overlayBuilder_ = nullptr;
   bool postProcess_ = false;
   int lastJobSetSize_ = 0;
   int scissor_[4] = {};
   int scissorArea_ = -1;
   int shadowTriangles_ = 0;
+  int shadowVolumesBuilt_ = 0;
+  FrameBufferOpenGL* shadowMapTarget_ = nullptr;
+  int shadowMapVP_ = -1;
+  int shadowMapFP_ = -1;
+  bool shadowMapLooked_ = false;
+  int shadowMapsRendered_ = 0;
+  int shadowMapCasters_ = 0;
+  void freeShadowMaps();
+  int lightIndexOf(const LightRecord* light) const;
+  void drawShadowVolumeData(const LightRecord* light, const ShadowVolume& volume, VertexBufferHandle* buffer,
+                            const Bounds& bounds, int mode, bool closed);
   Material* lightGridMaterial_ = nullptr;
   Material* lightmapMaterial_ = nullptr;
   ShadowVolume shadowVolume_;

@@ -3,9 +3,15 @@
 // entities cast; every volume is built from the caster's current (world-space) vertices, with side
 // quads on the silhouette edges and caps from the triangles that face the light.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
+#include "lib/interface/cmdsystem.h"
 #include "lib/interface/convarsystem.h"
+#include "lib/interface/rendermodelsystem.h"
+#include "lib/interface/spatialsystem.h"
+#include "lib/keydict.h"
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
 #include "render/model/geometryedges.h"
@@ -15,6 +21,18 @@ static ConVar r_shadowsS("r_shadows", "1", 0x20011);
 static ConVar r_lightqualityS("r_lightquality", "2", 0x30012, "0=lightmap, 1=hybrid, 2=dynamic", 0.0f, 2.0f);
 static ConVar r_skipDynamicShadowsS("r_skipDynamicShadows", "0", 0x12);
 static ConVar r_showShadowsS("r_showShadows", "0", 0x12);
+static ConVar r_useEmapShadowsS("r_useEmapShadows", "1", 0x20014);
+static ConVar r_showSilhouetteS("r_showSilhouette", "0", 0x14);
+static ConVar r_showEdgesS("r_showEdges", "0", 0x14);
+
+// One cached volume of a light's static casters, with its own vertex buffer.
+struct CachedShadowVolume {
+  RenderManager::ShadowVolume volume;
+  VertexBufferHandle* buffer = nullptr;
+  const ModelSurface* surface = nullptr;  // the light-model surface; null for prelight volumes
+  Bounds bounds;
+  bool closed = false;  // a prelight volume: closed, always counted depth-fail
+};
 
 namespace {
 
@@ -145,18 +163,27 @@ void RenderManager::drawShadowVolume(const LightRecord* light, const ModelSurfac
   }
   const RenderLight& p = light->parms;
   const bool parallel = (p.flags & kLightParallel) != 0;
-  const Vec3 lightPos = p.origin + p.center;
-  if (!buildShadowGeometry(surface->geometry, lightPos, parallel, &shadowVolume_)) {
+  if (!buildShadowGeometry(surface->geometry, p.origin + p.center, parallel, &shadowVolume_)) {
     return;
   }
-  const ShadowVolume& sv = shadowVolume_;
+  shadowVolumesBuilt_++;
   if (shadowBuffer_ == nullptr) {
     shadowBuffer_ = g_renderInterface->createVertexBuffer();
   }
-  g_renderInterface->uploadVertexBuffer(shadowBuffer_, sv.verts.ptr(), sv.numVerts * 16, false);
-  if (!g_renderInterface->bindVertexBuffer(shadowBuffer_, kVertexArrayPosition4)) {
+  g_renderInterface->uploadVertexBuffer(shadowBuffer_, shadowVolume_.verts.ptr(), shadowVolume_.numVerts * 16,
+                                        false);
+  drawShadowVolumeData(light, shadowVolume_, shadowBuffer_, surface->geometry->bounds, mode, false);
+}
+
+void RenderManager::drawShadowVolumeData(const LightRecord* light, const ShadowVolume& sv,
+                                         VertexBufferHandle* buffer, const Bounds& bounds, int mode,
+                                         bool closed) {
+  if (buffer == nullptr || sv.indexes.num() == 0 ||
+      !g_renderInterface->bindVertexBuffer(buffer, kVertexArrayPosition4)) {
     return;
   }
+  const RenderLight& p = light->parms;
+  const Vec3 lightPos = p.origin + p.center;
   // The far vertices already hold their direction from the light: the shadow program's light
   // origin is zero.
   ShaderInterface* s = g_renderInterface->getShaderInterface();
@@ -167,14 +194,17 @@ void RenderManager::drawShadowVolume(const LightRecord* light, const ModelSurfac
   }
   if (mode != 0) {
     static const float kMagenta[4] = {1, 0, 1, 1};
-    debugBounds(kMagenta, surface->geometry->bounds, Vec3(), false, 0, true);
+    debugBounds(kMagenta, bounds, Vec3(), false, 0, true);
   }
   const int clip = g_renderBackEnd.lightClipBits(lightPos);
   const unsigned* indexes = sv.indexes.ptr();
   int first = 0;
   int count = 0;
   bool caps = false;
-  if (mode == 3) {
+  if (closed) {
+    // A finite closed volume: its faces behind the surface are counted wherever the viewer is.
+    count = sv.indexes.num();
+  } else if (mode == 3) {
     first = sv.capStart;
     count = sv.indexes.num() - sv.capStart;
     caps = true;
@@ -187,9 +217,271 @@ void RenderManager::drawShadowVolume(const LightRecord* light, const ModelSurfac
   } else {
     count = sv.sideEnd;
   }
-  g_renderBackEnd.drawShadowVolumeIndexes(indexes + first, count, caps);
+  if (closed) {
+    g_renderBackEnd.drawShadowVolumeParity(indexes, count);
+  } else {
+    g_renderBackEnd.drawShadowVolumeIndexes(indexes + first, count, caps);
+  }
   shadowTriangles_ += count / 3;
   g_renderInterface->unbindVertexBuffer();
+}
+
+// --- Cached volumes of static casters ---
+
+RenderModel* RenderManager::findPrelightModel(const RenderLight& light) {
+  if (g_spatialSystem == nullptr || g_renderModelSystem == nullptr) {
+    return nullptr;
+  }
+  const List<KeyDict*>* entities = g_spatialSystem->getEntities();
+  if (entities == nullptr) {
+    return nullptr;
+  }
+  // The record carries no entity name: the light entity is the one standing where the light does.
+  for (const KeyDict* d : *entities) {
+    if (d == nullptr || String::icmp(d->getString("classname", ""), "light") != 0) {
+      continue;
+    }
+    Vec3 origin;
+    if (!d->getVec3("light_origin", "", origin)) {
+      d->getVec3("origin", "0 0 0", origin);
+    }
+    const char* name = d->getString("name", "");
+    if (*name == 0 || !origin.compare(light.origin, 0.01f)) {
+      continue;
+    }
+    char model[300];
+    std::snprintf(model, sizeof(model), "_prelight_%s", name);
+    return g_renderModelSystem->findModel(model);
+  }
+  return nullptr;
+}
+
+void RenderManager::releaseStaticShadows(LightRecord* l) {
+  if (l == nullptr) {
+    return;
+  }
+  for (CachedShadowVolume* c : l->cachedShadows) {
+    if (c->buffer != nullptr && g_renderInterface != nullptr) {
+      g_renderInterface->freeVertexBuffer(&c->buffer);
+    }
+    delete c;
+  }
+  l->cachedShadows.setNum(0);
+  l->shadowCacheValid = false;
+  l->cachedFromPrelight = false;
+}
+
+namespace {
+
+// Prelight surfaces carry their volume in the shadow arrays: points with w 1, three indexes per
+// triangle; triangles with an index outside the points are dropped. The builder's mesh holds, besides
+// the closed volume (casters, sides, far caps on its boundary), the lit triangles of the receivers
+// it was cut against: drawn as part of the volume they lie exactly on what they light and count
+// every lit pixel as shadowed. They are the triangles facing the light that lie on no boundary
+// plane (the mesh's box or the light's own planes), and are left out.
+bool copyPrelightVolume(const SurfaceGeometry* g, const RenderLight& light,
+                        RenderManager::ShadowVolume* out) {
+  if (g == nullptr || g->shadowVerts == nullptr || g->shadowIndexes == nullptr || g->numShadowVerts <= 0 ||
+      g->numShadowIndexes < 3) {
+    return false;
+  }
+  const Vec3 lightPos = light.origin + light.center;
+  const bool parallel = (light.flags & kLightParallel) != 0;
+  Plane boundary[12];
+  g->bounds.toPlanes(boundary);
+  for (int i = 0; i < 6; ++i) {
+    boundary[6 + i] = light.planes[i];
+  }
+  auto point = [&](int i) {
+    const float* v = g->shadowVerts + i * 4;
+    return Vec3(v[0], v[1], v[2]);
+  };
+  auto onBoundary = [&](const Vec3& a, const Vec3& b, const Vec3& c) {
+    for (const Plane& p : boundary) {
+      if (std::fabs(p.distance(a)) < 0.05f && std::fabs(p.distance(b)) < 0.05f &&
+          std::fabs(p.distance(c)) < 0.05f) {
+        return true;
+      }
+    }
+    return false;
+  };
+  out->numVerts = g->numShadowVerts;
+  out->verts.setNum(g->numShadowVerts * 4);
+  std::memcpy(out->verts.ptr(), g->shadowVerts, sizeof(float) * 4 * size_t(g->numShadowVerts));
+  out->indexes.setNum(0);
+  for (int t = 0; t + 2 < g->numShadowIndexes; t += 3) {
+    const int* tri = g->shadowIndexes + t;
+    if (tri[0] < 0 || tri[1] < 0 || tri[2] < 0 || tri[0] >= g->numShadowVerts ||
+        tri[1] >= g->numShadowVerts || tri[2] >= g->numShadowVerts) {
+      continue;
+    }
+    const Vec3 a = point(tri[0]);
+    const Vec3 b = point(tri[1]);
+    const Vec3 c = point(tri[2]);
+    Vec3 normal = (b - a).cross(c - a);
+    if (normal.normalize() == 0.0f) {
+      continue;
+    }
+    const float facing = parallel ? normal.dot(-lightPos) : normal.dot(lightPos - a);
+    if (facing > 0.01f && !onBoundary(a, b, c)) {
+      continue;  // a lit receiver, not part of the volume
+    }
+    for (int k = 0; k < 3; ++k) {
+      out->indexes.append(unsigned(tri[k]));
+    }
+  }
+  out->sideEnd = out->capStart = 0;
+  out->capBits = g->clipBits;
+  // Only a closed surface counts right: every edge (welded points) is shared by exactly two
+  // triangles. Overlapping far caps or T-junctions leave the volume unusable.
+  std::unordered_map<uint64_t, int> edges;
+  const unsigned* idx = out->indexes.ptr();
+  for (int t = 0; t + 2 < out->indexes.num(); t += 3) {
+    for (int k = 0; k < 3; ++k) {
+      const unsigned a = idx[t + k];
+      const unsigned b = idx[t + (k + 1) % 3];
+      edges[a < b ? (uint64_t(a) << 32) | b : (uint64_t(b) << 32) | a]++;
+    }
+  }
+  for (const auto& e : edges) {
+    if (e.second != 2) {
+      return false;
+    }
+  }
+  return out->indexes.num() > 0;
+}
+
+bool hasPrelightVolume(RenderModel* model) {
+  for (int s = 0; model != nullptr && s < model->numSurfaces(); ++s) {
+    const SurfaceGeometry* g = model->getSurface(s)->geometry;
+    if (g != nullptr && g->shadowVerts != nullptr && g->numShadowIndexes >= 3) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+int RenderManager::lightIndexOf(const LightRecord* l) const {
+  for (int i = 0; i < lights_.num(); ++i) {
+    if (lights_[i] == l) {
+      return i;
+    }
+  }
+  return -1;
+}
+
+void RenderManager::buildStaticShadows(LightRecord* l) {
+  releaseStaticShadows(l);
+  l->shadowCacheValid = true;
+  const RenderLight& p = l->parms;
+  if (p.kind == 2 || !(p.flags & kLightShadows) || (p.flags & (kLightAmbient | kLightStaticSource)) ||
+      g_renderInterface == nullptr) {
+    return;
+  }
+  auto keep = [&](CachedShadowVolume* c) {
+    c->buffer = g_renderInterface->createVertexBuffer();
+    g_renderInterface->uploadVertexBuffer(c->buffer, c->volume.verts.ptr(), c->volume.numVerts * 16, true);
+    l->cachedShadows.append(c);
+  };
+  if (r_useEmapShadowsS.getBool() &&
+      (hasPrelightVolume(l->staticShadowModel0) || hasPrelightVolume(l->staticShadowModel1))) {
+    l->cachedFromPrelight = true;
+    bool closed = true;
+    for (RenderModel* model : {l->staticShadowModel0, l->staticShadowModel1}) {
+      for (int s = 0; model != nullptr && s < model->numSurfaces() && closed; ++s) {
+        const SurfaceGeometry* g = model->getSurface(s)->geometry;
+        if (g == nullptr || g->shadowVerts == nullptr) {
+          continue;
+        }
+        CachedShadowVolume* c = new CachedShadowVolume();
+        if (!copyPrelightVolume(g, p, &c->volume)) {
+          delete c;
+          closed = false;
+          break;
+        }
+        c->bounds = g->bounds;
+        c->closed = true;
+        keep(c);
+      }
+    }
+    if (closed) {
+      return;
+    }
+    // Drawn as it is, an open volume would shadow lit surfaces: the world's surfaces cast instead.
+    if (g_cmdSystem != nullptr) {
+      g_cmdSystem->printf("WARNING: the prelight volume of light %d is not closed; its shadows are built\n",
+                          lightIndexOf(l));
+    }
+    for (CachedShadowVolume* c : l->cachedShadows) {
+      if (c->buffer != nullptr) {
+        g_renderInterface->freeVertexBuffer(&c->buffer);
+      }
+      delete c;
+    }
+    l->cachedShadows.setNum(0);
+  }
+  const bool parallel = (p.flags & kLightParallel) != 0;
+  for (ModelSurface* surface : l->litSurfaces) {
+    if (surface->material == nullptr || (surface->material->getSurfaceFlags() & kMaterialNoShadows) != 0) {
+      continue;
+    }
+    CachedShadowVolume* c = new CachedShadowVolume();
+    if (!buildShadowGeometry(surface->geometry, p.origin + p.center, parallel, &c->volume)) {
+      delete c;
+      continue;
+    }
+    shadowVolumesBuilt_++;
+    c->surface = surface;
+    c->bounds = surface->geometry->bounds;
+    keep(c);
+  }
+}
+
+int RenderManager::drawSilhouetteLines(SurfaceGeometry* g, const LightRecord* light, const float color[4]) {
+  const bool silhouette = r_showSilhouetteS.getBool();
+  if ((!silhouette && !r_showEdgesS.getBool()) || g == nullptr || light == nullptr || g->verts == nullptr ||
+      g->indexes == nullptr || g->numIndexes < 3) {
+    return 0;
+  }
+  if (g->edges == nullptr) {
+    buildGeometryEdges(g);
+  }
+  const RenderLight& p = light->parms;
+  const Vec3 lightPos = p.origin + p.center;
+  const bool parallel = (p.flags & kLightParallel) != 0;
+  const int numTris = g->numIndexes / 3;
+  // Whether a triangle faces the light, as the volume builder decides it.
+  auto faces = [&](int t) {
+    if (t < 0 || t >= numTris) {
+      return false;
+    }
+    const int* tri = g->indexes + t * 3;
+    for (int k = 0; k < 3; ++k) {
+      if (tri[k] < 0 || tri[k] >= g->numVerts) {
+        return false;
+      }
+    }
+    const Vec3 a = vertexPosition(g, tri[0]);
+    Vec3 normal = (vertexPosition(g, tri[1]) - a).cross(vertexPosition(g, tri[2]) - a);
+    normal.normalize();
+    const Vec3 toLight = parallel ? -lightPos : lightPos - a;
+    return normal.dot(toLight) >= 1e-6f;
+  };
+  int drawn = 0;
+  for (int e = 0; e < g->numEdges; ++e) {
+    const GeometryEdge& edge = g->edges[e];
+    if (edge.vert0 < 0 || edge.vert1 < 0 || edge.vert0 >= g->numVerts || edge.vert1 >= g->numVerts) {
+      continue;
+    }
+    if (silhouette && faces(edge.tri0) == faces(edge.tri1)) {
+      continue;
+    }
+    debugLine(color, vertexPosition(g, edge.vert0), vertexPosition(g, edge.vert1), 0, false);
+    drawn++;
+  }
+  return drawn;
 }
 
 void RenderManager::drawShadowCasters(int index, int selfShadowSet, int debugMode) {
@@ -232,14 +524,26 @@ void RenderManager::drawShadowCasters(int index, int selfShadowSet, int debugMod
     const bool noSelf = m != nullptr && (m->getSurfaceFlags() & kMaterialNoSelfShadow) != 0;
     return noSelf == inSetNoSelf;
   };
-  // Static casters: the world surfaces the light reaches.
-  if (r_lightqualityS.getInt() > 0 && !r_skipDynamicShadowsS.getBool()) {
-    for (ModelSurface* surface : l->litSurfaces) {
-      if (surface->material == nullptr || (surface->material->getSurfaceFlags() & kMaterialNoShadows) != 0 ||
-          !inSet(surface->material) || !setScissorForLight(l, surface->id)) {
-        continue;
+  // Static casters: volumes cached per light (the prelight model's, or built once from the world
+  // surfaces the light reaches), rebuilt only when the light changes.
+  if (r_lightqualityS.getInt() > 0) {
+    const bool prelight = r_useEmapShadowsS.getBool() && (hasPrelightVolume(l->staticShadowModel0) ||
+                                                          hasPrelightVolume(l->staticShadowModel1));
+    if (prelight || !r_skipDynamicShadowsS.getBool()) {
+      if (!l->shadowCacheValid || l->cachedFromPrelight != prelight) {
+        buildStaticShadows(l);
       }
-      drawShadowVolume(l, surface, debugMode);
+      for (const CachedShadowVolume* c : l->cachedShadows) {
+        const Material* m = c->surface != nullptr ? c->surface->material : nullptr;
+        if (!inSet(m) || !setScissorForLight(l, c->surface != nullptr ? c->surface->id : -1)) {
+          continue;
+        }
+        if (c->surface != nullptr) {
+          static const float kRed[4] = {1, 0, 0, 1};
+          drawSilhouetteLines(c->surface->geometry, l, kRed);
+        }
+        drawShadowVolumeData(l, c->volume, c->buffer, c->bounds, debugMode, c->closed);
+      }
     }
   }
   // Dynamic casters: the visible entities.
@@ -266,6 +570,8 @@ void RenderManager::drawShadowCasters(int index, int selfShadowSet, int debugMod
       if (!setScissorForLight(l, ds->surface->id)) {
         continue;
       }
+      static const float kOrange[4] = {1, 0.5f, 0, 1};
+      drawSilhouetteLines(ds->surface->geometry, l, kOrange);
       drawShadowVolume(l, ds->surface, debugMode);
     }
   }

@@ -247,6 +247,18 @@ TEST_F(DecalTest, EntityDecalsFollowTheirEntity) {
   EXPECT_NEAR(std::fabs(renderDecals().oldest()->vertices[0].xyz[0]), 16.0f, 1e-3f);
   manager.freeEntityDef(index);
   EXPECT_EQ(renderDecals().numUsed(), 0) << "freeing the entity takes its decals";
+
+  // Entity decals need no world: without a map loaded the model is still built, the surfaces
+  // carrying no area.
+  const int again = manager.addEntityDef(&entity);
+  manager.getEntityVertex(again, nullptr, nullptr, 0);
+  g_spatialSystem = nullptr;
+  manager.projectDecalOnEntity(again, moved, Vec3(100, 0, 8), true, 16.0f, decal.get(), 200);
+  ASSERT_EQ(renderDecals().numUsed(), 2);
+  BaseModel* model = build(200);
+  ASSERT_EQ(model->numSurfaces(), 1);
+  EXPECT_EQ(model->getSurface(0)->id, -1);
+  EXPECT_EQ(model->getSurface(0)->geometry->numVerts, 6);
 }
 
 TEST_F(DecalTest, OverlaysFillEightSlotsThenReplaceTheOldest) {

@@ -328,6 +328,115 @@ TEST_F(DrawListTest, ZeroLightRadiusIsClampedToASmallExtent) {
       EXPECT_TRUE(std::isfinite(f));
 }
 
+TEST_F(DrawListTest, LightMaterialTextureModifiersApplyOnTopOfTheLightPlanes) {
+  RenderLight l;
+  l.shape = 2;
+  l.origin = Vec3(10, 0, 0);
+  l.radius = Vec3(100, 50, 100);
+  l.material = material("{\nmap _white\n}\n");
+  const int index = manager.addLightDef(&l);
+  manager.updateLightInteractions(index);
+  auto st = [&](const Vec3& p, float* s, float* t) {
+    float planes[4][4];
+    manager.lightProjection(manager.lightRecord(index), planes);
+    *s = planes[0][0] * p.x + planes[0][1] * p.y + planes[0][2] * p.z + planes[0][3];
+    *t = planes[1][0] * p.x + planes[1][1] * p.y + planes[1][2] * p.z + planes[1][3];
+  };
+  struct Case {
+    const char* stage;
+    float s, t;  // at the point (60, 25, 0): plain s 0.75, t 0.75
+  };
+  const Case cases[] = {
+      {"", 0.75f, 0.75f},
+      {"translate 0.25 0.5\n", 1.0f, 1.25f},
+      {"scale 2 3\n", 1.5f, 2.25f},
+      {"translate 0.25 0\nscale 2 1\n", 2.0f, 0.75f},  // in written order: moved, then scaled
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stage);
+    l.material = material((std::string("{\nmap _white\n") + c.stage + "}\n").c_str());
+    manager.updateLightDef(index, &l);
+    manager.updateLightInteractions(index);
+    float s = 0, t = 0;
+    st(Vec3(60, 25, 0), &s, &t);
+    EXPECT_NEAR(s, c.s, 1e-4f);
+    EXPECT_NEAR(t, c.t, 1e-4f);
+  }
+}
+
+TEST_F(DrawListTest, SilhouetteAndEdgeDebugLinesFollowTheLight) {
+  BaseModel* box = boxModel(material(kPlain));
+  SurfaceGeometry* g = box->getSurface(0)->geometry;
+  RenderLight l;
+  l.shape = 1;
+  l.radius = Vec3(300, 300, 300);
+  l.flags = kLightShadows;
+  const float kRed[4] = {1, 0, 0, 1};
+  struct Case {
+    const char* what;
+    Vec3 light;
+    int silhouette;  // lines with "r_showSilhouette"
+  };
+  const Case cases[] = {
+      {"above the top face: its rim", Vec3(0, 0, 50), 4},
+      {"beyond a top corner: six edges round the three lit faces", Vec3(50, 50, 50), 6},
+  };
+  const int index = manager.addLightDef(&l);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    l.origin = c.light;
+    manager.updateLightDef(index, &l);
+    const RenderManager::LightRecord* record = manager.lightRecord(index);
+    EXPECT_EQ(manager.drawSilhouetteLines(g, record, kRed), 0) << "both switches off";
+    g_conVarSystem->setInt("r_showSilhouette", 1);
+    const int before = manager.debugLines().num();
+    EXPECT_EQ(manager.drawSilhouetteLines(g, record, kRed), c.silhouette);
+    EXPECT_EQ(manager.debugLines().num(), before + c.silhouette);
+    g_conVarSystem->setInt("r_showSilhouette", 0);
+    g_conVarSystem->setInt("r_showEdges", 1);
+    EXPECT_EQ(manager.drawSilhouetteLines(g, record, kRed), 18) << "twelve sides and six diagonals";
+    g_conVarSystem->setInt("r_showEdges", 0);
+  }
+}
+
+TEST_F(DrawListTest, ShadowMapViewsOfPointConeAndParallelLights) {
+  RenderLight l;
+  l.origin = Vec3(10, 20, 30);
+  l.radius = Vec3(100, 50, 200);
+  l.shape = 1;
+  const int point = manager.addLightDef(&l);
+  l.shape = 4;
+  const int cone = manager.addLightDef(&l);
+  l.shape = 2;
+  l.center = Vec3(0, 0, 1);  // light from above
+  l.flags = kLightParallel;
+  const int parallel = manager.addLightDef(&l);
+  RenderManager::ShadowMapView view;
+
+  manager.shadowMapView(manager.lightRecord(point), &view);
+  EXPECT_FALSE(view.orthographic);
+  EXPECT_TRUE(view.eye.compare(Vec3(10, 20, 30), 1e-4f));
+  EXPECT_TRUE(view.axis[0].compare(Vec3(1, 0, 0), 1e-4f)) << "down the first axis";
+  // fov across = 2 atan(50 / 100): the projection's x scale is 100 / 50.
+  EXPECT_NEAR(view.projection.m[0], 2.0f, 1e-3f);
+  EXPECT_NEAR(view.projection.m[5], 0.5f, 1e-3f);
+
+  manager.shadowMapView(manager.lightRecord(cone), &view);
+  EXPECT_TRUE(view.axis[0].compare(Vec3(0, 0, -1), 1e-4f)) << "down the cone";
+  EXPECT_FLOAT_EQ(view.zNear, 1.0f);
+  EXPECT_FLOAT_EQ(view.zFar, 200.0f);
+  EXPECT_NEAR(view.projection.m[0], 2.0f, 1e-3f);  // 200 / 100
+  EXPECT_NEAR(view.projection.m[5], 4.0f, 1e-3f);  // 200 / 50
+
+  manager.shadowMapView(manager.lightRecord(parallel), &view);
+  EXPECT_TRUE(view.orthographic);
+  EXPECT_TRUE(view.axis[0].compare(Vec3(0, 0, -1), 1e-4f)) << "against the light's direction";
+  // The box of the bounds seen from above it: eye 1 unit over the top, depth over the full height.
+  EXPECT_NEAR(view.eye.z, 30.0f + 200.0f + 1.0f, 1e-3f);
+  EXPECT_NEAR(view.zFar - view.zNear, 400.0f + 1.0f, 1e-3f);
+  EXPECT_FLOAT_EQ(view.projection.m[15], 1.0f);
+}
+
 // Five and more visible entities update as a job set; the lists and the rebuilt vertices are the
 // same with "r_smp" 0 and 1 (this test runs under ThreadSanitizer too).
 TEST_F(DrawListTest, EntityUpdateAsAJobSetGivesTheSameLists) {

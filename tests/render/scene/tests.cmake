@@ -5,6 +5,9 @@ target_compile_definitions(test_render_scene_demoscene_gl_test PRIVATE QUILL_SOU
 # Views into textures and the glow read the demo's programs; interfaces on surfaces are real ones.
 target_compile_definitions(test_render_scene_views_gl_test PRIVATE QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 target_link_libraries(test_render_scene_views_gl_test PRIVATE quill_ui)
+target_compile_definitions(test_render_scene_shadows_gl_test PRIVATE QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+# The prelight volumes of the static-shadow builder are drawn against the renderer's own.
+target_link_libraries(test_render_scene_shadows_gl_test PRIVATE quill_world)
 # End to end: the engine draws the sample game's scene and a screenshot shows it.
 if(TARGET quillmere AND TARGET game)
   add_test(NAME render_scene/sample_scene_screenshot
