@@ -126,7 +126,6 @@ const ShaderProgramRecord* OpenGLShaderInterface::program(int index) const {
   return index >= 0 && index < programs_.num() ? programs_[index] : nullptr;
 }
 
-
 int OpenGLShaderInterface::findProgram(const char* name, int kind) const {
   if (name == nullptr) {
     return -1;

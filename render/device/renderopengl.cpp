@@ -204,12 +204,10 @@ void RenderOpenGL::bindProgramGL(unsigned target, unsigned id) {
 void RenderOpenGL::envParamGL(unsigned target, int reg, const float vec[4]) {
   const int t = target == GL_VERTEX_PROGRAM_ARB ? 0 : 1;
   if (caching() && reg >= 0 && reg < GLStateCache::kEnvParams) {
-    // Bitwise, so a NaN or -0 that GL was not given is never taken as set.
-    float* known = cache_.envParams[t][reg];
-    if (cache_.envKnown[t][reg] && std::memcmp(known, vec, sizeof(float) * 4) == 0) {
+    if (cache_.envKnown[t][reg] && std::memcmp(cache_.envParams[t][reg], vec, sizeof(float) * 4) == 0) {
       return;
     }
-    std::memcpy(known, vec, sizeof(float) * 4);
+    std::memcpy(cache_.envParams[t][reg], vec, sizeof(float) * 4);
     cache_.envKnown[t][reg] = true;
   }
   qgl::glProgramEnvParameter4fvARB(target, static_cast<GLuint>(reg), vec);
@@ -294,14 +292,14 @@ void RenderOpenGL::applyDeferredState(bool forDraw) {
   if (!caching()) {
     return;
   }
-  const bool programs = (cache_.vertexProgramWanted >= 0 && cache_.vertexProgramWanted != cache_.vertexProgramEnabled) ||
-                        (cache_.fragmentProgramWanted >= 0 &&
-                         cache_.fragmentProgramWanted != cache_.fragmentProgramEnabled) ||
-                        (cache_.glslWanted >= 0 && cache_.glslWanted != cache_.glslProgram);
-  const bool attribs = cache_.attribWanted >= 0 &&
-                       (cache_.attribWanted != cache_.attribEnabled ||
-                        (cache_.attribWantedPointers.buffer >= 0 &&
-                         !(cache_.attribGL == cache_.attribWantedPointers)));
+  const bool programs =
+      (cache_.vertexProgramWanted >= 0 && cache_.vertexProgramWanted != cache_.vertexProgramEnabled) ||
+      (cache_.fragmentProgramWanted >= 0 && cache_.fragmentProgramWanted != cache_.fragmentProgramEnabled) ||
+      (cache_.glslWanted >= 0 && cache_.glslWanted != cache_.glslProgram);
+  const bool attribs =
+      cache_.attribWanted >= 0 &&
+      (cache_.attribWanted != cache_.attribEnabled ||
+       (cache_.attribWantedPointers.buffer >= 0 && !(cache_.attribGL == cache_.attribWantedPointers)));
   if (forDraw && !programs && !attribs && cache_.dirtyUnits == 0) {
     return;
   }

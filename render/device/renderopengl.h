@@ -180,7 +180,8 @@ class RenderOpenGL : public RenderInterface {
   void writeAttribPointers(int size8, int offset8);
   // The cached state of the current texture unit; null when filtering is off or beyond the cache.
   GLStateCache::Unit* cachedUnit() {
-    return caching() && currentTextureUnit_ < GLStateCache::kUnits ? &cache_.units[currentTextureUnit_] : nullptr;
+    return caching() && currentTextureUnit_ < GLStateCache::kUnits ? &cache_.units[currentTextureUnit_]
+                                                                   : nullptr;
   }
 
   List<RenderContextRecord*> contexts_;

@@ -539,7 +539,8 @@ TEST_F(DeviceTest, VertexBufferArraysFollowTheFlags) {
   fake.clearCalls();
 
   ASSERT_TRUE(device.bindVertexBuffer(handle, kVertexArrayTexCoord | kVertexArraySpareTexCoord));
-  EXPECT_EQ(fake.count("glVertexAttribPointerARB"), 0) << "generic attributes wait for a draw that reads them";
+  EXPECT_EQ(fake.count("glVertexAttribPointerARB"), 0)
+      << "generic attributes wait for a draw that reads them";
   device.flushDeferredState();
   EXPECT_EQ(fake.count("glTexCoordPointer"), 1);
   EXPECT_TRUE(fake.has(call("glTexCoordPointer", 2, GL_FLOAT, 68, 12)));

@@ -414,8 +414,8 @@ int s_attribToggles = 0;
 decltype(qgl::glVertexAttribPointerARB) s_realAttribPointer;
 decltype(qgl::glEnableVertexAttribArrayARB) s_realEnableAttrib;
 decltype(qgl::glDisableVertexAttribArrayARB) s_realDisableAttrib;
-void GLAPIENTRY countAttribPointer(GLuint index, GLint size, GLenum type, GLboolean normalized, GLsizei stride,
-                                   const void* pointer) {
+void GLAPIENTRY countAttribPointer(GLuint index, GLint size, GLenum type, GLboolean normalized,
+                                   GLsizei stride, const void* pointer) {
   ++s_attribPointers;
   s_realAttribPointer(index, size, type, normalized, stride, pointer);
 }
