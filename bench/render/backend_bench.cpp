@@ -138,9 +138,9 @@ void BM_SurfacesThroughBackEnd(benchmark::State& state) {
 BENCHMARK(BM_SurfacesThroughBackEnd)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same draws with the GL state each surface needs, set directly. With the argument 1 the loop
-// also makes the GL state changes the device turns the back end's calls into (program disable and
-// enable, texture matrix push and pop, generic attribute arrays, texture unit reset, LOD bias), which
-// separates the cost of those changes in the driver from the back end's own.
+// also makes the GL state changes the back end's calls would cost without the device's state cache
+// (program disable and enable, texture matrix push and pop, generic attribute arrays, texture unit
+// reset, LOD bias), which shows what the cache saves in the driver.
 void BM_SurfacesRawGL(benchmark::State& state) {
   const bool sameState = state.range(0) != 0;
   Context* c = context();

@@ -3,7 +3,9 @@
 // matrices of the first units are also deferred: the device records what it wants and applies the
 // difference just before a draw, so the back end's per-surface "everything off, then on again"
 // sequences (unbind all programs, reset every texture unit) cost nothing when the next surface
-// wants the same state. Every entry starts unknown; a context switch or restart forgets them all.
+// wants the same state. The generic attribute arrays 8..12 wait for a draw whose vertex program reads
+// them: the back end points them at every surface's buffer, while most programs never look. Every
+// entry starts unknown; a context switch or restart forgets them all.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,17 @@ struct GLStateCache {
   static constexpr int kEnvParams = 32;  // program environment registers cached per ARB target
 
   enum Cap { kCapBlend, kCapAlphaTest, kCapCullFace, kCapOffsetFill, kCapOffsetLine, kCapCount };
+
+  // Where generic attributes 8..12 read from: the buffer, and attribute 8's size and offset (the
+  // others have fixed fields).
+  struct AttribPointers {
+    int64_t buffer;  // -1 unknown
+    int size8;
+    int offset8;
+    bool operator==(const AttribPointers& o) const {
+      return buffer == o.buffer && size8 == o.size8 && offset8 == o.offset8;
+    }
+  };
 
   struct Unit {
     int8_t enabled[kTargets];  // what GL has: -1 unknown
@@ -55,6 +68,14 @@ struct GLStateCache {
   // Environment parameters of the vertex (0) and fragment (1) targets; shared by every program.
   float envParams[2][kEnvParams][4];
   bool envKnown[2][kEnvParams];
+  // Generic attribute arrays 8..12: GL's enable (-1 unknown) and pointers, and what the device was
+  // asked for (-1 nothing asked).
+  int8_t attribEnabled;
+  int8_t attribWanted;
+  AttribPointers attribGL;
+  AttribPointers attribWantedPointers;
+  // Units whose enables or texture matrix may differ from GL's (bit per unit).
+  uint32_t dirtyUnits;
 
   GLStateCache() { forgetAll(true); }
 
@@ -95,7 +116,13 @@ struct GLStateCache {
     for (auto& target : envKnown)
       for (bool& known : target)
         known = false;
+    attribEnabled = attribWanted = -1;
+    attribGL = AttribPointers{-1, 0, 0};
+    attribWantedPointers = AttribPointers{-1, 0, 0};
+    dirtyUnits = (1u << kUnits) - 1;
   }
+
+  void markUnit(int unit) { dirtyUnits |= 1u << unit; }
 
   static void setIdentity(float m[16]) {
     for (int i = 0; i < 16; i++)

@@ -31,6 +31,19 @@ bool containsNoCase(const char* text, const char* part) {
   return false;
 }
 
+// Generic attributes are bound as "vertex.attrib[n]"; the lower-case word appears nowhere else in
+// program text but in comments, where a match only costs the attribute set-up.
+bool readsGenericAttribs(const char* text, int length) {
+  static const char kWord[] = "attrib";
+  const int wordLength = static_cast<int>(sizeof(kWord) - 1);
+  for (int i = 0; i + wordLength <= length; ++i) {
+    if (std::memcmp(text + i, kWord, wordLength) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 GLenum targetOfKind(int kind) {
   return kind == OpenGLShaderInterface::kKindVertex ? GL_VERTEX_PROGRAM_ARB : GL_FRAGMENT_PROGRAM_ARB;
 }
@@ -104,15 +117,13 @@ void OpenGLShaderInterface::unloadAll() {
   }
 }
 
-const ShaderProgramRecord* OpenGLShaderInterface::program(int index) const {
-  return index >= 0 && index < programs_.num() ? programs_[index] : nullptr;
+bool OpenGLShaderInterface::boundVertexProgramReadsAttribs() const {
+  const ShaderProgramRecord* record = loadedRecord(boundProgram_[kKindVertex]);
+  return record == nullptr || record->kind != kKindVertex || record->readsGenericAttribs;
 }
 
-ShaderProgramRecord* OpenGLShaderInterface::loadedRecord(int index) const {
-  if (index < 0 || index >= programs_.num() || programs_[index] == nullptr || programs_[index]->glId < 0) {
-    return nullptr;
-  }
-  return programs_[index];
+const ShaderProgramRecord* OpenGLShaderInterface::program(int index) const {
+  return index >= 0 && index < programs_.num() ? programs_[index] : nullptr;
 }
 
 int OpenGLShaderInterface::findProgram(const char* name, int kind) const {
@@ -135,6 +146,7 @@ int OpenGLShaderInterface::newRecord(int kind) {
   record->kind = kind;
   record->vertexShader = -1;
   record->fragmentShader = -1;
+  record->readsGenericAttribs = true;
   for (int i = 0; i < programs_.num(); ++i) {
     if (programs_[i] == nullptr) {
       programs_[i] = record;
@@ -244,6 +256,7 @@ int OpenGLShaderInterface::loadARBProgram(const char* name, int kind) {
 
   if (errorPosition == -1 && underNativeLimits == 1) {
     cmdPrintf("%s(%s): worked\n", header, name);
+    record->readsGenericAttribs = readsGenericAttribs(text, length);
     std::snprintf(record->name, sizeof(record->name), "%s", storedName(name));
     return index;
   }

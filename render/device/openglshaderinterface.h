@@ -14,6 +14,8 @@ struct ShaderProgramRecord {
   int kind;       // 1 ARB vertex, 2 ARB fragment, 3 GLSL
   int vertexShader;
   int fragmentShader;
+  // The program may read generic vertex attributes (always assumed for GLSL).
+  bool readsGenericAttribs;
 };
 
 class OpenGLShaderInterface : public ShaderInterface {
@@ -60,13 +62,20 @@ class OpenGLShaderInterface : public ShaderInterface {
   int builtinProgram(int which) const { return which >= 0 && which < kBuiltinCount ? builtin_[which] : -1; }
   int programCount() const { return programs_.num(); }
   const ShaderProgramRecord* program(int index) const;
+  // Whether the bound ARB vertex program may read generic attributes (true when none is known).
+  bool boundVertexProgramReadsAttribs() const;
 
   // Cuts an ARB program out of file text: from its header up to and including the first "END" token
   // (the rest of the text without one). False when the header is missing. Shared with the tests.
   static bool extractProgramText(const char* text, const char* header, const char** start, int* length);
 
  private:
-  ShaderProgramRecord* loadedRecord(int index) const;
+  ShaderProgramRecord* loadedRecord(int index) const {
+    if (index < 0 || index >= programs_.num() || programs_[index] == nullptr || programs_[index]->glId < 0) {
+      return nullptr;
+    }
+    return programs_[index];
+  }
   int newRecord(int kind);
   void dropNewRecord(int index);
   void freeProgramObjects(ShaderProgramRecord* record);

@@ -150,6 +150,7 @@ void RenderOpenGL::clientUnitGL(int unit) {
 }
 
 void RenderOpenGL::arrayBufferGL(unsigned id) {
+  boundArrayBuffer_ = id;
   if (qgl::glBindBufferARB == nullptr || (caching() && cache_.arrayBuffer == static_cast<int64_t>(id))) {
     return;
   }
@@ -177,11 +178,6 @@ void RenderOpenGL::clientStateGL(unsigned array, bool on) {
   } else {
     qgl::glDisableClientState(array);
   }
-}
-
-GLStateCache::Unit* RenderOpenGL::cachedUnit() {
-  return caching() && currentTextureUnit_ < GLStateCache::kUnits ? &cache_.units[currentTextureUnit_]
-                                                                         : nullptr;
 }
 
 void RenderOpenGL::setProgramEnable(unsigned target, bool on) {
@@ -237,13 +233,85 @@ void RenderOpenGL::useProgramGL(unsigned id, bool deferred) {
 }
 
 void RenderOpenGL::flushDeferredState() {
+  applyDeferredState(false);
+}
+
+bool RenderOpenGL::drawReadsGenericAttribs() const {
+  // A GLSL program (or one GL has that the cache does not know) may read any attribute.
+  const int64_t glsl = cache_.glslWanted >= 0 ? cache_.glslWanted : cache_.glslProgram;
+  if (glsl != 0) {
+    return true;
+  }
+  const int8_t vertexProgram =
+      cache_.vertexProgramWanted >= 0 ? cache_.vertexProgramWanted : cache_.vertexProgramEnabled;
+  if (vertexProgram == 0) {
+    return false;  // fixed-function vertices never read attributes 8..12
+  }
+  return shader_.boundVertexProgramReadsAttribs();
+}
+
+void RenderOpenGL::applyAttribArrays(bool forDraw) {
+  if (cache_.attribWanted == 0 && cache_.attribEnabled != 0) {
+    for (int attrib = kAttribFirst; attrib <= kAttribLast; ++attrib) {
+      qgl::glDisableVertexAttribArrayARB(attrib);
+    }
+    cache_.attribEnabled = 0;
+  } else if (cache_.attribWanted == 1 && cache_.attribEnabled != 1) {
+    for (int attrib = kAttribFirst; attrib <= kAttribLast; ++attrib) {
+      qgl::glEnableVertexAttribArrayARB(attrib);
+    }
+    cache_.attribEnabled = 1;
+  }
+  // Pointers of arrays that are off matter to no draw, but GL keeps them: a full flush leaves them
+  // as the calls did.
+  const GLStateCache::AttribPointers& wanted = cache_.attribWantedPointers;
+  if (wanted.buffer < 0 || cache_.attribGL == wanted || (forDraw && cache_.attribWanted != 1)) {
+    return;
+  }
+  // The pointers read from the buffer bound when they are set: the surface's, then the device's own
+  // binding comes back.
+  const int64_t bound = boundArrayBuffer_;
+  arrayBufferGL(static_cast<unsigned>(wanted.buffer));
+  writeAttribPointers(wanted.size8, wanted.offset8);
+  cache_.attribGL = wanted;
+  arrayBufferGL(static_cast<unsigned>(bound));
+}
+
+void RenderOpenGL::writeAttribPointers(int size8, int offset8) {
+  qgl::glVertexAttribPointerARB(8, size8, GL_FLOAT, GL_FALSE, kStride, bufferOffset(offset8));
+  qgl::glVertexAttribPointerARB(9, 2, GL_FLOAT, GL_FALSE, kStride, bufferOffset(offsetof(DrawVertex, spare)));
+  qgl::glVertexAttribPointerARB(10, 3, GL_FLOAT, GL_FALSE, kStride,
+                                bufferOffset(offsetof(DrawVertex, tangents)));
+  qgl::glVertexAttribPointerARB(11, 3, GL_FLOAT, GL_FALSE, kStride,
+                                bufferOffset(offsetof(DrawVertex, tangents) + 3 * sizeof(float)));
+  qgl::glVertexAttribPointerARB(12, 3, GL_FLOAT, GL_FALSE, kStride,
+                                bufferOffset(offsetof(DrawVertex, normal)));
+}
+
+void RenderOpenGL::applyDeferredState(bool forDraw) {
   if (!caching()) {
     return;
   }
-  // Without a current context GL ignores every call: nothing would be applied, nothing is known.
-  if (qgl::ctx.currentContext != nullptr && qgl::ctx.currentContext() == nullptr) {
+  const bool programs =
+      (cache_.vertexProgramWanted >= 0 && cache_.vertexProgramWanted != cache_.vertexProgramEnabled) ||
+      (cache_.fragmentProgramWanted >= 0 && cache_.fragmentProgramWanted != cache_.fragmentProgramEnabled) ||
+      (cache_.glslWanted >= 0 && cache_.glslWanted != cache_.glslProgram);
+  const bool attribs =
+      cache_.attribWanted >= 0 &&
+      (cache_.attribWanted != cache_.attribEnabled ||
+       (cache_.attribWantedPointers.buffer >= 0 && !(cache_.attribGL == cache_.attribWantedPointers)));
+  if (forDraw && !programs && !attribs && cache_.dirtyUnits == 0) {
     return;
   }
+  // Without a current context GL ignores every call: nothing would be applied, nothing is known.
+  // Asked only once there is something to send.
+  int ready = -1;
+  const auto contextReady = [&ready] {
+    if (ready < 0) {
+      ready = qgl::ctx.currentContext == nullptr || qgl::ctx.currentContext() != nullptr ? 1 : 0;
+    }
+    return ready == 1;
+  };
   const auto apply = [](int8_t& enabled, int8_t wanted, GLenum cap) {
     if (wanted < 0 || enabled == wanted) {
       return;
@@ -255,18 +323,27 @@ void RenderOpenGL::flushDeferredState() {
       qgl::glDisable(cap);
     }
   };
-  if (qgl::ARB_vertex_program) {
-    apply(cache_.vertexProgramEnabled, cache_.vertexProgramWanted, GL_VERTEX_PROGRAM_ARB);
+  if (programs && contextReady()) {
+    if (qgl::ARB_vertex_program) {
+      apply(cache_.vertexProgramEnabled, cache_.vertexProgramWanted, GL_VERTEX_PROGRAM_ARB);
+    }
+    if (qgl::ARB_fragment_program) {
+      apply(cache_.fragmentProgramEnabled, cache_.fragmentProgramWanted, GL_FRAGMENT_PROGRAM_ARB);
+    }
+    if (cache_.glslWanted >= 0 && cache_.glslWanted != cache_.glslProgram && qgl::glUseProgram != nullptr) {
+      cache_.glslProgram = cache_.glslWanted;
+      qgl::glUseProgram(static_cast<GLuint>(cache_.glslWanted));
+    }
   }
-  if (qgl::ARB_fragment_program) {
-    apply(cache_.fragmentProgramEnabled, cache_.fragmentProgramWanted, GL_FRAGMENT_PROGRAM_ARB);
-  }
-  if (cache_.glslWanted >= 0 && cache_.glslWanted != cache_.glslProgram && qgl::glUseProgram != nullptr) {
-    cache_.glslProgram = cache_.glslWanted;
-    qgl::glUseProgram(static_cast<GLuint>(cache_.glslWanted));
+  if (attribs && (!forDraw || drawReadsGenericAttribs()) && isReady() &&
+      qgl::glVertexAttribPointerARB != nullptr && qgl::glEnableVertexAttribArrayARB != nullptr &&
+      qgl::glDisableVertexAttribArrayARB != nullptr && contextReady()) {
+    applyAttribArrays(forDraw);
   }
   bool touched = false;
-  for (int u = 0; u < GLStateCache::kUnits; ++u) {
+  uint32_t dirty = cache_.dirtyUnits;
+  while (dirty != 0) {
+    const int u = __builtin_ctz(dirty);
     GLStateCache::Unit& unit = cache_.units[u];
     const float* top = unit.stack[unit.depth];
     const bool matrix = !unit.loadedKnown || std::memcmp(unit.loaded, top, sizeof(unit.loaded)) != 0;
@@ -274,26 +351,32 @@ void RenderOpenGL::flushDeferredState() {
     for (int k = 0; k < GLStateCache::kTargets; ++k) {
       enables = enables || (unit.wanted[k] >= 0 && unit.wanted[k] != unit.enabled[k]);
     }
-    if (!enables && !matrix) {
-      continue;
+    if (enables || matrix) {
+      if (!contextReady()) {
+        break;  // this unit and the rest stay pending
+      }
+      activeUnitGL(u);
+      touched = true;
+      for (int k = 0; k < GLStateCache::kTargets; ++k) {
+        apply(unit.enabled[k], unit.wanted[k], kTextureTargets[k]);
+      }
+      if (matrix) {
+        matrixModeGL(GL_TEXTURE);
+        qgl::glLoadMatrixf(top);
+        std::memcpy(unit.loaded, top, sizeof(unit.loaded));
+        unit.loadedKnown = true;
+      }
     }
-    activeUnitGL(u);
-    touched = true;
-    for (int k = 0; k < GLStateCache::kTargets; ++k) {
-      apply(unit.enabled[k], unit.wanted[k], kTextureTargets[k]);
-    }
-    if (matrix) {
-      matrixModeGL(GL_TEXTURE);
-      qgl::glLoadMatrixf(top);
-      std::memcpy(unit.loaded, top, sizeof(unit.loaded));
-      unit.loadedKnown = true;
-    }
+    dirty &= dirty - 1;
   }
+  cache_.dirtyUnits = dirty;
   if (touched) {
     activeUnitGL(currentTextureUnit_);
-    if (matrixMode_ >= 0 && matrixMode_ <= 2) {
-      matrixModeGL(kMatrixModes[matrixMode_]);
-    }
+  }
+  // Choosing the texture mode was skipped while a cached unit was current; a full flush leaves GL
+  // in the device's mode.
+  if ((touched || !forDraw) && matrixMode_ >= 0 && matrixMode_ <= 2 && contextReady()) {
+    matrixModeGL(kMatrixModes[matrixMode_]);
   }
 }
 
@@ -331,6 +414,7 @@ void RenderOpenGL::resetState() {
   currentTextureUnit_ = 0;
   highestTextureUnit_ = -1;
   attribArraysEnabled_ = false;
+  boundArrayBuffer_ = 0;
   std::fill(std::begin(clipPlaneEnabled_), std::end(clipPlaneEnabled_), false);
   swapIntervalPending_ = -1;
   cache_.forgetAll(true);
@@ -661,6 +745,7 @@ void RenderOpenGL::loadMatrix(const Mat4* matrix) {
     setError(kRenderErrorInvalidParam);
   } else if (GLStateCache::Unit* unit = cachedUnit()) {
     std::memcpy(unit->stack[unit->depth], matrix->m, sizeof(matrix->m));
+    cache_.markUnit(currentTextureUnit_);
     return;
   } else {
     ensureTextureMatrixMode();
@@ -675,6 +760,7 @@ void RenderOpenGL::loadIdentity() {
     setError(kRenderErrorInvalidParam);
   } else if (GLStateCache::Unit* unit = cachedUnit()) {
     std::memcpy(unit->stack[unit->depth], kIdentity, sizeof(kIdentity));
+    cache_.markUnit(currentTextureUnit_);
     return;
   } else {
     ensureTextureMatrixMode();
@@ -696,7 +782,7 @@ void RenderOpenGL::pushMatrix() {
       }
       std::memcpy(unit->stack[unit->depth + 1], unit->stack[unit->depth], sizeof(unit->stack[0]));
       ++unit->depth;
-      return;
+      return;  // the top is unchanged
     }
     ensureTextureMatrixMode();
     qgl::glPushMatrix();
@@ -725,6 +811,7 @@ void RenderOpenGL::popMatrix() {
         return;
       }
       --unit->depth;
+      cache_.markUnit(currentTextureUnit_);
       return;
     }
     ensureTextureMatrixMode();
@@ -1133,6 +1220,23 @@ void RenderOpenGL::freeVertexBuffer(VertexBufferHandle** handle) {
     makeMainContextCurrent();
     GLuint id = (*handle)->bufferId;
     qgl::glDeleteBuffersARB(1, &id);
+    // GL drops every binding of a deleted buffer, and a later buffer may get its name again: the
+    // cache must not take that one as bound already.
+    if (cache_.arrayBuffer == static_cast<int64_t>(id)) {
+      cache_.arrayBuffer = -1;
+    }
+    if (cache_.attribGL.buffer == static_cast<int64_t>(id)) {
+      cache_.attribGL.buffer = -1;
+    }
+    if (cache_.attribWantedPointers.buffer == static_cast<int64_t>(id)) {
+      cache_.attribWantedPointers.buffer = -1;
+      if (cache_.attribWanted == 1) {
+        cache_.attribWanted = 0;  // nothing left to read from
+      }
+    }
+    if (boundArrayBuffer_ == id) {
+      boundArrayBuffer_ = 0;
+    }
     popContext();
   }
   delete *handle;
@@ -1215,35 +1319,41 @@ void RenderOpenGL::setVertexAttribPointers(VertexBufferHandle* handle, int flags
     disableVertexAttribArrays();
     return;
   }
-  if (!filterRedundant_ || !attribArraysEnabled_) {
-    for (int attrib = kAttribFirst; attrib <= kAttribLast; ++attrib) {
-      qgl::glEnableVertexAttribArrayARB(attrib);
-    }
-    attribArraysEnabled_ = true;
+  const bool cube = (flags & kVertexArrayPositionAsTexCoord) != 0;
+  const int size8 = cube ? 3 : 2;
+  const int offset8 = cube ? handle->positionOffset : handle->texCoordOffset;
+  attribArraysEnabled_ = true;
+  if (caching()) {
+    // Applied by the first draw whose vertex program reads them.
+    cache_.attribWanted = 1;
+    cache_.attribWantedPointers = GLStateCache::AttribPointers{handle->bufferId, size8, offset8};
+    return;
   }
-  if (flags & kVertexArrayPositionAsTexCoord) {
-    qgl::glVertexAttribPointerARB(8, 3, GL_FLOAT, GL_FALSE, kStride, bufferOffset(handle->positionOffset));
-  } else {
-    qgl::glVertexAttribPointerARB(8, 2, GL_FLOAT, GL_FALSE, kStride, bufferOffset(handle->texCoordOffset));
+  for (int attrib = kAttribFirst; attrib <= kAttribLast; ++attrib) {
+    qgl::glEnableVertexAttribArrayARB(attrib);
   }
-  qgl::glVertexAttribPointerARB(9, 2, GL_FLOAT, GL_FALSE, kStride, bufferOffset(offsetof(DrawVertex, spare)));
-  qgl::glVertexAttribPointerARB(10, 3, GL_FLOAT, GL_FALSE, kStride,
-                                bufferOffset(offsetof(DrawVertex, tangents)));
-  qgl::glVertexAttribPointerARB(11, 3, GL_FLOAT, GL_FALSE, kStride,
-                                bufferOffset(offsetof(DrawVertex, tangents) + 3 * sizeof(float)));
-  qgl::glVertexAttribPointerARB(12, 3, GL_FLOAT, GL_FALSE, kStride,
-                                bufferOffset(offsetof(DrawVertex, normal)));
+  // The pointers read from the handle's buffer whatever is bound; the device's binding comes back.
+  const unsigned bound = boundArrayBuffer_;
+  if (bound != handle->bufferId) {
+    arrayBufferGL(handle->bufferId);
+  }
+  writeAttribPointers(size8, offset8);
+  if (bound != handle->bufferId) {
+    arrayBufferGL(bound);
+  }
 }
 
 void RenderOpenGL::disableVertexAttribArrays() {
   if (!isReady() || qgl::glDisableVertexAttribArrayARB == nullptr) {
     return;
   }
-  if (!filterRedundant_ || attribArraysEnabled_) {
-    for (int attrib = kAttribFirst; attrib <= kAttribLast; ++attrib) {
-      qgl::glDisableVertexAttribArrayARB(attrib);
-    }
-    attribArraysEnabled_ = false;
+  attribArraysEnabled_ = false;
+  if (caching()) {
+    cache_.attribWanted = 0;
+    return;
+  }
+  for (int attrib = kAttribFirst; attrib <= kAttribLast; ++attrib) {
+    qgl::glDisableVertexAttribArrayARB(attrib);
   }
 }
 
@@ -1264,7 +1374,7 @@ void RenderOpenGL::drawTriangles(const unsigned* indices, int count) {
   if (indices == nullptr || count <= 0) {
     return;
   }
-  flushDeferredState();
+  applyDeferredState(true);
   qgl::glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT, indices);
 }
 
@@ -1288,6 +1398,7 @@ void RenderOpenGL::resetTextureUnits() {
       // Deferred to the next draw, where a unit bound again in between costs nothing.
       cached->wanted[kTextureType2D] = 0;
       cached->wanted[kTextureTypeCube] = 0;
+      cache_.markUnit(unit);
     } else {
       qgl::glDisable(GL_TEXTURE_2D);
       qgl::glDisable(GL_TEXTURE_CUBE_MAP);
@@ -1350,6 +1461,7 @@ void RenderOpenGL::bindTexture(int type, unsigned name) {
     for (int other = 0; other < 3; ++other) {
       unit->wanted[other] = other == type ? 1 : 0;
     }
+    cache_.markUnit(currentTextureUnit_);
     if (unit->bound[type] != static_cast<int64_t>(name)) {
       unit->bound[type] = name;
       qgl::glBindTexture(kTextureTargets[type], name);

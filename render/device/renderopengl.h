@@ -128,7 +128,9 @@ class RenderOpenGL : public RenderInterface {
   // Forgets what the cache knows of GL: the next call of each kind reaches GL. For code that has
   // set GL state directly; context switches and restarts do it themselves.
   void invalidateStateCache();
-  // Applies the deferred state (program and texture enables, texture matrices); draws do it first.
+  // Applies all deferred state (program and texture enables, texture matrices, generic attribute
+  // arrays). Draws apply what they need first; the attribute arrays only when the vertex program
+  // reads them.
   void flushDeferredState();
   const GLStateCache& stateCache() const { return cache_; }
 
@@ -171,8 +173,16 @@ class RenderOpenGL : public RenderInterface {
   void clientUnitGL(int unit);
   void arrayBufferGL(unsigned id);
   void clientStateGL(unsigned array, bool on);
+  void applyDeferredState(bool forDraw);
+  // True when the vertex stage a draw would run may read generic attributes 8..12.
+  bool drawReadsGenericAttribs() const;
+  void applyAttribArrays(bool forDraw);
+  void writeAttribPointers(int size8, int offset8);
   // The cached state of the current texture unit; null when filtering is off or beyond the cache.
-  GLStateCache::Unit* cachedUnit();
+  GLStateCache::Unit* cachedUnit() {
+    return caching() && currentTextureUnit_ < GLStateCache::kUnits ? &cache_.units[currentTextureUnit_]
+                                                                   : nullptr;
+  }
 
   List<RenderContextRecord*> contexts_;
   ContextStackEntry contextStack_[kContextStackSize];
@@ -180,6 +190,7 @@ class RenderOpenGL : public RenderInterface {
   int currentTextureUnit_;
   int highestTextureUnit_;
   bool attribArraysEnabled_;
+  unsigned boundArrayBuffer_;  // the array buffer the device last bound
   bool clipPlaneEnabled_[kMaxClipPlanes];
   int swapIntervalPending_;
   PlatformGLAttributes pixelFormat_;

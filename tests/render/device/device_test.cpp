@@ -539,6 +539,9 @@ TEST_F(DeviceTest, VertexBufferArraysFollowTheFlags) {
   fake.clearCalls();
 
   ASSERT_TRUE(device.bindVertexBuffer(handle, kVertexArrayTexCoord | kVertexArraySpareTexCoord));
+  EXPECT_EQ(fake.count("glVertexAttribPointerARB"), 0)
+      << "generic attributes wait for a draw that reads them";
+  device.flushDeferredState();
   EXPECT_EQ(fake.count("glTexCoordPointer"), 1);
   EXPECT_TRUE(fake.has(call("glTexCoordPointer", 2, GL_FLOAT, 68, 12)));
   EXPECT_TRUE(fake.has(call("glVertexAttribPointerARB", 8, 2, GL_FLOAT, GL_FALSE, 68, 12)))
@@ -547,11 +550,13 @@ TEST_F(DeviceTest, VertexBufferArraysFollowTheFlags) {
 
   fake.clearCalls();
   device.bindVertexBuffer(handle, kVertexArrayPositionAsTexCoord | kVertexArrayTexCoord);
+  device.flushDeferredState();
   EXPECT_EQ(fake.count("glTexCoordPointer"), 1);
   EXPECT_TRUE(fake.has(call("glTexCoordPointer", 3, GL_FLOAT, 68, 0)));
 
   fake.clearCalls();
   device.bindVertexBuffer(handle, kVertexArrayPosition | kVertexArrayPosition4 | kVertexArrayColor);
+  device.flushDeferredState();
   ASSERT_EQ(fake.count("glVertexPointer"), 2);
   int last = -1;
   for (int i = 0; i < static_cast<int>(fake.calls.size()); ++i) {
@@ -578,7 +583,9 @@ TEST_F(DeviceTest, GenericAttributesAreEnabledOnceAndPointAtTheFields) {
   VertexBufferHandle* handle = device.createVertexBuffer();
   fake.clearCalls();
   device.setVertexAttribPointers(handle, 0);
+  device.flushDeferredState();
   device.setVertexAttribPointers(handle, kVertexArrayPositionAsTexCoord);
+  device.flushDeferredState();
   EXPECT_EQ(fake.count("glEnableVertexAttribArrayARB"), 5) << fake.dump();
   EXPECT_TRUE(fake.has(call("glVertexAttribPointerARB", 8, 2, GL_FLOAT, GL_FALSE, 68, 12)));
   EXPECT_TRUE(fake.has(call("glVertexAttribPointerARB", 8, 3, GL_FLOAT, GL_FALSE, 68, 0)));
@@ -587,10 +594,40 @@ TEST_F(DeviceTest, GenericAttributesAreEnabledOnceAndPointAtTheFields) {
   EXPECT_TRUE(fake.has(call("glVertexAttribPointerARB", 11, 3, GL_FLOAT, GL_FALSE, 68, 40)));
   EXPECT_TRUE(fake.has(call("glVertexAttribPointerARB", 12, 3, GL_FLOAT, GL_FALSE, 68, 52)));
   device.disableVertexAttribArrays();
+  device.flushDeferredState();
   device.disableVertexAttribArrays();
   device.setVertexAttribPointers(nullptr, 0);
+  device.flushDeferredState();
   EXPECT_EQ(fake.count("glDisableVertexAttribArrayARB"), 5);
+
+  // Without filtering every call reaches GL at once, the pointers reading from the handle's buffer
+  // even when another one is bound.
+  unfiltered();
+  device.setVertexAttribPointers(handle, 0);
+  EXPECT_EQ(fake.count("glEnableVertexAttribArrayARB"), 5) << fake.dump();
+  EXPECT_EQ(fake.count("glVertexAttribPointerARB"), 5);
+  EXPECT_TRUE(fake.has(call("glBindBufferARB", GL_ARRAY_BUFFER_ARB, handle->bufferId))) << fake.dump();
+  EXPECT_EQ(fake.calls.back(), call("glBindBufferARB", GL_ARRAY_BUFFER_ARB, 0))
+      << "the device's own binding comes back";
   device.freeVertexBuffer(&handle);
+}
+
+TEST_F(DeviceTest, ABufferNameGivenAgainAfterADeleteIsBoundAgain) {
+  // GL drops the bindings of a deleted buffer; a new buffer with the same name is not bound yet.
+  VertexBufferHandle* first = device.createVertexBuffer();
+  const unsigned name = first->bufferId;
+  device.bindVertexBuffer(first, kVertexArrayPosition | kVertexArrayTexCoord);
+  device.setVertexAttribPointers(first, 0);
+  device.freeVertexBuffer(&first);
+  fake.nextName = name;
+  VertexBufferHandle* second = device.createVertexBuffer();
+  ASSERT_EQ(second->bufferId, name);
+  fake.clearCalls();
+  device.bindVertexBuffer(second, kVertexArrayPosition | kVertexArrayTexCoord);
+  device.flushDeferredState();
+  EXPECT_EQ(fake.count(call("glBindBufferARB", GL_ARRAY_BUFFER_ARB, name)), 1) << fake.dump();
+  EXPECT_EQ(fake.count("glVertexAttribPointerARB"), 5) << "the attribute pointers are set again";
+  device.freeVertexBuffer(&second);
 }
 
 TEST_F(DeviceTest, UnbindClearsClientArraysOnEveryUsedUnit) {

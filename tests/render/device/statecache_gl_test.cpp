@@ -26,6 +26,16 @@ constexpr int kUnitsChecked = 4;
 
 const char* kPassVertex = "!!ARBvp1.0\nMOV result.position, vertex.position;\nMOV result.color, vertex.color;\nEND\n";
 const char* kPassFragment = "!!ARBfp1.0\nMOV result.color, fragment.color;\nEND\n";
+// Reads generic attribute 8 (the st pair) as its colour.
+const char* kAttribVertex =
+    "!!ARBvp1.0\nATTRIB st = vertex.attrib[8];\nMOV result.position, vertex.position;\n"
+    "MOV result.color, st;\nEND\n";
+
+using GetVertexAttribiv = void(GLAPIENTRY*)(GLuint, GLenum, GLint*);
+
+GetVertexAttribiv getVertexAttribiv() {
+  return reinterpret_cast<GetVertexAttribiv>(platformGLGetProcAddress("glGetVertexAttribivARB"));
+}
 
 // Everything the cache covers, as GL reports it.
 struct GLSnapshot {
@@ -104,6 +114,17 @@ GLSnapshot snapshot() {
   qgl::glActiveTextureARB(static_cast<GLenum>(active));
   qgl::glClientActiveTextureARB(static_cast<GLenum>(client));
   s.add("matrix mode", matrixMode);
+  if (GetVertexAttribiv get = getVertexAttribiv()) {
+    for (GLuint a = 8; a <= 12; a++) {
+      GLint v = 0;
+      get(a, GL_VERTEX_ATTRIB_ARRAY_ENABLED_ARB, &v);
+      s.add("attrib enabled", v);
+      get(a, GL_VERTEX_ATTRIB_ARRAY_BUFFER_BINDING_ARB, &v);
+      s.add("attrib buffer", v);
+      get(a, GL_VERTEX_ATTRIB_ARRAY_SIZE_ARB, &v);
+      s.add("attrib size", v);
+    }
+  }
   for (GLuint reg = 16; reg <= 18; reg++) {
     float v[4];
     qgl::glGetProgramEnvParameterfvARB(GL_VERTEX_PROGRAM_ARB, reg, v);
@@ -126,6 +147,7 @@ class StateCacheGLTest : public ::testing::Test {
   void SetUp() override {
     io.addFile("glprogs/pass.vp", kPassVertex);
     io.addFile("glprogs/pass.fp", kPassFragment);
+    io.addFile("glprogs/attrib.vp", kAttribVertex);
     window = platformGLCreateHiddenWindow(kSize, kSize, 32);
     if (window == nullptr) {
       if (std::getenv("CI") != nullptr) {
@@ -149,6 +171,7 @@ class StateCacheGLTest : public ::testing::Test {
     device->setViewport(0, 0, kSize, kSize);
     vertexProgram = device->shader().loadVertexProgram("pass.vp");
     fragmentProgram = device->shader().loadFragmentProgram("pass.fp");
+    attribProgram = device->shader().loadVertexProgram("attrib.vp");
     for (int i = 0; i < 3; i++) {
       textures[i] = device->createTexture();
       device->bindTexture(i == 2 ? kTextureTypeCube : kTextureType2D, textures[i]);
@@ -162,7 +185,9 @@ class StateCacheGLTest : public ::testing::Test {
     }
     buffer = device->createVertexBuffer();
     device->uploadVertexBuffer(buffer, v, sizeof(v), true);
-    return vertexProgram >= 0 && fragmentProgram >= 0;
+    other = device->createVertexBuffer();
+    device->uploadVertexBuffer(other, v, sizeof(v), true);
+    return vertexProgram >= 0 && fragmentProgram >= 0 && attribProgram >= 0;
   }
 
   // A sequence drawn from the seed: the calls the back end makes, with their values mixed.
@@ -171,7 +196,7 @@ class StateCacheGLTest : public ::testing::Test {
     const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     static const unsigned kIndexes[3] = {0, 1, 2};
     for (int i = 0; i < length; i++) {
-      switch (pick(18)) {
+      switch (pick(21)) {
         case 0: {
           const int blends[][2] = {{kBlendOne, kBlendZero}, {kBlendSrcAlpha, kBlendOneMinusSrcAlpha},
                                    {kBlendOne, kBlendOne}, {kBlendDstColor, kBlendZero}};
@@ -228,7 +253,18 @@ class StateCacheGLTest : public ::testing::Test {
           break;
         }
         case 16:
-          if (device->bindVertexBuffer(buffer, 0x7))
+          if (device->bindVertexBuffer(pick(2) ? buffer : other, 0x7))
+            device->drawTriangles(kIndexes, 3);
+          break;
+        case 18:
+          // The stage binder's pointers, for a buffer that may not be the bound one.
+          device->setVertexAttribPointers(pick(2) ? buffer : other, pick(2) ? 0x8 : 0);
+          break;
+        case 19: device->disableVertexAttribArrays(); break;
+        case 20:
+          // A program that reads the attributes, drawn at once.
+          device->shader().bind(attribProgram);
+          if (device->bindVertexBuffer(pick(2) ? buffer : other, 0x7))
             device->drawTriangles(kIndexes, 3);
           break;
       }
@@ -244,6 +280,13 @@ class StateCacheGLTest : public ::testing::Test {
   int fragmentProgram = -1;
   unsigned textures[3] = {};
   VertexBufferHandle* buffer = nullptr;
+  VertexBufferHandle* other = nullptr;
+  int attribProgram = -1;
+
+  void freeBuffers() {
+    device->freeVertexBuffer(&buffer);
+    device->freeVertexBuffer(&other);
+  }
 };
 
 TEST_F(StateCacheGLTest, FilteredSequencesLeaveGLAsUnfilteredOnesDo) {
@@ -252,13 +295,13 @@ TEST_F(StateCacheGLTest, FilteredSequencesLeaveGLAsUnfilteredOnesDo) {
     ASSERT_TRUE(start(false)) << console.text;
     runSequence(seed, 400);
     const GLSnapshot reference = snapshot();
-    device->freeVertexBuffer(&buffer);
+    freeBuffers();
     ASSERT_TRUE(start(true)) << console.text;
     runSequence(seed, 400);
     const GLSnapshot filtered = snapshot();
     ASSERT_EQ(reference.values.size(), filtered.values.size());
     EXPECT_EQ(differences(reference, filtered), "");
-    device->freeVertexBuffer(&buffer);
+    freeBuffers();
   }
 }
 
@@ -301,7 +344,7 @@ TEST_F(StateCacheGLTest, WhatTheCacheKnowsIsWhatGLHolds) {
     }
   }
   qgl::glActiveTextureARB(static_cast<GLenum>(active));
-  device->freeVertexBuffer(&buffer);
+  freeBuffers();
 }
 
 // Counting wrappers for the GL entry points the per-surface sequence uses most.
@@ -360,10 +403,81 @@ TEST_F(StateCacheGLTest, ARepeatedSurfaceReachesGLOnlyForWhatChanges) {
     qgl::glMatrixMode = s_realMatrixMode;
     qgl::glLoadIdentity = s_realLoadIdentity;
     qgl::glBindTexture = s_realBindTexture;
-    device->freeVertexBuffer(&buffer);
+    freeBuffers();
   }
   EXPECT_GE(counts[0], 100) << "every call reaches GL without the cache";
   EXPECT_EQ(counts[1], 0) << "nothing changes from one identical surface to the next";
+}
+
+int s_attribPointers = 0;
+int s_attribToggles = 0;
+decltype(qgl::glVertexAttribPointerARB) s_realAttribPointer;
+decltype(qgl::glEnableVertexAttribArrayARB) s_realEnableAttrib;
+decltype(qgl::glDisableVertexAttribArrayARB) s_realDisableAttrib;
+void GLAPIENTRY countAttribPointer(GLuint index, GLint size, GLenum type, GLboolean normalized,
+                                   GLsizei stride, const void* pointer) {
+  ++s_attribPointers;
+  s_realAttribPointer(index, size, type, normalized, stride, pointer);
+}
+void GLAPIENTRY countEnableAttrib(GLuint index) { ++s_attribToggles, s_realEnableAttrib(index); }
+void GLAPIENTRY countDisableAttrib(GLuint index) { ++s_attribToggles, s_realDisableAttrib(index); }
+
+TEST_F(StateCacheGLTest, GenericAttributesReachGLOnlyForProgramsThatReadThem) {
+  ASSERT_TRUE(start(true));
+  // Surfaces as the back end draws them: the geometry binding and the stage binder both point the
+  // attributes at the surface's buffer, the unbind turns them off; two buffers take turns.
+  const auto surfaces = [&](int program) {
+    static const unsigned kIndexes[3] = {0, 1, 2};
+    for (int i = 0; i < 4; i++) {
+      VertexBufferHandle* b = i % 2 ? other : buffer;
+      device->shader().unbindAll();
+      if (program >= 0)
+        device->shader().bind(program);
+      device->bindVertexBuffer(b, 0x13);
+      device->setVertexAttribPointers(b, 0x13);
+      device->drawTriangles(kIndexes, 3);
+      device->unbindVertexBuffer();
+    }
+  };
+  s_realAttribPointer = qgl::glVertexAttribPointerARB;
+  s_realEnableAttrib = qgl::glEnableVertexAttribArrayARB;
+  s_realDisableAttrib = qgl::glDisableVertexAttribArrayARB;
+  qgl::glVertexAttribPointerARB = countAttribPointer;
+  qgl::glEnableVertexAttribArrayARB = countEnableAttrib;
+  qgl::glDisableVertexAttribArrayARB = countDisableAttrib;
+  struct Case {
+    const char* what;
+    int program;
+    int pointers;
+    int toggles;
+  };
+  const Case cases[] = {
+      {"fixed function", -1, 0, 0},
+      {"a program without generic attributes", vertexProgram, 0, 0},
+      // Once per surface, as each has its own buffer; switched on once and left on.
+      {"a program reading attribute 8", attribProgram, 4 * 5, 5},
+      {"the same program again", attribProgram, 4 * 5, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    s_attribPointers = s_attribToggles = 0;
+    surfaces(c.program);
+    EXPECT_EQ(s_attribPointers, c.pointers);
+    EXPECT_EQ(s_attribToggles, c.toggles);
+  }
+  // Asked for everything, GL ends as the calls left it: the unbind turned the arrays off.
+  s_attribToggles = 0;
+  device->flushDeferredState();
+  EXPECT_EQ(s_attribToggles, 5);
+  qgl::glVertexAttribPointerARB = s_realAttribPointer;
+  qgl::glEnableVertexAttribArrayARB = s_realEnableAttrib;
+  qgl::glDisableVertexAttribArrayARB = s_realDisableAttrib;
+  if (GetVertexAttribiv get = getVertexAttribiv()) {
+    GLint on = 1;
+    get(8, GL_VERTEX_ATTRIB_ARRAY_ENABLED_ARB, &on);
+    EXPECT_EQ(on, 0);
+  }
+  freeBuffers();
 }
 
 TEST_F(StateCacheGLTest, ANewContextOrAContextSwitchForgetsTheCache) {
@@ -377,7 +491,7 @@ TEST_F(StateCacheGLTest, ANewContextOrAContextSwitchForgetsTheCache) {
 
   // "vid_restart": the device shuts down and starts a new context with GL's defaults; the same
   // calls must reach it.
-  device->freeVertexBuffer(&buffer);
+  freeBuffers();
   device->shutdown();
   ASSERT_TRUE(device->init(window, nullptr, 0));
   EXPECT_FALSE(qgl::glIsEnabled(GL_BLEND)) << "a new context starts with blending off";
