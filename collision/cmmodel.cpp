@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "lib/criticalsection.h"
 
@@ -119,6 +120,7 @@ void cm::planePolygon(ConvexPolygon& out, const Plane& plane, const Plane* plane
 void ClipShape::setPolygon(CollisionPolygon* p) {
   type = kClipShapePolygon;
   polygon = p;
+  materialCopy = p->material;
   contents = cm::materialContents(p->material);
   cull = p->material ? cm::materials().cullType(p->material) : 0;
   check = p->checkIndex;
@@ -129,6 +131,7 @@ void ClipShape::setPolygon(CollisionPolygon* p) {
 void ClipShape::setBrush(CollisionBrush* b) {
   type = kClipShapeBrush;
   brush = b;
+  materialCopy = b->material;
   contents = cm::materialContents(b->material);
   cull = 0;
   check = b->checkIndex;
@@ -230,6 +233,45 @@ int ClipShape::checkIndex() const {
   return -1;
 }
 
+// ------------------------------------------------------------------------------------ CollisionLeaf
+
+void CollisionLeaf::addShape(const ClipShape& shape) {
+  ClipShape added = shape;
+  added.edges = -1;
+  // Once shapes were added another way the blocks stay behind, and queries read the shapes.
+  if (!packedMatches()) {
+    shapes.append(added);
+    return;
+  }
+  if (added.type == kClipShapePolygon && added.polygon) {
+    const ConvexPolygon& w = added.polygon->winding;
+    const Vec3 normal = added.plane.normal();
+    const float eps2 = 0.01f * 0.01f;
+    added.edges = edges.num();
+    edges.append(float(w.numPoints));
+    for (int k = 0; k < w.numPoints; k++) {
+      const Vec3& a = w[k];
+      const Vec3 en = (w[(k + 1) % w.numPoints] - a).cross(normal);
+      const float values[kEdgeFloats] = {a.x, a.y, a.z, en.x, en.y, en.z, eps2 * en.lengthSqr()};
+      for (float v : values)
+        edges.append(v);
+    }
+  }
+  const int i = shapes.append(added);
+  packedShapes++;
+  if ((i & 3) == 0)
+    packed.setNum(packed.num() + kPackedBlock);  // zeroed
+  float* block = packed.ptr() + (i >> 2) * kPackedBlock + (i & 3);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const bool polygon = added.type == kClipShapePolygon;
+  const float values[10] = {added.bounds.mins.x, added.bounds.mins.y, added.bounds.mins.z,
+                            added.bounds.maxs.x, added.bounds.maxs.y, added.bounds.maxs.z,
+                            polygon ? added.plane.a : nan, polygon ? added.plane.b : nan,
+                            polygon ? added.plane.c : nan, polygon ? added.plane.d : nan};
+  for (int k = 0; k < 10; k++)
+    block[k * 4] = values[k];
+}
+
 // ------------------------------------------------------------------------------------ cmModel_t
 
 cmModel_t::cmModel_t() {}
@@ -257,7 +299,7 @@ namespace {
 
 void addToLeaf(cmModel_t& model, int child, const ClipShape& shape) {
   CollisionLeaf& leaf = model.leafs[~child];
-  leaf.shapes.append(shape);
+  leaf.addShape(shape);
   leaf.contents |= shape.contents;
   model.bounds.addBounds(shape.getBounds());
 }

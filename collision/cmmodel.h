@@ -48,8 +48,12 @@ class ClipShape {
   int contents = 0;
   int check = -1;
   int cull = 0;
+  Material* materialCopy = nullptr;
   Bounds bounds;
   Plane plane;  // a polygon's plane (brushes: zero)
+  // Where a polygon's edge data starts in the edges of the leaf whose addShape made this copy
+  // (-1: none).
+  int edges = -1;
 
   ClipShape() : data(nullptr) {}
   void setPolygon(CollisionPolygon* p);
@@ -68,8 +72,23 @@ class ClipShape {
 
 struct CollisionLeaf {
   Bounds bounds;
-  List<ClipShape> shapes;
+  List<ClipShape> shapes;  // grown through addShape
   int contents = 0;
+
+  // The shapes' bounds and planes in blocks of four (mins x of four shapes, mins y, mins z, maxs x,
+  // y, z, plane a, b, c, d), so that a segment query rejects most shapes without reading them.
+  // Shapes other than polygons carry a plane of NaNs, which no plane test rejects.
+  static constexpr int kPackedBlock = 40;
+  List<float> packed;
+  int packedShapes = 0;  // how many shapes packed describes: all of them unless added past addShape
+  bool packedMatches() const { return packedShapes == shapes.num(); }
+  // Per polygon: its point count, then per edge the start point, the edge x plane normal (pointing
+  // out of the polygon) and 0.01^2 times that vector's squared length: the inside-edges test of a
+  // crossing point without reading the polygon.
+  static constexpr int kEdgeFloats = 7;
+  List<float> edges;
+  // Appends to shapes, packed and edges together.
+  void addShape(const ClipShape& shape);
 };
 
 class cmModel_t : public CollisionModel {
