@@ -12,6 +12,7 @@
 namespace {
 
 constexpr float kSplitEpsilon = 0.001f;
+constexpr float kInf = std::numeric_limits<float>::infinity();
 
 // Stand-in materials while no material library reads real ones: solid, two-sided, named.
 struct StandInMaterial {
@@ -259,17 +260,35 @@ void CollisionLeaf::addShape(const ClipShape& shape) {
   }
   const int i = shapes.append(added);
   packedShapes++;
-  if ((i & 3) == 0)
-    packed.setNum(packed.num() + kPackedBlock);  // zeroed
-  float* block = packed.ptr() + (i >> 2) * kPackedBlock + (i & 3);
+  if ((i & 3) == 0) {
+    packed.setNum(packed.num() + 1);  // zeroed
+    blockBounds.append(Bounds(Vec3(kInf, kInf, kInf), Vec3(-kInf, -kInf, -kInf)));
+  }
+  PackedBlock& block = packed[i >> 2];
+  const int lane = i & 3;
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const bool polygon = added.type == kClipShapePolygon;
-  const float values[10] = {added.bounds.mins.x, added.bounds.mins.y, added.bounds.mins.z,
-                            added.bounds.maxs.x, added.bounds.maxs.y, added.bounds.maxs.z,
-                            polygon ? added.plane.a : nan, polygon ? added.plane.b : nan,
-                            polygon ? added.plane.c : nan, polygon ? added.plane.d : nan};
-  for (int k = 0; k < 10; k++)
-    block[k * 4] = values[k];
+  for (int k = 0; k < 3; k++) {
+    block.bounds[k][lane] = added.bounds.mins[k];
+    block.bounds[k + 3][lane] = added.bounds.maxs[k];
+  }
+  block.plane[0][lane] = polygon ? added.plane.a : nan;
+  block.plane[1][lane] = polygon ? added.plane.b : nan;
+  block.plane[2][lane] = polygon ? added.plane.c : nan;
+  block.plane[3][lane] = polygon ? added.plane.d : nan;
+  block.contents[lane] = added.contents;
+  block.check[lane] = added.check;
+  block.edges[lane] = added.edges;
+  block.kind[lane] = added.type | (polygon && added.cull != 0 ? kPackedOneSided : 0);
+  Bounds& around = blockBounds[i >> 2];
+  for (int k = 0; k < 3; k++) {
+    const float lo = added.bounds.mins[k], hi = added.bounds.maxs[k];
+    // Written so that a NaN, once in, stays.
+    if (lo < around.mins[k] || lo != lo)
+      around.mins[k] = lo;
+    if (hi > around.maxs[k] || hi != hi)
+      around.maxs[k] = hi;
+  }
 }
 
 // ------------------------------------------------------------------------------------ cmModel_t

@@ -75,12 +75,25 @@ struct CollisionLeaf {
   List<ClipShape> shapes;  // grown through addShape
   int contents = 0;
 
-  // The shapes' bounds and planes in blocks of four (mins x of four shapes, mins y, mins z, maxs x,
-  // y, z, plane a, b, c, d), so that a segment query rejects most shapes without reading them.
-  // Shapes other than polygons carry a plane of NaNs, which no plane test rejects.
-  static constexpr int kPackedBlock = 40;
-  List<float> packed;
+  // The shapes in blocks of four, one field of the four at a time: bounds (mins x, y, z, maxs x,
+  // y, z), plane (a, b, c, d), then as integers their contents, check indices, edge data offsets
+  // (-1: none) and kinds (type, plus kPackedOneSided for a polygon of a one-sided material). A
+  // segment query rejects most shapes from these without reading the shapes. Shapes other than
+  // polygons carry a plane of NaNs, which no plane test rejects.
+  struct PackedBlock {
+    float bounds[6][4];
+    float plane[4][4];
+    int contents[4];
+    int check[4];
+    int edges[4];
+    int kind[4];
+  };
+  static constexpr int kPackedOneSided = 0x100;
+  List<PackedBlock> packed;
   int packedShapes = 0;  // how many shapes packed describes: all of them unless added past addShape
+  // Per block, the bounds of its shapes' bounds (a NaN in any of those makes them never reject):
+  // a block whose bounds miss a query's is skipped unread.
+  List<Bounds> blockBounds;
   bool packedMatches() const { return packedShapes == shapes.num(); }
   // Per polygon: its point count, then per edge the start point, the edge x plane normal (pointing
   // out of the polygon) and 0.01^2 times that vector's squared length: the inside-edges test of a

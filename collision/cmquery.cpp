@@ -10,6 +10,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <xmmintrin.h>
 #endif
 
 namespace {
@@ -430,32 +431,37 @@ bool CollisionModelPointQuery::overlaps(const Bounds& b) const {
 }
 
 // Bounds::lineSegmentTest with the segment's terms kept: the same products, sums and compares.
+#if defined(__SSE2__)
+// Bounds::lineSegmentTest of the box mins..maxs (lanes x y z) against the segment whose terms the
+// query keeps: the same products, sums and compares, three lanes at a time.
+inline bool segmentMeetsBox(__m128 mins, __m128 maxs, const float* mid, const float* abs, const float* halfYzx,
+                            const float* halfZxy, const float* absZzy, const float* absYxx) {
+  const __m128 centre = _mm_mul_ps(_mm_add_ps(mins, maxs), _mm_set1_ps(0.5f));
+  const __m128 h = _mm_sub_ps(maxs, centre);
+  const __m128 c = _mm_sub_ps(_mm_load_ps(mid), centre);
+  const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+  const __m128 off = _mm_cmpgt_ps(_mm_and_ps(c, absMask), _mm_add_ps(h, _mm_load_ps(abs)));
+  // e x c = e.yzx * c.zxy - e.zxy * c.yzx
+  const __m128 cZxy = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 1, 0, 2));
+  const __m128 cYzx = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 0, 2, 1));
+  const __m128 cr = _mm_sub_ps(_mm_mul_ps(_mm_load_ps(halfYzx), cZxy), _mm_mul_ps(_mm_load_ps(halfZxy), cYzx));
+  // x: h.y ae.z + h.z ae.y   y: h.x ae.z + h.z ae.x   z: h.x ae.y + h.y ae.x
+  const __m128 hYxx = _mm_shuffle_ps(h, h, _MM_SHUFFLE(3, 0, 0, 1));
+  const __m128 hZzy = _mm_shuffle_ps(h, h, _MM_SHUFFLE(3, 1, 2, 2));
+  const __m128 reach = _mm_add_ps(_mm_mul_ps(hYxx, _mm_load_ps(absZzy)), _mm_mul_ps(hZzy, _mm_load_ps(absYxx)));
+  const __m128 across = _mm_cmpgt_ps(_mm_and_ps(cr, absMask), reach);
+  return (_mm_movemask_ps(_mm_or_ps(off, across)) & 7) == 0;
+}
+#endif
+
 bool CollisionModelPointQuery::segmentCrosses(const Bounds& b) const {
   if (stationary)
     return true;
 #if defined(__SSE2__)
   const float* f = &b.mins.x;
-  const __m128 mins = _mm_loadu_ps(f);
   const __m128 hi = _mm_loadu_ps(f + 2);
-  const __m128 maxs = _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(0, 3, 2, 1));
-  const __m128 centre = _mm_mul_ps(_mm_add_ps(mins, maxs), _mm_set1_ps(0.5f));
-  const __m128 h = _mm_sub_ps(maxs, centre);
-  const __m128 c = _mm_sub_ps(_mm_load_ps(segMid_), centre);
-  const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-  const __m128 ae = _mm_load_ps(segAbs_);
-  const __m128 off = _mm_cmpgt_ps(_mm_and_ps(c, absMask), _mm_add_ps(h, ae));
-  // e x c = e.yzx * c.zxy - e.zxy * c.yzx
-  const __m128 cZxy = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 1, 0, 2));
-  const __m128 cYzx = _mm_shuffle_ps(c, c, _MM_SHUFFLE(3, 0, 2, 1));
-  const __m128 cr =
-      _mm_sub_ps(_mm_mul_ps(_mm_load_ps(segHalfYzx_), cZxy), _mm_mul_ps(_mm_load_ps(segHalfZxy_), cYzx));
-  // x: h.y ae.z + h.z ae.y   y: h.x ae.z + h.z ae.x   z: h.x ae.y + h.y ae.x
-  const __m128 hYxx = _mm_shuffle_ps(h, h, _MM_SHUFFLE(3, 0, 0, 1));
-  const __m128 hZzy = _mm_shuffle_ps(h, h, _MM_SHUFFLE(3, 1, 2, 2));
-  const __m128 reach =
-      _mm_add_ps(_mm_mul_ps(hYxx, _mm_load_ps(segAbsZzy_)), _mm_mul_ps(hZzy, _mm_load_ps(segAbsYxx_)));
-  const __m128 across = _mm_cmpgt_ps(_mm_and_ps(cr, absMask), reach);
-  return (_mm_movemask_ps(_mm_or_ps(off, across)) & 7) == 0;
+  return segmentMeetsBox(_mm_loadu_ps(f), _mm_shuffle_ps(hi, hi, _MM_SHUFFLE(0, 3, 2, 1)), segMid_, segAbs_,
+                         segHalfYzx_, segHalfZxy_, segAbsZzy_, segAbsYxx_);
 #else
   const Vec3 centre = b.center();
   const Vec3 h = b.maxs - centre;
@@ -568,8 +574,17 @@ void CollisionModelPointQuery::rayTestLeaf(int leafIndex) {
     const __m128 eX = _mm_set1_ps(segHalf_.x), eY = _mm_set1_ps(segHalf_.y), eZ = _mm_set1_ps(segHalf_.z);
     const __m128 aeX = _mm_set1_ps(segAbsHalf_.x), aeY = _mm_set1_ps(segAbsHalf_.y),
                  aeZ = _mm_set1_ps(segAbsHalf_.z);
-    const float* block = leaf.packed.ptr();
-    for (int first = 0; first < count; first += 4, block += CollisionLeaf::kPackedBlock) {
+    // Two passes: the blocks first, collecting what they let through, then those shapes in order.
+    // Splitting them only lets more through the first (its best fraction is older).
+    if (candidates_.num() < count)
+      candidates_.setNum(count);
+    int numCandidates = 0;
+    const CollisionLeaf::PackedBlock* packed = leaf.packed.ptr();
+    const Bounds* around = leaf.blockBounds.ptr();
+    for (int first = 0; first < count; first += 4, packed++, around++) {
+      const float* block = &packed->bounds[0][0];
+      if (!overlaps(*around))
+        continue;
       const int valid = count - first < 4 ? (1 << (count - first)) - 1 : 15;
       const __m128 minX = _mm_loadu_ps(block), minY = _mm_loadu_ps(block + 4), minZ = _mm_loadu_ps(block + 8);
       const __m128 maxX = _mm_loadu_ps(block + 12), maxY = _mm_loadu_ps(block + 16), maxZ = _mm_loadu_ps(block + 20);
@@ -615,13 +630,20 @@ void CollisionModelPointQuery::rayTestLeaf(int leafIndex) {
       fraction = _mm_andnot_ps(_mm_cmplt_ps(fraction, zero), fraction);
       reject = _mm_or_ps(reject, _mm_cmpgt_ps(fraction, one));
       reject = _mm_or_ps(reject, _mm_cmpge_ps(fraction, _mm_set1_ps(result.fraction)));
-      int candidates = ~_mm_movemask_ps(reject) & valid;
-      while (candidates) {
-        const int lane = __builtin_ctz(unsigned(candidates));
-        candidates &= candidates - 1;
-        rayTestShape(shapes[first + lane], leaf.edges.ptr());
+      int lanes = ~_mm_movemask_ps(reject) & valid;
+      while (lanes) {
+        const int index = first + __builtin_ctz(unsigned(lanes));
+        lanes &= lanes - 1;
+        // What the second pass reads lies far apart: ask for it now.
+        const int edgeAt = packed->edges[index & 3];
+        if (edgeAt >= 0)
+          _mm_prefetch(reinterpret_cast<const char*>(leaf.edges.ptr() + edgeAt), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(shapes + index), _MM_HINT_T0);
+        candidates_[numCandidates++] = index;
       }
     }
+    for (int i = 0; i < numCandidates; i++)
+      rayTestPacked(leaf, candidates_[i]);
     return;
   }
 #endif
@@ -629,6 +651,41 @@ void CollisionModelPointQuery::rayTestLeaf(int leafIndex) {
   const float* edges = leaf.packedMatches() ? leaf.edges.ptr() : nullptr;
   for (int i = 0; i < count; i++)
     rayTestShape(shapes[i], edges);
+}
+
+void CollisionModelPointQuery::rayTestPacked(const CollisionLeaf& leaf, int index) {
+  const CollisionLeaf::PackedBlock& block = leaf.packed[index >> 2];
+  const int lane = index & 3;
+  const int kind = block.kind[lane];
+  const int edgeAt = block.edges[lane];
+  if ((kind & 0xff) != kClipShapePolygon || edgeAt < 0) {
+    rayTestShape(leaf.shapes[index], leaf.edges.ptr());
+    return;
+  }
+  // rayTestShape from the packed copies; the overlap and segment tests passed in the blocks, with
+  // the same arithmetic, and hold for the whole query.
+  if (!(block.contents[lane] & contentMask))
+    return;
+  const Plane plane(block.plane[0][lane], block.plane[1][lane], block.plane[2][lane], block.plane[3][lane]);
+  const float d1 = plane.distance(start);
+  if (!testBackFaces && (kind & CollisionLeaf::kPackedOneSided) &&
+      (d1 < -1.0f || plane.normal().dot(delta) > 0.1f))
+    return;
+  const float d2 = plane.distance(end);
+  if (d1 == d2 || (d1 > 0.0f && d2 > 0.0f) || (d1 < 0.0f && d2 < 0.0f))
+    return;
+  const float eps = d1 > 0.0f ? 0.01f : (d1 < 0.0f ? -0.01f : 0.0f);
+  float fraction = (d1 - eps) / (d1 - d2);
+  if (fraction < 0.0f)
+    fraction = 0.0f;
+  if (fraction > 1.0f || fraction >= result.fraction)
+    return;
+  if (!visit(block.check[lane]))
+    return;
+  const Vec3 crossing = start + delta * (d1 / (d1 - d2));
+  if (!insideEdgesPacked(leaf.edges.ptr() + edgeAt, crossing))
+    return;
+  record(leaf.shapes[index], fraction, start + delta * fraction, plane);
 }
 
 inline void CollisionModelPointQuery::rayTestShape(const ClipShape& shape, const float* edges) {

@@ -114,6 +114,8 @@ class CollisionModelPointQuery : public CollisionModelQueryInterface {
   void rayWalkNode(int child, Vec3 p1, Vec3 p2, int depth);
   void rayTestLeaf(int leafIndex);
   void rayTestShape(const ClipShape& shape, const float* edges);
+  void rayTestPacked(const CollisionLeaf& leaf, int index);
+  List<int> candidates_;
   void record(const ClipShape& shape, float fraction, const Vec3& point, const Plane& plane);
   // The query's bounds and the segment's terms (half, its absolute value, middle; also rotated
   // y z x and z x y for the cross-product test), laid out for four-wide compares.
