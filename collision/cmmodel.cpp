@@ -262,7 +262,15 @@ void CollisionLeaf::addShape(const ClipShape& shape) {
   packedShapes++;
   if ((i & 3) == 0) {
     packed.setNum(packed.num() + 1);  // zeroed
-    blockBounds.append(Bounds(Vec3(kInf, kInf, kInf), Vec3(-kInf, -kInf, -kInf)));
+    if (((i >> 2) & 3) == 0) {
+      BlockGroup group;
+      for (int k = 0; k < 3; k++)
+        for (int l = 0; l < 4; l++) {
+          group.bounds[k][l] = kInf;
+          group.bounds[k + 3][l] = -kInf;
+        }
+      blockGroups.append(group);
+    }
   }
   PackedBlock& block = packed[i >> 2];
   const int lane = i & 3;
@@ -280,14 +288,26 @@ void CollisionLeaf::addShape(const ClipShape& shape) {
   block.check[lane] = added.check;
   block.edges[lane] = added.edges;
   block.kind[lane] = added.type | (polygon && added.cull != 0 ? kPackedOneSided : 0);
-  Bounds& around = blockBounds[i >> 2];
+  block.material[lane] = added.materialCopy;
+  // The block's bounds again from its lanes, then widened.
+  Bounds around(Vec3(kInf, kInf, kInf), Vec3(-kInf, -kInf, -kInf));
+  float largest = 0.0f;
+  for (int l = 0; l <= lane; l++)
+    for (int k = 0; k < 3; k++) {
+      const float lo = block.bounds[k][l], hi = block.bounds[k + 3][l];
+      // Written so that a NaN, once in, stays.
+      if (lo < around.mins[k] || lo != lo)
+        around.mins[k] = lo;
+      if (hi > around.maxs[k] || hi != hi)
+        around.maxs[k] = hi;
+      largest = std::max(largest, std::max(std::fabs(lo), std::fabs(hi)));
+    }
+  const float margin = cm::kBlockMargin * (1.0f + largest);
+  BlockGroup& group = blockGroups[i >> 4];
+  const int blockLane = (i >> 2) & 3;
   for (int k = 0; k < 3; k++) {
-    const float lo = added.bounds.mins[k], hi = added.bounds.maxs[k];
-    // Written so that a NaN, once in, stays.
-    if (lo < around.mins[k] || lo != lo)
-      around.mins[k] = lo;
-    if (hi > around.maxs[k] || hi != hi)
-      around.maxs[k] = hi;
+    group.bounds[k][blockLane] = around.mins[k] - margin;
+    group.bounds[k + 3][blockLane] = around.maxs[k] + margin;
   }
 }
 

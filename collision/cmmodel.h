@@ -76,10 +76,10 @@ struct CollisionLeaf {
   int contents = 0;
 
   // The shapes in blocks of four, one field of the four at a time: bounds (mins x, y, z, maxs x,
-  // y, z), plane (a, b, c, d), then as integers their contents, check indices, edge data offsets
-  // (-1: none) and kinds (type, plus kPackedOneSided for a polygon of a one-sided material). A
-  // segment query rejects most shapes from these without reading the shapes. Shapes other than
-  // polygons carry a plane of NaNs, which no plane test rejects.
+  // y, z), plane (a, b, c, d), contents, check indices, edge data offsets (-1: none), kinds (type,
+  // plus kPackedOneSided for a polygon of a one-sided material) and materials. A segment query
+  // tests polygons from these without reading the shapes. Shapes other than polygons carry a
+  // plane of NaNs, which no plane test rejects.
   struct PackedBlock {
     float bounds[6][4];
     float plane[4][4];
@@ -87,13 +87,18 @@ struct CollisionLeaf {
     int check[4];
     int edges[4];
     int kind[4];
+    Material* material[4];
   };
   static constexpr int kPackedOneSided = 0x100;
   List<PackedBlock> packed;
   int packedShapes = 0;  // how many shapes packed describes: all of them unless added past addShape
-  // Per block, the bounds of its shapes' bounds (a NaN in any of those makes them never reject):
-  // a block whose bounds miss a query's is skipped unread.
-  List<Bounds> blockBounds;
+  // Per four blocks, each block's bounds around its shapes' bounds, widened by cm::kBlockMargin
+  // (lanes as in a block; a NaN in any shape's bounds makes them never reject): blocks whose
+  // bounds miss a query's bounds or segment are skipped unread.
+  struct BlockGroup {
+    float bounds[6][4];
+  };
+  List<BlockGroup> blockGroups;
   bool packedMatches() const { return packedShapes == shapes.num(); }
   // Per polygon: its point count, then per edge the start point, the edge x plane normal (pointing
   // out of the polygon) and 0.01^2 times that vector's squared length: the inside-edges test of a
@@ -145,6 +150,10 @@ void subdivideNode(cmModel_t& model, int nodeIndex, int depth);
 
 // Material reads that fall back to collision's own stand-ins when no material library is installed.
 namespace cm {
+// A block's bounds and a query's segment are each widened by this much times (1 + their largest
+// coordinate) before the segment test of a block: more than ten times the rounding of that test
+// and of a shape's own, so a block passes whenever one of its shapes would.
+constexpr float kBlockMargin = 1e-5f;
 CollisionMaterialAccess& materials();
 inline int materialContents(const Material* m) {
   return m ? materials().contents(m) : 0;

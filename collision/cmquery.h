@@ -117,6 +117,8 @@ class CollisionModelPointQuery : public CollisionModelQueryInterface {
   void rayTestPacked(const CollisionLeaf& leaf, int index);
   List<int> candidates_;
   void record(const ClipShape& shape, float fraction, const Vec3& point, const Plane& plane);
+  void record(Material* material, int contents, int check, float fraction, const Vec3& point,
+              const Plane& plane);
   // The query's bounds and the segment's terms (half, its absolute value, middle; also rotated
   // y z x and z x y for the cross-product test), laid out for four-wide compares.
   alignas(16) float overlapMaxs_[4];  // bounds.maxs, +inf
@@ -128,6 +130,7 @@ class CollisionModelPointQuery : public CollisionModelQueryInterface {
   alignas(16) float segAbsZzy_[4];
   alignas(16) float segAbsYxx_[4];
   Vec3 segHalf_, segAbsHalf_, segMidV_;
+  float segMargin_ = 0.0f;  // the segment's share of the block margin (cm::kBlockMargin)
 };
 
 class CollisionModelTraceModelQuery : public CollisionModelQueryInterface {
