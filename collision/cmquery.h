@@ -101,8 +101,9 @@ class CollisionModelPointQuery : public CollisionModelQueryInterface {
   Mat3 trmAxis;
 
  protected:
-  // The general walk specialised for a segment: the same tests, in the same order of visits, with the
-  // segment's terms computed once and a polygon's cheap plane test before its bounds and edges.
+  // The general walk specialised for a segment: the same visits in the same order and the same
+  // answer, with the segment's terms computed once and the shapes of a leaf screened from its
+  // packed blocks (CollisionLeaf) before any shape is read.
   bool walkTrace() override;
 
  private:
@@ -115,7 +116,6 @@ class CollisionModelPointQuery : public CollisionModelQueryInterface {
   void rayTestLeaf(int leafIndex);
   void rayTestShape(const ClipShape& shape, const float* edges);
   void rayTestPacked(const CollisionLeaf& leaf, int index);
-  List<int> candidates_;
   void record(const ClipShape& shape, float fraction, const Vec3& point, const Plane& plane);
   void record(Material* material, int contents, int check, float fraction, const Vec3& point,
               const Plane& plane);
@@ -131,6 +131,7 @@ class CollisionModelPointQuery : public CollisionModelQueryInterface {
   alignas(16) float segAbsYxx_[4];
   Vec3 segHalf_, segAbsHalf_, segMidV_;
   float segMargin_ = 0.0f;  // the segment's share of the block margin (cm::kBlockMargin)
+  List<int> candidates_;    // shapes of a leaf that its blocks let through
 };
 
 class CollisionModelTraceModelQuery : public CollisionModelQueryInterface {
