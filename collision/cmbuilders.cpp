@@ -93,7 +93,7 @@ int CollisionManager::setTraceModel(const TraceModel& trm, Material* material) {
       for (int i = 0; i < m.brushes.num(); i++) {
         ClipShape shape;
         shape.setBrush(m.brushes[i]);
-        m.leafs[leaf].shapes.append(shape);
+        m.leafs[leaf].addShape(shape);
         m.leafs[leaf].contents |= shape.contents;
       }
     }

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "lib/criticalsection.h"
 
 namespace {
 
 constexpr float kSplitEpsilon = 0.001f;
+constexpr float kInf = std::numeric_limits<float>::infinity();
 
 // Stand-in materials while no material library reads real ones: solid, two-sided, named.
 struct StandInMaterial {
@@ -119,6 +121,7 @@ void cm::planePolygon(ConvexPolygon& out, const Plane& plane, const Plane* plane
 void ClipShape::setPolygon(CollisionPolygon* p) {
   type = kClipShapePolygon;
   polygon = p;
+  materialCopy = p->material;
   contents = cm::materialContents(p->material);
   cull = p->material ? cm::materials().cullType(p->material) : 0;
   check = p->checkIndex;
@@ -129,6 +132,7 @@ void ClipShape::setPolygon(CollisionPolygon* p) {
 void ClipShape::setBrush(CollisionBrush* b) {
   type = kClipShapeBrush;
   brush = b;
+  materialCopy = b->material;
   contents = cm::materialContents(b->material);
   cull = 0;
   check = b->checkIndex;
@@ -230,6 +234,83 @@ int ClipShape::checkIndex() const {
   return -1;
 }
 
+// ------------------------------------------------------------------------------------ CollisionLeaf
+
+void CollisionLeaf::addShape(const ClipShape& shape) {
+  ClipShape added = shape;
+  added.edges = -1;
+  // Once shapes were added another way the blocks stay behind, and queries read the shapes.
+  if (!packedMatches()) {
+    shapes.append(added);
+    return;
+  }
+  if (added.type == kClipShapePolygon && added.polygon) {
+    const ConvexPolygon& w = added.polygon->winding;
+    const Vec3 normal = added.plane.normal();
+    const float eps2 = 0.01f * 0.01f;
+    added.edges = edges.num();
+    edges.append(float(w.numPoints));
+    for (int k = 0; k < w.numPoints; k++) {
+      const Vec3& a = w[k];
+      const Vec3 en = (w[(k + 1) % w.numPoints] - a).cross(normal);
+      const float values[kEdgeFloats] = {a.x, a.y, a.z, en.x, en.y, en.z, eps2 * en.lengthSqr()};
+      for (float v : values)
+        edges.append(v);
+    }
+  }
+  const int i = shapes.append(added);
+  packedShapes++;
+  if ((i & 3) == 0) {
+    packed.setNum(packed.num() + 1);  // zeroed
+    if (((i >> 2) & 3) == 0) {
+      BlockGroup group;
+      for (int k = 0; k < 3; k++)
+        for (int l = 0; l < 4; l++) {
+          group.bounds[k][l] = kInf;
+          group.bounds[k + 3][l] = -kInf;
+        }
+      blockGroups.append(group);
+    }
+  }
+  PackedBlock& block = packed[i >> 2];
+  const int lane = i & 3;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const bool polygon = added.type == kClipShapePolygon;
+  for (int k = 0; k < 3; k++) {
+    block.bounds[k][lane] = added.bounds.mins[k];
+    block.bounds[k + 3][lane] = added.bounds.maxs[k];
+  }
+  block.plane[0][lane] = polygon ? added.plane.a : nan;
+  block.plane[1][lane] = polygon ? added.plane.b : nan;
+  block.plane[2][lane] = polygon ? added.plane.c : nan;
+  block.plane[3][lane] = polygon ? added.plane.d : nan;
+  block.contents[lane] = added.contents;
+  block.check[lane] = added.check;
+  block.edges[lane] = added.edges;
+  block.kind[lane] = added.type | (polygon && added.cull != 0 ? kPackedOneSided : 0);
+  block.material[lane] = added.materialCopy;
+  // The block's bounds again from its lanes, then widened.
+  Bounds around(Vec3(kInf, kInf, kInf), Vec3(-kInf, -kInf, -kInf));
+  float largest = 0.0f;
+  for (int l = 0; l <= lane; l++)
+    for (int k = 0; k < 3; k++) {
+      const float lo = block.bounds[k][l], hi = block.bounds[k + 3][l];
+      // Written so that a NaN, once in, stays.
+      if (lo < around.mins[k] || lo != lo)
+        around.mins[k] = lo;
+      if (hi > around.maxs[k] || hi != hi)
+        around.maxs[k] = hi;
+      largest = std::max(largest, std::max(std::fabs(lo), std::fabs(hi)));
+    }
+  const float margin = cm::kBlockMargin * (1.0f + largest);
+  BlockGroup& group = blockGroups[i >> 4];
+  const int blockLane = (i >> 2) & 3;
+  for (int k = 0; k < 3; k++) {
+    group.bounds[k][blockLane] = around.mins[k] - margin;
+    group.bounds[k + 3][blockLane] = around.maxs[k] + margin;
+  }
+}
+
 // ------------------------------------------------------------------------------------ cmModel_t
 
 cmModel_t::cmModel_t() {}
@@ -257,7 +338,7 @@ namespace {
 
 void addToLeaf(cmModel_t& model, int child, const ClipShape& shape) {
   CollisionLeaf& leaf = model.leafs[~child];
-  leaf.shapes.append(shape);
+  leaf.addShape(shape);
   leaf.contents |= shape.contents;
   model.bounds.addBounds(shape.getBounds());
 }

@@ -48,8 +48,12 @@ class ClipShape {
   int contents = 0;
   int check = -1;
   int cull = 0;
+  Material* materialCopy = nullptr;
   Bounds bounds;
   Plane plane;  // a polygon's plane (brushes: zero)
+  // Where a polygon's edge data starts in the edges of the leaf whose addShape made this copy
+  // (-1: none).
+  int edges = -1;
 
   ClipShape() : data(nullptr) {}
   void setPolygon(CollisionPolygon* p);
@@ -68,8 +72,41 @@ class ClipShape {
 
 struct CollisionLeaf {
   Bounds bounds;
-  List<ClipShape> shapes;
+  List<ClipShape> shapes;  // grown through addShape
   int contents = 0;
+
+  // The shapes in blocks of four, one field of the four at a time: bounds (mins x, y, z, maxs x,
+  // y, z), plane (a, b, c, d), contents, check indices, edge data offsets (-1: none), kinds (type,
+  // plus kPackedOneSided for a polygon of a one-sided material) and materials. A segment query
+  // tests polygons from these without reading the shapes. Shapes other than polygons carry a
+  // plane of NaNs, which no plane test rejects.
+  struct PackedBlock {
+    float bounds[6][4];
+    float plane[4][4];
+    int contents[4];
+    int check[4];
+    int edges[4];
+    int kind[4];
+    Material* material[4];
+  };
+  static constexpr int kPackedOneSided = 0x100;
+  List<PackedBlock> packed;
+  int packedShapes = 0;  // how many shapes packed describes: all of them unless added past addShape
+  // Per four blocks, each block's bounds around its shapes' bounds, widened by cm::kBlockMargin
+  // (lanes as in a block; a NaN in any shape's bounds makes them never reject): blocks whose
+  // bounds miss a query's bounds or segment are skipped unread.
+  struct BlockGroup {
+    float bounds[6][4];
+  };
+  List<BlockGroup> blockGroups;
+  bool packedMatches() const { return packedShapes == shapes.num(); }
+  // Per polygon: its point count, then per edge the start point, the edge x plane normal (pointing
+  // out of the polygon) and 0.01^2 times that vector's squared length: the inside-edges test of a
+  // crossing point without reading the polygon.
+  static constexpr int kEdgeFloats = 7;
+  List<float> edges;
+  // Appends to shapes, packed and edges together.
+  void addShape(const ClipShape& shape);
 };
 
 class cmModel_t : public CollisionModel {
@@ -113,6 +150,10 @@ void subdivideNode(cmModel_t& model, int nodeIndex, int depth);
 
 // Material reads that fall back to collision's own stand-ins when no material library is installed.
 namespace cm {
+// A block's bounds and a query's segment are each widened by this much times (1 + their largest
+// coordinate) before the segment test of a block: more than ten times the rounding of that test
+// and of a shape's own, so a block passes whenever one of its shapes would.
+constexpr float kBlockMargin = 1e-5f;
 CollisionMaterialAccess& materials();
 inline int materialContents(const Material* m) {
   return m ? materials().contents(m) : 0;

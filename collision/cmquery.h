@@ -60,10 +60,30 @@ class CollisionModelQueryInterface {
   bool walkRoot();
   void walkNode(int child, Vec3 p1, Vec3 p2, int depth);
   void testNodePrimitives(int leafIndex);
+  // The walk a trace runs: the general one here, a dedicated one for points.
+  virtual bool walkTrace() { return walkRoot(); }
+  // Sets the primitive's visited bit; false when it was set already or the index is out of range.
+  bool visit(int check) {
+    if (check < 0 || (check >> 3) >= visitedBits.num())
+      return false;
+    uint8_t& byte = visitedBits[check >> 3];
+    const uint8_t bit = uint8_t(1u << (check & 7));
+    if (byte & bit)
+      return false;
+    // Bytes are cleared one by one at the next setup rather than the whole array.
+    if (byte == 0)
+      touchedBytes_[numTouched_++] = check >> 3;
+    byte |= bit;
+    return true;
+  }
   float nodeDistance(const CollisionNode& node, const Vec3& p) const {
     return node.axial >= 0 ? p[node.axial] - node.dist : node.normal.dot(p) - node.dist;
   }
   ConvexPolygon scratch_;
+
+ private:
+  List<int> touchedBytes_;  // as long as visitedBits: each byte is listed once
+  int numTouched_ = 0;
 };
 
 class CollisionModelPointQuery : public CollisionModelQueryInterface {
@@ -79,6 +99,39 @@ class CollisionModelPointQuery : public CollisionModelQueryInterface {
   int traceModelType() const override { return kTrmPoint; }
 
   Mat3 trmAxis;
+
+ protected:
+  // The general walk specialised for a segment: the same visits in the same order and the same
+  // answer, with the segment's terms computed once and the shapes of a leaf screened from its
+  // packed blocks (CollisionLeaf) before any shape is read.
+  bool walkTrace() override;
+
+ private:
+  // boundsTouched split in two: overlap with the query's bounds, and the segment test proper.
+  bool overlaps(const Bounds& b) const;
+  bool segmentCrosses(const Bounds& b) const;
+  bool segmentTouches(const Bounds& b) const { return overlaps(b) && segmentCrosses(b); }
+  void prepareSegment();
+  void rayWalkNode(int child, Vec3 p1, Vec3 p2, int depth);
+  void rayTestLeaf(int leafIndex);
+  void rayTestShape(const ClipShape& shape, const float* edges);
+  void rayTestPacked(const CollisionLeaf& leaf, int index);
+  void record(const ClipShape& shape, float fraction, const Vec3& point, const Plane& plane);
+  void record(Material* material, int contents, int check, float fraction, const Vec3& point,
+              const Plane& plane);
+  // The query's bounds and the segment's terms (half, its absolute value, middle; also rotated
+  // y z x and z x y for the cross-product test), laid out for four-wide compares.
+  alignas(16) float overlapMaxs_[4];  // bounds.maxs, +inf
+  alignas(16) float overlapMins_[4];  // -inf, bounds.mins
+  alignas(16) float segMid_[4];
+  alignas(16) float segHalfYzx_[4];
+  alignas(16) float segHalfZxy_[4];
+  alignas(16) float segAbs_[4];
+  alignas(16) float segAbsZzy_[4];
+  alignas(16) float segAbsYxx_[4];
+  Vec3 segHalf_, segAbsHalf_, segMidV_;
+  float segMargin_ = 0.0f;  // the segment's share of the block margin (cm::kBlockMargin)
+  List<int> candidates_;    // shapes of a leaf that its blocks let through
 };
 
 class CollisionModelTraceModelQuery : public CollisionModelQueryInterface {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "cmtest.h"
@@ -377,6 +378,177 @@ TEST_F(Queries, BoxSweepsAgreeWithBruteForceThroughATree) {
   }
   EXPECT_GT(compared, 500);
   EXPECT_GT(hits, 100);
+}
+
+// ------------------------------------------------------------------------------------ point path
+
+// The general walk that every other query runs, for a point: the point query's own walk must give
+// the same answer bit for bit.
+class GeneralPointQuery : public CollisionModelPointQuery {
+ protected:
+  bool walkTrace() override { return walkRoot(); }
+};
+
+void addTriangle(CollisionSurface& s, const Vec3& a, const Vec3& b, const Vec3& c) {
+  for (const Vec3& p : {a, b, c}) {
+    DrawVertex d{};
+    d.xyz[0] = p.x;
+    d.xyz[1] = p.y;
+    d.xyz[2] = p.z;
+    s.indexes.append(s.vertices.append(d));
+  }
+}
+
+void addBrush(CollisionSurface& s, const std::vector<Plane>& planes) {
+  s.kind = 3;
+  for (const Plane& p : planes)
+    s.planes.append(p);
+}
+
+bool sameResult(const TraceResult& a, const TraceResult& b) {
+  // Bit for bit, field by field (the record has no padding worth comparing).
+  auto same = [](const auto& x, const auto& y) { return std::memcmp(&x, &y, sizeof(x)) == 0; };
+  return same(a.fraction, b.fraction) && same(a.endPos, b.endPos) && same(a.endAxis, b.endAxis) &&
+         same(a.contact.normal, b.contact.normal) && same(a.contact.dist, b.contact.dist) &&
+         same(a.contact.point, b.contact.point) && a.contact.contents == b.contact.contents &&
+         a.contact.material == b.contact.material && a.contact.reserved == b.contact.reserved &&
+         a.contact.primitiveIndex == b.contact.primitiveIndex;
+}
+
+TEST_F(Queries, PointPathAgreesWithTheGeneralWalk) {
+  materials.define("oneSided", kContentsSolid, 1);
+  materials.define("water", 0x4);
+  Material* solid = materials.find("solid");
+  Material* oneSided = materials.find("oneSided");
+  Material* water = materials.find("water");
+  std::mt19937 rng(4242);
+  std::uniform_real_distribution<float> bump(-5.0f, 5.0f);
+  // Terrain of 24 x 24 cells, flat (coplanar neighbours, so tied hits) for x below 96; walls of
+  // merged quads, slivers and brushes from planes, in two-sided, one-sided and water materials.
+  constexpr int kCells = 24;
+  std::vector<float> height((kCells + 1) * (kCells + 1));
+  for (int y = 0; y <= kCells; y++)
+    for (int x = 0; x <= kCells; x++)
+      height[size_t(y * (kCells + 1) + x)] =
+          x <= 6 ? 0.0f : std::sin(float(x) * 0.5f) * 18.0f + std::cos(float(y) * 0.4f) * 14.0f + bump(rng);
+  auto at = [&](int x, int y) { return v(float(x) * 16.0f, float(y) * 16.0f, height[size_t(y * (kCells + 1) + x)]); };
+  std::vector<CollisionSurface> surfaces(kCells * kCells * 2 + 64);
+  size_t next = 0;
+  auto surface = [&](Material* mat) -> CollisionSurface& {
+    CollisionSurface& s = surfaces[next++];
+    s.material = mat;
+    return s;
+  };
+  for (int y = 0; y < kCells; y++)
+    for (int x = 0; x < kCells; x++) {
+      const int cell = y * kCells + x;
+      Material* mat = cell % 7 == 3 ? oneSided : (cell % 11 == 5 ? water : solid);
+      addTriangle(surface(mat), at(x, y), at(x + 1, y), at(x + 1, y + 1));
+      addTriangle(surface(mat), at(x, y), at(x + 1, y + 1), at(x, y + 1));
+    }
+  std::uniform_real_distribution<float> across(10.0f, 370.0f), size(4.0f, 30.0f);
+  for (int i = 0; i < 12; i++) {  // walls: two triangles of one surface merge into a quad
+    const Vec3 a(across(rng), across(rng), -30.0f);
+    const Vec3 b = a + v(size(rng), size(rng) - 17.0f, 0.0f);
+    CollisionSurface& s = surface(i % 3 == 0 ? oneSided : solid);
+    addTriangle(s, a, b, b + v(0, 0, 80));
+    addTriangle(s, a, b + v(0, 0, 80), a + v(0, 0, 80));
+  }
+  for (int i = 0; i < 12; i++) {  // slivers: sharp corners widen the edge tolerance's reach
+    const Vec3 a(across(rng), across(rng), bump(rng) * 4.0f);
+    addTriangle(surface(solid), a, a + v(60, 0.5f, 3), a + v(60, 1.5f, -2));
+  }
+  for (int i = 0; i < 16; i++) {  // boxes and a slanted cut, as brushes
+    const Vec3 c(across(rng), across(rng), bump(rng) * 6.0f);
+    const Vec3 h(size(rng), size(rng), size(rng));
+    std::vector<Plane> planes = {Plane(v(1, 0, 0), c.x + h.x),  Plane(v(-1, 0, 0), -(c.x - h.x)),
+                                 Plane(v(0, 1, 0), c.y + h.y),  Plane(v(0, -1, 0), -(c.y - h.y)),
+                                 Plane(v(0, 0, 1), c.z + h.z),  Plane(v(0, 0, -1), -(c.z - h.z))};
+    if (i % 4 == 0) {
+      Vec3 n(1, 1, 1);
+      n.normalize();
+      planes.push_back(Plane(n, n.dot(c)));
+    }
+    addBrush(surface(i % 5 == 2 ? water : solid), planes);
+  }
+  List<CollisionSurface*> list;
+  for (size_t i = 0; i < next; i++)
+    list.append(&surfaces[i]);
+  const int index = m.cm.createModel("mixed", list);
+  ASSERT_GT(index, 1);
+  cmModel_t* model = m.cm.model(index);
+  ASSERT_GT(model->leafs.num(), 16);
+  ASSERT_GT(model->brushes.num(), 10);
+
+  // Random segments, vertical ones through grid corners and cell diagonals (ties between
+  // neighbours), segments lying in the flat part's plane, tiny moves that are snapped or dropped,
+  // and points standing still.
+  std::vector<std::pair<Vec3, Vec3>> rays;
+  std::uniform_real_distribution<float> wide(-40.0f, 424.0f), high(-70.0f, 120.0f), tiny(-0.04f, 0.04f);
+  for (int i = 0; i < 2500; i++)
+    rays.push_back({v(wide(rng), wide(rng), high(rng)), v(wide(rng), wide(rng), high(rng))});
+  std::uniform_int_distribution<int> cell(0, kCells);
+  for (int i = 0; i < 300; i++) {
+    const float x = float(cell(rng)) * 16.0f, y = float(cell(rng)) * 16.0f, o = i % 2 ? 8.0f : 0.0f;
+    rays.push_back({v(x + o, y + o, 100.0f), v(x + o, y + o, -100.0f)});
+  }
+  for (int i = 0; i < 200; i++)
+    rays.push_back({v(wide(rng), wide(rng), 0.0f), v(wide(rng), wide(rng), i % 2 ? 0.0f : 0.005f)});
+  for (int i = 0; i < 300; i++) {
+    const Vec3 a(across(rng), across(rng), bump(rng) * 6.0f);
+    rays.push_back({a, i % 3 == 0 ? a : a + v(tiny(rng), tiny(rng), tiny(rng))});
+  }
+
+  CollisionModelPointQuery fast;
+  GeneralPointQuery general;
+  Vec3 tilt(1, 2, 3);
+  tilt.normalize();
+  const Mat3 turned = Rotation(Vec3(), tilt, 37.0f).toMat3();
+  struct Setting {
+    Vec3 origin;
+    Mat3 axis;
+    int mask;
+    bool backFaces;
+  } settings[] = {{Vec3(), kIdentity, -1, false},           {Vec3(), kIdentity, -1, true},
+                  {Vec3(), kIdentity, kContentsSolid, false}, {Vec3(), kIdentity, 0x4, false},
+                  {v(500, -200, 40), turned, -1, false}};
+  auto compareAll = [&](const Setting& set, int& hits, int& misses) {
+    fast.testBackFaces = general.testBackFaces = set.backFaces;
+    for (size_t i = 0; i < rays.size(); i++) {
+      const Vec3 a = set.origin + set.axis.transform(rays[i].first);
+      const Vec3 b = set.origin + set.axis.transform(rays[i].second);
+      const bool ranFast = fast.trace(a, b, nullptr, kIdentity, set.mask, model, set.origin, set.axis);
+      const bool ranGeneral = general.trace(a, b, nullptr, kIdentity, set.mask, model, set.origin, set.axis);
+      ASSERT_EQ(ranFast, ranGeneral) << "ray " << i;
+      ASSERT_TRUE(sameResult(fast.result, general.result))
+          << "ray " << i << ": fraction " << fast.result.fraction << " against " << general.result.fraction
+          << ", primitive " << fast.result.contact.primitiveIndex << " against "
+          << general.result.contact.primitiveIndex;
+      (fast.result.fraction < 1.0f ? hits : misses)++;
+    }
+  };
+  for (const Setting& set : settings) {
+    SCOPED_TRACE(testing::Message() << "mask " << set.mask << " back faces " << set.backFaces);
+    int hits = 0, misses = 0;
+    compareAll(set, hits, misses);
+    EXPECT_GT(hits, set.mask == 0x4 ? 200 : 1000);
+    EXPECT_GT(misses, 400);
+  }
+
+  // Shapes put into leaves directly, past addShape, with edge data of their own leaves: those
+  // leaves are then walked from their shapes alone.
+  const int leafs = model->leafs.num();
+  for (int l = 0; l < leafs; l++) {
+    const CollisionLeaf& from = model->leafs[(l + leafs / 2) % leafs];
+    if (l % 3 == 0 && from.shapes.num() > 0) {
+      const ClipShape copy = from.shapes[from.shapes.num() - 1];
+      model->leafs[l].shapes.append(copy);
+      ASSERT_FALSE(model->leafs[l].packedMatches());
+    }
+  }
+  int hits = 0, misses = 0;
+  compareAll(settings[0], hits, misses);
+  EXPECT_GT(hits, 1000);
 }
 
 // ------------------------------------------------------------------------------------ rotation
