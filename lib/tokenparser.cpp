@@ -22,12 +22,29 @@ namespace {
 // The block reads below may run past the text within its page, which is safe on every target we
 // build for but is a read of memory the sanitizers track as not ours.
 #define QUILL_BLOCK_READ __attribute__((no_sanitize("address", "thread")))
+// The scans of a token are inlined into the read, except under the sanitizers, which keep a
+// function exempt from their checks out of the checked ones.
+#if defined(__has_feature)
+#define QUILL_HAS_FEATURE(x) __has_feature(x)
+#else
+#define QUILL_HAS_FEATURE(x) 0
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || QUILL_HAS_FEATURE(address_sanitizer) || \
+    QUILL_HAS_FEATURE(thread_sanitizer)
+#define QUILL_SCAN QUILL_BLOCK_READ __attribute__((noinline))
+#else
+#define QUILL_SCAN __attribute__((always_inline)) inline
+#endif
 
 constexpr uint8_t kClassWhitespace = 0x1;
 constexpr uint8_t kClassPunctuation = 0x2;
-constexpr uint8_t kClassEnd = 0x4;  // NUL only
+constexpr uint8_t kClassEnd = 0x4;    // NUL only
+constexpr uint8_t kClassSlash = 0x8;  // "/" outside the white space set: may open a comment
+constexpr uint8_t kClassQuote = 0x10;  // '"' outside the white space set: opens a quoted string
 // What ends a word: one table test per character.
 constexpr uint8_t kClassWordEnd = kClassWhitespace | kClassPunctuation | kClassEnd;
+// Every first character without these bits starts a word: one table test picks the common case.
+constexpr uint8_t kClassNoWord = kClassPunctuation | kClassEnd | kClassSlash | kClassQuote;
 constexpr const char* kDefaultWhitespace = " \t\n\r";
 constexpr int kMaxTokenLength = TokenParserLevel::kTokenSize - 1;
 
@@ -44,74 +61,191 @@ void parserMessage(const char* format, ...) {
   g_cmdSystem->error(0, "%s", text);
 }
 
-// Offset (0..16) of the first of 16 bytes at p that may end a word: a byte up to the space
-// (white space, NUL, control characters) or one of the level's set characters above it. The
-// caller checks the class table there. Reads 16 bytes: call only where they lie in one page.
-QUILL_BLOCK_READ int wordStopCandidate(const char* p, const TokenParserLevel& l) {
-#if !defined(__SSE2__)
-  (void)p;
-  (void)l;
-  return 0;  // byte by byte
-#else
-  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-  const __m128i space = _mm_set1_epi8(0x20);
-  __m128i m = _mm_cmpeq_epi8(_mm_min_epu8(v, space), v);
-  for (int i = 0; i < l.wordStopCount; ++i)
-    m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_load_si128(reinterpret_cast<const __m128i*>(l.wordStopBlocks[i]))));
-  return __builtin_ctz(unsigned(_mm_movemask_epi8(m)) | 0x10000u);
-#endif
-}
-
 bool inOnePage(const char* p) {
   return (reinterpret_cast<uintptr_t>(p) & 4095) <= 4096 - 16;
 }
 
-// Copies n bytes and the terminator into a token buffer; short tokens (most of them) move as one
-// 16-byte block instead of a library call. The block may read past the text within its page.
-// The stores stay inside the 512-byte buffer: a block starts below n <= 511, at a multiple of 16.
-QUILL_BLOCK_READ void copyToken(char* out, const char* p, int n) {
-  int i = 0;
 #if defined(__SSE2__)
-  for (; i < n && inOnePage(p + i); i += 16)
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+// Bits of the 16 bytes in v that may end a word: bytes up to the space (white space, NUL, control
+// characters) and the level's set characters above it. The caller checks the class table there.
+__attribute__((always_inline)) inline unsigned wordStopMask(__m128i v, const TokenParserLevel& l) {
+  __m128i m = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x20)), v);
+  const __m128i* blocks = reinterpret_cast<const __m128i*>(l.wordStopBlocks);
+  // Unrolled by the count: a set has a handful of characters, and the count never changes
+  // within a level, so the jump into the chain is predicted.
+#define QUILL_STOP(i) \
+  case i + 1:         \
+    m = _mm_or_si128(m, _mm_cmpeq_epi8(v, _mm_load_si128(blocks + i))); \
+    [[fallthrough]];
+  switch (l.wordStopCount) {
+    QUILL_STOP(15) QUILL_STOP(14) QUILL_STOP(13) QUILL_STOP(12) QUILL_STOP(11) QUILL_STOP(10)
+    QUILL_STOP(9) QUILL_STOP(8) QUILL_STOP(7) QUILL_STOP(6) QUILL_STOP(5) QUILL_STOP(4)
+    QUILL_STOP(3) QUILL_STOP(2) QUILL_STOP(1) QUILL_STOP(0)
+    default:
+      break;
+  }
+#undef QUILL_STOP
+  return unsigned(_mm_movemask_epi8(m));
+}
 #endif
-  if (i < n)
-    std::memcpy(out + i, p + i, size_t(n - i));
+
+// Reads the word at p (its first character starts one) into `out` from its character `n` on: at
+// most 511 characters and the terminator; returns its length. Where 16 bytes lie in one page they
+// are scanned as a block and stored as they are, so the scan is also the copy; the stores stay
+// inside the 512-byte buffer (a block starts at or below 496).
+QUILL_BLOCK_READ __attribute__((noinline)) int scanWordFrom(const char* p, char* out, const TokenParserLevel& l,
+                                                            int n) {
+  const uint8_t* cls = l.charClass;
+#if defined(__SSE2__)
+  if (l.wordStopCount >= 0) {
+    while (n <= TokenParserLevel::kTokenSize - 16 && inOnePage(p + n)) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), v);
+      // Control characters that are no white space are part of a word: skip those candidates.
+      for (unsigned m = wordStopMask(v, l); m; m &= m - 1) {
+        const int i = __builtin_ctz(m);
+        if (cls[static_cast<unsigned char>(p[n + i])] & kClassWordEnd) {
+          n += i;
+          out[n] = '\0';
+          return n;
+        }
+      }
+      n += 16;
+    }
+    if (n > kMaxTokenLength) {
+      out[kMaxTokenLength] = '\0';
+      return kMaxTokenLength;
+    }
+  }
+#endif
+  for (; n < kMaxTokenLength; ++n) {
+    const unsigned char c = static_cast<unsigned char>(p[n]);
+    if (cls[c] & kClassWordEnd)
+      break;
+    out[n] = static_cast<char>(c);
+  }
   out[n] = '\0';
+  return n;
 }
 
-// Length (at most `limit`) of a quoted string's text at p, up to its closing quote or the end of
-// the text; the newlines in it are added to *lines.
-QUILL_BLOCK_READ int quotedLength(const char* p, int limit, int* lines) {
-  int n = 0;
+// scanWordFrom with the first block in line: most words end inside it.
+QUILL_SCAN int scanWord(const char* p, char* out, const TokenParserLevel& l) {
+#if defined(__SSE2__)
+  if (l.wordStopCount >= 0 && inOnePage(p)) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    for (unsigned m = wordStopMask(v, l); m; m &= m - 1) {
+      const int i = __builtin_ctz(m);
+      if (l.charClass[static_cast<unsigned char>(p[i])] & kClassWordEnd) {
+        out[i] = '\0';
+        return i;
+      }
+    }
+    return scanWordFrom(p, out, l, 16);
+  }
+#endif
+  return scanWordFrom(p, out, l, 0);
+}
+
+// Reads a quoted string's text at p (behind the opening quote) into `out` from its character `n`
+// on, up to its closing quote or the end of the text: at most 511 characters and the terminator;
+// returns its length. The newlines in it are added to *lines. Blocks as in scanWordFrom.
+QUILL_BLOCK_READ __attribute__((noinline)) int scanQuotedFrom(const char* p, char* out, int* lines, int n) {
 #if defined(__SSE2__)
   const __m128i quote = _mm_set1_epi8('"');
   const __m128i newline = _mm_set1_epi8('\n');
   const __m128i zero = _mm_setzero_si128();
-  while (n + 16 <= limit && inOnePage(p + n)) {
+  while (n + 16 <= kMaxTokenLength && inOnePage(p + n)) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + n));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + n), v);
     const unsigned stop = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, zero))));
     unsigned breaks = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, newline)));
-    // Newlines inside strings are rare, and the baseline instruction set has no population count.
+    if (stop)
+      breaks &= (1u << __builtin_ctz(stop)) - 1;
+    // Newlines in strings are rare; the baseline instruction set has no population count.
+    for (; breaks; breaks &= breaks - 1)
+      ++*lines;
     if (stop) {
-      const int k = __builtin_ctz(stop);
-      breaks &= (1u << k) - 1;
-      if (breaks)
-        *lines += __builtin_popcount(breaks);
-      return n + k;
+      n += __builtin_ctz(stop);
+      out[n] = '\0';
+      return n;
     }
-    if (breaks)
-      *lines += __builtin_popcount(breaks);
     n += 16;
   }
 #endif
-  for (; n < limit; ++n) {
+  for (; n < kMaxTokenLength; ++n) {
     const char c = p[n];
     if (c == '"' || c == '\0')
       break;
     *lines += c == '\n';
+    out[n] = c;
   }
+  out[n] = '\0';
   return n;
+}
+
+// scanQuotedFrom with the first block in line.
+QUILL_SCAN int scanQuoted(const char* p, char* out, int* lines) {
+#if defined(__SSE2__)
+  if (inOnePage(p)) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+    const unsigned stop = unsigned(_mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_setzero_si128()))));
+    unsigned breaks = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
+    if (stop) {
+      const int k = __builtin_ctz(stop);
+      for (breaks &= (1u << k) - 1; breaks; breaks &= breaks - 1)
+        ++*lines;
+      out[k] = '\0';
+      return k;
+    }
+    for (; breaks; breaks &= breaks - 1)
+      ++*lines;
+    return scanQuotedFrom(p, out, lines, 16);
+  }
+#endif
+  return scanQuotedFrom(p, out, lines, 0);
+}
+
+// Past the comment that opens at p ("//" or "/*"). A line comment stops at its newline (which
+// the caller skips or stops at); a block comment ends just past its "*/", or at the end of the
+// text, and the newlines inside are added to *line.
+QUILL_BLOCK_READ const char* skipComment(const char* p, int* line) {
+  if (p[1] == '/')
+    return strchrnul(p + 2, '\n');
+  // Scanning from the "*" of the opening lets "/*/" close at once.
+  ++p;
+  for (;;) {
+#if defined(__SSE2__)
+    const __m128i star = _mm_set1_epi8('*');
+    const __m128i newline = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_setzero_si128();
+    while (inOnePage(p)) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const unsigned stop = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, star), _mm_cmpeq_epi8(v, zero))));
+      unsigned breaks = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(v, newline)));
+      if (stop)
+        breaks &= (1u << __builtin_ctz(stop)) - 1;
+      for (; breaks; breaks &= breaks - 1)
+        ++*line;
+      if (stop) {
+        p += __builtin_ctz(stop);
+        break;
+      }
+      p += 16;
+    }
+#endif
+    while (*p && *p != '*') {
+      *line += *p == '\n';
+      ++p;
+    }
+    if (!*p)
+      return p;
+    if (p[1] == '/')
+      return p + 2;
+    ++p;
+  }
 }
 
 void copySet(char* dst, const char* src) {
@@ -131,6 +265,11 @@ void buildCharClass(TokenParserLevel& l) {
     l.charClass[static_cast<unsigned char>(*p)] |= kClassPunctuation;
   // NUL ends every token and is never whitespace.
   l.charClass[0] = kClassEnd;
+  // Comments and quoted strings open only where their characters are no white space.
+  if (!(l.charClass[static_cast<unsigned char>('/')] & kClassWhitespace))
+    l.charClass[static_cast<unsigned char>('/')] |= kClassSlash;
+  if (!(l.charClass[static_cast<unsigned char>('"')] & kClassWhitespace))
+    l.charClass[static_cast<unsigned char>('"')] |= kClassQuote;
   l.wordStopCount = 0;
   for (int c = 0x21; c < 256; ++c) {
     if (!(l.charClass[c] & (kClassWhitespace | kClassPunctuation)))
@@ -430,27 +569,11 @@ bool TokenParser::skipWhitespaceAndComments(bool crossLines, bool noComments) {
       l->text = p;
       return false;
     }
-    if (!noComments && c == '/') {
-      if (p[1] == '/') {
-        // The comment ends before its newline, so the newline is skipped (and counted) above, or
-        // stops a read that may not cross lines.
-        p += 2;
-        while (*p && *p != '\n')
-          ++p;
-        continue;
-      }
-      if (p[1] == '*') {
-        // Scanning from the "*" of the opening lets "/*/" close at once.
-        ++p;
-        while (*p && !(p[0] == '*' && p[1] == '/')) {
-          if (*p == '\n')
-            ++l->line;
-          ++p;
-        }
-        if (*p)
-          p += 2;
-        continue;
-      }
+    if (!noComments && c == '/' && (p[1] == '/' || p[1] == '*')) {
+      // A line comment stops before its newline, so the newline is skipped (and counted) above,
+      // or stops a read that may not cross lines.
+      p = skipComment(p, &l->line);
+      continue;
     }
     l->text = p;
     return true;
@@ -459,10 +582,8 @@ bool TokenParser::skipWhitespaceAndComments(bool crossLines, bool noComments) {
 
 void TokenParser::readQuoted(TokenParserLevel& l) {
   const char* p = l.text;
-  // Find the end first, then copy once.
   int lines = 0;
-  const int n = quotedLength(p, kMaxTokenLength, &lines);
-  copyToken(l.token, p, n);
+  const int n = scanQuoted(p, l.token, &lines);
   l.line += lines;
   p += n;
   if (*p == '"') {
@@ -478,94 +599,66 @@ void TokenParser::readQuoted(TokenParserLevel& l) {
   l.text = p;
 }
 
-// The common case in one pass with the position in a register: no pushed-back token, no cut
-// quoted string pending. White space, comments and the token are handled as in
-// skipWhitespaceAndComments and readTokenSlow.
-__attribute__((always_inline)) inline bool TokenParser::readTokenInternal(bool crossLines) {
-  TokenParserLevel& l = m_levels[m_current];
-  if ((l.flags & (TokenParserLevel::kPushedBack | TokenParserLevel::kInQuote)) || !l.text)
-    return readTokenSlow(crossLines);
-  l.flags &= static_cast<uint8_t>(~(TokenParserLevel::kCut | TokenParserLevel::kQuoted));
-  const uint8_t* cls = l.charClass;
+// The common read of a level in one pass, with no call: 1 a token was read, 0 none (end of the
+// text, or of the line when lines may not be crossed), -1 the rest goes through readTokenSlow (a
+// pushed-back token, a cut quoted string going on, a comment). White space, comments and the
+// token are handled as in skipWhitespaceAndComments and readTokenSlow.
+__attribute__((always_inline)) inline int readTokenFast(TokenParserLevel& l, bool crossLines) {
   const char* p = l.text;
-  char* out = l.token;
-  int line = l.line;
-  unsigned char c;
-  for (;;) {
-    c = static_cast<unsigned char>(*p);
-    if (cls[c] & kClassWhitespace) {
-      if (c == '\n') {
-        if (!crossLines) {
-          l.line = line;
-          l.text = p;
-          out[0] = '\0';
-          return false;
-        }
-        ++line;
+  const uint8_t flags = l.flags;
+  if (__builtin_expect((flags & (TokenParserLevel::kPushedBack | TokenParserLevel::kInQuote)) || !p, 0))
+    return -1;
+  l.flags = static_cast<uint8_t>(flags & ~(TokenParserLevel::kCut | TokenParserLevel::kQuoted));
+  const uint8_t* cls = l.charClass;
+  unsigned k = cls[static_cast<unsigned char>(*p)];
+  while (k & kClassWhitespace) {
+    if (*p == '\n') {
+      if (!crossLines) {
+        l.text = p;
+        l.token[0] = '\0';
+        return 0;
       }
-      ++p;
-      continue;
+      ++l.line;
     }
-    if (c == '/') {
-      if (p[1] == '/') {
-        p = strchrnul(p + 2, '\n');
-        continue;
-      }
-      if (p[1] == '*') {
+    k = cls[static_cast<unsigned char>(*++p)];
+  }
+  if (__builtin_expect(k & kClassNoWord, 0)) {
+    if ((k & kClassSlash) && (p[1] == '/' || p[1] == '*')) {
+      l.text = p;
+      return -1;
+    }
+    if (k & kClassQuote) {
+      int lines = 0;
+      const int n = scanQuoted(p + 1, l.token, &lines);
+      l.line += lines;
+      p += 1 + n;
+      if (*p == '"')
         ++p;
-        while (*p && !(p[0] == '*' && p[1] == '/')) {
-          line += *p == '\n';
-          ++p;
-        }
-        if (*p)
-          p += 2;
-        continue;
-      }
+      else if (*p)
+        l.flags |= TokenParserLevel::kInQuote | TokenParserLevel::kCut;  // the rest is the next token
+      l.flags |= TokenParserLevel::kQuoted;
+      l.text = p;
+      return n != 0 || *p;
     }
-    break;
-  }
-  l.line = line;
-  if (!c) {
-    l.text = p;
-    out[0] = '\0';
-    return false;
-  }
-  if (c == '"') {
-    l.text = p + 1;
-    readQuoted(l);
-    return l.token[0] != '\0' || *l.text;
-  }
-  if (cls[c] & kClassPunctuation) {
-    out[0] = static_cast<char>(c);
-    out[1] = '\0';
-    l.text = p + 1;
-    return true;
-  }
-  // Bounded scan (a word longer than a token is cut, and the rest is the next word), 16 bytes a
-  // step where the level's sets allow, then one copy.
-  int n = 1;
-  const bool wide = l.wordStopCount >= 0;
-  while (n < kMaxTokenLength) {
-    if (wide && inOnePage(p + n)) {
-      const int k = wordStopCandidate(p + n, l);
-      n += k;
-      if (k == 16)
-        continue;
-      if (n >= kMaxTokenLength)
-        break;
+    if (k & kClassEnd) {
+      l.text = p;
+      l.token[0] = '\0';
+      return 0;
     }
-    if (cls[static_cast<unsigned char>(p[n])] & kClassWordEnd)
-      break;
-    ++n;
+    if (k & kClassPunctuation) {
+      l.token[0] = *p;
+      l.token[1] = '\0';
+      l.text = p + 1;
+      return 1;
+    }
+    // A "/" that opens no comment and is no punctuation starts a word.
   }
-  if (n > kMaxTokenLength)
-    n = kMaxTokenLength;
-  copyToken(out, p, n);
+  const int n = scanWord(p, l.token, l);
   p += n;
   if (n == kMaxTokenLength && !(cls[static_cast<unsigned char>(*p)] & kClassWordEnd))
     l.flags |= TokenParserLevel::kCut;
   l.text = p;
-  return true;
+  return 1;
 }
 
 bool TokenParser::readTokenSlow(bool crossLines) {
@@ -587,31 +680,30 @@ bool TokenParser::readTokenSlow(bool crossLines) {
     return false;
 
   const char* p = l.text;
-  if (*p == '"') {
+  const uint8_t* cls = l.charClass;
+  const unsigned k = cls[static_cast<unsigned char>(*p)];
+  if (k & kClassQuote) {
     l.text = p + 1;
     readQuoted(l);
     return l.token[0] != '\0' || *l.text;
   }
-  const uint8_t* cls = l.charClass;
-  char* out = l.token;
-  if (cls[static_cast<unsigned char>(*p)] & kClassPunctuation) {
-    out[0] = *p++;
-    out[1] = '\0';
+  if (k & kClassPunctuation) {
+    l.token[0] = *p++;
+    l.token[1] = '\0';
     l.text = p;
     return true;
   }
-  int n = 0;
-  unsigned char c;
-  while ((c = static_cast<unsigned char>(*p)) && !(cls[c] & (kClassWhitespace | kClassPunctuation)) &&
-         n < kMaxTokenLength) {
-    out[n++] = static_cast<char>(c);
-    ++p;
-  }
-  out[n] = '\0';
-  if (n == kMaxTokenLength && c && !(cls[c] & (kClassWhitespace | kClassPunctuation)))
+  const int n = scanWord(p, l.token, l);
+  p += n;
+  if (n == kMaxTokenLength && !(cls[static_cast<unsigned char>(*p)] & kClassWordEnd))
     l.flags |= TokenParserLevel::kCut;
   l.text = p;
   return true;
+}
+
+// Out of line, so that the common read needs no stack frame.
+__attribute__((noinline)) const char* TokenParser::nextTokenSlow(bool crossLines) {
+  return readTokenSlow(crossLines) ? m_levels[m_current].token : nullptr;
 }
 
 bool TokenParser::setToken(char* out, int size) {
@@ -638,7 +730,8 @@ bool TokenParser::readToken(char* out, int size, bool crossLines) {
       out[0] = '\0';
     return false;
   }
-  bool ok = readTokenInternal(crossLines);
+  const int read = readTokenFast(m_levels[m_current], crossLines);
+  const bool ok = read < 0 ? readTokenSlow(crossLines) : read != 0;
   setToken(out, size);
   return ok;
 }
@@ -646,7 +739,11 @@ bool TokenParser::readToken(char* out, int size, bool crossLines) {
 const char* TokenParser::nextToken(bool crossLines) {
   if (m_current < 0)
     return nullptr;
-  return readTokenInternal(crossLines) ? m_levels[m_current].token : nullptr;
+  TokenParserLevel& l = m_levels[m_current];
+  const int read = readTokenFast(l, crossLines);
+  if (__builtin_expect(read < 0, 0))
+    return nextTokenSlow(crossLines);
+  return read ? l.token : nullptr;
 }
 
 bool TokenParser::readTokenString(String& out, bool crossLines) {

@@ -151,8 +151,8 @@ class TokenParser {
  private:
   TokenParserLevel* level() { return m_current >= 0 ? &m_levels[m_current] : nullptr; }
   const TokenParserLevel* level() const { return m_current >= 0 ? &m_levels[m_current] : nullptr; }
-  bool readTokenInternal(bool crossLines);
   bool readTokenSlow(bool crossLines);
+  const char* nextTokenSlow(bool crossLines);
   void readQuoted(TokenParserLevel& l);
 
   TokenParserLevel m_levels[kMaxLevels];

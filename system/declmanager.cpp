@@ -184,6 +184,7 @@ bool DeclManager::registerDeclType(const char* name, int typeId, DeclAllocFn all
   copyLimited(slot.name, sizeof(slot.name), name);
   slot.allocator = allocator;
   slot.enabled = true;
+  clearIndex();  // blocks of the new keyword now count in every file
   return true;
 }
 
@@ -446,27 +447,36 @@ bool DeclManager::findDeclInFile(String& out, const char* file, const char* name
   return false;
 }
 
-void DeclManager::listFolder(const DeclFolder& folder, List<String>& out, int startSize) {
+void DeclManager::listFolder(const DeclFolder& folder, List<String>& out) {
   out.clear();
   if (!g_ioSystem)
     return;
-  // Listings grow with the folder: a cut listing would hide declarations silently.
-  for (int size = startSize;; size *= 2) {
-    std::vector<char> buffer(size_t(size), '\0');
-    int count = g_ioSystem->getFileList(folder.folder, folder.extension, buffer.data(), size, true);
+  // Listings grow with the folder: a cut listing would hide declarations silently. The buffer
+  // is not cleared: only the names the file system reports are read, each within the buffer.
+  if (listingSize_ == 0) {
+    listingSize_ = 16 * 1024;
+    listing_.reset(new char[size_t(listingSize_)]);
+  }
+  for (;;) {
+    const char* buffer = listing_.get();
+    const int count = g_ioSystem->getFileList(folder.folder, folder.extension, listing_.get(), listingSize_, true);
     int used = 0;
-    for (int i = 0; i < count; ++i)
-      used += int(std::strlen(buffer.data() + used)) + 1;
-    if (used + kListingSlack <= size || size >= (1 << 26)) {
-      const char* name = buffer.data();
-      for (int i = 0; i < count; ++i) {
+    int names = 0;
+    for (; names < count && used < listingSize_; ++names)
+      used += int(strnlen(buffer + used, size_t(listingSize_ - used))) + 1;
+    if (used + kListingSlack <= listingSize_ || listingSize_ >= (1 << 26)) {
+      const char* name = buffer;
+      for (int i = 0; i < names && name < buffer + listingSize_; ++i) {
+        const size_t length = strnlen(name, size_t(buffer + listingSize_ - name));
         char path[512];
-        std::snprintf(path, sizeof(path), "%s/%s", folder.folder, name);
+        std::snprintf(path, sizeof(path), "%s/%.*s", folder.folder, int(length), name);
         out.append(String(path));
-        name += std::strlen(name) + 1;
+        name += length + 1;
       }
       return;
     }
+    listingSize_ *= 2;
+    listing_.reset(new char[size_t(listingSize_)]);
   }
 }
 
@@ -519,7 +529,7 @@ bool DeclManager::searchFolder(String& out, int folderIndex, const char* name, i
 
   if (!indexing_) {
     List<String> files;
-    listFolder(folder, files, 8192);
+    listFolder(folder, files);
     for (const String& path : files)
       if (findDeclInFile(out, path.c_str(), name, typeId))
         return true;
@@ -531,7 +541,7 @@ bool DeclManager::searchFolder(String& out, int folderIndex, const char* name, i
   if (!index.listed) {
     index.listed = true;
     List<String> files;
-    listFolder(folder, files, 64 * 1024);
+    listFolder(folder, files);
     index.order.resize(size_t(files.num()));
     for (int i = 0; i < files.num(); ++i) {
       // A listing may repeat a name (a file in a pack and loose): scan it once.
@@ -633,7 +643,7 @@ void DeclManager::loadDeclsOfType(int typeId) {
   TokenParser parser;
   for (const DeclFolder& folder : folders_) {
     List<String> files;
-    listFolder(folder, files, 1024);
+    listFolder(folder, files);
     for (const String& file : files)
       parseDeclFile(parser, file.c_str(), typeId, names);
   }

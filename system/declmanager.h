@@ -2,6 +2,7 @@
 // the declaration files on its first request and parses it on demand. Main thread only.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -133,7 +134,7 @@ class DeclManager : public DeclSystem {
     return typeId >= 0 && typeId < kDeclTypeCount && slots_[typeId].enabled;
   }
   void deleteDecl(DeclResource* resource);
-  void listFolder(const DeclFolder& folder, List<String>& out, int startSize);
+  void listFolder(const DeclFolder& folder, List<String>& out);
   bool searchFolder(String& out, int folderIndex, const char* name, int typeId);
   void indexFile(FolderIndex& index, int file);
   void reloadOne(DeclInterface* decl);
@@ -143,6 +144,9 @@ class DeclManager : public DeclSystem {
   DeclTypeSlot slots_[kDeclTypeCount];
   List<DeclFolder> folders_{16};
   std::vector<FolderIndex> index_;
+  // One listing buffer for every folder, kept at the size the largest listing needed.
+  std::unique_ptr<char[]> listing_;
+  int listingSize_ = 0;
   bool indexing_ = true;
   bool initialised_ = false;
   int fileReads_ = 0;

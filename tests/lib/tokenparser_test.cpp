@@ -635,7 +635,7 @@ TEST_F(TokenParserTest, ExpectTokenErrorTexts) {
     // Line numbers padded to the digits of the error line; the report ends one line past it.
     std::string text;
     for (int i = 1; i <= 12; ++i)
-      text += "l" + std::to_string(i) + "\n";
+      text += 'l' + std::to_string(i) + '\n';
     text += "bad\nafter\nunseen\n";
     TokenParser parser;
     parser.pushText(text.c_str());
@@ -828,7 +828,7 @@ TEST_F(TokenParserTest, SplitStatements) {
 TEST_F(TokenParserTest, SplitStatementsLimits) {
   std::string many;
   for (int i = 0; i < 70; ++i)
-    many += "w" + std::to_string(i) + " ";
+    many += 'w' + std::to_string(i) + ' ';
   many += "; next";
   StringList64 list;
   int consumed = TokenParser::splitStatements(list, many.c_str());
@@ -1088,6 +1088,77 @@ TEST_F(TokenParserTest, QuotedScanAgreesUpToAPageEnd) {
         ASSERT_NE(next, nullptr) << length;
         EXPECT_STREQ(next, "tail");
       }
+    }
+  }
+  munmap(pages, size_t(page) * 2);
+}
+
+// Inputs at the edges of the one-table dispatch and the block scans: numbers, punctuation and
+// comment signs next to words, comment and quote characters that are white space or punctuation,
+// comments cut by the end of the text, backslashes (no escapes), control and high bytes. Each
+// text is read from ordinary memory and again ending right before an unreadable page; the tokens
+// and the final line number must be those of the rules.
+TEST_F(TokenParserTest, ScanningEdgeCases) {
+  struct Case {
+    const char* text;
+    const char* punctuation;
+    const char* whitespace;  // null: the default set
+    Tokens expected;
+    int line;
+  };
+  const Case cases[] = {
+      {"-0.5e+3 1. .25 0x1F 1e-9", nullptr, nullptr, {"-0.5e+3", "1.", ".25", "0x1F", "1e-9"}, 1},
+      {"( 1.5 -2 ){3,4}", "{}(),", nullptr, {"(", "1.5", "-2", ")", "{", "3", ",", "4", "}"}, 1},
+      {"}}{{a", "{}", nullptr, {"}", "}", "{", "{", "a"}, 1},
+      {"a/b a//b", nullptr, nullptr, {"a/b", "a//b"}, 1},
+      {"a/b a//b\nc", "/", nullptr, {"a", "/", "b", "a", "c"}, 2},
+      {"/ x", nullptr, nullptr, {"/", "x"}, 1},
+      {"a/b a//b", nullptr, " /", {"a", "b", "a", "b"}, 1},
+      {"\"a b\" c", nullptr, " \"", {"a", "b", "c"}, 1},
+      {"x\"y z\"w", "\"", nullptr, {"x", "y z", "w"}, 1},
+      {"\"a\\\"b\"", nullptr, nullptr, {"a\\", "b\""}, 1},
+      {"a\\ b\\n", nullptr, nullptr, {"a\\", "b\\n"}, 1},
+      {"a /*", nullptr, nullptr, {"a"}, 1},
+      {"a /* *", nullptr, nullptr, {"a"}, 1},
+      {"a /* \n*", nullptr, nullptr, {"a"}, 2},
+      {"a //", nullptr, nullptr, {"a"}, 1},
+      {"a /", nullptr, nullptr, {"a", "/"}, 1},
+      {"/", nullptr, nullptr, {"/"}, 1},
+      {"a/*/", nullptr, nullptr, {"a/*/"}, 1},
+      {"a /**/b", nullptr, nullptr, {"a", "b"}, 1},
+      {"/* ** \n *** \n ****/ x", nullptr, nullptr, {"x"}, 3},
+      {"/* a comment much longer than one block, \n with * and / \n inside it */x\ny", nullptr, nullptr,
+       {"x", "y"}, 4},
+      {"// one\n// two\nz", nullptr, nullptr, {"z"}, 3},
+      {"\"q\"//c\n\"r\"/*\n*/\"s\"", nullptr, nullptr, {"q", "r", "s"}, 3},
+      {"\"line\none\" next", nullptr, nullptr, {"line\none", "next"}, 2},
+      {"a\x01" "b c\x1f", nullptr, nullptr, {"a\x01" "b", "c\x1f"}, 1},
+      {"a\xff" "b\xe9", "\xff", nullptr, {"a", "\xff", "b\xe9"}, 1},
+      {"sixteen_letters_ seventeen_letters x", nullptr, nullptr,
+       {"sixteen_letters_", "seventeen_letters", "x"}, 1},
+      {"fifteen_letters,sixteen_letters_,", ",", nullptr, {"fifteen_letters", ",", "sixteen_letters_", ","}, 1},
+  };
+  const long page = sysconf(_SC_PAGESIZE);
+  char* pages = static_cast<char*>(mmap(nullptr, size_t(page) * 2, PROT_READ | PROT_WRITE,
+                                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(mprotect(pages + page, size_t(page), PROT_NONE), 0);
+  for (const Case& c : cases) {
+    const size_t length = std::strlen(c.text);
+    char* atPageEnd = pages + page - long(length) - 1;
+    std::memcpy(atPageEnd, c.text, length + 1);
+    const std::string copy(c.text);
+    for (const char* text : {copy.c_str(), const_cast<const char*>(atPageEnd)}) {
+      TokenParser parser;
+      parser.pushText(text);
+      parser.setPunctuation(c.punctuation);
+      if (c.whitespace)
+        parser.setWhitespace(c.whitespace);
+      Tokens got;
+      while (const char* t = parser.nextToken(true))
+        got.push_back(t);
+      EXPECT_EQ(got, c.expected) << "text: " << c.text << (text == atPageEnd ? " (page end)" : "");
+      EXPECT_EQ(parser.lineNumber(), c.line) << "text: " << c.text;
     }
   }
   munmap(pages, size_t(page) * 2);

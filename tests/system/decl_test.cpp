@@ -369,6 +369,28 @@ TEST_F(DeclManagerTest, AMissAfterTheFirstScanReadsNoFile) {
   EXPECT_EQ(files_.reads, (std::vector<std::string>{"d17.mtx", "materials/m17.mtx"}));
 }
 
+TEST_F(DeclManagerTest, ARepeatedMissListsNoFolderButStillTriesItsOwnFile) {
+  files_.add("materials/m.mtx", "material present { x }\ntable t { 1 }\n");
+  EXPECT_EQ(decls_->findTable("absent", false), nullptr);
+  const int listings = files_.listings;
+  files_.reads.clear();
+  EXPECT_EQ(decls_->findTable("ABSENT", false), nullptr);
+  EXPECT_EQ(files_.listings, listings) << "the folders were listed once";
+  for (const std::string& read : files_.reads)
+    EXPECT_EQ(read.rfind("ABSENT.", 0), 0u) << read;
+
+  // The file named after a declaration is tried on every search: one added later is found.
+  files_.add("absent.mtx", "table absent { 2 }\n");
+  EXPECT_NE(decls_->findTable("absent", false), nullptr);
+}
+
+TEST_F(DeclManagerTest, ATypeRegisteredAfterAnIndexedSearchFindsItsBlocks) {
+  files_.add("def/x.def", "game first { a }\nentityDef e { b }\n");
+  EXPECT_EQ(decls_->findType(kDeclEntityDef, "nothing", false), nullptr);  // indexes def/x.def
+  ASSERT_TRUE(decls_->registerDeclType("game", 31, allocCounting));
+  EXPECT_NE(decls_->findType(31, "first", false), nullptr) << "the keyword counts from now on";
+}
+
 TEST_F(DeclManagerTest, LargeFoldersAreListedWhole) {
   // Far more names than an 8,192-byte listing holds; the declaration sits in the last file.
   const std::string longName(120, 'n');
