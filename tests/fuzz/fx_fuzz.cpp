@@ -25,6 +25,7 @@
 #include "render/model/basemodel.h"
 #include "system/declmanager.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/support/nullgame.h"
 
 namespace {
 
@@ -141,15 +142,12 @@ class CheckingRender : public RenderSystem {
   std::vector<bool> live_;
 };
 
-class FloorGame : public GameInterface {
+class FloorGame : public NullGame {
  public:
-  void init() override {}
-  void shutdown() override {}
   void applyViewEffect(int, const char* material, float, float) override {
     if (!material)
       std::abort();
   }
-  void spawnImpactEffect(const DeclEffect*, const Vec3&, const Mat3&, int, const Vec3&, int, const float*) override {}
   void getViewOrigin(Vec3* position, float* second) override {
     *position = Vec3(10, 20, 30);
     *second = 0.0f;
@@ -164,28 +162,6 @@ class FloorGame : public GameInterface {
       r->normal = Vec3(0, 0, 1);
     }
   }
-  void serverStarted(int) override {}
-  void clientUserInfo(int, const KeyDict*, bool, int) override {}
-  void setServerInfo(const KeyDict*) override {}
-  const KeyDict* getPersistentDict(int) override { return nullptr; }
-  void setPersistentDict(int, const KeyDict*) override {}
-  bool loadMap(const char*, int, int, int) override { return true; }
-  void mapUnloaded() override {}
-  void setLocalClientNum(int) override {}
-  void runFrame(char* text, const UserCmd*, int, int) override { text[0] = '\0'; }
-  int getMenu(UserInterface**) override { return 0; }
-  void setMenu(UserInterface*) override {}
-  void guiEvent(UserInterface*, const char*) override {}
-  bool checkClientConnect(int, const char*, const char*, const char*, char*) override { return false; }
-  void clientConnecting(int) override {}
-  void clientConnected(int) override {}
-  void clientDisconnected(int) override {}
-  void clientGameState(int) override {}
-  void writeSnapshot(int, int, BitMsg*, void*, int) override {}
-  void serverMessage(int, const char*, const char*) override {}
-  void draw(int) override {}
-  void mouseEvent(int, int, int) override {}
-  bool keyEvent(int, bool) override { return false; }
 };
 
 FxIOSystem g_io(&g_text);
