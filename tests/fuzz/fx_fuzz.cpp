@@ -26,6 +26,7 @@
 #include "system/declmanager.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/nullgame.h"
+#include "tests/support/nullrender.h"
 
 namespace {
 
@@ -107,18 +108,8 @@ class NullTexManager : public TexManager {
 };
 
 // Lights and decals are taken and checked; a light handle must be live when it is updated or freed.
-class CheckingRender : public RenderSystem {
+class CheckingRender : public NullRenderSystem {
  public:
-  bool init() override { return true; }
-  void shutdown() override {}
-  void unloadMap() override {}
-  void endFrame() override {}
-  void precacheInteractions() override {}
-  void setRenderView(const RenderView*, int) override {}
-  void clearScreen() override {}
-  void drawText(const char*, float, float, float, int, int, const float*) override {}
-  void mapLoaded() override {}
-  void viewOrigin(float out[3]) override { out[0] = out[1] = out[2] = 0.0f; }
   int addLightDef(const RenderLight*) override {
     live_.push_back(true);
     return int(live_.size()) - 1;

@@ -18,10 +18,11 @@
 #include "support/capturecmdsystem.h"
 #include "support/memoryiosystem.h"
 #include "support/nullgame.h"
+#include "support/nullrender.h"
 
 namespace fxtest {
 
-class RecordingRenderSystem : public RenderSystem {
+class RecordingRenderSystem : public NullRenderSystem {
  public:
   RecordingRenderSystem();
   ~RecordingRenderSystem() override;
@@ -38,17 +39,6 @@ class RecordingRenderSystem : public RenderSystem {
     float x, y, scale;
     std::string text;
   };
-
-  bool init() override { return true; }
-  void shutdown() override {}
-  void unloadMap() override {}
-  void endFrame() override {}
-  void precacheInteractions() override {}
-  void setRenderView(const RenderView*, int) override {}
-  void clearScreen() override {}
-  void drawText(const char*, float, float, float, int, int, const float*) override {}
-  void mapLoaded() override {}
-  void viewOrigin(float out[3]) override { out[0] = out[1] = out[2] = 0.0f; }
 
   int addLightDef(const RenderLight* light) override;
   void updateLightDef(int index, const RenderLight* light) override;
