@@ -3,40 +3,18 @@
 // leaves a stencil shadow, fog volumes tint what they hold.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
-#include <vector>
 
-#include "lib/interface/convarsystem.h"
-#include "lib/interface/rendermodelsystem.h"
-#include "lib/interface/texmanager.h"
-#include "platform/gl.h"
-#include "render/backend/renderbackend.h"
-#include "render/device/renderopengl.h"
-#include "render/material/expression.h"
-#include "render/material/material.h"
 #include "render/model/basemodel.h"
-#include "render/scene/rendermanager.h"
-#include "render/texture/texmgrinfo.h"
-#include "system/convarmanager.h"
-#include "tests/support/capturecmdsystem.h"
-#include "tests/support/memoryiosystem.h"
+#include "tests/render/scene/support/managergl.h"
 
 namespace {
 
-constexpr int kWidth = 256;
-constexpr int kHeight = 192;
-
-std::string readSource(const std::string& relative) {
-  std::ifstream in(std::string(QUILL_SOURCE_DIR) + "/" + relative, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using managergl::kHeight;
+using managergl::kWidth;
+using managergl::Rgb;
 
 // Two areas split at y = 0: area 0 is the left half of the camera's view (y >= 0), area 1 the right.
 class LeftRightWorld : public SpatialSystem {
@@ -68,69 +46,23 @@ class LeftRightWorld : public SpatialSystem {
   Bounds leftRect{Vec3(0, 0, 0), Vec3(0.5f, 1, 1)};
 };
 
-struct Rgb {
-  int r, g, b;
-  int sum() const { return r + g + b; }
-};
-
-class LightingGLTest : public ::testing::Test {
+class LightingGLTest : public managergl::ManagerGLTest {
  protected:
+  LightingGLTest() : ManagerGLTest({.programFolder = std::string(QUILL_SOURCE_DIR) + "/demo/media/glprogs"}) {}
+
   void SetUp() override {
-    for (const char* name : {"unlit.vp", "shadow.vp", "interaction.vfp", "interaction_nos.vp", "interaction_nob.fp",
-                             "interaction_nos.fp", "interaction_nobs.fp", "ambientInteraction.vfp",
-                             "vertexInteraction.vfp"}) {
-      programs.push_back(readSource(std::string("demo/media/glprogs/") + name));
-      io.addFile((std::string("glprogs/") + name).c_str(), programs.back().c_str());
-    }
-    getConVarManager();
-    g_conVarSystem->setInt("r_viewwidth", kWidth);
-    g_conVarSystem->setInt("r_viewheight", kHeight);
+    managergl::ManagerGLTest::SetUp();
+    if (!running() || HasFatalFailure())
+      return;
     g_conVarSystem->setString("r_lightScale", "1");
-    window = platformGLCreateHiddenWindow(kWidth, kHeight, 32);
-    device = std::make_unique<RenderOpenGL>();
-    if (window == nullptr || !device->init(window, nullptr, 0)) {
-      const std::string why = window == nullptr ? platformGLError() : "device init failed";
-      if (std::getenv("CI") != nullptr) {
-        FAIL() << "no GL context under CI: " << why;
-      }
-      GTEST_SKIP() << "no GL context: " << why;
-    }
-    g_renderInterface = device.get();
     ASSERT_TRUE(device->hasStencilFeature(kStencilFeatureWrap));
-    ASSERT_NE(TexMgrInfo::getInstance(), nullptr);
-    getRenderModelSystem();
-    manager = std::make_unique<RenderManager>();
-    ASSERT_TRUE(manager->init());
     lightMaterial = material("lightFalloffImage _white\n{\nmap _white\ncolored\n}\n");
     wallMaterial = material("diffusemap _white\n");
   }
 
   void TearDown() override {
     g_spatialSystem = nullptr;
-    if (device == nullptr || g_renderInterface == nullptr) {
-      destroyConVarManager();
-      return;
-    }
-    manager.reset();
-    for (BaseModel* m : models)
-      delete m;
-    models.clear();
-    materials.clear();
-    destroyRenderModelSystem();
-    g_renderBackEnd.reset();
-    destroyTexManager();
-    clearExpressions();
-    g_renderInterface = nullptr;
-    device.reset();
-    platformGLDestroyHiddenWindow(window);
-    destroyConVarManager();
-  }
-
-  Material* material(const char* body) {
-    materials.push_back(std::make_unique<Material>());
-    Material* m = materials.back().get();
-    EXPECT_TRUE(m->parse(body, static_cast<int>(std::strlen(body)))) << body;
-    return m;
+    managergl::ManagerGLTest::TearDown();
   }
 
   // An axis-aligned box of 24 vertices wound outwards, normals and tangents derived.
@@ -139,8 +71,8 @@ class LightingGLTest : public ::testing::Test {
         {{0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}}, {{0, 1, 0}, {1, 1, 0}, {1, 0, 0}, {0, 0, 0}},
         {{1, 0, 0}, {1, 1, 0}, {1, 1, 1}, {1, 0, 1}}, {{0, 1, 0}, {0, 0, 0}, {0, 0, 1}, {0, 1, 1}},
         {{1, 1, 0}, {0, 1, 0}, {0, 1, 1}, {1, 1, 1}}, {{0, 0, 0}, {1, 0, 0}, {1, 0, 1}, {0, 0, 1}}};
-    BaseModel* model = new BaseModel();
-    models.push_back(model);
+    models.push_back(std::make_unique<BaseModel>());
+    BaseModel* model = models.back().get();
     model->init("box");
     SurfaceGeometry* g = model->allocGeometryForMode(24, 36, kGeometryVertices | kGeometryIndexes, true);
     for (int f = 0; f < 6; f++) {
@@ -222,25 +154,12 @@ class LightingGLTest : public ::testing::Test {
     *y = int((0.5f - ndcY * 0.5f) * kHeight);
   }
 
-  Rgb at(int x, int y) {
-    unsigned char p[4] = {};
-    device->readPixels(p, x, kHeight - 1 - y, 1, 1, kPixelFormatRGBA);
-    return {p[0], p[1], p[2]};
-  }
   Rgb atWorld(const Vec3& p) {
     int x, y;
     project(p, &x, &y);
     return at(x, y);
   }
 
-  std::vector<std::string> programs;
-  MemoryIOSystem io;
-  CaptureCmdSystem console;
-  void* window = nullptr;
-  std::unique_ptr<RenderOpenGL> device;
-  std::unique_ptr<RenderManager> manager;
-  std::vector<std::unique_ptr<Material>> materials;
-  std::vector<BaseModel*> models;
   Material* lightMaterial = nullptr;
   Material* wallMaterial = nullptr;
 };
