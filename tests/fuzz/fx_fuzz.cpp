@@ -36,31 +36,12 @@ std::string g_text;
 // Serves the input as every ".fx" and ".mtx" file.
 class FxIOSystem : public fuzz::MtxIOSystem {
  public:
-  explicit FxIOSystem(const std::string* text) : MtxIOSystem(text), text_(text) {}
-  bool readFile(const char* name, IOData* data, bool) override {
-    if (!String::iendsWith(name, ".fx") && !String::iendsWith(name, ".mtx"))
-      return false;
-    const size_t n = text_->size();
-    delete[] data->buffer;
-    data->buffer = new char[n + 1];
-    std::memcpy(data->buffer, text_->data(), n);
-    data->buffer[n] = '\0';
-    data->length = int(n);
-    std::snprintf(data->name, sizeof(data->name), "%s", name);
-    return true;
-  }
-  IOData* loadFile(const char* name, bool osPath) override {
-    IOData* data = new IOData;
-    if (!readFile(name, data, osPath)) {
-      delete data;
-      return nullptr;
-    }
-    data->heapOwned = true;
-    return data;
-  }
+  using MtxIOSystem::MtxIOSystem;
 
- private:
-  const std::string* text_;
+ protected:
+  bool serves(const char* name) const override {
+    return String::iendsWith(name, ".fx") || String::iendsWith(name, ".mtx");
+  }
 };
 
 class FuzzImage : public ImageInterface {
@@ -160,22 +141,6 @@ NullTexManager g_tex;
 CheckingRender g_render;
 FloorGame g_game;
 
-// Names written directly before a "{" (block names), at most eight.
-std::vector<std::string> blockNames() {
-  std::vector<std::string> names;
-  TokenParser parser;
-  parser.pushText(g_text.c_str());
-  char previous[TokenParserLevel::kTokenSize] = "";
-  char token[TokenParserLevel::kTokenSize];
-  int tokens = 0;
-  while (names.size() < 8 && tokens++ < 4096 && parser.readToken(token, sizeof(token), true)) {
-    if (std::strcmp(token, "{") == 0 && previous[0] && std::strcmp(previous, "}") != 0)
-      names.push_back(previous);
-    std::snprintf(previous, sizeof(previous), "%s", token);
-  }
-  return names;
-}
-
 void checkModel(EffectsManager& manager, RenderModel* model) {
   const List<EffectSurfaceRequest>& requests = manager.lastRequests();
   if (model->numSurfaces() != requests.num())
@@ -221,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RenderView view;
     view.origin = Vec3(-100, 30, 40);
     std::vector<int> handles;
-    for (const std::string& name : blockNames()) {
+    for (const std::string& name : fuzz::blockNames(g_text)) {
       const DeclEffect* effect = findEffect(name.c_str(), true);
       if (!effect)
         continue;
