@@ -30,6 +30,7 @@
 #include "system/convarmanager.h"
 #include "system/declmanager.h"
 #include "tests/support/capturecmdsystem.h"
+#include "tests/support/gldevice.h"
 #include "tests/support/memoryiosystem.h"
 
 namespace managergl {
@@ -117,15 +118,9 @@ class ManagerGLTest : public ::testing::Test {
     getConVarManager();
     g_conVarSystem->setInt("r_viewwidth", stage_.width);
     g_conVarSystem->setInt("r_viewheight", stage_.height);
-    window = platformGLCreateHiddenWindow(stage_.width, stage_.height, 32);
-    device = std::make_unique<RenderOpenGL>();
-    if (window == nullptr || !device->init(window, nullptr, 0)) {
-      const std::string why = window == nullptr ? platformGLError() : "device init failed";
-      if (std::getenv("CI") != nullptr) {
-        FAIL() << "no GL context under CI: " << why;
-      }
-      GTEST_SKIP() << "no GL context: " << why;
-    }
+    gltest::openDevice(stage_.width, stage_.height, &window, &device);
+    if (IsSkipped() || HasFatalFailure())
+      return;
     g_renderInterface = device.get();
     ASSERT_NE(TexMgrInfo::getInstance(), nullptr);
     if (stage_.declarations) {
