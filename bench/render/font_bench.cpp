@@ -33,7 +33,8 @@ Context* context() {
   static Context* shared = [] {
     Context* c = new Context();
     benchgl::openGameTree("font_bench", [](const std::filesystem::path& media) {
-      std::filesystem::copy(std::filesystem::path(QUILL_SOURCE_ROOT) / "demo" / "media" / "fonts", media / "fonts",
+      std::filesystem::copy(std::filesystem::path(QUILL_SOURCE_ROOT) / "demo" / "media" / "fonts",
+                            media / "fonts",
                             std::filesystem::copy_options::recursive |
                                 std::filesystem::copy_options::overwrite_existing);
     });

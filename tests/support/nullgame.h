@@ -11,7 +11,8 @@ class NullGame : public GameInterface {
   void init() override {}
   void shutdown() override {}
   void applyViewEffect(int, const char*, float, float) override {}
-  void spawnImpactEffect(const DeclEffect*, const Vec3&, const Mat3&, int, const Vec3&, int, const float*) override {}
+  void spawnImpactEffect(const DeclEffect*, const Vec3&, const Mat3&, int, const Vec3&, int,
+                         const float*) override {}
   void getViewOrigin(Vec3*, float*) override {}
   void traceParticle(void*, const Vec3&, const Vec3&, int, int) override {}
   void serverStarted(int) override {}

@@ -48,7 +48,8 @@ class LeftRightWorld : public SpatialSystem {
 
 class LightingGLTest : public managergl::ManagerGLTest {
  protected:
-  LightingGLTest() : ManagerGLTest({.programFolder = std::string(QUILL_SOURCE_DIR) + "/demo/media/glprogs"}) {}
+  LightingGLTest()
+      : ManagerGLTest({.programFolder = std::string(QUILL_SOURCE_DIR) + "/demo/media/glprogs"}) {}
 
   void SetUp() override {
     managergl::ManagerGLTest::SetUp();

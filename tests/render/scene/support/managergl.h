@@ -55,9 +55,10 @@ inline const char* const kUnlitProgram =
     "END\n";
 
 // The GPU programs of the sample game's media, by their names under "glprogs/".
-inline const char* const kSamplePrograms[] = {"unlit.vp",           "shadow.vp",           "interaction.vfp",
-                                              "interaction_nos.vp", "interaction_nob.fp",  "interaction_nos.fp",
-                                              "interaction_nobs.fp", "ambientInteraction.vfp", "vertexInteraction.vfp"};
+inline const char* const kSamplePrograms[] = {
+    "unlit.vp",           "shadow.vp",          "interaction.vfp",        "interaction_nos.vp",
+    "interaction_nob.fp", "interaction_nos.fp", "interaction_nobs.fp",    "ambientInteraction.vfp",
+    "vertexInteraction.vfp"};
 
 // A whole file; empty when it cannot be read.
 inline std::string readFile(const std::string& path) {
