@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "lib/interface/cmdsystem.h"
-#include "lib/interface/iosystem.h"
 #include "lib/interface/texmanager.h"
 #include "lib/keydict.h"
 #include "lib/tokenparser.h"
 #include "render/material/expression.h"
 #include "render/material/material.h"
 #include "system/declmanager.h"
+#include "tests/support/memoryiosystem.h"
 
 namespace {
 
@@ -44,67 +44,15 @@ class QuietCmd : public CmdSystem {
   const char* bufferedText() const override { return ""; }
 };
 
-class MapIO : public IOSystem {
+// The tests' in-memory files; "materials" lists "bench.mtx" for the declaration manager's scan.
+class MapIO : public MemoryIOSystem {
  public:
-  std::map<std::string, std::string> files;
-
-  int openFileRead(const char*, IOFileHandle* f, bool) override { return f ? (*f = 0, -1) : -1; }
-  int openOSFileRead(const char*, IOFileHandle* f) override { return f ? (*f = 0, -1) : -1; }
-  IOFileHandle openFileWrite(const char*) override { return 0; }
-  int printf(IOFileHandle, const char*, ...) override { return 0; }
-  int read(void*, int, IOFileHandle) override { return 0; }
-  int write(const void*, int, IOFileHandle) override { return 0; }
-  void closeFile(IOFileHandle) override {}
-  int tell(IOFileHandle) override { return 0; }
-  int seek(IOFileHandle, int, int) override { return -1; }
-  int copyFileToPack(const char*, const char*) override { return -1; }
-  int writeToPack(const char*, const char*, const void*, int) override { return -1; }
-  int readFileToBuffer(const char*, void*, int, bool) override { return -1; }
-  bool readFile(const char* name, IOData* data, bool) override {
-    auto found = files.find(name);
-    if (found == files.end())
-      return false;
-    delete[] data->buffer;
-    data->buffer = new char[found->second.size() + 1];
-    std::memcpy(data->buffer, found->second.c_str(), found->second.size() + 1);
-    data->length = int(found->second.size());
-    return true;
-  }
-  IOData* loadFile(const char* name, bool osPath) override {
-    IOData* data = new IOData;
-    if (!readFile(name, data, osPath)) {
-      delete data;
-      return nullptr;
-    }
-    data->heapOwned = true;
-    return data;
-  }
-  void freeFile(IOData* data) override { delete data; }
-  void replaceFileName(char*, size_t, const char*) override {}
-  void getExtension(char* out, size_t size, const char*) override {
-    if (size)
-      out[0] = '\0';
-  }
-  void setExtension(char*, size_t, const char*) override {}
-  bool getFileName(const char*, char* out, int size) override {
-    if (size > 0)
-      out[0] = '\0';
-    return false;
-  }
-  void fixSlashes(char*) override {}
-  int getFileListShort(const char*, char*, int, bool) override { return 0; }
-  // "materials" lists "bench.mtx".
   int getFileList(const char* directory, const char* extension, char* buffer, int size, bool) override {
     if (std::strcmp(directory, "materials") != 0 || std::strcmp(extension, ".mtx") != 0 || size < 16)
       return 0;
     std::memcpy(buffer, "bench.mtx", 10);
     return 1;
   }
-  int countOSFiles(const char*) override { return 0; }
-  bool createPath(const char*) override { return false; }
-  bool fileExists(const char* name) override { return files.count(name) != 0; }
-  bool osFileExists(const char*) override { return false; }
-  const char* buildOSPath(const char*, const char*, const char* name) override { return name; }
 };
 
 class CountingTex : public TexManager {

@@ -5,14 +5,10 @@
 // --benchmark_enable_random_interleaving=true and compare medians.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
-#include "lib/keydict.h"
+#include "bench/support/glbench.h"
 #include "platform/gl.h"
 #include "render/backend/renderbackend.h"
 #include "render/device/glextensions.h"
@@ -20,10 +16,6 @@
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
 #include "render/scene/rendermanager.h"
-#include "render/texture/texmgrinfo.h"
-#include "system/cmdmanager.h"
-#include "system/convarmanager.h"
-#include "system/iomanager.h"
 
 namespace {
 
@@ -32,21 +24,7 @@ constexpr int kHeight = 192;
 constexpr int kEntities = 200;
 constexpr int kLights = 8;
 
-const char* kUnlitProgram =
-    "!!ARBvp1.0\n"
-    "PARAM mvp[4] = { state.matrix.mvp };\n"
-    "PARAM mul = program.env[16];\n"
-    "PARAM add = program.env[17];\n"
-    "DP4 result.position.x, mvp[0], vertex.position;\n"
-    "DP4 result.position.y, mvp[1], vertex.position;\n"
-    "DP4 result.position.z, mvp[2], vertex.position;\n"
-    "DP4 result.position.w, mvp[3], vertex.position;\n"
-    "MAD result.color, vertex.color, mul, add;\n"
-    "MOV result.texcoord[0], vertex.texcoord[0];\n"
-    "END\n";
-
 struct Context {
-  void* window = nullptr;
   RenderOpenGL* device = nullptr;
   RenderManager* manager = nullptr;
   Material* material = nullptr;
@@ -55,40 +33,15 @@ struct Context {
   GLuint programId = 0;
 };
 
-void quietOutput(void*, const char*) {}
-
 Context* context() {
   static Context* shared = [] {
     Context* c = new Context();
-    const std::filesystem::path root = std::filesystem::temp_directory_path() / "quill_scene_bench";
-    std::filesystem::create_directories(root / "media" / "glprogs");
-    std::ofstream(root / "media" / "glprogs" / "unlit.vp") << kUnlitProgram;
-    std::filesystem::current_path(root);
-    KeyDict::initPools();
-    getCmdManager()->setOutput(quietOutput, nullptr);
-    getConVarManager();
-    g_conVarSystem->setInt("r_viewwidth", kWidth);
-    g_conVarSystem->setInt("r_viewheight", kHeight);
-    if (!IOManager::getInstance()->initialize("media")) {
-      std::fprintf(stderr, "scene_bench: no file system\n");
-      std::exit(1);
-    }
-    c->window = platformGLCreateHiddenWindow(kWidth, kHeight, 32);
-    c->device = new RenderOpenGL();
-    if (c->window == nullptr || !c->device->init(c->window, nullptr, 0)) {
-      std::fprintf(stderr, "scene_bench: no GL context (%s)\n", platformGLError());
-      std::exit(1);
-    }
-    g_renderInterface = c->device;
-    TexMgrInfo::getInstance();
-    getRenderModelSystem();
-    c->manager = new RenderManager();
-    c->manager->init();
+    benchgl::openGameTree("scene_bench");
+    c->device = benchgl::openDevice("scene_bench", kWidth, kHeight).device;
+    c->manager = benchgl::openRenderManager(kWidth, kHeight);
     const int program = g_renderBackEnd.unlitProgram();
-    if (program < 0) {
-      std::fprintf(stderr, "scene_bench: unlit.vp did not load\n");
-      std::exit(1);
-    }
+    if (program < 0)
+      benchgl::fail("scene_bench", "unlit.vp did not load");
     GLint id = 0;
     c->device->shader().bind(program);
     qgl::glGetProgramivARB(GL_VERTEX_PROGRAM_ARB, GL_PROGRAM_BINDING_ARB, &id);

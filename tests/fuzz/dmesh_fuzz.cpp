@@ -8,16 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "lib/interface/declsystem.h"
 #include "lib/interface/iosystem.h"
 #include "lib/interface/renderentity.h"
-#include "lib/keydict.h"
 #include "lib/matrix.h"
-#include "render/material/expression.h"
 #include "render/model/dynamicmodel.h"
 #include "render/model/rendermodelmanager.h"
-#include "system/declmanager.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/fuzz/modelfuzz.h"
 
 namespace {
 
@@ -73,22 +70,10 @@ void exercise(const std::string& text) {
   delete copy;
 }
 
-void shutdownAtExit() {
-  destroyRenderModelSystem();
-  destroyDeclSystem();
-  clearExpressions();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  g_cmdSystem = &g_quiet;
-  g_ioSystem = &g_io;
-  KeyDict::initPools();
-  clearExpressions();
-  createDeclSystem();
-  getRenderModelSystem();
-  std::atexit(shutdownAtExit);
+  fuzz::startModelSystems(&g_quiet, &g_io);
   return 0;
 }
 
@@ -96,12 +81,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 64 * 1024)
     return 0;
   exercise(std::string(reinterpret_cast<const char*>(data), size));
-  g_renderModelSystem->purgeFreeGeometry();
-  // Unknown shader names and inline bodies add materials: start over before they pile up.
-  if (g_declSystem->numDecls(kDeclMaterial) > 256) {
-    destroyDeclSystem();
-    clearExpressions();
-    createDeclSystem();
-  }
+  fuzz::endModelInput();
   return 0;
 }

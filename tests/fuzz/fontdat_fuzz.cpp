@@ -12,24 +12,14 @@
 #include "lib/interface/rendersystem.h"
 #include "render/model/font.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/support/nullrender.h"
 
 namespace {
 
 fuzz::QuietCmdSystem g_quiet;
 
-class CheckRender : public RenderSystem {
+class CheckRender : public NullRenderSystem {
  public:
-  bool init() override { return true; }
-  void shutdown() override {}
-  void unloadMap() override {}
-  void endFrame() override {}
-  void precacheInteractions() override {}
-  void setRenderView(const RenderView*, int) override {}
-  void clearScreen() override {}
-  using RenderSystem::drawText;
-  void drawText(const char*, float, float, float, int, int, const float*) override {}
-  void mapLoaded() override {}
-  void viewOrigin(float out[3]) override { out[0] = out[1] = out[2] = 0; }
   void getColor(float* out) override { std::memcpy(out, color, sizeof(color)); }
   void setColor(float r, float g, float b, float a) override {
     color[0] = r;

@@ -1,6 +1,7 @@
 // Shared pieces of the libFuzzer harnesses: a command system that formats and drops every
-// printed text (formatting still runs, so a bad argument list is caught), a byte reader that
-// turns the front of an input into choices, and the scratch directory of the file harnesses.
+// printed text (formatting still runs, so a bad argument list is caught), a file system that serves
+// the input as declaration files, the block names of a declaration text, a byte reader that turns
+// the front of an input into choices, and the scratch directory of the file harnesses.
 #pragma once
 
 #include <signal.h>
@@ -15,10 +16,12 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/iosystem.h"
 #include "lib/str.h"
+#include "lib/tokenparser.h"
 
 namespace fuzz {
 
@@ -54,6 +57,7 @@ class QuietCmdSystem : public CmdSystem {
 };
 
 // Serves one text (the caller's, read at each request) as every ".mtx" file; nothing else exists.
+// A harness that reads other kinds too names them in serves().
 class MtxIOSystem : public IOSystem {
  public:
   explicit MtxIOSystem(const std::string* text) : text_(text) {}
@@ -78,7 +82,7 @@ class MtxIOSystem : public IOSystem {
   int writeToPack(const char*, const char*, const void*, int) override { return -1; }
   int readFileToBuffer(const char*, void*, int, bool) override { return -1; }
   bool readFile(const char* name, IOData* data, bool) override {
-    if (!String::iendsWith(name, ".mtx"))
+    if (!serves(name))
       return false;
     const size_t n = text_->size();
     delete[] data->buffer;
@@ -119,10 +123,29 @@ class MtxIOSystem : public IOSystem {
   bool osFileExists(const char*) override { return false; }
   const char* buildOSPath(const char*, const char*, const char* name) override { return name; }
 
+ protected:
+  // The files that hold the text.
+  virtual bool serves(const char* name) const { return String::iendsWith(name, ".mtx"); }
+
  private:
   const std::string* text_;
 };
 
+// Names written directly before a "{" in text (block names), at most eight.
+inline std::vector<std::string> blockNames(const std::string& text) {
+  std::vector<std::string> names;
+  TokenParser parser;
+  parser.pushText(text.c_str());
+  char previous[TokenParserLevel::kTokenSize] = "";
+  char token[TokenParserLevel::kTokenSize];
+  int tokens = 0;
+  while (names.size() < 8 && tokens++ < 4096 && parser.readToken(token, sizeof(token), true)) {
+    if (std::strcmp(token, "{") == 0 && previous[0] && std::strcmp(previous, "}") != 0)
+      names.push_back(previous);
+    std::snprintf(previous, sizeof(previous), "%s", token);
+  }
+  return names;
+}
 
 // Output hook for the real command manager: drops the text.
 inline void dropOutput(void*, const char*) {}

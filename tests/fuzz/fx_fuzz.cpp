@@ -25,6 +25,8 @@
 #include "render/model/basemodel.h"
 #include "system/declmanager.h"
 #include "tests/fuzz/fuzz_support.h"
+#include "tests/support/nullgame.h"
+#include "tests/support/nullrender.h"
 
 namespace {
 
@@ -34,31 +36,12 @@ std::string g_text;
 // Serves the input as every ".fx" and ".mtx" file.
 class FxIOSystem : public fuzz::MtxIOSystem {
  public:
-  explicit FxIOSystem(const std::string* text) : MtxIOSystem(text), text_(text) {}
-  bool readFile(const char* name, IOData* data, bool) override {
-    if (!String::iendsWith(name, ".fx") && !String::iendsWith(name, ".mtx"))
-      return false;
-    const size_t n = text_->size();
-    delete[] data->buffer;
-    data->buffer = new char[n + 1];
-    std::memcpy(data->buffer, text_->data(), n);
-    data->buffer[n] = '\0';
-    data->length = int(n);
-    std::snprintf(data->name, sizeof(data->name), "%s", name);
-    return true;
-  }
-  IOData* loadFile(const char* name, bool osPath) override {
-    IOData* data = new IOData;
-    if (!readFile(name, data, osPath)) {
-      delete data;
-      return nullptr;
-    }
-    data->heapOwned = true;
-    return data;
-  }
+  using MtxIOSystem::MtxIOSystem;
 
- private:
-  const std::string* text_;
+ protected:
+  bool serves(const char* name) const override {
+    return String::iendsWith(name, ".fx") || String::iendsWith(name, ".mtx");
+  }
 };
 
 class FuzzImage : public ImageInterface {
@@ -106,18 +89,8 @@ class NullTexManager : public TexManager {
 };
 
 // Lights and decals are taken and checked; a light handle must be live when it is updated or freed.
-class CheckingRender : public RenderSystem {
+class CheckingRender : public NullRenderSystem {
  public:
-  bool init() override { return true; }
-  void shutdown() override {}
-  void unloadMap() override {}
-  void endFrame() override {}
-  void precacheInteractions() override {}
-  void setRenderView(const RenderView*, int) override {}
-  void clearScreen() override {}
-  void drawText(const char*, float, float, float, int, int, const float*) override {}
-  void mapLoaded() override {}
-  void viewOrigin(float out[3]) override { out[0] = out[1] = out[2] = 0.0f; }
   int addLightDef(const RenderLight*) override {
     live_.push_back(true);
     return int(live_.size()) - 1;
@@ -141,15 +114,12 @@ class CheckingRender : public RenderSystem {
   std::vector<bool> live_;
 };
 
-class FloorGame : public GameInterface {
+class FloorGame : public NullGame {
  public:
-  void init() override {}
-  void shutdown() override {}
   void applyViewEffect(int, const char* material, float, float) override {
     if (!material)
       std::abort();
   }
-  void spawnImpactEffect(const DeclEffect*, const Vec3&, const Mat3&, int, const Vec3&, int, const float*) override {}
   void getViewOrigin(Vec3* position, float* second) override {
     *position = Vec3(10, 20, 30);
     *second = 0.0f;
@@ -164,50 +134,12 @@ class FloorGame : public GameInterface {
       r->normal = Vec3(0, 0, 1);
     }
   }
-  void serverStarted(int) override {}
-  void clientUserInfo(int, const KeyDict*, bool, int) override {}
-  void setServerInfo(const KeyDict*) override {}
-  const KeyDict* getPersistentDict(int) override { return nullptr; }
-  void setPersistentDict(int, const KeyDict*) override {}
-  bool loadMap(const char*, int, int, int) override { return true; }
-  void mapUnloaded() override {}
-  void setLocalClientNum(int) override {}
-  void runFrame(char* text, const UserCmd*, int, int) override { text[0] = '\0'; }
-  int getMenu(UserInterface**) override { return 0; }
-  void setMenu(UserInterface*) override {}
-  void guiEvent(UserInterface*, const char*) override {}
-  bool checkClientConnect(int, const char*, const char*, const char*, char*) override { return false; }
-  void clientConnecting(int) override {}
-  void clientConnected(int) override {}
-  void clientDisconnected(int) override {}
-  void clientGameState(int) override {}
-  void writeSnapshot(int, int, BitMsg*, void*, int) override {}
-  void serverMessage(int, const char*, const char*) override {}
-  void draw(int) override {}
-  void mouseEvent(int, int, int) override {}
-  bool keyEvent(int, bool) override { return false; }
 };
 
 FxIOSystem g_io(&g_text);
 NullTexManager g_tex;
 CheckingRender g_render;
 FloorGame g_game;
-
-// Names written directly before a "{" (block names), at most eight.
-std::vector<std::string> blockNames() {
-  std::vector<std::string> names;
-  TokenParser parser;
-  parser.pushText(g_text.c_str());
-  char previous[TokenParserLevel::kTokenSize] = "";
-  char token[TokenParserLevel::kTokenSize];
-  int tokens = 0;
-  while (names.size() < 8 && tokens++ < 4096 && parser.readToken(token, sizeof(token), true)) {
-    if (std::strcmp(token, "{") == 0 && previous[0] && std::strcmp(previous, "}") != 0)
-      names.push_back(previous);
-    std::snprintf(previous, sizeof(previous), "%s", token);
-  }
-  return names;
-}
 
 void checkModel(EffectsManager& manager, RenderModel* model) {
   const List<EffectSurfaceRequest>& requests = manager.lastRequests();
@@ -254,7 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     RenderView view;
     view.origin = Vec3(-100, 30, 40);
     std::vector<int> handles;
-    for (const std::string& name : blockNames()) {
+    for (const std::string& name : fuzz::blockNames(g_text)) {
       const DeclEffect* effect = findEffect(name.c_str(), true);
       if (!effect)
         continue;

@@ -97,22 +97,6 @@ class CountingTexManager : public TexManager {
 fuzz::MtxIOSystem g_io(&g_text);
 CountingTexManager g_tex;
 
-// Names written directly before a "{" (block names), at most eight.
-std::vector<std::string> blockNames() {
-  std::vector<std::string> names;
-  TokenParser parser;
-  parser.pushText(g_text.c_str());
-  char previous[TokenParserLevel::kTokenSize] = "";
-  char token[TokenParserLevel::kTokenSize];
-  int tokens = 0;
-  while (names.size() < 8 && tokens++ < 4096 && parser.readToken(token, sizeof(token), true)) {
-    if (std::strcmp(token, "{") == 0 && previous[0] && std::strcmp(previous, "}") != 0)
-      names.push_back(previous);
-    std::snprintf(previous, sizeof(previous), "%s", token);
-  }
-  return names;
-}
-
 void exercise(Material* m) {
   if (!m)
     return;
@@ -158,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   createDeclSystem()->setNameIndexing((size & 15) != 5);
 
   std::vector<Material*> found;
-  for (const std::string& name : blockNames())
+  for (const std::string& name : fuzz::blockNames(g_text))
     found.push_back(findMaterial(name.c_str(), true));
   found.push_back(Material::fromDecl(g_declSystem->createMaterialFromText(g_text.c_str())));
   found.push_back(defaultMaterial());

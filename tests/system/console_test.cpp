@@ -13,6 +13,7 @@
 #include "lib/interface/rendersystem.h"
 #include "system/cmdmanager.h"
 #include "system/convarmanager.h"
+#include "tests/support/nullrender.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ void recordCommand(const CmdArgs& args) {
 }
 
 // Text drawn through drawText640 with the colour set at the time; glyphs are 8 wide, 16 high.
-class TextRender : public RenderSystem {
+class TextRender : public NullRenderSystem {
  public:
   struct Text {
     std::string text;
@@ -38,17 +39,6 @@ class TextRender : public RenderSystem {
   float color[4] = {1, 1, 1, 1};
   int registered = 0;
 
-  bool init() override { return true; }
-  void shutdown() override {}
-  void unloadMap() override {}
-  void endFrame() override {}
-  void precacheInteractions() override {}
-  void setRenderView(const RenderView*, int) override {}
-  void clearScreen() override {}
-  using RenderSystem::drawText;
-  void drawText(const char*, float, float, float, int, int, const float*) override {}
-  void mapLoaded() override {}
-  void viewOrigin(float out[3]) override { out[0] = out[1] = out[2] = 0; }
   int registerFont(const char* name) override {
     registered++;
     return std::strcmp(name, "fonts/console") == 0 ? 0 : -1;

@@ -14,6 +14,7 @@
 #include "system/inputmanager.h"
 #include "system/keybinds.h"
 #include "system/systemmanager.h"
+#include "tests/support/nullgame.h"
 
 namespace {
 
@@ -52,38 +53,12 @@ class FakeGui : public UserInterface {
   }
 };
 
-class FakeGame : public GameInterface {
+class FakeGame : public NullGame {
  public:
-  void init() override {}
-  void shutdown() override {}
-  void applyViewEffect(int, const char*, float, float) override {}
-  void spawnImpactEffect(const DeclEffect*, const Vec3&, const Mat3&, int, const Vec3&, int,
-                         const float*) override {}
-  void getViewOrigin(Vec3*, float*) override {}
-  void traceParticle(void*, const Vec3&, const Vec3&, int, int) override {}
-  void serverStarted(int) override {}
-  void clientUserInfo(int, const KeyDict*, bool, int) override {}
-  void setServerInfo(const KeyDict*) override {}
-  const KeyDict* getPersistentDict(int) override { return nullptr; }
-  void setPersistentDict(int, const KeyDict*) override {}
-  bool loadMap(const char*, int, int, int) override { return true; }
-  void mapUnloaded() override {}
-  void setLocalClientNum(int) override {}
-  void runFrame(char*, const UserCmd*, int, int) override {}
   int getMenu(UserInterface**) override {
     record("game menu");
     return 0;
   }
-  void setMenu(UserInterface*) override {}
-  void guiEvent(UserInterface*, const char*) override {}
-  bool checkClientConnect(int, const char*, const char*, const char*, char*) override { return false; }
-  void clientConnecting(int) override {}
-  void clientConnected(int) override {}
-  void clientDisconnected(int) override {}
-  void clientGameState(int) override {}
-  void writeSnapshot(int, int, BitMsg*, void*, int) override {}
-  void serverMessage(int, const char*, const char*) override {}
-  void draw(int) override {}
   void mouseEvent(int dx, int dy, int) override {
     record("game mouse " + std::to_string(dx) + " " + std::to_string(dy));
   }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/interface/rendersystem.h"
+#include "tests/support/nullrender.h"
 
 struct TextCall {
   std::string text;
@@ -15,20 +15,10 @@ struct TextCall {
   float clip[4];
 };
 
-class RecordingRender : public RenderSystem {
+class RecordingRender : public NullRenderSystem {
  public:
   RecordingRender() { g_renderSystem = this; }
   ~RecordingRender() override { g_renderSystem = nullptr; }
-  bool init() override { return true; }
-  void shutdown() override {}
-  void unloadMap() override {}
-  void endFrame() override {}
-  void precacheInteractions() override {}
-  void setRenderView(const RenderView*, int) override {}
-  void clearScreen() override {}
-  void drawText(const char*, float, float, float, int, int, const float*) override {}
-  void mapLoaded() override {}
-  void viewOrigin(float out[3]) override { out[0] = out[1] = out[2] = 0.0f; }
   int registerFont(const char*) override { return 3; }
   int getFontHeight(int font) override { return font == 3 ? bigFontHeight : fontHeight; }
   void setColor(float r, float g, float b, float a) override {

@@ -4,6 +4,7 @@
 
 #include "lib/interface/gameinterface.h"
 #include "lib/keydict.h"
+#include "tests/support/nullgame.h"
 #include "tests/ui/uitest.h"
 
 namespace {
@@ -65,7 +66,7 @@ namespace {
 
 // A game that records the commands it is handed and frees the interface that sent the first,
 // as leaving a menu for a map does.
-class FreeingGame : public GameInterface {
+class FreeingGame : public NullGame {
  public:
   std::vector<std::string> events;
   UserInterfaceManager* manager = nullptr;
@@ -74,33 +75,6 @@ class FreeingGame : public GameInterface {
     if (events.size() == 1)
       manager->freeGui(gui);
   }
-  void init() override {}
-  void shutdown() override {}
-  void applyViewEffect(int, const char*, float, float) override {}
-  void spawnImpactEffect(const DeclEffect*, const Vec3&, const Mat3&, int, const Vec3&, int, const float*) override {}
-  void getViewOrigin(Vec3*, float*) override {}
-  void traceParticle(void*, const Vec3&, const Vec3&, int, int) override {}
-  void serverStarted(int) override {}
-  void clientUserInfo(int, const KeyDict*, bool, int) override {}
-  void setServerInfo(const KeyDict*) override {}
-  const KeyDict* getPersistentDict(int) override { return nullptr; }
-  void setPersistentDict(int, const KeyDict*) override {}
-  bool loadMap(const char*, int, int, int) override { return true; }
-  void mapUnloaded() override {}
-  void setLocalClientNum(int) override {}
-  void runFrame(char*, const UserCmd*, int, int) override {}
-  int getMenu(UserInterface**) override { return 1; }
-  void setMenu(UserInterface*) override {}
-  bool checkClientConnect(int, const char*, const char*, const char*, char*) override { return true; }
-  void clientConnecting(int) override {}
-  void clientConnected(int) override {}
-  void clientDisconnected(int) override {}
-  void clientGameState(int) override {}
-  void writeSnapshot(int, int, BitMsg*, void*, int) override {}
-  void serverMessage(int, const char*, const char*) override {}
-  void draw(int) override {}
-  void mouseEvent(int, int, int) override {}
-  bool keyEvent(int, bool) override { return false; }
 };
 
 }  // namespace

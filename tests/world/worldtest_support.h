@@ -11,6 +11,7 @@
 #include "lib/interface/rendersystem.h"
 #include "lib/interface/spatialsystem.h"
 #include "lib/polygon.h"
+#include "tests/support/nullrender.h"
 
 namespace worldtest {
 
@@ -48,7 +49,7 @@ inline std::string readSourceFile(const char* relative) {
 
 // A scene renderer that records the debug primitives drawn through it; installed as
 // g_renderSystem for its lifetime.
-class DebugRecorder : public RenderSystem {
+class DebugRecorder : public NullRenderSystem {
  public:
   struct Polygon {
     Vec4 color;
@@ -72,15 +73,6 @@ class DebugRecorder : public RenderSystem {
   DebugRecorder() : previous_(g_renderSystem) { g_renderSystem = this; }
   ~DebugRecorder() override { g_renderSystem = previous_; }
 
-  bool init() override { return true; }
-  void shutdown() override {}
-  void unloadMap() override {}
-  void endFrame() override {}
-  void precacheInteractions() override {}
-  void setRenderView(const RenderView*, int) override {}
-  void clearScreen() override {}
-  void drawText(const char*, float, float, float, int, int, const float*) override {}
-  void mapLoaded() override {}
   void viewOrigin(float out[3]) override {
     out[0] = view.x;
     out[1] = view.y;

@@ -17,10 +17,12 @@
 #include "lib/interface/soundsystem.h"
 #include "support/capturecmdsystem.h"
 #include "support/memoryiosystem.h"
+#include "support/nullgame.h"
+#include "support/nullrender.h"
 
 namespace fxtest {
 
-class RecordingRenderSystem : public RenderSystem {
+class RecordingRenderSystem : public NullRenderSystem {
  public:
   RecordingRenderSystem();
   ~RecordingRenderSystem() override;
@@ -37,17 +39,6 @@ class RecordingRenderSystem : public RenderSystem {
     float x, y, scale;
     std::string text;
   };
-
-  bool init() override { return true; }
-  void shutdown() override {}
-  void unloadMap() override {}
-  void endFrame() override {}
-  void precacheInteractions() override {}
-  void setRenderView(const RenderView*, int) override {}
-  void clearScreen() override {}
-  void drawText(const char*, float, float, float, int, int, const float*) override {}
-  void mapLoaded() override {}
-  void viewOrigin(float out[3]) override { out[0] = out[1] = out[2] = 0.0f; }
 
   int addLightDef(const RenderLight* light) override;
   void updateLightDef(int index, const RenderLight* light) override;
@@ -134,7 +125,7 @@ class RecordingSoundSystem : public SoundSystem {
   SoundSystem* previous_;
 };
 
-class RecordingGame : public GameInterface {
+class RecordingGame : public NullGame {
  public:
   RecordingGame();
   ~RecordingGame() override;
@@ -156,8 +147,6 @@ class RecordingGame : public GameInterface {
     Vec3 start, end;
   };
 
-  void init() override {}
-  void shutdown() override {}
   void applyViewEffect(int kind, const char* material, float duration, float intensity) override {
     viewEffects.push_back({kind, material ? material : "(null)", duration, intensity});
   }
@@ -175,28 +164,6 @@ class RecordingGame : public GameInterface {
   }
   // A floor at z = floorZ with normal +z.
   void traceParticle(void* trace, const Vec3& start, const Vec3& end, int, int) override;
-  void serverStarted(int) override {}
-  void clientUserInfo(int, const KeyDict*, bool, int) override {}
-  void setServerInfo(const KeyDict*) override {}
-  const KeyDict* getPersistentDict(int) override { return nullptr; }
-  void setPersistentDict(int, const KeyDict*) override {}
-  bool loadMap(const char*, int, int, int) override { return true; }
-  void mapUnloaded() override {}
-  void setLocalClientNum(int) override {}
-  void runFrame(char* text, const UserCmd*, int, int) override { text[0] = '\0'; }
-  int getMenu(UserInterface**) override { return 0; }
-  void setMenu(UserInterface*) override {}
-  void guiEvent(UserInterface*, const char*) override {}
-  bool checkClientConnect(int, const char*, const char*, const char*, char*) override { return false; }
-  void clientConnecting(int) override {}
-  void clientConnected(int) override {}
-  void clientDisconnected(int) override {}
-  void clientGameState(int) override {}
-  void writeSnapshot(int, int, BitMsg*, void*, int) override {}
-  void serverMessage(int, const char*, const char*) override {}
-  void draw(int) override {}
-  void mouseEvent(int, int, int) override {}
-  bool keyEvent(int, bool) override { return false; }
 
   Vec3 viewOrigin;
   float floorZ = -1e30f;

@@ -11,37 +11,23 @@
 #include "lib/interface/gameinterface.h"
 #include "lib/interface/keybindsystem.h"
 #include "network/networkmanager.h"
+#include "tests/support/nullgame.h"
 
-class FakeGame : public GameInterface {
+class FakeGame : public NullGame {
  public:
   FakeGame();
   ~FakeGame() override;
-  void init() override {}
-  void shutdown() override {}
-  void applyViewEffect(int, const char*, float, float) override {}
-  void spawnImpactEffect(const DeclEffect*, const Vec3&, const Mat3&, int, const Vec3&, int,
-                         const float*) override {}
-  void getViewOrigin(Vec3*, float*) override {}
-  void traceParticle(void*, const Vec3&, const Vec3&, int, int) override {}
   void serverStarted(int localClient) override {
     log.push_back("serverStarted " + std::to_string(localClient));
   }
-  void clientUserInfo(int, const KeyDict*, bool, int) override {}
   void setServerInfo(const KeyDict*) override { ++serverInfos; }
-  const KeyDict* getPersistentDict(int) override { return nullptr; }
-  void setPersistentDict(int, const KeyDict*) override {}
-  bool loadMap(const char*, int, int, int) override { return true; }
   void mapUnloaded() override { ++mapsUnloaded; }
   void setLocalClientNum(int n) override { log.push_back("setLocalClientNum " + std::to_string(n)); }
-  void runFrame(char*, const UserCmd*, int, int) override {}
   int getMenu(UserInterface**) override {
     ++menus;
     return 0;
   }
-  void setMenu(UserInterface*) override {}
-  void guiEvent(UserInterface*, const char*) override {}
   bool checkClientConnect(int, const char*, const char*, const char*, char* reason) override;
-  void clientConnecting(int) override {}
   void clientConnected(int n) override { log.push_back("clientConnected " + std::to_string(n)); }
   void clientDisconnected(int n) override { log.push_back("clientDisconnected " + std::to_string(n)); }
   void clientGameState(int n) override { log.push_back("clientGameState " + std::to_string(n)); }
@@ -49,9 +35,6 @@ class FakeGame : public GameInterface {
   void serverMessage(int, const char*, const char* text) override {
     log.push_back(std::string("serverMessage ") + text);
   }
-  void draw(int) override {}
-  void mouseEvent(int, int, int) override {}
-  bool keyEvent(int, bool) override { return false; }
 
   bool hasLogged(const std::string& entry) const;
 

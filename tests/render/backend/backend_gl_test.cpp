@@ -20,6 +20,7 @@
 #include "render/material/material.h"
 #include "render/texture/texmgrinfo.h"
 #include "tests/support/capturecmdsystem.h"
+#include "tests/support/gldevice.h"
 #include "tests/support/memoryiosystem.h"
 
 namespace {
@@ -52,15 +53,9 @@ class BackEndGLTest : public ::testing::Test {
  protected:
   void SetUp() override {
     io.addFile("glprogs/unlit.vp", kUnlitProgram);
-    window = platformGLCreateHiddenWindow(kSize, kSize, 32);
-    device = std::make_unique<RenderOpenGL>();
-    if (window == nullptr || !device->init(window, nullptr, 0)) {
-      const std::string why = window == nullptr ? platformGLError() : "device init failed";
-      if (std::getenv("CI") != nullptr) {
-        FAIL() << "no GL context under CI: " << why;
-      }
-      GTEST_SKIP() << "no GL context: " << why;
-    }
+    gltest::openDevice(kSize, kSize, &window, &device);
+    if (IsSkipped() || HasFatalFailure())
+      return;
     g_renderInterface = device.get();
     ASSERT_NE(TexMgrInfo::getInstance(), nullptr);
     g_renderBackEnd.reset();

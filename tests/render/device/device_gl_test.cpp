@@ -14,6 +14,7 @@
 #include "render/device/glextensions.h"
 #include "render/device/renderopengl.h"
 #include "tests/support/capturecmdsystem.h"
+#include "tests/support/gldevice.h"
 #include "tests/support/memoryiosystem.h"
 
 namespace {
@@ -49,15 +50,9 @@ class DeviceGLTest : public ::testing::Test {
     io.addFile("glprogs/fragonlyfp", "#version 110\nvoid main() { gl_FragColor = vec4(1.0); }\n");
     io.addFile("glprogs/brokenvp", "#version 110\nvoid main() { gl_Position = undeclared; }\n");
 
-    window = platformGLCreateHiddenWindow(kSize, kSize, 32);
-    device = std::make_unique<RenderOpenGL>();
-    if (window == nullptr || !device->init(window, nullptr, 0)) {
-      const std::string why = window == nullptr ? platformGLError() : "device init failed";
-      if (std::getenv("CI") != nullptr) {
-        FAIL() << "no GL context under CI: " << why;
-      }
-      GTEST_SKIP() << "no GL context: " << why;
-    }
+    gltest::openDevice(kSize, kSize, &window, &device);
+    if (IsSkipped() || HasFatalFailure())
+      return;
     device->setViewport(0, 0, kSize, kSize);
     device->setScissor(0, 0, kSize, kSize);
   }

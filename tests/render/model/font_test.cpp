@@ -14,6 +14,7 @@
 #include "lib/interface/rendersystem.h"
 #include "lib/matrix.h"
 #include "support/capturecmdsystem.h"
+#include "tests/support/nullrender.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ std::string makeDat() {
 }
 
 // Records colours and glyph batches.
-class RecordingRender : public RenderSystem {
+class RecordingRender : public NullRenderSystem {
  public:
   struct Draw {
     std::vector<DrawVertex> verts;
@@ -52,17 +53,6 @@ class RecordingRender : public RenderSystem {
   std::vector<Draw> draws;
   float color[4] = {1, 1, 1, 1};
 
-  bool init() override { return true; }
-  void shutdown() override {}
-  void unloadMap() override {}
-  void endFrame() override {}
-  void precacheInteractions() override {}
-  void setRenderView(const RenderView*, int) override {}
-  void clearScreen() override {}
-  void drawText(const char*, float, float, float, int, int, const float*) override {}
-  using RenderSystem::drawText;
-  void mapLoaded() override {}
-  void viewOrigin(float out[3]) override { out[0] = out[1] = out[2] = 0; }
   void setColorV(const float* c) override { std::memcpy(color, c, sizeof(color)); }
   void setColor(float r, float g, float b, float a) override {
     color[0] = r;

@@ -15,6 +15,7 @@
 #include "render/device/renderopengl.h"
 #include "render/model/surfacebuilder.h"
 #include "support/capturecmdsystem.h"
+#include "tests/support/gldevice.h"
 
 namespace {
 
@@ -23,14 +24,9 @@ constexpr int kSize = 64;
 class SurfaceBuilderGLTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    window_ = platformGLCreateHiddenWindow(kSize, kSize, 32);
-    device_ = std::make_unique<RenderOpenGL>();
-    if (window_ == nullptr || !device_->init(window_, nullptr, 0)) {
-      const std::string why = window_ == nullptr ? platformGLError() : "device init failed";
-      if (std::getenv("CI") != nullptr)
-        FAIL() << "no GL context under CI: " << why;
-      GTEST_SKIP() << "no GL context: " << why;
-    }
+    gltest::openDevice(kSize, kSize, &window_, &device_);
+    if (IsSkipped() || HasFatalFailure())
+      return;
     g_renderInterface = device_.get();
     g_renderBackEnd.reset();
     g_renderBackEnd.invalidatePrograms();

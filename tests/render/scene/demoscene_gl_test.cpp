@@ -4,26 +4,10 @@
 // pixels (the models' shadows fall on the floor) without brightening any.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "lib/interface/convarsystem.h"
-#include "lib/interface/rendermodelsystem.h"
-#include "lib/interface/texmanager.h"
-#include "platform/gl.h"
-#include "render/backend/renderbackend.h"
-#include "render/device/renderopengl.h"
-#include "render/material/expression.h"
-#include "render/scene/rendermanager.h"
-#include "render/texture/texmgrinfo.h"
-#include "system/convarmanager.h"
-#include "system/declmanager.h"
-#include "tests/support/capturecmdsystem.h"
-#include "tests/support/memoryiosystem.h"
+#include "tests/render/scene/support/managergl.h"
 
 namespace {
 
@@ -31,19 +15,18 @@ constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 
 std::string readSource(const std::string& relative) {
-  std::ifstream in(std::string(QUILL_SOURCE_DIR) + "/demo/media/" + relative, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return managergl::readFile(std::string(QUILL_SOURCE_DIR) + "/demo/media/" + relative);
 }
 
-class DemoSceneGLTest : public ::testing::Test {
+class DemoSceneGLTest : public managergl::ManagerGLTest {
  protected:
+  DemoSceneGLTest()
+      : ManagerGLTest({.width = kWidth,
+                       .height = kHeight,
+                       .programFolder = std::string(QUILL_SOURCE_DIR) + "/demo/media/glprogs",
+                       .declarations = true}) {}
+
   void SetUp() override {
-    for (const char* name : {"unlit.vp", "shadow.vp", "interaction.vfp", "interaction_nos.vp", "interaction_nob.fp",
-                             "interaction_nos.fp", "interaction_nobs.fp", "ambientInteraction.vfp",
-                             "vertexInteraction.vfp"})
-      io.addFile(std::string("glprogs/") + name, readSource(std::string("glprogs/") + name));
     const std::string samples = readSource("materials/samples.mtx");
     const std::string lights = readSource("materials/lights.mtx");
     ASSERT_FALSE(samples.empty());
@@ -61,24 +44,9 @@ class DemoSceneGLTest : public ::testing::Test {
     for (const char* name : {"crate", "pillar", "panel", "floor"})
       io.addFile(std::string("models/") + name + ".mesh", readSource(std::string("models/") + name + ".mesh"));
 
-    getConVarManager();
-    g_conVarSystem->setInt("r_viewwidth", kWidth);
-    g_conVarSystem->setInt("r_viewheight", kHeight);
-    window = platformGLCreateHiddenWindow(kWidth, kHeight, 32);
-    device = std::make_unique<RenderOpenGL>();
-    if (window == nullptr || !device->init(window, nullptr, 0)) {
-      const std::string why = window == nullptr ? platformGLError() : "device init failed";
-      if (std::getenv("CI") != nullptr) {
-        FAIL() << "no GL context under CI: " << why;
-      }
-      GTEST_SKIP() << "no GL context: " << why;
-    }
-    g_renderInterface = device.get();
-    ASSERT_NE(TexMgrInfo::getInstance(), nullptr);
-    ASSERT_NE(createDeclSystem(), nullptr);
-    getRenderModelSystem();
-    manager = std::make_unique<RenderManager>();
-    ASSERT_TRUE(manager->init());
+    managergl::ManagerGLTest::SetUp();
+    if (!running() || HasFatalFailure())
+      return;
     // The scene of demo/game.cpp.
     struct Item {
       const char* model;
@@ -110,22 +78,11 @@ class DemoSceneGLTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (device == nullptr || g_renderInterface == nullptr) {
-      destroyConVarManager();
-      return;
+    if (running()) {
+      g_conVarSystem->setInt("r_shadows", 1);
+      g_conVarSystem->setInt("r_singlelight", -1);
     }
-    g_conVarSystem->setInt("r_shadows", 1);
-    g_conVarSystem->setInt("r_singlelight", -1);
-    manager.reset();
-    destroyRenderModelSystem();
-    destroyDeclSystem();
-    g_renderBackEnd.reset();
-    destroyTexManager();
-    clearExpressions();
-    g_renderInterface = nullptr;
-    device.reset();
-    platformGLDestroyHiddenWindow(window);
-    destroyConVarManager();
+    managergl::ManagerGLTest::TearDown();
   }
 
   // The game's camera at its start: at (-160, 0, 24) facing +x.
@@ -152,12 +109,6 @@ class DemoSceneGLTest : public ::testing::Test {
       n += brightness(a, i) > brightness(b, i) + by;
     return n;
   }
-
-  MemoryIOSystem io;
-  CaptureCmdSystem console;
-  void* window = nullptr;
-  std::unique_ptr<RenderOpenGL> device;
-  std::unique_ptr<RenderManager> manager;
 };
 
 TEST_F(DemoSceneGLTest, EachLightLightsItsOwnSideAndTheModelsShadowTheFloor) {

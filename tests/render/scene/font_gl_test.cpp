@@ -2,46 +2,17 @@
 // the glyph colour where the text stands (escapes change it), and the clip rectangle cuts them.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
 
-#include "lib/interface/convarsystem.h"
-#include "lib/interface/rendermodelsystem.h"
-#include "lib/interface/texmanager.h"
-#include "platform/gl.h"
-#include "render/backend/renderbackend.h"
-#include "render/device/renderopengl.h"
-#include "render/material/expression.h"
-#include "render/material/material.h"
 #include "render/model/font.h"
-#include "render/scene/rendermanager.h"
-#include "render/texture/texmgrinfo.h"
-#include "system/convarmanager.h"
-#include "tests/support/capturecmdsystem.h"
-#include "tests/support/memoryiosystem.h"
+#include "tests/render/scene/support/managergl.h"
 
 namespace {
 
-constexpr int kWidth = 256;
-constexpr int kHeight = 192;
-
-const char* kUnlitProgram =
-    "!!ARBvp1.0\n"
-    "PARAM mvp[4] = { state.matrix.mvp };\n"
-    "PARAM tm[4] = { state.matrix.texture[0] };\n"
-    "PARAM mul = program.env[16];\n"
-    "PARAM add = program.env[17];\n"
-    "DP4 result.position.x, mvp[0], vertex.position;\n"
-    "DP4 result.position.y, mvp[1], vertex.position;\n"
-    "DP4 result.position.z, mvp[2], vertex.position;\n"
-    "DP4 result.position.w, mvp[3], vertex.position;\n"
-    "MAD result.color, vertex.color, mul, add;\n"
-    "DP4 result.texcoord[0].x, tm[0], vertex.texcoord[0];\n"
-    "DP4 result.texcoord[0].y, tm[1], vertex.texcoord[0];\n"
-    "MOV result.texcoord[0].zw, vertex.texcoord[0];\n"
-    "END\n";
+using managergl::kHeight;
+using managergl::kWidth;
+using managergl::Rgb;
 
 // Every glyph an 8 x 16 cell of a white sheet: a glyph draws as a block of the text colour.
 class BlockFonts : public FontRenderer {
@@ -75,75 +46,29 @@ class BlockFonts : public FontRenderer {
   Material* material_;
 };
 
-struct Rgb {
-  int r, g, b;
-};
-
-class FontGLTest : public ::testing::Test {
+class FontGLTest : public managergl::ManagerGLTest {
  protected:
   void SetUp() override {
-    io.addFile("glprogs/unlit.vp", kUnlitProgram);
-    getConVarManager();
-    g_conVarSystem->setInt("r_viewwidth", kWidth);
-    g_conVarSystem->setInt("r_viewheight", kHeight);
-    window = platformGLCreateHiddenWindow(kWidth, kHeight, 32);
-    device = std::make_unique<RenderOpenGL>();
-    if (window == nullptr || !device->init(window, nullptr, 0)) {
-      const std::string why = window == nullptr ? platformGLError() : "device init failed";
-      if (std::getenv("CI") != nullptr) {
-        FAIL() << "no GL context under CI: " << why;
-      }
-      GTEST_SKIP() << "no GL context: " << why;
-    }
-    g_renderInterface = device.get();
-    ASSERT_NE(TexMgrInfo::getInstance(), nullptr);
-    getRenderModelSystem();
-    manager = std::make_unique<RenderManager>();
-    ASSERT_TRUE(manager->init());
-    device->setClearColor(0, 0, 1, 1);
-    manager->clearScreen();
-    const char* body = "{\n{\nblend blend\nmap _white\nvertexColor\n}\n}\n";
-    material = std::make_unique<Material>();
-    ASSERT_TRUE(material->parse(body, static_cast<int>(std::strlen(body))));
-    fonts = std::make_unique<BlockFonts>(manager.get(), material.get());
+    managergl::ManagerGLTest::SetUp();
+    if (!running() || HasFatalFailure())
+      return;
+    Material* white = material("{\n{\nblend blend\nmap _white\nvertexColor\n}\n}\n");
+    ASSERT_FALSE(HasFailure());
+    fonts = std::make_unique<BlockFonts>(manager.get(), white);
     ASSERT_EQ(fonts->registerFont("fonts"), 0);
   }
 
   void TearDown() override {
-    if (device == nullptr || g_renderInterface == nullptr) {
-      destroyConVarManager();
-      return;
-    }
     fonts.reset();
-    manager.reset();
-    material.reset();
-    destroyRenderModelSystem();
-    g_renderBackEnd.reset();
-    destroyTexManager();
-    clearExpressions();
-    g_renderInterface = nullptr;
-    device.reset();
-    platformGLDestroyHiddenWindow(window);
-    destroyConVarManager();
+    managergl::ManagerGLTest::TearDown();
   }
 
   // A pixel at 640 x 480 units.
   Rgb at(float x, float y) {
-    unsigned char p[4] = {};
-    int px = static_cast<int>(x * kWidth / 640.0f), py = static_cast<int>(y * kHeight / 480.0f);
-    device->readPixels(p, px, kHeight - 1 - py, 1, 1, kPixelFormatRGBA);
-    return {p[0], p[1], p[2]};
+    return ManagerGLTest::at(static_cast<int>(x * kWidth / 640.0f), static_cast<int>(y * kHeight / 480.0f));
   }
-  static bool near(Rgb a, Rgb b) {
-    return std::abs(a.r - b.r) <= 3 && std::abs(a.g - b.g) <= 3 && std::abs(a.b - b.b) <= 3;
-  }
+  static bool near(Rgb a, Rgb b) { return managergl::near(a, b, 3); }
 
-  MemoryIOSystem io;
-  CaptureCmdSystem console;
-  void* window = nullptr;
-  std::unique_ptr<RenderOpenGL> device;
-  std::unique_ptr<RenderManager> manager;
-  std::unique_ptr<Material> material;
   std::unique_ptr<BlockFonts> fonts;
 };
 

@@ -16,6 +16,7 @@
 #include "render/texture/imagefiles.h"
 #include "render/texture/support/texenv.h"
 #include "render/texture/texmgrinfo.h"
+#include "tests/support/gldevice.h"
 
 namespace {
 
@@ -31,14 +32,9 @@ class TextureGLTest : public textest::TexEnv {
  protected:
   void SetUp() override {
     TexEnv::SetUp();
-    window_ = platformGLCreateHiddenWindow(kSize, kSize, 32);
-    device_ = std::make_unique<RenderOpenGL>();
-    if (window_ == nullptr || !device_->init(window_, nullptr, 0)) {
-      const std::string why = window_ == nullptr ? platformGLError() : "device init failed";
-      if (std::getenv("CI") != nullptr)
-        FAIL() << "no GL context under CI: " << why;
-      GTEST_SKIP() << "no GL context: " << why;
-    }
+    gltest::openDevice(kSize, kSize, &window_, &device_);
+    if (IsSkipped() || HasFatalFailure())
+      return;
     g_renderInterface = device_.get();
     g_renderSizeQuery = renderSize;
     device_->setViewport(0, 0, kSize, kSize);

@@ -14,24 +14,15 @@
 #include "render/texture/support/texenv.h"
 #include "render/texture/texmgrinfo.h"
 #include "render/texture/videoimage.h"
+#include "tests/support/nullrender.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
 // What the player asks of the renderer: drawing binds the image, as the stage binder does.
-class DrawingRenderer : public RenderSystem {
+class DrawingRenderer : public NullRenderSystem {
  public:
-  bool init() override { return true; }
-  void shutdown() override {}
-  void unloadMap() override {}
-  void endFrame() override {}
-  void precacheInteractions() override {}
-  void setRenderView(const RenderView*, int) override {}
-  void clearScreen() override {}
-  void drawText(const char*, float, float, float, int, int, const float*) override {}
-  void mapLoaded() override {}
-  void viewOrigin(float out[3]) override { out[0] = out[1] = out[2] = 0.0f; }
   void drawStretchImage(ImageInterface* image, float, float, float w, float h, float, float, float, float) override {
     ++draws;
     width = w;

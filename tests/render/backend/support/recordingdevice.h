@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "lib/interface/renderinterface.h"
+#include "support/nulldevice.h"
 
 namespace rec {
 
@@ -103,7 +104,7 @@ class RecordingShaders : public ShaderInterface {
   std::vector<std::string>* log_;
 };
 
-class RecordingDevice : public RenderInterface {
+class RecordingDevice : public NullDevice {
  public:
   RecordingDevice() : shaders(&log) {}
 
@@ -118,20 +119,9 @@ class RecordingDevice : public RenderInterface {
     return out;
   }
 
-  bool isReady() override { return true; }
   const char* getVersionName() override { return "OpenGL20"; }
   void createContext(void*, void*, int) override { add("createContext()"); }
-  void freeAllContexts() override {}
-  RenderContextRecord* allocSubContext(void*) override { return nullptr; }
-  void freeSubContext(RenderContextRecord*) override {}
-  void pushContext() override {}
-  void popContext() override {}
-  void makeCurrent(RenderContextRecord*) override {}
-  void makeMainContextCurrent() override {}
   void swapBuffers() override { add("swapBuffers()"); }
-  void getModelViewMatrix(Mat4*) override {}
-  void getProjectionMatrix(Mat4*) override {}
-  void getModelViewProjectionMatrix(Mat4*) override {}
   void setMatrixMode(int mode) override { add(rec::call("setMatrixMode", mode)); }
   void loadMatrix(const Mat4* m) override;
   void loadIdentity() override { add("loadIdentity()"); }
@@ -155,11 +145,8 @@ class RecordingDevice : public RenderInterface {
   }
   void setColorMask(bool r, bool g, bool b, bool a) override { add(rec::call("setColorMask", r, g, b, a)); }
   void setDepthMask(bool w) override { add(rec::call("setDepthMask", w)); }
-  void finish() override {}
-  void readPixels(void*, int, int, int, int, int) override {}
   void setCullMode(int m) override { add(rec::call("setCullMode", m)); }
   void setViewport(int x, int y, int w, int h) override { add(rec::call("setViewport", x, y, w, h)); }
-  void getViewport(float out[4]) override { out[0] = out[1] = out[2] = out[3] = 0.0f; }
   void setPolygonOffset(float f, float u, int m) override { add(rec::call("setPolygonOffset", f, u, m)); }
   void clear(int flags) override { add(rec::call("clear", flags)); }
   void setClearStencil(int v) override { add(rec::call("setClearStencil", v)); }
@@ -167,12 +154,8 @@ class RecordingDevice : public RenderInterface {
   void setClearColor(float r, float g, float b, float a) override {
     add(rec::call("setClearColor", r, g, b, a));
   }
-  void getCurrentColor(float*, float*, float*, float*) override {}
   void setLineWidth(float w) override { add(rec::call("setLineWidth", w)); }
-  VertexBufferHandle* createVertexBuffer() override { return nullptr; }
   void freeVertexBuffer(VertexBufferHandle**) override {}
-  void uploadVertexBuffer(VertexBufferHandle*, const void*, int, bool) override {}
-  void updateVertexBuffer(VertexBufferHandle*, const void*, int) override {}
   bool bindVertexBuffer(VertexBufferHandle* h, int flags) override {
     add(rec::call("bindVertexBuffer", h, flags));
     return bindVertexBufferResult && h != nullptr;
@@ -194,18 +177,7 @@ class RecordingDevice : public RenderInterface {
   void selectTextureUnit(int unit, int) override { add(rec::call("selectTextureUnit", unit)); }
   void resetTextureUnits() override { add("resetTextureUnits()"); }
   unsigned createTexture() override { return 1; }
-  void deleteTexture(unsigned) override {}
   void bindTexture(int type, unsigned name) override { add(rec::call("bindTexture", type, name)); }
-  void getTexImage(int, int, void*) override {}
-  void uploadTexImage(const ImageInfo*, int, const void*, int) override {}
-  void uploadTexSubImage(const ImageInfo*, const void*) override {}
-  void copyTexSubImage(int, int, int, int, int, int) override {}
-  void uploadCompressedTexImage(const ImageInfo*, int, const void*, int, int) override {}
-  void setTextureLodBias(float) override {}
-  void setTextureWrap(int, int) override {}
-  void setTextureFilter(int, int, bool) override {}
-  unsigned getInternalFormat(int) override { return 0; }
-  unsigned getExternalFormat(int) override { return 0; }
 
  private:
   void add(std::string s) { log.push_back(std::move(s)); }

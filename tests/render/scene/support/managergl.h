@@ -1,14 +1,18 @@
-// The render manager on a hidden llvmpipe window, its unlit program in a memory file system: the
-// fixture of the pixel tests that draw through the manager. Suites derive from ManagerGLTest and
-// add what they draw; y in at() counts from the top of the window.
+// The render manager on a hidden llvmpipe window over a memory file system: the fixture of the pixel
+// tests that draw through the manager. Suites derive from ManagerGLTest, name in a Stage what the
+// window and the file system hold (the built-in unlit program by default) and add what they draw;
+// y in at() counts from the top of the window.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lib/interface/convarsystem.h"
@@ -20,10 +24,13 @@
 #include "render/device/renderopengl.h"
 #include "render/material/expression.h"
 #include "render/material/material.h"
+#include "render/model/basemodel.h"
 #include "render/scene/rendermanager.h"
 #include "render/texture/texmgrinfo.h"
 #include "system/convarmanager.h"
+#include "system/declmanager.h"
 #include "tests/support/capturecmdsystem.h"
+#include "tests/support/gldevice.h"
 #include "tests/support/memoryiosystem.h"
 
 namespace managergl {
@@ -48,8 +55,33 @@ inline const char* const kUnlitProgram =
     "DP4 result.texcoord[0].w, tm[3], vertex.attrib[8];\n"
     "END\n";
 
+// The GPU programs of the sample game's media, by their names under "glprogs/".
+inline const char* const kSamplePrograms[] = {
+    "unlit.vp",           "shadow.vp",          "interaction.vfp",        "interaction_nos.vp",
+    "interaction_nob.fp", "interaction_nos.fp", "interaction_nobs.fp",    "ambientInteraction.vfp",
+    "vertexInteraction.vfp"};
+
+// A whole file; empty when it cannot be read.
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// What a suite's window and file system hold.
+struct Stage {
+  int width = kWidth;
+  int height = kHeight;
+  // A folder holding kSamplePrograms, staged under "glprogs/" in place of the built-in unlit program.
+  std::string programFolder;
+  // A declaration manager over the file system, for materials and images found by name.
+  bool declarations = false;
+};
+
 struct Rgb {
   int r, g, b;
+  int sum() const { return r + g + b; }
 };
 
 inline bool near(Rgb a, Rgb b, int tolerance = 2) {
@@ -72,22 +104,30 @@ inline RenderView camera(int time = 0) {
 
 class ManagerGLTest : public ::testing::Test {
  protected:
+  ManagerGLTest() = default;
+  explicit ManagerGLTest(Stage stage) : stage_(std::move(stage)) {}
+
   void SetUp() override {
-    io.addFile("glprogs/unlit.vp", kUnlitProgram);
-    getConVarManager();
-    g_conVarSystem->setInt("r_viewwidth", kWidth);
-    g_conVarSystem->setInt("r_viewheight", kHeight);
-    window = platformGLCreateHiddenWindow(kWidth, kHeight, 32);
-    device = std::make_unique<RenderOpenGL>();
-    if (window == nullptr || !device->init(window, nullptr, 0)) {
-      const std::string why = window == nullptr ? platformGLError() : "device init failed";
-      if (std::getenv("CI") != nullptr) {
-        FAIL() << "no GL context under CI: " << why;
+    if (stage_.programFolder.empty()) {
+      io.addFile("glprogs/unlit.vp", kUnlitProgram);
+    } else {
+      for (const char* name : kSamplePrograms) {
+        const std::string program = readFile(stage_.programFolder + "/" + name);
+        ASSERT_FALSE(program.empty()) << stage_.programFolder << "/" << name;
+        io.addFile(std::string("glprogs/") + name, program);
       }
-      GTEST_SKIP() << "no GL context: " << why;
     }
+    getConVarManager();
+    g_conVarSystem->setInt("r_viewwidth", stage_.width);
+    g_conVarSystem->setInt("r_viewheight", stage_.height);
+    gltest::openDevice(stage_.width, stage_.height, &window, &device);
+    if (IsSkipped() || HasFatalFailure())
+      return;
     g_renderInterface = device.get();
     ASSERT_NE(TexMgrInfo::getInstance(), nullptr);
+    if (stage_.declarations) {
+      ASSERT_NE(createDeclSystem(), nullptr);
+    }
     getRenderModelSystem();
     manager = std::make_unique<RenderManager>();
     ASSERT_TRUE(manager->init());
@@ -103,8 +143,11 @@ class ManagerGLTest : public ::testing::Test {
       return;
     }
     manager.reset();
+    models.clear();
     materials.clear();
     destroyRenderModelSystem();
+    if (stage_.declarations)
+      destroyDeclSystem();
     g_renderBackEnd.reset();
     destroyTexManager();
     clearExpressions();
@@ -128,7 +171,7 @@ class ManagerGLTest : public ::testing::Test {
 
   Rgb at(int x, int y) {
     unsigned char p[4] = {};
-    device->readPixels(p, x, kHeight - 1 - y, 1, 1, kPixelFormatRGBA);
+    device->readPixels(p, x, stage_.height - 1 - y, 1, 1, kPixelFormatRGBA);
     return {p[0], p[1], p[2]};
   }
 
@@ -138,6 +181,10 @@ class ManagerGLTest : public ::testing::Test {
   std::unique_ptr<RenderOpenGL> device;
   std::unique_ptr<RenderManager> manager;
   std::vector<std::unique_ptr<Material>> materials;
+  std::vector<std::unique_ptr<BaseModel>> models;  // the suite's own models, freed after the manager
+
+ private:
+  Stage stage_;
 };
 
 }  // namespace managergl
