@@ -1,10 +1,12 @@
 # Runs the staged engine headless on the sample map: the sample game must place its camera at the
 # map's player start (64 128 48), and a held strafe must walk its box to the wall at y = 0 and stop
-# there (the box is 16 units wide on each side), not pass through it.
+# there (the box is 16 units wide on each side), not pass through it. The keys are held several
+# times longer than the walk needs: "wait" counts wall-clock time, and a loaded machine draws
+# fewer frames in it.
 execute_process(
   COMMAND ${EXE} con_devconsole 1 ";" map demo ";" wait 300 ";" demo_status
-    ";" +_moveright ";" wait 2500 ";" -_moveright ";" wait 100 ";" demo_status
-    ";" +_forward ";" +_moveright ";" wait 300 ";" -_forward ";" -_moveright ";" wait 100 ";" demo_status
+    ";" +_moveright ";" wait 6000 ";" -_moveright ";" wait 100 ";" demo_status
+    ";" +_forward ";" +_moveright ";" wait 1000 ";" -_forward ";" -_moveright ";" wait 100 ";" demo_status
     ";" map demo ";" wait 200 ";" demo_status ";" disconnect ";" wait 100 ";" demo_status ";" quit
   WORKING_DIRECTORY ${DIR}
   RESULT_VARIABLE rc
