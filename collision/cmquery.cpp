@@ -89,6 +89,29 @@ bool insideEdgesPacked(const float* e, const Vec3& p) {
   return true;
 }
 
+// Where a segment whose ends lie at d1 and d2 from a node's plane, widened by r on both sides,
+// leaves the near child (f1) and enters the far one (f2), with an epsilon of overlap; returns the
+// near child. A point trace passes r = 0.
+inline int splitFractions(float d1, float d2, float r, float& f1, float& f2) {
+  int side = 0;
+  if (d1 < d2) {
+    side = 1;
+    const float inv = 1.0f / (d1 - d2);
+    f1 = (d1 - r + kClipEpsilon) * inv;
+    f2 = (d1 + r + kClipEpsilon) * inv;
+  } else if (d1 > d2) {
+    const float inv = 1.0f / (d1 - d2);
+    f1 = (d1 + r + kClipEpsilon) * inv;
+    f2 = (d1 - r - kClipEpsilon) * inv;
+  } else {
+    f1 = 1.0f;
+    f2 = 0.0f;
+  }
+  f1 = std::clamp(f1, 0.0f, 1.0f);
+  f2 = std::clamp(f2, 0.0f, 1.0f);
+  return side;
+}
+
 }  // namespace
 
 Mat3 cleanAxis(const Mat3& in, bool orthonormalise) {
@@ -203,25 +226,8 @@ void CollisionModelQueryInterface::walkNode(int child, Vec3 p1, Vec3 p2, int dep
       child = node.children[1];
       continue;
     }
-    int side;
     float f1, f2;
-    if (d1 < d2) {
-      side = 1;
-      const float inv = 1.0f / (d1 - d2);
-      f1 = (d1 - r + kClipEpsilon) * inv;
-      f2 = (d1 + r + kClipEpsilon) * inv;
-    } else if (d1 > d2) {
-      side = 0;
-      const float inv = 1.0f / (d1 - d2);
-      f1 = (d1 + r + kClipEpsilon) * inv;
-      f2 = (d1 - r - kClipEpsilon) * inv;
-    } else {
-      side = 0;
-      f1 = 1.0f;
-      f2 = 0.0f;
-    }
-    f1 = std::clamp(f1, 0.0f, 1.0f);
-    f2 = std::clamp(f2, 0.0f, 1.0f);
+    const int side = splitFractions(d1, d2, r, f1, f2);
     const int first = node.children[side], second = node.children[1 - side];
     walkNode(first, p1, p1 + (p2 - p1) * f1, depth);
     p1 = p1 + (p2 - p1) * f2;
@@ -565,25 +571,8 @@ void CollisionModelPointQuery::rayWalkNode(int child, Vec3 p1, Vec3 p2, int dept
       child = node.children[1];
       continue;
     }
-    int side;
     float f1, f2;
-    if (d1 < d2) {
-      side = 1;
-      const float inv = 1.0f / (d1 - d2);
-      f1 = (d1 + kClipEpsilon) * inv;
-      f2 = (d1 + kClipEpsilon) * inv;
-    } else if (d1 > d2) {
-      side = 0;
-      const float inv = 1.0f / (d1 - d2);
-      f1 = (d1 + kClipEpsilon) * inv;
-      f2 = (d1 - kClipEpsilon) * inv;
-    } else {
-      side = 0;
-      f1 = 1.0f;
-      f2 = 0.0f;
-    }
-    f1 = std::clamp(f1, 0.0f, 1.0f);
-    f2 = std::clamp(f2, 0.0f, 1.0f);
+    const int side = splitFractions(d1, d2, 0.0f, f1, f2);
     const int first = node.children[side], second = node.children[1 - side];
     rayWalkNode(first, p1, p1 + (p2 - p1) * f1, depth);
     p1 = p1 + (p2 - p1) * f2;
