@@ -12,6 +12,7 @@
 #include "render/backend/framebufferopengl.h"
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
+#include "render/scene/boundsplanes.h"
 #include "render/scene/rendermanager.h"
 
 static ConVar r_shadowMapBiasM("r_shadowMapBias", "0.01", 0x22014,
@@ -23,18 +24,6 @@ constexpr int kShadowMapSize = 512;
 // Vertex environment of the compare program: the light's texture matrix rows and its depth plane.
 constexpr int kEnvLightTexture = 20;
 constexpr int kEnvLightDepth = 24;
-
-bool boundsInsidePlanes(const Bounds& b, const Plane planes[6]) {
-  const Vec3 c = b.center();
-  const Vec3 h = b.halfSize();
-  for (int i = 0; i < 6; ++i) {
-    const Vec3 n = planes[i].normal();
-    if (planes[i].distance(c) - (std::fabs(n.x) * h.x + std::fabs(n.y) * h.y + std::fabs(n.z) * h.z) > 0.0f) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // A right-handed basis whose first row is `forward`.
 Mat3 basisOf(const Vec3& forward) {
