@@ -25,6 +25,19 @@ constexpr int kShadowMapSize = 512;
 constexpr int kEnvLightTexture = 20;
 constexpr int kEnvLightDepth = 24;
 
+// The light-model surface as a draw surface of its own geometry; false when it has none.
+bool litDrawSurface(ModelSurface* surface, DrawSurface* ds) {
+  if (surface->geometry == nullptr) {
+    return false;
+  }
+  ds->surface = surface;
+  ds->material = surface->material;
+  ds->vertexBuffer = surface->geometry->vertexBuffer;
+  ds->indexes = reinterpret_cast<const unsigned*>(surface->geometry->indexes);
+  ds->numIndexes = surface->geometry->numIndexes;
+  return true;
+}
+
 // A right-handed basis whose first row is `forward`.
 Mat3 basisOf(const Vec3& forward) {
   Vec3 f = forward;
@@ -169,15 +182,9 @@ bool RenderManager::renderShadowMap(int index) {
   };
   for (ModelSurface* surface : l->litSurfaces) {
     DrawSurface ds;
-    ds.surface = surface;
-    ds.material = surface->material;
-    if (surface->geometry == nullptr) {
-      continue;
+    if (litDrawSurface(surface, &ds)) {
+      depthOf(ds);
     }
-    ds.vertexBuffer = surface->geometry->vertexBuffer;
-    ds.indexes = reinterpret_cast<const unsigned*>(surface->geometry->indexes);
-    ds.numIndexes = surface->geometry->numIndexes;
-    depthOf(ds);
   }
   for (const DrawSurface* ds : visibleDrawList_) {
     if (ds->entity != nullptr) {
@@ -236,15 +243,9 @@ bool RenderManager::renderShadowMap(int index) {
   };
   for (ModelSurface* surface : l->litSurfaces) {
     DrawSurface ds;
-    ds.surface = surface;
-    ds.material = surface->material;
-    if (surface->geometry == nullptr) {
-      continue;
+    if (litDrawSurface(surface, &ds)) {
+      compare(ds);
     }
-    ds.vertexBuffer = surface->geometry->vertexBuffer;
-    ds.indexes = reinterpret_cast<const unsigned*>(surface->geometry->indexes);
-    ds.numIndexes = surface->geometry->numIndexes;
-    compare(ds);
   }
   for (const DrawSurface* ds : visibleDrawList_) {
     if (ds->entity != nullptr || (p.flags & (kLightAmbient | kLightAllDynamic)) != 0) {
