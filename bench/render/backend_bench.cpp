@@ -5,41 +5,20 @@
 // --benchmark_repetitions=N --benchmark_enable_random_interleaving=true and compare medians.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
-#include "lib/keydict.h"
+#include "bench/support/glbench.h"
 #include "platform/gl.h"
 #include "render/backend/renderbackend.h"
 #include "render/device/glextensions.h"
 #include "render/device/renderopengl.h"
 #include "render/material/material.h"
-#include "render/texture/texmgrinfo.h"
-#include "system/cmdmanager.h"
-#include "system/convarmanager.h"
-#include "system/iomanager.h"
 
 namespace {
 
 constexpr int kSize = 64;
 constexpr int kSurfaces = 10000;
-
-const char* kUnlitProgram =
-    "!!ARBvp1.0\n"
-    "PARAM mvp[4] = { state.matrix.mvp };\n"
-    "PARAM mul = program.env[16];\n"
-    "PARAM add = program.env[17];\n"
-    "DP4 result.position.x, mvp[0], vertex.position;\n"
-    "DP4 result.position.y, mvp[1], vertex.position;\n"
-    "DP4 result.position.z, mvp[2], vertex.position;\n"
-    "DP4 result.position.w, mvp[3], vertex.position;\n"
-    "MAD result.color, vertex.color, mul, add;\n"
-    "MOV result.texcoord[0], vertex.texcoord[0];\n"
-    "END\n";
 
 const unsigned kQuadIndexes[6] = {0, 3, 2, 0, 2, 1};
 
@@ -52,41 +31,22 @@ struct Context {
   GLuint programId = 0;
 };
 
-void quietOutput(void*, const char*) {}
-
 Context* context() {
   static Context* shared = [] {
     Context* c = new Context();
     // A game tree holding the program the back end draws with.
-    const std::filesystem::path root = std::filesystem::temp_directory_path() / "quill_backend_bench";
-    std::filesystem::create_directories(root / "media" / "glprogs");
-    std::ofstream(root / "media" / "glprogs" / "unlit.vp") << kUnlitProgram;
-    std::filesystem::current_path(root);
-    KeyDict::initPools();
-    getCmdManager()->setOutput(quietOutput, nullptr);
-    getConVarManager();
-    if (!IOManager::getInstance()->initialize("media")) {
-      std::fprintf(stderr, "backend_bench: no file system\n");
-      std::exit(1);
-    }
-    c->window = platformGLCreateHiddenWindow(kSize, kSize, 32);
-    c->device = new RenderOpenGL();
-    if (c->window == nullptr || !c->device->init(c->window, nullptr, 0)) {
-      std::fprintf(stderr, "backend_bench: no GL context (%s)\n", platformGLError());
-      std::exit(1);
-    }
-    g_renderInterface = c->device;
-    TexMgrInfo::getInstance();
+    benchgl::openGameTree("backend_bench");
+    const benchgl::Device d = benchgl::openDevice("backend_bench", kSize, kSize);
+    c->window = d.window;
+    c->device = d.device;
     g_renderBackEnd.reset();
     g_renderBackEnd.setViewport(0, 0, kSize, kSize);
     g_renderBackEnd.setRenderSize(kSize, kSize);
     g_renderBackEnd.applyViewport();
     g_renderBackEnd.setOrtho2D(kSize, kSize);
     c->program = g_renderBackEnd.unlitProgram();
-    if (c->program < 0) {
-      std::fprintf(stderr, "backend_bench: unlit.vp did not load\n");
-      std::exit(1);
-    }
+    if (c->program < 0)
+      benchgl::fail("backend_bench", "unlit.vp did not load");
     GLint id = 0;
     c->device->shader().bind(c->program);
     qgl::glGetProgramivARB(GL_VERTEX_PROGRAM_ARB, GL_PROGRAM_BINDING_ARB, &id);

@@ -5,14 +5,12 @@
 // --benchmark_enable_random_interleaving=true and compare medians.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
+#include "bench/support/glbench.h"
 #include "lib/interface/convarsystem.h"
-#include "lib/keydict.h"
 #include "platform/gl.h"
 #include "render/backend/renderbackend.h"
 #include "render/device/glextensions.h"
@@ -20,10 +18,6 @@
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
 #include "render/scene/rendermanager.h"
-#include "render/texture/texmgrinfo.h"
-#include "system/cmdmanager.h"
-#include "system/convarmanager.h"
-#include "system/iomanager.h"
 
 namespace {
 
@@ -78,8 +72,6 @@ Material* parsed(const char* body) {
   return m;
 }
 
-void quietOutput(void*, const char*) {}
-
 struct Context {
   void* window = nullptr;
   RenderOpenGL* device = nullptr;
@@ -91,34 +83,18 @@ struct Context {
 Context* context() {
   static Context* shared = [] {
     Context* c = new Context();
-    const std::filesystem::path root = std::filesystem::temp_directory_path() / "quill_shadows_bench";
-    std::filesystem::create_directories(root / "media" / "glprogs");
-    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(QUILL_SOURCE_ROOT) /
-                                                                 "demo/media/glprogs")) {
-      std::filesystem::copy_file(entry.path(), root / "media" / "glprogs" / entry.path().filename(),
-                                 std::filesystem::copy_options::overwrite_existing);
-    }
-    std::filesystem::current_path(root);
-    KeyDict::initPools();
-    getCmdManager()->setOutput(quietOutput, nullptr);
-    getConVarManager();
-    g_conVarSystem->setInt("r_viewwidth", kWidth);
-    g_conVarSystem->setInt("r_viewheight", kHeight);
-    if (!IOManager::getInstance()->initialize("media")) {
-      std::fprintf(stderr, "shadows_bench: no file system\n");
-      std::exit(1);
-    }
-    c->window = platformGLCreateHiddenWindow(kWidth, kHeight, 32);
-    c->device = new RenderOpenGL();
-    if (c->window == nullptr || !c->device->init(c->window, nullptr, 0)) {
-      std::fprintf(stderr, "shadows_bench: no GL context (%s)\n", platformGLError());
-      std::exit(1);
-    }
-    g_renderInterface = c->device;
-    TexMgrInfo::getInstance();
-    getRenderModelSystem();
-    c->manager = new RenderManager();
-    c->manager->init();
+    // The engine's own programs over the tree's unlit one.
+    benchgl::openGameTree("shadows_bench", [](const std::filesystem::path& media) {
+      for (const auto& entry :
+           std::filesystem::directory_iterator(std::filesystem::path(QUILL_SOURCE_ROOT) / "demo/media/glprogs")) {
+        std::filesystem::copy_file(entry.path(), media / "glprogs" / entry.path().filename(),
+                                   std::filesystem::copy_options::overwrite_existing);
+      }
+    });
+    const benchgl::Device d = benchgl::openDevice("shadows_bench", kWidth, kHeight);
+    c->window = d.window;
+    c->device = d.device;
+    c->manager = benchgl::openRenderManager(kWidth, kHeight);
     Material* wall = parsed("diffusemap _white\n");
     Material* light = parsed("lightFalloffImage _white\n{\nmap _white\ncolored\n}\n");
     auto add = [&](BaseModel* model) {

@@ -74,6 +74,18 @@ void cmdScreenshotPrintQuality(const CmdArgs& args) {
 
 const char kFlatMaterialText[] = "{\n{\nmap _white\nvertexColor\nblendfunc blend\n}\n}\n";
 
+// The caller's view, or a 640x480 one at the origin when it has no size.
+RenderView sizedView(const RenderView& view) {
+  RenderView v = view;
+  if (v.width <= 0 || v.height <= 0) {
+    v.x = 0;
+    v.y = 0;
+    v.width = 640;
+    v.height = 480;
+  }
+  return v;
+}
+
 }  // namespace
 
 // --- Process-wide getter and factory ---
@@ -674,13 +686,7 @@ void RenderManager::renderScene(const RenderView* view, int flags) {
     return;
   renderMapPoolUsed_ = 0;
   const RenderView saved = view_;
-  RenderView v = *view;
-  if (v.width <= 0 || v.height <= 0) {
-    v.x = 0;
-    v.y = 0;
-    v.width = 640;
-    v.height = 480;
-  }
+  RenderView v = sizedView(*view);
   (void)flags;
   setRenderView(&v, v.time);
   // The lists are built from the view's matrices and planes; the passes draw with them pushed.
@@ -709,13 +715,7 @@ void RenderManager::renderModelView(const RenderView* view, int flags, RenderMod
     return;
   renderMapPoolUsed_ = 0;
   const RenderView saved = view_;
-  RenderView v = *view;
-  if (v.width <= 0 || v.height <= 0) {
-    v.x = 0;
-    v.y = 0;
-    v.width = 640;
-    v.height = 480;
-  }
+  RenderView v = sizedView(*view);
   setRenderView(&v, v.time);
   g_renderBackEnd.applyViewMatrices();
   // The lists hold the model alone, placed by the caller's parameters.

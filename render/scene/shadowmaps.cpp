@@ -12,6 +12,7 @@
 #include "render/backend/framebufferopengl.h"
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
+#include "render/scene/boundsplanes.h"
 #include "render/scene/rendermanager.h"
 
 static ConVar r_shadowMapBiasM("r_shadowMapBias", "0.01", 0x22014,
@@ -24,15 +25,16 @@ constexpr int kShadowMapSize = 512;
 constexpr int kEnvLightTexture = 20;
 constexpr int kEnvLightDepth = 24;
 
-bool boundsInsidePlanes(const Bounds& b, const Plane planes[6]) {
-  const Vec3 c = b.center();
-  const Vec3 h = b.halfSize();
-  for (int i = 0; i < 6; ++i) {
-    const Vec3 n = planes[i].normal();
-    if (planes[i].distance(c) - (std::fabs(n.x) * h.x + std::fabs(n.y) * h.y + std::fabs(n.z) * h.z) > 0.0f) {
-      return false;
-    }
+// The light-model surface as a draw surface of its own geometry; false when it has none.
+bool litDrawSurface(ModelSurface* surface, DrawSurface* ds) {
+  if (surface->geometry == nullptr) {
+    return false;
   }
+  ds->surface = surface;
+  ds->material = surface->material;
+  ds->vertexBuffer = surface->geometry->vertexBuffer;
+  ds->indexes = reinterpret_cast<const unsigned*>(surface->geometry->indexes);
+  ds->numIndexes = surface->geometry->numIndexes;
   return true;
 }
 
@@ -180,15 +182,9 @@ bool RenderManager::renderShadowMap(int index) {
   };
   for (ModelSurface* surface : l->litSurfaces) {
     DrawSurface ds;
-    ds.surface = surface;
-    ds.material = surface->material;
-    if (surface->geometry == nullptr) {
-      continue;
+    if (litDrawSurface(surface, &ds)) {
+      depthOf(ds);
     }
-    ds.vertexBuffer = surface->geometry->vertexBuffer;
-    ds.indexes = reinterpret_cast<const unsigned*>(surface->geometry->indexes);
-    ds.numIndexes = surface->geometry->numIndexes;
-    depthOf(ds);
   }
   for (const DrawSurface* ds : visibleDrawList_) {
     if (ds->entity != nullptr) {
@@ -247,15 +243,9 @@ bool RenderManager::renderShadowMap(int index) {
   };
   for (ModelSurface* surface : l->litSurfaces) {
     DrawSurface ds;
-    ds.surface = surface;
-    ds.material = surface->material;
-    if (surface->geometry == nullptr) {
-      continue;
+    if (litDrawSurface(surface, &ds)) {
+      compare(ds);
     }
-    ds.vertexBuffer = surface->geometry->vertexBuffer;
-    ds.indexes = reinterpret_cast<const unsigned*>(surface->geometry->indexes);
-    ds.numIndexes = surface->geometry->numIndexes;
-    compare(ds);
   }
   for (const DrawSurface* ds : visibleDrawList_) {
     if (ds->entity != nullptr || (p.flags & (kLightAmbient | kLightAllDynamic)) != 0) {

@@ -15,6 +15,7 @@
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
 #include "render/model/geometryedges.h"
+#include "render/scene/boundsplanes.h"
 #include "render/scene/rendermanager.h"
 
 static ConVar r_shadowsS("r_shadows", "1", 0x20011);
@@ -39,18 +40,6 @@ namespace {
 Vec3 vertexPosition(const SurfaceGeometry* g, int i) {
   const float* p = g->verts[i].xyz;
   return Vec3(p[0], p[1], p[2]);
-}
-
-bool boundsInsidePlanes(const Bounds& b, const Plane planes[6]) {
-  const Vec3 c = b.center();
-  const Vec3 h = b.halfSize();
-  for (int i = 0; i < 6; ++i) {
-    const Vec3 n = planes[i].normal();
-    if (planes[i].distance(c) - (std::fabs(n.x) * h.x + std::fabs(n.y) * h.y + std::fabs(n.z) * h.z) > 0.0f) {
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "system/convarmanager.h"
 #include "system/declmanager.h"
 #include "tests/support/capturecmdsystem.h"
+#include "tests/support/gldevice.h"
 #include "tests/support/memoryiosystem.h"
 #include "ui/uirenderdef.h"
 #include "ui/userinterfacelocal.h"
@@ -83,15 +84,9 @@ class RenderWindowGLTest : public ::testing::Test {
     getConVarManager();
     g_conVarSystem->setInt("r_viewwidth", kWidth);
     g_conVarSystem->setInt("r_viewheight", kHeight);
-    window = platformGLCreateHiddenWindow(kWidth, kHeight, 32);
-    device = std::make_unique<RenderOpenGL>();
-    if (window == nullptr || !device->init(window, nullptr, 0)) {
-      const std::string why = window == nullptr ? platformGLError() : "device init failed";
-      if (std::getenv("CI") != nullptr) {
-        FAIL() << "no GL context under CI: " << why;
-      }
-      GTEST_SKIP() << "no GL context: " << why;
-    }
+    gltest::openDevice(kWidth, kHeight, &window, &device);
+    if (IsSkipped() || HasFatalFailure())
+      return;
     g_renderInterface = device.get();
     ASSERT_NE(TexMgrInfo::getInstance(), nullptr);
     ASSERT_NE(createDeclSystem(), nullptr);

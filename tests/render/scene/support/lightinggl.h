@@ -26,6 +26,7 @@
 #include "render/texture/texmgrinfo.h"
 #include "system/convarmanager.h"
 #include "tests/support/capturecmdsystem.h"
+#include "tests/support/gldevice.h"
 #include "tests/support/memoryiosystem.h"
 
 namespace lightinggl {
@@ -88,15 +89,9 @@ class LightingGLTest : public ::testing::Test {
     g_conVarSystem->setInt("r_viewwidth", kWidth);
     g_conVarSystem->setInt("r_viewheight", kHeight);
     g_conVarSystem->setString("r_lightScale", "1");
-    window = platformGLCreateHiddenWindow(kWidth, kHeight, 32);
-    device = std::make_unique<RenderOpenGL>();
-    if (window == nullptr || !device->init(window, nullptr, 0)) {
-      const std::string why = window == nullptr ? platformGLError() : "device init failed";
-      if (std::getenv("CI") != nullptr) {
-        FAIL() << "no GL context under CI: " << why;
-      }
-      GTEST_SKIP() << "no GL context: " << why;
-    }
+    gltest::openDevice(kWidth, kHeight, &window, &device);
+    if (IsSkipped() || HasFatalFailure())
+      return;
     g_renderInterface = device.get();
     ASSERT_TRUE(device->hasStencilFeature(kStencilFeatureWrap));
     ASSERT_NE(TexMgrInfo::getInstance(), nullptr);
