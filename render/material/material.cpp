@@ -94,6 +94,10 @@ bool Material::parse(const char* text, int length) {
     buildDefaultText(fallback, "_white");
     MtxLoader::parseBody(this, fallback.c_str(), fallback.length());
   }
+  // Defaulted, not unparsed: the refused text is not parsed (and its error printed) again on every
+  // use, only when it is loaded anew (reloadDecls, purge, a new text).
+  if (decl)
+    decl->setDefaulted();
   return false;
 }
 
@@ -136,7 +140,8 @@ int Material::memoryUsed() const {
 }
 
 bool Material::ensureLoaded() {
-  if (!decl || decl->getState() == kDeclParsed)
+  // A defaulted declaration already holds the default material its refused text fell back to.
+  if (!decl || decl->getState() != kDeclUnparsed)
     return false;
   freeData();
   decl->parse();

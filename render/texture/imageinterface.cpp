@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "lib/interface/cmdsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/texmanager.h"
+#include "lib/list.h"
 #include "lib/str.h"
 #include "render/texture/imagefiles.h"
 #include "render/texture/imageresample.h"
@@ -75,6 +77,45 @@ void expandRGBToRGBA(ImageData* data) {
   data->mipCount = 0;
 }
 
+// Files found but unreadable, said once each: the images of one file under other load flags, and
+// the reloads of a restart, take the stand-in without reading it again ("reloadImages" forgets).
+List<String> s_unreadableFiles;
+
+bool isUnreadable(const char* file) {
+  for (const String& known : s_unreadableFiles)
+    if (String::icmp(known.c_str(), file) == 0)
+      return true;
+  return false;
+}
+
+// A file that was found but cannot be read draws as a missing file does; without this every bind
+// would read it again, print the decoder's complaint again and draw nothing.
+bool loadStandIn(ImageInterface* image) {
+  if (image->flags & (kImageGenerated | kImageAny))
+    return false;
+  char file[160];
+  std::snprintf(file, sizeof(file), "%s%s", image->name, image->extension);
+  if (!isUnreadable(file)) {
+    cmdPrintf("WARNING: image '%s' could not be read.. using the default image\n", file);
+    s_unreadableFiles.append(String(file));
+  }
+  static const uint8_t kMissing[3] = {255, 255, 0};
+  const bool cube = (image->flags & kImageCube) != 0;
+  const int count = cube ? 6 : 1;
+  ImageData faces[6] = {};
+  for (int i = 0; i < count; ++i) {
+    faces[i].info = ImageInfo{1, 1, 0, kPixelFormatRGB, cube ? kTextureTypeCube : kTextureType2D, 99};
+    faces[i].pixels = imageAlloc(sizeof(kMissing) + 4);
+    if (!faces[i].pixels) {
+      freeFaces(faces, i);
+      return false;
+    }
+    std::memcpy(faces[i].pixels, kMissing, sizeof(kMissing));
+    faces[i].byteSize = int32_t(sizeof(kMissing));
+  }
+  return image->upload(faces, count);
+}
+
 }  // namespace
 
 ImageInterface::ImageInterface() = default;
@@ -90,10 +131,14 @@ bool ImageInterface::bind() {
 bool ImageInterface::load() {
   if (loaded)
     return true;
+  char file[160];
+  std::snprintf(file, sizeof(file), "%s%s", name, extension);
+  if (!(flags & (kImageGenerated | kImageAny)) && isUnreadable(file))
+    return loadStandIn(this);
   ImageData faces[6] = {};
   const int count = loadImageData(faces);
   if (count == 0)
-    return false;
+    return loadStandIn(this);
   return upload(faces, count);
 }
 
@@ -314,6 +359,10 @@ bool ImageInterface::saveToFile(const char* fileName) {
   }
   freeFaces(faces, count);
   return ok;
+}
+
+void forgetUnreadableImageFiles() {
+  s_unreadableFiles.clear();
 }
 
 bool RenderImage::bind() {

@@ -139,6 +139,7 @@ void cmdDumpTexture(const CmdArgs& args) {
 void cmdReloadImages(const CmdArgs&) {
   if (!s_instance)
     return;
+  forgetUnreadableImageFiles();
   s_instance->flagAllForReload();
   s_instance->reloadFlagged();
 }
@@ -179,6 +180,7 @@ void destroyTexManager() {
   installVideoPlayer(false);
   delete s_instance;
   s_instance = nullptr;
+  forgetUnreadableImageFiles();
   g_texManager = nullptr;
 }
 

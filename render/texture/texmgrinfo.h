@@ -49,5 +49,7 @@ class TexMgrInfo : public TexManager {
 };
 
 void destroyTexManager();
+// Lets files refused as unreadable be read again ("reloadImages").
+void forgetUnreadableImageFiles();
 // Colour of a stencil value in the stencil debug view (3 bytes).
 void stencilColor(int value, uint8_t out[3]);

@@ -698,10 +698,11 @@ class TexVideoPlayer : public VideoPlayer {
   bool isAtEnd(void* handle) override {
     VideoImage* video = static_cast<VideoImage*>(handle);
     // Nothing can be shown without a renderer; and a clock that stalls (no view time reaching the
-    // registers) must not keep the engine in the video: it ends a second after its length.
+    // registers) must not keep the engine in the video: it ends a second after its length. The
+    // frame is the one the last draw reached: advancing here, between frames, would read a clock
+    // without the playback's view time and send the video back to its first frame.
     if (!g_renderSystem)
       return true;
-    video->advanceFrame();
     const uint32_t length = uint32_t(video->frameCount()) * 1000u / kVideoFramesPerSecond + 1000u;
     return video->isAtEnd() || platformMilliseconds() - opened_ > length;
   }

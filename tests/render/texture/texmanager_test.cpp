@@ -254,14 +254,36 @@ TEST_F(TexManagerTest, DownSizingAndBumpExpansionOnUpload) {
   EXPECT_EQ(up->pixels, (Bytes{0, 0, 7, 0, 1, 0, 7, 1}));
 }
 
-TEST_F(TexManagerTest, UndecodableFilesStayUnloaded) {
+// A file that is found but cannot be decoded is said once, by name, and draws as the missing-file
+// image (never read again on each bind, never leaving its surfaces undrawn); other images of the
+// same file take the stand-in silently, until "reloadImages" lets the file be read again.
+TEST_F(TexManagerTest, UndecodableFilesAreSaidOnceAndDrawAsTheDefault) {
   writeFile("broken.tga", Bytes(40, 0xAB));
+  g_output.clear();
   ImageInterface* image = manager_->findImage("broken", 0);
   ASSERT_NE(image, nullptr);
-  EXPECT_FALSE(image->load());
-  EXPECT_EQ(image->getTextureId(), 0);
-  EXPECT_EQ(selectBoundImage(image), nullptr);
-  EXPECT_FALSE(image->bind());
+  EXPECT_TRUE(image->load());
+  for (int i = 0; i < 100; ++i)
+    EXPECT_TRUE(image->bind());
+  EXPECT_NE(image->getTextureId(), 0);
+  EXPECT_EQ(selectBoundImage(image), image);
+  const std::string warning = "WARNING: image 'broken.tga' could not be read.. using the default image\n";
+  EXPECT_NE(g_output.find(warning), std::string::npos) << g_output;
+  EXPECT_EQ(g_output.find(warning), g_output.rfind(warning)) << g_output;
+  const textest::Upload* up = baseUpload(image);
+  ASSERT_NE(up, nullptr);
+  EXPECT_EQ(up->info.width, 1);
+  EXPECT_EQ(up->pixels, (Bytes{255, 255, 0})) << "the missing-file colour";
+
+  g_output.clear();
+  ImageInterface* diffuse = manager_->findImage("broken", kImageDiffuse);
+  ASSERT_NE(diffuse, image);
+  EXPECT_TRUE(diffuse->load());
+  EXPECT_EQ(g_output, "") << "the same file is not read or said again";
+
+  g_cmdSystem->executeText("reloadImages");
+  EXPECT_TRUE(image->bind());
+  EXPECT_NE(g_output.find(warning), std::string::npos) << "a reload reads it again: " << g_output;
 }
 
 TEST_F(TexManagerTest, SubstitutesFollowTheSkipVariables) {

@@ -1,0 +1,172 @@
+// The engine with the staged sample content, headless and in process: the intro video's frames
+// reach the screen in their own colours and the video ends on its last frame, not on the player's
+// fallback; a sample texture cut short (found first through "fs_game") is said once, by name, and
+// draws as the default image however often the scene binds it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "lib/interface/commonsystem.h"
+#include "lib/interface/convarsystem.h"
+#include "lib/interface/memsystem.h"
+#include "lib/interface/rendersystem.h"
+#include "lib/interface/texmanager.h"
+#include "lib/interface/videoplayer.h"
+#include "render/texture/videoimage.h"
+#include "system/appwindowhandler.h"
+#include "system/console.h"
+#include "system/iomanager.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kGameFolder = "imagetest_fsgame";
+constexpr const char* kCommandLine = "fs_game imagetest_fsgame";
+
+class ImagesEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(chdir(QUILL_STAGE_DIR), 0);
+    fs::remove_all(kGameFolder);
+    // A copy of a sample texture cut to 500 bytes, found before the real one.
+    fs::create_directories(std::string(kGameFolder) + "/textures/samples");
+    std::ifstream whole("media/textures/samples/wall_d.tga", std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(whole)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 1000u);
+    std::ofstream cut(std::string(kGameFolder) + "/textures/samples/wall_d.tga", std::ios::binary);
+    cut.write(bytes.data(), 500);
+    cut.close();
+    // The game module is looked for in the last game folder.
+    fs::create_symlink(fs::absolute("media/game.so"), std::string(kGameFolder) + "/game.so");
+
+    createMemManager();
+    setFileSystemCommandLine(kCommandLine);
+    app_ = createAppWindowHandler();
+    started_ = app_->createWindowAndCommon(nullptr);
+    if (!started_)
+      return;
+    ASSERT_TRUE(app_->init(kCommandLine));
+    app_->showWindow();
+  }
+  void TearDown() override {
+    if (started_) {
+      app_->shutdown();
+      app_->destroy();
+    }
+    destroyAppWindowHandler();
+    destroyMemManager();
+    setFileSystemCommandLine(nullptr);
+    fs::remove_all(kGameFolder);
+  }
+  bool skipWithoutGL() {
+    if (started_)
+      return false;
+    if (std::getenv("CI"))
+      ADD_FAILURE() << "no GL context under CI";
+    return true;
+  }
+
+  void frames(int count) {
+    for (int i = 0; i < count; ++i) {
+      app_->pumpMessages();
+      g_commonSystem->processEvents();
+      ASSERT_TRUE(app_->frame());
+    }
+  }
+  // Console lines that contain `text`.
+  static int consoleLines(const char* text) {
+    Console* console = Console::getInstance(false);
+    int n = 0;
+    for (int i = 1; console && i <= console->lineCount(); ++i)
+      n += std::strstr(console->line(i), text) != nullptr;
+    return n;
+  }
+  // The screen as RGB rows, top row first.
+  std::vector<uint8_t> readScreen(int* width, int* height) {
+    *width = g_conVarSystem->find("r_viewwidth")->getInt();
+    *height = g_conVarSystem->find("r_viewheight")->getInt();
+    std::vector<uint8_t> rgb(size_t(*width) * size_t(*height) * 3);
+    EXPECT_TRUE(g_renderSystem->readPixels(rgb.data(), *width, 0, 0, *width, *height));
+    return rgb;
+  }
+
+  AppWindowHandler* app_ = nullptr;
+  bool started_ = false;
+};
+
+TEST_F(ImagesEngineTest, TheIntroVideoShowsItsFramesAndEndsOnItsLastFrame) {
+  if (skipWithoutGL())
+    return;
+  ASSERT_NE(g_videoPlayer, nullptr);
+  // The common manager's playback, step by step: the view time runs from the video's start, each
+  // pass draws the video over the whole screen and presents it.
+  void* video = g_videoPlayer->open("video/quillmere.ovid", 70);
+  ASSERT_NE(video, nullptr);
+  const int frameCount = static_cast<VideoImage*>(video)->frameCount();
+  ASSERT_EQ(frameCount, 24);
+  // The view time steps 40 ms a pass (25 passes a second), whatever the machine's speed: the
+  // video's clock is the view time, so it must end on the pass that reaches its last frame.
+  constexpr int kStep = 40;
+  int passes = 0;
+  int colouredPasses = 0;
+  int maxSpread = 0;
+  int endedAt = -1;
+  while (passes < 200) {
+    const int time = passes * kStep;
+    if (g_videoPlayer->isAtEnd(video)) {
+      endedAt = time;
+      break;
+    }
+    g_renderSystem->setRenderView(nullptr, time);
+    g_videoPlayer->draw(video, 0.0f, 0.0f, 640.0f, 480.0f, 0.0f, 0.0f, 1.0f, 1.0f);
+    int width = 0, height = 0;
+    const std::vector<uint8_t> rgb = readScreen(&width, &height);
+    g_renderSystem->endFrame();
+    ++passes;
+    // The frames are a coloured band over a dark field: bright, saturated pixels.
+    int coloured = 0;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3 * 7) {
+      const int hi = std::max({rgb[i], rgb[i + 1], rgb[i + 2]});
+      const int lo = std::min({rgb[i], rgb[i + 1], rgb[i + 2]});
+      maxSpread = std::max(maxSpread, hi - lo);
+      coloured += hi > 100 && hi - lo > 40;
+    }
+    colouredPasses += coloured > 50;
+  }
+  g_videoPlayer->close(video);
+  EXPECT_GT(colouredPasses, passes / 2) << "of " << passes << " passes; widest colour spread " << maxSpread;
+  // One second of 24 frames: the end comes within 100 ms of that length, not on the player's
+  // fallback a second after it.
+  ASSERT_GE(endedAt, 0) << "the video never ended";
+  EXPECT_NEAR(endedAt, 1000, 100) << "ended at video time " << endedAt << " ms, pass " << passes;
+}
+
+TEST_F(ImagesEngineTest, ADamagedTextureIsSaidOnceAndDrawsAsTheDefaultImage) {
+  if (skipWithoutGL())
+    return;
+  ImageInterface* image = g_texManager->findImage("textures/samples/wall_d", 0);
+  ASSERT_NE(image, nullptr);
+  // The scene and the image itself, bound over and over.
+  for (int i = 0; i < 50; ++i) {
+    frames(1);
+    EXPECT_TRUE(image->bind());
+  }
+  EXPECT_EQ(consoleLines("textures/samples/wall_d"), 1) << "one warning names the file";
+  EXPECT_LE(consoleLines("exceeded it's bounds"), 1);
+  EXPECT_TRUE(image->loaded);
+  EXPECT_EQ(image->info.width, 1) << "the default image stands in";
+  EXPECT_EQ(image->info.height, 1);
+  g_texManager->releaseImage(image);
+}
+
+}  // namespace
