@@ -7,6 +7,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "lib/interface/userinterfacesystem.h"
 #include "render/material/mtxloader.h"
@@ -389,6 +390,41 @@ TEST_F(MaterialTest, RefusedTextsFailWithAMessageAndDrawAsTheDefault) {
   }
 }
 
+// A refused text is parsed once per load: the default material it fell back to is kept however
+// often the material is used, and only a reload (or a purge's next use) parses and reports again.
+TEST_F(MaterialTest, ARefusedTextIsParsedOncePerLoad) {
+  setFile("textures/images.tga", "x");
+  cmd_.output.clear();
+  Material* m = define("textures/refused", "frobnicate 1 2\n{\nmap textures/images\n}");
+  ASSERT_NE(m, nullptr);
+  const std::string message = "unknown material keyword 'frobnicate'";
+  auto said = [&] {
+    int n = 0;
+    for (size_t at = cmd_.output.find(message); at != std::string::npos; at = cmd_.output.find(message, at + 1))
+      ++n;
+    return n;
+  };
+  EXPECT_EQ(said(), 1) << cmd_.output;
+  EXPECT_EQ(m->getState(), kDeclDefaulted);
+  const int references = tex_.references();
+  for (int i = 0; i < 1000; ++i) {
+    EXPECT_FALSE(m->ensureLoaded());
+    m->isOpaque();
+  }
+  EXPECT_EQ(said(), 1) << "used a thousand times, parsed once";
+  EXPECT_EQ(tex_.references(), references) << "its images are not released and found again";
+  ASSERT_EQ(m->stageCount, 1);
+  EXPECT_EQ(m->stages[0].blendSrc, kBlendSrcAlpha) << "the default material";
+
+  g_declSystem->reloadAll(true);
+  EXPECT_EQ(said(), 2) << "a reload parses it again";
+  g_declSystem->purge();
+  EXPECT_TRUE(m->ensureLoaded());
+  EXPECT_EQ(said(), 3) << "so does the first use after a purge";
+  EXPECT_FALSE(m->ensureLoaded());
+  EXPECT_EQ(said(), 3);
+}
+
 TEST_F(MaterialTest, RegroupingNeverWritesPastEightStages) {
   // Six diffuse stages each want a bump and a specular: only whole groups that fit are made.
   Material m;
@@ -555,6 +591,35 @@ TEST_F(MaterialTest, ListDeclsShowsMaterials) {
 }  // namespace
 
 namespace {
+
+// Everything the engine draws flat (text, the interface's fill and cursor, the console's
+// background) blends by alpha, as the images' alpha and the panels' colours expect.
+TEST_F(MaterialTest, TheSampleFlatMaterialsBlendByAlpha) {
+  struct File {
+    const char* file;
+    std::vector<const char*> names;
+  };
+  const File files[] = {{"fonts.mtx", {"fonts/dejavumono", "fonts/console/dejavumono", "consoleBG"}},
+                        {"guis.mtx", {"guiWhite", "guis/assets/guicursor_arrow"}}};
+  for (const File& f : files) {
+    std::ifstream in(std::string(QUILL_SOURCE_DIR) + "/demo/media/materials/" + f.file);
+    ASSERT_TRUE(in.good()) << f.file;
+    std::stringstream text;
+    text << in.rdbuf();
+    // The in-memory file system has no folder listings: the file stands under each name it defines.
+    for (const char* name : f.names)
+      setFile(std::string(name) + ".mtx", text.str());
+  }
+  for (const char* name : {"fonts/dejavumono", "fonts/console/dejavumono", "consoleBG", "guiWhite",
+                           "guis/assets/guicursor_arrow"}) {
+    Material* m = findMaterial(name, false);
+    ASSERT_NE(m, nullptr) << name;
+    ASSERT_EQ(m->getState(), kDeclParsed) << name << cmd_.output;
+    ASSERT_EQ(m->stageCount, 1) << name;
+    EXPECT_EQ(m->stages[0].blendSrc, kBlendSrcAlpha) << name;
+    EXPECT_EQ(m->stages[0].blendDst, kBlendOneMinusSrcAlpha) << name;
+  }
+}
 
 // The demo's sample materials parse as the content promises.
 TEST_F(MaterialTest, SampleMaterialsParse) {
