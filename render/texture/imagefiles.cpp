@@ -620,12 +620,17 @@ bool loadDDSFromMemory(const uint8_t* bytes, int length, ImageData* out, bool al
       components = dataSize / (width * height);
     } else if (rgbBits == 24 || rgbBits == 32) {
       components = rgbBits / 8;
-      const bool hasAlpha = (pixelFlags & 0x1) != 0 && readU32(bytes + 104) != 0;
+      // Zero colour masks (some writers set the RGB flag and leave them out) mean the default
+      // blue-green-red(-alpha) order, with alpha in the fourth byte as the size rule reads it.
+      const bool zeroMasks = readU32(bytes + 92) == 0 && readU32(bytes + 96) == 0 && readU32(bytes + 100) == 0;
+      const bool hasAlpha = zeroMasks || ((pixelFlags & 0x1) != 0 && readU32(bytes + 104) != 0);
       const uint32_t masks[4] = {readU32(bytes + 92), readU32(bytes + 96), readU32(bytes + 100),
-                                 hasAlpha ? readU32(bytes + 104) : 0u};
-      if ((pixelFlags & 0x40) != 0 || masks[0] || masks[1] || masks[2]) {
+                                 hasAlpha && !zeroMasks ? readU32(bytes + 104) : 0u};
+      if (!zeroMasks) {
         for (int i = 0; i < 4; ++i)
           channel[i] = maskByte(masks[i]);
+      } else if (components == 3) {
+        channel[3] = -1;
       }
       bool usable = channel[0] >= 0 && channel[1] >= 0 && channel[2] >= 0 && channel[3] >= -1;
       for (int i = 0; i < 4 && usable; ++i)

@@ -596,6 +596,32 @@ TEST(DdsTest, HeaderBitCountAndMasksDescribeThePixels) {
   EXPECT_EQ(bgrx.pixels(), (Bytes{3, 2, 1}));
 }
 
+// Writers that set the RGB flag but leave the masks zero mean the default order: blue, green, red
+// (and alpha), as the size rule reads files without a bit count.
+TEST(DdsTest, ZeroMasksMeanTheDefaultOrder) {
+  struct Case {
+    uint32_t width, height, mips, bits, flags;
+    Bytes data;
+    int format;
+    Bytes first;  // the first output pixel
+  } cases[] = {
+      {2, 1, 0, 24, 0x40, {1, 2, 3, 4, 5, 6}, kPixelFormatRGB, {3, 2, 1}},
+      {2, 2, 2, 24, 0x40, pattern(5 * 3), kPixelFormatRGB, {pattern(3)[2], pattern(3)[1], pattern(3)[0]}},
+      {1, 1, 0, 32, 0x41, {1, 2, 3, 4}, kPixelFormatRGBA, {3, 2, 1, 4}},
+      {1, 1, 0, 32, 0x40, {1, 2, 3, 4}, kPixelFormatRGBA, {3, 2, 1, 4}},
+  };
+  for (const Case& c : cases) {
+    Decoded d;
+    decode(kDds, makeDdsRGB(c.width, c.height, c.mips, c.bits, c.flags, {0, 0, 0, 0}, c.data), &d);
+    ASSERT_TRUE(d.ok) << c.bits << " bits, flags " << c.flags << ": " << g_output;
+    EXPECT_EQ(d.data.info.pixelFormat, c.format) << c.bits << " bits";
+    EXPECT_EQ(d.data.byteSize, int32_t(c.data.size())) << "every level converted";
+    const Bytes pixels = d.pixels();
+    ASSERT_GE(pixels.size(), c.first.size());
+    EXPECT_EQ(Bytes(pixels.begin(), pixels.begin() + long(c.first.size())), c.first) << c.bits << " bits";
+  }
+}
+
 TEST_F(WriterTest, DdsRefusalsSayWhy) {
   struct Case {
     Bytes file;
