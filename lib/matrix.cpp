@@ -151,6 +151,38 @@ Mat4 Mat4::translate(const Vec3& v) {
   return r;
 }
 
+Mat4 Mat4::fromAxisAngle(float degrees, float x, float y, float z) {
+  Mat4 r;
+  const float length = std::sqrt(x * x + y * y + z * z);
+  if (!(length > 0.0f))
+    return r;
+  x /= length;
+  y /= length;
+  z /= length;
+  const float radians = degrees * 0.0174532925199f;
+  const float c = std::cos(radians), s = std::sin(radians), t = 1.0f - c;
+  r.m[0] = t * x * x + c;
+  r.m[1] = t * x * y + s * z;
+  r.m[2] = t * x * z - s * y;
+  r.m[4] = t * x * y - s * z;
+  r.m[5] = t * y * y + c;
+  r.m[6] = t * y * z + s * x;
+  r.m[8] = t * x * z + s * y;
+  r.m[9] = t * y * z - s * x;
+  r.m[10] = t * z * z + c;
+  return r;
+}
+
+Mat4 Mat4::rotationZ(float degrees) {
+  const float radians = degrees * 0.0174532925199f;
+  Mat4 r;
+  r.m[0] = std::cos(radians);
+  r.m[1] = std::sin(radians);
+  r.m[4] = -r.m[1];
+  r.m[5] = r.m[0];
+  return r;
+}
+
 void Mat4::scale(float sx, float sy, float sz) {
   Mat4 d;
   d.m[0] = sx;

@@ -114,6 +114,11 @@ class alignas(16) Mat4 {
   static Mat4 fromAxes(const Vec3& u, const Vec3& v, const Vec3& n);
   // The translation matrix: identity with elements 12-14 = v.
   static Mat4 translate(const Vec3& v);
+  // Rotation by `degrees` about the axis (x, y, z), normalised first (counter-clockwise looking
+  // down the axis); a zero axis gives the identity.
+  static Mat4 fromAxisAngle(float degrees, float x, float y, float z);
+  // Rotation about z: elements 0, 1 are cos, sin and elements 4, 5 are -sin, cos.
+  static Mat4 rotationZ(float degrees);
   // The matrix that applies a first and then b:
   // result[c*4 + r] = sum over k of a[c*4 + k] * b[k*4 + r].
   static Mat4 multiply(const Mat4& a, const Mat4& b) {

@@ -75,12 +75,9 @@ Mat4 texModMatrix(int type, float a, float b) {
       m.m[1] = b;
       break;
     case kTexModRotate: {
-      const float c = std::cos(a * kDegToRad);
-      const float s = std::sin(a * kDegToRad);
-      m.m[0] = c;
-      m.m[4] = -s;
-      m.m[1] = s;
-      m.m[5] = c;
+      m = Mat4::rotationZ(a);
+      const float c = m.m[0];
+      const float s = m.m[1];
       m.m[12] = 0.5f - 0.5f * c + 0.5f * s;
       m.m[13] = 0.5f - 0.5f * s - 0.5f * c;
       break;
@@ -112,15 +109,9 @@ Mat4 stageTextureMatrix(const MaterialStage& stage, const Mat4& modelView, const
     case kTexGenReflect:
       m = rotationOnly(modelView).transposed();
       break;
-    case kTexGenSkybox: {
-      Mat4 rotX;  // -90 degrees about (1, 0, 0)
-      rotX.m[5] = 0.0f;
-      rotX.m[6] = -1.0f;
-      rotX.m[9] = 1.0f;
-      rotX.m[10] = 0.0f;
-      m = Mat4::multiply(rotationOnly(modelView).transposed(), rotX);
+    case kTexGenSkybox:
+      m = Mat4::multiply(rotationOnly(modelView).transposed(), Mat4::fromAxisAngle(-90.0f, 1.0f, 0.0f, 0.0f));
       break;
-    }
     case kTexGenView: {
       Mat4 bias;
       bias.m[0] = 0.5f;

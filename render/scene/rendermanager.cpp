@@ -818,17 +818,13 @@ void RenderManager::drawFlat(const DrawVertex* verts, int numVerts, const unsign
   ds.numIndexes = numIndexes;
   const uint32_t flags = g_renderBackEnd.viewFlags();
   g_renderBackEnd.setViewFlags(kViewFlag2D);
-  // Flat drawing lies over whatever the depth buffer holds (a scene, or nothing cleared yet, as
-  // under the intro video); stages without vertex colours take the 2D colour, alpha included.
+  // Flat drawing lies over whatever the depth buffer holds: a scene, or nothing cleared yet (the
+  // intro video is drawn before any frame clears it).
   const int depthOverride = g_renderBackEnd.depthFuncOverride();
   g_renderBackEnd.setDepthFuncOverride(kCompareAlways);
-  float modulation[4];
-  std::memcpy(modulation, g_renderBackEnd.colorModulation(), sizeof(modulation));
-  g_renderBackEnd.setColorModulation(color_[0], color_[1], color_[2], color_[3]);
   g_renderBackEnd.setDrawSurface(&ds);
   g_renderBackEnd.drawStageRange(0, material->getNumStages(), true);
   g_renderBackEnd.setDrawSurface(nullptr);
-  g_renderBackEnd.setColorModulation(modulation[0], modulation[1], modulation[2], modulation[3]);
   g_renderBackEnd.setDepthFuncOverride(depthOverride);
   g_renderBackEnd.setViewFlags(flags);
 }

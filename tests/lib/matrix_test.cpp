@@ -199,6 +199,49 @@ TEST(Rotation, MatrixRoundTripAndInvariants) {
   EXPECT_EQ((-c).angle(), -45.0f);
 }
 
+// Mat4 rotations turn counter-clockwise looking down the axis (the sense of the fixed-function
+// texture and model-view rotations), whatever the axis's length: the sense opposite to Rotation's
+// row-vector matrices. rotationZ is the rotation about z; a zero axis leaves the identity.
+TEST(Mat4, AxisAngleRotationsAgreeWithRotation) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> ang(-360.0f, 360.0f);
+  std::uniform_real_distribution<float> len(0.01f, 50.0f);
+  std::uniform_real_distribution<float> coord(-10.0f, 10.0f);
+  for (int i = 0; i < 500; i++) {
+    const Vec3 axis = randomUnit(rng);
+    const float angle = ang(rng);
+    const float scale = len(rng);
+    const Mat4 m = Mat4::fromAxisAngle(angle, axis.x * scale, axis.y * scale, axis.z * scale);
+    ASSERT_TRUE(orthonormal(m.toMat3(), 1e-5f)) << angle;
+    EXPECT_EQ(m.m[12], 0.0f);
+    EXPECT_EQ(m.m[15], 1.0f);
+    const Vec3 p(coord(rng), coord(rng), coord(rng));
+    const Vec3 expected = Rotation(Vec3(), axis, -angle).rotatePoint(p);
+    EXPECT_TRUE(m.transformPoint(p).compare(expected, 1e-3f)) << "angle " << angle;
+    const Mat4 z = Mat4::rotationZ(angle);
+    EXPECT_TRUE(z.compare(Mat4::fromAxisAngle(angle, 0.0f, 0.0f, 3.0f), 1e-6f)) << angle;
+  }
+  struct Case {
+    float degrees;
+    Vec3 axis, point, expected;
+  } cases[] = {
+      {90.0f, Vec3(0, 0, 1), Vec3(1, 0, 0), Vec3(0, 1, 0)},
+      {90.0f, Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, 1)},
+      {-90.0f, Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, -1)},
+      {90.0f, Vec3(0, 2, 0), Vec3(0, 0, 1), Vec3(1, 0, 0)},
+      {180.0f, Vec3(0, 0, -1), Vec3(1, 1, 0), Vec3(-1, -1, 0)},
+  };
+  for (const Case& c : cases)
+    EXPECT_TRUE(Mat4::fromAxisAngle(c.degrees, c.axis.x, c.axis.y, c.axis.z).transformPoint(c.point).compare(c.expected, 1e-6f))
+        << c.degrees;
+  const Mat4 z90 = Mat4::rotationZ(90.0f);
+  EXPECT_NEAR(z90.m[0], 0.0f, 1e-7f);
+  EXPECT_EQ(z90.m[1], 1.0f) << "cos, sin in the first four elements";
+  EXPECT_EQ(z90.m[4], -1.0f) << "-sin, cos in the next four";
+  EXPECT_EQ(Mat4::fromAxisAngle(30.0f, 0.0f, 0.0f, 0.0f), Mat4::identity());
+  EXPECT_EQ(Mat4::fromAxisAngle(30.0f, kNaN, 0.0f, 0.0f), Mat4::identity());
+}
+
 TEST(Mat3, ProductsTransposeAndFixes) {
   std::mt19937 rng(8);
   for (int i = 0; i < 200; i++) {
