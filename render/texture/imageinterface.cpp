@@ -13,6 +13,7 @@
 #include "render/texture/imagefiles.h"
 #include "render/texture/imageresample.h"
 #include "render/texture/texmgrinfo.h"
+#include "render/texture/videoimage.h"
 
 // clang-format off
 static ConVar r_singleTexture("r_singleTexture", "-1", 0x2002, "uses the same texture for all 'bindImage' calls");
@@ -48,7 +49,8 @@ bool readImageFile(const char* fileName, ImageData* out) {
     return loadJPEG(fileName, out);
   if (std::strstr(fileName, ".bmp"))
     return loadBMP(fileName, out);
-  // ".ovid" videos load as missing until video images exist.
+  if (std::strstr(fileName, ".ovid"))
+    return readVideoFirstFrame(fileName, out);
   return false;
 }
 
@@ -200,6 +202,9 @@ int ImageInterface::loadImageData(ImageData* faces) {
     faces[0].byteSize = int32_t(size);
     return 1;
   }
+  // A video's pixels are its first frame (saving or dumping it writes that).
+  if (isVideo())
+    return static_cast<VideoImage*>(this)->loadFirstFrame(&faces[0]) ? 1 : 0;
   char fileName[160];
   std::snprintf(fileName, sizeof(fileName), "%s%s", name, extension);
   if (!readImageFile(fileName, &faces[0]))

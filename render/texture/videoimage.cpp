@@ -260,6 +260,30 @@ bool VideoImage::loadFirstFrame(ImageData* out) {
   out->pixels = copy;
   out->byteSize = frameBytes_;
   out->mipCount = 0;
+  // The texture still shows the frame the clock last asked for: the next bind decodes and
+  // uploads that one again.
+  frame_ = -1;
+  return true;
+}
+
+bool readVideoFirstFrame(const char* name, ImageData* out) {
+  ImageData file = {};
+  if (!out || !loadVideoImageHeader(name, &file))
+    return false;
+  VideoImage video;
+  const bool opened = video.openFromMemory(file.pixels, size_t(file.byteSize));
+  imageFree(file.pixels);
+  if (!opened)
+    return false;
+  video.seekFrame(0);
+  uint8_t* copy = imageAlloc(size_t(video.frameBytes()) + 4);
+  if (!copy)
+    return false;
+  std::memcpy(copy, video.frameBuffer(), size_t(video.frameBytes()));
+  out->info = video.info;
+  out->pixels = copy;
+  out->byteSize = video.frameBytes();
+  out->mipCount = 0;
   return true;
 }
 
@@ -464,9 +488,9 @@ bool VideoImage::decodeQuad(const uint8_t* data, uint32_t size) {
     fault("a quad frame in a video whose frames are not 32-bit pixels");
     return false;
   }
+  // A skipped block keeps what the swapped-in buffer holds (the frame before the previous one):
+  // writers code "unchanged" as a motion copy of the same place.
   swapBuffers();
-  // The macroblocks that code nothing keep the picture the previous frame left.
-  std::memcpy(current_, previous_, size_t(frameBytes_));
   PixelFrame frame{reinterpret_cast<uint32_t*>(current_), info.width, info.height};
   const uint32_t* before = reinterpret_cast<const uint32_t*>(previous_);
   CodeStream stream(data, size);
@@ -537,8 +561,7 @@ bool VideoImage::decodeDelta(const uint8_t* data, uint32_t size) {
     fault("a block-delta frame in a video without DXT frames");
     return false;
   }
-  swapBuffers();
-  std::memcpy(current_, previous_, size_t(frameBytes_));
+  swapBuffers();  // skipped blocks keep what the swapped-in buffer holds, as in quad frames
   const int bw = (info.width + 3) / 4, bh = (info.height + 3) / 4;
   auto block = [&](uint8_t* base, int x, int y) { return base + (size_t(y) * bw + x) * 8; };
   // One block from the previous frame, displaced by 8 - nibble blocks; false outside the frame.

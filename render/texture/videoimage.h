@@ -97,6 +97,8 @@ class VideoImage : public ImageInterface {
 // quality 99, and a copy of the whole file as the pixel block (byte size = file length).
 bool readVideoImageInfo(const uint8_t* bytes, size_t length, ImageData* out);
 bool loadVideoImageHeader(const char* name, ImageData* out);
+// The first frame of a video file as an image (its frame buffer's format), for the image readers.
+bool readVideoFirstFrame(const char* name, ImageData* out);
 
 // YCbCr to RGB with the JFIF equations, clamped (the tables the codebooks use).
 void videoYCbCrToRGB(int y, int cb, int cr, uint8_t rgb[3]);

@@ -231,12 +231,14 @@ Bytes quadVideo(Picture* first, Picture* second) {
   CodeStreamWriter f1;
   Picture p1 = p0;
   // Macroblock (0,0): block 0 copies the previous frame's block at (8, 0) (m = 0x08: 8 - 0, 8 - 8);
-  // block 1 is skipped; block 2 splits: a 4x4 cell, four 2x2 cells, a skip, a motion copy of the
-  // same place (m = 0x88); block 3 is one doubled cell.
+  // block 1 is unchanged (a motion copy of the same place, m = 0x88: a skip would keep the older
+  // buffer); block 2 splits: a 4x4 cell, four 2x2 cells, two unchanged sub-blocks; block 3 is one
+  // doubled cell.
   f1.code(1);
   f1.byte(0x08);
   p1.copyFrom(p0, 0, 0, 8, 8, 0);
-  f1.code(0);
+  f1.code(1);
+  f1.byte(0x88);
   f1.code(3);
   f1.code(2);
   f1.byte(3);
@@ -246,15 +248,18 @@ Bytes quadVideo(Picture* first, Picture* second) {
   f1.block(quarters, 4);
   for (int q = 0; q < 4; q++)
     p1.cell2(book, 4 + (q & 1) * 2, 8 + (q >> 1) * 2, quarters[q], 1);
-  f1.code(0);
+  f1.code(1);
+  f1.byte(0x88);
   f1.code(1);
   f1.byte(0x88);
   f1.code(2);
   f1.byte(1);
   p1.cell4(book, 8, 8, 1, 2);
-  // Every other macroblock: skipped.
-  for (int b = 0; b < 3 * 4; b++)
-    f1.code(0);
+  // Every other macroblock: unchanged.
+  for (int b = 0; b < 3 * 4; b++) {
+    f1.code(1);
+    f1.byte(0x88);
+  }
   w.quad(f1);
   *first = p0;
   *second = p1;
@@ -274,6 +279,52 @@ TEST_F(VideoTest, QuadFramesDecodeToTheCodebookCells) {
   video_.seekFrame(0);
   expectPicture(frame(), p0, 1.0);
   EXPECT_EQ(video_.faults(), 0) << cmd_.output;
+}
+
+// Each quad or block-delta frame swaps the two frame buffers first, so a skipped block keeps what
+// the swapped-in buffer holds: the frame before the previous one, not the previous frame.
+TEST_F(VideoTest, SkippedBlocksKeepTheSwappedInBuffer) {
+  const Book book = makeBook();
+  OvidWriter q(16, 16);
+  for (int f = 0; f < 3; f++) {
+    q.codebook(book.cells2, book.cells4, uint16_t((8 << 8) | 4));
+    CodeStreamWriter codes;
+    for (int b = 0; b < 4; b++) {
+      codes.code(f < 2 ? 2 : 0);
+      if (f < 2)
+        codes.byte(uint8_t(f));
+    }
+    q.quad(codes);
+  }
+  ASSERT_TRUE(video_.openFromMemory(q.bytes.data(), q.bytes.size()));
+  video_.seekFrame(0);
+  const Bytes first = frame();
+  video_.seekFrame(1);
+  const Bytes second = frame();
+  ASSERT_NE(first, second);
+  video_.seekFrame(2);
+  EXPECT_EQ(frame(), first) << "quad frame of skips";
+
+  const Bytes base = pattern(4 * 8, 3), other = pattern(4 * 8, 4);
+  OvidWriter d(8, 8);
+  d.dds(base, 8, 8);
+  CodeStreamWriter fill, skip;
+  fill.code(2);
+  fill.block(other.data(), 8);
+  for (int g = 1; g < 4; g++)
+    fill.code(0);
+  for (int g = 0; g < 4; g++)
+    skip.code(0);
+  d.delta(fill);
+  d.delta(skip);
+  VideoImage blocks;
+  ASSERT_TRUE(blocks.openFromMemory(d.bytes.data(), d.bytes.size()));
+  blocks.seekFrame(1);
+  EXPECT_EQ(Bytes(blocks.frameBuffer(), blocks.frameBuffer() + 8), Bytes(other.begin(), other.begin() + 8));
+  blocks.seekFrame(2);
+  EXPECT_EQ(Bytes(blocks.frameBuffer(), blocks.frameBuffer() + blocks.frameBytes()), base)
+      << "block-delta frame of skips";
+  EXPECT_EQ(video_.faults() + blocks.faults(), 0) << cmd_.output;
 }
 
 TEST_F(VideoTest, CodebookArgumentsAndShortCodebooks) {
@@ -362,7 +413,8 @@ TEST_F(VideoTest, DdsAndBlockDeltaFramesDecodeExactly) {
   const Bytes other = {9, 9, 9, 9, 8, 8, 8, 8};
   // Group (0,0) of 4x4 blocks: quarter 0 one block everywhere; quarter 1 copied from the previous
   // frame one block to the right (m = 0x78: 8 - 7 = 1 in x, 8 - 8 = 0 in y); quarter 2 block by
-  // block: skip, a new block, a copy for a block below the frame (row 3), nothing; quarter 3 skipped.
+  // block: unchanged (a copy of the same place, m = 0x88), a new block, a copy for a block below
+  // the frame (row 3), nothing; quarter 3 unchanged.
   d.code(2);
   d.block(solid.data(), 8);
   for (int k = 0; k < 4; k++)
@@ -375,22 +427,25 @@ TEST_F(VideoTest, DdsAndBlockDeltaFramesDecodeExactly) {
     std::memcpy(blockAt(want, x, y), blockAt(before, x + 1, y), 8);
   }
   d.code(3);
-  d.code(0);
+  d.code(1);
+  d.byte(0x88);
   d.code(2);
   d.block(other.data(), 8);
   std::memcpy(blockAt(want, 1, 2), other.data(), 8);
   d.code(1);
   d.byte(0x88);
   d.code(3);
-  d.code(0);
+  d.code(1);
+  d.byte(0x88);
   // Group (4,0): only block column 4 exists; a new block fills the two blocks inside.
   d.code(2);
   d.block(other.data(), 8);
   std::memcpy(blockAt(want, 4, 0), other.data(), 8);
   std::memcpy(blockAt(want, 4, 1), other.data(), 8);
-  d.code(0);
-  d.code(0);
-  d.code(0);
+  for (int q = 0; q < 3; q++) {
+    d.code(1);
+    d.byte(0x88);
+  }
   w.delta(d);
   // A raw frame of a DXT video holds blocks too.
   const Bytes rawBlocks = pattern(size_t(bw * bh * 8), 2);

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "lib/interface/cmdsystem.h"
 #include "lib/interface/rendersystem.h"
 #include "lib/interface/videoplayer.h"
 #include "platform/clock.h"
+#include "render/texture/imagefiles.h"
 #include "render/texture/support/ovidwriter.h"
 #include "render/texture/support/texenv.h"
 #include "render/texture/texmgrinfo.h"
@@ -114,6 +116,60 @@ TEST_F(VideoPlayerTest, EndsWithoutARendererOrAMovingClock) {
     platformSleepMilliseconds(20);
   EXPECT_LT(platformMilliseconds() - start, 10000u);
   g_videoPlayer->close(video);
+}
+
+// Saving a video image writes its first frame through the image writers, as "dumpTexture" and
+// screenshots do; read back, the file holds that frame's pixels. The video plays on afterwards.
+TEST_F(VideoPlayerTest, AVideoImageSavesItsFirstFrame) {
+  textest::OvidWriter w(4, 2);
+  std::vector<Bytes> frames;
+  for (int f = 0; f < 3; f++) {
+    Bytes rgb(4 * 2 * 3);
+    for (size_t i = 0; i < rgb.size(); i++)
+      rgb[i] = uint8_t(i * 11 + size_t(f) * 60 + 1);
+    w.raw(rgb);
+    frames.push_back(rgb);
+  }
+  writeFile("video/still.ovid", w.bytes);
+  ImageInterface* image = TexMgrInfo::getInstance()->findImage("video/still", 70);
+  ASSERT_NE(image, nullptr);
+  ASSERT_TRUE(image->isVideo());
+  auto* video = static_cast<VideoImage*>(image);
+  clock_ = 1.0f;
+  ASSERT_TRUE(video->bind());
+  clock_ += 2.0f / 24.0f;
+  ASSERT_TRUE(video->bind());
+  EXPECT_EQ(video->currentFrame(), 2);
+
+  auto readBack = [&](const std::string& file) {
+    const Bytes bytes = readFile(file);
+    ImageData back = {};
+    EXPECT_TRUE(decodeTGA(bytes.data(), uint32_t(bytes.size()), &back, true)) << file;
+    Bytes pixels(back.pixels, back.pixels + (back.pixels ? back.byteSize : 0));
+    EXPECT_EQ(back.info.width, 4);
+    EXPECT_EQ(back.info.height, 2);
+    imageFree(back.pixels);
+    return pixels;
+  };
+  ASSERT_TRUE(image->saveToFile("media/saved_video.tga"));
+  EXPECT_EQ(readBack("saved_video.tga"), frames[0]);
+
+  int index = -1;
+  for (int i = 0; i < TexMgrInfo::getInstance()->getNumImages(); i++)
+    if (TexMgrInfo::getInstance()->getImage(i) == image)
+      index = i;
+  ASSERT_GE(index, 0);
+  textest::g_output.clear();
+  g_cmdSystem->executeText(("dumpTexture " + std::to_string(index) + " media/dumped_video.tga").c_str());
+  EXPECT_EQ(textest::g_output, "   'media/dumped_video.tga' saved...\n");
+  EXPECT_EQ(readBack("dumped_video.tga"), frames[0]);
+
+  // The texture goes back to the frame the clock asks for: decoded (and uploaded) again.
+  EXPECT_EQ(video->currentFrame(), -1);
+  ASSERT_TRUE(video->bind());
+  EXPECT_EQ(video->currentFrame(), 2);
+  EXPECT_EQ(Bytes(video->frameBuffer(), video->frameBuffer() + video->frameBytes()), frames[2]);
+  TexMgrInfo::getInstance()->releaseImage(image);
 }
 
 TEST_F(VideoPlayerTest, MissingOrBrokenVideosDoNotOpen) {
