@@ -798,11 +798,15 @@ void RenderManager::begin2D() {
   g_renderBackEnd.setOrtho2D(640.0f, 480.0f);
   g_renderBackEnd.setPassMode(kPassMode2D);
   g_renderBackEnd.setClipPlane0(nullptr);
+  // The screen lies over whatever the depth buffer holds: a scene, or nothing cleared yet (the
+  // intro video is drawn before any frame clears it). Interfaces on surfaces keep depth testing.
+  g_renderBackEnd.setDepthFuncOverride(kCompareAlways);
 }
 
 void RenderManager::end2D() {
   g_renderBackEnd.popMatrices(true, true);
   g_renderBackEnd.setPassMode(kPassModeNormal);
+  g_renderBackEnd.setDepthFuncOverride(0);
   g_renderBackEnd.setDepthAndCull(1, 1);
 }
 
@@ -818,14 +822,9 @@ void RenderManager::drawFlat(const DrawVertex* verts, int numVerts, const unsign
   ds.numIndexes = numIndexes;
   const uint32_t flags = g_renderBackEnd.viewFlags();
   g_renderBackEnd.setViewFlags(kViewFlag2D);
-  // Flat drawing lies over whatever the depth buffer holds: a scene, or nothing cleared yet (the
-  // intro video is drawn before any frame clears it).
-  const int depthOverride = g_renderBackEnd.depthFuncOverride();
-  g_renderBackEnd.setDepthFuncOverride(kCompareAlways);
   g_renderBackEnd.setDrawSurface(&ds);
   g_renderBackEnd.drawStageRange(0, material->getNumStages(), true);
   g_renderBackEnd.setDrawSurface(nullptr);
-  g_renderBackEnd.setDepthFuncOverride(depthOverride);
   g_renderBackEnd.setViewFlags(flags);
 }
 
@@ -1010,6 +1009,7 @@ void RenderManager::drawString640(int font, float x, float y, float scale, const
   g_renderBackEnd.setOrtho2DAspect(640.0f, 480.0f);
   g_renderBackEnd.setPassMode(kPassMode2D);
   g_renderBackEnd.setClipPlane0(nullptr);
+  g_renderBackEnd.setDepthFuncOverride(kCompareAlways);
   fonts_.drawText(font, x, y, scale, text, int(std::strlen(text)));
   end2D();
 }
