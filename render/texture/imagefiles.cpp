@@ -622,7 +622,8 @@ bool loadDDSFromMemory(const uint8_t* bytes, int length, ImageData* out, bool al
       components = rgbBits / 8;
       // Zero colour masks (some writers set the RGB flag and leave them out) mean the default
       // blue-green-red(-alpha) order, with alpha in the fourth byte as the size rule reads it.
-      const bool zeroMasks = readU32(bytes + 92) == 0 && readU32(bytes + 96) == 0 && readU32(bytes + 100) == 0;
+      const bool zeroMasks =
+          readU32(bytes + 92) == 0 && readU32(bytes + 96) == 0 && readU32(bytes + 100) == 0;
       const bool hasAlpha = zeroMasks || ((pixelFlags & 0x1) != 0 && readU32(bytes + 104) != 0);
       const uint32_t masks[4] = {readU32(bytes + 92), readU32(bytes + 96), readU32(bytes + 100),
                                  hasAlpha && !zeroMasks ? readU32(bytes + 104) : 0u};

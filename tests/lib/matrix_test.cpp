@@ -232,7 +232,9 @@ TEST(Mat4, AxisAngleRotationsAgreeWithRotation) {
       {180.0f, Vec3(0, 0, -1), Vec3(1, 1, 0), Vec3(-1, -1, 0)},
   };
   for (const Case& c : cases)
-    EXPECT_TRUE(Mat4::fromAxisAngle(c.degrees, c.axis.x, c.axis.y, c.axis.z).transformPoint(c.point).compare(c.expected, 1e-6f))
+    EXPECT_TRUE(Mat4::fromAxisAngle(c.degrees, c.axis.x, c.axis.y, c.axis.z)
+                    .transformPoint(c.point)
+                    .compare(c.expected, 1e-6f))
         << c.degrees;
   const Mat4 z90 = Mat4::rotationZ(90.0f);
   EXPECT_NEAR(z90.m[0], 0.0f, 1e-7f);

@@ -400,7 +400,8 @@ TEST_F(MaterialTest, ARefusedTextIsParsedOncePerLoad) {
   const std::string message = "unknown material keyword 'frobnicate'";
   auto said = [&] {
     int n = 0;
-    for (size_t at = cmd_.output.find(message); at != std::string::npos; at = cmd_.output.find(message, at + 1))
+    for (size_t at = cmd_.output.find(message); at != std::string::npos;
+         at = cmd_.output.find(message, at + 1))
       ++n;
     return n;
   };

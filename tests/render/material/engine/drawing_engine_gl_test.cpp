@@ -172,8 +172,8 @@ TEST_F(DrawingEngineTest, TheMenuPanelShowsTheSkyAndTheFloorBehindIt) {
     skyDarkest = std::min(skyDarkest, s.sum(x, 174.0f));
     floorBrightest = std::max(floorBrightest, s.sum(x, 456.0f));
   }
-  EXPECT_GT(floorBrightest, skyDarkest + 30) << "panel over the floor " << floorBrightest << ", over the sky "
-                                             << skyDarkest;
+  EXPECT_GT(floorBrightest, skyDarkest + 30)
+      << "panel over the floor " << floorBrightest << ", over the sky " << skyDarkest;
   EXPECT_LT(skyDarkest, 10 + 15 + 26) << "over the black sky the panel is darker than its own colour";
 }
 

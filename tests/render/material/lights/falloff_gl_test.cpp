@@ -25,7 +25,8 @@ class FalloffGLTest : public LightingGLTest {
     tga += std::string(3, '\0');
     io.addFile("textures/blackfalloff.tga", tga);
     io.addFile("lights/defaultPointLight.mtx",
-               "lights/defaultPointLight\n{\nlightFalloffImage textures/blackfalloff\n{\nmap _white\ncolored\n}\n}\n");
+               "lights/defaultPointLight\n{\nlightFalloffImage textures/blackfalloff\n{\nmap "
+               "_white\ncolored\n}\n}\n");
     declsUp = true;
   }
   void TearDown() override {
