@@ -13,6 +13,8 @@
 
 SoundStream* SoundStream::cloneInto(SoundStream* copy, const SoundSource* memory) const {
   bool ok = false;
+  if (!(memory && memory->data) && !name_.length())
+    return copy;  // nothing open: a new unopened reader
   if (memory && memory->data) {
     // openMemory owns the block, even when it fails.
     uint8_t* block = new uint8_t[size_t(memory->size) + 1];

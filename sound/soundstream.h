@@ -47,7 +47,7 @@ class SoundStream {
  protected:
   // The body of every clone(): `copy` is a new reader of the same kind; it opens its own copy of
   // `memory` when the source is a block in memory, else the same file by name. Null (and `copy`
-  // deleted) when that fails or nothing was open.
+  // deleted) when that fails; `copy` unopened when nothing was open.
   SoundStream* cloneInto(SoundStream* copy, const SoundSource* memory) const;
 
   String name_;

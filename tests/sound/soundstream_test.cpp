@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
+#include <typeinfo>
 #include <memory>
 #include <string>
 #include <vector>
@@ -149,8 +151,20 @@ TEST_F(SoundStreamTest, ClonesReadWhatTheirOriginalReads) {
   std::unique_ptr<SoundStream> copy(ogg.clone());
   ASSERT_TRUE(copy);
   EXPECT_EQ(readAll(&ogg), readAll(copy.get()));
-  SoundMp3File closed;
-  EXPECT_EQ(closed.clone(), nullptr) << "nothing open: nothing to clone";
+  // Nothing open: a new unopened reader of the same kind, for every kind.
+  SoundWaveFile closedWav;
+  SoundOggFile closedOgg;
+  SoundMp3File closedMp3;
+  SoundAVIFile closedAvi;
+  for (SoundStream* closed : std::initializer_list<SoundStream*>{&closedWav, &closedOgg, &closedMp3, &closedAvi}) {
+    std::unique_ptr<SoundStream> fresh(closed->clone());
+    ASSERT_TRUE(fresh) << "a reader with no source clones to a new unopened one";
+    EXPECT_EQ(typeid(*fresh), typeid(*closed));
+    EXPECT_EQ(fresh->getLength(), 0);
+    EXPECT_EQ(fresh->sourceSize(), 0);
+    uint8_t scratch[16];
+    EXPECT_EQ(fresh->read(scratch, sizeof(scratch)), 0);
+  }
   EXPECT_EQ(io_.openCount(), 0);
 }
 
