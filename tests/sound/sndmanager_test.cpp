@@ -284,6 +284,41 @@ TEST_F(SndManagerTest, LoopingChannelsAreReplacedAfterEveryOneShot) {
   }
 }
 
+// A one-shot asked for on "any" local channel twice in one mixer step plays once (key clicks of
+// one frame would otherwise stack in phase); the next step, other shaders and named channels
+// start as asked.
+TEST_F(SndManagerTest, OneShotsOfOneStepDoNotStack) {
+  SoundShader* click = shader("global sound/short.wav");
+  SoundShader* other = shader("global sound/tone.wav");
+  SoundEmitterLocal* local = manager_->localEmitter();
+  auto playing = [local] {
+    int n = 0;
+    for (int c = 0; c < SoundEmitter::kChannels; ++c)
+      n += local->isPlaying(c);
+    return n;
+  };
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(manager_->playLocalShader(click, -1, 0), 100) << "the length is still reported";
+  EXPECT_EQ(playing(), 1);
+  const std::vector<int16_t> once = play(10);
+  manager_->playLocalShader(other, -1, 0);
+  EXPECT_EQ(playing(), 2) << "another shader starts";
+  manager_->playLocalShader(click, 5, 0);
+  manager_->playLocalShader(click, 6, 0);
+  EXPECT_EQ(playing(), 4) << "named channels start as asked";
+  manager_->stopLocalSound(33);
+  play(10);
+  manager_->playLocalShader(click, -1, 0);
+  EXPECT_EQ(playing(), 1) << "a new step starts it again";
+  manager_->playLocalShader(click, -1, 0);
+  EXPECT_EQ(playing(), 1);
+  int peak = 0;
+  for (int16_t v : once)
+    peak = std::max(peak, std::abs(int(v)));
+  EXPECT_GT(peak, 1000);
+  EXPECT_LT(peak, 32767) << "one click, not four in phase";
+}
+
 // A shader names its samples by the file that exists, which may carry another extension.
 TEST_F(SndManagerTest, ShaderSampleNamesAreTheResolvedFiles) {
   SoundShader* s = shader("global sound/tone.ogg sound/short");
