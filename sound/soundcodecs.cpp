@@ -474,6 +474,10 @@ struct SoundAVIFile::Decoder {
   AVFrame* frame = nullptr;
   int stream = -1;
   bool drained = false;
+  // The decoded layout the resampler was set up for; frames of another one end the stream.
+  int inRate = 0;
+  int inFormat = -1;
+  int inChannels = 0;
   // Converted PCM waiting to be read.
   uint8_t* pending = nullptr;
   int pendingBytes = 0;
@@ -598,6 +602,9 @@ bool SoundAVIFile::start() {
                           d.codec->sample_fmt, rate, 0, nullptr) < 0 ||
       swr_init(d.resampler) < 0)
     return false;
+  d.inRate = rate;
+  d.inFormat = d.codec->sample_fmt;
+  d.inChannels = inChannels;
   d.packet = av_packet_alloc();
   d.frame = av_frame_alloc();
   if (!d.packet || !d.frame)
@@ -615,6 +622,12 @@ bool SoundAVIFile::decodeMore() {
   Decoder& d = *dec_;
   for (;;) {
     const int got = avcodec_receive_frame(d.codec, d.frame);
+    if (got == 0 && (d.frame->sample_rate != d.inRate || d.frame->format != d.inFormat ||
+                     d.frame->ch_layout.nb_channels != d.inChannels)) {
+      cmdPrintf("WARNING: %s: the audio changes format mid-way; the rest is not played\n", name_.c_str());
+      av_frame_unref(d.frame);
+      return false;
+    }
     if (got == 0) {
       const int outFrames = swr_get_out_samples(d.resampler, d.frame->nb_samples);
       if (outFrames < 0 || outFrames > (1 << 22))
