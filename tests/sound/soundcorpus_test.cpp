@@ -127,7 +127,8 @@ double crossingsPerSecond(const std::vector<int16_t>& pcm, int channels, size_t 
 class SoundCorpusTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    for (const char* tool : {"sox", "ffmpeg", "oggenc", "lame"}) {
+    // Without sox or ffmpeg nothing can be made; without oggenc or lame only their cases go.
+    for (const char* tool : {"sox", "ffmpeg"}) {
       if (!haveTool(tool)) {
         missing_ = tool;
         return;
@@ -164,6 +165,11 @@ TEST_F(SoundCorpusTest, EveryFileDecodesAsTheReferenceOrIsRefused) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.file);
     const std::string name = std::string("sound/") + c.file;
+    if (!std::filesystem::exists(dir_ + "/" + c.file)) {
+      // Its tool (oggenc, lame) is not installed: a skipped case outside CI only.
+      EXPECT_FALSE(std::getenv("CI")) << "not made";
+      continue;
+    }
     ASSERT_TRUE(io_.addFromDisk(name, dir_ + "/" + c.file));
     cmd_.text.clear();
     std::unique_ptr<SoundStream> s(openSoundStream(name.c_str()));
@@ -274,6 +280,10 @@ TEST_F(SoundCorpusTest, LoopingReadsWrapIntoTheStart) {
   for (const char* file : {"m_cbr.mp3", "m_rate_change.mp3", "o_chained_same.ogg", "a_wma.wmv", "w_s24_stereo_48k.wav"}) {
     SCOPED_TRACE(file);
     const std::string name = std::string("sound/") + file;
+    if (!std::filesystem::exists(dir_ + "/" + file)) {
+      EXPECT_FALSE(std::getenv("CI")) << "not made";
+      continue;
+    }
     ASSERT_TRUE(io_.addFromDisk(name, dir_ + "/" + file));
     std::unique_ptr<SoundStream> s(openSoundStream(name.c_str()));
     ASSERT_TRUE(s);

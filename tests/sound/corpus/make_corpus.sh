@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Makes the reader corpus in the folder given as $1: sound files written by other tools (sox,
+# Makes the reader corpus in the folder given as $1 (sox and ffmpeg needed; the Ogg and MP3 files
+# only when oggenc and lame are installed): sound files written by other tools (sox,
 # ffmpeg, oggenc, lame; Debian packages sox, ffmpeg, vorbis-tools, lame) and by hand, each with the
 # reference decode ffmpeg gives ("<file>.ref": s16le, u8 for 8-bit WAVs of one or two channels,
 # f32le for lossy codecs, at the file's own channel count). The corpus test runs it at test time.
@@ -106,7 +107,10 @@ for f in w_list_with_data_text w_odd_chunk_before_fmt w_odd_chunks_around_data w
 done
 rm -rf "$tmp" "$pcm" "$fmt"
 
+have() { command -v "$1" >/dev/null 2>&1; }
+
 # ---- Ogg ----
+if have oggenc; then
 tone o_src_stereo_44k.wav 44100 2 1.0 -b 16
 tone o_src_mono_22k.wav 22050 1 1.0 -b 16
 oggenc -Q -q 6 -o o_vorbis_stereo.ogg o_src_stereo_44k.wav
@@ -126,8 +130,10 @@ ffmpeg -v error -y -i o_src_stereo_44k.wav -c:a libopus -b:a 64k o_opus.opus
 mv o_opus.opus o_opus.ogg
 ffmpeg -v error -y -i o_src_mono_22k.wav -c:a flac -f ogg o_flac.ogg
 rm -f o_src_stereo_44k.wav o_src_mono_22k.wav o_link2.ogg
+fi
 
 # ---- MP3 ----
+if have lame; then
 tone m_src_stereo_44k.wav 44100 2 1.0 -b 16
 tone m_src_mono_22k.wav 22050 1 1.0 -b 16
 tone m_src_stereo_32k.wav 32000 2 1.0 -b 16
@@ -144,6 +150,7 @@ lame --quiet -b 128 -t m_src_stereo_44k.wav m_part1.mp3
 lame --quiet -b 128 -t m_src_stereo_32k.wav m_part2.mp3
 cat m_part1.mp3 m_part2.mp3 >m_rate_change.mp3
 rm -f m_src_*.wav m_part1.mp3 m_part2.mp3
+fi
 
 # ---- AVI / WMV ----
 tone a_src.wav 22050 2 1.0 -b 16
