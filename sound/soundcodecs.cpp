@@ -328,13 +328,10 @@ bool SoundMp3File::start() {
     close();
     return false;
   }
-  if (!mpgLibraryReady() || source_.seek(0, 0) != 0) {
-    close();
-    return false;
-  }
   int err = 0;
-  mpg123_handle* h = mpg123_new(nullptr, &err);
+  mpg123_handle* h = mpgLibraryReady() && source_.seek(0, 0) == 0 ? mpg123_new(nullptr, &err) : nullptr;
   if (!h) {
+    cmdPrintf("WARNING: %s: no MP3 decoder can be started\n", name_.c_str());
     close();
     return false;
   }
