@@ -57,6 +57,7 @@ const Case kCases[] = {
     {"w_ffmpeg_default.wav", Check::kExact, 2, 4},
     {"w_ffmpeg_6ch_s24.wav", Check::kFold, 6, 18},
     {"w_ffmpeg_f32.wav", Check::kExact, 1, 4},
+    {"w_ffmpeg_pipe.wav", Check::kExact, 1, 2},
     {"w_plain.wav", Check::kExact, 2, 4},
     {"w_list_with_data_text.wav", Check::kExact, 2, 4},
     {"w_odd_chunk_before_fmt.wav", Check::kExact, 2, 4},

@@ -59,6 +59,9 @@ ffmpeg -v error -y -i w_s16_6ch_44k.wav -c:a pcm_s24le w_ffmpeg_6ch_s24.wav
 ref w_ffmpeg_6ch_s24.wav s16le
 ffmpeg -v error -y -i w_s16_mono_22k.wav -c:a pcm_f32le w_ffmpeg_f32.wav
 ref w_ffmpeg_f32.wav s16le
+# Written to a pipe: the sizes cannot be filled in afterwards (0xFFFFFFFF); the data runs to the end.
+ffmpeg -v error -i w_s16_mono_22k.wav -c:a pcm_s16le -f wav - | cat >w_ffmpeg_pipe.wav
+ref w_ffmpeg_pipe.wav s16le
 # WAVE_FORMAT_EXTENSIBLE for a plain 16-bit stereo file.
 sox w_s16_stereo_96k.wav -t wavpcm -b 16 w_plain.wav rate 22050
 ref w_plain.wav s16le
