@@ -104,7 +104,8 @@ inline float sampleAt(const uint8_t* data, uint64_t frame, int channel) {
 
 // n frames whose next frame lies inside the PCM: no bounds checks and no branches.
 template <int Channels, int Bits>
-void mixRun(const uint8_t* data, uint64_t pos, uint64_t step, float gl, float gr, float* left, float* right, int n) {
+void mixRun(const uint8_t* data, uint64_t pos, uint64_t step, float gl, float gr, float* left, float* right,
+            int n) {
   int i = 0;
 #if defined(__SSE2__)
   if (Channels == 1 && Bits == 16) {
@@ -120,7 +121,8 @@ void mixRun(const uint8_t* data, uint64_t pos, uint64_t step, float gl, float gr
       const __m128i pairs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pair));
       const __m128 s0 = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16));
       const __m128 s1 = _mm_cvtepi32_ps(_mm_srai_epi32(pairs, 16));
-      const __m128 t = _mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(frac))), scale);
+      const __m128 t =
+          _mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(frac))), scale);
       const __m128 v = _mm_add_ps(s0, _mm_mul_ps(_mm_sub_ps(s1, s0), t));
       _mm_storeu_ps(left + i, _mm_add_ps(_mm_loadu_ps(left + i), _mm_mul_ps(v, vgl)));
       _mm_storeu_ps(right + i, _mm_add_ps(_mm_loadu_ps(right + i), _mm_mul_ps(v, vgr)));
@@ -136,7 +138,8 @@ void mixRun(const uint8_t* data, uint64_t pos, uint64_t step, float gl, float gr
         frac[k] = int32_t(uint32_t(pos) >> 8);
         pos += step;
       }
-      const __m128 t = _mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(frac))), scale);
+      const __m128 t =
+          _mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(frac))), scale);
       __m128 v[2];
       for (int h = 0; h < 2; ++h) {
         // Frames 2h and 2h + 1: their first and next samples, left and right.
@@ -175,8 +178,8 @@ void mixRun(const uint8_t* data, uint64_t pos, uint64_t step, float gl, float gr
 // end. Runs in which the next frame stays inside the PCM go in blocks; only the frames at the
 // end of the PCM take the checked path.
 template <int Channels, int Bits>
-bool mixVoice(const uint8_t* data, int total, bool looping, uint64_t step, float gl, float gr, uint64_t* position,
-              float* left, float* right, int frames) {
+bool mixVoice(const uint8_t* data, int total, bool looping, uint64_t step, float gl, float gr,
+              uint64_t* position, float* left, float* right, int frames) {
   uint64_t pos = *position;
   const uint64_t end = uint64_t(total) << kFracBits;
   const uint64_t runEnd = uint64_t(total - 1) << kFracBits;  // frames before it have a next frame

@@ -191,7 +191,8 @@ int SndManager::playLocalShader(SoundShader* shader, int channel, int flags) {
   if (anyChannel)
     channel = local_->findFreeChannel();
   const float diversity = float(std::rand() & 0x7fff) / 32767.0f;
-  const int result = local_->startSound(shader, channel, diversity, flags | kSoundGlobal | kSoundOmniDirectional);
+  const int result =
+      local_->startSound(shader, channel, diversity, flags | kSoundGlobal | kSoundOmniDirectional);
   if (anyChannel && !looping && result > 0 && stepStartCount_ < SoundEmitter::kChannels)
     stepStarts_[stepStartCount_++] = StepStart{shader, result};
   return result;

@@ -56,11 +56,11 @@ const char* oggCodecOf(SoundSource& source) {
   const uint8_t* p = page + packet;
   if (std::memcmp(p, "OpusHead", 8) == 0)
     return "Opus";
-  if (std::memcmp(p, "\x7f" "FLAC", 5) == 0 || std::memcmp(p, "fLaC", 4) == 0)
+  if (std::memcmp(p, "\177FLAC", 5) == 0 || std::memcmp(p, "fLaC", 4) == 0)
     return "FLAC";
   if (std::memcmp(p, "Speex   ", 8) == 0)
     return "Speex";
-  if (std::memcmp(p, "\x80theora", 7) == 0)
+  if (std::memcmp(p, "\200theora", 7) == 0)
     return "Theora";
   if (std::memcmp(p, "\x01vorbis", 7) == 0)
     return "Vorbis";
@@ -125,9 +125,10 @@ bool SoundOggFile::start(const char* what) {
   for (long link = 1; link < ov_streams(vf); ++link) {
     const vorbis_info* other = ov_info(vf, int(link));
     if (!other || other->channels != info->channels || other->rate != info->rate) {
-      cmdPrintf("WARNING: %s: chained Ogg links of different channels or rates (link %ld: %d channels, %ld Hz; "
-                "link 0: %d channels, %ld Hz)\n",
-                what, link, other ? other->channels : 0, other ? other->rate : 0L, info->channels, info->rate);
+      cmdPrintf(
+          "WARNING: %s: chained Ogg links of different channels or rates (link %ld: %d channels, %ld Hz; "
+          "link 0: %d channels, %ld Hz)\n",
+          what, link, other ? other->channels : 0, other ? other->rate : 0L, info->channels, info->rate);
       close();
       return false;
     }
@@ -262,7 +263,8 @@ bool mp3RateChanges(SoundSource& source) {
   if (source.seek(0, 0) != 0)
     return false;
   if (source.read(h, 10) == 10 && std::memcmp(h, "ID3", 3) == 0)
-    at = 10 + ((h[6] & 0x7f) << 21 | (h[7] & 0x7f) << 14 | (h[8] & 0x7f) << 7 | (h[9] & 0x7f)) + (h[5] & 0x10 ? 10 : 0);
+    at = 10 + ((h[6] & 0x7f) << 21 | (h[7] & 0x7f) << 14 | (h[8] & 0x7f) << 7 | (h[9] & 0x7f)) +
+         (h[5] & 0x10 ? 10 : 0);
   int first = 0, misses = 0;
   while (misses < 65536 && at < source.size && source.seek(at, 0) == 0 && source.read(h, 4) == 4) {
     const int version = (h[1] >> 3) & 3;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
@@ -412,8 +414,8 @@ int SoundMp3File::read(void* buf, int bytes) {
       break;
     long rate = 0;
     int channels = 0, encoding = 0;
-    if (mpg123_getformat(h, &rate, &channels, &encoding) != MPG123_OK || rate != long(format_.samplesPerSec) ||
-        channels != 2 || encoding != MPG123_ENC_SIGNED_16)
+    if (mpg123_getformat(h, &rate, &channels, &encoding) != MPG123_OK ||
+        rate != long(format_.samplesPerSec) || channels != 2 || encoding != MPG123_ENC_SIGNED_16)
       return 0;
   }
   delivered_ += int64_t(done);

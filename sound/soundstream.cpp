@@ -324,10 +324,11 @@ constexpr uint16_t kWavePcm = 1;
 constexpr uint16_t kWaveFloat = 3;
 constexpr uint16_t kWaveExtensible = 0xFFFE;
 // The tail every WAVE_FORMAT_EXTENSIBLE sub-format GUID shares after its 2-byte format tag.
-const uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+const uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                    0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 // Speaker positions of a channel mask: which side a channel is folded into.
-constexpr uint32_t kLeftSpeakers = 0x1 | 0x10 | 0x40 | 0x200;    // front, back, front-centre, side left
+constexpr uint32_t kLeftSpeakers = 0x1 | 0x10 | 0x40 | 0x200;   // front, back, front-centre, side left
 constexpr uint32_t kRightSpeakers = 0x2 | 0x20 | 0x80 | 0x400;  // the same on the right
 // The usual layouts when a file names none: mono, stereo, 2.1/3.0, quad, 5.0, 5.1, 6.1, 7.1.
 const uint32_t kDefaultMasks[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3f, 0x13f, 0x63f};

@@ -252,7 +252,8 @@ TEST_F(SndManagerTest, LoopingChannelsAreReplacedAfterEveryOneShot) {
       {"the emitter's overrides", "global sound/tone.wav", 0, kSoundLooping, true},
       {"no loop at all", "global sound/tone.wav", 0, 0, false},
   };
-  io_.addBytes("sound/three.wav", makeWav(kRate, 1, kRate * 3, [](int i, int) { return sine(i, 441, 16000); }));
+  io_.addBytes("sound/three.wav",
+               makeWav(kRate, 1, kRate * 3, [](int i, int) { return sine(i, 441, 16000); }));
   SoundShader* once = shader("global sound/three.wav");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -135,7 +135,8 @@ class SoundCorpusTest : public ::testing::Test {
         return;
       }
     }
-    dir_ = (std::filesystem::temp_directory_path() / ("quill_sound_corpus_" + std::to_string(::getpid()))).string();
+    dir_ = (std::filesystem::temp_directory_path() / ("quill_sound_corpus_" + std::to_string(::getpid())))
+               .string();
     const std::string script = soundFixtureDir() + "/../corpus/make_corpus.sh";
     made_ = std::system(("bash '" + script + "' '" + dir_ + "' >/dev/null 2>&1").c_str()) == 0;
   }
@@ -278,7 +279,8 @@ TEST_F(SoundCorpusTest, EveryFileDecodesAsTheReferenceOrIsRefused) {
 // A clone of every readable corpus file reads what its original reads, and a looping read past
 // the end continues from the start (a looping MP3 does not go silent).
 TEST_F(SoundCorpusTest, LoopingReadsWrapIntoTheStart) {
-  for (const char* file : {"m_cbr.mp3", "m_rate_change.mp3", "o_chained_same.ogg", "a_wma.wmv", "w_s24_stereo_48k.wav"}) {
+  for (const char* file :
+       {"m_cbr.mp3", "m_rate_change.mp3", "o_chained_same.ogg", "a_wma.wmv", "w_s24_stereo_48k.wav"}) {
     SCOPED_TRACE(file);
     const std::string name = std::string("sound/") + file;
     if (!std::filesystem::exists(dir_ + "/" + file)) {
@@ -297,7 +299,8 @@ TEST_F(SoundCorpusTest, LoopingReadsWrapIntoTheStart) {
     int got = 0;
     EXPECT_TRUE(s->readFully(wrapped.data(), int(wrapped.size()), true, &got));
     EXPECT_EQ(got, 8192);
-    EXPECT_EQ(0, std::memcmp(wrapped.data(), first.data(), first.size())) << "the loop starts again at the start";
+    EXPECT_EQ(0, std::memcmp(wrapped.data(), first.data(), first.size()))
+        << "the loop starts again at the start";
   }
 }
 

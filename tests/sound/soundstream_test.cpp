@@ -7,9 +7,9 @@
 #include <cstring>
 #include <filesystem>
 #include <initializer_list>
-#include <typeinfo>
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "sound/soundstream.h"
@@ -156,7 +156,8 @@ TEST_F(SoundStreamTest, ClonesReadWhatTheirOriginalReads) {
   SoundOggFile closedOgg;
   SoundMp3File closedMp3;
   SoundAVIFile closedAvi;
-  for (SoundStream* closed : std::initializer_list<SoundStream*>{&closedWav, &closedOgg, &closedMp3, &closedAvi}) {
+  for (SoundStream* closed :
+       std::initializer_list<SoundStream*>{&closedWav, &closedOgg, &closedMp3, &closedAvi}) {
     std::unique_ptr<SoundStream> fresh(closed->clone());
     ASSERT_TRUE(fresh) << "a reader with no source clones to a new unopened one";
     EXPECT_EQ(typeid(*fresh), typeid(*closed));
