@@ -4,6 +4,10 @@
 
 #include <SDL.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -67,15 +71,6 @@ void SDLCALL audioCallback(void*, Uint8* stream, int len) {
   g_mixer.mix(reinterpret_cast<int16_t*>(stream), len / 4);
 }
 
-inline float sampleAt(const uint8_t* data, int frame, int channel, int channels, int bits) {
-  if (bits == 16) {
-    int16_t v;
-    std::memcpy(&v, data + (size_t(frame) * channels + channel) * 2, 2);
-    return float(v);
-  }
-  return float(int(data[size_t(frame) * channels + channel]) - 128) * 256.0f;
-}
-
 }  // namespace
 
 float audioGainOfLevel(int hundredthsDb) {
@@ -88,67 +83,147 @@ float audioGainOfLevel(int hundredthsDb) {
 
 namespace {
 
+// Positions are frames in 32.32 fixed point: one integer add a frame, and the fraction of the
+// interpolation taken from its top 24 bits.
+constexpr int kFracBits = 32;
+constexpr float kFracScale = 1.0f / float(1 << 24);
+
+inline float fracOf(uint64_t pos) {
+  return float(int32_t(uint32_t(pos) >> 8)) * kFracScale;
+}
+
 template <int Channels, int Bits>
-inline void frameAt(const uint8_t* data, int f0, int f1, float t, float* left, float* right) {
-  const float l0 = sampleAt(data, f0, 0, Channels, Bits);
-  const float l1 = sampleAt(data, f1, 0, Channels, Bits);
-  *left = l0 + (l1 - l0) * t;
-  if (Channels == 2) {
-    const float r0 = sampleAt(data, f0, 1, Channels, Bits);
-    const float r1 = sampleAt(data, f1, 1, Channels, Bits);
-    *right = r0 + (r1 - r0) * t;
-  } else {
-    *right = *left;
+inline float sampleAt(const uint8_t* data, uint64_t frame, int channel) {
+  if (Bits == 16) {
+    int16_t v;
+    std::memcpy(&v, data + (size_t(frame) * Channels + size_t(channel)) * 2, 2);
+    return float(v);
+  }
+  return float(int(data[size_t(frame) * Channels + size_t(channel)]) - 128) * 256.0f;
+}
+
+// n frames whose next frame lies inside the PCM: no bounds checks and no branches.
+template <int Channels, int Bits>
+void mixRun(const uint8_t* data, uint64_t pos, uint64_t step, float gl, float gr, float* left, float* right,
+            int n) {
+  int i = 0;
+#if defined(__SSE2__)
+  if (Channels == 1 && Bits == 16) {
+    // Four frames at a time: one 32-bit load gives a frame and the next one.
+    const __m128 vgl = _mm_set1_ps(gl), vgr = _mm_set1_ps(gr), scale = _mm_set1_ps(kFracScale);
+    for (; i + 4 <= n; i += 4) {
+      int32_t pair[4], frac[4];
+      for (int k = 0; k < 4; ++k) {
+        std::memcpy(&pair[k], data + size_t(pos >> kFracBits) * 2, 4);
+        frac[k] = int32_t(uint32_t(pos) >> 8);
+        pos += step;
+      }
+      const __m128i pairs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pair));
+      const __m128 s0 = _mm_cvtepi32_ps(_mm_srai_epi32(_mm_slli_epi32(pairs, 16), 16));
+      const __m128 s1 = _mm_cvtepi32_ps(_mm_srai_epi32(pairs, 16));
+      const __m128 t =
+          _mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(frac))), scale);
+      const __m128 v = _mm_add_ps(s0, _mm_mul_ps(_mm_sub_ps(s1, s0), t));
+      _mm_storeu_ps(left + i, _mm_add_ps(_mm_loadu_ps(left + i), _mm_mul_ps(v, vgl)));
+      _mm_storeu_ps(right + i, _mm_add_ps(_mm_loadu_ps(right + i), _mm_mul_ps(v, vgr)));
+    }
+  } else if (Channels == 2 && Bits == 16) {
+    // Four frames at a time: one 64-bit load gives a frame and the next one, both channels.
+    const __m128 vgl = _mm_set1_ps(gl), vgr = _mm_set1_ps(gr), scale = _mm_set1_ps(kFracScale);
+    for (; i + 4 <= n; i += 4) {
+      int64_t quad[4];
+      int32_t frac[4];
+      for (int k = 0; k < 4; ++k) {
+        std::memcpy(&quad[k], data + size_t(pos >> kFracBits) * 4, 8);
+        frac[k] = int32_t(uint32_t(pos) >> 8);
+        pos += step;
+      }
+      const __m128 t =
+          _mm_mul_ps(_mm_cvtepi32_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(frac))), scale);
+      __m128 v[2];
+      for (int h = 0; h < 2; ++h) {
+        // Frames 2h and 2h + 1: their first and next samples, left and right.
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quad + 2 * h));
+        const __m128i a = _mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16);
+        const __m128i b = _mm_srai_epi32(_mm_unpackhi_epi16(x, x), 16);
+        const __m128 s0 = _mm_cvtepi32_ps(_mm_unpacklo_epi64(a, b));
+        const __m128 s1 = _mm_cvtepi32_ps(_mm_unpackhi_epi64(a, b));
+        const __m128 th = h == 0 ? _mm_unpacklo_ps(t, t) : _mm_unpackhi_ps(t, t);
+        v[h] = _mm_add_ps(s0, _mm_mul_ps(_mm_sub_ps(s1, s0), th));
+      }
+      const __m128 l = _mm_shuffle_ps(v[0], v[1], _MM_SHUFFLE(2, 0, 2, 0));
+      const __m128 r = _mm_shuffle_ps(v[0], v[1], _MM_SHUFFLE(3, 1, 3, 1));
+      _mm_storeu_ps(left + i, _mm_add_ps(_mm_loadu_ps(left + i), _mm_mul_ps(l, vgl)));
+      _mm_storeu_ps(right + i, _mm_add_ps(_mm_loadu_ps(right + i), _mm_mul_ps(r, vgr)));
+    }
+  }
+#endif
+  for (; i < n; ++i) {
+    const uint64_t f0 = pos >> kFracBits;
+    const float t = fracOf(pos);
+    const float l0 = sampleAt<Channels, Bits>(data, f0, 0), l1 = sampleAt<Channels, Bits>(data, f0 + 1, 0);
+    const float l = l0 + (l1 - l0) * t;
+    float r = l;
+    if (Channels == 2) {
+      const float r0 = sampleAt<Channels, Bits>(data, f0, 1), r1 = sampleAt<Channels, Bits>(data, f0 + 1, 1);
+      r = r0 + (r1 - r0) * t;
+    }
+    left[i] += l * gl;
+    right[i] += r * gr;
+    pos += step;
   }
 }
 
-// Mixes one voice into acc; false when a one-shot voice reached its end. Runs in which the next
-// frame stays inside the PCM go without bounds checks; the frames at the end take the slow path.
+// Mixes one voice into the left and right accumulators; false when a one-shot voice reached its
+// end. Runs in which the next frame stays inside the PCM go in blocks; only the frames at the
+// end of the PCM take the checked path.
 template <int Channels, int Bits>
-bool mixVoice(const uint8_t* data, int total, bool looping, double step, float gl, float gr, double* position,
-              float* acc, int frames) {
-  double pos = *position;
+bool mixVoice(const uint8_t* data, int total, bool looping, uint64_t step, float gl, float gr,
+              uint64_t* position, float* left, float* right, int frames) {
+  uint64_t pos = *position;
+  const uint64_t end = uint64_t(total) << kFracBits;
+  const uint64_t runEnd = uint64_t(total - 1) << kFracBits;  // frames before it have a next frame
   int i = 0;
   while (i < frames) {
-    const double room = (double(total - 1) - pos) / step;
-    int run = room > 0.0 ? (room < double(frames - i) ? int(room) : frames - i) : 0;
-    for (; run > 0; --run, ++i) {
-      const int f0 = int(pos);
-      float left, right;
-      frameAt<Channels, Bits>(data, f0, f0 + 1, float(pos - double(f0)), &left, &right);
-      acc[2 * i] += left * gl;
-      acc[2 * i + 1] += right * gr;
-      pos += step;
+    if (pos < runEnd) {
+      uint64_t room = (runEnd - pos + step - 1) / step;
+      const int run = room < uint64_t(frames - i) ? int(room) : frames - i;
+      mixRun<Channels, Bits>(data, pos, step, gl, gr, left + i, right + i, run);
+      pos += step * uint64_t(run);
+      i += run;
+      if (i >= frames)
+        break;
     }
-    if (i >= frames)
-      break;
-    int f0 = int(pos);
-    if (f0 >= total) {
+    if (pos >= end) {
       if (!looping) {
-        *position = 0.0;
+        *position = 0;
         return false;
       }
-      pos -= double(total) * std::floor(pos / double(total));
-      f0 = int(pos);
-      if (f0 >= total)
-        f0 = 0, pos = 0.0;
+      pos %= end;
+      continue;
     }
-    int f1 = f0 + 1;
-    if (f1 >= total)
-      f1 = looping ? 0 : f0;
-    float left, right;
-    frameAt<Channels, Bits>(data, f0, f1, float(pos - double(f0)), &left, &right);
-    acc[2 * i] += left * gl;
-    acc[2 * i + 1] += right * gr;
+    // The last frame: its neighbour is the first frame when looping, else itself.
+    const uint64_t f0 = pos >> kFracBits;
+    const uint64_t f1 = f0 + 1 < uint64_t(total) ? f0 + 1 : looping ? 0 : f0;
+    const float t = fracOf(pos);
+    const float l0 = sampleAt<Channels, Bits>(data, f0, 0), l1 = sampleAt<Channels, Bits>(data, f1, 0);
+    const float l = l0 + (l1 - l0) * t;
+    float r = l;
+    if (Channels == 2) {
+      const float r0 = sampleAt<Channels, Bits>(data, f0, 1), r1 = sampleAt<Channels, Bits>(data, f1, 1);
+      r = r0 + (r1 - r0) * t;
+    }
+    left[i] += l * gl;
+    right[i] += r * gr;
     pos += step;
     ++i;
   }
-  if (pos >= double(total)) {
+  if (pos >= end) {
     if (!looping) {
-      *position = 0.0;
+      *position = 0;
       return false;
     }
-    pos -= double(total) * std::floor(pos / double(total));
+    pos %= end;
   }
   *position = pos;
   return true;
@@ -160,8 +235,10 @@ void AudioMixer::mix(int16_t* out, int frames) {
   std::lock_guard<std::mutex> guard(lock);
   if (scratch.size() < size_t(frames) * 2)
     scratch.resize(size_t(frames) * 2);
-  float* acc = scratch.data();
-  std::memset(acc, 0, sizeof(float) * size_t(frames) * 2);
+  // Planar accumulators, so each voice adds whole blocks of one side.
+  float* left = scratch.data();
+  float* right = left + frames;
+  std::memset(left, 0, sizeof(float) * size_t(frames) * 2);
   for (AudioVoice* v = voices; v; v = v->next_) {
     if (!v->playing_)
       continue;
@@ -172,7 +249,7 @@ void AudioMixer::mix(int16_t* out, int frames) {
     }
     const uint8_t* data = v->pcm_->data.data();
     const int rate = v->frequency_ ? v->frequency_ : int(v->format_.samplesPerSec);
-    const double step = double(rate) / double(kAudioOutputRate);
+    const uint64_t step = (uint64_t(rate) << kFracBits) / uint64_t(kAudioOutputRate);
     const float volume = audioGainOfLevel(v->volume_) * (1.0f / 32768.0f);
     const float gl = volume * v->gainLeft_;
     const float gr = volume * v->gainRight_;
@@ -180,22 +257,36 @@ void AudioMixer::mix(int16_t* out, int frames) {
     const bool wide = v->format_.bitsPerSample == 16;
     bool playing;
     if (stereo && wide)
-      playing = mixVoice<2, 16>(data, total, v->looping_, step, gl, gr, &v->position_, acc, frames);
+      playing = mixVoice<2, 16>(data, total, v->looping_, step, gl, gr, &v->position_, left, right, frames);
     else if (wide)
-      playing = mixVoice<1, 16>(data, total, v->looping_, step, gl, gr, &v->position_, acc, frames);
+      playing = mixVoice<1, 16>(data, total, v->looping_, step, gl, gr, &v->position_, left, right, frames);
     else if (stereo)
-      playing = mixVoice<2, 8>(data, total, v->looping_, step, gl, gr, &v->position_, acc, frames);
+      playing = mixVoice<2, 8>(data, total, v->looping_, step, gl, gr, &v->position_, left, right, frames);
     else
-      playing = mixVoice<1, 8>(data, total, v->looping_, step, gl, gr, &v->position_, acc, frames);
+      playing = mixVoice<1, 8>(data, total, v->looping_, step, gl, gr, &v->position_, left, right, frames);
     v->playing_ = playing;
   }
-  for (int i = 0; i < frames * 2; ++i) {
-    float s = acc[i] * 32768.0f;
-    if (s > 32767.0f)
-      s = 32767.0f;
-    else if (s < -32768.0f)
-      s = -32768.0f;
-    out[i] = int16_t(std::lrint(s));
+  int i = 0;
+#if defined(__SSE2__)
+  // Rounded to nearest and saturated, as lrint of the clamped value gives.
+  const __m128 full = _mm_set1_ps(32768.0f), low = _mm_set1_ps(-32768.0f), high = _mm_set1_ps(32767.0f);
+  for (; i + 4 <= frames; i += 4) {
+    const __m128 l = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_loadu_ps(left + i), full), low), high);
+    const __m128 r = _mm_min_ps(_mm_max_ps(_mm_mul_ps(_mm_loadu_ps(right + i), full), low), high);
+    const __m128i li = _mm_cvtps_epi32(l), ri = _mm_cvtps_epi32(r);
+    const __m128i lr = _mm_packs_epi32(_mm_unpacklo_epi32(li, ri), _mm_unpackhi_epi32(li, ri));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 2 * i), lr);
+  }
+#endif
+  for (; i < frames; ++i) {
+    for (int side = 0; side < 2; ++side) {
+      float s = (side ? right : left)[i] * 32768.0f;
+      if (s > 32767.0f)
+        s = 32767.0f;
+      else if (s < -32768.0f)
+        s = -32768.0f;
+      out[2 * i + side] = int16_t(std::lrint(s));
+    }
   }
 }
 
@@ -423,7 +514,7 @@ void AudioVoice::stop() {
 bool AudioVoice::getPosition(int* play, int* write) const {
   std::lock_guard<std::mutex> guard(mixer_->lock);
   const int frames = int(pcm_->data.size()) / format_.blockAlign;
-  int frame = int(position_);
+  int frame = int(position_ >> kFracBits);
   if (frame >= frames || frame < 0)
     frame = 0;
   if (play)
@@ -439,7 +530,7 @@ bool AudioVoice::setPosition(int position) {
   std::lock_guard<std::mutex> guard(mixer_->lock);
   if (position < 0 || position >= int(pcm_->data.size()))
     return false;
-  position_ = double(position / format_.blockAlign);
+  position_ = uint64_t(position / format_.blockAlign) << kFracBits;
   return true;
 }
 

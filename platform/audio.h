@@ -84,7 +84,7 @@ class AudioVoice {
   AudioPcm* pcm_;
   AudioFormat format_;
   // State below is guarded by the mixer's lock.
-  double position_ = 0.0;  // in frames
+  uint64_t position_ = 0;  // in frames, 32.32 fixed point
   int frequency_ = 0;      // 0 = format rate
   int volume_ = 0;
   int pan_ = 0;

@@ -121,6 +121,7 @@ SoundEmitter* SndManager::allocSoundEmitter() {
 
 void SndManager::stopAllSounds() {
   fades_.setNum(0);
+  stepStartCount_ = 0;
   for (SoundEmitterLocal* e = emitters_; e; e = e->next_)
     e->stopSound(SoundEmitter::kAllChannels);
 }
@@ -180,10 +181,21 @@ float SndManager::currentFadeLevel(int soundClass) {
 int SndManager::playLocalShader(SoundShader* shader, int channel, int flags) {
   if (!shader || !local_)
     return 0;
-  if (channel < 0 || channel >= SoundEmitter::kChannels)
+  const bool anyChannel = channel < 0 || channel >= SoundEmitter::kChannels;
+  const bool looping = ((shader->parameters().flags | flags) & kSoundLooping) != 0;
+  if (anyChannel && !looping) {
+    for (int i = 0; i < stepStartCount_; ++i)
+      if (stepStarts_[i].shader == shader)
+        return stepStarts_[i].result;
+  }
+  if (anyChannel)
     channel = local_->findFreeChannel();
   const float diversity = float(std::rand() & 0x7fff) / 32767.0f;
-  return local_->startSound(shader, channel, diversity, flags | kSoundGlobal | kSoundOmniDirectional);
+  const int result =
+      local_->startSound(shader, channel, diversity, flags | kSoundGlobal | kSoundOmniDirectional);
+  if (anyChannel && !looping && result > 0 && stepStartCount_ < SoundEmitter::kChannels)
+    stepStarts_[stepStartCount_++] = StepStart{shader, result};
+  return result;
 }
 
 int SndManager::playLocalSound(const char* name, int channel, int flags) {
@@ -193,6 +205,7 @@ int SndManager::playLocalSound(const char* name, int channel, int flags) {
 }
 
 void SndManager::stopLocalSound(int channel) {
+  stepStartCount_ = 0;
   if (local_)
     local_->stopSound(channel);
 }
@@ -240,6 +253,7 @@ void SndManager::update() {
 
 void SndManager::updateAt(int now) {
   fadeClock_ = now;
+  stepStartCount_ = 0;
   for (SoundEmitterLocal* e = emitters_; e; e = e->next_)
     e->updateChannels(now, listenerOrigin_, listenerAxis_, listenerVelocity_, listenerUnderWater_);
   purge(now, false);

@@ -74,6 +74,14 @@ class SndManager : public SoundSystem, public SoundSampleCache {
   Vec3 listenerVelocity_;
   Mat3 listenerAxis_;
   bool listenerUnderWater_ = false;
+  // One-shots started on a free local channel since the last mixer step: the same shader again in
+  // that step (several key events of one frame) is not stacked on top of itself in phase.
+  struct StepStart {
+    SoundShader* shader;
+    int result;
+  };
+  StepStart stepStarts_[SoundEmitter::kChannels] = {};
+  int stepStartCount_ = 0;
 };
 
 inline SndManager* g_sndManager = nullptr;

@@ -124,8 +124,8 @@ void soundVisUpdate(SoundVisState* state, int16_t (*arrays)[kFftSize], int chann
   }
   for (int c = 0; c < 2; ++c) {
     int magnitudes[kFftSize / 2];
-    // Channel 1 of a mono stream repeats channel 0; channel 0 is transformed last so the work
-    // area keeps its transform for the beat bands.
+    // Channel 1 of a mono stream repeats channel 0. The work area keeps the transform done last
+    // (channel 1's), which the beat bands read.
     const int source = c == 1 && channels == 2 ? 1 : 0;
     soundVisSpectrum(arrays[source], magnitudes);
     float levels[75];
@@ -145,9 +145,6 @@ void soundVisUpdate(SoundVisState* state, int16_t (*arrays)[kFftSize], int chann
     }
     soundVisUpdateBands(state, c, levels, peaksFall);
   }
-  // Leave channel 0's transform in the work area.
-  int scratch[kFftSize / 2];
-  soundVisSpectrum(arrays[0], scratch);
 }
 
 }  // namespace

@@ -41,6 +41,32 @@ long sourceTell(void* source) {
 
 const ov_callbacks kOggCallbacks = {sourceRead, sourceSeek, sourceClose, sourceTell};
 
+// The codec of an Ogg file that vorbisfile refused, from its first packet; null when the bytes
+// are not Ogg at all.
+const char* oggCodecOf(SoundSource& source) {
+  uint8_t page[27 + 255 + 8] = {};
+  if (source.seek(0, 0) != 0)
+    return nullptr;
+  const int got = source.read(page, sizeof(page));
+  if (got < 27 || std::memcmp(page, "OggS", 4) != 0)
+    return nullptr;
+  const int packet = 27 + page[26];
+  if (got < packet + 8)
+    return "unknown codec";
+  const uint8_t* p = page + packet;
+  if (std::memcmp(p, "OpusHead", 8) == 0)
+    return "Opus";
+  if (std::memcmp(p, "\177FLAC", 5) == 0 || std::memcmp(p, "fLaC", 4) == 0)
+    return "FLAC";
+  if (std::memcmp(p, "Speex   ", 8) == 0)
+    return "Speex";
+  if (std::memcmp(p, "\200theora", 7) == 0)
+    return "Theora";
+  if (std::memcmp(p, "\x01vorbis", 7) == 0)
+    return "Vorbis";
+  return "unknown codec";
+}
+
 }  // namespace
 
 // ---- Ogg Vorbis ----
@@ -76,7 +102,13 @@ bool SoundOggFile::start(const char* what) {
   sourceSize_ = source_.size;
   OggVorbis_File* vf = static_cast<OggVorbis_File*>(decoder_);
   if (ov_open_callbacks(&source_, vf, nullptr, 0, kOggCallbacks) < 0) {
-    cmdPrintf("Input(%s) does not appear to be an Ogg bitstream.\n", what);
+    const char* codec = oggCodecOf(source_);
+    if (codec && std::strcmp(codec, "Vorbis") == 0)
+      cmdPrintf("WARNING: Input(%s) is Ogg Vorbis with damaged headers.\n", what);
+    else if (codec)
+      cmdPrintf("WARNING: Input(%s) is Ogg, not Vorbis (%s).\n", what, codec);
+    else
+      cmdPrintf("WARNING: Input(%s) does not appear to be an Ogg bitstream.\n", what);
     close();
     return false;
   }
@@ -87,6 +119,19 @@ bool SoundOggFile::start(const char* what) {
     cmdPrintf("WARNING: %s: unsupported Ogg Vorbis channels or rate\n", what);
     close();
     return false;
+  }
+  // A chained file plays its links one after another in one format: links that differ would be
+  // read at the first one's channels and rate, so such a file is refused.
+  for (long link = 1; link < ov_streams(vf); ++link) {
+    const vorbis_info* other = ov_info(vf, int(link));
+    if (!other || other->channels != info->channels || other->rate != info->rate) {
+      cmdPrintf(
+          "WARNING: %s: chained Ogg links of different channels or rates (link %ld: %d channels, %ld Hz; "
+          "link 0: %d channels, %ld Hz)\n",
+          what, link, other ? other->channels : 0, other ? other->rate : 0L, info->channels, info->rate);
+      close();
+      return false;
+    }
   }
   format_.formatTag = 1;
   format_.channels = uint16_t(info->channels);
@@ -209,6 +254,37 @@ bool scanMp3Header(SoundSource& source, int* bitrate, int* rate) {
   return found > 0;
 }
 
+// Whether the Layer III frames change their sample rate, walking frame to frame by the lengths
+// their headers give (after an ID3v2 tag); bytes between frames are skipped one at a time.
+bool mp3RateChanges(SoundSource& source) {
+  static const int kRatesV25[4] = {11025, 12000, 8000, 0};
+  uint8_t h[10];
+  int64_t at = 0;
+  if (source.seek(0, 0) != 0)
+    return false;
+  if (source.read(h, 10) == 10 && std::memcmp(h, "ID3", 3) == 0)
+    at = 10 + ((h[6] & 0x7f) << 21 | (h[7] & 0x7f) << 14 | (h[8] & 0x7f) << 7 | (h[9] & 0x7f)) +
+         (h[5] & 0x10 ? 10 : 0);
+  int first = 0, misses = 0;
+  while (misses < 65536 && at < source.size && source.seek(at, 0) == 0 && source.read(h, 4) == 4) {
+    const int version = (h[1] >> 3) & 3;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+    const bool sync = h[0] == 0xFF && (h[1] & 0xE0) == 0xE0 && version != 1 && (h[1] & 0x06) == 0x02;
+    const int b = sync ? (version == 3 ? kBitratesV1 : kBitratesV2)[h[2] >> 4] : 0;
+    const int r = sync ? (version == 3 ? kRatesV1 : version == 2 ? kRatesV2 : kRatesV25)[(h[2] >> 2) & 3] : 0;
+    if (b == 0 || r == 0) {
+      ++at, ++misses;
+      continue;
+    }
+    misses = 0;
+    if (!first)
+      first = r;
+    else if (r != first)
+      return true;
+    at += (version == 3 ? 144000 : 72000) * b / r + ((h[2] >> 1) & 1);
+  }
+  return false;
+}
+
 ssize_t mpgRead(void* source, void* buf, size_t bytes) {
   return static_cast<SoundSource*>(source)->read(buf, int(bytes > 0x7fffffff ? 0x7fffffff : bytes));
 }
@@ -254,18 +330,16 @@ bool SoundMp3File::start() {
     close();
     return false;
   }
-  if (!mpgLibraryReady() || source_.seek(0, 0) != 0) {
-    close();
-    return false;
-  }
   int err = 0;
-  mpg123_handle* h = mpg123_new(nullptr, &err);
+  mpg123_handle* h = mpgLibraryReady() && source_.seek(0, 0) == 0 ? mpg123_new(nullptr, &err) : nullptr;
   if (!h) {
+    cmdPrintf("WARNING: %s: no MP3 decoder can be started\n", name_.c_str());
     close();
     return false;
   }
   handle_ = h;
-  mpg123_param(h, MPG123_FLAGS, MPG123_FORCE_STEREO | MPG123_QUIET, 0);
+  // Added to the library's defaults, which keep gapless decoding (encoder delay and padding cut).
+  mpg123_param(h, MPG123_ADD_FLAGS, MPG123_FORCE_STEREO | MPG123_QUIET, 0);
   mpg123_format_none(h);
   const long* rates = nullptr;
   size_t count = 0;
@@ -281,6 +355,17 @@ bool SoundMp3File::start() {
     close();
     return false;
   }
+  // The whole file plays at its first frame's rate: frames of another rate later on are resampled
+  // to it by the library rather than played too fast or too slow.
+  mpg123_close(h);
+  mpg123_format_none(h);
+  mpg123_format(h, rate, MPG123_STEREO, MPG123_ENC_SIGNED_16);
+  if (source_.seek(0, 0) != 0 || mpg123_open_handle(h, &source_) != MPG123_OK ||
+      mpg123_getformat(h, &rate, &channels, &encoding) != MPG123_OK || channels != 2) {
+    cmdPrintf("WARNING: %s: the MP3 stream cannot be decoded\n", name_.c_str());
+    close();
+    return false;
+  }
   frameBytes_ = 4;
   format_.formatTag = 1;
   format_.channels = 2;
@@ -288,12 +373,27 @@ bool SoundMp3File::start() {
   format_.bitsPerSample = 16;
   format_.blockAlign = 4;
   format_.avgBytesPerSec = uint32_t(rate) * 4;
-  // The estimate (whole seconds plus one) unless the exact length is larger.
-  const int64_t estimate = (int64_t(sourceSize_) * 8 / (int64_t(bitrate) * 1000) + 1) * scanRate * 4;
+  // The library's exact length after a scan of every frame; the header estimate (whole seconds
+  // plus one) only when it knows none.
+  // It counts native samples, so a file whose rate changes is decoded once to count what it gives.
+  const bool rateChanges = mp3RateChanges(source_);
+  if (source_.seek(0, 0) != 0 || mpg123_open_handle(h, &source_) != MPG123_OK) {
+    close();
+    return false;
+  }
   mpg123_scan(h);
   const off_t exactFrames = mpg123_length(h);
-  const int64_t exact = exactFrames > 0 ? int64_t(exactFrames) * 4 : 0;
-  dataLength_ = exact > estimate ? exact : estimate;
+  if (rateChanges) {
+    int64_t total = 0;
+    uint8_t scratch[8192];
+    for (int n; (n = read(scratch, sizeof(scratch))) > 0;)
+      total += n;
+    dataLength_ = total;
+  } else if (exactFrames > 0) {
+    dataLength_ = int64_t(exactFrames) * 4;
+  } else {
+    dataLength_ = (int64_t(sourceSize_) * 8 / (int64_t(bitrate) * 1000) + 1) * scanRate * 4;
+  }
   if (seek(0, 0) != 0) {
     close();
     return false;
@@ -304,11 +404,20 @@ bool SoundMp3File::start() {
 int SoundMp3File::read(void* buf, int bytes) {
   if (!handle_ || bytes <= 0)
     return 0;
+  mpg123_handle* h = static_cast<mpg123_handle*>(handle_);
   size_t done = 0;
-  const int err = mpg123_read(static_cast<mpg123_handle*>(handle_), static_cast<unsigned char*>(buf), size_t(bytes),
-                              &done);
-  if (err != MPG123_OK && err != MPG123_DONE && err != MPG123_NEW_FORMAT && done == 0)
-    return 0;
+  // A format notice (after opening or a seek) comes with no bytes: the format is the one forced
+  // at open, so reading simply goes on.
+  for (int notices = 0; notices < 8; ++notices) {
+    const int err = mpg123_read(h, static_cast<unsigned char*>(buf), size_t(bytes), &done);
+    if (done > 0 || err != MPG123_NEW_FORMAT)
+      break;
+    long rate = 0;
+    int channels = 0, encoding = 0;
+    if (mpg123_getformat(h, &rate, &channels, &encoding) != MPG123_OK ||
+        rate != long(format_.samplesPerSec) || channels != 2 || encoding != MPG123_ENC_SIGNED_16)
+      return 0;
+  }
   delivered_ += int64_t(done);
   return int(done);
 }
@@ -318,8 +427,16 @@ int SoundMp3File::seek(int64_t offset, int origin) {
     return -1;
   // Seeking flushes the decoder, so no frame of the old position leaks into the new one.
   const off_t frame = off_t(offset / frameBytes_);
-  if (mpg123_seek(static_cast<mpg123_handle*>(handle_), frame, SEEK_SET) < 0)
+  mpg123_handle* h = static_cast<mpg123_handle*>(handle_);
+  if (frame == 0) {
+    // To the start by opening again: a seek keeps the synthesis state of the frames last
+    // decoded, which would leak into the first frames of a loop.
+    mpg123_close(h);
+    if (source_.seek(0, 0) != 0 || mpg123_open_handle(h, &source_) != MPG123_OK)
+      return -1;
+  } else if (mpg123_seek(h, frame, SEEK_SET) < 0) {
     return -1;
+  }
   delivered_ = int64_t(frame) * frameBytes_;
   return 0;
 }
@@ -356,6 +473,10 @@ struct SoundAVIFile::Decoder {
   AVFrame* frame = nullptr;
   int stream = -1;
   bool drained = false;
+  // The decoded layout the resampler was set up for; frames of another one end the stream.
+  int inRate = 0;
+  int inFormat = -1;
+  int inChannels = 0;
   // Converted PCM waiting to be read.
   uint8_t* pending = nullptr;
   int pendingBytes = 0;
@@ -412,18 +533,17 @@ bool SoundAVIFile::open(const char* name) {
     close();
     return false;
   }
-  // The length in samples that the container states; only a stream that states none is decoded
-  // once to count it (a whole soundtrack is not decoded at open when the header knows its length).
-  const AVStream* stream = dec_->format->streams[dec_->stream];
-  if (stream->duration > 0 && stream->time_base.num > 0 && stream->time_base.den > 0) {
-    const int64_t frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, int(format_.samplesPerSec)});
-    dataLength_ = frames > 0 && frames < (int64_t(1) << 40) ? frames * format_.blockAlign : 0;
-    return true;
-  }
+  // The length is what decodes: a container's stated duration can exceed its packets by
+  // thousands of frames, and a damaged file may deliver nothing at all.
   int64_t total = 0;
   uint8_t scratch[4096];
   for (int n; (n = read(scratch, sizeof(scratch))) > 0;)
     total += n;
+  if (total <= 0) {
+    cmdPrintf("WARNING: %s: no decodable audio in the stream\n", name);
+    close();
+    return false;
+  }
   dataLength_ = total;
   return seek(0, 0) == 0;
 }
@@ -481,6 +601,9 @@ bool SoundAVIFile::start() {
                           d.codec->sample_fmt, rate, 0, nullptr) < 0 ||
       swr_init(d.resampler) < 0)
     return false;
+  d.inRate = rate;
+  d.inFormat = d.codec->sample_fmt;
+  d.inChannels = inChannels;
   d.packet = av_packet_alloc();
   d.frame = av_frame_alloc();
   if (!d.packet || !d.frame)
@@ -498,6 +621,12 @@ bool SoundAVIFile::decodeMore() {
   Decoder& d = *dec_;
   for (;;) {
     const int got = avcodec_receive_frame(d.codec, d.frame);
+    if (got == 0 && (d.frame->sample_rate != d.inRate || d.frame->format != d.inFormat ||
+                     d.frame->ch_layout.nb_channels != d.inChannels)) {
+      cmdPrintf("WARNING: %s: the audio changes format mid-way; the rest is not played\n", name_.c_str());
+      av_frame_unref(d.frame);
+      return false;
+    }
     if (got == 0) {
       const int outFrames = swr_get_out_samples(d.resampler, d.frame->nb_samples);
       if (outFrames < 0 || outFrames > (1 << 22))

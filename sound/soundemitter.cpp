@@ -114,7 +114,9 @@ void SoundChannel::fade(float level, float seconds) {
 }
 
 int SoundChannel::endTime() const {
-  if ((playFlags_ | overrides_.flags) & kSoundLooping)
+  // A sound that loops through its shader's own flag never ends either.
+  const int shaderFlags = shader_ ? shader_->parameters().flags : 0;
+  if ((shaderFlags | playFlags_ | overrides_.flags) & kSoundLooping)
     return -2;
   return endTime_;
 }

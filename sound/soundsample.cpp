@@ -161,8 +161,10 @@ bool SoundSample::load() {
     buffer_ = createSoundBuffer(format_, length_, name_);
     if (buffer_) {
       state_ |= kSampleLoaded;
-      if (!fillBuffer(stream, 0, length_))
+      if (!fillBuffer(stream, 0, length_)) {
+        cmdPrintf("WARNING: sound '%s': the stream delivered no sound\n", name_);
         unload();
+      }
     }
   }
   delete stream;

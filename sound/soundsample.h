@@ -111,6 +111,9 @@ class SoundSampleCache : public SoundCache {
 
   SoundSample* findSound(const char* name) override;
   void releaseSound(SoundSample* sample) override { release(sample, false); }
+  const char* sampleFileName(const SoundSample* sample) const override {
+    return sample ? sample->getName() : nullptr;
+  }
 
   SoundSample* addRef(SoundSample* sample);
   void release(SoundSample* sample, bool freeNow);

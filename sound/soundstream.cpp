@@ -1,6 +1,7 @@
 // The stream base, its sources, the factory and name resolution, and the WAV reader.
 #include "sound/soundstream.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +14,8 @@
 
 SoundStream* SoundStream::cloneInto(SoundStream* copy, const SoundSource* memory) const {
   bool ok = false;
+  if (!(memory && memory->data) && !name_.length())
+    return copy;  // nothing open: a new unopened reader
   if (memory && memory->data) {
     // openMemory owns the block, even when it fails.
     uint8_t* block = new uint8_t[size_t(memory->size) + 1];
@@ -197,15 +200,41 @@ bool withExtension(const char* name, const char* ext, char* out, int size) {
 
 }  // namespace
 
+namespace {
+
+// What the first bytes of a file say it is: 'o' Ogg, 'w' RIFF WAVE, 0 unknown.
+char sniffSoundFile(const char* name) {
+  IOFileHandle file = 0;
+  if (!g_ioSystem || g_ioSystem->openFileRead(name, &file, true) < 12 || !file) {
+    if (file && g_ioSystem)
+      g_ioSystem->closeFile(file);
+    return 0;
+  }
+  uint8_t head[12] = {};
+  const int got = g_ioSystem->read(head, sizeof(head), file);
+  g_ioSystem->closeFile(file);
+  if (got >= 4 && std::memcmp(head, "OggS", 4) == 0)
+    return 'o';
+  if (got == 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) == 0)
+    return 'w';
+  return 0;
+}
+
+}  // namespace
+
 SoundStream* openSoundStream(const char* name) {
   if (!name || !*name)
     return nullptr;
   const char* ext = extensionOf(name);
+  // Ogg and WAV files are told by their bytes whatever they are called (".oga" is Ogg Vorbis too).
+  const char kind = sniffSoundFile(name);
   SoundStream* stream;
-  if (String::icmp(ext, ".wav") == 0)
+  if (kind == 'w')
     stream = new SoundWaveFile;
-  else if (String::icmp(ext, ".ogg") == 0)
+  else if (kind == 'o' || String::icmp(ext, ".ogg") == 0 || String::icmp(ext, ".oga") == 0)
     stream = new SoundOggFile;
+  else if (String::icmp(ext, ".wav") == 0)
+    stream = new SoundWaveFile;
   else if (String::icmp(ext, ".mp3") == 0)
     stream = new SoundMp3File;
   else if (String::icmp(ext, ".avi") == 0 || String::icmp(ext, ".wmv") == 0)
@@ -283,19 +312,6 @@ bool SoundWaveFile::openMemory(uint8_t* data, int size) {
   return parseHeader();
 }
 
-bool SoundWaveFile::findChunk(const char* id) {
-  const int n = int(std::strlen(id));
-  if (n < 1 || n > 32)
-    return false;
-  char group[32];
-  for (;;) {
-    if (source_.read(group, n) != n)
-      return false;
-    if (std::memcmp(group, id, size_t(n)) == 0)
-      return true;
-  }
-}
-
 namespace {
 uint16_t u16(const uint8_t* p) {
   return uint16_t(p[0] | (p[1] << 8));
@@ -303,7 +319,124 @@ uint16_t u16(const uint8_t* p) {
 uint32_t u32(const uint8_t* p) {
   return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
+
+constexpr uint16_t kWavePcm = 1;
+constexpr uint16_t kWaveFloat = 3;
+constexpr uint16_t kWaveExtensible = 0xFFFE;
+// The tail every WAVE_FORMAT_EXTENSIBLE sub-format GUID shares after its 2-byte format tag.
+const uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                    0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// Speaker positions of a channel mask: which side a channel is folded into.
+constexpr uint32_t kLeftSpeakers = 0x1 | 0x10 | 0x40 | 0x200;   // front, back, front-centre, side left
+constexpr uint32_t kRightSpeakers = 0x2 | 0x20 | 0x80 | 0x400;  // the same on the right
+// The usual layouts when a file names none: mono, stereo, 2.1/3.0, quad, 5.0, 5.1, 6.1, 7.1.
+const uint32_t kDefaultMasks[9] = {0, 0x4, 0x3, 0x7, 0x33, 0x37, 0x3f, 0x13f, 0x63f};
+
+int64_t sampleValue(const uint8_t* p, int bytes, bool isFloat) {
+  // To 16 bits as a converter from the wider formats does it: integers keep their top 16 bits,
+  // floats are scaled by 32768, rounded and clipped.
+  if (isFloat) {
+    double v;
+    if (bytes == 4) {
+      float f;
+      std::memcpy(&f, p, 4);
+      v = double(std::nearbyint(f * 32768.0f));
+    } else {
+      std::memcpy(&v, p, 8);
+      v = std::nearbyint(v * 32768.0);
+    }
+    if (!(v > -32768.0))  // NaN too
+      return v != v ? 0 : -32768;
+    return v > 32767.0 ? 32767 : int64_t(v);
+  }
+  switch (bytes) {
+    case 1:
+      return int64_t(int(p[0]) - 128) * 256;
+    case 2:
+      return int16_t(u16(p));
+    case 3:
+      return int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 16;
+    default:
+      return int32_t(u32(p)) >> 16;
+  }
+}
+
 }  // namespace
+
+int soundFoldWeight(uint32_t mask, int channel, int side) {
+  // The position of channel = its set bit of the mask, in order; extra channels count as centre.
+  uint32_t position = 0;
+  int seen = 0;
+  for (int bit = 0; bit < 32; ++bit) {
+    if (mask & (1u << bit)) {
+      if (seen++ == channel) {
+        position = 1u << bit;
+        break;
+      }
+    }
+  }
+  const uint32_t near = side == 0 ? kLeftSpeakers : kRightSpeakers;
+  const uint32_t far = side == 0 ? kRightSpeakers : kLeftSpeakers;
+  return position & near ? 2 : position & far ? 0 : 1;
+}
+
+uint32_t soundDefaultChannelMask(int channels) {
+  return channels >= 0 && channels <= 8 ? kDefaultMasks[channels] : 0;
+}
+
+bool SoundWaveFile::parseFormat(const uint8_t* fmt, uint32_t size, const char* what) {
+  uint16_t tag = u16(fmt);
+  const int channels = u16(fmt + 2);
+  const uint32_t rate = u32(fmt + 4);
+  const int block = u16(fmt + 12);
+  int bits = u16(fmt + 14);
+  channelMask_ = 0;
+  const char* problem = nullptr;
+  if (tag == kWaveExtensible) {
+    if (size < 40 || u16(fmt + 16) < 22)
+      problem = "WAVE_FORMAT_EXTENSIBLE header shorter than 40 bytes";
+    else if (std::memcmp(fmt + 26, kSubFormatTail, sizeof(kSubFormatTail)) != 0)
+      problem = "unknown WAVE_FORMAT_EXTENSIBLE sub-format";
+    else
+      tag = u16(fmt + 24), channelMask_ = u32(fmt + 20);
+  }
+  const int container = channels > 0 ? block / channels : 0;
+  if (problem) {
+  } else if (tag != kWavePcm && tag != kWaveFloat) {
+    problem = "Invalid PCM Information...";
+  } else if (channels == 0 || rate == 0 || block == 0) {
+    problem = "zero channels, rate or block alignment";
+  } else if (channels > 8) {
+    problem = "more than 8 channels";
+  } else if (block != channels * container || container * 8 < bits || bits <= container * 8 - 8) {
+    problem = "block alignment does not match channels and bits";
+  } else if (tag == kWavePcm ? container < 1 || container > 4 : container != 4 && container != 8) {
+    problem = "Invalid Bits Per Sample...";
+  } else if (rate < uint32_t(kAudioMinFrequency) || rate > uint32_t(kAudioMaxFrequency)) {
+    problem = "sample rate out of range";
+  }
+  if (problem) {
+    cmdPrintf("WARNING: WAV error: %s: %s\n", what, problem);
+    return false;
+  }
+  float_ = tag == kWaveFloat;
+  sourceChannels_ = channels;
+  sourceBytes_ = container;
+  sourceBlock_ = block;
+  // 8- and 16-bit PCM of one or two channels is delivered as it is stored.
+  converting_ = float_ || container > 2 || channels > 2;
+  if (channelMask_ == 0 || __builtin_popcount(channelMask_) < channels)
+    channelMask_ = soundDefaultChannelMask(channels);
+  format_.formatTag = 1;
+  format_.channels = uint16_t(channels > 2 ? 2 : channels);
+  format_.samplesPerSec = rate;
+  format_.bitsPerSample = uint16_t(converting_ ? 16 : container * 8);
+  format_.blockAlign = uint16_t(format_.channels * format_.bitsPerSample / 8);
+  format_.avgBytesPerSec = rate * format_.blockAlign;
+  format_.extraSize = uint16_t(size);
+  return true;
+}
 
 bool SoundWaveFile::parseHeader() {
   const char* what = name_.length() ? name_.c_str() : "memory chunk";
@@ -316,51 +449,51 @@ bool SoundWaveFile::parseHeader() {
     close();
     return false;
   }
-  uint8_t fmt[20];
-  if (!findChunk("fmt ") || source_.read(fmt, 20) != 20) {
-    cmdPrintf("WARNING: %s: no \"fmt \" chunk\n", what);
+  // Walk the chunks by their sizes (odd sizes carry a pad byte), so a "data" inside a LIST or any
+  // other chunk is never taken for the sound.
+  bool haveFormat = false;
+  int64_t dataAt = -1, dataBytes = 0;
+  for (;;) {
+    uint8_t header[8];
+    if (source_.read(header, 8) != 8)
+      break;
+    const uint32_t size = u32(header + 4);
+    const int64_t body = source_.tell();
+    if (std::memcmp(header, "fmt ", 4) == 0 && !haveFormat) {
+      uint8_t fmt[40] = {};
+      const int want = size < sizeof(fmt) ? int(size) : int(sizeof(fmt));
+      if (size < 16 || source_.read(fmt, want) != want) {
+        cmdPrintf("WARNING: WAV error: %s: %s\n", what, "\"fmt \" chunk shorter than 16 bytes");
+        close();
+        return false;
+      }
+      if (!parseFormat(fmt, size, what)) {
+        close();
+        return false;
+      }
+      haveFormat = true;
+    } else if (std::memcmp(header, "data", 4) == 0 && dataAt < 0) {
+      dataAt = body;
+      // Writers that cannot seek back leave 0 or 0xFFFFFFFF: the data runs to the end.
+      dataBytes = size == 0 || size == 0xFFFFFFFFu ? sourceSize_ - body : int64_t(size);
+      if (haveFormat)
+        break;
+    }
+    if (source_.seek(body + int64_t(size) + (size & 1), 0) != 0 || body + int64_t(size) >= sourceSize_)
+      break;
+  }
+  if (!haveFormat || dataAt < 0) {
+    cmdPrintf("WARNING: %s: no \"%s\" chunk\n", what, haveFormat ? "data" : "fmt ");
     close();
     return false;
   }
-  const uint32_t fmtSize = u32(fmt);
-  format_.formatTag = u16(fmt + 4);
-  format_.channels = u16(fmt + 6);
-  format_.samplesPerSec = u32(fmt + 8);
-  format_.avgBytesPerSec = u32(fmt + 12);
-  format_.blockAlign = u16(fmt + 16);
-  format_.bitsPerSample = u16(fmt + 18);
-  format_.extraSize = uint16_t(fmtSize);
-  const char* problem = nullptr;
-  if (fmtSize < 16)
-    problem = "\"fmt \" chunk shorter than 16 bytes";
-  else if (format_.formatTag != 1)
-    problem = "Invalid PCM Information...";
-  else if (format_.bitsPerSample != 8 && format_.bitsPerSample != 16)
-    problem = "Invalid Bits Per Sample...";
-  else if (format_.channels == 0 || format_.samplesPerSec == 0 || format_.blockAlign == 0)
-    problem = "zero channels, rate or block alignment";
-  else if (format_.blockAlign != format_.channels * format_.bitsPerSample / 8)
-    problem = "block alignment does not match channels and bits";
-  if (problem) {
-    cmdPrintf("WARNING: WAV error: %s: %s\n", what, problem);
-    close();
-    return false;
-  }
-  // Keep the rate consistent with the frame layout whatever the header claims.
-  format_.avgBytesPerSec = format_.samplesPerSec * format_.blockAlign;
-  if (source_.seek(int64_t(uint16_t(fmtSize)) - 16, 1) != 0 || !findChunk("data")) {
-    cmdPrintf("WARNING: %s: no \"data\" chunk\n", what);
-    close();
-    return false;
-  }
-  uint8_t size[4];
-  if (source_.read(size, 4) != 4) {
+  if (source_.seek(dataAt, 0) != 0) {
     cmdPrintf("WARNING: %s: truncated \"data\" chunk\n", what);
     close();
     return false;
   }
-  dataStart_ = source_.tell();
-  int64_t bytes = u32(size);
+  dataStart_ = dataAt;
+  int64_t bytes = dataBytes;
   const int64_t left = sourceSize_ - dataStart_;
   if (bytes > left)
     bytes = left > 0 ? left : 0;
@@ -369,9 +502,47 @@ bool SoundWaveFile::parseHeader() {
   int64_t length = bytes - 100;
   if (length < 0)
     length = 0;
-  dataLength_ = length - length % format_.blockAlign;
-  dataEnd_ = dataStart_ + dataLength_;
+  const int64_t frames = length / sourceBlock_;
+  dataLength_ = frames * format_.blockAlign;
+  dataEnd_ = dataStart_ + frames * sourceBlock_;
   return true;
+}
+
+int SoundWaveFile::convert(uint8_t* out, int frames) {
+  uint8_t in[8 * 8 * 64];
+  const int chunk = int(sizeof(in)) / sourceBlock_;
+  int done = 0;
+  while (done < frames) {
+    const int want = frames - done < chunk ? frames - done : chunk;
+    const int got = source_.read(in, want * sourceBlock_) / sourceBlock_;
+    if (got <= 0)
+      break;
+    for (int i = 0; i < got; ++i) {
+      const uint8_t* frame = in + i * sourceBlock_;
+      int16_t result[2];
+      if (sourceChannels_ <= 2) {
+        for (int c = 0; c < sourceChannels_; ++c)
+          result[c] = int16_t(sampleValue(frame + c * sourceBytes_, sourceBytes_, float_));
+      } else {
+        // More channels than a voice plays: each side is the weighted mean of the channels of that
+        // side (weight 2), the centre and the rest (weight 1).
+        for (int side = 0; side < 2; ++side) {
+          int64_t sum = 0, weights = 0;
+          for (int c = 0; c < sourceChannels_; ++c) {
+            const int w = soundFoldWeight(channelMask_, c, side);
+            sum += w * sampleValue(frame + c * sourceBytes_, sourceBytes_, float_);
+            weights += w;
+          }
+          result[side] = int16_t(weights ? sum / weights : 0);
+        }
+      }
+      std::memcpy(out + (done + i) * format_.blockAlign, result, format_.blockAlign);
+    }
+    done += got;
+    if (got < want)
+      break;
+  }
+  return done;
 }
 
 int SoundWaveFile::read(void* buf, int bytes) {
@@ -380,7 +551,12 @@ int SoundWaveFile::read(void* buf, int bytes) {
   const int64_t left = dataEnd_ - source_.tell();
   if (left <= 0)
     return 0;
-  return source_.read(buf, int(bytes < left ? bytes : left));
+  if (!converting_)
+    return source_.read(buf, int(bytes < left ? bytes : left));
+  int64_t frames = bytes / format_.blockAlign;
+  if (frames > left / sourceBlock_)
+    frames = left / sourceBlock_;
+  return convert(static_cast<uint8_t*>(buf), int(frames)) * format_.blockAlign;
 }
 
 int SoundWaveFile::seek(int64_t offset, int origin) {
@@ -394,6 +570,9 @@ int64_t SoundWaveFile::tell() {
 bool SoundWaveFile::close() {
   source_.close();
   dataEnd_ = 0;
+  converting_ = float_ = false;
+  sourceChannels_ = sourceBytes_ = sourceBlock_ = 0;
+  channelMask_ = 0;
   reset();
   return true;
 }

@@ -47,7 +47,7 @@ class SoundStream {
  protected:
   // The body of every clone(): `copy` is a new reader of the same kind; it opens its own copy of
   // `memory` when the source is a block in memory, else the same file by name. Null (and `copy`
-  // deleted) when that fails or nothing was open.
+  // deleted) when that fails; `copy` unopened when nothing was open.
   SoundStream* cloneInto(SoundStream* copy, const SoundSource* memory) const;
 
   String name_;
@@ -87,9 +87,18 @@ class SoundWaveFile : public SoundStream {
 
  private:
   bool parseHeader();
-  bool findChunk(const char* id);
+  bool parseFormat(const uint8_t* fmt, uint32_t size, const char* what);
+  int convert(uint8_t* out, int frames);
   SoundSource source_;
-  int64_t dataEnd_ = 0;  // source offset past the last byte of the "data" chunk
+  int64_t dataEnd_ = 0;  // source offset past the last played byte of the "data" chunk
+  // The file's own layout when it differs from what is delivered (more than two channels, more
+  // than 16 bits, float): frames are converted to 16-bit PCM of one or two channels.
+  bool converting_ = false;
+  bool float_ = false;
+  int sourceChannels_ = 0;
+  int sourceBytes_ = 0;  // bytes per sample of one channel
+  int sourceBlock_ = 0;
+  uint32_t channelMask_ = 0;
 };
 
 class SoundOggFile : public SoundStream {
@@ -199,3 +208,8 @@ bool resolveSoundFileName(const char* name, char* out, int size);
 int soundFileDuration(const char* name);
 // Raw bytes of a file header made safe for a message: printable ASCII kept, others as "\xNN".
 void soundEscapeBytes(const uint8_t* bytes, int count, char* out, int size);
+// How files of more than two channels fold into stereo: the weight (0, 1 or 2) of channel in side
+// 0 (left) or 1 (right) for a speaker mask; each side is the weighted mean, truncated.
+int soundFoldWeight(uint32_t mask, int channel, int side);
+// The speaker mask of a file that names none.
+uint32_t soundDefaultChannelMask(int channels);

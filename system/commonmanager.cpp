@@ -543,8 +543,10 @@ bool CommonManager::playVideo(const char* videoName, const char* soundName, bool
   // Parameters 0..3 at 1 for the whole playback.
   const float parms[12] = {1.0f, 1.0f, 1.0f, 1.0f};
   g_videoPlayer->setExpressionParms(parms);
+  // Only the interface's own sounds make way for the soundtrack: world sounds started before the
+  // video (a map given on the command line) are not restarted by anything, so they keep playing.
   if (g_soundSystem) {
-    g_soundSystem->stopAllSounds();
+    g_soundSystem->stopLocalSound(33);
     if (soundName && *soundName)
       g_soundSystem->playLocalSound(soundName, 7, 0x418);
   }
@@ -567,7 +569,7 @@ bool CommonManager::playVideo(const char* videoName, const char* soundName, bool
   g_videoPlayer->setExpressionParms(nullptr);
   g_videoPlayer->close(video);
   if (g_soundSystem)
-    g_soundSystem->stopAllSounds();
+    g_soundSystem->stopLocalSound(7);
   return true;
 }
 

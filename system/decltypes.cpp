@@ -225,7 +225,8 @@ bool SoundShader::parse(const char* text, int length) {
       cmdPrintf("SoundShader::parseAttributes: invalid sample: %s\n", token);
       continue;
     }
-    sampleNames_[numSamples_] = token;
+    const char* resolved = g_soundCache->sampleFileName(sample);
+    sampleNames_[numSamples_] = resolved && *resolved ? resolved : token;
     samples_[numSamples_++] = sample;
   }
   if (!ok) {

@@ -89,6 +89,9 @@ class SoundCache {
   // Null when the sample cannot be found or loaded.
   virtual SoundSample* findSound(const char* name) = 0;
   virtual void releaseSound(SoundSample* sample) = 0;
+  // The file a found sample was resolved to (the name with the extension that exists); null when
+  // the cache does not know it.
+  virtual const char* sampleFileName(const SoundSample*) const { return nullptr; }
 };
 
 inline SoundCache* g_soundCache = nullptr;

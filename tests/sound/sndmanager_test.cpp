@@ -236,6 +236,99 @@ TEST_F(SndManagerTest, ChannelNumbersOutsideTheRangeMeanAnyOrNothing) {
   delete e;
 }
 
+// Every way a channel can loop gives it the end time -2, so a full emitter replaces the one-shot
+// that ends soonest rather than a looping sound, whichever way the loop was asked for.
+TEST_F(SndManagerTest, LoopingChannelsAreReplacedAfterEveryOneShot) {
+  struct Case {
+    const char* what;
+    const char* body;
+    int playFlags;
+    int overrideFlags;
+    bool loops;
+  };
+  const Case cases[] = {
+      {"the shader's own flag", "looping global sound/tone.wav", 0, 0, true},
+      {"the play flags", "global sound/tone.wav", kSoundLooping, 0, true},
+      {"the emitter's overrides", "global sound/tone.wav", 0, kSoundLooping, true},
+      {"no loop at all", "global sound/tone.wav", 0, 0, false},
+  };
+  io_.addBytes("sound/three.wav",
+               makeWav(kRate, 1, kRate * 3, [](int i, int) { return sine(i, 441, 16000); }));
+  SoundShader* once = shader("global sound/three.wav");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SoundShader* s = shader(c.body);
+    SoundEmitterLocal* e = emitter();
+    // Channel 9 holds a three-second one-shot, which ends after every one-second one.
+    ASSERT_EQ(e->startSound(once, 9, 0, 0), 3000);
+    for (int i = 0; i < SoundEmitter::kChannels; ++i) {
+      if (i != 9) {
+        ASSERT_GT(e->startSound(s, i, 0, c.playFlags), 0);
+      }
+    }
+    if (c.overrideFlags) {
+      // Overrides reach the playing channels at the emitter's next update (the one-shot's too).
+      SoundShaderParms overrides;
+      overrides.flags = c.overrideFlags;
+      e->updateEmitter(Vec3(0, 0, 0), Vec3(0, 0, 0), &overrides);
+      e->channel(9).setFlags(0);
+      SoundShaderParms none;
+      e->channel(9).setParms(none);
+    }
+    EXPECT_EQ(e->channel(3).endTime() == -2, c.loops);
+    EXPECT_EQ(e->findFreeChannel(), c.loops ? 9 : 0)
+        << (c.loops ? "the one-shot goes before any looping channel" : "the one-shot that ends first");
+    // A looping channel keeps sounding past its sample's length; a one-shot stops.
+    play(1200);
+    EXPECT_EQ(e->isPlaying(3), c.loops);
+    delete e;
+  }
+}
+
+// A one-shot asked for on "any" local channel twice in one mixer step plays once (key clicks of
+// one frame would otherwise stack in phase); the next step, other shaders and named channels
+// start as asked.
+TEST_F(SndManagerTest, OneShotsOfOneStepDoNotStack) {
+  SoundShader* click = shader("global sound/short.wav");
+  SoundShader* other = shader("global sound/tone.wav");
+  SoundEmitterLocal* local = manager_->localEmitter();
+  auto playing = [local] {
+    int n = 0;
+    for (int c = 0; c < SoundEmitter::kChannels; ++c)
+      n += local->isPlaying(c);
+    return n;
+  };
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(manager_->playLocalShader(click, -1, 0), 100) << "the length is still reported";
+  EXPECT_EQ(playing(), 1);
+  const std::vector<int16_t> once = play(10);
+  manager_->playLocalShader(other, -1, 0);
+  EXPECT_EQ(playing(), 2) << "another shader starts";
+  manager_->playLocalShader(click, 5, 0);
+  manager_->playLocalShader(click, 6, 0);
+  EXPECT_EQ(playing(), 4) << "named channels start as asked";
+  manager_->stopLocalSound(33);
+  play(10);
+  manager_->playLocalShader(click, -1, 0);
+  EXPECT_EQ(playing(), 1) << "a new step starts it again";
+  manager_->playLocalShader(click, -1, 0);
+  EXPECT_EQ(playing(), 1);
+  int peak = 0;
+  for (int16_t v : once)
+    peak = std::max(peak, std::abs(int(v)));
+  EXPECT_GT(peak, 1000);
+  EXPECT_LT(peak, 32767) << "one click, not four in phase";
+}
+
+// A shader names its samples by the file that exists, which may carry another extension.
+TEST_F(SndManagerTest, ShaderSampleNamesAreTheResolvedFiles) {
+  SoundShader* s = shader("global sound/tone.ogg sound/short");
+  ASSERT_EQ(s->numSamples(), 2);
+  EXPECT_STREQ(s->sampleName(0), "sound/tone.wav");
+  EXPECT_STREQ(s->sampleName(1), "sound/short.wav");
+  EXPECT_STREQ(s->sampleName(0), s->sample(0)->getName());
+}
+
 TEST_F(SndManagerTest, StreamedSampleRingPlaysTheWholeFileWithoutGapsOrRepeats) {
   // Five seconds of a pattern that never repeats within the file, longer than the two-second ring.
   const int frames = kRate * 5;

@@ -6,8 +6,10 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "sound/soundstream.h"
@@ -149,8 +151,21 @@ TEST_F(SoundStreamTest, ClonesReadWhatTheirOriginalReads) {
   std::unique_ptr<SoundStream> copy(ogg.clone());
   ASSERT_TRUE(copy);
   EXPECT_EQ(readAll(&ogg), readAll(copy.get()));
-  SoundMp3File closed;
-  EXPECT_EQ(closed.clone(), nullptr) << "nothing open: nothing to clone";
+  // Nothing open: a new unopened reader of the same kind, for every kind.
+  SoundWaveFile closedWav;
+  SoundOggFile closedOgg;
+  SoundMp3File closedMp3;
+  SoundAVIFile closedAvi;
+  for (SoundStream* closed :
+       std::initializer_list<SoundStream*>{&closedWav, &closedOgg, &closedMp3, &closedAvi}) {
+    std::unique_ptr<SoundStream> fresh(closed->clone());
+    ASSERT_TRUE(fresh) << "a reader with no source clones to a new unopened one";
+    EXPECT_EQ(typeid(*fresh), typeid(*closed));
+    EXPECT_EQ(fresh->getLength(), 0);
+    EXPECT_EQ(fresh->sourceSize(), 0);
+    uint8_t scratch[16];
+    EXPECT_EQ(fresh->read(scratch, sizeof(scratch)), 0);
+  }
   EXPECT_EQ(io_.openCount(), 0);
 }
 
@@ -188,8 +203,12 @@ TEST_F(SoundStreamTest, WavHeadersAreCheckedAndSizesClamped) {
       {"data size past the file is clamped", wavHeader(16, 1, 1, 8000, 2, 16, 0x7fffffff, 1000), true, 900},
       {"data of 100 bytes or less is empty", wavHeader(16, 1, 1, 8000, 2, 16, 60, 60), true, 0},
       {"fmt under 16 bytes", wavHeader(12, 1, 1, 8000, 2, 16, 1000, 1000), false, 0},
-      {"not PCM", wavHeader(16, 3, 1, 8000, 4, 32, 1000, 1000), false, 0},
-      {"24 bits", wavHeader(16, 1, 1, 8000, 3, 24, 1000, 1000), false, 0},
+      {"ADPCM is not PCM", wavHeader(20, 2, 1, 8000, 256, 4, 1000, 1000, 4), false, 0},
+      {"float of 32 bits, to 16", wavHeader(16, 3, 1, 8000, 4, 32, 1000, 1000), true, 450},
+      {"float of 16 bits", wavHeader(16, 3, 1, 8000, 2, 16, 1000, 1000), false, 0},
+      {"24 bits, to 16", wavHeader(16, 1, 1, 8000, 3, 24, 1000, 1000), true, 600},
+      {"6 channels of 16 bits fold to stereo", wavHeader(16, 1, 6, 8000, 12, 16, 1000, 1000), true, 300},
+      {"9 channels", wavHeader(16, 1, 9, 8000, 18, 16, 1000, 1000), false, 0},
       {"zero channels", wavHeader(16, 1, 0, 8000, 2, 16, 1000, 1000), false, 0},
       {"zero rate", wavHeader(16, 1, 1, 0, 2, 16, 1000, 1000), false, 0},
       {"zero alignment", wavHeader(16, 1, 1, 8000, 0, 16, 1000, 1000), false, 0},

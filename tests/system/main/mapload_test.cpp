@@ -119,7 +119,7 @@ class FakeSound : public SoundSystem {
   void fadeSoundClass(int, float, float) override {}
   float currentFadeLevel(int) override { return 0.0f; }
   int playLocalShader(SoundShader*, int, int) override { return 0; }
-  void stopLocalSound(int) override {}
+  void stopLocalSound(int channel) override { s_log.push_back("stop local " + std::to_string(channel)); }
   bool fadeLocalSound(float, float, int) override { return false; }
   int localSoundPosition(int) override { return 0; }
   SoundStream* openAnalysisStream(const char*, SoundVisState*) override { return nullptr; }
@@ -506,8 +506,8 @@ TEST_F(MapLoadTest, AVideoPlaysToItsEndWithItsSound) {
   EXPECT_EQ(keys.polls, 0) << "a video that cannot be skipped pumps no input";
   EXPECT_EQ(s_sleeps, 5);
   EXPECT_EQ(s_log, (std::vector<std::string>{"open video/intro.ovid 70", "parms 1 1 1 1 0 0 0 0 0 0 0 0",
-                                             "stop sounds", "play video/intro.ogg 7 1048", "parms restored",
-                                             "close", "stop sounds"}));
+                                             "stop local 33", "play video/intro.ogg 7 1048", "parms restored",
+                                             "close", "stop local 7"}));
 
   // Skippable: space ends it early.
   s_log.clear();
