@@ -2,6 +2,8 @@
 // and the geometry the queries use on them (move, turn, grow, split, project, clip a segment).
 #include "lib/interface/tracemodel.h"
 
+#include "collision/cmmodel.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -386,25 +388,115 @@ void TraceModel::rotate(const Mat3& axis) {
 
 void TraceModel::expand(float inset) {
   const int count = numPolys;
-  if (count <= 0)
+  // A single polygon (or none) bounds no volume: its moved plane alone would give an endless face.
+  if (count < 4)
     return;
   Plane planes[kMaxPolys];
   for (int i = 0; i < count; i++) {
     planes[i] = polys[i].plane;
     planes[i].d -= inset * planes[i].normal().lengthSqr();
   }
-  TraceModel grown;
-  grown.clear(type);
+  // Faces are cut in double precision and their corners shared by index with a tolerance far below
+  // any real edge: a float cut of a huge square, joined at 0.01, let corners drift apart and short
+  // edges (where more than three faces meet and the grown faces no longer do) fold away.
+  constexpr float kShare = 1e-3f;
+  Vec3 corners[kMaxVerts];
+  Vec3 sums[kMaxVerts];
+  int merged[kMaxVerts];
+  int numCorners = 0;
+  int faceCorners[kMaxPolys][kMaxPolyEdges];
+  int faceCount[kMaxPolys];
   for (int i = 0; i < count; i++) {
     ConvexPolygon p;
-    p.clipByPlanes(planes[i], planes, count);
-    p.removeClosePoints(0.0001f);
-    if (!grown.addPolygon(p))
+    cm::planePolygon(p, planes[i], planes, count);
+    if (p.numPoints < 3)
+      return;
+    // Wound counter-clockwise seen from outside, whichever way the cut went round.
+    Vec3 area;
+    for (int k = 0; k < p.numPoints; k++)
+      area += p[k].cross(p[(k + 1) % p.numPoints]);
+    const bool reversed = area.dot(planes[i].normal()) < 0.0f;
+    faceCount[i] = 0;
+    for (int k = 0; k < p.numPoints; k++) {
+      const Vec3& point = p[reversed ? p.numPoints - 1 - k : k];
+      for (int c = 0; c < 3; c++)
+        if (!(std::fabs(point[c]) < 65536.0f))
+          return;  // not enclosed
+      int index = -1;
+      for (int c = 0; c < numCorners && index < 0; c++)
+        if (corners[c].compare(point, kShare))
+          index = c;
+      if (index < 0) {
+        if (numCorners >= kMaxVerts)
+          return;
+        corners[numCorners] = point;
+        sums[numCorners] = Vec3();
+        merged[numCorners] = 0;
+        index = numCorners++;
+      }
+      sums[index] += point;
+      merged[index]++;
+      const int n = faceCount[i];
+      if (n > 0 && (faceCorners[i][n - 1] == index || (k == p.numPoints - 1 && faceCorners[i][0] == index)))
+        continue;
+      if (n >= kMaxPolyEdges)
+        return;
+      faceCorners[i][faceCount[i]++] = index;
+    }
+    if (faceCount[i] < 3)
       return;
   }
+  // Where many faces meet (a cone's apex) each pair of neighbours puts the corner a little elsewhere:
+  // their average stands nearest to every plane.
+  for (int c = 0; c < numCorners; c++)
+    corners[c] = sums[c] * (1.0f / float(merged[c]));
+  for (int c = 0; c < numCorners; c++)
+    for (int i = 0; i < count; i++)
+      if (planes[i].distance(corners[c]) > 1e-4f * (1.0f + std::fabs(planes[i].d)))
+        return;
+  TraceModel grown;
+  grown.clear(type);
+  grown.numVerts = numCorners;
+  for (int c = 0; c < numCorners; c++)
+    grown.verts[c] = corners[c];
+  for (int i = 0; i < count; i++) {
+    TracePolygon& face = grown.polys[i];
+    face.numEdges = 0;
+    face.bounds.clear();
+    for (int k = 0; k < faceCount[i]; k++) {
+      const int a = faceCorners[i][k], b = faceCorners[i][(k + 1) % faceCount[i]];
+      int signedEdge = 0;
+      for (int e = 1; e <= grown.numEdges && !signedEdge; e++) {
+        if (grown.edges[e].vertex0 == b && grown.edges[e].vertex1 == a)
+          signedEdge = -e;
+        else if (grown.edges[e].vertex0 == a && grown.edges[e].vertex1 == b)
+          return;  // walked the same way twice: not a closed solid
+      }
+      if (!signedEdge) {
+        if (grown.numEdges >= kMaxEdges)
+          return;
+        grown.numEdges++;
+        grown.edges[grown.numEdges] = TraceEdge{a, b, Vec3()};
+        signedEdge = grown.numEdges;
+      }
+      face.edges[face.numEdges++] = signedEdge;
+      face.bounds.addPoint(corners[a]);
+    }
+    // The moved plane itself, not one fitted through three corners that may lie close together.
+    face.plane = planes[i];
+  }
+  grown.numPolys = count;
+  // Every edge must have been walked back by a second face.
+  int uses[kMaxEdges + 1] = {};
+  for (int i = 0; i < count; i++)
+    for (int k = 0; k < grown.polys[i].numEdges; k++)
+      uses[std::abs(grown.polys[i].edges[k])]++;
+  for (int e = 1; e <= grown.numEdges; e++)
+    if (uses[e] != 2)
+      return;
+  grown.bounds = Bounds::fromVertices(grown.verts, grown.numVerts);
   grown.offset = offset;
-  grown.buildEdgeNormals();
-  grown.offset = offset;
+  grown.computeEdgeNormals();
   *this = grown;
 }
 

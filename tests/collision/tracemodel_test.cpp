@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "cmtest.h"
 #include "lib/interface/tracemodel.h"
@@ -224,6 +226,95 @@ TEST(TraceModelGeometry, ExpandMovesFacesOut) {
   EXPECT_TRUE(t.bounds.maxs.compare(v(4.5f, 4.5f, 4.5f), 1e-3f));
   EXPECT_TRUE(t.bounds.mins.compare(v(-4.5f, -4.5f, -4.5f), 1e-3f));
   expectClosed(t);
+}
+
+// Every kind and side count the builders accept, grown and shrunk by a table of distances, stays a
+// closed convex solid whose faces moved by exactly the distance.
+TEST(TraceModelGeometry, ExpandKeepsEveryShapeClosedAndConvex) {
+  struct Shape {
+    std::string what;
+    TraceModel trm;
+  };
+  std::vector<Shape> shapes;
+  const Bounds b(v(-8, -8, -32), v(8, 8, 32));
+  shapes.push_back({"box", cmtest::box(4.0f)});
+  TraceModel t;
+  t.setupBox(Bounds(v(-16, -3, 0), v(2, 40, 72)));
+  shapes.push_back({"long box off the origin", t});
+  for (int n = 3; n <= 10; n++) {
+    t.setupCylinder(b, n);
+    shapes.push_back({"cylinder " + std::to_string(n), t});
+    t.setupCylinder(Bounds(v(100, -30, 5), v(140, 10, 25)), n);
+    shapes.push_back({"flat cylinder off the origin " + std::to_string(n), t});
+  }
+  for (int n = 3; n <= 15; n++) {
+    t.setupCone(b, n);
+    shapes.push_back({"cone " + std::to_string(n), t});
+  }
+  t.setupBipyramid(40.0f, 16.0f);
+  shapes.push_back({"bipyramid", t});
+  t.setupBipyramid(8.0f, 20.0f);
+  shapes.push_back({"flat bipyramid", t});
+  t.setupCylinder(b, 8);
+  t.rotate(Angles(30, 45, 10).toMat3());
+  shapes.push_back({"turned cylinder", t});
+  t.setupCone(b, 7);
+  t.rotate(Angles(-60, 10, 80).toMat3());
+  shapes.push_back({"turned cone", t});
+
+  const float distances[] = {-0.03125f, -0.25f, -1.0f, -4.0f, 0.03125f, 0.25f, 1.0f, 2.5f};
+  for (const Shape& shape : shapes) {
+    for (const float inset : distances) {
+      SCOPED_TRACE(shape.what + " by " + std::to_string(inset));
+      TraceModel grown = shape.trm;
+      grown.expand(inset);
+      ASSERT_EQ(grown.numPolys, shape.trm.numPolys);
+      EXPECT_EQ(grown.type, shape.trm.type);
+      EXPECT_EQ(grown.offset, shape.trm.offset);
+      expectClosed(grown);
+      // Euler: a closed solid of genus 0.
+      EXPECT_EQ(grown.numVerts - grown.numEdges + grown.numPolys, 2);
+      for (int f = 0; f < grown.numPolys; f++) {
+        const Plane& p = grown.polys[f].plane;
+        const Plane& was = shape.trm.polys[f].plane;
+        EXPECT_TRUE(p.normal().compare(was.normal(), 1e-6f)) << "face " << f;
+        EXPECT_NEAR(p.d, was.d - inset, 1e-4f) << "face " << f;
+        for (int i = 0; i < grown.numVerts; i++)
+          EXPECT_LE(p.distance(grown.verts[i]), 1e-4f) << "face " << f << " vertex " << i;
+        // The corners of each face lie in its plane.
+        ConvexPolygon corners;
+        grown.getPolygon(f, corners);
+        for (int k = 0; k < corners.numPoints; k++)
+          EXPECT_NEAR(p.distance(corners[k]), 0.0f, 1e-4f) << "face " << f << " corner " << k;
+      }
+      for (int i = 0; i < grown.numVerts; i++)
+        EXPECT_TRUE(grown.bounds.containsPoint(grown.verts[i]));
+      // Where no more than three faces meet, the shape keeps its vertices and edges.
+      if (shape.trm.type == kTrmBox || shape.trm.type == kTrmCylinder) {
+        EXPECT_EQ(grown.numVerts, shape.trm.numVerts);
+        EXPECT_EQ(grown.numEdges, shape.trm.numEdges);
+      }
+    }
+  }
+}
+
+TEST(TraceModelGeometry, ExpandLeavesShapesWithoutVolumeAlone) {
+  const Vec3 pts[4] = {v(0, 0, 0), v(10, 0, 0), v(10, 10, 0), v(0, 10, 0)};
+  TraceModel flat;
+  flat.setupPolygon(pts, 4);
+  const TraceModel before = flat;
+  flat.expand(-0.03125f);
+  EXPECT_EQ(flat.numVerts, before.numVerts);
+  EXPECT_EQ(flat.bounds, before.bounds);
+  TraceModel none;
+  none.setupBoundsOnly(4.0f);
+  none.expand(-1.0f);
+  EXPECT_EQ(none.bounds, Bounds(v(-4, -4, -4), v(4, 4, 4)));
+  // Shrunk past its own size a box has no volume left: it stays as it was.
+  TraceModel small = cmtest::box(1.0f);
+  small.expand(2.0f);
+  EXPECT_EQ(small.bounds, Bounds(v(-1, -1, -1), v(1, 1, 1)));
+  expectClosed(small);
 }
 
 TEST(TraceModelGeometry, SplitGivesTwoClosedHalves) {
