@@ -553,9 +553,13 @@ void CollisionManager::rotation(TraceResult* result, const Vec3& start, const Ro
   if (!result)
     result = &local;
   clearTraceResult(*result, start, trmAxis);
-  // A model that does not exist cannot block the turn, nor can it be turned against: nothing happens.
-  if (!trm || !model(modelIndex))
+  if (!trm)
     return;
+  // A model that does not exist cannot block the turn: it is free, like any turn that meets nothing.
+  if (!model(modelIndex)) {
+    result->endAxis = cleanAxis(trmAxis * rot.toMat3(), true);
+    return;
+  }
   TraceModel grown = *trm;
   grown.expand(-0.03125f);
   const Mat3 full = cleanAxis(trmAxis * rot.toMat3(), true);
