@@ -333,7 +333,8 @@ TEST_F(ModelFiles, DamagedMapFileSaysSoAndLoadsWithoutWorldCollision) {
     ASSERT_EQ(cm.numModels(), 1);
     EXPECT_STREQ(cm.modelName(0), "empty");
     EXPECT_NE(cmd.output.find(c.message), std::string::npos) << cmd.output;
-    EXPECT_NE(cmd.output.find("WARNING: 'maps/test.cm' holds no readable world model: the map has no world collision"),
+    EXPECT_NE(cmd.output.find(
+                  "WARNING: 'maps/test.cm' holds no readable world model: the map has no world collision"),
               std::string::npos)
         << cmd.output;
   }

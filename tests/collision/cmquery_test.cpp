@@ -768,8 +768,9 @@ TEST_F(Queries, GatherReadsTheAngularVectorInDegrees) {
     SCOPED_TRACE(c.angle);
     auto* q = static_cast<CollisionModelTraceModelQuery*>(m.cm.allocQuery(kTrmBox));
     const float delta[6] = {0, 0, 0, 0, 0, -c.angle};
-    EXPECT_EQ(q->gatherPrimitives(v(0, 40, 0), delta, &bar, kIdentity, -1, m.cm.model(box), Vec3(), kIdentity),
-              c.expected);
+    EXPECT_EQ(
+        q->gatherPrimitives(v(0, 40, 0), delta, &bar, kIdentity, -1, m.cm.model(box), Vec3(), kIdentity),
+        c.expected);
     m.cm.freeQuery(q);
   }
 }
