@@ -41,7 +41,7 @@ struct Slot {
 };
 Slot s_slots[] = {
     {"effects/spray", Vec3(), -1, {}},                          // placed on the wall found from the start
-    {"effects/bounce", Vec3(-16.0f, -40.0f, 60.0f), -1, {}},   // falls to the floor and bounces
+    {"effects/bounce", Vec3(-24.0f, -20.0f, 60.0f), -1, {}},   // falls to the floor and bounces
     {"effects/comet", Vec3(0.0f, 0.0f, 40.0f), -1, {}},        // circles the centre
     {"effects/crates", Vec3(24.0f, 56.0f, 4.0f), -1, {}},      // tumbling models
 };
