@@ -380,8 +380,8 @@ class DemoGame : public GameInterface {
   void applyViewEffect(int kind, const char* material, float duration, float intensity) override {
     demofx::applyViewEffect(kind, material, duration, intensity);
   }
-  void spawnImpactEffect(const DeclEffect* effect, const Vec3& position, const Mat3& axis, int, const Vec3&, int,
-                         const float*) override {
+  void spawnImpactEffect(const DeclEffect* effect, const Vec3& position, const Mat3& axis, int, const Vec3&,
+                         int, const float*) override {
     demofx::spawnImpactEffect(effect, position, axis);
   }
   void getViewOrigin(Vec3* position, float* second) override { demofx::getViewOrigin(position, second); }

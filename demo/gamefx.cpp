@@ -40,10 +40,10 @@ struct Slot {
   RenderEffectParams params;
 };
 Slot s_slots[] = {
-    {"effects/spray", Vec3(), -1, {}},                          // placed on the wall found from the start
-    {"effects/bounce", Vec3(-24.0f, -20.0f, 60.0f), -1, {}},   // falls to the floor and bounces
-    {"effects/comet", Vec3(0.0f, 0.0f, 40.0f), -1, {}},        // circles the centre
-    {"effects/crates", Vec3(24.0f, 56.0f, 4.0f), -1, {}},      // tumbling models
+    {"effects/spray", Vec3(), -1, {}},                        // placed on the wall found from the start
+    {"effects/bounce", Vec3(-24.0f, -20.0f, 60.0f), -1, {}},  // falls to the floor and bounces
+    {"effects/comet", Vec3(0.0f, 0.0f, 40.0f), -1, {}},       // circles the centre
+    {"effects/crates", Vec3(24.0f, 56.0f, 4.0f), -1, {}},     // tumbling models
 };
 constexpr int kSpray = 0, kComet = 2;
 Vec3 s_center;
@@ -270,7 +270,8 @@ void adjustView(RenderView& view) {
   if (shake > 0.0f) {
     // A few units of quick, irregular jolt that dies away.
     const float t = float(s_nowMs) * 0.001f;
-    view.origin += Vec3(std::sin(t * 71.0f), std::sin(t * 53.0f + 1.0f), std::sin(t * 89.0f + 2.0f)) * (4.0f * shake);
+    view.origin +=
+        Vec3(std::sin(t * 71.0f), std::sin(t * 53.0f + 1.0f), std::sin(t * 89.0f + 2.0f)) * (4.0f * shake);
   }
   const float ghost = s_double.left() * s_double.strength;
   if (ghost > 0.0f) {
@@ -301,8 +302,8 @@ void drawOverlays() {
   }
   static const int kIndexes[6] = {0, 1, 3, 3, 1, 2};  // wound as the renderer's own 2D quads
   render->drawTriangles2D(quad, kIndexes, 4, 6,
-                          reinterpret_cast<Material*>(decls->findMaterial("textures/effects/tunnel")), 1, 0, 0, 640,
-                          480);
+                          reinterpret_cast<Material*>(decls->findMaterial("textures/effects/tunnel")), 1, 0,
+                          0, 640, 480);
 }
 
 void applyViewEffect(int kind, const char*, float duration, float intensity) {
@@ -375,9 +376,9 @@ void traceParticle(void* traceResult, const Vec3& start, const Vec3& end) {
   out->normal = r.contact.normal;
   if (!s_reportedBounce && s_imports && s_imports->cmdSystem) {
     s_reportedBounce = true;
-    s_imports->cmdSystem->printf("sample game: a particle bounced at %.1f %.1f %.1f off a surface facing %.2f %.2f %.2f\n",
-                                 r.endPos.x, r.endPos.y, r.endPos.z, r.contact.normal.x, r.contact.normal.y,
-                                 r.contact.normal.z);
+    s_imports->cmdSystem->printf(
+        "sample game: a particle bounced at %.1f %.1f %.1f off a surface facing %.2f %.2f %.2f\n", r.endPos.x,
+        r.endPos.y, r.endPos.z, r.contact.normal.x, r.contact.normal.y, r.contact.normal.z);
   }
 }
 
