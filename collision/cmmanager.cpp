@@ -63,7 +63,12 @@ void CollisionManager::loadMap(const char* mapName, bool) {
   freeModels();
   mapFileName_ = mapName ? mapName : "";
   mapFileName_.setFileExtension(".cm");
+  lastFileRead_.clear();
+  // A map whose collision file is there but damaged loads, without world collision, and says so.
   loadModelFile("worldMap", nullptr);
+  if (models_.num() == 0 && !lastFileRead_.isEmpty())
+    cmdPrintf("WARNING: '%s' holds no readable world model: the map has no world collision\n",
+              lastFileRead_.c_str());
   cmModel_t* empty = new cmModel_t;
   empty->index = models_.num();
   models_.append(empty);
@@ -118,23 +123,45 @@ namespace {
 
 const char* kSource = "collision/cmmanager";
 
+// The file being read, for the messages of the reader ("" for a text in memory).
+thread_local const char* t_readingFile = "";
+
+struct ReadingFile {
+  explicit ReadingFile(const char* name) : previous(t_readingFile) { t_readingFile = name; }
+  ~ReadingFile() { t_readingFile = previous; }
+  const char* previous;
+};
+
+bool parseError(TokenParser& parser, const char* what) {
+  if (*t_readingFile)
+    cmdPrintf("ParseError: collision model: %s in '%s' line %d\n", what, t_readingFile, parser.lineNumber());
+  else
+    cmdPrintf("ParseError: collision model: %s on line %d\n", what, parser.lineNumber());
+  return false;
+}
+
 // Reads whole tokens as numbers: a token that is not all number, or not finite, fails.
 bool readInt(TokenParser& parser, int& out) {
   const char* t = parser.nextToken(true);
   if (!t)
-    return false;
+    return parseError(parser, "unexpected end of file");
   const char* end = t + std::strlen(t);
   auto [p, ec] = std::from_chars(t, end, out);
-  return ec == std::errc() && p == end;
+  if (ec == std::errc() && p == end)
+    return true;
+  return parseError(parser, va("bad integer '%.64s'", t));
 }
 
 bool readFloat(TokenParser& parser, float& out) {
   const char* t = parser.nextToken(true);
   if (!t)
-    return false;
+    return parseError(parser, "unexpected end of file");
   const char* end = t + std::strlen(t);
   auto [p, ec] = std::from_chars(t, end, out);
-  return ec == std::errc() && p == end && std::isfinite(out);
+  // from_chars reads "nan" and "inf" and refuses what overflows a float ("1e39"): all are refused.
+  if (ec == std::errc() && p == end && std::isfinite(out))
+    return true;
+  return parseError(parser, va("bad number '%.64s'", t));
 }
 
 bool readFloats(TokenParser& parser, float* out, int count) {
@@ -152,16 +179,11 @@ bool countFits(TokenParser& parser, int count) {
   return count >= 0 && long(count) <= left + 1;
 }
 
-bool parseError(const char* what) {
-  cmdPrintf("ParseError: collision model: %s\n", what);
-  return false;
-}
-
 // A name is one token; one holding a double quote could never be written back as one.
 bool readMaterial(TokenParser& parser, Material*& out) {
   const char* t = parser.nextToken(true);
   if (!t || std::strchr(t, '"'))
-    return parseError("bad material name");
+    return parseError(parser, "bad material name");
   out = cm::materials().find(t);
   return true;
 }
@@ -190,10 +212,12 @@ int CollisionManager::loadModelFile(const char* modelName, const char* fileName)
   String(modelName).fileBase(wanted);
   TokenParser parser;
   if (!parser.loadFile(file.c_str())) {
-    String inMaps = String::concatCStr("maps/", file);
-    if (!parser.loadFile(inMaps.c_str()))
+    file = String::concatCStr("maps/", file);
+    if (!parser.loadFile(file.c_str()))
       return 0;
   }
+  lastFileRead_ = file;
+  const ReadingFile reading(file.c_str());
   const int index = loadModelText(modelName, wanted.c_str(), parser);
   parser.popText();
   return index;
@@ -213,8 +237,10 @@ int CollisionManager::loadModelText(const char* modelName, const char* wantedNam
       return 0;
     if (a.icmp("collisionModel") != 0 || b.icmp(wantedName) != 0) {
       parser.unreadToken();
-      if (!parser.skipBlock(0))
+      if (!parser.skipBlock(0)) {
+        parseError(parser, "unexpected end of file in a model block");
         return 0;
+      }
       if (!parser.readTokenString(a, true))
         return 0;
       continue;
@@ -222,6 +248,8 @@ int CollisionManager::loadModelText(const char* modelName, const char* wantedNam
     cmModel_t* m = new cmModel_t;
     m->index = models_.num();
     if (!parseModelBody(*m, b.c_str(), parser) || !parser.expectToken("}", true, kSource, 610)) {
+      if (*t_readingFile)
+        cmdPrintf("WARNING: collision model \"%s\" in '%s' could not be read\n", b.c_str(), t_readingFile);
       delete m;
       return 0;
     }
@@ -256,7 +284,7 @@ bool CollisionManager::parseNodes(cmModel_t& m, TokenParser& parser) {
   if (!readInt(parser, count))
     return false;
   if (!countFits(parser, count))
-    return parseError("bad node count");
+    return parseError(parser, "bad node count");
   m.nodes.setNum(count);
   int leafCount = 0;
   // Every node but the root hangs from exactly one parent of a lower index: a tree, never a cycle.
@@ -279,20 +307,20 @@ bool CollisionManager::parseNodes(cmModel_t& m, TokenParser& parser) {
     if (!readInt(parser, node.children[0]) || !readInt(parser, node.children[1]))
       return false;
     if (depth[i] < 0)
-      return parseError("node without a parent");
+      return parseError(parser, "node without a parent");
     for (int k = 0; k < 2; k++) {
       const int c = node.children[k];
       if (c > 0) {
         if (c <= i || c >= count || depth[c] >= 0)
-          return parseError("bad node child");
+          return parseError(parser, "bad node child");
         depth[c] = depth[i] + 1;
         if (depth[c] > 128)
-          return parseError("node tree too deep");
+          return parseError(parser, "node tree too deep");
       } else if (c < 0) {
         // Files number their leaves from 0; gaps are allowed but a number far beyond what the
         // nodes can hold would only allocate empty leaves.
         if (c < -(2 * count + 1024))
-          return parseError("bad leaf number");
+          return parseError(parser, "bad leaf number");
         leafCount = std::max(leafCount, -c);
       }
     }
@@ -308,16 +336,16 @@ bool CollisionManager::parsePolygons(cmModel_t& m, TokenParser& parser) {
   if (!readInt(parser, count))
     return false;
   if (!countFits(parser, count))
-    return parseError("bad polygon count");
+    return parseError(parser, "bad polygon count");
   if (count > 0 && m.nodes.num() == 0)
-    return parseError("polygons without nodes");
+    return parseError(parser, "polygons without nodes");
   m.polygons.resize(count);
   for (int i = 0; i < count; i++) {
     int n;
     if (!readInt(parser, n))
       return false;
     if (n < 3 || !countFits(parser, n))
-      return parseError("polygon with fewer than 3 points");
+      return parseError(parser, "polygon with fewer than 3 points");
     CollisionPolygon* p = new CollisionPolygon;
     p->checkIndex = m.checkCounter++;
     p->winding.clear();
@@ -348,9 +376,9 @@ bool CollisionManager::parseBrushes(cmModel_t& m, TokenParser& parser) {
   if (!readInt(parser, count))
     return false;
   if (!countFits(parser, count))
-    return parseError("bad brush count");
+    return parseError(parser, "bad brush count");
   if (count > 0 && m.nodes.num() == 0)
-    return parseError("brushes without nodes");
+    return parseError(parser, "brushes without nodes");
   m.brushes.resize(count);
   List<Plane> planes;
   for (int i = 0; i < count; i++) {
@@ -358,7 +386,7 @@ bool CollisionManager::parseBrushes(cmModel_t& m, TokenParser& parser) {
     if (!readInt(parser, n))
       return false;
     if (n < 4 || n > 256)
-      return parseError("bad brush plane count");
+      return parseError(parser, "bad brush plane count");
     planes.setNum(n);
     for (int k = 0; k < n; k++) {
       float v[4];
@@ -367,7 +395,7 @@ bool CollisionManager::parseBrushes(cmModel_t& m, TokenParser& parser) {
       Vec3 normal(v[0], v[1], v[2]);
       const float len = normal.normalize();
       if (len == 0.0f)
-        return parseError("brush plane without a normal");
+        return parseError(parser, "brush plane without a normal");
       planes[k] = Plane(normal, v[3] / len);
     }
     CollisionBrush* brush = new CollisionBrush;
@@ -378,7 +406,7 @@ bool CollisionManager::parseBrushes(cmModel_t& m, TokenParser& parser) {
       cm::planePolygon(p, planes[k], planes.ptr(), n);
       if (p.numPoints > 0 && !brush->trm.addPolygon(p)) {
         delete brush;
-        return parseError("brush with too many faces");
+        return parseError(parser, "brush with too many faces");
       }
     }
     if (!readMaterial(parser, brush->material)) {
@@ -388,7 +416,7 @@ bool CollisionManager::parseBrushes(cmModel_t& m, TokenParser& parser) {
     brush->trm.buildEdgeNormals();
     if (!brushIsBounded(brush->trm)) {
       delete brush;
-      return parseError("brush planes do not enclose a volume");
+      return parseError(parser, "brush planes do not enclose a volume");
     }
     m.contents |= cm::materialContents(brush->material);
     m.brushes.append(brush);
@@ -553,9 +581,13 @@ void CollisionManager::rotation(TraceResult* result, const Vec3& start, const Ro
   if (!result)
     result = &local;
   clearTraceResult(*result, start, trmAxis);
-  // A model that does not exist cannot block the turn, nor can it be turned against: nothing happens.
-  if (!trm || !model(modelIndex))
+  if (!trm)
     return;
+  // A model that does not exist cannot block the turn: it is free, like any turn that meets nothing.
+  if (!model(modelIndex)) {
+    result->endAxis = cleanAxis(trmAxis * rot.toMat3(), true);
+    return;
+  }
   TraceModel grown = *trm;
   grown.expand(-0.03125f);
   const Mat3 full = cleanAxis(trmAxis * rot.toMat3(), true);

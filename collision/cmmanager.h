@@ -128,6 +128,7 @@ class CollisionManager : public CollisionSystem {
   bool writeText(const char* fileName, const String& text);
 
   String mapFileName_;
+  String lastFileRead_;  // the ".cm" file loadModelFile found last ("" when none was there)
   List<cmModel_t*> models_;
   BlockAlloc<CollisionModelTraceModelQuery, 256> traceQueries_;
   BlockAlloc<CollisionModelPointQuery, 256> pointQueries_;

@@ -307,9 +307,9 @@ int CollisionModelQueryInterface::gatherPrimitives(const Vec3& worldStart, const
     Vec3 angular(d[3], d[4], d[5]);
     const float angle = angular.normalize();
     const Vec3 pivot = start + (trm ? trm->offset : Vec3());
-    // The angular vector's length is the angle in radians; Rotation holds degrees.
-    setTraceModelRotation(
-        trm, trmAxis, Rotation(pivot, angle != 0.0f ? angular : Vec3(0.0f, 0.0f, 1.0f), angle * 57.2957795f));
+    // The angular vector's length is the angle itself, in the degrees a Rotation holds.
+    setTraceModelRotation(trm, trmAxis,
+                          Rotation(pivot, angle != 0.0f ? angular : Vec3(0.0f, 0.0f, 1.0f), angle));
   }
   mode = kModeGather;
   if (!walkRoot())

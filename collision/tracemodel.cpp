@@ -2,6 +2,8 @@
 // and the geometry the queries use on them (move, turn, grow, split, project, clip a segment).
 #include "lib/interface/tracemodel.h"
 
+#include "collision/cmmodel.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -384,9 +386,204 @@ void TraceModel::rotate(const Mat3& axis) {
   type = kTrmConvex;
 }
 
+namespace {
+
+// The grown solid exactly: each face cut from its moved plane by all the others, corners shared by
+// index. False when it does not close or does not fit the record (more corners or edges than the
+// original where more than three faces meet).
+bool growExact(const Plane* planes, int count, int type, TraceModel& grown) {
+  constexpr int kMaxVerts = TraceModel::kMaxVerts, kMaxEdges = TraceModel::kMaxEdges;
+  constexpr int kMaxPolys = TraceModel::kMaxPolys, kMaxPolyEdges = TraceModel::kMaxPolyEdges;
+  // Faces are cut in double precision and their corners shared by index with a tolerance far below
+  // any real edge: a float cut of a huge square, joined at 0.01, let corners drift apart and short
+  // edges (where more than three faces meet and the grown faces no longer do) fold away.
+  constexpr float kShare = 1e-3f;
+  Vec3 corners[kMaxVerts];
+  Vec3 sums[kMaxVerts];
+  int merged[kMaxVerts];
+  int numCorners = 0;
+  int faceCorners[kMaxPolys][kMaxPolyEdges];
+  int faceCount[kMaxPolys];
+  for (int i = 0; i < count; i++) {
+    ConvexPolygon p;
+    cm::planePolygon(p, planes[i], planes, count);
+    if (p.numPoints < 3)
+      return false;
+    // Wound counter-clockwise seen from outside, whichever way the cut went round.
+    Vec3 area;
+    for (int k = 0; k < p.numPoints; k++)
+      area += p[k].cross(p[(k + 1) % p.numPoints]);
+    const bool reversed = area.dot(planes[i].normal()) < 0.0f;
+    faceCount[i] = 0;
+    for (int k = 0; k < p.numPoints; k++) {
+      const Vec3& point = p[reversed ? p.numPoints - 1 - k : k];
+      for (int c = 0; c < 3; c++)
+        if (!(std::fabs(point[c]) < 65536.0f))
+          return false;  // not enclosed
+      int index = -1;
+      for (int c = 0; c < numCorners && index < 0; c++)
+        if (corners[c].compare(point, kShare))
+          index = c;
+      if (index < 0) {
+        if (numCorners >= kMaxVerts)
+          return false;
+        corners[numCorners] = point;
+        sums[numCorners] = Vec3();
+        merged[numCorners] = 0;
+        index = numCorners++;
+      }
+      sums[index] += point;
+      merged[index]++;
+      const int n = faceCount[i];
+      if (n > 0 && (faceCorners[i][n - 1] == index || (k == p.numPoints - 1 && faceCorners[i][0] == index)))
+        continue;
+      if (n >= kMaxPolyEdges)
+        return false;
+      faceCorners[i][faceCount[i]++] = index;
+    }
+    if (faceCount[i] < 3)
+      return false;
+  }
+  // Where many faces meet (a cone's apex) each pair of neighbours puts the corner a little elsewhere:
+  // their average stands nearest to every plane.
+  for (int c = 0; c < numCorners; c++)
+    corners[c] = sums[c] * (1.0f / float(merged[c]));
+  for (int c = 0; c < numCorners; c++)
+    for (int i = 0; i < count; i++)
+      if (planes[i].distance(corners[c]) > 1e-4f * (1.0f + std::fabs(planes[i].d)))
+        return false;
+  grown.clear(type);
+  grown.numVerts = numCorners;
+  for (int c = 0; c < numCorners; c++)
+    grown.verts[c] = corners[c];
+  for (int i = 0; i < count; i++) {
+    TracePolygon& face = grown.polys[i];
+    face.numEdges = 0;
+    face.bounds.clear();
+    for (int k = 0; k < faceCount[i]; k++) {
+      const int a = faceCorners[i][k], b = faceCorners[i][(k + 1) % faceCount[i]];
+      int signedEdge = 0;
+      for (int e = 1; e <= grown.numEdges && !signedEdge; e++) {
+        if (grown.edges[e].vertex0 == b && grown.edges[e].vertex1 == a)
+          signedEdge = -e;
+        else if (grown.edges[e].vertex0 == a && grown.edges[e].vertex1 == b)
+          return false;  // walked the same way twice: not a closed solid
+      }
+      if (!signedEdge) {
+        if (grown.numEdges >= kMaxEdges)
+          return false;
+        grown.numEdges++;
+        grown.edges[grown.numEdges] = TraceEdge{a, b, Vec3()};
+        signedEdge = grown.numEdges;
+      }
+      face.edges[face.numEdges++] = signedEdge;
+      face.bounds.addPoint(corners[a]);
+    }
+    // The moved plane itself, not one fitted through three corners that may lie close together.
+    face.plane = planes[i];
+  }
+  grown.numPolys = count;
+  // Every edge must have been walked back by a second face.
+  int uses[kMaxEdges + 1] = {};
+  for (int i = 0; i < count; i++)
+    for (int k = 0; k < grown.polys[i].numEdges; k++)
+      uses[std::abs(grown.polys[i].edges[k])]++;
+  for (int e = 1; e <= grown.numEdges; e++)
+    if (uses[e] != 2)
+      return false;
+  return true;
+}
+
+
+// The grown solid with the original's corners, edges and faces: each corner where its faces' moved
+// planes meet best (least squares), drawn back along its faces' mean normal until it is behind all of
+// them. Where more than three faces meet and their moved planes no longer do (a cone over an
+// ellipse), this keeps the solid within the record; its faces still lie in the moved planes or
+// behind them at such corners. False for an open or inverted result.
+bool growInPlace(const TraceModel& src, const Plane* planes, int count, TraceModel& grown) {
+  int uses[TraceModel::kMaxEdges + 1] = {};
+  for (int f = 0; f < count; f++)
+    for (int k = 0; k < src.polys[f].numEdges; k++)
+      uses[std::abs(src.polys[f].edges[k])]++;
+  for (int e = 1; e <= src.numEdges; e++)
+    if (uses[e] != 2)
+      return false;
+  grown = src;
+  for (int v = 0; v < src.numVerts; v++) {
+    double a[3][3] = {}, b[3] = {}, mean[3] = {};
+    int faces = 0;
+    for (int f = 0; f < count; f++) {
+      bool touches = false;
+      for (int k = 0; k < src.polys[f].numEdges && !touches; k++)
+        touches = src.edgeStart(src.polys[f].edges[k]) == v;
+      if (!touches)
+        continue;
+      const double n[3] = {planes[f].a, planes[f].b, planes[f].c};
+      for (int r = 0; r < 3; r++) {
+        for (int c = 0; c < 3; c++)
+          a[r][c] += n[r] * n[c];
+        b[r] += n[r] * planes[f].d;
+        mean[r] += n[r];
+      }
+      faces++;
+    }
+    const double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+                       a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+                       a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+    if (faces < 3 || !(std::fabs(det) > 1e-9))
+      return false;
+    double p[3];
+    for (int c = 0; c < 3; c++) {
+      double m[3][3];
+      for (int r = 0; r < 3; r++)
+        for (int k = 0; k < 3; k++)
+          m[r][k] = k == c ? b[r] : a[r][k];
+      p[c] = (m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+              m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0])) /
+             det;
+    }
+    const double ml = std::sqrt(mean[0] * mean[0] + mean[1] * mean[1] + mean[2] * mean[2]);
+    if (!(ml > 1e-9))
+      return false;
+    for (double& c : mean)
+      c /= ml;
+    double back = 0.0;
+    for (int f = 0; f < count; f++) {
+      const double over = planes[f].a * p[0] + planes[f].b * p[1] + planes[f].c * p[2] - planes[f].d;
+      if (over <= 0.0)
+        continue;
+      const double along = planes[f].a * mean[0] + planes[f].b * mean[1] + planes[f].c * mean[2];
+      if (!(along > 1e-6))
+        return false;
+      back = std::max(back, over / along);
+    }
+    // A hair more than needed, so that rounding to float leaves the corner behind its planes.
+    back = back > 0.0 ? back + 1e-6 : 0.0;
+    grown.verts[v] = Vec3(float(p[0] - mean[0] * back), float(p[1] - mean[1] * back), float(p[2] - mean[2] * back));
+  }
+  for (int f = 0; f < count; f++) {
+    TracePolygon& face = grown.polys[f];
+    face.plane = planes[f];
+    face.bounds.clear();
+    Vec3 area;
+    for (int k = 0; k < face.numEdges; k++) {
+      const Vec3& p0 = grown.verts[grown.edgeStart(face.edges[k])];
+      const Vec3& p1 = grown.verts[grown.edgeStart(face.edges[(k + 1) % face.numEdges])];
+      area += p0.cross(p1);
+      face.bounds.addPoint(p0);
+    }
+    if (!(area.dot(planes[f].normal()) > 0.0f))
+      return false;  // the face turned over: shrunk past its size
+  }
+  return true;
+}
+
+}  // namespace
+
 void TraceModel::expand(float inset) {
   const int count = numPolys;
-  if (count <= 0)
+  // A single polygon (or none) bounds no volume: its moved plane alone would give an endless face.
+  if (count < 4)
     return;
   Plane planes[kMaxPolys];
   for (int i = 0; i < count; i++) {
@@ -394,17 +591,17 @@ void TraceModel::expand(float inset) {
     planes[i].d -= inset * planes[i].normal().lengthSqr();
   }
   TraceModel grown;
-  grown.clear(type);
-  for (int i = 0; i < count; i++) {
-    ConvexPolygon p;
-    p.clipByPlanes(planes[i], planes, count);
-    p.removeClosePoints(0.0001f);
-    if (!grown.addPolygon(p))
-      return;
-  }
+  if (!growExact(planes, count, type, grown) && !growInPlace(*this, planes, count, grown))
+    return;
+  // Every corner behind or on every moved plane, or the model stays as it was.
+  for (int v = 0; v < grown.numVerts; v++)
+    for (int i = 0; i < count; i++)
+      if (planes[i].distance(grown.verts[v]) > 1e-4f * (1.0f + std::fabs(planes[i].d)))
+        return;
+  grown.type = type;
+  grown.bounds = Bounds::fromVertices(grown.verts, grown.numVerts);
   grown.offset = offset;
-  grown.buildEdgeNormals();
-  grown.offset = offset;
+  grown.computeEdgeNormals();
   *this = grown;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "demo/gamefx.h"
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/collisionsystem.h"
 #include "lib/interface/commonsystem.h"
@@ -78,6 +79,7 @@ struct SampleEffects {
     const float yaw = yawDegrees * 0.017453292f;
     center = start + Vec3(std::cos(yaw), std::sin(yaw), 0.0f) * 96.0f - Vec3(0.0f, 0.0f, 40.0f);
     forget();
+    demofx::place(center, start, yawDegrees, true);
   }
 
   void start(float seconds) {
@@ -85,7 +87,7 @@ struct SampleEffects {
     if (!fx)
       return;
     for (Slot& slot : slots) {
-      if (slot.handle >= 0)
+      if (slot.handle >= 0 || !demofx::plays(slot.name))
         continue;
       slot.params = RenderEffectParams();
       slot.params.decl = fx->findEffect(slot.name);
@@ -115,6 +117,11 @@ struct SampleEffects {
     slots[1].params.origin = center + Vec3(40.0f * std::cos(angle), 80.0f * std::sin(angle), 20.0f);
     for (Slot& slot : slots)
       fx->updateEffect(slot.handle, slot.params, milliseconds);
+  }
+
+  // The effects that need the game (gamefx.cpp), stepped beside these.
+  void stepGameEffects(int milliseconds, const Vec3& player) {
+    demofx::step(milliseconds, s_showEffects.getInt() != 0, player);
   }
 
   void draw(const RenderView& view) {
@@ -286,6 +293,7 @@ class DemoGame : public GameInterface {
       s_imports.conVarSystem->registerVar(&s_stepRate);
     if (s_imports.conVarSystem)
       s_imports.conVarSystem->registerVar(&s_showEffects);
+    demofx::init(&s_imports);
     if (s_imports.cmdSystem) {
       s_imports.cmdSystem->addCommand("demo_status", cmdStatus, kGameCommandFlag,
                                       "print the sample game's step count");
@@ -357,6 +365,7 @@ class DemoGame : public GameInterface {
 
   void shutdown() override {
     s_effects.stop();
+    demofx::stop();
     freeScene();
     for (SoundEmitter*& emitter : s_speakerEmitters)
       emitter = nullptr;
@@ -368,14 +377,17 @@ class DemoGame : public GameInterface {
     state_ = nullptr;
   }
 
-  void applyViewEffect(int, const char*, float, float) override {}
-  void spawnImpactEffect(const DeclEffect*, const Vec3&, const Mat3&, int, const Vec3&, int,
-                         const float*) override {}
-  void getViewOrigin(Vec3*, float* second) override {
-    if (second)
-      *second = 0.0f;
+  void applyViewEffect(int kind, const char* material, float duration, float intensity) override {
+    demofx::applyViewEffect(kind, material, duration, intensity);
   }
-  void traceParticle(void*, const Vec3&, const Vec3&, int, int) override {}
+  void spawnImpactEffect(const DeclEffect* effect, const Vec3& position, const Mat3& axis, int, const Vec3&,
+                         int, const float*) override {
+    demofx::spawnImpactEffect(effect, position, axis);
+  }
+  void getViewOrigin(Vec3* position, float* second) override { demofx::getViewOrigin(position, second); }
+  void traceParticle(void* trace, const Vec3& start, const Vec3& end, int, int) override {
+    demofx::traceParticle(trace, start, end);
+  }
   void serverStarted(int) override {}
   void clientUserInfo(int, const KeyDict*, bool, int) override {}
   void setServerInfo(const KeyDict*) override {}
@@ -420,6 +432,7 @@ class DemoGame : public GameInterface {
     s_player.inMap = false;
     s_effects.forget();
     s_effects.center = Vec3();
+    demofx::place(Vec3(), Vec3(), 0.0f, false);
   }
   void setLocalClientNum(int client) override {
     if (client >= 0 && client < kMaxGameClients)
@@ -433,6 +446,7 @@ class DemoGame : public GameInterface {
     ++state_->steps;
     s_stepRate.setInt(state_->steps);
     s_effects.step(state_->steps * 16);
+    s_effects.stepGameEffects(state_->steps * 16, s_player.origin);
     if (s_tube >= 0 && s_imports.renderSystem) {
       poseTube(state_->steps);
       s_imports.renderSystem->updateEntityDef(s_tube, &s_tubeEntity);
@@ -495,8 +509,10 @@ class DemoGame : public GameInterface {
     const Vec3 forward(std::cos(angle), std::sin(angle), 0.0f);
     view.axis = Mat3(forward, Vec3(-forward.y, forward.x, 0.0f), Vec3(0.0f, 0.0f, 1.0f));
     view.time = state_->steps * 16;
+    demofx::adjustView(view);
     s_effects.draw(view);
     s_imports.renderSystem->renderScene(&view, 0);
+    demofx::drawOverlays();
     if (s_imports.effectsSystem)
       s_imports.effectsSystem->printParticleStats();
   }
@@ -512,8 +528,10 @@ class DemoGame : public GameInterface {
     view.time = state_->steps * 16;
     if (s_imports.soundSystem)
       s_imports.soundSystem->setListener(view.origin, view.axis, Vec3(), false);
+    demofx::adjustView(view);
     s_effects.draw(view);
     s_imports.renderSystem->renderScene(&view, 0);
+    demofx::drawOverlays();
     if (s_imports.effectsSystem)
       s_imports.effectsSystem->printParticleStats();
   }

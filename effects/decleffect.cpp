@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr const char* kSource = "effects/decleffect.cpp";
+constexpr const char* kSource = "render/effects/decleffect";
 constexpr const char* kPunctuation = ",();";
 // Effects that name one another as impact effects are parsed inside one another; a chain deeper
 // than this leaves the impact effect unresolved instead of exhausting the stack.

@@ -1,6 +1,7 @@
 // Particle geometry: the surface requests each segment reserves, and the builders that write
 // sprites, oriented quads, beams, models, motion trails and linked strips into the effects model.
 // Every writer checks the room its request reserved; nothing is allocated while building.
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -158,14 +159,29 @@ Color s_colors[ParticlePool::kMaxParticles + 1];
 // A strip through m points facing the view, two vertices per point but the last. Points closer than
 // two units are welded; a pair whose side cannot be found is skipped; fewer than four vertices drop
 // the ribbon.
-void writeRibbon(Writer& w, Vec3* points, const float* widths, const Color* colors, int m, const Vec3& viewOrigin) {
-  if (m < 2 || !w.room(2 * (m - 1), 6 * (m > 2 ? m - 2 : 0)))
-    return;
-  SurfaceGeometry* g = w.g;
+void weldRibbon(Vec3* points, int m) {
   for (int k = 0; k + 2 < m; k++) {
     if ((points[k] - points[k + 1]).lengthSqr() <= 4.0f)
       points[k + 1] = points[k];
   }
+}
+
+// The pairs a ribbon through welded points can write: welded neighbours have no side.
+int ribbonPairs(const Vec3* points, int m) {
+  int pairs = 0;
+  for (int k = 0; k + 1 < m; k++)
+    pairs += points[k] == points[k + 1] ? 0 : 1;
+  return pairs >= 2 ? pairs : 0;
+}
+
+void writeRibbon(Writer& w, Vec3* points, const float* widths, const Color* colors, int m, const Vec3& viewOrigin) {
+  if (m < 2)
+    return;
+  weldRibbon(points, m);
+  const int pairs = ribbonPairs(points, m);
+  if (pairs == 0 || !w.room(2 * pairs, 6 * (pairs - 1)))
+    return;
+  SurfaceGeometry* g = w.g;
   const int first = g->numVerts;
   const Bounds saved = g->bounds;
   for (int k = 0; k + 1 < m; k++) {
@@ -205,6 +221,35 @@ int trailPoints(const ParticleBlock& block) {
   return n < 0 ? 0 : (n > kMaxTrailPoints ? kMaxTrailPoints : n);
 }
 
+// The most writeRibbon writes for m points: two vertices for each point but the last and a quad
+// between neighbouring pairs; fewer than three points draw nothing.
+long long ribbonVerts(long long m) {
+  return m >= 3 ? 2 * (m - 1) : 0;
+}
+
+long long ribbonIndexes(long long m) {
+  return m >= 3 ? 6 * (m - 2) : 0;
+}
+
+// What a ribbon through these points will write, welded as writeRibbon welds them (in the segment's
+// own space: the locked transform keeps distances). Uses the builders' scratch.
+void countRibbon(const Vec3* points, int m, long long& verts, long long& indexes) {
+  if (m < 3)
+    return;
+  for (int k = 0; k < m; k++)
+    s_points[k] = points[k];
+  weldRibbon(s_points, m);
+  const int pairs = ribbonPairs(s_points, m);
+  verts += 2LL * pairs;
+  indexes += pairs > 0 ? 6LL * (pairs - 1) : 0;
+}
+
+// The particles of a linked strip that become ribbon points (the selection of the strip builder).
+bool takenByStrip(const Particle* p) {
+  const Particle* next = p->ownerNode.nextOwner();
+  return p->visible() || !next || next->currentState.alpha > 0.0f;
+}
+
 }  // namespace
 
 EffectSurfaceRequest& findSurfaceRequest(List<EffectSurfaceRequest>& requests, Material* material) {
@@ -239,9 +284,10 @@ void EffectSegmentInstance::reservation(const DeclEffectSegment& segment, int n,
         return;
       *material = block.material;
       if (block.trailType == kTrailMotion) {
+        // At most: every particle with its whole trail.
         const int t = trailPoints(block);
-        *numVerts = clampCount(2LL * t * n);
-        *numIndexes = clampCount(6LL * (t > 1 ? t - 1 : 0) * n);
+        *numVerts = clampCount(ribbonVerts(t) * n);
+        *numIndexes = clampCount(ribbonIndexes(t) * n);
       } else {
         *numVerts = clampCount(4LL * n);
         *numIndexes = clampCount(6LL * n);
@@ -271,8 +317,8 @@ void EffectSegmentInstance::reservation(const DeclEffectSegment& segment, int n,
       if (!block.material)
         return;
       *material = block.material;
-      *numVerts = clampCount(2LL * n + 2);
-      *numIndexes = clampCount(6LL * n);
+      *numVerts = clampCount(ribbonVerts(n));
+      *numIndexes = clampCount(ribbonIndexes(n));
       return;
     default:
       return;
@@ -291,6 +337,30 @@ void EffectSegmentInstance::addSurfaces(List<EffectSurfaceRequest>& requests, co
     reservation(segment, n, s, &verts, &indexes, &material);
     if (!material)
       continue;
+    // Ribbons reserve what this frame's particles will write, not the most they could: trails that
+    // are still growing and strips with hidden particles would otherwise leave most of it unused.
+    const ParticleBlock& block = segment.particles;
+    const bool trails = (segment.type == kSegmentSprite || segment.type == kSegmentOriented) &&
+                        block.trailType == kTrailMotion;
+    if (trails || segment.type == kSegmentLinked) {
+      static Vec3 strip[ParticlePool::kMaxParticles + 1];
+      long long v = 0, i = 0;
+      int taken = 0;
+      for (const Particle* p = firstParticle(); p; p = p->ownerNode.nextOwner()) {
+        if (trails) {
+          const ParticleState& st = p->currentState;
+          if (!(st.alpha > 0.0f) || st.width == 0.0f)
+            continue;
+          countRibbon(p->trail, p->trailCount, v, i);
+        } else if (takenByStrip(p) && taken < ParticlePool::kMaxParticles) {
+          strip[taken++] = p->currentState.position + p->turnedOffset();
+        }
+      }
+      if (!trails)
+        countRibbon(strip, taken, v, i);
+      verts = std::min(verts, clampCount(v));
+      indexes = std::min(indexes, clampCount(i));
+    }
     EffectSurfaceRequest& r = findSurfaceRequest(requests, material);
     r.numVerts = clampCount(1LL * r.numVerts + verts);
     r.numIndexes = clampCount(1LL * r.numIndexes + indexes);
@@ -448,8 +518,7 @@ bool EffectSegmentInstance::buildGeometry(const List<EffectSurfaceRequest>& requ
         return true;
       int m = 0;
       for (Particle* p = firstParticle(); p && m < ParticlePool::kMaxParticles; p = p->ownerNode.nextOwner()) {
-        Particle* next = p->ownerNode.nextOwner();
-        if (!p->visible() && next && !(next->currentState.alpha > 0.0f))
+        if (!takenByStrip(p))
           continue;
         s_points[m] = p->drawPoint(segment, params);
         s_widths[m] = p->currentState.width;

@@ -190,13 +190,18 @@ bool EffectSegmentInstance::updateLight(float now, const RenderEffectParams& par
     if (g_renderSystem)
       g_renderSystem->updateLightDef(lightHandle, &light);
   }
-  if (startTime + duration <= now && !params.looping) {
+  // Looping or not, a light restarts at its end with a new colour (that is how a light flickers) and
+  // goes once it is stopped: a looping effect's light would otherwise keep its first colour for ever
+  // and outlive the effect's stop.
+  if (startTime + duration <= now) {
     if (stopped || !(segment.particles.flags & kSegmentConstant)) {
       if (g_renderSystem)
         g_renderSystem->freeLightDef(lightHandle);
       lightHandle = -1;
     } else {
       start(now, params, segment);
+      if (g_renderSystem)
+        g_renderSystem->updateLightDef(lightHandle, &light);
     }
   }
   return lightHandle >= 0;
@@ -229,7 +234,8 @@ bool EffectSegmentInstance::updateDecal(float now, const RenderEffectParams& par
   if (block.flags & kSegmentLocked)
     origin = params.origin + params.axis.transform(origin);
   const Vec3 normal = -axis[0];
-  const float angle = 360.0f * s.rotate.z;
+  // The particle's rotation is already in degrees (drawn in turns, times 360 at birth).
+  const float angle = s.rotate.z;
   const float depth = s.width < s.length ? s.width : s.length;
   EffectsManager::projectDecal(p->endTime, origin, normal, depth, true, s.width, s.length, block.material, angle);
   if (!(block.flags & kSegmentConstant))

@@ -1,5 +1,9 @@
 // Box sweeps and ray traces per second through a 10,000-triangle terrain, against a reference
-// physics library's convex sweep and ray test on the same triangles and the same segments.
+// physics library's convex sweep and ray test on the same triangles and the same segments; and
+// translations and rotations of cylinders, cones and turned shapes against that library's convex
+// sweeps of hulls with the very same corners.
+// Run: cm_bench --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true
+//        --benchmark_report_aggregates_only=true, and compare the medians of each pair.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -184,5 +188,140 @@ BENCHMARK(BM_BulletRay);
 
 BENCHMARK(BM_QuillBoxSweep);
 BENCHMARK(BM_QuillRay);
+
+// ---- Trace models of each kind, moved and turned
+
+// The shapes, by the benchmark's argument: an 8-sided cylinder, an 8-sided cone, a 10-sided
+// cylinder, and the 8-sided cylinder lying on its side (a turned, general convex solid).
+constexpr int kShapes = 4;
+const char* const kShapeNames[kShapes] = {"cylinder8", "cone8", "cylinder10", "turned cylinder8"};
+
+const TraceModel& shapeTrm(int kind) {
+  static const std::vector<TraceModel> shapes = [] {
+    std::vector<TraceModel> out(kShapes);
+    const Bounds b(Vec3(-6, -6, -10), Vec3(6, 6, 10));
+    out[0].setupCylinder(b, 8);
+    out[1].setupCone(b, 8);
+    out[2].setupCylinder(b, 10);
+    out[3].setupCylinder(b, 8);
+    out[3].rotate(Angles(90, 0, 0).toMat3());
+    return out;
+  }();
+  return shapes[size_t(kind)];
+}
+
+// The turn of the rotation benchmarks: a quarter turn about a horizontal axis, in place.
+Rotation quarterTurn(const Vec3& at) {
+  return Rotation(at, Vec3(0, 1, 0), 90.0f);
+}
+
+// Where the shapes turn: the segments' midpoints, a third of them close enough to the terrain to
+// touch it during the turn.
+Vec3 turnPoint(const Segment& seg) {
+  return (seg.a + seg.b) * 0.5f;
+}
+
+void BM_QuillTrmTranslation(benchmark::State& state) {
+  Scene& s = scene();
+  const TraceModel& trm = shapeTrm(int(state.range(0)));
+  const Mat3 id = Mat3::identity();
+  size_t i = 0;
+  int hits = 0;
+  TraceResult r;
+  for (auto _ : state) {
+    const Segment& seg = s.segments[i++ & 4095];
+    s.cm.translation(&r, seg.a, seg.b, &trm, id, -1, s.model, Vec3(), id);
+    hits += r.fraction < 1.0f;
+  }
+  state.SetLabel(kShapeNames[state.range(0)]);
+  state.counters["sweeps/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["hit%"] = 100.0 * hits / double(state.iterations());
+}
+
+void BM_QuillTrmRotation(benchmark::State& state) {
+  Scene& s = scene();
+  const TraceModel& trm = shapeTrm(int(state.range(0)));
+  const Mat3 id = Mat3::identity();
+  size_t i = 0;
+  int hits = 0;
+  TraceResult r;
+  for (auto _ : state) {
+    const Vec3 at = turnPoint(s.segments[i++ & 4095]);
+    s.cm.rotation(&r, at, quarterTurn(at), &trm, id, -1, s.model, Vec3(), id);
+    hits += r.fraction < 1.0f;
+  }
+  state.SetLabel(kShapeNames[state.range(0)]);
+  state.counters["turns/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["hit%"] = 100.0 * hits / double(state.iterations());
+}
+
+BENCHMARK(BM_QuillTrmTranslation)->DenseRange(0, kShapes - 1);
+BENCHMARK(BM_QuillTrmRotation)->DenseRange(0, kShapes - 1);
+
+#if QUILL_HAVE_BULLET
+// The same corners as a hull (no margin, so the shapes match).
+btConvexHullShape* hullOf(int kind) {
+  static std::vector<btConvexHullShape*> hulls(kShapes, nullptr);
+  btConvexHullShape*& hull = hulls[size_t(kind)];
+  if (!hull) {
+    const TraceModel& trm = shapeTrm(kind);
+    hull = new btConvexHullShape();
+    for (int v = 0; v < trm.numVerts; v++)
+      hull->addPoint(btVector3(trm.verts[v].x, trm.verts[v].y, trm.verts[v].z), false);
+    hull->recalcLocalAabb();
+    hull->setMargin(0.0f);
+  }
+  return hull;
+}
+
+void BM_BulletHullSweep(benchmark::State& state) {
+  Scene& s = scene();
+  btConvexHullShape* hull = hullOf(int(state.range(0)));
+  size_t i = 0;
+  int hits = 0;
+  for (auto _ : state) {
+    const Segment& seg = s.segments[i++ & 4095];
+    const btVector3 a(seg.a.x, seg.a.y, seg.a.z), b(seg.b.x, seg.b.y, seg.b.z);
+    btCollisionWorld::ClosestConvexResultCallback cb(a, b);
+    btTransform from, to;
+    from.setIdentity();
+    to.setIdentity();
+    from.setOrigin(a);
+    to.setOrigin(b);
+    s.world->convexSweepTest(hull, from, to, cb);
+    hits += cb.hasHit();
+  }
+  state.SetLabel(kShapeNames[state.range(0)]);
+  state.counters["sweeps/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["hit%"] = 100.0 * hits / double(state.iterations());
+}
+
+// The quarter turn as the library sweeps it: from the unturned to the turned transform in place.
+void BM_BulletHullTurn(benchmark::State& state) {
+  Scene& s = scene();
+  btConvexHullShape* hull = hullOf(int(state.range(0)));
+  const btQuaternion turned(btVector3(0, 1, 0), btScalar(M_PI / 2));
+  size_t i = 0;
+  int hits = 0;
+  for (auto _ : state) {
+    const Vec3 at = turnPoint(s.segments[i++ & 4095]);
+    const btVector3 p(at.x, at.y, at.z);
+    btCollisionWorld::ClosestConvexResultCallback cb(p, p);
+    btTransform from, to;
+    from.setIdentity();
+    from.setOrigin(p);
+    to.setOrigin(p);
+    to.setRotation(turned);
+    s.world->convexSweepTest(hull, from, to, cb);
+    hits += cb.hasHit();
+  }
+  state.SetLabel(kShapeNames[state.range(0)]);
+  state.counters["turns/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["hit%"] = 100.0 * hits / double(state.iterations());
+}
+
+BENCHMARK(BM_BulletHullSweep)->DenseRange(0, kShapes - 1);
+BENCHMARK(BM_BulletHullTurn)->DenseRange(0, kShapes - 1);
+#endif
 
 }  // namespace

@@ -179,9 +179,17 @@ TEST_F(ModelFiles, BadModelsFailAndTheRestLoad) {
       {"brush plane without normal",
        "nodes { 1 0 0 1 8 -1 -2 } brushes { 1 6 0 0 0 8 -1 0 0 8 0 1 0 8 0 -1 0 8 0 0 1 8 0 0 -1 8 \"x\" }",
        "ParseError"},
-      {"infinite number", "nodes { 1 0 0 1 inf -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }", ""},
-      {"not a number", "nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 zero \"x\" }", ""},
-      {"nan", "nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 nan \"x\" }", ""},
+      {"infinite number", "nodes { 1 0 0 1 inf -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }",
+       "ParseError: collision model: bad number 'inf' in 'bad.cm' line 1"},
+      {"not a number", "nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 zero \"x\" }",
+       "ParseError: collision model: bad number 'zero'"},
+      {"nan", "nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 nan \"x\" }",
+       "ParseError: collision model: bad number 'nan'"},
+      {"number beyond a float", "nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 1e39 \"x\" }",
+       "ParseError: collision model: bad number '1e39'"},
+      {"-inf", "nodes { 1 0 0 1 -inf -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }", "ParseError"},
+      {"integer beyond an int", "nodes { 99999999999 0 0 1 8 -1 -2 }",
+       "ParseError: collision model: bad integer '99999999999'"},
       {"quote in a material name", "nodes { 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 a\"b }",
        "ParseError"},
       {"missing word", "{ 1 0 0 1 8 -1 -2 } polygons { 1 3 0 0 0 1 0 0 0 1 0 \"x\" }", "Syntax Error"},
@@ -293,6 +301,51 @@ TEST_F(ModelFiles, WriteOneModelUnderTheFileName) {
   EXPECT_TRUE(written("models/none.cm").empty());
   cm.writeModelFile("../escape.cm", 0);
   EXPECT_NE(cmd.output.find("WARNING"), std::string::npos);
+}
+
+// A map whose collision file is damaged loads without world collision, and the output names the file
+// (and the line where the fault stands) and says that the world has no collision.
+TEST_F(ModelFiles, DamagedMapFileSaysSoAndLoadsWithoutWorldCollision) {
+  const std::string whole = kTwoModels;
+  std::string huge = whole, nan = whole, inf = whole;
+  huge.replace(huge.find("64 -1 1"), 2, "1e39");
+  nan.replace(nan.find("-10 -10 0"), 3, "nan");
+  inf.replace(inf.find("20 -10 30"), 2, "inf");
+  struct {
+    const char* what;
+    std::string text;
+    const char* message;  // expected besides the warning
+  } cases[] = {
+      {"empty", "", "Syntax Error"},
+      {"truncated in the nodes", whole.substr(0, whole.find("/* node 1 */") + 16), "unexpected end of file"},
+      {"truncated in the polygons", whole.substr(0, whole.find("\"floor\"") - 3), "unexpected end of file"},
+      {"zero-filled", std::string(300, '\0'), "Syntax Error"},
+      {"huge number", huge, "ParseError: collision model: bad number '1e39' in 'maps/test.cm' line 4"},
+      {"nan", nan, "ParseError: collision model: bad number 'nan' in 'maps/test.cm' line 8"},
+      {"inf", inf, "ParseError: collision model: bad number 'inf' in 'maps/test.cm' line 9"},
+      {"no world model", "!CM collisionModel \"other\" { nodes { 0 } }", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    cmd.output.clear();
+    addFile("maps/test.cm", c.text);
+    cm.loadMap("maps/test.map", false);
+    ASSERT_EQ(cm.numModels(), 1);
+    EXPECT_STREQ(cm.modelName(0), "empty");
+    EXPECT_NE(cmd.output.find(c.message), std::string::npos) << cmd.output;
+    EXPECT_NE(cmd.output.find(
+                  "WARNING: 'maps/test.cm' holds no readable world model: the map has no world collision"),
+              std::string::npos)
+        << cmd.output;
+  }
+  // A whole file and a missing one stay quiet.
+  cmd.output.clear();
+  addFile("maps/test.cm", whole);
+  cm.loadMap("maps/test.map", false);
+  EXPECT_EQ(cm.numModels(), 2);
+  cm.loadMap("maps/other.map", false);
+  EXPECT_EQ(cm.numModels(), 1);
+  EXPECT_EQ(cmd.output, "");
 }
 
 TEST_F(ModelFiles, EveryTruncationIsSafe) {

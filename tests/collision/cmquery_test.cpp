@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "cmtest.h"
 
@@ -568,15 +569,118 @@ TEST_F(Queries, Rotation) {
   m.cm.rotation(&r, v(0, 40, 0), quarter, &bar, kIdentity, -1, box, Vec3(), kIdentity);
   EXPECT_EQ(r.fraction, 0.0f);
   EXPECT_TRUE(r.endAxis.compare(kIdentity, 1e-5f));
-  // A point turns freely; a bad model index gives a cleared result.
+  // A point turns freely; a bad model index blocks nothing: the whole turn is free.
   m.cm.rotation(&r, v(0, 40, 0), quarter, nullptr, kIdentity, -1, box, Vec3(), kIdentity);
   EXPECT_EQ(r.fraction, 1.0f);
   EXPECT_EQ(r.endAxis, kIdentity);
-  m.cm.rotation(&r, v(0, 40, 0), quarter, &bar, kIdentity, -1, 77, Vec3(), kIdentity);
-  EXPECT_EQ(r.fraction, 1.0f);
-  EXPECT_EQ(r.endAxis, kIdentity);
-  EXPECT_EQ(r.endPos, v(0, 40, 0));
+  for (const int bad : {77, -1, 2 + 1000}) {
+    m.cm.rotation(&r, v(0, 40, 0), quarter, &bar, kIdentity, -1, bad, Vec3(), kIdentity);
+    EXPECT_EQ(r.fraction, 1.0f) << bad;
+    EXPECT_TRUE(r.endAxis.compare(quarter.toMat3(), 1e-5f)) << bad;
+    EXPECT_EQ(r.endPos, v(0, 40, 0)) << bad;
+  }
   EXPECT_EQ(m.cm.pooledQueries(), 0);
+}
+
+// How far apart a convex shape (world-space corners and face normals) and a box are: the largest
+// separation along the box's axes, the shape's face normals and the crosses of its edges with the box
+// axes; negative when they overlap.
+float separation(const TraceModel& trm, const Mat3& axis, const Vec3& at, const Bounds& box) {
+  Vec3 corners[TraceModel::kMaxVerts];
+  for (int i = 0; i < trm.numVerts; i++)
+    corners[i] = axis.transform(trm.verts[i]) + at;
+  std::vector<Vec3> axes = {v(1, 0, 0), v(0, 1, 0), v(0, 0, 1)};
+  for (int f = 0; f < trm.numPolys; f++)
+    axes.push_back(axis.transform(trm.polys[f].plane.normal()));
+  for (int e = 1; e <= trm.numEdges; e++) {
+    const Vec3 d = corners[trm.edges[e].vertex1] - corners[trm.edges[e].vertex0];
+    for (int k = 0; k < 3; k++) {
+      Vec3 c = d.cross(axes[size_t(k)]);
+      if (c.normalize() > 1e-4f)
+        axes.push_back(c);
+    }
+  }
+  const Vec3 centre = box.center(), extent = box.maxs - centre;
+  float best = -1e30f;
+  for (Vec3 l : axes) {
+    l.normalize();
+    float lo = 1e30f, hi = -1e30f;
+    for (int i = 0; i < trm.numVerts; i++) {
+      lo = std::min(lo, corners[i].dot(l));
+      hi = std::max(hi, corners[i].dot(l));
+    }
+    const float r = std::fabs(l.x) * extent.x + std::fabs(l.y) * extent.y + std::fabs(l.z) * extent.z;
+    const float c = centre.dot(l);
+    best = std::max(best, std::max(lo - (c + r), (c - r) - hi));
+  }
+  return best;
+}
+
+// Tall cylinders of every side count tip over towards a wall. The turn brings the shape ever nearer
+// the wall, so a brute-force sweep in half-degree steps meets the wall exactly when the query's test at
+// the end of the turn does: blocked cases stop with the wall's contact, free ones turn all the way.
+// The query grows the shape by 1/32 and counts what comes within its 1/32 epsilon, so a shape within
+// 1/16 of the wall is blocked whatever its corners; the gaps keep clear of the band just beyond, where
+// sharp corners grow further than flat ones.
+TEST_F(Queries, RotatingCylindersAgreeWithASweepInSmallSteps) {
+  const float gaps[] = {-2.0f, -0.25f, 0.055f, 0.25f, 3.0f};
+  const float angles[] = {10.0f, 30.0f, 55.0f};
+  const Vec3 start = v(40, -20, 100);
+  int blocked = 0, free = 0;
+  for (int sides = 3; sides <= 10; sides++) {
+    TraceModel cylinder;
+    cylinder.setupCylinder(Bounds(v(-8, -8, -32), v(8, 8, 32)), sides);
+    for (const float yaw : {0.0f, 17.0f}) {
+      const Mat3 trmAxis = Angles(0, yaw, 0).toMat3();
+      for (const float angle : angles) {
+        for (const Vec3& pivotAxis : {v(0, 1, 0), v(0, -1, 0)}) {
+          const Rotation turn(start, pivotAxis, angle);
+          const Mat3 end = cleanAxis(trmAxis * turn.toMat3(), true);
+          float reach = -1e30f;
+          for (int i = 0; i < cylinder.numVerts; i++)
+            reach = std::max(reach, end.transform(cylinder.verts[i]).x + start.x);
+          for (const float gap : gaps) {
+            SCOPED_TRACE(::testing::Message() << sides << " sides, yaw " << yaw << ", turn " << angle
+                                              << " about " << pivotAxis.y << ", gap " << gap);
+            const Bounds wall(v(reach + gap, -200, -100), v(reach + gap + 64, 200, 300));
+            cmtest::FakeMaterials local;
+            cmtest::Manager fresh;
+            const int index = cmtest::loadText(fresh.cm, cmtest::brushModel("wall", {wall}).c_str(), "wall");
+            ASSERT_GT(index, 1);
+            // The sweep: the first step where the shape comes within the growth and epsilon of the wall.
+            int firstContact = -1;
+            const int steps = int(angle * 2.0f);
+            for (int k = 0; k <= steps && firstContact < 0; k++) {
+              const Rotation part(start, pivotAxis, angle * float(k) / float(steps));
+              const Mat3 axis = cleanAxis(trmAxis * part.toMat3(), true);
+              if (separation(cylinder, axis, start, wall) < 1.0f / 16.0f)
+                firstContact = k;
+            }
+            ASSERT_NE(firstContact, 0) << "the wall must be clear of the shape before the turn";
+            EXPECT_EQ(firstContact >= 0, gap < 1.0f / 16.0f);
+            TraceResult r;
+            fresh.cm.rotation(&r, start, turn, &cylinder, trmAxis, -1, index, Vec3(), kIdentity);
+            EXPECT_EQ(r.endPos, start);
+            if (firstContact >= 0) {
+              blocked++;
+              EXPECT_EQ(r.fraction, 0.0f);
+              EXPECT_TRUE(r.endAxis.compare(trmAxis, 1e-5f));
+              EXPECT_EQ(r.contact.primitiveIndex, 0);
+              EXPECT_EQ(r.contact.contents, kContentsSolid);
+              // The contact lies on the shape's side of the wall, at its face.
+              EXPECT_NEAR(r.contact.point.x, wall.mins.x, std::max(0.5f, -gap + 0.5f));
+            } else {
+              free++;
+              EXPECT_EQ(r.fraction, 1.0f);
+              EXPECT_TRUE(r.endAxis.compare(end, 1e-5f));
+            }
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(blocked, 0);
+  EXPECT_GT(free, 0);
 }
 
 // ------------------------------------------------------------------------------------ contents
@@ -648,6 +752,27 @@ TEST_F(Queries, Contacts) {
   EXPECT_EQ(m.cm.contacts(out, 16, v(0, 0, 22), drop, 0.1f, &point, kIdentity, -1, box, Vec3(), kIdentity),
             0);
   EXPECT_EQ(m.cm.pooledQueries(), 0);
+}
+
+// The angular part of a movement is an axis scaled by the angle in degrees: a bar beside the box
+// turned by 1 degree stays clear of it, turned by 57 or 90 degrees it sweeps over it.
+TEST_F(Queries, GatherReadsTheAngularVectorInDegrees) {
+  const int box = load(cmtest::kBoxModel, "box");
+  TraceModel bar;
+  bar.setupBox(Bounds(v(-30, -1, -1), v(30, 1, 1)));  // turns about its centre
+  struct {
+    float angle;
+    int expected;
+  } cases[] = {{0.0f, 0}, {1.0f, 0}, {-1.0f, 0}, {57.3f, 1}, {90.0f, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.angle);
+    auto* q = static_cast<CollisionModelTraceModelQuery*>(m.cm.allocQuery(kTrmBox));
+    const float delta[6] = {0, 0, 0, 0, 0, -c.angle};
+    EXPECT_EQ(
+        q->gatherPrimitives(v(0, 40, 0), delta, &bar, kIdentity, -1, m.cm.model(box), Vec3(), kIdentity),
+        c.expected);
+    m.cm.freeQuery(q);
+  }
 }
 
 // ------------------------------------------------------------------------------------ debug drawing

@@ -2,9 +2,13 @@
 // splitting, and the side counts and point counts that would lose faces.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "cmtest.h"
+#include "collision/cmmodel.h"
 #include "lib/interface/tracemodel.h"
 #include "lib/polygon.h"
 #include "tests/support/capturecmdsystem.h"
@@ -224,6 +228,121 @@ TEST(TraceModelGeometry, ExpandMovesFacesOut) {
   EXPECT_TRUE(t.bounds.maxs.compare(v(4.5f, 4.5f, 4.5f), 1e-3f));
   EXPECT_TRUE(t.bounds.mins.compare(v(-4.5f, -4.5f, -4.5f), 1e-3f));
   expectClosed(t);
+}
+
+// Every kind and side count the builders accept, grown and shrunk by a table of distances, stays a
+// closed convex solid whose faces moved by exactly the distance.
+TEST(TraceModelGeometry, ExpandKeepsEveryShapeClosedAndConvex) {
+  struct Shape {
+    std::string what;
+    TraceModel trm;
+  };
+  std::vector<Shape> shapes;
+  const Bounds b(v(-8, -8, -32), v(8, 8, 32));
+  shapes.push_back({"box", cmtest::box(4.0f)});
+  TraceModel t;
+  t.setupBox(Bounds(v(-16, -3, 0), v(2, 40, 72)));
+  shapes.push_back({"long box off the origin", t});
+  for (int n = 3; n <= 10; n++) {
+    t.setupCylinder(b, n);
+    shapes.push_back({"cylinder " + std::to_string(n), t});
+    t.setupCylinder(Bounds(v(100, -30, 5), v(140, 10, 25)), n);
+    shapes.push_back({"flat cylinder off the origin " + std::to_string(n), t});
+  }
+  for (int n = 3; n <= 15; n++) {
+    t.setupCone(b, n);
+    shapes.push_back({"cone " + std::to_string(n), t});
+    // Over an ellipse the grown sides no longer meet in one apex: it opens into short edges.
+    t.setupCone(Bounds(v(-4, -12, 0), v(4, 12, 30)), n);
+    shapes.push_back({"cone over an ellipse " + std::to_string(n), t});
+  }
+  t.setupBipyramid(40.0f, 16.0f);
+  shapes.push_back({"bipyramid", t});
+  t.setupBipyramid(8.0f, 20.0f);
+  shapes.push_back({"flat bipyramid", t});
+  t.setupCylinder(b, 8);
+  t.rotate(Angles(30, 45, 10).toMat3());
+  shapes.push_back({"turned cylinder", t});
+  t.setupCone(b, 7);
+  t.rotate(Angles(-60, 10, 80).toMat3());
+  shapes.push_back({"turned cone", t});
+
+  const float distances[] = {-0.03125f, -0.25f, -1.0f, -4.0f, 0.03125f, 0.25f, 1.0f, 2.5f};
+  for (const Shape& shape : shapes) {
+    for (const float inset : distances) {
+      SCOPED_TRACE(shape.what + " by " + std::to_string(inset));
+      TraceModel grown = shape.trm;
+      grown.expand(inset);
+      const bool degreeThree = shape.trm.type == kTrmBox || shape.trm.type == kTrmCylinder;
+      // Shrunk so far that a face would vanish, a shape cannot keep its faces: it stays as it was.
+      Plane moved[TraceModel::kMaxPolys];
+      int vanishing = 0;
+      for (int f = 0; f < shape.trm.numPolys; f++)
+        moved[f] = Plane(shape.trm.polys[f].plane.normal(), shape.trm.polys[f].plane.d - inset);
+      for (int f = 0; f < shape.trm.numPolys; f++) {
+        ConvexPolygon face;
+        cm::planePolygon(face, moved[f], moved, shape.trm.numPolys);
+        vanishing += face.numPoints < 3;
+      }
+      if (vanishing > 0) {
+        EXPECT_GT(inset, 0.0f) << "only shrinking loses faces";
+        EXPECT_EQ(grown.bounds, shape.trm.bounds);
+        EXPECT_EQ(grown.numVerts, shape.trm.numVerts);
+        expectClosed(grown);
+        continue;
+      }
+      ASSERT_EQ(grown.numPolys, shape.trm.numPolys);
+      EXPECT_EQ(grown.type, shape.trm.type);
+      EXPECT_EQ(grown.offset, shape.trm.offset);
+      expectClosed(grown);
+      // Euler: a closed solid of genus 0.
+      EXPECT_EQ(grown.numVerts - grown.numEdges + grown.numPolys, 2);
+      for (int f = 0; f < grown.numPolys; f++) {
+        const Plane& p = grown.polys[f].plane;
+        const Plane& was = shape.trm.polys[f].plane;
+        EXPECT_TRUE(p.normal().compare(was.normal(), 1e-6f)) << "face " << f;
+        EXPECT_NEAR(p.d, was.d - inset, 1e-4f) << "face " << f;
+        float reach = -1e30f;
+        for (int i = 0; i < grown.numVerts; i++) {
+          EXPECT_LE(p.distance(grown.verts[i]), 1e-4f) << "face " << f << " vertex " << i;
+          reach = std::max(reach, p.distance(grown.verts[i]));
+        }
+        // The solid reaches out to every moved face.
+        EXPECT_GE(reach, -1e-4f) << "face " << f;
+        // Where no more than three faces meet, the corners of each face lie in its plane.
+        ConvexPolygon corners;
+        grown.getPolygon(f, corners);
+        for (int k = 0; k < corners.numPoints && degreeThree; k++)
+          EXPECT_NEAR(p.distance(corners[k]), 0.0f, 1e-4f) << "face " << f << " corner " << k;
+      }
+      for (int i = 0; i < grown.numVerts; i++)
+        EXPECT_TRUE(grown.bounds.containsPoint(grown.verts[i]));
+      // Where no more than three faces meet, the shape keeps its vertices and edges.
+      if (degreeThree) {
+        EXPECT_EQ(grown.numVerts, shape.trm.numVerts);
+        EXPECT_EQ(grown.numEdges, shape.trm.numEdges);
+      }
+    }
+  }
+}
+
+TEST(TraceModelGeometry, ExpandLeavesShapesWithoutVolumeAlone) {
+  const Vec3 pts[4] = {v(0, 0, 0), v(10, 0, 0), v(10, 10, 0), v(0, 10, 0)};
+  TraceModel flat;
+  flat.setupPolygon(pts, 4);
+  const TraceModel before = flat;
+  flat.expand(-0.03125f);
+  EXPECT_EQ(flat.numVerts, before.numVerts);
+  EXPECT_EQ(flat.bounds, before.bounds);
+  TraceModel none;
+  none.setupBoundsOnly(4.0f);
+  none.expand(-1.0f);
+  EXPECT_EQ(none.bounds, Bounds(v(-4, -4, -4), v(4, 4, 4)));
+  // Shrunk past its own size a box has no volume left: it stays as it was.
+  TraceModel small = cmtest::box(1.0f);
+  small.expand(2.0f);
+  EXPECT_EQ(small.bounds, Bounds(v(-1, -1, -1), v(1, 1, 1)));
+  expectClosed(small);
 }
 
 TEST(TraceModelGeometry, SplitGivesTwoClosedHalves) {

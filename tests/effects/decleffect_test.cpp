@@ -196,6 +196,8 @@ TEST_F(EffectsTest, BadSegmentsAreDroppedWithTheirMessage) {
       {"decal a { sprite { } }", "failed to load 'a'"},
       {"light a { }", "failed to load 'a'"},
       {"emitter a { sprite }", "failed to load 'a'"},
+      // A syntax error names the reader's source.
+      {"decal a { sprite { } }", "CODE: file 'render/effects/decleffect' line"},
   };
   for (const Refusal& c : cases) {
     cmd_.output.clear();

@@ -136,11 +136,27 @@ TEST_F(GeometryTest, WrittenGeometryNeverExceedsItsReservationAndMatchesItForVis
       b.startRange.max.length = 0.0f;
     }
 
+    // Now and then a fast spray, whose trail and strip points lie far apart: no welding, no
+    // degenerate pair.
+    const bool spread = std::rand() % 3 == 0;
+    if (spread) {
+      b.startRange.min.velocity = Vec3(2000, 2000, 0);
+      b.startRange.max.velocity = Vec3(2000, 2000, 0);
+      b.startRange.min.position = Vec3();
+      b.startRange.max.position = Vec3();
+      b.flags &= ~kSegmentLocked;
+      params.hasEndOrigin = false;
+    }
     EffectSegmentInstance instance;
     instance.start(0.0f, params, s);
     for (int step = 1; step <= 5; step++)
       instance.update(0.02f * float(step), params, s);
     ASSERT_EQ(instance.numParticles(), n);
+    if (spread && type == kSegmentLinked) {
+      int k = 0;  // strip points one per particle, far apart along a line seen from the side
+      for (Particle* p = instance.firstParticle(); p; p = p->ownerNode.nextOwner(), k++)
+        p->currentState.position = Vec3(float(k) * 40.0f, float(k) * 40.0f, 0.0f);
+    }
     if (hidden) {
       int k = 0;
       for (Particle* p = instance.firstParticle(); p; p = p->ownerNode.nextOwner(), k++)
@@ -160,6 +176,12 @@ TEST_F(GeometryTest, WrittenGeometryNeverExceedsItsReservationAndMatchesItForVis
         EXPECT_EQ(g->numVerts, requests_[i].numVerts) << "trial " << trial << " type " << type;
         EXPECT_EQ(g->numIndexes, requests_[i].numIndexes) << "trial " << trial;
       }
+      // Ribbons write all they reserve, growing trails, welded points and hidden particles included:
+      // the reservation counts what the builder will write.
+      if ((type == kSegmentLinked || (b.trailType == kTrailMotion && type != kSegmentLine))) {
+        EXPECT_EQ(g->numVerts, requests_[i].numVerts) << "trial " << trial << " type " << type;
+        EXPECT_EQ(g->numIndexes, requests_[i].numIndexes) << "trial " << trial << " type " << type;
+      }
       if (type == kSegmentModel) {
         EXPECT_EQ(g->numVerts, requests_[i].numVerts) << "models draw every particle";
         EXPECT_EQ(g->numIndexes, requests_[i].numIndexes);
@@ -177,9 +199,11 @@ TEST_F(GeometryTest, ReservationRows) {
   };
   const Row rows[] = {
       {kSegmentSprite, kTrailFixed, {0, 0}, 40, 60},    {kSegmentOriented, kTrailFixed, {0, 0}, 40, 60},
-      {kSegmentSprite, kTrailMotion, {2, 5}, 100, 240}, {kSegmentSprite, kTrailMotion, {6, 3}, 120, 300},
-      {kSegmentSprite, kTrailMotion, {0, 0}, 0, 0},     {kSegmentLine, kTrailFixed, {0, 0}, 40, 60},
-      {kSegmentLine, kTrailMotion, {4, 4}, 40, 60},     {kSegmentLinked, kTrailFixed, {0, 0}, 22, 60},
+      // Ribbons of t points: two vertices for each point but the last, a quad between pairs.
+      {kSegmentSprite, kTrailMotion, {2, 5}, 80, 180},  {kSegmentSprite, kTrailMotion, {6, 3}, 100, 240},
+      {kSegmentSprite, kTrailMotion, {0, 0}, 0, 0},     {kSegmentSprite, kTrailMotion, {2, 2}, 0, 0},
+      {kSegmentLine, kTrailFixed, {0, 0}, 40, 60},      {kSegmentLine, kTrailMotion, {4, 4}, 40, 60},
+      {kSegmentLinked, kTrailFixed, {0, 0}, 18, 48},
   };
   for (const Row& r : rows) {
     DeclEffectSegment s = emitter(r.type, materials_[0], 10);

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/renderview.h"
@@ -250,6 +251,44 @@ TEST_F(RuntimeTest, LightSegmentsKeepOneLightInTheRenderer) {
   EXPECT_FALSE(s.update(2.6f, params, seg));
 }
 
+// The sample's flickering light: a short light segment of a looping effect restarts with a new colour
+// each time its duration runs out, and the renderer gets each colour; stopped, it ends at its next end.
+TEST_F(RuntimeTest, LoopingLightsFlickerAndEndWhenStopped) {
+  fxtest::RecordingRenderSystem render;
+  const DeclEffect& e = effect(
+      "light glow { duration 0.04, 0.12 light { start { tint 1,0.4,0.1, 1,0.75,0.3 size 200,200, 260,260 } } }");
+  const DeclEffectSegment& seg = *e.segment(0);
+  const RenderEffectParams params = makeParams(&e, true);
+  EffectSegmentInstance s;
+  s.start(0.0f, params, seg);
+  ASSERT_EQ(render.lightAdds, 1);
+  const int handle = s.lightHandle;
+  ASSERT_GE(handle, 0);
+  std::vector<float> greens;
+  float t = 0.0f;
+  for (int i = 0; i < 60; i++) {
+    t += 0.016f;
+    ASSERT_TRUE(s.update(t, params, seg)) << t;
+    const float g = render.lights[size_t(handle)].shaderParms[1];
+    EXPECT_GE(g, 0.4f);
+    EXPECT_LE(g, 0.75f);
+    if (greens.empty() || greens.back() != g)
+      greens.push_back(g);
+  }
+  EXPECT_EQ(render.lightAdds, 1) << "one light, restarted in place";
+  EXPECT_GE(render.lightUpdates, 6) << "about one restart every 0.08 s for a second";
+  EXPECT_GE(greens.size(), 6u) << "the colour the renderer holds changes";
+  s.stop();
+  bool ended = false;
+  for (int i = 0; i < 10 && !ended; i++) {
+    t += 0.016f;
+    ended = !s.update(t, params, seg);
+  }
+  EXPECT_TRUE(ended) << "a stopped looping light ends within its longest duration";
+  EXPECT_EQ(render.lightFrees, 1);
+  EXPECT_EQ(s.lightHandle, -1);
+}
+
 TEST_F(RuntimeTest, DecalsProjectQuadsAndWaitForTheirLifetime) {
   fxtest::RecordingRenderSystem render;
   defineMaterial("fx/decalmat");
@@ -287,6 +326,31 @@ TEST_F(RuntimeTest, DecalQuadOnAnUpFacingSurface) {
   EXPECT_NEAR(render.decals[1].winding[0][0], -3.0f, 1e-4);
   EXPECT_NEAR(render.decals[1].winding[0][1], 1.0f, 1e-4);
   EXPECT_TRUE(render.decals[1].origin.compare(Vec3(), 1e-6f));
+}
+
+// A decal's roll is drawn in turns like every rotation: the quad of a decal rolled by a quarter turn
+// stands at 90 degrees to the unrolled one, by half a turn at 180, by an eighth at 45.
+TEST_F(RuntimeTest, DecalRollIsTurnedOnce) {
+  fxtest::RecordingRenderSystem render;
+  auto spray = [&](float turns) {
+    const std::string r = std::to_string(turns);
+    const DeclEffect& e = effect("decal a { duration 10, 10 decal { duration 2, 2 start { size 2, 6, 2, 6 rotate 0,0," +
+                                 r + ", 0,0," + r + " } } }");
+    const RenderEffectParams params = makeParams(&e, true);
+    EffectSegmentInstance s;
+    s.start(0.0f, params, *e.segment(0));
+    EXPECT_TRUE(s.update(0.5f, params, *e.segment(0)));
+    EXPECT_FALSE(render.decals.empty());
+    const auto& w = render.decals.back().winding;
+    Vec3 edge(w[0][0] - w[1][0], w[0][1] - w[1][1], w[0][2] - w[1][2]);
+    EXPECT_NEAR(edge.normalize(), 2.0f, 1e-3f) << "the quad is as wide as the decal";
+    return edge;
+  };
+  const Vec3 unrolled = spray(0.0f);
+  for (const float turns : {0.25f, 0.5f, 0.125f}) {
+    SCOPED_TRACE(turns);
+    EXPECT_NEAR(spray(turns).dot(unrolled), std::cos(turns * 6.2831853f), 1e-3f);
+  }
 }
 
 TEST_F(RuntimeTest, ManagerHandlesAreReusedAndTheTableShrinks) {

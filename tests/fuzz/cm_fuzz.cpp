@@ -1,6 +1,7 @@
 // Fuzzes the ".cm" collision model reader: the text is searched for the model "m" (and read as a
 // bare model body); whatever loads is swept, tested for contents, written back and read again.
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,18 @@ OneMaterial g_materials;
 CollisionManager* g_cm;
 CollisionManager* g_back;
 
+// Each edge walked by exactly two faces.
+bool closedSolid(const TraceModel& t) {
+  int uses[TraceModel::kMaxEdges + 1] = {};
+  for (int f = 0; f < t.numPolys; f++)
+    for (int k = 0; k < t.polys[f].numEdges; k++)
+      uses[std::abs(t.polys[f].edges[k])]++;
+  for (int e = 1; e <= t.numEdges; e++)
+    if (uses[e] != 2)
+      return false;
+  return t.numPolys > 0;
+}
+
 void exercise(CollisionManager& cm, int index) {
   const Mat3 id = Mat3::identity();
   TraceModel box;
@@ -40,6 +53,18 @@ void exercise(CollisionManager& cm, int index) {
   const float delta[6] = {0, 0, -8, 0, 0, 0};
   ContactInfo contacts[8];
   cm.contacts(contacts, 8, Vec3(0, 0, 20), delta, 0.1f, &box, id, -1, index, Vec3(), id);
+  // A turn grows its shape; the brushes' own solids are grown the same way and must stay closed.
+  TraceModel cylinder;
+  cylinder.setupCylinder(Bounds(Vec3(-6, -6, -12), Vec3(6, 6, 12)), 7);
+  cm.rotation(&r, Vec3(2, 1, 0), Rotation(Vec3(2, 1, 0), Vec3(0, 1, 0), 60.0f), &cylinder, id, -1, index, Vec3(),
+              id);
+  const cmModel_t* m = cm.model(index);
+  for (int b = 0; m && b < m->brushes.num() && b < 8; b++) {
+    TraceModel grown = m->brushes[b]->trm;
+    grown.expand(-0.03125f);
+    if (closedSolid(m->brushes[b]->trm) && !closedSolid(grown))
+      __builtin_trap();
+  }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the images of the sample effect materials (materials/effects.mtx) as uncompressed TGA
-files beside this script: a hot spark with a bright core, and a soft smoke puff whose alpha fades
-to its rim. Run it again after changing it; the images are committed with it."""
+files beside this script: a hot spark with a bright core, a soft smoke puff whose alpha fades
+to its rim, a sooty scorch mark for decals, and the dark rim of tunnel vision (clear in the middle). Run it again after changing it; the images are committed with it."""
 import math
 import os
 import struct
@@ -43,5 +43,21 @@ def smoke(x, y):
     return (200, 200, 200, int(255 * min(1.0, a)))
 
 
+def scorch(x, y):
+    d = radius(x, y)
+    # A ragged dark blot: darkest in the middle, its rim broken up.
+    ragged = 0.8 + 0.2 * math.sin(math.atan2(y - SIZE / 2.0, x - SIZE / 2.0) * 7.0)
+    a = max(0.0, 1.0 - d / ragged) ** 0.7
+    return (20, 16, 12, int(255 * min(1.0, a)))
+
+
+def tunnel(x, y):
+    d = radius(x, y)
+    a = min(1.0, max(0.0, (d - 0.45) / 0.5))
+    return (0, 0, 0, int(255 * a))
+
+
 write_tga("spark.tga", spark)
 write_tga("smoke.tga", smoke)
+write_tga("scorch.tga", scorch)
+write_tga("tunnel.tga", tunnel)

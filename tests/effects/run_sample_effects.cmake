@@ -1,0 +1,148 @@
+# The sample effects that need the game, each through the staged engine on the sample map, headless:
+# a shot with only that effect ("g_demoEffectsOnly") against one with no effects ("g_demoEffects 0"),
+# with the camera still at the player start; and the trigger, walked into from the start, against the
+# same walk without effects.
+#  - the scorch decal darkens the far wall right of the door;
+#  - the bouncing sparks hit the floor (the game's trace through the collision model reports the hit)
+#    and light pixels in the lower half of the picture;
+#  - the circling spark (strip, trails, streaks) and the tumbling models light pixels of their own;
+#  - walking into the trigger shakes, narrows and doubles the view: the corners of the picture turn
+#    dark under the tunnel's rim.
+function(shoot name effects only walk)
+  file(REMOVE_RECURSE ${DIR}/media/screenshots)
+  # A semicolon cannot stand in a list variable: the walk is its own command line.
+  set(forward wait)
+  set(back wait)
+  if(walk)
+    set(forward +_forward)
+    set(back -_forward)
+  endif()
+  execute_process(
+    COMMAND ${EXE} con_devconsole 1 ";" g_demoEffects ${effects} ";" g_demoEffectsOnly ${only} ";" map demo
+      ";" wait 4000 ";" ${forward} ";" wait 600 ";" ${back} ";" wait 200 ";" screenshot32 ";" quit
+    WORKING_DIRECTORY ${DIR}
+    RESULT_VARIABLE rc
+    OUTPUT_VARIABLE out
+    ERROR_VARIABLE err
+    TIMEOUT 100)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "quillmere ended with ${rc}\n${out}\n${err}")
+  endif()
+  file(GLOB shots ${DIR}/media/screenshots/*.tga)
+  list(LENGTH shots count)
+  if(NOT count EQUAL 1)
+    message(FATAL_ERROR "expected one screenshot, found ${count}\n${out}")
+  endif()
+  file(COPY_FILE ${shots} ${DIR}/fx_${name}.tga)
+  set(${name}_out "${out}" PARENT_SCOPE)
+endfunction()
+
+# Sums of red, green and blue at every fourth pixel of every eighth row of the box [x0, x1) x [y0, y1)
+# (fractions of the picture); the counts of pixels that are darker or brighter by more than 45 in
+# `a` than in `b`, and the two totals.
+function(compare a b x0 x1 y0 y1)
+  file(READ ${DIR}/fx_${a}.tga header HEX LIMIT 18)
+  string(SUBSTRING ${header} 24 2 w0)
+  string(SUBSTRING ${header} 26 2 w1)
+  string(SUBSTRING ${header} 28 2 h0)
+  string(SUBSTRING ${header} 30 2 h1)
+  math(EXPR width "0x${w1}${w0}")
+  math(EXPR height "0x${h1}${h0}")
+  math(EXPR rowBytes "${width} * 4")
+  math(EXPR px0 "${width} * ${x0} / 100")
+  math(EXPR px1 "${width} * ${x1} / 100 - 1")
+  math(EXPR py0 "${height} * ${y0} / 100")
+  math(EXPR py1 "${height} * ${y1} / 100 - 1")
+  set(darker 0)
+  set(brighter 0)
+  set(totalA 0)
+  set(totalB 0)
+  foreach(y RANGE ${py0} ${py1} 8)
+    # Screenshots are stored top row first.
+    math(EXPR offset "18 + ${y} * ${rowBytes}")
+    file(READ ${DIR}/fx_${a}.tga ra HEX OFFSET ${offset} LIMIT ${rowBytes})
+    file(READ ${DIR}/fx_${b}.tga rb HEX OFFSET ${offset} LIMIT ${rowBytes})
+    foreach(x RANGE ${px0} ${px1} 4)
+      math(EXPR at "${x} * 8")
+      string(SUBSTRING ${ra} ${at} 6 pa)
+      string(SUBSTRING ${rb} ${at} 6 pb)
+      string(SUBSTRING ${pa} 0 2 c0)
+      string(SUBSTRING ${pa} 2 2 c1)
+      string(SUBSTRING ${pa} 4 2 c2)
+      math(EXPR sa "0x${c0} + 0x${c1} + 0x${c2}")
+      string(SUBSTRING ${pb} 0 2 c0)
+      string(SUBSTRING ${pb} 2 2 c1)
+      string(SUBSTRING ${pb} 4 2 c2)
+      math(EXPR sb "0x${c0} + 0x${c1} + 0x${c2}")
+      math(EXPR totalA "${totalA} + ${sa}")
+      math(EXPR totalB "${totalB} + ${sb}")
+      math(EXPR d "${sa} - ${sb}")
+      if(d LESS -45)
+        math(EXPR darker "${darker} + 1")
+      elseif(d GREATER 45)
+        math(EXPR brighter "${brighter} + 1")
+      endif()
+    endforeach()
+  endforeach()
+  set(darker ${darker} PARENT_SCOPE)
+  set(brighter ${brighter} PARENT_SCOPE)
+  set(totalA ${totalA} PARENT_SCOPE)
+  set(totalB ${totalB} PARENT_SCOPE)
+endfunction()
+
+shoot(none 0 "\"\"" FALSE)
+
+# The scorch mark: on the wall right of the door, at about 60 % across and 45 % down.
+shoot(spray 1 effects/spray FALSE)
+if(NOT spray_out MATCHES "sample game: scorch marks go on the wall at 25[0-9]\\.[0-9] ")
+  message(FATAL_ERROR "the game found no wall for the scorch mark\n${spray_out}")
+endif()
+compare(spray none 55 80 30 60)
+message("scorch mark: ${darker} pixels darker, ${brighter} brighter")
+if(darker LESS 10 OR NOT darker GREATER brighter)
+  message(FATAL_ERROR "no scorch mark on the wall")
+endif()
+
+# The bouncing sparks: the first hit is on the floor (z = 0, facing up).
+shoot(bounce 1 effects/bounce FALSE)
+if(NOT bounce_out MATCHES "sample game: a particle bounced at [-0-9.]+ [-0-9.]+ 0\\.[0-9] off a surface facing 0\\.00 0\\.00 1\\.00")
+  message(FATAL_ERROR "no particle was traced onto the floor\n${bounce_out}")
+endif()
+compare(bounce none 0 100 50 100)
+message("bouncing sparks: ${brighter} pixels brighter in the lower half")
+if(brighter LESS 5)
+  message(FATAL_ERROR "the bouncing sparks left no mark")
+endif()
+
+foreach(effect comet crates)
+  shoot(${effect} 1 effects/${effect} FALSE)
+  compare(${effect} none 0 100 20 80)
+  math(EXPR changed "${darker} + ${brighter}")
+  message("${effect}: ${changed} pixels changed")
+  if(changed LESS 10)
+    message(FATAL_ERROR "effects/${effect} left no mark")
+  endif()
+endforeach()
+
+# The trigger: the same walk with and without its effect; the corners darken.
+shoot(walk 0 "\"\"" TRUE)
+shoot(jolt 1 effects/jolt TRUE)
+foreach(line "the player walked into the trigger" "shake for 0.80 s" "tunnel vision for 2.50 s"
+             "double vision for 2.50 s")
+  string(FIND "${jolt_out}" "sample game: ${line}" found)
+  if(found LESS 0)
+    message(FATAL_ERROR "missing \"${line}\"\n${jolt_out}")
+  endif()
+endforeach()
+set(cornersA 0)
+set(cornersB 0)
+foreach(box "0;12;0;12" "88;100;0;12" "0;12;88;100" "88;100;88;100")
+  compare(jolt walk ${box})
+  math(EXPR cornersA "${cornersA} + ${totalA}")
+  math(EXPR cornersB "${cornersB} + ${totalB}")
+endforeach()
+message("corners: ${cornersA} under the tunnel against ${cornersB} without")
+math(EXPR limit "${cornersB} / 2")
+if(NOT cornersA LESS limit)
+  message(FATAL_ERROR "the tunnel's rim did not darken the corners")
+endif()
