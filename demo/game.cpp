@@ -29,6 +29,8 @@
 namespace {
 
 constexpr uint32_t kGameCommandFlag = 0x10;
+// renderScene: lit, ambient stages, clear depth and colour ("r_clearcolor") with a depth pass.
+constexpr int kSceneFlags = 0x1b;
 
 GameImports s_imports;
 ConVar s_stepRate("g_demoSteps", "0", kConVarInt, "game steps run by the sample game");
@@ -496,9 +498,7 @@ class DemoGame : public GameInterface {
     view.axis = Mat3(forward, Vec3(-forward.y, forward.x, 0.0f), Vec3(0.0f, 0.0f, 1.0f));
     view.time = state_->steps * 16;
     s_effects.draw(view);
-    s_imports.renderSystem->renderScene(&view, 0);
-    if (s_imports.effectsSystem)
-      s_imports.effectsSystem->printParticleStats();
+    s_imports.renderSystem->renderScene(&view, kSceneFlags);
   }
 
   void drawMapView() {
@@ -513,9 +513,7 @@ class DemoGame : public GameInterface {
     if (s_imports.soundSystem)
       s_imports.soundSystem->setListener(view.origin, view.axis, Vec3(), false);
     s_effects.draw(view);
-    s_imports.renderSystem->renderScene(&view, 0);
-    if (s_imports.effectsSystem)
-      s_imports.effectsSystem->printParticleStats();
+    s_imports.renderSystem->renderScene(&view, kSceneFlags);
   }
   void mouseEvent(int, int, int) override {}
   bool keyEvent(int, bool down) override {

@@ -339,7 +339,13 @@ void RenderManager::drawLights() {
     renderLight(index);
     g_renderBackEnd.counters().lightsDrawn++;
   }
-  if (!r_skipFogLightsI.getBool()) {
+  g_renderBackEnd.setStencilForPass(false);
+  resetScissor();
+}
+
+void RenderManager::drawFogLights() {
+  // Over everything the lights and the stages after them drew.
+  if (!r_skipFogLightsI.getBool() && (g_renderBackEnd.viewFlags() & kViewFlagLit) != 0) {
     for (const VisibleFog& fog : visibleFogs_) {
       renderFogLight(fog.light);
       g_renderBackEnd.counters().fogLightsDrawn++;

@@ -376,7 +376,8 @@ class RenderManager final : public RenderSystem {
   void drawViewInto(const RenderView& view, uint32_t flags);
   // The post-process glow over the whole window: bright parts of the frame, blurred, added back.
   void drawGlow();
-  // "_bloomRender" and "_bloomRender_1" with the glow materials; freed first when they exist.
+  // "_shadowMask", "_bloomRender" and "_bloomRender_1" with the glow materials; freed first when
+  // they exist.
   void createGlowTargets();
   void freeGlowTargets();
   FrameBufferOpenGL* bloomTarget(int index) const { return index == 0 ? bloomTarget_ : bloomTarget2_; }
@@ -384,6 +385,23 @@ class RenderManager final : public RenderSystem {
   void drawInWorldGuis();
   // Subviews drawn by the last renderScene.
   int subviewsDrawn() const { return subviewsDrawn_; }
+
+  // --- The frame around the surface passes (postprocess.cpp) ---
+  // Clears the current view's rectangle as its flags ask (8 depth, 0x10 colour) to "r_clearcolor".
+  void clearForView(uint32_t flags);
+  // Every opaque entry of the visible draw list drawn with all stages of `material` instead.
+  void drawOverrideMaterial(Material* material);
+  // The flare of one quad of a flare surface (16 vertices); 0 when the eye is behind the quad.
+  int buildFlare(const SurfaceGeometry* geometry, int quad, float size, const float color[4],
+                 DrawVertex out[16]) const;
+  void drawFlares();
+  // After the frame was drawn: when a visible material reads "_currentRender", the frame is copied
+  // into it and those stages are drawn over it.
+  void drawPostProcess(uint32_t flags);
+  // Flares and post-process surfaces drawn since the manager was made (tests, the benchmark).
+  int flaresDrawn() const { return flaresDrawn_; }
+  int postProcessDrawn() const { return postProcessDrawn_; }
+  FrameBufferOpenGL* shadowMaskTarget() const { return shadowMaskTarget_; }
 
  private:
   bool validEntity(int index, const char* what);
@@ -393,7 +411,11 @@ class RenderManager final : public RenderSystem {
   void freeLightRecord(LightRecord* record);
   void freeEntityRecord(EntityRecord* record);
   bool entityInView(const EntityRecord& record, const RenderView& view) const;
+  // The passes of one view with the back end's view flags (clearing, depth pre-pass, lit or not).
   void drawScene(const RenderView& view);
+  // False (with "isInView: null model??") for a draw surface without geometry.
+  static bool surfaceHasGeometry(const DrawSurface& ds);
+  void drawFogLights();
   // The 2D state around flat drawing.
   void begin2D();
   void end2D();
@@ -479,6 +501,9 @@ class RenderManager final : public RenderSystem {
   int subviewsDrawn_ = 0;
   FrameBufferOpenGL* bloomTarget_ = nullptr;
   FrameBufferOpenGL* bloomTarget2_ = nullptr;
+  FrameBufferOpenGL* shadowMaskTarget_ = nullptr;
+  int flaresDrawn_ = 0;
+  int postProcessDrawn_ = 0;
   Material* highPassMaterial_ = nullptr;
   Material* renderBloomMaterial_ = nullptr;
   Material* hConvoluteMaterial_ = nullptr;

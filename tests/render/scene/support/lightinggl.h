@@ -208,7 +208,7 @@ class LightingGLTest : public ::testing::Test {
     v.fovX = 90.0f;
     v.fovY = 73.74f;
     v.origin = origin;
-    manager->renderScene(&v, 0);
+    manager->renderScene(&v, 0xb);
   }
 
   // Where a point of the world lands on the window (y down), for a camera at the origin.
