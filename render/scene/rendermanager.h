@@ -514,6 +514,10 @@ class RenderManager final : public RenderSystem {
   void drawGlowPass(Material* material, float s1, float t1, float s2, float t2);
 };
 
+// Where a light shines from: origin + center, or for a parallel light a point 99999 units along its
+// normalised center (straight up when it has none), so every receiver sees the same direction.
+Vec3 lightEmissionPoint(const RenderLight& light);
+
 // The process-wide manager: created (with the render-model manager) on first call, null when init
 // fails.
 RenderManager* getRenderSystem();
