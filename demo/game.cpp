@@ -119,11 +119,6 @@ struct SampleEffects {
       fx->updateEffect(slot.handle, slot.params, milliseconds);
   }
 
-  void draw(const RenderView& view) {
-    if (s_imports.effectsSystem)
-      s_imports.effectsSystem->submitEffectsModel(view);
-  }
-
   // The engine clears every effect when a map goes; the next step starts them again.
   void forget() {
     for (Slot& slot : slots)
@@ -497,7 +492,6 @@ class DemoGame : public GameInterface {
     const Vec3 forward(std::cos(angle), std::sin(angle), 0.0f);
     view.axis = Mat3(forward, Vec3(-forward.y, forward.x, 0.0f), Vec3(0.0f, 0.0f, 1.0f));
     view.time = state_->steps * 16;
-    s_effects.draw(view);
     s_imports.renderSystem->renderScene(&view, kSceneFlags);
   }
 
@@ -512,7 +506,6 @@ class DemoGame : public GameInterface {
     view.time = state_->steps * 16;
     if (s_imports.soundSystem)
       s_imports.soundSystem->setListener(view.origin, view.axis, Vec3(), false);
-    s_effects.draw(view);
     s_imports.renderSystem->renderScene(&view, kSceneFlags);
   }
   void mouseEvent(int, int, int) override {}

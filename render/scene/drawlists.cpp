@@ -307,9 +307,15 @@ void RenderManager::buildDrawLists() {
   buildBatchModel();
   addDecalSurfaces();
   cullLights();
-  if (effectsModel_ != nullptr) {
-    for (int s = 0; s < effectsModel_->numSurfaces(); ++s) {
-      const ModelSurface* surface = effectsModel_->getSurface(s);
+  // The effects of this view: a model set from outside, else the renderer's own, rebuilt for this
+  // view so sprites face it.
+  RenderModel* effects = effectsModel_;
+  if (effects == nullptr) {
+    effects = buildViewEffectsModel(&frameEffectsModel_, view_);
+  }
+  if (effects != nullptr) {
+    for (int s = 0; s < effects->numSurfaces(); ++s) {
+      const ModelSurface* surface = effects->getSurface(s);
       const SurfaceGeometry* g = surface != nullptr ? surface->geometry : nullptr;
       if (g != nullptr && g->numVerts > 0 && g->numIndexes > 0) {
         addDrawSurface(surface, nullptr);

@@ -183,6 +183,7 @@ void RenderManager::shutdown() {
     g_texManager->flagAllForReload();
   if (g_renderInterface && flatBuffer_)
     g_renderInterface->freeVertexBuffer(&flatBuffer_);
+  freeEffectsModels();
   flatBuffer_ = nullptr;
   if (g_renderInterface && shadowBuffer_)
     g_renderInterface->freeVertexBuffer(&shadowBuffer_);
@@ -300,6 +301,7 @@ void RenderManager::onMapLoaded() { createGlowTargets(); }
 
 void RenderManager::unloadMap() {
   renderDecals().clearAll();
+  freeEffectsModels();
   for (EntityRecord*& e : entities_) {
     if (e) {
       if (e->instanceModel && g_renderModelSystem) {

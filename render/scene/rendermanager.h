@@ -202,6 +202,15 @@ class RenderManager final : public RenderSystem {
   const List<VisibleFog>& visibleFogs() const { return visibleFogs_; }
   const AreaBitArray& visibleAreas() const { return visibleAreas_; }
   bool postProcessFrame() const { return postProcess_; }
+  // The renderer's own effects model of a view (made in *slot on first use), rebuilt by the effects
+  // manager for that view; null without an effects manager.
+  RenderModel* buildViewEffectsModel(BaseModel** slot, const RenderView& view);
+  // The draw-list entries of one effects model pointed at the same surfaces of another.
+  void swapEffectsSurfaces(BaseModel* from, BaseModel* to);
+  // Around a mirror or remote view: its own effects model in place of the main view's.
+  void beginSubviewEffects(const RenderView& view);
+  void endSubviewEffects();
+  void freeEffectsModels();
   // The decal and effects models other subsystems fill; their surfaces are added each view.
   void setDecalModel(RenderModel* model) { decalModel_ = model; }
   void setEffectsModel(RenderModel* model) { effectsModel_ = model; }
@@ -467,6 +476,8 @@ class RenderManager final : public RenderSystem {
   BaseModel* batchModel_ = nullptr;
   RenderModel* decalModel_ = nullptr;
   RenderModel* effectsModel_ = nullptr;
+  BaseModel* frameEffectsModel_ = nullptr;    // "_effectsModel" of the main view
+  BaseModel* subviewEffectsModel_ = nullptr;  // the same effects built for a mirror or remote view
   RenderEntity decalEntity_;  // the fixed record decal surfaces are drawn with
   int overlayTriangles_ = 0;
   Material* blobShadowMaterial_ = nullptr;

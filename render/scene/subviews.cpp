@@ -171,7 +171,9 @@ void RenderManager::drawSubviews() {
     g_renderBackEnd.pushViewMatrices();
     g_renderBackEnd.setMirrored(mirrored);
     g_renderBackEnd.setClipPlane0(&view.clipPlane);
+    beginSubviewEffects(view);
     drawViewInto(view, flags);
+    endSubviewEffects();
     g_renderBackEnd.setMirrored(false);
     endView();
     FrameBufferObject::popRenderTarget();

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 
+#include "effects/effectsmanager.h"
+#include "effects/particle.h"
 #include "lib/interface/convarsystem.h"
+#include "lib/interface/effectssystem.h"
 #include "lib/interface/renderview.h"
 #include "render/backend/renderbackend.h"
 #include "render/material/material.h"
@@ -191,6 +195,53 @@ TEST_F(FrameGLTest, FlareGlowsAroundItsQuadAndOnlyFromTheFront) {
   add(odd);
   manager->renderScene(&view, 0x1b);
   EXPECT_NE(console.text.find("WARNING: odd index count for flare.."), std::string::npos);
+}
+
+// The renderer builds the effects of each view itself: a running effect shows without the game
+// ever handing the renderer an effects model or entity.
+TEST_F(FrameGLTest, RunningEffectsDrawWithoutBeingSubmitted) {
+  if (!running())
+    return;
+  g_particlePool.relinkAll();
+  RenderSystem* previousRender = g_renderSystem;
+  g_renderSystem = manager.get();
+  auto effects = std::make_unique<EffectsManager>();
+  g_effectsSystem = effects.get();
+  DeclEffect decl;
+  DeclEffectSegment* s = new DeclEffectSegment("emitter", "p");
+  s->type = kSegmentSprite;
+  s->particles.material = material("{\n{\nred 0\ngreen 1\nblue 0\n}\n}\n");
+  s->particles.flags = kSegmentSpawnAtOnce;
+  s->count = {1, 1};
+  s->duration = {10.0f, 10.0f};
+  s->particles.lifetime = {10.0f, 10.0f};
+  for (ParticleState* st : {&s->particles.startRange.min, &s->particles.startRange.max, &s->particles.endRange.min,
+                            &s->particles.endRange.max}) {
+    st->position = Vec3(64, 0, 0);
+    st->tint = Vec3(1, 1, 1);
+    st->alpha = 1.0f;
+    st->width = 8.0f;
+    st->length = 8.0f;
+  }
+  decl.segments.append(s);
+  RenderEffectParams params;
+  params.decl = &decl;
+  params.draw = true;
+  const int handle = effects->addEffect(params);
+  effects->updateEffect(handle, params, 16);
+  const RenderView view = camera();
+  manager->renderScene(&view, 0x1b);
+  EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kGreen)) << console.text;
+  EXPECT_TRUE(near(at(kWidth / 2 + 40, kHeight / 2), kBlack));
+  EXPECT_LT(effects->effectsEntity(), 0) << "no entity was submitted";
+  // Freed, the next view's model is empty again.
+  effects->freeEffect(handle);
+  manager->renderScene(&view, 0x1b);
+  EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kBlack));
+  g_effectsSystem = nullptr;
+  effects.reset();
+  g_particlePool.relinkAll();
+  g_renderSystem = previousRender;
 }
 
 }  // namespace
