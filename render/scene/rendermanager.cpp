@@ -493,12 +493,23 @@ void RenderManager::computeLightDerived(LightRecord* record) {
   else
     local = Bounds(-l.radius, l.radius);
   l.bounds = Bounds::fromTransformedBounds(local, l.origin, l.axis);
-  // Outward planes of the oriented box: +axis at the max side, -axis at the min side.
-  for (int i = 0; i < 3; i++) {
-    const Vec3 n = l.axis[i];
-    const float d = n.dot(l.origin);
-    l.planes[i * 2] = Plane(n, d + local.maxs[i]);
-    l.planes[i * 2 + 1] = Plane(-n, -(d + local.mins[i]));
+  if (l.shape == 4) {
+    // The cone's own frustum down -axis 2: its far end has the half extents radius.x and .y.
+    const float fov = 2.0f * std::atan(l.radius.y / l.radius.z) * 57.2957795132f;
+    frustumPlanes(l.planes, l.origin, l.axis, fov, l.radius.x / l.radius.y, 1.0f, l.radius.z);
+    // A mirrored (left-handed) axis winds the planes inwards: the middle of the cone is inside.
+    const Vec3 middle = l.origin - l.axis[2] * (0.5f * l.radius.z);
+    for (Plane& p : l.planes)
+      if (p.distance(middle) > 0.0f)
+        p = Plane(-p.normal(), -p.d);
+  } else {
+    // Outward planes of the oriented box: +axis at the max side, -axis at the min side.
+    for (int i = 0; i < 3; i++) {
+      const Vec3 n = l.axis[i];
+      const float d = n.dot(l.origin);
+      l.planes[i * 2] = Plane(n, d + local.maxs[i]);
+      l.planes[i * 2 + 1] = Plane(-n, -(d + local.mins[i]));
+    }
   }
   if ((l.flags & kLightAmbient) || l.kind == 2) {
     l.flags = uint8_t((l.flags & 0xf9) | 1);

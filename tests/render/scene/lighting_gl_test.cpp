@@ -236,3 +236,42 @@ TEST_F(LightingGLTest, AParallelLightCastsBeyondTheCasterAlongItsDirection) {
 }
 
 }  // namespace
+
+namespace {
+
+// A cone light keeps its cone's planes: its screen rectangle (and so its scissor) is the cone's,
+// smaller than the box around it, and it lights the wall where the cone meets it.
+TEST_F(LightingGLTest, AConeLightsScissorIsItsConesNotItsBoxs) {
+  LeftRightWorld world;
+  world.leftRect = Bounds(Vec3(0, 0, 0), Vec3(1, 1, 1));
+  g_spatialSystem = &world;
+  addEntity(box(wallMaterial, Vec3(100, -80, -60), Vec3(104, 80, 60)));
+  RenderLight l;
+  l.shape = 4;
+  l.origin = Vec3(50, 0, 0);
+  l.axis = Mat3(Vec3(0, 1, 0), Vec3(0, 0, -1), Vec3(-1, 0, 0));  // the cone runs down -axis 2: +x
+  l.radius = Vec3(16, 16, 60);
+  l.material = lightMaterial;
+  for (int i = 0; i < 4; i++)
+    l.shaderParms[i] = 1.0f;
+  const int cone = manager->addLightDef(&l);
+  render();
+  EXPECT_GT(atWorld(Vec3(100, 0, 0)).sum(), 100) << console.text;
+  // The box's screen rectangle, then the cone's, for the same view.
+  RenderManager::LightRecord* record = manager->lightRecord(cone);
+  ASSERT_NE(record, nullptr);
+  manager->computeLightScreenBounds(record);
+  const Bounds coneRect = record->screenBounds;
+  l.shape = 2;
+  const int boxIndex = manager->addLightDef(&l);
+  manager->computeLightScreenBounds(manager->lightRecord(boxIndex));
+  const Bounds boxRect = manager->lightRecord(boxIndex)->screenBounds;
+  ASSERT_FALSE(coneRect.isCleared());
+  ASSERT_FALSE(boxRect.isCleared());
+  const float coneWidth = coneRect.maxs.x - coneRect.mins.x;
+  const float boxWidth = boxRect.maxs.x - boxRect.mins.x;
+  EXPECT_LT(coneWidth, boxWidth * 0.75f) << coneWidth << " " << boxWidth;
+  EXPECT_LT(coneRect.maxs.y - coneRect.mins.y, (boxRect.maxs.y - boxRect.mins.y) * 0.75f);
+}
+
+}  // namespace
