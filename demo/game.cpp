@@ -150,6 +150,14 @@ void poseTube(int steps) {
   s_tubeJoints[2] = Mat4::fromMat3(Mat3(Vec3(1, 0, 0), Vec3(0, c, s), Vec3(0, -s, c)), Vec3(0, 0, 10));
 }
 
+// The renderer poses the tube for each view it draws, from the view's time (16 ms a step).
+bool poseTubeForView(RenderEntity* entity, const RenderView* view) {
+  poseTube(view->time / 16);
+  entity->numJoints = 3;
+  entity->joints = s_tubeJoints;
+  return true;
+}
+
 // ---- The player in a map ----
 
 constexpr float kWalkSpeed = 240.0f;  // units a second at full forward
@@ -323,6 +331,7 @@ class DemoGame : public GameInterface {
     poseTube(0);
     s_tubeEntity.numJoints = 3;
     s_tubeEntity.joints = s_tubeJoints;
+    s_tubeEntity.callback = poseTubeForView;
     s_tube = render->addEntityDef(&s_tubeEntity);
     for (int i = 0; i < 2; i++) {
       RenderLight light;
@@ -430,10 +439,6 @@ class DemoGame : public GameInterface {
     ++state_->steps;
     s_stepRate.setInt(state_->steps);
     s_effects.step(state_->steps * 16);
-    if (s_tube >= 0 && s_imports.renderSystem) {
-      poseTube(state_->steps);
-      s_imports.renderSystem->updateEntityDef(s_tube, &s_tubeEntity);
-    }
     if (s_player.inMap && commands)
       move(commands[s_player.localClient]);
   }

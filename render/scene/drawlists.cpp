@@ -141,6 +141,10 @@ void RenderManager::updateEntities(List<EntityRecord*>& collected) {
     if (!model->isLoaded()) {
       model->reload();
     }
+    // The owner's callback poses the entity for this view (on the main thread: game code).
+    if (record->parms.callback != nullptr && record->parms.callback(&record->parms, &view_)) {
+      record->dirtyCount = 1;
+    }
     bool deforms = false;
     for (int s = 0; s < model->numSurfaces(); ++s) {
       Material* m = model->resolveSurfaceMaterial(s, record->parms.customMaterial, record->parms.skin2,
@@ -535,6 +539,9 @@ void RenderManager::buildBatchModel() {
     }
     if (!model->isLoaded()) {
       model->reload();
+    }
+    if (record->parms.callback != nullptr) {
+      record->parms.callback(&record->parms, &view_);
     }
     Mat4 joints[1];
     model->computeJointMatrices(joints, &record->parms);

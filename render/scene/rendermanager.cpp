@@ -388,6 +388,7 @@ int RenderManager::addEntityDef(const RenderEntity* entity) {
   record->dirtyCount = 1;
   computeEntityAreas(record);
   const int index = takeSlot(entities_, record);
+  record->parms.entityIndex = index;
   renderDecals().clearOverlays(index);
   return index;
 }
@@ -398,6 +399,7 @@ void RenderManager::updateEntityDef(int index, const RenderEntity* entity) {
   EntityRecord* record = entities_[index];
   record->dirtyCount = 1;
   record->parms = *entity;
+  record->parms.entityIndex = index;
   RenderModel* model = entity->model;
   // Without a model there is nothing to resolve and no instance to keep.
   if (!model) {
@@ -791,6 +793,9 @@ void RenderManager::renderModelView(const RenderView* view, int flags, RenderMod
     previewSource_ = model;
   }
   clearDrawLists();
+  // The caller's callback poses the preview (its joints) for this view.
+  if (previewParms_.callback)
+    previewParms_.callback(&previewParms_, &v);
   if (previewInstance_) {
     previewInstance_->buildInstance(&previewParms_);
     previewInstance_->uploadVertices(true);

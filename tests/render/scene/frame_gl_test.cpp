@@ -244,4 +244,47 @@ TEST_F(FrameGLTest, RunningEffectsDrawWithoutBeingSubmitted) {
   g_renderSystem = previousRender;
 }
 
+// The owner's callback poses the entity for each view (here: it slides with the view's time), and
+// the renderer keeps the entity's slot index in its stored parameters.
+bool slideWithTime(RenderEntity* entity, const RenderView* view) {
+  int* calls = static_cast<int*>(entity->callbackData);
+  ++*calls;
+  entity->origin = Vec3(100.0f, view->time == 0 ? 40.0f : -40.0f, 0.0f);
+  return true;
+}
+
+TEST_F(FrameGLTest, EntityCallbackPosesItForEachViewAndTheSlotIndexIsKept) {
+  if (!running())
+    return;
+  add(quad(material("{\nmap _white\nred 0\nblue 0\n}\n"), 200, -300, 300, 300));  // green far wall
+  RenderEntity e;
+  e.model = quad(material("{\nmap _white\ngreen 0\nblue 0\n}\n"), 0, -10, 10, 10);  // red, at x 0
+  for (float& p : e.shaderParms)
+    p = 1.0f;
+  int calls = 0;
+  e.callback = slideWithTime;
+  e.callbackData = &calls;
+  const int index = manager->addEntityDef(&e);
+  ASSERT_NE(manager->getRenderEntity(index), nullptr);
+  EXPECT_EQ(manager->getRenderEntity(index)->entityIndex, index);
+  // Without the callback the quad would stand at the eye; it is drawn where the callback put it.
+  RenderView view = camera(0);
+  manager->renderScene(&view, 0x1b);
+  EXPECT_EQ(calls, 1);
+  const int left = kWidth / 2 - int(40.0f / 100.0f * kWidth / 2);
+  const int right = kWidth / 2 + int(40.0f / 100.0f * kWidth / 2);
+  EXPECT_TRUE(near(at(left, kHeight / 2), kRed)) << console.text;
+  EXPECT_TRUE(near(at(right, kHeight / 2), kGreen));
+  view = camera(1000);
+  manager->renderScene(&view, 0x1b);
+  EXPECT_EQ(calls, 2);
+  EXPECT_TRUE(near(at(right, kHeight / 2), kRed));
+  EXPECT_TRUE(near(at(left, kHeight / 2), kGreen));
+  // An update keeps the index (the caller's copy says -1).
+  RenderEntity next = e;
+  EXPECT_EQ(next.entityIndex, -1);
+  manager->updateEntityDef(index, &next);
+  EXPECT_EQ(manager->getRenderEntity(index)->entityIndex, index);
+}
+
 }  // namespace
