@@ -141,6 +141,8 @@ void RenderManager::updateEntities(List<EntityRecord*>& collected) {
     if (!model->isLoaded()) {
       model->reload();
     }
+    // A reloaded model whose geometry no longer matches the instance gets a fresh copy.
+    matchInstance(record, record->parms.entityIndex);
     // The owner's callback poses the entity for this view (on the main thread: game code).
     if (record->parms.callback != nullptr && record->parms.callback(&record->parms, &view_)) {
       record->dirtyCount = 1;

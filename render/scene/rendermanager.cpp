@@ -124,6 +124,7 @@ RenderManager::RenderManager() {}
 
 RenderManager::~RenderManager() {
   shutdown();
+  renderDecals().shutdown();
   for (EntityRecord*& e : entities_) {
     freeEntityRecord(e);
     e = nullptr;
@@ -209,8 +210,9 @@ void RenderManager::shutdown() {
   delete imageMaterial_;
   flatMaterial_ = nullptr;
   imageMaterial_ = nullptr;
-  // The decal model goes before the model manager that holds its geometry.
-  renderDecals().shutdown();
+  // The decal model goes before the model manager that holds its geometry; the entities' overlay
+  // slots stay with the entities ("vid_restart" keeps both).
+  renderDecals().freePool();
   if (g_renderModelSystem)
     g_renderModelSystem->freeModelBuffers();
   freeDebugQueues();
@@ -416,19 +418,33 @@ void RenderManager::updateEntityDef(int index, const RenderEntity* entity) {
   }
   if (!lit)
     record->parms.noShadows = 1;
-  bool keep = record->instanceModel && record->instanceModel->numSurfaces() == model->numSurfaces();
-  for (int i = 0; keep && i < model->numSurfaces(); i++) {
-    const SurfaceGeometry* a = model->getSurface(i)->geometry;
-    const SurfaceGeometry* b = record->instanceModel->getSurface(i)->geometry;
-    keep = a && b && a->numVerts == b->numVerts && a->numIndexes == b->numIndexes;
-  }
-  if (!keep) {
-    delete record->instanceModel;
-    record->instanceModel = BaseModel::createCopy(model);
-    // Overlay entries index the old instance's vertices.
-    renderDecals().clearOverlays(index);
-  }
+  matchInstance(record, index);
   computeEntityAreas(record);
+}
+
+bool RenderManager::instanceMatches(const BaseModel* instance, RenderModel* model) {
+  if (!instance || !model || instance->numSurfaces() != model->numSurfaces())
+    return false;
+  for (int i = 0; i < model->numSurfaces(); i++) {
+    const SurfaceGeometry* a = model->getSurface(i)->geometry;
+    const SurfaceGeometry* b = const_cast<BaseModel*>(instance)->getSurface(i)->geometry;
+    // The edges too: a reloaded mesh with new edges and the same counts cannot be rebuilt in place.
+    if (!a || !b || a->numVerts != b->numVerts || a->numIndexes != b->numIndexes || a->numEdges != b->numEdges)
+      return false;
+  }
+  return true;
+}
+
+void RenderManager::matchInstance(EntityRecord* record, int index) {
+  RenderModel* model = record->parms.model;
+  if (!model || instanceMatches(record->instanceModel, model))
+    return;
+  delete record->instanceModel;
+  record->instanceModel = BaseModel::createCopy(model);
+  record->dirtyCount = 1;
+  // Overlay entries index the old instance's vertices.
+  if (index >= 0)
+    renderDecals().clearOverlays(index);
 }
 
 void RenderManager::freeEntityDef(int index) {
@@ -457,7 +473,13 @@ void RenderManager::refreshInstance(EntityRecord* record) {
     return;
   if (record->dirtyCount > 0)
     record->dirtyCount--;
-  instance->buildInstance(&record->parms);
+  if (!instance->buildInstance(&record->parms)) {
+    // The source changed under the instance (a reload): a fresh copy, built again.
+    matchInstance(record, record->parms.entityIndex);
+    instance = record->instanceModel;
+    if (!instance || !instance->buildInstance(&record->parms))
+      return;
+  }
   instance->uploadVertices(true);
 }
 
@@ -787,7 +809,7 @@ void RenderManager::renderModelView(const RenderView* view, int flags, RenderMod
   previewParms_.model = model;
   if (!model->isLoaded())
     model->reload();
-  if (previewSource_ != model || !previewInstance_ || previewInstance_->numSurfaces() != model->numSurfaces()) {
+  if (previewSource_ != model || !instanceMatches(previewInstance_, model)) {
     delete previewInstance_;
     previewInstance_ = BaseModel::createCopy(model);
     previewSource_ = model;
@@ -955,18 +977,22 @@ void RenderManager::drawTriangles2D(const DrawVertex* verts, const int* indexes,
 void RenderManager::drawRectOutline(float x, float y, float w, float h, float lineWidth) {
   if (!g_renderInterface || !flatMaterial_)
     return;
-  // Four thin quads along the outline's lines (line width in 640 x 480 units).
+  // Four thin quads along the outline's lines. The line width is in pixels, like a GL line's:
+  // in 640 x 480 units it shrinks as the window grows, so the outline keeps its thickness.
   const float lw = lineWidth > 0.0f ? lineWidth : 1.0f;
+  int vp[4];
+  g_renderBackEnd.getViewport(vp);
+  const float lwx = vp[2] > 0 ? lw * 640.0f / float(vp[2]) : lw;
+  const float lwy = vp[3] > 0 ? lw * 480.0f / float(vp[3]) : lw;
   const float x0 = x + 1.0f, x1 = x + w - 1.0f, y0 = y + 0.5f, y1 = y + h - 1.5f;
   uint8_t c[4];
   for (int i = 0; i < 4; i++)
     c[i] = uint8_t(color_[i] * 255.0f + 0.5f);
   DrawVertex v[16];
-  const float half = lw * 0.5f;
-  quadVerts(v + 0, x0 - half, y0, lw, y1 - y0, 0, 0, 1, 1, c);        // left
-  quadVerts(v + 4, x0, y1 - half, x1 - x0, lw, 0, 0, 1, 1, c);        // bottom
-  quadVerts(v + 8, x1 - half, y0, lw, y1 - y0, 0, 0, 1, 1, c);        // right
-  quadVerts(v + 12, x0, y0 - half, x1 - x0, lw, 0, 0, 1, 1, c);       // top
+  quadVerts(v + 0, x0 - lwx * 0.5f, y0, lwx, y1 - y0, 0, 0, 1, 1, c);   // left
+  quadVerts(v + 4, x0, y1 - lwy * 0.5f, x1 - x0, lwy, 0, 0, 1, 1, c);   // bottom
+  quadVerts(v + 8, x1 - lwx * 0.5f, y0, lwx, y1 - y0, 0, 0, 1, 1, c);   // right
+  quadVerts(v + 12, x0, y0 - lwy * 0.5f, x1 - x0, lwy, 0, 0, 1, 1, c);  // top
   unsigned idx[24];
   for (int q = 0; q < 4; q++)
     for (int i = 0; i < 6; i++)
@@ -1000,11 +1026,49 @@ void RenderManager::resetRenderSize() {
     g_renderBackEnd.applyViewport();
 }
 
+bool RenderManager::readImageThroughManager(const char* name, void* buffer, int bufferSize, int* outWidth,
+                                            int* outHeight, int* outBitsPerPixel) {
+  // Built-in and generated images are found as they are; others load from their files.
+  ImageInterface* image = g_texManager->findImage(name, kImageAny);
+  if (!image)
+    image = g_texManager->findImage(name, 0);
+  if (!image)
+    return false;
+  bool ok = false;
+  if (image->bind() && image->info.width > 0 && image->info.height > 0) {
+    int format = image->info.pixelFormat;
+    int bits = imageFormatBitsPerPixel(format);
+    // Compressed images read back as RGBA.
+    if (bits < 8 || bits % 8 != 0) {
+      format = kPixelFormatRGBA;
+      bits = 32;
+    }
+    const int64_t size = int64_t(image->info.width) * image->info.height * (bits / 8);
+    if (size > 0 && size <= kImageMaxPixels * 16) {
+      std::vector<uint8_t> pixels(size_t(size), 0);
+      g_renderInterface->getTexImage(image->info.textureType, format, pixels.data());
+      if (outWidth)
+        *outWidth = image->info.width;
+      if (outHeight)
+        *outHeight = image->info.height;
+      if (outBitsPerPixel)
+        *outBitsPerPixel = bits;
+      std::memcpy(buffer, pixels.data(), size_t(size < bufferSize ? size : bufferSize));
+      ok = bufferSize >= size;
+    }
+  }
+  g_texManager->releaseImage(image);
+  return ok;
+}
+
 bool RenderManager::getImageData(const char* name, void* buffer, int bufferSize, int* outWidth, int* outHeight,
                                  int* outBitsPerPixel) {
   // A negative size or no buffer copies nothing.
   if (!name || !name[0] || !buffer || bufferSize < 0)
     return false;
+  if (g_texManager && g_renderInterface)
+    return readImageThroughManager(name, buffer, bufferSize, outWidth, outHeight, outBitsPerPixel);
+  // Without a device: the image's file.
   // The image's file, by its own extension or the ones images are looked up with.
   using Loader = bool (*)(const char*, ImageData*);
   struct Format {
@@ -1122,6 +1186,9 @@ void RenderManager::projectDecal(const float (*winding)[5], const Vec3& origin, 
 }
 void RenderManager::projectDecalOnEntity(int entity, const float (*winding)[5], const Vec3& origin, bool parallel,
                                          float depth, Material* material, int time) {
+  // The decal clips against the instance as it is drawn now: built for the entity's parameters.
+  if (EntityRecord* record = entityRecord(entity))
+    refreshInstance(record);
   renderDecals().projectDecalOnEntity(*this, entity, winding, 4, origin, parallel, depth, material, time);
 }
 void RenderManager::addEntityOverlay(int entity, const Plane* planes, Material* material) {

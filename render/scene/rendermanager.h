@@ -416,6 +416,10 @@ class RenderManager final : public RenderSystem {
   bool validEntity(int index, const char* what);
   bool validLight(int index, const char* what);
   void refreshInstance(EntityRecord* record);
+  // Whether an instance copy still has its model's surfaces, counts and edges.
+  static bool instanceMatches(const BaseModel* instance, RenderModel* model);
+  // A fresh instance copy (rebuilt at the next refresh) when the old one no longer matches.
+  void matchInstance(EntityRecord* record, int index);
   void computeLightDerived(LightRecord* record);
   void freeLightRecord(LightRecord* record);
   void freeEntityRecord(EntityRecord* record);
@@ -434,6 +438,10 @@ class RenderManager final : public RenderSystem {
                             bool depthTest);
   void freeDebugQueues();
   // Installs the render-size getter of the screen reads.
+  // getImageData through the texture manager and the device: any image it knows, built-in and
+  // generated ones too.
+  bool readImageThroughManager(const char* name, void* buffer, int bufferSize, int* outWidth, int* outHeight,
+                               int* outBitsPerPixel);
   void installCaptureHooks();
   void removeCaptureHooks();
 

@@ -5,15 +5,18 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "effects/effectsmanager.h"
 #include "effects/particle.h"
+#include "lib/interface/texmanager.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/effectssystem.h"
 #include "lib/interface/renderview.h"
 #include "render/backend/renderbackend.h"
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
+#include "render/model/geometryedges.h"
 #include "render/scene/rendermanager.h"
 #include "tests/render/scene/support/managergl.h"
 
@@ -285,6 +288,58 @@ TEST_F(FrameGLTest, EntityCallbackPosesItForEachViewAndTheSlotIndexIsKept) {
   EXPECT_EQ(next.entityIndex, -1);
   manager->updateEntityDef(index, &next);
   EXPECT_EQ(manager->getRenderEntity(index)->entityIndex, index);
+}
+
+// getImageData reads what the texture manager holds: built-in and generated images too.
+TEST_F(FrameGLTest, ImageDataReadsBuiltInAndGeneratedImages) {
+  if (!running())
+    return;
+  std::vector<uint8_t> pixels(128 * 128 * 4, 0x11);
+  int w = 0, h = 0, bpp = 0;
+  ASSERT_TRUE(manager->getImageData("_white", pixels.data(), int(pixels.size()), &w, &h, &bpp)) << console.text;
+  ASSERT_GT(w * h, 0);
+  EXPECT_EQ(pixels[0], 255);
+  EXPECT_EQ(pixels[size_t(w * h * bpp / 8) - 1], 255);
+  ASSERT_TRUE(manager->getImageData("_fog", pixels.data(), int(pixels.size()), &w, &h, &bpp));
+  EXPECT_EQ(w, 128);
+  EXPECT_EQ(h, 128);
+  EXPECT_EQ(bpp, 32);
+  // The fog's density grows from its middle outwards.
+  const size_t middle = (size_t(64) * 128 + 64) * 4 + 3;
+  EXPECT_LT(pixels[middle], 16);
+  EXPECT_GT(pixels[3], 200);
+  // One byte short of the fog: all but its last byte, and false.
+  std::vector<uint8_t> small(128 * 128 * 4 - 1, 0);
+  EXPECT_FALSE(manager->getImageData("_fog", small.data(), int(small.size()), &w, &h, &bpp));
+  EXPECT_GT(small[3], 200);
+}
+
+// A model whose edges change with its counts kept (a reload) does not freeze its entities: the
+// instance is made again and follows the entity.
+TEST_F(FrameGLTest, AnEntityFollowsItsModelWhenTheModelsEdgesChange) {
+  if (!running())
+    return;
+  BaseModel* model = quad(material("{\nmap _white\ngreen 0\nblue 0\n}\n"), 0, -10, 10, 10);
+  RenderEntity e;
+  e.model = model;
+  e.origin = Vec3(100, 40, 0);
+  for (float& p : e.shaderParms)
+    p = 1.0f;
+  const int index = manager->addEntityDef(&e);
+  const RenderView view = camera();
+  const int left = kWidth / 2 - int(40.0f / 100.0f * kWidth / 2);
+  const int right = kWidth / 2 + int(40.0f / 100.0f * kWidth / 2);
+  manager->renderScene(&view, 0x1b);
+  ASSERT_TRUE(near(at(left, kHeight / 2), kRed));
+  SurfaceGeometry* g = model->getSurface(0)->geometry;
+  const int edgesBefore = g->numEdges;
+  buildGeometryEdges(g);
+  ASSERT_NE(g->numEdges, edgesBefore);
+  e.origin = Vec3(100, -40, 0);
+  manager->updateEntityDef(index, &e);
+  manager->renderScene(&view, 0x1b);
+  EXPECT_TRUE(near(at(right, kHeight / 2), kRed)) << console.text;
+  EXPECT_TRUE(near(at(left, kHeight / 2), kBlack));
 }
 
 }  // namespace

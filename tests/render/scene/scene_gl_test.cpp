@@ -112,6 +112,10 @@ TEST_F(SceneGLTest, FlatDrawingIn640x480UnitsMapsOntoTheWindow) {
   EXPECT_TRUE(near(at(1, kHeight / 2), kRed));
   EXPECT_TRUE(near(at(kWidth / 2, 1), kRed));
   EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kBlue));
+  // The width is 8 pixels whatever the window (centred on x 1 in 640 x 480 units, 0.4 pixels here).
+  EXPECT_TRUE(near(at(3, kHeight / 2), kRed));
+  EXPECT_TRUE(near(at(kWidth - 4, kHeight / 2), kRed));
+  EXPECT_TRUE(near(at(7, kHeight / 2), kBlue));
 
   // drawTriangles2D refuses indexes outside the vertex block.
   clearTo(0.0f, 0.0f, 1.0f);
