@@ -216,6 +216,66 @@ void spawnMapLight(const KeyDict& d) {
   render->addLightDef(&light);
 }
 
+// The rest of the frame shown in the sample map's rooms (x 0..256, 256..512, 512..768; y 0..256; z
+// 0..128), owned by the game: a heat-haze panel and a lamp with a flare in the first room, a
+// parallel light from above over it, a spot light in the second whose cone bounds what it lights,
+// and a fog volume that hides the far end of the third.
+void addFrameSamples() {
+  RenderSystem* render = s_imports.renderSystem;
+  RenderModelSystem* models = s_imports.renderModelSystem;
+  if (!render || !models)
+    return;
+  struct Placed {
+    const char* model;
+    Vec3 origin;
+  };
+  const Placed placed[] = {{"models/haze.mesh", Vec3(200.0f, 176.0f, 0.0f)},
+                           {"models/lamp.mesh", Vec3(236.0f, 140.0f, 80.0f)}};
+  for (const Placed& p : placed) {
+    RenderEntity entity;
+    entity.model = models->findOrLoadModel(p.model);
+    entity.origin = p.origin;
+    entity.noShadows = 1;
+    for (float& parm : entity.shaderParms)
+      parm = 1.0f;
+    render->addEntityDef(&entity);
+  }
+  RenderLight light;
+  light.ownerId = 1;
+  light.shaderParms[3] = 1.0f;
+  // Moonlight through the first room: parallel, from above and a little behind the start.
+  RenderLight parallel = light;
+  parallel.shape = 2;
+  parallel.origin = Vec3(128.0f, 128.0f, 64.0f);
+  parallel.radius = Vec3(128.0f, 128.0f, 64.0f);
+  parallel.center = Vec3(-0.4f, 0.3f, 1.0f);
+  parallel.flags = kLightShadows | kLightParallel;
+  parallel.shaderParms[0] = parallel.shaderParms[1] = 0.25f;
+  parallel.shaderParms[2] = 0.35f;
+  render->addLightDef(&parallel);
+  // A spot light straight down onto the middle room's floor: a cone 160 units wide at the floor.
+  RenderLight spot = light;
+  spot.shape = 4;
+  spot.origin = Vec3(384.0f, 64.0f, 124.0f);
+  spot.radius = Vec3(80.0f, 80.0f, 124.0f);
+  spot.flags = kLightShadows | kLightSpecular;
+  spot.shaderParms[0] = 1.0f;
+  spot.shaderParms[1] = 0.7f;
+  spot.shaderParms[2] = 0.4f;
+  render->addLightDef(&spot);
+  // Grey fog filling the third room, thicker the farther it is from the eye (the lights' default
+  // materials by kind and shape: "fogs/basicFog", "lights/defaultProjectedLight").
+  RenderLight fog = light;
+  fog.kind = 2;
+  fog.shape = 2;
+  fog.origin = Vec3(640.0f, 128.0f, 64.0f);
+  fog.radius = Vec3(128.0f, 128.0f, 64.0f);
+  fog.flags = kLightAmbient;
+  fog.shaderParms[0] = fog.shaderParms[1] = 0.45f;
+  fog.shaderParms[2] = 0.5f;
+  render->addLightDef(&fog);
+}
+
 // A speaker entity plays its sound shader from an emitter at its origin.
 void startSpeaker(const KeyDict& d) {
   SoundSystem* sound = s_imports.soundSystem;
@@ -413,6 +473,7 @@ class DemoGame : public GameInterface {
         spawnMapLight(*d);
       }
     }
+    addFrameSamples();
     s_effects.placeInMap(s_player.origin, s_player.startYaw);
     s_player.yaw = s_player.startYaw;
     s_player.pitch = 0.0f;

@@ -189,7 +189,9 @@ void RenderManager::drawFlares() {
     for (int y = 0; y < 3; ++y) {
       for (int x = 0; x < 3; ++x) {
         const unsigned v = unsigned(y * 4 + x);
-        const unsigned quad[6] = {v, v + 4, v + 1, v + 1, v + 4, v + 5};
+        // Wound as the quad's corners run (0, 1, 2 across the grid's first row, then down), so
+        // the flare faces where the quad faces.
+        const unsigned quad[6] = {v, v + 1, v + 4, v + 1, v + 5, v + 4};
         for (unsigned q : quad) {
           indexes[k++] = q;
         }
@@ -198,7 +200,7 @@ void RenderManager::drawFlares() {
   }
   const RenderView& view = view_;
   for (const DrawSurface& ds : bloomFlareList_) {
-    Material* m = ds.material;
+      Material* m = ds.material;
     if (m == nullptr || m->deformType != kDeformFlare) {
       continue;
     }
@@ -211,7 +213,7 @@ void RenderManager::drawFlares() {
       continue;
     }
     const float size = deformRegister(m, 0);
-    if (!(size > 0.0f)) {
+      if (!(size > 0.0f)) {
       continue;
     }
     // The flare size is the radius of the in-view test.

@@ -169,8 +169,9 @@ TEST_F(FrameGLTest, OverrideMaterialReplacesEveryOpaqueSurface) {
 TEST_F(FrameGLTest, FlareGlowsAroundItsQuadAndOnlyFromTheFront) {
   if (!running())
     return;
-  // A 4-unit quad 100 units ahead with a flare 16 units wide, fading to its outer edge.
-  Material* flare = material("deform flare 16\ntwoSided\n{\nblendfunc add\nmap _white\nvertexColor\n}\n");
+  // A 4-unit quad 100 units ahead with a flare 16 units wide, fading to its outer edge; culled as
+  // its quad is, so it must face where the quad faces.
+  Material* flare = material("deform flare 16\n{\nblendfunc add\nmap _white\nvertexColor\n}\n");
   add(quad(flare, 100, -2, 2, 2));
   const RenderView view = camera();
   const int before = manager->flaresDrawn();
