@@ -343,4 +343,43 @@ TEST_F(FrameGLTest, AnEntityFollowsItsModelWhenTheModelsEdgesChange) {
   EXPECT_TRUE(near(at(left, kHeight / 2), kBlack));
 }
 
+// "r_skipMainRender" draws nothing into the main view, debug primitives included; a missing
+// render target switches the mirror and glow paths off through their variables.
+TEST_F(FrameGLTest, SkippedMainViewAndMissingTargets) {
+  if (!running())
+    return;
+  add(quad(material("{\nmap _white\ngreen 0\nblue 0\n}\n"), 100, -20, 20, 20));
+  static const float kGreenF[4] = {0, 1, 0, 1};
+  manager->debugLine(kGreenF, Vec3(64, 60, -10), Vec3(64, -60, -10), 0, false);
+  const RenderView view = camera();
+  g_conVarSystem->setString("r_skipMainRender", "1");
+  clearTo(0.0f, 0.0f, 1.0f);
+  manager->renderScene(&view, 0x1b);
+  g_conVarSystem->setString("r_skipMainRender", "0");
+  EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kBlue)) << console.text;
+  EXPECT_TRUE(near(at(4, 4), kBlue)) << "not even cleared";
+  int greens = 0;
+  for (int y = kHeight / 2; y < kHeight; ++y)
+    greens += near(at(kWidth / 4, y), kGreen, 40);
+  EXPECT_EQ(greens, 0) << "no debug line in a skipped view";
+  manager->renderScene(&view, 0x1b);
+  EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kRed));
+  for (int y = kHeight / 2; y < kHeight; ++y)
+    greens += near(at(kWidth / 4, y), kGreen, 40);
+  EXPECT_GT(greens, 0) << "the line draws into a view that is not skipped";
+
+  ASSERT_NE(manager->shadowMaskTarget(), nullptr);
+  g_conVarSystem->setString("r_skipMirrorMaps", "0");
+  g_conVarSystem->setString("r_skipBloomFilter", "0");
+  manager->renderScene(&view, 0x1b);
+  EXPECT_EQ(g_conVarSystem->getInt("r_skipMirrorMaps"), 0);
+  manager->freeGlowTargets();
+  manager->renderScene(&view, 0x1b);
+  EXPECT_EQ(g_conVarSystem->getInt("r_skipMirrorMaps"), 1);
+  EXPECT_EQ(g_conVarSystem->getInt("r_skipBloomFilter"), 1);
+  manager->createGlowTargets();
+  g_conVarSystem->setString("r_skipMirrorMaps", "0");
+  g_conVarSystem->setString("r_skipBloomFilter", "0");
+}
+
 }  // namespace
