@@ -13,6 +13,7 @@
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/effectssystem.h"
 #include "lib/interface/renderview.h"
+#include "render/backend/framebufferopengl.h"
 #include "render/backend/renderbackend.h"
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
@@ -368,7 +369,10 @@ TEST_F(FrameGLTest, SkippedMainViewAndMissingTargets) {
     greens += near(at(kWidth / 4, y), kGreen, 40);
   EXPECT_GT(greens, 0) << "the line draws into a view that is not skipped";
 
+  // Half the window's sides, but 256 for sides below 512.
   ASSERT_NE(manager->shadowMaskTarget(), nullptr);
+  EXPECT_EQ(manager->shadowMaskTarget()->targetWidth(), 256);
+  EXPECT_EQ(manager->shadowMaskTarget()->targetHeight(), 256);
   g_conVarSystem->setString("r_skipMirrorMaps", "0");
   g_conVarSystem->setString("r_skipBloomFilter", "0");
   manager->renderScene(&view, 0x1b);
