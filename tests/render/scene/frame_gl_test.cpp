@@ -202,6 +202,65 @@ TEST_F(FrameGLTest, FlareGlowsAroundItsQuadAndOnlyFromTheFront) {
   EXPECT_NE(console.text.find("WARNING: odd index count for flare.."), std::string::npos);
 }
 
+// A sprite particle seen in a mirror is turned to the mirror's own view. The mirror stands at 45
+// degrees, so its view looks along -y: a sprite built for the main view (square to x) would show
+// edge-on in it; built for the mirror's view it shows whole.
+TEST_F(FrameGLTest, MirrorsShowSpritesTurnedToTheirOwnView) {
+  if (!running())
+    return;
+  g_particlePool.relinkAll();
+  RenderSystem* previousRender = g_renderSystem;
+  g_renderSystem = manager.get();
+  auto effects = std::make_unique<EffectsManager>();
+  g_effectsSystem = effects.get();
+  // The mirror: through (100, 0, 0), facing (-1, -1, 0), 60 units across and high.
+  BaseModel* mirror = quad(material("{\n{\nmirrorRenderMap 256 256\n}\n}\n"), 100, -30, 30, 30);
+  SurfaceGeometry* g = mirror->getSurface(0)->geometry;
+  const float h = 30.0f * 0.70710678f;
+  for (int i = 0; i < 4; ++i) {
+    const float across = g->verts[i].xyz[1] > 0.0f ? 1.0f : -1.0f;  // +y corners move to -x
+    g->verts[i].xyz[0] = 100.0f - across * h;
+    g->verts[i].xyz[1] = across * h;
+  }
+  g->bounds = Bounds(Vec3(100 - h, -h, -30), Vec3(100 + h, h, 30));
+  add(mirror);
+  DeclEffect decl;
+  DeclEffectSegment* s = new DeclEffectSegment("emitter", "p");
+  s->type = kSegmentSprite;
+  s->particles.material = material("twoSided\n{\nred 0\ngreen 1\nblue 0\n}\n");
+  s->particles.flags = kSegmentSpawnAtOnce;
+  s->count = {1, 1};
+  s->duration = {10.0f, 10.0f};
+  s->particles.lifetime = {10.0f, 10.0f};
+  for (ParticleState* st : {&s->particles.startRange.min, &s->particles.startRange.max, &s->particles.endRange.min,
+                            &s->particles.endRange.max}) {
+    st->position = Vec3(100, -50, 0);  // on the right of the view, and in the mirror's middle
+    st->tint = Vec3(1, 1, 1);
+    st->alpha = 1.0f;
+    st->width = 16.0f;
+    st->length = 16.0f;
+  }
+  decl.segments.append(s);
+  RenderEffectParams params;
+  params.decl = &decl;
+  params.draw = true;
+  const int handle = effects->addEffect(params);
+  effects->updateEffect(handle, params, 16);
+  const RenderView view = camera();
+  manager->renderScene(&view, 0x1b);
+  EXPECT_EQ(manager->subviewsDrawn(), 1) << console.text;
+  EXPECT_TRUE(near(at(192, kHeight / 2), kGreen, 12)) << "the sprite itself, facing the camera";
+  int mirrored = 0;
+  for (int x = 112; x <= 144; ++x)
+    mirrored += near(at(x, kHeight / 2), kGreen, 40);
+  EXPECT_GT(mirrored, 8) << "facing the mirror's eye, it shows across the mirror's middle";
+  effects->freeEffect(handle);
+  g_effectsSystem = nullptr;
+  effects.reset();
+  g_particlePool.relinkAll();
+  g_renderSystem = previousRender;
+}
+
 // The renderer builds the effects of each view itself: a running effect shows without the game
 // ever handing the renderer an effects model or entity.
 TEST_F(FrameGLTest, RunningEffectsDrawWithoutBeingSubmitted) {
