@@ -445,4 +445,33 @@ TEST_F(FrameGLTest, SkippedMainViewAndMissingTargets) {
   g_conVarSystem->setString("r_skipBloomFilter", "0");
 }
 
+// Surfaces without geometry are skipped with a message: in the view's passes, and as shadow
+// casters unless their material casts no shadows.
+TEST_F(FrameGLTest, SurfacesWithoutGeometryAreSkippedWithAMessage) {
+  if (!running())
+    return;
+  Material* plain = material("{\nmap _white\n}\n");
+  BaseModel* empty = quad(plain, 100, -20, 20, 20);
+  // The surface loses its geometry (the model keeps it and frees it with itself).
+  empty->getSurface(0)->geometry = nullptr;
+  add(empty);
+  const RenderView view = camera();
+  manager->renderScene(&view, 0x1b);
+  EXPECT_NE(console.text.find("RenderManager::isInView: null model??"), std::string::npos) << console.text;
+
+  RenderLight l;
+  l.origin = Vec3(50, 0, 0);
+  l.radius = Vec3(100, 100, 100);
+  l.flags = kLightShadows;
+  const int light = manager->addLightDef(&l);
+  console.text.clear();
+  const ModelSurface bare{plain, nullptr, 0};
+  manager->drawShadowVolume(manager->lightRecord(light), &bare, 0);
+  EXPECT_NE(console.text.find("WARNING: null model??"), std::string::npos);
+  console.text.clear();
+  const ModelSurface quiet{material("noShadows\n{\nmap _white\n}\n"), nullptr, 0};
+  manager->drawShadowVolume(manager->lightRecord(light), &quiet, 0);
+  EXPECT_EQ(console.text.find("null model"), std::string::npos);
+}
+
 }  // namespace
