@@ -271,8 +271,7 @@ void RenderManager::drawFlares() {
 
 // --- Post-process pass ---
 
-void RenderManager::drawPostProcess(uint32_t flags) {
-  (void)flags;
+void RenderManager::drawPostProcess() {
   if (r_skipPostProcessP.getBool() || !postProcess_ || g_renderInterface == nullptr) {
     return;
   }

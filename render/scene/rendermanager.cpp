@@ -773,7 +773,7 @@ void RenderManager::renderScene(const RenderView* view, int flags) {
     g_renderBackEnd.setViewFlags(uint32_t(flags) & 0x1bu);
     g_renderBackEnd.setDepthFunc(kCompareLessEqual);
     drawScene(v);
-    drawPostProcess(uint32_t(flags));
+    drawPostProcess();
     // ---- Debug primitives: drawn at the end of each 3D view, after every pass of the view. ----
     drawDebugPrimitives();
     // ---- End of debug primitives. ----
@@ -832,7 +832,7 @@ void RenderManager::renderModelView(const RenderView* view, int flags, RenderMod
   g_renderBackEnd.pushViewMatrices();
   // Only the view's own rectangle is cleared (the scissor follows the viewport).
   drawViewInto(v, uint32_t(flags) & 0x1bu);
-  drawPostProcess(uint32_t(flags));
+  drawPostProcess();
   drawDebugPrimitives();
   endView();
   g_renderBackEnd.setViewFlags(0);

@@ -406,7 +406,7 @@ class RenderManager final : public RenderSystem {
   void drawFlares();
   // After the frame was drawn: when a visible material reads "_currentRender", the frame is copied
   // into it and those stages are drawn over it.
-  void drawPostProcess(uint32_t flags);
+  void drawPostProcess();
   // Flares and post-process surfaces drawn since the manager was made (tests, the benchmark).
   int flaresDrawn() const { return flaresDrawn_; }
   int postProcessDrawn() const { return postProcessDrawn_; }
