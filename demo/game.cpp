@@ -30,6 +30,8 @@
 namespace {
 
 constexpr uint32_t kGameCommandFlag = 0x10;
+// renderScene: lit, ambient stages, clear depth and colour ("r_clearcolor") with a depth pass.
+constexpr int kSceneFlags = 0x1b;
 
 GameImports s_imports;
 ConVar s_stepRate("g_demoSteps", "0", kConVarInt, "game steps run by the sample game");
@@ -124,11 +126,6 @@ struct SampleEffects {
     demofx::step(milliseconds, s_showEffects.getInt() != 0, player);
   }
 
-  void draw(const RenderView& view) {
-    if (s_imports.effectsSystem)
-      s_imports.effectsSystem->submitEffectsModel(view);
-  }
-
   // The engine clears every effect when a map goes; the next step starts them again.
   void forget() {
     for (Slot& slot : slots)
@@ -158,6 +155,14 @@ void poseTube(int steps) {
   s_tubeJoints[0] = Mat4::identity();
   s_tubeJoints[1] = Mat4::identity();
   s_tubeJoints[2] = Mat4::fromMat3(Mat3(Vec3(1, 0, 0), Vec3(0, c, s), Vec3(0, -s, c)), Vec3(0, 0, 10));
+}
+
+// The renderer poses the tube for each view it draws, from the view's time (16 ms a step).
+bool poseTubeForView(RenderEntity* entity, const RenderView* view) {
+  poseTube(view->time / 16);
+  entity->numJoints = 3;
+  entity->joints = s_tubeJoints;
+  return true;
 }
 
 // ---- The player in a map ----
@@ -216,6 +221,66 @@ void spawnMapLight(const KeyDict& d) {
   light.shaderParms[2] = color.z;
   light.shaderParms[3] = 1.0f;
   render->addLightDef(&light);
+}
+
+// The rest of the frame shown in the sample map's rooms (x 0..256, 256..512, 512..768; y 0..256; z
+// 0..128), owned by the game: a heat-haze panel and a lamp with a flare in the first room, a
+// parallel light from above over it, a spot light in the second whose cone bounds what it lights,
+// and a fog volume that hides the far end of the third.
+void addFrameSamples() {
+  RenderSystem* render = s_imports.renderSystem;
+  RenderModelSystem* models = s_imports.renderModelSystem;
+  if (!render || !models)
+    return;
+  struct Placed {
+    const char* model;
+    Vec3 origin;
+  };
+  const Placed placed[] = {{"models/haze.mesh", Vec3(200.0f, 176.0f, 0.0f)},
+                           {"models/lamp.mesh", Vec3(236.0f, 140.0f, 80.0f)}};
+  for (const Placed& p : placed) {
+    RenderEntity entity;
+    entity.model = models->findOrLoadModel(p.model);
+    entity.origin = p.origin;
+    entity.noShadows = 1;
+    for (float& parm : entity.shaderParms)
+      parm = 1.0f;
+    render->addEntityDef(&entity);
+  }
+  RenderLight light;
+  light.ownerId = 1;
+  light.shaderParms[3] = 1.0f;
+  // Moonlight through the first room: parallel, from above and a little behind the start.
+  RenderLight parallel = light;
+  parallel.shape = 2;
+  parallel.origin = Vec3(128.0f, 128.0f, 64.0f);
+  parallel.radius = Vec3(128.0f, 128.0f, 64.0f);
+  parallel.center = Vec3(-0.4f, 0.3f, 1.0f);
+  parallel.flags = kLightShadows | kLightParallel;
+  parallel.shaderParms[0] = parallel.shaderParms[1] = 0.25f;
+  parallel.shaderParms[2] = 0.35f;
+  render->addLightDef(&parallel);
+  // A spot light straight down onto the middle room's floor: a cone 160 units wide at the floor.
+  RenderLight spot = light;
+  spot.shape = 4;
+  spot.origin = Vec3(384.0f, 64.0f, 124.0f);
+  spot.radius = Vec3(80.0f, 80.0f, 124.0f);
+  spot.flags = kLightShadows | kLightSpecular;
+  spot.shaderParms[0] = 1.0f;
+  spot.shaderParms[1] = 0.7f;
+  spot.shaderParms[2] = 0.4f;
+  render->addLightDef(&spot);
+  // Grey fog filling the third room, thicker the farther it is from the eye (the lights' default
+  // materials by kind and shape: "fogs/basicFog", "lights/defaultProjectedLight").
+  RenderLight fog = light;
+  fog.kind = 2;
+  fog.shape = 2;
+  fog.origin = Vec3(640.0f, 128.0f, 64.0f);
+  fog.radius = Vec3(128.0f, 128.0f, 64.0f);
+  fog.flags = kLightAmbient;
+  fog.shaderParms[0] = fog.shaderParms[1] = 0.45f;
+  fog.shaderParms[2] = 0.5f;
+  render->addLightDef(&fog);
 }
 
 // A speaker entity plays its sound shader from an emitter at its origin.
@@ -334,6 +399,7 @@ class DemoGame : public GameInterface {
     poseTube(0);
     s_tubeEntity.numJoints = 3;
     s_tubeEntity.joints = s_tubeJoints;
+    s_tubeEntity.callback = poseTubeForView;
     s_tube = render->addEntityDef(&s_tubeEntity);
     for (int i = 0; i < 2; i++) {
       RenderLight light;
@@ -419,6 +485,7 @@ class DemoGame : public GameInterface {
         spawnMapLight(*d);
       }
     }
+    addFrameSamples();
     s_effects.placeInMap(s_player.origin, s_player.startYaw);
     s_player.yaw = s_player.startYaw;
     s_player.pitch = 0.0f;
@@ -447,10 +514,6 @@ class DemoGame : public GameInterface {
     s_stepRate.setInt(state_->steps);
     s_effects.step(state_->steps * 16);
     s_effects.stepGameEffects(state_->steps * 16, s_player.origin);
-    if (s_tube >= 0 && s_imports.renderSystem) {
-      poseTube(state_->steps);
-      s_imports.renderSystem->updateEntityDef(s_tube, &s_tubeEntity);
-    }
     if (s_player.inMap && commands)
       move(commands[s_player.localClient]);
   }
@@ -510,11 +573,8 @@ class DemoGame : public GameInterface {
     view.axis = Mat3(forward, Vec3(-forward.y, forward.x, 0.0f), Vec3(0.0f, 0.0f, 1.0f));
     view.time = state_->steps * 16;
     demofx::adjustView(view);
-    s_effects.draw(view);
-    s_imports.renderSystem->renderScene(&view, 0);
+    s_imports.renderSystem->renderScene(&view, kSceneFlags);
     demofx::drawOverlays();
-    if (s_imports.effectsSystem)
-      s_imports.effectsSystem->printParticleStats();
   }
 
   void drawMapView() {
@@ -529,11 +589,8 @@ class DemoGame : public GameInterface {
     if (s_imports.soundSystem)
       s_imports.soundSystem->setListener(view.origin, view.axis, Vec3(), false);
     demofx::adjustView(view);
-    s_effects.draw(view);
-    s_imports.renderSystem->renderScene(&view, 0);
+    s_imports.renderSystem->renderScene(&view, kSceneFlags);
     demofx::drawOverlays();
-    if (s_imports.effectsSystem)
-      s_imports.effectsSystem->printParticleStats();
   }
   void mouseEvent(int, int, int) override {}
   bool keyEvent(int, bool down) override {

@@ -55,7 +55,7 @@ void RenderEffectLocal::setParams(const RenderEffectParams& newParams, float sta
   if (decl)
     params.decl = decl;
   renderEntity = RenderEntity();
-  renderEntity.reserved0[0] = -1;
+  renderEntity.entityIndex = -1;
   const float size = params.decl ? params.decl->getSize() : 0.0f;
   renderEntity.bounds = Bounds(params.origin - Vec3(size, size, size), params.origin + Vec3(size, size, size));
   renderEntity.reserved1[0] = params.entityWord;

@@ -214,7 +214,9 @@ RenderDecals::RenderDecals() = default;
 RenderDecals::~RenderDecals() { shutdown(); }
 
 void RenderDecals::init() {
-  shutdown();
+  // The entities' overlay slots outlive a renderer restart ("vid_restart" keeps the entities, and
+  // their new instances have the same vertices): only the pool and its model start again.
+  freePool();
   for (DecalPolygon& polygon : pool_)
     polygon.link.addToEnd(free_);
   model_ = new BaseModel();
@@ -229,11 +231,17 @@ void RenderDecals::ensureInit() {
     init();
 }
 
-void RenderDecals::shutdown() {
+void RenderDecals::freePool() {
   used_.remove();
   free_.remove();
   delete model_;
   model_ = nullptr;
+  surfaceTimes_.clear();
+  initialised_ = false;
+}
+
+void RenderDecals::shutdown() {
+  freePool();
   for (OverlaySlot*& slots : overlays_) {
     delete[] slots;
     slots = nullptr;

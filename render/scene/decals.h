@@ -52,7 +52,10 @@ class RenderDecals {
   // Every polygon free, the decal model made (mode 3); shutdown deletes it (before the model
   // manager goes). Both are safe to repeat; the slots call init on first use.
   void init();
+  // Everything, the overlay slots too.
   void shutdown();
+  // The polygon pool and the decal model alone.
+  void freePool();
 
   // RenderSystem slots 44-47. `winding` holds `count` points of (x, y, z, s, t); only the first 64
   // are used.

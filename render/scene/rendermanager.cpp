@@ -11,6 +11,7 @@
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/convarsystem.h"
+#include "lib/interface/effectssystem.h"
 #include "lib/interface/iosystem.h"
 #include "lib/interface/managerfactory.h"
 #include "lib/interface/rendermodelsystem.h"
@@ -27,7 +28,9 @@ namespace {
 
 ConVar r_viewwidth("r_viewwidth", "800", 0x10012, "screen width");
 ConVar r_viewheight("r_viewheight", "600", 0x10012, "screen height");
-ConVar r_skipMainRender("r_skipMainRender", "0", 0x10012, "build the draw lists but draw nothing into the main view");
+ConVar r_skipMainRender("r_skipMainRender", "0", 0x2011, "build the draw lists but draw nothing into the main view");
+static ConVar r_skipMirrorMapsR("r_skipMirrorMaps", "0", 0x2011);
+static ConVar r_skipBloomFilterR("r_skipBloomFilter", "0", 0x2011);
 
 RenderManager* s_manager = nullptr;
 
@@ -121,6 +124,7 @@ RenderManager::RenderManager() {}
 
 RenderManager::~RenderManager() {
   shutdown();
+  renderDecals().shutdown();
   for (EntityRecord*& e : entities_) {
     freeEntityRecord(e);
     e = nullptr;
@@ -180,6 +184,7 @@ void RenderManager::shutdown() {
     g_texManager->flagAllForReload();
   if (g_renderInterface && flatBuffer_)
     g_renderInterface->freeVertexBuffer(&flatBuffer_);
+  freeEffectsModels();
   flatBuffer_ = nullptr;
   if (g_renderInterface && shadowBuffer_)
     g_renderInterface->freeVertexBuffer(&shadowBuffer_);
@@ -205,8 +210,9 @@ void RenderManager::shutdown() {
   delete imageMaterial_;
   flatMaterial_ = nullptr;
   imageMaterial_ = nullptr;
-  // The decal model goes before the model manager that holds its geometry.
-  renderDecals().shutdown();
+  // The decal model goes before the model manager that holds its geometry; the entities' overlay
+  // slots stay with the entities ("vid_restart" keeps both).
+  renderDecals().freePool();
   if (g_renderModelSystem)
     g_renderModelSystem->freeModelBuffers();
   freeDebugQueues();
@@ -297,6 +303,7 @@ void RenderManager::onMapLoaded() { createGlowTargets(); }
 
 void RenderManager::unloadMap() {
   renderDecals().clearAll();
+  freeEffectsModels();
   for (EntityRecord*& e : entities_) {
     if (e) {
       if (e->instanceModel && g_renderModelSystem) {
@@ -383,6 +390,7 @@ int RenderManager::addEntityDef(const RenderEntity* entity) {
   record->dirtyCount = 1;
   computeEntityAreas(record);
   const int index = takeSlot(entities_, record);
+  record->parms.entityIndex = index;
   renderDecals().clearOverlays(index);
   return index;
 }
@@ -393,6 +401,7 @@ void RenderManager::updateEntityDef(int index, const RenderEntity* entity) {
   EntityRecord* record = entities_[index];
   record->dirtyCount = 1;
   record->parms = *entity;
+  record->parms.entityIndex = index;
   RenderModel* model = entity->model;
   // Without a model there is nothing to resolve and no instance to keep.
   if (!model) {
@@ -409,19 +418,33 @@ void RenderManager::updateEntityDef(int index, const RenderEntity* entity) {
   }
   if (!lit)
     record->parms.noShadows = 1;
-  bool keep = record->instanceModel && record->instanceModel->numSurfaces() == model->numSurfaces();
-  for (int i = 0; keep && i < model->numSurfaces(); i++) {
-    const SurfaceGeometry* a = model->getSurface(i)->geometry;
-    const SurfaceGeometry* b = record->instanceModel->getSurface(i)->geometry;
-    keep = a && b && a->numVerts == b->numVerts && a->numIndexes == b->numIndexes;
-  }
-  if (!keep) {
-    delete record->instanceModel;
-    record->instanceModel = BaseModel::createCopy(model);
-    // Overlay entries index the old instance's vertices.
-    renderDecals().clearOverlays(index);
-  }
+  matchInstance(record, index);
   computeEntityAreas(record);
+}
+
+bool RenderManager::instanceMatches(const BaseModel* instance, RenderModel* model) {
+  if (!instance || !model || instance->numSurfaces() != model->numSurfaces())
+    return false;
+  for (int i = 0; i < model->numSurfaces(); i++) {
+    const SurfaceGeometry* a = model->getSurface(i)->geometry;
+    const SurfaceGeometry* b = const_cast<BaseModel*>(instance)->getSurface(i)->geometry;
+    // The edges too: a reloaded mesh with new edges and the same counts cannot be rebuilt in place.
+    if (!a || !b || a->numVerts != b->numVerts || a->numIndexes != b->numIndexes || a->numEdges != b->numEdges)
+      return false;
+  }
+  return true;
+}
+
+void RenderManager::matchInstance(EntityRecord* record, int index) {
+  RenderModel* model = record->parms.model;
+  if (!model || instanceMatches(record->instanceModel, model))
+    return;
+  delete record->instanceModel;
+  record->instanceModel = BaseModel::createCopy(model);
+  record->dirtyCount = 1;
+  // Overlay entries index the old instance's vertices.
+  if (index >= 0)
+    renderDecals().clearOverlays(index);
 }
 
 void RenderManager::freeEntityDef(int index) {
@@ -450,7 +473,13 @@ void RenderManager::refreshInstance(EntityRecord* record) {
     return;
   if (record->dirtyCount > 0)
     record->dirtyCount--;
-  instance->buildInstance(&record->parms);
+  if (!instance->buildInstance(&record->parms)) {
+    // The source changed under the instance (a reload): a fresh copy, built again.
+    matchInstance(record, record->parms.entityIndex);
+    instance = record->instanceModel;
+    if (!instance || !instance->buildInstance(&record->parms))
+      return;
+  }
   instance->uploadVertices(true);
 }
 
@@ -488,12 +517,23 @@ void RenderManager::computeLightDerived(LightRecord* record) {
   else
     local = Bounds(-l.radius, l.radius);
   l.bounds = Bounds::fromTransformedBounds(local, l.origin, l.axis);
-  // Outward planes of the oriented box: +axis at the max side, -axis at the min side.
-  for (int i = 0; i < 3; i++) {
-    const Vec3 n = l.axis[i];
-    const float d = n.dot(l.origin);
-    l.planes[i * 2] = Plane(n, d + local.maxs[i]);
-    l.planes[i * 2 + 1] = Plane(-n, -(d + local.mins[i]));
+  if (l.shape == 4) {
+    // The cone's own frustum down -axis 2: its far end has the half extents radius.x and .y.
+    const float fov = 2.0f * std::atan(l.radius.y / l.radius.z) * 57.2957795132f;
+    frustumPlanes(l.planes, l.origin, l.axis, fov, l.radius.x / l.radius.y, 1.0f, l.radius.z);
+    // A mirrored (left-handed) axis winds the planes inwards: the middle of the cone is inside.
+    const Vec3 middle = l.origin - l.axis[2] * (0.5f * l.radius.z);
+    for (Plane& p : l.planes)
+      if (p.distance(middle) > 0.0f)
+        p = Plane(-p.normal(), -p.d);
+  } else {
+    // Outward planes of the oriented box: +axis at the max side, -axis at the min side.
+    for (int i = 0; i < 3; i++) {
+      const Vec3 n = l.axis[i];
+      const float d = n.dot(l.origin);
+      l.planes[i * 2] = Plane(n, d + local.maxs[i]);
+      l.planes[i * 2 + 1] = Plane(-n, -(d + local.mins[i]));
+    }
   }
   if ((l.flags & kLightAmbient) || l.kind == 2) {
     l.flags = uint8_t((l.flags & 0xf9) | 1);
@@ -619,58 +659,82 @@ bool RenderManager::entityInView(const EntityRecord& record, const RenderView& v
 }
 
 void RenderManager::drawScene(const RenderView& view) {
-  (void)view;
+  const uint32_t flags = g_renderBackEnd.viewFlags();
   const int unlit = g_renderBackEnd.unlitProgram();
   selectDrawSurfaces(false, false);
+  g_renderBackEnd.setPassMode(kPassModeNormal);
   surfacesDrawn_ = 0;
   shadowTriangles_ = 0;
   shadowVolumesBuilt_ = 0;
   shadowMapsRendered_ = shadowMapCasters_ = 0;
-  // Depth first (no colour): the light passes add where depth equals it.
   g_renderBackEnd.setupPass();
-  if (g_renderInterface)
-    g_renderInterface->setColorMask(false, false, false, false);
-  for (const DrawSurface* ds : visibleDrawList_) {
-    if (ds->material->getSurfaceFlags() & kMaterialTranslucent)
-      continue;
-    g_renderBackEnd.setDrawSurface(ds);
-    g_renderBackEnd.drawDepthSurface(unlit);
+  clearForView(flags);
+  g_renderBackEnd.counters() = ViewCounters();
+  if (flags & kViewFlagDepthPrePass) {
+    // Depth first (no colour): the light passes add where depth equals it.
+    if (g_renderInterface)
+      g_renderInterface->setColorMask(false, false, false, false);
+    for (const DrawSurface* ds : visibleDrawList_) {
+      if (!surfaceHasGeometry(*ds) || (ds->material->getSurfaceFlags() & kMaterialTranslucent))
+        continue;
+      g_renderBackEnd.setDrawSurface(ds);
+      g_renderBackEnd.drawDepthSurface(unlit);
+    }
+    if (g_renderInterface)
+      g_renderInterface->setColorMask(true, true, true, true);
   }
-  if (g_renderInterface)
-    g_renderInterface->setColorMask(true, true, true, true);
-  // Stages before the interaction stages of every opaque surface.
-  for (const DrawSurface* ds : visibleDrawList_) {
-    const Material* m = ds->material;
-    if ((m->getSurfaceFlags() & kMaterialTranslucent) || (m->extraFlags & kExtraPostLighting))
-      continue;
-    g_renderBackEnd.setDrawSurface(ds);
-    g_renderBackEnd.drawAmbientStages(true, false);
-    surfacesDrawn_++;
-  }
-  drawLightmapPass();
-  drawLightGridPass();
-  drawLights();
-  // After the lights: stages that follow the interaction stages, post-lighting and translucent
-  // materials.
-  for (const DrawSurface* ds : visibleDrawList_) {
-    const Material* m = ds->material;
-    const bool translucent = (m->getSurfaceFlags() & kMaterialTranslucent) != 0;
-    const bool postLighting = (m->extraFlags & kExtraPostLighting) != 0;
-    if (translucent || postLighting) {
+  const bool ambient = (flags & (kViewFlagAmbient | kViewFlagPostProcess)) != 0;
+  if (!(flags & kViewFlagLit)) {
+    // Unlit: every stage of every surface that has ambient stages, in list order.
+    for (const DrawSurface* ds : visibleDrawList_) {
+      if (!ambient || !surfaceHasGeometry(*ds) || !ds->material->hasAmbientStages())
+        continue;
       g_renderBackEnd.setDrawSurface(ds);
       g_renderBackEnd.drawAmbientStages(true, true);
       surfacesDrawn_++;
-    } else if (m->hasInteractionStages()) {
-      const int last = m->getNumStages() - 1;
-      const MaterialStage* stage = m->getStage(last);
-      if (stage && !(stage->flags & (kStageBump | kStageDiffuse | kStageSpecular | kStageLightInteraction))) {
+    }
+  } else if (view.overrideMaterial != nullptr) {
+    // The view hands the material in for drawing: loading it and evaluating its registers.
+    drawOverrideMaterial(const_cast<Material*>(view.overrideMaterial));
+  } else {
+    // Stages before the interaction stages of every opaque surface.
+    for (const DrawSurface* ds : visibleDrawList_) {
+      const Material* m = ds->material;
+      if (!ambient || (m->getSurfaceFlags() & kMaterialTranslucent) || (m->extraFlags & kExtraPostLighting))
+        continue;
+      g_renderBackEnd.setDrawSurface(ds);
+      g_renderBackEnd.drawAmbientStages(true, false);
+      surfacesDrawn_++;
+    }
+    drawLightmapPass();
+    drawLightGridPass();
+    drawLights();
+    // After the lights: stages that follow the interaction stages, post-lighting and translucent
+    // materials.
+    for (const DrawSurface* ds : visibleDrawList_) {
+      const Material* m = ds->material;
+      if (!ambient)
+        break;
+      const bool translucent = (m->getSurfaceFlags() & kMaterialTranslucent) != 0;
+      const bool postLighting = (m->extraFlags & kExtraPostLighting) != 0;
+      if (translucent || postLighting) {
         g_renderBackEnd.setDrawSurface(ds);
-        g_renderBackEnd.drawAmbientStages(false, true);
+        g_renderBackEnd.drawAmbientStages(true, true);
+        surfacesDrawn_++;
+      } else if (m->hasInteractionStages()) {
+        const int last = m->getNumStages() - 1;
+        const MaterialStage* stage = m->getStage(last);
+        if (stage && !(stage->flags & (kStageBump | kStageDiffuse | kStageSpecular | kStageLightInteraction))) {
+          g_renderBackEnd.setDrawSurface(ds);
+          g_renderBackEnd.drawAmbientStages(false, true);
+        }
       }
     }
+    // Overlays mark what is drawn: after the surfaces of the post-lighting pass, not under them.
+    drawEntityOverlays();
+    drawFogLights();
+    drawFlares();
   }
-  // Overlays mark what is drawn: after the surfaces of the post-lighting pass, not under them.
-  drawEntityOverlays();
   for (const DrawSurface* ds : visibleDrawList_) {
     g_renderBackEnd.setDrawSurface(ds);
     g_renderBackEnd.drawTrisOverlay();
@@ -681,32 +745,48 @@ void RenderManager::drawScene(const RenderView& view) {
   g_renderBackEnd.counters().ambientSurfacesDrawn += surfacesDrawn_;
 }
 
+bool RenderManager::surfaceHasGeometry(const DrawSurface& ds) {
+  if (ds.surface != nullptr && ds.surface->geometry != nullptr && ds.material != nullptr)
+    return true;
+  if (g_cmdSystem)
+    g_cmdSystem->printf("RenderManager::isInView: null model??\n");
+  return false;
+}
+
 void RenderManager::renderScene(const RenderView* view, int flags) {
   if (!view || !initialised_)
     return;
+  // Without their targets the mirror and glow paths stay off rather than draw into nothing.
+  if (!bloomTarget_ || !bloomTarget2_ || !shadowMaskTarget_) {
+    r_skipMirrorMapsR.setString("1");
+    r_skipBloomFilterR.setString("1");
+  }
   renderMapPoolUsed_ = 0;
   const RenderView saved = view_;
   RenderView v = sizedView(*view);
-  (void)flags;
   setRenderView(&v, v.time);
   // The lists are built from the view's matrices and planes; the passes draw with them pushed.
   buildDrawLists();
   drawSubviews();
-  g_renderBackEnd.pushViewMatrices();
   if (!r_skipMainRender.getInt()) {
+    g_renderBackEnd.pushViewMatrices();
+    g_renderBackEnd.setViewFlags(uint32_t(flags) & 0x1bu);
     g_renderBackEnd.setDepthFunc(kCompareLessEqual);
     drawScene(v);
-  }
-  // ---- Debug primitives: drawn at the end of each 3D view, after every pass of the view. ----
-  drawDebugPrimitives();
-  // ---- End of debug primitives. ----
-  if (!r_skipMainRender.getInt())
+    drawPostProcess();
+    // ---- Debug primitives: drawn at the end of each 3D view, after every pass of the view. ----
+    drawDebugPrimitives();
+    // ---- End of debug primitives. ----
     drawInWorldGuis();
-  endView();
-  if (!r_skipMainRender.getInt())
+    endView();
+    g_renderBackEnd.setViewFlags(0);
     drawGlow();
+  }
+  if (g_effectsSystem)
+    g_effectsSystem->printParticleStats();
   view_ = saved;
   g_renderBackEnd.setView(&view_);
+  setColor(1.0f, 1.0f, 1.0f, 1.0f);
 }
 
 void RenderManager::renderModelView(const RenderView* view, int flags, RenderModel* model,
@@ -729,12 +809,15 @@ void RenderManager::renderModelView(const RenderView* view, int flags, RenderMod
   previewParms_.model = model;
   if (!model->isLoaded())
     model->reload();
-  if (previewSource_ != model || !previewInstance_ || previewInstance_->numSurfaces() != model->numSurfaces()) {
+  if (previewSource_ != model || !instanceMatches(previewInstance_, model)) {
     delete previewInstance_;
     previewInstance_ = BaseModel::createCopy(model);
     previewSource_ = model;
   }
   clearDrawLists();
+  // The caller's callback poses the preview (its joints) for this view.
+  if (previewParms_.callback)
+    previewParms_.callback(&previewParms_, &v);
   if (previewInstance_) {
     previewInstance_->buildInstance(&previewParms_);
     previewInstance_->uploadVertices(true);
@@ -749,8 +832,10 @@ void RenderManager::renderModelView(const RenderView* view, int flags, RenderMod
   g_renderBackEnd.pushViewMatrices();
   // Only the view's own rectangle is cleared (the scissor follows the viewport).
   drawViewInto(v, uint32_t(flags) & 0x1bu);
+  drawPostProcess();
   drawDebugPrimitives();
   endView();
+  g_renderBackEnd.setViewFlags(0);
   drawGlow();
   view_ = saved;
   g_renderBackEnd.setView(&view_);
@@ -896,18 +981,22 @@ void RenderManager::drawTriangles2D(const DrawVertex* verts, const int* indexes,
 void RenderManager::drawRectOutline(float x, float y, float w, float h, float lineWidth) {
   if (!g_renderInterface || !flatMaterial_)
     return;
-  // Four thin quads along the outline's lines (line width in 640 x 480 units).
+  // Four thin quads along the outline's lines. The line width is in pixels, like a GL line's:
+  // in 640 x 480 units it shrinks as the window grows, so the outline keeps its thickness.
   const float lw = lineWidth > 0.0f ? lineWidth : 1.0f;
+  int vp[4];
+  g_renderBackEnd.getViewport(vp);
+  const float lwx = vp[2] > 0 ? lw * 640.0f / float(vp[2]) : lw;
+  const float lwy = vp[3] > 0 ? lw * 480.0f / float(vp[3]) : lw;
   const float x0 = x + 1.0f, x1 = x + w - 1.0f, y0 = y + 0.5f, y1 = y + h - 1.5f;
   uint8_t c[4];
   for (int i = 0; i < 4; i++)
     c[i] = uint8_t(color_[i] * 255.0f + 0.5f);
   DrawVertex v[16];
-  const float half = lw * 0.5f;
-  quadVerts(v + 0, x0 - half, y0, lw, y1 - y0, 0, 0, 1, 1, c);        // left
-  quadVerts(v + 4, x0, y1 - half, x1 - x0, lw, 0, 0, 1, 1, c);        // bottom
-  quadVerts(v + 8, x1 - half, y0, lw, y1 - y0, 0, 0, 1, 1, c);        // right
-  quadVerts(v + 12, x0, y0 - half, x1 - x0, lw, 0, 0, 1, 1, c);       // top
+  quadVerts(v + 0, x0 - lwx * 0.5f, y0, lwx, y1 - y0, 0, 0, 1, 1, c);   // left
+  quadVerts(v + 4, x0, y1 - lwy * 0.5f, x1 - x0, lwy, 0, 0, 1, 1, c);   // bottom
+  quadVerts(v + 8, x1 - lwx * 0.5f, y0, lwx, y1 - y0, 0, 0, 1, 1, c);   // right
+  quadVerts(v + 12, x0, y0 - lwy * 0.5f, x1 - x0, lwy, 0, 0, 1, 1, c);  // top
   unsigned idx[24];
   for (int q = 0; q < 4; q++)
     for (int i = 0; i < 6; i++)
@@ -941,11 +1030,49 @@ void RenderManager::resetRenderSize() {
     g_renderBackEnd.applyViewport();
 }
 
+bool RenderManager::readImageThroughManager(const char* name, void* buffer, int bufferSize, int* outWidth,
+                                            int* outHeight, int* outBitsPerPixel) {
+  // Built-in and generated images are found as they are; others load from their files.
+  ImageInterface* image = g_texManager->findImage(name, kImageAny);
+  if (!image)
+    image = g_texManager->findImage(name, 0);
+  if (!image)
+    return false;
+  bool ok = false;
+  if (image->bind() && image->info.width > 0 && image->info.height > 0) {
+    int format = image->info.pixelFormat;
+    int bits = imageFormatBitsPerPixel(format);
+    // Compressed images read back as RGBA.
+    if (bits < 8 || bits % 8 != 0) {
+      format = kPixelFormatRGBA;
+      bits = 32;
+    }
+    const int64_t size = int64_t(image->info.width) * image->info.height * (bits / 8);
+    if (size > 0 && size <= kImageMaxPixels * 16) {
+      std::vector<uint8_t> pixels(size_t(size), 0);
+      g_renderInterface->getTexImage(image->info.textureType, format, pixels.data());
+      if (outWidth)
+        *outWidth = image->info.width;
+      if (outHeight)
+        *outHeight = image->info.height;
+      if (outBitsPerPixel)
+        *outBitsPerPixel = bits;
+      std::memcpy(buffer, pixels.data(), size_t(size < bufferSize ? size : bufferSize));
+      ok = bufferSize >= size;
+    }
+  }
+  g_texManager->releaseImage(image);
+  return ok;
+}
+
 bool RenderManager::getImageData(const char* name, void* buffer, int bufferSize, int* outWidth, int* outHeight,
                                  int* outBitsPerPixel) {
   // A negative size or no buffer copies nothing.
   if (!name || !name[0] || !buffer || bufferSize < 0)
     return false;
+  if (g_texManager && g_renderInterface)
+    return readImageThroughManager(name, buffer, bufferSize, outWidth, outHeight, outBitsPerPixel);
+  // Without a device: the image's file.
   // The image's file, by its own extension or the ones images are looked up with.
   using Loader = bool (*)(const char*, ImageData*);
   struct Format {
@@ -1064,6 +1191,9 @@ void RenderManager::projectDecal(const float (*winding)[5], const Vec3& origin, 
 }
 void RenderManager::projectDecalOnEntity(int entity, const float (*winding)[5], const Vec3& origin, bool parallel,
                                          float depth, Material* material, int time) {
+  // The decal clips against the instance as it is drawn now: built for the entity's parameters.
+  if (EntityRecord* record = entityRecord(entity))
+    refreshInstance(record);
   renderDecals().projectDecalOnEntity(*this, entity, winding, 4, origin, parallel, depth, material, time);
 }
 void RenderManager::addEntityOverlay(int entity, const Plane* planes, Material* material) {

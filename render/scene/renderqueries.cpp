@@ -13,6 +13,7 @@
 #include "render/backend/renderbackend.h"
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
+#include "render/model/dynamicmodel.h"
 #include "render/model/surfacetrace.h"
 #include "render/scene/rendermanager.h"
 
@@ -193,6 +194,20 @@ void RenderManager::collectAreas(const Vec3& point, AreaBitArray* bits) {
 
 // --- Traces against an entity's instance model ---
 
+// The joint that weighs most on a vertex of a skinned source model; -1 for a static model.
+static int hitJoint(const RenderModel* model, int surface, int vertex) {
+  const DynamicModel* skinned = dynamic_cast<const DynamicModel*>(model);
+  if (skinned == nullptr) {
+    return -1;
+  }
+  const int position = skinned->dominantInfluence(surface, vertex);
+  const VertexInfluence* influences = skinned->influences(surface);
+  if (position < 0 || influences == nullptr) {
+    return -1;
+  }
+  return influences[vertex].joints[position];
+}
+
 bool RenderManager::traceEntityModel(ModelTraceResult* out, int index, const Vec3& start, const Vec3& end,
                                      float radius) {
   if (!out)
@@ -221,8 +236,7 @@ bool RenderManager::traceEntityModel(ModelTraceResult* out, int index, const Vec
       out->plane = hit.plane;
       out->endPosition = hit.point;
       out->material = material;
-      // Static instance models carry no joints.
-      out->jointIndex = -1;
+      out->jointIndex = hitJoint(record->parms.model, s, hit.firstIndex);
     }
   }
   return out->fraction < 1.0f;
@@ -261,6 +275,9 @@ GuiTraceResult RenderManager::guiTrace(int index, const Vec3& start, const Vec3&
     Plane plane;
     triangle.computePlane(plane);
     if (!(plane.distance(start) > 0.0f))
+      continue;
+    // An interface that failed to load takes no clicks.
+    if (!static_cast<UserInterface*>(const_cast<void*>(gui))->isValid())
       continue;
     SurfaceTraceHit hit;
     float fraction = 1.0f;

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the sample meshes of the demo content in the engine's text mesh format:
 crate.mesh (a 32-unit box), pillar.mesh (an eight-sided column with caps),
-panel.mesh (a two-sided fence panel), floor.mesh (a slab the others stand on and
+panel.mesh (a two-sided fence panel), lamp.mesh (a flare around a lamp's bulb), haze.mesh (a
+heat-haze panel over the picture behind it), floor.mesh (a slab the others stand on and
 cast their shadows onto) and mirror.mesh (a standing mirror). Materials come from materials/samples.mtx.
 
 Run from anywhere: python3 demo/media/models/make_models.py
@@ -114,6 +115,25 @@ def mirror():
     write_mesh("mirror.mesh", [("textures/samples/mirror", verts, tris)])
 
 
+def lamp():
+    # Four small quads facing outwards around a lamp's bulb: whichever faces the eye flares.
+    h = 3.0
+    verts, tris = [], []
+    quad(verts, tris, [(h, -h, -h), (h, h, -h), (h, h, h), (h, -h, h)], (1, 0, 0))
+    quad(verts, tris, [(-h, h, -h), (-h, -h, -h), (-h, -h, h), (-h, h, h)], (-1, 0, 0))
+    quad(verts, tris, [(h, h, -h), (-h, h, -h), (-h, h, h), (h, h, h)], (0, 1, 0))
+    quad(verts, tris, [(-h, -h, -h), (h, -h, -h), (h, -h, h), (-h, -h, h)], (0, -1, 0))
+    write_mesh("lamp.mesh", [("textures/samples/flare", verts, tris)])
+
+
+def haze():
+    # A heat-haze panel 48 across and 64 high facing -x: it shows the picture behind it rippling.
+    w, top = 24.0, 64.0
+    verts, tris = [], []
+    quad(verts, tris, [(0, w, 0), (0, -w, 0), (0, -w, top), (0, w, top)], (-1, 0, 0))
+    write_mesh("haze.mesh", [("textures/samples/heatHaze", verts, tris)])
+
+
 def floor():
     # A slab 400 units across and 8 deep whose top lies at z 0; the bricks repeat every 50 units.
     h, top, bottom, rep = 200.0, 0.0, -8.0, 8.0
@@ -142,3 +162,5 @@ if __name__ == "__main__":
     panel()
     floor()
     mirror()
+    lamp()
+    haze()

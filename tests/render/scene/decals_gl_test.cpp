@@ -102,7 +102,7 @@ class DecalsGLTest : public managergl::ManagerGLTest {
   void render(int time) {
     clearTo(0, 0, 0);
     RenderView v = managergl::camera(time);
-    manager->renderScene(&v, 0);
+    manager->renderScene(&v, 0xb);
   }
 
   WallWorld world;
@@ -192,6 +192,25 @@ TEST_F(DecalsGLTest, EntityOverlaysDrawUntilTheEntitysDecalsAreRemoved) {
   EXPECT_TRUE(managergl::near(at(kCentreX, kCentreY), bare, 3));
 }
 
+// "vid_restart" keeps the entities, and with them their overlay slots.
+TEST_F(DecalsGLTest, EntityOverlaysSurviveARendererRestart) {
+  if (!running())
+    return;
+  const int e = addEntity(wall);
+  Material* red = material("{\nblendfunc add\nmap _white\nrgb 0.5\ngreen 0\nblue 0\n}\n");
+  const Plane planes[2] = {Plane(Vec3(0, 1.0f / 40.0f, 0), -0.5f), Plane(Vec3(0, 0, 1.0f / 40.0f), -0.5f)};
+  manager->addEntityOverlay(e, planes, red);
+  render(100);
+  ASSERT_GT(manager->overlayTrianglesDrawn(), 0);
+  const Rgb marked = at(kCentreX, kCentreY);
+  manager->shutdown();
+  g_texManager->reloadImages();
+  ASSERT_TRUE(manager->init());
+  render(200);
+  EXPECT_GT(manager->overlayTrianglesDrawn(), 0) << console.text;
+  EXPECT_TRUE(managergl::near(at(kCentreX, kCentreY), marked, 3));
+}
+
 // A floor at z = -100 seen from above: the camera at the origin looks straight down.
 TEST_F(DecalsGLTest, EntitiesLeaveABlobShadowBelowThemInLightmapAndHybridModes) {
   if (!running())
@@ -244,7 +263,7 @@ TEST_F(DecalsGLTest, EntitiesLeaveABlobShadowBelowThemInLightmapAndHybridModes) 
   };
   auto draw = [&]() {
     clearTo(0, 0, 0);
-    manager->renderScene(&v, 0);
+    manager->renderScene(&v, 0xb);
   };
   struct Case {
     const char* what;

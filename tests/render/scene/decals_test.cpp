@@ -261,6 +261,33 @@ TEST_F(DecalTest, EntityDecalsFollowTheirEntity) {
   EXPECT_EQ(model->getSurface(0)->geometry->numVerts, 6);
 }
 
+// A decal projected right after the entity was added or moved clips against the instance as it is
+// drawn: built for the entity's parameters first, not left empty or at its old place.
+TEST_F(DecalTest, EntityDecalsClipAgainstAFreshOrMovedInstance) {
+  RenderModel* box = g_renderModelSystem->allocEmptyModel();
+  addTriangles(static_cast<BaseModel*>(box), plain.get(),
+               {Vec3(-64, -64, 0), Vec3(64, -64, 0), Vec3(64, 64, 0), Vec3(-64, -64, 0), Vec3(64, 64, 0),
+                Vec3(-64, 64, 0)});
+  RenderEntity entity;
+  entity.model = box;
+  entity.origin = Vec3(100, 0, 0);
+  const int index = manager.addEntityDef(&entity);
+  float winding[4][5] = {{84, -16, -8, 0, 0}, {84, 16, -8, 0, 1}, {116, 16, -8, 1, 1}, {116, -16, -8, 1, 0}};
+  manager.projectDecalOnEntity(index, winding, Vec3(100, 0, 8), true, 16.0f, decal.get(), 100);
+  EXPECT_EQ(renderDecals().numUsed(), 2) << "a fresh entity";
+  manager.removeEntityDecals(index);
+  // Moved 200 along y: the winding at the new place hits, the old place misses.
+  entity.origin = Vec3(100, 200, 0);
+  manager.updateEntityDef(index, &entity);
+  manager.projectDecalOnEntity(index, winding, Vec3(100, 0, 8), true, 16.0f, decal.get(), 100);
+  EXPECT_EQ(renderDecals().numUsed(), 0) << "the old place";
+  for (auto& p : winding)
+    p[1] += 200.0f;
+  manager.projectDecalOnEntity(index, winding, Vec3(100, 200, 8), true, 16.0f, decal.get(), 100);
+  EXPECT_EQ(renderDecals().numUsed(), 2) << "the new place";
+  manager.freeEntityDef(index);
+}
+
 TEST_F(DecalTest, OverlaysFillEightSlotsThenReplaceTheOldest) {
   RenderModel* quadModel = g_renderModelSystem->allocEmptyModel();
   addTriangles(static_cast<BaseModel*>(quadModel), plain.get(),

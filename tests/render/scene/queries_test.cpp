@@ -10,10 +10,12 @@
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/rendermodelsystem.h"
 #include "lib/interface/spatialsystem.h"
+#include "lib/interface/userinterfacesystem.h"
 #include "lib/keydict.h"
 #include "render/material/expression.h"
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
+#include "render/model/dynamicmodel.h"
 #include "render/scene/rendermanager.h"
 #include "system/convarmanager.h"
 #include "tests/support/capturecmdsystem.h"
@@ -291,6 +293,72 @@ TEST_F(QueriesTest, NonSolidSurfacesAreNotHit) {
   EXPECT_EQ(r.fraction, 1.0f);
 }
 
+// A hit on a skinned model reports the joint that weighs most on the hit triangle: two triangles of
+// a square at x = 0, one following joint 1, the other joint 2.
+TEST_F(QueriesTest, TraceOnASkinnedModelReportsTheHitJoint) {
+  const char* text = R"(meshVersion 1
+numJoints 3
+numMeshes 1
+joints {
+  "root" -1 ( 0 0 0 ) ( 0 0 0 )
+  "lower" 0 ( 0 0 0 ) ( 0 0 0 )
+  "upper" 1 ( 0 0 0 ) ( 0 0 0 )
+}
+mesh {
+  shader "textures/skin"
+  numverts 6
+  vert ( 0 -10 -10 ) ( 0 0 ) ( 1 0 0 0 ) ( 1 0 0 0 )
+  vert ( 0 10 -10 ) ( 1 0 ) ( 1 0 0 0 ) ( 1 0 0 0 )
+  vert ( 0 10 10 ) ( 1 1 ) ( 1 0 0 0 ) ( 1 0 0 0 )
+  vert ( 0 -10 -10 ) ( 0 0 ) ( 2 0 0 0 ) ( 1 0 0 0 )
+  vert ( 0 10 10 ) ( 1 1 ) ( 2 0 0 0 ) ( 1 0 0 0 )
+  vert ( 0 -10 10 ) ( 0 1 ) ( 2 0 0 0 ) ( 1 0 0 0 )
+  numtris 2
+  tri 0 1 2
+  tri 3 4 5
+}
+)";
+  DynamicModel skinned;
+  skinned.init("models/square.dmesh");
+  skinned.loadFromDmeshText(text);
+  ASSERT_EQ(skinned.numSurfaces(), 1) << console.text;
+  RenderEntity entity;
+  entity.model = &skinned;
+  entity.origin = Vec3(50, 0, 0);
+  const int index = manager.addEntityDef(&entity);
+  // (y, z) = (5, -5) lies in the first triangle (below the diagonal), (-5, 5) in the second.
+  struct Case {
+    float y, z;
+    int joint;
+  };
+  for (const Case& c : {Case{5, -5, 1}, Case{-5, 5, 2}}) {
+    bool hit = false;
+    for (float from : {0.0f, 100.0f}) {
+      ModelTraceResult r;
+      if (!manager.traceEntityModel(&r, index, Vec3(from, c.y, c.z), Vec3(100 - from, c.y, c.z), 0.0f))
+        continue;
+      hit = true;
+      EXPECT_EQ(r.jointIndex, c.joint) << c.y << "," << c.z;
+    }
+    EXPECT_TRUE(hit) << c.y << "," << c.z;
+  }
+  manager.freeEntityDef(index);
+  skinned.purge();
+}
+
+// An interface that only answers whether it loaded.
+class PanelInterface : public UserInterface {
+ public:
+  bool isValid() override { return valid; }
+  const char* handleEvent(const UIInputEvent*, int, bool*) override { return ""; }
+  void namedEvent(const char*) override {}
+  void redraw(int) override {}
+  void setStateString(const char*, const char*) override {}
+  void setStateFloat(const char*, float) override {}
+  void activate(bool, int) override {}
+  bool valid = true;
+};
+
 // A 64 x 48 interface panel in the y-z plane at x = 0, facing -x, with texture coordinates
 // s = 0..1 left to right (y 32 .. -32) and t = 0..1 top to bottom (z 24 .. -24).
 class GuiTraceTest : public QueriesTest {
@@ -318,7 +386,7 @@ class GuiTraceTest : public QueriesTest {
     guiMaterial.guiEntity = 1;
     entity.model = &panel;
     entity.customMaterial = &guiMaterial;
-    entity.guis[1] = &entity;  // any non-null interface
+    entity.guis[1] = &gui;
   }
   void TearDown() override {
     manager.unloadMap();
@@ -327,6 +395,7 @@ class GuiTraceTest : public QueriesTest {
   }
   BaseModel panel;
   Material guiMaterial;
+  PanelInterface gui;
   RenderEntity entity;
 };
 
@@ -369,6 +438,12 @@ TEST_F(GuiTraceTest, HitsMapToInterfaceCoordinates) {
     EXPECT_EQ(r.x, -1.0f) << m.why;
     EXPECT_EQ(r.y, -1.0f) << m.why;
   }
+
+  // An interface that reports itself not valid takes no hit.
+  gui.valid = false;
+  EXPECT_EQ(manager.guiTrace(index, Vec3(front.x, 0, 0), Vec3(-front.x, 0, 0)).guiIndex, -1);
+  gui.valid = true;
+  EXPECT_EQ(manager.guiTrace(index, Vec3(front.x, 0, 0), Vec3(-front.x, 0, 0)).guiIndex, 1);
 
   // Without an interface in the entity's slot the surface is skipped; a free slot answers -1.
   entity.guis[1] = nullptr;
