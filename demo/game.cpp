@@ -25,6 +25,7 @@
 #include "lib/keydict.h"
 #include "lib/str.h"
 #include "lib/tokenparser.h"
+#include "demo/netplay.h"
 
 namespace {
 
@@ -338,6 +339,16 @@ class DemoGame : public GameInterface {
     }
   }
 
+  // The engine frees every render entity and light when a map goes: the handles are stale (the
+  // next adds reuse those slots), and draw() adds the scene again once no map is loaded.
+  static void forgetScene() {
+    for (int& e : s_entities)
+      e = -1;
+    s_tube = -1;
+    for (int& l : s_lights)
+      l = -1;
+  }
+
   static void freeScene() {
     RenderSystem* render = s_imports.renderSystem;
     for (int& e : s_entities) {
@@ -376,12 +387,12 @@ class DemoGame : public GameInterface {
       *second = 0.0f;
   }
   void traceParticle(void*, const Vec3&, const Vec3&, int, int) override {}
-  void serverStarted(int) override {}
+  void serverStarted(int localClient) override { netplay::serverStarted(localClient); }
   void clientUserInfo(int, const KeyDict*, bool, int) override {}
   void setServerInfo(const KeyDict*) override {}
   const KeyDict* getPersistentDict(int) override { return nullptr; }
   void setPersistentDict(int, const KeyDict*) override {}
-  bool loadMap(const char* name, int, int, int) override {
+  bool loadMap(const char* name, int serverFlag, int networkFlag, int) override {
     freeScene();
     if (s_imports.collisionSystem)
       s_imports.collisionSystem->loadMap(name, false);
@@ -411,12 +422,15 @@ class DemoGame : public GameInterface {
     s_player.yaw = s_player.startYaw;
     s_player.pitch = 0.0f;
     s_player.inMap = true;
+    netplay::mapLoaded(s_player.origin, s_player.startYaw, serverFlag != 0, networkFlag != 0);
     if (s_imports.cmdSystem)
       s_imports.cmdSystem->printf("sample game: player start %.1f %.1f %.1f\n", s_player.origin.x,
                                   s_player.origin.y, s_player.origin.z);
     return true;
   }
   void mapUnloaded() override {
+    forgetScene();
+    netplay::mapUnloaded();
     s_player.inMap = false;
     s_effects.forget();
     s_effects.center = Vec3();
@@ -437,8 +451,10 @@ class DemoGame : public GameInterface {
       poseTube(state_->steps);
       s_imports.renderSystem->updateEntityDef(s_tube, &s_tubeEntity);
     }
-    if (s_player.inMap && commands)
+    if (s_player.inMap && commands && netplay::localPlayerWalks())
       move(commands[s_player.localClient]);
+    if (s_player.inMap)
+      netplay::runFrame(commands, s_player.box);
   }
 
   // Turns from the command's angles and walks on the level from its forward and side moves.
@@ -461,10 +477,10 @@ class DemoGame : public GameInterface {
   void guiEvent(UserInterface*, const char*) override {}
   bool checkClientConnect(int, const char*, const char*, const char*, char*) override { return false; }
   void clientConnecting(int) override {}
-  void clientConnected(int) override {}
-  void clientDisconnected(int) override {}
-  void clientGameState(int) override {}
-  void writeSnapshot(int, int, BitMsg*, void*, int) override {}
+  void clientConnected(int clientNum) override { netplay::clientConnected(clientNum); }
+  void clientDisconnected(int clientNum) override { netplay::clientDisconnected(clientNum); }
+  void clientGameState(int clientNum) override { netplay::clientGameState(clientNum); }
+  void writeSnapshot(int clientNum, int, BitMsg* msg, void*, int) override { netplay::writeSnapshot(clientNum, msg); }
   void serverMessage(int, const char*, const char*) override {}
 
   void draw(int) override {
@@ -518,6 +534,15 @@ class DemoGame : public GameInterface {
       s_imports.effectsSystem->printParticleStats();
   }
   void mouseEvent(int, int, int) override {}
+  void clientGameStateReceived(const KeyDict* serverInfo) override {
+    if (s_imports.cmdSystem && serverInfo)
+      s_imports.cmdSystem->printf("sample game: joined the server's game on '%s'\n", serverInfo->getString("si_map", ""));
+  }
+  void clientReadSnapshot(int, BitMsg* msg) override {
+    netplay::clientReadSnapshot(msg, &s_player.origin, &s_player.yaw, &s_player.pitch);
+  }
+  void clientReadGameMessage(BitMsg* msg) override { netplay::clientReadGameMessage(msg); }
+
   bool keyEvent(int, bool down) override {
     if (down && s_imports.soundSystem)
       s_imports.soundSystem->playLocalSound("demo/key", -1, 0);
@@ -531,6 +556,7 @@ class DemoGame : public GameInterface {
     if (s_imports.cmdSystem && s_player.inMap)
       s_imports.cmdSystem->printf("sample game: camera at %.2f %.2f %.2f yaw %.1f\n", s_player.origin.x,
                                   s_player.origin.y, s_player.origin.z, s_player.yaw);
+    netplay::printStatus();
   }
 
   DemoState* state_ = nullptr;
@@ -545,6 +571,7 @@ GameExports s_exports;
 extern "C" __attribute__((visibility("default"))) GameExports* GetGameAPI(GameImports* imports) {
   // The call at shutdown hands a zeroed block: forget the interfaces.
   s_imports = *imports;
+  netplay::setImports(&s_imports);
   s_exports.version = kGameApiVersion;
   s_exports.game = s_imports.system ? &DemoGame::s_game : nullptr;
   return &s_exports;

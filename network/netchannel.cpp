@@ -146,6 +146,7 @@ bool NetChannel::process(BitMsg& msg) {
 
   // A server-side channel owns its id; its client learns it from the first packet it receives,
   // and sends 0 until then. A client-side channel adopts the id of the first packet only.
+  bool adopt = false;
   if (kind == kServerSide) {
     if (id == 0) {
       if (peerKnowsId)
@@ -156,7 +157,7 @@ bool NetChannel::process(BitMsg& msg) {
   } else if (channelId == 0) {
     if (id <= 0)
       return false;
-    channelId = id;
+    adopt = true;
   } else if (id != channelId) {
     return false;
   }
@@ -164,10 +165,17 @@ bool NetChannel::process(BitMsg& msg) {
   int start = 0;
   int length = 0;
   if (fragment) {
+    // A fragment too short for its own header is refused before its id is taken.
     if (packetBits < headerBits + 32)
       return false;
     start = msg.readBits(16);
     length = msg.readBits(16);
+  }
+  if (adopt) {
+    // The first packet of a connection is accepted whatever its number, and counts nothing as
+    // dropped before it.
+    channelId = id;
+    incomingSequence = sequence - 1;
   }
   if (sequence <= incomingSequence)
     return false;

@@ -98,8 +98,12 @@ void NetworkManager::serverParseClientMessage(int number, BitMsg& msg) {
     return;
   }
   // Naming the current server id acknowledges the gamestate.
-  if (slot.state == kSlotGamestate)
+  if (slot.state == kSlotGamestate) {
     slot.state = kSlotActive;
+    // The gamestate's send put the next message a second away; the first snapshot goes now.
+    if (!slot.channel.unsentFragments && slot.nextSendTime > time)
+      slot.nextSendTime = time;
+  }
 
   if (msg.readByte() != kMsgClientEnd)
     return;
@@ -300,6 +304,10 @@ void NetworkManager::serverSendClientGameState(int number) {
   char id[16];
   std::snprintf(id, sizeof(id), "%i", serverId);
   info.set("si_serverId", id);
+  // The map the server runs, as it was started, whether or not "si_map" is a variable here.
+  const char* map = serverInfo.getString("si_map", "");
+  if (*map)
+    info.set("si_map", map);
   msg.writeKeyDict(info);
   if (g_gameInterface)
     g_gameInterface->clientGameState(number);

@@ -129,6 +129,18 @@ void NetworkManager::frame(int msec) {
     serverCheckTimeouts();
     serverSendMessages();
   } else if (networkFlag) {
+    // A session the server ended, or that timed out, leaves the server's map: back to the menu,
+    // as a typed "disconnect" does.
+    if (clientState == kClientDisconnected) {
+      if (!clientEndQueued) {
+        clientEndQueued = true;
+        cmdPrintf("The connection to %s has ended.\n", NetAddress::toString(serverAddress));
+        CmdArgs args;
+        args.tokenize("disconnect");
+        cmdDisconnect(args);
+      }
+      return;
+    }
     // The client's driver: handshake resends, time-out, then commands at the packet rate.
     clientCheckForResend();
     clientCheckTimeout();
@@ -151,6 +163,7 @@ bool NetworkManager::spawnServer(const KeyDict& dict, bool newServerFlag, bool n
   serverId = firstServerId = NetChannel::clockMs();
   if (g_conVarSystem)
     g_conVarSystem->setInt("si_serverId", serverId);
+  serverInfo = info;
   if ((serverFlag || networkFlag) && !openSocket())
     return false;
   if (!g_commonSystem || !g_commonSystem->loadMap(info.getString("si_map", ""), serverFlag, networkFlag))
@@ -227,6 +240,8 @@ void NetworkManager::disconnect() {
   localClientNumber = -999;
   serverFlag = false;
   networkFlag = false;
+  serverInfo.clear();
+  clientEndQueued = false;
   if (g_commonSystem)
     g_commonSystem->unloadMap();
 }

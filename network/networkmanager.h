@@ -154,6 +154,9 @@ class NetworkManager : public NetworkSystem, public PacketSender {
   void clientPacketEvent(const NetAddress& from, BitMsg& msg);
   void clientParseServerMessage(BitMsg& msg);
   void clientDisconnect();
+  // Loads the server's map ("si_map") and hands the gamestate to the game; false when the map
+  // cannot be loaded (the session ends).
+  bool clientEnterGame(const KeyDict& info);
   void clientServerDisconnected(const NetAddress& from);
   bool clientSendReliableString(const char* text);
 
@@ -196,6 +199,11 @@ class NetworkManager : public NetworkSystem, public PacketSender {
   int localAddressCount = 0;
   uint8_t localAddresses[kMaxLocalAddresses][4] = {};
   char localAddressText[kMaxLocalAddresses][16] = {};
+
+  // The dictionary the running server was started with ("si_map" among it).
+  KeyDict serverInfo;
+  // The client's session ended (dropped, timed out, refused): the next frame returns to the menu.
+  bool clientEndQueued = false;
 
   // Counters for the tests and statistics: what the client took from the server.
   int32_t gamestatesReceived = 0;

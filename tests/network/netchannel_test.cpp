@@ -235,6 +235,38 @@ TEST_F(NetChannelTest, ServerChannelIdsCountUpAndClientsKeepTheFirst) {
   EXPECT_EQ(client->incomingSequence, 1);
 }
 
+TEST_F(NetChannelTest, AdoptingAnIdAcceptsTheFirstPacketWhateverItsNumber) {
+  // The client's first packet from its server may carry any sequence number: it is taken, counts
+  // nothing as dropped, and the numbers after it are judged against it.
+  struct Case {
+    int32_t firstSequence;
+  };
+  const Case cases[] = {{0}, {1}, {100}, {0x7ffffff0}};
+  for (const Case& c : cases) {
+    NetChannel::resetIdCounter(0);
+    server->setup(NetChannel::kServerSide, peer(), 4321);
+    client->setup(NetChannel::kClientSide, peer(), 4321);
+    server->outgoingSequence = c.firstSequence;
+    std::vector<Packet> first = sendBytes(*server, 12, 1);
+    std::vector<Packet> second = sendBytes(*server, 12, 2);
+    auto r = deliver(*client, first[0]);
+    ASSERT_TRUE(r->accepted) << "first sequence " << c.firstSequence;
+    EXPECT_EQ(client->dropped, 0) << "first sequence " << c.firstSequence;
+    EXPECT_EQ(client->incomingSequence, c.firstSequence);
+    EXPECT_EQ(readMessage(r->msg, 12), pattern(12, 1));
+    EXPECT_FALSE(deliver(*client, first[0])->accepted) << "the same packet again is a duplicate";
+    ASSERT_TRUE(deliver(*client, second[0])->accepted);
+    EXPECT_EQ(client->dropped, 0);
+  }
+  // A fragment too short for its fragment header is refused before its id is adopted.
+  client->setup(NetChannel::kClientSide, peer(), 4321);
+  std::vector<Packet> pieces = sendBytes(*server, 2000, 3);
+  Packet cut = pieces[0];
+  cut.bytes.resize(10);
+  EXPECT_FALSE(deliver(*client, cut)->accepted);
+  EXPECT_EQ(client->channelId, 0);
+}
+
 TEST_F(NetChannelTest, ServerChannelRefusesIdZeroOnceTheClientKnowsItsId) {
   // The client sends id 0 until it has heard from the server.
   std::vector<Packet> early = sendBytes(*client, 10, 1);
