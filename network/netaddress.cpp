@@ -71,6 +71,18 @@ bool NetAddress::compare(const NetAddress& a, const NetAddress& b) {
   return compareIP(a, b) && a.port == b.port;
 }
 
+void NetAddress::toSockaddr(const NetAddress& address, PlatformSockaddr* out) {
+  platformSockaddrFromIPv4(out, address.ip, address.port);
+}
+
+bool NetAddress::fromSockaddr(const PlatformSockaddr& in, NetAddress* address) {
+  NetAddress result;
+  if (!platformSockaddrToIPv4(in, result.ip, &result.port))
+    return false;
+  *address = result;
+  return true;
+}
+
 bool NetAddress::resolve(const char* text, NetAddress* address) {
   if (!text || !address)
     return false;
@@ -215,7 +227,10 @@ bool NetworkManager::getPacket(BitMsg& msg, NetAddress& from) {
   // Skipped datagrams (bounced sends, oversize ones) are passed over, but only so many per call:
   // a flood of them must not keep the event pump here.
   for (int attempt = 0; attempt < 64; ++attempt) {
-    int bytes = platformUdpReceive(socket, buffer, capacity, from.ip, &from.port);
+    PlatformSockaddr sender;
+    int bytes = platformUdpReceiveFrom(socket, buffer, capacity, &sender);
+    if (!NetAddress::fromSockaddr(sender, &from))
+      from = NetAddress();
     if (bytes < 0) {
       PlatformNetError error = platformNetLastError();
       if (error == kPlatformNetWouldBlock)
@@ -247,7 +262,9 @@ void NetworkManager::sendPacket(int length, const void* bytes, const NetAddress&
     return;
   if (NetAddress::compare(to, ownAddress))
     return;
-  if (platformUdpSend(socket, bytes, length, to.ip, to.port))
+  PlatformSockaddr address;
+  NetAddress::toSockaddr(to, &address);
+  if (platformUdpSendTo(socket, bytes, length, address))
     return;
   PlatformNetError error = platformNetLastError();
   if (error == kPlatformNetWouldBlock)
