@@ -37,6 +37,17 @@ void openMainMenu() {
   gui->activate(true, int(platformMilliseconds()));
 }
 
+// The main menu after a disconnect: opened with the game's input mode, then the console's bit of
+// the mode before is kept.
+void openMenuAfterDisconnect() {
+  const int mode = g_keyBindSystem ? g_keyBindSystem->getMode() : 0;
+  if (g_keyBindSystem)
+    g_keyBindSystem->setMode(4);
+  openMainMenu();
+  if (g_keyBindSystem)
+    g_keyBindSystem->setMode((mode & 1) | g_keyBindSystem->getMode());
+}
+
 // The server information (every variable with flag 0x400).
 KeyDict serverInfo() {
   KeyDict dict;
@@ -135,9 +146,10 @@ void NetworkManager::frame(int msec) {
       if (!clientEndQueued) {
         clientEndQueued = true;
         cmdPrintf("The connection to %s has ended.\n", NetAddress::toString(serverAddress));
-        CmdArgs args;
-        args.tokenize("disconnect");
-        cmdDisconnect(args);
+        disconnect();
+        if (g_commonSystem)
+          g_commonSystem->unloadMap();
+        openMenuAfterDisconnect();
       }
       return;
     }
@@ -335,12 +347,7 @@ void cmdDisconnect(const CmdArgs& args) {
   if (String::icmp(word, "map") == 0 || String::icmp(word, "connect") == 0 ||
       String::icmp(word, "reconnect") == 0)
     return;
-  const int mode = g_keyBindSystem ? g_keyBindSystem->getMode() : 0;
-  if (g_keyBindSystem)
-    g_keyBindSystem->setMode(4);
-  openMainMenu();
-  if (g_keyBindSystem)
-    g_keyBindSystem->setMode((mode & 1) | g_keyBindSystem->getMode());
+  openMenuAfterDisconnect();
 }
 
 namespace {
