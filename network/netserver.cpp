@@ -38,7 +38,7 @@ void NetworkManager::serverPacketEvent(const NetAddress& from, BitMsg& msg) {
     return;
   msg.setReadBit(0);
   msg.readInt();
-  msg.readInt();
+  const int32_t id = msg.readInt();
   const int qport = msg.readBits(16);
   int found = -1;
   for (int i = 0; i < kMaxClients; ++i) {
@@ -52,11 +52,16 @@ void NetworkManager::serverPacketEvent(const NetAddress& from, BitMsg& msg) {
   if (found < 0 || found == localClientNumber)
     return;
   ClientSlot& slot = clients[found];
-  // The port is fixed up only for a packet the channel accepts: a stranger naming a client's
-  // qport from another port must not redirect that client's traffic.
+  // The port is fixed up only for a packet that proves it belongs to the connection: it names
+  // the channel's own (unguessable) id, not the 0 of a client that has not heard from us yet,
+  // and the channel accepts it, so its number lies inside the sequence window. A stranger naming
+  // a client's qport from another port must not redirect that client's traffic.
+  const bool otherPort = slot.channel.remoteAddress.port != from.port;
+  if (otherPort && (id == 0 || id != slot.channel.channelId))
+    return;
   if (!slot.channel.process(msg))
     return;
-  if (slot.channel.remoteAddress.port != from.port) {
+  if (otherPort) {
     cmdPrintf("serverPacketEvent: fixing up a translated port\n");
     slot.channel.remoteAddress.port = from.port;
   }

@@ -3,6 +3,7 @@
 // and reliable delivery under a loss and reorder pattern.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -265,6 +266,49 @@ TEST_F(NetChannelTest, AdoptingAnIdAcceptsTheFirstPacketWhateverItsNumber) {
   cut.bytes.resize(10);
   EXPECT_FALSE(deliver(*client, cut)->accepted);
   EXPECT_EQ(client->channelId, 0);
+}
+
+TEST_F(NetChannelTest, ServerChannelIdsAreUnpredictableByDefault) {
+  NetChannel::useRandomIds();
+  auto a = std::make_unique<NetChannel>();
+  std::vector<int32_t> ids;
+  for (int i = 0; i < 64; ++i) {
+    a->setup(NetChannel::kServerSide, peer(), 1);
+    ids.push_back(a->channelId);
+  }
+  NetChannel::resetIdCounter(0);
+  int neighbours = 0;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    EXPECT_GT(ids[i], 0) << "31 bits, never 0";
+    for (size_t j = i + 1; j < ids.size(); ++j)
+      EXPECT_NE(ids[i], ids[j]) << "ids " << i << " and " << j;
+    if (i > 0 && std::abs(int64_t(ids[i]) - int64_t(ids[i - 1])) < 1024)
+      ++neighbours;
+  }
+  EXPECT_LE(neighbours, 1) << "the next id is not found near the last one";
+}
+
+TEST_F(NetChannelTest, NumbersFarBeyondTheWindowAreRefused) {
+  std::vector<Packet> first = sendBytes(*server, 10, 1);
+  ASSERT_TRUE(deliver(*client, first[0])->accepted);
+  struct Case {
+    int32_t ahead;  // past the last accepted number
+    bool accepted;
+  };
+  const Case cases[] = {{0x7ffffff0, false}, {NetChannel::kSequenceWindow + 1, false},
+                        {NetChannel::kSequenceWindow, true}, {1, true}};
+  for (const Case& c : cases) {
+    const int32_t last = client->incomingSequence;
+    server->outgoingSequence = int32_t(int64_t(last) + c.ahead > 0x7fffffff ? 0x7fffffff : last + c.ahead);
+    EXPECT_EQ(deliver(*client, sendBytes(*server, 10, 2)[0])->accepted, c.accepted) << "ahead " << c.ahead;
+  }
+  // The same holds for a server-side channel: a forged jump leaves the real client's numbers good.
+  std::vector<Packet> good = sendBytes(*client, 10, 3);
+  ASSERT_TRUE(deliver(*server, good[0])->accepted);
+  client->outgoingSequence += 0x100000;
+  EXPECT_FALSE(deliver(*server, sendBytes(*client, 10, 4)[0])->accepted);
+  client->outgoingSequence -= 0x100000;
+  EXPECT_TRUE(deliver(*server, sendBytes(*client, 10, 5)[0])->accepted);
 }
 
 TEST_F(NetChannelTest, ServerChannelRefusesIdZeroOnceTheClientKnowsItsId) {

@@ -415,6 +415,63 @@ TEST_F(LoopbackPlayTest, ATranslatedPortIsFixedUpForTheClientsOwnPackets) {
   platformUdpClose(translated);
 }
 
+// Sends through a socket of its own: a stranger on this machine.
+class StrangerSender : public PacketSender {
+ public:
+  explicit StrangerSender(PlatformSocket socket) : socket_(socket) {}
+  void sendPacket(int length, const void* bytes, const NetAddress& to) override {
+    platformUdpSend(socket_, bytes, length, to.ip, to.port);
+  }
+
+ private:
+  PlatformSocket socket_;
+};
+
+TEST_F(LoopbackTest, AStrangerNamingTheClientsQportCannotTakeItsStream) {
+  connect();
+  ASSERT_TRUE(runUntil([&] { return connected(); })) << cmd.text;
+  const uint8_t loopbackIp[4] = {127, 0, 0, 1};
+  PlatformSocket socket = platformUdpOpen(loopbackIp, -1);
+  ASSERT_NE(socket, 0);
+  StrangerSender stranger(socket);
+  const uint16_t clientPort = server->clients[0].channel.remoteAddress.port;
+  struct Case {
+    const char* what;
+    int32_t id;
+    int32_t sequence;
+  };
+  const int32_t realId = server->clients[0].channel.channelId;
+  const int32_t next = server->clients[0].channel.incomingSequence + 1;
+  const Case cases[] = {
+      {"id 0", 0, next},
+      {"a guessed id", realId ^ 0x5a5a5, next},
+      {"the next counted id", realId + 1, next},
+      {"the right id far ahead", realId, 0x7fff0000},
+  };
+  for (const Case& c : cases) {
+    auto forged = std::make_unique<NetChannel>();
+    forged->setup(NetChannel::kClientSide, loopback(server->ownAddress.port), client->channel.qport);
+    forged->channelId = c.id;
+    for (int i = 0; i < 80; ++i) {
+      forged->outgoingSequence = c.sequence + i;
+      uint8_t bytes[16] = {};
+      forged->sendData(14, bytes, stranger);
+    }
+    server->frame(16);
+    pump(*server);
+    EXPECT_EQ(server->clients[0].channel.remoteAddress.port, clientPort) << c.what;
+    EXPECT_EQ(cmd.text.find("fixing up a translated port"), std::string::npos) << c.what;
+  }
+  // The real client keeps its stream, and the stranger got none of it.
+  const int before = client->snapshotsReceived;
+  ASSERT_TRUE(runUntil([&] { return client->snapshotsReceived >= before + 10; }, 200));
+  uint8_t buffer[1600];
+  uint8_t ip[4];
+  uint16_t port = 0;
+  EXPECT_LT(platformUdpReceive(socket, buffer, sizeof(buffer), ip, &port), 0) << "a packet reached the stranger";
+  platformUdpClose(socket);
+}
+
 TEST(LoopbackUnits, BroadcastGameMessagesSkipTheLocalClient) {
   KeyDict::initPools();
   CaptureCmdSystem cmd;
