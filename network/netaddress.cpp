@@ -37,6 +37,54 @@ void readPacketText(BitMsg& msg, char* out, int size) {
 
 }  // namespace
 
+const char* netEscapeText(const char* text, bool keepNewlines) {
+  // Bytes from the wire reach the console and the terminal behind it: control bytes (an escape
+  // sequence among them) and bytes above 0x7e are shown as \xNN, never written raw.
+  static char out[1024];
+  size_t n = 0;
+  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text ? text : ""); *c && n + 5 < sizeof(out);
+       ++c) {
+    const bool plain = (*c >= 0x20 && *c < 0x7f) || (keepNewlines && (*c == '\n' || *c == '\t'));
+    if (plain) {
+      out[n++] = char(*c);
+    } else {
+      std::snprintf(out + n, sizeof(out) - n, "\\x%02x", *c);
+      n += 4;
+    }
+  }
+  out[n] = '\0';
+  return out;
+}
+
+bool NetworkManager::allowConnectionlessLog(const NetAddress& from) {
+  // Per sender a few lines a second, and at most kLogLinesPerSecond in all: a flood from one
+  // address or from many leaves the log a bounded size. What was not shown is counted.
+  const int window = time / 1000;
+  if (window != logWindow_) {
+    if (logSuppressed_ > 0)
+      cmdPrintf("(%d connectionless packets not logged)\n", logSuppressed_);
+    logWindow_ = window;
+    logLines_ = 0;
+    logSuppressed_ = 0;
+    for (LogRecord& record : logRecords_)
+      record.count = 0;
+  }
+  LogRecord* record = &logRecords_[(uint32_t(from.ip[0] ^ from.ip[1] * 7 ^ from.ip[2] * 31 ^ from.ip[3] * 131) ^
+                                    uint32_t(from.port) * 2654435761u) >>
+                                   26];
+  if (!NetAddress::compare(record->address, from)) {
+    record->address = from;
+    record->count = 0;
+  }
+  if (record->count >= kLogLinesPerAddress || logLines_ >= kLogLinesPerSecond) {
+    ++logSuppressed_;
+    return false;
+  }
+  ++record->count;
+  ++logLines_;
+  return true;
+}
+
 void netPinSockets(const uint8_t* ip) {
   s_pinned = ip != nullptr;
   if (ip)
@@ -357,15 +405,16 @@ void NetworkManager::serverConnectionlessPacket(const NetAddress& from, BitMsg& 
     *end = '\0';
   args.tokenize(text);
   const char* word = args.argv(0);
-  cmdPrintf("server packet %s : %s\n", NetAddress::toString(from), word);
+  if (allowConnectionlessLog(from))
+    cmdPrintf("server packet %s : %s\n", NetAddress::toString(from), netEscapeText(word, false));
   if (String::icmp(word, "getchallenge") == 0) {
     serverGetChallenge(from);
   } else if (String::icmp(word, "connect") == 0) {
     serverDirectConnect(from, msg);
   } else if (String::icmp(word, "getstatus") == 0 || String::icmp(word, "getinfo") == 0 ||
              String::icmp(word, "disconnect") == 0) {
-  } else {
-    cmdPrintf("bad connectionless packet from %s:\n%s\n", NetAddress::toString(from), word);
+  } else if (allowConnectionlessLog(from)) {
+    cmdPrintf("bad connectionless packet from %s:\n%s\n", NetAddress::toString(from), netEscapeText(word, false));
   }
 }
 
@@ -376,13 +425,21 @@ void NetworkManager::clientConnectionlessPacket(const NetAddress& from, BitMsg& 
   CmdArgs args;
   args.tokenize(text);
   const char* word = args.argv(0);
-  cmdPrintf("client packet %s: %s\n", NetAddress::toString(from), word);
+  // Only the server this client talks to (or last talked to) is heard, at its exact address and
+  // port; a "connectResponse" may come from another port of it (a translated one). Anyone else's
+  // answers, prints and echo requests are dropped, and logged only now and then.
+  const bool fromServer = clientState != kClientNone && NetAddress::compare(from, serverAddress);
+  const bool connectAnswer = String::icmp(word, "connectResponse") == 0 && clientState == kClientConnecting &&
+                             NetAddress::compareIP(from, serverAddress);
+  if (!fromServer && !connectAnswer) {
+    if (allowConnectionlessLog(from))
+      cmdPrintf("connectionless packet from %s ignored: %s\n", NetAddress::toString(from), netEscapeText(word, false));
+    return;
+  }
+  cmdPrintf("client packet %s: %s\n", NetAddress::toString(from), netEscapeText(word, false));
   if (String::icmp(word, "challengeResponse") == 0) {
-    // Only the server being connected to may answer (any port: a translated one is fine).
     if (clientState != kClientChallenging) {
       cmdPrintf("Unwanted challenge response received.  Ignored.\n");
-    } else if (!NetAddress::compareIP(from, serverAddress)) {
-      cmdPrintf("challengeResponse from a different address.  Ignored.\n");
     } else {
       challenge = std::atoi(args.argv(1));
       clientState = kClientConnecting;
@@ -423,11 +480,11 @@ void NetworkManager::clientConnectionlessPacket(const NetAddress& from, BitMsg& 
     while (*rest == ' ' || *rest == '\n')
       ++rest;
     if (*rest)
-      cmdPrintf("%s", rest);
+      cmdPrintf("%s", netEscapeText(rest, true));
     char second[NetChannel::kPacketBufferSize];
     readPacketText(msg, second, sizeof(second));
     if (second[0])
-      cmdPrintf("%s", second);
+      cmdPrintf("%s", netEscapeText(second, true));
   } else {
     cmdPrintf("Unknown connectionless packet command.\n");
   }

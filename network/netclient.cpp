@@ -249,7 +249,7 @@ bool NetworkManager::clientReliableMessage(void* context, BitMsg& message) {
   CmdArgs args;
   args.tokenize(text);
   if (std::strcmp(args.argv(0), "disconnect") == 0) {
-    cmdPrintf("Server disconnected: %s\n", args.argv(1));
+    cmdPrintf("Server disconnected: %s\n", netEscapeText(args.argv(1), false));
     if (g_conVarSystem)
       g_conVarSystem->setString("com_errorMessage", args.argv(1));
     self->clientState = kClientDisconnected;
@@ -267,7 +267,7 @@ bool NetworkManager::clientReliableMessage(void* context, BitMsg& message) {
       if (close != std::string::npos)
         shown.erase(close);
     }
-    cmdPrintf("%s", shown.c_str());
+    cmdPrintf("%s", netEscapeText(shown.c_str(), true));
   }
   return true;
 }

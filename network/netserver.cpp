@@ -141,8 +141,10 @@ bool NetworkManager::serverExecuteClientCommand(int number, const char* text, bo
     serverDropClient(number, "disconnected");
     return true;
   }
-  if (!fromReliable)
-    cmdPrintf("client text ignored for %s: %s\n", userName(clients[number]), word);
+  if (!fromReliable) {
+    cmdPrintf("client text ignored for %s: ", netEscapeText(userName(clients[number]), false));
+    cmdPrintf("%s\n", netEscapeText(word, false));
+  }
   return true;
 }
 
@@ -256,7 +258,7 @@ void NetworkManager::serverDirectConnect(const NetAddress& from, BitMsg& msg) {
                                             dict.getString("password", ""), reason)) {
       reason[sizeof(reason) - 1] = '\0';
       sendOOBPrint(from, "print \"%s\n\"", reason);
-      cmdPrintf("Game rejected a connection: %s\n", reason);
+      cmdPrintf("Game rejected a connection: %s\n", netEscapeText(reason, false));
       return;
     }
   }
@@ -286,12 +288,12 @@ void NetworkManager::serverDirectConnect(const NetAddress& from, BitMsg& msg) {
     g_gameInterface->clientConnected(number);
     g_gameInterface->serverMessage(-1, "Server", text);
   }
-  cmdPrintf("%s\n", text);
+  cmdPrintf("%s\n", netEscapeText(text, false));
 }
 
 void NetworkManager::serverSendClientGameState(int number) {
   ClientSlot& slot = clients[number];
-  cmdPrintf("serverSendClientGameState() for %s\n", userName(slot));
+  cmdPrintf("serverSendClientGameState() for %s\n", netEscapeText(userName(slot), false));
   slot.gamestateMessage = slot.channel.outgoingSequence;
   slot.gamestateTime = time;
   slot.state = kSlotGamestate;

@@ -80,6 +80,9 @@ class NetworkManager : public NetworkSystem, public PacketSender {
   static constexpr int kPacketRecords = 32;
   static constexpr int kMaxConnectPairs = 64;
   static constexpr int kMaxLocalAddresses = 5;
+  // Rate limit of the console lines that connectionless packets cause.
+  static constexpr int kLogLinesPerAddress = 4;
+  static constexpr int kLogLinesPerSecond = 32;
 
   NetworkManager();
   ~NetworkManager() override;
@@ -212,6 +215,17 @@ class NetworkManager : public NetworkSystem, public PacketSender {
   int32_t gameMessagesReceived = 0;
 
  private:
+ public:
+  struct LogRecord {
+    NetAddress address;
+    int count = 0;
+  };
+  bool allowConnectionlessLog(const NetAddress& from);
+  LogRecord logRecords_[64];
+  int logWindow_ = -1;
+  int logLines_ = 0;
+  int logSuppressed_ = 0;
+
   static bool serverReliableMessage(void* context, BitMsg& message);
   static bool clientReliableMessage(void* context, BitMsg& message);
   bool readConnectDict(BitMsg& msg, KeyDict& dict);
@@ -231,6 +245,10 @@ void NETLoadMap(const CmdArgs& args);
 void cmdDisconnect(const CmdArgs& args);
 void cmdConnect(const CmdArgs& args);
 void cmdDedicated(const CmdArgs& args);
+
+// Text from the wire made safe for the console (a static buffer, the next call overwrites it):
+// control bytes and bytes above 0x7e as \xNN; newlines and tabs kept when asked.
+const char* netEscapeText(const char* text, bool keepNewlines);
 
 // Records the recorded local addresses for NetAddress::isLocal (the manager sets them at start-up;
 // tests set their own).

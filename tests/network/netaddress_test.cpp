@@ -184,9 +184,75 @@ TEST_F(ConnectionlessTest, ServerDispatchNamesBadCommands) {
   EXPECT_NE(cmd.text.find("bad connectionless packet from 127.0.0.1:7:\nnonsense\n"), std::string::npos);
 }
 
+TEST_F(ConnectionlessTest, ClientHearsOnlyItsServerAndEscapesWhatItPrints) {
+  FakeGame game;
+  auto client = makeManager();
+  client->networkFlag = true;
+  client->clientState = kClientChallenging;
+  client->serverAddress = make(127, 0, 0, 1, 28050);
+  auto feed = [&](const NetAddress& from, const std::string& text) {
+    std::string bytes = std::string("\xff\xff\xff\xff") + text;
+    BitMsg msg;
+    msg.initRead(bytes.data(), int(bytes.size()));
+    cmd.text.clear();
+    client->clientConnectionlessPacket(from, msg);
+  };
+  struct Case {
+    NetAddress from;
+    const char* packet;
+  };
+  // Another port of the server's host, another host, a stranger's print and echo request.
+  const Case strangers[] = {{make(127, 0, 0, 1, 28051), "challengeResponse 99"},
+                            {make(127, 0, 0, 2, 28050), "challengeResponse 99"},
+                            {make(127, 0, 0, 1, 40000), "print\nyou are hacked\n"},
+                            {make(127, 0, 0, 1, 40000), "echo reflected"}};
+  for (const Case& c : strangers) {
+    feed(c.from, c.packet);
+    EXPECT_EQ(client->clientState, kClientChallenging) << c.packet;
+    EXPECT_EQ(cmd.text.find("client packet"), std::string::npos) << c.packet;
+    EXPECT_EQ(cmd.text.find("hacked"), std::string::npos);
+    EXPECT_NE(cmd.text.find(" ignored: "), std::string::npos) << "logged as ignored: " << cmd.text;
+  }
+  // The exact address is answered, and what the server prints has its control bytes escaped.
+  feed(make(127, 0, 0, 1, 28050), "print\nred \x1b[31m text\n");
+  EXPECT_NE(cmd.text.find("red \\x1b[31m text\n"), std::string::npos) << cmd.text;
+  EXPECT_EQ(cmd.text.find('\x1b'), std::string::npos);
+  feed(make(127, 0, 0, 1, 28050), "challengeResponse 77");
+  EXPECT_EQ(client->clientState, kClientConnecting);
+  EXPECT_EQ(client->challenge, 77);
+}
+
+TEST_F(ConnectionlessTest, StrangersFloodingConnectionlessPacketsFillALimitedLog) {
+  auto server = makeManager();
+  cmd.text.clear();
+  // 5,000 packets from 50 ports of one host, with escape bytes in the command word.
+  for (int i = 0; i < 5000; ++i) {
+    std::string bytes = std::string("\xff\xff\xff\xff") + "ge\x1b]0;tchallenge";
+    BitMsg msg;
+    msg.initRead(bytes.data(), int(bytes.size()));
+    server->serverConnectionlessPacket(make(127, 0, 0, 1, 40000 + i % 50), msg);
+  }
+  size_t lines = 0;
+  for (char c : cmd.text)
+    lines += c == '\n' ? 1 : 0;
+  EXPECT_LE(lines, size_t(2 * NetworkManager::kLogLinesPerSecond + 2)) << "one second of flood";
+  EXPECT_EQ(cmd.text.find('\x1b'), std::string::npos) << "no raw control bytes";
+  EXPECT_NE(cmd.text.find("server packet 127.0.0.1:40000 : ge\\x1b]0\n"), std::string::npos) << cmd.text.substr(0, 400);
+  // The next second says how much it did not show.
+  server->frame(1000);
+  std::string bytes = std::string("\xff\xff\xff\xff") + "getinfo";
+  BitMsg msg;
+  msg.initRead(bytes.data(), int(bytes.size()));
+  server->serverConnectionlessPacket(make(127, 0, 0, 1, 40000), msg);
+  EXPECT_NE(cmd.text.find(" connectionless packets not logged)\n"), std::string::npos);
+}
+
 TEST_F(ConnectionlessTest, ClientDispatchTable) {
   FakeGame game;
   auto client = makeManager();
+  // The client's last server: its answers are heard.
+  client->clientState = kClientDisconnected;
+  client->serverAddress = make(127, 0, 0, 1, 28050);
   struct Case {
     const char* packet;
     const char* printed;
