@@ -272,6 +272,11 @@ bool NetworkManager::getPacket(BitMsg& msg, NetAddress& from) {
   if (!buffer)
     return false;
   const int capacity = msg.getMaxSize();
+  // At most so many packets a game step: a flood waits in the socket's queue (and is dropped by
+  // the system when that fills) instead of starving the frame.
+  const int limit = conVarInt("net_maxPacketsPerFrame", kDefaultPacketsPerFrame);
+  if (limit > 0 && packetsThisFrame >= limit)
+    return false;
   // Skipped datagrams (bounced sends, oversize ones) are passed over, but only so many per call:
   // a flood of them must not keep the event pump here.
   for (int attempt = 0; attempt < 64; ++attempt) {
@@ -300,6 +305,7 @@ bool NetworkManager::getPacket(BitMsg& msg, NetAddress& from) {
     }
     msg.setReadBit(0);
     msg.setWriteBit(bytes * 8);
+    ++packetsThisFrame;
     return true;
   }
   return false;

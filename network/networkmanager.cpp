@@ -124,6 +124,7 @@ void NetworkManager::cleanupWinsock() {
 void NetworkManager::frame(int msec) {
   ++frameCount;
   time += msec;
+  packetsThisFrame = 0;
   if (localClientNumber >= 0 && localClientNumber < kMaxClients) {
     UserCmd cmd = {};
     if (g_keyBindSystem)

@@ -83,6 +83,7 @@ class NetworkManager : public NetworkSystem, public PacketSender {
   // Rate limit of the console lines that connectionless packets cause.
   static constexpr int kLogLinesPerAddress = 4;
   static constexpr int kLogLinesPerSecond = 32;
+  static constexpr int kDefaultPacketsPerFrame = 512;
 
   NetworkManager();
   ~NetworkManager() override;
@@ -203,6 +204,8 @@ class NetworkManager : public NetworkSystem, public PacketSender {
   uint8_t localAddresses[kMaxLocalAddresses][4] = {};
   char localAddressText[kMaxLocalAddresses][16] = {};
 
+  // Packets read since the last game step ("net_maxPacketsPerFrame" caps them).
+  int packetsThisFrame = 0;
   // The dictionary the running server was started with ("si_map" among it).
   KeyDict serverInfo;
   // The client's session ended (dropped, timed out, refused): the next frame returns to the menu.

@@ -15,4 +15,6 @@ static ConVar ui_name("ui_name", "Player", kConVarString | kConVarUserInfo | kCo
 static ConVar si_map("si_map", "", kConVarString | kConVarServerInfo, "map the server runs");
 static ConVar si_maxPlayers("si_maxPlayers", "32", kConVarInt | kConVarServerInfo, "players the server admits", 1.0f,
                             32.0f);
+static ConVar net_maxPacketsPerFrame("net_maxPacketsPerFrame", "512", kConVarInt, "packets read at most per game step",
+                                      16.0f, 65536.0f);
 // clang-format on

@@ -472,6 +472,29 @@ TEST_F(LoopbackTest, AStrangerNamingTheClientsQportCannotTakeItsStream) {
   platformUdpClose(socket);
 }
 
+TEST_F(LoopbackTest, AFloodIsReadAFrameAtATimeWhileTheClientPlaysOn) {
+  // A small share, so the flood fits the socket's receive queue.
+  FakeConVars vars;
+  vars.set("net_maxPacketsPerFrame", "40");
+  connect();
+  ASSERT_TRUE(runUntil([&] { return connected(); })) << cmd.text;
+  const uint8_t loopbackIp[4] = {127, 0, 0, 1};
+  PlatformSocket socket = platformUdpOpen(loopbackIp, -1);
+  ASSERT_NE(socket, 0);
+  std::vector<uint8_t> junk(40, 0x41);
+  for (int i = 0; i < 120; ++i)
+    platformUdpSend(socket, junk.data(), int(junk.size()), loopbackIp, server->ownAddress.port);
+  server->frame(16);
+  EXPECT_EQ(pump(*server), 40) << "one frame's share";
+  EXPECT_EQ(pump(*server), 0) << "nothing more until the next step";
+  server->frame(16);
+  EXPECT_EQ(pump(*server), 40);
+  // The rest drains over the next steps, and the client's stream goes on meanwhile.
+  const int before = client->snapshotsReceived;
+  ASSERT_TRUE(runUntil([&] { return client->snapshotsReceived >= before + 10; }, 200));
+  platformUdpClose(socket);
+}
+
 TEST(LoopbackUnits, BroadcastGameMessagesSkipTheLocalClient) {
   KeyDict::initPools();
   CaptureCmdSystem cmd;
