@@ -365,6 +365,27 @@ bool NetworkManager::isConnectionless(const BitMsg& msg) {
          data[3] == 0xff;
 }
 
+bool NetworkManager::allowHandshakeRequest(const NetAddress& from) {
+  if (NetAddress::compare(from, ownAddress))
+    return true;
+  const int limit = conVarInt("net_sv_maxRequestsPerAddress", kDefaultRequestsPerAddress);
+  if (limit <= 0)
+    return true;
+  // Counted per host (any port) in one-second windows of network time.
+  RequestRecord& record =
+      requestRecords_[(uint32_t(from.ip[0]) | uint32_t(from.ip[1]) << 8 | uint32_t(from.ip[2]) << 16 |
+                       uint32_t(from.ip[3]) << 24) *
+                          2654435761u >>
+                      24];
+  const int window = time / 1000;
+  if (!NetAddress::compareIP(record.address, from) || record.window != window) {
+    record.address = from;
+    record.window = window;
+    record.count = 0;
+  }
+  return ++record.count <= limit;
+}
+
 ChallengeRecord* NetworkManager::serverGetChallenge(const NetAddress& from) {
   ChallengeRecord* found = nullptr;
   ChallengeRecord* oldest = nullptr;
@@ -374,14 +395,24 @@ ChallengeRecord* NetworkManager::serverGetChallenge(const NetAddress& from) {
       found = &entry;
       break;
     }
+    // A recent challenge is kept for its client's connect: a flood of requests from other
+    // addresses must not push it out. Connected entries are never reused.
     // Entries never handed out go first: at network time 0 a fresh entry is as "old" as they are.
     const bool unused = entry.challenge == 0 && entry.address.port == 0;
+    if (entry.connected || (!unused && time - entry.time < kChallengeKeepTime))
+      continue;
     if (!oldest || (unused && !oldestUnused) || (unused == oldestUnused && entry.time < oldest->time)) {
       oldest = &entry;
       oldestUnused = unused;
     }
   }
   if (!found) {
+    if (!oldest) {
+      // Every entry is held: this asker tries again in a moment (clients resend every 3000 ms).
+      if (allowConnectionlessLog(from))
+        cmdPrintf("%s: no free challenge, ignored\n", NetAddress::toString(from));
+      return nullptr;
+    }
     found = oldest;
     // Challenges must not be guessable from the time of asking.
     uint32_t random = 0;
@@ -413,6 +444,12 @@ void NetworkManager::serverConnectionlessPacket(const NetAddress& from, BitMsg& 
   const char* word = args.argv(0);
   if (allowConnectionlessLog(from))
     cmdPrintf("server packet %s : %s\n", NetAddress::toString(from), netEscapeText(word, false));
+  const bool handshake = String::icmp(word, "getchallenge") == 0 || String::icmp(word, "connect") == 0;
+  if (handshake && !allowHandshakeRequest(from)) {
+    if (allowConnectionlessLog(from))
+      cmdPrintf("%s: too many requests, ignored\n", NetAddress::toString(from));
+    return;
+  }
   if (String::icmp(word, "getchallenge") == 0) {
     serverGetChallenge(from);
   } else if (String::icmp(word, "connect") == 0) {
@@ -491,6 +528,14 @@ void NetworkManager::clientConnectionlessPacket(const NetAddress& from, BitMsg& 
     readPacketText(msg, second, sizeof(second));
     if (second[0])
       cmdPrintf("%s", netEscapeText(second, true));
+    // The server no longer holds our challenge (it expired or was spent): ask for a new one
+    // rather than resending the stale one for ever.
+    if (clientState == kClientConnecting && std::strstr(rest, "No or bad challenge")) {
+      cmdPrintf("Asking %s for a new challenge.\n", NetAddress::toString(serverAddress));
+      clientState = kClientChallenging;
+      connectAttempts = 0;
+      lastResendTime = -9999;
+    }
   } else {
     cmdPrintf("Unknown connectionless packet command.\n");
   }

@@ -233,6 +233,18 @@ void NetworkManager::serverDirectConnect(const NetAddress& from, BitMsg& msg) {
       break;
     }
   }
+  if (number < 0 && !NetAddress::compare(from, ownAddress)) {
+    // One host holds at most so many slots: a stranger with many ports cannot fill the server.
+    const int perAddress = conVarInt("net_sv_maxClientsPerAddress", kDefaultClientsPerAddress);
+    int held = 0;
+    for (const ClientSlot& slot : clients)
+      held += slot.state >= kSlotConnected && NetAddress::compareIP(slot.channel.remoteAddress, from) ? 1 : 0;
+    if (perAddress > 0 && held >= perAddress) {
+      sendOOBPrint(from, "print \"Too many players from your address.\n\"");
+      cmdPrintf("Rejected a connection from %s: its address holds %i slots.\n", NetAddress::toStringNoPort(from), held);
+      return;
+    }
+  }
   if (number < 0) {
     for (int i = 0; i < count; ++i) {
       if (clients[i].state == kSlotFree) {

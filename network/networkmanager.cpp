@@ -212,7 +212,7 @@ bool NetworkManager::spawnServer(const KeyDict& dict, bool newServerFlag, bool n
     user.set("protocol", number);
     std::snprintf(number, sizeof(number), "%i", g_conVarSystem ? g_conVarSystem->getInt("net_port") : 0);
     user.set("intport", number);
-    std::snprintf(number, sizeof(number), "%i", entry->challenge);
+    std::snprintf(number, sizeof(number), "%i", entry ? entry->challenge : 0);
     user.set("challenge", number);
     uint8_t buffer[NetChannel::kPacketBufferSize];
     BitMsg msg(buffer, sizeof(buffer));

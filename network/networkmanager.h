@@ -84,6 +84,12 @@ class NetworkManager : public NetworkSystem, public PacketSender {
   static constexpr int kLogLinesPerAddress = 4;
   static constexpr int kLogLinesPerSecond = 32;
   static constexpr int kDefaultPacketsPerFrame = 512;
+  // Handshake requests ("getchallenge", "connect") a host may make a second, and the slots it
+  // may hold.
+  static constexpr int kDefaultRequestsPerAddress = 10;
+  static constexpr int kDefaultClientsPerAddress = 8;
+  // A challenge this young is not handed to another asker.
+  static constexpr int kChallengeKeepTime = 5000;
 
   NetworkManager();
   ~NetworkManager() override;
@@ -125,7 +131,10 @@ class NetworkManager : public NetworkSystem, public PacketSender {
   void sendOOB(const NetAddress& to, const BitMsg& msg);
   void sendOOBPrint(const NetAddress& to, const char* format, ...) __attribute__((format(printf, 3, 4)));
   bool openSocket();
+  // Null when every entry is held (a flood): nothing is answered.
   ChallengeRecord* serverGetChallenge(const NetAddress& from);
+  // The host's handshake requests within this second stay under "net_sv_maxRequestsPerAddress".
+  bool allowHandshakeRequest(const NetAddress& from);
   void serverConnectionlessPacket(const NetAddress& from, BitMsg& msg);
   void clientConnectionlessPacket(const NetAddress& from, BitMsg& msg);
   // A packet is connectionless when it starts with all four marker bytes.
@@ -224,6 +233,12 @@ class NetworkManager : public NetworkSystem, public PacketSender {
     int count = 0;
   };
   bool allowConnectionlessLog(const NetAddress& from);
+  struct RequestRecord {
+    NetAddress address;
+    int window = -1;
+    int count = 0;
+  };
+  RequestRecord requestRecords_[256];
   LogRecord logRecords_[64];
   int logWindow_ = -1;
   int logLines_ = 0;

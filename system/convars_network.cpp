@@ -17,4 +17,8 @@ static ConVar si_maxPlayers("si_maxPlayers", "32", kConVarInt | kConVarServerInf
                             32.0f);
 static ConVar net_maxPacketsPerFrame("net_maxPacketsPerFrame", "512", kConVarInt, "packets read at most per game step",
                                       16.0f, 65536.0f);
+static ConVar net_sv_maxRequestsPerAddress("net_sv_maxRequestsPerAddress", "10", kConVarInt,
+                                            "challenge and connect requests a host may send a second (0: no limit)");
+static ConVar net_sv_maxClientsPerAddress("net_sv_maxClientsPerAddress", "8", kConVarInt,
+                                           "player slots one host may hold (0: no limit)", 0.0f, 32.0f);
 // clang-format on

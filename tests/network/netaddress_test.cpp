@@ -174,6 +174,51 @@ TEST_F(ConnectionlessTest, ChallengesRepeatForOneAddressAndDifferAcrossAddresses
   EXPECT_EQ(reused->firstTime, 5000);
 }
 
+TEST_F(ConnectionlessTest, AChallengeFloodCannotEvictAPlayersFreshChallenge) {
+  auto server = makeManager();
+  server->time = 20000;
+  const NetAddress player = make(127, 0, 0, 1, 40010);
+  const int challenge = server->serverGetChallenge(player)->challenge;
+  // Twice the table's size from other addresses within a second.
+  int refused = 0;
+  for (int i = 0; i < 2 * NetworkManager::kChallengeCount; ++i) {
+    server->time = 20000 + i / 4;
+    refused += server->serverGetChallenge(make(127, 0, 1 + i / 250, 2, 1000 + i % 250)) ? 0 : 1;
+  }
+  // The player holds one entry; the flood gets the other 1,023 and no more.
+  EXPECT_EQ(refused, NetworkManager::kChallengeCount + 1) << "askers past a full table get no challenge";
+  int kept = 0;
+  for (const ChallengeRecord& entry : server->challenges)
+    kept += NetAddress::compare(entry.address, player) && entry.challenge == challenge ? 1 : 0;
+  EXPECT_EQ(kept, 1) << "the player's challenge is still there for its connect";
+  // Once the flood's entries age, askers are served again.
+  server->time += NetworkManager::kChallengeKeepTime;
+  EXPECT_NE(server->serverGetChallenge(make(127, 0, 0, 3, 1)), nullptr);
+}
+
+TEST_F(ConnectionlessTest, HandshakeRequestsAreLimitedPerHostAndSecond) {
+  auto server = makeManager();
+  server->time = 3000;
+  int answered = 0;
+  for (int i = 0; i < 100; ++i) {
+    // Another port each time: the host is what counts.
+    std::string bytes = std::string("\xff\xff\xff\xff") + "getchallenge";
+    BitMsg msg;
+    msg.initRead(bytes.data(), int(bytes.size()));
+    const NetAddress from = make(127, 0, 0, 9, 2000 + i);
+    server->serverConnectionlessPacket(from, msg);
+    for (const ChallengeRecord& entry : server->challenges)
+      answered += NetAddress::compare(entry.address, from) ? 1 : 0;
+  }
+  EXPECT_EQ(answered, NetworkManager::kDefaultRequestsPerAddress);
+  EXPECT_NE(cmd.text.find("127.0.0.9:"), std::string::npos);
+  EXPECT_NE(cmd.text.find(": too many requests, ignored\n"), std::string::npos);
+  // Another host is not held back by the first, and the first is served in the next second.
+  EXPECT_TRUE(server->allowHandshakeRequest(make(127, 0, 0, 10, 1)));
+  server->time = 4000;
+  EXPECT_TRUE(server->allowHandshakeRequest(make(127, 0, 0, 9, 1)));
+}
+
 TEST_F(ConnectionlessTest, ServerDispatchNamesBadCommands) {
   auto server = makeManager();
   const char text[] = "\xff\xff\xff\xffnonsense word";

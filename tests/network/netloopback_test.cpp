@@ -495,6 +495,55 @@ TEST_F(LoopbackTest, AFloodIsReadAFrameAtATimeWhileTheClientPlaysOn) {
   platformUdpClose(socket);
 }
 
+TEST_F(LoopbackTest, AClientWhoseChallengeIsRefusedAsksForANewOne) {
+  connect();
+  ASSERT_TRUE(runUntil([&] { return client->clientState == kClientConnecting; })) << cmd.text;
+  // The server forgets the challenge before the connect arrives.
+  for (ChallengeRecord& entry : server->challenges)
+    entry = ChallengeRecord();
+  ASSERT_TRUE(runUntil([&] { return connected(); }, 2000)) << cmd.text;
+  EXPECT_NE(cmd.text.find("No or bad challenge for address."), std::string::npos);
+  EXPECT_NE(cmd.text.find("Asking 127.0.0.1:"), std::string::npos);
+}
+
+TEST(LoopbackUnits, OneHostHoldsAtMostItsShareOfTheSlots) {
+  KeyDict::initPools();
+  CaptureCmdSystem cmd;
+  FakeConVars vars;
+  vars.set("net_sv_maxClientsPerAddress", "2");
+  FakeGame game;
+  auto server = makeManager();
+  server->serverFlag = server->networkFlag = true;  // no socket: the answers go nowhere
+  auto connectFrom = [&](const NetAddress& from) {
+    ChallengeRecord* entry = server->serverGetChallenge(from);
+    uint8_t buffer[256];
+    BitMsg msg(buffer, sizeof(buffer));
+    KeyDict dict;
+    dict.set("protocol", "15");
+    dict.set("challenge", std::to_string(entry->challenge).c_str());
+    dict.set("intport", std::to_string(from.port).c_str());
+    msg.writeKeyDict(dict);
+    BitMsg reader;
+    reader.initRead(buffer, msg.getSize());
+    server->serverDirectConnect(from, reader);
+  };
+  for (int port = 1000; port < 1005; ++port) {
+    NetAddress from = loopback(uint16_t(port));
+    from.ip[3] = 5;
+    connectFrom(from);
+  }
+  int held = 0;
+  for (const ClientSlot& slot : server->clients)
+    held += slot.state >= kSlotConnected ? 1 : 0;
+  EXPECT_EQ(held, 2);
+  EXPECT_NE(cmd.text.find("Rejected a connection from 127.0.0.5: its address holds 2 slots.\n"), std::string::npos)
+      << cmd.text;
+  NetAddress other = loopback(1000);
+  other.ip[3] = 6;
+  connectFrom(other);
+  EXPECT_EQ(server->clients[2].state, kSlotConnected) << "another host still gets in";
+}
+
 TEST(LoopbackUnits, BroadcastGameMessagesSkipTheLocalClient) {
   KeyDict::initPools();
   CaptureCmdSystem cmd;
