@@ -130,6 +130,15 @@ TEST(HostilePeer, ServerKeepsServingTheGoodClientThrough100000BadPackets) {
   const int goodSnapshots = client->snapshotsReceived;
   const int goodIncoming = server->clients[0].channel.incomingSequence;
   int sent = 0;
+  // What the console shows of the flood: its size and any raw control byte.
+  size_t logBytes = 0;
+  size_t controlBytes = 0;
+  auto account = [&] {
+    logBytes += cmd.text.size();
+    for (char c : cmd.text)
+      controlBytes += (static_cast<unsigned char>(c) < 0x20 && c != '\n') || c == 0x7f ? 1 : 0;
+    cmd.text.clear();
+  };
   for (int i = 0; i < total; ++i) {
     std::vector<uint8_t> packet = hostilePacket(int(random() % 5), random, *client, recorded);
     // A full socket buffer refuses a send now and then: drain the server and try once more.
@@ -143,14 +152,18 @@ TEST(HostilePeer, ServerKeepsServingTheGoodClientThrough100000BadPackets) {
     // Keep the good client's traffic going and the server's socket drained.
     if (i % 100 == 99) {
       run(*server, *client, 1);
-      cmd.text.clear();
+      account();
     }
   }
   for (int i = 0; i < 100; ++i)
     run(*server, *client, 1);
   platformUdpClose(attacker);
 
+  account();
   EXPECT_EQ(sent, total);
+  // About 16 s of network time: a few dozen lines a second at most, never the flood itself.
+  EXPECT_LT(logBytes, size_t(200000)) << "the log grows with the flood";
+  EXPECT_EQ(controlBytes, 0u) << "raw control bytes reached the console";
   EXPECT_EQ(client->clientState, kClientActive);
   EXPECT_EQ(server->clients[0].state, kSlotActive);
   EXPECT_GT(client->snapshotsReceived, goodSnapshots + 500) << "snapshots kept coming";
