@@ -26,6 +26,7 @@
 #include "lib/keydict.h"
 #include "lib/str.h"
 #include "lib/tokenparser.h"
+#include "demo/netplay.h"
 
 namespace {
 
@@ -412,6 +413,16 @@ class DemoGame : public GameInterface {
     }
   }
 
+  // The engine frees every render entity and light when a map goes: the handles are stale (the
+  // next adds reuse those slots), and draw() adds the scene again once no map is loaded.
+  static void forgetScene() {
+    for (int& e : s_entities)
+      e = -1;
+    s_tube = -1;
+    for (int& l : s_lights)
+      l = -1;
+  }
+
   static void freeScene() {
     RenderSystem* render = s_imports.renderSystem;
     for (int& e : s_entities) {
@@ -454,12 +465,12 @@ class DemoGame : public GameInterface {
   void traceParticle(void* trace, const Vec3& start, const Vec3& end, int, int) override {
     demofx::traceParticle(trace, start, end);
   }
-  void serverStarted(int) override {}
+  void serverStarted(int localClient) override { netplay::serverStarted(localClient); }
   void clientUserInfo(int, const KeyDict*, bool, int) override {}
   void setServerInfo(const KeyDict*) override {}
   const KeyDict* getPersistentDict(int) override { return nullptr; }
   void setPersistentDict(int, const KeyDict*) override {}
-  bool loadMap(const char* name, int, int, int) override {
+  bool loadMap(const char* name, int serverFlag, int networkFlag, int) override {
     freeScene();
     if (s_imports.collisionSystem)
       s_imports.collisionSystem->loadMap(name, false);
@@ -490,12 +501,15 @@ class DemoGame : public GameInterface {
     s_player.yaw = s_player.startYaw;
     s_player.pitch = 0.0f;
     s_player.inMap = true;
+    netplay::mapLoaded(s_player.origin, s_player.startYaw, serverFlag != 0, networkFlag != 0);
     if (s_imports.cmdSystem)
       s_imports.cmdSystem->printf("sample game: player start %.1f %.1f %.1f\n", s_player.origin.x,
                                   s_player.origin.y, s_player.origin.z);
     return true;
   }
   void mapUnloaded() override {
+    forgetScene();
+    netplay::mapUnloaded();
     s_player.inMap = false;
     s_effects.forget();
     s_effects.center = Vec3();
@@ -514,8 +528,10 @@ class DemoGame : public GameInterface {
     s_stepRate.setInt(state_->steps);
     s_effects.step(state_->steps * 16);
     s_effects.stepGameEffects(state_->steps * 16, s_player.origin);
-    if (s_player.inMap && commands)
+    if (s_player.inMap && commands && netplay::localPlayerWalks())
       move(commands[s_player.localClient]);
+    if (s_player.inMap)
+      netplay::runFrame(commands, s_player.box);
   }
 
   // Turns from the command's angles and walks on the level from its forward and side moves.
@@ -538,10 +554,10 @@ class DemoGame : public GameInterface {
   void guiEvent(UserInterface*, const char*) override {}
   bool checkClientConnect(int, const char*, const char*, const char*, char*) override { return false; }
   void clientConnecting(int) override {}
-  void clientConnected(int) override {}
-  void clientDisconnected(int) override {}
-  void clientGameState(int) override {}
-  void writeSnapshot(int, int, BitMsg*, void*, int) override {}
+  void clientConnected(int clientNum) override { netplay::clientConnected(clientNum); }
+  void clientDisconnected(int clientNum) override { netplay::clientDisconnected(clientNum); }
+  void clientGameState(int clientNum) override { netplay::clientGameState(clientNum); }
+  void writeSnapshot(int clientNum, int, BitMsg* msg, void*, int) override { netplay::writeSnapshot(clientNum, msg); }
   void serverMessage(int, const char*, const char*) override {}
 
   void draw(int) override {
@@ -593,6 +609,15 @@ class DemoGame : public GameInterface {
     demofx::drawOverlays();
   }
   void mouseEvent(int, int, int) override {}
+  void clientGameStateReceived(const KeyDict* serverInfo) override {
+    if (s_imports.cmdSystem && serverInfo)
+      s_imports.cmdSystem->printf("sample game: joined the server's game on '%s'\n", serverInfo->getString("si_map", ""));
+  }
+  void clientReadSnapshot(int, BitMsg* msg) override {
+    netplay::clientReadSnapshot(msg, &s_player.origin, &s_player.yaw, &s_player.pitch);
+  }
+  void clientReadGameMessage(BitMsg* msg) override { netplay::clientReadGameMessage(msg); }
+
   bool keyEvent(int, bool down) override {
     if (down && s_imports.soundSystem)
       s_imports.soundSystem->playLocalSound("demo/key", -1, 0);
@@ -606,6 +631,7 @@ class DemoGame : public GameInterface {
     if (s_imports.cmdSystem && s_player.inMap)
       s_imports.cmdSystem->printf("sample game: camera at %.2f %.2f %.2f yaw %.1f\n", s_player.origin.x,
                                   s_player.origin.y, s_player.origin.z, s_player.yaw);
+    netplay::printStatus();
   }
 
   DemoState* state_ = nullptr;
@@ -620,6 +646,7 @@ GameExports s_exports;
 extern "C" __attribute__((visibility("default"))) GameExports* GetGameAPI(GameImports* imports) {
   // The call at shutdown hands a zeroed block: forget the interfaces.
   s_imports = *imports;
+  netplay::setImports(&s_imports);
   s_exports.version = kGameApiVersion;
   s_exports.game = s_imports.system ? &DemoGame::s_game : nullptr;
   return &s_exports;

@@ -37,6 +37,54 @@ void readPacketText(BitMsg& msg, char* out, int size) {
 
 }  // namespace
 
+const char* netEscapeText(const char* text, bool keepNewlines) {
+  // Bytes from the wire reach the console and the terminal behind it: control bytes (an escape
+  // sequence among them) and bytes above 0x7e are shown as \xNN, never written raw.
+  static char out[1024];
+  size_t n = 0;
+  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text ? text : ""); *c && n + 5 < sizeof(out);
+       ++c) {
+    const bool plain = (*c >= 0x20 && *c < 0x7f) || (keepNewlines && (*c == '\n' || *c == '\t'));
+    if (plain) {
+      out[n++] = char(*c);
+    } else {
+      std::snprintf(out + n, sizeof(out) - n, "\\x%02x", *c);
+      n += 4;
+    }
+  }
+  out[n] = '\0';
+  return out;
+}
+
+bool NetworkManager::allowConnectionlessLog(const NetAddress& from) {
+  // Per sender a few lines a second, and at most kLogLinesPerSecond in all: a flood from one
+  // address or from many leaves the log a bounded size. What was not shown is counted.
+  const int window = time / 1000;
+  if (window != logWindow_) {
+    if (logSuppressed_ > 0)
+      cmdPrintf("(%d connectionless packets not logged)\n", logSuppressed_);
+    logWindow_ = window;
+    logLines_ = 0;
+    logSuppressed_ = 0;
+    for (LogRecord& record : logRecords_)
+      record.count = 0;
+  }
+  LogRecord* record = &logRecords_[(uint32_t(from.ip[0] ^ from.ip[1] * 7 ^ from.ip[2] * 31 ^ from.ip[3] * 131) ^
+                                    uint32_t(from.port) * 2654435761u) >>
+                                   26];
+  if (!NetAddress::compare(record->address, from)) {
+    record->address = from;
+    record->count = 0;
+  }
+  if (record->count >= kLogLinesPerAddress || logLines_ >= kLogLinesPerSecond) {
+    ++logSuppressed_;
+    return false;
+  }
+  ++record->count;
+  ++logLines_;
+  return true;
+}
+
 void netPinSockets(const uint8_t* ip) {
   s_pinned = ip != nullptr;
   if (ip)
@@ -69,6 +117,18 @@ bool NetAddress::compareIP(const NetAddress& a, const NetAddress& b) {
 
 bool NetAddress::compare(const NetAddress& a, const NetAddress& b) {
   return compareIP(a, b) && a.port == b.port;
+}
+
+void NetAddress::toSockaddr(const NetAddress& address, PlatformSockaddr* out) {
+  platformSockaddrFromIPv4(out, address.ip, address.port);
+}
+
+bool NetAddress::fromSockaddr(const PlatformSockaddr& in, NetAddress* address) {
+  NetAddress result;
+  if (!platformSockaddrToIPv4(in, result.ip, &result.port))
+    return false;
+  *address = result;
+  return true;
 }
 
 bool NetAddress::resolve(const char* text, NetAddress* address) {
@@ -212,10 +272,18 @@ bool NetworkManager::getPacket(BitMsg& msg, NetAddress& from) {
   if (!buffer)
     return false;
   const int capacity = msg.getMaxSize();
+  // At most so many packets a game step: a flood waits in the socket's queue (and is dropped by
+  // the system when that fills) instead of starving the frame.
+  const int limit = conVarInt("net_maxPacketsPerFrame", kDefaultPacketsPerFrame);
+  if (limit > 0 && packetsThisFrame >= limit)
+    return false;
   // Skipped datagrams (bounced sends, oversize ones) are passed over, but only so many per call:
   // a flood of them must not keep the event pump here.
   for (int attempt = 0; attempt < 64; ++attempt) {
-    int bytes = platformUdpReceive(socket, buffer, capacity, from.ip, &from.port);
+    PlatformSockaddr sender;
+    int bytes = platformUdpReceiveFrom(socket, buffer, capacity, &sender);
+    if (!NetAddress::fromSockaddr(sender, &from))
+      from = NetAddress();
     if (bytes < 0) {
       PlatformNetError error = platformNetLastError();
       if (error == kPlatformNetWouldBlock)
@@ -237,6 +305,7 @@ bool NetworkManager::getPacket(BitMsg& msg, NetAddress& from) {
     }
     msg.setReadBit(0);
     msg.setWriteBit(bytes * 8);
+    ++packetsThisFrame;
     return true;
   }
   return false;
@@ -247,7 +316,9 @@ void NetworkManager::sendPacket(int length, const void* bytes, const NetAddress&
     return;
   if (NetAddress::compare(to, ownAddress))
     return;
-  if (platformUdpSend(socket, bytes, length, to.ip, to.port))
+  PlatformSockaddr address;
+  NetAddress::toSockaddr(to, &address);
+  if (platformUdpSendTo(socket, bytes, length, address))
     return;
   PlatformNetError error = platformNetLastError();
   if (error == kPlatformNetWouldBlock)
@@ -294,6 +365,27 @@ bool NetworkManager::isConnectionless(const BitMsg& msg) {
          data[3] == 0xff;
 }
 
+bool NetworkManager::allowHandshakeRequest(const NetAddress& from) {
+  if (NetAddress::compare(from, ownAddress))
+    return true;
+  const int limit = conVarInt("net_sv_maxRequestsPerAddress", kDefaultRequestsPerAddress);
+  if (limit <= 0)
+    return true;
+  // Counted per host (any port) in one-second windows of network time.
+  RequestRecord& record =
+      requestRecords_[(uint32_t(from.ip[0]) | uint32_t(from.ip[1]) << 8 | uint32_t(from.ip[2]) << 16 |
+                       uint32_t(from.ip[3]) << 24) *
+                          2654435761u >>
+                      24];
+  const int window = time / 1000;
+  if (!NetAddress::compareIP(record.address, from) || record.window != window) {
+    record.address = from;
+    record.window = window;
+    record.count = 0;
+  }
+  return ++record.count <= limit;
+}
+
 ChallengeRecord* NetworkManager::serverGetChallenge(const NetAddress& from) {
   ChallengeRecord* found = nullptr;
   ChallengeRecord* oldest = nullptr;
@@ -303,14 +395,24 @@ ChallengeRecord* NetworkManager::serverGetChallenge(const NetAddress& from) {
       found = &entry;
       break;
     }
+    // A recent challenge is kept for its client's connect: a flood of requests from other
+    // addresses must not push it out. Connected entries are never reused.
     // Entries never handed out go first: at network time 0 a fresh entry is as "old" as they are.
     const bool unused = entry.challenge == 0 && entry.address.port == 0;
+    if (entry.connected || (!unused && time - entry.time < kChallengeKeepTime))
+      continue;
     if (!oldest || (unused && !oldestUnused) || (unused == oldestUnused && entry.time < oldest->time)) {
       oldest = &entry;
       oldestUnused = unused;
     }
   }
   if (!found) {
+    if (!oldest) {
+      // Every entry is held: this asker tries again in a moment (clients resend every 3000 ms).
+      if (allowConnectionlessLog(from))
+        cmdPrintf("%s: no free challenge, ignored\n", NetAddress::toString(from));
+      return nullptr;
+    }
     found = oldest;
     // Challenges must not be guessable from the time of asking.
     uint32_t random = 0;
@@ -340,15 +442,22 @@ void NetworkManager::serverConnectionlessPacket(const NetAddress& from, BitMsg& 
     *end = '\0';
   args.tokenize(text);
   const char* word = args.argv(0);
-  cmdPrintf("server packet %s : %s\n", NetAddress::toString(from), word);
+  if (allowConnectionlessLog(from))
+    cmdPrintf("server packet %s : %s\n", NetAddress::toString(from), netEscapeText(word, false));
+  const bool handshake = String::icmp(word, "getchallenge") == 0 || String::icmp(word, "connect") == 0;
+  if (handshake && !allowHandshakeRequest(from)) {
+    if (allowConnectionlessLog(from))
+      cmdPrintf("%s: too many requests, ignored\n", NetAddress::toString(from));
+    return;
+  }
   if (String::icmp(word, "getchallenge") == 0) {
     serverGetChallenge(from);
   } else if (String::icmp(word, "connect") == 0) {
     serverDirectConnect(from, msg);
   } else if (String::icmp(word, "getstatus") == 0 || String::icmp(word, "getinfo") == 0 ||
              String::icmp(word, "disconnect") == 0) {
-  } else {
-    cmdPrintf("bad connectionless packet from %s:\n%s\n", NetAddress::toString(from), word);
+  } else if (allowConnectionlessLog(from)) {
+    cmdPrintf("bad connectionless packet from %s:\n%s\n", NetAddress::toString(from), netEscapeText(word, false));
   }
 }
 
@@ -359,13 +468,21 @@ void NetworkManager::clientConnectionlessPacket(const NetAddress& from, BitMsg& 
   CmdArgs args;
   args.tokenize(text);
   const char* word = args.argv(0);
-  cmdPrintf("client packet %s: %s\n", NetAddress::toString(from), word);
+  // Only the server this client talks to (or last talked to) is heard, at its exact address and
+  // port; a "connectResponse" may come from another port of it (a translated one). Anyone else's
+  // answers, prints and echo requests are dropped, and logged only now and then.
+  const bool fromServer = clientState != kClientNone && NetAddress::compare(from, serverAddress);
+  const bool connectAnswer = String::icmp(word, "connectResponse") == 0 && clientState == kClientConnecting &&
+                             NetAddress::compareIP(from, serverAddress);
+  if (!fromServer && !connectAnswer) {
+    if (allowConnectionlessLog(from))
+      cmdPrintf("connectionless packet from %s ignored: %s\n", NetAddress::toString(from), netEscapeText(word, false));
+    return;
+  }
+  cmdPrintf("client packet %s: %s\n", NetAddress::toString(from), netEscapeText(word, false));
   if (String::icmp(word, "challengeResponse") == 0) {
-    // Only the server being connected to may answer (any port: a translated one is fine).
     if (clientState != kClientChallenging) {
       cmdPrintf("Unwanted challenge response received.  Ignored.\n");
-    } else if (!NetAddress::compareIP(from, serverAddress)) {
-      cmdPrintf("challengeResponse from a different address.  Ignored.\n");
     } else {
       challenge = std::atoi(args.argv(1));
       clientState = kClientConnecting;
@@ -406,11 +523,19 @@ void NetworkManager::clientConnectionlessPacket(const NetAddress& from, BitMsg& 
     while (*rest == ' ' || *rest == '\n')
       ++rest;
     if (*rest)
-      cmdPrintf("%s", rest);
+      cmdPrintf("%s", netEscapeText(rest, true));
     char second[NetChannel::kPacketBufferSize];
     readPacketText(msg, second, sizeof(second));
     if (second[0])
-      cmdPrintf("%s", second);
+      cmdPrintf("%s", netEscapeText(second, true));
+    // The server no longer holds our challenge (it expired or was spent): ask for a new one
+    // rather than resending the stale one for ever.
+    if (clientState == kClientConnecting && std::strstr(rest, "No or bad challenge")) {
+      cmdPrintf("Asking %s for a new challenge.\n", NetAddress::toString(serverAddress));
+      clientState = kClientChallenging;
+      connectAttempts = 0;
+      lastResendTime = -9999;
+    }
   } else {
     cmdPrintf("Unknown connectionless packet command.\n");
   }

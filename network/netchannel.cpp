@@ -4,15 +4,37 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/net.h"
 
 namespace {
 
-// Channel ids use 31 bits and skip 0 ("no id yet").
+// Channel ids use 31 bits and skip 0 ("no id yet"). They come from the kernel's random source:
+// an id is what a packet shows to prove it belongs to a connection, so a stranger must not be
+// able to guess the next one. Tests may switch to counting from a known value.
 int32_t s_channelIdCounter = 0;
+bool s_countIds = false;
 
 constexpr uint32_t kFragmentBit = 0x80000000u;
 
 int32_t nextChannelId() {
+  if (!s_countIds) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      uint32_t random = 0;
+      if (!platformRandomBytes(&random, sizeof(random)))
+        break;
+      const int32_t id = int32_t(random & 0x7fffffffu);
+      if (id != 0 && id != s_channelIdCounter) {
+        s_channelIdCounter = id;
+        return id;
+      }
+    }
+    // No random source: the monotonic clock's nanoseconds still vary from run to run.
+    s_channelIdCounter = int32_t((uint32_t(s_channelIdCounter) * 1103515245u + uint32_t(platformNanoseconds())) &
+                                 0x7fffffffu);
+    if (s_channelIdCounter == 0)
+      s_channelIdCounter = 1;
+    return s_channelIdCounter;
+  }
   s_channelIdCounter = int32_t((uint32_t(s_channelIdCounter) + 1u) & 0x7fffffffu);
   if (s_channelIdCounter == 0)
     s_channelIdCounter = 1;
@@ -64,6 +86,11 @@ void NetChannel::setup(int newKind, const NetAddress& address, int newQport) {
 
 void NetChannel::resetIdCounter(int32_t value) {
   s_channelIdCounter = value & 0x7fffffff;
+  s_countIds = true;
+}
+
+void NetChannel::useRandomIds() {
+  s_countIds = false;
 }
 
 void NetChannel::beginPacket(BitMsg& packet, int32_t sequence) const {
@@ -146,6 +173,7 @@ bool NetChannel::process(BitMsg& msg) {
 
   // A server-side channel owns its id; its client learns it from the first packet it receives,
   // and sends 0 until then. A client-side channel adopts the id of the first packet only.
+  bool adopt = false;
   if (kind == kServerSide) {
     if (id == 0) {
       if (peerKnowsId)
@@ -156,7 +184,7 @@ bool NetChannel::process(BitMsg& msg) {
   } else if (channelId == 0) {
     if (id <= 0)
       return false;
-    channelId = id;
+    adopt = true;
   } else if (id != channelId) {
     return false;
   }
@@ -164,12 +192,23 @@ bool NetChannel::process(BitMsg& msg) {
   int start = 0;
   int length = 0;
   if (fragment) {
+    // A fragment too short for its own header is refused before its id is taken.
     if (packetBits < headerBits + 32)
       return false;
     start = msg.readBits(16);
     length = msg.readBits(16);
   }
+  if (adopt) {
+    // The first packet of a connection is accepted whatever its number, and counts nothing as
+    // dropped before it.
+    channelId = id;
+    incomingSequence = sequence - 1;
+  }
   if (sequence <= incomingSequence)
+    return false;
+  // A number far ahead of the last one is no lost stretch of packets but a forged jump, which
+  // would also make the real peer's packets look stale from then on.
+  if (int64_t(sequence) - int64_t(incomingSequence) > kSequenceWindow)
     return false;
   if (kind == kServerSide && id == channelId)
     peerKnowsId = true;

@@ -27,6 +27,8 @@ class NetChannel {
   static constexpr int kReliableSlots = 64;
   // The largest reliable message: its bytes and the block's skipped byte fill a slot.
   static constexpr int kMaxReliableSize = kPacketBufferSize - 1;
+  // Packets accepted at most this far past the last accepted number.
+  static constexpr int kSequenceWindow = 4096;
   static constexpr int kClientSide = 1;
   static constexpr int kServerSide = 2;
 
@@ -68,8 +70,10 @@ class NetChannel {
   static int packetCost(int bytes);
   // Milliseconds on the monotonic clock, positive and never 0 (server ids).
   static int32_t clockMs();
-  // The next id a server-side channel takes; for tests that count from a known point.
+  // Server-side channels take unpredictable ids. Tests that count from a known point call
+  // resetIdCounter (ids value + 1, value + 2, ...) and useRandomIds to go back.
   static void resetIdCounter(int32_t value);
+  static void useRandomIds();
 
   int kind = 0;
   NetAddress remoteAddress;

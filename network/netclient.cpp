@@ -7,9 +7,11 @@
 #include <string>
 
 #include "lib/interface/cmdsystem.h"
+#include "lib/interface/commonsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/gameinterface.h"
 #include "lib/interface/keybindsystem.h"
+#include "lib/interface/userinterfacesystem.h"
 #include "lib/str.h"
 #include "network/networkmanager.h"
 
@@ -28,8 +30,17 @@ bool sameInput(const UserCmd& a, const UserCmd& b) {
 }  // namespace
 
 bool NetworkManager::connectToServer(const CmdArgs& args) {
-  if (!g_gameInterface || serverFlag || networkFlag)
+  if (!g_gameInterface)
     return false;
+  if (serverFlag) {
+    cmdPrintf("connect: this engine runs a server; type \"disconnect\" first\n");
+    return false;
+  }
+  // A session that ended (dropped, timed out) no longer holds the manager: connect again at once.
+  if (networkFlag && clientState > kClientDisconnected) {
+    cmdPrintf("connect: already connected to %s; type \"disconnect\" first\n", NetAddress::toString(serverAddress));
+    return false;
+  }
   NetAddress address;
   if (!NetAddress::parse(&address, args.argv(1))) {
     cmdPrintf("error: bad server address specified\n");
@@ -220,6 +231,15 @@ bool NetworkManager::clientReliableMessage(void* context, BitMsg& message) {
   const int type = message.readByte();
   if (type == kMsgGameMessage) {
     ++self->gameMessagesReceived;
+    // Its byte count, the game's bytes as a block, the end byte.
+    const int size = message.readInt();
+    uint8_t bytes[NetChannel::kPacketBufferSize];
+    if (size <= 0 || size > int(sizeof(bytes)) || !message.readData(bytes, size))
+      return true;
+    BitMsg game;
+    game.initRead(bytes, size);
+    if (g_gameInterface && self->clientState >= kClientActive)
+      g_gameInterface->clientReadGameMessage(&game);
     return true;
   }
   if (type != kMsgReliableText)
@@ -229,7 +249,7 @@ bool NetworkManager::clientReliableMessage(void* context, BitMsg& message) {
   CmdArgs args;
   args.tokenize(text);
   if (std::strcmp(args.argv(0), "disconnect") == 0) {
-    cmdPrintf("Server disconnected: %s\n", args.argv(1));
+    cmdPrintf("Server disconnected: %s\n", netEscapeText(args.argv(1), false));
     if (g_conVarSystem)
       g_conVarSystem->setString("com_errorMessage", args.argv(1));
     self->clientState = kClientDisconnected;
@@ -247,7 +267,7 @@ bool NetworkManager::clientReliableMessage(void* context, BitMsg& message) {
       if (close != std::string::npos)
         shown.erase(close);
     }
-    cmdPrintf("%s", shown.c_str());
+    cmdPrintf("%s", netEscapeText(shown.c_str(), true));
   }
   return true;
 }
@@ -260,29 +280,55 @@ void NetworkManager::clientParseServerMessage(BitMsg& msg) {
     msg.readKeyDict(info);
     if (msg.isOverflowed())
       return;
-    if (!channel.readReliable(msg, clientReliableMessage, this))
-      return;
     int id = 0;
-    if (info.getInt("si_serverId", "0", id) || id != 0) {
+    info.getInt("si_serverId", "0", id);
+    // The first gamestate of a server (or of its next map) enters its game before the reliable
+    // block is read, so the game messages in it find the map loaded.
+    if (clientState == kClientConnected || (clientState == kClientActive && id != serverMessageNumber)) {
       serverMessageNumber = id;
       if (gamestatesReceived++ == 0)
         cmdPrintf("gamestate received from %s\n", NetAddress::toString(serverAddress));
-      if (clientState == kClientConnected)
-        clientState = kClientActive;
+      if (!clientEnterGame(info))
+        return;
+      clientState = kClientActive;
     }
+    if (!channel.readReliable(msg, clientReliableMessage, this))
+      return;
   } else if (type == kMsgSnapshot) {
     const int number = msg.readInt();
     if (!channel.readReliable(msg, clientReliableMessage, this))
       return;
     ++snapshotsReceived;
     lastSnapshotNumber = number;
+    // The rest, up to the end byte, is what the server's game wrote.
+    if (clientState == kClientActive && g_gameInterface)
+      g_gameInterface->clientReadSnapshot(number, &msg);
   }
-  // The rest of a snapshot belongs to the game, which reads no client messages here.
   if (clientState == kClientDisconnected && networkFlag) {
     // The server said "disconnect" in its reliable stream: it has dropped this client.
     clientState = kClientDisconnected;
     channel.reset();
   }
+}
+
+bool NetworkManager::clientEnterGame(const KeyDict& info) {
+  const char* map = info.getString("si_map", "");
+  // The menu goes, as it does for "map".
+  if (g_uiSystem)
+    g_uiSystem->freeGui(g_activeGui);
+  g_activeGui = nullptr;
+  if (!*map) {
+    cmdPrintf("WARNING: the server at %s named no map\n", NetAddress::toString(serverAddress));
+  } else if (g_commonSystem && !g_commonSystem->loadMap(map, 0, 1)) {
+    cmdPrintf("WARNING: could not load the server's map '%s': disconnecting\n", map);
+    clientDisconnect();
+    return false;
+  }
+  if (g_gameInterface) {
+    g_gameInterface->setServerInfo(&info);
+    g_gameInterface->clientGameStateReceived(&info);
+  }
+  return true;
 }
 
 void NetworkManager::clientDisconnect() {

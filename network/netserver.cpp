@@ -38,7 +38,7 @@ void NetworkManager::serverPacketEvent(const NetAddress& from, BitMsg& msg) {
     return;
   msg.setReadBit(0);
   msg.readInt();
-  msg.readInt();
+  const int32_t id = msg.readInt();
   const int qport = msg.readBits(16);
   int found = -1;
   for (int i = 0; i < kMaxClients; ++i) {
@@ -52,11 +52,16 @@ void NetworkManager::serverPacketEvent(const NetAddress& from, BitMsg& msg) {
   if (found < 0 || found == localClientNumber)
     return;
   ClientSlot& slot = clients[found];
-  // The port is fixed up only for a packet the channel accepts: a stranger naming a client's
-  // qport from another port must not redirect that client's traffic.
+  // The port is fixed up only for a packet that proves it belongs to the connection: it names
+  // the channel's own (unguessable) id, not the 0 of a client that has not heard from us yet,
+  // and the channel accepts it, so its number lies inside the sequence window. A stranger naming
+  // a client's qport from another port must not redirect that client's traffic.
+  const bool otherPort = slot.channel.remoteAddress.port != from.port;
+  if (otherPort && (id == 0 || id != slot.channel.channelId))
+    return;
   if (!slot.channel.process(msg))
     return;
-  if (slot.channel.remoteAddress.port != from.port) {
+  if (otherPort) {
     cmdPrintf("serverPacketEvent: fixing up a translated port\n");
     slot.channel.remoteAddress.port = from.port;
   }
@@ -98,8 +103,12 @@ void NetworkManager::serverParseClientMessage(int number, BitMsg& msg) {
     return;
   }
   // Naming the current server id acknowledges the gamestate.
-  if (slot.state == kSlotGamestate)
+  if (slot.state == kSlotGamestate) {
     slot.state = kSlotActive;
+    // The gamestate's send put the next message a second away; the first snapshot goes now.
+    if (!slot.channel.unsentFragments && slot.nextSendTime > time)
+      slot.nextSendTime = time;
+  }
 
   if (msg.readByte() != kMsgClientEnd)
     return;
@@ -132,8 +141,10 @@ bool NetworkManager::serverExecuteClientCommand(int number, const char* text, bo
     serverDropClient(number, "disconnected");
     return true;
   }
-  if (!fromReliable)
-    cmdPrintf("client text ignored for %s: %s\n", userName(clients[number]), word);
+  if (!fromReliable) {
+    cmdPrintf("client text ignored for %s: ", netEscapeText(userName(clients[number]), false));
+    cmdPrintf("%s\n", netEscapeText(word, false));
+  }
   return true;
 }
 
@@ -222,6 +233,18 @@ void NetworkManager::serverDirectConnect(const NetAddress& from, BitMsg& msg) {
       break;
     }
   }
+  if (number < 0 && !NetAddress::compare(from, ownAddress)) {
+    // One host holds at most so many slots: a stranger with many ports cannot fill the server.
+    const int perAddress = conVarInt("net_sv_maxClientsPerAddress", kDefaultClientsPerAddress);
+    int held = 0;
+    for (const ClientSlot& slot : clients)
+      held += slot.state >= kSlotConnected && NetAddress::compareIP(slot.channel.remoteAddress, from) ? 1 : 0;
+    if (perAddress > 0 && held >= perAddress) {
+      sendOOBPrint(from, "print \"Too many players from your address.\n\"");
+      cmdPrintf("Rejected a connection from %s: its address holds %i slots.\n", NetAddress::toStringNoPort(from), held);
+      return;
+    }
+  }
   if (number < 0) {
     for (int i = 0; i < count; ++i) {
       if (clients[i].state == kSlotFree) {
@@ -247,7 +270,7 @@ void NetworkManager::serverDirectConnect(const NetAddress& from, BitMsg& msg) {
                                             dict.getString("password", ""), reason)) {
       reason[sizeof(reason) - 1] = '\0';
       sendOOBPrint(from, "print \"%s\n\"", reason);
-      cmdPrintf("Game rejected a connection: %s\n", reason);
+      cmdPrintf("Game rejected a connection: %s\n", netEscapeText(reason, false));
       return;
     }
   }
@@ -277,12 +300,12 @@ void NetworkManager::serverDirectConnect(const NetAddress& from, BitMsg& msg) {
     g_gameInterface->clientConnected(number);
     g_gameInterface->serverMessage(-1, "Server", text);
   }
-  cmdPrintf("%s\n", text);
+  cmdPrintf("%s\n", netEscapeText(text, false));
 }
 
 void NetworkManager::serverSendClientGameState(int number) {
   ClientSlot& slot = clients[number];
-  cmdPrintf("serverSendClientGameState() for %s\n", userName(slot));
+  cmdPrintf("serverSendClientGameState() for %s\n", netEscapeText(userName(slot), false));
   slot.gamestateMessage = slot.channel.outgoingSequence;
   slot.gamestateTime = time;
   slot.state = kSlotGamestate;
@@ -300,6 +323,10 @@ void NetworkManager::serverSendClientGameState(int number) {
   char id[16];
   std::snprintf(id, sizeof(id), "%i", serverId);
   info.set("si_serverId", id);
+  // The map the server runs, as it was started, whether or not "si_map" is a variable here.
+  const char* map = serverInfo.getString("si_map", "");
+  if (*map)
+    info.set("si_map", map);
   msg.writeKeyDict(info);
   if (g_gameInterface)
     g_gameInterface->clientGameState(number);

@@ -37,6 +37,17 @@ void openMainMenu() {
   gui->activate(true, int(platformMilliseconds()));
 }
 
+// The main menu after a disconnect: opened with the game's input mode, then the console's bit of
+// the mode before is kept.
+void openMenuAfterDisconnect() {
+  const int mode = g_keyBindSystem ? g_keyBindSystem->getMode() : 0;
+  if (g_keyBindSystem)
+    g_keyBindSystem->setMode(4);
+  openMainMenu();
+  if (g_keyBindSystem)
+    g_keyBindSystem->setMode((mode & 1) | g_keyBindSystem->getMode());
+}
+
 // The server information (every variable with flag 0x400).
 KeyDict serverInfo() {
   KeyDict dict;
@@ -113,6 +124,7 @@ void NetworkManager::cleanupWinsock() {
 void NetworkManager::frame(int msec) {
   ++frameCount;
   time += msec;
+  packetsThisFrame = 0;
   if (localClientNumber >= 0 && localClientNumber < kMaxClients) {
     UserCmd cmd = {};
     if (g_keyBindSystem)
@@ -129,6 +141,19 @@ void NetworkManager::frame(int msec) {
     serverCheckTimeouts();
     serverSendMessages();
   } else if (networkFlag) {
+    // A session the server ended, or that timed out, leaves the server's map: back to the menu,
+    // as a typed "disconnect" does.
+    if (clientState == kClientDisconnected) {
+      if (!clientEndQueued) {
+        clientEndQueued = true;
+        cmdPrintf("The connection to %s has ended.\n", NetAddress::toString(serverAddress));
+        disconnect();
+        if (g_commonSystem)
+          g_commonSystem->unloadMap();
+        openMenuAfterDisconnect();
+      }
+      return;
+    }
     // The client's driver: handshake resends, time-out, then commands at the packet rate.
     clientCheckForResend();
     clientCheckTimeout();
@@ -151,6 +176,7 @@ bool NetworkManager::spawnServer(const KeyDict& dict, bool newServerFlag, bool n
   serverId = firstServerId = NetChannel::clockMs();
   if (g_conVarSystem)
     g_conVarSystem->setInt("si_serverId", serverId);
+  serverInfo = info;
   if ((serverFlag || networkFlag) && !openSocket())
     return false;
   if (!g_commonSystem || !g_commonSystem->loadMap(info.getString("si_map", ""), serverFlag, networkFlag))
@@ -186,7 +212,7 @@ bool NetworkManager::spawnServer(const KeyDict& dict, bool newServerFlag, bool n
     user.set("protocol", number);
     std::snprintf(number, sizeof(number), "%i", g_conVarSystem ? g_conVarSystem->getInt("net_port") : 0);
     user.set("intport", number);
-    std::snprintf(number, sizeof(number), "%i", entry->challenge);
+    std::snprintf(number, sizeof(number), "%i", entry ? entry->challenge : 0);
     user.set("challenge", number);
     uint8_t buffer[NetChannel::kPacketBufferSize];
     BitMsg msg(buffer, sizeof(buffer));
@@ -227,6 +253,8 @@ void NetworkManager::disconnect() {
   localClientNumber = -999;
   serverFlag = false;
   networkFlag = false;
+  serverInfo.clear();
+  clientEndQueued = false;
   if (g_commonSystem)
     g_commonSystem->unloadMap();
 }
@@ -320,12 +348,7 @@ void cmdDisconnect(const CmdArgs& args) {
   if (String::icmp(word, "map") == 0 || String::icmp(word, "connect") == 0 ||
       String::icmp(word, "reconnect") == 0)
     return;
-  const int mode = g_keyBindSystem ? g_keyBindSystem->getMode() : 0;
-  if (g_keyBindSystem)
-    g_keyBindSystem->setMode(4);
-  openMainMenu();
-  if (g_keyBindSystem)
-    g_keyBindSystem->setMode((mode & 1) | g_keyBindSystem->getMode());
+  openMenuAfterDisconnect();
 }
 
 namespace {

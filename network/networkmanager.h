@@ -80,6 +80,16 @@ class NetworkManager : public NetworkSystem, public PacketSender {
   static constexpr int kPacketRecords = 32;
   static constexpr int kMaxConnectPairs = 64;
   static constexpr int kMaxLocalAddresses = 5;
+  // Rate limit of the console lines that connectionless packets cause.
+  static constexpr int kLogLinesPerAddress = 4;
+  static constexpr int kLogLinesPerSecond = 32;
+  static constexpr int kDefaultPacketsPerFrame = 512;
+  // Handshake requests ("getchallenge", "connect") a host may make a second, and the slots it
+  // may hold.
+  static constexpr int kDefaultRequestsPerAddress = 10;
+  static constexpr int kDefaultClientsPerAddress = 8;
+  // A challenge this young is not handed to another asker.
+  static constexpr int kChallengeKeepTime = 5000;
 
   NetworkManager();
   ~NetworkManager() override;
@@ -121,7 +131,10 @@ class NetworkManager : public NetworkSystem, public PacketSender {
   void sendOOB(const NetAddress& to, const BitMsg& msg);
   void sendOOBPrint(const NetAddress& to, const char* format, ...) __attribute__((format(printf, 3, 4)));
   bool openSocket();
+  // Null when every entry is held (a flood): nothing is answered.
   ChallengeRecord* serverGetChallenge(const NetAddress& from);
+  // The host's handshake requests within this second stay under "net_sv_maxRequestsPerAddress".
+  bool allowHandshakeRequest(const NetAddress& from);
   void serverConnectionlessPacket(const NetAddress& from, BitMsg& msg);
   void clientConnectionlessPacket(const NetAddress& from, BitMsg& msg);
   // A packet is connectionless when it starts with all four marker bytes.
@@ -154,6 +167,9 @@ class NetworkManager : public NetworkSystem, public PacketSender {
   void clientPacketEvent(const NetAddress& from, BitMsg& msg);
   void clientParseServerMessage(BitMsg& msg);
   void clientDisconnect();
+  // Loads the server's map ("si_map") and hands the gamestate to the game; false when the map
+  // cannot be loaded (the session ends).
+  bool clientEnterGame(const KeyDict& info);
   void clientServerDisconnected(const NetAddress& from);
   bool clientSendReliableString(const char* text);
 
@@ -197,6 +213,13 @@ class NetworkManager : public NetworkSystem, public PacketSender {
   uint8_t localAddresses[kMaxLocalAddresses][4] = {};
   char localAddressText[kMaxLocalAddresses][16] = {};
 
+  // Packets read since the last game step ("net_maxPacketsPerFrame" caps them).
+  int packetsThisFrame = 0;
+  // The dictionary the running server was started with ("si_map" among it).
+  KeyDict serverInfo;
+  // The client's session ended (dropped, timed out, refused): the next frame returns to the menu.
+  bool clientEndQueued = false;
+
   // Counters for the tests and statistics: what the client took from the server.
   int32_t gamestatesReceived = 0;
   int32_t snapshotsReceived = 0;
@@ -204,6 +227,23 @@ class NetworkManager : public NetworkSystem, public PacketSender {
   int32_t gameMessagesReceived = 0;
 
  private:
+ public:
+  struct LogRecord {
+    NetAddress address;
+    int count = 0;
+  };
+  bool allowConnectionlessLog(const NetAddress& from);
+  struct RequestRecord {
+    NetAddress address;
+    int window = -1;
+    int count = 0;
+  };
+  RequestRecord requestRecords_[256];
+  LogRecord logRecords_[64];
+  int logWindow_ = -1;
+  int logLines_ = 0;
+  int logSuppressed_ = 0;
+
   static bool serverReliableMessage(void* context, BitMsg& message);
   static bool clientReliableMessage(void* context, BitMsg& message);
   bool readConnectDict(BitMsg& msg, KeyDict& dict);
@@ -223,6 +263,10 @@ void NETLoadMap(const CmdArgs& args);
 void cmdDisconnect(const CmdArgs& args);
 void cmdConnect(const CmdArgs& args);
 void cmdDedicated(const CmdArgs& args);
+
+// Text from the wire made safe for the console (a static buffer, the next call overwrites it):
+// control bytes and bytes above 0x7e as \xNN; newlines and tabs kept when asked.
+const char* netEscapeText(const char* text, bool keepNewlines);
 
 // Records the recorded local addresses for NetAddress::isLocal (the manager sets them at start-up;
 // tests set their own).

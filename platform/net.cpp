@@ -29,7 +29,24 @@ void fillSockaddr(sockaddr_in* out, const uint8_t ip[4], uint16_t port) {
   out->sin_port = htons(port);
 }
 
+static_assert(sizeof(sockaddr_in) <= sizeof(PlatformSockaddr), "PlatformSockaddr holds a sockaddr_in");
+
 }  // namespace
+
+void platformSockaddrFromIPv4(PlatformSockaddr* out, const uint8_t ip[4], uint16_t port) {
+  std::memset(out, 0, sizeof(*out));
+  fillSockaddr(reinterpret_cast<sockaddr_in*>(out->bytes), ip, port);
+}
+
+bool platformSockaddrToIPv4(const PlatformSockaddr& address, uint8_t ip[4], uint16_t* port) {
+  sockaddr_in in;
+  std::memcpy(&in, address.bytes, sizeof(in));
+  if (in.sin_family != AF_INET)
+    return false;
+  std::memcpy(ip, &in.sin_addr.s_addr, 4);
+  *port = ntohs(in.sin_port);
+  return true;
+}
 
 PlatformSocket platformUdpOpen(const uint8_t* ip, int port) {
   int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
@@ -79,31 +96,45 @@ bool platformUdpLocalAddress(PlatformSocket socket, uint8_t ip[4], uint16_t* por
   return true;
 }
 
-int platformUdpReceive(PlatformSocket socket, void* buffer, int capacity, uint8_t fromIp[4],
-                       uint16_t* fromPort) {
-  sockaddr_in from;
-  socklen_t length = sizeof(from);
-  std::memset(&from, 0, sizeof(from));
+int platformUdpReceiveFrom(PlatformSocket socket, void* buffer, int capacity, PlatformSockaddr* from) {
+  sockaddr_in address;
+  socklen_t length = sizeof(address);
+  std::memset(&address, 0, sizeof(address));
   // MSG_TRUNC reports the datagram's real size, so a cut datagram is never taken as whole.
   ssize_t got = recvfrom(socket, buffer, capacity > 0 ? size_t(capacity) : 0, MSG_TRUNC,
-                         reinterpret_cast<sockaddr*>(&from), &length);
-  std::memcpy(fromIp, &from.sin_addr.s_addr, 4);
-  *fromPort = ntohs(from.sin_port);
+                         reinterpret_cast<sockaddr*>(&address), &length);
+  std::memset(from, 0, sizeof(*from));
+  std::memcpy(from->bytes, &address, sizeof(address));
   if (got < 0)
     return fail();
   return got > 0x7fffffff ? 0x7fffffff : int(got);
 }
 
-bool platformUdpSend(PlatformSocket socket, const void* data, int length, const uint8_t toIp[4],
-                     uint16_t toPort) {
-  sockaddr_in to;
-  fillSockaddr(&to, toIp, toPort);
-  if (sendto(socket, data, length > 0 ? size_t(length) : 0, MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&to),
-             sizeof(to)) < 0) {
+int platformUdpReceive(PlatformSocket socket, void* buffer, int capacity, uint8_t fromIp[4],
+                       uint16_t* fromPort) {
+  PlatformSockaddr from;
+  const int got = platformUdpReceiveFrom(socket, buffer, capacity, &from);
+  if (!platformSockaddrToIPv4(from, fromIp, fromPort)) {
+    std::memset(fromIp, 0, 4);
+    *fromPort = 0;
+  }
+  return got;
+}
+
+bool platformUdpSendTo(PlatformSocket socket, const void* data, int length, const PlatformSockaddr& to) {
+  if (sendto(socket, data, length > 0 ? size_t(length) : 0, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(to.bytes),
+             sizeof(sockaddr_in)) < 0) {
     fail();
     return false;
   }
   return true;
+}
+
+bool platformUdpSend(PlatformSocket socket, const void* data, int length, const uint8_t toIp[4],
+                     uint16_t toPort) {
+  PlatformSockaddr to;
+  platformSockaddrFromIPv4(&to, toIp, toPort);
+  return platformUdpSendTo(socket, data, length, to);
 }
 
 PlatformNetError platformNetLastError() {

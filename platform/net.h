@@ -18,6 +18,16 @@ enum PlatformNetError {
   kPlatformNetOther,
 };
 
+// An IPv4 socket address (the system's sockaddr_in) held by value, for callers that do not see
+// the socket headers.
+struct PlatformSockaddr {
+  alignas(8) unsigned char bytes[16];
+};
+// Family AF_INET, the four bytes as they are, the port in network order (htons).
+void platformSockaddrFromIPv4(PlatformSockaddr* out, const uint8_t ip[4], uint16_t port);
+// The four bytes and the port in host order (ntohs); false unless the family is AF_INET.
+bool platformSockaddrToIPv4(const PlatformSockaddr& address, uint8_t ip[4], uint16_t* port);
+
 // Opens a UDP socket, non-blocking, broadcast allowed, bound to `ip` (null: any local address)
 // and `port` (-1: any port). 0 on failure; platformNetLastError tells why.
 PlatformSocket platformUdpOpen(const uint8_t* ip, int port);
@@ -29,6 +39,10 @@ bool platformUdpLocalAddress(PlatformSocket socket, uint8_t ip[4], uint16_t* por
 // cut, only `capacity` bytes are in the buffer), or -1 with the error kept for platformNetLast*.
 int platformUdpReceive(PlatformSocket socket, void* buffer, int capacity, uint8_t fromIp[4],
                        uint16_t* fromPort);
+// The same with the sender as a socket address.
+int platformUdpReceiveFrom(PlatformSocket socket, void* buffer, int capacity, PlatformSockaddr* from);
+// Sends one datagram; false with the error kept.
+bool platformUdpSendTo(PlatformSocket socket, const void* data, int length, const PlatformSockaddr& to);
 // Sends one datagram; false with the error kept.
 bool platformUdpSend(PlatformSocket socket, const void* data, int length, const uint8_t toIp[4],
                      uint16_t toPort);

@@ -121,6 +121,17 @@ class GameInterface {
   virtual void mouseEvent(int dx, int dy, int time) = 0;
   // True when the game consumed the key.
   virtual bool keyEvent(int key, bool down) = 0;
+
+  // Calls past the fixed slots: a client of a networked server (the network manager makes them).
+  // The gamestate arrived and the server's map ("si_map" of serverInfo) is loaded through the
+  // common manager's map load (which called loadMap with the network flag and no server flag).
+  virtual void clientGameStateReceived(const KeyDict* /*serverInfo*/) {}
+  // The game's part of a snapshot (what the server's writeSnapshot wrote), read from msg's read
+  // position; the message ends there.
+  virtual void clientReadSnapshot(int /*snapshotNumber*/, BitMsg* /*msg*/) {}
+  // A game message the server sent with serverSendGameMessage, read from its own first byte;
+  // each arrives once, in order, after the gamestate.
+  virtual void clientReadGameMessage(BitMsg* /*msg*/) {}
 };
 
 // The loaded game's interface; null while no game module is loaded.

@@ -6,6 +6,7 @@
 
 struct UserCmd;
 class BitMsg;
+struct PlatformSockaddr;
 
 // Four IPv4 bytes in network order and a port in host order; printed "%i.%i.%i.%i:%i".
 struct NetAddress {
@@ -24,6 +25,10 @@ struct NetAddress {
   static bool resolve(const char* text, NetAddress* address);
   // resolve, with port 0 turned into the default port.
   static bool parse(NetAddress* address, const char* text);
+  // To and from the system's IPv4 socket address (family AF_INET, the port in network order
+  // there); fromSockaddr is false for another family.
+  static void toSockaddr(const NetAddress& address, PlatformSockaddr* out);
+  static bool fromSockaddr(const PlatformSockaddr& in, NetAddress* address);
   // 127.0.0.1, or an address in the network of one of the recorded local addresses.
   static bool isLocal(const NetAddress& address);
 };

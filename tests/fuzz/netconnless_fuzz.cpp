@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (choice & 1) {
     m->serverFlag = true;
     m->networkFlag = true;
-    m->serverGetChallenge(from)->challenge = 1234;
+    if (ChallengeRecord* entry = m->serverGetChallenge(from))
+      entry->challenge = 1234;
     m->packetEvent(from, msg);
     // Keep the slots from filling up over a run: every connect starts from an empty server.
     for (int i = 0; i < NetworkManager::kMaxClients; ++i)

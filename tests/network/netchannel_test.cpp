@@ -3,6 +3,7 @@
 // and reliable delivery under a loss and reorder pattern.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -233,6 +234,81 @@ TEST_F(NetChannelTest, ServerChannelIdsCountUpAndClientsKeepTheFirst) {
   EXPECT_FALSE(deliver(*client, sendBytes(*otherServer, 10, 2)[0])->accepted);
   EXPECT_EQ(client->channelId, server->channelId);
   EXPECT_EQ(client->incomingSequence, 1);
+}
+
+TEST_F(NetChannelTest, AdoptingAnIdAcceptsTheFirstPacketWhateverItsNumber) {
+  // The client's first packet from its server may carry any sequence number: it is taken, counts
+  // nothing as dropped, and the numbers after it are judged against it.
+  struct Case {
+    int32_t firstSequence;
+  };
+  const Case cases[] = {{0}, {1}, {100}, {0x7ffffff0}};
+  for (const Case& c : cases) {
+    NetChannel::resetIdCounter(0);
+    server->setup(NetChannel::kServerSide, peer(), 4321);
+    client->setup(NetChannel::kClientSide, peer(), 4321);
+    server->outgoingSequence = c.firstSequence;
+    std::vector<Packet> first = sendBytes(*server, 12, 1);
+    std::vector<Packet> second = sendBytes(*server, 12, 2);
+    auto r = deliver(*client, first[0]);
+    ASSERT_TRUE(r->accepted) << "first sequence " << c.firstSequence;
+    EXPECT_EQ(client->dropped, 0) << "first sequence " << c.firstSequence;
+    EXPECT_EQ(client->incomingSequence, c.firstSequence);
+    EXPECT_EQ(readMessage(r->msg, 12), pattern(12, 1));
+    EXPECT_FALSE(deliver(*client, first[0])->accepted) << "the same packet again is a duplicate";
+    ASSERT_TRUE(deliver(*client, second[0])->accepted);
+    EXPECT_EQ(client->dropped, 0);
+  }
+  // A fragment too short for its fragment header is refused before its id is adopted.
+  client->setup(NetChannel::kClientSide, peer(), 4321);
+  std::vector<Packet> pieces = sendBytes(*server, 2000, 3);
+  Packet cut = pieces[0];
+  cut.bytes.resize(10);
+  EXPECT_FALSE(deliver(*client, cut)->accepted);
+  EXPECT_EQ(client->channelId, 0);
+}
+
+TEST_F(NetChannelTest, ServerChannelIdsAreUnpredictableByDefault) {
+  NetChannel::useRandomIds();
+  auto a = std::make_unique<NetChannel>();
+  std::vector<int32_t> ids;
+  for (int i = 0; i < 64; ++i) {
+    a->setup(NetChannel::kServerSide, peer(), 1);
+    ids.push_back(a->channelId);
+  }
+  NetChannel::resetIdCounter(0);
+  int neighbours = 0;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    EXPECT_GT(ids[i], 0) << "31 bits, never 0";
+    for (size_t j = i + 1; j < ids.size(); ++j)
+      EXPECT_NE(ids[i], ids[j]) << "ids " << i << " and " << j;
+    if (i > 0 && std::abs(int64_t(ids[i]) - int64_t(ids[i - 1])) < 1024)
+      ++neighbours;
+  }
+  EXPECT_LE(neighbours, 1) << "the next id is not found near the last one";
+}
+
+TEST_F(NetChannelTest, NumbersFarBeyondTheWindowAreRefused) {
+  std::vector<Packet> first = sendBytes(*server, 10, 1);
+  ASSERT_TRUE(deliver(*client, first[0])->accepted);
+  struct Case {
+    int32_t ahead;  // past the last accepted number
+    bool accepted;
+  };
+  const Case cases[] = {{0x7ffffff0, false}, {NetChannel::kSequenceWindow + 1, false},
+                        {NetChannel::kSequenceWindow, true}, {1, true}};
+  for (const Case& c : cases) {
+    const int32_t last = client->incomingSequence;
+    server->outgoingSequence = int32_t(int64_t(last) + c.ahead > 0x7fffffff ? 0x7fffffff : last + c.ahead);
+    EXPECT_EQ(deliver(*client, sendBytes(*server, 10, 2)[0])->accepted, c.accepted) << "ahead " << c.ahead;
+  }
+  // The same holds for a server-side channel: a forged jump leaves the real client's numbers good.
+  std::vector<Packet> good = sendBytes(*client, 10, 3);
+  ASSERT_TRUE(deliver(*server, good[0])->accepted);
+  client->outgoingSequence += 0x100000;
+  EXPECT_FALSE(deliver(*server, sendBytes(*client, 10, 4)[0])->accepted);
+  client->outgoingSequence -= 0x100000;
+  EXPECT_TRUE(deliver(*server, sendBytes(*client, 10, 5)[0])->accepted);
 }
 
 TEST_F(NetChannelTest, ServerChannelRefusesIdZeroOnceTheClientKnowsItsId) {

@@ -5,6 +5,6 @@ if(TARGET quillmere AND TARGET test_network_twoengines_gl_test)
   target_compile_definitions(test_network_twoengines_gl_test PRIVATE
     QUILL_ENGINE_EXE="$<TARGET_FILE:quillmere>" QUILL_STAGE_DIR="${QUILL_STAGE_DIR}")
   add_dependencies(test_network_twoengines_gl_test quillmere)
-  # Two engines at once: ctest counts them as two slots.
-  set_tests_properties(network/twoengines_gl_test PROPERTIES PROCESSORS 2)
+  # Up to three engines at once: ctest counts them as three slots.
+  set_tests_properties(network/twoengines_gl_test PROPERTIES PROCESSORS 3)
 endif()

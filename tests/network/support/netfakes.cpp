@@ -26,6 +26,76 @@ void FakeGame::writeSnapshot(int, int snapshotNumber, BitMsg* msg, void*, int) {
     msg->writeByte((snapshotNumber + i) & 0xff);
 }
 
+void FakeGame::clientGameStateReceived(const KeyDict* info) {
+  log.push_back(std::string("clientGameStateReceived ") + (info ? info->getString("si_map", "") : ""));
+}
+
+void FakeGame::clientReadSnapshot(int, BitMsg* msg) {
+  ++snapshotsRead;
+  lastSnapshotFirstByte = msg->readByte();
+}
+
+void FakeGame::clientReadGameMessage(BitMsg* msg) {
+  gameMessages.push_back(msg->readInt());
+}
+
+FakeConVars::FakeConVars() : previous_(g_conVarSystem) {
+  g_conVarSystem = this;
+}
+
+FakeConVars::~FakeConVars() {
+  g_conVarSystem = previous_;
+}
+
+void FakeConVars::set(const std::string& name, const std::string& value, uint32_t flags) {
+  for (auto& var : vars_) {
+    if (var->name == name) {
+      flags = var->decl->getFlags();
+      var->decl.reset();
+      var->value = value;
+      var->decl = std::make_unique<ConVar>(var->name.c_str(), var->value.c_str(), flags);
+      return;
+    }
+  }
+  auto var = std::make_unique<Var>();
+  var->name = name;
+  var->value = value;
+  var->decl = std::make_unique<ConVar>(var->name.c_str(), var->value.c_str(), flags);
+  vars_.push_back(std::move(var));
+}
+
+ConVar* FakeConVars::find(const char* name) {
+  for (auto& var : vars_)
+    if (name && var->name == name)
+      return var->decl.get();
+  return nullptr;
+}
+
+void FakeConVars::setString(const char* name, const char* text) {
+  if (find(name))
+    set(name, text ? text : "");
+}
+
+const char* FakeConVars::getString(const char* name) {
+  for (auto& var : vars_)
+    if (name && var->name == name)
+      return var->value.c_str();
+  return "";
+}
+
+int FakeConVars::getInt(const char* name) {
+  ConVar* var = find(name);
+  return var ? var->getInt() : 0;
+}
+
+const KeyDict* FakeConVars::exportToDict(uint32_t mask) {
+  exported_.clear();
+  for (auto& var : vars_)
+    if (var->decl->getFlags() & mask)
+      exported_.set(var->name.c_str(), var->value.c_str());
+  return &exported_;
+}
+
 bool FakeGame::hasLogged(const std::string& entry) const {
   for (const std::string& line : log)
     if (line == entry)

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "lib/interface/commonsystem.h"
+#include "lib/interface/convarsystem.h"
 #include "lib/interface/gameinterface.h"
 #include "lib/interface/keybindsystem.h"
+#include "lib/keydict.h"
 #include "network/networkmanager.h"
 #include "tests/support/nullgame.h"
 
@@ -36,6 +38,10 @@ class FakeGame : public NullGame {
     log.push_back(std::string("serverMessage ") + text);
   }
 
+  void clientGameStateReceived(const KeyDict* info) override;
+  void clientReadSnapshot(int, BitMsg* msg) override;
+  void clientReadGameMessage(BitMsg* msg) override;
+
   bool hasLogged(const std::string& entry) const;
 
   std::vector<std::string> log;
@@ -45,9 +51,52 @@ class FakeGame : public NullGame {
   int serverInfos = 0;
   int mapsUnloaded = 0;
   int menus = 0;
+  int snapshotsRead = 0;
+  int lastSnapshotFirstByte = -1;  // the first byte of the game's part of the last snapshot
+  std::vector<int> gameMessages;   // the first int32 of each game message the client got
 
  private:
   GameInterface* previous_;
+};
+
+// Console variables for the network suites: each one a declaration holding the value it was set
+// to, so the manager reads it through the usual lookup.
+class FakeConVars : public ConVarSystem {
+ public:
+  FakeConVars();
+  ~FakeConVars() override;
+  void set(const std::string& name, const std::string& value, uint32_t flags = kConVarInt);
+
+  void registerVar(ConVar*) override {}
+  ConVar* find(const char* name) override;
+  void list(const CmdArgs&) override {}
+  int printVar(const char*) override { return 0; }
+  void setString(const char* name, const char* text) override;
+  void setInt(const char* name, int value) override { setString(name, std::to_string(value).c_str()); }
+  void setBool(const char* name, bool value) override { setInt(name, value ? 1 : 0); }
+  const char* getString(const char* name) override;
+  int getInt(const char* name) override;
+  bool getBool(const char* name) override { return getInt(name) != 0; }
+  const KeyDict* exportToDict(uint32_t mask) override;
+  int importFromDict(const KeyDict&) override { return 0; }
+  void writeArchived(IOFileHandle) override {}
+  int countMatches(const char*) override { return 0; }
+  int completeName(const char*, ConVar**, ConVar**) override { return 0; }
+  void completePrefix(char*, size_t, const ConVar*) override {}
+  int count() const override { return int(vars_.size()); }
+  ConVar* at(int index) const override {
+    return index >= 0 && index < int(vars_.size()) ? vars_[size_t(index)]->decl.get() : nullptr;
+  }
+
+ private:
+  struct Var {
+    std::string name;
+    std::string value;
+    std::unique_ptr<ConVar> decl;
+  };
+  std::vector<std::unique_ptr<Var>> vars_;
+  KeyDict exported_;
+  ConVarSystem* previous_;
 };
 
 class FakeCommon : public CommonSystem {
