@@ -94,14 +94,16 @@ void RenderBackEnd::drawInteractionStages(const InteractionLight& light) {
     // The group: a bump stage followed by its diffuse and specular stages, or a lone stage.
     const MaterialStage* group[3] = {nullptr, nullptr, nullptr};
     const MaterialStage* first = material->getStage(i);
-    if (first != nullptr && (first->flags & kStageLightInteraction) != 0 && (first->flags & kStageBump) == 0) {
+    const bool explicitGroup =
+        first != nullptr && (first->flags & kStageLightInteraction) != 0 && (first->flags & kStageBump) == 0;
+    if (explicitGroup) {
       // An explicit light-interaction stage: its image and those of the two stages after it.
       for (int k = 0; k < 3; ++k) {
         group[k] = material->getStage(i + k);
       }
       next = i + 3;
     }
-    for (int k = 0, j = i; group[0] == nullptr && k < 3 && j < count; ++k) {
+    for (int k = 0, j = i; !explicitGroup && k < 3 && j < count; ++k) {
       const MaterialStage* stage = material->getStage(j);
       if (stage != nullptr && (stage->flags & classes[k]) != 0) {
         group[k] = stage;

@@ -195,6 +195,19 @@ TEST_F(LightingGLTest, BlackFogHidesALitWallMoreWithDistance) {
   EXPECT_NEAR(atWorld(Vec3(150, -60, 0)).sum(), farLit.sum(), 6);
 }
 
+// A bump/diffuse/specular group draws with its own diffuse image: black stays black under a light
+// that makes a white one bright.
+TEST_F(LightingGLTest, AGroupsDiffuseImageColoursItsLight) {
+  Material* dark = material("bumpmap _flatbump\ndiffusemap _black\nspecularmap _black\n");
+  Material* bright = material("bumpmap _flatbump\ndiffusemap _white\nspecularmap _black\n");
+  addEntity(box(dark, Vec3(100, -80, -60), Vec3(104, 0, 60)));
+  addEntity(box(bright, Vec3(100, 0, -60), Vec3(104, 80, 60)));
+  addLight(Vec3(80, 0, 0), Vec3(300, 300, 300), 0);
+  render();
+  EXPECT_GT(atWorld(Vec3(100, 30, 0)).sum(), 300) << console.text;
+  EXPECT_LT(atWorld(Vec3(100, -30, 0)).sum(), 10) << console.text;
+}
+
 // A material made only of an explicit light-interaction stage is lit like a bump/diffuse group.
 TEST_F(LightingGLTest, AnExplicitLightInteractionStageIsLit) {
   addEntity(box(material("{\nlightInteraction\nmap _flatbump\n}\n"), Vec3(100, -80, -60), Vec3(104, 80, 60)));
