@@ -183,9 +183,10 @@ struct Shot {
       }
     return count ? double(hits) / count : 0.0;
   }
-  // The main menu: its dark blue panel in the middle of the screen, black above it.
+  // The main menu: the blue "Start" button in the middle of its panel (the panel itself is
+  // translucent, so what stands behind it shows through).
   double menuPanel() const {
-    return share(0.29, 0.40, 0.34, 0.90, [](int r, int g, int b) { return std::max({r, g, b}) < 60 && b >= r + 8; });
+    return share(0.36, 0.43, 0.64, 0.50, [](int r, int, int b) { return b >= r + 40 && b >= 70; });
   }
   double blackBand() const {
     return share(0.0, 0.25, 1.0, 0.33, [](int r, int g, int b) { return std::max({r, g, b}) < 16; });
