@@ -193,6 +193,7 @@ bool BspSpatialSystem::loadText(const char* text) {
     }
     if (!ok || !parser.expectToken("}", true, "world", __LINE__))
       return false;
+    worldSetLoadProgress(parser);
   }
   areas_.assign(size_t(declaredAreas_), BspArea());
   if (!validate())

@@ -203,10 +203,7 @@ void WorldBase::clearBase() {
   for (KeyDict* d : entities_)
     delete d;
   entities_.clear();
-  if (g_worldModelSink)
-    for (WorldModel& m : models_)
-      if (m.renderModel)
-        g_worldModelSink->freeModel(m.renderModel);
+  // The render models belong to the render-model manager (the map unload frees them).
   models_.clear();
   modelIndex_.clear();
   drawSurfaces_.clear();
@@ -267,7 +264,7 @@ void WorldBase::finishModels() {
   surfaceStamps_.resize(models_.size());
   for (size_t i = 0; i < models_.size(); ++i) {
     WorldModel& m = models_[i];
-    if (g_worldModelSink && !m.shadow)
+    if (g_worldModelSink)
       m.renderModel = g_worldModelSink->addModel(m);
     std::vector<ModelSurface>& out = drawSurfaces_[i];
     out.resize(m.surfaces.size());
@@ -280,20 +277,66 @@ void WorldBase::finishModels() {
   }
 }
 
+int WorldBase::readModelFromFile(const WorldModel& wanted, WorldModel& out) {
+  if (!g_ioSystem || name_.empty())
+    return 0;
+  IOData* data = g_ioSystem->loadFile(name_.c_str());
+  if (!data)
+    return 0;
+  std::string text(data->buffer ? data->buffer : "", size_t(data->length));
+  g_ioSystem->freeFile(data);
+  TokenParser parser;
+  if (!worldPushText(parser, text.c_str()) || !parser.expectToken(getFileId(), true, "world", __LINE__))
+    return -1;
+  while (const char* t = parser.nextToken(true)) {
+    char block[64];
+    std::snprintf(block, sizeof(block), "%s", t);
+    if (!parser.expectToken("{", true, "world", __LINE__))
+      return -1;
+    const bool model = String::icmp(block, "model") == 0;
+    const bool shadow = String::icmp(block, "shadowModel") == 0;
+    if (!model && !shadow) {
+      if (!parser.skipBlock(1))
+        return -1;
+      continue;
+    }
+    WorldModel read;
+    if (!(shadow ? parseWorldShadowModel(parser, read) : parseWorldModel(parser, read)) ||
+        !parser.expectToken("}", true, "world", __LINE__))
+      return -1;
+    if (shadow == wanted.shadow && String::icmp(read.name.c_str(), wanted.name.c_str()) == 0) {
+      out = std::move(read);
+      return 1;
+    }
+  }
+  return 0;
+}
+
 bool WorldBase::loadModels(const char* /*fileName*/, RenderModel* model) {
-  // The world keeps what it read: a purged render model is built again from that, not from the
-  // file, and the surfaces the queries hand out follow the new geometry.
   if (!model || !g_worldModelSink)
     return false;
   for (size_t i = 0; i < models_.size(); ++i) {
     WorldModel& m = models_[i];
     if (m.renderModel != model)
       continue;
+    // The block of that name is read again from the map file, so an edited file shows; without
+    // the file (or the block) the world's own copy stands.
+    WorldModel fresh;
+    const int found = readModelFromFile(m, fresh);
+    if (found < 0)
+      return false;
+    if (found > 0) {
+      fresh.renderModel = model;
+      m = std::move(fresh);
+      modelIndex_.clear();
+    }
     if (!g_worldModelSink->refillModel(model, m))
       return false;
+    // The surfaces the queries hand out follow the new geometry.
     std::vector<ModelSurface>& out = drawSurfaces_[i];
+    out.assign(m.surfaces.size(), ModelSurface());
+    surfaceStamps_[i].assign(m.surfaces.size(), 0u);
     for (size_t s = 0; s < out.size(); ++s) {
-      out[s] = ModelSurface();
       out[s].id = m.surfaces[s].id;
       if (int(s) < model->numSurfaces())
         out[s] = *model->getSurface(int(s));
@@ -343,6 +386,8 @@ bool WorldBase::loadLightmaps() {
   }
   grid_.pixels.clear();
   grid_.pixels.shrink_to_fit();
+  cmdPrintf("loaded %d lightmaps of %dx%d and a %dx%dx%d light grid from '%s'\n", grid_.numLightmaps, grid_.size,
+            grid_.size, grid_.counts[0], grid_.counts[1], grid_.counts[2], lmf.c_str());
   return true;
 }
 

@@ -73,6 +73,9 @@ class WorldBase : public SpatialSystem {
   void clearBase();
   bool readModelBlock(TokenParser& parser, bool shadow);
   bool readEntities(TokenParser& parser);
+  // The block of the model's kind and name from the map file: 1 read into `out`, 0 no file or no
+  // such block, -1 a syntax error.
+  int readModelFromFile(const WorldModel& wanted, WorldModel& out);
   // Hands every model to the model seam and grows the bounds by the area models.
   void finishModels();
   std::vector<ModelSurface>& drawSurfaces(int model) { return drawSurfaces_[size_t(model)]; }

@@ -167,6 +167,7 @@ bool RenderManager::init() {
   debugTexts_.setGranularity(1024);
   renderDecals().init();
   createGlowTargets();
+  findLightingMaterials();
   if (g_cmdSystem && fonts_.fontCount() == 0 && fonts_.registerFont("fonts") < 0)
     g_cmdSystem->printf("WARNING: failed to load default internal font\n");
   initialised_ = true;
@@ -285,7 +286,9 @@ bool RenderManager::printQualityScreenshot(int width, int height) {
 
 int RenderManager::reinit() {
   init();
-  return 1;
+  // The new context lost the light-map images: the world makes them again.
+  const bool lit = loadMapLighting();
+  return g_spatialSystem != nullptr ? int(lit) : 1;
 }
 
 // "r_fullscreen" belongs to the window code.
@@ -293,7 +296,10 @@ bool RenderManager::isFullscreen() { return g_conVarSystem && g_conVarSystem->ge
 int RenderManager::getScreenWidth() { return r_viewwidth.getInt(); }
 int RenderManager::getScreenHeight() { return r_viewheight.getInt(); }
 
-void RenderManager::onMapLoaded() { createGlowTargets(); }
+void RenderManager::onMapLoaded() {
+  createGlowTargets();
+  loadMapLighting();
+}
 
 void RenderManager::unloadMap() {
   renderDecals().clearAll();
@@ -313,6 +319,7 @@ void RenderManager::unloadMap() {
     l = nullptr;
   }
   lights_.clear();
+  freeMapModels();
 }
 
 // --- Entities and lights ---

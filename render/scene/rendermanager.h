@@ -252,11 +252,19 @@ class RenderManager final : public RenderSystem {
   // "r_showgridlight": the small magenta box at a light-grid sample point.
   void drawGridLightBox(const Vec3& point);
   // Lightmap mode ("r_lightquality" 0): world entries with a lightmap, each lightmap bound once in
-  // a run; a lightmap that cannot be bound ends the pass.
+  // a run on texture unit 1; a lightmap that cannot be bound ends the pass.
   void drawLightmapPass();
   // Lightmap and hybrid modes (a map with a light grid, "r_lightquality" at most 1): entity entries
   // lit from the grid sampled 16 units above their origin.
   void drawLightGridPass();
+  // "_renderGridLighting", "_renderLightMap" and (unless one was set) "_simpleShadow", without
+  // defaults (maplighting.cpp).
+  void findLightingMaterials();
+  // The lighting materials, then the spatial system's light maps and light grid (false without a
+  // map or without its light file).
+  bool loadMapLighting();
+  // Map unload: the render models the world file made (the model manager owns them).
+  void freeMapModels();
   // The materials of the two passes (their stages bring the programs); null draws nothing.
   void setLightGridMaterials(Material* gridMaterial, Material* lightmapMaterial) {
     lightGridMaterial_ = gridMaterial;

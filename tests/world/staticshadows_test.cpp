@@ -406,7 +406,6 @@ class TestSink : public WorldModelSink {
     g_renderModelSystem->addModel(model);
     return model;
   }
-  void freeModel(RenderModel* model) override { g_renderModelSystem->freeModel(model); }
   bool refillModel(RenderModel*, const WorldModel&) override { return false; }  // never reloaded here
 };
 
