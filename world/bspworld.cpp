@@ -406,7 +406,7 @@ static void floodConnected(const std::vector<BspArea>& areas, const std::vector<
   while (!stack.empty()) {
     int a = stack.back();
     stack.pop_back();
-    if (a < 0 || a >= n || a >= bits.numBits)
+    if (a < 0 || a >= n || a >= bits.numBits || (a >> 3) >= bits.bytes.num())
       continue;
     if (target >= 0 && target < n && bits.test(target))
       return;
@@ -422,7 +422,8 @@ static void floodConnected(const std::vector<BspArea>& areas, const std::vector<
 }
 
 void BspSpatialSystem::getConnectedAreas(AreaBitArray& bits, int mask, const Vec3& point) {
-  if (bits.numBits < getNumAreas()) {
+  // The caller's bytes must hold its bit count: both are checked before anything is written.
+  if (bits.numBits < getNumAreas() || bits.bytes.num() < (getNumAreas() + 7) >> 3) {
     if (g_cmdSystem)
       g_cmdSystem->error(
           1, "connectedAreas.size() < getNumAreas(), be sure to resize before calling getConnectedAreas()\n");
@@ -673,6 +674,9 @@ void BspSpatialSystem::collectSingleOrAll(const AreaBitArray* mask) {
 }
 
 int BspSpatialSystem::areasVisibleFromView(const SpatialView* view, int* out, int max) {
+  // Without a view the flood would start from the last query's (perhaps gone) view.
+  if (!view)
+    return 0;
   visitor_ = 0;
   outAreas_ = out;
   outMax_ = max;
@@ -686,10 +690,12 @@ int BspSpatialSystem::areasVisibleFromView(const SpatialView* view, int* out, in
 
 void BspSpatialSystem::surfacesVisibleFromView(SurfaceList* list, const SpatialView* view,
                                                const AreaBitArray& mask) {
-  visitor_ = 1;
-  outSurfaces_ = list;
   if (list)
     list->clear();
+  if (!view)
+    return;
+  visitor_ = 1;
+  outSurfaces_ = list;
   ++stamp_;
   viewFlood(view, mask);
 }
@@ -793,6 +799,8 @@ void BspSpatialSystem::surfacesInBounds(SurfaceList& list, const Bounds& bounds)
 }
 
 bool BspSpatialSystem::isBoundsVisibleFromView(const SpatialView* view, const Bounds& box) {
+  if (!view)
+    return false;
   queryView_ = view;
   queryPoint_ = view->origin;
   queryArea_ = pointToArea(&queryPoint_.x);
@@ -842,6 +850,8 @@ bool BspSpatialSystem::viewSeesAnyArea(const int* areas, int count, const Spatia
 void BspSpatialSystem::computeAreaScreenRects(const SpatialView* view) {
   for (BspArea& a : areas_)
     a.screenRect.clear();
+  if (!view)
+    return;
   rectAccumulation_ = true;
   if (view) {
     rectView_ = *view;
