@@ -168,6 +168,7 @@ bool RenderManager::init() {
   renderDecals().init();
   createGlowTargets();
   findLightingMaterials();
+  registerDebugCommands();
   if (g_cmdSystem && fonts_.fontCount() == 0 && fonts_.registerFont("fonts") < 0)
     g_cmdSystem->printf("WARNING: failed to load default internal font\n");
   initialised_ = true;
@@ -705,6 +706,7 @@ void RenderManager::renderScene(const RenderView* view, int flags) {
     drawScene(v);
   }
   // ---- Debug primitives: drawn at the end of each 3D view, after every pass of the view. ----
+  drawDebugOverlays();
   drawDebugPrimitives();
   // ---- End of debug primitives. ----
   if (!r_skipMainRender.getInt())
@@ -764,6 +766,7 @@ void RenderManager::renderModelView(const RenderView* view, int flags, RenderMod
 }
 
 void RenderManager::endFrame() {
+  drawTextureOverlay();
   if (g_renderInterface)
     g_renderInterface->swapBuffers();
 }
@@ -892,8 +895,10 @@ void RenderManager::drawTriangles2D(const DrawVertex* verts, const int* indexes,
   if (own2D)
     begin2D();
   drawFlat(verts, numVerts, idx.ptr(), numIndexes, material);
-  if (own2D)
+  if (own2D) {
+    outline2DTriangles(idx.ptr(), numIndexes);
     end2D();
+  }
 }
 
 void RenderManager::drawRectOutline(float x, float y, float w, float h, float lineWidth) {

@@ -257,6 +257,27 @@ class RenderManager final : public RenderSystem {
   // Lightmap and hybrid modes (a map with a light grid, "r_lightquality" at most 1): entity entries
   // lit from the grid sampled 16 units above their origin.
   void drawLightGridPass();
+  // --- Debug switches and commands (debugswitches.cpp) ---
+  // "reloadARBprograms", "clearDebugLines", "clearDebugPolygons".
+  void registerDebugCommands();
+  // End of each scene view, before the debug primitives are drawn: the spatial system's debug
+  // drawing and the overlays of "r_showLights", "r_showLightTris", "r_showorigin", "r_debugStencil".
+  void drawDebugOverlays();
+  void showLights();
+  void showLightTris();
+  void showStencil();
+  // A normalised screen rectangle as an outline just beyond the near plane.
+  void showScreenRect(const Bounds& rect, bool depthTest);
+  // End of frame: the image of "r_showTexture".
+  void drawTextureOverlay();
+  // Each scene view, before its overlays: drawn primitives whose lifetime ran out go (all of them
+  // when a switch that queues them was turned off).
+  void expireDebugPrimitives();
+  // Empties the debug queues when a switch that fills them was turned off since the last call.
+  bool clearTurnedOffPrimitives();
+  // "r_showtris": the last 2D triangles (still in the flat buffer) again as outlines.
+  void outline2DTriangles(const unsigned* indexes, int numIndexes);
+
   // "_renderGridLighting", "_renderLightMap" and (unless one was set) "_simpleShadow", without
   // defaults (maplighting.cpp).
   void findLightingMaterials();

@@ -4,130 +4,32 @@
 // gives: at 0 the far room lit from the light map, at 1 the crate lit from the light grid, at 2 the
 // dynamic lights. A map whose light names a "_shadowMask_" model, with a prelight volume, goes
 // through loads, reloads, a video restart and a model reload under the sanitizers.
-#include <gtest/gtest.h>
-#include <unistd.h>
+#include "tests/render/scene/engine/enginetest.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
-#include <vector>
 
-#include "lib/interface/cmdsystem.h"
-#include "lib/interface/commonsystem.h"
-#include "lib/interface/convarsystem.h"
-#include "lib/interface/iosystem.h"
-#include "lib/interface/memsystem.h"
 #include "lib/interface/rendermodelsystem.h"
-#include "lib/interface/rendersystem.h"
 #include "lib/interface/spatialsystem.h"
-#include "system/appwindowhandler.h"
-#include "system/iomanager.h"
 
 namespace {
 
-// A 24- or 32-bit TGA the engine wrote.
-struct Picture {
-  int width = 0;
-  int height = 0;
-  int bpp = 0;
-  bool topFirst = false;
-  std::vector<uint8_t> data;
-  // Mean of (r + g + b) / 3 over a box given in fractions of the picture (rows top first).
-  double mean(double x0, double y0, double x1, double y1) const {
-    double sum = 0.0;
-    int n = 0;
-    for (int y = int(y0 * height); y < int(y1 * height); y++)
-      for (int x = int(x0 * width); x < int(x1 * width); x++) {
-        const int row = topFirst ? y : height - 1 - y;
-        const size_t at = 18 + (size_t(row) * size_t(width) + size_t(x)) * size_t(bpp);
-        sum += (data[at] + data[at + 1] + data[at + 2]) / 3.0;
-        n++;
-      }
-    return n ? sum / n : 0.0;
-  }
-};
-
-bool readPicture(const std::string& path, Picture* out) {
-  std::ifstream file(path, std::ios::binary);
-  out->data.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  if (out->data.size() < 18)
-    return false;
-  out->width = out->data[12] | out->data[13] << 8;
-  out->height = out->data[14] | out->data[15] << 8;
-  out->bpp = out->data[16] / 8;
-  out->topFirst = (out->data[17] & 0x20) != 0;
-  return out->bpp >= 3 && out->data.size() >= 18 + size_t(out->width) * out->height * out->bpp;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using enginetest::Picture;
+using enginetest::readFile;
 
 // The third room's far wall, seen through both doors at the centre of the picture.
 constexpr double kFarRoom[4] = {0.48, 0.46, 0.52, 0.54};
 // The crate in front of the camera, at the lower right.
 constexpr double kCrate[4] = {0.85, 0.72, 0.97, 0.94};
 
-class MapLightingEngineTest : public ::testing::Test {
+class MapLightingEngineTest : public enginetest::EngineTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(chdir(QUILL_STAGE_DIR), 0);
-    createMemManager();
-    setFileSystemCommandLine("");
-    app_ = createAppWindowHandler();
-    started_ = app_->createWindowAndCommon(nullptr);
-    if (!started_) {
-      if (std::getenv("CI"))
-        FAIL() << "no GL context under CI";
-      GTEST_SKIP() << "no GL context here";
-    }
-    ASSERT_TRUE(app_->init(""));
-    app_->showWindow();
-  }
-  void TearDown() override {
-    if (started_) {
-      app_->shutdown();
-      app_->destroy();
-    }
-    destroyAppWindowHandler();
-    destroyMemManager();
-    setFileSystemCommandLine(nullptr);
-  }
-
-  void frames(int count) {
-    for (int i = 0; i < count; ++i) {
-      app_->pumpMessages();
-      if (g_commonSystem)
-        g_commonSystem->processEvents();
-      ASSERT_TRUE(app_->frame());
-    }
-  }
-  void run(const char* text) { g_cmdSystem->executeText(text); }
-  Picture screenshot() {
-    frames(4);
-    const std::string path =
-        g_ioSystem->buildOSPath(g_conVarSystem->getString("fs_basepath"), nullptr, "maplighting_test.tga");
-    Picture p;
-    EXPECT_TRUE(g_renderSystem->takeScreenshot(path.c_str())) << path;
-    EXPECT_TRUE(readPicture(path, &p)) << path;
-    std::remove(path.c_str());
-    return p;
-  }
   Picture atQuality(int quality) {
     char text[64];
     std::snprintf(text, sizeof(text), "r_lightquality %d\n", quality);
     run(text);
     return screenshot();
   }
-
-  AppWindowHandler* app_ = nullptr;
-  bool started_ = false;
 };
 
 TEST_F(MapLightingEngineTest, EachLightQualityLightsTheSampleMap) {
