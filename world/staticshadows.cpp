@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "lib/interface/cmdsystem.h"
+#include "lib/interface/convarsystem.h"
 #include "lib/interface/declsystem.h"
 #include "lib/interface/renderinterface.h"
 #include "lib/interface/rendermodelsystem.h"
@@ -22,7 +23,6 @@ namespace {
 
 constexpr float kTinyEpsilon = 0.2f;
 constexpr int kMaxPyramidPlanes = ConvexPolygon::kMaxPoints + 1;
-constexpr float kSideTolerance = 0.1f;
 constexpr uint32_t kNoCastFlags = kMaterialDiscrete | kMaterialNoShadows | kMaterialNoSelfShadow;
 
 bool keep(const ConvexPolygon& poly) { return poly.numPoints > 2 && !poly.isTiny(kTinyEpsilon); }
@@ -370,19 +370,9 @@ bool triangulatePolygons(const PolygonSet* const* sets, int numSets, float weld,
 }
 
 int shadowSideCode(const Vec3& p, const Vec3& v) {
-  int bits = 0;
-  for (int axis = 0; axis < 3; axis++) {
-    const float d = p[axis] - v[axis];
-    int code = 0;
-    if (d > kSideTolerance)
-      code = 1;
-    else if (d < -kSideTolerance)
-      code = 2;
-    else if (d != 0.0f)
-      code = 3;
-    bits |= code << (axis * 2);
-  }
-  return bits;
+  // The tolerance is the near plane's distance plus one: a viewer that close to a volume's side
+  // may be inside it.
+  return Bounds::clipBits(p, v, r_zNearWorld.getFloat() + 1.0f);
 }
 
 bool isLightEntity(const KeyDict& dict) {

@@ -271,6 +271,10 @@ TEST(StaticShadowRules, SideCodesPerAxis) {
       {{0.05f, 0, 0}, {0, 0, 0}, 3},
       {{0, 10, -10}, {0, 0, 0}, (1 << 2) | (2 << 4)},
       {{0, 0, 0}, {0, 0, -0.01f}, 3 << 4},
+      // The tolerance is "r_zNear" (3) + 1.
+      {{3.5f, 0, 0}, {0, 0, 0}, 3},
+      {{0, -3.9f, 0}, {0, 0, 0}, 3 << 2},
+      {{4.5f, 0, -4.5f}, {0, 0, 0}, 1 | (2 << 4)},
   };
   for (const Case& c : cases)
     EXPECT_EQ(shadowSideCode(c.p, c.v), c.bits);
