@@ -228,18 +228,40 @@ std::string BspSpatialSystem::writeText() const {
     std::snprintf(line, sizeof(line), "/* ap %d */ %d %d %d ", int(i), p.polygon.numPoints, p.areas[0], p.areas[1]);
     out += line;
     for (int j = 0; j < p.polygon.numPoints; ++j) {
-      out += "( ";
       appendFloats(out, &p.polygon.points[j].x, 3);
-      out += " ) ";
+      out += " ";
     }
     out += "\n";
   }
   out += "}\n";
-  for (const WorldModel& m : models_)
-    if (m.shadow)
+  // The models the entities name (their own, then the light's mask and prelight volume), then the
+  // areas'; each once.
+  std::vector<std::string> written;
+  auto writeNamed = [&](const std::string& name, bool shadow) {
+    if (name.empty())
+      return;
+    for (const std::string& w : written)
+      if (String::icmp(w.c_str(), name.c_str()) == 0)
+        return;
+    WorldModel m;
+    if (!modelForWriting(name.c_str(), shadow, m))
+      return;
+    written.push_back(name);
+    if (shadow)
       writeWorldShadowModel(out, m);
     else
       writeWorldModel(out, m);
+  };
+  for (const KeyDict* d : entities_) {
+    if (!d || d->count() == 0)
+      continue;
+    const std::string light = d->getString("name", "");
+    writeNamed(d->getString("model", ""), false);
+    writeNamed("_shadowMask_" + light, false);
+    writeNamed("_prelight_" + light, true);
+  }
+  for (size_t n = 0; n < areas_.size(); ++n)
+    writeNamed("_area" + std::to_string(n), false);
   std::snprintf(line, sizeof(line), "\nleafs { /* numLeafs = */ %d\n", int(leafAreas_.size()));
   out += line;
   for (int a : leafAreas_) {
@@ -253,10 +275,10 @@ std::string BspSpatialSystem::writeText() const {
          "/* a child number of 0 is an opaque, solid area*/\n"
          "/* negative child numbers are leafs: (each leaf has an areaId inside it)*/\n\n";
   for (size_t i = 0; i < nodes_.size(); ++i) {
-    std::snprintf(line, sizeof(line), "/* node %d */ ( ", int(i));
+    std::snprintf(line, sizeof(line), "/* node %d */ ", int(i));
     out += line;
     appendFloats(out, &nodes_[i].plane.a, 4);
-    std::snprintf(line, sizeof(line), " ) %d %d\n", nodes_[i].children[0], nodes_[i].children[1]);
+    std::snprintf(line, sizeof(line), " %d %d\n", nodes_[i].children[0], nodes_[i].children[1]);
     out += line;
   }
   out += "}\n";

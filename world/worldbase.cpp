@@ -16,6 +16,7 @@
 #include "lib/keydict.h"
 #include "lib/str.h"
 #include "lib/tokenparser.h"
+#include "render/material/material.h"
 
 // The engine core declares the same variables; both declarations share one registered value, so
 // flags and texts match its own.
@@ -275,6 +276,69 @@ void WorldBase::finishModels() {
     }
     surfaceStamps_[i].assign(m.surfaces.size(), 0u);
   }
+}
+
+bool WorldBase::modelForWriting(const char* name, bool shadow, WorldModel& out) const {
+  out = WorldModel();
+  if (!g_renderModelSystem) {
+    // Tools without the renderer write what the world read.
+    for (const WorldModel& m : models_)
+      if (m.shadow == shadow && String::icmp(m.name.c_str(), name) == 0) {
+        out = m;
+        return true;
+      }
+    return false;
+  }
+  RenderModel* model = g_renderModelSystem->findModel(name);
+  if (!model || model->isDefaultModel() || model->numSurfaces() == 0)
+    return false;
+  out.name = model->name();
+  out.shadow = shadow;
+  if (shadow) {
+    const SurfaceGeometry* g = model->getSurface(0)->geometry;
+    if (!g || !g->shadowVerts || !g->shadowIndexes)
+      return false;
+    for (int v = 0; v < g->numShadowVerts; ++v)
+      for (int k = 0; k < 3; ++k)
+        out.shadowPoints.push_back(g->shadowVerts[v * 4 + k]);
+    for (int i = 0; i < g->numShadowIndexes; ++i)
+      if (g->shadowIndexes[i] >= 0 && g->shadowIndexes[i] < g->numShadowVerts)
+        out.shadowIndexes.push_back(g->shadowIndexes[i]);
+    out.shadowIndexes.resize(out.shadowIndexes.size() / 3 * 3);
+    out.noCaps = g->noCaps;
+    out.noFrontCaps = g->noFrontCaps;
+    out.planeBits = g->planeBits;
+    return true;
+  }
+  for (int s = 0; s < model->numSurfaces(); ++s) {
+    const ModelSurface* surface = model->getSurface(s);
+    const SurfaceGeometry* g = surface->geometry;
+    if (!g || !g->verts || !g->indexes)
+      continue;
+    WorldSurface ws;
+    const Material* material = surface->material;
+    ws.material = material ? material->getName() : "";
+    ws.lightmap = g->lightmap;
+    int numVerts = g->numVerts;
+    int numIndexes = g->numIndexes;
+    // A two-sided lit surface carries its back side in its second half: the map holds one side.
+    if (material && material->getCull() == kCullNone && material->hasInteractionStages()) {
+      numVerts /= 2;
+      numIndexes /= 2;
+    }
+    for (int v = 0; v < numVerts; ++v) {
+      const DrawVertex& dv = g->verts[v];
+      const float f[10] = {dv.xyz[0],   dv.xyz[1],   dv.xyz[2],    dv.st[0],     dv.st[1],
+                           dv.spare[0], dv.spare[1], dv.normal[0], dv.normal[1], dv.normal[2]};
+      ws.verts.insert(ws.verts.end(), f, f + 10);
+    }
+    for (int i = 0; i < numIndexes; ++i)
+      if (g->indexes[i] >= 0 && g->indexes[i] < numVerts)
+        ws.indexes.push_back(g->indexes[i]);
+    ws.indexes.resize(ws.indexes.size() / 3 * 3);
+    out.surfaces.push_back(std::move(ws));
+  }
+  return true;
 }
 
 int WorldBase::readModelFromFile(const WorldModel& wanted, WorldModel& out) {

@@ -63,6 +63,10 @@ class WorldBase : public SpatialSystem {
   const WorldModel* findWorldModel(const char* name) const;
   int findWorldModelIndex(const char* name) const;
   const LightmapFile& lightGrid() const { return grid_; }
+  // The model of that name and kind as the map writer writes it: from the render-model manager
+  // (which owns the models, generated ones too; false when it holds none of that name), or what the
+  // world read when there is no manager.
+  bool modelForWriting(const char* name, bool shadow, WorldModel& out) const;
   // Replaces the grid read from the ".lmf" (tools and tests build grids in memory).
   void setLightGrid(const LightmapFile& grid) { grid_ = grid; }
   // The map name with another extension.

@@ -207,15 +207,14 @@ void writeWorldModel(std::string& out, const WorldModel& model) {
     out += line;
     for (int v = 0; v < surf.numVerts(); ++v) {
       const float* p = &surf.verts[size_t(v) * 10];
-      out += "( ";
       appendFloats(out, p, 3);
-      out += " ) ( ";
+      out += " ";
       appendFloats(out, p + 3, 2);
-      out += " ) ( ";
+      out += " ";
       appendFloats(out, p + 5, 2);
-      out += " ) ( ";
+      out += " ";
       appendFloats(out, p + 7, 3);
-      out += " )\n";
+      out += "\n";
     }
     for (size_t j = 0; j < surf.indexes.size(); ++j) {
       std::snprintf(line, sizeof(line), "%d ", surf.indexes[j]);

@@ -16,10 +16,15 @@
 
 namespace {
 
-// Two areas split at x = 100 by one node, a door portal between them, a one-quad area model each.
+// Two areas split at x = 100 by one node, a door portal between them, a one-quad area model each,
+// and the prelight volume of the light "lamp" (in the order the writer writes them).
 const char* kSmallMap = R"(!BSP02
 areaPortals { 2 1
 4 1 0 ( 100 10 0 ) ( 100 20 0 ) ( 100 20 10 ) ( 100 10 10 )
+}
+shadowModel { "_prelight_lamp" 5 0 1 3 7
+( 0 0 0 ) ( 1 0 0 ) ( 0 1 0 ) ( 0 0 1 ) ( 1 1 1 )
+0 1 4
 }
 model { "_area0" 1
 { "floor" 4 6 0
@@ -39,10 +44,6 @@ model { "_AREA1" 1
 0 1 2 0 2 3
 }
 }
-shadowModel { "_prelight_lamp" 5 0 1 3 7
-( 0 0 0 ) ( 1 0 0 ) ( 0 1 0 ) ( 0 0 1 ) ( 1 1 1 )
-0 1 4
-}
 leafs { 2
 { 0 }
 { 1 }
@@ -56,6 +57,7 @@ entities { 2
 }
 {
 "classname" "light"
+"name" "lamp"
 "origin" "50 25 5"
 }
 }

@@ -529,6 +529,43 @@ TEST_F(WorldShadows, PrelightModelsCarryShadowVolumes) {
   EXPECT_EQ(replaced->numSurfaces(), 1);
 }
 
+// The map writer writes what the render-model manager holds for the map: each light's generated
+// mask as a model block and its prelight volume as a shadow-model block, which a world reads back;
+// number groups are written without parentheses except the shadow points.
+TEST_F(WorldShadows, TheWriterWritesTheGeneratedModels) {
+  // (Reading a light entity frees its stale mask: the masks are built last.)
+  testing::internal::CaptureStdout();
+  world_->generateStaticShadows(false);
+  world_->buildShadowMasks();
+  testing::internal::GetCapturedStdout();
+  RenderModel* prelight = g_renderModelSystem->findModel("_prelight_light_32");
+  ASSERT_NE(prelight, nullptr);
+  const int volumePoints = prelight->getSurface(0)->geometry->numShadowVerts;
+  const std::string text = world_->writeText();
+  EXPECT_NE(text.find("model { /* name = */ \"_shadowMask_light_32\""), std::string::npos) << text;
+  EXPECT_NE(text.find("shadowModel { /* name = */ \"_prelight_light_32\""), std::string::npos);
+  EXPECT_NE(text.find("model { /* name = */ \"_area0\""), std::string::npos);
+  // No "( ... )" groups outside the shadow points: the vertex lines start with a number.
+  const size_t area = text.find("\"_area0\"");
+  const size_t vertex = text.find('\n', text.find("/* lightmap = */", area)) + 1;
+  EXPECT_NE(text[vertex], '(') << text.substr(vertex, 40);
+  EXPECT_EQ(text.find("/* node 0 */ ("), std::string::npos);
+
+  BspSpatialSystem again;
+  ASSERT_TRUE(again.loadText(text.c_str())) << cmd_.output;
+  const WorldModel* mask = again.findWorldModel("_shadowMask_light_32");
+  ASSERT_NE(mask, nullptr);
+  EXPECT_FALSE(mask->surfaces.empty());
+  bool found = false;
+  for (const WorldModel& m : again.models())
+    if (m.shadow && m.name == "_prelight_light_32") {
+      found = true;
+      EXPECT_EQ(int(m.shadowPoints.size() / 3), volumePoints);
+    }
+  EXPECT_TRUE(found) << "the prelight volume reads back";
+  EXPECT_EQ(again.getNumAreas(), world_->getNumAreas());
+}
+
 TEST(KdWorldShadows, BothPassesDoNothing) {
   ASSERT_NE(getRenderModelSystem(), nullptr);
   KDSpatialSystem world;
