@@ -24,6 +24,8 @@ bool cyan(int r, int g, int b) {
 bool magenta(int r, int g, int b) {
   return r > 180 && b > 180 && g < 90;
 }
+// The pure red and orange of the edge lines (the bricks are darker and duller).
+bool edgeColor(int r, int g, int b) { return r > 240 && b < 30 && (g < 30 || (g > 110 && g < 145)); }
 bool white(int r, int g, int b) {
   return r > 235 && g > 235 && b > 235;
 }
@@ -70,6 +72,11 @@ TEST_F(DebugSwitchesEngineTest, EachSwitchDrawsAndLeavesNothingAFrameAfterItIsOf
       {"r_showLightTris 1\n", "r_showLightTris 0\n", cyan, {0.0, 0.1, 1.0, 1.0}, 300},
       // Shadow counts of the stencil buffer over the picture in pure colours.
       {"r_debugStencil 1\n", "r_debugStencil 0\n", stencilColor, {0.0, 0.0, 1.0, 1.0}, 2000},
+      // The shadow volumes' bounds as magenta boxes.
+      {"r_showShadows 1\n", "r_showShadows 0\n", magenta, {0.0, 0.0, 1.0, 1.0}, 500},
+      // The casters' edges for each light: red (static) and orange (entities) lines.
+      {"r_showEdges 1\n", "r_showEdges 0\n", edgeColor, {0.0, 0.0, 1.0, 1.0}, 300},
+      {"r_showSilhouette 1\n", "r_showSilhouette 0\n", edgeColor, {0.0, 0.0, 1.0, 1.0}, 100},
       // Every drawn triangle outlined in white.
       {"r_showtris 1\n", "r_showtris 0\n", white, {0.0, 0.0, 1.0, 1.0}, 2000},
   };
