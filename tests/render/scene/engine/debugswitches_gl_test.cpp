@@ -114,6 +114,9 @@ TEST_F(DebugSwitchesEngineTest, EachSwitchDrawsAndLeavesNothingAFrameAfterItIsOf
     EXPECT_LE(renderer->debugLines().num(), quietLines);
   }
 
+  // "r_showLights" also prints a line per visible light.
+  EXPECT_TRUE(enginetest::consoleShows("numCachedSurfaces"));
+
   // "r_showTexture" shows a loaded image over a magenta box in the lower-left quarter.
   int loaded = -1;
   for (int i = 0; i < g_texManager->getNumImages() && loaded < 0; i++)

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -21,6 +22,7 @@
 #include "lib/interface/memsystem.h"
 #include "lib/interface/rendersystem.h"
 #include "system/appwindowhandler.h"
+#include "system/console.h"
 #include "system/iomanager.h"
 
 namespace enginetest {
@@ -64,6 +66,18 @@ inline std::string readFile(const std::string& path) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// Whether a line the console keeps holds the text (lines are cut at the console's width: keep
+// the text short).
+inline bool consoleShows(const char* text) {
+  Console* console = Console::getInstance(false);
+  if (!console)
+    return false;
+  for (int i = 1; i <= Console::kMaxLines; i++)
+    if (std::strstr(console->line(i), text))
+      return true;
+  return false;
 }
 
 // Pixels of the picture for which `test` (r, g, b) holds.

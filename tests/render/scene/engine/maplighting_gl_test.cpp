@@ -37,6 +37,7 @@ TEST_F(MapLightingEngineTest, EachLightQualityLightsTheSampleMap) {
   run("map demo\n");
   ASSERT_NE(g_spatialSystem, nullptr) << "the sample map loaded";
   EXPECT_TRUE(g_spatialSystem->hasLightGrid()) << "the map load read the light file";
+  EXPECT_TRUE(enginetest::consoleShows("maps/demo.lmf")) << "the console tells of the light file";
 
   const Picture lightmap = atQuality(0);
   const Picture hybrid = atQuality(1);
