@@ -336,6 +336,9 @@ void RenderManager::computeLightScreenBounds(LightRecord* light) {
 
 void RenderManager::drawLights() {
   for (int index : visibleLights_) {
+    if (skippedByLightQuality(index)) {
+      continue;
+    }
     renderLight(index);
     g_renderBackEnd.counters().lightsDrawn++;
   }

@@ -1,7 +1,8 @@
 // The map's baked light as the render manager takes it up: the lighting materials looked up
 // (without defaults: a missing one switches its pass off), and the spatial system's light maps
 // and light grid loaded after a map load and after a video restart; the world's models freed on
-// map unload.
+// map unload; the map's lights left to the light maps in lightmap mode.
+#include "lib/interface/convarsystem.h"
 #include "lib/interface/spatialsystem.h"
 #include "render/material/material.h"
 #include "render/model/worldrendermodels.h"
@@ -22,4 +23,11 @@ bool RenderManager::loadMapLighting() {
 
 void RenderManager::freeMapModels() {
   freeWorldRenderModels();
+}
+
+bool RenderManager::skippedByLightQuality(int index) const {
+  // In lightmap mode the map's own lights are baked: only lights an entity owns still draw.
+  const LightRecord* l = index >= 0 && index < lights_.num() ? lights_[index] : nullptr;
+  ConVar* quality = g_conVarSystem ? g_conVarSystem->find("r_lightquality") : nullptr;
+  return l != nullptr && l->parms.ownerId == 0 && quality != nullptr && quality->getInt() == 0;
 }

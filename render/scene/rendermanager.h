@@ -286,6 +286,8 @@ class RenderManager final : public RenderSystem {
   bool loadMapLighting();
   // Map unload: the render models the world file made (the model manager owns them).
   void freeMapModels();
+  // "r_lightquality" 0 skips the lights no entity owns (their light is in the light maps).
+  bool skippedByLightQuality(int index) const;
   // The materials of the two passes (their stages bring the programs); null draws nothing.
   void setLightGridMaterials(Material* gridMaterial, Material* lightmapMaterial) {
     lightGridMaterial_ = gridMaterial;
