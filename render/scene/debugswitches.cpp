@@ -227,12 +227,13 @@ void RenderManager::showStencil() {
     return;
   std::vector<uint8_t> rgb(size_t(width) * size_t(height) * 3);
   g_renderInterface->readPixels(rgb.data(), 0, 0, width, height, kPixelFormatRGB);
-  // Zero leaves the picture; 1..7 and above take seven colours.
+  // Zero (never touched) leaves the picture; every other value takes one of seven colours, so the
+  // reference value of the lit parts and each shadow-volume count about it differ.
   static const uint8_t kColors[7][3] = {{255, 0, 0},   {0, 255, 0},   {0, 0, 255},    {255, 255, 0},
                                         {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
   for (size_t i = 0; i < stencil.size(); i++)
     if (stencil[i] != 0)
-      std::memcpy(&rgb[i * 3], kColors[(stencil[i] - 1) % 7], 3);
+      std::memcpy(&rgb[i * 3], kColors[stencil[i] % 7], 3);
   g_renderInterface->drawPixelsOverFrame(rgb.data(), width, height);
 }
 
