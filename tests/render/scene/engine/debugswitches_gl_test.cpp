@@ -138,6 +138,20 @@ TEST_F(DebugSwitchesEngineTest, EachSwitchDrawsAndLeavesNothingAFrameAfterItIsOf
   EXPECT_GT(boxed, bare + shown.width * shown.height / 8)
       << "the lower-left quarter holds the image or its box";
 
+  // The commands the queue-full warning names empty the queues: the portals' polygons (queued
+  // with a lifetime of a second) go at once.
+  run("r_showPortals 1\n");
+  frames(2);
+  EXPECT_GT(renderer->debugPolygons().num(), 0);
+  run("clearDebugPolygons\n");
+  EXPECT_EQ(renderer->debugPolygons().num(), 0);
+  run("r_showPortals 0\n");
+  g_conVarSystem->setInt("r_showEdges", 1);
+  frames(1);
+  g_conVarSystem->setInt("r_showEdges", 0);
+  run("clearDebugLines\n");
+  EXPECT_EQ(renderer->debugLines().num(), 0);
+
   // The debug commands exist; reloading the programs keeps the scene drawn.
   for (const char* name : {"reloadARBprograms", "clearDebugLines", "clearDebugPolygons"})
     EXPECT_NE(g_cmdSystem->findCommand(name), nullptr) << name;
