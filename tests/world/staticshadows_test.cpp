@@ -243,6 +243,36 @@ TEST(Prelight, CasterWhollyInAnotherShadowIsReduced) {
   EXPECT_NEAR(pieces.casters[0].area(), 3600.0f, 0.5f);
 }
 
+TEST(Prelight, CasterPartlyInAnotherShadowLosesThatPart) {
+  // Light at z 100. The large plate at z 60 spans x -30..30; at z 30 its shadow spans
+  // |x| <= 30 * 70 / 40 = 52.5. The small plate at z 30 spans x 40..70 (y -5..5): its part up to
+  // x 52.5 lies in the large shadow already and is cut away, the rest (17.5 x 10) stays.
+  ShadowSurface casters = quads({
+      {{-30, -30, 60}, {-30, 30, 60}, {30, 30, 60}, {30, -30, 60}},
+      {{40, -5, 30}, {40, 5, 30}, {70, 5, 30}, {70, -5, 30}},
+  });
+  std::vector<ShadowSurface> surfaces = {floorSurface(), casters};
+  PrelightPieces pieces;
+  testing::internal::CaptureStdout();
+  buildPrelightPolygons(lightAt(Vec3(0, 0, 100), kVolume), surfaces, pieces);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(pieces.capsBefore, 2);
+  float large = 0.0f, small = 0.0f, smallMinX = 1e30f;
+  for (int i = 0; i < pieces.casters.num(); i++) {
+    Bounds b;
+    pieces.casters[i].getBounds(b);
+    if (std::fabs(b.mins.z - 60.0f) < 0.01f) {
+      large += pieces.casters[i].area();
+    } else {
+      small += pieces.casters[i].area();
+      smallMinX = std::min(smallMinX, b.mins.x);
+    }
+  }
+  EXPECT_NEAR(large, 3600.0f, 0.5f);
+  EXPECT_NEAR(small, 175.0f, 0.5f);
+  EXPECT_NEAR(smallMinX, 52.5f, 0.01f);
+}
+
 TEST(Prelight, TwoSidedSurfacesOnlyCastWithForceShadow) {
   // The plate faces up, so for a light below it is a caster candidate.
   for (uint32_t flags : {0u, uint32_t(kMaterialForceShadow)}) {
