@@ -11,6 +11,7 @@
 
 #include "lib/interface/rendermodelsystem.h"
 #include "lib/interface/spatialsystem.h"
+#include "render/scene/rendermanager.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ TEST_F(MapLightingEngineTest, EachLightQualityLightsTheSampleMap) {
 }
 
 // The sample map with a light-mask model for its first light (a light entity frees it, so it is
-// built again) and a prelight volume for it.
+// built again) and a prelight volume for it: a closed box below the light.
 std::string shadowMaskMap() {
   std::string text = readFile("media/maps/demo.bsp");
   const std::string blocks = R"(
@@ -78,9 +79,10 @@ model { "_shadowMask_light_0" 1
 0 1 2
 }
 }
-shadowModel { "_prelight_light_0" 4 0 0 6 0
-(96 32 40) (160 32 40) (160 96 40) (96 96 40)
-0 1 2 0 2 3
+shadowModel { "_prelight_light_0" 8 0 0 36 0
+(96 96 20) (160 96 20) (160 160 20) (96 160 20) (96 96 40)
+(160 96 40) (160 160 40) (96 160 40)
+0 2 1 0 3 2 4 5 6 4 6 7 0 1 5 0 5 4 3 7 6 3 6 2 0 4 7 0 7 3 1 2 6 1 6 5
 }
 )";
   const size_t at = text.find("\nleafs");
@@ -108,10 +110,17 @@ TEST_F(MapLightingEngineTest, MapModelsSurviveEveryLoadOrderOnce) {
     ASSERT_EQ(prelight->numSurfaces(), 1);
     const SurfaceGeometry* g = prelight->getSurface(0)->geometry;
     ASSERT_NE(g, nullptr);
-    EXPECT_EQ(g->numShadowVerts, 4);
-    EXPECT_EQ(g->numShadowIndexes, 6);
+    EXPECT_EQ(g->numShadowVerts, 8);
+    EXPECT_EQ(g->numShadowIndexes, 36);
     EXPECT_NE(prelight->getFlags() & kModelFlagWorld, 0);
-    frames(2);
+    frames(3);
+    // The renderer casts the light's static shadows from the map's volume.
+    RenderManager* renderer = static_cast<RenderManager*>(g_renderSystem);
+    bool fromPrelight = false;
+    for (int i = 0; i < renderer->numLightSlots(); i++)
+      if (const RenderManager::LightRecord* l = renderer->lightRecord(i))
+        fromPrelight = fromPrelight || (l->cachedFromPrelight && l->staticShadowModel0 == prelight);
+    EXPECT_TRUE(fromPrelight) << "the first light's shadows come from its prelight volume";
   }
   run("vid_restart\n");
   frames(2);
