@@ -286,8 +286,9 @@ void CommonManager::endVidRestart(void* window) {
     g_renderContextHooks.contextRestored();
   if (g_renderModelSystem)
     g_renderModelSystem->reloadModels(false);
+  // reinit: init, then the world's light maps again (their images went with the old context).
   if (g_renderSystem)
-    g_renderSystem->init();
+    g_renderSystem->reinit();
   if (g_soundSystem)
     g_soundSystem->setSoundWindow(window);
   if (g_keyBindSystem)

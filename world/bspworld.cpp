@@ -193,6 +193,7 @@ bool BspSpatialSystem::loadText(const char* text) {
     }
     if (!ok || !parser.expectToken("}", true, "world", __LINE__))
       return false;
+    worldSetLoadProgress(parser);
   }
   areas_.assign(size_t(declaredAreas_), BspArea());
   if (!validate())
@@ -227,18 +228,40 @@ std::string BspSpatialSystem::writeText() const {
     std::snprintf(line, sizeof(line), "/* ap %d */ %d %d %d ", int(i), p.polygon.numPoints, p.areas[0], p.areas[1]);
     out += line;
     for (int j = 0; j < p.polygon.numPoints; ++j) {
-      out += "( ";
       appendFloats(out, &p.polygon.points[j].x, 3);
-      out += " ) ";
+      out += " ";
     }
     out += "\n";
   }
   out += "}\n";
-  for (const WorldModel& m : models_)
-    if (m.shadow)
+  // The models the entities name (their own, then the light's mask and prelight volume), then the
+  // areas'; each once.
+  std::vector<std::string> written;
+  auto writeNamed = [&](const std::string& name, bool shadow) {
+    if (name.empty())
+      return;
+    for (const std::string& w : written)
+      if (String::icmp(w.c_str(), name.c_str()) == 0)
+        return;
+    WorldModel m;
+    if (!modelForWriting(name.c_str(), shadow, m))
+      return;
+    written.push_back(name);
+    if (shadow)
       writeWorldShadowModel(out, m);
     else
       writeWorldModel(out, m);
+  };
+  for (const KeyDict* d : entities_) {
+    if (!d || d->count() == 0)
+      continue;
+    const std::string light = d->getString("name", "");
+    writeNamed(d->getString("model", ""), false);
+    writeNamed("_shadowMask_" + light, false);
+    writeNamed("_prelight_" + light, true);
+  }
+  for (size_t n = 0; n < areas_.size(); ++n)
+    writeNamed("_area" + std::to_string(n), false);
   std::snprintf(line, sizeof(line), "\nleafs { /* numLeafs = */ %d\n", int(leafAreas_.size()));
   out += line;
   for (int a : leafAreas_) {
@@ -252,10 +275,10 @@ std::string BspSpatialSystem::writeText() const {
          "/* a child number of 0 is an opaque, solid area*/\n"
          "/* negative child numbers are leafs: (each leaf has an areaId inside it)*/\n\n";
   for (size_t i = 0; i < nodes_.size(); ++i) {
-    std::snprintf(line, sizeof(line), "/* node %d */ ( ", int(i));
+    std::snprintf(line, sizeof(line), "/* node %d */ ", int(i));
     out += line;
     appendFloats(out, &nodes_[i].plane.a, 4);
-    std::snprintf(line, sizeof(line), " ) %d %d\n", nodes_[i].children[0], nodes_[i].children[1]);
+    std::snprintf(line, sizeof(line), " %d %d\n", nodes_[i].children[0], nodes_[i].children[1]);
     out += line;
   }
   out += "}\n";
@@ -405,7 +428,7 @@ static void floodConnected(const std::vector<BspArea>& areas, const std::vector<
   while (!stack.empty()) {
     int a = stack.back();
     stack.pop_back();
-    if (a < 0 || a >= n || a >= bits.numBits)
+    if (a < 0 || a >= n || a >= bits.numBits || (a >> 3) >= bits.bytes.num())
       continue;
     if (target >= 0 && target < n && bits.test(target))
       return;
@@ -421,7 +444,8 @@ static void floodConnected(const std::vector<BspArea>& areas, const std::vector<
 }
 
 void BspSpatialSystem::getConnectedAreas(AreaBitArray& bits, int mask, const Vec3& point) {
-  if (bits.numBits < getNumAreas()) {
+  // The caller's bytes must hold its bit count: both are checked before anything is written.
+  if (bits.numBits < getNumAreas() || bits.bytes.num() < (getNumAreas() + 7) >> 3) {
     if (g_cmdSystem)
       g_cmdSystem->error(
           1, "connectedAreas.size() < getNumAreas(), be sure to resize before calling getConnectedAreas()\n");
@@ -672,6 +696,9 @@ void BspSpatialSystem::collectSingleOrAll(const AreaBitArray* mask) {
 }
 
 int BspSpatialSystem::areasVisibleFromView(const SpatialView* view, int* out, int max) {
+  // Without a view the flood would start from the last query's (perhaps gone) view.
+  if (!view)
+    return 0;
   visitor_ = 0;
   outAreas_ = out;
   outMax_ = max;
@@ -685,10 +712,12 @@ int BspSpatialSystem::areasVisibleFromView(const SpatialView* view, int* out, in
 
 void BspSpatialSystem::surfacesVisibleFromView(SurfaceList* list, const SpatialView* view,
                                                const AreaBitArray& mask) {
-  visitor_ = 1;
-  outSurfaces_ = list;
   if (list)
     list->clear();
+  if (!view)
+    return;
+  visitor_ = 1;
+  outSurfaces_ = list;
   ++stamp_;
   viewFlood(view, mask);
 }
@@ -792,6 +821,8 @@ void BspSpatialSystem::surfacesInBounds(SurfaceList& list, const Bounds& bounds)
 }
 
 bool BspSpatialSystem::isBoundsVisibleFromView(const SpatialView* view, const Bounds& box) {
+  if (!view)
+    return false;
   queryView_ = view;
   queryPoint_ = view->origin;
   queryArea_ = pointToArea(&queryPoint_.x);
@@ -841,6 +872,8 @@ bool BspSpatialSystem::viewSeesAnyArea(const int* areas, int count, const Spatia
 void BspSpatialSystem::computeAreaScreenRects(const SpatialView* view) {
   for (BspArea& a : areas_)
     a.screenRect.clear();
+  if (!view)
+    return;
   rectAccumulation_ = true;
   if (view) {
     rectView_ = *view;

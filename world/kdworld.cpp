@@ -235,9 +235,11 @@ void KDSpatialSystem::surfacesVisibleFromPoint(SurfaceList& list, const Vec3& /*
 void KDSpatialSystem::surfacesVisibleFromView(SurfaceList* list, const SpatialView* view, const AreaBitArray& mask) {
   areaCount_ = 0;
   queryBox_.clear();
-  queryView_ = view;
   if (list)
     list->clear();
+  if (!view)
+    return;
+  queryView_ = view;
   int single = singleArea();
   int n = single < getNumAreas() - 1 ? single : getNumAreas() - 1;
   if (single < 0 || n < 0) {
@@ -252,7 +254,7 @@ void KDSpatialSystem::surfacesVisibleFromView(SurfaceList* list, const SpatialVi
 }
 
 bool KDSpatialSystem::isBoundsVisibleFromView(const SpatialView* view, const Bounds& bounds) {
-  return bounds.insidePlanes(view->frustum, 6, 0.0f);
+  return view && bounds.insidePlanes(view->frustum, 6, 0.0f);
 }
 
 bool KDSpatialSystem::boundsTouchAreaList(const int* areas, int count, const Bounds& bounds) {
@@ -295,6 +297,8 @@ int KDSpatialSystem::areasVisibleFromPoint(const Vec3& /*point*/, const Bounds& 
 
 int KDSpatialSystem::areasVisibleFromView(const SpatialView* view, int* out, int max) {
   areaCount_ = 0;
+  if (!view)
+    return 0;
   queryView_ = view;
   float half = view->viewDistance < 2048.0f ? view->viewDistance : 2048.0f;
   queryBox_ = Bounds::fromSize(2.0f * half).translated(view->origin);
@@ -306,6 +310,8 @@ int KDSpatialSystem::areasVisibleFromView(const SpatialView* view, int* out, int
 }
 
 bool KDSpatialSystem::viewSeesAnyArea(const int* areas, int count, const SpatialView* view) {
+  if (!view)
+    return false;
   for (int i = 0; i < count; ++i) {
     const WorldModel* m = areaModel(areas[i]);
     if (m && m->bounds.insidePlanes(view->frustum, 6, 0.0f))

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "lib/interface/cmdsystem.h"
+#include "lib/interface/convarsystem.h"
 #include "lib/interface/declsystem.h"
 #include "lib/interface/renderinterface.h"
 #include "lib/interface/rendermodelsystem.h"
@@ -22,7 +23,6 @@ namespace {
 
 constexpr float kTinyEpsilon = 0.2f;
 constexpr int kMaxPyramidPlanes = ConvexPolygon::kMaxPoints + 1;
-constexpr float kSideTolerance = 0.1f;
 constexpr uint32_t kNoCastFlags = kMaterialDiscrete | kMaterialNoShadows | kMaterialNoSelfShadow;
 
 bool keep(const ConvexPolygon& poly) { return poly.numPoints > 2 && !poly.isTiny(kTinyEpsilon); }
@@ -244,7 +244,42 @@ bool buildPrelightPolygons(const ShadowLight& light, const std::vector<ShadowSur
         survivors.append(casters[i]);
     std::stable_sort(survivors.begin(), survivors.end(),
                      [](const ConvexPolygon& a, const ConvexPolygon& b) { return a.area() > b.area(); });
-    casters = survivors;
+    // Tiny casters are flagged and kept whole; every other one loses what a larger one already
+    // shadows (the part inside the larger one's pyramid from p, behind it), so their caps do not
+    // pile up. What a caster's shadow covers lies inside the larger shadow: the volume is the same.
+    std::vector<bool> tiny(size_t(survivors.num()));
+    for (int i = 0; i < survivors.num(); i++)
+      tiny[size_t(i)] = survivors[i].isTiny(0.2f);
+    PolygonSet cut;
+    for (int i = 0; i < survivors.num(); i++) {
+      PolygonSet pieces;
+      pieces.append(survivors[i]);
+      for (int j = 0; j < i && !tiny[size_t(i)]; j++) {
+        if (tiny[size_t(j)])
+          continue;
+        const int numPlanes = survivors[j].pyramidPlanes(p, pyramid, kMaxPyramidPlanes, 0.0f);
+        if (numPlanes == 0)
+          continue;
+        PolygonSet next;
+        for (int k = 0; k < pieces.num(); k++) {
+          // Wholly in front of one of the pyramid's planes (by more than 1): untouched.
+          bool apart = false;
+          for (int q = 0; q < numPlanes && !apart; q++)
+            apart = pieces[k].planeSide(pyramid[q], 1.0f) == ConvexPolygon::kFront;
+          if (apart)
+            next.append(pieces[k]);
+          else
+            pieces[k].carveByPlanes(next, pyramid, numPlanes, 0.0f);
+        }
+        pieces = next;
+      }
+      for (int k = 0; k < pieces.num(); k++)
+        if (pieces[k].numPoints > 2 && (tiny[size_t(i)] || !pieces[k].isTiny(0.001f)))
+          cut.append(pieces[k]);
+    }
+    if (cut.num() > 0)
+      cut.mergeAll(false, false);
+    casters = cut;
   }
   out.capsAfter = casters.num();
   std::printf("\rcaps = [%-6d -> %-6d]%10s\n", out.capsBefore, out.capsAfter, "");
@@ -370,19 +405,9 @@ bool triangulatePolygons(const PolygonSet* const* sets, int numSets, float weld,
 }
 
 int shadowSideCode(const Vec3& p, const Vec3& v) {
-  int bits = 0;
-  for (int axis = 0; axis < 3; axis++) {
-    const float d = p[axis] - v[axis];
-    int code = 0;
-    if (d > kSideTolerance)
-      code = 1;
-    else if (d < -kSideTolerance)
-      code = 2;
-    else if (d != 0.0f)
-      code = 3;
-    bits |= code << (axis * 2);
-  }
-  return bits;
+  // The tolerance is the near plane's distance plus one: a viewer that close to a volume's side
+  // may be inside it.
+  return Bounds::clipBits(p, v, r_zNearWorld.getFloat() + 1.0f);
 }
 
 bool isLightEntity(const KeyDict& dict) {

@@ -65,7 +65,8 @@ bool buildPrelightPolygons(const ShadowLight& light, const std::vector<ShadowSur
 bool triangulatePolygons(const PolygonSet* const* sets, int numSets, float weld, bool centerFallback,
                          ShadowMesh& out);
 
-// Two bits per axis of p - v: 1 beyond the tolerance, 2 below minus it, 3 non-zero within it.
+// Two bits per axis of p - v: 1 beyond the tolerance ("r_zNear" + 1), 2 below minus it, 3
+// non-zero within it.
 int shadowSideCode(const Vec3& p, const Vec3& v);
 
 // Gives unnamed lights "<classname>_<n>" (n counts from 32, one less per "worldspawn", plus the

@@ -16,6 +16,7 @@
 #include "lib/keydict.h"
 #include "lib/str.h"
 #include "lib/tokenparser.h"
+#include "render/material/material.h"
 
 // The engine core declares the same variables; both declarations share one registered value, so
 // flags and texts match its own.
@@ -203,10 +204,7 @@ void WorldBase::clearBase() {
   for (KeyDict* d : entities_)
     delete d;
   entities_.clear();
-  if (g_worldModelSink)
-    for (WorldModel& m : models_)
-      if (m.renderModel)
-        g_worldModelSink->freeModel(m.renderModel);
+  // The render models belong to the render-model manager (the map unload frees them).
   models_.clear();
   modelIndex_.clear();
   drawSurfaces_.clear();
@@ -267,7 +265,7 @@ void WorldBase::finishModels() {
   surfaceStamps_.resize(models_.size());
   for (size_t i = 0; i < models_.size(); ++i) {
     WorldModel& m = models_[i];
-    if (g_worldModelSink && !m.shadow)
+    if (g_worldModelSink)
       m.renderModel = g_worldModelSink->addModel(m);
     std::vector<ModelSurface>& out = drawSurfaces_[i];
     out.resize(m.surfaces.size());
@@ -280,20 +278,129 @@ void WorldBase::finishModels() {
   }
 }
 
+bool WorldBase::modelForWriting(const char* name, bool shadow, WorldModel& out) const {
+  out = WorldModel();
+  if (!g_renderModelSystem) {
+    // Tools without the renderer write what the world read.
+    for (const WorldModel& m : models_)
+      if (m.shadow == shadow && String::icmp(m.name.c_str(), name) == 0) {
+        out = m;
+        return true;
+      }
+    return false;
+  }
+  RenderModel* model = g_renderModelSystem->findModel(name);
+  if (!model || model->isDefaultModel() || model->numSurfaces() == 0)
+    return false;
+  out.name = model->name();
+  out.shadow = shadow;
+  if (shadow) {
+    const SurfaceGeometry* g = model->getSurface(0)->geometry;
+    if (!g || !g->shadowVerts || !g->shadowIndexes)
+      return false;
+    for (int v = 0; v < g->numShadowVerts; ++v)
+      for (int k = 0; k < 3; ++k)
+        out.shadowPoints.push_back(g->shadowVerts[v * 4 + k]);
+    for (int i = 0; i < g->numShadowIndexes; ++i)
+      if (g->shadowIndexes[i] >= 0 && g->shadowIndexes[i] < g->numShadowVerts)
+        out.shadowIndexes.push_back(g->shadowIndexes[i]);
+    out.shadowIndexes.resize(out.shadowIndexes.size() / 3 * 3);
+    out.noCaps = g->noCaps;
+    out.noFrontCaps = g->noFrontCaps;
+    out.planeBits = g->planeBits;
+    return true;
+  }
+  for (int s = 0; s < model->numSurfaces(); ++s) {
+    const ModelSurface* surface = model->getSurface(s);
+    const SurfaceGeometry* g = surface->geometry;
+    if (!g || !g->verts || !g->indexes)
+      continue;
+    WorldSurface ws;
+    const Material* material = surface->material;
+    ws.material = material ? material->getName() : "";
+    ws.lightmap = g->lightmap;
+    int numVerts = g->numVerts;
+    int numIndexes = g->numIndexes;
+    // A two-sided lit surface carries its back side in its second half: the map holds one side.
+    if (material && material->getCull() == kCullNone && material->hasInteractionStages()) {
+      numVerts /= 2;
+      numIndexes /= 2;
+    }
+    for (int v = 0; v < numVerts; ++v) {
+      const DrawVertex& dv = g->verts[v];
+      const float f[10] = {dv.xyz[0],   dv.xyz[1],   dv.xyz[2],    dv.st[0],     dv.st[1],
+                           dv.spare[0], dv.spare[1], dv.normal[0], dv.normal[1], dv.normal[2]};
+      ws.verts.insert(ws.verts.end(), f, f + 10);
+    }
+    for (int i = 0; i < numIndexes; ++i)
+      if (g->indexes[i] >= 0 && g->indexes[i] < numVerts)
+        ws.indexes.push_back(g->indexes[i]);
+    ws.indexes.resize(ws.indexes.size() / 3 * 3);
+    out.surfaces.push_back(std::move(ws));
+  }
+  return true;
+}
+
+int WorldBase::readModelFromFile(const WorldModel& wanted, WorldModel& out) {
+  if (!g_ioSystem || name_.empty())
+    return 0;
+  IOData* data = g_ioSystem->loadFile(name_.c_str());
+  if (!data)
+    return 0;
+  std::string text(data->buffer ? data->buffer : "", size_t(data->length));
+  g_ioSystem->freeFile(data);
+  TokenParser parser;
+  if (!worldPushText(parser, text.c_str()) || !parser.expectToken(getFileId(), true, "world", __LINE__))
+    return -1;
+  while (const char* t = parser.nextToken(true)) {
+    char block[64];
+    std::snprintf(block, sizeof(block), "%s", t);
+    if (!parser.expectToken("{", true, "world", __LINE__))
+      return -1;
+    const bool model = String::icmp(block, "model") == 0;
+    const bool shadow = String::icmp(block, "shadowModel") == 0;
+    if (!model && !shadow) {
+      if (!parser.skipBlock(1))
+        return -1;
+      continue;
+    }
+    WorldModel read;
+    if (!(shadow ? parseWorldShadowModel(parser, read) : parseWorldModel(parser, read)) ||
+        !parser.expectToken("}", true, "world", __LINE__))
+      return -1;
+    if (shadow == wanted.shadow && String::icmp(read.name.c_str(), wanted.name.c_str()) == 0) {
+      out = std::move(read);
+      return 1;
+    }
+  }
+  return 0;
+}
+
 bool WorldBase::loadModels(const char* /*fileName*/, RenderModel* model) {
-  // The world keeps what it read: a purged render model is built again from that, not from the
-  // file, and the surfaces the queries hand out follow the new geometry.
   if (!model || !g_worldModelSink)
     return false;
   for (size_t i = 0; i < models_.size(); ++i) {
     WorldModel& m = models_[i];
     if (m.renderModel != model)
       continue;
+    // The block of that name is read again from the map file, so an edited file shows; without
+    // the file (or the block) the world's own copy stands.
+    WorldModel fresh;
+    const int found = readModelFromFile(m, fresh);
+    if (found < 0)
+      return false;
+    if (found > 0) {
+      fresh.renderModel = model;
+      m = std::move(fresh);
+      modelIndex_.clear();
+    }
     if (!g_worldModelSink->refillModel(model, m))
       return false;
+    // The surfaces the queries hand out follow the new geometry.
     std::vector<ModelSurface>& out = drawSurfaces_[i];
+    out.assign(m.surfaces.size(), ModelSurface());
+    surfaceStamps_[i].assign(m.surfaces.size(), 0u);
     for (size_t s = 0; s < out.size(); ++s) {
-      out[s] = ModelSurface();
       out[s].id = m.surfaces[s].id;
       if (int(s) < model->numSurfaces())
         out[s] = *model->getSurface(int(s));
@@ -343,6 +450,8 @@ bool WorldBase::loadLightmaps() {
   }
   grid_.pixels.clear();
   grid_.pixels.shrink_to_fit();
+  cmdPrintf("loaded %d lightmaps of %dx%d and a %dx%dx%d light grid from '%s'\n", grid_.numLightmaps, grid_.size,
+            grid_.size, grid_.counts[0], grid_.counts[1], grid_.counts[2], lmf.c_str());
   return true;
 }
 

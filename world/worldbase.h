@@ -63,6 +63,10 @@ class WorldBase : public SpatialSystem {
   const WorldModel* findWorldModel(const char* name) const;
   int findWorldModelIndex(const char* name) const;
   const LightmapFile& lightGrid() const { return grid_; }
+  // The model of that name and kind as the map writer writes it: from the render-model manager
+  // (which owns the models, generated ones too; false when it holds none of that name), or what the
+  // world read when there is no manager.
+  bool modelForWriting(const char* name, bool shadow, WorldModel& out) const;
   // Replaces the grid read from the ".lmf" (tools and tests build grids in memory).
   void setLightGrid(const LightmapFile& grid) { grid_ = grid; }
   // The map name with another extension.
@@ -73,6 +77,9 @@ class WorldBase : public SpatialSystem {
   void clearBase();
   bool readModelBlock(TokenParser& parser, bool shadow);
   bool readEntities(TokenParser& parser);
+  // The block of the model's kind and name from the map file: 1 read into `out`, 0 no file or no
+  // such block, -1 a syntax error.
+  int readModelFromFile(const WorldModel& wanted, WorldModel& out);
   // Hands every model to the model seam and grows the bounds by the area models.
   void finishModels();
   std::vector<ModelSurface>& drawSurfaces(int model) { return drawSurfaces_[size_t(model)]; }

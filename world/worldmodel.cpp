@@ -6,11 +6,26 @@
 #include <cstring>
 
 #include "lib/interface/cmdsystem.h"
+#include "lib/interface/commonsystem.h"
+#include "lib/interface/userinterfacesystem.h"
 #include "lib/str.h"
 #include "lib/tokenparser.h"
 
 void worldSyntaxError(TokenParser& parser, const char* what) {
   cmdPrintf("ERROR: Syntax Error: %s on line %d\n", what, parser.lineNumber());
+}
+
+void worldSetLoadProgress(TokenParser& parser) {
+  if (!g_activeGui || !g_commonSystem)
+    return;
+  const char* pos = parser.textPosition();
+  const char* start = parser.textStart();
+  const int length = parser.textLength();
+  if (!pos || !start || length <= 0)
+    return;
+  // The world's parse fills the first quarter of the bar; the entity pass the rest.
+  g_activeGui->setStateFloat("map_loading", float(pos - start) / float(length) * 0.25f);
+  g_commonSystem->updateLoading();
 }
 
 bool worldReadInt(TokenParser& parser, int& out) {
@@ -139,6 +154,7 @@ bool parseWorldModel(TokenParser& parser, WorldModel& model) {
     surf.id = areaId;
     model.bounds.addBounds(surf.bounds);
     model.surfaces.push_back(std::move(surf));
+    worldSetLoadProgress(parser);
   }
   return true;
 }
@@ -158,6 +174,7 @@ bool parseWorldShadowModel(TokenParser& parser, WorldModel& model) {
       return false;
     model.bounds.addPoint(Vec3(p[0], p[1], p[2]));
   }
+  worldSetLoadProgress(parser);
   return readIndexes(parser, model.shadowIndexes, numIndexes, numVerts);
 }
 
@@ -190,15 +207,14 @@ void writeWorldModel(std::string& out, const WorldModel& model) {
     out += line;
     for (int v = 0; v < surf.numVerts(); ++v) {
       const float* p = &surf.verts[size_t(v) * 10];
-      out += "( ";
       appendFloats(out, p, 3);
-      out += " ) ( ";
+      out += " ";
       appendFloats(out, p + 3, 2);
-      out += " ) ( ";
+      out += " ";
       appendFloats(out, p + 5, 2);
-      out += " ) ( ";
+      out += " ";
       appendFloats(out, p + 7, 3);
-      out += " )\n";
+      out += "\n";
     }
     for (size_t j = 0; j < surf.indexes.size(); ++j) {
       std::snprintf(line, sizeof(line), "%d ", surf.indexes[j]);

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes a small world from a plain room description: a ".bsp" (areas, door portals, BSP),
-its ".kdt" twin, a ".lmf" with a light grid and one lightmap, and a ".cm" collision model
+its ".kdt" twin, a ".lmf" with a light grid and one baked lightmap, and a ".cm" collision model
 ("worldMap": a brush for every floor, ceiling, wall piece and box model).
 
 Description lines (blank lines and '#' comments ignored):
@@ -30,13 +30,67 @@ def floats(vals):
     return " ".join(fmt(v) for v in vals)
 
 
+# Baked light: every lit quad gets its own TILE x TILE texels of one LM x LM lightmap.
+TILE = 16
+LM = 256
+lit_quads = []
+
+
 def quad(corners, normal, surf):
     """Appends a quad (four corners, counter-clockwise seen from where the normal points)."""
     base = len(surf["verts"])
     st = [(0, 0), (1, 0), (1, 1), (0, 1)]
+    tile = len(lit_quads)
+    if surf["lightmap"] >= 0:
+        lit_quads.append((corners, normal))
     for c, (s, t) in zip(corners, st):
-        surf["verts"].append(list(c) + [s, t, s * 0.5, t * 0.5] + list(normal))
+        if surf["lightmap"] >= 0:
+            # Texel centres at the tile's edges, so filtering never reads the next tile.
+            ls = ((tile % (LM // TILE)) * TILE + 0.5 + s * (TILE - 1)) / LM
+            lt = ((tile // (LM // TILE)) * TILE + 0.5 + t * (TILE - 1)) / LM
+        else:
+            ls, lt = s * 0.5, t * 0.5
+        surf["verts"].append(list(c) + [s, t, ls, lt] + list(normal))
     surf["indexes"] += [base, base + 1, base + 2, base, base + 2, base + 3]
+
+
+def bake_lightmap(lights, rooms, doors):
+    """The lightmap of the lit quads: a little ambient, then each point light with a linear falloff
+    and the cosine at the surface; the walls between rooms block it except through their doors."""
+    walls = [x0 for (x0, x1) in rooms[1:]]
+
+    def blocked(p, l):
+        for x in walls:
+            if (p[0] - x) * (l[0] - x) >= 0:
+                continue
+            f = (x - p[0]) / (l[0] - p[0])
+            y = p[1] + (l[1] - p[1]) * f
+            z = p[2] + (l[2] - p[2]) * f
+            if not any(dx == x and dy0 <= y <= dy1 and dz0 <= z <= dz1 for (dx, dy0, dy1, dz0, dz1) in doors):
+                return True
+        return False
+
+    pixels = bytearray([20, 20, 22]) * (LM * LM)
+    for tile, (c, n) in enumerate(lit_quads):
+        tx, ty = (tile % (LM // TILE)) * TILE, (tile // (LM // TILE)) * TILE
+        for j in range(TILE):
+            for i in range(TILE):
+                u, v = i / (TILE - 1), j / (TILE - 1)
+                w = [(1 - u) * (1 - v), u * (1 - v), u * v, (1 - u) * v]
+                # Nudged off the surface so a wall's own plane does not block it.
+                p = [sum(w[k] * c[k][a] for k in range(4)) + n[a] * 0.5 for a in range(3)]
+                rgb = [0.13, 0.13, 0.14]
+                for (lx, ly, lz, r, cr, cg, cb) in lights:
+                    d = [lx - p[0], ly - p[1], lz - p[2]]
+                    dist = (d[0] ** 2 + d[1] ** 2 + d[2] ** 2) ** 0.5
+                    if dist >= r or dist == 0 or blocked(p, (lx, ly, lz)):
+                        continue
+                    cos = max(0.0, (d[0] * n[0] + d[1] * n[1] + d[2] * n[2]) / dist)
+                    k = (1 - dist / r) * (0.35 + 0.65 * cos) * 0.6
+                    rgb = [rgb[0] + cr * k, rgb[1] + cg * k, rgb[2] + cb * k]
+                o = ((ty + j) * LM + tx + i) * 3
+                pixels[o:o + 3] = bytes(min(255, int(255 * x + 0.5)) for x in rgb)
+    return bytes(pixels)
 
 
 def wall_pieces(x, y0, y1, z0, z1, doors):
@@ -305,8 +359,8 @@ def main():
                 cells += struct.pack("<H", 0)  # straight-up direction in packed form
     grid = struct.pack("<4s4si3i3i3i", b"!LMF", b"GRID", 36 + len(cells), int(x_min), 0, 0, cell, cell, cell,
                        nx, ny, nz)
-    lm_size = 16
-    pixels = bytes([200, 190, 170]) * (lm_size * lm_size)
+    lm_size = LM
+    pixels = bake_lightmap(lights, rooms, doors)
     lmap = struct.pack("<4s4i", b"LMAP", 1, lm_size, 3, 0)
     open(base + ".lmf", "wb").write(grid + bytes(cells) + lmap + pixels)
 

@@ -7,11 +7,12 @@
 
 #include "lib/interface/collisionsystem.h"
 #include "lib/interface/rendersystem.h"
+#include "lib/interface/worldmodelsink.h"
 #include "lib/str.h"
 #include "render/material/collisionmaterials.h"
 #include "render/model/basemodel.h"
 #include "render/model/modelmaterial.h"
-#include "world/worldmodel.h"
+#include "render/model/rendermodelmanager.h"
 
 namespace {
 
@@ -54,14 +55,13 @@ bool fillSurface(BaseModel* model, const WorldSurface& in, int id) {
 class WorldSink : public WorldModelSink {
  public:
   RenderModel* addModel(const WorldModel& model) override { return buildWorldRenderModel(model); }
-  void freeModel(RenderModel* model) override {
-    if (g_renderModelSystem)
-      g_renderModelSystem->freeModel(model);
-  }
   bool refillModel(RenderModel* model, const WorldModel& source) override {
     if (!model || !(model->getFlags() & kModelFlagWorld))
       return false;
-    fillWorldRenderModel(static_cast<BaseModel*>(model), source);
+    if (source.shadow)
+      fillShadowRenderModel(static_cast<BaseModel*>(model), source);
+    else
+      fillWorldRenderModel(static_cast<BaseModel*>(model), source);
     return true;
   }
 };
@@ -125,8 +125,67 @@ RenderModel* buildWorldRenderModel(const WorldModel& model) {
     return nullptr;
   // The manager makes only static meshes here.
   BaseModel* out = static_cast<BaseModel*>(g_renderModelSystem->allocEmptyModel());
-  fillWorldRenderModel(out, model);
+  if (model.shadow)
+    fillShadowRenderModel(out, model);
+  else
+    fillWorldRenderModel(out, model);
   return out;
+}
+
+void fillShadowRenderModel(BaseModel* out, const WorldModel& model) {
+  out->init(model.name.c_str());
+  out->setWorldModel(true);
+  const int numVerts = int(model.shadowPoints.size() / 3);
+  const int numIndexes = int(model.shadowIndexes.size());
+  if (numVerts <= 0 || numIndexes <= 0)
+    return;
+  SurfaceGeometry* g = out->allocGeometry(numVerts, numIndexes);
+  if (!g) {
+    out->makeDefault();
+    out->setWorldModel(true);
+    return;
+  }
+  // The volume lives in the shadow arrays, laid over the record's vertex and index storage (a
+  // DrawVertex holds more than the four floats of a shadow vertex), as the prelight builder
+  // leaves its own.
+  float* shadowVerts = reinterpret_cast<float*>(g->verts);
+  g->bounds.clear();
+  for (int v = 0; v < numVerts; ++v) {
+    const float* p = &model.shadowPoints[size_t(v) * 3];
+    shadowVerts[v * 4] = p[0];
+    shadowVerts[v * 4 + 1] = p[1];
+    shadowVerts[v * 4 + 2] = p[2];
+    shadowVerts[v * 4 + 3] = 1.0f;
+    g->bounds.addPoint(Vec3(p[0], p[1], p[2]));
+  }
+  std::memcpy(g->indexes, model.shadowIndexes.data(), size_t(numIndexes) * sizeof(int));
+  g->shadowVerts = shadowVerts;
+  g->numShadowVerts = numVerts;
+  g->shadowIndexes = g->indexes;
+  g->numShadowIndexes = numIndexes;
+  g->numVerts = 0;
+  g->numIndexes = 0;
+  g->noCaps = uint8_t(model.noCaps != 0);
+  g->noFrontCaps = uint8_t(model.noFrontCaps != 0);
+  g->planeBits = model.planeBits;
+  out->addSurface({nullptr, g, -1});
+}
+
+int freeWorldRenderModels() {
+  // The hooks are installed only beside the manager itself.
+  if (!g_renderModelSystem || g_worldModelSink != &s_worldSink)
+    return 0;
+  RenderModelManager* manager = static_cast<RenderModelManager*>(g_renderModelSystem);
+  int freed = 0;
+  // Model 0 is the manager's default box, never a world's.
+  for (int i = manager->numModels() - 1; i >= 1; --i) {
+    RenderModel* model = manager->modelAt(i);
+    if (model && (model->getFlags() & kModelFlagWorld)) {
+      manager->freeModel(model);
+      ++freed;
+    }
+  }
+  return freed;
 }
 
 void fillWorldRenderModel(BaseModel* out, const WorldModel& model) {

@@ -336,6 +336,9 @@ void RenderManager::computeLightScreenBounds(LightRecord* light) {
 
 void RenderManager::drawLights() {
   for (int index : visibleLights_) {
+    if (skippedByLightQuality(index)) {
+      continue;
+    }
     renderLight(index);
     g_renderBackEnd.counters().lightsDrawn++;
   }
@@ -667,8 +670,10 @@ void RenderManager::drawLightmapPass() {
       continue;
     }
     if (g->lightmap != bound) {
+      // Unit 1: the lightmap material's stage binds white on unit 0 and its surface's images on
+      // 2-4, and the units' reset between draws leaves the binding, so a run binds it once.
       if (g_renderInterface != nullptr) {
-        g_renderInterface->selectTextureUnit(0, 0);
+        g_renderInterface->selectTextureUnit(1, 0);
       }
       if (!g_spatialSystem->bindLightmap(g->lightmap)) {
         break;

@@ -171,6 +171,8 @@ bool RenderManager::init() {
   debugTexts_.setGranularity(1024);
   renderDecals().init();
   createGlowTargets();
+  findLightingMaterials();
+  registerDebugCommands();
   if (g_cmdSystem && fonts_.fontCount() == 0 && fonts_.registerFont("fonts") < 0)
     g_cmdSystem->printf("WARNING: failed to load default internal font\n");
   initialised_ = true;
@@ -291,7 +293,9 @@ bool RenderManager::printQualityScreenshot(int width, int height) {
 
 int RenderManager::reinit() {
   init();
-  return 1;
+  // The new context lost the light-map images: the world makes them again.
+  const bool lit = loadMapLighting();
+  return g_spatialSystem != nullptr ? int(lit) : 1;
 }
 
 // "r_fullscreen" belongs to the window code.
@@ -299,7 +303,10 @@ bool RenderManager::isFullscreen() { return g_conVarSystem && g_conVarSystem->ge
 int RenderManager::getScreenWidth() { return r_viewwidth.getInt(); }
 int RenderManager::getScreenHeight() { return r_viewheight.getInt(); }
 
-void RenderManager::onMapLoaded() { createGlowTargets(); }
+void RenderManager::onMapLoaded() {
+  createGlowTargets();
+  loadMapLighting();
+}
 
 void RenderManager::unloadMap() {
   renderDecals().clearAll();
@@ -320,6 +327,7 @@ void RenderManager::unloadMap() {
     l = nullptr;
   }
   lights_.clear();
+  freeMapModels();
 }
 
 // --- Entities and lights ---
@@ -775,6 +783,7 @@ void RenderManager::renderScene(const RenderView* view, int flags) {
     drawScene(v);
     drawPostProcess();
     // ---- Debug primitives: drawn at the end of each 3D view, after every pass of the view. ----
+    drawDebugOverlays();
     drawDebugPrimitives();
     // ---- End of debug primitives. ----
     drawInWorldGuis();
@@ -842,6 +851,7 @@ void RenderManager::renderModelView(const RenderView* view, int flags, RenderMod
 }
 
 void RenderManager::endFrame() {
+  drawTextureOverlay();
   if (g_renderInterface)
     g_renderInterface->swapBuffers();
 }
@@ -974,8 +984,10 @@ void RenderManager::drawTriangles2D(const DrawVertex* verts, const int* indexes,
   if (own2D)
     begin2D();
   drawFlat(verts, numVerts, idx.ptr(), numIndexes, material);
-  if (own2D)
+  if (own2D) {
+    outline2DTriangles(idx.ptr(), numIndexes);
     end2D();
+  }
 }
 
 void RenderManager::drawRectOutline(float x, float y, float w, float h, float lineWidth) {

@@ -261,11 +261,42 @@ class RenderManager final : public RenderSystem {
   // "r_showgridlight": the small magenta box at a light-grid sample point.
   void drawGridLightBox(const Vec3& point);
   // Lightmap mode ("r_lightquality" 0): world entries with a lightmap, each lightmap bound once in
-  // a run; a lightmap that cannot be bound ends the pass.
+  // a run on texture unit 1; a lightmap that cannot be bound ends the pass.
   void drawLightmapPass();
   // Lightmap and hybrid modes (a map with a light grid, "r_lightquality" at most 1): entity entries
   // lit from the grid sampled 16 units above their origin.
   void drawLightGridPass();
+  // --- Debug switches and commands (debugswitches.cpp) ---
+  // "reloadARBprograms", "clearDebugLines", "clearDebugPolygons".
+  void registerDebugCommands();
+  // End of each scene view, before the debug primitives are drawn: the spatial system's debug
+  // drawing and the overlays of "r_showLights", "r_showLightTris", "r_showorigin", "r_debugStencil".
+  void drawDebugOverlays();
+  void showLights();
+  void showLightTris();
+  void showStencil();
+  // A normalised screen rectangle as an outline just beyond the near plane.
+  void showScreenRect(const Bounds& rect, bool depthTest);
+  // End of frame: the image of "r_showTexture".
+  void drawTextureOverlay();
+  // Each scene view, before its overlays: drawn primitives whose lifetime ran out go (all of them
+  // when a switch that queues them was turned off).
+  void expireDebugPrimitives();
+  // Empties the debug queues when a switch that fills them was turned off since the last call.
+  bool clearTurnedOffPrimitives();
+  // "r_showtris": the last 2D triangles (still in the flat buffer) again as outlines.
+  void outline2DTriangles(const unsigned* indexes, int numIndexes);
+
+  // "_renderGridLighting", "_renderLightMap" and (unless one was set) "_simpleShadow", without
+  // defaults (maplighting.cpp).
+  void findLightingMaterials();
+  // The lighting materials, then the spatial system's light maps and light grid (false without a
+  // map or without its light file).
+  bool loadMapLighting();
+  // Map unload: the render models the world file made (the model manager owns them).
+  void freeMapModels();
+  // "r_lightquality" 0 skips the lights no entity owns (their light is in the light maps).
+  bool skippedByLightQuality(int index) const;
   // The materials of the two passes (their stages bring the programs); null draws nothing.
   void setLightGridMaterials(Material* gridMaterial, Material* lightmapMaterial) {
     lightGridMaterial_ = gridMaterial;

@@ -1,1 +1,1 @@
-quill_add_fuzzer(bsp LIBS quill_world quill_system)
+quill_add_fuzzer(bsp LIBS quill_world quill_model quill_material quill_system)

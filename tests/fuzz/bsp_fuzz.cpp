@@ -1,11 +1,15 @@
-// Fuzzes the ".bsp" reader: the text is loaded as a map; what loads is written back, read again
-// and asked the point, box and flood questions that walk the tree and the portals.
+// Fuzzes the ".bsp" reader: the text is loaded as a map, its models (shadow models too) made into
+// render models by the render-model manager; what loads is written back, read again and asked
+// the point, box and flood questions that walk the tree and the portals; the map's models are
+// then freed as a map unload frees them.
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "lib/interface/rendermodelsystem.h"
 #include "lib/keydict.h"
+#include "render/model/worldrendermodels.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "world/bspworld.h"
 
@@ -32,15 +36,18 @@ SpatialView viewAt(const Vec3& origin) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   g_cmdSystem = &g_quiet;
   KeyDict::initPools();
+  getRenderModelSystem();
   return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+namespace {
+
+void queryWorld(const uint8_t* data, size_t size) {
   std::vector<char> text(data, data + size);
   text.push_back('\0');
   BspSpatialSystem world;
   if (!world.loadText(text.data()))
-    return 0;
+    return;
   BspSpatialSystem again;
   const std::string written = world.writeText();
   if (!again.loadText(written.c_str())) {
@@ -68,5 +75,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bits.resize(world.getNumAreas());
   world.getConnectedAreas(bits, 0, points[1]);
   world.surfacesInBounds(list, Bounds(Vec3(-1000, -1000, -1000), Vec3(1000, 1000, 1000)));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  queryWorld(data, size);
+  // The worlds are gone; the manager still holds their models until the unload frees them.
+  freeWorldRenderModels();
   return 0;
 }

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
+#include "lib/interface/commonsystem.h"
+#include "lib/interface/userinterfacesystem.h"
 #include "lib/keydict.h"
 #include "tests/support/capturecmdsystem.h"
 #include "tests/support/memoryiosystem.h"
@@ -13,10 +16,15 @@
 
 namespace {
 
-// Two areas split at x = 100 by one node, a door portal between them, a one-quad area model each.
+// Two areas split at x = 100 by one node, a door portal between them, a one-quad area model each,
+// and the prelight volume of the light "lamp" (in the order the writer writes them).
 const char* kSmallMap = R"(!BSP02
 areaPortals { 2 1
 4 1 0 ( 100 10 0 ) ( 100 20 0 ) ( 100 20 10 ) ( 100 10 10 )
+}
+shadowModel { "_prelight_lamp" 5 0 1 3 7
+( 0 0 0 ) ( 1 0 0 ) ( 0 1 0 ) ( 0 0 1 ) ( 1 1 1 )
+0 1 4
 }
 model { "_area0" 1
 { "floor" 4 6 0
@@ -36,10 +44,6 @@ model { "_AREA1" 1
 0 1 2 0 2 3
 }
 }
-shadowModel { "_prelight_lamp" 5 0 1 3 7
-( 0 0 0 ) ( 1 0 0 ) ( 0 1 0 ) ( 0 0 1 ) ( 1 1 1 )
-0 1 4
-}
 leafs { 2
 { 0 }
 { 1 }
@@ -53,6 +57,7 @@ entities { 2
 }
 {
 "classname" "light"
+"name" "lamp"
 "origin" "50 25 5"
 }
 }
@@ -289,3 +294,68 @@ TEST_F(BspLoadTest, FactoriesMakeBothWorlds) {
 }
 
 }  // namespace
+
+namespace {
+
+// The loading screen as the world's parse sees it: the values of "map_loading" and the frames
+// drawn for them.
+class RecordingLoadingGui : public UserInterface {
+ public:
+  const char* handleEvent(const UIInputEvent*, int, bool*) override { return ""; }
+  void namedEvent(const char*) override {}
+  void redraw(int) override {}
+  void setStateString(const char*, const char*) override {}
+  void setStateFloat(const char* name, float value) override {
+    if (std::string(name) == "map_loading")
+      values.push_back(value);
+  }
+  void activate(bool, int) override {}
+  std::vector<float> values;
+};
+
+class CountingCommon : public CommonSystem {
+ public:
+  void printf(const char*, ...) override {}
+  void errorBox(const char*, const char*) override {}
+  int assertBox(const char*, const char*) override { return 0; }
+  void* windowHandle() override { return nullptr; }
+  void* instanceHandle() override { return nullptr; }
+  bool hasSpatialSystem() override { return false; }
+  void setAllowMissingWorld(bool) override {}
+  void updateLoading() override { ++frames; }
+  void processEvents() override {}
+  bool playVideo(const char*, const char*, bool) override { return false; }
+  bool loadMap(const char*, int, int) override { return false; }
+  void unloadMap() override {}
+  void saveGameDicts() override {}
+  void waitLoading(int) override {}
+  void beginVidRestart() override {}
+  void endVidRestart(void*) override {}
+  const char* lastPrintedText() override { return ""; }
+  int frames = 0;
+};
+
+}  // namespace
+
+// While the loading screen is up the bar follows the world's parse through the text, within the
+// first quarter, a frame drawn for each step: after every top-level block and every model surface.
+TEST(BspLoadProgress, TheLoadingBarMovesWhileTheWorldParses) {
+  KeyDict::initPools();
+  CaptureCmdSystem cmd;
+  RecordingLoadingGui gui;
+  CountingCommon common;
+  g_activeGui = &gui;
+  g_commonSystem = &common;
+  BspSpatialSystem world;
+  const bool loaded = world.loadText(worldtest::readSourceFile("demo/media/maps/demo.bsp").c_str());
+  g_activeGui = nullptr;
+  g_commonSystem = nullptr;
+  ASSERT_TRUE(loaded) << cmd.output;
+  // 6 models of one surface each, and the areaPortals, 6 model, leafs, nodes and entities blocks.
+  ASSERT_EQ(gui.values.size(), 6u + 10u);
+  EXPECT_EQ(common.frames, int(gui.values.size()));
+  for (size_t i = 1; i < gui.values.size(); ++i)
+    EXPECT_GE(gui.values[i], gui.values[i - 1]) << i;
+  EXPECT_GT(gui.values.front(), 0.0f);
+  EXPECT_NEAR(gui.values.back(), 0.25f, 0.01f);
+}

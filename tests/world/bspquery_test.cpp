@@ -13,6 +13,7 @@
 #include "tests/support/capturecmdsystem.h"
 #include "tests/world/worldtest_support.h"
 #include "world/bspworld.h"
+#include "world/kdworld.h"
 
 namespace {
 
@@ -216,6 +217,39 @@ TEST_F(BspQueryTest, PortalStatesAndConnectedAreas) {
   world_.getConnectedAreas(small, 0, Vec3(64, 128, 48));
   EXPECT_EQ(small.bytes[0], 0xAA);
   EXPECT_NE(cmd_.errors.find("be sure to resize before calling getConnectedAreas()"), std::string::npos);
+  // A bit count that claims more than the bytes hold is refused the same way, nothing written.
+  cmd_.errors.clear();
+  AreaBitArray lying;
+  lying.resize(3);
+  lying.bytes.setNum(0);
+  world_.getConnectedAreas(lying, 0, Vec3(64, 128, 48));
+  EXPECT_EQ(lying.bytes.num(), 0);
+  EXPECT_NE(cmd_.errors.find("be sure to resize before calling getConnectedAreas()"), std::string::npos);
+}
+
+// A view query without a view answers nothing, in both worlds, and leaves the next real query
+// as it would be (no stale view from before).
+TEST_F(BspQueryTest, ViewQueriesRefuseANullView) {
+  KDSpatialSystem kd;
+  ASSERT_TRUE(kd.loadText(worldtest::readSourceFile("demo/media/maps/demo.kdt").c_str())) << cmd_.output;
+  const std::set<int> before = viewAreas(Vec3(64, 128, 48), Vec3(1, 0, 0));
+  for (SpatialSystem* world : {static_cast<SpatialSystem*>(&world_), static_cast<SpatialSystem*>(&kd)}) {
+    SCOPED_TRACE(world->getFileId());
+    int out[16] = {-7};
+    EXPECT_EQ(world->areasVisibleFromView(nullptr, out, 16), 0);
+    EXPECT_EQ(out[0], -7);
+    SurfaceList list;
+    ModelSurface stale;
+    list.append(&stale);
+    AreaBitArray all;
+    world->surfacesVisibleFromView(&list, nullptr, all);
+    EXPECT_EQ(list.num(), 0);
+    EXPECT_FALSE(world->isBoundsVisibleFromView(nullptr, Bounds(Vec3(0, 0, 0), Vec3(768, 256, 128))));
+    const int areas[] = {0, 1, 2};
+    EXPECT_FALSE(world->viewSeesAnyArea(areas, 3, nullptr));
+    world->computeAreaScreenRects(nullptr);
+  }
+  EXPECT_EQ(viewAreas(Vec3(64, 128, 48), Vec3(1, 0, 0)), before);
 }
 
 TEST_F(BspQueryTest, ScreenRectanglesOfAreasSeenThroughDoors) {

@@ -243,6 +243,36 @@ TEST(Prelight, CasterWhollyInAnotherShadowIsReduced) {
   EXPECT_NEAR(pieces.casters[0].area(), 3600.0f, 0.5f);
 }
 
+TEST(Prelight, CasterPartlyInAnotherShadowLosesThatPart) {
+  // Light at z 100. The large plate at z 60 spans x -30..30; at z 30 its shadow spans
+  // |x| <= 30 * 70 / 40 = 52.5. The small plate at z 30 spans x 40..70 (y -5..5): its part up to
+  // x 52.5 lies in the large shadow already and is cut away, the rest (17.5 x 10) stays.
+  ShadowSurface casters = quads({
+      {{-30, -30, 60}, {-30, 30, 60}, {30, 30, 60}, {30, -30, 60}},
+      {{40, -5, 30}, {40, 5, 30}, {70, 5, 30}, {70, -5, 30}},
+  });
+  std::vector<ShadowSurface> surfaces = {floorSurface(), casters};
+  PrelightPieces pieces;
+  testing::internal::CaptureStdout();
+  buildPrelightPolygons(lightAt(Vec3(0, 0, 100), kVolume), surfaces, pieces);
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(pieces.capsBefore, 2);
+  float large = 0.0f, small = 0.0f, smallMinX = 1e30f;
+  for (int i = 0; i < pieces.casters.num(); i++) {
+    Bounds b;
+    pieces.casters[i].getBounds(b);
+    if (std::fabs(b.mins.z - 60.0f) < 0.01f) {
+      large += pieces.casters[i].area();
+    } else {
+      small += pieces.casters[i].area();
+      smallMinX = std::min(smallMinX, b.mins.x);
+    }
+  }
+  EXPECT_NEAR(large, 3600.0f, 0.5f);
+  EXPECT_NEAR(small, 175.0f, 0.5f);
+  EXPECT_NEAR(smallMinX, 52.5f, 0.01f);
+}
+
 TEST(Prelight, TwoSidedSurfacesOnlyCastWithForceShadow) {
   // The plate faces up, so for a light below it is a caster candidate.
   for (uint32_t flags : {0u, uint32_t(kMaterialForceShadow)}) {
@@ -271,6 +301,10 @@ TEST(StaticShadowRules, SideCodesPerAxis) {
       {{0.05f, 0, 0}, {0, 0, 0}, 3},
       {{0, 10, -10}, {0, 0, 0}, (1 << 2) | (2 << 4)},
       {{0, 0, 0}, {0, 0, -0.01f}, 3 << 4},
+      // The tolerance is "r_zNear" (3) + 1.
+      {{3.5f, 0, 0}, {0, 0, 0}, 3},
+      {{0, -3.9f, 0}, {0, 0, 0}, 3 << 2},
+      {{4.5f, 0, -4.5f}, {0, 0, 0}, 1 | (2 << 4)},
   };
   for (const Case& c : cases)
     EXPECT_EQ(shadowSideCode(c.p, c.v), c.bits);
@@ -406,7 +440,6 @@ class TestSink : public WorldModelSink {
     g_renderModelSystem->addModel(model);
     return model;
   }
-  void freeModel(RenderModel* model) override { g_renderModelSystem->freeModel(model); }
   bool refillModel(RenderModel*, const WorldModel&) override { return false; }  // never reloaded here
 };
 
@@ -524,6 +557,43 @@ TEST_F(WorldShadows, PrelightModelsCarryShadowVolumes) {
   RenderModel* replaced = g_renderModelSystem->findModel("_prelight_light_32");
   ASSERT_NE(replaced, nullptr);
   EXPECT_EQ(replaced->numSurfaces(), 1);
+}
+
+// The map writer writes what the render-model manager holds for the map: each light's generated
+// mask as a model block and its prelight volume as a shadow-model block, which a world reads back;
+// number groups are written without parentheses except the shadow points.
+TEST_F(WorldShadows, TheWriterWritesTheGeneratedModels) {
+  // (Reading a light entity frees its stale mask: the masks are built last.)
+  testing::internal::CaptureStdout();
+  world_->generateStaticShadows(false);
+  world_->buildShadowMasks();
+  testing::internal::GetCapturedStdout();
+  RenderModel* prelight = g_renderModelSystem->findModel("_prelight_light_32");
+  ASSERT_NE(prelight, nullptr);
+  const int volumePoints = prelight->getSurface(0)->geometry->numShadowVerts;
+  const std::string text = world_->writeText();
+  EXPECT_NE(text.find("model { /* name = */ \"_shadowMask_light_32\""), std::string::npos) << text;
+  EXPECT_NE(text.find("shadowModel { /* name = */ \"_prelight_light_32\""), std::string::npos);
+  EXPECT_NE(text.find("model { /* name = */ \"_area0\""), std::string::npos);
+  // No "( ... )" groups outside the shadow points: the vertex lines start with a number.
+  const size_t area = text.find("\"_area0\"");
+  const size_t vertex = text.find('\n', text.find("/* lightmap = */", area)) + 1;
+  EXPECT_NE(text[vertex], '(') << text.substr(vertex, 40);
+  EXPECT_EQ(text.find("/* node 0 */ ("), std::string::npos);
+
+  BspSpatialSystem again;
+  ASSERT_TRUE(again.loadText(text.c_str())) << cmd_.output;
+  const WorldModel* mask = again.findWorldModel("_shadowMask_light_32");
+  ASSERT_NE(mask, nullptr);
+  EXPECT_FALSE(mask->surfaces.empty());
+  bool found = false;
+  for (const WorldModel& m : again.models())
+    if (m.shadow && m.name == "_prelight_light_32") {
+      found = true;
+      EXPECT_EQ(int(m.shadowPoints.size() / 3), volumePoints);
+    }
+  EXPECT_TRUE(found) << "the prelight volume reads back";
+  EXPECT_EQ(again.getNumAreas(), world_->getNumAreas());
 }
 
 TEST(KdWorldShadows, BothPassesDoNothing) {

@@ -163,8 +163,13 @@ TEST_F(WorldRenderTest, SampleMapAreasBecomeWorldRenderModels) {
     }
     EXPECT_EQ(listed(), before + 6 + (before == 0 ? 1 : 0));
   }
-  EXPECT_EQ(g_renderModelSystem->findModel("_area0"), nullptr) << "the world frees its render models";
+  // The models belong to the render-model manager: the world's end frees none, the map unload
+  // frees them all, once.
+  EXPECT_NE(g_renderModelSystem->findModel("_area0"), nullptr) << "the world leaves its models to the manager";
+  EXPECT_EQ(freeWorldRenderModels(), 6);
+  EXPECT_EQ(g_renderModelSystem->findModel("_area0"), nullptr);
   EXPECT_EQ(g_renderModelSystem->findModel("crate_a"), nullptr);
+  EXPECT_EQ(freeWorldRenderModels(), 0);
 }
 
 TEST_F(WorldRenderTest, BackSidesStayAtTheirMapIndexAndQueriesHandThemOut) {
@@ -223,6 +228,76 @@ TEST_F(WorldRenderTest, ReloadingModelsRebuildsWorldModelsFromTheWorld) {
     EXPECT_EQ(s->geometry->verts[0].xyz[0], 0.0f);
   }
   EXPECT_EQ(g_renderModelSystem->findModel("lamp")->getSurface(0)->geometry->numVerts, 3);
+}
+
+// A map's shadow models are listed render models of their own: found by name (the prelight
+// look-up of the renderer), their volume in the shadow arrays with the block's cap flags and plane
+// bits, freed with the map's other models and not with the world.
+TEST_F(WorldRenderTest, ShadowModelBlocksBecomeListedShadowVolumes) {
+  std::string text = kTwoSidedMap;
+  text.insert(text.find("leafs"), R"(shadowModel { "_prelight_lamp" 4 1 0 6 12
+(0 0 0) (10 0 0) (10 10 0) (0 10 5)
+0 1 2 0 2 3
+}
+)");
+  {
+    BspSpatialSystem world;
+    ASSERT_TRUE(world.loadText(text.c_str())) << cmd_.output;
+    RenderModel* prelight = g_renderModelSystem->findModel("_PRELIGHT_lamp");
+    ASSERT_NE(prelight, nullptr);
+    EXPECT_NE(prelight->getFlags() & kModelFlagWorld, 0);
+    ASSERT_EQ(prelight->numSurfaces(), 1);
+    const SurfaceGeometry* g = prelight->getSurface(0)->geometry;
+    ASSERT_NE(g, nullptr);
+    EXPECT_EQ(g->numVerts, 0) << "nothing drawn as a mesh";
+    ASSERT_EQ(g->numShadowVerts, 4);
+    ASSERT_EQ(g->numShadowIndexes, 6);
+    EXPECT_EQ(Vec3(g->shadowVerts[12], g->shadowVerts[13], g->shadowVerts[14]), Vec3(0, 10, 5));
+    EXPECT_EQ(g->shadowVerts[15], 1.0f);
+    EXPECT_EQ(g->shadowIndexes[5], 3);
+    EXPECT_EQ(g->noCaps, 1);
+    EXPECT_EQ(g->noFrontCaps, 0);
+    EXPECT_EQ(g->planeBits, 12);
+    EXPECT_EQ(g->bounds, Bounds(Vec3(0, 0, 0), Vec3(10, 10, 5)));
+    EXPECT_EQ(world.findWorldModel("_prelight_lamp"), nullptr) << "not an area or entity model";
+  }
+  EXPECT_NE(g_renderModelSystem->findModel("_prelight_lamp"), nullptr);
+  EXPECT_EQ(freeWorldRenderModels(), 3);
+  EXPECT_EQ(g_renderModelSystem->findModel("_prelight_lamp"), nullptr);
+}
+
+// "reloadModels" reads the world's models again from the map file: an edited file shows, and the
+// world's queries hand out the new surfaces.
+TEST_F(WorldRenderTest, ReloadingModelsReadsTheEditedMapFile) {
+  io_.addFile("maps/edit.bsp", kTwoSidedMap);
+  BspSpatialSystem world;
+  ASSERT_TRUE(world.load("maps/edit")) << cmd_.output;
+  std::string edited = kTwoSidedMap;
+  // The floor moves up by 7.
+  const std::string from = "( 0 0 0 ) ( 0 0 ) ( 0 0 ) ( 0 0 1 )\n( 100 0 0 )";
+  const size_t at = edited.find(from);
+  ASSERT_NE(at, std::string::npos);
+  edited.replace(at, from.size(), "( 0 0 7 ) ( 0 0 ) ( 0 0 ) ( 0 0 1 )\n( 100 0 7 )");
+  io_.addFile("maps/edit.bsp", edited);
+  SpatialSystem* previous = g_spatialSystem;
+  g_spatialSystem = &world;
+  g_renderModelSystem->reloadModels(true);
+  g_spatialSystem = previous;
+  RenderModel* area = world.getAreaModel(0);
+  ASSERT_NE(area, nullptr);
+  ASSERT_EQ(area->numSurfaces(), 2);
+  EXPECT_EQ(area->getSurface(1)->geometry->verts[0].xyz[2], 7.0f) << "the edited floor";
+  EXPECT_EQ(area->getSurface(0)->geometry->numVerts, 8) << "the panel keeps its back side";
+  List<ModelSurface*> found;
+  world.surfacesInBounds(found, Bounds(Vec3(50, 10, 6), Vec3(60, 20, 8)));
+  ASSERT_EQ(found.num(), 1);
+  EXPECT_EQ(found[0]->geometry, area->getSurface(1)->geometry);
+  // A file that no longer parses fails the reload; one without the file keeps the world's copy.
+  io_.addFile("maps/edit.bsp", "!BSP02 model { \"_area0\" 1 { oops");
+  g_spatialSystem = &world;
+  g_renderModelSystem->reloadModels(true);
+  g_spatialSystem = previous;
+  EXPECT_NE(cmd_.output.find("Syntax Error"), std::string::npos) << cmd_.output;
 }
 
 TEST_F(WorldRenderTest, CollisionReadsRenderModelsAndRealMaterials) {

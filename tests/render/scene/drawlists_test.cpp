@@ -273,6 +273,31 @@ TEST_F(DrawListTest, WorldSurfacesAndEntitiesFollowTheVisibleAreas) {
   }
 }
 
+// In lightmap mode the light pass skips the lights without an owner: their light is baked.
+TEST_F(DrawListTest, LightmapModeDrawsOnlyOwnedLights) {
+  TwoAreaWorld world;
+  g_spatialSystem = &world;
+  world.visible = {0, 1};
+  RenderLight l;
+  l.origin = Vec3(-50, 0, 0);
+  l.radius = Vec3(10, 10, 10);
+  const int mapLight = manager.addLightDef(&l);
+  l.ownerId = 7;
+  const int owned = manager.addLightDef(&l);
+  build(Vec3(-100, 0, 0));
+  ASSERT_EQ(manager.visibleLights().num(), 2);
+  struct Case {
+    int quality;
+    bool mapLightDrawn;
+  };
+  for (const Case& c : {Case{0, false}, Case{1, true}, Case{2, true}}) {
+    g_conVarSystem->setInt("r_lightquality", c.quality);
+    EXPECT_EQ(manager.skippedByLightQuality(mapLight), !c.mapLightDrawn) << c.quality;
+    EXPECT_FALSE(manager.skippedByLightQuality(owned)) << c.quality;
+  }
+  g_conVarSystem->setInt("r_lightquality", 2);
+}
+
 TEST_F(DrawListTest, LightCullingSingleLightAndFogOrder) {
   TwoAreaWorld world;
   g_spatialSystem = &world;

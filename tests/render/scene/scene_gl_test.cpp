@@ -134,6 +134,20 @@ TEST_F(SceneGLTest, FlatDrawingIn640x480UnitsMapsOntoTheWindow) {
   manager->drawTriangles2D(v, good, 3, 3, green, 1, 0, 0, 640, 480);
   EXPECT_TRUE(near(at(8, 8), kGreen));
   EXPECT_TRUE(near(at(kWidth - 8, kHeight - 8), kBlue));
+
+  // "r_showtris" outlines 2D triangles too: white along the long edge (through the centre), the
+  // inside left green.
+  const Rgb white{255, 255, 255};
+  EXPECT_FALSE(near(at(kWidth / 2, kHeight / 2), white));
+  g_conVarSystem->setInt("r_showtris", 1);
+  clearTo(0.0f, 0.0f, 1.0f);
+  manager->drawTriangles2D(v, good, 3, 3, green, 1, 0, 0, 640, 480);
+  g_conVarSystem->setInt("r_showtris", 0);
+  int outline = 0;
+  for (int d = -2; d <= 2; d++)
+    outline += near(at(kWidth / 2 + d, kHeight / 2), white, 40) ? 1 : 0;
+  EXPECT_GT(outline, 0) << "the edge through the centre is outlined";
+  EXPECT_TRUE(near(at(kWidth / 4, kHeight / 4), kGreen));
 }
 
 }  // namespace

@@ -20,3 +20,16 @@ if(TARGET quillmere AND TARGET game)
     ENVIRONMENT "${QUILL_TEST_ENV};ASAN_OPTIONS=detect_leaks=0"
     LABELS gl TIMEOUT 120 RESOURCE_LOCK quillmere_stage)
 endif()
+
+# The map's baked light and its models in the engine itself, over the staged sample content.
+quill_add_tests(render/scene/engine LIBS quill_system ENGINE)
+if(TARGET test_render_scene_engine_maplighting_gl_test)
+  target_compile_definitions(test_render_scene_engine_maplighting_gl_test PRIVATE QUILL_STAGE_DIR="${QUILL_STAGE_DIR}")
+  add_dependencies(test_render_scene_engine_maplighting_gl_test game quill_stage_media)
+  set_tests_properties(render_scene_engine/maplighting_gl_test PROPERTIES RESOURCE_LOCK quillmere_stage)
+endif()
+if(TARGET test_render_scene_engine_debugswitches_gl_test)
+  target_compile_definitions(test_render_scene_engine_debugswitches_gl_test PRIVATE QUILL_STAGE_DIR="${QUILL_STAGE_DIR}")
+  add_dependencies(test_render_scene_engine_debugswitches_gl_test game quill_stage_media)
+  set_tests_properties(render_scene_engine/debugswitches_gl_test PROPERTIES RESOURCE_LOCK quillmere_stage)
+endif()
