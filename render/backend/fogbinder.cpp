@@ -26,6 +26,11 @@ void RenderBackEnd::drawFogStages(const InteractionLight& light, Material* light
   if (d == nullptr || lightMaterial == nullptr || drawSurface_.numIndexes <= 0 || drawSurface_.indexes == nullptr) {
     return;
   }
+  // Fog covers what the lights draw; surfaces the lights leave alone (particles, sprites, the
+  // interface) are left alone by the fog too.
+  if (drawSurface_.material == nullptr || !drawSurface_.material->hasInteractionStages()) {
+    return;
+  }
   if (!fogLooked_) {
     // Made on the first fog drawn: a stage without programs of its own draws with these.
     fogLooked_ = true;
