@@ -196,9 +196,10 @@ bool writeWholeFile(const char* name, const uint8_t* bytes, size_t length) {
   IOFileHandle file = g_ioSystem->openFileWrite(name);
   if (!file)
     return false;
-  const bool ok = g_ioSystem->write(bytes, int(length), file) == int(length);
-  g_ioSystem->closeFile(file);
-  return ok;
+  // The checked close fails on a write, flush or close the disk refused (a full disk shows up at
+  // the last buffered block); the file system then keeps the old file and removes the new one.
+  const bool written = g_ioSystem->write(bytes, int(length), file) == int(length);
+  return g_ioSystem->closeFileChecked(file, nullptr) && written;
 }
 
 }  // namespace
