@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -22,6 +23,7 @@
 #include "lib/interface/iosystem.h"
 #include "lib/interface/rendersystem.h"
 #include "platform/dialog.h"
+#include "platform/fs.h"
 #include "platform/window.h"
 #include "system/appwindowhandler.h"
 #include "system/console.h"
@@ -105,6 +107,15 @@ class ConsoleEndToEndTest : public ::testing::Test {
     return p;
   }
 
+  // The console's text from line `from` on, joined.
+  static std::string consoleText(int from) {
+    Console* console = Console::getInstance(false);
+    std::string text;
+    for (int n = from; console && n <= console->lineCount() + 1; n++)
+      text += std::string(console->line(n)) + "\n";
+    return text;
+  }
+
   AppWindowHandler* app_ = nullptr;
 };
 
@@ -185,6 +196,60 @@ TEST_F(ConsoleEndToEndTest, TheConsoleKeyOpensTheConsoleAndTypedTextShows) {
   }
   EXPECT_TRUE(echoed) << "the command line is echoed into the console";
   EXPECT_TRUE(answered) << "the command ran: an unknown command is reported";
+}
+
+// Screenshots on a disk that fills during the picture (the platform layer's write budget): the
+// first block, half way, the last buffered block. Neither command says "Wrote", no partial
+// picture or temporary is left, and a picture written over an old one leaves the old one whole.
+TEST_F(ConsoleEndToEndTest, AScreenshotOnAFullDiskSaysSoAndLeavesNoPartialFile) {
+  namespace fs = std::filesystem;
+  for (int i = 0; i < 3; i++)
+    frame();
+  const fs::path shots = fs::path(g_conVarSystem->getString("fs_basepath")) / "media" / "screenshots";
+  const fs::path old = shots / "e2e_full_old.tga";
+  fs::create_directories(shots);
+  {
+    std::ofstream(old, std::ios::binary) << "the old picture";
+  }
+  struct Case {
+    const char* command;
+    const char* extension;
+  } cases[] = {{"screenshot32 e2e_full", ".tga"}, {"screenshot e2e_full", ".jpg"}};
+  for (const Case& c : cases) {
+    for (const double share : {0.0, 0.5, 0.999}) {
+      SCOPED_TRACE(std::string(c.command) + " with " + std::to_string(share));
+      // The picture's size with room to spare, then the same again on a disk too small for it.
+      const int from = Console::getInstance(false)->lineCount();
+      g_cmdSystem->executeText((std::string(c.command) + "_size").c_str());
+      uintmax_t size = 0;
+      for (const auto& entry : fs::directory_iterator(shots)) {
+        if (entry.path().filename().string().rfind("e2e_full_size", 0) == 0) {
+          size = std::max(size, entry.file_size());
+          fs::remove(entry.path());
+        }
+      }
+      ASSERT_GT(size, 1000u) << consoleText(from);
+      const int mark = Console::getInstance(false)->lineCount() + 1;  // the next line written
+      fsSetWriteBudget(int64_t(double(size) * share));
+      g_cmdSystem->executeText(c.command);
+      const bool wroteOverOld = g_renderSystem->takeScreenshot(old.string().c_str());
+      fsSetWriteBudget(-1);
+      const std::string said = consoleText(mark);
+      EXPECT_EQ(said.find("Wrote"), std::string::npos) << said;
+      EXPECT_NE(said.find("ERROR: screenshot: could not write"), std::string::npos) << said;
+      EXPECT_NE(said.find("No space left on device"), std::string::npos) << said;
+      EXPECT_FALSE(wroteOverOld);
+      for (const auto& entry : fs::directory_iterator(shots)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name.rfind("e2e_full", 0) != 0 || name == old.filename().string()) << "left behind: " << name;
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+      }
+      std::ifstream kept(old, std::ios::binary);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), std::istreambuf_iterator<char>()),
+                "the old picture");
+    }
+  }
+  fs::remove(old);
 }
 
 }  // namespace
