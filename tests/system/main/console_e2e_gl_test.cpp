@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +44,14 @@ struct Picture {
     const int row = topFirst ? y : height - 1 - y;
     const size_t at = 18 + (size_t(row) * size_t(width) + size_t(x)) * size_t(bpp);
     return data[at] + data[at + 1] + data[at + 2];
+  }
+  // Bright pixels in the box [x0, x1) x [y0, y1) of the picture.
+  int brightIn(int x0, int y0, int x1, int y1) const {
+    int n = 0;
+    for (int y = std::max(y0, 0); y < std::min(y1, height); y++)
+      for (int x = std::max(x0, 0); x < std::min(x1, width); x++)
+        n += brightness(x, y) > 300 ? 1 : 0;
+    return n;
   }
   // Pixels brighter than the dark console background in rows [y0, y1) of the picture.
   int brightPixels(int y0, int y1) const {
@@ -250,6 +259,41 @@ TEST_F(ConsoleEndToEndTest, AScreenshotOnAFullDiskSaysSoAndLeavesNoPartialFile) 
     }
   }
   fs::remove(old);
+}
+
+// The prompt "]" and the blinking cursor "_" show on the console's dark background: with an
+// empty input line there are bright pixels in the prompt's cell, and the cursor's cell lights up
+// and goes dark as it blinks.
+TEST_F(ConsoleEndToEndTest, ThePromptAndTheCursorAreVisible) {
+  Console* console = Console::getInstance(false);
+  ASSERT_NE(console, nullptr);
+  console->setSliding(true);
+  for (int i = 0; i < 200 && console->height() < 120.0f; i++) {
+    frame();
+    usleep(5000);
+  }
+  ASSERT_TRUE(console->isOpen());
+  ASSERT_STREQ(console->input(), "");
+  // Virtual 640 x 480 units to pixels; the input line's glyphs stand in [height - 25, height - 15).
+  Picture p = screenshot("e2e_prompt.tga");
+  ASSERT_GT(p.width, 0);
+  const float sx = float(p.width) / 640.0f;
+  const float sy = float(p.height) / 480.0f;
+  const int top = int((console->height() - 25.0f) * sy);
+  const int bottom = int((console->height() - 8.0f) * sy);
+  EXPECT_GT(p.brightIn(0, top, int(4 * sx), bottom), 3) << "the prompt is visible";
+  int most = 0;
+  int least = 1 << 30;
+  for (int i = 0; i < 8; i++) {
+    frame();
+    const Picture shot = screenshot("e2e_cursor.tga");
+    const int lit = shot.brightIn(int(4.5f * sx), top, int(16 * sx), bottom);
+    most = std::max(most, lit);
+    least = std::min(least, lit);
+    usleep(90000);
+  }
+  EXPECT_GT(most, 3) << "the cursor is visible";
+  EXPECT_LT(least, most) << "the cursor blinks";
 }
 
 }  // namespace
