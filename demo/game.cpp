@@ -417,6 +417,9 @@ class DemoGame : public GameInterface {
     return true;
   }
   void mapUnloaded() override {
+    // The renderer drops every entity with the map: forget the handles, or the next steps would
+    // update entities that no longer exist.
+    freeScene();
     s_player.inMap = false;
     s_effects.forget();
     s_effects.center = Vec3();

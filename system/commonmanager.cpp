@@ -388,14 +388,26 @@ SpatialSystem* mapFileName(char* name, size_t size) {
   return nullptr;
 }
 
+const char* CommonManager::takeMapFailure() {
+  if (!mapFailed_)
+    return nullptr;
+  mapFailed_ = false;
+  return mapFailure_;
+}
+
 bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag) {
   unloadMap();
   char name[256];
   std::snprintf(name, sizeof(name), "%s", mapName ? mapName : "");
+  mapFailed_ = false;
   SpatialSystem* spatial = mapFileName(name, sizeof(name));
   if (!spatial) {
-    if (!allowMissingWorld_)
+    if (!allowMissingWorld_) {
+      std::snprintf(mapFailure_, sizeof(mapFailure_), "Map \"%.200s\" not found (no .bsp or .kdt in maps/)",
+                    mapName ? mapName : "");
+      mapFailed_ = true;
       return false;
+    }
     name[0] = '\0';
   }
   if (g_conVarSystem)
@@ -432,6 +444,8 @@ bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag
       delete spatial;
       spatial = nullptr;
       result = false;
+      std::snprintf(mapFailure_, sizeof(mapFailure_), "Map \"%.200s\" could not be read (see the console)", path);
+      mapFailed_ = true;
     }
   }
   if (result) {
@@ -455,6 +469,8 @@ bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag
       if (!g_gameInterface->loadMap(name, serverFlag, networkFlag, 0)) {
         unloadMap();
         result = false;
+        std::snprintf(mapFailure_, sizeof(mapFailure_), "The game could not start map \"%.200s\"", name);
+        mapFailed_ = true;
       }
     }
   }
@@ -569,6 +585,10 @@ bool CommonManager::playVideo(const char* videoName, const char* soundName, bool
   if (g_soundSystem)
     g_soundSystem->stopAllSounds();
   return true;
+}
+
+CommonManager* findCommonManager() {
+  return s_commonManager;
 }
 
 CommonManager* getCommonManager() {
