@@ -446,6 +446,7 @@ bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag
       result = false;
       std::snprintf(mapFailure_, sizeof(mapFailure_), "Map \"%.200s\" could not be read (see the console)", path);
       mapFailed_ = true;
+      cmdPrintf("WARNING: the map file '%s' could not be loaded: it is damaged\n", path);
     }
   }
   if (result) {

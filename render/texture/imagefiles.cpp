@@ -178,6 +178,8 @@ bool loadWith(const char* name, ImageData* out, bool (*decode)(const uint8_t*, u
     file = g_ioSystem->loadFile(name, true);
   if (!file)
     return false;
+  if (file->length == 0)
+    cmdPrintf("WARNING: image '%s' is empty\n", name);
   s_decodingName = name;
   const bool ok = file->length > 0 &&
                   decode(reinterpret_cast<const uint8_t*>(file->buffer), uint32_t(file->length), out, true);
