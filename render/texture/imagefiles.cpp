@@ -144,12 +144,20 @@ bool convertRows(const uint8_t* src, size_t srcStride, ImageData* out, uint32_t 
   return true;
 }
 
-void boundsError() {
-  cmdPrintf("error..  data extracted has exceeded it's bounds\n");
-}
-
 // The file the loader is decoding, named in refusals (null for decodes from memory).
 const char* s_decodingName = nullptr;
+bool s_boundsReported = false;
+
+// Once per decoded file, with its name: a cut file would otherwise repeat it for every row.
+void boundsError() {
+  if (s_boundsReported)
+    return;
+  s_boundsReported = s_decodingName != nullptr;
+  if (s_decodingName)
+    cmdPrintf("error..  data extracted has exceeded it's bounds in '%s'\n", s_decodingName);
+  else
+    cmdPrintf("error..  data extracted has exceeded it's bounds\n");
+}
 
 // Says once what was refused and why: "WARNING: BMP 'name' refused: <reason>".
 void refuse(const char* kind, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -181,6 +189,7 @@ bool loadWith(const char* name, ImageData* out, bool (*decode)(const uint8_t*, u
   if (file->length == 0)
     cmdPrintf("WARNING: image '%s' is empty\n", name);
   s_decodingName = name;
+  s_boundsReported = false;
   const bool ok = file->length > 0 &&
                   decode(reinterpret_cast<const uint8_t*>(file->buffer), uint32_t(file->length), out, true);
   s_decodingName = nullptr;
