@@ -551,6 +551,11 @@ void CmdManager::loadConfig(const CmdArgs& args) {
   char fileName[kMaxFileName + 1];
   std::snprintf(fileName, sizeof(fileName), "%s", name);
 
+  // Zero bytes are no configuration text: such a file is damaged (zero-filled or binary).
+  if (data->length == 0)
+    printf("WARNING: loadcfg: \"%s\" is empty: it sets nothing\n", fileName);
+  else if (std::memchr(data->buffer, '\0', static_cast<size_t>(data->length)))
+    printf("WARNING: loadcfg: \"%s\" holds zero bytes: it is damaged or no configuration file\n", fileName);
   ++configDepth_;
   bool inBlock = false;
   int lineNumber = 0;
