@@ -2,6 +2,7 @@
 #include "platform/dialog.h"
 
 #include <SDL.h>
+#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +40,31 @@ int printInstead(const char* text, const char* caption, PlatformDialogAnswer def
   return defaultAnswer;
 }
 
+// While a box is up the main loop, which turns SIGINT and SIGTERM into a quit (SDL's handlers
+// queue an event), does not run: the signals take their default action instead and end the
+// process, so Ctrl+C or a kill never waits on a box nobody answers.
+class DefaultTerminationSignals {
+ public:
+  DefaultTerminationSignals() {
+    struct sigaction plain;
+    std::memset(&plain, 0, sizeof(plain));
+    plain.sa_handler = SIG_DFL;
+    sigemptyset(&plain.sa_mask);
+    sigaction(SIGINT, &plain, &savedInt_);
+    sigaction(SIGTERM, &plain, &savedTerm_);
+  }
+  ~DefaultTerminationSignals() {
+    sigaction(SIGINT, &savedInt_, nullptr);
+    sigaction(SIGTERM, &savedTerm_, nullptr);
+  }
+  DefaultTerminationSignals(const DefaultTerminationSignals&) = delete;
+  DefaultTerminationSignals& operator=(const DefaultTerminationSignals&) = delete;
+
+ private:
+  struct sigaction savedInt_;
+  struct sigaction savedTerm_;
+};
+
 }  // namespace
 
 bool platformDialogsAvailable() {
@@ -60,6 +86,7 @@ void platformSetDialogHook(PlatformDialogHook hook, void* user) {
 
 int platformMessageBox(const char* text, const char* caption, PlatformDialogButtons buttons,
                        PlatformDialogIcon icon, PlatformDialogAnswer defaultAnswer) {
+  DefaultTerminationSignals signals;
   if (s_hook) {
     return s_hook(s_hookUser, text, caption, buttons, defaultAnswer);
   }

@@ -10,6 +10,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 
 bool fsGetCwd(char* out, size_t size) {
@@ -131,21 +132,121 @@ FILE* fsOpenRead(const char* path, int64_t* size) {
   return openRegularStream(path, O_RDONLY, "rb", size);
 }
 
+namespace {
+
+thread_local int t_lastError = 0;
+std::atomic<int64_t> s_writeBudget{-1};
+
+// A call that fails without errno (stdio repeating an error it saw before) keeps the error noted
+// first; each new stream for writing starts clean.
+void noteError(bool failed) {
+  if (failed && (errno || !t_lastError)) {
+    t_lastError = errno ? errno : EIO;
+  }
+}
+
+// The write side of a budgeted stream: stdio buffers in front of it as it does for a descriptor.
+ssize_t budgetWrite(void* cookie, const char* buffer, size_t size) {
+  const int descriptor = static_cast<int>(reinterpret_cast<intptr_t>(cookie));
+  int64_t left = s_writeBudget.load();
+  size_t allowed = size;
+  if (left >= 0 && static_cast<int64_t>(size) > left) {
+    allowed = static_cast<size_t>(left);
+  }
+  if (allowed == 0 && size > 0) {
+    errno = ENOSPC;
+    t_lastError = ENOSPC;
+    return -1;
+  }
+  const ssize_t put = write(descriptor, buffer, allowed);
+  if (put > 0 && left >= 0) {
+    s_writeBudget.fetch_sub(put);
+  }
+  if (put >= 0 && allowed < size) {
+    // stdio takes a short write from a cookie as the stream's error.
+    errno = ENOSPC;
+    t_lastError = ENOSPC;
+  }
+  return put;
+}
+
+int budgetSeek(void* cookie, off64_t* offset, int origin) {
+  const off_t at = lseek(static_cast<int>(reinterpret_cast<intptr_t>(cookie)), *offset, origin);
+  if (at < 0) {
+    return -1;
+  }
+  *offset = at;
+  return 0;
+}
+
+int budgetClose(void* cookie) {
+  return close(static_cast<int>(reinterpret_cast<intptr_t>(cookie)));
+}
+
+}  // namespace
+
 FILE* fsOpenWrite(const char* path) {
-  return openRegularStream(path, O_WRONLY | O_CREAT | O_TRUNC, "wb", nullptr);
+  if (s_writeBudget.load() < 0) {
+    t_lastError = 0;
+    FILE* file = openRegularStream(path, O_WRONLY | O_CREAT | O_TRUNC, "wb", nullptr);
+    noteError(!file);
+    return file;
+  }
+  t_lastError = 0;
+  const int descriptor = openRegular(path, O_WRONLY | O_CREAT | O_TRUNC, nullptr);
+  if (descriptor < 0) {
+    noteError(true);
+    return nullptr;
+  }
+  cookie_io_functions_t functions = {};
+  functions.write = budgetWrite;
+  functions.seek = budgetSeek;
+  functions.close = budgetClose;
+  FILE* file = fopencookie(reinterpret_cast<void*>(static_cast<intptr_t>(descriptor)), "wb", functions);
+  if (!file) {
+    noteError(true);
+    close(descriptor);
+  }
+  return file;
 }
 
 bool fsCloseWrite(FILE* file) {
   if (!file) {
     return false;
   }
-  bool ok = fflush(file) == 0 && !ferror(file);
-  ok = fsync(fileno(file)) == 0 && ok;
-  return fclose(file) == 0 && ok;
+  // An earlier failed write already left its error (IOManager notes it at once); a flush that
+  // fails now brings its own.
+  errno = 0;
+  const bool flushed = fflush(file) == 0;
+  noteError(!flushed);
+  bool ok = flushed && !ferror(file);
+  // A budgeted stream has no descriptor of its own to sync.
+  const int descriptor = fileno(file);
+  if (descriptor >= 0 && fsync(descriptor) != 0) {
+    noteError(ok);
+    ok = false;
+  }
+  const bool closed = fclose(file) == 0;
+  noteError(ok && !closed);
+  return closed && ok;
+}
+
+const char* fsLastErrorText() {
+  return strerror(t_lastError ? t_lastError : EIO);
+}
+
+void fsNoteWriteError() {
+  noteError(true);
+}
+
+void fsSetWriteBudget(int64_t bytes) {
+  s_writeBudget.store(bytes < 0 ? -1 : bytes);
 }
 
 bool fsRename(const char* from, const char* to) {
-  return from && to && rename(from, to) == 0;
+  const bool ok = from && to && rename(from, to) == 0;
+  noteError(!ok);
+  return ok;
 }
 
 bool fsRemove(const char* path) {

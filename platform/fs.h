@@ -41,6 +41,17 @@ FILE* fsOpenWrite(const char* path);
 // Flushes, syncs and closes a stream opened for writing; false when any
 // earlier write, the flush or the close failed (a full disk shows up here).
 bool fsCloseWrite(FILE* file);
+// The system's text for the error of the last failed call above on this
+// thread (open, write, flush, close, rename), e.g. "No space left on device".
+const char* fsLastErrorText();
+// Records errno of a failed write on a stream from fsOpenWrite for fsLastErrorText.
+void fsNoteWriteError();
+
+// Test seam: from now on the disk takes only `bytes` more bytes across every
+// stream fsOpenWrite opens; a write past that is cut short and fails with
+// "no space left", as a full disk fails stdio's last buffered block. A
+// negative value lifts the limit. Streams opened before keep their own fate.
+void fsSetWriteBudget(int64_t bytes);
 // Renames over an existing file atomically (same file system).
 bool fsRename(const char* from, const char* to);
 bool fsRemove(const char* path);

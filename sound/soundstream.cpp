@@ -495,8 +495,11 @@ bool SoundWaveFile::parseHeader() {
   dataStart_ = dataAt;
   int64_t bytes = dataBytes;
   const int64_t left = sourceSize_ - dataStart_;
-  if (bytes > left)
+  if (bytes > left) {
+    cmdPrintf("WARNING: %s: the \"data\" chunk is cut short (%lld of %lld bytes); playing what is there\n", what,
+              (long long)(left > 0 ? left : 0), (long long)bytes);
     bytes = left > 0 ? left : 0;
+  }
   // The last 100 bytes of every file are never played, by a whole read or a streamed one: a loop
   // goes from the last played byte straight back to the start.
   int64_t length = bytes - 100;

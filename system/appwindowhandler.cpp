@@ -537,6 +537,10 @@ bool AppWindowHandler::init(const char* commandLine) {
     g_activeGui = gui;
     if (!gui)
       failStart("-guionly: the interface '%s' cannot be opened", guiName);
+    else {
+      gui->setStateString("map_message", "");  // as openMainMenu does: the main menu shows it
+      gui->activate(true, (int)getMilliseconds());  // stored alone it would never draw or take input
+    }
   }
   if (stopRequested())
     return false;
@@ -554,7 +558,7 @@ bool AppWindowHandler::init(const char* commandLine) {
     setWindowText(title);
   if (!g_activeGui)
     openMainMenu(false);
-  executeCommandLine(commandLine);
+  executeCommandLine(removeEngineOptions(commandLine).c_str());
   gameClock_.reset(now());
   frameRate_.reset(now());
   previousFrameEnd_ = now();
@@ -566,6 +570,7 @@ bool AppWindowHandler::frame() {
     return false;
   if (g_cmdSystem)
     g_cmdSystem->executeText("");
+  showMapFailure();
   uint32_t frameStart = now();
   if (g_uiSystem)
     g_uiSystem->frame((int)frameStart);
@@ -692,6 +697,18 @@ void AppWindowHandler::shutdown() {
   exports_ = nullptr;
 }
 
+void AppWindowHandler::showMapFailure() {
+  CommonManager* common = findCommonManager();
+  const char* why = common ? common->takeMapFailure() : nullptr;
+  if (!why || !g_gameInterface || g_spatialSystem)
+    return;
+  // The load took the menu away: bring it back with the reason, not a black screen.
+  if (!g_activeGui)
+    openMainMenu(true);
+  if (g_activeGui)
+    g_activeGui->setStateString("map_message", why);
+}
+
 void openMainMenu(bool force) {
   if (!g_gameInterface)
     return;
@@ -710,6 +727,7 @@ void openMainMenu(bool force) {
     return;
   g_activeGui = gui;
   g_gameInterface->setMenu(gui);
+  gui->setStateString("map_message", "");  // a failed map's reason is shown only until the menu goes
   gui->activate(true, (int)getMilliseconds());
 }
 

@@ -82,6 +82,8 @@ class AppWindowHandler : public WindowHandler {
 
   bool init(const char* commandLine) override;
   bool frame() override;
+  // After a failed map load: the main menu again, with the reason in its "map_message".
+  void showMapFailure();
   void shutdown() override;
   void handleGameCommand(const char* text);
 

@@ -14,6 +14,7 @@
 #include "lib/interface/iosystem.h"
 #include "lib/str.h"
 #include "platform/clock.h"
+#include "platform/fs.h"
 #include "system/iomanager.h"
 
 // The developer console echoes everything printed to standard output.
@@ -166,7 +167,9 @@ void CmdManager::appendText(const char* text) {
     buffer_[used] = ';';
     std::memcpy(buffer_ + used + 1, text, length + 1);
   } else {
-    printf("WARNING: command buffer overflow...\n");
+    // Say how much was lost and how it began, so the user can tell which statements to run again.
+    printf("WARNING: command buffer overflow: %zu characters dropped (%zu of %zu in use), beginning \"%.32s\"\n",
+           length, used, kBufferSize - 1, text);
   }
 }
 
@@ -440,11 +443,31 @@ void CmdManager::setOutput(CmdOutputFunction function, void* user) {
   outputUser_ = user;
 }
 
+namespace {
+
+// Configuration files only, inside the game folder where loadcfg finds them: a relative
+// "NAME.cfg" with no drive ("c:NAME"), no "..", no hidden part. Anything else could replace the
+// game module, a map or a file outside the tree.
+bool isConfigFileName(const char* name) {
+  const size_t length = std::strlen(name);
+  if (length <= 4 || String::icmp(name + length - 4, ".cfg") != 0 || std::strchr(name, ':'))
+    return false;
+  for (const char* p = name; *p; ++p) {
+    if (*p == '.' && (p == name || p[-1] == '/' || p[-1] == '\\'))
+      return false;
+  }
+  return IOSystem::isSafeName(name);
+}
+
+}  // namespace
+
 void CmdManager::writeConfig(const CmdArgs& args) {
   char name[kMaxFileName + 1];
   std::snprintf(name, sizeof(name), "%s", args.argc() > 1 ? args.argv(1) : "default.cfg");
-  if (!IOSystem::isSafeName(name)) {
-    printf("WARNING: writecfg: refusing the file name \"%s\"\n", name);
+  if (!isConfigFileName(name)) {
+    printf("WARNING: writecfg: refusing the file name \"%s\": only configuration files (NAME.cfg) inside the "
+           "game folder are written\n",
+           name);
     return;
   }
   if (!g_ioSystem)
@@ -452,17 +475,20 @@ void CmdManager::writeConfig(const CmdArgs& args) {
   const char* basePath = g_conVarSystem ? g_conVarSystem->getString("fs_basepath") : "";
   const char* built = g_ioSystem->buildOSPath(basePath, nullptr, name);
   char path[4096];
-  char temporary[4096 + 8];
   if (!built || std::snprintf(path, sizeof(path), "%s", built) >= static_cast<int>(sizeof(path))) {
     printf("ERROR: writecfg: the path of \"%s\" is too long\n", name);
     return;
   }
-  // Written beside the old file and renamed over it only once every byte is on disk: a full disk
-  // or a failed write leaves the old configuration whole.
-  std::snprintf(temporary, sizeof(temporary), "%s.tmp", path);
-  IOFileHandle file = g_ioSystem->openFileWrite(temporary);
+  FsStat existing;
+  if (fsStat(path, &existing) && existing.type != FsType::kFile) {
+    printf("ERROR: writecfg: \"%s\" is a folder or a special file; nothing written\n", name);
+    return;
+  }
+  // The file system writes beside the old file and renames over it only once every byte is on
+  // disk: a full disk or a failed write leaves the old configuration whole.
+  IOFileHandle file = g_ioSystem->openFileWrite(path);
   if (!file) {
-    printf("ERROR: writecfg: could not open \"%s\" for writing\n", temporary);
+    printf("ERROR: writecfg: could not open \"%s\" for writing; nothing written\n", name);
     return;
   }
   g_ioSystem->printf(file, "// KEYS\n");
@@ -472,10 +498,10 @@ void CmdManager::writeConfig(const CmdArgs& args) {
   g_ioSystem->printf(file, "\n// SYSTEM VARIABLES\n");
   if (g_conVarSystem)
     g_conVarSystem->writeArchived(file);
-  if (g_ioSystem->closeFileChecked(file, path))
+  if (g_ioSystem->closeFileChecked(file, nullptr))
     printf("%s saved.\n", name);
   else
-    printf("ERROR: writecfg: could not write \"%s\" (disk full?); the old file is kept\n", name);
+    printf("ERROR: writecfg: \"%s\" was not saved (see the warning above); the old file is kept\n", name);
 }
 
 void CmdManager::loadConfig(const CmdArgs& args) {
@@ -525,6 +551,11 @@ void CmdManager::loadConfig(const CmdArgs& args) {
   char fileName[kMaxFileName + 1];
   std::snprintf(fileName, sizeof(fileName), "%s", name);
 
+  // Zero bytes are no configuration text: such a file is damaged (zero-filled or binary).
+  if (data->length == 0)
+    printf("WARNING: loadcfg: \"%s\" is empty: it sets nothing\n", fileName);
+  else if (std::memchr(data->buffer, '\0', static_cast<size_t>(data->length)))
+    printf("WARNING: loadcfg: \"%s\" holds zero bytes: it is damaged or no configuration file\n", fileName);
   ++configDepth_;
   bool inBlock = false;
   int lineNumber = 0;

@@ -71,3 +71,32 @@ const char* getCommandLineOption(const char* commandLine, const char* name) {
   }
   return result;
 }
+
+std::string removeEngineOptions(const char* commandLine) {
+  std::string kept;
+  if (!commandLine)
+    return kept;
+  char token[256];
+  const char* text = commandLine;
+  bool skipNext = false;
+  for (;;) {
+    const char* start = text;
+    while (*start && (unsigned char)*start <= ' ')
+      ++start;
+    const char* end = readToken(text, token, sizeof(token));
+    if (!end)
+      break;
+    const bool option = String::icmp(token, "-guionly") == 0 || String::icmp(token, "-wndname") == 0;
+    if (skipNext) {
+      skipNext = false;
+    } else if (option) {
+      skipNext = true;
+    } else {
+      if (!kept.empty())
+        kept += ' ';
+      kept.append(start, size_t(end - start));
+    }
+    text = end;
+  }
+  return kept;
+}

@@ -389,14 +389,26 @@ SpatialSystem* mapFileName(char* name, size_t size) {
   return nullptr;
 }
 
+const char* CommonManager::takeMapFailure() {
+  if (!mapFailed_)
+    return nullptr;
+  mapFailed_ = false;
+  return mapFailure_;
+}
+
 bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag) {
   unloadMap();
   char name[256];
   std::snprintf(name, sizeof(name), "%s", mapName ? mapName : "");
+  mapFailed_ = false;
   SpatialSystem* spatial = mapFileName(name, sizeof(name));
   if (!spatial) {
-    if (!allowMissingWorld_)
+    if (!allowMissingWorld_) {
+      std::snprintf(mapFailure_, sizeof(mapFailure_), "Map \"%.200s\" not found (no .bsp or .kdt in maps/)",
+                    mapName ? mapName : "");
+      mapFailed_ = true;
       return false;
+    }
     name[0] = '\0';
   }
   if (g_conVarSystem)
@@ -433,6 +445,9 @@ bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag
       delete spatial;
       spatial = nullptr;
       result = false;
+      std::snprintf(mapFailure_, sizeof(mapFailure_), "Map \"%.200s\" could not be read (see the console)", path);
+      mapFailed_ = true;
+      cmdPrintf("WARNING: the map file '%s' could not be loaded: it is damaged\n", path);
     }
   }
   if (result) {
@@ -456,6 +471,8 @@ bool CommonManager::loadMap(const char* mapName, int serverFlag, int networkFlag
       if (!g_gameInterface->loadMap(name, serverFlag, networkFlag, 0)) {
         unloadMap();
         result = false;
+        std::snprintf(mapFailure_, sizeof(mapFailure_), "The game could not start map \"%.200s\"", name);
+        mapFailed_ = true;
       }
     }
   }
@@ -572,6 +589,10 @@ bool CommonManager::playVideo(const char* videoName, const char* soundName, bool
   if (g_soundSystem)
     g_soundSystem->stopLocalSound(7);
   return true;
+}
+
+CommonManager* findCommonManager() {
+  return s_commonManager;
 }
 
 CommonManager* getCommonManager() {

@@ -64,6 +64,9 @@ class CommonManager : public CommonSystem {
   bool isLoading() const { return loading_; }
 
   KeyDict& persistentDict(int index) { return dicts_[index]; }
+  // Why the last map load failed, once (null when it did not fail or was asked already); the
+  // frame driver shows it on the main menu it brings back.
+  const char* takeMapFailure();
   // The clock and sleep of the loading screen and video loops; tests inject their own (null
   // members fall back to the platform's).
   void setClock(const FrameClock& clock) { clock_ = clock; }
@@ -78,6 +81,8 @@ class CommonManager : public CommonSystem {
   void* instance_ = nullptr;
   bool initialised_ = false;
   bool allowMissingWorld_ = false;
+  char mapFailure_[320] = {};
+  bool mapFailed_ = false;
   bool loading_ = false;
   bool systemCreated_ = false;
   KeyDict dicts_[kPersistentDictCount];
@@ -91,6 +96,8 @@ class CommonManager : public CommonSystem {
 CommonManager* getCommonManager();
 // Shuts it down and deletes it; clears the pointer.
 void destroyCommonManager();
+// The instance when one exists; never creates it.
+CommonManager* findCommonManager();
 
 class SpatialSystem;
 // Gives `name` (a buffer of `size` bytes) the extension of the first map kind (".bsp", then ".kdt")

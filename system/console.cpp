@@ -400,10 +400,12 @@ void Console::draw() {
     g_renderSystem->setColor(1, 1, 1, 1);
 
     float y = static_cast<float>(static_cast<int>(height_) - 25);
-    drawColored("]", 0, y, 0, 0, 0);
-    drawLine(input_, charWidth_, y, 1.0f);
+    // Prompt and cursor in the text colour: black ones vanish on the dark background. The cursor
+    // goes down first so the letter under it is drawn over it and stays readable.
+    drawColored("]", 0, y, color_[0], color_[1], color_[2]);
     if ((ms & 256) == 0)
-      drawColored("_", cursorX_, y, 0, 0, 0);
+      drawColored("_", cursorX_, y, color_[0], color_[1], color_[2]);
+    drawLine(input_, charWidth_, y, 1.0f);
     if (!sliding_)
       drawColored("Ver 0.5 ", width_ - 8 * charWidth_, height_ - 15, 1, 1, 0);
     if (scroll_ > 0)

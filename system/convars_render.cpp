@@ -41,7 +41,8 @@ static ConVar r_shadowPolygonOffset("r_shadowPolygonOffset", "-1", 0x20014);
 static ConVar r_useEmapShadows("r_useEmapShadows", "1", 0x20014);
 static ConVar r_skipDynamicShadows("r_skipDynamicShadows", "0", 0x12);
 static ConVar r_skipMirrorMaps("r_skipMirrorMaps", "0", 0x2011);
-static ConVar r_skipBloomFilter("r_skipBloomFilter", "0", 0x2011);
+// Archived: the sample configuration turns the heavy glow off, and "writecfg" must keep that.
+static ConVar r_skipBloomFilter("r_skipBloomFilter", "0", 0x22011);
 static ConVar r_useMirrorClip("r_useMirrorClip", "0", 0x2011);
 static ConVar r_skipWorldRender("r_skipWorldRender", "0", 0x22011, "pass on environment rendering");
 static ConVar r_renderEntityBounds("r_renderEntityBounds", "0", 0x11);

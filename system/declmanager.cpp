@@ -322,7 +322,10 @@ DeclInterface* DeclManager::createDeclFromText(const char* name, int typeId) {
     return nullptr;
   decl->setName(name);
   decl->setText(text.c_str());
-  decl->parse();
+  const std::string source = foundIn_;  // parsing may look up others (inheritance)
+  if (!decl->parse())
+    cmdPrintf("WARNING: %s '%s' in '%s' could not be parsed\n", slots_[typeId].name, name,
+              source.empty() ? "its file" : source.c_str());
   return decl;
 }
 
@@ -417,7 +420,57 @@ DeclResource* DeclManager::createMaterialFromText(const char* text) {
 
 bool DeclManager::loadParser(TokenParser& parser, const char* file) {
   ++fileReads_;
-  return parser.loadFile(file);
+  const bool loaded = parser.loadFile(file);
+  if (loaded && file && checkedFiles_.insert(lowerKey(file)).second)
+    checkDeclFile(file, parser.textStart());
+  return loaded;
+}
+
+// Once per file: what would make its declarations vanish without a word (an empty or zeroed
+// file, text that is no declaration, a block never closed) is said with the file and line.
+void DeclManager::checkDeclFile(const char* file, const char* text) {
+  if (!text)
+    return;
+  TokenParser parser;
+  parser.pushText(text);
+  int tokens = 0;
+  int depth = 0;
+  int openedAt = 0;
+  int wordsOutside = 0;
+  const char* problem = nullptr;
+  char problemToken[64] = {};
+  int problemLine = 0;
+  while (const char* token = parser.nextToken(true)) {
+    ++tokens;
+    const int line = parser.lineNumber();
+    if (std::strcmp(token, "{") == 0) {
+      if (depth++ == 0)
+        openedAt = line;
+      wordsOutside = 0;
+    } else if (std::strcmp(token, "}") == 0) {
+      if (depth == 0) {
+        problem = "'}' without its '{'";
+        problemLine = line;
+        break;
+      }
+      --depth;
+    } else if (depth == 0 && ++wordsOutside > 2) {
+      problem = "is not a declaration";
+      std::snprintf(problemToken, sizeof(problemToken), "%s", token);
+      problemLine = line;
+      break;
+    }
+  }
+  if (tokens == 0)
+    cmdPrintf("WARNING: declaration file '%s' is empty: it declares nothing\n", file);
+  else if (problem && problemToken[0])
+    cmdPrintf("WARNING: %s line %d: '%s' %s; declarations after it are lost\n", file, problemLine, problemToken,
+              problem);
+  else if (problem)
+    cmdPrintf("WARNING: %s line %d: %s; declarations after it are lost\n", file, problemLine, problem);
+  else if (depth > 0)
+    cmdPrintf("WARNING: %s line %d: this block is never closed; the file is cut or damaged\n", file, openedAt);
+  parser.popText();
 }
 
 bool DeclManager::findDeclInFile(String& out, const char* file, const char* name, int typeId) {
@@ -439,6 +492,7 @@ bool DeclManager::findDeclInFile(String& out, const char* file, const char* name
     }
     if ((typeId == kDeclTypeCount || type == typeId) && String::icmp(blockName, name) == 0 &&
         String::icmp(keyword, slots_[type].name) == 0) {
+      foundIn_ = file;
       return parser.readBracedSection(out) && !out.isEmpty();
     }
     if (!parser.skipBlock())
@@ -577,6 +631,7 @@ bool DeclManager::searchFolder(String& out, int folderIndex, const char* name, i
 
 bool DeclManager::findDeclText(String& out, const char* name, int typeId) {
   out.clear();
+  foundIn_.clear();
   if (!name || !*name)
     return false;
   // Two rounds: the folders of the requested type, then every other one.

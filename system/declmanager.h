@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "lib/interface/declsystem.h"
@@ -140,6 +141,7 @@ class DeclManager : public DeclSystem {
   void reloadOne(DeclInterface* decl);
   void clearIndex();
   bool loadParser(TokenParser& parser, const char* file);
+  void checkDeclFile(const char* file, const char* text);
 
   DeclTypeSlot slots_[kDeclTypeCount];
   List<DeclFolder> folders_{16};
@@ -150,6 +152,9 @@ class DeclManager : public DeclSystem {
   bool indexing_ = true;
   bool initialised_ = false;
   int fileReads_ = 0;
+  // Files already checked for damage (lower case), and the file the last found text came from.
+  std::unordered_set<std::string> checkedFiles_;
+  std::string foundIn_;
 };
 
 // Creates the instance, starts it and publishes g_declSystem.

@@ -678,11 +678,55 @@ bool IOManager::closeSlot(int index) {
     if (!ok) {
       ioPrintf("WARNING: '%s' failed its checksum: the pack is damaged\n", slot.name);
     }
+  } else if (slot.handle && slot.forWriting) {
+    ok = commitWrite(index, nullptr);
   } else if (slot.handle) {
     fclose(static_cast<FILE*>(slot.handle));
   }
   memset(&slot, 0, sizeof(slot));
   writePaths_[index].clear();
+  return ok;
+}
+
+// A file opened for writing lives under a temporary name beside its own until it is closed: only
+// a file whose every write, flush and close succeeded is renamed over the old one, so a full disk
+// or a failed write leaves the old file whole and no partial file behind.
+bool IOManager::commitWrite(int index, const char* replace) {
+  IOFileSlot& slot = slots_[index];
+  const std::string& path = writePaths_[index];
+  const std::string temporary = path + kWriteSuffix;
+  const char* target = replace ? replace : path.c_str();
+  const char* failed = nullptr;
+  bool ok = !slot.writeFailed;
+  if (!ok) {
+    failed = "a write failed";
+  }
+  if (!fsCloseWrite(static_cast<FILE*>(slot.handle)) && ok) {
+    ok = false;
+    failed = "the flush or close failed";
+  }
+  slot.handle = nullptr;
+  char reason[160];
+  snprintf(reason, sizeof(reason), "%s", fsLastErrorText());
+  if (ok && !mayWrite(target)) {
+    ioPrintf("WARNING: refusing to write '%s': outside the game tree\n", target);
+    fsRemove(temporary.c_str());
+    forgetListings();
+    return false;
+  }
+  if (ok && !fsRename(temporary.c_str(), target)) {
+    ok = false;
+    failed = "renaming it into place failed";
+    snprintf(reason, sizeof(reason), "%s", fsLastErrorText());
+  }
+  if (!ok) {
+    fsRemove(temporary.c_str());
+    FsStat old;
+    const bool kept = fsStat(target, &old) && old.type == FsType::kFile;
+    ioPrintf("WARNING: could not write '%s': %s (%s); %s\n", target, failed, reason,
+             kept ? "the old file is kept" : "no file was written");
+  }
+  forgetListings();
   return ok;
 }
 
@@ -857,8 +901,16 @@ IOFileHandle IOManager::openFileWrite(const char* path) {
   if (index == 0) {
     return 0;
   }
-  FILE* stream = fsOpenWrite(path);
+  const std::string temporary = std::string(path) + kWriteSuffix;
+  FILE* stream = fsOpenWrite(temporary.c_str());
   if (!stream) {
+    FsStat target;
+    if (fsStat(path, &target) && target.type == FsType::kDirectory) {
+      ioPrintf("WARNING: could not write '%s': it is a folder\n", path);
+    } else {
+      ioPrintf("WARNING: could not write '%s': opening '%s' failed (%s)\n", path, temporary.c_str(),
+               fsLastErrorText());
+    }
     return 0;
   }
   forgetListings();
@@ -877,27 +929,13 @@ bool IOManager::closeFileChecked(IOFileHandle file, const char* replace) {
   if (!slot) {
     return false;
   }
+  const int index = static_cast<int>(file);
   if (slot->kind != kIOFilePlain || !slot->forWriting) {
-    closeSlot(static_cast<int>(file));
+    closeSlot(index);
     return false;
   }
-  const int index = static_cast<int>(file);
-  const std::string path = writePaths_[index];
-  bool ok = !slot->writeFailed;
-  ok = fsCloseWrite(static_cast<FILE*>(slot->handle)) && ok;
-  slot->handle = nullptr;
+  const bool ok = commitWrite(index, replace);
   closeSlot(index);
-  if (replace) {
-    if (ok && !mayWrite(replace)) {
-      ioPrintf("WARNING: refusing to write '%s': outside the game tree\n", replace);
-      ok = false;
-    }
-    ok = ok && fsRename(path.c_str(), replace);
-    if (!ok) {
-      fsRemove(path.c_str());
-    }
-    forgetListings();
-  }
   return ok;
 }
 
@@ -964,11 +1002,13 @@ int IOManager::write(const void* buffer, int length, IOFileHandle file) {
   while (done < length) {
     const size_t put = fwrite(in + done, 1, static_cast<size_t>(length - done), stream);
     if (ferror(stream)) {
+      fsNoteWriteError();
       slot->writeFailed = true;
       return 0;
     }
     if (put == 0) {
       if (triedOnce) {
+        fsNoteWriteError();
         slot->writeFailed = true;
         return 0;
       }

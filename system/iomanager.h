@@ -48,6 +48,8 @@ enum : uint8_t { kIOFilePlain = 0, kIOFilePacked = 1 };
 class IOManager : public IOSystem {
  public:
   static constexpr int kMaxFileSlots = 64;  // slot 0 is never handed out
+  // Appended to a file's name while it is being written (see commitWrite).
+  static constexpr const char* kWriteSuffix = ".tmp";
   static constexpr int kMaxPacksPerDirectory = 1024;
   static constexpr int kPackListBufferSize = 262144;
   static constexpr int kPrintfBufferSize = 4096;
@@ -159,6 +161,7 @@ class IOManager : public IOSystem {
   IOFileSlot* slotFor(IOFileHandle file);
   int takeSlot(const char* name);
   bool closeSlot(int index);
+  bool commitWrite(int index, const char* replace);
   int openPlain(int index, FILE* stream, const char* name, int64_t length);
   int openPacked(int index, IOPack* pack, const IOPackEntry* entry, const char* name, bool privateReader);
   // Makes a shared reader stand in this slot's entry at its position again.

@@ -414,6 +414,8 @@ bool UIProgram::runFile(const char* name, lua_State* state) {
     g_ioSystem->freeFile(data);
     return false;
   }
+  if (data->length == 0 || !data->buffer[0])
+    cmdPrintf("WARNING: script '%s' is empty: the functions it should define are missing\n", name);
   runText(name, data->buffer, state);
   g_ioSystem->freeFile(data);
   return true;

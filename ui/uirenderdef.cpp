@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "lib/interface/cmdsystem.h"
 #include "lib/interface/declsystem.h"
 #include "lib/interface/renderinterface.h"
 #include "lib/interface/rendermodelsystem.h"
@@ -111,6 +112,7 @@ void UIRenderDef::update() {
       entity_.joints = joints_.empty() ? nullptr : joints_.data();
       return;
     }
+    cmdPrintf("WARNING: animation '%s' could not be read: the model is not shown\n", file.c_str());
   }
   clearEntity();
   clip_.reset();

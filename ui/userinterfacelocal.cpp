@@ -75,6 +75,8 @@ bool UserInterfaceLocal::load(const char* name, bool) {
     result = desktop_->parse(&program_, parser, 0);
   }
   cmdPrintf("load time: %d\n", int(timer.elapsed()));
+  if (!result)
+    cmdPrintf("WARNING: interface '%s' was not loaded: the file is empty or damaged\n", name_.c_str());
   return result;
 }
 

@@ -48,6 +48,8 @@ bool UserInterfaceManager::guiFileExists(const char* name) {
   const int length = g_ioSystem->openFileRead(name, &file);
   if (file)
     g_ioSystem->closeFile(file);
+  if (length == 0)
+    cmdPrintf("WARNING: interface '%s' is empty\n", name);
   return length > 0;
 }
 

@@ -219,6 +219,8 @@ int OpenGLShaderInterface::loadARBProgram(const char* name, int kind) {
   static char buffer[kFileBufferSize];
   const int bytes = g_ioSystem->readFileToBuffer(path, buffer, kFileBufferSize);
   if (bytes <= 0 || bytes >= kFileBufferSize) {
+    if (g_ioSystem->fileExists(path))
+      cmdPrintf("WARNING: %s(%s): '%s' is empty or larger than %d bytes\n", header, name, path, kFileBufferSize - 1);
     return -1;
   }
   buffer[bytes] = '\0';
@@ -227,7 +229,7 @@ int OpenGLShaderInterface::loadARBProgram(const char* name, int kind) {
   int length = 0;
   if (!extractProgramText(buffer, header, &text, &length)) {
     // Without its header the driver would be handed text from the wrong place.
-    cmdPrintf("%s(%s): no program header\n", header, name);
+    cmdPrintf("WARNING: %s(%s): no program header in '%s'\n", header, name, path);
     return -1;
   }
 
@@ -260,7 +262,7 @@ int OpenGLShaderInterface::loadARBProgram(const char* name, int kind) {
     std::snprintf(record->name, sizeof(record->name), "%s", storedName(name));
     return index;
   }
-  cmdPrintf("%s(%s): %s\n", header, name, error);
+  cmdPrintf("WARNING: %s(%s): '%s' failed to compile: %s\n", header, name, path, error);
   freeProgramObjects(record);
   if (isNew) {
     dropNewRecord(index);

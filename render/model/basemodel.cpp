@@ -293,8 +293,10 @@ uint8_t colorByte(double v) {
 bool BaseModel::parseMesh(TokenParser& parser) {
   MeshReader reader(parser, name_.c_str());
   const char* file = name_.c_str();
-  if (!parser.expectToken("meshVersion", true, file, parser.lineNumber()))
+  if (!parser.expectToken("meshVersion", true, file, parser.lineNumber())) {
+    reader.refuse("no \"meshVersion\" at its start");
     return false;
+  }
   const char* versionText = parser.nextToken(true);
   if (!versionText || !MeshReader::isInteger(versionText)) {
     reader.refuse("the version is not an integer");

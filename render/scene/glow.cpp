@@ -16,7 +16,7 @@
 
 static ConVar r_skipPostProcessG("r_skipPostProcess", "0", 0x20011, "skip all post processing");
 static ConVar r_skipDynamicTexturesG("r_skipDynamicTextures", "0", 0x20011, "skip all dynamic mirror rendering");
-static ConVar r_skipBloomFilterG("r_skipBloomFilter", "0", 0x2011);
+static ConVar r_skipBloomFilterG("r_skipBloomFilter", "0", 0x22011);  // archived, as in system/convars_render.cpp
 
 namespace {
 

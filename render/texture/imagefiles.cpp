@@ -144,12 +144,20 @@ bool convertRows(const uint8_t* src, size_t srcStride, ImageData* out, uint32_t 
   return true;
 }
 
-void boundsError() {
-  cmdPrintf("error..  data extracted has exceeded it's bounds\n");
-}
-
 // The file the loader is decoding, named in refusals (null for decodes from memory).
 const char* s_decodingName = nullptr;
+bool s_boundsReported = false;
+
+// Once per decoded file, with its name: a cut file would otherwise repeat it for every row.
+void boundsError() {
+  if (s_boundsReported)
+    return;
+  s_boundsReported = s_decodingName != nullptr;
+  if (s_decodingName)
+    cmdPrintf("error..  data extracted has exceeded it's bounds in '%s'\n", s_decodingName);
+  else
+    cmdPrintf("error..  data extracted has exceeded it's bounds\n");
+}
 
 // Says once what was refused and why: "WARNING: BMP 'name' refused: <reason>".
 void refuse(const char* kind, const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -178,7 +186,10 @@ bool loadWith(const char* name, ImageData* out, bool (*decode)(const uint8_t*, u
     file = g_ioSystem->loadFile(name, true);
   if (!file)
     return false;
+  if (file->length == 0)
+    cmdPrintf("WARNING: image '%s' is empty\n", name);
   s_decodingName = name;
+  s_boundsReported = false;
   const bool ok = file->length > 0 &&
                   decode(reinterpret_cast<const uint8_t*>(file->buffer), uint32_t(file->length), out, true);
   s_decodingName = nullptr;
@@ -196,9 +207,10 @@ bool writeWholeFile(const char* name, const uint8_t* bytes, size_t length) {
   IOFileHandle file = g_ioSystem->openFileWrite(name);
   if (!file)
     return false;
-  const bool ok = g_ioSystem->write(bytes, int(length), file) == int(length);
-  g_ioSystem->closeFile(file);
-  return ok;
+  // The checked close fails on a write, flush or close the disk refused (a full disk shows up at
+  // the last buffered block); the file system then keeps the old file and removes the new one.
+  const bool written = g_ioSystem->write(bytes, int(length), file) == int(length);
+  return g_ioSystem->closeFileChecked(file, nullptr) && written;
 }
 
 }  // namespace

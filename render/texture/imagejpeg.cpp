@@ -370,8 +370,7 @@ bool encodeJpeg(IOFileHandle file, const ImageData* data, int bpp) {
   }
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
-  g_ioSystem->closeFile(file);
-  return !dest.failed;
+  return g_ioSystem->closeFileChecked(file, nullptr) && !dest.failed;
 }
 
 }  // namespace

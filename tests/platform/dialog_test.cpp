@@ -1,6 +1,9 @@
 // Message boxes: the headless fall-back answers at once with the default and
 // prints the text; a hook answers instead of the user.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -71,4 +74,61 @@ TEST(PlatformDialog, HookAnswersInsteadOfTheUser) {
   platformSetDialogHook(nullptr, nullptr);
 }
 
+// A box nobody answers (the hook stands in for a user who never clicks) must not outlive Ctrl+C
+// or a kill, even where a handler of the main loop would only queue a quit; once the box is
+// answered that handler is back.
+int waitForever(void*, const char*, const char*, PlatformDialogButtons, PlatformDialogAnswer) {
+  for (;;)
+    pause();
+}
+int answerAtOnce(void* user, const char*, const char*, PlatformDialogButtons, PlatformDialogAnswer answer) {
+  struct sigaction now;
+  sigaction(SIGTERM, nullptr, &now);
+  *static_cast<bool*>(user) = now.sa_handler == SIG_DFL;
+  return answer;
+}
+void queueQuit(int) {}
+
+TEST(PlatformDialog, TerminationSignalsEndTheProcessWhileABoxIsUp) {
+  for (const int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      signal(SIGINT, queueQuit);
+      signal(SIGTERM, queueQuit);
+      platformSetDialogHook(waitForever, nullptr);
+      platformMessageBox("never answered", "Load Error", PLATFORM_DIALOG_OK, PLATFORM_DIALOG_ERROR,
+                         PLATFORM_ANSWER_OK);
+      _exit(0);
+    }
+    usleep(200000);
+    kill(child, sig);
+    int status = 0;
+    pid_t done = 0;
+    for (int i = 0; i < 500 && done == 0; i++) {
+      done = waitpid(child, &status, WNOHANG);
+      usleep(10000);
+    }
+    if (done == 0) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      FAIL() << "the box blocked the signal";
+    }
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+  }
+  bool defaultInside = false;
+  void (*previous)(int) = signal(SIGTERM, queueQuit);
+  platformSetDialogHook(answerAtOnce, &defaultInside);
+  EXPECT_EQ(platformMessageBox("x", "y", PLATFORM_DIALOG_OK, PLATFORM_DIALOG_INFO, PLATFORM_ANSWER_OK),
+            PLATFORM_ANSWER_OK);
+  platformSetDialogHook(nullptr, nullptr);
+  EXPECT_TRUE(defaultInside);
+  struct sigaction after;
+  sigaction(SIGTERM, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, queueQuit) << "the loop's handler is back";
+  signal(SIGTERM, previous);
+}
+
 }  // namespace
+

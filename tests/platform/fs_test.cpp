@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -145,4 +147,29 @@ TEST_F(PlatformFsTest, CloseWriteReportsWhatTheDiskRefused) {
   EXPECT_FALSE(fs::exists(root_ / "ok.txt"));
   EXPECT_TRUE(fsRemove((root_ / "moved.txt").string().c_str()));
   EXPECT_FALSE(fsRemove((root_ / "moved.txt").string().c_str()));
+}
+
+// The write budget stands in for a disk with that many bytes free: stdio's buffer hides the
+// failure until its last block goes out, at the flush of the close.
+TEST_F(PlatformFsTest, AWriteBudgetFailsTheLastBufferedBlockAsAFullDiskDoes) {
+  const std::string path = (root_ / "budget.bin").string();
+  const std::string data(10000, 'x');
+  fsSetWriteBudget(9990);
+  FILE* file = fsOpenWrite(path.c_str());
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(fwrite(data.data(), 1, 2000, file), 2000u) << "the first blocks still fit";
+  EXPECT_EQ(fsTell(file), 2000);
+  fwrite(data.data(), 1, data.size() - 2000, file);
+  const bool closed = fsCloseWrite(file);
+  fsSetWriteBudget(-1);
+  EXPECT_FALSE(closed);
+  EXPECT_STREQ(fsLastErrorText(), strerror(ENOSPC));
+  EXPECT_EQ(fs::file_size(path), 9990u) << "what the disk took";
+
+  // Without a budget the same writes succeed.
+  file = fsOpenWrite(path.c_str());
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(fwrite(data.data(), 1, data.size(), file), data.size());
+  EXPECT_TRUE(fsCloseWrite(file));
+  EXPECT_EQ(fs::file_size(path), data.size());
 }

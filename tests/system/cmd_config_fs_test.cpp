@@ -10,6 +10,7 @@
 #include <string>
 
 #include "lib/keydict.h"
+#include "platform/fs.h"
 #include "system/cmdmanager.h"
 #include "system/convarmanager.h"
 #include "system/iomanager.h"
@@ -128,7 +129,8 @@ TEST_F(CmdConfigFileTest, AFullDiskKeepsTheOldConfigurationWhole) {
   EXPECT_EQ(read("media/default.cfg"), old) << "the old file was cut";
   EXPECT_FALSE(fs::exists(tree_ / "media" / "default.cfg.tmp")) << "the temporary file is left behind";
   EXPECT_EQ(g_output.find("saved."), std::string::npos) << g_output;
-  EXPECT_NE(g_output.find("ERROR: writecfg: could not write \"default.cfg\""), std::string::npos) << g_output;
+  EXPECT_NE(g_output.find("ERROR: writecfg: \"default.cfg\" was not saved"), std::string::npos) << g_output;
+  EXPECT_NE(g_output.find("WARNING: could not write '"), std::string::npos) << "what failed: " << g_output;
 
   // With room again the same command replaces the file whole.
   g_output.clear();
@@ -136,6 +138,41 @@ TEST_F(CmdConfigFileTest, AFullDiskKeepsTheOldConfigurationWhole) {
   EXPECT_EQ(g_output, "default.cfg saved.\n");
   EXPECT_NE(read("media/default.cfg").find(std::string(3000, 'c')), std::string::npos);
   EXPECT_FALSE(fs::exists(tree_ / "media" / "default.cfg.tmp"));
+}
+
+// The disk fills while the configuration goes out, at its first block, half way or in its last
+// buffered block (the platform layer's write budget): never "saved.", a message saying what
+// failed, the old file whole and no temporary left. A folder of the name is refused up front.
+TEST_F(CmdConfigFileTest, AWriteThatFailsAnywhereKeepsTheOldConfiguration) {
+  const std::string old = "// KEYS\nclearkeys\n\n// SYSTEM VARIABLES\ncfgfs_old \"1\"\n";
+  ConVar big("cfgfs_budget", "", kConVarString | kConVarArchive);
+  ConVar big2("cfgfs_budget2", "", kConVarString | kConVarArchive);
+  big.setString(std::string(3000, 'y').c_str());
+  big2.setString(std::string(3000, 'z').c_str());
+  g_cmdSystem->executeText("writecfg sized.cfg");
+  const uintmax_t size = fs::file_size(tree_ / "media" / "sized.cfg");
+  ASSERT_GT(size, 6000u);
+  for (const int64_t budget : {int64_t(0), int64_t(size / 2), int64_t(size - 18), int64_t(size - 1)}) {
+    SCOPED_TRACE(budget);
+    tree_.write("media/default.cfg", old);
+    g_output.clear();
+    fsSetWriteBudget(budget);
+    g_cmdSystem->executeText("writecfg");
+    fsSetWriteBudget(-1);
+    EXPECT_EQ(read("media/default.cfg"), old);
+    EXPECT_FALSE(fs::exists(tree_ / "media" / "default.cfg.tmp"));
+    EXPECT_EQ(g_output.find("saved."), std::string::npos) << g_output;
+    EXPECT_NE(g_output.find("WARNING: could not write '" + tree_.str("media/default.cfg") + "'"), std::string::npos)
+        << g_output;
+    EXPECT_NE(g_output.find("No space left on device"), std::string::npos) << g_output;
+    EXPECT_NE(g_output.find("ERROR: writecfg: \"default.cfg\" was not saved"), std::string::npos) << g_output;
+  }
+  fs::create_directories(tree_ / "media" / "folder.cfg");
+  g_output.clear();
+  g_cmdSystem->executeText("writecfg folder.cfg");
+  EXPECT_EQ(g_output, "ERROR: writecfg: \"folder.cfg\" is a folder or a special file; nothing written\n");
+  EXPECT_TRUE(fs::is_directory(tree_ / "media" / "folder.cfg"));
+  EXPECT_TRUE(fs::is_empty(tree_ / "media" / "folder.cfg"));
 }
 
 // Loading default.cfg can fail for reasons other than absence; then no file may be replaced by

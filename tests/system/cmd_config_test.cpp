@@ -126,14 +126,18 @@ TEST_F(CmdConfigTest, WithoutBindingsTheKeySectionStillClears) {
 }
 
 TEST_F(CmdConfigTest, WriteRefusesNamesLeavingTheGameDirectory) {
-  for (const char* name : {"../escape.cfg", "sub/../../x.cfg", "c::x.cfg", "/etc/passwd", "\\abs.cfg"}) {
+  // Only configuration files: never the game module, a map, a drive name or a hidden file.
+  for (const char* name : {"../escape.cfg", "sub/../../x.cfg", "c::x.cfg", "/etc/passwd", "\\abs.cfg", "game.so",
+                           "maps/demo.bsp", "c:default.cfg", "x:y.cfg", ".cfg", "sub/.hidden.cfg", "default.cfg.bak",
+                           "guis/mainmenu.gui"}) {
     SCOPED_TRACE(name);
     g_output.clear();
     CmdArgs args;
     args.addWord("writecfg");
     args.addWord(name);
     g_cmdSystem->findCommand("writecfg")->function(args);
-    EXPECT_EQ(g_output, "WARNING: writecfg: refusing the file name \"" + std::string(name) + "\"\n");
+    EXPECT_EQ(g_output, "WARNING: writecfg: refusing the file name \"" + std::string(name) +
+                            "\": only configuration files (NAME.cfg) inside the game folder are written\n");
   }
   EXPECT_TRUE(fs.files.empty());
   g_cmdSystem->executeText("writecfg sub/ok.cfg");

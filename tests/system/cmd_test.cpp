@@ -145,9 +145,13 @@ TEST_F(CmdTest, BufferHoldsUpTo1022Characters) {
   std::string overflow(1023, 'b');
   cmd->appendText(overflow.c_str());
   EXPECT_STREQ(cmd->bufferedText(), "");
-  EXPECT_EQ(g_output.substr(g_output.find("WARNING")), "WARNING: command buffer overflow...\n");
+  EXPECT_EQ(g_output.substr(g_output.find("WARNING")),
+            "WARNING: command buffer overflow: 1023 characters dropped (0 of 1023 in use), beginning \"" +
+                std::string(32, 'b') + "\"\n");
   cmd->appendText("x");
+  g_output.clear();
   cmd->appendText(std::string(1021, 'c').c_str());  // ";x" is buffered: 1021 no longer fits
+  EXPECT_NE(g_output.find("1021 characters dropped (2 of 1023 in use)"), std::string::npos) << g_output;
   EXPECT_STREQ(cmd->bufferedText(), ";x");
 }
 

@@ -342,8 +342,21 @@ TEST_F(ConsoleTest, OpenConsoleDrawsInputVersionAndNewestLinesAboveTheInput) {
   ASSERT_NE(input, nullptr);
   EXPECT_FLOAT_EQ(input->y, 95);  // height 120 - 25
   EXPECT_FLOAT_EQ(input->x, 5);
+  // The prompt and the blinking cursor take the text colour (black vanishes on the dark
+  // background); the cursor goes down before the input so the letter under it stays on top.
   ASSERT_NE(render.find("]"), nullptr);
-  EXPECT_FLOAT_EQ(render.find("]")->r, 0);
+  EXPECT_FLOAT_EQ(render.find("]")->r, 1);
+  EXPECT_FLOAT_EQ(render.find("]")->g, 1);
+  EXPECT_FLOAT_EQ(render.find("]")->b, 1);
+  const uint32_t drawnAt = g_now;
+  g_now = (g_now | 511) + 1;  // bit 8 clear: the cursor's half of the blink
+  render.texts.clear();
+  console->draw();
+  g_now = drawnAt;
+  const TextRender::Text* cursor = render.find("_");
+  ASSERT_NE(cursor, nullptr) << "the cursor shows while bit 8 of the time is clear";
+  EXPECT_FLOAT_EQ(cursor->r + cursor->g + cursor->b, 3);
+  EXPECT_LT(cursor, render.find("map x")) << "the cursor is drawn before the input text";
   ASSERT_NE(render.find("Ver 0.5 "), nullptr);
   EXPECT_EQ(render.find("-"), nullptr);
   const TextRender::Text* newest = render.find("text 30");

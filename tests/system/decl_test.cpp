@@ -431,3 +431,35 @@ TEST_F(DeclManagerTest, AMaterialWithoutTextComesFromItsImageWhenOneExists) {
 }
 
 }  // namespace
+
+// A damaged declaration file never loses its declarations silently: the first scan of each file
+// names it (and the line) when it is empty, holds text that is no declaration, or is cut inside
+// a block; a sound file says nothing.
+TEST_F(DeclManagerTest, DamagedDeclarationFilesAreNamedOnce) {
+  struct Case {
+    const char* file;
+    const char* text;
+    const char* said;
+  } cases[] = {
+      {"materials/empty.mtx", "",
+       "WARNING: declaration file 'materials/empty.mtx' is empty: it declares nothing\n"},
+      {"materials/zero.mtx", "// only a comment\n",
+       "WARNING: declaration file 'materials/zero.mtx' is empty"},
+      {"materials/cut.mtx", "material a { x }\nmaterial b {\n  y {\n",
+       "WARNING: materials/cut.mtx line 2: this block is never closed"},
+      {"materials/junk.mtx", "material a { x }\n\x7f\x01q w e r t\n", "WARNING: materials/junk.mtx line 2: "},
+      {"materials/close.mtx", "material a { x } }\n",
+       "WARNING: materials/close.mtx line 1: '}' without its '{'"},
+  };
+  for (const Case& c : cases)
+    files_.add(c.file, c.text);
+  files_.add("materials/good.mtx", "material fine { stage }\n");
+  takeOutput();
+  decls_->findType(kDeclMaterial, "nothing_here", false);
+  const std::string said = takeOutput();
+  for (const Case& c : cases)
+    EXPECT_NE(said.find(c.said), std::string::npos) << c.file << ":\n" << said;
+  EXPECT_EQ(said.find("good.mtx"), std::string::npos) << said;
+  decls_->findType(kDeclMaterial, "still_nothing", false);
+  EXPECT_EQ(takeOutput().find("WARNING: materials/"), std::string::npos) << "each file is checked once";
+}

@@ -159,6 +159,23 @@ TEST(CommandLine, OptionsAreTheTokenAfterTheirNameWithQuotesAsOneToken) {
     EXPECT_STREQ(getCommandLineOption(c.line, c.name), c.value) << c.line;
 }
 
+// The options the engine reads itself never reach the console, and the statement after them survives.
+TEST(CommandLine, EngineOptionsAndTheirValuesAreLeftOutOfTheConsoleText) {
+  struct Case {
+    const char* line;
+    const char* kept;
+  } cases[] = {
+      {"-wndname Foo con_devconsole 1 ; quit", "con_devconsole 1 ; quit"},
+      {"-guionly guis/test.gui -WNDNAME \"My Window\" ; echo \"a b\"", "; echo \"a b\""},
+      {"map demo ; -wndname x", "map demo ;"},
+      {"-guionly", ""},
+      {"quit", "quit"},
+      {"", ""},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(removeEngineOptions(c.line), c.kept) << c.line;
+}
+
 TEST(CommandLine, AnOverLongTokenIsCutTo255Characters) {
   std::string longValue(400, 'x');
   std::string line = "-wndname " + longValue + " next";

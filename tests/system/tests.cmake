@@ -49,6 +49,14 @@ if(TARGET quillmere)
   set_tests_properties(system/quillmere_hostile_starts PROPERTIES
     ENVIRONMENT "${QUILL_TEST_ENV};ASAN_OPTIONS=detect_leaks=0"
     LABELS gl TIMEOUT 400)
+
+  # What a new user runs into: saved settings, engine options, -guionly, a missing map.
+  add_test(NAME system/quillmere_user_starts
+    COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:quillmere> -DDIR=${QUILL_STAGE_DIR}
+      -P ${CMAKE_CURRENT_LIST_DIR}/main/run_quillmere_user.cmake)
+  set_tests_properties(system/quillmere_user_starts PROPERTIES
+    ENVIRONMENT "${QUILL_TEST_ENV};ASAN_OPTIONS=detect_leaks=0"
+    LABELS gl TIMEOUT 400 RESOURCE_LOCK quillmere_stage)
 endif()
 
 # Restaging the sample content keeps what the engine wrote into the staged tree.
@@ -64,4 +72,15 @@ if(TARGET test_system_main_console_e2e_gl_test)
     add_dependencies(test_system_main_console_e2e_gl_test quill_stage_media)
   endif()
   set_tests_properties(system_main/console_e2e_gl_test PROPERTIES RESOURCE_LOCK quillmere_stage)
+endif()
+
+# Damaged sample content through the staged engine: copies of the staged tree, the engine spawned.
+if(TARGET test_system_damaged_content_gl_test AND TARGET quillmere)
+  target_compile_definitions(test_system_damaged_content_gl_test PRIVATE QUILL_STAGE_DIR="${QUILL_STAGE_DIR}"
+    QUILLMERE_EXE="$<TARGET_FILE:quillmere>")
+  add_dependencies(test_system_damaged_content_gl_test quillmere)
+  if(TARGET quill_stage_media)
+    add_dependencies(test_system_damaged_content_gl_test quill_stage_media)
+  endif()
+  set_tests_properties(system/damaged_content_gl_test PROPERTIES TIMEOUT 900 RESOURCE_LOCK quillmere_stage)
 endif()

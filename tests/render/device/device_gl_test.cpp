@@ -332,9 +332,11 @@ TEST_F(DeviceGLTest, ARBProgramFailuresGiveMinusOne) {
   EXPECT_EQ(shader.loadFragmentProgram("pass.vp"), -1) << "a vertex file has no fragment header";
   EXPECT_EQ(shader.loadVertexProgram("missing.vp"), -1);
   EXPECT_EQ(shader.programCount(), before) << "failed loads leave no record";
-  EXPECT_NE(console.output.find("!!ARBvp(bad.vp): "), std::string::npos) << console.output;
+  EXPECT_NE(console.output.find("!!ARBvp(bad.vp): 'glprogs/bad.vp' failed to compile: "), std::string::npos)
+      << console.output;
   EXPECT_EQ(console.output.find("!!ARBvp(bad.vp): worked"), std::string::npos);
-  EXPECT_NE(console.output.find("!!ARBvp(noheader.vp): no program header\n"), std::string::npos);
+  EXPECT_NE(console.output.find("WARNING: !!ARBvp(noheader.vp): no program header in 'glprogs/noheader.vp'\n"),
+            std::string::npos);
   console.output.clear();
   EXPECT_GE(shader.loadVertexProgram("pass.vp"), 0);
   EXPECT_EQ(console.output, "!!ARBvp(pass.vp): worked\n");

@@ -7,9 +7,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -22,6 +24,7 @@
 #include "lib/interface/iosystem.h"
 #include "lib/interface/rendersystem.h"
 #include "platform/dialog.h"
+#include "platform/fs.h"
 #include "platform/window.h"
 #include "system/appwindowhandler.h"
 #include "system/console.h"
@@ -41,6 +44,14 @@ struct Picture {
     const int row = topFirst ? y : height - 1 - y;
     const size_t at = 18 + (size_t(row) * size_t(width) + size_t(x)) * size_t(bpp);
     return data[at] + data[at + 1] + data[at + 2];
+  }
+  // Bright pixels in the box [x0, x1) x [y0, y1) of the picture.
+  int brightIn(int x0, int y0, int x1, int y1) const {
+    int n = 0;
+    for (int y = std::max(y0, 0); y < std::min(y1, height); y++)
+      for (int x = std::max(x0, 0); x < std::min(x1, width); x++)
+        n += brightness(x, y) > 300 ? 1 : 0;
+    return n;
   }
   // Pixels brighter than the dark console background in rows [y0, y1) of the picture.
   int brightPixels(int y0, int y1) const {
@@ -103,6 +114,15 @@ class ConsoleEndToEndTest : public ::testing::Test {
     EXPECT_TRUE(readPicture(path, &p)) << path;
     std::remove(path.c_str());
     return p;
+  }
+
+  // The console's text from line `from` on, joined.
+  static std::string consoleText(int from) {
+    Console* console = Console::getInstance(false);
+    std::string text;
+    for (int n = from; console && n <= console->lineCount() + 1; n++)
+      text += std::string(console->line(n)) + "\n";
+    return text;
   }
 
   AppWindowHandler* app_ = nullptr;
@@ -185,6 +205,95 @@ TEST_F(ConsoleEndToEndTest, TheConsoleKeyOpensTheConsoleAndTypedTextShows) {
   }
   EXPECT_TRUE(echoed) << "the command line is echoed into the console";
   EXPECT_TRUE(answered) << "the command ran: an unknown command is reported";
+}
+
+// Screenshots on a disk that fills during the picture (the platform layer's write budget): the
+// first block, half way, the last buffered block. Neither command says "Wrote", no partial
+// picture or temporary is left, and a picture written over an old one leaves the old one whole.
+TEST_F(ConsoleEndToEndTest, AScreenshotOnAFullDiskSaysSoAndLeavesNoPartialFile) {
+  namespace fs = std::filesystem;
+  for (int i = 0; i < 3; i++)
+    frame();
+  const fs::path shots = fs::path(g_conVarSystem->getString("fs_basepath")) / "media" / "screenshots";
+  const fs::path old = shots / "e2e_full_old.tga";
+  fs::create_directories(shots);
+  {
+    std::ofstream(old, std::ios::binary) << "the old picture";
+  }
+  struct Case {
+    const char* command;
+    const char* extension;
+  } cases[] = {{"screenshot32 e2e_full", ".tga"}, {"screenshot e2e_full", ".jpg"}};
+  for (const Case& c : cases) {
+    for (const double share : {0.0, 0.5, 0.999}) {
+      SCOPED_TRACE(std::string(c.command) + " with " + std::to_string(share));
+      // The picture's size with room to spare, then the same again on a disk too small for it.
+      const int from = Console::getInstance(false)->lineCount();
+      g_cmdSystem->executeText((std::string(c.command) + "_size").c_str());
+      uintmax_t size = 0;
+      for (const auto& entry : fs::directory_iterator(shots)) {
+        if (entry.path().filename().string().rfind("e2e_full_size", 0) == 0) {
+          size = std::max(size, entry.file_size());
+          fs::remove(entry.path());
+        }
+      }
+      ASSERT_GT(size, 1000u) << consoleText(from);
+      const int mark = Console::getInstance(false)->lineCount() + 1;  // the next line written
+      fsSetWriteBudget(int64_t(double(size) * share));
+      g_cmdSystem->executeText(c.command);
+      const bool wroteOverOld = g_renderSystem->takeScreenshot(old.string().c_str());
+      fsSetWriteBudget(-1);
+      const std::string said = consoleText(mark);
+      EXPECT_EQ(said.find("Wrote"), std::string::npos) << said;
+      EXPECT_NE(said.find("ERROR: screenshot: could not write"), std::string::npos) << said;
+      EXPECT_NE(said.find("No space left on device"), std::string::npos) << said;
+      EXPECT_FALSE(wroteOverOld);
+      for (const auto& entry : fs::directory_iterator(shots)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(name.rfind("e2e_full", 0) != 0 || name == old.filename().string()) << "left behind: " << name;
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+      }
+      std::ifstream kept(old, std::ios::binary);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), std::istreambuf_iterator<char>()),
+                "the old picture");
+    }
+  }
+  fs::remove(old);
+}
+
+// The prompt "]" and the blinking cursor "_" show on the console's dark background: with an
+// empty input line there are bright pixels in the prompt's cell, and the cursor's cell lights up
+// and goes dark as it blinks.
+TEST_F(ConsoleEndToEndTest, ThePromptAndTheCursorAreVisible) {
+  Console* console = Console::getInstance(false);
+  ASSERT_NE(console, nullptr);
+  console->setSliding(true);
+  for (int i = 0; i < 200 && console->height() < 120.0f; i++) {
+    frame();
+    usleep(5000);
+  }
+  ASSERT_TRUE(console->isOpen());
+  ASSERT_STREQ(console->input(), "");
+  // Virtual 640 x 480 units to pixels; the input line's glyphs stand in [height - 25, height - 15).
+  Picture p = screenshot("e2e_prompt.tga");
+  ASSERT_GT(p.width, 0);
+  const float sx = float(p.width) / 640.0f;
+  const float sy = float(p.height) / 480.0f;
+  const int top = int((console->height() - 25.0f) * sy);
+  const int bottom = int((console->height() - 8.0f) * sy);
+  EXPECT_GT(p.brightIn(0, top, int(4 * sx), bottom), 3) << "the prompt is visible";
+  int most = 0;
+  int least = 1 << 30;
+  for (int i = 0; i < 8; i++) {
+    frame();
+    const Picture shot = screenshot("e2e_cursor.tga");
+    const int lit = shot.brightIn(int(4.5f * sx), top, int(16 * sx), bottom);
+    most = std::max(most, lit);
+    least = std::min(least, lit);
+    usleep(90000);
+  }
+  EXPECT_GT(most, 3) << "the cursor is visible";
+  EXPECT_LT(least, most) << "the cursor blinks";
 }
 
 }  // namespace

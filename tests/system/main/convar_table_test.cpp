@@ -93,7 +93,7 @@ const Expected kEngineVars[] = {
     {"r_useEmapShadows", "1", 0x20014, 1.0f, -1.0f, ""},
     {"r_skipDynamicShadows", "0", 0x12, 1.0f, -1.0f, ""},
     {"r_skipMirrorMaps", "0", 0x2011, 1.0f, -1.0f, ""},
-    {"r_skipBloomFilter", "0", 0x2011, 1.0f, -1.0f, ""},
+    {"r_skipBloomFilter", "0", 0x22011, 1.0f, -1.0f, ""},  // archived: the sample configuration sets it
     {"r_useMirrorClip", "0", 0x2011, 1.0f, -1.0f, ""},
     {"r_skipWorldRender", "0", 0x22011, 1.0f, -1.0f, "pass on environment rendering"},
     {"r_renderEntityBounds", "0", 0x11, 1.0f, -1.0f, ""},

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -54,12 +55,13 @@ class FakeGui : public UserInterface {
  public:
   void namedEvent(const char*) override {}
   void redraw(int) override { ++redraws; }
-  void setStateString(const char*, const char*) override {}
+  void setStateString(const char* name, const char* text) override { state[name] = text; }
   void setStateFloat(const char*, float) override {}
   void activate(bool active, int) override { activations += active ? 1 : 0; }
   const char* handleEvent(const UIInputEvent*, int, bool*) override { return ""; }
   int redraws = 0;
   int activations = 0;
+  std::map<std::string, std::string> state;
 };
 
 class FakeUi : public UserInterfaceSystem {
@@ -242,7 +244,7 @@ TEST_F(GameModuleTest, GuiOnlyRunsTheNamedInterfaceWithoutTheModule) {
   ASSERT_TRUE(app->init("-guionly guis/test.gui -wndname \"Gui Only\""));
   EXPECT_EQ(game_->getGameApiCalls, 0);
   EXPECT_EQ(g_activeGui, &ui.gui);
-  EXPECT_EQ(ui.gui.activations, 0) << "the main menu is not opened over it";
+  EXPECT_EQ(ui.gui.activations, 1) << "activated once, so it draws and takes input; no main menu over it";
   EXPECT_STREQ(app->windowText(), "Gui Only");
   s_now += 16;
   ASSERT_TRUE(app->frame());
@@ -281,6 +283,29 @@ TEST_F(GameModuleTest, TheMainMenuComesFromTheGameOrTheDefaultFile) {
   game_->menuSet = nullptr;
   openMainMenu(false);
   EXPECT_EQ(game_->menuSet, nullptr) << "the game stored nothing: no menu";
+}
+
+// The "map" command takes the menu away before it loads; a load that fails brings the menu back
+// on the next frame with the reason in its "map_message", which the next plain opening clears.
+TEST_F(GameModuleTest, AFailedMapLoadReturnsToTheMainMenuWithTheReason) {
+  installModule(QUILL_TEST_GAME_MODULE);
+  FakeUi ui;
+  g_uiSystem = &ui;
+  AppWindowHandler* app = startEngine();
+  ASSERT_TRUE(app->init(""));
+  ASSERT_EQ(g_activeGui, &ui.gui);
+  g_activeGui = nullptr;
+  EXPECT_FALSE(g_commonSystem->loadMap("nosuchmap", 0, 0));
+  s_now += 16;
+  ASSERT_TRUE(app->frame());
+  EXPECT_EQ(g_activeGui, &ui.gui);
+  EXPECT_EQ(ui.gui.activations, 2);
+  EXPECT_EQ(ui.gui.state["map_message"], "Map \"nosuchmap\" not found (no .bsp or .kdt in maps/)");
+  s_now += 16;
+  ASSERT_TRUE(app->frame());
+  EXPECT_EQ(ui.gui.activations, 2) << "the reason is shown once";
+  openMainMenu(true);
+  EXPECT_EQ(ui.gui.state["map_message"], "");
 }
 
 TEST_F(GameModuleTest, TheFrameRunsFixedStepsFromItsClockAndCapsTheRate) {
