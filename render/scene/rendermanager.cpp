@@ -30,7 +30,7 @@ ConVar r_viewwidth("r_viewwidth", "800", 0x10012, "screen width");
 ConVar r_viewheight("r_viewheight", "600", 0x10012, "screen height");
 ConVar r_skipMainRender("r_skipMainRender", "0", 0x2011, "build the draw lists but draw nothing into the main view");
 static ConVar r_skipMirrorMapsR("r_skipMirrorMaps", "0", 0x2011);
-static ConVar r_skipBloomFilterR("r_skipBloomFilter", "0", 0x2011);
+static ConVar r_skipBloomFilterR("r_skipBloomFilter", "0", 0x22011);  // archived, as in glow.cpp
 
 RenderManager* s_manager = nullptr;
 
