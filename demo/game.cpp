@@ -29,6 +29,8 @@
 namespace {
 
 constexpr uint32_t kGameCommandFlag = 0x10;
+// renderScene: lit, ambient stages, clear depth and colour ("r_clearcolor") with a depth pass.
+constexpr int kSceneFlags = 0x1b;
 
 GameImports s_imports;
 ConVar s_stepRate("g_demoSteps", "0", kConVarInt, "game steps run by the sample game");
@@ -117,11 +119,6 @@ struct SampleEffects {
       fx->updateEffect(slot.handle, slot.params, milliseconds);
   }
 
-  void draw(const RenderView& view) {
-    if (s_imports.effectsSystem)
-      s_imports.effectsSystem->submitEffectsModel(view);
-  }
-
   // The engine clears every effect when a map goes; the next step starts them again.
   void forget() {
     for (Slot& slot : slots)
@@ -151,6 +148,14 @@ void poseTube(int steps) {
   s_tubeJoints[0] = Mat4::identity();
   s_tubeJoints[1] = Mat4::identity();
   s_tubeJoints[2] = Mat4::fromMat3(Mat3(Vec3(1, 0, 0), Vec3(0, c, s), Vec3(0, -s, c)), Vec3(0, 0, 10));
+}
+
+// The renderer poses the tube for each view it draws, from the view's time (16 ms a step).
+bool poseTubeForView(RenderEntity* entity, const RenderView* view) {
+  poseTube(view->time / 16);
+  entity->numJoints = 3;
+  entity->joints = s_tubeJoints;
+  return true;
 }
 
 // ---- The player in a map ----
@@ -326,6 +331,7 @@ class DemoGame : public GameInterface {
     poseTube(0);
     s_tubeEntity.numJoints = 3;
     s_tubeEntity.joints = s_tubeJoints;
+    s_tubeEntity.callback = poseTubeForView;
     s_tube = render->addEntityDef(&s_tubeEntity);
     for (int i = 0; i < 2; i++) {
       RenderLight light;
@@ -433,10 +439,6 @@ class DemoGame : public GameInterface {
     ++state_->steps;
     s_stepRate.setInt(state_->steps);
     s_effects.step(state_->steps * 16);
-    if (s_tube >= 0 && s_imports.renderSystem) {
-      poseTube(state_->steps);
-      s_imports.renderSystem->updateEntityDef(s_tube, &s_tubeEntity);
-    }
     if (s_player.inMap && commands)
       move(commands[s_player.localClient]);
   }
@@ -495,10 +497,7 @@ class DemoGame : public GameInterface {
     const Vec3 forward(std::cos(angle), std::sin(angle), 0.0f);
     view.axis = Mat3(forward, Vec3(-forward.y, forward.x, 0.0f), Vec3(0.0f, 0.0f, 1.0f));
     view.time = state_->steps * 16;
-    s_effects.draw(view);
-    s_imports.renderSystem->renderScene(&view, 0);
-    if (s_imports.effectsSystem)
-      s_imports.effectsSystem->printParticleStats();
+    s_imports.renderSystem->renderScene(&view, kSceneFlags);
   }
 
   void drawMapView() {
@@ -512,10 +511,7 @@ class DemoGame : public GameInterface {
     view.time = state_->steps * 16;
     if (s_imports.soundSystem)
       s_imports.soundSystem->setListener(view.origin, view.axis, Vec3(), false);
-    s_effects.draw(view);
-    s_imports.renderSystem->renderScene(&view, 0);
-    if (s_imports.effectsSystem)
-      s_imports.effectsSystem->printParticleStats();
+    s_imports.renderSystem->renderScene(&view, kSceneFlags);
   }
   void mouseEvent(int, int, int) override {}
   bool keyEvent(int, bool down) override {

@@ -205,7 +205,8 @@ void UIRenderDef::draw(const float origin[2]) {
     float matColor[4];
     getVec4Var("matcolor", matColor, kWhite);
     g_renderSystem->setColorV(matColor);
-    g_renderSystem->renderModelView(&view, 0, entity_.model, &entity_, lightIndex);
+    // Lit, ambient stages and a depth pass; the window cleared its depth itself and keeps its colour.
+    g_renderSystem->renderModelView(&view, 0xb, entity_.model, &entity_, lightIndex);
     g_renderSystem->setColor(1.0f, 1.0f, 1.0f, 1.0f);
     if (lightIndex >= 0)
       g_renderSystem->freeLightDef(lightIndex);

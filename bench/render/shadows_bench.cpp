@@ -118,7 +118,7 @@ Context* context() {
     c->view.fovX = 90.0f;
     c->view.fovY = 73.74f;
     c->view.axis = Mat3(Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, 1));
-    c->manager->renderScene(&c->view, 0);
+    c->manager->renderScene(&c->view, 0x1b);
     return c;
   }();
   return shared;
@@ -152,7 +152,7 @@ void BM_ShadowedFrame(benchmark::State& state) {
   for (auto _ : state) {
     c->manager->clearScreen();
     g_renderInterface->clear(kClearStencil);
-    c->manager->renderScene(&c->view, 0);
+    c->manager->renderScene(&c->view, 0x1b);
     c->manager->endFrame();
     qgl::glFinish();
   }

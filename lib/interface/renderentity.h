@@ -12,6 +12,12 @@ class Material;
 class DeclSkin;
 struct RenderView;
 
+struct RenderEntity;
+// Called by the renderer with the stored parameters and the view before the entity is drawn (its
+// joints posed, its parameters animated); true when it changed the parameters, so the entity's
+// instance model is rebuilt from them.
+using RenderEntityCallback = bool (*)(RenderEntity* entity, const RenderView* view);
+
 struct RenderEntity {
   RenderModel* model = nullptr;  // null: nothing is drawn
   int32_t reserved0[3] = {};
@@ -34,4 +40,7 @@ struct RenderEntity {
   int32_t numJoints = 0;
   const Mat4* joints = nullptr;  // numJoints joint matrices (skinned models)
   int32_t reserved4 = 0;
+  int32_t entityIndex = -1;  // the slot the renderer keeps the entity in (filled on add)
+  RenderEntityCallback callback = nullptr;
+  void* callbackData = nullptr;  // the callback's own
 };

@@ -87,11 +87,21 @@ void RenderBackEnd::drawInteractionStages(const InteractionLight& light) {
   const uint32_t classes[3] = {kStageBump, kStageDiffuse, kStageSpecular};
   ImageInterface* const defaults[3] = {g_flatBumpImage, g_whiteImage, g_blackImage};
   const int count = material->getNumStages();
-  for (int i = material->findStage(kStageBump | kStageDiffuse | kStageSpecular, 0, 0); i < count;
-       i = material->nextStage(i)) {
+  constexpr uint32_t kGroupStart = kStageBump | kStageDiffuse | kStageSpecular | kStageLightInteraction;
+  int next = count;
+  for (int i = material->findStage(kGroupStart, 0, 0); i < count; i = material->findStage(kGroupStart, 0, next)) {
+    next = material->nextStage(i);
     // The group: a bump stage followed by its diffuse and specular stages, or a lone stage.
     const MaterialStage* group[3] = {nullptr, nullptr, nullptr};
-    for (int k = 0, j = i; k < 3 && j < count; ++k) {
+    const MaterialStage* first = material->getStage(i);
+    if (first != nullptr && (first->flags & kStageLightInteraction) != 0 && (first->flags & kStageBump) == 0) {
+      // An explicit light-interaction stage: its image and those of the two stages after it.
+      for (int k = 0; k < 3; ++k) {
+        group[k] = material->getStage(i + k);
+      }
+      next = i + 3;
+    }
+    for (int k = 0, j = i; group[0] == nullptr && k < 3 && j < count; ++k) {
       const MaterialStage* stage = material->getStage(j);
       if (stage != nullptr && (stage->flags & classes[k]) != 0) {
         group[k] = stage;
@@ -107,10 +117,17 @@ void RenderBackEnd::drawInteractionStages(const InteractionLight& light) {
         break;
       }
     }
-    const MaterialStage* colorStage = group[1] != nullptr ? group[1] : (group[2] != nullptr ? group[2] : group[0]);
+    const MaterialStage* explicitStage =
+        group[0] != nullptr && (group[0]->flags & kStageLightInteraction) != 0 ? group[0] : nullptr;
+    const MaterialStage* colorStage =
+        explicitStage != nullptr ? explicitStage
+                                 : (group[1] != nullptr ? group[1] : (group[2] != nullptr ? group[2] : group[0]));
     if (colorStage == nullptr) {
       continue;
     }
+    // Blend and depth test come from the interaction stage (the bump or light-interaction stage that
+    // opens the group: one/one and equal unless the material says otherwise).
+    const MaterialStage* stateStage = group[0] != nullptr ? group[0] : colorStage;
     if (s != nullptr) {
       s->unbindAll();
       if (vp >= 0) {
@@ -176,7 +193,8 @@ void RenderBackEnd::drawInteractionStages(const InteractionLight& light) {
       float diffuse[4];
       float specular[4];
       for (int c = 0; c < 4; ++c) {
-        const float dc = group[1] != nullptr ? clamp01(evaluateExpression(group[1]->color[c])) : 1.0f;
+        const MaterialStage* diffuseStage = explicitStage != nullptr ? explicitStage : group[1];
+        const float dc = diffuseStage != nullptr ? clamp01(evaluateExpression(diffuseStage->color[c])) : 1.0f;
         const float sc = group[2] != nullptr ? clamp01(evaluateExpression(group[2]->color[c])) : 1.0f;
         diffuse[c] = light.color[c] * dc * colorModulation_[c];
         specular[c] = light.specular && !r_skipSpecular.getBool() ? light.color[c] * sc * colorModulation_[c] : 0.0f;
@@ -190,9 +208,9 @@ void RenderBackEnd::drawInteractionStages(const InteractionLight& light) {
                     (colorStage->flags & kStageMaskBlue) == 0, (colorStage->flags & kStageMaskAlpha) == 0);
     d->setDepthMask(false);
     setCullMode(kCullBack);
-    d->setBlendFunc(kBlendOne, kBlendOne);
+    d->setBlendFunc(stateStage->blendSrc, stateStage->blendDst);
     d->setAlphaFunc(colorStage->alphaFunc, evaluateExpression(colorStage->alphaRef));
-    setDepthFunc(kCompareLessEqual);
+    setDepthFunc(stateStage->depthFunc);
     d->drawTriangles(drawSurface_.indexes, drawSurface_.numIndexes);
   }
   endSurfacePolygonOffset();

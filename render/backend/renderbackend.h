@@ -101,6 +101,8 @@ constexpr int kProgramParamViewOrigin = 4;   // the view origin, w 1
 // Window to "_currentRender" coordinates: (viewport width - 1) / image width, (height - 1) / image
 // height, viewport x / render width, viewport y / render height.
 constexpr int kProgramParamScreenMap = 5;
+// The viewport's size over the render size, and the render size over the viewport's size.
+constexpr int kProgramParamScreenSize = 19;
 constexpr int kProgramParamTexMatrix = 10;  // 10 + 2 x unit (s row), 11 + 2 x unit (t row)
 
 class RenderBackEnd {
@@ -218,6 +220,10 @@ class RenderBackEnd {
   // interaction programs, light planes and colours, light images on units 0, 1 and 6, the group's
   // images on 2, 3 and 4; drawn additively where depth equals the depth pass. Restores the defaults.
   void drawInteractionStages(const InteractionLight& light);
+  // The current surface under a fog volume: each stage of its light material with the stage's
+  // programs (else "fog.vfp"), the fog planes of `light`, the falloff on unit 0 and the stage image
+  // on unit 1, blended as the stage says (else by the fog's alpha) where depth equals the frame's.
+  void drawFogStages(const InteractionLight& light, Material* lightMaterial);
   // The vertex and fragment programs drawInteractionStages picks for a light under the current
   // "r_skipBump" / "r_skipSpecular" settings.
   void interactionPrograms(bool ambient, int* vertexProgram, int* fragmentProgram);
@@ -263,7 +269,10 @@ class RenderBackEnd {
   int unlitProgram();
   int shadowProgram();
   // Forget the cached program ids (a new context or reloaded programs).
-  void invalidatePrograms() { programsLooked_ = false; }
+  void invalidatePrograms() {
+    programsLooked_ = false;
+    fogLooked_ = false;
+  }
 
  private:
   void publishParms();
@@ -301,6 +310,9 @@ class RenderBackEnd {
   int interactionFP_[4] = {-1, -1, -1, -1};
   int ambientVP_ = -1;
   int ambientFP_ = -1;
+  bool fogLooked_ = false;
+  int fogVP_ = -1;
+  int fogFP_ = -1;
 };
 
 extern RenderBackEnd g_renderBackEnd;

@@ -227,6 +227,10 @@ bool RenderBackEnd::bindStage(Material* material, const MaterialStage& stage) {
     const float map[4] = {(viewport_[2] - 1) / iw, (viewport_[3] - 1) / ih, viewport_[0] / rw,
                           viewport_[1] / rh};
     s->setEnvParam(paramProgram, kProgramParamScreenMap, map);
+    const float vw = viewport_[2] > 0 ? static_cast<float>(viewport_[2]) : 1.0f;
+    const float vh = viewport_[3] > 0 ? static_cast<float>(viewport_[3]) : 1.0f;
+    const float size[4] = {vw / rw, vh / rh, rw / vw, rh / vh};
+    s->setEnvParam(paramProgram, kProgramParamScreenSize, size);
   }
 
   // 4. Colour: output = vertex colour x 16 + 17.

@@ -141,6 +141,10 @@ void RenderManager::updateEntities(List<EntityRecord*>& collected) {
     if (!model->isLoaded()) {
       model->reload();
     }
+    // The owner's callback poses the entity for this view (on the main thread: game code).
+    if (record->parms.callback != nullptr && record->parms.callback(&record->parms, &view_)) {
+      record->dirtyCount = 1;
+    }
     bool deforms = false;
     for (int s = 0; s < model->numSurfaces(); ++s) {
       Material* m = model->resolveSurfaceMaterial(s, record->parms.customMaterial, record->parms.skin2,
@@ -307,9 +311,15 @@ void RenderManager::buildDrawLists() {
   buildBatchModel();
   addDecalSurfaces();
   cullLights();
-  if (effectsModel_ != nullptr) {
-    for (int s = 0; s < effectsModel_->numSurfaces(); ++s) {
-      const ModelSurface* surface = effectsModel_->getSurface(s);
+  // The effects of this view: a model set from outside, else the renderer's own, rebuilt for this
+  // view so sprites face it.
+  RenderModel* effects = effectsModel_;
+  if (effects == nullptr) {
+    effects = buildViewEffectsModel(&frameEffectsModel_, view_);
+  }
+  if (effects != nullptr) {
+    for (int s = 0; s < effects->numSurfaces(); ++s) {
+      const ModelSurface* surface = effects->getSurface(s);
       const SurfaceGeometry* g = surface != nullptr ? surface->geometry : nullptr;
       if (g != nullptr && g->numVerts > 0 && g->numIndexes > 0) {
         addDrawSurface(surface, nullptr);
@@ -529,6 +539,9 @@ void RenderManager::buildBatchModel() {
     }
     if (!model->isLoaded()) {
       model->reload();
+    }
+    if (record->parms.callback != nullptr) {
+      record->parms.callback(&record->parms, &view_);
     }
     Mat4 joints[1];
     model->computeJointMatrices(joints, &record->parms);

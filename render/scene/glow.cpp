@@ -36,6 +36,8 @@ int windowSize(const char* name, int fallback) {
 
 // A quarter of the window side, 64 for windows below 256.
 int bloomSide(int window) { return window < 256 ? 64 : window / 4; }
+// Half the window side, 256 for windows below 512.
+int shadowMaskSide(int window) { return window < 512 ? 256 : window / 2; }
 
 FrameBufferOpenGL* makeTarget(const char* name, int width, int height) {
   FrameBufferOpenGL* target =
@@ -84,6 +86,8 @@ void RenderManager::createGlowTargets() {
   }
   const int width = bloomSide(windowSize("r_viewwidth", renderWidth_));
   const int height = bloomSide(windowSize("r_viewheight", renderHeight_));
+  shadowMaskTarget_ = makeTarget("_shadowMask", shadowMaskSide(windowSize("r_viewwidth", renderWidth_)),
+                                 shadowMaskSide(windowSize("r_viewheight", renderHeight_)));
   bloomTarget_ = makeTarget("_bloomRender", width, height);
   char name[64];
   std::snprintf(name, sizeof(name), "%s_1", "_bloomRender");
@@ -101,6 +105,8 @@ void RenderManager::createGlowTargets() {
 }
 
 void RenderManager::freeGlowTargets() {
+  delete shadowMaskTarget_;
+  shadowMaskTarget_ = nullptr;
   delete bloomTarget_;
   delete bloomTarget2_;
   bloomTarget_ = nullptr;

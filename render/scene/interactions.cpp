@@ -339,7 +339,13 @@ void RenderManager::drawLights() {
     renderLight(index);
     g_renderBackEnd.counters().lightsDrawn++;
   }
-  if (!r_skipFogLightsI.getBool()) {
+  g_renderBackEnd.setStencilForPass(false);
+  resetScissor();
+}
+
+void RenderManager::drawFogLights() {
+  // Over everything the lights and the stages after them drew.
+  if (!r_skipFogLightsI.getBool() && (g_renderBackEnd.viewFlags() & kViewFlagLit) != 0) {
     for (const VisibleFog& fog : visibleFogs_) {
       renderFogLight(fog.light);
       g_renderBackEnd.counters().fogLightsDrawn++;
@@ -443,7 +449,7 @@ void RenderManager::drawLightSurfaces(int index, int receiverSet, ImageInterface
   lightParms.shaderParms[3] = l->intensity * p.shaderParms[3];
   g_renderBackEnd.setDrawSurface(&lightParms);
   InteractionLight light;
-  light.origin = p.origin + p.center;
+  light.origin = lightEmissionPoint(p);
   lightProjection(l, light.planes);
   light.falloffImage = lightFalloffImage(this, &p, lightMaterial);
   const MaterialStage* first = lightMaterial->getStage(0);
@@ -549,6 +555,7 @@ void RenderManager::renderFogLight(int index) {
   resetScissor();
   bool started = false;
   InteractionLight light;
+  Material* fogMaterial = nullptr;
   for (const DrawSurface* ds : visibleDrawList_) {
     if (!surfaceTouchesLight(*ds, *l)) {
       continue;
@@ -578,6 +585,7 @@ void RenderManager::renderFogLight(int index) {
       std::memcpy(parms.shaderParms, l->parms.shaderParms, sizeof(parms.shaderParms));
       g_renderBackEnd.setDrawSurface(&parms);
       Material* m = l->lightMaterial;
+      fogMaterial = m;
       lightProjection(l, light.planes);
       if (m == nullptr || (m->extraFlags & kExtraBlendLight) == 0) {
         viewerFogPlanes(l, light.planes);
@@ -593,8 +601,9 @@ void RenderManager::renderFogLight(int index) {
     if (!setScissorForLight(l, ds->surface->id)) {
       continue;
     }
-    // The fog tints through the ambient interaction programs, blended over what is there.
-    drawSurfaceInteractions(*ds, light);
+    // The fog's own stages, blended over what is there: thick fog hides it.
+    g_renderBackEnd.setDrawSurface(ds);
+    g_renderBackEnd.drawFogStages(light, fogMaterial);
   }
   if (started) {
     g_renderBackEnd.setDrawSurface(nullptr);

@@ -112,8 +112,12 @@ void RenderManager::renderViewToImage(ImageInterface* image, bool noDrawBack) {
   g_renderBackEnd.applyViewport();
   g_renderBackEnd.pushViewMatrices();
   g_renderBackEnd.setDepthFunc(kCompareLessEqual);
+  // A remote camera's flags: lit, ambient stages, cleared with a depth pass, no screen copies.
+  const uint32_t savedFlags = g_renderBackEnd.viewFlags();
+  g_renderBackEnd.setViewFlags(0x21b);
   drawScene(view_);
   drawDebugPrimitives();
+  g_renderBackEnd.setViewFlags(savedFlags);
   g_renderBackEnd.popViewMatrices();
   copyViewportToImage(image, noDrawBack);
   g_renderBackEnd.setViewport(stored[0], stored[1], stored[2], stored[3]);

@@ -11,6 +11,7 @@
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/convarsystem.h"
+#include "lib/interface/effectssystem.h"
 #include "lib/interface/iosystem.h"
 #include "lib/interface/managerfactory.h"
 #include "lib/interface/rendermodelsystem.h"
@@ -27,7 +28,9 @@ namespace {
 
 ConVar r_viewwidth("r_viewwidth", "800", 0x10012, "screen width");
 ConVar r_viewheight("r_viewheight", "600", 0x10012, "screen height");
-ConVar r_skipMainRender("r_skipMainRender", "0", 0x10012, "build the draw lists but draw nothing into the main view");
+ConVar r_skipMainRender("r_skipMainRender", "0", 0x2011, "build the draw lists but draw nothing into the main view");
+static ConVar r_skipMirrorMapsR("r_skipMirrorMaps", "0", 0x2011);
+static ConVar r_skipBloomFilterR("r_skipBloomFilter", "0", 0x2011);
 
 RenderManager* s_manager = nullptr;
 
@@ -180,6 +183,7 @@ void RenderManager::shutdown() {
     g_texManager->flagAllForReload();
   if (g_renderInterface && flatBuffer_)
     g_renderInterface->freeVertexBuffer(&flatBuffer_);
+  freeEffectsModels();
   flatBuffer_ = nullptr;
   if (g_renderInterface && shadowBuffer_)
     g_renderInterface->freeVertexBuffer(&shadowBuffer_);
@@ -297,6 +301,7 @@ void RenderManager::onMapLoaded() { createGlowTargets(); }
 
 void RenderManager::unloadMap() {
   renderDecals().clearAll();
+  freeEffectsModels();
   for (EntityRecord*& e : entities_) {
     if (e) {
       if (e->instanceModel && g_renderModelSystem) {
@@ -383,6 +388,7 @@ int RenderManager::addEntityDef(const RenderEntity* entity) {
   record->dirtyCount = 1;
   computeEntityAreas(record);
   const int index = takeSlot(entities_, record);
+  record->parms.entityIndex = index;
   renderDecals().clearOverlays(index);
   return index;
 }
@@ -393,6 +399,7 @@ void RenderManager::updateEntityDef(int index, const RenderEntity* entity) {
   EntityRecord* record = entities_[index];
   record->dirtyCount = 1;
   record->parms = *entity;
+  record->parms.entityIndex = index;
   RenderModel* model = entity->model;
   // Without a model there is nothing to resolve and no instance to keep.
   if (!model) {
@@ -488,12 +495,23 @@ void RenderManager::computeLightDerived(LightRecord* record) {
   else
     local = Bounds(-l.radius, l.radius);
   l.bounds = Bounds::fromTransformedBounds(local, l.origin, l.axis);
-  // Outward planes of the oriented box: +axis at the max side, -axis at the min side.
-  for (int i = 0; i < 3; i++) {
-    const Vec3 n = l.axis[i];
-    const float d = n.dot(l.origin);
-    l.planes[i * 2] = Plane(n, d + local.maxs[i]);
-    l.planes[i * 2 + 1] = Plane(-n, -(d + local.mins[i]));
+  if (l.shape == 4) {
+    // The cone's own frustum down -axis 2: its far end has the half extents radius.x and .y.
+    const float fov = 2.0f * std::atan(l.radius.y / l.radius.z) * 57.2957795132f;
+    frustumPlanes(l.planes, l.origin, l.axis, fov, l.radius.x / l.radius.y, 1.0f, l.radius.z);
+    // A mirrored (left-handed) axis winds the planes inwards: the middle of the cone is inside.
+    const Vec3 middle = l.origin - l.axis[2] * (0.5f * l.radius.z);
+    for (Plane& p : l.planes)
+      if (p.distance(middle) > 0.0f)
+        p = Plane(-p.normal(), -p.d);
+  } else {
+    // Outward planes of the oriented box: +axis at the max side, -axis at the min side.
+    for (int i = 0; i < 3; i++) {
+      const Vec3 n = l.axis[i];
+      const float d = n.dot(l.origin);
+      l.planes[i * 2] = Plane(n, d + local.maxs[i]);
+      l.planes[i * 2 + 1] = Plane(-n, -(d + local.mins[i]));
+    }
   }
   if ((l.flags & kLightAmbient) || l.kind == 2) {
     l.flags = uint8_t((l.flags & 0xf9) | 1);
@@ -619,58 +637,82 @@ bool RenderManager::entityInView(const EntityRecord& record, const RenderView& v
 }
 
 void RenderManager::drawScene(const RenderView& view) {
-  (void)view;
+  const uint32_t flags = g_renderBackEnd.viewFlags();
   const int unlit = g_renderBackEnd.unlitProgram();
   selectDrawSurfaces(false, false);
+  g_renderBackEnd.setPassMode(kPassModeNormal);
   surfacesDrawn_ = 0;
   shadowTriangles_ = 0;
   shadowVolumesBuilt_ = 0;
   shadowMapsRendered_ = shadowMapCasters_ = 0;
-  // Depth first (no colour): the light passes add where depth equals it.
   g_renderBackEnd.setupPass();
-  if (g_renderInterface)
-    g_renderInterface->setColorMask(false, false, false, false);
-  for (const DrawSurface* ds : visibleDrawList_) {
-    if (ds->material->getSurfaceFlags() & kMaterialTranslucent)
-      continue;
-    g_renderBackEnd.setDrawSurface(ds);
-    g_renderBackEnd.drawDepthSurface(unlit);
+  clearForView(flags);
+  g_renderBackEnd.counters() = ViewCounters();
+  if (flags & kViewFlagDepthPrePass) {
+    // Depth first (no colour): the light passes add where depth equals it.
+    if (g_renderInterface)
+      g_renderInterface->setColorMask(false, false, false, false);
+    for (const DrawSurface* ds : visibleDrawList_) {
+      if (!surfaceHasGeometry(*ds) || (ds->material->getSurfaceFlags() & kMaterialTranslucent))
+        continue;
+      g_renderBackEnd.setDrawSurface(ds);
+      g_renderBackEnd.drawDepthSurface(unlit);
+    }
+    if (g_renderInterface)
+      g_renderInterface->setColorMask(true, true, true, true);
   }
-  if (g_renderInterface)
-    g_renderInterface->setColorMask(true, true, true, true);
-  // Stages before the interaction stages of every opaque surface.
-  for (const DrawSurface* ds : visibleDrawList_) {
-    const Material* m = ds->material;
-    if ((m->getSurfaceFlags() & kMaterialTranslucent) || (m->extraFlags & kExtraPostLighting))
-      continue;
-    g_renderBackEnd.setDrawSurface(ds);
-    g_renderBackEnd.drawAmbientStages(true, false);
-    surfacesDrawn_++;
-  }
-  drawLightmapPass();
-  drawLightGridPass();
-  drawLights();
-  // After the lights: stages that follow the interaction stages, post-lighting and translucent
-  // materials.
-  for (const DrawSurface* ds : visibleDrawList_) {
-    const Material* m = ds->material;
-    const bool translucent = (m->getSurfaceFlags() & kMaterialTranslucent) != 0;
-    const bool postLighting = (m->extraFlags & kExtraPostLighting) != 0;
-    if (translucent || postLighting) {
+  const bool ambient = (flags & (kViewFlagAmbient | kViewFlagPostProcess)) != 0;
+  if (!(flags & kViewFlagLit)) {
+    // Unlit: every stage of every surface that has ambient stages, in list order.
+    for (const DrawSurface* ds : visibleDrawList_) {
+      if (!ambient || !surfaceHasGeometry(*ds) || !ds->material->hasAmbientStages())
+        continue;
       g_renderBackEnd.setDrawSurface(ds);
       g_renderBackEnd.drawAmbientStages(true, true);
       surfacesDrawn_++;
-    } else if (m->hasInteractionStages()) {
-      const int last = m->getNumStages() - 1;
-      const MaterialStage* stage = m->getStage(last);
-      if (stage && !(stage->flags & (kStageBump | kStageDiffuse | kStageSpecular | kStageLightInteraction))) {
+    }
+  } else if (view.overrideMaterial != nullptr) {
+    // The view hands the material in for drawing: loading it and evaluating its registers.
+    drawOverrideMaterial(const_cast<Material*>(view.overrideMaterial));
+  } else {
+    // Stages before the interaction stages of every opaque surface.
+    for (const DrawSurface* ds : visibleDrawList_) {
+      const Material* m = ds->material;
+      if (!ambient || (m->getSurfaceFlags() & kMaterialTranslucent) || (m->extraFlags & kExtraPostLighting))
+        continue;
+      g_renderBackEnd.setDrawSurface(ds);
+      g_renderBackEnd.drawAmbientStages(true, false);
+      surfacesDrawn_++;
+    }
+    drawLightmapPass();
+    drawLightGridPass();
+    drawLights();
+    // After the lights: stages that follow the interaction stages, post-lighting and translucent
+    // materials.
+    for (const DrawSurface* ds : visibleDrawList_) {
+      const Material* m = ds->material;
+      if (!ambient)
+        break;
+      const bool translucent = (m->getSurfaceFlags() & kMaterialTranslucent) != 0;
+      const bool postLighting = (m->extraFlags & kExtraPostLighting) != 0;
+      if (translucent || postLighting) {
         g_renderBackEnd.setDrawSurface(ds);
-        g_renderBackEnd.drawAmbientStages(false, true);
+        g_renderBackEnd.drawAmbientStages(true, true);
+        surfacesDrawn_++;
+      } else if (m->hasInteractionStages()) {
+        const int last = m->getNumStages() - 1;
+        const MaterialStage* stage = m->getStage(last);
+        if (stage && !(stage->flags & (kStageBump | kStageDiffuse | kStageSpecular | kStageLightInteraction))) {
+          g_renderBackEnd.setDrawSurface(ds);
+          g_renderBackEnd.drawAmbientStages(false, true);
+        }
       }
     }
+    // Overlays mark what is drawn: after the surfaces of the post-lighting pass, not under them.
+    drawEntityOverlays();
+    drawFogLights();
+    drawFlares();
   }
-  // Overlays mark what is drawn: after the surfaces of the post-lighting pass, not under them.
-  drawEntityOverlays();
   for (const DrawSurface* ds : visibleDrawList_) {
     g_renderBackEnd.setDrawSurface(ds);
     g_renderBackEnd.drawTrisOverlay();
@@ -681,32 +723,48 @@ void RenderManager::drawScene(const RenderView& view) {
   g_renderBackEnd.counters().ambientSurfacesDrawn += surfacesDrawn_;
 }
 
+bool RenderManager::surfaceHasGeometry(const DrawSurface& ds) {
+  if (ds.surface != nullptr && ds.surface->geometry != nullptr && ds.material != nullptr)
+    return true;
+  if (g_cmdSystem)
+    g_cmdSystem->printf("RenderManager::isInView: null model??\n");
+  return false;
+}
+
 void RenderManager::renderScene(const RenderView* view, int flags) {
   if (!view || !initialised_)
     return;
+  // Without their targets the mirror and glow paths stay off rather than draw into nothing.
+  if (!bloomTarget_ || !bloomTarget2_ || !shadowMaskTarget_) {
+    r_skipMirrorMapsR.setString("1");
+    r_skipBloomFilterR.setString("1");
+  }
   renderMapPoolUsed_ = 0;
   const RenderView saved = view_;
   RenderView v = sizedView(*view);
-  (void)flags;
   setRenderView(&v, v.time);
   // The lists are built from the view's matrices and planes; the passes draw with them pushed.
   buildDrawLists();
   drawSubviews();
-  g_renderBackEnd.pushViewMatrices();
   if (!r_skipMainRender.getInt()) {
+    g_renderBackEnd.pushViewMatrices();
+    g_renderBackEnd.setViewFlags(uint32_t(flags) & 0x1bu);
     g_renderBackEnd.setDepthFunc(kCompareLessEqual);
     drawScene(v);
-  }
-  // ---- Debug primitives: drawn at the end of each 3D view, after every pass of the view. ----
-  drawDebugPrimitives();
-  // ---- End of debug primitives. ----
-  if (!r_skipMainRender.getInt())
+    drawPostProcess(uint32_t(flags));
+    // ---- Debug primitives: drawn at the end of each 3D view, after every pass of the view. ----
+    drawDebugPrimitives();
+    // ---- End of debug primitives. ----
     drawInWorldGuis();
-  endView();
-  if (!r_skipMainRender.getInt())
+    endView();
+    g_renderBackEnd.setViewFlags(0);
     drawGlow();
+  }
+  if (g_effectsSystem)
+    g_effectsSystem->printParticleStats();
   view_ = saved;
   g_renderBackEnd.setView(&view_);
+  setColor(1.0f, 1.0f, 1.0f, 1.0f);
 }
 
 void RenderManager::renderModelView(const RenderView* view, int flags, RenderModel* model,
@@ -735,6 +793,9 @@ void RenderManager::renderModelView(const RenderView* view, int flags, RenderMod
     previewSource_ = model;
   }
   clearDrawLists();
+  // The caller's callback poses the preview (its joints) for this view.
+  if (previewParms_.callback)
+    previewParms_.callback(&previewParms_, &v);
   if (previewInstance_) {
     previewInstance_->buildInstance(&previewParms_);
     previewInstance_->uploadVertices(true);
@@ -749,8 +810,10 @@ void RenderManager::renderModelView(const RenderView* view, int flags, RenderMod
   g_renderBackEnd.pushViewMatrices();
   // Only the view's own rectangle is cleared (the scissor follows the viewport).
   drawViewInto(v, uint32_t(flags) & 0x1bu);
+  drawPostProcess(uint32_t(flags));
   drawDebugPrimitives();
   endView();
+  g_renderBackEnd.setViewFlags(0);
   drawGlow();
   view_ = saved;
   g_renderBackEnd.setView(&view_);

@@ -202,6 +202,15 @@ class RenderManager final : public RenderSystem {
   const List<VisibleFog>& visibleFogs() const { return visibleFogs_; }
   const AreaBitArray& visibleAreas() const { return visibleAreas_; }
   bool postProcessFrame() const { return postProcess_; }
+  // The renderer's own effects model of a view (made in *slot on first use), rebuilt by the effects
+  // manager for that view; null without an effects manager.
+  RenderModel* buildViewEffectsModel(BaseModel** slot, const RenderView& view);
+  // The draw-list entries of one effects model pointed at the same surfaces of another.
+  void swapEffectsSurfaces(BaseModel* from, BaseModel* to);
+  // Around a mirror or remote view: its own effects model in place of the main view's.
+  void beginSubviewEffects(const RenderView& view);
+  void endSubviewEffects();
+  void freeEffectsModels();
   // The decal and effects models other subsystems fill; their surfaces are added each view.
   void setDecalModel(RenderModel* model) { decalModel_ = model; }
   void setEffectsModel(RenderModel* model) { effectsModel_ = model; }
@@ -376,7 +385,8 @@ class RenderManager final : public RenderSystem {
   void drawViewInto(const RenderView& view, uint32_t flags);
   // The post-process glow over the whole window: bright parts of the frame, blurred, added back.
   void drawGlow();
-  // "_bloomRender" and "_bloomRender_1" with the glow materials; freed first when they exist.
+  // "_shadowMask", "_bloomRender" and "_bloomRender_1" with the glow materials; freed first when
+  // they exist.
   void createGlowTargets();
   void freeGlowTargets();
   FrameBufferOpenGL* bloomTarget(int index) const { return index == 0 ? bloomTarget_ : bloomTarget2_; }
@@ -384,6 +394,23 @@ class RenderManager final : public RenderSystem {
   void drawInWorldGuis();
   // Subviews drawn by the last renderScene.
   int subviewsDrawn() const { return subviewsDrawn_; }
+
+  // --- The frame around the surface passes (postprocess.cpp) ---
+  // Clears the current view's rectangle as its flags ask (8 depth, 0x10 colour) to "r_clearcolor".
+  void clearForView(uint32_t flags);
+  // Every opaque entry of the visible draw list drawn with all stages of `material` instead.
+  void drawOverrideMaterial(Material* material);
+  // The flare of one quad of a flare surface (16 vertices); 0 when the eye is behind the quad.
+  int buildFlare(const SurfaceGeometry* geometry, int quad, float size, const float color[4],
+                 DrawVertex out[16]) const;
+  void drawFlares();
+  // After the frame was drawn: when a visible material reads "_currentRender", the frame is copied
+  // into it and those stages are drawn over it.
+  void drawPostProcess(uint32_t flags);
+  // Flares and post-process surfaces drawn since the manager was made (tests, the benchmark).
+  int flaresDrawn() const { return flaresDrawn_; }
+  int postProcessDrawn() const { return postProcessDrawn_; }
+  FrameBufferOpenGL* shadowMaskTarget() const { return shadowMaskTarget_; }
 
  private:
   bool validEntity(int index, const char* what);
@@ -393,7 +420,11 @@ class RenderManager final : public RenderSystem {
   void freeLightRecord(LightRecord* record);
   void freeEntityRecord(EntityRecord* record);
   bool entityInView(const EntityRecord& record, const RenderView& view) const;
+  // The passes of one view with the back end's view flags (clearing, depth pre-pass, lit or not).
   void drawScene(const RenderView& view);
+  // False (with "isInView: null model??") for a draw surface without geometry.
+  static bool surfaceHasGeometry(const DrawSurface& ds);
+  void drawFogLights();
   // The 2D state around flat drawing.
   void begin2D();
   void end2D();
@@ -445,6 +476,8 @@ class RenderManager final : public RenderSystem {
   BaseModel* batchModel_ = nullptr;
   RenderModel* decalModel_ = nullptr;
   RenderModel* effectsModel_ = nullptr;
+  BaseModel* frameEffectsModel_ = nullptr;    // "_effectsModel" of the main view
+  BaseModel* subviewEffectsModel_ = nullptr;  // the same effects built for a mirror or remote view
   RenderEntity decalEntity_;  // the fixed record decal surfaces are drawn with
   int overlayTriangles_ = 0;
   Material* blobShadowMaterial_ = nullptr;
@@ -479,6 +512,9 @@ class RenderManager final : public RenderSystem {
   int subviewsDrawn_ = 0;
   FrameBufferOpenGL* bloomTarget_ = nullptr;
   FrameBufferOpenGL* bloomTarget2_ = nullptr;
+  FrameBufferOpenGL* shadowMaskTarget_ = nullptr;
+  int flaresDrawn_ = 0;
+  int postProcessDrawn_ = 0;
   Material* highPassMaterial_ = nullptr;
   Material* renderBloomMaterial_ = nullptr;
   Material* hConvoluteMaterial_ = nullptr;
@@ -488,6 +524,10 @@ class RenderManager final : public RenderSystem {
   RenderEntity previewParms_;
   void drawGlowPass(Material* material, float s1, float t1, float s2, float t2);
 };
+
+// Where a light shines from: origin + center, or for a parallel light a point 99999 units along its
+// normalised center (straight up when it has none), so every receiver sees the same direction.
+Vec3 lightEmissionPoint(const RenderLight& light);
 
 // The process-wide manager: created (with the render-model manager) on first call, null when init
 // fails.

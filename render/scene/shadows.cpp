@@ -68,7 +68,7 @@ bool RenderManager::buildShadowGeometry(SurfaceGeometry* g, const Vec3& lightPos
     }
     const Vec3 a = vertexPosition(g, tri[0]);
     const Vec3 normal = (vertexPosition(g, tri[1]) - a).cross(vertexPosition(g, tri[2]) - a);
-    const Vec3 toLight = parallel ? -lightPos : lightPos - a;
+    const Vec3 toLight = lightPos - a;
     facing[t] = normal.dot(toLight) > 0.0f ? 1 : 0;
     any = any || facing[t];
   }
@@ -146,13 +146,32 @@ bool RenderManager::buildShadowGeometry(SurfaceGeometry* g, const Vec3& lightPos
   return true;
 }
 
+Vec3 lightEmissionPoint(const RenderLight& light) {
+  if ((light.flags & kLightParallel) == 0) {
+    return light.origin + light.center;
+  }
+  Vec3 direction = light.center;
+  if (direction.normalize() <= 0.0f) {
+    direction = Vec3(0.0f, 0.0f, 1.0f);
+  }
+  return light.origin + direction * 99999.0f;
+}
+
 void RenderManager::drawShadowVolume(const LightRecord* light, const ModelSurface* surface, int mode) {
   if (light == nullptr || surface == nullptr || light->parms.kind == 2 || g_renderInterface == nullptr) {
     return;
   }
+  const SurfaceGeometry* g = surface->geometry;
+  if (g == nullptr || g->verts == nullptr || g->numVerts <= 0) {
+    if (g_cmdSystem != nullptr &&
+        (surface->material == nullptr || (surface->material->getSurfaceFlags() & kMaterialNoShadows) == 0)) {
+      g_cmdSystem->printf("WARNING: null model??\n");
+    }
+    return;
+  }
   const RenderLight& p = light->parms;
   const bool parallel = (p.flags & kLightParallel) != 0;
-  if (!buildShadowGeometry(surface->geometry, p.origin + p.center, parallel, &shadowVolume_)) {
+  if (!buildShadowGeometry(surface->geometry, lightEmissionPoint(p), parallel, &shadowVolume_)) {
     return;
   }
   shadowVolumesBuilt_++;
@@ -172,7 +191,7 @@ void RenderManager::drawShadowVolumeData(const LightRecord* light, const ShadowV
     return;
   }
   const RenderLight& p = light->parms;
-  const Vec3 lightPos = p.origin + p.center;
+  const Vec3 lightPos = lightEmissionPoint(p);
   // The far vertices already hold their direction from the light: the shadow program's light
   // origin is zero.
   ShaderInterface* s = g_renderInterface->getShaderInterface();
@@ -274,8 +293,7 @@ bool copyPrelightVolume(const SurfaceGeometry* g, const RenderLight& light,
       g->numShadowIndexes < 3) {
     return false;
   }
-  const Vec3 lightPos = light.origin + light.center;
-  const bool parallel = (light.flags & kLightParallel) != 0;
+  const Vec3 lightPos = lightEmissionPoint(light);
   Plane boundary[12];
   g->bounds.toPlanes(boundary);
   for (int i = 0; i < 6; ++i) {
@@ -311,7 +329,7 @@ bool copyPrelightVolume(const SurfaceGeometry* g, const RenderLight& light,
     if (normal.normalize() == 0.0f) {
       continue;
     }
-    const float facing = parallel ? normal.dot(-lightPos) : normal.dot(lightPos - a);
+    const float facing = normal.dot(lightPos - a);
     if (facing > 0.01f && !onBoundary(a, b, c)) {
       continue;  // a lit receiver, not part of the volume
     }
@@ -417,7 +435,7 @@ void RenderManager::buildStaticShadows(LightRecord* l) {
       continue;
     }
     CachedShadowVolume* c = new CachedShadowVolume();
-    if (!buildShadowGeometry(surface->geometry, p.origin + p.center, parallel, &c->volume)) {
+    if (!buildShadowGeometry(surface->geometry, lightEmissionPoint(p), parallel, &c->volume)) {
       delete c;
       continue;
     }
@@ -438,8 +456,7 @@ int RenderManager::drawSilhouetteLines(SurfaceGeometry* g, const LightRecord* li
     buildGeometryEdges(g);
   }
   const RenderLight& p = light->parms;
-  const Vec3 lightPos = p.origin + p.center;
-  const bool parallel = (p.flags & kLightParallel) != 0;
+  const Vec3 lightPos = lightEmissionPoint(p);
   const int numTris = g->numIndexes / 3;
   // Whether a triangle faces the light, as the volume builder decides it.
   auto faces = [&](int t) {
@@ -455,7 +472,7 @@ int RenderManager::drawSilhouetteLines(SurfaceGeometry* g, const LightRecord* li
     const Vec3 a = vertexPosition(g, tri[0]);
     Vec3 normal = (vertexPosition(g, tri[1]) - a).cross(vertexPosition(g, tri[2]) - a);
     normal.normalize();
-    const Vec3 toLight = parallel ? -lightPos : lightPos - a;
+    const Vec3 toLight = lightPos - a;
     return normal.dot(toLight) >= 1e-6f;
   };
   int drawn = 0;

@@ -22,33 +22,12 @@ static ConVar r_skipDynamicTexturesV("r_skipDynamicTextures", "0", 0x20011, "ski
 static ConVar r_skipPostProcessV("r_skipPostProcess", "0", 0x20011, "skip all post processing");
 static ConVar r_skipMirrorMapsV("r_skipMirrorMaps", "0", 0x2011);
 static ConVar r_useMirrorClipV("r_useMirrorClip", "0", 0x2011);
-static ConVar r_clearcolorV("r_clearcolor", "0 0 0", 0x10010, "screen clear color");
 
 namespace {
 
 // Flags of the two kinds of subview.
 constexpr uint32_t kRemoteViewFlags = 0x21b;
 constexpr uint32_t kMirrorViewFlags = 0x61b;
-
-// "r_clearcolor" as up to four numbers; missing ones keep black with alpha 1.
-void clearColor(float out[4]) {
-  out[0] = out[1] = out[2] = 0.0f;
-  out[3] = 1.0f;
-  const char* text = r_clearcolorV.getString();
-  const char* end = text + std::strlen(text);
-  for (int i = 0; i < 4; ++i) {
-    while (text < end && (*text == ' ' || *text == '\t')) {
-      ++text;
-    }
-    float v = 0.0f;
-    const std::from_chars_result r = std::from_chars(text, end, v);
-    if (r.ec != std::errc() || !std::isfinite(v)) {
-      break;
-    }
-    out[i] = v;
-    text = r.ptr;
-  }
-}
 
 // The plane of the surface's first whole triangle: the side its front faces is positive.
 bool surfacePlane(const SurfaceGeometry* g, Plane* out) {
@@ -85,13 +64,6 @@ void RenderManager::drawViewInto(const RenderView& view, uint32_t flags) {
     return;
   }
   g_renderBackEnd.setViewFlags(flags);
-  if (flags & (kViewFlagDepthPrePass | kViewFlagClearColor)) {
-    float c[4];
-    clearColor(c);
-    g_renderInterface->setClearColor(c[0], c[1], c[2], c[3]);
-    g_renderBackEnd.clear((flags & kViewFlagClearColor) != 0, (flags & kViewFlagDepthPrePass) != 0);
-    g_renderInterface->setClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-  }
   g_renderBackEnd.setDepthFunc(kCompareLessEqual);
   drawScene(view_);
 }
@@ -199,7 +171,9 @@ void RenderManager::drawSubviews() {
     g_renderBackEnd.pushViewMatrices();
     g_renderBackEnd.setMirrored(mirrored);
     g_renderBackEnd.setClipPlane0(&view.clipPlane);
+    beginSubviewEffects(view);
     drawViewInto(view, flags);
+    endSubviewEffects();
     g_renderBackEnd.setMirrored(false);
     endView();
     FrameBufferObject::popRenderTarget();

@@ -101,7 +101,7 @@ TEST_F(EffectsGLTest, ParticlesLeavePixelsWhereTheyStand) {
   const RenderView view = camera();
   effects->submitEffectsModel(view);
   ASSERT_GE(effects->effectsEntity(), 0);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   const int cx = kWidth / 2;
   const int cy = kHeight / 2;
   // 8 units either side at 64 units away: 16 of the 128 pixels of half the width.
@@ -118,7 +118,7 @@ TEST_F(EffectsGLTest, ParticlesLeavePixelsWhereTheyStand) {
   p->currentState.position = Vec3(64, 0, 30);
   clear();
   effects->submitEffectsModel(view);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_TRUE(near(at(cx, cy), kBlue));
   EXPECT_TRUE(near(at(cx, cy - 60), kGreen)) << "30 units up: 60 pixels above the middle";
 
@@ -126,7 +126,7 @@ TEST_F(EffectsGLTest, ParticlesLeavePixelsWhereTheyStand) {
   effects->freeEffect(handle);
   clear();
   effects->submitEffectsModel(view);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_TRUE(near(at(cx, cy - 60), kBlue));
   EXPECT_TRUE(near(at(cx - 80, cy), kBlue));
   EXPECT_GE(effects->effectsEntity(), 0);

@@ -140,13 +140,13 @@ TEST_F(LightPassTest, InteractionDrawAddsOverTheDepthPassAndRestoresTheDefaults)
   const Calls calls = device.take();
   auto has = [&](const std::string& c) { return std::find(calls.begin(), calls.end(), c) != calls.end(); };
   auto index = [&](const std::string& c) { return std::find(calls.begin(), calls.end(), c) - calls.begin(); };
-  // One group, one draw: additive over the depth pass (lequal), no depth writes; the light origin
-  // to env 0.
+  // One group, one draw: additive where the depth pass laid the surface down (the bump stage's
+  // one/one and equal), no depth writes; the light origin to env 0.
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "drawTriangles(3)"), 1);
   EXPECT_TRUE(has("shader.bind(40)"));
   EXPECT_TRUE(has("shader.env(40,0,1,2,3,1)"));
   EXPECT_LT(index("setBlendFunc(2,2)"), index("drawTriangles(3)"));
-  EXPECT_EQ(calls[index("drawTriangles(3)") - 1], "setDepthFunc(4)");
+  EXPECT_EQ(calls[index("drawTriangles(3)") - 1], "setDepthFunc(3)");
   EXPECT_LT(index("setDepthMask(0)"), index("drawTriangles(3)"));
   // Units 0, 1, 6 hold the light's images; 2, 3, 4 the group's.
   for (int unit : {0, 1, 2, 3, 4, 6})
@@ -158,6 +158,64 @@ TEST_F(LightPassTest, InteractionDrawAddsOverTheDepthPassAndRestoresTheDefaults)
   EXPECT_TRUE(has("setBlendFunc(2,1)"));
   EXPECT_GT(index("setBlendFunc(2,1)"), index("drawTriangles(3)"));
   g_renderBackEnd.setDrawSurface(nullptr);
+}
+
+// The interaction draw takes blend and depth test from the stage that opens the group, and a
+// material of explicit light-interaction stages draws one group per such stage.
+TEST_F(LightPassTest, InteractionStateComesFromTheInteractionStage) {
+  struct Case {
+    const char* text;
+    int draws;
+    const char* blend;  // the last blend call before the first draw
+    const char* depth;  // the call just before the first draw
+  };
+  const Case cases[] = {
+      {"{\nbumpmap _flatbump\nblendfunc dst_color zero\n}\ndiffusemap _white\n", 1,
+       "setBlendFunc(9,1)", "setDepthFunc(3)"},
+      {"bumpmap _flatbump\n{\ndiffusemap _white\ndepthFunc less\n}\n", 1, "setBlendFunc(2,2)",
+       "setDepthFunc(2)"},
+      {"{\nlightInteraction\nmap _flatbump\n}\n", 1, "setBlendFunc(2,2)", "setDepthFunc(4)"},
+      {"{\nlightInteraction\nmap _flatbump\n}\n{\nmap _white\n}\n{\nmap _black\n}\n"
+       "{\nlightInteraction\nmap _flatbump\nblendfunc one zero\ndepthFunc always\n}\n",
+       2, "setBlendFunc(2,2)", "setDepthFunc(4)"},
+  };
+  for (const Case& c : cases) {
+    Material m;
+    ASSERT_TRUE(m.parse(c.text, int(std::strlen(c.text)))) << c.text;
+    unsigned indexes[3] = {0, 1, 2};
+    int fakeBuffer = 0;
+    DrawSurface ds;
+    ds.material = &m;
+    ds.vertexBuffer = reinterpret_cast<VertexBufferHandle*>(&fakeBuffer);
+    ds.indexes = indexes;
+    ds.numIndexes = 3;
+    g_renderBackEnd.setDrawSurface(&ds);
+    InteractionLight light;
+    device.take();
+    g_renderBackEnd.drawInteractionStages(light);
+    const Calls calls = device.take();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "drawTriangles(3)"), c.draws) << c.text;
+    const auto draw = std::find(calls.begin(), calls.end(), "drawTriangles(3)");
+    ASSERT_NE(draw, calls.end()) << c.text;
+    EXPECT_EQ(*(draw - 1), c.depth) << c.text;
+    std::string blend;
+    for (auto it = calls.begin(); it != draw; ++it)
+      if (it->rfind("setBlendFunc(", 0) == 0)
+        blend = *it;
+    EXPECT_EQ(blend, c.blend) << c.text;
+    if (c.draws == 2) {
+      // The second explicit stage brings its own state.
+      const auto second = std::find(draw + 1, calls.end(), "drawTriangles(3)");
+      ASSERT_NE(second, calls.end());
+      EXPECT_EQ(*(second - 1), "setDepthFunc(8)");
+      std::string blend2;
+      for (auto it = draw; it != second; ++it)
+        if (it->rfind("setBlendFunc(", 0) == 0)
+          blend2 = *it;
+      EXPECT_EQ(blend2, "setBlendFunc(2,1)");
+    }
+    g_renderBackEnd.setDrawSurface(nullptr);
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The back end's device-call sequences through a recording device: every state operation, mirrored
 // culling, the depth-function override, view set-up (viewport, zNear, frustum planes, tiles) and the
 // stage binder for stages written in the material language.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -483,23 +484,24 @@ TEST_F(StageTest, StageTextBindsToExactlyTheseDeviceCalls) {
   const std::vector<StageCase> cases = {
       {"{\nrgba 0.5\n}\n",
        {"shader.unbindAll()", "shader.bind(7)", "setVertexAttribPointers(p,19)", "shader.env(7,4,0,0,0,1)",
-        "shader.env(7,5,799,599,0,0)", "shader.env(7,16,0,0,0,0)", "shader.env(7,17,0.5,0.5,0.5,0.5)",
+        "shader.env(7,5,799,599,0,0)", "shader.env(7,19,1,1,1,1)", "shader.env(7,16,0,0,0,0)", "shader.env(7,17,0.5,0.5,0.5,0.5)",
         "setColorMask(1,1,1,1)", "setDepthMask(1)", "setCullMode(2)", "setBlendFunc(2,1)",
         "setAlphaFunc(8,0)", "setDepthFunc(4)"}},
       {"{\nblendfunc add\nvertexColor\nmaskDepth\n}\n",
        {"shader.unbindAll()", "shader.bind(7)", "setVertexAttribPointers(p,19)", "shader.env(7,4,0,0,0,1)",
-        "shader.env(7,5,799,599,0,0)", "shader.env(7,16,1,1,1,1)", "shader.env(7,17,0,0,0,0)",
+        "shader.env(7,5,799,599,0,0)", "shader.env(7,19,1,1,1,1)", "shader.env(7,16,1,1,1,1)", "shader.env(7,17,0,0,0,0)",
         "setColorMask(1,1,1,1)", "setDepthMask(0)", "setCullMode(2)", "setBlendFunc(2,2)",
         "setAlphaFunc(8,0)", "setDepthFunc(4)"}},
       {"{\nmaskRed\nmaskAlpha\nalphaFunc greater 0.25\ndepthFunc equal\nprivatePolygonOffset 2\n}\n",
        {"shader.unbindAll()", "shader.bind(7)", "setVertexAttribPointers(p,19)", "shader.env(7,4,0,0,0,1)",
-        "shader.env(7,5,799,599,0,0)", "shader.env(7,16,0,0,0,0)", "shader.env(7,17,1,1,1,1)",
+        "shader.env(7,5,799,599,0,0)", "shader.env(7,19,1,1,1,1)", "shader.env(7,16,0,0,0,0)", "shader.env(7,17,1,1,1,1)",
         "setColorMask(0,1,1,0)", "setDepthMask(1)", "setCullMode(2)", "setPolygonOffset(0,-2,2)",
         "setBlendFunc(2,1)", "setAlphaFunc(5,0.25)", "setDepthFunc(3)"}},
       {"{\nprogram glow.vfp\nvertexParm 0 1 2\nfragmentParm 1 0.5\ntexGen reflect\n}\n",
        {"shader.unbindAll()", "shader.bind(26)", "shader.bind(26)", "shader.local(26,0,1,2,2,2)",
         "shader.local(26,0,0,0,0,0)", "shader.local(26,1,0,0,0,0)", "shader.local(26,1,0.5,0.5,0.5,0.5)",
         "setVertexAttribPointers(p,27)", "shader.env(26,4,0,0,0,1)", "shader.env(26,5,799,599,0,0)",
+        "shader.env(26,19,1,1,1,1)",
         "shader.env(26,16,0,0,0,0)", "shader.env(26,17,1,1,1,1)", "setColorMask(1,1,1,1)", "setDepthMask(1)",
         "setCullMode(2)", "setBlendFunc(2,1)", "setAlphaFunc(8,0)", "setDepthFunc(4)"}},
   };
@@ -512,6 +514,20 @@ TEST_F(StageTest, StageTextBindsToExactlyTheseDeviceCalls) {
     EXPECT_EQ(join(device.take()), join(c.expected));
     g_renderBackEnd.unbindStage(false);
   }
+}
+
+// The screen-copy mapping: the viewport against the image and the render size, both ways.
+TEST_F(StageTest, ScreenCopyMappingFollowsTheViewportAndTheRenderSize) {
+  parse("{\nrgba 1\n}\n");
+  g_renderBackEnd.setRenderSize(1600, 1200);
+  g_renderBackEnd.setViewport(400, 300, 800, 600);
+  setSurface();
+  g_renderBackEnd.bindStage(material.get(), *material->getStage(0));
+  const Calls calls = device.take();
+  auto has = [&](const std::string& c) { return std::find(calls.begin(), calls.end(), c) != calls.end(); };
+  EXPECT_TRUE(has("shader.env(7,5,799,599,0.25,0.25)")) << join(calls);
+  EXPECT_TRUE(has("shader.env(7,19,0.5,0.5,2,2)")) << join(calls);
+  g_renderBackEnd.unbindStage(false);
 }
 
 TEST_F(StageTest, TwoSidedMaterialCullsNothingAndMirrorsDoNotChangeThat) {

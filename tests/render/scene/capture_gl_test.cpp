@@ -59,7 +59,7 @@ TEST_F(CaptureGLTest, DebugLinesDrawAtTheEndOfTheViewAndExpireOnceDrawn) {
   manager->setRenderView(&view, 1000);
   // A horizontal line across the middle of the view, 64 units ahead.
   manager->debugLine(kRedF, Vec3(64, 60, 0), Vec3(64, -60, 0), 0, false);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_GT(countOnRow(kHeight / 2, 0, kWidth, kRed), kWidth * 3 / 4) << console.text;
   EXPECT_TRUE(near(at(kWidth / 2, 10), kBlue));
   EXPECT_TRUE(near(at(kWidth / 2, kHeight - 10), kBlue));
@@ -72,7 +72,7 @@ TEST_F(CaptureGLTest, DebugLinesDrawAtTheEndOfTheViewAndExpireOnceDrawn) {
   manager->clearDebugLines(1009);
   EXPECT_EQ(manager->debugLines().num(), 0);
   clearTo(0.0f, 0.0f, 1.0f);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_EQ(countOnRow(kHeight / 2, 0, kWidth, kRed), 0);
 }
 
@@ -91,14 +91,14 @@ TEST_F(CaptureGLTest, DepthTestedLinesHideBehindGeometryAndOthersDoNot) {
 
   // Behind the cube at 64 units: with the depth test only the ends outside the cube show.
   manager->debugLine(kRedF, Vec3(64, 60, 0), Vec3(64, -60, 0), 0, true);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kGreen)) << "hidden behind the cube";
   EXPECT_TRUE(near(at(8, kHeight / 2), kRed, 40)) << "visible beside it";
 
   manager->clearDebugLines(0);
   manager->debugLine(kRedF, Vec3(64, 60, 0), Vec3(64, -60, 0), 0, false);
   clearTo(0.0f, 0.0f, 1.0f);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kRed, 40)) << "drawn over the cube";
 }
 
@@ -108,7 +108,7 @@ TEST_F(CaptureGLTest, FilledPolygonsFillAndOutlinesOnlyTrace) {
   // A square facing the camera, 64 units ahead, 40 units across (about a third of the view).
   const Bounds square(Vec3(64, -20, -20), Vec3(64.5f, 20, 20));
   manager->debugBounds(kGreenF, square, Vec3(), true, 0, false);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kGreen, 40));
   EXPECT_TRUE(near(at(8, 8), kBlue));
   EXPECT_NE(manager->debugPolygons()[0].flags & RenderManager::kDebugPolygonDrawn, 0);
@@ -116,7 +116,7 @@ TEST_F(CaptureGLTest, FilledPolygonsFillAndOutlinesOnlyTrace) {
   manager->clearDebugPolygons(0);
   manager->debugBounds(kGreenF, square, Vec3(), false, 0, false);
   clearTo(0.0f, 0.0f, 1.0f);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kBlue)) << "the inside of an outline stays clear";
   EXPECT_GT(countOnRow(kHeight / 2, 0, kWidth, kGreen), 0) << "its sides cross the middle row";
 }

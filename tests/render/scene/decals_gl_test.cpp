@@ -102,7 +102,7 @@ class DecalsGLTest : public managergl::ManagerGLTest {
   void render(int time) {
     clearTo(0, 0, 0);
     RenderView v = managergl::camera(time);
-    manager->renderScene(&v, 0);
+    manager->renderScene(&v, 0xb);
   }
 
   WallWorld world;
@@ -244,7 +244,7 @@ TEST_F(DecalsGLTest, EntitiesLeaveABlobShadowBelowThemInLightmapAndHybridModes) 
   };
   auto draw = [&]() {
     clearTo(0, 0, 0);
-    manager->renderScene(&v, 0);
+    manager->renderScene(&v, 0xb);
   };
   struct Case {
     const char* what;

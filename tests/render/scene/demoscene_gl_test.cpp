@@ -95,7 +95,7 @@ class DemoSceneGLTest : public managergl::ManagerGLTest {
     v.fovX = 90.0f;
     v.fovY = 73.74f;
     v.origin = Vec3(-160, 0, 24);
-    manager->renderScene(&v, 0);
+    manager->renderScene(&v, 0xb);
     std::vector<unsigned char> pixels(size_t(kWidth) * kHeight * 4);
     device->readPixels(pixels.data(), 0, 0, kWidth, kHeight, kPixelFormatRGBA);
     return pixels;

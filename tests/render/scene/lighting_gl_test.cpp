@@ -157,3 +157,121 @@ TEST_F(LightingGLTest, FogThickensWithDistanceFromTheViewer) {
 }
 
 }  // namespace
+
+namespace {
+
+// A fog takes its light material's blend: a black fog laid over a lit room hides the far wall more
+// than the near one; the same fog with an additive stage adds nothing.
+TEST_F(LightingGLTest, BlackFogHidesALitWallMoreWithDistance) {
+  addEntity(box(wallMaterial, Vec3(60, 5, -40), Vec3(62, 60, 40)));
+  addEntity(box(wallMaterial, Vec3(150, -120, -40), Vec3(152, -5, 40)));
+  addLight(Vec3(40, 0, 0), Vec3(400, 400, 400), 0);
+  render();
+  const Rgb nearLit = atWorld(Vec3(60, 30, 0));
+  const Rgb farLit = atWorld(Vec3(150, -60, 0));
+  ASSERT_GT(nearLit.sum(), 150) << console.text;
+  ASSERT_GT(farLit.sum(), 150);
+
+  RenderLight fog;
+  fog.shape = 2;
+  fog.kind = 2;
+  fog.origin = Vec3(100, 0, 0);
+  fog.radius = Vec3(120, 150, 100);
+  fog.material = material("lightFalloffImage _quadratic\n{\nmap _white\ncolored\n}\n");
+  fog.shaderParms[3] = 1.0f;  // black, fully dense where the falloff says so
+  const int index = manager->addLightDef(&fog);
+  manager->lightRecord(index)->fogDistance = 200.0f;
+  render();
+  const Rgb nearFog = atWorld(Vec3(60, 30, 0));
+  const Rgb farFog = atWorld(Vec3(150, -60, 0));
+  EXPECT_LT(farFog.sum(), farLit.sum() * 6 / 10) << console.text;
+  EXPECT_GT(nearFog.sum(), nearLit.sum() * 7 / 10);
+  EXPECT_LT(farFog.sum() * nearLit.sum(), nearFog.sum() * farLit.sum()) << "darker in proportion with distance";
+
+  // An additive stage of black adds nothing: the blend is the stage's own.
+  fog.material = material("lightFalloffImage _quadratic\n{\nblendfunc add\nmap _white\ncolored\n}\n");
+  manager->updateLightDef(index, &fog);
+  render();
+  EXPECT_NEAR(atWorld(Vec3(150, -60, 0)).sum(), farLit.sum(), 6);
+}
+
+// A material made only of an explicit light-interaction stage is lit like a bump/diffuse group.
+TEST_F(LightingGLTest, AnExplicitLightInteractionStageIsLit) {
+  addEntity(box(material("{\nlightInteraction\nmap _flatbump\n}\n"), Vec3(100, -80, -60), Vec3(104, 80, 60)));
+  render();
+  EXPECT_LT(atWorld(Vec3(100, 30, 0)).sum(), 10) << console.text;
+  addLight(Vec3(80, 30, 0), Vec3(300, 300, 300), 0);
+  render();
+  EXPECT_GT(atWorld(Vec3(100, 30, 0)).sum(), 300) << console.text;
+}
+
+}  // namespace
+
+namespace {
+
+// A parallel light shines along its center from far away: the caster's faces turned towards it
+// cast, so the shadow falls beyond the caster along that direction, and nowhere else.
+TEST_F(LightingGLTest, AParallelLightCastsBeyondTheCasterAlongItsDirection) {
+  addEntity(box(wallMaterial, Vec3(100, -80, -60), Vec3(104, 80, 60)));
+  addEntity(box(wallMaterial, Vec3(66, -4, 11), Vec3(74, 4, 19)));
+  // From the camera's side and above: (1, 0, -0.3) is the way the light travels.
+  RenderLight l;
+  l.shape = 2;
+  l.origin = Vec3(60, 0, 0);
+  l.radius = Vec3(300, 300, 300);
+  l.center = Vec3(-1.0f, 0.0f, 0.3f);
+  l.flags = kLightShadows | kLightParallel;
+  l.material = lightMaterial;
+  for (int i = 0; i < 4; i++)
+    l.shaderParms[i] = 1.0f;
+  manager->addLightDef(&l);
+  render();
+  // The caster's centre (70, 0, 15) meets the wall 30 units on, 9 lower.
+  EXPECT_LT(atWorld(Vec3(100, 0, 6)).sum(), 40) << console.text;
+  EXPECT_GT(manager->shadowTrianglesDrawn(), 0);
+  // Lit above the shadow, beside it and below it.
+  EXPECT_GT(atWorld(Vec3(100, 0, 30)).sum(), 250);
+  EXPECT_GT(atWorld(Vec3(100, 30, 0)).sum(), 250);
+  EXPECT_GT(atWorld(Vec3(100, 0, -30)).sum(), 250);
+}
+
+}  // namespace
+
+namespace {
+
+// A cone light keeps its cone's planes: its screen rectangle (and so its scissor) is the cone's,
+// smaller than the box around it, and it lights the wall where the cone meets it.
+TEST_F(LightingGLTest, AConeLightsScissorIsItsConesNotItsBoxs) {
+  LeftRightWorld world;
+  world.leftRect = Bounds(Vec3(0, 0, 0), Vec3(1, 1, 1));
+  g_spatialSystem = &world;
+  addEntity(box(wallMaterial, Vec3(100, -80, -60), Vec3(104, 80, 60)));
+  RenderLight l;
+  l.shape = 4;
+  l.origin = Vec3(50, 0, 0);
+  l.axis = Mat3(Vec3(0, 1, 0), Vec3(0, 0, -1), Vec3(-1, 0, 0));  // the cone runs down -axis 2: +x
+  l.radius = Vec3(16, 16, 60);
+  l.material = lightMaterial;
+  for (int i = 0; i < 4; i++)
+    l.shaderParms[i] = 1.0f;
+  const int cone = manager->addLightDef(&l);
+  render();
+  EXPECT_GT(atWorld(Vec3(100, 0, 0)).sum(), 100) << console.text;
+  // The box's screen rectangle, then the cone's, for the same view.
+  RenderManager::LightRecord* record = manager->lightRecord(cone);
+  ASSERT_NE(record, nullptr);
+  manager->computeLightScreenBounds(record);
+  const Bounds coneRect = record->screenBounds;
+  l.shape = 2;
+  const int boxIndex = manager->addLightDef(&l);
+  manager->computeLightScreenBounds(manager->lightRecord(boxIndex));
+  const Bounds boxRect = manager->lightRecord(boxIndex)->screenBounds;
+  ASSERT_FALSE(coneRect.isCleared());
+  ASSERT_FALSE(boxRect.isCleared());
+  const float coneWidth = coneRect.maxs.x - coneRect.mins.x;
+  const float boxWidth = boxRect.maxs.x - boxRect.mins.x;
+  EXPECT_LT(coneWidth, boxWidth * 0.75f) << coneWidth << " " << boxWidth;
+  EXPECT_LT(coneRect.maxs.y - coneRect.mins.y, (boxRect.maxs.y - boxRect.mins.y) * 0.75f);
+}
+
+}  // namespace

@@ -267,6 +267,47 @@ TEST_F(RenderManagerTest, LightDerivedDataAndDirtyOnAnyGeometricChange) {
   EXPECT_EQ(manager.getLightDef(ambient)->flags, kLightAmbient);
 }
 
+// A cone light keeps the frustum of its cone: points in the cone are inside every plane, the box's
+// corners beside the cone's tip are outside one, and the far end spans radius.x by radius.y.
+TEST_F(RenderManagerTest, ConeLightPlanesAreItsFrustumNotItsBox) {
+  RenderLight light;
+  light.shape = 4;
+  light.origin = Vec3(0, 0, 100);
+  light.radius = Vec3(20, 10, 80);  // down -z: 80 long, 40 x 20 at the far end
+  const int index = manager.addLightDef(&light);
+  const RenderLight* l = manager.getLightDef(index);
+  ASSERT_NE(l, nullptr);
+  EXPECT_EQ(l->bounds.mins, Vec3(-20, -10, 20));
+  EXPECT_EQ(l->bounds.maxs, Vec3(20, 10, 100));
+  auto inside = [&](const Vec3& p) {
+    for (const Plane& plane : l->planes)
+      if (plane.distance(p) > 0.01f)
+        return false;
+    return true;
+  };
+  struct Case {
+    Vec3 point;
+    bool in;
+  };
+  const Case cases[] = {
+      {Vec3(0, 0, 60), true},        // on the axis, half way
+      {Vec3(19, 9, 21), true},       // near the far corner
+      {Vec3(9, 0, 60), true},        // half way, within half the far width
+      {Vec3(19, 9, 98), false},      // a corner of the box beside the tip
+      {Vec3(15, 0, 60), false},      // half way, beyond half the far width
+      {Vec3(0, 0, 10), false},       // past the far end
+      {Vec3(0, 0, 99.5f), false},    // before the near plane at 1
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(inside(c.point), c.in) << c.point.x << " " << c.point.y << " " << c.point.z;
+  // A mirrored axis (x and y swapped) still bounds the cone from outside.
+  light.radius = Vec3(10, 20, 80);
+  light.axis = Mat3(Vec3(0, 1, 0), Vec3(1, 0, 0), Vec3(0, 0, 1));
+  manager.updateLightDef(index, &light);
+  for (const Case& c : cases)
+    EXPECT_EQ(inside(c.point), c.in) << "mirrored " << c.point.x << " " << c.point.y << " " << c.point.z;
+}
+
 TEST_F(RenderManagerTest, DefaultLightMaterialNames) {
   struct Case {
     int kind, shape;

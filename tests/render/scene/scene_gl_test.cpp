@@ -51,7 +51,7 @@ TEST_F(SceneGLTest, ModelEntityReadsBackItsMaterialWhereItStandsAndSurvivesARest
   const int index = manager->addEntityDef(&entity);
   const RenderView view = camera();
 
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_GT(manager->surfacesDrawn(), 0);
   EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kRed)) << console.text;
   EXPECT_TRUE(near(at(4, 4), kBlue));
@@ -61,7 +61,7 @@ TEST_F(SceneGLTest, ModelEntityReadsBackItsMaterialWhereItStandsAndSurvivesARest
   entity.origin = Vec3(64, 40, 0);
   manager->updateEntityDef(index, &entity);
   clearTo(0.0f, 0.0f, 1.0f);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_TRUE(near(at(kWidth / 2 - 80, kHeight / 2), kRed));
   EXPECT_TRUE(near(at(kWidth / 2 + 40, kHeight / 2), kBlue));
 
@@ -71,7 +71,7 @@ TEST_F(SceneGLTest, ModelEntityReadsBackItsMaterialWhereItStandsAndSurvivesARest
   RenderView other = view;
   other.viewId = 7;
   clearTo(0.0f, 0.0f, 1.0f);
-  manager->renderScene(&other, 0);
+  manager->renderScene(&other, 0xb);
   EXPECT_TRUE(near(at(kWidth / 2 - 80, kHeight / 2), kBlue));
   entity.suppressInViewId = 0;
   manager->updateEntityDef(index, &entity);
@@ -81,7 +81,7 @@ TEST_F(SceneGLTest, ModelEntityReadsBackItsMaterialWhereItStandsAndSurvivesARest
   g_texManager->reloadImages();
   ASSERT_TRUE(manager->init());
   clearTo(0.0f, 0.0f, 1.0f);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_TRUE(near(at(kWidth / 2 - 80, kHeight / 2), kRed));
   EXPECT_NE(manager->getRenderEntity(index), nullptr);
 }

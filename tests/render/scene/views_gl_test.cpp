@@ -145,7 +145,7 @@ TEST_F(ViewsGLTest, MirrorShowsWhatStandsInFrontOfItTheRightWayRound) {
   place(quad(colour(1, 0, 0), 75, 150), Vec3(-20, 75, 0), nullptr, kFacingBack);
   place(quad(colour(0, 1, 0), 75, 150), Vec3(-20, -75, 0), nullptr, kFacingBack);
   const RenderView view = camera();
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_EQ(manager->subviewsDrawn(), 1) << console.text;
   EXPECT_TRUE(near(at(kMirrorLeftX, kMirrorY), kRed, 8)) << show(at(kMirrorLeftX, kMirrorY));
   EXPECT_TRUE(near(at(kMirrorRightX, kMirrorY), kGreen, 8)) << show(at(kMirrorRightX, kMirrorY));
@@ -155,11 +155,11 @@ TEST_F(ViewsGLTest, MirrorShowsWhatStandsInFrontOfItTheRightWayRound) {
   // it shows in the reflection, with "r_useMirrorClip" the plane cuts it away.
   place(box(), Vec3(150, 0, 0), colour(1, 1, 0));
   clearTo(0, 0, 1);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_TRUE(near(at(112, kMirrorY), Rgb{255, 255, 0}, 8)) << show(at(112, kMirrorY));
   g_conVarSystem->setInt("r_useMirrorClip", 1);
   clearTo(0, 0, 1);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_TRUE(near(at(112, kMirrorY), kRed, 8)) << show(at(112, kMirrorY));
 
   // The mirror's view has an id of its own (-1): what the main view suppresses (the player's own
@@ -171,7 +171,7 @@ TEST_F(ViewsGLTest, MirrorShowsWhatStandsInFrontOfItTheRightWayRound) {
   RenderView player = view;
   player.viewId = 5;
   clearTo(0, 0, 1);
-  manager->renderScene(&player, 0);
+  manager->renderScene(&player, 0xb);
   EXPECT_TRUE(near(at(128, kMirrorY), Rgb{255, 0, 255}, 8)) << show(at(128, kMirrorY));
   g_conVarSystem->setInt("r_useMirrorClip", 0);
 
@@ -179,10 +179,10 @@ TEST_F(ViewsGLTest, MirrorShowsWhatStandsInFrontOfItTheRightWayRound) {
   RenderView behind = view;
   behind.origin = Vec3(200, 0, 0);
   behind.axis = kFacingBack;
-  manager->renderScene(&behind, 0);
+  manager->renderScene(&behind, 0xb);
   EXPECT_EQ(manager->subviewsDrawn(), 0);
   g_conVarSystem->setInt("r_skipMirrorMaps", 1);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_EQ(manager->subviewsDrawn(), 0);
   g_conVarSystem->setInt("r_skipMirrorMaps", 0);
 }
@@ -198,7 +198,7 @@ TEST_F(ViewsGLTest, RefractionKeepsWhatLiesBeyondTheSurface) {
   place(box(), Vec3(150, 60, 0), colour(1, 0, 0));
   const RenderView view = camera();
   g_conVarSystem->setInt("r_useMirrorClip", 1);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   g_conVarSystem->setInt("r_useMirrorClip", 0);
   EXPECT_EQ(manager->subviewsDrawn(), 1);
   EXPECT_TRUE(near(at(51, 96), kGreen, 8)) << "the near box itself: " << show(at(51, 96));
@@ -219,7 +219,7 @@ TEST_F(ViewsGLTest, RemoteCameraPictureLandsUprightOnItsScreenAndNotInTheWindow)
   manager->updateEntityDef(screen, &parms);
 
   const RenderView view = camera();
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   EXPECT_EQ(manager->subviewsDrawn(), 1) << console.text;
   // The box shows in the upper middle of the screen, the remote clear colour below it.
   EXPECT_TRUE(near(at(128, 81), kGreen, 8)) << show(at(128, 81));
@@ -259,14 +259,14 @@ TEST_F(ViewsGLTest, GlowBrightensAroundABrightSurfaceAndNotFarFromIt) {
 
   g_conVarSystem->setInt("r_skipBloomFilter", 1);
   clearTo(0.2f, 0.2f, 0.2f);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   for (const Probe& p : probes)
     EXPECT_TRUE(near(at(p.x, p.y), grey)) << "no glow: " << p.x << "," << p.y << " " << show(at(p.x, p.y));
   EXPECT_TRUE(near(at(128, 96), kWhite));
 
   g_conVarSystem->setInt("r_skipBloomFilter", 0);
   clearTo(0.2f, 0.2f, 0.2f);
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   for (const Probe& p : probes) {
     const Rgb c = at(p.x, p.y);
     if (p.glows)
@@ -299,7 +299,7 @@ TEST_F(ViewsGLTest, InterfaceOnAModelSurfaceCoversItTheRightWayUp) {
   manager->updateEntityDef(index, &parms);
 
   const RenderView view = camera();
-  manager->renderScene(&view, 0);
+  manager->renderScene(&view, 0xb);
   struct Probe {
     int x, y;
     Rgb want;

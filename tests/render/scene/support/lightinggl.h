@@ -81,7 +81,7 @@ class LightingGLTest : public ::testing::Test {
   void SetUp() override {
     for (const char* name : {"unlit.vp", "shadow.vp", "interaction.vfp", "interaction_nos.vp",
                              "interaction_nob.fp", "interaction_nos.fp", "interaction_nobs.fp",
-                             "ambientInteraction.vfp", "vertexInteraction.vfp", "shadowMap.vfp"}) {
+                             "ambientInteraction.vfp", "vertexInteraction.vfp", "shadowMap.vfp", "fog.vfp"}) {
       programs.push_back(readSource(std::string("demo/media/glprogs/") + name));
       io.addFile((std::string("glprogs/") + name).c_str(), programs.back().c_str());
     }
@@ -208,7 +208,7 @@ class LightingGLTest : public ::testing::Test {
     v.fovX = 90.0f;
     v.fovY = 73.74f;
     v.origin = origin;
-    manager->renderScene(&v, 0);
+    manager->renderScene(&v, 0xb);
   }
 
   // Where a point of the world lands on the window (y down), for a camera at the origin.

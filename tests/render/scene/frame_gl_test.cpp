@@ -1,0 +1,290 @@
+// The frame around the surface passes, read back from llvmpipe: renderScene's flags (clear to
+// "r_clearcolor", lit or unlit), the post-process pass over a "_currentRender" copy, the override
+// material, flares.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "effects/effectsmanager.h"
+#include "effects/particle.h"
+#include "lib/interface/convarsystem.h"
+#include "lib/interface/effectssystem.h"
+#include "lib/interface/renderview.h"
+#include "render/backend/renderbackend.h"
+#include "render/material/material.h"
+#include "render/model/basemodel.h"
+#include "render/scene/rendermanager.h"
+#include "tests/render/scene/support/managergl.h"
+
+namespace {
+
+using managergl::camera;
+using managergl::kHeight;
+using managergl::kWidth;
+using managergl::near;
+using managergl::Rgb;
+
+const Rgb kRed{255, 0, 0};
+const Rgb kGreen{0, 255, 0};
+const Rgb kBlue{0, 0, 255};
+const Rgb kBlack{0, 0, 0};
+
+class FrameGLTest : public managergl::ManagerGLTest {
+ protected:
+  void TearDown() override {
+    if (running()) {
+      g_conVarSystem->setString("r_clearcolor", "0 0 0");
+      g_conVarSystem->setString("r_skipPostProcess", "0");
+      manager->unloadMap();
+    }
+    ManagerGLTest::TearDown();
+  }
+
+  // A quad at x = `x` facing the camera (at the origin, looking down +x), y over [y0, y1] and z
+  // over [-half, half]; `flip` turns its front away from the camera.
+  BaseModel* quad(Material* m, float x, float y0, float y1, float half, bool flip = false) {
+    models.push_back(std::make_unique<BaseModel>());
+    BaseModel* model = models.back().get();
+    model->init("quad");
+    SurfaceGeometry* g = model->allocGeometryForMode(4, 6, kGeometryVertices | kGeometryIndexes, true);
+    const float corners[4][2] = {{y1, -half}, {y0, -half}, {y0, half}, {y1, half}};
+    for (int i = 0; i < 4; i++) {
+      DrawVertex& v = g->verts[i];
+      v = DrawVertex{};
+      v.xyz[0] = x;
+      v.xyz[1] = corners[i][0];
+      v.xyz[2] = corners[i][1];
+      v.st[0] = float(i == 1 || i == 2);
+      v.st[1] = float(i >= 2);
+      v.normal[0] = -1.0f;
+      std::memset(v.color, 255, 4);
+    }
+    const int front[6] = {0, 1, 2, 0, 2, 3};
+    const int back[6] = {0, 2, 1, 0, 3, 2};
+    std::memcpy(g->indexes, flip ? back : front, sizeof(front));
+    g->numVerts = 4;
+    g->numIndexes = 6;
+    g->bounds = Bounds(Vec3(x, y0, -half), Vec3(x, y1, half));
+    model->addSurface({m, g, 0});
+    return model;
+  }
+
+  int add(BaseModel* model) {
+    RenderEntity e;
+    e.model = model;
+    for (float& p : e.shaderParms)
+      p = 1.0f;
+    return manager->addEntityDef(&e);
+  }
+
+  // Red on the left half of the view, green on the right, 100 units ahead.
+  void redGreenWall() {
+    add(quad(material("{\nmap _white\ngreen 0\nblue 0\n}\n"), 100, 0, 200, 200));
+    add(quad(material("{\nmap _white\nred 0\nblue 0\n}\n"), 100, -200, 0, 200));
+  }
+};
+
+TEST_F(FrameGLTest, FlagsChooseTheClearAndTheLitOrUnlitPasses) {
+  if (!running())
+    return;
+  add(quad(material("{\nmap _white\ngreen 0\nblue 0\n}\n"), 100, -20, 20, 20));
+  g_conVarSystem->setString("r_clearcolor", "1 0 1");
+  const RenderView view = camera();
+  struct Case {
+    int flags;
+    Rgb corner;  // the background after a blue clear
+    Rgb middle;  // where the red quad stands
+  };
+  const Case cases[] = {
+      {0x1b, {255, 0, 255}, kRed},  // clear colour and depth, lit, ambient stages
+      {0x0b, kBlue, kRed},          // depth only: the picture under the view stays
+      {0x12, {255, 0, 255}, kRed},  // colour only, unlit: every ambient stage
+      {0x19, {255, 0, 255}, {255, 0, 255}},  // lit without ambient stages: no light, nothing drawn
+      {0x00, kBlue, kBlue},                  // nothing asked, nothing drawn
+  };
+  for (const Case& c : cases) {
+    clearTo(0.0f, 0.0f, 1.0f);
+    manager->renderScene(&view, c.flags);
+    EXPECT_TRUE(near(at(4, 4), c.corner)) << "flags " << c.flags;
+    EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), c.middle)) << "flags " << c.flags << console.text;
+  }
+  // Missing components keep black and alpha 1; the caller's clear colour is back to black after.
+  g_conVarSystem->setString("r_clearcolor", "0 1");
+  clearTo(0.0f, 0.0f, 1.0f);
+  manager->renderScene(&view, 0x1b);
+  EXPECT_TRUE(near(at(4, 4), kGreen));
+  manager->clearScreen();
+  EXPECT_TRUE(near(at(4, 4), kBlack));
+}
+
+TEST_F(FrameGLTest, PostProcessStageDrawsTheCopiedFrameBehindIt) {
+  if (!running())
+    return;
+  redGreenWall();
+  // A panel across the middle that shows the frame at half brightness, looked up in
+  // "_currentRender" where the panel stands on the screen.
+  Material* tint = material(
+      "translucent\n{\nmap _currentRender\ntexgen view\nrgb 0.5\n}\n");
+  ASSERT_NE(tint->extraFlags & kExtraPostProcess, 0u);
+  add(quad(tint, 50, -20, 20, 20));
+  const RenderView view = camera();
+  const int before = manager->postProcessDrawn();
+  manager->renderScene(&view, 0x1b);
+  EXPECT_EQ(manager->postProcessDrawn(), before + 1);
+  const int y = kHeight / 2;
+  EXPECT_TRUE(near(at(kWidth / 2 - 20, y), {128, 0, 0}, 6)) << console.text;
+  EXPECT_TRUE(near(at(kWidth / 2 + 20, y), {0, 128, 0}, 6));
+  EXPECT_TRUE(near(at(10, y), kRed)) << "outside the panel the frame is untouched";
+  EXPECT_TRUE(near(at(kWidth - 10, y), kGreen));
+
+  // Without the post-process pass the stage is cut and the wall shows through untouched.
+  g_conVarSystem->setString("r_skipPostProcess", "1");
+  manager->renderScene(&view, 0x1b);
+  EXPECT_TRUE(near(at(kWidth / 2 - 20, y), kRed));
+  EXPECT_TRUE(near(at(kWidth / 2 + 20, y), kGreen));
+}
+
+TEST_F(FrameGLTest, OverrideMaterialReplacesEveryOpaqueSurface) {
+  if (!running())
+    return;
+  redGreenWall();
+  // A translucent surface is not opaque and keeps out of the override.
+  add(quad(material("translucent\n{\nblendfunc add\nmap _white\nrgb 0.5\n}\n"), 50, -10, 10, 10));
+  RenderView view = camera();
+  view.overrideMaterial = material("{\nmap _white\nred 0\ngreen 0\nblue 1\n}\n");
+  manager->renderScene(&view, 0x1b);
+  EXPECT_TRUE(near(at(10, kHeight / 2), kBlue)) << console.text;
+  EXPECT_TRUE(near(at(kWidth - 10, kHeight / 2), kBlue));
+  EXPECT_TRUE(near(at(kWidth / 2 - 2, kHeight / 2), kBlue)) << "the translucent panel is not drawn";
+  view.overrideMaterial = nullptr;
+  manager->renderScene(&view, 0x1b);
+  EXPECT_TRUE(near(at(10, kHeight / 2), kRed));
+  EXPECT_FALSE(near(at(kWidth / 2 - 2, kHeight / 2), kRed)) << "the panel adds over the wall";
+}
+
+TEST_F(FrameGLTest, FlareGlowsAroundItsQuadAndOnlyFromTheFront) {
+  if (!running())
+    return;
+  // A 4-unit quad 100 units ahead with a flare 16 units wide, fading to its outer edge.
+  Material* flare = material("deform flare 16\ntwoSided\n{\nblendfunc add\nmap _white\nvertexColor\n}\n");
+  add(quad(flare, 100, -2, 2, 2));
+  const RenderView view = camera();
+  const int before = manager->flaresDrawn();
+  manager->renderScene(&view, 0x1b);
+  EXPECT_EQ(manager->flaresDrawn(), before + 1) << console.text;
+  const Rgb centre = at(kWidth / 2, kHeight / 2);
+  EXPECT_GT(centre.sum(), 700) << "white at the quad";
+  // 10 units beside the quad's edge (about 13 pixels at this distance): inside the fade.
+  const Rgb fade = at(kWidth / 2 + 15, kHeight / 2);
+  EXPECT_GT(fade.sum(), 30);
+  EXPECT_LT(fade.sum(), centre.sum());
+  EXPECT_TRUE(near(at(kWidth / 2 + 60, kHeight / 2), kBlack)) << "beyond the flare's size";
+
+  // Seen from behind its quad the flare is not built.
+  manager->unloadMap();
+  add(quad(flare, 100, -2, 2, 2, true));
+  manager->renderScene(&view, 0x1b);
+  EXPECT_EQ(manager->flaresDrawn(), before + 1);
+  EXPECT_TRUE(near(at(kWidth / 2 + 15, kHeight / 2), kBlack));
+
+  // A flare surface that is not made of quads warns and draws nothing.
+  manager->unloadMap();
+  BaseModel* odd = quad(flare, 100, -2, 2, 2);
+  odd->getSurface(0)->geometry->numIndexes = 3;
+  add(odd);
+  manager->renderScene(&view, 0x1b);
+  EXPECT_NE(console.text.find("WARNING: odd index count for flare.."), std::string::npos);
+}
+
+// The renderer builds the effects of each view itself: a running effect shows without the game
+// ever handing the renderer an effects model or entity.
+TEST_F(FrameGLTest, RunningEffectsDrawWithoutBeingSubmitted) {
+  if (!running())
+    return;
+  g_particlePool.relinkAll();
+  RenderSystem* previousRender = g_renderSystem;
+  g_renderSystem = manager.get();
+  auto effects = std::make_unique<EffectsManager>();
+  g_effectsSystem = effects.get();
+  DeclEffect decl;
+  DeclEffectSegment* s = new DeclEffectSegment("emitter", "p");
+  s->type = kSegmentSprite;
+  s->particles.material = material("{\n{\nred 0\ngreen 1\nblue 0\n}\n}\n");
+  s->particles.flags = kSegmentSpawnAtOnce;
+  s->count = {1, 1};
+  s->duration = {10.0f, 10.0f};
+  s->particles.lifetime = {10.0f, 10.0f};
+  for (ParticleState* st : {&s->particles.startRange.min, &s->particles.startRange.max, &s->particles.endRange.min,
+                            &s->particles.endRange.max}) {
+    st->position = Vec3(64, 0, 0);
+    st->tint = Vec3(1, 1, 1);
+    st->alpha = 1.0f;
+    st->width = 8.0f;
+    st->length = 8.0f;
+  }
+  decl.segments.append(s);
+  RenderEffectParams params;
+  params.decl = &decl;
+  params.draw = true;
+  const int handle = effects->addEffect(params);
+  effects->updateEffect(handle, params, 16);
+  const RenderView view = camera();
+  manager->renderScene(&view, 0x1b);
+  EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kGreen)) << console.text;
+  EXPECT_TRUE(near(at(kWidth / 2 + 40, kHeight / 2), kBlack));
+  EXPECT_LT(effects->effectsEntity(), 0) << "no entity was submitted";
+  // Freed, the next view's model is empty again.
+  effects->freeEffect(handle);
+  manager->renderScene(&view, 0x1b);
+  EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kBlack));
+  g_effectsSystem = nullptr;
+  effects.reset();
+  g_particlePool.relinkAll();
+  g_renderSystem = previousRender;
+}
+
+// The owner's callback poses the entity for each view (here: it slides with the view's time), and
+// the renderer keeps the entity's slot index in its stored parameters.
+bool slideWithTime(RenderEntity* entity, const RenderView* view) {
+  int* calls = static_cast<int*>(entity->callbackData);
+  ++*calls;
+  entity->origin = Vec3(100.0f, view->time == 0 ? 40.0f : -40.0f, 0.0f);
+  return true;
+}
+
+TEST_F(FrameGLTest, EntityCallbackPosesItForEachViewAndTheSlotIndexIsKept) {
+  if (!running())
+    return;
+  add(quad(material("{\nmap _white\nred 0\nblue 0\n}\n"), 200, -300, 300, 300));  // green far wall
+  RenderEntity e;
+  e.model = quad(material("{\nmap _white\ngreen 0\nblue 0\n}\n"), 0, -10, 10, 10);  // red, at x 0
+  for (float& p : e.shaderParms)
+    p = 1.0f;
+  int calls = 0;
+  e.callback = slideWithTime;
+  e.callbackData = &calls;
+  const int index = manager->addEntityDef(&e);
+  ASSERT_NE(manager->getRenderEntity(index), nullptr);
+  EXPECT_EQ(manager->getRenderEntity(index)->entityIndex, index);
+  // Without the callback the quad would stand at the eye; it is drawn where the callback put it.
+  RenderView view = camera(0);
+  manager->renderScene(&view, 0x1b);
+  EXPECT_EQ(calls, 1);
+  const int left = kWidth / 2 - int(40.0f / 100.0f * kWidth / 2);
+  const int right = kWidth / 2 + int(40.0f / 100.0f * kWidth / 2);
+  EXPECT_TRUE(near(at(left, kHeight / 2), kRed)) << console.text;
+  EXPECT_TRUE(near(at(right, kHeight / 2), kGreen));
+  view = camera(1000);
+  manager->renderScene(&view, 0x1b);
+  EXPECT_EQ(calls, 2);
+  EXPECT_TRUE(near(at(right, kHeight / 2), kRed));
+  EXPECT_TRUE(near(at(left, kHeight / 2), kGreen));
+  // An update keeps the index (the caller's copy says -1).
+  RenderEntity next = e;
+  EXPECT_EQ(next.entityIndex, -1);
+  manager->updateEntityDef(index, &next);
+  EXPECT_EQ(manager->getRenderEntity(index)->entityIndex, index);
+}
+
+}  // namespace
