@@ -107,8 +107,6 @@ void BM_SurfacesRawGL(benchmark::State& state) {
   const GLuint white = static_cast<GLuint>(g_whiteImage->getTextureId());
   const float multiply[4] = {0, 0, 0, 0};
   const float add[4] = {1.0f, 0.5f, 0.0f, 1.0f};
-  // Client-side indices: the device may have left its index buffer bound.
-  qgl::glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, 0);
   for (auto _ : state) {
     qgl::glEnable(GL_VERTEX_PROGRAM_ARB);
     qgl::glBindProgramARB(GL_VERTEX_PROGRAM_ARB, c->programId);

@@ -112,8 +112,6 @@ void BM_RawGLFrame(benchmark::State& state) {
   const Mat4 modelView = g_renderBackEnd.viewState().modelView;
   const float zero[4] = {0, 0, 0, 0};
   const float colour[4] = {1.0f, 0.5f, 0.0f, 1.0f};
-  // Client-side indices: the device may have left its index buffer bound.
-  qgl::glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, 0);
   for (auto _ : state) {
     qgl::glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     qgl::glDepthMask(GL_TRUE);

@@ -56,7 +56,6 @@ struct GLStateCache {
   int activeUnit;   // -1 unknown
   int clientUnit;   // -1 unknown
   int64_t arrayBuffer;
-  int64_t elementBuffer;
   int8_t vertexArray, colorArray;
   int8_t texCoordArray[kUnits];
   // Programs: ARB enables are deferred, bindings immediate; the GLSL program is deferred when
@@ -91,7 +90,7 @@ struct GLStateCache {
     offsetKnown = false;
     offsetFactor = offsetUnits = 0.0f;
     matrixMode = activeUnit = clientUnit = -1;
-    arrayBuffer = elementBuffer = -1;
+    arrayBuffer = -1;
     vertexArray = colorArray = -1;
     for (int8_t& t : texCoordArray)
       t = -1;

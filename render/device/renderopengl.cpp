@@ -158,14 +158,6 @@ void RenderOpenGL::arrayBufferGL(unsigned id) {
   qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, id);
 }
 
-void RenderOpenGL::elementBufferGL(unsigned id) {
-  if (qgl::glBindBufferARB == nullptr || (caching() && cache_.elementBuffer == static_cast<int64_t>(id))) {
-    return;
-  }
-  cache_.elementBuffer = id;
-  qgl::glBindBufferARB(GL_ELEMENT_ARRAY_BUFFER_ARB, id);
-}
-
 void RenderOpenGL::clientStateGL(unsigned array, bool on) {
   int8_t* known = nullptr;
   if (array == GL_VERTEX_ARRAY) {
@@ -423,9 +415,6 @@ void RenderOpenGL::resetState() {
   highestTextureUnit_ = -1;
   attribArraysEnabled_ = false;
   boundArrayBuffer_ = 0;
-  indexRing_ = 0;
-  indexRingBytes_ = 0;
-  indexRingUsed_ = 0;
   std::fill(std::begin(clipPlaneEnabled_), std::end(clipPlaneEnabled_), false);
   swapIntervalPending_ = -1;
   cache_.forgetAll(true);
@@ -555,10 +544,6 @@ void RenderOpenGL::freeAllContexts() {
   for (int i = contexts_.num() - 1; i >= 0; --i) {
     freeSubContext(contexts_[i]);
   }
-  // The index ring died with the share group.
-  indexRing_ = 0;
-  indexRingBytes_ = 0;
-  indexRingUsed_ = 0;
   clipPlaneCount_ = 0;
 }
 
@@ -1390,43 +1375,7 @@ void RenderOpenGL::drawTriangles(const unsigned* indices, int count) {
     return;
   }
   applyDeferredState(true);
-  const int64_t offset = streamIndices(indices, count);
-  if (offset < 0) {
-    qgl::glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT, indices);
-    return;
-  }
-  qgl::glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT, reinterpret_cast<const void*>(offset));
-}
-
-int64_t RenderOpenGL::streamIndices(const unsigned* indices, int count) {
-  if (qgl::glGenBuffersARB == nullptr || qgl::glBufferDataARB == nullptr || qgl::glBufferSubDataARB == nullptr ||
-      qgl::glBindBufferARB == nullptr || contexts_.num() == 0) {
-    return -1;
-  }
-  constexpr int64_t kRingBytes = int64_t(1) << 20;
-  const int64_t bytes = int64_t(count) * int64_t(sizeof(unsigned));
-  if (indexRing_ == 0) {
-    GLuint id = 0;
-    qgl::glGenBuffersARB(1, &id);
-    if (id == 0) {
-      return -1;
-    }
-    indexRing_ = id;
-    indexRingBytes_ = 0;
-  }
-  elementBufferGL(indexRing_);
-  if (indexRingBytes_ < bytes || indexRingUsed_ + bytes > indexRingBytes_) {
-    // Full (or too small): a fresh store, so draws still reading the old one never wait for it.
-    indexRingBytes_ = std::max(indexRingBytes_, std::max(kRingBytes, bytes));
-    qgl::glBufferDataARB(GL_ELEMENT_ARRAY_BUFFER_ARB, static_cast<GLsizeiptrARB>(indexRingBytes_), nullptr,
-                         GL_STREAM_DRAW_ARB);
-    indexRingUsed_ = 0;
-  }
-  const int64_t offset = indexRingUsed_;
-  qgl::glBufferSubDataARB(GL_ELEMENT_ARRAY_BUFFER_ARB, static_cast<GLintptrARB>(offset),
-                          static_cast<GLsizeiptrARB>(bytes), indices);
-  indexRingUsed_ = (offset + bytes + 63) & ~int64_t(63);
-  return offset;
+  qgl::glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT, indices);
 }
 
 // --- Texture units and textures ---

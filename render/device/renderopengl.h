@@ -172,10 +172,6 @@ class RenderOpenGL : public RenderInterface {
   void activeUnitGL(int unit);
   void clientUnitGL(int unit);
   void arrayBufferGL(unsigned id);
-  void elementBufferGL(unsigned id);
-  // Copies a draw's indices into the device's index ring and binds it; the byte offset they start
-  // at, or -1 when the driver has no buffer objects (the draw then reads client memory).
-  int64_t streamIndices(const unsigned* indices, int count);
   void clientStateGL(unsigned array, bool on);
   void applyDeferredState(bool forDraw);
   // True when the vertex stage a draw would run may read generic attributes 8..12.
@@ -195,11 +191,6 @@ class RenderOpenGL : public RenderInterface {
   int highestTextureUnit_;
   bool attribArraysEnabled_;
   unsigned boundArrayBuffer_;  // the array buffer the device last bound
-  // Draw indices go through one element buffer written at rising offsets: drivers copy client-side
-  // indices into memory of their own on every draw. Lives in the main context's share group.
-  unsigned indexRing_;
-  int64_t indexRingBytes_;
-  int64_t indexRingUsed_;
   bool clipPlaneEnabled_[kMaxClipPlanes];
   int swapIntervalPending_;
   PlatformGLAttributes pixelFormat_;

@@ -9,7 +9,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "platform/gl.h"
 #include "render/device/glextensions.h"
@@ -155,46 +154,6 @@ TEST_F(DeviceGLTest, TriangleFromAVertexBufferThroughAnARBProgram) {
   device->readPixels(rgb, 0, 0, 3, 3, kPixelFormatRGB);
   EXPECT_EQ(rgb[24], 255);
   EXPECT_EQ(rgb[27], 0xEE) << "nothing written past the caller's rows";
-}
-
-// Every draw reads the indices it was given, though they share one streamed buffer that fills,
-// grows for a long list and starts over: two halves of the target, drawn in turn with index
-// lists of different lengths, never show the other half's triangle.
-TEST_F(DeviceGLTest, DrawsReadTheirOwnIndicesFromTheStreamedBuffer) {
-  DrawVertex vertices[4] = {};
-  const float corners[4][2] = {{-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
-  for (int i = 0; i < 4; ++i) {
-    vertices[i].xyz[0] = corners[i][0];
-    vertices[i].xyz[1] = corners[i][1];
-    std::memset(vertices[i].color, 255, 4);
-  }
-  VertexBufferHandle* buffer = device->createVertexBuffer();
-  ASSERT_NE(buffer, nullptr);
-  device->uploadVertexBuffer(buffer, vertices, sizeof(vertices), true);
-  const unsigned lowerLeft[3] = {0, 1, 2};
-  const unsigned upperRight[3] = {1, 3, 2};
-  device->setClearColor(0, 0, 1, 1);
-  for (int round = 0; round < 24; ++round) {
-    // Degenerate triangles ahead of the one that shows, up to 1.5 MB of indices a draw: the buffer
-    // fills within a few rounds.
-    const size_t padding = round == 5 ? 390000 : size_t(round) * 9000;
-    const unsigned* tri = round % 2 == 0 ? lowerLeft : upperRight;
-    std::vector<unsigned> indices(padding, tri[0]);
-    indices.insert(indices.end(), tri, tri + 3);
-    device->clear(kClearColor | kClearDepth);
-    ASSERT_TRUE(device->bindVertexBuffer(buffer, kVertexArrayPosition | kVertexArrayColor));
-    device->drawTriangles(indices.data(), int(indices.size()));
-    device->unbindVertexBuffer();
-    device->finish();
-    unsigned char drawn[4];
-    unsigned char other[4];
-    pixel(round % 2 == 0 ? 3 : kSize - 3, round % 2 == 0 ? 3 : kSize - 3, drawn);
-    pixel(round % 2 == 0 ? kSize - 3 : 3, round % 2 == 0 ? kSize - 3 : 3, other);
-    EXPECT_EQ(drawn[0], 255) << round;
-    EXPECT_EQ(other[0], 0) << round;
-    EXPECT_EQ(other[2], 255) << round;
-  }
-  device->freeVertexBuffer(&buffer);
 }
 
 TEST_F(DeviceGLTest, Dxt1UploadReadsBackDecompressed) {

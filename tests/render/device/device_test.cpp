@@ -682,64 +682,14 @@ TEST_F(DeviceTest, BindTextureEnablesOnlyItsTarget) {
   EXPECT_EQ(fake.calls, expected);
 }
 
-TEST_F(DeviceTest, DrawTrianglesStreamsTheirIndicesThroughOneBuffer) {
+TEST_F(DeviceTest, DrawTrianglesUses32BitClientIndices) {
+  unfiltered();
   const unsigned indices[3] = {0, 1, 2};
-  const void* client = static_cast<const void*>(indices);
-  const auto offset = [](uintptr_t at) { return reinterpret_cast<const void*>(at); };
-  device.flushDeferredState();
-  fake.clearCalls();
   device.drawTriangles(indices, 3);
   device.drawTriangles(indices, 0);
   device.drawTriangles(nullptr, 3);
-  device.drawTriangles(indices, 3);
-  // One buffer made and given a store once; each draw copies its 32-bit indices at a new offset
-  // and reads them from there.
-  const std::vector<std::string> expected = {
-      call("glGenBuffersARB", 1),
-      call("glBindBufferARB", GL_ELEMENT_ARRAY_BUFFER_ARB, 1),
-      call("glBufferDataARB", GL_ELEMENT_ARRAY_BUFFER_ARB, 1 << 20, 0, GL_STREAM_DRAW_ARB),
-      call("glBufferSubDataARB", GL_ELEMENT_ARRAY_BUFFER_ARB, 0, 12, client),
-      call("glDrawElements", GL_TRIANGLES, 3, GL_UNSIGNED_INT, offset(0)),
-      call("glBufferSubDataARB", GL_ELEMENT_ARRAY_BUFFER_ARB, 64, 12, client),
-      call("glDrawElements", GL_TRIANGLES, 3, GL_UNSIGNED_INT, offset(64)),
-  };
-  EXPECT_EQ(fake.calls, expected) << fake.dump();
-
-  // A list longer than the store gets a store of its own size, from offset 0; the next draw that
-  // no longer fits starts a fresh store.
-  std::vector<unsigned> big(300000, 0u);
-  fake.clearCalls();
-  device.drawTriangles(big.data(), int(big.size()));
-  device.drawTriangles(indices, 3);
-  const std::vector<std::string> grown = {
-      call("glBufferDataARB", GL_ELEMENT_ARRAY_BUFFER_ARB, 1200000, 0, GL_STREAM_DRAW_ARB),
-      call("glBufferSubDataARB", GL_ELEMENT_ARRAY_BUFFER_ARB, 0, 1200000, static_cast<const void*>(big.data())),
-      call("glDrawElements", GL_TRIANGLES, 300000, GL_UNSIGNED_INT, offset(0)),
-      call("glBufferDataARB", GL_ELEMENT_ARRAY_BUFFER_ARB, 1200000, 0, GL_STREAM_DRAW_ARB),
-      call("glBufferSubDataARB", GL_ELEMENT_ARRAY_BUFFER_ARB, 0, 12, client),
-      call("glDrawElements", GL_TRIANGLES, 3, GL_UNSIGNED_INT, offset(0)),
-  };
-  EXPECT_EQ(fake.calls, grown) << fake.dump();
-}
-
-TEST_F(DeviceTest, DrawTrianglesReadClientIndicesWithoutBufferObjects) {
-  unfiltered();
-  qgl::glGenBuffersARB = nullptr;
-  const unsigned indices[3] = {0, 1, 2};
-  device.drawTriangles(indices, 3);
   EXPECT_EQ(fake.calls, std::vector<std::string>{call("glDrawElements", GL_TRIANGLES, 3, GL_UNSIGNED_INT,
                                                       static_cast<const void*>(indices))});
-}
-
-TEST_F(DeviceTest, ARemadeContextMakesItsOwnIndexBuffer) {
-  const unsigned indices[3] = {0, 1, 2};
-  device.drawTriangles(indices, 3);
-  device.createContext(fakeWindow(), nullptr, 32);
-  fake.recordExtensions();
-  fake.clearCalls();
-  device.drawTriangles(indices, 3);
-  EXPECT_EQ(fake.count("glGenBuffersARB"), 1) << fake.dump();
-  EXPECT_EQ(fake.count("glBindBufferARB(" + std::to_string(GL_ELEMENT_ARRAY_BUFFER_ARB) + ","), 1) << fake.dump();
 }
 
 TEST_F(DeviceTest, ObjectsAreMadeInTheMainContextWhateverIsCurrent) {
