@@ -1,8 +1,9 @@
-// Scene frame time on llvmpipe (SDL's offscreen driver): 200 model entities (the 12-triangle default
-// box, one colour stage each) and 8 lights drawn by RenderManager::renderScene (depth fill, then the
-// surfaces' stages) plus endFrame, against the same two passes over the same vertex buffers issued as
-// raw GL. Both finish the GPU work in each iteration. Run with --benchmark_repetitions=N
-// --benchmark_enable_random_interleaving=true and compare medians.
+// Scene frame time on llvmpipe (SDL's offscreen driver): 200, 800 or 3,200 model entities (the
+// 12-triangle default box, one colour stage each) and 0, 8 or 16 lights drawn by
+// RenderManager::renderScene (depth fill, then the surfaces' stages) plus endFrame, against the same
+// two passes over the same vertex buffers issued as raw GL. Both finish the GPU work in each
+// iteration. Run with --benchmark_repetitions=N --benchmark_enable_random_interleaving=true and
+// compare medians of each pair with the same arguments.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -21,8 +22,7 @@ namespace {
 
 constexpr int kWidth = 256;
 constexpr int kHeight = 192;
-constexpr int kEntities = 200;
-constexpr int kLights = 8;
+constexpr int kEntities = 200;  // at 1x; the benchmarks take 1, 4 and 16 times as many
 
 struct Context {
   RenderOpenGL* device = nullptr;
@@ -31,7 +31,39 @@ struct Context {
   BaseModel* box = nullptr;
   RenderView view;
   GLuint programId = 0;
+  std::vector<int> entities;
+  std::vector<int> lights;
 };
+
+// Rows of 20 boxes going away from the camera; lights along the first rows.
+void configure(Context* c, int entities, int lights) {
+  if (int(c->entities.size()) == entities && int(c->lights.size()) == lights)
+    return;
+  for (int index : c->entities)
+    c->manager->freeEntityDef(index);
+  for (int index : c->lights)
+    c->manager->freeLightDef(index);
+  c->entities.clear();
+  c->lights.clear();
+  for (int i = 0; i < entities; ++i) {
+    RenderEntity e;
+    e.model = c->box;
+    e.customMaterial = c->material;
+    e.origin = Vec3(200.0f + float(i / 20) * 20.0f, float(i % 20) * 20.0f - 190.0f, 0.0f);
+    for (float& p : e.shaderParms)
+      p = 1.0f;
+    c->entities.push_back(c->manager->addEntityDef(&e));
+  }
+  for (int i = 0; i < lights; ++i) {
+    RenderLight l;
+    l.shape = 1;
+    l.origin = Vec3(250.0f, float(i % 8) * 40.0f - 160.0f, i < 8 ? 64.0f : -64.0f);
+    l.radius = Vec3(200, 200, 200);
+    c->lights.push_back(c->manager->addLightDef(&l));
+  }
+  // One frame builds the instances and their buffers before anything is timed.
+  c->manager->renderScene(&c->view, 0x1b);
+}
 
 Context* context() {
   static Context* shared = [] {
@@ -54,30 +86,11 @@ Context* context() {
     c->box = new BaseModel();
     c->box->init("box");
     c->box->makeDefault();
-    // A 20 x 10 grid of boxes in front of the camera.
-    for (int i = 0; i < kEntities; ++i) {
-      RenderEntity e;
-      e.model = c->box;
-      e.customMaterial = c->material;
-      e.origin = Vec3(200.0f + float(i / 20) * 20.0f, float(i % 20) * 20.0f - 190.0f, 0.0f);
-      for (float& p : e.shaderParms)
-        p = 1.0f;
-      c->manager->addEntityDef(&e);
-    }
-    for (int i = 0; i < kLights; ++i) {
-      RenderLight l;
-      l.shape = 1;
-      l.origin = Vec3(250.0f, float(i) * 40.0f - 160.0f, 64.0f);
-      l.radius = Vec3(200, 200, 200);
-      c->manager->addLightDef(&l);
-    }
     c->view.width = 640;
     c->view.height = 480;
     c->view.fovX = 90.0f;
     c->view.fovY = 73.74f;
     c->view.axis = Mat3(Vec3(1, 0, 0), Vec3(0, 1, 0), Vec3(0, 0, 1));
-    // One frame builds the instances and their buffers before anything is timed.
-    c->manager->renderScene(&c->view, 0x1b);
     return c;
   }();
   return shared;
@@ -85,6 +98,7 @@ Context* context() {
 
 void BM_RenderManagerFrame(benchmark::State& state) {
   Context* c = context();
+  configure(c, kEntities * int(state.range(0)), int(state.range(1)));
   for (auto _ : state) {
     c->manager->clearScreen();
     c->manager->renderScene(&c->view, 0x1b);
@@ -92,15 +106,20 @@ void BM_RenderManagerFrame(benchmark::State& state) {
     qgl::glFinish();
   }
 }
-BENCHMARK(BM_RenderManagerFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RenderManagerFrame)
+    ->ArgNames({"entities", "lights"})
+    ->ArgsProduct({{1, 4, 16}, {0, 8, 16}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The same frame as raw GL: clear, the view's matrices, a depth pass and a colour pass over each
 // entity's instance buffer, swap.
 void BM_RawGLFrame(benchmark::State& state) {
   Context* c = context();
+  configure(c, kEntities * int(state.range(0)), int(state.range(1)));
   std::vector<std::pair<GLuint, const SurfaceGeometry*>> surfaces;
-  for (int i = 0; i < kEntities; ++i) {
-    BaseModel* instance = c->manager->entityRecord(i)->instanceModel;
+  for (int index : c->entities) {
+    BaseModel* instance = c->manager->entityRecord(index)->instanceModel;
     for (int s = 0; s < instance->numSurfaces(); ++s) {
       const SurfaceGeometry* g = instance->getSurface(s)->geometry;
       surfaces.push_back({g->vertexBuffer->bufferId, g});
@@ -148,6 +167,12 @@ void BM_RawGLFrame(benchmark::State& state) {
   // GL was set behind the device's back: its state cache starts over.
   c->device->invalidateStateCache();
 }
-BENCHMARK(BM_RawGLFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+// The lights add nothing to the raw frame: they light no surface (the boxes' material has no
+// interaction stages), so the render manager's frame should cost the same with them.
+BENCHMARK(BM_RawGLFrame)
+    ->ArgNames({"entities", "lights"})
+    ->ArgsProduct({{1, 4, 16}, {0, 8, 16}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace

@@ -24,7 +24,7 @@ namespace {
 constexpr int kWidth = 256;
 constexpr int kHeight = 192;
 constexpr int kBoxes = 40;
-constexpr int kLights = 4;
+constexpr int kMaxLights = 16;
 
 // An axis-aligned box of 24 vertices wound outwards, with face frames.
 BaseModel* makeBox(Material* m, const Vec3& mins, const Vec3& maxs) {
@@ -77,7 +77,10 @@ struct Context {
   RenderOpenGL* device = nullptr;
   RenderManager* manager = nullptr;
   RenderView view;
+  Material* lightMaterial = nullptr;
   int mode = -1;
+  int lights = 0;
+  int lightIndex[kMaxLights] = {};
 };
 
 Context* context() {
@@ -96,7 +99,7 @@ Context* context() {
     c->device = d.device;
     c->manager = benchgl::openRenderManager(kWidth, kHeight);
     Material* wall = parsed("diffusemap _white\n");
-    Material* light = parsed("lightFalloffImage _white\n{\nmap _white\ncolored\n}\n");
+    c->lightMaterial = parsed("lightFalloffImage _white\n{\nmap _white\ncolored\n}\n");
     auto add = [&](BaseModel* model) {
       RenderEntity e;
       e.model = model;
@@ -110,17 +113,6 @@ Context* context() {
                     float(i % 5) * 20.0f - 40.0f);
       add(makeBox(wall, at - Vec3(5, 5, 5), at + Vec3(5, 5, 5)));
     }
-    for (int i = 0; i < kLights; ++i) {
-      RenderLight l;
-      l.shape = 1;
-      l.origin = Vec3(60.0f, float(i) * 100.0f - 150.0f, 40.0f);
-      l.radius = Vec3(400, 400, 400);
-      l.flags = kLightShadows;
-      l.material = light;
-      for (int k = 0; k < 4; ++k)
-        l.shaderParms[k] = 0.5f;
-      c->manager->addLightDef(&l);
-    }
     c->view.width = 640;
     c->view.height = 480;
     c->view.fovX = 90.0f;
@@ -132,22 +124,31 @@ Context* context() {
   return shared;
 }
 
-// 0: shadows off, 1: stencil shadow volumes, 2: shadow maps.
-void setMode(Context* c, int mode) {
-  if (c->mode == mode)
+// 0: shadows off, 1: stencil shadow volumes, 2: shadow maps; lights spread along the wall.
+void setMode(Context* c, int mode, int lights) {
+  if (c->mode == mode && c->lights == lights)
     return;
+  for (int i = 0; i < c->lights; ++i)
+    c->manager->freeLightDef(c->lightIndex[i]);
   c->mode = mode;
+  c->lights = lights;
   g_conVarSystem->setInt("r_shadows", mode == 0 ? 0 : 1);
-  for (int i = 0; i < kLights; ++i) {
-    RenderLight l = *c->manager->getLightDef(i);
+  for (int i = 0; i < lights; ++i) {
+    RenderLight l;
+    l.shape = 1;
+    l.origin = Vec3(60.0f, float(i) * (300.0f / float(lights)) - 150.0f, 40.0f);
+    l.radius = Vec3(400, 400, 400);
     l.flags = uint8_t(mode == 2 ? (kLightShadows | kLightShadowMap) : kLightShadows);
-    c->manager->updateLightDef(i, &l);
+    l.material = c->lightMaterial;
+    for (int k = 0; k < 4; ++k)
+      l.shaderParms[k] = 0.5f;
+    c->lightIndex[i] = c->manager->addLightDef(&l);
   }
 }
 
 void BM_ShadowedFrame(benchmark::State& state) {
   Context* c = context();
-  setMode(c, int(state.range(0)));
+  setMode(c, int(state.range(0)), int(state.range(1)));
   for (auto _ : state) {
     c->manager->clearScreen();
     g_renderInterface->clear(kClearStencil);
@@ -155,7 +156,7 @@ void BM_ShadowedFrame(benchmark::State& state) {
     c->manager->endFrame();
     qgl::glFinish();
   }
-  if (state.range(0) == 2 && c->manager->shadowMapsRendered() != kLights)
+  if (state.range(0) == 2 && c->manager->shadowMapsRendered() != c->lights)
     state.SkipWithError("the lights did not render shadow maps");
   if (state.range(0) == 1 && c->manager->shadowTrianglesDrawn() == 0)
     state.SkipWithError("no shadow volumes were drawn");
@@ -163,10 +164,8 @@ void BM_ShadowedFrame(benchmark::State& state) {
   state.counters["volume triangles"] = c->manager->shadowTrianglesDrawn();
 }
 BENCHMARK(BM_ShadowedFrame)
-    ->ArgName("mode")
-    ->Arg(0)
-    ->Arg(1)
-    ->Arg(2)
+    ->ArgNames({"mode", "lights"})
+    ->ArgsProduct({{0, 1, 2}, {4, 8, 16}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

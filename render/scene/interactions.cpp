@@ -372,7 +372,9 @@ void RenderManager::renderLight(int index) {
                        (g_renderBackEnd.viewFlags() & kViewFlagMirror) == 0 && r_lightqualityI.getInt() != 0;
   int receivers = -1;
   if (!shadows) {
-    g_renderBackEnd.beginUnshadowedPass(true);
+    // Its surfaces are drawn with the stencil test passing everywhere: a clear would cost a pass
+    // over the light's rectangle for nothing.
+    g_renderBackEnd.beginUnshadowedPass(false);
   } else if ((l->parms.flags & kLightShadowMap) != 0 && !r_skipDynamicShadowsI.getBool() &&
              r_lightqualityI.getInt() > 1 && renderShadowMap(index)) {
     // The shadow map marked the shadowed fragments in the stencil: both receiver sets are lit
