@@ -437,6 +437,7 @@ void DeclManager::checkDeclFile(const char* file, const char* text) {
   int depth = 0;
   int openedAt = 0;
   int wordsOutside = 0;
+  int headerLine = 0;
   const char* problem = nullptr;
   char problemToken[64] = {};
   int problemLine = 0;
@@ -454,7 +455,9 @@ void DeclManager::checkDeclFile(const char* file, const char* text) {
         break;
       }
       --depth;
-    } else if (depth == 0 && ++wordsOutside > 2) {
+    } else if (depth == 0 && ++wordsOutside == 1) {
+      headerLine = line;
+    } else if (depth == 0 && wordsOutside > 2) {
       problem = "is not a declaration";
       std::snprintf(problemToken, sizeof(problemToken), "%s", token);
       problemLine = line;
@@ -470,6 +473,9 @@ void DeclManager::checkDeclFile(const char* file, const char* text) {
     cmdPrintf("WARNING: %s line %d: %s; declarations after it are lost\n", file, problemLine, problem);
   else if (depth > 0)
     cmdPrintf("WARNING: %s line %d: this block is never closed; the file is cut or damaged\n", file, openedAt);
+  else if (wordsOutside > 0)
+    cmdPrintf("WARNING: %s line %d: a declaration without its block; the file is cut or damaged\n", file,
+              headerLine);
   parser.popText();
 }
 

@@ -148,15 +148,13 @@ bool convertRows(const uint8_t* src, size_t srcStride, ImageData* out, uint32_t 
 const char* s_decodingName = nullptr;
 bool s_boundsReported = false;
 
-// Once per decoded file, with its name: a cut file would otherwise repeat it for every row.
+// Once per decoded file: a cut file would otherwise repeat it for every row. The texture manager's
+// warning that follows names the file.
 void boundsError() {
   if (s_boundsReported)
     return;
   s_boundsReported = s_decodingName != nullptr;
-  if (s_decodingName)
-    cmdPrintf("error..  data extracted has exceeded it's bounds in '%s'\n", s_decodingName);
-  else
-    cmdPrintf("error..  data extracted has exceeded it's bounds\n");
+  cmdPrintf("error..  data extracted has exceeded it's bounds\n");
 }
 
 // Says once what was refused and why: "WARNING: BMP 'name' refused: <reason>".
@@ -186,8 +184,6 @@ bool loadWith(const char* name, ImageData* out, bool (*decode)(const uint8_t*, u
     file = g_ioSystem->loadFile(name, true);
   if (!file)
     return false;
-  if (file->length == 0)
-    cmdPrintf("WARNING: image '%s' is empty\n", name);
   s_decodingName = name;
   s_boundsReported = false;
   const bool ok = file->length > 0 &&
