@@ -1071,6 +1071,19 @@ void RenderOpenGL::drawPixelsOverFrame(const uint8_t* rgb, int width, int height
   qgl::glDisable(GL_DEPTH_TEST);
   qgl::glDisable(GL_BLEND);
   qgl::glDisable(GL_TEXTURE_2D);
+  // The last pass may leave its programs and tests on: a program would shade (and a vertex program
+  // place) the rectangle, and the stencil or alpha test would drop parts of it.
+  qgl::glDisable(GL_STENCIL_TEST);
+  qgl::glDisable(GL_ALPHA_TEST);
+  if (qgl::ARB_vertex_program) {
+    qgl::glDisable(GL_VERTEX_PROGRAM_ARB);
+  }
+  if (qgl::ARB_fragment_program) {
+    qgl::glDisable(GL_FRAGMENT_PROGRAM_ARB);
+  }
+  if (qgl::version_2_0 && qgl::glUseProgram != nullptr) {
+    qgl::glUseProgram(0);
+  }
   qgl::glDepthMask(GL_FALSE);
   // Culling touches polygons only; pixel rectangles pass it.
   qgl::glEnable(GL_CULL_FACE);

@@ -1,7 +1,7 @@
 // The renderer's debug switches and debug commands: the overlays drawn at the end of each scene
 // view ("r_showLights", "r_showLightTris", "r_showorigin", the spatial system's portals and light
-// grid, "r_debugStencil"), the image shown by "r_showTexture" at the end of the frame, the
-// outline of 2D triangles under "r_showtris", the expiry of the debug primitives at each scene view
+// grid), the stencil read back after the lights ("r_debugStencil"), the image shown by
+// "r_showTexture" at the end of the frame, the outline of 2D triangles under "r_showtris", the expiry of the debug primitives at each scene view
 // (and their removal when a switch that drew them is turned off), and the commands "reloadARBprograms",
 // "clearDebugLines" and "clearDebugPolygons".
 #include <cmath>
@@ -90,6 +90,9 @@ void RenderManager::drawDebugOverlays() {
     for (int k = 0; k < 3; k++)
       debugArrow(kAxisColors[k], Vec3(0, 0, 0), kAxes[k] * 64.0f, 4, 0, false);
   }
+}
+
+void RenderManager::showStencilAfterLights() {
   if (r_debugStencilD.getInt())
     showStencil();
 }

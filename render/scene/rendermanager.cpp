@@ -717,6 +717,7 @@ void RenderManager::drawScene(const RenderView& view) {
     drawLightmapPass();
     drawLightGridPass();
     drawLights();
+    showStencilAfterLights();
     // After the lights: stages that follow the interaction stages, post-lighting and translucent
     // materials.
     for (const DrawSurface* ds : visibleDrawList_) {

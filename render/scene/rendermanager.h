@@ -270,10 +270,13 @@ class RenderManager final : public RenderSystem {
   // "reloadARBprograms", "clearDebugLines", "clearDebugPolygons".
   void registerDebugCommands();
   // End of each scene view, before the debug primitives are drawn: the spatial system's debug
-  // drawing and the overlays of "r_showLights", "r_showLightTris", "r_showorigin", "r_debugStencil".
+  // drawing and the overlays of "r_showLights", "r_showLightTris", "r_showorigin".
   void drawDebugOverlays();
   void showLights();
   void showLightTris();
+  // "r_debugStencil", at the end of the light pass: the fog pass after it resets the stencil to the
+  // reference, which would leave no shadow count to show.
+  void showStencilAfterLights();
   void showStencil();
   // A normalised screen rectangle as an outline just beyond the near plane.
   void showScreenRect(const Bounds& rect, bool depthTest);
