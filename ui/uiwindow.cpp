@@ -402,26 +402,69 @@ UIWindow* UIWindow::findById(int id) {
   return nullptr;
 }
 
-bool UIWindow::pushTable() {
+namespace {
+
+struct TableLookup {
+  UIWindow* window;
+  int slot;
+  bool found;
+  bool missing;
+  bool quiet;
+};
+
+// Walks from the root window's global down through each ancestor's table. Tables are read raw
+// below the root, where the shells stored them; anything but a table on the way is refused.
+int lookupTableCall(lua_State* L) {
+  TableLookup* q = static_cast<TableLookup*>(lua_touserdata(L, 1));
+  UIWindow* chain[kUIMaxWindowDepth + 1];
+  int count = 0;
+  for (UIWindow* w = q->window; w && count <= kUIMaxWindowDepth; w = w->getParent())
+    chain[count++] = w;
+  // Plain buffers only: a Lua error unwinds this frame without running destructors.
+  char path[512];
+  std::snprintf(path, sizeof(path), "%s", chain[count - 1]->getName());
+  lua_getfield(L, LUA_GLOBALSINDEX, chain[count - 1]->getName());
+  for (int i = count - 2; i >= 0 && lua_istable(L, -1); --i) {
+    lua_pushstring(L, chain[i]->getName());
+    lua_rawget(L, -2);
+    lua_remove(L, -2);
+    const size_t used = std::strlen(path);
+    std::snprintf(path + used, sizeof(path) - used, ".%s", chain[i]->getName());
+  }
+  if (lua_isnil(L, -1)) {
+    q->missing = true;
+    return 0;
+  }
+  if (!lua_istable(L, -1)) {
+    if (!q->quiet && g_cmdSystem)
+      g_cmdSystem->error(0, "WARNING: '%s' is a %s, not the table of window '%s'; its script does not run\n",
+                         path, luaL_typename(L, -1), q->window->getName());
+    return 0;
+  }
+  lua_rawseti(L, LUA_REGISTRYINDEX, q->slot);
+  q->found = true;
+  return 0;
+}
+
+}  // namespace
+
+bool UIWindow::pushTable(bool quiet) {
   lua_State* L = shell_ ? shell_->getState() : nullptr;
   if (!L)
     return false;
-  const int top = lua_gettop(L);
-  if (parent_) {
-    if (!parent_->pushTable())
-      return false;
-    lua_getfield(L, -1, getName());
-    lua_remove(L, -2);
-  } else {
-    lua_getglobal(L, getName());
-  }
-  if (lua_isnil(L, -1)) {
-    lua_settop(L, top);
+  TableLookup lookup{this, shell_->getProgram()->resultSlot(), false, false, quiet};
+  UIProgram::protect(L, lookupTableCall, &lookup);
+  if (lookup.missing) {
     // The scripts offer a dump of the globals for this case; its errors are of no interest.
     UIProgram::runQuiet(L, "util.pt(_G)");
-    lua_settop(L, top);
     return false;
   }
+  if (!lookup.found)
+    return false;
+  // The slot is a registry array entry: reading and clearing it allocates nothing.
+  lua_rawgeti(L, LUA_REGISTRYINDEX, lookup.slot);
+  lua_pushboolean(L, 0);
+  lua_rawseti(L, LUA_REGISTRYINDEX, lookup.slot);
   return true;
 }
 

@@ -123,8 +123,9 @@ class UIWindow : public UIBaseObject {
   UIWindow* resolvePath(const char* path, std::string* varName);
   UIWindow* findByPath(const char* path);
   UIWindow* findById(int id);
-  // Pushes the window's Lua table onto its program's stack; false (stack unchanged) otherwise.
-  bool pushTable();
+  // Pushes the window's Lua table onto its program's stack; false (stack unchanged) otherwise. A
+  // value of another type where a window's table belongs is refused, with a warning unless quiet.
+  bool pushTable(bool quiet = false);
   static void destroyTree(UIWindow* window);
   // A copy of the subtree; with newId the top copy gets a fresh id. Running transitions are
   // duplicated for the copies.
