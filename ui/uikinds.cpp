@@ -390,7 +390,7 @@ void UIDialogDef::draw(const float origin[2]) {
               y1 = bottom;
             }
             g_renderSystem->setColorV(matColor);
-            drawRect(line.material, x0, y0, x1 - x0, y1 - y0, s0, t0, s1, t1, matColor);
+            drawRect(line.material, x0, y0, x1 - x0, y1 - y0, s0, t0, s1, t1);
           }
         }
       } else if (foreColor[3] > 0.0f) {

@@ -884,7 +884,7 @@ void UIWindow::drawChildren(const float origin[2]) {
 }
 
 void UIWindow::drawRect(Material* material, float x, float y, float w, float h, float s0, float t0, float s1,
-                        float t1, const float color[4]) {
+                        float t1) {
   if (!g_renderSystem || !material || !(w > 0.0f) || !(h > 0.0f))
     return;
   // Clip to the 640 x 480 screen (the text clip region outside a window's text), carrying the
@@ -913,11 +913,8 @@ void UIWindow::drawRect(Material* material, float x, float y, float w, float h, 
   std::memset(v, 0, sizeof(v));
   const float xy[4][2] = {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}};
   const float st[4][2] = {{cs0, ct0}, {cs0, ct1}, {cs1, ct1}, {cs1, ct0}};
-  uint8_t c[4];
-  for (int i = 0; i < 4; ++i) {
-    const float f = color ? color[i] : 1.0f;
-    c[i] = uint8_t((f <= 0.0f ? 0.0f : (f >= 1.0f ? 1.0f : f)) * 255.0f + 0.5f);
-  }
+  // White vertices: the colour is the renderer's 2D colour, which the caller sets.
+  const uint8_t c[4] = {255, 255, 255, 255};
   for (int i = 0; i < 4; ++i) {
     v[i].xyz[0] = xy[i][0];
     v[i].xyz[1] = xy[i][1];
@@ -951,14 +948,14 @@ void UIWindow::drawSelf(const float rect[4]) {
       Material* white = g_uiEditMode ? findMaterial("guiWhite", true)
                                      : (g_userInterfaceManager ? g_userInterfaceManager->getWhiteMaterial() : nullptr);
       g_renderSystem->setColorV(color);
-      drawRect(white, rect[0], rect[1], rect[2], rect[3], s0, t0, s1, t1, color);
+      drawRect(white, rect[0], rect[1], rect[2], rect[3], s0, t0, s1, t1);
     }
     const UIVar* background = getVar(findVarIndex("background"));
     if (background && !background->text.empty() && matColor[3] > 0.0f && background->value.x != 0.0f &&
         g_declSystem) {
       Material* material = Material::fromDecl(g_declSystem->materialByIndex(int(background->value.x), true));
       g_renderSystem->setColorV(matColor);
-      drawRect(material, rect[0], rect[1], rect[2], rect[3], s0, t0, s1, t1, matColor);
+      drawRect(material, rect[0], rect[1], rect[2], rect[3], s0, t0, s1, t1);
     }
   }
   float foreColor[4];

@@ -170,8 +170,9 @@ class UIWindow : public UIBaseObject {
   virtual void drawChildren(const float origin[2]);
   void drawFullScreen();
   virtual void update() {}
+  // A quad of white vertices in the renderer's current 2D colour, clipped to the screen.
   static void drawRect(Material* material, float x, float y, float w, float h, float s0, float t0,
-                       float s1, float t1, const float color[4]);
+                       float s1, float t1);
 
   // --- Mouse and keys ---
   UIWindow* hitTest(const float point[2]);

@@ -286,6 +286,7 @@ void UserInterfaceLocal::drawCursor() {
   UIWindow* window = desktop_ ? desktop_ : focus_;
   if (window && window->getBoolVar("nocursor", false))
     return;
-  static const float kWhite[4] = {1.0f, 1.0f, 1.0f, 1.0f};
-  UIWindow::drawRect(cursor_, mouseX_, mouseY_, 20.0f, 20.0f, 0.0f, 0.0f, 1.0f, 1.0f, kWhite);
+  if (g_renderSystem)
+    g_renderSystem->setColor(1.0f, 1.0f, 1.0f, 1.0f);
+  UIWindow::drawRect(cursor_, mouseX_, mouseY_, 20.0f, 20.0f, 0.0f, 0.0f, 1.0f, 1.0f);
 }
