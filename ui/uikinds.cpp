@@ -268,9 +268,9 @@ void UIDialogDef::loadFile() {
         lineHeight = float(g_renderSystem->getFontHeight(font));
       }
     } else if (!quoted && String::icmp(token.c_str(), "$textscale") == 0) {
+      // A property of the dialog ("big") or a number.
       const std::string v = word();
-      const int index = findVarIndex(v.c_str());
-      scale = (index >= 0 ? getVar(index)->value.x : float(textToDouble(v.c_str()))) * windowScale;
+      scale = findVar(v.c_str()).value[0] * windowScale;
     } else if (!quoted && String::icmp(token.c_str(), "$textalign") == 0) {
       const std::string a = word();
       if (String::icmp(a.c_str(), "left") == 0) {

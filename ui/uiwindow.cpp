@@ -223,6 +223,59 @@ std::string uiFormatValue(const float value[4], int count) {
   return out;
 }
 
+std::string uiEscapeText(const char* text) {
+  std::string out;
+  for (const char* p = text ? text : ""; *p; ++p) {
+    if (p[0] == '\r' && p[1] == '\n') {
+      out += "\\n";
+      ++p;
+    } else if (*p == '\n') {
+      out += "\\n";  // a lone line feed would end the line the value stands on
+    } else {
+      out += *p;
+    }
+  }
+  return out;
+}
+
+// --- The variables' dictionary ---
+
+void UIVarDict::clear() {
+  window_->clearVars();
+}
+
+void UIVarDict::setValueAt(int index, const char* value) {
+  const char* key = keyAt(index);
+  if (key[0]) {
+    const std::string name = key;
+    window_->setOwnVarText(name.c_str(), value);
+  }
+}
+
+void UIVarDict::set(const char* key, const char* value) {
+  if (key && key[0])
+    window_->setOwnVarText(key, value);
+}
+
+void UIVarDict::removeAt(int index) {
+  const char* key = keyAt(index);
+  if (key[0]) {
+    const std::string name = key;
+    window_->deleteVar(name.c_str());
+  }
+}
+
+void UIVarDict::remove(const char* key) {
+  if (key && key[0])
+    window_->deleteVar(key);
+}
+
+void UIVarDict::drop(const char* key) {
+  const int index = findKeyIndex(key);
+  if (index >= 0)
+    KeyDict::removeAt(index);
+}
+
 std::string uiUnescapeText(const char* text) {
   std::string in = text ? text : "";
   if (!in.empty() && in.front() == '"')
@@ -522,6 +575,8 @@ void UIWindow::copyFrom(const UIWindow& other) {
   script_ = other.script_;
   clearVars();
   vars_ = other.vars_;
+  for (const UIVar& var : vars_)
+    dict_.store(var.name.c_str(), var.text.c_str());
   // Each copy animates on its own: duplicate the running transitions for it.
   RateFuncList* list = rateFuncs();
   for (UIVar& var : vars_) {
@@ -575,22 +630,26 @@ void UIWindow::setVarText(const char* path, const char* text) {
   UIWindow* window = resolvePath(path, &varName);
   if (!window || varName.empty())
     return;
+  window->setOwnVarText(varName.c_str(), text);
+}
+
+void UIWindow::setOwnVarText(const char* name, const char* text) {
   int index = 0;
-  if (window->findVarSlot(varName.c_str(), &index)) {
-    window->vars_[size_t(index)].text = text ? text : "";
+  if (findVarSlot(name, &index)) {
+    vars_[size_t(index)].text = text ? text : "";
   } else {
     UIVar var;
-    var.name = varName;
+    var.name = name;
     var.text = text ? text : "";
-    if (const UIVarDef* row = builtinRow(varName.c_str())) {
+    if (const UIVarDef* row = builtinRow(name)) {
       var.value.type = row->type;
       var.value.flags = row->flags;
     } else {
       var.value.type = uiClassifyText(var.text.c_str());
     }
-    window->vars_.insert(window->vars_.begin() + index, var);
+    vars_.insert(vars_.begin() + index, var);
   }
-  window->applyVarText(index);
+  applyVarText(index);
 }
 
 void UIWindow::applyVarText(int index) {
@@ -605,15 +664,17 @@ void UIWindow::applyVarText(int index) {
     v.y = values[1];
     v.z = values[2];
     v.w = values[3];
-    return;
+  } else {
+    var->text = uiUnescapeText(var->text.c_str());
+    if ((v.flags & kUIVarMaterial) && !var->text.empty()) {
+      Material* material = findMaterial(var->text.c_str(), true);
+      v.x = material ? float(material->getIndex()) : 0.0f;
+    } else if ((v.flags & kUIVarFont) && !var->text.empty()) {
+      v.x = g_renderSystem ? float(g_renderSystem->registerFont(var->text.c_str())) : 0.0f;
+    }
   }
-  var->text = uiUnescapeText(var->text.c_str());
-  if ((v.flags & kUIVarMaterial) && !var->text.empty()) {
-    Material* material = findMaterial(var->text.c_str(), true);
-    v.x = material ? float(material->getIndex()) : 0.0f;
-  } else if ((v.flags & kUIVarFont) && !var->text.empty()) {
-    v.x = g_renderSystem ? float(g_renderSystem->registerFont(var->text.c_str())) : 0.0f;
-  }
+  // Every change of a text passes here: the dictionary follows it.
+  dict_.store(var->name.c_str(), var->text.c_str());
 }
 
 void UIWindow::setVar(const char* path, const char* text) {
@@ -676,6 +737,7 @@ void UIWindow::deleteVar(const char* name) {
   if (index < 0)
     return;
   vars_[size_t(index)].value.clear();
+  dict_.drop(vars_[size_t(index)].name.c_str());
   vars_.erase(vars_.begin() + index);
 }
 
@@ -683,6 +745,7 @@ void UIWindow::clearVars() {
   for (UIVar& var : vars_)
     var.value.clear();
   vars_.clear();
+  dict_.dropAll();
 }
 
 bool UIWindow::getVarText(const char* path, UIVarValue* value, std::string* text) {
@@ -731,6 +794,38 @@ void UIWindow::getVec4Var(const char* name, float out[4], const float* defaultVa
     for (int i = 0; i < 4; ++i)
       out[i] = defaultValue ? defaultValue[i] : 0.0f;
   }
+}
+
+void UIWindow::getVec3Var(const char* name, float out[3], const float* defaultValue) const {
+  float v[4];
+  getVec4Var(name, v, nullptr);
+  const bool found = findVarIndex(name) >= 0;
+  for (int i = 0; i < 3; ++i)
+    out[i] = found ? v[i] : (defaultValue ? defaultValue[i] : 0.0f);
+}
+
+UIVarRef UIWindow::findVar(const char* path) {
+  UIVarRef ref;
+  std::string varName;
+  ref.window = resolvePath(path, &varName);
+  const int index = ref.window && !varName.empty() ? ref.window->findVarIndex(varName.c_str()) : -1;
+  if (index < 0) {
+    ref.value[0] = atofSafe(path);
+    return ref;
+  }
+  const UIVarValue& v = ref.window->vars_[size_t(index)].value;
+  ref.pair = ref.window->findVarPair(varName.c_str());
+  ref.index = index;
+  ref.value[0] = v.x;
+  ref.value[1] = v.y;
+  ref.value[2] = v.z;
+  ref.value[3] = v.w;
+  return ref;
+}
+
+UIVarValue* UIWindow::getVarValue(int index) {
+  UIVar* var = getVar(index);
+  return var ? &var->value : nullptr;
 }
 
 bool uiVarMatchesDefault(const UIVarDef& row, const UIVar& var) {
@@ -1291,6 +1386,39 @@ int UIWindow::editHandleAt(const float point[2]) {
   return editHandle_;
 }
 
+void UIWindow::drawEditFrame() {
+  float r[4];
+  if (!g_renderSystem || !getScreenRect(r))
+    return;
+  g_renderSystem->drawRectOutline(r[0], r[1], r[2], r[3], 2.0f);
+  Material* white = findMaterial("guiWhite", true);
+  const float xs[3] = {r[0], r[0] + r[2] * 0.5f, r[0] + r[2]};
+  const float ys[3] = {r[1], r[1] + r[3] * 0.5f, r[1] + r[3]};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      if (i != 1 || j != 1)
+        drawRect(white, xs[i] - 2.0f, ys[j] - 2.0f, 4.0f, 4.0f, 0.0f, 0.0f, 1.0f, 1.0f);
+}
+
+void UIWindow::toggleShowLayer() {
+  setVarText("showLayer", getBoolVar("showLayer", false) ? "0" : "1");
+}
+
+void UIWindow::toggleCollapsed() {
+  setVarText("collapsed", isCollapsed() ? "0" : "1");
+}
+
+bool UIWindow::isCollapsed() {
+  return getBoolVar("collapsed", false);
+}
+
+bool UIWindow::isShownInTree() const {
+  for (const UIWindow* w = this; w; w = w->parent_)
+    if (w->isHidden())
+      return false;
+  return true;
+}
+
 // --- ".gui" reading ---
 
 bool UIWindow::parse(UIProgram* program, TokenParser& parser, int depth) {
@@ -1352,17 +1480,23 @@ bool UIWindow::parse(UIProgram* program, TokenParser& parser, int depth) {
       continue;
     }
     if (String::icmp(token, "scriptDef") == 0) {
-      String block;
-      if (!parser.readBracedSection(block))
+      if (!runScriptDef(parser))
         return false;
-      script_ = block.c_str();
-      if (!g_uiEditMode && shell_)
-        shell_->run(script_.c_str(), getName());
       continue;
     }
     if (!parseVarDecl(parser, token))
       parsePrint("ParseError: unknown token '%s' on (line: %d)\n", token, parser.lineNumber());
   }
+}
+
+bool UIWindow::runScriptDef(TokenParser& parser) {
+  String block;
+  if (!parser.readBracedSection(block))
+    return false;
+  script_ = block.c_str();
+  if (!g_uiEditMode && shell_)
+    shell_->run(script_.c_str(), getName());
+  return true;
 }
 
 bool UIWindow::parseVarDecl(TokenParser& parser, const char* first) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "lib/interface/cmdsystem.h"
+#include "lib/interface/renderinterface.h"
 #include "lib/interface/rendersystem.h"
 #include "lib/timer.h"
 #include "lib/tokenparser.h"
@@ -91,12 +92,7 @@ bool UserInterfaceLocal::runScript(const char* text) {
 // --- State ---
 
 KeyDict* UserInterfaceLocal::getStateDict() {
-  if (!desktop_)
-    return nullptr;
-  stateDict_.clear();
-  for (int i = 0; i < desktop_->numVars(); ++i)
-    stateDict_.set(desktop_->getVar(i)->name.c_str(), desktop_->getVar(i)->text.c_str());
-  return &stateDict_;
+  return desktop_ ? desktop_->getVars() : nullptr;
 }
 
 void UserInterfaceLocal::deleteStateVar(const char* name) {
@@ -257,27 +253,55 @@ bool UserInterfaceLocal::mouseMove(float x, float y) {
 
 // --- Drawing ---
 
-void UserInterfaceLocal::redraw(int) {
-  if (!desktop_)
+void UserInterfaceLocal::begin2D() {
+  // Without a device (tools, tests) there is no back end state to set.
+  if (!g_renderInterface)
     return;
-  desktop_->drawFullScreen();
-  drawCursor();
+  g_renderBackEnd.setOrtho2D(640.0f, 480.0f);
+  g_renderBackEnd.setClipPlane0(nullptr);
+  flags_ |= 3;
+  g_renderBackEnd.setPassMode(kPassMode2D);
 }
 
-void UserInterfaceLocal::drawOnSurface(int, const Mat4& matrix, float width, float height) {
-  if (!desktop_)
+void UserInterfaceLocal::end2D() {
+  if (g_renderInterface && flags_) {
+    g_renderBackEnd.popMatrices((flags_ & 1) != 0, (flags_ & 2) != 0);
+    g_renderBackEnd.setDepthAndCull(1, 1);
+  }
+  flags_ = 0;
+  if (g_renderInterface)
+    g_renderBackEnd.setPassMode(kPassModeNone);
+}
+
+void UserInterfaceLocal::setSurfaceProjection(const Mat4& matrix, float width, float height) {
+  if (!g_renderInterface)
     return;
   // x grows along the surface's u axis, y (down the screen) against its v axis.
   Mat4 scale;
   scale.m[0] = width / 640.0f;
   scale.m[5] = -height / 480.0f;
   g_renderBackEnd.drawWithMatrix(Mat4::multiply(scale, matrix));
-  // In 2D mode the renderer's flat drawing keeps the matrices it finds.
-  g_renderBackEnd.setPassMode(kPassMode2D);
+  flags_ |= 1;
+}
+
+void UserInterfaceLocal::redraw(int) {
+  if (!desktop_)
+    return;
+  begin2D();
   desktop_->drawFullScreen();
-  g_renderBackEnd.popMatrices(true, false);
-  g_renderBackEnd.setDepthAndCull(1, 1);
-  g_renderBackEnd.setPassMode(kPassModeNone);
+  drawCursor();
+  end2D();
+}
+
+void UserInterfaceLocal::drawOnSurface(int, const Mat4& matrix, float width, float height) {
+  if (!desktop_)
+    return;
+  setSurfaceProjection(matrix, width, height);
+  // In 2D mode the renderer's flat drawing keeps the matrices it finds.
+  if (g_renderInterface)
+    g_renderBackEnd.setPassMode(kPassMode2D);
+  desktop_->drawFullScreen();
+  end2D();
 }
 
 void UserInterfaceLocal::drawCursor() {

@@ -50,6 +50,13 @@ class UserInterfaceLocal : public UserInterface {
   void trigger() override;
   bool mouseMove(float x, float y) override;
 
+  // The first and last steps of redraw: the 640 x 480 projection and 2D drawing mode, and
+  // putting the back end back as it was.
+  void begin2D();
+  void end2D();
+  // The model-view of drawing on a surface: 640 x 480 scaled to width x -height, then the matrix.
+  void setSurfaceProjection(const Mat4& matrix, float width, float height);
+
   UIWindow* getDesktop() const { return desktop_; }
   UIWindow* getFocusWindow() const { return focus_; }
   bool runScript(const char* text);
@@ -66,6 +73,6 @@ class UserInterfaceLocal : public UserInterface {
   Material* cursor_ = nullptr;
   float mouseX_ = -999.0f;
   float mouseY_ = -999.0f;
+  int flags_ = 0;  // bit 0: a model-view pushed, bit 1: a projection pushed
   std::string stateText_;  // getStateString's result
-  KeyDict stateDict_;      // getStateDict's snapshot
 };

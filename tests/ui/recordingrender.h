@@ -71,10 +71,16 @@ class RecordingRender : public NullRenderSystem {
     }
     triangles.push_back(call);
   }
+  void drawRectOutline(float x, float y, float w, float h, float width) override {
+    outlines.push_back({x, y, w, h, width});
+  }
   void clear() {
     texts.clear();
     triangles.clear();
+    outlines.clear();
   }
+
+  std::vector<std::vector<float>> outlines;  // x, y, w, h, line width
 
   std::vector<TextCall> texts;
   std::vector<TriangleCall> triangles;

@@ -2,7 +2,9 @@
 // transitions against time, events in order and input routed by mouse position.
 #include <string>
 
+#include "lib/tokenparser.h"
 #include "lib/vector.h"
+#include "tests/ui/recordingrender.h"
 #include "tests/ui/uitest.h"
 
 namespace {
@@ -538,4 +540,124 @@ TEST_F(UITest, HandlersSortAndReplaceByNameAndParameter) {
   EXPECT_STREQ(window.eventAt(1).name(), "onnamedevent");
   EXPECT_STREQ(window.eventAt(2).method(), "early");
   EXPECT_STREQ(window.eventAt(3).method(), "other");
+}
+
+TEST_F(UITest, TheStateDictionaryIsTheDesktopsOwnAndWritesThroughItAreVariables) {
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  int score 3\n"
+      "  windowDef child {\n    rect 1 2 3 4\n  }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* desktop = gui->getDesktop();
+  KeyDict* dict = gui->getStateDict();
+  ASSERT_EQ(dict, desktop->getVars()) << "not a copy";
+  EXPECT_EQ(dict->count(), desktop->numVars());
+  EXPECT_STREQ(dict->getString("score"), "3");
+  gui->setStateString("score", "7");
+  EXPECT_STREQ(dict->getString("score"), "7") << "the same dictionary follows the variable";
+  // Writes through the dictionary are the window's variables, parsed like any other.
+  dict->set("score", "9");
+  EXPECT_EQ(gui->getStateInt("score"), 9);
+  EXPECT_FLOAT_EQ(desktop->getVarValue(desktop->findVarIndex("score"))->x, 9.0f);
+  dict->set("ratio", "1.5");
+  ASSERT_GE(desktop->findVarIndex("ratio"), 0);
+  EXPECT_EQ(desktop->getVarValue(desktop->findVarIndex("ratio"))->type, kUIVarFloat);
+  dict->set("text", "two\\nlines");
+  EXPECT_STREQ(dict->getString("text"), "two\r\nlines") << "the dictionary holds the stored text";
+  dict->remove("ratio");
+  EXPECT_LT(desktop->findVarIndex("ratio"), 0);
+  EXPECT_EQ(dict->findKeyIndex("ratio"), -1);
+  gui->deleteStateVar("score");
+  EXPECT_EQ(dict->findKey("score"), nullptr);
+  EXPECT_EQ(dict->count(), desktop->numVars());
+  // A transition's steps reach the dictionary too.
+  desktop->transition("backcolor", "0 0 0 0", "1 1 1 1", "100");
+  manager->frame(g_userInterfaceManager->currentTime() + 50);
+  const std::string shown = dict->getString("backcolor");
+  EXPECT_NE(shown, "0 0 0 0");
+  std::string text;
+  desktop->getVarText("backcolor", nullptr, &text);
+  EXPECT_EQ(shown, text);
+}
+
+TEST_F(UITest, VariablesAreFoundByPathOrReadAsTheNumberWrittenInTheirPlace) {
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  float big 1.5\n"
+      "  windowDef child {\n    rect 1 2 3 4\n  }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* desktop = gui->getDesktop();
+  UIWindow* child = desktop->findChild("child");
+  const UIVarRef big = desktop->findVar("big");
+  EXPECT_EQ(big.window, desktop);
+  ASSERT_NE(big.pair, nullptr);
+  EXPECT_STREQ(big.pair->keyText(), "big");
+  EXPECT_EQ(big.index, desktop->findVarIndex("big"));
+  EXPECT_FLOAT_EQ(big.value[0], 1.5f);
+  const UIVarRef rect = desktop->findVar("child.rect");
+  EXPECT_EQ(rect.window, child);
+  EXPECT_FLOAT_EQ(rect.value[3], 4.0f);
+  const UIVarRef number = desktop->findVar("0.25");
+  EXPECT_EQ(number.pair, nullptr);
+  EXPECT_EQ(number.index, -1);
+  EXPECT_FLOAT_EQ(number.value[0], 0.25f) << "a number where a variable is expected";
+  EXPECT_EQ(child->findVarPair("rect"), child->getVars()->findKey("rect"));
+  EXPECT_EQ(child->findVarPair("nothing"), nullptr);
+  EXPECT_EQ(child->getVarValue(-1), nullptr);
+  float v[3];
+  child->getVec3Var("rect", v, nullptr);
+  EXPECT_FLOAT_EQ(v[2], 3.0f);
+  const float fallback[3] = {7, 8, 9};
+  child->getVec3Var("missing", v, fallback);
+  EXPECT_FLOAT_EQ(v[1], 8.0f);
+  // Text written out as ".gui" text and read back.
+  EXPECT_EQ(uiEscapeText("one\r\ntwo\nthree"), "one\\ntwo\\nthree");
+  EXPECT_EQ(uiUnescapeText(uiEscapeText("a\r\nb").c_str()), "a\r\nb");
+}
+
+TEST_F(UITest, EditorOperationsToggleLayersAndOutlineTheWindow) {
+  RecordingRender render;
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  rect 0 0 640 480\n"
+      "  windowDef parent {\n    rect 100 100 200 200\n"
+      "    windowDef child {\n      rect 10 20 30 40\n    }\n  }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* parent = gui->getDesktop()->findChild("parent");
+  UIWindow* child = parent->findChild("child");
+  EXPECT_TRUE(child->isShownInTree());
+  parent->setVarText("visible", "0");
+  EXPECT_FALSE(child->isShownInTree()) << "an ancestor is hidden";
+  parent->setVarText("visible", "1");
+  EXPECT_FALSE(child->isCollapsed());
+  child->toggleCollapsed();
+  EXPECT_TRUE(child->isCollapsed());
+  child->toggleCollapsed();
+  EXPECT_FALSE(child->isCollapsed());
+  child->toggleShowLayer();
+  EXPECT_FALSE(child->getBoolVar("showLayer", true));
+  g_uiEditMode = true;
+  EXPECT_FALSE(child->isShownInTree()) << "edit mode shows by layer";
+  child->toggleShowLayer();
+  EXPECT_TRUE(child->isShownInTree());
+  g_uiEditMode = false;
+  child->drawEditFrame();
+  ASSERT_EQ(render.outlines.size(), 1u);
+  const std::vector<float> expected = {110, 120, 30, 40, 2};
+  EXPECT_EQ(render.outlines[0], expected) << "the screen rectangle, width 2";
+}
+
+TEST_F(UITest, AScriptBlockReadLaterRunsInTheWindow) {
+  UserInterfaceLocal* gui = load("windowDef desktop {\n  windowDef w {\n  }\n}\n");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* w = gui->getDesktop()->findChild("w");
+  TokenParser parser;
+  parser.pushText("{ later = 5 }");
+  parser.setPunctuation("{}();");
+  ASSERT_TRUE(w->runScriptDef(parser));
+  EXPECT_EQ(eval(gui, "desktop.w.later"), "5");
+  EXPECT_STREQ(w->getScriptText(), "later = 5");
 }
