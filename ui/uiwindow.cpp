@@ -137,7 +137,7 @@ struct TransitionState {
   float from[4];
   float to[4];
   float current[4];
-  char var[160];
+  int id;  // its own rate function: the variable is the one that carries this id, whatever its name
 };
 static_assert(sizeof(TransitionState) <= RateFunc::kPayloadSize, "transition payload too large");
 
@@ -154,14 +154,11 @@ bool transitionStep(void* payload, int elapsed, int /*delta*/) {
         t->current[i] = t->from[i] + (t->to[i] - t->from[i]) * float(elapsed) / float(t->duration);
     }
   }
-  const int index = t->window->findVarIndex(t->var);
+  const int index = t->window->findTransitionVar(t->id);
   if (index < 0)
     return false;  // the variable went away: nothing left to animate
   // Setting the text re-parses it; the variable keeps its transition id.
-  UIVar* var = t->window->getVar(index);
-  const int id = var->value.rateFunc;
   t->window->setVarByIndex(index, uiFormatValue(t->current, t->components).c_str());
-  t->window->getVar(index)->value.rateFunc = id;
   return true;
 }
 
@@ -563,7 +560,7 @@ bool UIWindow::createShell(UIProgram* program) {
   return true;
 }
 
-void UIWindow::copyFrom(const UIWindow& other) {
+void UIWindow::copyFrom(UIWindow& other) {
   name_ = other.name_;
   depth_ = other.depth_;
   editHandle_ = other.editHandle_;
@@ -577,18 +574,21 @@ void UIWindow::copyFrom(const UIWindow& other) {
   vars_ = other.vars_;
   for (const UIVar& var : vars_)
     dict_.store(var.name.c_str(), var.text.c_str());
-  // Each copy animates on its own: duplicate the running transitions for it.
+  // The running transitions go over to the copy: the template gives them up, so only one window
+  // animates each of them.
   RateFuncList* list = rateFuncs();
-  for (UIVar& var : vars_) {
-    const int id = var.value.rateFunc;
-    var.value.rateFunc = 0;
-    RateFunc* node = list ? list->find(id) : nullptr;
-    if (!node)
+  for (size_t i = 0; i < vars_.size(); ++i) {
+    const int id = vars_[i].value.rateFunc;
+    RateFunc* node = id && list ? list->find(id) : nullptr;
+    if (!node || node->callback != transitionStep) {
+      vars_[i].value.rateFunc = 0;
       continue;
+    }
     TransitionState state;
     std::memcpy(&state, node->payload, sizeof(state));
     state.window = this;
-    var.value.rateFunc = list->RFCreateFunc(node->callback, &state, sizeof(state), node->start, node->duration);
+    std::memcpy(node->payload, &state, sizeof(state));
+    other.vars_[i].value.rateFunc = 0;
   }
 }
 
@@ -823,6 +823,13 @@ UIVarRef UIWindow::findVar(const char* path) {
   return ref;
 }
 
+int UIWindow::findTransitionVar(int rateFunc) const {
+  for (size_t i = 0; i < vars_.size() && rateFunc; ++i)
+    if (vars_[i].value.rateFunc == rateFunc)
+      return int(i);
+  return -1;
+}
+
 UIVarValue* UIWindow::getVarValue(int index) {
   UIVar* var = getVar(index);
   return var ? &var->value : nullptr;
@@ -922,7 +929,6 @@ void UIWindow::transition(const char* var, const char* from, const char* to, con
   std::memcpy(state.current, state.from, sizeof(state.from));
   state.duration = std::atoi(ms ? ms : "0");
   state.lastStep = -1;
-  std::snprintf(state.var, sizeof(state.var), "%s", window->vars_[size_t(index)].name.c_str());
   UIVarValue& value = window->vars_[size_t(index)].value;
   RateFuncList* list = rateFuncs();
   if (list && value.rateFunc)
@@ -935,6 +941,8 @@ void UIWindow::transition(const char* var, const char* from, const char* to, con
     window->setVarByIndex(index, to);
     return;
   }
+  state.id = id;
+  std::memcpy(list->find(id)->payload, &state, sizeof(state));
   window->vars_[size_t(index)].value.rateFunc = id;
 }
 
@@ -1429,11 +1437,8 @@ bool UIWindow::parse(UIProgram* program, TokenParser& parser, int depth) {
   depth_ = depth;
   if (!g_uiEditMode && !shell_ && program)
     createShell(program);
-  if (!parser.readToken(token, sizeof(token)) || std::strcmp(token, "{") != 0) {
-    parser.printErrorReport(gui_ ? gui_->getName() : "", parser.lineNumber());
-    parsePrint("ParseError: expected '{' on (line: %d)\n", parser.lineNumber());
+  if (!parser.expectToken("{", true, nullptr, 0))
     return false;
-  }
   for (;;) {
     if (!parser.readToken(token, sizeof(token)))
       return false;

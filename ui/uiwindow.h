@@ -167,8 +167,8 @@ class UIWindow : public UIBaseObject {
   // value of another type where a window's table belongs is refused, with a warning unless quiet.
   bool pushTable(bool quiet = false);
   static void destroyTree(UIWindow* window);
-  // A copy of the subtree; with newId the top copy gets a fresh id. Running transitions are
-  // duplicated for the copies.
+  // A copy of the subtree; with newId the top copy gets a fresh id. Running transitions go over
+  // to the copies.
   static UIWindow* clone(UIWindow* window, bool newId);
   bool createShell(UIProgram* program);
 
@@ -200,6 +200,8 @@ class UIWindow : public UIBaseObject {
   const KeyValue* findVarPair(const char* name) const { return dict_.findKey(name); }
   // The parsed value of the variable at an index, or null.
   UIVarValue* getVarValue(int index);
+  // The index of the variable that a transition's rate function animates, or -1.
+  int findTransitionVar(int rateFunc) const;
   // The variables' names and texts.
   KeyDict* getVars() { return &dict_; }
   virtual bool isVarDefault(int index) const;
@@ -293,7 +295,7 @@ class UIWindow : public UIBaseObject {
   // The insertion point of a name and whether it is there.
   bool findVarSlot(const char* name, int* index) const;
   // Duplicates another window's state (not its children, shell or id).
-  void copyFrom(const UIWindow& other);
+  void copyFrom(UIWindow& other);
   // Sets or creates the window's own variable of exactly that name (no path).
   void setOwnVarText(const char* name, const char* text);
 };

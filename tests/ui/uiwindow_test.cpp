@@ -132,7 +132,7 @@ TEST_F(UITest, BadFilesAreRefusedWithAMessage) {
       {"wrong first word", "windowSef desktop { }", false, "Unknown token: 'windowSef'.  Expected 'windowDef desktop'."},
       {"empty (no length: never opened)", "", false, ""},
       {"capital keyword", "WINDOWDEF desktop { }", true, ""},
-      {"no brace", "windowDef desktop rect 0 0 1 1", false, "ParseError"},
+      {"no brace", "windowDef desktop rect 0 0 1 1", false, "Syntax Error: parsed 'rect' while expecting '{'"},
       {"unclosed", "windowDef desktop { windowDef a { rect 1 1 1 1 }", false, ""},
       {"bad child", "windowDef desktop { windowDef a rect }", false, "ParseError: invalid window def on (line: 1)"},
       {"unknown word", "windowDef desktop {\n wibble\n}", true, "ERROR: unknown type 'wibble' on (line: 2)"},
@@ -346,6 +346,38 @@ TEST_F(UITest, TransitionsBelongToTheirWindowAndVariable) {
   copy->deleteVar("a");
   manager->frame(300);
   EXPECT_EQ(manager->getRateFuncs().count(), 0);
+  UIWindow::destroyTree(copy);
+}
+
+TEST_F(UITest, TransitionsRunOnLongNamesAndGoOverToCopies) {
+  UserInterfaceLocal* gui = load("windowDef desktop { windowDef w { rect 0 0 10 10\n } }");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* w = gui->getDesktop()->childAt(0);
+  manager->frame(100);
+  for (int length : {159, 160, 300}) {
+    const std::string name(size_t(length), 'v');
+    w->setVarText(name.c_str(), "0");
+    w->transition(name.c_str(), "0", "10", "100");
+    manager->frame(150);
+    EXPECT_FLOAT_EQ(valueOf(w, name.c_str()).x, 5.0f) << length << " characters: still running half-way";
+    manager->frame(250);
+    EXPECT_FLOAT_EQ(valueOf(w, name.c_str()).x, 10.0f) << length;
+    manager->frame(100);  // back to the clock the next round starts from
+  }
+  EXPECT_EQ(manager->getRateFuncs().count(), 0);
+
+  // A copy takes the running transition over: one rate function, and only the copy animates.
+  manager->frame(1000);
+  w->transition("textscale", "0", "10", "100");
+  UIWindow* copy = UIWindow::clone(w, true);
+  EXPECT_EQ(manager->getRateFuncs().count(), 1);
+  manager->frame(1050);
+  EXPECT_FLOAT_EQ(valueOf(copy, "textscale").x, 5.0f);
+  EXPECT_FLOAT_EQ(valueOf(w, "textscale").x, 0.0f) << "the original gave its transition up";
+  // Stopping the original's transitions leaves the copy's running.
+  w->stopTransitions("w");
+  manager->frame(1100);
+  EXPECT_FLOAT_EQ(valueOf(copy, "textscale").x, 10.0f);
   UIWindow::destroyTree(copy);
 }
 
