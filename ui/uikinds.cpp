@@ -106,14 +106,37 @@ bool UIBindDef::onAction(int key) {
   return onKey(key);
 }
 
+void UIBindDef::unbindCommand(const char* command) {
+  if (!command[0])
+    return;
+  // The key bindings name the command's keys one or two at a time; clear them until none is left.
+  for (int guard = 0; guard < 256; ++guard) {
+    char keys[256] = "";
+    g_keyBindSystem->keysForCommand(command, keys);
+    if (!keys[0])
+      return;
+    char* split = std::strstr(keys, " or ");
+    if (split)
+      *split = '\0';
+    const int key = g_keyBindSystem->keyFromName(keys);
+    if (key < 0)
+      return;
+    g_keyBindSystem->setBinding(key, "");
+  }
+}
+
 bool UIBindDef::onKey(int key) {
   const bool handled = UIWindow::onKey(key);
   if (!capturing_)
     return handled;
   capturing_ = false;
-  // Escape gives up without touching the bindings.
-  if (key != 27 && g_keyBindSystem)
-    g_keyBindSystem->setBinding(key, getStringVar("bind", ""));
+  // Escape gives up without touching the bindings. Any other key replaces the keys the command
+  // had: a rebinding that only added would leave the old key doing it too.
+  if (key != 27 && g_keyBindSystem) {
+    const std::string command = getStringVar("bind", "");
+    unbindCommand(command.c_str());
+    g_keyBindSystem->setBinding(key, command.c_str());
+  }
   update();
   return true;
 }

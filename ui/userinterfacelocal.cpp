@@ -193,6 +193,10 @@ void UserInterfaceLocal::refreshWindows(int, bool flag) {
 
 const char* UserInterfaceLocal::handleEvent(const UIInputEvent* event, int, bool* handled) {
   bool result = false;
+  // Keys and clicks go to the window under the cursor now, which may have appeared (or gone)
+  // since the mouse last moved.
+  if (event && desktop_ && (event->type == 1 || event->type == 2))
+    refreshFocus();
   if (event && desktop_) {
     switch (event->type) {
       case 1:
@@ -213,7 +217,12 @@ const char* UserInterfaceLocal::handleEvent(const UIInputEvent* event, int, bool
           result = focus_->onKey(event->value);
         break;
       case 3:
-        mouseMove(mouseX_ + float(event->value), mouseY_ + float(event->value2));
+        // The first movement starts from the middle of the screen: the cursor never shows until
+        // the mouse moves, and then not from a corner it was never taken to.
+        if (mouseX_ == kNoMouse || mouseY_ == kNoMouse)
+          mouseMove(320.0f + float(event->value), 240.0f + float(event->value2));
+        else
+          mouseMove(mouseX_ + float(event->value), mouseY_ + float(event->value2));
         result = true;
         break;
       default:
@@ -226,7 +235,6 @@ const char* UserInterfaceLocal::handleEvent(const UIInputEvent* event, int, bool
 }
 
 bool UserInterfaceLocal::mouseMove(float x, float y) {
-  // The first movement starts from -999: from there the clamp puts the cursor in the corner.
   mouseX_ = x < 0.0f ? 0.0f : (x > 640.0f ? 640.0f : x);
   mouseY_ = y < 0.0f ? 0.0f : (y > 480.0f ? 480.0f : y);
   if (!(mouseX_ == mouseX_))
@@ -237,6 +245,16 @@ bool UserInterfaceLocal::mouseMove(float x, float y) {
     return true;
   if (!desktop_)
     return false;
+  refreshFocus();
+  return true;
+}
+
+void UserInterfaceLocal::refreshFocus() {
+  // Before the mouse first moves there is no cursor to be under.
+  if (!desktop_ || mouseX_ == kNoMouse || mouseY_ == kNoMouse)
+    return;
+  if (focus_ && focus_->isCapturingKeys())
+    return;
   const float point[2] = {mouseX_, mouseY_};
   UIWindow* found = desktop_->hitTest(point);
   if (found != focus_) {
@@ -248,7 +266,6 @@ bool UserInterfaceLocal::mouseMove(float x, float y) {
       UIWindow::runEvents(found, "onMouseEnter", "", &handled);
   }
   focus_ = found;
-  return true;
 }
 
 // --- Drawing ---

@@ -512,9 +512,17 @@ TEST_F(UITest, InputEventsReachTheWindowUnderTheMouse) {
   UIInputEvent press{1, kUIKeyMouse1, 1, 0, 0};
   gui->handleEvent(&press, 0, &handled);
   EXPECT_FALSE(handled) << "no window under the mouse yet";
-  // Relative movements from the first position (-999 clamps to the corner).
+  // Relative movements: the first starts from the middle of the screen (not the corner); far
+  // to the top left clamps to the corner.
   UIInputEvent move{3, 0, 0, 0, 0};
   gui->handleEvent(&move, 0, &handled);
+  EXPECT_EQ(gui->mouseX(), 320.0f);
+  EXPECT_EQ(gui->mouseY(), 240.0f);
+  EXPECT_EQ(trace(gui), "enter second") << "the middle of the screen is in \"second\"";
+  gui->runScript("trace = {}");
+  move = {3, -1000, -1000, 0, 0};
+  gui->handleEvent(&move, 0, &handled);
+  EXPECT_EQ(gui->mouseX(), 0.0f);
   move = {3, 150, 150, 0, 0};
   gui->handleEvent(&move, 0, &handled);
   EXPECT_TRUE(handled);
@@ -526,7 +534,7 @@ TEST_F(UITest, InputEventsReachTheWindowUnderTheMouse) {
   UIInputEvent release{1, kUIKeyMouse1, 0, 0, 0};
   gui->handleEvent(&release, 0, &handled);
   EXPECT_TRUE(handled);
-  EXPECT_EQ(trace(gui), "enter first,click first,exit first,enter second,click second");
+  EXPECT_EQ(trace(gui), "enter first,click first,exit first,enter second,click second") << "after the corner";
   UIInputEvent key{1, 'x', 0, 0, 0};
   gui->handleEvent(&key, 0, &handled);
   EXPECT_FALSE(handled) << "releases of other keys are not handled";
@@ -692,4 +700,54 @@ TEST_F(UITest, AScriptBlockReadLaterRunsInTheWindow) {
   ASSERT_TRUE(w->runScriptDef(parser));
   EXPECT_EQ(eval(gui, "desktop.w.later"), "5");
   EXPECT_STREQ(w->getScriptText(), "later = 5");
+}
+
+TEST_F(UITest, AWindowAppearingUnderAStillCursorTakesTheHoverAndTheClick) {
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  rect 0 0 640 480\n"
+      "  menugui 1\n"
+      "  windowDef under {\n"
+      "    rect 100 100 200 100\n"
+      "    eventDef { onMouseEnter enter }\n    eventDef { onMouseExit leave }\n"
+      "    eventDef { onAction click }\n"
+      "    scriptDef {\n"
+      "      function this:enter() note('enter under') end\n"
+      "      function this:leave() note('exit under') end\n"
+      "      function this:click() note('click under') end\n"
+      "    }\n"
+      "  }\n"
+      "  windowDef over {\n"
+      "    rect 150 120 50 50\n"
+      "    visible 0\n"
+      "    eventDef { onMouseEnter enter }\n"
+      "    eventDef { onAction click }\n"
+      "    scriptDef {\n"
+      "      function this:enter() note('enter over') end\n"
+      "      function this:click() note('click over') end\n"
+      "    }\n"
+      "  }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr);
+  gui->activate(true, 0);
+  manager->frame(10);
+  EXPECT_EQ(gui->getFocusWindow(), nullptr) << "no cursor before the mouse moves";
+  gui->mouseMove(160, 130);
+  EXPECT_EQ(trace(gui), "enter under");
+  UIWindow* over = gui->getDesktop()->findChild("over");
+  // The window appears under the still cursor: the next frame hands it the hover.
+  over->setVarText("visible", "1");
+  manager->frame(20);
+  EXPECT_EQ(gui->getFocusWindow(), over);
+  EXPECT_EQ(trace(gui), "enter under,exit under,enter over");
+  // It goes again and a click comes before any frame: the click finds the window under it now.
+  over->setVarText("visible", "0");
+  UIInputEvent press{1, kUIKeyMouse1, 1, 0, 0};
+  bool handled = false;
+  gui->handleEvent(&press, 0, &handled);
+  EXPECT_TRUE(handled);
+  EXPECT_EQ(trace(gui), "enter under,exit under,enter over,enter under,click under");
+  over->setVarText("visible", "1");
+  gui->handleEvent(&press, 0, &handled);
+  EXPECT_EQ(trace(gui), "enter under,exit under,enter over,enter under,click under,exit under,enter over,click over");
 }
