@@ -22,6 +22,7 @@
 #include "lib/interface/rendersystem.h"
 #include "lib/interface/renderview.h"
 #include "lib/interface/usercmd.h"
+#include "lib/interface/userinterfacesystem.h"
 #include "lib/keydict.h"
 #include "lib/str.h"
 #include "lib/tokenparser.h"
@@ -174,8 +175,16 @@ constexpr int kMaxSpeakers = 64;
 SoundEmitter* s_speakerEmitters[kMaxSpeakers] = {};
 int s_speakersInUse = 0;
 
+// The map's in-world interface: the entity whose screen shows it, and the interface, whose
+// cursor follows where the player's view meets the screen.
+struct MapPanel {
+  int entity = -1;
+  UserInterface* gui = nullptr;
+};
+MapPanel s_panel;
+
 // A "func_static" entity draws its map model (registered under the model's name when the map
-// loaded) at its origin.
+// loaded) at its origin; one with a "gui" shows that interface on its screen surface.
 void spawnMapModel(const KeyDict& d) {
   RenderSystem* render = s_imports.renderSystem;
   RenderModelSystem* models = s_imports.renderModelSystem;
@@ -187,7 +196,15 @@ void spawnMapModel(const KeyDict& d) {
   d.getVec3("origin", "0 0 0", entity.origin);
   for (float& parm : entity.shaderParms)
     parm = 1.0f;
-  render->addEntityDef(&entity);
+  const char* guiName = d.getString("gui", "");
+  UserInterface* gui = *guiName && s_imports.uiSystem ? s_imports.uiSystem->findGui(guiName, true, false) : nullptr;
+  entity.guis[0] = gui;
+  const int index = render->addEntityDef(&entity);
+  if (gui && index >= 0) {
+    gui->activate(true, 0);
+    s_panel.entity = index;
+    s_panel.gui = gui;
+  }
 }
 
 // A "light" entity: a shadow-casting point light of radius "light" and colour "color".
@@ -389,6 +406,7 @@ class DemoGame : public GameInterface {
     s_player.origin = Vec3();
     s_player.startYaw = 0.0f;
     s_speakersInUse = 0;
+    s_panel = MapPanel();
     RenderSystem* render = s_imports.renderSystem;
     const int numEntities = render ? render->getNumMapEntities() : 0;
     for (int i = 0; i < numEntities; i++) {
@@ -418,6 +436,7 @@ class DemoGame : public GameInterface {
   }
   void mapUnloaded() override {
     s_player.inMap = false;
+    s_panel = MapPanel();
     s_effects.forget();
     s_effects.center = Vec3();
   }
@@ -510,6 +529,7 @@ class DemoGame : public GameInterface {
     view.origin = s_player.origin;
     view.axis = viewAxis();
     view.time = state_->steps * 16;
+    aimPanel(view);
     if (s_imports.soundSystem)
       s_imports.soundSystem->setListener(view.origin, view.axis, Vec3(), false);
     s_effects.draw(view);
@@ -517,10 +537,27 @@ class DemoGame : public GameInterface {
     if (s_imports.effectsSystem)
       s_imports.effectsSystem->printParticleStats();
   }
+  // The panel's cursor stands where the middle of the view meets its screen; looking elsewhere
+  // takes it to the screen's corner, away from the buttons.
+  void aimPanel(const RenderView& view) {
+    if (!s_panel.gui || s_panel.entity < 0 || !s_imports.renderSystem->getRenderEntity(s_panel.entity))
+      return;
+    const GuiTraceResult hit =
+        s_imports.renderSystem->guiTrace(s_panel.entity, view.origin, view.origin + view.axis[0] * 512.0f);
+    panelAimed_ = hit.guiIndex >= 0;
+    if (panelAimed_)
+      s_panel.gui->mouseMove(hit.x, hit.y);
+    else
+      s_panel.gui->mouseMove(0.0f, 0.0f);
+  }
+
   void mouseEvent(int, int, int) override {}
-  bool keyEvent(int, bool down) override {
+  bool keyEvent(int key, bool down) override {
     if (down && s_imports.soundSystem)
       s_imports.soundSystem->playLocalSound("demo/key", -1, 0);
+    // The first mouse button on the aimed panel triggers it.
+    if (down && key == kPanelTriggerKey && panelAimed_ && s_panel.gui)
+      s_panel.gui->trigger();
     return false;
   }
 
@@ -533,7 +570,9 @@ class DemoGame : public GameInterface {
                                   s_player.origin.y, s_player.origin.z, s_player.yaw);
   }
 
+  static constexpr int kPanelTriggerKey = 178;  // MOUSE1
   DemoState* state_ = nullptr;
+  bool panelAimed_ = false;
   static DemoGame s_game;
 };
 

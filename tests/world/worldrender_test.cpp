@@ -161,7 +161,7 @@ TEST_F(WorldRenderTest, SampleMapAreasBecomeWorldRenderModels) {
       ASSERT_NE(crate, nullptr) << name;
       EXPECT_EQ(crate->getSurface(0)->id, -1);
     }
-    EXPECT_EQ(listed(), before + 6 + (before == 0 ? 1 : 0));
+    EXPECT_EQ(listed(), before + 7 + (before == 0 ? 1 : 0));  // areas, crates and the panel
   }
   EXPECT_EQ(g_renderModelSystem->findModel("_area0"), nullptr) << "the world frees its render models";
   EXPECT_EQ(g_renderModelSystem->findModel("crate_a"), nullptr);

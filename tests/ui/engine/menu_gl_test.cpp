@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/interface/cmdsystem.h"
 #include "lib/interface/commonsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/gameinterface.h"
@@ -296,4 +298,75 @@ TEST_F(MenuEngineTest, TheSettingsScreenChangesABindingAndAVariableThatWritecfgS
   EXPECT_EQ(saved.find("setkey w                      \"_forward\"\n"), std::string::npos) << saved;
   const std::string line = std::string("r_shadows                \"") + (shadows ? "0" : "1") + "\"\n";
   EXPECT_NE(saved.find(line), std::string::npos) << saved;
+}
+
+// The panel in the sample map's first room shows its interface on its screen; the game moves the
+// interface's cursor to where the middle of the view meets the screen, so the button there lights
+// up, and a turn of the view moves the light to another button. A click on the aimed panel
+// triggers it.
+TEST_F(MenuEngineTest, ThePanelInTheMapLightsTheButtonInTheMiddleOfTheView) {
+  if (!started_) {
+    if (!std::getenv("CI"))
+      GTEST_SKIP() << "no GL context here";
+    FAIL() << "no GL context under CI";
+  }
+  frames(2);
+  g_cmdSystem->executeText("map demo");
+  const uint32_t start = platformMilliseconds();
+  while (!g_spatialSystem && platformMilliseconds() - start < 30000)
+    frames(1);
+  ASSERT_NE(g_spatialSystem, nullptr);
+  UserInterface* panel = g_uiSystem->findGui("guis/panel.gui", false, false);
+  ASSERT_NE(panel, nullptr) << "the map's panel loaded its interface";
+  framesFor(600);
+  ASSERT_EQ(g_activeGui, nullptr) << "the game has the input";
+  ASSERT_EQ(g_keyBindSystem->getMode(), 4) << "the game owns the input";
+
+  // Along the row through the middle of the view: where the buttons' blue lies, and where the lit
+  // one lies within it (0 its left end, 1 its right end).
+  const int width = g_conVarSystem->find("r_viewwidth")->getInt();
+  const int height = g_conVarSystem->find("r_viewheight")->getInt();
+  auto litPlace = [&](int* lit) {
+    frames(1);
+    std::vector<uint8_t> frame(size_t(width) * height * 3);
+    EXPECT_TRUE(g_renderSystem->readPixels(frame.data(), width, 0, 0, width, height));
+    const uint8_t* row = &frame[size_t(height / 2) * width * 3];
+    int blueMin = width, blueMax = -1;
+    double litSum = 0.0;
+    *lit = 0;
+    for (int x = 0; x < width; ++x) {
+      const int r = row[x * 3], g = row[x * 3 + 1], b = row[x * 3 + 2];
+      if (b < r + 40 || b < g + 20)
+        continue;
+      blueMin = std::min(blueMin, x);
+      blueMax = std::max(blueMax, x);
+      if (b > 170) {
+        litSum += x;
+        ++*lit;
+      }
+    }
+    if (*lit == 0 || blueMax <= blueMin)
+      return -1.0;
+    return (litSum / *lit - blueMin) / double(blueMax - blueMin);
+  };
+  int lit = 0;
+  const double before = litPlace(&lit);
+  EXPECT_GT(lit, width / 100) << "a lit button on the row";
+  EXPECT_GT(before, 0.35) << "the middle button is the lit one";
+  EXPECT_LT(before, 0.65);
+
+  // Turn left a little: the middle of the view goes to another button, which takes the light.
+  move(-80, 0);
+  framesFor(600);
+  const double after = litPlace(&lit);
+  EXPECT_GT(lit, width / 100) << "still a lit button";
+  EXPECT_TRUE(after >= 0.0 && (after < 0.33 || after > 0.67)) << "lit at " << after << ", before at " << before;
+
+  // A click while the panel is aimed at triggers it.
+  EXPECT_STREQ(panel->getStateString("count.text"), "pressed 0");
+  button(true);
+  frames(2);
+  button(false);
+  frames(1);
+  EXPECT_STREQ(panel->getStateString("count.text"), "pressed 1");
 }
