@@ -153,6 +153,8 @@ TEST_F(ScriptSafetyTest, HostileScriptsWarnAndTheInterfaceKeepsRunning) {
       // The functions the engine itself relies on, taken away.
       {"tostring shadowed", "tostring = 5 sys.set('text', 'x')", nullptr, {"WARNING: ", "attempt to call"}},
       {"this removed from a window", "panel.inner.this = nil", onInner(kUIKeyMouse1, true), {line.substr(0, 10), "this"}},
+      {"a finaliser that raises", "local p = newproxy(true) getmetatable(p).__gc = function() error('in gc') end",
+       nullptr, {"WARNING: ", "newproxy"}},
       {"an error object that is no string", "error(setmetatable({}, {}))", nullptr,
        {"WARNING: (error object is not a string)"}},
   };
