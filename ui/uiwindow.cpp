@@ -966,10 +966,10 @@ bool UIWindow::isHidden() const {
 }
 
 void UIWindow::draw(const float origin[2]) {
-  const UIVar* rect = getVar(findVarIndex("rect"));
+  const UIVarValue* rect = getVarValue(findVarIndex("rect"));
   if (isHidden() || !rect)
     return;
-  const float absolute[4] = {origin[0] + rect->value.x, origin[1] + rect->value.y, rect->value.z, rect->value.w};
+  const float absolute[4] = {origin[0] + rect->x, origin[1] + rect->y, rect->z, rect->w};
   drawSelf(absolute);
   drawChildren(absolute);
 }
