@@ -16,11 +16,11 @@
 #include "lib/interface/effectssystem.h"
 #include "lib/interface/gameinterface.h"
 #include "lib/interface/memsystem.h"
-#include "lib/interface/soundsystem.h"
 #include "lib/interface/renderentity.h"
 #include "lib/interface/rendermodelsystem.h"
 #include "lib/interface/rendersystem.h"
 #include "lib/interface/renderview.h"
+#include "lib/interface/soundsystem.h"
 #include "lib/interface/usercmd.h"
 #include "lib/interface/userinterfacesystem.h"
 #include "lib/keydict.h"
@@ -197,7 +197,8 @@ void spawnMapModel(const KeyDict& d) {
   for (float& parm : entity.shaderParms)
     parm = 1.0f;
   const char* guiName = d.getString("gui", "");
-  UserInterface* gui = *guiName && s_imports.uiSystem ? s_imports.uiSystem->findGui(guiName, true, false) : nullptr;
+  UserInterface* gui =
+      *guiName && s_imports.uiSystem ? s_imports.uiSystem->findGui(guiName, true, false) : nullptr;
   entity.guis[0] = gui;
   const int index = render->addEntityDef(&entity);
   if (gui && index >= 0) {

@@ -221,8 +221,8 @@ class UIWindow : public UIBaseObject {
   void drawFullScreen();
   virtual void update() {}
   // A quad of white vertices in the renderer's current 2D colour, clipped to the screen.
-  static void drawRect(Material* material, float x, float y, float w, float h, float s0, float t0,
-                       float s1, float t1);
+  static void drawRect(Material* material, float x, float y, float w, float h, float s0, float t0, float s1,
+                       float t1);
 
   // --- Mouse and keys ---
   UIWindow* hitTest(const float point[2]);

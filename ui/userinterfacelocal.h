@@ -79,6 +79,6 @@ class UserInterfaceLocal : public UserInterface {
   static constexpr float kNoMouse = -999.0f;  // before the first mouse event
   float mouseX_ = kNoMouse;
   float mouseY_ = kNoMouse;
-  int flags_ = 0;  // bit 0: a model-view pushed, bit 1: a projection pushed
+  int flags_ = 0;          // bit 0: a model-view pushed, bit 1: a projection pushed
   std::string stateText_;  // getStateString's result
 };

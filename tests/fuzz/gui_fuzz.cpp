@@ -64,7 +64,8 @@ void setUp() {
   g_io->addFile("script/ui/extra.lua", "extra = 1\n");
   // The dialog files the seeds' dialog windows name, so their reader runs too.
   g_io->addFile("guis/credits.txt", kCredits);
-  g_io->addFile("guis/dialog.txt", "$textalign center\n$textscale big\n\"title\"\n\n$material 64 32 pic\n\"end\"\n");
+  g_io->addFile("guis/dialog.txt",
+                "$textalign center\n$textscale big\n\"title\"\n\n$material 64 32 pic\n\"end\"\n");
   g_manager = getUserInterfaceManager();
   // Outside the interface's protected calls the interrupt signal does nothing here.
   struct sigaction ignore = {};

@@ -62,8 +62,8 @@ class RecordingRender : public NullRenderSystem {
     for (int i = 0; i < 4; ++i)
       out[i] = color_[i];
   }
-  void drawTriangles2D(const DrawVertex* verts, const int*, int numVerts, int, Material* material, int, int, int,
-                       int, int) override {
+  void drawTriangles2D(const DrawVertex* verts, const int*, int numVerts, int, Material* material, int, int,
+                       int, int, int) override {
     TriangleCall call{material, numVerts, {}, {}};
     for (int i = 0; i < 4; ++i) {
       call.vertexColor[i] = numVerts > 0 ? verts[0].color[i] : 0;

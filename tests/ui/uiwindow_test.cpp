@@ -129,15 +129,20 @@ TEST_F(UITest, BadFilesAreRefusedWithAMessage) {
   };
   const Case cases[] = {
       {"missing", nullptr, false, ""},
-      {"wrong first word", "windowSef desktop { }", false, "Unknown token: 'windowSef'.  Expected 'windowDef desktop'."},
+      {"wrong first word", "windowSef desktop { }", false,
+       "Unknown token: 'windowSef'.  Expected 'windowDef desktop'."},
       {"empty (no length: never opened)", "", false, ""},
       {"capital keyword", "WINDOWDEF desktop { }", true, ""},
-      {"no brace", "windowDef desktop rect 0 0 1 1", false, "Syntax Error: parsed 'rect' while expecting '{'"},
+      {"no brace", "windowDef desktop rect 0 0 1 1", false,
+       "Syntax Error: parsed 'rect' while expecting '{'"},
       {"unclosed", "windowDef desktop { windowDef a { rect 1 1 1 1 }", false, ""},
-      {"bad child", "windowDef desktop { windowDef a rect }", false, "ParseError: invalid window def on (line: 1)"},
+      {"bad child", "windowDef desktop { windowDef a rect }", false,
+       "ParseError: invalid window def on (line: 1)"},
       {"unknown word", "windowDef desktop {\n wibble\n}", true, "ERROR: unknown type 'wibble' on (line: 2)"},
-      {"unknown word token", "windowDef desktop {\n wibble\n}", true, "ParseError: unknown token 'wibble' on (line: 2)"},
-      {"bad event", "windowDef desktop {\n eventDef { onWobble go }\n}", true, "ParseError: invalid event type 'onWobble'"},
+      {"unknown word token", "windowDef desktop {\n wibble\n}", true,
+       "ParseError: unknown token 'wibble' on (line: 2)"},
+      {"bad event", "windowDef desktop {\n eventDef { onWobble go }\n}", true,
+       "ParseError: invalid event type 'onWobble'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -749,5 +754,6 @@ TEST_F(UITest, AWindowAppearingUnderAStillCursorTakesTheHoverAndTheClick) {
   EXPECT_EQ(trace(gui), "enter under,exit under,enter over,enter under,click under");
   over->setVarText("visible", "1");
   gui->handleEvent(&press, 0, &handled);
-  EXPECT_EQ(trace(gui), "enter under,exit under,enter over,enter under,click under,exit under,enter over,click over");
+  EXPECT_EQ(trace(gui),
+            "enter under,exit under,enter over,enter under,click under,exit under,enter over,click over");
 }

@@ -360,7 +360,8 @@ TEST_F(MenuEngineTest, ThePanelInTheMapLightsTheButtonInTheMiddleOfTheView) {
   framesFor(600);
   const double after = litPlace(&lit);
   EXPECT_GT(lit, width / 100) << "still a lit button";
-  EXPECT_TRUE(after >= 0.0 && (after < 0.33 || after > 0.67)) << "lit at " << after << ", before at " << before;
+  EXPECT_TRUE(after >= 0.0 && (after < 0.33 || after > 0.67))
+      << "lit at " << after << ", before at " << before;
 
   // A click while the panel is aimed at triggers it.
   EXPECT_STREQ(panel->getStateString("count.text"), "pressed 0");
