@@ -68,6 +68,13 @@ int errorHandler(lua_State* L) {
   return 1;
 }
 
+// Every call into the state is protected; should one not be, say why before Lua ends the process.
+int panicPrint(lua_State* L) {
+  std::fprintf(stderr, "PANIC: unprotected error in call to Lua API (%s)\n",
+               lua_isstring(L, -1) ? lua_tostring(L, -1) : "?");
+  return 0;
+}
+
 int collectGarbage(lua_State* L) {
   lua_gc(L, LUA_GCCOLLECT, 0);
   return 0;
@@ -446,6 +453,7 @@ bool UIProgram::open() {
     return false;
   }
   lua_State* L = state_;
+  lua_atpanic(L, panicPrint);
   if (lua_cpcall(L, openLibraries, nullptr) != 0 || lua_cpcall(L, registerSys, &resultSlot_) != 0) {
     closeState(L);
     state_ = nullptr;
