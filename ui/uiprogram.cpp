@@ -80,9 +80,18 @@ int collectGarbage(lua_State* L) {
   return 0;
 }
 
+// The registry key of the error handler, made once per state: fetching it allocates nothing, so a
+// state whose scripts took all of their memory still reaches its protected calls.
+char s_errorHandlerKey;
+
 int protectedCall(lua_State* L) {
   const int base = lua_gettop(L);  // the chunk
-  lua_pushcfunction(L, errorHandler);
+  lua_pushlightuserdata(L, &s_errorHandlerKey);
+  lua_rawget(L, LUA_REGISTRYINDEX);
+  if (!lua_isfunction(L, -1)) {
+    lua_pop(L, 1);
+    lua_pushcfunction(L, errorHandler);
+  }
   lua_insert(L, base);
   lua_State* outerState = s_interruptState;
   struct sigaction* outerPrevious = s_previousHandler;
@@ -399,6 +408,9 @@ void pushShellStack(lua_State* L) {
 namespace {
 
 int registerSys(lua_State* L) {
+  lua_pushlightuserdata(L, &s_errorHandlerKey);
+  lua_pushcfunction(L, errorHandler);
+  lua_rawset(L, LUA_REGISTRYINDEX);
   luaL_register(L, "sys", kSysFunctions);
   lua_pushboolean(L, 0);
   *static_cast<int*>(lua_touserdata(L, 1)) = luaL_ref(L, LUA_REGISTRYINDEX);
