@@ -140,7 +140,8 @@ TEST_F(MenuEngineTest, ClickingStartLoadsTheSampleMap) {
   EXPECT_TRUE(g_keyBindSystem->getMode() & kKeyModeGui) << "the menu owns the input";
 
   // The menu draws: its buttons stand out against the dark panel behind them (the rest of the
-  // screen is left to the game's scene).
+  // screen is left to the game's scene), once they have faded in.
+  framesFor(500);
   const Rgb idle = pixelAt(menu, 230, 205);
   const Rgb panel = pixelAt(menu, 190, 180);
   EXPECT_GT(idle.b, panel.b + 40) << "the Start button's blue over the dark panel";
