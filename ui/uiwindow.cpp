@@ -572,8 +572,8 @@ void UIWindow::copyFrom(UIWindow& other) {
   script_ = other.script_;
   clearVars();
   vars_ = other.vars_;
-  for (const UIVar& var : vars_)
-    dict_.store(var.name.c_str(), var.text.c_str());
+  // Into the empty dictionary the copy shares the other's pooled texts, without a lookup each.
+  dict_.copy(other.dict_);
   // The running transitions go over to the copy: the template gives them up, so only one window
   // animates each of them.
   RateFuncList* list = rateFuncs();
