@@ -110,8 +110,8 @@ int protectedCall(lua_State* L) {
   if (!outerState)
     lua_sethook(L, nullptr, 0, 0);  // an interrupt that came as the run ended must not hit the next
   lua_remove(L, base);
-  if (status != 0)
-    lua_cpcall(L, collectGarbage, nullptr);
+  if (status != 0 && lua_cpcall(L, collectGarbage, nullptr) != 0)
+    lua_pop(L, 1);  // no memory even to collect: the run's own error is the one to report
   return status;
 }
 
