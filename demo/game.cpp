@@ -17,12 +17,13 @@
 #include "lib/interface/effectssystem.h"
 #include "lib/interface/gameinterface.h"
 #include "lib/interface/memsystem.h"
-#include "lib/interface/soundsystem.h"
 #include "lib/interface/renderentity.h"
 #include "lib/interface/rendermodelsystem.h"
 #include "lib/interface/rendersystem.h"
 #include "lib/interface/renderview.h"
+#include "lib/interface/soundsystem.h"
 #include "lib/interface/usercmd.h"
+#include "lib/interface/userinterfacesystem.h"
 #include "lib/keydict.h"
 #include "lib/str.h"
 #include "lib/tokenparser.h"
@@ -187,8 +188,16 @@ constexpr int kMaxSpeakers = 64;
 SoundEmitter* s_speakerEmitters[kMaxSpeakers] = {};
 int s_speakersInUse = 0;
 
+// The map's in-world interface: the entity whose screen shows it, and the interface, whose
+// cursor follows where the player's view meets the screen.
+struct MapPanel {
+  int entity = -1;
+  UserInterface* gui = nullptr;
+};
+MapPanel s_panel;
+
 // A "func_static" entity draws its map model (registered under the model's name when the map
-// loaded) at its origin.
+// loaded) at its origin; one with a "gui" shows that interface on its screen surface.
 void spawnMapModel(const KeyDict& d) {
   RenderSystem* render = s_imports.renderSystem;
   RenderModelSystem* models = s_imports.renderModelSystem;
@@ -200,7 +209,16 @@ void spawnMapModel(const KeyDict& d) {
   d.getVec3("origin", "0 0 0", entity.origin);
   for (float& parm : entity.shaderParms)
     parm = 1.0f;
-  render->addEntityDef(&entity);
+  const char* guiName = d.getString("gui", "");
+  UserInterface* gui =
+      *guiName && s_imports.uiSystem ? s_imports.uiSystem->findGui(guiName, true, false) : nullptr;
+  entity.guis[0] = gui;
+  const int index = render->addEntityDef(&entity);
+  if (gui && index >= 0) {
+    gui->activate(true, 0);
+    s_panel.entity = index;
+    s_panel.gui = gui;
+  }
 }
 
 // A "light" entity: a shadow-casting point light of radius "light" and colour "color".
@@ -478,6 +496,7 @@ class DemoGame : public GameInterface {
     s_player.origin = Vec3();
     s_player.startYaw = 0.0f;
     s_speakersInUse = 0;
+    s_panel = MapPanel();
     RenderSystem* render = s_imports.renderSystem;
     const int numEntities = render ? render->getNumMapEntities() : 0;
     for (int i = 0; i < numEntities; i++) {
@@ -511,6 +530,7 @@ class DemoGame : public GameInterface {
     forgetScene();
     netplay::mapUnloaded();
     s_player.inMap = false;
+    s_panel = MapPanel();
     s_effects.forget();
     s_effects.center = Vec3();
     demofx::place(Vec3(), Vec3(), 0.0f, false);
@@ -602,25 +622,44 @@ class DemoGame : public GameInterface {
     view.origin = s_player.origin;
     view.axis = viewAxis();
     view.time = state_->steps * 16;
+    aimPanel(view);
     if (s_imports.soundSystem)
       s_imports.soundSystem->setListener(view.origin, view.axis, Vec3(), false);
     demofx::adjustView(view);
     s_imports.renderSystem->renderScene(&view, kSceneFlags);
     demofx::drawOverlays();
   }
+  // The panel's cursor stands where the middle of the view meets its screen; looking elsewhere
+  // takes it to the screen's corner, away from the buttons.
+  void aimPanel(const RenderView& view) {
+    if (!s_panel.gui || s_panel.entity < 0 || !s_imports.renderSystem->getRenderEntity(s_panel.entity))
+      return;
+    const GuiTraceResult hit =
+        s_imports.renderSystem->guiTrace(s_panel.entity, view.origin, view.origin + view.axis[0] * 512.0f);
+    panelAimed_ = hit.guiIndex >= 0;
+    if (panelAimed_)
+      s_panel.gui->mouseMove(hit.x, hit.y);
+    else
+      s_panel.gui->mouseMove(0.0f, 0.0f);
+  }
+
   void mouseEvent(int, int, int) override {}
   void clientGameStateReceived(const KeyDict* serverInfo) override {
     if (s_imports.cmdSystem && serverInfo)
-      s_imports.cmdSystem->printf("sample game: joined the server's game on '%s'\n", serverInfo->getString("si_map", ""));
+      s_imports.cmdSystem->printf("sample game: joined the server's game on '%s'
+", serverInfo->getString("si_map", ""));
   }
   void clientReadSnapshot(int, BitMsg* msg) override {
     netplay::clientReadSnapshot(msg, &s_player.origin, &s_player.yaw, &s_player.pitch);
   }
   void clientReadGameMessage(BitMsg* msg) override { netplay::clientReadGameMessage(msg); }
 
-  bool keyEvent(int, bool down) override {
+  bool keyEvent(int key, bool down) override {
     if (down && s_imports.soundSystem)
       s_imports.soundSystem->playLocalSound("demo/key", -1, 0);
+    // The first mouse button on the aimed panel triggers it.
+    if (down && key == kPanelTriggerKey && panelAimed_ && s_panel.gui)
+      s_panel.gui->trigger();
     return false;
   }
 
@@ -634,7 +673,9 @@ class DemoGame : public GameInterface {
     netplay::printStatus();
   }
 
+  static constexpr int kPanelTriggerKey = 178;  // MOUSE1
   DemoState* state_ = nullptr;
+  bool panelAimed_ = false;
   static DemoGame s_game;
 };
 

@@ -106,14 +106,37 @@ bool UIBindDef::onAction(int key) {
   return onKey(key);
 }
 
+void UIBindDef::unbindCommand(const char* command) {
+  if (!command[0])
+    return;
+  // The key bindings name the command's keys one or two at a time; clear them until none is left.
+  for (int guard = 0; guard < 256; ++guard) {
+    char keys[256] = "";
+    g_keyBindSystem->keysForCommand(command, keys);
+    if (!keys[0])
+      return;
+    char* split = std::strstr(keys, " or ");
+    if (split)
+      *split = '\0';
+    const int key = g_keyBindSystem->keyFromName(keys);
+    if (key < 0)
+      return;
+    g_keyBindSystem->setBinding(key, "");
+  }
+}
+
 bool UIBindDef::onKey(int key) {
   const bool handled = UIWindow::onKey(key);
   if (!capturing_)
     return handled;
   capturing_ = false;
-  // Escape gives up without touching the bindings.
-  if (key != 27 && g_keyBindSystem)
-    g_keyBindSystem->setBinding(key, getStringVar("bind", ""));
+  // Escape gives up without touching the bindings. Any other key replaces the keys the command
+  // had: a rebinding that only added would leave the old key doing it too.
+  if (key != 27 && g_keyBindSystem) {
+    const std::string command = getStringVar("bind", "");
+    unbindCommand(command.c_str());
+    g_keyBindSystem->setBinding(key, command.c_str());
+  }
   update();
   return true;
 }
@@ -268,9 +291,9 @@ void UIDialogDef::loadFile() {
         lineHeight = float(g_renderSystem->getFontHeight(font));
       }
     } else if (!quoted && String::icmp(token.c_str(), "$textscale") == 0) {
+      // A property of the dialog ("big") or a number.
       const std::string v = word();
-      const int index = findVarIndex(v.c_str());
-      scale = (index >= 0 ? getVar(index)->value.x : float(textToDouble(v.c_str()))) * windowScale;
+      scale = findVar(v.c_str()).value[0] * windowScale;
     } else if (!quoted && String::icmp(token.c_str(), "$textalign") == 0) {
       const std::string a = word();
       if (String::icmp(a.c_str(), "left") == 0) {
@@ -390,7 +413,7 @@ void UIDialogDef::draw(const float origin[2]) {
               y1 = bottom;
             }
             g_renderSystem->setColorV(matColor);
-            drawRect(line.material, x0, y0, x1 - x0, y1 - y0, s0, t0, s1, t1, matColor);
+            drawRect(line.material, x0, y0, x1 - x0, y1 - y0, s0, t0, s1, t1);
           }
         }
       } else if (foreColor[3] > 0.0f) {

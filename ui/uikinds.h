@@ -35,6 +35,9 @@ class UIBindDef : public UIKindWindow {
   bool isCapturingKeys() const override { return capturing_; }
 
  private:
+  // Clears every key bound to the command.
+  static void unbindCommand(const char* command);
+
   bool capturing_ = false;
 };
 

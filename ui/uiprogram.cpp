@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 extern "C" {
@@ -67,9 +68,30 @@ int errorHandler(lua_State* L) {
   return 1;
 }
 
+// Every call into the state is protected; should one not be, say why before Lua ends the process.
+int panicPrint(lua_State* L) {
+  std::fprintf(stderr, "PANIC: unprotected error in call to Lua API (%s)\n",
+               lua_isstring(L, -1) ? lua_tostring(L, -1) : "?");
+  return 0;
+}
+
+int collectGarbage(lua_State* L) {
+  lua_gc(L, LUA_GCCOLLECT, 0);
+  return 0;
+}
+
+// The registry key of the error handler, made once per state: fetching it allocates nothing, so a
+// state whose scripts took all of their memory still reaches its protected calls.
+char s_errorHandlerKey;
+
 int protectedCall(lua_State* L) {
   const int base = lua_gettop(L);  // the chunk
-  lua_pushcfunction(L, errorHandler);
+  lua_pushlightuserdata(L, &s_errorHandlerKey);
+  lua_rawget(L, LUA_REGISTRYINDEX);
+  if (!lua_isfunction(L, -1)) {
+    lua_pop(L, 1);
+    lua_pushcfunction(L, errorHandler);
+  }
   lua_insert(L, base);
   lua_State* outerState = s_interruptState;
   struct sigaction* outerPrevious = s_previousHandler;
@@ -88,8 +110,8 @@ int protectedCall(lua_State* L) {
   if (!outerState)
     lua_sethook(L, nullptr, 0, 0);  // an interrupt that came as the run ended must not hit the next
   lua_remove(L, base);
-  if (status != 0)
-    lua_gc(L, LUA_GCCOLLECT, 0);
+  if (status != 0 && lua_cpcall(L, collectGarbage, nullptr) != 0)
+    lua_pop(L, 1);  // no memory even to collect: the run's own error is the one to report
   return status;
 }
 
@@ -99,10 +121,49 @@ void report(lua_State* L, int status) {
   const char* message = lua_tostring(L, -1);
   if (!message)
     message = "(error object is not a string)";
+  // The message names the chunk (the script or the handler's window) and the line.
   char text[8192];
-  std::snprintf(text, sizeof(text), "%s\n", message);
+  std::snprintf(text, sizeof(text), "WARNING: %s\n", message);
   errorPrint(text);
   lua_pop(L, 1);
+}
+
+// Interface scripts never need much memory; a script that builds huge strings or tables gets a
+// Lua memory error (which its protected run reports) instead of taking the process's memory.
+constexpr size_t kLuaMemoryLimit = size_t(64) << 20;
+
+struct LuaBudget {
+  size_t used = 0;
+};
+
+void* budgetAlloc(void* ud, void* block, size_t oldSize, size_t newSize) {
+  LuaBudget* budget = static_cast<LuaBudget*>(ud);
+  if (newSize == 0) {
+    std::free(block);
+    budget->used -= oldSize;
+    return nullptr;
+  }
+  if (newSize > oldSize && budget->used - oldSize + newSize > kLuaMemoryLimit)
+    return nullptr;
+  void* grown = std::realloc(block, newSize);
+  if (grown)
+    budget->used = budget->used - oldSize + newSize;
+  return grown;
+}
+
+int openLibraries(lua_State* L) {
+  static const lua_CFunction kLibraries[] = {luaopen_base, luaopen_table, luaopen_string, luaopen_math,
+                                             luaopen_debug};
+  for (lua_CFunction library : kLibraries) {
+    lua_pushcfunction(L, library);
+    lua_call(L, 0, 0);
+  }
+  // The one way a script makes a value with a finaliser: a finaliser that raises an error runs
+  // inside whatever allocation starts the collection, also in the engine's own calls, and ends
+  // the process there.
+  lua_pushnil(L);
+  lua_setglobal(L, "newproxy");
+  return 0;
 }
 
 // --- "sys" ---
@@ -344,13 +405,34 @@ void pushShellStack(lua_State* L) {
 
 }  // namespace
 
+namespace {
+
+int registerSys(lua_State* L) {
+  lua_pushlightuserdata(L, &s_errorHandlerKey);
+  lua_pushcfunction(L, errorHandler);
+  lua_rawset(L, LUA_REGISTRYINDEX);
+  luaL_register(L, "sys", kSysFunctions);
+  lua_pushboolean(L, 0);
+  *static_cast<int*>(lua_touserdata(L, 1)) = luaL_ref(L, LUA_REGISTRYINDEX);
+  return 0;
+}
+
+void closeState(lua_State* L) {
+  void* budget = nullptr;
+  lua_getallocf(L, &budget);
+  lua_close(L);
+  delete static_cast<LuaBudget*>(budget);
+}
+
+}  // namespace
+
 // --- UIProgram ---
 
 UIProgram::UIProgram() = default;
 
 UIProgram::~UIProgram() {
   if (state_)
-    lua_close(state_);
+    closeState(state_);
   state_ = nullptr;
 }
 
@@ -375,19 +457,20 @@ void UIProgram::setFile(const char* name) {
 
 bool UIProgram::open() {
   if (state_)
-    lua_close(state_);
-  state_ = luaL_newstate();
-  if (!state_)
+    closeState(state_);
+  LuaBudget* budget = new LuaBudget;
+  state_ = lua_newstate(budgetAlloc, budget);
+  if (!state_) {
+    delete budget;
     return false;
-  lua_State* L = state_;
-  static const lua_CFunction kLibraries[] = {luaopen_base, luaopen_table, luaopen_string, luaopen_math,
-                                             luaopen_debug};
-  for (lua_CFunction library : kLibraries) {
-    lua_pushcfunction(L, library);
-    lua_call(L, 0, 0);
   }
-  luaL_register(L, "sys", kSysFunctions);
-  lua_pop(L, 1);
+  lua_State* L = state_;
+  lua_atpanic(L, panicPrint);
+  if (lua_cpcall(L, openLibraries, nullptr) != 0 || lua_cpcall(L, registerSys, &resultSlot_) != 0) {
+    closeState(L);
+    state_ = nullptr;
+    return false;
+  }
   if (!file_.empty()) {
     std::string file = file_;
     runFile(file.c_str());
@@ -399,8 +482,23 @@ void UIProgram::close() {
   if (!state_)
     return;
   file_.clear();
-  lua_close(state_);
+  closeState(state_);
   state_ = nullptr;
+}
+
+bool UIProgram::protect(lua_State* L, int (*fn)(lua_State*), void* data) {
+  if (!L)
+    return false;
+  const int top = lua_gettop(L);
+  const int status = lua_cpcall(L, fn, data);
+  if (status != 0) {
+    const char* message = lua_isstring(L, -1) ? lua_tostring(L, -1) : nullptr;
+    char text[1024];
+    std::snprintf(text, sizeof(text), "WARNING: %s\n", message ? message : "(error object is not a string)");
+    errorPrint(text);
+  }
+  lua_settop(L, top);
+  return status == 0;
 }
 
 bool UIProgram::runFile(const char* name, lua_State* state) {
@@ -467,24 +565,45 @@ bool UIProgram::attachShell(UIWindow* window, UIShell* shell) {
   return true;
 }
 
+// The window's own fields go in raw: a metatable a script gave its table never runs here.
+namespace {
+
+struct SelfCall {
+  UIWindow* window;
+  bool setThis;
+};
+
+int bindWindowCall(lua_State* L) {
+  SelfCall* call = static_cast<SelfCall*>(lua_touserdata(L, 1));
+  if (!call->window->pushTable())
+    return 0;
+  const int table = lua_gettop(L);
+  if (call->setThis) {
+    lua_pushliteral(L, "this");
+    lua_pushvalue(L, table);
+    lua_rawset(L, table);
+  }
+  lua_pushliteral(L, "self");
+  UIWindow** slot = static_cast<UIWindow**>(lua_newuserdata(L, sizeof(UIWindow*)));
+  *slot = call->window;
+  lua_rawset(L, table);
+  return 0;
+}
+
+}  // namespace
+
 void UIProgram::bindWindow(UIWindow* window) {
-  if (!state_ || !window || !window->pushTable())
+  if (!state_ || !window)
     return;
-  lua_pushvalue(state_, -1);
-  lua_setfield(state_, -2, "this");
-  lua_pop(state_, 1);
-  setSelf(window);
+  SelfCall call{window, true};
+  protect(state_, bindWindowCall, &call);
 }
 
 void UIProgram::setSelf(UIWindow* window) {
-  if (!state_ || !window || !window->pushTable())
+  if (!state_ || !window)
     return;
-  lua_pushnil(state_);
-  lua_setfield(state_, -2, "self");
-  UIWindow** slot = static_cast<UIWindow**>(lua_newuserdata(state_, sizeof(UIWindow*)));
-  *slot = window;
-  lua_setfield(state_, -2, "self");
-  lua_pop(state_, 1);
+  SelfCall call{window, false};
+  protect(state_, bindWindowCall, &call);
 }
 
 void UIProgram::queueCommand(const char* text, UserInterfaceLocal* gui) {
@@ -496,94 +615,107 @@ void UIProgram::queueCommand(const char* text, UserInterfaceLocal* gui) {
 
 // --- UIShell ---
 
+int UIShell::forgetTableCall(lua_State* L) {
+  UIShell* shell = static_cast<UIShell*>(lua_touserdata(L, 1));
+  if (shell->storedInParent_) {
+    UIWindow* parent = shell->window_ ? shell->window_->getParent() : nullptr;
+    if (!parent || !parent->pushTable(true))
+      return 0;
+  } else {
+    lua_pushvalue(L, LUA_GLOBALSINDEX);
+  }
+  lua_pushstring(L, shell->table_.c_str());
+  lua_pushnil(L);
+  lua_rawset(L, -3);
+  return 0;
+}
+
 UIShell::~UIShell() {
   lua_State* L = getState();
   if (!L || !stored_ || table_.empty())
     return;
-  const int top = lua_gettop(L);
-  if (storedInParent_) {
-    UIWindow* parent = window_ ? window_->getParent() : nullptr;
-    if (parent && parent->pushTable()) {
-      lua_pushnil(L);
-      lua_setfield(L, -2, table_.c_str());
-    }
-  } else {
-    lua_pushnil(L);
-    lua_setfield(L, LUA_GLOBALSINDEX, table_.c_str());
-  }
-  lua_settop(L, top);
+  UIProgram::protect(L, forgetTableCall, this);
 }
 
 lua_State* UIShell::getState() const {
   return program_ ? program_->getState() : nullptr;
 }
 
-bool UIShell::createTable() {
-  lua_State* L = getState();
-  if (!L || !window_)
-    return false;
-  const int top = lua_gettop(L);
-  UIWindow* parent = window_->getParent();
+int UIShell::createTableCall(lua_State* L) {
+  UIShell* shell = static_cast<UIShell*>(lua_touserdata(L, 1));
+  UIWindow* parent = shell->window_->getParent();
   if (parent) {
     if (!parent->pushTable())
-      return false;
+      return 0;
   } else {
     lua_getglobal(L, "_G");
-    if (lua_isnil(L, -1)) {
-      lua_settop(L, top);
-      return false;
-    }
   }
-  if (!lua_istable(L, -1)) {
-    lua_settop(L, top);
-    return false;
-  }
-  table_ = window_->getName();
+  if (!lua_istable(L, -1))
+    return 0;
+  const int holder = lua_gettop(L);
+  shell->table_ = shell->window_->getName();
+  lua_pushstring(L, shell->table_.c_str());
   lua_newtable(L);
   lua_newtable(L);
   lua_getglobal(L, "_G");
   lua_setfield(L, -2, "__index");
   lua_setmetatable(L, -2);
-  lua_setfield(L, -2, table_.c_str());
-  lua_settop(L, top);
-  stored_ = true;
-  storedInParent_ = parent != nullptr;
-  return true;
+  lua_rawset(L, holder);
+  shell->stored_ = true;
+  shell->storedInParent_ = parent != nullptr;
+  return 0;
+}
+
+bool UIShell::createTable() {
+  lua_State* L = getState();
+  if (!L || !window_)
+    return false;
+  stored_ = false;
+  UIProgram::protect(L, createTableCall, this);
+  return stored_;
+}
+
+int UIShell::enterCall(lua_State* L) {
+  UIShell* shell = static_cast<UIShell*>(lua_touserdata(L, 1));
+  pushShellStack(L);
+  ++g_uiShellDepth;
+  lua_pushvalue(L, LUA_GLOBALSINDEX);
+  lua_rawseti(L, -2, g_uiShellDepth);
+  lua_pop(L, 1);
+  if (!shell->window_->pushTable()) {
+    pushShellStack(L);
+    lua_pushnil(L);
+    lua_rawseti(L, -2, g_uiShellDepth);
+    lua_pop(L, 1);
+    --g_uiShellDepth;
+    return 0;
+  }
+  if (!lua_istable(L, -1)) {
+    char text[600];
+    std::snprintf(text, sizeof(text), "ERROR: object state table not found (%s)\n", shell->table_.c_str());
+    errorPrint(text);
+    lua_pop(L, 1);
+    leaveCall(L);
+    return 0;
+  }
+  lua_replace(L, LUA_GLOBALSINDEX);
+  shell->entered_ = true;
+  return 0;
 }
 
 bool UIShell::enter() {
   lua_State* L = getState();
   if (!L || !window_)
     return false;
-  pushShellStack(L);
-  ++g_uiShellDepth;
-  lua_pushvalue(L, LUA_GLOBALSINDEX);
-  lua_rawseti(L, -2, g_uiShellDepth);
-  lua_pop(L, 1);
-  if (!window_->pushTable()) {
-    pushShellStack(L);
-    lua_pushnil(L);
-    lua_rawseti(L, -2, g_uiShellDepth);
-    lua_pop(L, 1);
-    --g_uiShellDepth;
-    return false;
-  }
-  if (!lua_istable(L, -1)) {
-    char text[600];
-    std::snprintf(text, sizeof(text), "ERROR: object state table not found (%s)\n", table_.c_str());
-    errorPrint(text);
-    lua_pop(L, 1);
-    leave();
-    return false;
-  }
-  lua_replace(L, LUA_GLOBALSINDEX);
-  return true;
+  const int depth = g_uiShellDepth;
+  entered_ = false;
+  UIProgram::protect(L, enterCall, this);
+  if (!entered_)
+    g_uiShellDepth = depth;  // also after a memory error part-way, before the way back was stored
+  return entered_;
 }
 
-void UIShell::leave() {
-  lua_State* L = getState();
-  if (!L)
-    return;
+int UIShell::leaveCall(lua_State* L) {
   pushShellStack(L);
   lua_rawgeti(L, -1, g_uiShellDepth);
   if (lua_istable(L, -1))
@@ -593,6 +725,14 @@ void UIShell::leave() {
   lua_pushnil(L);
   lua_rawseti(L, -2, g_uiShellDepth);
   lua_pop(L, 1);
+  return 0;
+}
+
+void UIShell::leave() {
+  lua_State* L = getState();
+  if (!L)
+    return;
+  UIProgram::protect(L, leaveCall, nullptr);
   --g_uiShellDepth;
 }
 

@@ -44,6 +44,12 @@ class UIProgram {
   int runBuffer(lua_State* state, const char* text, const char* chunkName);
   // Runs text protected and under the interrupt hook, ignoring its errors.
   static void runQuiet(lua_State* state, const char* text);
+  // Runs fn(state) with `data` as its only argument (a light userdata) in a protected call: what
+  // the engine does to a script's values can meet anything a script left there. An error is
+  // printed as a warning and gives false.
+  static bool protect(lua_State* state, int (*fn)(lua_State*), void* data);
+  // A registry slot of this state where protected functions leave the value they looked up.
+  int resultSlot() const { return resultSlot_; }
 
   UIShell* createShell(const char* kindName);
   bool attachShell(UIWindow* window, UIShell* shell);
@@ -66,6 +72,7 @@ class UIProgram {
 
  private:
   lua_State* state_ = nullptr;
+  int resultSlot_ = 0;
   std::string file_;
   UIWindow* current_ = nullptr;
   std::vector<UICommand> commands_;
@@ -91,12 +98,19 @@ class UIShell {
   UIProgram* getProgram() const { return program_; }
 
  private:
+  // The Lua side of each operation, run in a protected call.
+  static int forgetTableCall(lua_State* L);
+  static int createTableCall(lua_State* L);
+  static int enterCall(lua_State* L);
+  static int leaveCall(lua_State* L);
+
   std::string kind_;
   std::string table_;
   UIProgram* program_;
   UIWindow* window_ = nullptr;
   bool stored_ = false;
   bool storedInParent_ = false;  // in the parent's table, else a global
+  bool entered_ = false;
 };
 
 // Nested shell entries across every program.

@@ -60,9 +60,9 @@ void UIRenderDef::update() {
   clearEntity();
 
   float v[4];
-  getVec4Var("modelOrigin", v, nullptr);
+  getVec3Var("modelOrigin", v, nullptr);
   entity_.origin = Vec3(v[0], v[1], v[2]);
-  getVec4Var("modelRotate", v, nullptr);
+  getVec3Var("modelRotate", v, nullptr);
   entity_.axis = Angles(v[0], v[1], v[2]).toMat3();
   entity_.bounds = Bounds(Vec3(-kEntityExtent, -kEntityExtent, -kEntityExtent),
                           Vec3(kEntityExtent, kEntityExtent, kEntityExtent));
@@ -70,7 +70,7 @@ void UIRenderDef::update() {
 
   light_ = RenderLight();
   light_.axis = Mat3::identity();
-  getVec4Var("lightOrigin", v, nullptr);
+  getVec3Var("lightOrigin", v, nullptr);
   light_.origin = Vec3(v[0], v[1], v[2]);
   light_.radius = Vec3(kEntityExtent, kEntityExtent, kEntityExtent);
   light_.bounds = Bounds(-light_.radius, light_.radius);
@@ -163,9 +163,9 @@ RenderView UIRenderDef::buildView(const float rect[4], int time) {
   }
   static const float kOffset[4] = {-128.0f, 0.0f, 0.0f, 0.0f};
   float v[4];
-  getVec4Var("viewOffset", v, kOffset);
+  getVec3Var("viewOffset", v, kOffset);
   view.origin = Vec3(v[0], v[1], v[2]);
-  getVec4Var("viewRotate", v, nullptr);
+  getVec3Var("viewRotate", v, nullptr);
   view.axis = Angles(v[0], v[1], v[2]).toMat3();
   // The window's entity and light belong to this view alone.
   view.viewId = 0x55490000 | (id_ & 0xffff);

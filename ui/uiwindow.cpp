@@ -137,7 +137,7 @@ struct TransitionState {
   float from[4];
   float to[4];
   float current[4];
-  char var[160];
+  int id;  // its own rate function: the variable is the one that carries this id, whatever its name
 };
 static_assert(sizeof(TransitionState) <= RateFunc::kPayloadSize, "transition payload too large");
 
@@ -154,14 +154,11 @@ bool transitionStep(void* payload, int elapsed, int /*delta*/) {
         t->current[i] = t->from[i] + (t->to[i] - t->from[i]) * float(elapsed) / float(t->duration);
     }
   }
-  const int index = t->window->findVarIndex(t->var);
+  const int index = t->window->findTransitionVar(t->id);
   if (index < 0)
     return false;  // the variable went away: nothing left to animate
   // Setting the text re-parses it; the variable keeps its transition id.
-  UIVar* var = t->window->getVar(index);
-  const int id = var->value.rateFunc;
   t->window->setVarByIndex(index, uiFormatValue(t->current, t->components).c_str());
-  t->window->getVar(index)->value.rateFunc = id;
   return true;
 }
 
@@ -221,6 +218,59 @@ std::string uiFormatValue(const float value[4], int count) {
     out += number;
   }
   return out;
+}
+
+std::string uiEscapeText(const char* text) {
+  std::string out;
+  for (const char* p = text ? text : ""; *p; ++p) {
+    if (p[0] == '\r' && p[1] == '\n') {
+      out += "\\n";
+      ++p;
+    } else if (*p == '\n') {
+      out += "\\n";  // a lone line feed would end the line the value stands on
+    } else {
+      out += *p;
+    }
+  }
+  return out;
+}
+
+// --- The variables' dictionary ---
+
+void UIVarDict::clear() {
+  window_->clearVars();
+}
+
+void UIVarDict::setValueAt(int index, const char* value) {
+  const char* key = keyAt(index);
+  if (key[0]) {
+    const std::string name = key;
+    window_->setOwnVarText(name.c_str(), value);
+  }
+}
+
+void UIVarDict::set(const char* key, const char* value) {
+  if (key && key[0])
+    window_->setOwnVarText(key, value);
+}
+
+void UIVarDict::removeAt(int index) {
+  const char* key = keyAt(index);
+  if (key[0]) {
+    const std::string name = key;
+    window_->deleteVar(name.c_str());
+  }
+}
+
+void UIVarDict::remove(const char* key) {
+  if (key && key[0])
+    window_->deleteVar(key);
+}
+
+void UIVarDict::drop(const char* key) {
+  const int index = findKeyIndex(key);
+  if (index >= 0)
+    KeyDict::removeAt(index);
 }
 
 std::string uiUnescapeText(const char* text) {
@@ -402,26 +452,69 @@ UIWindow* UIWindow::findById(int id) {
   return nullptr;
 }
 
-bool UIWindow::pushTable() {
+namespace {
+
+struct TableLookup {
+  UIWindow* window;
+  int slot;
+  bool found;
+  bool missing;
+  bool quiet;
+};
+
+// Walks from the root window's global down through each ancestor's table. Tables are read raw
+// below the root, where the shells stored them; anything but a table on the way is refused.
+int lookupTableCall(lua_State* L) {
+  TableLookup* q = static_cast<TableLookup*>(lua_touserdata(L, 1));
+  UIWindow* chain[kUIMaxWindowDepth + 1];
+  int count = 0;
+  for (UIWindow* w = q->window; w && count <= kUIMaxWindowDepth; w = w->getParent())
+    chain[count++] = w;
+  // Plain buffers only: a Lua error unwinds this frame without running destructors.
+  char path[512];
+  std::snprintf(path, sizeof(path), "%s", chain[count - 1]->getName());
+  lua_getfield(L, LUA_GLOBALSINDEX, chain[count - 1]->getName());
+  for (int i = count - 2; i >= 0 && lua_istable(L, -1); --i) {
+    lua_pushstring(L, chain[i]->getName());
+    lua_rawget(L, -2);
+    lua_remove(L, -2);
+    const size_t used = std::strlen(path);
+    std::snprintf(path + used, sizeof(path) - used, ".%s", chain[i]->getName());
+  }
+  if (lua_isnil(L, -1)) {
+    q->missing = true;
+    return 0;
+  }
+  if (!lua_istable(L, -1)) {
+    if (!q->quiet && g_cmdSystem)
+      g_cmdSystem->error(0, "WARNING: '%s' is a %s, not the table of window '%s'; its script does not run\n",
+                         path, luaL_typename(L, -1), q->window->getName());
+    return 0;
+  }
+  lua_rawseti(L, LUA_REGISTRYINDEX, q->slot);
+  q->found = true;
+  return 0;
+}
+
+}  // namespace
+
+bool UIWindow::pushTable(bool quiet) {
   lua_State* L = shell_ ? shell_->getState() : nullptr;
   if (!L)
     return false;
-  const int top = lua_gettop(L);
-  if (parent_) {
-    if (!parent_->pushTable())
-      return false;
-    lua_getfield(L, -1, getName());
-    lua_remove(L, -2);
-  } else {
-    lua_getglobal(L, getName());
-  }
-  if (lua_isnil(L, -1)) {
-    lua_settop(L, top);
+  TableLookup lookup{this, shell_->getProgram()->resultSlot(), false, false, quiet};
+  UIProgram::protect(L, lookupTableCall, &lookup);
+  if (lookup.missing) {
     // The scripts offer a dump of the globals for this case; its errors are of no interest.
     UIProgram::runQuiet(L, "util.pt(_G)");
-    lua_settop(L, top);
     return false;
   }
+  if (!lookup.found)
+    return false;
+  // The slot is a registry array entry: reading and clearing it allocates nothing.
+  lua_rawgeti(L, LUA_REGISTRYINDEX, lookup.slot);
+  lua_pushboolean(L, 0);
+  lua_rawseti(L, LUA_REGISTRYINDEX, lookup.slot);
   return true;
 }
 
@@ -467,7 +560,7 @@ bool UIWindow::createShell(UIProgram* program) {
   return true;
 }
 
-void UIWindow::copyFrom(const UIWindow& other) {
+void UIWindow::copyFrom(UIWindow& other) {
   name_ = other.name_;
   depth_ = other.depth_;
   editHandle_ = other.editHandle_;
@@ -479,18 +572,23 @@ void UIWindow::copyFrom(const UIWindow& other) {
   script_ = other.script_;
   clearVars();
   vars_ = other.vars_;
-  // Each copy animates on its own: duplicate the running transitions for it.
+  // Into the empty dictionary the copy shares the other's pooled texts, without a lookup each.
+  dict_.copy(other.dict_);
+  // The running transitions go over to the copy: the template gives them up, so only one window
+  // animates each of them.
   RateFuncList* list = rateFuncs();
-  for (UIVar& var : vars_) {
-    const int id = var.value.rateFunc;
-    var.value.rateFunc = 0;
-    RateFunc* node = list ? list->find(id) : nullptr;
-    if (!node)
+  for (size_t i = 0; i < vars_.size(); ++i) {
+    const int id = vars_[i].value.rateFunc;
+    RateFunc* node = id && list ? list->find(id) : nullptr;
+    if (!node || node->callback != transitionStep) {
+      vars_[i].value.rateFunc = 0;
       continue;
+    }
     TransitionState state;
     std::memcpy(&state, node->payload, sizeof(state));
     state.window = this;
-    var.value.rateFunc = list->RFCreateFunc(node->callback, &state, sizeof(state), node->start, node->duration);
+    std::memcpy(node->payload, &state, sizeof(state));
+    other.vars_[i].value.rateFunc = 0;
   }
 }
 
@@ -532,22 +630,26 @@ void UIWindow::setVarText(const char* path, const char* text) {
   UIWindow* window = resolvePath(path, &varName);
   if (!window || varName.empty())
     return;
+  window->setOwnVarText(varName.c_str(), text);
+}
+
+void UIWindow::setOwnVarText(const char* name, const char* text) {
   int index = 0;
-  if (window->findVarSlot(varName.c_str(), &index)) {
-    window->vars_[size_t(index)].text = text ? text : "";
+  if (findVarSlot(name, &index)) {
+    vars_[size_t(index)].text = text ? text : "";
   } else {
     UIVar var;
-    var.name = varName;
+    var.name = name;
     var.text = text ? text : "";
-    if (const UIVarDef* row = builtinRow(varName.c_str())) {
+    if (const UIVarDef* row = builtinRow(name)) {
       var.value.type = row->type;
       var.value.flags = row->flags;
     } else {
       var.value.type = uiClassifyText(var.text.c_str());
     }
-    window->vars_.insert(window->vars_.begin() + index, var);
+    vars_.insert(vars_.begin() + index, var);
   }
-  window->applyVarText(index);
+  applyVarText(index);
 }
 
 void UIWindow::applyVarText(int index) {
@@ -562,15 +664,17 @@ void UIWindow::applyVarText(int index) {
     v.y = values[1];
     v.z = values[2];
     v.w = values[3];
-    return;
+  } else {
+    var->text = uiUnescapeText(var->text.c_str());
+    if ((v.flags & kUIVarMaterial) && !var->text.empty()) {
+      Material* material = findMaterial(var->text.c_str(), true);
+      v.x = material ? float(material->getIndex()) : 0.0f;
+    } else if ((v.flags & kUIVarFont) && !var->text.empty()) {
+      v.x = g_renderSystem ? float(g_renderSystem->registerFont(var->text.c_str())) : 0.0f;
+    }
   }
-  var->text = uiUnescapeText(var->text.c_str());
-  if ((v.flags & kUIVarMaterial) && !var->text.empty()) {
-    Material* material = findMaterial(var->text.c_str(), true);
-    v.x = material ? float(material->getIndex()) : 0.0f;
-  } else if ((v.flags & kUIVarFont) && !var->text.empty()) {
-    v.x = g_renderSystem ? float(g_renderSystem->registerFont(var->text.c_str())) : 0.0f;
-  }
+  // Every change of a text passes here: the dictionary follows it.
+  dict_.store(var->name.c_str(), var->text.c_str());
 }
 
 void UIWindow::setVar(const char* path, const char* text) {
@@ -633,6 +737,7 @@ void UIWindow::deleteVar(const char* name) {
   if (index < 0)
     return;
   vars_[size_t(index)].value.clear();
+  dict_.drop(vars_[size_t(index)].name.c_str());
   vars_.erase(vars_.begin() + index);
 }
 
@@ -640,6 +745,7 @@ void UIWindow::clearVars() {
   for (UIVar& var : vars_)
     var.value.clear();
   vars_.clear();
+  dict_.dropAll();
 }
 
 bool UIWindow::getVarText(const char* path, UIVarValue* value, std::string* text) {
@@ -688,6 +794,45 @@ void UIWindow::getVec4Var(const char* name, float out[4], const float* defaultVa
     for (int i = 0; i < 4; ++i)
       out[i] = defaultValue ? defaultValue[i] : 0.0f;
   }
+}
+
+void UIWindow::getVec3Var(const char* name, float out[3], const float* defaultValue) const {
+  float v[4];
+  getVec4Var(name, v, nullptr);
+  const bool found = findVarIndex(name) >= 0;
+  for (int i = 0; i < 3; ++i)
+    out[i] = found ? v[i] : (defaultValue ? defaultValue[i] : 0.0f);
+}
+
+UIVarRef UIWindow::findVar(const char* path) {
+  UIVarRef ref;
+  std::string varName;
+  ref.window = resolvePath(path, &varName);
+  const int index = ref.window && !varName.empty() ? ref.window->findVarIndex(varName.c_str()) : -1;
+  if (index < 0) {
+    ref.value[0] = atofSafe(path);
+    return ref;
+  }
+  const UIVarValue& v = ref.window->vars_[size_t(index)].value;
+  ref.pair = ref.window->findVarPair(varName.c_str());
+  ref.index = index;
+  ref.value[0] = v.x;
+  ref.value[1] = v.y;
+  ref.value[2] = v.z;
+  ref.value[3] = v.w;
+  return ref;
+}
+
+int UIWindow::findTransitionVar(int rateFunc) const {
+  for (size_t i = 0; i < vars_.size() && rateFunc; ++i)
+    if (vars_[i].value.rateFunc == rateFunc)
+      return int(i);
+  return -1;
+}
+
+UIVarValue* UIWindow::getVarValue(int index) {
+  UIVar* var = getVar(index);
+  return var ? &var->value : nullptr;
 }
 
 bool uiVarMatchesDefault(const UIVarDef& row, const UIVar& var) {
@@ -784,7 +929,6 @@ void UIWindow::transition(const char* var, const char* from, const char* to, con
   std::memcpy(state.current, state.from, sizeof(state.from));
   state.duration = std::atoi(ms ? ms : "0");
   state.lastStep = -1;
-  std::snprintf(state.var, sizeof(state.var), "%s", window->vars_[size_t(index)].name.c_str());
   UIVarValue& value = window->vars_[size_t(index)].value;
   RateFuncList* list = rateFuncs();
   if (list && value.rateFunc)
@@ -797,6 +941,8 @@ void UIWindow::transition(const char* var, const char* from, const char* to, con
     window->setVarByIndex(index, to);
     return;
   }
+  state.id = id;
+  std::memcpy(list->find(id)->payload, &state, sizeof(state));
   window->vars_[size_t(index)].value.rateFunc = id;
 }
 
@@ -820,10 +966,10 @@ bool UIWindow::isHidden() const {
 }
 
 void UIWindow::draw(const float origin[2]) {
-  const UIVar* rect = getVar(findVarIndex("rect"));
+  const UIVarValue* rect = getVarValue(findVarIndex("rect"));
   if (isHidden() || !rect)
     return;
-  const float absolute[4] = {origin[0] + rect->value.x, origin[1] + rect->value.y, rect->value.z, rect->value.w};
+  const float absolute[4] = {origin[0] + rect->x, origin[1] + rect->y, rect->z, rect->w};
   drawSelf(absolute);
   drawChildren(absolute);
 }
@@ -841,7 +987,7 @@ void UIWindow::drawChildren(const float origin[2]) {
 }
 
 void UIWindow::drawRect(Material* material, float x, float y, float w, float h, float s0, float t0, float s1,
-                        float t1, const float color[4]) {
+                        float t1) {
   if (!g_renderSystem || !material || !(w > 0.0f) || !(h > 0.0f))
     return;
   // Clip to the 640 x 480 screen (the text clip region outside a window's text), carrying the
@@ -870,11 +1016,8 @@ void UIWindow::drawRect(Material* material, float x, float y, float w, float h, 
   std::memset(v, 0, sizeof(v));
   const float xy[4][2] = {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}};
   const float st[4][2] = {{cs0, ct0}, {cs0, ct1}, {cs1, ct1}, {cs1, ct0}};
-  uint8_t c[4];
-  for (int i = 0; i < 4; ++i) {
-    const float f = color ? color[i] : 1.0f;
-    c[i] = uint8_t((f <= 0.0f ? 0.0f : (f >= 1.0f ? 1.0f : f)) * 255.0f + 0.5f);
-  }
+  // White vertices: the colour is the renderer's 2D colour, which the caller sets.
+  const uint8_t c[4] = {255, 255, 255, 255};
   for (int i = 0; i < 4; ++i) {
     v[i].xyz[0] = xy[i][0];
     v[i].xyz[1] = xy[i][1];
@@ -908,14 +1051,14 @@ void UIWindow::drawSelf(const float rect[4]) {
       Material* white = g_uiEditMode ? findMaterial("guiWhite", true)
                                      : (g_userInterfaceManager ? g_userInterfaceManager->getWhiteMaterial() : nullptr);
       g_renderSystem->setColorV(color);
-      drawRect(white, rect[0], rect[1], rect[2], rect[3], s0, t0, s1, t1, color);
+      drawRect(white, rect[0], rect[1], rect[2], rect[3], s0, t0, s1, t1);
     }
     const UIVar* background = getVar(findVarIndex("background"));
     if (background && !background->text.empty() && matColor[3] > 0.0f && background->value.x != 0.0f &&
         g_declSystem) {
       Material* material = Material::fromDecl(g_declSystem->materialByIndex(int(background->value.x), true));
       g_renderSystem->setColorV(matColor);
-      drawRect(material, rect[0], rect[1], rect[2], rect[3], s0, t0, s1, t1, matColor);
+      drawRect(material, rect[0], rect[1], rect[2], rect[3], s0, t0, s1, t1);
     }
   }
   float foreColor[4];
@@ -1251,6 +1394,39 @@ int UIWindow::editHandleAt(const float point[2]) {
   return editHandle_;
 }
 
+void UIWindow::drawEditFrame() {
+  float r[4];
+  if (!g_renderSystem || !getScreenRect(r))
+    return;
+  g_renderSystem->drawRectOutline(r[0], r[1], r[2], r[3], 2.0f);
+  Material* white = findMaterial("guiWhite", true);
+  const float xs[3] = {r[0], r[0] + r[2] * 0.5f, r[0] + r[2]};
+  const float ys[3] = {r[1], r[1] + r[3] * 0.5f, r[1] + r[3]};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j)
+      if (i != 1 || j != 1)
+        drawRect(white, xs[i] - 2.0f, ys[j] - 2.0f, 4.0f, 4.0f, 0.0f, 0.0f, 1.0f, 1.0f);
+}
+
+void UIWindow::toggleShowLayer() {
+  setVarText("showLayer", getBoolVar("showLayer", false) ? "0" : "1");
+}
+
+void UIWindow::toggleCollapsed() {
+  setVarText("collapsed", isCollapsed() ? "0" : "1");
+}
+
+bool UIWindow::isCollapsed() {
+  return getBoolVar("collapsed", false);
+}
+
+bool UIWindow::isShownInTree() const {
+  for (const UIWindow* w = this; w; w = w->parent_)
+    if (w->isHidden())
+      return false;
+  return true;
+}
+
 // --- ".gui" reading ---
 
 bool UIWindow::parse(UIProgram* program, TokenParser& parser, int depth) {
@@ -1261,11 +1437,8 @@ bool UIWindow::parse(UIProgram* program, TokenParser& parser, int depth) {
   depth_ = depth;
   if (!g_uiEditMode && !shell_ && program)
     createShell(program);
-  if (!parser.readToken(token, sizeof(token)) || std::strcmp(token, "{") != 0) {
-    parser.printErrorReport(gui_ ? gui_->getName() : "", parser.lineNumber());
-    parsePrint("ParseError: expected '{' on (line: %d)\n", parser.lineNumber());
+  if (!parser.expectToken("{", true, nullptr, 0))
     return false;
-  }
   for (;;) {
     if (!parser.readToken(token, sizeof(token)))
       return false;
@@ -1312,17 +1485,23 @@ bool UIWindow::parse(UIProgram* program, TokenParser& parser, int depth) {
       continue;
     }
     if (String::icmp(token, "scriptDef") == 0) {
-      String block;
-      if (!parser.readBracedSection(block))
+      if (!runScriptDef(parser))
         return false;
-      script_ = block.c_str();
-      if (!g_uiEditMode && shell_)
-        shell_->run(script_.c_str(), getName());
       continue;
     }
     if (!parseVarDecl(parser, token))
       parsePrint("ParseError: unknown token '%s' on (line: %d)\n", token, parser.lineNumber());
   }
+}
+
+bool UIWindow::runScriptDef(TokenParser& parser) {
+  String block;
+  if (!parser.readBracedSection(block))
+    return false;
+  script_ = block.c_str();
+  if (!g_uiEditMode && shell_)
+    shell_->run(script_.c_str(), getName());
+  return true;
 }
 
 bool UIWindow::parseVarDecl(TokenParser& parser, const char* first) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/keydict.h"
 #include "lib/str.h"
 #include "ui/uievent.h"
 
@@ -75,6 +76,8 @@ int uiParseVec(const char* text, float out[4]);
 std::string uiFormatValue(const float value[4], int count);
 // Quotes stripped once at each end, "\n" pairs made line breaks.
 std::string uiUnescapeText(const char* text);
+// The reverse, for writing a text value out as ".gui" text: each line break pair becomes "\n".
+std::string uiEscapeText(const char* text);
 
 // The window id counter and the edit-mode flag of the interface layer.
 extern int g_uiNextWindowId;
@@ -82,6 +85,43 @@ extern bool g_uiEditMode;
 
 // Deepest window nesting a ".gui" file may use.
 constexpr int kUIMaxWindowDepth = 128;
+
+class UIWindow;
+
+// A window's variables as a dictionary of names and texts, kept in step by the window. Writes
+// through it (an interface's state dictionary is its desktop's) go to the window, which sets or
+// removes the variable of that name and parses it like any other.
+class UIVarDict : public KeyDict {
+ public:
+  explicit UIVarDict(UIWindow* window) : window_(window) {}
+  UIVarDict(const UIVarDict&) = delete;
+  UIVarDict& operator=(const UIVarDict&) = delete;
+
+  void clear() override;
+  void setValueAt(int index, const char* value) override;
+  void set(const char* key, const char* value) override;
+  void removeAt(int index) override;
+  void remove(const char* key) override;
+
+ private:
+  friend class UIWindow;
+  // The window's own bookkeeping, which must not come back to it.
+  void store(const char* key, const char* value) { KeyDict::set(key, value); }
+  void drop(const char* key);
+  void dropAll() { KeyDict::clear(); }
+
+  UIWindow* window_;
+};
+
+// What a path names where a variable is expected: the window reached, the variable's pair and
+// index there, and its parsed value; without such a variable the pair is null, the index -1 and
+// the value reads the path as a number (so "0.5" written in place of a variable means 0.5).
+struct UIVarRef {
+  UIWindow* window = nullptr;
+  const KeyValue* pair = nullptr;
+  int index = -1;
+  float value[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+};
 
 class UIBaseObject {
  public:
@@ -123,11 +163,12 @@ class UIWindow : public UIBaseObject {
   UIWindow* resolvePath(const char* path, std::string* varName);
   UIWindow* findByPath(const char* path);
   UIWindow* findById(int id);
-  // Pushes the window's Lua table onto its program's stack; false (stack unchanged) otherwise.
-  bool pushTable();
+  // Pushes the window's Lua table onto its program's stack; false (stack unchanged) otherwise. A
+  // value of another type where a window's table belongs is refused, with a warning unless quiet.
+  bool pushTable(bool quiet = false);
   static void destroyTree(UIWindow* window);
-  // A copy of the subtree; with newId the top copy gets a fresh id. Running transitions are
-  // duplicated for the copies.
+  // A copy of the subtree; with newId the top copy gets a fresh id. Running transitions go over
+  // to the copies.
   static UIWindow* clone(UIWindow* window, bool newId);
   bool createShell(UIProgram* program);
 
@@ -149,10 +190,20 @@ class UIWindow : public UIBaseObject {
   const char* getStringVar(const char* name, const char* defaultText) const;
   float getFloatVar(const char* name, float defaultValue) const;
   void getVec4Var(const char* name, float out[4], const float* defaultValue) const;
+  void getVec3Var(const char* name, float out[3], const float* defaultValue) const;
   int findVarIndex(const char* name) const;
   const UIVar* getVar(int index) const;
   UIVar* getVar(int index);
   int numVars() const { return int(vars_.size()); }
+  UIVarRef findVar(const char* path);
+  // The window's own variable's dictionary pair, or null.
+  const KeyValue* findVarPair(const char* name) const { return dict_.findKey(name); }
+  // The parsed value of the variable at an index, or null.
+  UIVarValue* getVarValue(int index);
+  // The index of the variable that a transition's rate function animates, or -1.
+  int findTransitionVar(int rateFunc) const;
+  // The variables' names and texts.
+  KeyDict* getVars() { return &dict_; }
   virtual bool isVarDefault(int index) const;
   // One value for Lua: boolean, number, string, table {x, y, z, w} or nil.
   virtual int pushVar(lua_State* state, const char* path);
@@ -169,8 +220,9 @@ class UIWindow : public UIBaseObject {
   virtual void drawChildren(const float origin[2]);
   void drawFullScreen();
   virtual void update() {}
-  static void drawRect(Material* material, float x, float y, float w, float h, float s0, float t0,
-                       float s1, float t1, const float color[4]);
+  // A quad of white vertices in the renderer's current 2D colour, clipped to the screen.
+  static void drawRect(Material* material, float x, float y, float w, float h, float s0, float t0, float s1,
+                       float t1);
 
   // --- Mouse and keys ---
   UIWindow* hitTest(const float point[2]);
@@ -203,6 +255,8 @@ class UIWindow : public UIBaseObject {
   // Reads a window body: its name, "{", items, "}"; depth 0 for a desktop.
   bool parse(UIProgram* program, TokenParser& parser, int depth);
   bool parseVarDecl(TokenParser& parser, const char* first);
+  // A braced block read as the window's script text, run in its shell outside edit mode.
+  bool runScriptDef(TokenParser& parser);
   // Reads a ".gui" file into this window without a Lua program (editing tools).
   bool loadFile(const char* name);
   const char* getScriptText() const { return script_.c_str(); }
@@ -210,9 +264,17 @@ class UIWindow : public UIBaseObject {
   // --- Editor support ---
   bool getScreenRect(float out[4]);
   int editHandleAt(const float point[2]);
+  // The screen rectangle outlined, with small squares at its corners and edge midpoints.
+  void drawEditFrame();
+  void toggleShowLayer();
+  void toggleCollapsed();
+  bool isCollapsed();
+  // The window and every ancestor shown.
+  bool isShownInTree() const;
 
  protected:
   friend class UIWindowFactory;
+  friend class UIVarDict;
 
   UserInterfaceLocal* gui_;
   String name_;
@@ -221,6 +283,7 @@ class UIWindow : public UIBaseObject {
   UIShell* shell_ = nullptr;
   std::vector<UIEvent> handlers_;
   std::vector<UIVar> vars_;  // sorted by name without case
+  UIVarDict dict_{this};     // the same names and texts as a dictionary
   std::vector<UIEvent> queued_;
   std::string script_;
   int timeStart_ = 0;
@@ -232,7 +295,9 @@ class UIWindow : public UIBaseObject {
   // The insertion point of a name and whether it is there.
   bool findVarSlot(const char* name, int* index) const;
   // Duplicates another window's state (not its children, shell or id).
-  void copyFrom(const UIWindow& other);
+  void copyFrom(UIWindow& other);
+  // Sets or creates the window's own variable of exactly that name (no path).
+  void setOwnVarText(const char* name, const char* text);
 };
 
 // The window kinds by their ".gui" words.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "lib/interface/cmdsystem.h"
+#include "lib/interface/renderinterface.h"
 #include "lib/interface/rendersystem.h"
 #include "lib/timer.h"
 #include "lib/tokenparser.h"
@@ -93,12 +94,7 @@ bool UserInterfaceLocal::runScript(const char* text) {
 // --- State ---
 
 KeyDict* UserInterfaceLocal::getStateDict() {
-  if (!desktop_)
-    return nullptr;
-  stateDict_.clear();
-  for (int i = 0; i < desktop_->numVars(); ++i)
-    stateDict_.set(desktop_->getVar(i)->name.c_str(), desktop_->getVar(i)->text.c_str());
-  return &stateDict_;
+  return desktop_ ? desktop_->getVars() : nullptr;
 }
 
 void UserInterfaceLocal::deleteStateVar(const char* name) {
@@ -199,6 +195,10 @@ void UserInterfaceLocal::refreshWindows(int, bool flag) {
 
 const char* UserInterfaceLocal::handleEvent(const UIInputEvent* event, int, bool* handled) {
   bool result = false;
+  // Keys and clicks go to the window under the cursor now, which may have appeared (or gone)
+  // since the mouse last moved.
+  if (event && desktop_ && (event->type == 1 || event->type == 2))
+    refreshFocus();
   if (event && desktop_) {
     switch (event->type) {
       case 1:
@@ -219,7 +219,12 @@ const char* UserInterfaceLocal::handleEvent(const UIInputEvent* event, int, bool
           result = focus_->onKey(event->value);
         break;
       case 3:
-        mouseMove(mouseX_ + float(event->value), mouseY_ + float(event->value2));
+        // The first movement starts from the middle of the screen: the cursor never shows until
+        // the mouse moves, and then not from a corner it was never taken to.
+        if (mouseX_ == kNoMouse || mouseY_ == kNoMouse)
+          mouseMove(320.0f + float(event->value), 240.0f + float(event->value2));
+        else
+          mouseMove(mouseX_ + float(event->value), mouseY_ + float(event->value2));
         result = true;
         break;
       default:
@@ -232,7 +237,6 @@ const char* UserInterfaceLocal::handleEvent(const UIInputEvent* event, int, bool
 }
 
 bool UserInterfaceLocal::mouseMove(float x, float y) {
-  // The first movement starts from -999: from there the clamp puts the cursor in the corner.
   mouseX_ = x < 0.0f ? 0.0f : (x > 640.0f ? 640.0f : x);
   mouseY_ = y < 0.0f ? 0.0f : (y > 480.0f ? 480.0f : y);
   if (!(mouseX_ == mouseX_))
@@ -243,6 +247,16 @@ bool UserInterfaceLocal::mouseMove(float x, float y) {
     return true;
   if (!desktop_)
     return false;
+  refreshFocus();
+  return true;
+}
+
+void UserInterfaceLocal::refreshFocus() {
+  // Before the mouse first moves there is no cursor to be under.
+  if (!desktop_ || mouseX_ == kNoMouse || mouseY_ == kNoMouse)
+    return;
+  if (focus_ && focus_->isCapturingKeys())
+    return;
   const float point[2] = {mouseX_, mouseY_};
   UIWindow* found = desktop_->hitTest(point);
   if (found != focus_) {
@@ -254,32 +268,59 @@ bool UserInterfaceLocal::mouseMove(float x, float y) {
       UIWindow::runEvents(found, "onMouseEnter", "", &handled);
   }
   focus_ = found;
-  return true;
 }
 
 // --- Drawing ---
 
-void UserInterfaceLocal::redraw(int) {
-  if (!desktop_)
+void UserInterfaceLocal::begin2D() {
+  // Without a device (tools, tests) there is no back end state to set.
+  if (!g_renderInterface)
     return;
-  desktop_->drawFullScreen();
-  drawCursor();
+  g_renderBackEnd.setOrtho2D(640.0f, 480.0f);
+  g_renderBackEnd.setClipPlane0(nullptr);
+  flags_ |= 3;
+  g_renderBackEnd.setPassMode(kPassMode2D);
 }
 
-void UserInterfaceLocal::drawOnSurface(int, const Mat4& matrix, float width, float height) {
-  if (!desktop_)
+void UserInterfaceLocal::end2D() {
+  if (g_renderInterface && flags_) {
+    g_renderBackEnd.popMatrices((flags_ & 1) != 0, (flags_ & 2) != 0);
+    g_renderBackEnd.setDepthAndCull(1, 1);
+  }
+  flags_ = 0;
+  if (g_renderInterface)
+    g_renderBackEnd.setPassMode(kPassModeNone);
+}
+
+void UserInterfaceLocal::setSurfaceProjection(const Mat4& matrix, float width, float height) {
+  if (!g_renderInterface)
     return;
   // x grows along the surface's u axis, y (down the screen) against its v axis.
   Mat4 scale;
   scale.m[0] = width / 640.0f;
   scale.m[5] = -height / 480.0f;
   g_renderBackEnd.drawWithMatrix(Mat4::multiply(scale, matrix));
-  // In 2D mode the renderer's flat drawing keeps the matrices it finds.
-  g_renderBackEnd.setPassMode(kPassMode2D);
+  flags_ |= 1;
+}
+
+void UserInterfaceLocal::redraw(int) {
+  if (!desktop_)
+    return;
+  begin2D();
   desktop_->drawFullScreen();
-  g_renderBackEnd.popMatrices(true, false);
-  g_renderBackEnd.setDepthAndCull(1, 1);
-  g_renderBackEnd.setPassMode(kPassModeNone);
+  drawCursor();
+  end2D();
+}
+
+void UserInterfaceLocal::drawOnSurface(int, const Mat4& matrix, float width, float height) {
+  if (!desktop_)
+    return;
+  setSurfaceProjection(matrix, width, height);
+  // In 2D mode the renderer's flat drawing keeps the matrices it finds.
+  if (g_renderInterface)
+    g_renderBackEnd.setPassMode(kPassMode2D);
+  desktop_->drawFullScreen();
+  end2D();
 }
 
 void UserInterfaceLocal::drawCursor() {
@@ -288,6 +329,7 @@ void UserInterfaceLocal::drawCursor() {
   UIWindow* window = desktop_ ? desktop_ : focus_;
   if (window && window->getBoolVar("nocursor", false))
     return;
-  static const float kWhite[4] = {1.0f, 1.0f, 1.0f, 1.0f};
-  UIWindow::drawRect(cursor_, mouseX_, mouseY_, 20.0f, 20.0f, 0.0f, 0.0f, 1.0f, 1.0f, kWhite);
+  if (g_renderSystem)
+    g_renderSystem->setColor(1.0f, 1.0f, 1.0f, 1.0f);
+  UIWindow::drawRect(cursor_, mouseX_, mouseY_, 20.0f, 20.0f, 0.0f, 0.0f, 1.0f, 1.0f);
 }

@@ -50,6 +50,18 @@ class UserInterfaceLocal : public UserInterface {
   void trigger() override;
   bool mouseMove(float x, float y) override;
 
+  // The first and last steps of redraw: the 640 x 480 projection and 2D drawing mode, and
+  // putting the back end back as it was.
+  void begin2D();
+  void end2D();
+  // The model-view of drawing on a surface: 640 x 480 scaled to width x -height, then the matrix.
+  void setSurfaceProjection(const Mat4& matrix, float width, float height);
+
+  // The window under the cursor found again where the cursor stands, with the mouse's exit and
+  // enter handlers: windows that appeared, went or moved under a still cursor. The manager calls
+  // it every frame; keys and clicks call it first.
+  void refreshFocus();
+
   UIWindow* getDesktop() const { return desktop_; }
   UIWindow* getFocusWindow() const { return focus_; }
   bool runScript(const char* text);
@@ -64,8 +76,9 @@ class UserInterfaceLocal : public UserInterface {
   UIWindow* focus_ = nullptr;
   UIProgram program_;
   Material* cursor_ = nullptr;
-  float mouseX_ = -999.0f;
-  float mouseY_ = -999.0f;
+  static constexpr float kNoMouse = -999.0f;  // before the first mouse event
+  float mouseX_ = kNoMouse;
+  float mouseY_ = kNoMouse;
+  int flags_ = 0;          // bit 0: a model-view pushed, bit 1: a projection pushed
   std::string stateText_;  // getStateString's result
-  KeyDict stateDict_;      // getStateDict's snapshot
 };

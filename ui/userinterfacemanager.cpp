@@ -128,6 +128,7 @@ void UserInterfaceManager::frame(int time) {
     if (!gui->getDesktop())
       continue;
     gui->getDesktop()->updateTime(time);
+    gui->refreshFocus();
     std::vector<UICommand>& queued = gui->getProgram()->getCommands();
     commands.insert(commands.end(), queued.begin(), queued.end());
     gui->getProgram()->clearCommands();

@@ -8,6 +8,7 @@ Description lines (blank lines and '#' comments ignored):
   size  y z                    every room's extent in y and z (from 0)
   door  x y0 y1 z0 z1          a door portal in the wall at x
   model name x y z half        a box model entity
+  panel name x y z w h gui     an in-world interface: a w x h screen facing -x showing the gui
   light x y z radius r g b     a point light
   speaker x y z shader         a sound speaker
   start x y z angle            the player start
@@ -230,7 +231,7 @@ def entities_block(ents):
 def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
-    rooms, doors, models, lights, speakers = [], [], [], [], []
+    rooms, doors, models, lights, speakers, panels = [], [], [], [], [], []
     size = (256, 128)
     start = (64, 128, 48, 0)
     for line in open(sys.argv[1]):
@@ -246,6 +247,8 @@ def main():
             doors.append(tuple(float(x) for x in a))
         elif k == "model":
             models.append((a[0],) + tuple(float(x) for x in a[1:]))
+        elif k == "panel":
+            panels.append((a[0],) + tuple(float(x) for x in a[1:6]) + (a[6],))
         elif k == "light":
             lights.append(tuple(float(x) for x in a))
         elif k == "speaker":
@@ -278,6 +281,14 @@ def main():
         model_text.append(model_block(name, [surf]))
         ents.append([("classname", "func_static"), ("name", name), ("model", name),
                      ("origin", floats((x, y, z)))])
+    # Panels: one screen quad facing -x, its s along the viewer's right and t upwards.
+    for (name, x, y, z, pw, ph, gui) in panels:
+        surf = {"material": "guis/panel_screen", "lightmap": -1, "verts": [], "indexes": []}
+        hw, hh = pw * 0.5, ph * 0.5
+        quad([(0, hw, -hh), (0, -hw, -hh), (0, -hw, hh), (0, hw, hh)], (-1, 0, 0), surf)
+        model_text.append(model_block(name, [surf]))
+        ents.append([("classname", "func_static"), ("name", name), ("model", name),
+                     ("origin", floats((x, y, z))), ("gui", gui)])
     for i, (x, y, z, r, cr, cg, cb) in enumerate(lights):
         ents.append([("classname", "light"), ("name", "light_%d" % i), ("origin", floats((x, y, z))),
                      ("light", fmt(r)), ("color", floats((cr, cg, cb)))])

@@ -43,7 +43,7 @@ class UserInterface {
   // calls it for every surface in view whose material shows this interface.
   virtual void drawOnSurface(int /*time*/, const Mat4& /*matrix*/, float /*width*/, float /*height*/) {}
   virtual void drawCursor() {}
-  // The desktop's variables (a snapshot; null without a desktop).
+  // The desktop's own variables (null without a desktop); what is written through it sets them.
   virtual KeyDict* getStateDict() { return nullptr; }
   virtual void deleteStateVar(const char* /*name*/) {}
   // Names may be window paths ("child.text"); missing variables are created.

@@ -400,8 +400,14 @@ void FontRenderer::flushGlyphs() {
     numIndexes += 6;
   }
   prepareMaterial(material);
-  if (draw_)
+  if (draw_) {
+    // The glyphs carry their colours (escapes change it mid-text): the 2D colour must not tint them again.
+    float saved[4];
+    draw_->getColor(saved);
+    draw_->setColor(1.0f, 1.0f, 1.0f, 1.0f);
     draw_->drawTriangles2D(batch_, indexes, batchCount_, numIndexes, material, 1, 0, 0, 640, 480);
+    draw_->setColorV(saved);
+  }
   batchCount_ = 0;
 }
 

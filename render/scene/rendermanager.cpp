@@ -981,10 +981,18 @@ void RenderManager::drawTriangles2D(const DrawVertex* verts, const int* indexes,
       return;
     idx.append(unsigned(indexes[i]));
   }
+  // The 2D colour tints the vertices' own colours (callers that set the colour give white ones).
+  List<DrawVertex> tinted(numVerts);
+  for (int i = 0; i < numVerts; i++) {
+    DrawVertex v = verts[i];
+    for (int c = 0; c < 4; c++)
+      v.color[c] = uint8_t(float(v.color[c]) * color_[c] + 0.5f);
+    tinted.append(v);
+  }
   const bool own2D = g_renderBackEnd.passMode() != kPassMode2D;
   if (own2D)
     begin2D();
-  drawFlat(verts, numVerts, idx.ptr(), numIndexes, material);
+  drawFlat(tinted.ptr(), numVerts, idx.ptr(), numIndexes, material);
   if (own2D) {
     outline2DTriangles(idx.ptr(), numIndexes);
     end2D();

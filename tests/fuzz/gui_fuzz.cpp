@@ -37,6 +37,10 @@ const char* kCommon =
     "function button_enter(self) sys.transition('backcolor', ui.idle, ui.hot, '150') end\n"
     "function button_exit(self) sys.transition('backcolor', ui.hot, ui.idle, '150') end\n";
 
+const char* kCredits =
+    "$textalign center\n$textscale huge\n\"QUILLMERE\"\n$textscale default\n\"a line\"\n\n"
+    "$textscale big\n\"Engine\"\n$material 64 64 textures/samples/fence\n$font fonts/none\n\"last\"\n";
+
 void watchdog() {
   uint64_t seen = 0;
   auto since = std::chrono::steady_clock::now();
@@ -58,6 +62,10 @@ void setUp() {
   g_io = new MemoryIOSystem();
   g_io->addFile("script/ui/ui_common.lua", kCommon);
   g_io->addFile("script/ui/extra.lua", "extra = 1\n");
+  // The dialog files the seeds' dialog windows name, so their reader runs too.
+  g_io->addFile("guis/credits.txt", kCredits);
+  g_io->addFile("guis/dialog.txt",
+                "$textalign center\n$textscale big\n\"title\"\n\n$material 64 32 pic\n\"end\"\n");
   g_manager = getUserInterfaceManager();
   // Outside the interface's protected calls the interrupt signal does nothing here.
   struct sigaction ignore = {};

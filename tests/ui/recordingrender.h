@@ -2,10 +2,21 @@
 // alignment and clip rectangle in force, and answers font heights.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "lib/interface/renderinterface.h"
+
 #include "tests/support/nullrender.h"
+
+// A 2D triangle batch: its vertex colours and the 2D colour in force.
+struct TriangleCall {
+  Material* material;
+  int numVerts;
+  uint8_t vertexColor[4];
+  float color[4];
+};
 
 struct TextCall {
   std::string text;
@@ -47,9 +58,32 @@ class RecordingRender : public NullRenderSystem {
     }
     texts.push_back(call);
   }
-  void clear() { texts.clear(); }
+  void getColor(float* out) override {
+    for (int i = 0; i < 4; ++i)
+      out[i] = color_[i];
+  }
+  void drawTriangles2D(const DrawVertex* verts, const int*, int numVerts, int, Material* material, int, int,
+                       int, int, int) override {
+    TriangleCall call{material, numVerts, {}, {}};
+    for (int i = 0; i < 4; ++i) {
+      call.vertexColor[i] = numVerts > 0 ? verts[0].color[i] : 0;
+      call.color[i] = color_[i];
+    }
+    triangles.push_back(call);
+  }
+  void drawRectOutline(float x, float y, float w, float h, float width) override {
+    outlines.push_back({x, y, w, h, width});
+  }
+  void clear() {
+    texts.clear();
+    triangles.clear();
+    outlines.clear();
+  }
+
+  std::vector<std::vector<float>> outlines;  // x, y, w, h, line width
 
   std::vector<TextCall> texts;
+  std::vector<TriangleCall> triangles;
   int fontHeight = 0;      // of font 0 (and any font but 3)
   int bigFontHeight = 20;  // of the font every registration returns
 

@@ -150,3 +150,110 @@ TEST_F(UIContentTest, TheSettingsAndCreditsScreensOpenAndClose) {
   EXPECT_EQ(cmd.errors, "");
   EXPECT_EQ(cmd.output.find("ParseError"), std::string::npos) << cmd.output;
 }
+
+TEST_F(UIContentTest, TheMenuFadesInShowsItsHintsAndTheKeysWorkItsScreens) {
+  io.addFile("guis/panel.gui", readMedia("guis/panel.gui"));
+  UserInterfaceLocal* menu = manager->findGui("guis/mainmenu.gui", true, false);
+  ASSERT_NE(menu, nullptr) << cmd.output;
+  UIWindow* desktop = menu->getDesktop();
+  UIWindow* start = desktop->findChild("start");
+  UIWindow* hint = desktop->findChild("hint");
+  ASSERT_NE(hint, nullptr);
+  // Opening posts "intro": the buttons fade in and the hint's clock starts.
+  menu->activate(true, 0);
+  manager->frame(1000);
+  manager->frame(1200);
+  EXPECT_GT(valueOf(start, "backcolor").w, 0.0f);
+  EXPECT_LT(valueOf(start, "backcolor").w, 0.85f) << "half-way through the fade";
+  manager->frame(1500);
+  EXPECT_FLOAT_EQ(valueOf(start, "backcolor").w, 0.9f);
+  std::string text;
+  hint->getVarText("text", nullptr, &text);
+  EXPECT_EQ(text, "") << "no hint before three seconds";
+  manager->frame(4100);
+  manager->frame(5000);
+  hint->getVarText("text", nullptr, &text);
+  EXPECT_EQ(text, "Click Start to load the sample map");
+  EXPECT_FLOAT_EQ(valueOf(hint, "forecolor").w, 1.0f);
+  manager->frame(10100);
+  hint->getVarText("text", nullptr, &text);
+  EXPECT_EQ(text, "Escape closes the settings and the credits");
+  // The hints come round again, and a second opening starts them from the beginning.
+  manager->frame(16100);
+  manager->frame(16200);
+  hint->getVarText("text", nullptr, &text);
+  EXPECT_EQ(text, "Click Start to load the sample map");
+  menu->activate(false, 0);
+  menu->activate(true, 0);
+  manager->frame(16300);
+  manager->frame(16400);
+  EXPECT_FLOAT_EQ(valueOf(hint, "forecolor").w, 0.0f) << "hidden again, its fade stopped";
+  manager->frame(19500);
+  manager->frame(20500);
+  EXPECT_FLOAT_EQ(valueOf(hint, "forecolor").w, 1.0f);
+
+  UIInputEvent press{1, kUIKeyMouse1, 1, 0, 0};
+  UIInputEvent release{1, kUIKeyMouse1, 0, 0, 0};
+  bool handled = false;
+  auto clickAt = [&](float x, float y) {
+    menu->mouseMove(x, y);
+    menu->handleEvent(&press, 0, &handled);
+    menu->handleEvent(&release, 0, &handled);
+  };
+  auto keyAt = [&](int key) {
+    UIInputEvent down{1, key, 1, 0, 0};
+    menu->handleEvent(&down, 0, &handled);
+  };
+  // Settings show the screen size from the console variables (none here); Escape closes them.
+  UIWindow* settings = desktop->findChild("settings");
+  clickAt(320, 360);
+  ASSERT_TRUE(settings->getBoolVar("visible", false));
+  settings->findChild("screenSize")->getVarText("text", nullptr, &text);
+  EXPECT_EQ(text, "screen ? x ?");
+  menu->mouseMove(300, 100);
+  keyAt(27);
+  EXPECT_FALSE(settings->getBoolVar("visible", true)) << "Escape over the screen closes it";
+  EXPECT_TRUE(cmd.executed.empty()) << "without saving";
+
+  // Credits: "+" scrolls faster, "-" slower, Tab starts the text again; Escape closes them.
+  UIWindow* credits = desktop->findChild("credits");
+  UIDialogDef* scroll = dynamic_cast<UIDialogDef*>(credits->findChild("scroll"));
+  ASSERT_NE(scroll, nullptr);
+  clickAt(320, 420);
+  ASSERT_TRUE(credits->getBoolVar("visible", false));
+  menu->mouseMove(300, 200);
+  ASSERT_EQ(menu->getFocusWindow(), scroll);
+  keyAt('+');
+  EXPECT_FLOAT_EQ(valueOf(scroll, "autoscroll").x, 36.0f);
+  keyAt('-');
+  keyAt('-');
+  EXPECT_FLOAT_EQ(valueOf(scroll, "autoscroll").x, 16.0f);
+  scroll->update();
+  keyAt(9);
+  EXPECT_TRUE(scroll->getBoolVar("update", false)) << "Tab reloads the text, which scrolls from the top";
+  keyAt(27);
+  EXPECT_FALSE(credits->getBoolVar("visible", true));
+  EXPECT_EQ(cmd.errors, "");
+}
+
+TEST_F(UIContentTest, TheMapPanelCountsItsTriggersAndKeepsItsClock) {
+  io.addFile("guis/panel.gui", readMedia("guis/panel.gui"));
+  UserInterfaceLocal* panel = manager->findGui("guis/panel.gui", true, false);
+  ASSERT_NE(panel, nullptr) << cmd.output;
+  panel->activate(true, 0);
+  EXPECT_TRUE(panel->getStateBool("menugui")) << "the mouse finds its windows once it is active";
+  manager->frame(100);
+  EXPECT_STREQ(panel->getStateString("clock.text"), "up 0 s");
+  manager->frame(1150);
+  manager->frame(1200);
+  EXPECT_STREQ(panel->getStateString("clock.text"), "up 1 s");
+  manager->frame(2250);
+  manager->frame(2300);
+  EXPECT_STREQ(panel->getStateString("clock.text"), "up 2 s");
+  panel->mouseMove(320, 240);
+  EXPECT_STREQ(panel->getFocusWindow()->getName(), "middle");
+  panel->trigger();
+  panel->trigger();
+  EXPECT_STREQ(panel->getStateString("count.text"), "pressed 2");
+  EXPECT_EQ(cmd.errors, "");
+}

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "render/material/expression.h"
+#include "system/declmanager.h"
 #include "tests/ui/recordingrender.h"
 #include "tests/ui/uitest.h"
 
@@ -57,4 +59,38 @@ TEST_F(UITest, WindowsDrawTheirTextInsideTheirParents) {
   EXPECT_FLOAT_EQ(mid.x, 200.0f) << "centred: half the width added";
   EXPECT_EQ(mid.align, 2);
   EXPECT_EQ(render.texts[2].text, "42") << "a text naming a variable shows that variable";
+}
+
+TEST_F(UITest, FillsAreWhiteVerticesInTheColourSetForThem) {
+  RecordingRender render;
+  // The manager finds its white material through the declarations.
+  destroyUserInterfaceManager();
+  ASSERT_NE(createDeclSystem(), nullptr);
+  struct DropDecls {
+    ~DropDecls() {
+      destroyUserInterfaceManager();
+      destroyDeclSystem();
+      clearExpressions();
+    }
+  } dropDecls;
+  manager = getUserInterfaceManager();
+  ASSERT_NE(manager->getWhiteMaterial(), nullptr);
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  rect 0 0 640 480\n"
+      "  windowDef panel {\n"
+      "    rect 10 10 100 100\n"
+      "    backcolor 0 0.5 1 0.25\n"
+      "  }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr) << cmd.output;
+  gui->redraw(0);
+  ASSERT_FALSE(render.triangles.empty());
+  const TriangleCall& fill = render.triangles[0];
+  EXPECT_EQ(fill.material, manager->getWhiteMaterial());
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(fill.vertexColor[i], 255) << "component " << i << ": the vertices are white";
+  const float expected[4] = {0.0f, 0.5f, 1.0f, 0.25f};
+  for (int i = 0; i < 4; ++i)
+    EXPECT_FLOAT_EQ(fill.color[i], expected[i]) << "component " << i << ": the back colour is the 2D colour";
 }

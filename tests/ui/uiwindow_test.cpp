@@ -2,7 +2,9 @@
 // transitions against time, events in order and input routed by mouse position.
 #include <string>
 
+#include "lib/tokenparser.h"
 #include "lib/vector.h"
+#include "tests/ui/recordingrender.h"
 #include "tests/ui/uitest.h"
 
 namespace {
@@ -127,15 +129,20 @@ TEST_F(UITest, BadFilesAreRefusedWithAMessage) {
   };
   const Case cases[] = {
       {"missing", nullptr, false, ""},
-      {"wrong first word", "windowSef desktop { }", false, "Unknown token: 'windowSef'.  Expected 'windowDef desktop'."},
+      {"wrong first word", "windowSef desktop { }", false,
+       "Unknown token: 'windowSef'.  Expected 'windowDef desktop'."},
       {"empty (no length: never opened)", "", false, ""},
       {"capital keyword", "WINDOWDEF desktop { }", true, ""},
-      {"no brace", "windowDef desktop rect 0 0 1 1", false, "ParseError"},
+      {"no brace", "windowDef desktop rect 0 0 1 1", false,
+       "Syntax Error: parsed 'rect' while expecting '{'"},
       {"unclosed", "windowDef desktop { windowDef a { rect 1 1 1 1 }", false, ""},
-      {"bad child", "windowDef desktop { windowDef a rect }", false, "ParseError: invalid window def on (line: 1)"},
+      {"bad child", "windowDef desktop { windowDef a rect }", false,
+       "ParseError: invalid window def on (line: 1)"},
       {"unknown word", "windowDef desktop {\n wibble\n}", true, "ERROR: unknown type 'wibble' on (line: 2)"},
-      {"unknown word token", "windowDef desktop {\n wibble\n}", true, "ParseError: unknown token 'wibble' on (line: 2)"},
-      {"bad event", "windowDef desktop {\n eventDef { onWobble go }\n}", true, "ParseError: invalid event type 'onWobble'"},
+      {"unknown word token", "windowDef desktop {\n wibble\n}", true,
+       "ParseError: unknown token 'wibble' on (line: 2)"},
+      {"bad event", "windowDef desktop {\n eventDef { onWobble go }\n}", true,
+       "ParseError: invalid event type 'onWobble'"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -347,6 +354,38 @@ TEST_F(UITest, TransitionsBelongToTheirWindowAndVariable) {
   UIWindow::destroyTree(copy);
 }
 
+TEST_F(UITest, TransitionsRunOnLongNamesAndGoOverToCopies) {
+  UserInterfaceLocal* gui = load("windowDef desktop { windowDef w { rect 0 0 10 10\n } }");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* w = gui->getDesktop()->childAt(0);
+  manager->frame(100);
+  for (int length : {159, 160, 300}) {
+    const std::string name(size_t(length), 'v');
+    w->setVarText(name.c_str(), "0");
+    w->transition(name.c_str(), "0", "10", "100");
+    manager->frame(150);
+    EXPECT_FLOAT_EQ(valueOf(w, name.c_str()).x, 5.0f) << length << " characters: still running half-way";
+    manager->frame(250);
+    EXPECT_FLOAT_EQ(valueOf(w, name.c_str()).x, 10.0f) << length;
+    manager->frame(100);  // back to the clock the next round starts from
+  }
+  EXPECT_EQ(manager->getRateFuncs().count(), 0);
+
+  // A copy takes the running transition over: one rate function, and only the copy animates.
+  manager->frame(1000);
+  w->transition("textscale", "0", "10", "100");
+  UIWindow* copy = UIWindow::clone(w, true);
+  EXPECT_EQ(manager->getRateFuncs().count(), 1);
+  manager->frame(1050);
+  EXPECT_FLOAT_EQ(valueOf(copy, "textscale").x, 5.0f);
+  EXPECT_FLOAT_EQ(valueOf(w, "textscale").x, 0.0f) << "the original gave its transition up";
+  // Stopping the original's transitions leaves the copy's running.
+  w->stopTransitions("w");
+  manager->frame(1100);
+  EXPECT_FLOAT_EQ(valueOf(copy, "textscale").x, 10.0f);
+  UIWindow::destroyTree(copy);
+}
+
 TEST_F(UITest, ManyTransitionsKeepTheirOwnState) {
   // More transitions than the old shared ring held: none takes another's values.
   UserInterfaceLocal* gui = load("windowDef desktop { }");
@@ -478,9 +517,17 @@ TEST_F(UITest, InputEventsReachTheWindowUnderTheMouse) {
   UIInputEvent press{1, kUIKeyMouse1, 1, 0, 0};
   gui->handleEvent(&press, 0, &handled);
   EXPECT_FALSE(handled) << "no window under the mouse yet";
-  // Relative movements from the first position (-999 clamps to the corner).
+  // Relative movements: the first starts from the middle of the screen (not the corner); far
+  // to the top left clamps to the corner.
   UIInputEvent move{3, 0, 0, 0, 0};
   gui->handleEvent(&move, 0, &handled);
+  EXPECT_EQ(gui->mouseX(), 320.0f);
+  EXPECT_EQ(gui->mouseY(), 240.0f);
+  EXPECT_EQ(trace(gui), "enter second") << "the middle of the screen is in \"second\"";
+  gui->runScript("trace = {}");
+  move = {3, -1000, -1000, 0, 0};
+  gui->handleEvent(&move, 0, &handled);
+  EXPECT_EQ(gui->mouseX(), 0.0f);
   move = {3, 150, 150, 0, 0};
   gui->handleEvent(&move, 0, &handled);
   EXPECT_TRUE(handled);
@@ -492,7 +539,7 @@ TEST_F(UITest, InputEventsReachTheWindowUnderTheMouse) {
   UIInputEvent release{1, kUIKeyMouse1, 0, 0, 0};
   gui->handleEvent(&release, 0, &handled);
   EXPECT_TRUE(handled);
-  EXPECT_EQ(trace(gui), "enter first,click first,exit first,enter second,click second");
+  EXPECT_EQ(trace(gui), "enter first,click first,exit first,enter second,click second") << "after the corner";
   UIInputEvent key{1, 'x', 0, 0, 0};
   gui->handleEvent(&key, 0, &handled);
   EXPECT_FALSE(handled) << "releases of other keys are not handled";
@@ -538,4 +585,175 @@ TEST_F(UITest, HandlersSortAndReplaceByNameAndParameter) {
   EXPECT_STREQ(window.eventAt(1).name(), "onnamedevent");
   EXPECT_STREQ(window.eventAt(2).method(), "early");
   EXPECT_STREQ(window.eventAt(3).method(), "other");
+}
+
+TEST_F(UITest, TheStateDictionaryIsTheDesktopsOwnAndWritesThroughItAreVariables) {
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  int score 3\n"
+      "  windowDef child {\n    rect 1 2 3 4\n  }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* desktop = gui->getDesktop();
+  KeyDict* dict = gui->getStateDict();
+  ASSERT_EQ(dict, desktop->getVars()) << "not a copy";
+  EXPECT_EQ(dict->count(), desktop->numVars());
+  EXPECT_STREQ(dict->getString("score"), "3");
+  gui->setStateString("score", "7");
+  EXPECT_STREQ(dict->getString("score"), "7") << "the same dictionary follows the variable";
+  // Writes through the dictionary are the window's variables, parsed like any other.
+  dict->set("score", "9");
+  EXPECT_EQ(gui->getStateInt("score"), 9);
+  EXPECT_FLOAT_EQ(desktop->getVarValue(desktop->findVarIndex("score"))->x, 9.0f);
+  dict->set("ratio", "1.5");
+  ASSERT_GE(desktop->findVarIndex("ratio"), 0);
+  EXPECT_EQ(desktop->getVarValue(desktop->findVarIndex("ratio"))->type, kUIVarFloat);
+  dict->set("text", "two\\nlines");
+  EXPECT_STREQ(dict->getString("text"), "two\r\nlines") << "the dictionary holds the stored text";
+  dict->remove("ratio");
+  EXPECT_LT(desktop->findVarIndex("ratio"), 0);
+  EXPECT_EQ(dict->findKeyIndex("ratio"), -1);
+  gui->deleteStateVar("score");
+  EXPECT_EQ(dict->findKey("score"), nullptr);
+  EXPECT_EQ(dict->count(), desktop->numVars());
+  // A transition's steps reach the dictionary too.
+  desktop->transition("backcolor", "0 0 0 0", "1 1 1 1", "100");
+  manager->frame(g_userInterfaceManager->currentTime() + 50);
+  const std::string shown = dict->getString("backcolor");
+  EXPECT_NE(shown, "0 0 0 0");
+  std::string text;
+  desktop->getVarText("backcolor", nullptr, &text);
+  EXPECT_EQ(shown, text);
+}
+
+TEST_F(UITest, VariablesAreFoundByPathOrReadAsTheNumberWrittenInTheirPlace) {
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  float big 1.5\n"
+      "  windowDef child {\n    rect 1 2 3 4\n  }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* desktop = gui->getDesktop();
+  UIWindow* child = desktop->findChild("child");
+  const UIVarRef big = desktop->findVar("big");
+  EXPECT_EQ(big.window, desktop);
+  ASSERT_NE(big.pair, nullptr);
+  EXPECT_STREQ(big.pair->keyText(), "big");
+  EXPECT_EQ(big.index, desktop->findVarIndex("big"));
+  EXPECT_FLOAT_EQ(big.value[0], 1.5f);
+  const UIVarRef rect = desktop->findVar("child.rect");
+  EXPECT_EQ(rect.window, child);
+  EXPECT_FLOAT_EQ(rect.value[3], 4.0f);
+  const UIVarRef number = desktop->findVar("0.25");
+  EXPECT_EQ(number.pair, nullptr);
+  EXPECT_EQ(number.index, -1);
+  EXPECT_FLOAT_EQ(number.value[0], 0.25f) << "a number where a variable is expected";
+  EXPECT_EQ(child->findVarPair("rect"), child->getVars()->findKey("rect"));
+  EXPECT_EQ(child->findVarPair("nothing"), nullptr);
+  EXPECT_EQ(child->getVarValue(-1), nullptr);
+  float v[3];
+  child->getVec3Var("rect", v, nullptr);
+  EXPECT_FLOAT_EQ(v[2], 3.0f);
+  const float fallback[3] = {7, 8, 9};
+  child->getVec3Var("missing", v, fallback);
+  EXPECT_FLOAT_EQ(v[1], 8.0f);
+  // Text written out as ".gui" text and read back.
+  EXPECT_EQ(uiEscapeText("one\r\ntwo\nthree"), "one\\ntwo\\nthree");
+  EXPECT_EQ(uiUnescapeText(uiEscapeText("a\r\nb").c_str()), "a\r\nb");
+}
+
+TEST_F(UITest, EditorOperationsToggleLayersAndOutlineTheWindow) {
+  RecordingRender render;
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  rect 0 0 640 480\n"
+      "  windowDef parent {\n    rect 100 100 200 200\n"
+      "    windowDef child {\n      rect 10 20 30 40\n    }\n  }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* parent = gui->getDesktop()->findChild("parent");
+  UIWindow* child = parent->findChild("child");
+  EXPECT_TRUE(child->isShownInTree());
+  parent->setVarText("visible", "0");
+  EXPECT_FALSE(child->isShownInTree()) << "an ancestor is hidden";
+  parent->setVarText("visible", "1");
+  EXPECT_FALSE(child->isCollapsed());
+  child->toggleCollapsed();
+  EXPECT_TRUE(child->isCollapsed());
+  child->toggleCollapsed();
+  EXPECT_FALSE(child->isCollapsed());
+  child->toggleShowLayer();
+  EXPECT_FALSE(child->getBoolVar("showLayer", true));
+  g_uiEditMode = true;
+  EXPECT_FALSE(child->isShownInTree()) << "edit mode shows by layer";
+  child->toggleShowLayer();
+  EXPECT_TRUE(child->isShownInTree());
+  g_uiEditMode = false;
+  child->drawEditFrame();
+  ASSERT_EQ(render.outlines.size(), 1u);
+  const std::vector<float> expected = {110, 120, 30, 40, 2};
+  EXPECT_EQ(render.outlines[0], expected) << "the screen rectangle, width 2";
+}
+
+TEST_F(UITest, AScriptBlockReadLaterRunsInTheWindow) {
+  UserInterfaceLocal* gui = load("windowDef desktop {\n  windowDef w {\n  }\n}\n");
+  ASSERT_NE(gui, nullptr);
+  UIWindow* w = gui->getDesktop()->findChild("w");
+  TokenParser parser;
+  parser.pushText("{ later = 5 }");
+  parser.setPunctuation("{}();");
+  ASSERT_TRUE(w->runScriptDef(parser));
+  EXPECT_EQ(eval(gui, "desktop.w.later"), "5");
+  EXPECT_STREQ(w->getScriptText(), "later = 5");
+}
+
+TEST_F(UITest, AWindowAppearingUnderAStillCursorTakesTheHoverAndTheClick) {
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  rect 0 0 640 480\n"
+      "  menugui 1\n"
+      "  windowDef under {\n"
+      "    rect 100 100 200 100\n"
+      "    eventDef { onMouseEnter enter }\n    eventDef { onMouseExit leave }\n"
+      "    eventDef { onAction click }\n"
+      "    scriptDef {\n"
+      "      function this:enter() note('enter under') end\n"
+      "      function this:leave() note('exit under') end\n"
+      "      function this:click() note('click under') end\n"
+      "    }\n"
+      "  }\n"
+      "  windowDef over {\n"
+      "    rect 150 120 50 50\n"
+      "    visible 0\n"
+      "    eventDef { onMouseEnter enter }\n"
+      "    eventDef { onAction click }\n"
+      "    scriptDef {\n"
+      "      function this:enter() note('enter over') end\n"
+      "      function this:click() note('click over') end\n"
+      "    }\n"
+      "  }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr);
+  gui->activate(true, 0);
+  manager->frame(10);
+  EXPECT_EQ(gui->getFocusWindow(), nullptr) << "no cursor before the mouse moves";
+  gui->mouseMove(160, 130);
+  EXPECT_EQ(trace(gui), "enter under");
+  UIWindow* over = gui->getDesktop()->findChild("over");
+  // The window appears under the still cursor: the next frame hands it the hover.
+  over->setVarText("visible", "1");
+  manager->frame(20);
+  EXPECT_EQ(gui->getFocusWindow(), over);
+  EXPECT_EQ(trace(gui), "enter under,exit under,enter over");
+  // It goes again and a click comes before any frame: the click finds the window under it now.
+  over->setVarText("visible", "0");
+  UIInputEvent press{1, kUIKeyMouse1, 1, 0, 0};
+  bool handled = false;
+  gui->handleEvent(&press, 0, &handled);
+  EXPECT_TRUE(handled);
+  EXPECT_EQ(trace(gui), "enter under,exit under,enter over,enter under,click under");
+  over->setVarText("visible", "1");
+  gui->handleEvent(&press, 0, &handled);
+  EXPECT_EQ(trace(gui),
+            "enter under,exit under,enter over,enter under,click under,exit under,enter over,click over");
 }

@@ -42,7 +42,7 @@ TEST(CommonLoadTest, MapDemoLoadsTheSampleWorld) {
   EXPECT_EQ(g_spatialSystem->getNumPortals(), 2);
   const float start[3] = {64, 128, 48};
   EXPECT_EQ(g_spatialSystem->pointToArea(start), 0);
-  EXPECT_EQ(mapEntities().models.size(), 3u);
+  EXPECT_EQ(mapEntities().models.size(), 4u);  // three crates and the panel
   EXPECT_EQ(mapEntities().lights.size(), 2u);
   EXPECT_EQ(mapEntities().speakers.size(), 1u);
   EXPECT_TRUE(g_spatialSystem->loadLightmaps());

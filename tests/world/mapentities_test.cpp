@@ -113,7 +113,7 @@ TEST_F(MapEntitiesTest, PassOverTheSampleMap) {
   BspSpatialSystem w;
   ASSERT_TRUE(w.loadText(worldtest::readSourceFile("demo/media/maps/demo.bsp").c_str()));
   runMapEntityPass(&w);
-  EXPECT_EQ(mapEntities().models.size(), 3u);
+  EXPECT_EQ(mapEntities().models.size(), 4u);  // three crates and the panel
   EXPECT_EQ(mapEntities().lights.size(), 2u);
   EXPECT_EQ(mapEntities().speakers.size(), 1u);
   EXPECT_EQ(mapEntities().lights[1].origin, Vec3(640, 128, 100));

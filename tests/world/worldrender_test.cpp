@@ -161,7 +161,7 @@ TEST_F(WorldRenderTest, SampleMapAreasBecomeWorldRenderModels) {
       ASSERT_NE(crate, nullptr) << name;
       EXPECT_EQ(crate->getSurface(0)->id, -1);
     }
-    EXPECT_EQ(listed(), before + 6 + (before == 0 ? 1 : 0));
+    EXPECT_EQ(listed(), before + 7 + (before == 0 ? 1 : 0));  // areas, crates and the panel
   }
   // The models belong to the render-model manager: the world's end frees none, the map unload
   // frees them all, once.

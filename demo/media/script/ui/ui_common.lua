@@ -27,6 +27,11 @@ function button_exit(self)
   sys.transition("backcolor", ui.hot, ui.idle, "250")
 end
 
+-- Buttons fade in when their interface opens (the named event "intro").
+function button_intro(self)
+  sys.transition("backcolor", "0.16 0.24 0.40 0", ui.idle, "400")
+end
+
 function button_press(self)
   sys.transition("backcolor", ui.pressed, ui.hot, "300")
 end
