@@ -646,8 +646,7 @@ class DemoGame : public GameInterface {
   void mouseEvent(int, int, int) override {}
   void clientGameStateReceived(const KeyDict* serverInfo) override {
     if (s_imports.cmdSystem && serverInfo)
-      s_imports.cmdSystem->printf("sample game: joined the server's game on '%s'
-", serverInfo->getString("si_map", ""));
+      s_imports.cmdSystem->printf("sample game: joined the server's game on '%s'\n", serverInfo->getString("si_map", ""));
   }
   void clientReadSnapshot(int, BitMsg* msg) override {
     netplay::clientReadSnapshot(msg, &s_player.origin, &s_player.yaw, &s_player.pitch);
