@@ -183,10 +183,12 @@ struct Shot {
       }
     return count ? double(hits) / count : 0.0;
   }
-  // The main menu: the blue "Start" button in the middle of its panel (the panel itself is
-  // translucent, so what stands behind it shows through).
+  // The main menu: its blue "Start" and "Credits" buttons, the first and last of its panel (the
+  // panel itself is translucent, so what stands behind it shows through; the sample map's own
+  // interface panel has buttons of the same blue, but none as low as "Credits").
   double menuPanel() const {
-    return share(0.36, 0.43, 0.64, 0.50, [](int r, int, int b) { return b >= r + 40 && b >= 70; });
+    const auto blue = [](int r, int, int b) { return b >= r + 40 && b >= 70; };
+    return std::min(share(0.36, 0.43, 0.64, 0.50, blue), share(0.36, 0.84, 0.64, 0.91, blue));
   }
   double blackBand() const {
     return share(0.0, 0.25, 1.0, 0.33, [](int r, int g, int b) { return std::max({r, g, b}) < 16; });

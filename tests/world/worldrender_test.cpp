@@ -166,7 +166,7 @@ TEST_F(WorldRenderTest, SampleMapAreasBecomeWorldRenderModels) {
   // The models belong to the render-model manager: the world's end frees none, the map unload
   // frees them all, once.
   EXPECT_NE(g_renderModelSystem->findModel("_area0"), nullptr) << "the world leaves its models to the manager";
-  EXPECT_EQ(freeWorldRenderModels(), 6);
+  EXPECT_EQ(freeWorldRenderModels(), 7);
   EXPECT_EQ(g_renderModelSystem->findModel("_area0"), nullptr);
   EXPECT_EQ(g_renderModelSystem->findModel("crate_a"), nullptr);
   EXPECT_EQ(freeWorldRenderModels(), 0);
