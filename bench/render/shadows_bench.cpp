@@ -18,6 +18,7 @@
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
 #include "render/scene/rendermanager.h"
+#include "system/declmanager.h"
 
 namespace {
 
@@ -86,17 +87,22 @@ struct Context {
 Context* context() {
   static Context* shared = [] {
     Context* c = new Context();
-    // The engine's own programs over the tree's unlit one.
+    // The engine's own programs over the tree's unlit one, and its lighting materials (the
+    // shadow maps' depth fill and compare).
     benchgl::openGameTree("shadows_bench", [](const std::filesystem::path& media) {
-      for (const auto& entry :
-           std::filesystem::directory_iterator(std::filesystem::path(QUILL_SOURCE_ROOT) / "demo/media/glprogs")) {
+      const std::filesystem::path source = std::filesystem::path(QUILL_SOURCE_ROOT) / "demo/media";
+      for (const auto& entry : std::filesystem::directory_iterator(source / "glprogs")) {
         std::filesystem::copy_file(entry.path(), media / "glprogs" / entry.path().filename(),
                                    std::filesystem::copy_options::overwrite_existing);
       }
+      std::filesystem::create_directories(media / "materials");
+      std::filesystem::copy_file(source / "materials/lighting.mtx", media / "materials/lighting.mtx",
+                                 std::filesystem::copy_options::overwrite_existing);
     });
     const benchgl::Device d = benchgl::openDevice("shadows_bench", kWidth, kHeight);
     c->window = d.window;
     c->device = d.device;
+    createDeclSystem();
     c->manager = benchgl::openRenderManager(kWidth, kHeight);
     Material* wall = parsed("diffusemap _white\n");
     c->lightMaterial = parsed("lightFalloffImage _white\n{\nmap _white\ncolored\n}\n");

@@ -14,6 +14,10 @@ void RenderManager::findLightingMaterials() {
   // A material a caller set stays.
   if (blobShadowMaterial_ == nullptr)
     blobShadowMaterial_ = findMaterial("_simpleShadow", false);
+  // The shadow maps' depth fill and compare; without either, lights that ask for a shadow map cast
+  // stencil volumes.
+  renderDepthMaterial_ = findMaterial("_renderDepth", false);
+  renderShadowMapMaterial_ = findMaterial("_renderShadowMap", false);
 }
 
 bool RenderManager::loadMapLighting() {

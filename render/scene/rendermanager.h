@@ -290,8 +290,8 @@ class RenderManager final : public RenderSystem {
   // "r_showtris": the last 2D triangles (still in the flat buffer) again as outlines.
   void outline2DTriangles(const unsigned* indexes, int numIndexes);
 
-  // "_renderGridLighting", "_renderLightMap" and (unless one was set) "_simpleShadow", without
-  // defaults (maplighting.cpp).
+  // "_renderGridLighting", "_renderLightMap", (unless one was set) "_simpleShadow", and the
+  // shadow maps' "_renderDepth" and "_renderShadowMap", without defaults (maplighting.cpp).
   void findLightingMaterials();
   // The lighting materials, then the spatial system's light maps and light grid (false without a
   // map or without its light file).
@@ -355,10 +355,11 @@ class RenderManager final : public RenderSystem {
     bool orthographic = false;
   };
   void shadowMapView(const LightRecord* light, ShadowMapView* out) const;
-  // The "_shadowMap" target and the compare program exist (made on first use).
+  // The "_shadowMap" target (made on first use), the depth-fill material "_renderDepth" and the
+  // shadow-compare material "_renderShadowMap" with its programs exist.
   bool shadowMapsAvailable();
   // The light's casters into the depth map, then its receivers' shadowed fragments into the
-  // stencil; false (nothing changed) when a target, the program or the push is missing.
+  // stencil; false (nothing changed) when a target, a material or the push is missing.
   bool renderShadowMap(int index);
   FrameBufferOpenGL* shadowMapTarget() const { return shadowMapTarget_; }
   // Shadow maps and the casters drawn into them in the last renderScene.
@@ -531,9 +532,12 @@ class RenderManager final : public RenderSystem {
   int shadowTriangles_ = 0;
   int shadowVolumesBuilt_ = 0;
   FrameBufferOpenGL* shadowMapTarget_ = nullptr;
+  // The shadow maps' materials: their first stages bring the depth-fill and compare programs.
+  Material* renderDepthMaterial_ = nullptr;
+  Material* renderShadowMapMaterial_ = nullptr;
+  int shadowMapDepthProgram_ = -1;
   int shadowMapVP_ = -1;
   int shadowMapFP_ = -1;
-  bool shadowMapLooked_ = false;
   int shadowMapsRendered_ = 0;
   int shadowMapCasters_ = 0;
   void freeShadowMaps();

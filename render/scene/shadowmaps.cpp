@@ -1,13 +1,16 @@
 // Shadow maps: a light that asks for one ("useShadowMap") renders its casters' depth into the
-// "_shadowMap" target from its own point of view; then the surfaces it lights are drawn once with
-// the compare program ("shadowMap.vfp"), which keeps the fragments lying farther from the light
-// than the first caster by more than the bias and marks them in the stencil buffer. The light's
+// "_shadowMap" target from its own point of view with the depth-fill material "_renderDepth"; then
+// the surfaces it lights are drawn once with the programs of the shadow-compare material
+// "_renderShadowMap" ("shadowMap.vfp" in the sample content), which keeps the fragments lying
+// farther from the light than the first caster by more than the bias and marks them in the stencil
+// buffer. The light's
 // surfaces are then lit where the stencil holds the reference, exactly as with shadow volumes, so
 // the interaction programs need no shadow input of their own.
 #include <cmath>
 #include <cstring>
 
 #include "lib/interface/convarsystem.h"
+#include "lib/interface/declsystem.h"
 #include "lib/interface/texmanager.h"
 #include "render/backend/framebufferopengl.h"
 #include "render/material/material.h"
@@ -54,15 +57,21 @@ Mat3 basisOf(const Vec3& forward) {
 }  // namespace
 
 bool RenderManager::shadowMapsAvailable() {
-  if (g_renderInterface == nullptr || g_texManager == nullptr) {
+  if (g_renderInterface == nullptr || g_texManager == nullptr || renderDepthMaterial_ == nullptr ||
+      renderShadowMapMaterial_ == nullptr) {
     return false;
   }
-  ShaderInterface* s = g_renderInterface->getShaderInterface();
-  if (!shadowMapLooked_) {
-    shadowMapLooked_ = true;
-    shadowMapVP_ = s != nullptr ? s->loadVertexProgram("shadowMap.vfp") : -1;
-    shadowMapFP_ = s != nullptr ? s->loadFragmentProgram("shadowMap.vfp") : -1;
-  }
+  // The materials parse again after a video restart, loading their programs in the new context.
+  renderDepthMaterial_->ensureLoaded();
+  renderShadowMapMaterial_->ensureLoaded();
+  const MaterialStage* depth = renderDepthMaterial_->getStage(0);
+  const MaterialStage* compare = renderShadowMapMaterial_->getStage(0);
+  // A depth fill without a program of its own writes depth through the unlit program.
+  shadowMapDepthProgram_ = depth != nullptr && depth->programs != nullptr && depth->programs->vertexProgram >= 0
+                               ? depth->programs->vertexProgram
+                               : g_renderBackEnd.unlitProgram();
+  shadowMapVP_ = compare != nullptr && compare->programs != nullptr ? compare->programs->vertexProgram : -1;
+  shadowMapFP_ = compare != nullptr && compare->programs != nullptr ? compare->programs->fragmentProgram : -1;
   if (shadowMapVP_ < 0 || shadowMapFP_ < 0) {
     return false;
   }
@@ -76,8 +85,18 @@ bool RenderManager::shadowMapsAvailable() {
 void RenderManager::freeShadowMaps() {
   delete shadowMapTarget_;
   shadowMapTarget_ = nullptr;
-  shadowMapLooked_ = false;
-  shadowMapVP_ = shadowMapFP_ = -1;
+  // Their programs belong to the context that goes: they parse again on next use. Without the
+  // declaration manager the materials are gone already.
+  for (Material* m : {renderDepthMaterial_, renderShadowMapMaterial_}) {
+    if (m != nullptr && g_declSystem != nullptr) {
+      m->freeData();
+      if (m->decl != nullptr) {
+        m->decl->setUnparsed();
+      }
+    }
+  }
+  renderDepthMaterial_ = renderShadowMapMaterial_ = nullptr;
+  shadowMapDepthProgram_ = shadowMapVP_ = shadowMapFP_ = -1;
 }
 
 void RenderManager::shadowMapView(const LightRecord* l, ShadowMapView* out) const {
@@ -151,7 +170,6 @@ bool RenderManager::renderShadowMap(int index) {
   g_renderBackEnd.setMatrices(view.modelView, view.projection);
   // Slope-scaled offset: a surface never shadows itself through the map's texel steps.
   d->setPolygonOffset(2.0f, 4.0f, kPolygonFill);
-  const int unlit = g_renderBackEnd.unlitProgram();
   auto castsShadow = [&](const DrawSurface& ds) {
     const Material* m = ds.material;
     const SurfaceGeometry* g = ds.surface != nullptr ? ds.surface->geometry : nullptr;
@@ -177,7 +195,7 @@ bool RenderManager::renderShadowMap(int index) {
       return;
     }
     g_renderBackEnd.setDrawSurface(&ds);
-    g_renderBackEnd.drawDepthSurface(unlit);
+    g_renderBackEnd.drawDepthSurface(shadowMapDepthProgram_);
     casters++;
   };
   for (ModelSurface* surface : l->litSurfaces) {

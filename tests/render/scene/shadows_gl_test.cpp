@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "lib/keydict.h"
+#include "system/declmanager.h"
 #include "tests/render/scene/support/lightinggl.h"
 #include "world/staticshadows.h"
 
@@ -55,7 +56,21 @@ class ShadowsGLTest : public LightingGLTest {
     for (KeyDict* d : world.entities)
       delete d;
     world.entities.clear();
+    if (g_declSystem != nullptr) {
+      manager.reset();  // its shadow-map materials come from the declarations
+      destroyDeclSystem();
+    }
     LightingGLTest::TearDown();
+  }
+
+  // The shadow maps' depth-fill and compare materials of the sample content, looked up by the
+  // renderer as a map load does (the declarations read "<name>.mtx" for a name they lack).
+  void shadowMapMaterials() {
+    lightingMaterials = lightinggl::readSource("demo/media/materials/lighting.mtx");
+    io.addFile("_renderDepth.mtx", lightingMaterials);
+    io.addFile("_renderShadowMap.mtx", lightingMaterials);
+    ASSERT_NE(createDeclSystem(), nullptr);
+    manager->findLightingMaterials();
   }
 
   // The wall and the box of the shadow scene, as world surfaces of area 0.
@@ -79,6 +94,7 @@ class ShadowsGLTest : public LightingGLTest {
   }
 
   OneAreaWorld world;
+  std::string lightingMaterials;
 };
 
 const Vec3 kInShadow(100, 0, 0);
@@ -200,6 +216,7 @@ TEST_F(ShadowsGLTest, AMapLightsPrelightVolumeReplacesTheBuiltOnes) {
 }
 
 TEST_F(ShadowsGLTest, AShadowMapDarkensTheWallWhereTheStencilVolumesDo) {
+  shadowMapMaterials();
   addEntity(box(wallMaterial, Vec3(100, -80, -60), Vec3(104, 80, 60)));
   addEntity(box(wallMaterial, Vec3(66, -4, 11), Vec3(74, 4, 19)));
   const int light = addLight(Vec3(40, 0, 30), Vec3(300, 300, 300), kLightShadows);
@@ -328,16 +345,36 @@ TEST_F(ShadowsGLTest, AnOpenPrelightVolumeFallsBackToTheBuiltVolumes) {
 }
 
 // Without the compare program no shadow map can be made: the light falls back to shadow volumes.
-TEST_F(ShadowsGLTest, AShadowMapLightWithoutItsProgramCastsShadowVolumes) {
-  io.files.erase("glprogs/shadowMap.vfp");
-  addEntity(box(wallMaterial, Vec3(100, -80, -60), Vec3(104, 80, 60)));
-  addEntity(box(wallMaterial, Vec3(66, -4, 11), Vec3(74, 4, 19)));
-  addLight(Vec3(40, 0, 30), Vec3(300, 300, 300), kLightShadows | kLightShadowMap);
-  render();
-  EXPECT_EQ(manager->shadowMapsRendered(), 0);
-  EXPECT_GT(manager->shadowTrianglesDrawn(), 0);
-  EXPECT_LT(atWorld(kInShadow).sum(), 40) << console.text;
-  EXPECT_GT(atWorld(kLit).sum(), 250);
+// Without the compare program, or without either material, no shadow map can be made: the light
+// falls back to shadow volumes.
+TEST_F(ShadowsGLTest, AShadowMapLightWithoutItsProgramOrMaterialsCastsShadowVolumes) {
+  struct Case {
+    const char* what;
+    bool materials;
+    const char* missingProgram;
+  };
+  // In this order: the second case brings the declarations the first goes without.
+  const Case kCases[] = {{"no shadow-map materials", false, nullptr},
+                         {"no compare program", true, "glprogs/shadowMap.vfp"}};
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.what);
+    if (c.missingProgram != nullptr)
+      io.files.erase(c.missingProgram);
+    if (c.materials)
+      shadowMapMaterials();
+    addEntity(box(wallMaterial, Vec3(100, -80, -60), Vec3(104, 80, 60)));
+    addEntity(box(wallMaterial, Vec3(66, -4, 11), Vec3(74, 4, 19)));
+    const int light = addLight(Vec3(40, 0, 30), Vec3(300, 300, 300), kLightShadows | kLightShadowMap);
+    render();
+    EXPECT_EQ(manager->shadowMapsRendered(), 0);
+    EXPECT_GT(manager->shadowTrianglesDrawn(), 0);
+    EXPECT_LT(atWorld(kInShadow).sum(), 40) << console.text;
+    EXPECT_GT(atWorld(kLit).sum(), 250);
+    for (int e = 0; e < manager->numEntitySlots(); e++)
+      if (manager->getRenderEntity(e))
+        manager->freeEntityDef(e);
+    manager->freeLightDef(light);
+  }
 }
 
 }  // namespace
