@@ -27,6 +27,7 @@ struct MapLight {
   Vec3 color;
   Bounds bounds;
   Plane planes[6];
+  int index = -1;  // the light's index: the entity it came from in the prelight pass, -1 before
 };
 
 

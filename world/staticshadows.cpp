@@ -447,6 +447,17 @@ void adjustPrelightCenter(Vec3& center, const Vec3& radius, const Mat3& axis, in
   }
 }
 
+bool prelightLightOf(const KeyDict& dict, int entityIndex, bool skipStaticSourceLights, MapLight& out) {
+  parseLightEntity(dict, out);
+  if ((out.flags & kLightAmbient) || !(out.flags & kLightShadows))
+    return false;
+  if (skipStaticSourceLights && (out.flags & kLightStaticSource))
+    return false;
+  adjustPrelightCenter(out.center, out.radius, out.axis, out.shape, out.flags);
+  out.index = entityIndex;
+  return true;
+}
+
 // ---------------------------------------------------------------- the map world's passes
 
 namespace {
@@ -586,12 +597,8 @@ void BspSpatialSystem::generateStaticShadows(bool skipStaticSourceLights) {
     if (!dict || !isLightEntity(*dict))
       continue;
     MapLight light;
-    if (!parseShadowLight(*dict, light))
+    if (!prelightLightOf(*dict, e, skipStaticSourceLights, light))
       continue;
-    if (skipStaticSourceLights && (light.flags & kLightStaticSource))
-      continue;
-    Vec3 center = light.center;
-    adjustPrelightCenter(center, light.radius, light.axis, light.shape, light.flags);
     char name[300];
     std::snprintf(name, sizeof(name), "_prelight_%s", dict->getString("name", ""));
     if (RenderModel* stale = g_renderModelSystem->findModel(name))
@@ -599,7 +606,7 @@ void BspSpatialSystem::generateStaticShadows(bool skipStaticSourceLights) {
     RenderModel* model = newNamedModel(name);
     if (!model)
       continue;
-    const ShadowLight shadowLight = shadowLightOf(light, center);
+    const ShadowLight shadowLight = shadowLightOf(light, light.center);
     gatherShadowSurfaces(light.origin, light.bounds, surfaces);
     PrelightPieces pieces;
     buildPrelightPolygons(shadowLight, surfaces, pieces);
@@ -632,7 +639,8 @@ void BspSpatialSystem::generateStaticShadows(bool skipStaticSourceLights) {
         g->clipBits = clipBits;
         model->addSurface({nullptr, g, -1});
       } else {
-        cmdPrintf("WARNING: no geometry for the prelight volume of light '%s'\n", dict->getString("name", ""));
+        cmdPrintf("WARNING: no geometry for the prelight volume of light '%s' (entity %d)\n",
+                  dict->getString("name", ""), light.index);
       }
     }
     finishModel(model);

@@ -77,3 +77,9 @@ bool isLightEntity(const KeyDict& dict);
 // Moves a light's emission point off its volume's faces (or out of a cone's apex) and makes a
 // parallel light's direction far away.
 void adjustPrelightCenter(Vec3& center, const Vec3& radius, const Mat3& axis, int shape, int flags);
+
+struct MapLight;
+// The light of entity `entityIndex` as the prelight pass takes it: parsed, its center adjusted and
+// its index set to the entity's. False for a light that casts no prelight volume (ambient, without
+// shadows, or a static source when those are skipped).
+bool prelightLightOf(const KeyDict& dict, int entityIndex, bool skipStaticSourceLights, MapLight& out);

@@ -19,6 +19,7 @@
 #include "tests/support/capturecmdsystem.h"
 #include "world/bspworld.h"
 #include "world/kdworld.h"
+#include "world/mapentities.h"
 #include "world/staticshadows.h"
 
 namespace {
@@ -332,6 +333,45 @@ TEST(StaticShadowRules, CentreAdjustment) {
     EXPECT_TRUE(center.compare(c.expected, 0.01f))
         << center.x << " " << center.y << " " << center.z << " for " << c.center.x << " " << c.center.z;
   }
+}
+
+// The prelight pass's light record: which lights it takes, the centre moved off the volume's face,
+// and the light's index set to its entity's.
+TEST(StaticShadowRules, PrelightLightsTakeTheirEntityIndex) {
+  struct Case {
+    const char* what;
+    std::vector<std::pair<const char*, const char*>> keys;
+    bool skipStaticSource;
+    bool taken;
+  };
+  const Case cases[] = {
+      {"a shadow-casting light", {}, false, true},
+      {"an ambient light", {{"emitAmbient", "1"}}, false, false},
+      {"a light without shadows", {{"emitShadows", "0"}}, false, false},
+      {"a static source, skipped", {{"staticSource", "1"}}, true, false},
+      {"a static source, taken", {{"staticSource", "1"}}, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    KeyDict dict;
+    dict.set("classname", "light");
+    dict.set("origin", "10 20 30");
+    dict.set("light_center", "100 0 0");
+    dict.set("radius", "100 100 100");
+    for (const auto& [key, value] : c.keys)
+      dict.set(key, value);
+    MapLight light;
+    ASSERT_EQ(prelightLightOf(dict, 7, c.skipStaticSource, light), c.taken);
+    if (!c.taken)
+      continue;
+    EXPECT_EQ(light.index, 7) << "the entity's index";
+    EXPECT_TRUE(light.center.compare(Vec3(96, 0, 0), 0.01f)) << "4 units in from the face";
+    EXPECT_TRUE(light.origin.compare(Vec3(10, 20, 30), 0.01f));
+  }
+  MapLight parsed;
+  KeyDict plain;
+  parseLightEntity(plain, parsed);
+  EXPECT_EQ(parsed.index, -1) << "only the prelight pass sets it";
 }
 
 TEST(StaticShadowRules, UnnamedLightsAreNamedFromTheCounter) {
