@@ -67,30 +67,40 @@ TEST_F(MapLightingEngineTest, EachLightQualityLightsTheSampleMap) {
 }
 
 // The map load looks up the shadow maps' two materials in the sample content: lights that ask for a
-// shadow map render one, also after a video restart has made the context and its programs anew.
+// shadow map render one, also after a video restart has made the context and its programs anew,
+// and after the next map load has purged the declarations.
 TEST_F(MapLightingEngineTest, ShadowMapLightsRenderTheirMapsFromTheSampleMaterials) {
+  RenderManager* renderer = static_cast<RenderManager*>(g_renderSystem);
+  // The sample game's shadow-casting lights ask for shadow maps; the number asked.
+  auto askShadowMaps = [renderer] {
+    int asked = 0;
+    for (int i = 0; i < renderer->numLightSlots(); i++) {
+      const RenderManager::LightRecord* l = renderer->lightRecord(i);
+      if (l == nullptr || l->parms.kind != 1 || (l->parms.flags & kLightShadows) == 0 ||
+          (l->parms.flags & kLightAmbient) != 0)
+        continue;
+      RenderLight mapped = l->parms;
+      mapped.flags |= kLightShadowMap;
+      renderer->updateLightDef(i, &mapped);
+      asked++;
+    }
+    return asked;
+  };
   frames(3);
   run("map demo\n");
   ASSERT_NE(g_spatialSystem, nullptr);
-  RenderManager* renderer = static_cast<RenderManager*>(g_renderSystem);
-  int asked = 0;
-  for (int i = 0; i < renderer->numLightSlots(); i++) {
-    const RenderManager::LightRecord* l = renderer->lightRecord(i);
-    if (l == nullptr || l->parms.kind != 1 || (l->parms.flags & kLightShadows) == 0 ||
-        (l->parms.flags & kLightAmbient) != 0)
-      continue;
-    RenderLight mapped = l->parms;
-    mapped.flags |= kLightShadowMap;
-    renderer->updateLightDef(i, &mapped);
-    asked++;
-  }
-  ASSERT_GT(asked, 0) << "the sample game's lights cast shadows";
+  ASSERT_GT(askShadowMaps(), 0) << "the sample game's lights cast shadows";
   frames(2);
   EXPECT_GT(renderer->shadowMapsRendered(), 0) << "\"_renderDepth\" and \"_renderShadowMap\" were found";
   EXPECT_EQ(renderer->shadowTrianglesDrawn(), 0) << "no light fell back to shadow volumes";
   run("vid_restart\n");
   frames(3);
   EXPECT_GT(renderer->shadowMapsRendered(), 0) << "after the video restart";
+  run("map demo\n");
+  ASSERT_NE(g_spatialSystem, nullptr);
+  ASSERT_GT(askShadowMaps(), 0);
+  frames(2);
+  EXPECT_GT(renderer->shadowMapsRendered(), 0) << "after the next map load";
 }
 
 // The sample map with a light-mask model for its first light (a light entity frees it, so it is
