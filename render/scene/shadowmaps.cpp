@@ -67,9 +67,10 @@ bool RenderManager::shadowMapsAvailable() {
   const MaterialStage* depth = renderDepthMaterial_->getStage(0);
   const MaterialStage* compare = renderShadowMapMaterial_->getStage(0);
   // A depth fill without a program of its own writes depth through the unlit program.
-  shadowMapDepthProgram_ = depth != nullptr && depth->programs != nullptr && depth->programs->vertexProgram >= 0
-                               ? depth->programs->vertexProgram
-                               : g_renderBackEnd.unlitProgram();
+  shadowMapDepthProgram_ =
+      depth != nullptr && depth->programs != nullptr && depth->programs->vertexProgram >= 0
+          ? depth->programs->vertexProgram
+          : g_renderBackEnd.unlitProgram();
   shadowMapVP_ = compare != nullptr && compare->programs != nullptr ? compare->programs->vertexProgram : -1;
   shadowMapFP_ = compare != nullptr && compare->programs != nullptr ? compare->programs->fragmentProgram : -1;
   if (shadowMapVP_ < 0 || shadowMapFP_ < 0) {
