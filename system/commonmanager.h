@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 #include "lib/interface/commonsystem.h"
 #include "lib/interface/gameinterface.h"
