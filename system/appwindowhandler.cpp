@@ -196,7 +196,11 @@ bool WindowHandler::createWindowAndCommon(void* instance, uint32_t mask) {
   }
   setFlag(kFlagFirstCreation, false);
   CommonManager* common = getCommonManager();
-  if (!common->init(window_, instance_, mask)) {
+  configLoaded_ = false;
+  common->setBeforeRenderer([this] { return prepareRendererWindow(); });
+  const bool started = common->init(window_, instance_, mask);
+  common->setBeforeRenderer(nullptr);
+  if (!started) {
     destroyCommonManager();
     return false;
   }
@@ -282,6 +286,34 @@ bool WindowHandler::createAppWindow() {
   if (full)
     return setDisplayMode(chosen.width, chosen.height, chosen.bitsPerPixel);
   return setDisplayMode(desktop_.width, desktop_.height, desktop_.bitsPerPixel);
+}
+
+void* WindowHandler::prepareRendererWindow() {
+  // The first window was made before the variable registry existed: its mode is written again
+  // now that it can be kept, or the renderer would size itself by the declared defaults.
+  publishModeVariables();
+  // The configuration is read here, not after the game's init: settings that shape the window
+  // and the renderer would otherwise need a second build of every GL program and target.
+  if (g_cmdSystem && g_ioSystem) {
+    g_cmdSystem->executeText("loadcfg default.cfg");
+    configLoaded_ = true;
+  }
+  if (windowMatchesVariables())
+    return window_;
+  if (window_) {
+    platformWindowDestroy(window_);
+    window_ = nullptr;
+  }
+  if (!createAppWindow())
+    return nullptr;
+  return window_;
+}
+
+bool WindowHandler::windowMatchesVariables() const {
+  if (modes_.empty())
+    return true;
+  const bool full = (flags_ & kFlagFullScreen) != 0;
+  return chooseDisplayMode(modes_, varInt("r_mode", 0)) == modeIndex_ && full == (varInt("r_fullscreen", 0) != 0);
 }
 
 void WindowHandler::publishModeVariables() {
@@ -550,8 +582,12 @@ bool AppWindowHandler::init(const char* commandLine) {
   if (g_gameInterface)
     g_gameInterface->init();
   if (g_cmdSystem) {
-    g_cmdSystem->executeText("loadcfg default.cfg");
-    g_cmdSystem->executeText("vid_restart");
+    // Read already when the renderer was made with it; the restart only when the window no longer
+    // matches the video variables (the configuration came late, or the game's init changed them).
+    if (!configLoaded_)
+      g_cmdSystem->executeText("loadcfg default.cfg");
+    if (!windowMatchesVariables())
+      g_cmdSystem->executeText("vid_restart");
   }
   const char* title = getCommandLineOption(commandLine, "-wndname");
   if (title[0])

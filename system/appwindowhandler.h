@@ -34,6 +34,9 @@ class WindowHandler {
   bool enumDisplayModes();
   bool createAppWindow();
   bool recreateWindow();
+  // True when the window stands in the mode and the full-screen state that "r_mode" and
+  // "r_fullscreen" ask for now.
+  bool windowMatchesVariables() const;
   void pumpMessages();
   bool setDisplayMode(int width, int height, int bitsPerPixel);
   // Destroys the common manager (every manager with it), then the window.
@@ -60,6 +63,11 @@ class WindowHandler {
   // Writes "r_mode", "r_modelist", "r_viewwidth", "r_viewheight" and
   // "r_colordepth" from the chosen mode.
   void publishModeVariables();
+  // Before the renderer exists: reads "default.cfg" and re-makes the window when the
+  // configuration (or "r_fullscreen" over the windowed first window) asks for another one.
+  void* prepareRendererWindow();
+
+  bool configLoaded_ = false;  // "default.cfg" ran before the renderer was made
 
   uint8_t flags_ = 0;
   int modeIndex_ = 0;

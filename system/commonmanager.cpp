@@ -174,6 +174,14 @@ bool CommonManager::init(void* window, void* instance, uint32_t mask) {
     cmdPrintf("WARNING: the file system could not be initialised\n");
   if (ok && (mask & kInitKeyBinds))
     ok = createManager(kManagerKeyBinds);
+  if (ok && (mask & (kInitRenderDevice | kInitRender)) && beforeRenderer_) {
+    void* previous = window_;
+    window_ = beforeRenderer_();
+    if (!window_)
+      ok = false;
+    else if (window_ != previous && g_keyBindSystem)
+      g_keyBindSystem->restartInput();  // the input devices held the window that went away
+  }
   if (ok && (mask & (kInitRenderDevice | kInitRender))) {
     // The device reports a failure itself (the fatal "Failed to locate a
     // hardware accelerated configuration" error with its driver text) and

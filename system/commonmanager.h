@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 #include "lib/interface/commonsystem.h"
 #include "lib/interface/gameinterface.h"
@@ -70,6 +72,10 @@ class CommonManager : public CommonSystem {
   // The clock and sleep of the loading screen and video loops; tests inject their own (null
   // members fall back to the platform's).
   void setClock(const FrameClock& clock) { clock_ = clock; }
+  // Runs once in init, before the render device is made (with a mask that makes one): the window
+  // handler reads the configuration there and hands back the window the renderer is to use, so
+  // the renderer is built once, with the configured settings. Null stops the start.
+  void setBeforeRenderer(std::function<void*()> hook) { beforeRenderer_ = std::move(hook); }
 
   // The formatting of printf/commonPrintf, shared with the free function.
   static void vprint(const char* format, va_list args);
@@ -87,6 +93,7 @@ class CommonManager : public CommonSystem {
   bool systemCreated_ = false;
   KeyDict dicts_[kPersistentDictCount];
   FrameClock clock_;
+  std::function<void*()> beforeRenderer_;
 
   uint32_t now() const;
   void sleep(int milliseconds) const;

@@ -1070,9 +1070,10 @@ void UIWindow::drawSelf(const float rect[4]) {
     if (textVar && !textVar->text.empty() && g_renderSystem) {
       std::string text = textVar->text.substr(0, 1023);
       std::string shown;
-      // A text that names a variable shows that variable's text.
+      // A text that names a variable shows that variable's text, an empty one as nothing (not the
+      // variable's name); a text that names none is shown as written.
       if (findVarIndex(text.c_str()) >= 0 || text.find_first_of(".:") != std::string::npos) {
-        if (getVarText(text.c_str(), nullptr, &shown) && !shown.empty())
+        if (getVarText(text.c_str(), nullptr, &shown))
           text = shown.substr(0, 1023);
       }
       const float scale = getFloatVar("textscale", 1.0f);
@@ -1089,7 +1090,8 @@ void UIWindow::drawSelf(const float rect[4]) {
       g_renderSystem->setTextClipRect(rect[0], rect[1], rect[2], rect[3]);
       g_renderSystem->setColorV(foreColor);
       g_renderSystem->setTextAlignment(align);
-      g_renderSystem->drawText640(font, rect[0] + dx, rect[1] + dy, scale, text.c_str(), int(text.size()));
+      if (!text.empty())
+        g_renderSystem->drawText640(font, rect[0] + dx, rect[1] + dy, scale, text.c_str(), int(text.size()));
     }
   }
   if (g_renderSystem) {

@@ -61,6 +61,29 @@ TEST_F(UITest, WindowsDrawTheirTextInsideTheirParents) {
   EXPECT_EQ(render.texts[2].text, "42") << "a text naming a variable shows that variable";
 }
 
+// A text naming a state variable the engine fills in later (the main menu's "why the map did not
+// load") shows nothing while that variable is empty, not the variable's name; a text with a dot
+// that names no variable is shown as written.
+TEST_F(UITest, ATextNamingAnEmptyVariableShowsNothing) {
+  RecordingRender render;
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  rect 0 0 640 480\n"
+      "  windowDef message {\n    rect 0 0 640 24\n    text \"desktop.map_message\"\n  }\n"
+      "  windowDef version {\n    rect 0 30 640 24\n    text \"v1.2\"\n  }\n"
+      "}\n");
+  ASSERT_NE(gui, nullptr) << cmd.output;
+  gui->setStateString("map_message", "");
+  gui->redraw(0);
+  ASSERT_EQ(render.texts.size(), 1u);
+  EXPECT_EQ(render.texts[0].text, "v1.2");
+  render.texts.clear();
+  gui->setStateString("map_message", "Map \"x\" not found");
+  gui->redraw(0);
+  ASSERT_EQ(render.texts.size(), 2u);
+  EXPECT_EQ(render.texts[0].text, "Map \"x\" not found");
+}
+
 TEST_F(UITest, FillsAreWhiteVerticesInTheColourSetForThem) {
   RecordingRender render;
   // The manager finds its white material through the declarations.

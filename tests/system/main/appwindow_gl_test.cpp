@@ -2,12 +2,16 @@
 // window and its variables, the window procedure's message table, the video
 // restart, and the display-mode failure box. The window carries a GL surface.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/convarsystem.h"
+#include "lib/interface/renderinterface.h"
 #include "lib/interface/systeminterface.h"
 #include "platform/dialog.h"
 #include "system/appwindowhandler.h"
@@ -100,6 +104,40 @@ TEST_F(AppWindowTest, RModeMinusOnePicks640x480AtTheNextVideoRestart) {
   EXPECT_STREQ(g_conVarSystem->find("r_modelist")->getString(), " 640x480 ; 800x600 ;1024x768 ");
   EXPECT_EQ(var("r_viewwidth"), 640);
   EXPECT_EQ(app_->displayModes().size(), 3u);
+}
+
+// The configuration runs before the render device exists: the window the device is made on already
+// has the configured mode, so no restart (a second build of every GL program) is owed afterwards.
+TEST_F(AppWindowTest, TheConfigurationChoosesTheWindowTheRendererIsMadeOn) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("quill_cfgmode." + std::to_string(getpid()));
+  fs::create_directories(dir / "media");
+  std::ofstream(dir / "media" / "default.cfg") << "r_mode 2\nr_fullscreen 0\n";
+  std::vector<PlatformDisplayMode> modes = {mode(800, 600, 32, 60), mode(640, 480, 32, 60), mode(1024, 768, 32, 60)};
+  PlatformDisplayMode desktop = mode(1024, 768, 32, 60);
+  app_->setModeSource(&modes, &desktop);
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir);
+  const bool started = app_->createWindowAndCommon(nullptr, 0x1 | 0x2 | 0x10 | 0x40);
+  fs::current_path(previous);
+  fs::remove_all(dir);
+  ASSERT_TRUE(started);
+  ASSERT_NE(g_renderInterface, nullptr);
+  EXPECT_EQ(var("r_mode"), 2);
+  EXPECT_EQ(var("r_viewwidth"), 1024) << "published before the renderer reads it";
+  EXPECT_EQ(var("r_viewheight"), 768);
+  int width = 0;
+  int height = 0;
+  platformWindowClientSize(app_->window(), &width, &height);
+  EXPECT_EQ(width, 1024);
+  EXPECT_EQ(height, 768);
+  EXPECT_FALSE(app_->flags() & WindowHandler::kFlagFullScreen) << "as the configuration says";
+  EXPECT_EQ(g_commonSystem->windowHandle(), app_->window()) << "the device's window is the handler's";
+  EXPECT_TRUE(app_->windowMatchesVariables()) << "nothing left for a restart to apply";
+  float viewport[4] = {};
+  g_renderInterface->getViewport(viewport);
+  EXPECT_EQ(viewport[2], 1024.0f);
+  EXPECT_EQ(viewport[3], 768.0f);
 }
 
 TEST_F(AppWindowTest, NoUsableModeFailsWithTheEnumerationBox) {

@@ -53,8 +53,14 @@ if(share LESS 2)
   message(FATAL_ERROR "-guionly: the interface does not show (${share}% of the picture is lit)")
 endif()
 
-# A map that does not exist says so on the console.
+# A map that does not exist says so on the console; the render entities and lights the game keeps
+# for its scene are not used after the failed load freed them, from the menu or from a loaded map.
 run_engine(nomap "con_devconsole 1 ';' wait 100 ';' map nosuchmap ';' wait 300 ';' quit")
-if(NOT nomap_out MATCHES "nosuchmap" OR nomap_out MATCHES "updateEntityDef")
+if(NOT nomap_out MATCHES "nosuchmap" OR nomap_out MATCHES "RenderManager::[A-Za-z]+: no (entity|light)")
   message(FATAL_ERROR "a missing map:\n${nomap_out}")
+endif()
+run_engine(mapthennomap "con_devconsole 1 ';' map demo ';' wait 1500 ';' map nosuchmap ';' wait 1000 ';' quit")
+if(NOT mapthennomap_out MATCHES "player start" OR NOT mapthennomap_out MATCHES "could not load map 'nosuchmap'"
+   OR mapthennomap_out MATCHES "RenderManager::[A-Za-z]+: no (entity|light)")
+  message(FATAL_ERROR "a missing map after the sample map:\n${mapthennomap_out}")
 endif()
