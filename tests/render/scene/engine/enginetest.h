@@ -3,10 +3,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -16,14 +14,11 @@
 #include <vector>
 
 #include "lib/interface/cmdsystem.h"
-#include "lib/interface/commonsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/iosystem.h"
-#include "lib/interface/memsystem.h"
 #include "lib/interface/rendersystem.h"
-#include "system/appwindowhandler.h"
 #include "system/console.h"
-#include "system/iomanager.h"
+#include "tests/support/engineinprocess.h"
 
 namespace enginetest {
 
@@ -91,40 +86,10 @@ inline int countPixels(const Picture& p, const std::function<bool(int, int, int)
   return n;
 }
 
-class EngineTest : public ::testing::Test {
+class EngineTest : public InProcessEngineTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(chdir(QUILL_STAGE_DIR), 0);
-    createMemManager();
-    setFileSystemCommandLine("");
-    app_ = createAppWindowHandler();
-    started_ = app_->createWindowAndCommon(nullptr);
-    if (!started_) {
-      if (std::getenv("CI"))
-        FAIL() << "no GL context under CI";
-      GTEST_SKIP() << "no GL context here";
-    }
-    ASSERT_TRUE(app_->init(""));
-    app_->showWindow();
-  }
-  void TearDown() override {
-    if (started_) {
-      app_->shutdown();
-      app_->destroy();
-    }
-    destroyAppWindowHandler();
-    destroyMemManager();
-    setFileSystemCommandLine(nullptr);
-  }
+  void SetUp() override { startEngine(""); }
 
-  void frames(int count) {
-    for (int i = 0; i < count; ++i) {
-      app_->pumpMessages();
-      if (g_commonSystem)
-        g_commonSystem->processEvents();
-      ASSERT_TRUE(app_->frame());
-    }
-  }
   void run(const char* text) { g_cmdSystem->executeText(text); }
   // After `settle` frames.
   Picture screenshot(int settle = 4) {
@@ -137,9 +102,6 @@ class EngineTest : public ::testing::Test {
     std::remove(path.c_str());
     return p;
   }
-
-  AppWindowHandler* app_ = nullptr;
-  bool started_ = false;
 };
 
 }  // namespace enginetest
