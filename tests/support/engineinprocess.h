@@ -1,8 +1,8 @@
 // The engine in this process, headless, over the staged sample content: its window, the common
 // manager with its real managers and the game module, started as the executable starts them.
 // Without a window or GL context the test is skipped, except under CI, where it fails. Header
-// only: it needs every engine library and QUILL_STAGE_DIR, which only the suites that run the
-// engine have.
+// only: it needs every engine library and QUILL_STAGE_DIR, which only the suites added with
+// ENGINE STAGED have.
 #pragma once
 
 #include <gtest/gtest.h>
