@@ -376,12 +376,7 @@ void DynamicModel::loadFile(const char* fileName) {
     makeDefault();
     return;
   }
-  parser.setPunctuation("()");
-  if (!parseDmesh(parser)) {
-    makeDefault();
-    return;
-  }
-  addBackSides();
+  loadParsedDmesh(parser);
 }
 
 void DynamicModel::loadFromDmeshText(const char* text) {
@@ -391,6 +386,10 @@ void DynamicModel::loadFromDmeshText(const char* text) {
     makeDefault();
     return;
   }
+  loadParsedDmesh(parser);
+}
+
+void DynamicModel::loadParsedDmesh(TokenParser& parser) {
   parser.setPunctuation("()");
   if (!parseDmesh(parser)) {
     makeDefault();
