@@ -13,6 +13,7 @@
 #include "lib/interface/keybindsystem.h"
 #include "lib/keydict.h"
 #include "network/networkmanager.h"
+#include "tests/support/nullcommon.h"
 #include "tests/support/nullgame.h"
 
 class FakeGame : public NullGame {
@@ -99,27 +100,12 @@ class FakeConVars : public ConVarSystem {
   ConVarSystem* previous_;
 };
 
-class FakeCommon : public CommonSystem {
+class FakeCommon : public NullCommon {
  public:
   FakeCommon();
   ~FakeCommon() override;
-  void printf(const char*, ...) override {}
-  void errorBox(const char*, const char*) override {}
-  int assertBox(const char*, const char*) override { return 0; }
-  void* windowHandle() override { return nullptr; }
-  void* instanceHandle() override { return nullptr; }
-  bool hasSpatialSystem() override { return false; }
-  void setAllowMissingWorld(bool) override {}
-  void updateLoading() override {}
-  void processEvents() override {}
-  bool playVideo(const char*, const char*, bool) override { return false; }
   bool loadMap(const char* name, int serverFlag, int networkFlag) override;
   void unloadMap() override { ++unloads; }
-  void saveGameDicts() override {}
-  void waitLoading(int) override {}
-  void beginVidRestart() override {}
-  void endVidRestart(void*) override {}
-  const char* lastPrintedText() override { return ""; }
 
   std::vector<std::string> loads;  // "name server network"
   bool loadResult = true;
