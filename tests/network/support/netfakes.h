@@ -15,6 +15,7 @@
 #include "network/networkmanager.h"
 #include "tests/support/nullcommon.h"
 #include "tests/support/nullgame.h"
+#include "tests/support/nullkeybinds.h"
 
 class FakeGame : public NullGame {
  public:
@@ -115,24 +116,16 @@ class FakeCommon : public NullCommon {
   CommonSystem* previous_;
 };
 
-class FakeKeys : public KeyBindSystem {
+class FakeKeys : public NullKeyBinds {
  public:
   FakeKeys();
   ~FakeKeys() override;
-  void keyEvent(int, bool) override {}
-  void charEvent(int) override {}
-  void mouseEvent(int, int, int) override {}
-  void endFrame() override {}
   int getMode() override { return mode; }
   int setMode(int m) override {
     int old = mode;
     mode = m;
     return old;
   }
-  void releaseAllKeys() override {}
-  void restartInput() override {}
-  void pollInput() override {}
-  void setInputActive(bool) override {}
   // forward = frame mod 100, so every command differs from the one before.
   void getUserCmd(UserCmd* out, int time, int frame) override;
   int mode = 0;
