@@ -41,6 +41,18 @@ Vec3 vertexPosition(const DrawVertex& v) {
   return Vec3(v.xyz[0], v.xyz[1], v.xyz[2]);
 }
 
+// The triangle of the three indexes at `corners` into the vertices; false when one of them lies
+// outside the vertices.
+bool indexedTriangle(const DrawVertex* vertices, int numVertices, const int* corners, ConvexPolygon& tri) {
+  for (int k = 0; k < 3; k++)
+    if (corners[k] < 0 || corners[k] >= numVertices)
+      return false;
+  tri.numPoints = 3;
+  for (int k = 0; k < 3; k++)
+    tri.points[k] = vertexPosition(vertices[corners[k]]);
+  return true;
+}
+
 // Builds trm (type 9) from the planes; false when a face was refused or fewer than 4 planes.
 bool traceModelFromPlanes(TraceModel& trm, const List<Plane>& planes) {
   trm.clear(kTrmConvex);
@@ -145,14 +157,9 @@ bool CollisionManager::traceModelFromModel(const char* name, TraceModel& out) {
   bool tooMany = false;
   if (chosen >= 0 && rm->surface(renderModel, chosen, surf)) {
     for (int t = 0; t + 2 < surf.numIndexes && !tooMany; t += 3) {
-      const int a = surf.indexes[t], b = surf.indexes[t + 1], c = surf.indexes[t + 2];
-      if (a < 0 || b < 0 || c < 0 || a >= surf.numVertices || b >= surf.numVertices || c >= surf.numVertices)
-        continue;
       ConvexPolygon tri;
-      tri.numPoints = 3;
-      tri.points[0] = vertexPosition(surf.vertices[a]);
-      tri.points[1] = vertexPosition(surf.vertices[b]);
-      tri.points[2] = vertexPosition(surf.vertices[c]);
+      if (!indexedTriangle(surf.vertices, surf.numVertices, surf.indexes + t, tri))
+        continue;
       Plane p = tri.plane();
       Vec3 n = p.normal();
       if (n == Vec3())
@@ -214,17 +221,10 @@ int CollisionManager::createModel(const char* name, List<CollisionSurface*> surf
     const int contents = cm::materialContents(surf->material);
     if (surf->kind >= 0 && surf->kind <= 2) {
       PolygonSet set;
-      const int numVerts = surf->vertices.num();
       for (int t = 0; t + 2 < surf->indexes.num(); t += 3) {
-        const int a = surf->indexes[t], b = surf->indexes[t + 1], c = surf->indexes[t + 2];
-        if (a < 0 || b < 0 || c < 0 || a >= numVerts || b >= numVerts || c >= numVerts)
-          continue;
         ConvexPolygon tri;
-        tri.numPoints = 3;
-        tri.points[0] = vertexPosition(surf->vertices[a]);
-        tri.points[1] = vertexPosition(surf->vertices[b]);
-        tri.points[2] = vertexPosition(surf->vertices[c]);
-        set.append(tri);
+        if (indexedTriangle(surf->vertices.ptr(), surf->vertices.num(), surf->indexes.ptr() + t, tri))
+          set.append(tri);
       }
       set.mergeAll(true, true);
       for (int i = 0; i < set.num(); i++) {
@@ -308,15 +308,9 @@ int CollisionManager::modelFromRenderModel(const char* name) {
       for (int t = 0; t < surf.numIndexes / 3 && !givenUp; t++) {
         Vec3 n = surf.facePlanes ? surf.facePlanes[t].normal() : Vec3();
         if (!surf.facePlanes) {
-          const int a = surf.indexes[t * 3], b = surf.indexes[t * 3 + 1], c = surf.indexes[t * 3 + 2];
-          if (a < 0 || b < 0 || c < 0 || a >= surf.numVertices || b >= surf.numVertices ||
-              c >= surf.numVertices)
-            continue;
           ConvexPolygon tri;
-          tri.numPoints = 3;
-          tri.points[0] = vertexPosition(surf.vertices[a]);
-          tri.points[1] = vertexPosition(surf.vertices[b]);
-          tri.points[2] = vertexPosition(surf.vertices[c]);
+          if (!indexedTriangle(surf.vertices, surf.numVertices, surf.indexes + t * 3, tri))
+            continue;
           n = tri.plane().normal();
         }
         if (n == Vec3())

@@ -291,6 +291,27 @@ void shutdownNetworkSystem() {
   g_networkSystem = nullptr;
 }
 
+namespace {
+
+// "map" and "dedicated": the server starts on the map they name; when it cannot, the warning
+// ("could not ... '<map>'") and a disconnect.
+void startServerOnMap(const char* map, bool dedicated, const char* failure) {
+  KeyDict dict;
+  prepareMapChange(&dict);
+  if (g_conVarSystem)
+    g_conVarSystem->setString("si_map", map);
+  dict.set("si_map", map);
+  if (dedicated)
+    dict.set("dedicated", "1");
+  if (!g_networkManager->spawnServer(dict, dedicated, dedicated)) {
+    cmdPrintf("WARNING: %s '%s'\n", failure, map);
+    CmdArgs none;
+    cmdDisconnect(none);
+  }
+}
+
+}  // namespace
+
 void NETLoadMap(const CmdArgs& args) {
   if (!g_gameInterface || !g_networkManager)
     return;
@@ -299,16 +320,7 @@ void NETLoadMap(const CmdArgs& args) {
       g_cmdSystem->printf("NETLoadMap: invalid number of arguments\n");
     return;
   }
-  KeyDict dict;
-  prepareMapChange(&dict);
-  if (g_conVarSystem)
-    g_conVarSystem->setString("si_map", args.argv(1));
-  dict.set("si_map", args.argv(1));
-  if (!g_networkManager->spawnServer(dict, false, false)) {
-    cmdPrintf("WARNING: could not load map '%s'\n", args.argv(1));
-    CmdArgs none;
-    cmdDisconnect(none);
-  }
+  startServerOnMap(args.argv(1), false, "could not load map");
 }
 
 void cmdDedicated(const CmdArgs& args) {
@@ -319,17 +331,7 @@ void cmdDedicated(const CmdArgs& args) {
       g_cmdSystem->printf("usage: dedicated <map>\n");
     return;
   }
-  KeyDict dict;
-  prepareMapChange(&dict);
-  if (g_conVarSystem)
-    g_conVarSystem->setString("si_map", args.argv(1));
-  dict.set("si_map", args.argv(1));
-  dict.set("dedicated", "1");
-  if (!g_networkManager->spawnServer(dict, true, true)) {
-    cmdPrintf("WARNING: could not start a server on map '%s'\n", args.argv(1));
-    CmdArgs none;
-    cmdDisconnect(none);
-  }
+  startServerOnMap(args.argv(1), true, "could not start a server on map");
 }
 
 void cmdConnect(const CmdArgs& args) {

@@ -3,22 +3,15 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
 
 #include "sound/sndmanager.h"
 #include "sound/soundvars.h"
 
 namespace {
 
-class Hold {
- public:
-  explicit Hold(CriticalSection& cs) : cs_(cs) { cs_.lock(); }
-  ~Hold() { cs_.unlock(); }
-  Hold(const Hold&) = delete;
-  Hold& operator=(const Hold&) = delete;
-
- private:
-  CriticalSection& cs_;
-};
+// A scoped hold on a re-entrant critical section.
+using Hold = std::lock_guard<CriticalSection>;
 
 bool isAll(int channel) {
   return channel == -1 || channel == SoundEmitter::kAllChannels;

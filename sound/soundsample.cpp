@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/str.h"
@@ -11,16 +12,7 @@
 namespace {
 
 // A scoped hold on a re-entrant critical section.
-class Hold {
- public:
-  explicit Hold(CriticalSection& cs) : cs_(cs) { cs_.lock(); }
-  ~Hold() { cs_.unlock(); }
-  Hold(const Hold&) = delete;
-  Hold& operator=(const Hold&) = delete;
-
- private:
-  CriticalSection& cs_;
-};
+using Hold = std::lock_guard<CriticalSection>;
 
 float fadeLevelAt(int clock, int start, int duration, float from, float to) {
   const int elapsed = clock - start;

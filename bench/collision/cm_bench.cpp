@@ -117,43 +117,42 @@ const TraceModel& boxTrm() {
   return t;
 }
 
-void BM_QuillBoxSweep(benchmark::State& state) {
-  Scene& s = scene();
-  const Mat3 id = Mat3::identity();
+// Runs `trace` (true on a hit) on each segment in turn: the loop every benchmark here measures.
+template <typename Trace>
+void traceSegments(benchmark::State& state, const char* rate, Trace trace) {
+  const Scene& s = scene();
   size_t i = 0;
   int hits = 0;
-  TraceResult r;
-  for (auto _ : state) {
-    const Segment& seg = s.segments[i++ & 4095];
-    s.cm.translation(&r, seg.a, seg.b, &boxTrm(), id, -1, s.model, Vec3(), id);
-    hits += r.fraction < 1.0f;
-  }
-  state.counters["sweeps/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+  for (auto _ : state)
+    hits += trace(s.segments[i++ & 4095]);
+  state.counters[rate] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
   state.counters["hit%"] = 100.0 * hits / double(state.iterations());
+}
+
+// Our translation of `trm` (a ray when null) along each segment through the terrain.
+void quillTranslations(benchmark::State& state, const char* rate, const TraceModel* trm) {
+  Scene& s = scene();
+  const Mat3 id = Mat3::identity();
+  TraceResult r;
+  traceSegments(state, rate, [&](const Segment& seg) {
+    s.cm.translation(&r, seg.a, seg.b, trm, id, -1, s.model, Vec3(), id);
+    return r.fraction < 1.0f;
+  });
+}
+
+void BM_QuillBoxSweep(benchmark::State& state) {
+  quillTranslations(state, "sweeps/s", &boxTrm());
 }
 
 void BM_QuillRay(benchmark::State& state) {
-  Scene& s = scene();
-  const Mat3 id = Mat3::identity();
-  size_t i = 0;
-  int hits = 0;
-  TraceResult r;
-  for (auto _ : state) {
-    const Segment& seg = s.segments[i++ & 4095];
-    s.cm.translation(&r, seg.a, seg.b, nullptr, id, -1, s.model, Vec3(), id);
-    hits += r.fraction < 1.0f;
-  }
-  state.counters["rays/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-  state.counters["hit%"] = 100.0 * hits / double(state.iterations());
+  quillTranslations(state, "rays/s", nullptr);
 }
 
 #if QUILL_HAVE_BULLET
-void BM_BulletBoxSweep(benchmark::State& state) {
+// The library's sweep of `shape` along each segment, unturned.
+void bulletSweeps(benchmark::State& state, const btConvexShape* shape) {
   Scene& s = scene();
-  size_t i = 0;
-  int hits = 0;
-  for (auto _ : state) {
-    const Segment& seg = s.segments[i++ & 4095];
+  traceSegments(state, "sweeps/s", [&](const Segment& seg) {
     const btVector3 a(seg.a.x, seg.a.y, seg.a.z), b(seg.b.x, seg.b.y, seg.b.z);
     btCollisionWorld::ClosestConvexResultCallback cb(a, b);
     btTransform from, to;
@@ -161,26 +160,23 @@ void BM_BulletBoxSweep(benchmark::State& state) {
     to.setIdentity();
     from.setOrigin(a);
     to.setOrigin(b);
-    s.world->convexSweepTest(s.box, from, to, cb);
-    hits += cb.hasHit();
-  }
-  state.counters["sweeps/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-  state.counters["hit%"] = 100.0 * hits / double(state.iterations());
+    s.world->convexSweepTest(shape, from, to, cb);
+    return cb.hasHit();
+  });
+}
+
+void BM_BulletBoxSweep(benchmark::State& state) {
+  bulletSweeps(state, scene().box);
 }
 
 void BM_BulletRay(benchmark::State& state) {
   Scene& s = scene();
-  size_t i = 0;
-  int hits = 0;
-  for (auto _ : state) {
-    const Segment& seg = s.segments[i++ & 4095];
+  traceSegments(state, "rays/s", [&](const Segment& seg) {
     const btVector3 a(seg.a.x, seg.a.y, seg.a.z), b(seg.b.x, seg.b.y, seg.b.z);
     btCollisionWorld::ClosestRayResultCallback cb(a, b);
     s.world->rayTest(a, b, cb);
-    hits += cb.hasHit();
-  }
-  state.counters["rays/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-  state.counters["hit%"] = 100.0 * hits / double(state.iterations());
+    return cb.hasHit();
+  });
 }
 BENCHMARK(BM_BulletBoxSweep);
 BENCHMARK(BM_BulletRay);
@@ -222,37 +218,21 @@ Vec3 turnPoint(const Segment& seg) {
 }
 
 void BM_QuillTrmTranslation(benchmark::State& state) {
-  Scene& s = scene();
-  const TraceModel& trm = shapeTrm(int(state.range(0)));
-  const Mat3 id = Mat3::identity();
-  size_t i = 0;
-  int hits = 0;
-  TraceResult r;
-  for (auto _ : state) {
-    const Segment& seg = s.segments[i++ & 4095];
-    s.cm.translation(&r, seg.a, seg.b, &trm, id, -1, s.model, Vec3(), id);
-    hits += r.fraction < 1.0f;
-  }
   state.SetLabel(kShapeNames[state.range(0)]);
-  state.counters["sweeps/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-  state.counters["hit%"] = 100.0 * hits / double(state.iterations());
+  quillTranslations(state, "sweeps/s", &shapeTrm(int(state.range(0))));
 }
 
 void BM_QuillTrmRotation(benchmark::State& state) {
   Scene& s = scene();
   const TraceModel& trm = shapeTrm(int(state.range(0)));
   const Mat3 id = Mat3::identity();
-  size_t i = 0;
-  int hits = 0;
   TraceResult r;
-  for (auto _ : state) {
-    const Vec3 at = turnPoint(s.segments[i++ & 4095]);
-    s.cm.rotation(&r, at, quarterTurn(at), &trm, id, -1, s.model, Vec3(), id);
-    hits += r.fraction < 1.0f;
-  }
   state.SetLabel(kShapeNames[state.range(0)]);
-  state.counters["turns/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-  state.counters["hit%"] = 100.0 * hits / double(state.iterations());
+  traceSegments(state, "turns/s", [&](const Segment& seg) {
+    const Vec3 at = turnPoint(seg);
+    s.cm.rotation(&r, at, quarterTurn(at), &trm, id, -1, s.model, Vec3(), id);
+    return r.fraction < 1.0f;
+  });
 }
 
 BENCHMARK(BM_QuillTrmTranslation)->DenseRange(0, kShapes - 1);
@@ -275,25 +255,8 @@ btConvexHullShape* hullOf(int kind) {
 }
 
 void BM_BulletHullSweep(benchmark::State& state) {
-  Scene& s = scene();
-  btConvexHullShape* hull = hullOf(int(state.range(0)));
-  size_t i = 0;
-  int hits = 0;
-  for (auto _ : state) {
-    const Segment& seg = s.segments[i++ & 4095];
-    const btVector3 a(seg.a.x, seg.a.y, seg.a.z), b(seg.b.x, seg.b.y, seg.b.z);
-    btCollisionWorld::ClosestConvexResultCallback cb(a, b);
-    btTransform from, to;
-    from.setIdentity();
-    to.setIdentity();
-    from.setOrigin(a);
-    to.setOrigin(b);
-    s.world->convexSweepTest(hull, from, to, cb);
-    hits += cb.hasHit();
-  }
   state.SetLabel(kShapeNames[state.range(0)]);
-  state.counters["sweeps/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-  state.counters["hit%"] = 100.0 * hits / double(state.iterations());
+  bulletSweeps(state, hullOf(int(state.range(0))));
 }
 
 // The quarter turn as the library sweeps it: from the unturned to the turned transform in place.
@@ -301,10 +264,9 @@ void BM_BulletHullTurn(benchmark::State& state) {
   Scene& s = scene();
   btConvexHullShape* hull = hullOf(int(state.range(0)));
   const btQuaternion turned(btVector3(0, 1, 0), btScalar(M_PI / 2));
-  size_t i = 0;
-  int hits = 0;
-  for (auto _ : state) {
-    const Vec3 at = turnPoint(s.segments[i++ & 4095]);
+  state.SetLabel(kShapeNames[state.range(0)]);
+  traceSegments(state, "turns/s", [&](const Segment& seg) {
+    const Vec3 at = turnPoint(seg);
     const btVector3 p(at.x, at.y, at.z);
     btCollisionWorld::ClosestConvexResultCallback cb(p, p);
     btTransform from, to;
@@ -313,11 +275,8 @@ void BM_BulletHullTurn(benchmark::State& state) {
     to.setOrigin(p);
     to.setRotation(turned);
     s.world->convexSweepTest(hull, from, to, cb);
-    hits += cb.hasHit();
-  }
-  state.SetLabel(kShapeNames[state.range(0)]);
-  state.counters["turns/s"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-  state.counters["hit%"] = 100.0 * hits / double(state.iterations());
+    return cb.hasHit();
+  });
 }
 
 BENCHMARK(BM_BulletHullSweep)->DenseRange(0, kShapes - 1);

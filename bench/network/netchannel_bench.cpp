@@ -29,9 +29,11 @@ constexpr double kBytesPerBatch =
     kReliablePerBatch * kReliableBytes + kUnreliablePerBatch * kUnreliableBytes + kFragmentedBytes;
 const uint8_t kLoopback[4] = {127, 0, 0, 1};
 
-void setRates(benchmark::State& state, double messages, double bytes) {
+// The figures of a run that sent `perBatch` messages a batch and saw `messages` arrive.
+void setRates(benchmark::State& state, double messages, double bytes, int perBatch) {
   state.counters["msgs/s"] = benchmark::Counter(messages, benchmark::Counter::kIsRate);
   state.counters["MB/s"] = benchmark::Counter(bytes / 1e6, benchmark::Counter::kIsRate);
+  state.counters["lost"] = double(state.iterations()) * perBatch - messages;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -52,12 +54,39 @@ struct End {
   PlatformSocket socket = 0;
   NetAddress address;
   std::unique_ptr<NetChannel> channel = std::make_unique<NetChannel>();
+  ~End() {
+    if (socket)
+      platformUdpClose(socket);
+  }
 };
 
+// The two ends of one channel on loopback sockets: `a` the client side, `b` the server side.
+bool openChannel(End& a, End& b) {
+  KeyDict::initPools();
+  a.socket = platformUdpOpen(kLoopback, -1);
+  b.socket = platformUdpOpen(kLoopback, -1);
+  if (!a.socket || !b.socket)
+    return false;
+  platformUdpLocalAddress(a.socket, a.address.ip, &a.address.port);
+  platformUdpLocalAddress(b.socket, b.address.ip, &b.address.port);
+  b.channel->setup(NetChannel::kServerSide, a.address, a.address.port);
+  a.channel->setup(NetChannel::kClientSide, b.address, a.address.port);
+  a.channel->channelId = b.channel->channelId;
+  return true;
+}
+
+// What arrived of a batch.
 struct Counts {
   int reliable = 0;
   int unreliable = 0;
   int fragmented = 0;
+  bool wholeBatch() const {
+    return reliable >= kReliablePerBatch && unreliable + fragmented >= kUnreliablePerBatch + 1;
+  }
+  int messages() const { return reliable + unreliable + fragmented; }
+  double bytes() const {
+    return reliable * kReliableBytes + unreliable * kUnreliableBytes + fragmented * kFragmentedBytes;
+  }
 };
 
 bool countReliable(void* context, BitMsg&) {
@@ -92,20 +121,12 @@ int drain(End& end, Counts* counts) {
 }
 
 void BM_NetChannel(benchmark::State& state) {
-  KeyDict::initPools();
   End a;  // sender (client side)
   End b;  // receiver (server side)
-  a.socket = platformUdpOpen(kLoopback, -1);
-  b.socket = platformUdpOpen(kLoopback, -1);
-  if (!a.socket || !b.socket) {
+  if (!openChannel(a, b)) {
     state.SkipWithError("no loopback sockets");
     return;
   }
-  platformUdpLocalAddress(a.socket, a.address.ip, &a.address.port);
-  platformUdpLocalAddress(b.socket, b.address.ip, &b.address.port);
-  b.channel->setup(NetChannel::kServerSide, a.address, a.address.port);
-  a.channel->setup(NetChannel::kClientSide, b.address, a.address.port);
-  a.channel->channelId = b.channel->channelId;
   SocketSender toB(a.socket);
   SocketSender toA(b.socket);
   std::vector<uint8_t> payload(kFragmentedBytes, 0x5a);
@@ -144,18 +165,12 @@ void BM_NetChannel(benchmark::State& state) {
         }
       }
     }
-    for (int idle = 0; idle < 1000 && (counts.reliable < kReliablePerBatch ||
-                                       counts.unreliable + counts.fragmented < kUnreliablePerBatch + 1);
-         ++idle)
+    for (int idle = 0; idle < 1000 && !counts.wholeBatch(); ++idle)
       drain(b, &counts);
-    delivered += counts.reliable + counts.unreliable + counts.fragmented;
-    bytes += counts.reliable * kReliableBytes + counts.unreliable * kUnreliableBytes +
-             counts.fragmented * kFragmentedBytes;
+    delivered += counts.messages();
+    bytes += counts.bytes();
   }
-  setRates(state, delivered, bytes);
-  state.counters["lost"] = double(state.iterations()) * kMessagesPerBatch - delivered;
-  platformUdpClose(a.socket);
-  platformUdpClose(b.socket);
+  setRates(state, delivered, bytes, kMessagesPerBatch);
 }
 BENCHMARK(BM_NetChannel)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
@@ -163,86 +178,106 @@ BENCHMARK(BM_NetChannel)->Unit(benchmark::kMicrosecond)->UseRealTime();
 // ENet, the same batches: reliable on channel 0, unreliable on channel 1, the large one as an
 // unreliable fragmented packet.
 
-void BM_ENet(benchmark::State& state) {
-  static const bool initialised = enet_initialize() == 0;
-  if (!initialised) {
-    state.SkipWithError("enet_initialize failed");
-    return;
-  }
-  ENetAddress address;
-  enet_address_set_host(&address, "127.0.0.1");
-  address.port = 0;
-  ENetHost* server = enet_host_create(&address, 1, 2, 0, 0);
-  ENetHost* client = enet_host_create(nullptr, 1, 2, 0, 0);
-  if (!server || !client) {
-    state.SkipWithError("enet_host_create failed");
-    return;
-  }
-  ENetAddress bound;
-  enet_socket_get_address(server->socket, &bound);
-  enet_address_set_host(&bound, "127.0.0.1");
-  ENetPeer* peer = enet_host_connect(client, &bound, 2, 0);
+// A client connected to a server over loopback.
+struct ENetLink {
+  ENetHost* server = nullptr;
+  ENetHost* client = nullptr;
+  ENetPeer* peer = nullptr;
   ENetEvent event;
-  bool connected = false;
-  for (int i = 0; i < 2000 && !connected; ++i) {
-    enet_host_service(server, &event, 1);
-    while (enet_host_service(client, &event, 0) > 0)
-      connected = connected || event.type == ENET_EVENT_TYPE_CONNECT;
+
+  // Null once connected with `channels` channels, else what failed.
+  const char* open(size_t channels) {
+    static const bool initialised = enet_initialize() == 0;
+    if (!initialised)
+      return "enet_initialize failed";
+    ENetAddress address;
+    enet_address_set_host(&address, "127.0.0.1");
+    address.port = 0;
+    server = enet_host_create(&address, 1, channels, 0, 0);
+    client = enet_host_create(nullptr, 1, channels, 0, 0);
+    if (!server || !client)
+      return "enet_host_create failed";
+    ENetAddress bound;
+    enet_socket_get_address(server->socket, &bound);
+    enet_address_set_host(&bound, "127.0.0.1");
+    peer = enet_host_connect(client, &bound, channels, 0);
+    bool connected = false;
+    for (int i = 0; i < 2000 && !connected; ++i) {
+      enet_host_service(server, &event, 1);
+      while (enet_host_service(client, &event, 0) > 0)
+        connected = connected || event.type == ENET_EVENT_TYPE_CONNECT;
+    }
+    return connected ? nullptr : "enet did not connect";
   }
-  if (!connected) {
-    state.SkipWithError("enet did not connect");
+  // Every packet waiting for the server, handed to `received` (packet, channel) and freed.
+  template <typename Received>
+  void serviceServer(Received received) {
+    while (enet_host_service(server, &event, 0) > 0) {
+      if (event.type != ENET_EVENT_TYPE_RECEIVE)
+        continue;
+      received(*event.packet, int(event.channelID));
+      enet_packet_destroy(event.packet);
+    }
+  }
+  // Whatever waits for the client (the server's acknowledgements).
+  void serviceClient() {
+    while (enet_host_service(client, &event, 0) > 0) {
+    }
+  }
+  ~ENetLink() {
+    if (peer)
+      enet_peer_reset(peer);
+    if (client)
+      enet_host_destroy(client);
+    if (server)
+      enet_host_destroy(server);
+  }
+};
+
+void BM_ENet(benchmark::State& state) {
+  ENetLink link;
+  if (const char* error = link.open(2)) {
+    state.SkipWithError(error);
     return;
   }
   std::vector<uint8_t> payload(kFragmentedBytes, 0x5a);
   double delivered = 0;
   double bytes = 0;
   auto serviceServer = [&](Counts& counts) {
-    while (enet_host_service(server, &event, 0) > 0) {
-      if (event.type != ENET_EVENT_TYPE_RECEIVE)
-        continue;
-      const size_t length = event.packet->dataLength;
-      if (event.channelID == 0)
+    link.serviceServer([&](const ENetPacket& packet, int channel) {
+      if (channel == 0)
         ++counts.reliable;
-      else if (length == size_t(kFragmentedBytes))
+      else if (packet.dataLength == size_t(kFragmentedBytes))
         ++counts.fragmented;
       else
         ++counts.unreliable;
-      enet_packet_destroy(event.packet);
-    }
+    });
   };
   for (auto _ : state) {
     Counts counts;
     for (int i = 0; i < kReliablePerBatch; ++i)
-      enet_peer_send(peer, 0, enet_packet_create(payload.data(), kReliableBytes, ENET_PACKET_FLAG_RELIABLE));
+      enet_peer_send(link.peer, 0,
+                     enet_packet_create(payload.data(), kReliableBytes, ENET_PACKET_FLAG_RELIABLE));
     for (int i = 0; i <= kUnreliablePerBatch; ++i) {
       const bool fragmented = i == kUnreliablePerBatch;
-      enet_peer_send(peer, 1,
+      enet_peer_send(link.peer, 1,
                      enet_packet_create(payload.data(), fragmented ? kFragmentedBytes : kUnreliableBytes,
                                         fragmented ? ENET_PACKET_FLAG_UNRELIABLE_FRAGMENT : 0));
-      enet_host_flush(client);
+      enet_host_flush(link.client);
       if (i % 8 == 7 || fragmented) {
         serviceServer(counts);
-        while (enet_host_service(client, &event, 0) > 0) {
-        }
+        link.serviceClient();
       }
     }
-    for (int idle = 0; idle < 1000 && (counts.reliable < kReliablePerBatch ||
-                                       counts.unreliable + counts.fragmented < kUnreliablePerBatch + 1);
-         ++idle) {
-      enet_host_flush(client);
+    for (int idle = 0; idle < 1000 && !counts.wholeBatch(); ++idle) {
+      enet_host_flush(link.client);
       serviceServer(counts);
-      while (enet_host_service(client, &event, 0) > 0) {
-      }
+      link.serviceClient();
     }
-    delivered += counts.reliable + counts.unreliable + counts.fragmented;
-    bytes += counts.reliable * kReliableBytes + counts.unreliable * kUnreliableBytes +
-             counts.fragmented * kFragmentedBytes;
+    delivered += counts.messages();
+    bytes += counts.bytes();
   }
-  setRates(state, delivered, bytes);
-  state.counters["lost"] = double(state.iterations()) * kMessagesPerBatch - delivered;
-  enet_peer_reset(peer);
-  enet_host_destroy(client);
-  enet_host_destroy(server);
+  setRates(state, delivered, bytes, kMessagesPerBatch);
 }
 BENCHMARK(BM_ENet)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
@@ -260,20 +295,12 @@ void setCpuPerMessage(benchmark::State& state, std::clock_t cpu, double messages
 }
 
 void BM_NetChannelFragmented(benchmark::State& state) {
-  KeyDict::initPools();
   End a;
   End b;
-  a.socket = platformUdpOpen(kLoopback, -1);
-  b.socket = platformUdpOpen(kLoopback, -1);
-  if (!a.socket || !b.socket) {
+  if (!openChannel(a, b)) {
     state.SkipWithError("no loopback sockets");
     return;
   }
-  platformUdpLocalAddress(a.socket, a.address.ip, &a.address.port);
-  platformUdpLocalAddress(b.socket, b.address.ip, &b.address.port);
-  b.channel->setup(NetChannel::kServerSide, a.address, a.address.port);
-  a.channel->setup(NetChannel::kClientSide, b.address, a.address.port);
-  a.channel->channelId = b.channel->channelId;
   SocketSender toB(a.socket);
   std::vector<uint8_t> payload(kBigBytes, 0x5a);
   std::vector<uint8_t> buffer(NetChannel::kMaxPayloadSize);
@@ -295,78 +322,41 @@ void BM_NetChannelFragmented(benchmark::State& state) {
       drain(b, &counts);
     delivered += counts.fragmented;
   }
-  setRates(state, delivered, delivered * kBigBytes);
+  setRates(state, delivered, delivered * kBigBytes, kBigPerBatch);
   setCpuPerMessage(state, std::clock() - cpuStart, delivered);
-  state.counters["lost"] = double(state.iterations()) * kBigPerBatch - delivered;
-  platformUdpClose(a.socket);
-  platformUdpClose(b.socket);
 }
 BENCHMARK(BM_NetChannelFragmented)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_ENetReliableFragmented(benchmark::State& state) {
-  static const bool initialised = enet_initialize() == 0;
-  if (!initialised) {
-    state.SkipWithError("enet_initialize failed");
-    return;
-  }
-  ENetAddress address;
-  enet_address_set_host(&address, "127.0.0.1");
-  address.port = 0;
-  ENetHost* server = enet_host_create(&address, 1, 1, 0, 0);
-  ENetHost* client = enet_host_create(nullptr, 1, 1, 0, 0);
-  if (!server || !client) {
-    state.SkipWithError("enet_host_create failed");
-    return;
-  }
-  ENetAddress bound;
-  enet_socket_get_address(server->socket, &bound);
-  enet_address_set_host(&bound, "127.0.0.1");
-  ENetPeer* peer = enet_host_connect(client, &bound, 1, 0);
-  ENetEvent event;
-  bool connected = false;
-  for (int i = 0; i < 2000 && !connected; ++i) {
-    enet_host_service(server, &event, 1);
-    while (enet_host_service(client, &event, 0) > 0)
-      connected = connected || event.type == ENET_EVENT_TYPE_CONNECT;
-  }
-  if (!connected) {
-    state.SkipWithError("enet did not connect");
+  ENetLink link;
+  if (const char* error = link.open(1)) {
+    state.SkipWithError(error);
     return;
   }
   std::vector<uint8_t> payload(kBigBytes, 0x5a);
   double delivered = 0;
   auto serviceServer = [&](int& received) {
-    while (enet_host_service(server, &event, 0) > 0) {
-      if (event.type != ENET_EVENT_TYPE_RECEIVE)
-        continue;
-      received += event.packet->dataLength == size_t(kBigBytes) ? 1 : 0;
-      enet_packet_destroy(event.packet);
-    }
+    link.serviceServer(
+        [&](const ENetPacket& packet, int) { received += packet.dataLength == size_t(kBigBytes) ? 1 : 0; });
   };
   const std::clock_t cpuStart = std::clock();
   for (auto _ : state) {
     int received = 0;
     for (int i = 0; i < kBigPerBatch; ++i) {
-      enet_peer_send(peer, 0, enet_packet_create(payload.data(), kBigBytes, ENET_PACKET_FLAG_RELIABLE));
-      enet_host_flush(client);
+      enet_peer_send(link.peer, 0, enet_packet_create(payload.data(), kBigBytes, ENET_PACKET_FLAG_RELIABLE));
+      enet_host_flush(link.client);
       serviceServer(received);
-      while (enet_host_service(client, &event, 0) > 0) {
-      }
+      link.serviceClient();
     }
     for (int idle = 0; idle < 1000 && received < kBigPerBatch; ++idle) {
-      enet_host_flush(client);
+      enet_host_flush(link.client);
       serviceServer(received);
-      while (enet_host_service(client, &event, 0) > 0) {
-      }
+      link.serviceClient();
     }
     delivered += received;
   }
-  setRates(state, delivered, delivered * kBigBytes);
+  setRates(state, delivered, delivered * kBigBytes, kBigPerBatch);
   setCpuPerMessage(state, std::clock() - cpuStart, delivered);
-  state.counters["lost"] = double(state.iterations()) * kBigPerBatch - delivered;
-  enet_peer_reset(peer);
-  enet_host_destroy(client);
-  enet_host_destroy(server);
 }
 BENCHMARK(BM_ENetReliableFragmented)->Unit(benchmark::kMicrosecond)->UseRealTime();
 

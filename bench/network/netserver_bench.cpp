@@ -18,39 +18,22 @@
 #include "lib/keydict.h"
 #include "network/networkmanager.h"
 #include "platform/net.h"
+#include "tests/network/support/netfakes.h"
 #include "tests/support/nullgame.h"
 
 namespace {
 
 const uint8_t kLoopback[4] = {127, 0, 0, 1};
 
-int pump(NetworkManager& manager) {
-  static uint8_t buffer[16384];
-  int count = 0;
-  for (;;) {
-    BitMsg msg(buffer, sizeof(buffer));
-    NetAddress from;
-    if (!manager.getPacket(msg, from))
-      return count;
-    manager.packetEvent(from, msg);
-    ++count;
-  }
-}
-
 void BM_ServerStepUnderFlood(benchmark::State& state) {
   KeyDict::initPools();
   NullGame game;
   GameInterface* previous = g_gameInterface;
   g_gameInterface = &game;
-  netPinSockets(kLoopback);
-  auto server = std::make_unique<NetworkManager>();
-  auto client = std::make_unique<NetworkManager>();
-  server->init();
-  client->init();
-  server->serverFlag = server->networkFlag = true;
-  server->serverId = server->firstServerId = 99;
+  std::unique_ptr<NetworkManager> server = makeManager();
+  std::unique_ptr<NetworkManager> client = makeManager();
   PlatformSocket stranger = platformUdpOpen(kLoopback, -1);
-  if (!server->openSocket() || !stranger) {
+  if (!startServer(*server, 99) || !stranger) {
     state.SkipWithError("no loopback sockets");
     g_gameInterface = previous;
     return;

@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
-
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wall"
 #pragma GCC diagnostic ignored "-Wextra"
@@ -28,6 +26,7 @@
 #include "render/texture/imageresample.h"
 #include "render/texture/texmgrinfo.h"
 #include "system/cmdmanager.h"
+#include "tests/render/texture/support/ovidwriter.h"
 
 namespace {
 
@@ -62,6 +61,16 @@ const Bytes& picture() {
   return rgb;
 }
 
+// The picture's rows bottom first, blue-green-red: the usual layout of both TGA and BMP.
+void appendBottomUpBgr(Bytes& b) {
+  const Bytes& p = picture();
+  for (int y = kSide - 1; y >= 0; --y)
+    for (int x = 0; x < kSide; ++x) {
+      const uint8_t* q = &p[(size_t(y) * kSide + x) * 3];
+      b.insert(b.end(), {q[2], q[1], q[0]});
+    }
+}
+
 const Bytes& tgaFile() {
   static Bytes file = [] {
     Bytes b(18, 0);
@@ -69,13 +78,7 @@ const Bytes& tgaFile() {
     put16(b, 12, kSide);
     put16(b, 14, kSide);
     b[16] = 24;
-    const Bytes& p = picture();
-    // Bottom row first, blue-green-red, the usual layout.
-    for (int y = kSide - 1; y >= 0; --y)
-      for (int x = 0; x < kSide; ++x) {
-        const uint8_t* q = &p[(size_t(y) * kSide + x) * 3];
-        b.insert(b.end(), {q[2], q[1], q[0]});
-      }
+    appendBottomUpBgr(b);
     return b;
   }();
   return file;
@@ -93,12 +96,7 @@ const Bytes& bmpFile() {
     put32(b, 22, kSide);
     put16(b, 26, 1);
     put16(b, 28, 24);
-    const Bytes& p = picture();
-    for (int y = kSide - 1; y >= 0; --y)
-      for (int x = 0; x < kSide; ++x) {
-        const uint8_t* q = &p[(size_t(y) * kSide + x) * 3];
-        b.insert(b.end(), {q[2], q[1], q[0]});
-      }
+    appendBottomUpBgr(b);
     return b;
   }();
   return file;
@@ -124,32 +122,7 @@ const Bytes& ddsFile() {
 }
 
 const Bytes& jpegFile() {
-  static Bytes file = [] {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr error;
-    cinfo.err = jpeg_std_error(&error);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = kSide;
-    cinfo.image_height = kSide;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 90, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    const Bytes& p = picture();
-    while (cinfo.next_scanline < cinfo.image_height) {
-      JSAMPROW row = const_cast<JSAMPROW>(&p[size_t(cinfo.next_scanline) * kSide * 3]);
-      jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    Bytes out(buffer, buffer + size);
-    free(buffer);
-    return out;
-  }();
+  static const Bytes file = textest::encodeJpeg(picture(), kSide, kSide, 90);
   return file;
 }
 

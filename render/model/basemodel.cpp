@@ -96,6 +96,20 @@ SurfaceGeometry* BaseModel::allocGeometry(int numVerts, int numIndexes) {
                               mode_ == kModelGpuBuffers);
 }
 
+SurfaceGeometry* BaseModel::geometryOf(const std::vector<DrawVertex>& verts, const std::vector<int>& indexes) {
+  SurfaceGeometry* g = allocGeometry(int(verts.size()), int(indexes.size()));
+  if (!g)
+    return nullptr;
+  if (!verts.empty())
+    std::memcpy(g->verts, verts.data(), verts.size() * sizeof(DrawVertex));
+  if (!indexes.empty())
+    std::memcpy(g->indexes, indexes.data(), indexes.size() * sizeof(int));
+  g->bounds.clear();
+  for (const DrawVertex& dv : verts)
+    g->bounds.addPoint(Vec3(dv.xyz[0], dv.xyz[1], dv.xyz[2]));
+  return g;
+}
+
 SurfaceGeometry* BaseModel::allocGeometryForMode(int numVerts, int numIndexes, int flags, bool gpuBuffers) {
   if (!g_renderModelSystem)
     return nullptr;
@@ -389,18 +403,11 @@ bool BaseModel::parseMesh(TokenParser& parser) {
     if (!reader.keyword("}"))
       return false;
 
-    SurfaceGeometry* g = allocGeometry(numVerts, numTris * 3);
+    SurfaceGeometry* g = geometryOf(verts, indexes);
     if (!g) {
       reader.refuse("no geometry for the mesh");
       return false;
     }
-    if (numVerts > 0)
-      std::memcpy(g->verts, verts.data(), verts.size() * sizeof(DrawVertex));
-    if (numTris > 0)
-      std::memcpy(g->indexes, indexes.data(), indexes.size() * sizeof(int));
-    g->bounds.clear();
-    for (const DrawVertex& dv : verts)
-      g->bounds.addPoint(Vec3(dv.xyz[0], dv.xyz[1], dv.xyz[2]));
     if (version == 1)
       deriveTangents(g->verts, numVerts, g->indexes, numTris * 3, g->planes, false);
     else

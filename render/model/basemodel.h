@@ -4,6 +4,8 @@
 // render-model manager. Main thread only.
 #pragma once
 
+#include <vector>
+
 #include "lib/interface/rendermodelsystem.h"
 #include "lib/list.h"
 #include "lib/str.h"
@@ -98,6 +100,9 @@ class BaseModel : public RenderModel {
   // Parses a pushed text, then adds back sides and drops coplanar edges; the default box on failure.
   void loadParsed(TokenParser& parser);
   void uploadSurface(const ModelSurface& surface);
+  // A geometry record holding a parsed mesh's vertices and indexes, bounded by its vertices; null
+  // when none could be had.
+  SurfaceGeometry* geometryOf(const std::vector<DrawVertex>& verts, const std::vector<int>& indexes);
 
   String name_;
   List<SurfaceGeometry*> geometry_;

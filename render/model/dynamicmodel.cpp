@@ -346,24 +346,17 @@ bool DynamicModel::parseDmesh(TokenParser& parser) {
     if (!reader.keyword("}"))
       return false;
 
-    SurfaceGeometry* g = allocGeometry(numVerts, numTris * 3);
+    SurfaceGeometry* g = geometryOf(verts, indexes);
     if (!g) {
       reader.refuse("no geometry for the mesh");
       return false;
     }
-    if (numVerts > 0)
-      std::memcpy(g->verts, verts.data(), verts.size() * sizeof(DrawVertex));
-    if (numTris > 0)
-      std::memcpy(g->indexes, indexes.data(), indexes.size() * sizeof(int));
     VertexInfluence* influence = new VertexInfluence[size_t(numVerts > 0 ? numVerts : 1)];
     if (numVerts > 0)
       std::memcpy(influence, weights.data(), weights.size() * sizeof(VertexInfluence));
     influences_.append(influence);
     deriveNormalsAndTangents(g->verts, numVerts, g->indexes, numTris * 3, g->planes, false);
     g->facetsValid = 1;
-    g->bounds.clear();
-    for (const DrawVertex& dv : verts)
-      g->bounds.addPoint(Vec3(dv.xyz[0], dv.xyz[1], dv.xyz[2]));
     // Skinned vertices move: the box must hold any rotation of the mesh about its centre.
     g->bounds.toSphereBox();
     addSurface({material, g, 0});
@@ -383,12 +376,7 @@ void DynamicModel::loadFile(const char* fileName) {
     makeDefault();
     return;
   }
-  parser.setPunctuation("()");
-  if (!parseDmesh(parser)) {
-    makeDefault();
-    return;
-  }
-  addBackSides();
+  loadParsedDmesh(parser);
 }
 
 void DynamicModel::loadFromDmeshText(const char* text) {
@@ -398,6 +386,10 @@ void DynamicModel::loadFromDmeshText(const char* text) {
     makeDefault();
     return;
   }
+  loadParsedDmesh(parser);
+}
+
+void DynamicModel::loadParsedDmesh(TokenParser& parser) {
   parser.setPunctuation("()");
   if (!parseDmesh(parser)) {
     makeDefault();

@@ -68,6 +68,8 @@ class DynamicModel : public BaseModel {
  private:
   void releaseJointData();
   bool parseDmesh(TokenParser& parser);
+  // Parses a pushed ".dmesh" text, then adds back sides; the default box on failure.
+  void loadParsedDmesh(TokenParser& parser);
 
   List<VertexInfluence*> influences_;
   List<ModelJoint> joints_;

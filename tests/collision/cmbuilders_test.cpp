@@ -186,6 +186,24 @@ TEST_F(Builders, CreateModel) {
   EXPECT_EQ(cm.numModels(), 4);
 }
 
+TEST_F(Builders, CreateModelSkipsTrianglesWithCornersOutsideTheVertices) {
+  // The square of CreateModel with triangles naming vertices it does not have, before, between
+  // and after its own: they are left out, the square's polygon is as it was.
+  CollisionSurface square;
+  square.kind = 0;
+  square.material = materials.find("solid");
+  for (const Vec3& p : {v(0, 0, 0), v(10, 0, 0), v(10, 10, 0), v(0, 10, 0)})
+    square.vertices.append(vertex(p));
+  for (int i : {-1, 1, 2, 0, 1, 2, 0, 4, 2, 0, 2, 3, 0, 2, 1000})
+    square.indexes.append(i);
+  List<CollisionSurface*> list;
+  list.append(&square);
+  const cmModel_t& m = *cm.model(cm.createModel("square", list));
+  ASSERT_EQ(m.polygons.num(), 1);
+  EXPECT_EQ(m.polygons[0]->winding.numPoints, 4);
+  EXPECT_EQ(m.bounds, Bounds(v(0, 0, 0), v(10, 10, 0)));
+}
+
 TEST_F(Builders, CreateModelBrushFromPlanesHasEdgeNormals) {
   CollisionSurface brush;
   brush.kind = 3;

@@ -270,6 +270,21 @@ float referenceRay(const Bounds& B, const Vec3& a, const Vec3& b) {
   return withSlack;
 }
 
+// The nearest of `reference`'s answers over the boxes: 2 when none is hit, -2 when one of them is
+// too close to call.
+template <typename Reference>
+float nearestOf(const std::vector<Bounds>& boxes, Reference reference) {
+  float best = 2.0f;
+  for (const Bounds& B : boxes) {
+    const float f = reference(B);
+    if (f == -2.0f)
+      return -2.0f;
+    if (f >= 0.0f)
+      best = std::min(best, f);
+  }
+  return best;
+}
+
 Bounds randomBox(std::mt19937& rng) {
   std::uniform_real_distribution<float> at(-200.0f, 200.0f), size(2.0f, 40.0f);
   const Vec3 c(at(rng), at(rng), at(rng) * 0.25f);
@@ -287,16 +302,8 @@ TEST_F(Queries, RaysAgreeWithBruteForce) {
   int hits = 0, compared = 0;
   for (int n = 0; n < 3000; n++) {
     const Vec3 a(at(rng), at(rng), at(rng) * 0.3f), b(at(rng), at(rng), at(rng) * 0.3f);
-    float best = 2.0f;
-    bool unclear = false;
-    for (const Bounds& B : boxes) {
-      const float f = referenceRay(B, a, b);
-      if (f == -2.0f)
-        unclear = true;
-      else if (f >= 0.0f)
-        best = std::min(best, f);
-    }
-    if (unclear)
+    const float best = nearestOf(boxes, [&](const Bounds& B) { return referenceRay(B, a, b); });
+    if (best == -2.0f)
       continue;
     compared++;
     const TraceResult r = sweep(nullptr, a, b, model);
@@ -357,16 +364,8 @@ TEST_F(Queries, BoxSweepsAgreeWithBruteForceThroughATree) {
   int hits = 0, compared = 0;
   for (int n = 0; n < 1500; n++) {
     const Vec3 a(at(rng), at(rng), at(rng) * 0.3f), b(at(rng), at(rng), at(rng) * 0.3f);
-    float best = 2.0f;
-    bool unclear = false;
-    for (const Bounds& B : boxes) {
-      const float f = referenceBoxSweep(B, 3.0f, a, b);
-      if (f == -2.0f)
-        unclear = true;
-      else if (f >= 0.0f)
-        best = std::min(best, f);
-    }
-    if (unclear)
+    const float best = nearestOf(boxes, [&](const Bounds& B) { return referenceBoxSweep(B, 3.0f, a, b); });
+    if (best == -2.0f)
       continue;
     compared++;
     const TraceResult r = sweep(&trm, a, b, model);

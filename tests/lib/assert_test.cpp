@@ -13,6 +13,7 @@
 #include "lib/str.h"
 #include "platform/dialog.h"
 #include "tests/support/capturecmdsystem.h"
+#include "tests/support/nullcommon.h"
 
 namespace {
 
@@ -98,10 +99,8 @@ TEST_F(AssertTest, TheBoxCarriesTheCallStack) {
 }
 
 // Records the assertion boxes the common manager is asked for.
-class BoxCommon : public CommonSystem {
+class BoxCommon : public NullCommon {
  public:
-  void printf(const char*, ...) override {}
-  void errorBox(const char*, const char*) override {}
   int assertBox(const char* text, const char* caption) override {
     texts.push_back(std::string(caption) + ": " + text);
     int a = answers.empty() ? 2 : answers.front();
@@ -109,20 +108,6 @@ class BoxCommon : public CommonSystem {
       answers.pop_front();
     return a;
   }
-  void* windowHandle() override { return nullptr; }
-  void* instanceHandle() override { return nullptr; }
-  bool hasSpatialSystem() override { return false; }
-  void setAllowMissingWorld(bool) override {}
-  void updateLoading() override {}
-  void processEvents() override {}
-  bool playVideo(const char*, const char*, bool) override { return false; }
-  bool loadMap(const char*, int, int) override { return false; }
-  void unloadMap() override {}
-  void saveGameDicts() override {}
-  void waitLoading(int) override {}
-  void beginVidRestart() override {}
-  void endVidRestart(void*) override {}
-  const char* lastPrintedText() override { return ""; }
 
   std::deque<int> answers;
   std::vector<std::string> texts;

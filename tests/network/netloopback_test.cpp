@@ -17,6 +17,26 @@
 
 namespace {
 
+// A "connect" message's dictionary as the server's reader takes it, written into `buffer`, which
+// must outlive the reader.
+BitMsg connectReader(const KeyDict& dict, uint8_t (&buffer)[256]) {
+  BitMsg msg(buffer, sizeof(buffer));
+  msg.writeKeyDict(dict);
+  BitMsg reader;
+  reader.initRead(buffer, msg.getSize());
+  return reader;
+}
+
+// What a client at `from` sends in answer to the challenge the server now keeps for it.
+KeyDict answeredChallenge(NetworkManager& server, const NetAddress& from) {
+  ChallengeRecord* entry = server.serverGetChallenge(from);
+  KeyDict dict;
+  dict.set("protocol", "15");
+  dict.set("challenge", std::to_string(entry->challenge).c_str());
+  dict.set("intport", std::to_string(from.port).c_str());
+  return dict;
+}
+
 class LoopbackTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -121,12 +141,9 @@ TEST_F(LoopbackTest, GameRejectionAndBadProtocolReachTheClient) {
   // A connect of another protocol version.
   cmd.text.clear();
   uint8_t buffer[256];
-  BitMsg msg(buffer, sizeof(buffer));
   KeyDict dict;
   dict.set("protocol", "14");
-  msg.writeKeyDict(dict);
-  BitMsg reader;
-  reader.initRead(buffer, msg.getSize());
+  BitMsg reader = connectReader(dict, buffer);
   server->serverDirectConnect(loopback(client->ownAddress.port), reader);
   EXPECT_NE(cmd.text.find("    rejected connect from version 14\n"), std::string::npos) << cmd.text;
   pump(*client);
@@ -135,14 +152,11 @@ TEST_F(LoopbackTest, GameRejectionAndBadProtocolReachTheClient) {
 
 TEST_F(LoopbackTest, AConnectWithoutItsChallengeIsRefused) {
   uint8_t buffer[256];
-  BitMsg msg(buffer, sizeof(buffer));
   KeyDict dict;
   dict.set("protocol", "15");
   dict.set("challenge", "12345");
   dict.set("intport", "5");
-  msg.writeKeyDict(dict);
-  BitMsg reader;
-  reader.initRead(buffer, msg.getSize());
+  BitMsg reader = connectReader(dict, buffer);
   server->serverDirectConnect(loopback(client->ownAddress.port + 1), reader);
   EXPECT_EQ(server->clients[0].state, kSlotFree);
   EXPECT_EQ(cmd.text.find("connecting with"), std::string::npos);
@@ -515,16 +529,8 @@ TEST(LoopbackUnits, OneHostHoldsAtMostItsShareOfTheSlots) {
   auto server = makeManager();
   server->serverFlag = server->networkFlag = true;  // no socket: the answers go nowhere
   auto connectFrom = [&](const NetAddress& from) {
-    ChallengeRecord* entry = server->serverGetChallenge(from);
     uint8_t buffer[256];
-    BitMsg msg(buffer, sizeof(buffer));
-    KeyDict dict;
-    dict.set("protocol", "15");
-    dict.set("challenge", std::to_string(entry->challenge).c_str());
-    dict.set("intport", std::to_string(from.port).c_str());
-    msg.writeKeyDict(dict);
-    BitMsg reader;
-    reader.initRead(buffer, msg.getSize());
+    BitMsg reader = connectReader(answeredChallenge(*server, from), buffer);
     server->serverDirectConnect(from, reader);
   };
   for (int port = 1000; port < 1005; ++port) {
@@ -573,26 +579,15 @@ TEST(LoopbackUnits, ConnectsBelowTheMinimumPingAreRefusedOnlyFromAfar) {
   const uint8_t lan[1][4] = {{192, 168, 1, 20}};
   netSetLocalAddresses(lan, 1);
   server->serverFlag = server->networkFlag = true;  // no socket: the answers go nowhere
-  auto connectFrom = [&](const NetAddress& from) {
-    ChallengeRecord* entry = server->serverGetChallenge(from);
-    uint8_t buffer[256];
-    BitMsg msg(buffer, sizeof(buffer));
-    KeyDict dict;
-    dict.set("protocol", "15");
-    dict.set("challenge", std::to_string(entry->challenge).c_str());
-    dict.set("intport", std::to_string(from.port).c_str());
-    msg.writeKeyDict(dict);
-    BitMsg reader;
-    reader.initRead(buffer, msg.getSize());
-    return reader;
-  };
+  // Each reader keeps its own bytes: a request is read after the frames that time it.
+  uint8_t quickBytes[256], slowBytes[256], fastBytes[256];
   NetAddress far;
   far.ip[0] = 10;
   far.ip[1] = 1;
   far.ip[2] = 2;
   far.ip[3] = 3;
   far.port = 5000;
-  BitMsg quick = connectFrom(far);
+  BitMsg quick = connectReader(answeredChallenge(*server, far), quickBytes);
   server->frame(16);  // 16 ms after the challenge
   server->serverDirectConnect(far, quick);
   EXPECT_NE(cmd.text.find(" rejected on a too low ping\n"), std::string::npos) << cmd.text;
@@ -600,7 +595,7 @@ TEST(LoopbackUnits, ConnectsBelowTheMinimumPingAreRefusedOnlyFromAfar) {
   EXPECT_EQ(server->challenges[0].address.port, 0) << "the refused challenge is spent";
   // A fresh challenge answered after the minimum is let in.
   cmd.text.clear();
-  BitMsg slow = connectFrom(far);
+  BitMsg slow = connectReader(answeredChallenge(*server, far), slowBytes);
   server->frame(150);
   server->serverDirectConnect(far, slow);
   EXPECT_EQ(server->clients[0].state, kSlotConnected) << cmd.text;
@@ -611,7 +606,7 @@ TEST(LoopbackUnits, ConnectsBelowTheMinimumPingAreRefusedOnlyFromAfar) {
   near.ip[1] = 168;
   near.ip[2] = 1;
   near.ip[3] = 99;
-  BitMsg fast = connectFrom(near);
+  BitMsg fast = connectReader(answeredChallenge(*server, near), fastBytes);
   server->serverDirectConnect(near, fast);
   EXPECT_EQ(server->clients[1].state, kSlotConnected) << cmd.text;
   netSetLocalAddresses(nullptr, 0);

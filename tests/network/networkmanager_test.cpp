@@ -87,6 +87,16 @@ TEST_F(NetworkManagerTest, AFailedMapLoadEndsUnloadedWithoutTheMenu) {
   EXPECT_NE(cmd.text.find("WARNING: could not load map 'missing'\n"), std::string::npos) << cmd.text;
 }
 
+TEST_F(NetworkManagerTest, AFailedDedicatedStartSaysSoAndEndsUnloaded) {
+  common.loadResult = false;
+  const int unloads = common.unloads;
+  cmdDedicated(words("dedicated missing"));
+  EXPECT_GT(common.unloads, unloads);
+  EXPECT_FALSE(manager->serverFlag);
+  EXPECT_EQ(manager->socket, 0) << "the server's socket is closed again";
+  EXPECT_NE(cmd.text.find("WARNING: could not start a server on map 'missing'\n"), std::string::npos) << cmd.text;
+}
+
 TEST_F(NetworkManagerTest, TypedDisconnectOpensTheMainMenu) {
   NETLoadMap(words("map demo"));
   keys.mode = 1;

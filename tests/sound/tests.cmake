@@ -27,9 +27,4 @@ endif()
 
 # The engine's start-up with the staged sample content (every engine library, the game module,
 # the media), the mixer rendering by hand.
-quill_add_tests(sound/engine LIBS quill_system ENGINE)
-if(TARGET test_sound_engine_startup_gl_test)
-  target_compile_definitions(test_sound_engine_startup_gl_test PRIVATE QUILL_STAGE_DIR="${QUILL_STAGE_DIR}")
-  add_dependencies(test_sound_engine_startup_gl_test game quill_stage_media)
-  set_tests_properties(sound_engine/startup_gl_test PROPERTIES RESOURCE_LOCK quillmere_stage)
-endif()
+quill_add_tests(sound/engine LIBS quill_system ENGINE STAGED)

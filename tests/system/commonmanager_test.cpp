@@ -17,6 +17,7 @@
 #include "lib/interface/userinterfacesystem.h"
 #include "platform/dialog.h"
 #include "system/commonmanager.h"
+#include "tests/support/nullkeybinds.h"
 
 namespace {
 
@@ -222,7 +223,7 @@ TEST_F(CommonManagerTest, AFailedStartShowsItsBoxTearsDownAndTheNextStartIsClean
   }
 }
 
-class FakeKeys : public KeyBindSystem {
+class FakeKeys : public NullKeyBinds {
  public:
   void keyEvent(int key, bool down) override {
     log += "key " + std::to_string(key) + (down ? " down;" : " up;");
@@ -232,15 +233,10 @@ class FakeKeys : public KeyBindSystem {
     log += "mouse " + std::to_string(dx) + " " + std::to_string(dy) + " @" + std::to_string(time) + ";";
   }
   void endFrame() override { log += "end;"; }
-  int getMode() override { return 0; }
-  int setMode(int mode) override { return mode; }
-  void releaseAllKeys() override {}
-  void restartInput() override {}
   void pollInput() override {
     log += "poll;";
     queueSystemEvent(kSystemEventKey, 178, 1, 0, nullptr);
   }
-  void setInputActive(bool) override {}
   std::string log;
 };
 

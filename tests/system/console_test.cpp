@@ -13,6 +13,7 @@
 #include "lib/interface/rendersystem.h"
 #include "system/cmdmanager.h"
 #include "system/convarmanager.h"
+#include "tests/support/nullkeybinds.h"
 #include "tests/support/nullrender.h"
 
 namespace {
@@ -64,20 +65,12 @@ class TextRender : public NullRenderSystem {
   }
 };
 
-class FakeKeyBinds : public KeyBindSystem {
+class FakeKeyBinds : public NullKeyBinds {
  public:
   int mode = 4;
   bool ctrl = false;
-  void keyEvent(int, bool) override {}
-  void charEvent(int) override {}
-  void mouseEvent(int, int, int) override {}
-  void endFrame() override {}
   int getMode() override { return mode; }
   int setMode(int m) override { return mode = m; }
-  void releaseAllKeys() override {}
-  void restartInput() override {}
-  void pollInput() override {}
-  void setInputActive(bool) override {}
   bool isDown(int key) override { return key == Console::kKeyCtrl && ctrl; }
 };
 

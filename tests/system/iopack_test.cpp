@@ -523,6 +523,20 @@ std::string directoryRecord(const std::string& name, int method, uint32_t crc, u
   return r + name + extra;
 }
 
+// The end-of-central-directory record of a one-disk pack of `entries` entries.
+std::string endRecord(uint32_t entries, uint32_t directorySize, uint32_t directoryOffset) {
+  std::string r;
+  put32(r, 0x06054b50);
+  put16(r, 0);
+  put16(r, 0);
+  put16(r, entries);
+  put16(r, entries);
+  put32(r, directorySize);
+  put32(r, directoryOffset);
+  put16(r, 0);
+  return r;
+}
+
 // A pack whose second entry, its central directory and its end records lie past 4 GiB, with
 // a hole before them: sparse on disk, 4.5 GB long.
 TEST_F(IOPackTest, EntriesPast4GiBReadAndSeek) {
@@ -570,14 +584,7 @@ TEST_F(IOPackTest, EntriesPast4GiBReadAndSeek) {
   put32(tail, 0);
   put64(tail, end64Offset);
   put32(tail, 1);
-  put32(tail, 0x06054b50);
-  put16(tail, 0);
-  put16(tail, 0);
-  put16(tail, 2);
-  put16(tail, 2);
-  put32(tail, uint32_t(directory.size()));
-  put32(tail, 0xFFFFFFFFu);
-  put16(tail, 0);
+  tail += endRecord(2, uint32_t(directory.size()), 0xFFFFFFFFu);
 
   run("mkdir -p '" + tree_.str("media") + "'");
   const std::string path = tree_.str("media/huge.bqp");
@@ -626,16 +633,7 @@ TEST_F(IOPackTest, DamagedZip64RecordsRefuseTheirEntry) {
   for (size_t i = 0; i < 3; i++) {
     const std::string local = localHeader("x.txt", 0, crc, 7, 7) + data;
     const std::string directory = directoryRecord("x.txt", 0, crc, 7, 7, 0xFFFFFFFFu, extras[i]);
-    std::string tail;
-    put32(tail, 0x06054b50);
-    put16(tail, 0);
-    put16(tail, 0);
-    put16(tail, 1);
-    put16(tail, 1);
-    put32(tail, uint32_t(directory.size()));
-    put32(tail, uint32_t(local.size()));
-    put16(tail, 0);
-    tree_.write("media/z.bqp", local + directory + tail);
+    tree_.write("media/z.bqp", local + directory + endRecord(1, uint32_t(directory.size()), uint32_t(local.size())));
     init();
     testing::internal::CaptureStdout();
     EXPECT_EQ(readAll("x.txt"), "<unreadable>") << i;
@@ -658,15 +656,7 @@ TEST_F(IOPackTest, Zip64EntryBehindDataInFrontOfTheArchive) {
   const std::string local = localHeader("s.txt", 0, crc, uint32_t(data.size()), uint32_t(data.size())) + data;
   const std::string directory =
       directoryRecord("s.txt", 0, crc, uint32_t(data.size()), uint32_t(data.size()), 0xFFFFFFFFu, field);
-  std::string tail;
-  put32(tail, 0x06054b50);
-  put16(tail, 0);
-  put16(tail, 0);
-  put16(tail, 1);
-  put16(tail, 1);
-  put32(tail, uint32_t(directory.size()));
-  put32(tail, uint32_t(local.size()));
-  put16(tail, 0);
+  const std::string tail = endRecord(1, uint32_t(directory.size()), uint32_t(local.size()));
   // The stub holds a look-alike record where the unshifted offsets would point.
   const std::string stub = directoryRecord("s.txt", 12, crc, 1, 1, 0, "") + std::string(40, 'x');
   tree_.write("media/sfx.bqp", stub + local + directory + tail);

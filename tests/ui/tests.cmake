@@ -1,13 +1,7 @@
 quill_add_tests(ui LIBS quill_ui quill_material quill_texture quill_system)
 
 # The engine with the staged sample content (every engine library, the game module, the media).
-quill_add_tests(ui/engine LIBS quill_system ENGINE)
-if(TARGET test_ui_engine_menu_gl_test)
-  target_compile_definitions(test_ui_engine_menu_gl_test PRIVATE QUILL_STAGE_DIR="${QUILL_STAGE_DIR}")
-  add_dependencies(test_ui_engine_menu_gl_test game quill_stage_media)
-  # It runs the engine in the staged tree, as the staged-executable tests do.
-  set_tests_properties(ui_engine/menu_gl_test PROPERTIES RESOURCE_LOCK quillmere_stage)
-endif()
+quill_add_tests(ui/engine LIBS quill_system ENGINE STAGED)
 
 # The sample interfaces themselves, read from the source tree.
 foreach(t uicontent_test)

@@ -11,6 +11,7 @@
 #include "lib/keydict.h"
 #include "tests/support/capturecmdsystem.h"
 #include "tests/support/memoryiosystem.h"
+#include "tests/support/nullcommon.h"
 #include "tests/world/worldtest_support.h"
 #include "world/bspworld.h"
 
@@ -313,25 +314,9 @@ class RecordingLoadingGui : public UserInterface {
   std::vector<float> values;
 };
 
-class CountingCommon : public CommonSystem {
+class CountingCommon : public NullCommon {
  public:
-  void printf(const char*, ...) override {}
-  void errorBox(const char*, const char*) override {}
-  int assertBox(const char*, const char*) override { return 0; }
-  void* windowHandle() override { return nullptr; }
-  void* instanceHandle() override { return nullptr; }
-  bool hasSpatialSystem() override { return false; }
-  void setAllowMissingWorld(bool) override {}
   void updateLoading() override { ++frames; }
-  void processEvents() override {}
-  bool playVideo(const char*, const char*, bool) override { return false; }
-  bool loadMap(const char*, int, int) override { return false; }
-  void unloadMap() override {}
-  void saveGameDicts() override {}
-  void waitLoading(int) override {}
-  void beginVidRestart() override {}
-  void endVidRestart(void*) override {}
-  const char* lastPrintedText() override { return ""; }
   int frames = 0;
 };
 

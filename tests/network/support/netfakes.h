@@ -13,7 +13,9 @@
 #include "lib/interface/keybindsystem.h"
 #include "lib/keydict.h"
 #include "network/networkmanager.h"
+#include "tests/support/nullcommon.h"
 #include "tests/support/nullgame.h"
+#include "tests/support/nullkeybinds.h"
 
 class FakeGame : public NullGame {
  public:
@@ -99,27 +101,12 @@ class FakeConVars : public ConVarSystem {
   ConVarSystem* previous_;
 };
 
-class FakeCommon : public CommonSystem {
+class FakeCommon : public NullCommon {
  public:
   FakeCommon();
   ~FakeCommon() override;
-  void printf(const char*, ...) override {}
-  void errorBox(const char*, const char*) override {}
-  int assertBox(const char*, const char*) override { return 0; }
-  void* windowHandle() override { return nullptr; }
-  void* instanceHandle() override { return nullptr; }
-  bool hasSpatialSystem() override { return false; }
-  void setAllowMissingWorld(bool) override {}
-  void updateLoading() override {}
-  void processEvents() override {}
-  bool playVideo(const char*, const char*, bool) override { return false; }
   bool loadMap(const char* name, int serverFlag, int networkFlag) override;
   void unloadMap() override { ++unloads; }
-  void saveGameDicts() override {}
-  void waitLoading(int) override {}
-  void beginVidRestart() override {}
-  void endVidRestart(void*) override {}
-  const char* lastPrintedText() override { return ""; }
 
   std::vector<std::string> loads;  // "name server network"
   bool loadResult = true;
@@ -129,24 +116,16 @@ class FakeCommon : public CommonSystem {
   CommonSystem* previous_;
 };
 
-class FakeKeys : public KeyBindSystem {
+class FakeKeys : public NullKeyBinds {
  public:
   FakeKeys();
   ~FakeKeys() override;
-  void keyEvent(int, bool) override {}
-  void charEvent(int) override {}
-  void mouseEvent(int, int, int) override {}
-  void endFrame() override {}
   int getMode() override { return mode; }
   int setMode(int m) override {
     int old = mode;
     mode = m;
     return old;
   }
-  void releaseAllKeys() override {}
-  void restartInput() override {}
-  void pollInput() override {}
-  void setInputActive(bool) override {}
   // forward = frame mod 100, so every command differs from the one before.
   void getUserCmd(UserCmd* out, int time, int frame) override;
   int mode = 0;

@@ -14,6 +14,7 @@
 #include "render/device/renderopengl.h"
 #include "render/device/support/fakegl.h"
 #include "tests/support/capturecmdsystem.h"
+#include "tests/support/nullcommon.h"
 
 using fakegl::call;
 
@@ -807,29 +808,15 @@ TEST(DeviceFormat, InitFailsWithoutProgramExtensions) {
 }
 
 // Just enough of the common manager for the device's start-up: the window and the error box.
-class WindowOnlyCommon : public CommonSystem {
+class WindowOnlyCommon : public NullCommon {
  public:
   WindowOnlyCommon() { g_commonSystem = this; }
   ~WindowOnlyCommon() override { g_commonSystem = nullptr; }
-  void printf(const char*, ...) override {}
   void errorBox(const char* text, const char* caption) override {
     boxes += std::string(caption) + ": " + text;
   }
   int assertBox(const char*, const char*) override { return -1; }
   void* windowHandle() override { return fakeWindow(); }
-  void* instanceHandle() override { return nullptr; }
-  bool hasSpatialSystem() override { return false; }
-  void setAllowMissingWorld(bool) override {}
-  void updateLoading() override {}
-  void processEvents() override {}
-  bool playVideo(const char*, const char*, bool) override { return false; }
-  bool loadMap(const char*, int, int) override { return false; }
-  void unloadMap() override {}
-  void saveGameDicts() override {}
-  void waitLoading(int) override {}
-  void beginVidRestart() override {}
-  void endVidRestart(void*) override {}
-  const char* lastPrintedText() override { return ""; }
   std::string boxes;
 };
 

@@ -3,7 +3,6 @@
 // intro video, still plays after it; and the key clicks of several keys pressed in one frame do
 // not stack into clipping.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,13 +12,11 @@
 
 #include "lib/interface/commonsystem.h"
 #include "lib/interface/gameinterface.h"
-#include "lib/interface/memsystem.h"
 #include "lib/interface/soundsystem.h"
 #include "lib/interface/spatialsystem.h"
 #include "platform/audio.h"
 #include "sound/sndmanager.h"
-#include "system/appwindowhandler.h"
-#include "system/iomanager.h"
+#include "tests/support/engineinprocess.h"
 
 namespace {
 
@@ -42,28 +39,14 @@ double toneAmplitude(const std::vector<int16_t>& stereo, double hz) {
   return 2.0 * std::sqrt(std::max(0.0, s1 * s1 + s2 * s2 - c * s1 * s2)) / double(n);
 }
 
-class SoundStartupTest : public ::testing::Test {
+class SoundStartupTest : public enginetest::InProcessEngineTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(chdir(QUILL_STAGE_DIR), 0);
     SndManager::useManualOutput(true);
-    createMemManager();
-    setFileSystemCommandLine(kCommandLine);
-    app_ = createAppWindowHandler();
-    started_ = app_->createWindowAndCommon(nullptr);
-    if (!started_)
-      return;
-    ASSERT_TRUE(app_->init(kCommandLine));
-    app_->showWindow();
+    startEngine(kCommandLine);
   }
   void TearDown() override {
-    if (started_) {
-      app_->shutdown();
-      app_->destroy();
-    }
-    destroyAppWindowHandler();
-    destroyMemManager();
-    setFileSystemCommandLine(nullptr);
+    InProcessEngineTest::TearDown();
     SndManager::useManualOutput(false);
   }
 
@@ -102,16 +85,9 @@ class SoundStartupTest : public ::testing::Test {
   }
 
   static constexpr const char* kCommandLine = "map demo";
-  AppWindowHandler* app_ = nullptr;
-  bool started_ = false;
 };
 
 TEST_F(SoundStartupTest, TheMapsLoopingHumOutlivesTheIntroAndKeyClicksDoNotStack) {
-  if (!started_) {
-    if (std::getenv("CI"))
-      FAIL() << "no GL context under CI";
-    GTEST_SKIP() << "no GL context";
-  }
   ASSERT_TRUE(g_soundSystem);
   ASSERT_TRUE(audioIsManual());
   ASSERT_TRUE(g_spatialSystem) << "the command line loaded the map before the intro";

@@ -28,23 +28,14 @@
 #include "platform/window.h"
 #include "system/appwindowhandler.h"
 #include "system/console.h"
+#include "tests/support/tgapicture.h"
 
 namespace {
 
 int quietBox(void*, const char*, const char*, PlatformDialogButtons, PlatformDialogAnswer answer) { return answer; }
 
-// A picture read from a 24- or 32-bit TGA the texture manager wrote (rows top first or bottom first).
-struct Picture {
-  int width = 0;
-  int height = 0;
-  int bpp = 0;
-  bool topFirst = false;
-  std::vector<uint8_t> data;
-  int brightness(int x, int y) const {
-    const int row = topFirst ? y : height - 1 - y;
-    const size_t at = 18 + (size_t(row) * size_t(width) + size_t(x)) * size_t(bpp);
-    return data[at] + data[at + 1] + data[at + 2];
-  }
+// A screenshot, with the console's measures of it.
+struct Picture : enginetest::Picture {
   // Pixels brighter than `threshold` (the sum of the three channels) in the box [x0, x1) x
   // [y0, y1) of the picture.
   int brightIn(int x0, int y0, int x1, int y1, int threshold = 300) const {
@@ -64,17 +55,7 @@ struct Picture {
   }
 };
 
-bool readPicture(const std::string& path, Picture* out) {
-  std::ifstream file(path, std::ios::binary);
-  out->data.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  if (out->data.size() < 18)
-    return false;
-  out->width = out->data[12] | out->data[13] << 8;
-  out->height = out->data[14] | out->data[15] << 8;
-  out->bpp = out->data[16] / 8;
-  out->topFirst = (out->data[17] & 0x20) != 0;
-  return out->bpp >= 3 && out->data.size() >= 18 + size_t(out->width) * out->height * out->bpp;
-}
+using enginetest::readPicture;
 
 class ConsoleEndToEndTest : public ::testing::Test {
  protected:

@@ -26,6 +26,7 @@
 #include "system/appwindowhandler.h"
 #include "system/commonmanager.h"
 #include "system/testgame/testgame.h"
+#include "tests/support/nullkeybinds.h"
 
 namespace fs = std::filesystem;
 
@@ -395,21 +396,14 @@ TEST_F(GameModuleTest, AnUnterminatedGameTextIsCutAtItsLastByte) {
   EXPECT_NE(std::strstr(g_cmdSystem->bufferedText(), "disconnect"), nullptr);
 }
 
-class FakeKeys : public KeyBindSystem {
+class FakeKeys : public NullKeyBinds {
  public:
-  void keyEvent(int, bool) override {}
-  void charEvent(int) override {}
-  void mouseEvent(int, int, int) override {}
-  void endFrame() override {}
   int getMode() override { return mode; }
   int setMode(int value) override {
     modes.push_back(value);
     return mode = value;
   }
   void releaseAllKeys() override { ++releases; }
-  void restartInput() override {}
-  void pollInput() override {}
-  void setInputActive(bool) override {}
   int mode = 0;
   std::vector<int> modes;
   int releases = 0;

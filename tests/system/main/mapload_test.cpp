@@ -26,6 +26,7 @@
 #include "platform/module.h"
 #include "system/commonmanager.h"
 #include "system/testgame/testgame.h"
+#include "tests/support/nullkeybinds.h"
 
 namespace fs = std::filesystem;
 
@@ -476,18 +477,9 @@ class FakeVideo : public VideoPlayer {
 };
 
 // Reports space held from a given poll on.
-class SpaceKey : public KeyBindSystem {
+class SpaceKey : public NullKeyBinds {
  public:
-  void keyEvent(int, bool) override {}
-  void charEvent(int) override {}
-  void mouseEvent(int, int, int) override {}
-  void endFrame() override {}
-  int getMode() override { return 0; }
-  int setMode(int mode) override { return mode; }
-  void releaseAllKeys() override {}
-  void restartInput() override {}
   void pollInput() override { ++polls; }
-  void setInputActive(bool) override {}
   bool isDown(int key) override { return key == 32 && pressAt > 0 && polls >= pressAt; }
   int polls = 0;
   int pressAt = 0;

@@ -3,29 +3,25 @@
 // the loading screen, whose bar follows the progress it is given; the settings screen changes a
 // key binding and a console variable, and its button saves them with "writecfg".
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/commonsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/gameinterface.h"
+#include "lib/interface/iosystem.h"
 #include "lib/interface/keybindsystem.h"
-#include "lib/interface/memsystem.h"
 #include "lib/interface/rendersystem.h"
 #include "lib/interface/spatialsystem.h"
 #include "lib/interface/userinterfacesystem.h"
 #include "platform/clock.h"
-#include "system/appwindowhandler.h"
-#include "system/iomanager.h"
+#include "tests/support/engineinprocess.h"
 #include "ui/uiwindow.h"
 #include "ui/userinterfacelocal.h"
 
@@ -35,37 +31,10 @@ struct Rgb {
   int r, g, b;
 };
 
-class MenuEngineTest : public ::testing::Test {
+class MenuEngineTest : public enginetest::InProcessEngineTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(chdir(QUILL_STAGE_DIR), 0);
-    createMemManager();
-    setFileSystemCommandLine(kCommandLine);
-    app_ = createAppWindowHandler();
-    started_ = app_->createWindowAndCommon(nullptr);
-    if (!started_)
-      return;
-    ASSERT_TRUE(app_->init(kCommandLine));
-    app_->showWindow();
-  }
-  void TearDown() override {
-    if (started_) {
-      app_->shutdown();
-      app_->destroy();
-    }
-    destroyAppWindowHandler();
-    destroyMemManager();
-    setFileSystemCommandLine(nullptr);
-  }
+  void SetUp() override { startEngine(""); }
 
-  void frames(int count) {
-    for (int i = 0; i < count; ++i) {
-      app_->pumpMessages();
-      if (g_commonSystem)
-        g_commonSystem->processEvents();
-      ASSERT_TRUE(app_->frame());
-    }
-  }
   void framesFor(int milliseconds) {
     const uint32_t start = platformMilliseconds();
     while (int(platformMilliseconds() - start) < milliseconds)
@@ -78,29 +47,22 @@ class MenuEngineTest : public ::testing::Test {
   // The brightest point between x0 and x1 on one row of the 640 x 480 interface screen, in one
   // frame drawn afresh with only `gui`.
   Rgb brightestOnRow(UserInterface* gui, float x0, float x1, float y) {
-    const int width = g_conVarSystem->find("r_viewwidth")->getInt();
-    const int height = g_conVarSystem->find("r_viewheight")->getInt();
     const int time = int(platformMilliseconds());
     g_renderSystem->setRenderView(nullptr, time);
     g_renderSystem->clearScreen();
     gui->redraw(time);
-    const int row = int(y * float(height) / 480.0f);  // rows come top first
-    std::vector<uint8_t> frame(size_t(width) * height * 3);
-    const bool read = g_renderSystem->readPixels(frame.data(), width, 0, 0, width, height);
+    const enginetest::Screen frame = readScreen();
     g_renderSystem->endFrame();
-    EXPECT_TRUE(read);
     Rgb best{0, 0, 0};
+    const int width = frame.width;
+    const int row = int(y * float(frame.height) / 480.0f);  // rows come top first
     for (int px = int(x0 * float(width) / 640.0f); px <= int(x1 * float(width) / 640.0f); ++px) {
-      const uint8_t* rgb = &frame[(size_t(row) * width + px) * 3];
+      const uint8_t* rgb = &frame.rgb[(size_t(row) * width + px) * 3];
       if (rgb[0] + rgb[1] + rgb[2] >= best.r + best.g + best.b)
         best = {rgb[0], rgb[1], rgb[2]};
     }
     return best;
   }
-
-  static constexpr const char* kCommandLine = "";
-  AppWindowHandler* app_ = nullptr;
-  bool started_ = false;
 };
 
 // Mouse input enters where the input devices hand it over: the key bindings, which route it to
@@ -124,11 +86,6 @@ std::string readFile(const std::string& path, bool* exists) {
 }  // namespace
 
 TEST_F(MenuEngineTest, ClickingStartLoadsTheSampleMap) {
-  if (!started_) {
-    if (!std::getenv("CI"))
-      GTEST_SKIP() << "no GL context here";
-    FAIL() << "no GL context under CI";
-  }
   frames(3);
   ASSERT_NE(g_activeGui, nullptr) << "the engine opens the main menu at start-up (game "
                                   << (g_gameInterface != nullptr) << ", input mode "
@@ -171,11 +128,6 @@ TEST_F(MenuEngineTest, ClickingStartLoadsTheSampleMap) {
 }
 
 TEST_F(MenuEngineTest, TheLoadingBarFollowsTheProgress) {
-  if (!started_) {
-    if (!std::getenv("CI"))
-      GTEST_SKIP() << "no GL context here";
-    FAIL() << "no GL context under CI";
-  }
   frames(2);
   UserInterface* loading = g_uiSystem->findGui("guis/map/loading.gui", true, false);
   ASSERT_NE(loading, nullptr);
@@ -203,11 +155,6 @@ TEST_F(MenuEngineTest, TheLoadingBarFollowsTheProgress) {
 }
 
 TEST_F(MenuEngineTest, TheSettingsScreenChangesABindingAndAVariableThatWritecfgSaves) {
-  if (!started_) {
-    if (!std::getenv("CI"))
-      GTEST_SKIP() << "no GL context here";
-    FAIL() << "no GL context under CI";
-  }
   frames(3);
   ASSERT_NE(g_activeGui, nullptr);
   UserInterfaceLocal* menu = static_cast<UserInterfaceLocal*>(g_activeGui);
@@ -306,11 +253,6 @@ TEST_F(MenuEngineTest, TheSettingsScreenChangesABindingAndAVariableThatWritecfgS
 // up, and a turn of the view moves the light to another button. A click on the aimed panel
 // triggers it.
 TEST_F(MenuEngineTest, ThePanelInTheMapLightsTheButtonInTheMiddleOfTheView) {
-  if (!started_) {
-    if (!std::getenv("CI"))
-      GTEST_SKIP() << "no GL context here";
-    FAIL() << "no GL context under CI";
-  }
   frames(2);
   g_cmdSystem->executeText("map demo");
   const uint32_t start = platformMilliseconds();
@@ -329,9 +271,8 @@ TEST_F(MenuEngineTest, ThePanelInTheMapLightsTheButtonInTheMiddleOfTheView) {
   const int height = g_conVarSystem->find("r_viewheight")->getInt();
   auto litPlace = [&](int* lit) {
     frames(1);
-    std::vector<uint8_t> frame(size_t(width) * height * 3);
-    EXPECT_TRUE(g_renderSystem->readPixels(frame.data(), width, 0, 0, width, height));
-    const uint8_t* row = &frame[size_t(height / 2) * width * 3];
+    const enginetest::Screen frame = readScreen();
+    const uint8_t* row = &frame.rgb[size_t(height / 2) * width * 3];
     int blueMin = width, blueMax = -1;
     double litSum = 0.0;
     *lit = 0;

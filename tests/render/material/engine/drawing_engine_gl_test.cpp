@@ -4,28 +4,19 @@
 // (found first through "fs_game") is parsed and reported once however often it is drawn, and
 // once more after "reloadDecls".
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <vector>
 
 #include "lib/interface/cmdsystem.h"
-#include "lib/interface/commonsystem.h"
-#include "lib/interface/convarsystem.h"
 #include "lib/interface/declsystem.h"
 #include "lib/interface/gameinterface.h"
-#include "lib/interface/memsystem.h"
 #include "lib/interface/rendersystem.h"
 #include "lib/interface/userinterfacesystem.h"
 #include "platform/clock.h"
-#include "system/appwindowhandler.h"
-#include "system/console.h"
-#include "system/iomanager.h"
+#include "tests/support/engineinprocess.h"
 
 namespace fs = std::filesystem;
 
@@ -34,88 +25,19 @@ namespace {
 constexpr const char* kGameFolder = "drawtest_fsgame";
 constexpr const char* kCommandLine = "fs_game drawtest_fsgame";
 
-struct Screen {
-  int width = 0, height = 0;
-  std::vector<uint8_t> rgb;  // rows top first
-  // Pixel (x, y) of the 640 x 480 units.
-  const uint8_t* at(float x, float y) const {
-    const int px = std::min(width - 1, int(x * float(width) / 640.0f));
-    const int py = std::min(height - 1, int(y * float(height) / 480.0f));
-    return &rgb[(size_t(py) * size_t(width) + size_t(px)) * 3];
-  }
-  int sum(float x, float y) const {
-    const uint8_t* p = at(x, y);
-    return p[0] + p[1] + p[2];
-  }
-};
-
-class DrawingEngineTest : public ::testing::Test {
+class DrawingEngineTest : public enginetest::InProcessEngineTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(chdir(QUILL_STAGE_DIR), 0);
-    fs::remove_all(kGameFolder);
+    ASSERT_NO_FATAL_FAILURE(makeGameFolder(kGameFolder));
     fs::create_directories(std::string(kGameFolder) + "/materials");
     std::ofstream(std::string(kGameFolder) + "/materials/drawtest.mtx")
         << "material drawtest/refused\n{\n\tfrobnicate 1 2\n\t{\n\t\tmap _white\n\t}\n}\n";
-    // The game module is looked for in the last game folder.
-    fs::create_symlink(fs::absolute("media/game.so"), std::string(kGameFolder) + "/game.so");
-
-    createMemManager();
-    setFileSystemCommandLine(kCommandLine);
-    app_ = createAppWindowHandler();
-    started_ = app_->createWindowAndCommon(nullptr);
-    if (!started_)
-      return;
-    ASSERT_TRUE(app_->init(kCommandLine));
-    app_->showWindow();
+    startEngine(kCommandLine);
   }
-  void TearDown() override {
-    if (started_) {
-      app_->shutdown();
-      app_->destroy();
-    }
-    destroyAppWindowHandler();
-    destroyMemManager();
-    setFileSystemCommandLine(nullptr);
-    fs::remove_all(kGameFolder);
-  }
-  bool skipWithoutGL() {
-    if (started_)
-      return false;
-    if (std::getenv("CI"))
-      ADD_FAILURE() << "no GL context under CI";
-    return true;
-  }
-  void frames(int count) {
-    for (int i = 0; i < count; ++i) {
-      app_->pumpMessages();
-      g_commonSystem->processEvents();
-      ASSERT_TRUE(app_->frame());
-    }
-  }
-  static Screen readScreen() {
-    Screen s;
-    s.width = g_conVarSystem->find("r_viewwidth")->getInt();
-    s.height = g_conVarSystem->find("r_viewheight")->getInt();
-    s.rgb.resize(size_t(s.width) * size_t(s.height) * 3);
-    EXPECT_TRUE(g_renderSystem->readPixels(s.rgb.data(), s.width, 0, 0, s.width, s.height));
-    return s;
-  }
-  static int consoleLines(const char* text) {
-    Console* console = Console::getInstance(false);
-    int n = 0;
-    for (int i = 1; console && i <= console->lineCount(); ++i)
-      n += std::strstr(console->line(i), text) != nullptr;
-    return n;
-  }
-
-  AppWindowHandler* app_ = nullptr;
-  bool started_ = false;
+  using Screen = enginetest::Screen;
 };
 
 TEST_F(DrawingEngineTest, TextOverABrightFillShowsTheFillBetweenItsGlyphs) {
-  if (skipWithoutGL())
-    return;
   // Materials derive from DeclResource alone (single inheritance, first base): the same address.
   Material* white = reinterpret_cast<Material*>(g_declSystem->findMaterial("guiWhite", false));
   ASSERT_NE(white, nullptr);
@@ -152,8 +74,6 @@ TEST_F(DrawingEngineTest, TextOverABrightFillShowsTheFillBetweenItsGlyphs) {
 }
 
 TEST_F(DrawingEngineTest, TheMenuPanelShowsTheSkyAndTheFloorBehindIt) {
-  if (skipWithoutGL())
-    return;
   frames(5);
   ASSERT_NE(g_activeGui, nullptr) << "the main menu is open";
   ASSERT_NE(g_gameInterface, nullptr);
@@ -178,8 +98,6 @@ TEST_F(DrawingEngineTest, TheMenuPanelShowsTheSkyAndTheFloorBehindIt) {
 }
 
 TEST_F(DrawingEngineTest, ARefusedMaterialIsParsedOnceAcrossAThousandFrames) {
-  if (skipWithoutGL())
-    return;
   DeclResource* decl = g_declSystem->findMaterial("drawtest/refused", false);
   ASSERT_NE(decl, nullptr);
   Material* refused = reinterpret_cast<Material*>(decl);

@@ -3,63 +3,24 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "lib/interface/cmdsystem.h"
-#include "lib/interface/commonsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/iosystem.h"
-#include "lib/interface/memsystem.h"
 #include "lib/interface/rendersystem.h"
-#include "system/appwindowhandler.h"
 #include "system/console.h"
-#include "system/iomanager.h"
+#include "tests/support/engineinprocess.h"
+#include "tests/support/tgapicture.h"
 
 namespace enginetest {
-
-// A 24- or 32-bit TGA the engine wrote.
-struct Picture {
-  int width = 0;
-  int height = 0;
-  int bpp = 0;
-  bool topFirst = false;
-  std::vector<uint8_t> data;
-  // Mean of (r + g + b) / 3 over a box given in fractions of the picture (rows top first).
-  double mean(double x0, double y0, double x1, double y1) const {
-    double sum = 0.0;
-    int n = 0;
-    for (int y = int(y0 * height); y < int(y1 * height); y++)
-      for (int x = int(x0 * width); x < int(x1 * width); x++) {
-        const int row = topFirst ? y : height - 1 - y;
-        const size_t at = 18 + (size_t(row) * size_t(width) + size_t(x)) * size_t(bpp);
-        sum += (data[at] + data[at + 1] + data[at + 2]) / 3.0;
-        n++;
-      }
-    return n ? sum / n : 0.0;
-  }
-};
-
-inline bool readPicture(const std::string& path, Picture* out) {
-  std::ifstream file(path, std::ios::binary);
-  out->data.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  if (out->data.size() < 18)
-    return false;
-  out->width = out->data[12] | out->data[13] << 8;
-  out->height = out->data[14] | out->data[15] << 8;
-  out->bpp = out->data[16] / 8;
-  out->topFirst = (out->data[17] & 0x20) != 0;
-  return out->bpp >= 3 && out->data.size() >= 18 + size_t(out->width) * out->height * out->bpp;
-}
 
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -91,40 +52,10 @@ inline int countPixels(const Picture& p, const std::function<bool(int, int, int)
   return n;
 }
 
-class EngineTest : public ::testing::Test {
+class EngineTest : public InProcessEngineTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(chdir(QUILL_STAGE_DIR), 0);
-    createMemManager();
-    setFileSystemCommandLine("");
-    app_ = createAppWindowHandler();
-    started_ = app_->createWindowAndCommon(nullptr);
-    if (!started_) {
-      if (std::getenv("CI"))
-        FAIL() << "no GL context under CI";
-      GTEST_SKIP() << "no GL context here";
-    }
-    ASSERT_TRUE(app_->init(""));
-    app_->showWindow();
-  }
-  void TearDown() override {
-    if (started_) {
-      app_->shutdown();
-      app_->destroy();
-    }
-    destroyAppWindowHandler();
-    destroyMemManager();
-    setFileSystemCommandLine(nullptr);
-  }
+  void SetUp() override { startEngine(""); }
 
-  void frames(int count) {
-    for (int i = 0; i < count; ++i) {
-      app_->pumpMessages();
-      if (g_commonSystem)
-        g_commonSystem->processEvents();
-      ASSERT_TRUE(app_->frame());
-    }
-  }
   void run(const char* text) { g_cmdSystem->executeText(text); }
   // After `settle` frames.
   Picture screenshot(int settle = 4) {
@@ -137,9 +68,6 @@ class EngineTest : public ::testing::Test {
     std::remove(path.c_str());
     return p;
   }
-
-  AppWindowHandler* app_ = nullptr;
-  bool started_ = false;
 };
 
 }  // namespace enginetest

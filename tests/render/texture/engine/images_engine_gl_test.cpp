@@ -3,28 +3,19 @@
 // fallback; a sample texture cut short (found first through "fs_game") is said once, by name, and
 // draws as the default image however often the scene binds it.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
-#include "lib/interface/commonsystem.h"
-#include "lib/interface/convarsystem.h"
-#include "lib/interface/memsystem.h"
 #include "lib/interface/rendersystem.h"
 #include "lib/interface/texmanager.h"
 #include "lib/interface/videoplayer.h"
 #include "render/texture/videoimage.h"
-#include "system/appwindowhandler.h"
-#include "system/console.h"
-#include "system/iomanager.h"
+#include "tests/support/engineinprocess.h"
 
 namespace fs = std::filesystem;
 
@@ -33,11 +24,10 @@ namespace {
 constexpr const char* kGameFolder = "imagetest_fsgame";
 constexpr const char* kCommandLine = "fs_game imagetest_fsgame";
 
-class ImagesEngineTest : public ::testing::Test {
+class ImagesEngineTest : public enginetest::InProcessEngineTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(chdir(QUILL_STAGE_DIR), 0);
-    fs::remove_all(kGameFolder);
+    ASSERT_NO_FATAL_FAILURE(makeGameFolder(kGameFolder));
     // A copy of a sample texture cut to 500 bytes, found before the real one.
     fs::create_directories(std::string(kGameFolder) + "/textures/samples");
     std::ifstream whole("media/textures/samples/wall_d.tga", std::ios::binary);
@@ -46,67 +36,11 @@ class ImagesEngineTest : public ::testing::Test {
     std::ofstream cut(std::string(kGameFolder) + "/textures/samples/wall_d.tga", std::ios::binary);
     cut.write(bytes.data(), 500);
     cut.close();
-    // The game module is looked for in the last game folder.
-    fs::create_symlink(fs::absolute("media/game.so"), std::string(kGameFolder) + "/game.so");
-
-    createMemManager();
-    setFileSystemCommandLine(kCommandLine);
-    app_ = createAppWindowHandler();
-    started_ = app_->createWindowAndCommon(nullptr);
-    if (!started_)
-      return;
-    ASSERT_TRUE(app_->init(kCommandLine));
-    app_->showWindow();
+    startEngine(kCommandLine);
   }
-  void TearDown() override {
-    if (started_) {
-      app_->shutdown();
-      app_->destroy();
-    }
-    destroyAppWindowHandler();
-    destroyMemManager();
-    setFileSystemCommandLine(nullptr);
-    fs::remove_all(kGameFolder);
-  }
-  bool skipWithoutGL() {
-    if (started_)
-      return false;
-    if (std::getenv("CI"))
-      ADD_FAILURE() << "no GL context under CI";
-    return true;
-  }
-
-  void frames(int count) {
-    for (int i = 0; i < count; ++i) {
-      app_->pumpMessages();
-      g_commonSystem->processEvents();
-      ASSERT_TRUE(app_->frame());
-    }
-  }
-  // Console lines that contain `text`.
-  static int consoleLines(const char* text) {
-    Console* console = Console::getInstance(false);
-    int n = 0;
-    for (int i = 1; console && i <= console->lineCount(); ++i)
-      n += std::strstr(console->line(i), text) != nullptr;
-    return n;
-  }
-  // The screen as RGB rows, top row first.
-  std::vector<uint8_t> readScreen(int* width, int* height) {
-    *width = g_conVarSystem->find("r_viewwidth")->getInt();
-    *height = g_conVarSystem->find("r_viewheight")->getInt();
-    std::vector<uint8_t> rgb(size_t(*width) * size_t(*height) * 3);
-    EXPECT_TRUE(g_renderSystem->readPixels(rgb.data(), *width, 0, 0, *width, *height));
-    return rgb;
-  }
-
-  AppWindowHandler* app_ = nullptr;
-  bool started_ = false;
 };
 
 TEST_F(ImagesEngineTest, TheIntroVideoShowsItsFramesAndEndsOnItsLastFrame) {
-  if (skipWithoutGL())
-    return;
   ASSERT_NE(g_videoPlayer, nullptr);
   // The common manager's playback, step by step: the view time runs from the video's start, each
   // pass draws the video over the whole screen and presents it.
@@ -129,8 +63,7 @@ TEST_F(ImagesEngineTest, TheIntroVideoShowsItsFramesAndEndsOnItsLastFrame) {
     }
     g_renderSystem->setRenderView(nullptr, time);
     g_videoPlayer->draw(video, 0.0f, 0.0f, 640.0f, 480.0f, 0.0f, 0.0f, 1.0f, 1.0f);
-    int width = 0, height = 0;
-    const std::vector<uint8_t> rgb = readScreen(&width, &height);
+    const std::vector<uint8_t> rgb = readScreen().rgb;
     g_renderSystem->endFrame();
     ++passes;
     // The frames are a coloured band over a dark field: bright, saturated pixels.
@@ -152,8 +85,6 @@ TEST_F(ImagesEngineTest, TheIntroVideoShowsItsFramesAndEndsOnItsLastFrame) {
 }
 
 TEST_F(ImagesEngineTest, ADamagedTextureIsSaidOnceAndDrawsAsTheDefaultImage) {
-  if (skipWithoutGL())
-    return;
   ImageInterface* image = g_texManager->findImage("textures/samples/wall_d", 0);
   ASSERT_NE(image, nullptr);
   // The scene and the image itself, bound over and over.
