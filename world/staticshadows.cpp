@@ -285,6 +285,7 @@ bool buildPrelightPolygons(const ShadowLight& light, const std::vector<ShadowSur
   std::printf("\rcaps = [%-6d -> %-6d]%10s\n", out.capsBefore, out.capsAfter, "");
 
   // Far caps: each caster's shadow on the boundary.
+  const int farCapsStart = lit.num();
   for (int i = casters.num() - 1; i >= 0 && !capped; i--) {
     const int numPlanes = casters[i].pyramidPlanes(p, pyramid, kMaxPyramidPlanes, 0.0f);
     for (int f = 0; f < faces.num() && numPlanes > 0; f++) {
@@ -334,10 +335,43 @@ bool buildPrelightPolygons(const ShadowLight& light, const std::vector<ShadowSur
     if (keep(side) && !appendCapped(out.sides, side, capped))
       break;
   }
+  // The volume's pieces also meet along edges that they cut at different points (the side of a
+  // door's edge against the far cap of the wall around the door): without the other piece's points
+  // in its edge, the triangulated volume has cracks there and is not closed.
+  PolygonSet volume;
+  for (int i = 0; i < out.sides.num(); i++)
+    volume.append(out.sides[i]);
+  for (int i = farCapsStart; i < lit.num(); i++)
+    volume.append(lit[i]);
+  for (int i = 0; i < casters.num(); i++)
+    volume.append(casters[i]);
+  volume.fixTJunctions();
+  int at = 0;
+  for (int i = 0; i < out.sides.num(); i++)
+    out.sides[i] = volume[at++];
+  for (int i = farCapsStart; i < lit.num(); i++)
+    lit[i] = volume[at++];
+  for (int i = 0; i < casters.num(); i++)
+    casters[i] = volume[at++];
   if (capped)
     capWarning("the prelight volume");
   return !capped;
 }
+
+namespace {
+
+bool hasSliver(const ConvexPolygon& poly, const List<int>& tris) {
+  for (int t = 0; t + 2 < tris.num(); t += 3) {
+    const Vec3& a = poly.points[tris[t]];
+    const Vec3& b = poly.points[tris[t + 1]];
+    const Vec3& c = poly.points[tris[t + 2]];
+    if ((b - a).cross(c - a).length() < 0.02f)
+      return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 bool triangulatePolygons(const PolygonSet* const* sets, int numSets, float weld, bool centerFallback,
                          ShadowMesh& out) {
@@ -378,7 +412,9 @@ bool triangulatePolygons(const PolygonSet* const* sets, int numSets, float weld,
     const PolygonSet& set = *sets[s];
     for (int i = 0; i < set.num(); i++) {
       ConvexPolygon poly = set[i];
-      if (poly.triangulate(tris) == 0 && centerFallback)
+      // A point put into an edge by the T-junction fix lies in line with its neighbours: a strip
+      // through it can leave a triangle of no area, which a shadow volume's edge count cannot see.
+      if ((poly.triangulate(tris) == 0 || (centerFallback && hasSliver(poly, tris))) && centerFallback)
         poly.triangulateWithCenter(tris);
       const int count = tris.num() / 3 * 3;
       if (count == 0)

@@ -14,6 +14,8 @@ Description lines (blank lines and '#' comments ignored):
   start x y z angle            the player start
 
 Usage: makemap.py description.rooms out/maps/demo   (writes demo.bsp, demo.kdt, demo.lmf, demo.cm)
+The sample map's ".bsp" then gets its lights' prelight shadow volumes from the map tool beside this
+script: bakeshadows demo out/maps/demo.bsp (bakeshadows.cpp, built with the engine).
 """
 import struct
 import sys

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
+#include <vector>
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/convarsystem.h"
@@ -286,7 +287,8 @@ namespace {
 // the closed volume (casters, sides, far caps on its boundary), the lit triangles of the receivers
 // it was cut against: drawn as part of the volume they lie exactly on what they light and count
 // every lit pixel as shadowed. They are the triangles facing the light that lie on no boundary
-// plane (the mesh's box or the light's own planes), and are left out.
+// plane (the mesh's box or the light's own planes), or that the light sees past every caster (a
+// lit wall can stand on the mesh's box where no far cap reaches it), and are left out.
 bool copyPrelightVolume(const SurfaceGeometry* g, const RenderLight& light,
                         RenderManager::ShadowVolume* out) {
   if (g == nullptr || g->shadowVerts == nullptr || g->shadowIndexes == nullptr || g->numShadowVerts <= 0 ||
@@ -312,10 +314,8 @@ bool copyPrelightVolume(const SurfaceGeometry* g, const RenderLight& light,
     }
     return false;
   };
-  out->numVerts = g->numShadowVerts;
-  out->verts.setNum(g->numShadowVerts * 4);
-  std::memcpy(out->verts.ptr(), g->shadowVerts, sizeof(float) * 4 * size_t(g->numShadowVerts));
-  out->indexes.setNum(0);
+  // The casters face away from the light; a far cap lies in the shadow of one of them.
+  std::vector<int> casters;
   for (int t = 0; t + 2 < g->numShadowIndexes; t += 3) {
     const int* tri = g->shadowIndexes + t;
     if (tri[0] < 0 || tri[1] < 0 || tri[2] < 0 || tri[0] >= g->numShadowVerts ||
@@ -323,39 +323,84 @@ bool copyPrelightVolume(const SurfaceGeometry* g, const RenderLight& light,
       continue;
     }
     const Vec3 a = point(tri[0]);
-    const Vec3 b = point(tri[1]);
-    const Vec3 c = point(tri[2]);
-    Vec3 normal = (b - a).cross(c - a);
-    if (normal.normalize() == 0.0f) {
-      continue;
-    }
-    const float facing = normal.dot(lightPos - a);
-    if (facing > 0.01f && !onBoundary(a, b, c)) {
-      continue;  // a lit receiver, not part of the volume
-    }
-    for (int k = 0; k < 3; ++k) {
-      out->indexes.append(unsigned(tri[k]));
+    Vec3 normal = (point(tri[1]) - a).cross(point(tri[2]) - a);
+    if (normal.normalize() != 0.0f && normal.dot(lightPos - a) < -0.01f) {
+      casters.push_back(t);
     }
   }
+  auto shadowed = [&](const Vec3& target) {
+    const Vec3 dir = target - lightPos;
+    for (int t : casters) {
+      const Vec3 a = point(g->shadowIndexes[t]);
+      const Vec3 e1 = point(g->shadowIndexes[t + 1]) - a;
+      const Vec3 e2 = point(g->shadowIndexes[t + 2]) - a;
+      const Vec3 pv = dir.cross(e2);
+      const float det = e1.dot(pv);
+      if (std::fabs(det) < 1e-9f) {
+        continue;
+      }
+      const Vec3 tv = lightPos - a;
+      const float u = tv.dot(pv) / det;
+      const Vec3 qv = tv.cross(e1);
+      const float v = dir.dot(qv) / det;
+      const float along = e2.dot(qv) / det;
+      if (u >= -0.001f && v >= -0.001f && u + v <= 1.001f && along > 0.0f && along < 0.999f) {
+        return true;
+      }
+    }
+    return false;
+  };
+  out->numVerts = g->numShadowVerts;
+  out->verts.setNum(g->numShadowVerts * 4);
+  std::memcpy(out->verts.ptr(), g->shadowVerts, sizeof(float) * 4 * size_t(g->numShadowVerts));
   out->sideEnd = out->capStart = 0;
   out->capBits = g->clipBits;
   // Only a closed surface counts right: every edge (welded points) is shared by exactly two
   // triangles. Overlapping far caps or T-junctions leave the volume unusable.
-  std::unordered_map<uint64_t, int> edges;
-  const unsigned* idx = out->indexes.ptr();
-  for (int t = 0; t + 2 < out->indexes.num(); t += 3) {
-    for (int k = 0; k < 3; ++k) {
-      const unsigned a = idx[t + k];
-      const unsigned b = idx[t + (k + 1) % 3];
-      edges[a < b ? (uint64_t(a) << 32) | b : (uint64_t(b) << 32) | a]++;
+  auto collect = [&](bool farCapsInShadow) {
+    out->indexes.setNum(0);
+    for (int t = 0; t + 2 < g->numShadowIndexes; t += 3) {
+      const int* tri = g->shadowIndexes + t;
+      if (tri[0] < 0 || tri[1] < 0 || tri[2] < 0 || tri[0] >= g->numShadowVerts ||
+          tri[1] >= g->numShadowVerts || tri[2] >= g->numShadowVerts) {
+        continue;
+      }
+      const Vec3 a = point(tri[0]);
+      const Vec3 b = point(tri[1]);
+      const Vec3 c = point(tri[2]);
+      Vec3 normal = (b - a).cross(c - a);
+      if (normal.normalize() == 0.0f) {
+        continue;
+      }
+      const float facing = normal.dot(lightPos - a);
+      if (facing > 0.01f &&
+          (!onBoundary(a, b, c) || (farCapsInShadow && !shadowed((a + b + c) * (1.0f / 3.0f))))) {
+        continue;  // a lit receiver, not part of the volume
+      }
+      for (int k = 0; k < 3; ++k) {
+        out->indexes.append(unsigned(tri[k]));
+      }
     }
-  }
-  for (const auto& e : edges) {
-    if (e.second != 2) {
-      return false;
+    std::unordered_map<uint64_t, int> edges;
+    const unsigned* idx = out->indexes.ptr();
+    for (int t = 0; t + 2 < out->indexes.num(); t += 3) {
+      for (int k = 0; k < 3; ++k) {
+        const unsigned a = idx[t + k];
+        const unsigned b = idx[t + (k + 1) % 3];
+        edges[a < b ? (uint64_t(a) << 32) | b : (uint64_t(b) << 32) | a]++;
+      }
     }
-  }
-  return out->indexes.num() > 0;
+    for (const auto& e : edges) {
+      if (e.second != 2) {
+        return false;
+      }
+    }
+    return out->indexes.num() > 0;
+  };
+  // A volume wound with its casters facing away from the light has its far caps facing it: when
+  // the box test alone leaves the volume open, the caps that lie in no caster's shadow are lit
+  // receivers too.
+  return collect(false) || (!casters.empty() && collect(true));
 }
 
 bool hasPrelightVolume(RenderModel* model) {

@@ -8,10 +8,19 @@ if(TARGET quillmere)
     LABELS gl TIMEOUT 200 RESOURCE_LOCK quillmere_stage)
 endif()
 
-# The committed sample map matches its generator and room description.
+# The committed sample map matches its generator, its room description and the shadow baker.
 find_package(Python3 COMPONENTS Interpreter QUIET)
-if(Python3_Interpreter_FOUND)
+if(Python3_Interpreter_FOUND AND TARGET bakeshadows)
   add_test(NAME demo/sample_map_current
     COMMAND ${CMAKE_COMMAND} -DPYTHON=${Python3_EXECUTABLE} -DSRC=${PROJECT_SOURCE_DIR}
+      -DBAKE=$<TARGET_FILE:bakeshadows>
       -DTMP=${CMAKE_CURRENT_BINARY_DIR}/sample_map_current -P ${CMAKE_CURRENT_LIST_DIR}/sample_map_current.cmake)
+endif()
+
+# The sample map's baked shadows in the engine itself, over the staged sample content.
+quill_add_tests(demo/engine LIBS quill_system ENGINE)
+if(TARGET test_demo_engine_bakedshadows_gl_test)
+  target_compile_definitions(test_demo_engine_bakedshadows_gl_test PRIVATE QUILL_STAGE_DIR="${QUILL_STAGE_DIR}")
+  add_dependencies(test_demo_engine_bakedshadows_gl_test game quill_stage_media)
+  set_tests_properties(demo_engine/bakedshadows_gl_test PROPERTIES RESOURCE_LOCK quillmere_stage)
 endif()

@@ -336,8 +336,9 @@ TEST(BspLoadProgress, TheLoadingBarMovesWhileTheWorldParses) {
   g_activeGui = nullptr;
   g_commonSystem = nullptr;
   ASSERT_TRUE(loaded) << cmd.output;
-  // 7 models of one surface each, and the areaPortals, 7 model, leafs, nodes and entities blocks.
-  ASSERT_EQ(gui.values.size(), 7u + 11u);
+  // 7 models of one surface each and 2 prelight volumes (one step each), and the areaPortals, 9
+  // model, leafs, nodes and entities blocks.
+  ASSERT_EQ(gui.values.size(), 9u + 13u);
   EXPECT_EQ(common.frames, int(gui.values.size()));
   for (size_t i = 1; i < gui.values.size(); ++i)
     EXPECT_GE(gui.values[i], gui.values[i - 1]) << i;

@@ -4,10 +4,12 @@
 // registered by name, their geometry, and the kd-tree world doing nothing).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "lib/interface/materialsystem.h"
@@ -287,6 +289,77 @@ TEST(Prelight, TwoSidedSurfacesOnlyCastWithForceShadow) {
     EXPECT_EQ(pieces.casters.num(), flags ? 1 : 0) << flags;
     // Lit: the ceiling always (it faces the light).
     EXPECT_GE(pieces.lit.num(), 1);
+  }
+}
+
+// A wall with a door, the light on its back side, and the room beyond it: three casters around
+// the hole. The volume's pieces cut one another's edges at different points (the far cap behind
+// the lintel ends halfway along the far cap behind the wall beside the door): its mesh is closed
+// only when every piece carries the others' points in its edges, and no triangle of it is a sliver
+// of no area. The room's lit pieces are no part of the volume.
+TEST(Prelight, AWallWithADoorGivesAClosedVolume) {
+  const float x = 256, far = 512, w = 256, h = 128;
+  const ShadowSurface wall = quads({
+      {{x, 0, 0}, {x, 96, 0}, {x, 96, h}, {x, 0, h}},  // beside the door, facing +x
+      {{x, 160, 0}, {x, w, 0}, {x, w, h}, {x, 160, h}},
+      {{x, 96, 96}, {x, 160, 96}, {x, 160, h}, {x, 96, h}},  // the lintel
+  });
+  const ShadowSurface room = quads({
+      {{x, 0, 0}, {far, 0, 0}, {far, w, 0}, {x, w, 0}},  // floor, ceiling and sides, facing in
+      {{x, 0, h}, {x, w, h}, {far, w, h}, {far, 0, h}},
+      {{x, 0, 0}, {x, 0, h}, {far, 0, h}, {far, 0, 0}},
+      {{x, w, 0}, {far, w, 0}, {far, w, h}, {x, w, h}},
+  });
+  const Plane roomPlanes[] = {Plane(Vec3(0, 0, 1), 0), Plane(Vec3(0, 0, -1), -h), Plane(Vec3(0, 1, 0), 0),
+                              Plane(Vec3(0, -1, 0), -w)};
+  // The scene also mirrored in x (the rounding of the pieces' points differs).
+  auto mirrored = [](ShadowSurface s) {
+    for (Vec3& v : s.points)
+      v.x = 768 - v.x;
+    for (size_t t = 0; t + 2 < s.indexes.size(); t += 3)
+      std::swap(s.indexes[t + 1], s.indexes[t + 2]);
+    return s;
+  };
+  // The light's volume ends inside the room (the far caps on its plane) or reaches its end.
+  for (const auto& [reach, mirror] :
+       {std::pair{300.0f, false}, {500.0f, false}, {300.0f, true}, {500.0f, true}}) {
+    SCOPED_TRACE(testing::Message() << reach << (mirror ? " mirrored" : ""));
+    const Vec3 p(mirror ? 640 : 128, 128, 100);
+    std::vector<ShadowSurface> surfaces = {mirror ? mirrored(wall) : wall, mirror ? mirrored(room) : room};
+    PrelightPieces pieces;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(buildPrelightPolygons(
+        lightAt(p, Bounds(p - Vec3(reach, reach, reach), p + Vec3(reach, reach, reach))), surfaces, pieces));
+    testing::internal::GetCapturedStdout();
+    ASSERT_GE(pieces.casters.num(), 2);
+    PolygonSet caps;
+    for (int i = 0; i < pieces.lit.num(); i++) {
+      bool inRoom = false;
+      for (const Plane& plane : roomPlanes)
+        inRoom = inRoom || pieces.lit[i].planeSide(plane, 0.01f) == ConvexPolygon::kOn;
+      if (!inRoom)
+        caps.append(pieces.lit[i]);
+    }
+    ASSERT_GT(caps.num(), 0);
+    ShadowMesh mesh;
+    const PolygonSet* sets[] = {&pieces.sides, &caps, &pieces.casters};
+    ASSERT_TRUE(triangulatePolygons(sets, 3, 0.02f, true, mesh));
+    ASSERT_FALSE(mesh.indexes.empty());
+    std::map<std::pair<int, int>, int> edges;
+    for (size_t t = 0; t + 2 < mesh.indexes.size(); t += 3) {
+      const Vec3& a = mesh.points[size_t(mesh.indexes[t])];
+      const Vec3& b = mesh.points[size_t(mesh.indexes[t + 1])];
+      const Vec3& c = mesh.points[size_t(mesh.indexes[t + 2])];
+      EXPECT_GT((b - a).cross(c - a).length(), 0.02f) << "triangle " << t / 3 << " has no area";
+      for (int k = 0; k < 3; k++) {
+        const int i = mesh.indexes[t + size_t(k)], j = mesh.indexes[t + size_t((k + 1) % 3)];
+        edges[{std::min(i, j), std::max(i, j)}]++;
+      }
+    }
+    int open = 0;
+    for (const auto& e : edges)
+      open += e.second != 2 ? 1 : 0;
+    EXPECT_EQ(open, 0) << "edges not shared by exactly two triangles, of " << edges.size();
   }
 }
 

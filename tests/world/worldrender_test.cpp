@@ -161,12 +161,13 @@ TEST_F(WorldRenderTest, SampleMapAreasBecomeWorldRenderModels) {
       ASSERT_NE(crate, nullptr) << name;
       EXPECT_EQ(crate->getSurface(0)->id, -1);
     }
-    EXPECT_EQ(listed(), before + 7 + (before == 0 ? 1 : 0));  // areas, crates and the panel
+    // Areas, crates, the panel and the two lights' prelight volumes.
+    EXPECT_EQ(listed(), before + 9 + (before == 0 ? 1 : 0));
   }
   // The models belong to the render-model manager: the world's end frees none, the map unload
   // frees them all, once.
   EXPECT_NE(g_renderModelSystem->findModel("_area0"), nullptr) << "the world leaves its models to the manager";
-  EXPECT_EQ(freeWorldRenderModels(), 7);
+  EXPECT_EQ(freeWorldRenderModels(), 9);
   EXPECT_EQ(g_renderModelSystem->findModel("_area0"), nullptr);
   EXPECT_EQ(g_renderModelSystem->findModel("crate_a"), nullptr);
   EXPECT_EQ(freeWorldRenderModels(), 0);
