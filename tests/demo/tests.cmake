@@ -18,9 +18,4 @@ if(Python3_Interpreter_FOUND AND TARGET bakeshadows)
 endif()
 
 # The sample map's baked shadows in the engine itself, over the staged sample content.
-quill_add_tests(demo/engine LIBS quill_system ENGINE)
-if(TARGET test_demo_engine_bakedshadows_gl_test)
-  target_compile_definitions(test_demo_engine_bakedshadows_gl_test PRIVATE QUILL_STAGE_DIR="${QUILL_STAGE_DIR}")
-  add_dependencies(test_demo_engine_bakedshadows_gl_test game quill_stage_media)
-  set_tests_properties(demo_engine/bakedshadows_gl_test PROPERTIES RESOURCE_LOCK quillmere_stage)
-endif()
+quill_add_tests(demo/engine LIBS quill_system ENGINE STAGED)
