@@ -11,6 +11,7 @@
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/texmanager.h"
 #include "lib/polygon.h"
+#include "render/backend/framebufferopengl.h"
 #include "render/material/expression.h"
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
@@ -335,6 +336,11 @@ void RenderManager::computeLightScreenBounds(LightRecord* light) {
 // --- The light loop ---
 
 void RenderManager::drawLights() {
+  // Once per light pass, before any light draws into it.
+  if (shadowMaskTarget_ != nullptr && shadowMaskTarget_->pushRenderTarget(true)) {
+    g_renderBackEnd.clear(false, true);
+    FrameBufferObject::popRenderTarget();
+  }
   for (int index : visibleLights_) {
     if (skippedByLightQuality(index)) {
       continue;

@@ -462,6 +462,8 @@ class RenderManager final : public RenderSystem {
   void drawScene(const RenderView& view);
   // False (with "isInView: null model??") for a draw surface without geometry.
   static bool surfaceHasGeometry(const DrawSurface& ds);
+  // The scissor of the surface's area (setScissorForLight without a light); false when empty.
+  bool inAreaScissor(const DrawSurface& ds);
   void drawFogLights();
   // The 2D state around flat drawing.
   void begin2D();

@@ -15,6 +15,7 @@
 #include "lib/interface/renderview.h"
 #include "render/backend/framebufferopengl.h"
 #include "render/backend/renderbackend.h"
+#include "render/device/glextensions.h"
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
 #include "render/model/geometryedges.h"
@@ -443,6 +444,45 @@ TEST_F(FrameGLTest, SkippedMainViewAndMissingTargets) {
   manager->createGlowTargets();
   g_conVarSystem->setString("r_skipMirrorMaps", "0");
   g_conVarSystem->setString("r_skipBloomFilter", "0");
+}
+
+// The light pass clears the "_shadowMask" target's depth once; an unlit view has no light pass and
+// leaves it. The bloom targets were offered the mask's depth buffer, which is larger than they are:
+// they keep none, stay complete and the glow still draws through them.
+TEST_F(FrameGLTest, TheShadowMaskDepthIsClearedByTheLightPassAndTheBloomTargetsKeepNoDepth) {
+  if (!running())
+    return;
+  FrameBufferOpenGL* mask = manager->shadowMaskTarget();
+  ASSERT_NE(mask, nullptr);
+  auto fillMaskDepth = [&](float value) {
+    ASSERT_TRUE(mask->pushRenderTarget(true));
+    qgl::glClearDepth(value);
+    g_renderBackEnd.clear(false, true);
+    qgl::glClearDepth(1.0);
+    FrameBufferObject::popRenderTarget();
+  };
+  auto maskDepth = [&]() {
+    float depth = -1.0f;
+    EXPECT_TRUE(mask->pushRenderTarget(true));
+    qgl::glReadPixels(mask->targetWidth() / 2, mask->targetHeight() / 2, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT,
+                      &depth);
+    FrameBufferObject::popRenderTarget();
+    return depth;
+  };
+  add(quad(material("{\nmap _white\n}\n"), 100, -20, 20, 20));
+  const RenderView view = camera();
+  fillMaskDepth(0.25f);
+  manager->renderScene(&view, 0x12);
+  EXPECT_NEAR(maskDepth(), 0.25f, 1e-3f) << "no light pass in an unlit view";
+  manager->renderScene(&view, 0x1b);
+  EXPECT_NEAR(maskDepth(), 1.0f, 1e-3f) << console.text;
+
+  for (FrameBufferOpenGL* bloom : {manager->bloomTarget(0), manager->bloomTarget(1)}) {
+    ASSERT_NE(bloom, nullptr);
+    EXPECT_EQ(bloom->getDepthRenderbuffer(), -1);
+    EXPECT_FALSE(bloom->ownsDepth());
+    EXPECT_EQ(bloom->checkStatus(true), GL_FRAMEBUFFER_COMPLETE_EXT) << console.text;
+  }
 }
 
 // Surfaces without geometry are skipped with a message: in the view's passes, and as shadow

@@ -56,6 +56,36 @@ TEST_F(LightingGLTest, TheScissorRectangleOfTheLightsAreasLimitsIt) {
   g_conVarSystem->setInt("r_useScissor", 1);
 }
 
+// Unlit stages keep to their area's rectangle too: a white wall standing in area 0, seen from
+// area 1, shows only where area 0's rectangle lies; without scissoring all of it shows.
+TEST_F(LightingGLTest, AmbientStagesKeepToTheirAreasRectangle) {
+  LeftRightWorld world;
+  g_spatialSystem = &world;
+  addEntity(box(material("{\nmap _white\n}\n"), Vec3(100, 5, -60), Vec3(104, 80, 60)));
+  world.leftRect = Bounds(Vec3(0, 0, 0), Vec3(0.25f, 1, 1));
+  const int quarter = kWidth / 4;
+  struct Case {
+    int useScissor;
+    int viewFlags;
+  };
+  for (const Case c : {Case{1, 0xb}, Case{1, 0x2}, Case{0, 0xb}}) {
+    SCOPED_TRACE(testing::Message() << "r_useScissor " << c.useScissor << ", flags " << c.viewFlags);
+    g_conVarSystem->setInt("r_useScissor", c.useScissor);
+    render(Vec3(0, -0.5f, 0), c.viewFlags);
+    EXPECT_GT(at(quarter - 6, kHeight / 2).sum(), 600) << console.text;
+    if (c.useScissor)
+      EXPECT_LT(at(quarter + 6, kHeight / 2).sum(), 10);
+    else
+      EXPECT_GT(at(quarter + 6, kHeight / 2).sum(), 600);
+  }
+  // Area 0 off the screen: nothing of it is drawn.
+  g_conVarSystem->setInt("r_useScissor", 1);
+  world.leftRect = Bounds();
+  render(Vec3(0, -0.5f, 0));
+  EXPECT_LT(at(quarter - 6, kHeight / 2).sum(), 10);
+  EXPECT_EQ(manager->surfacesDrawn(), 0);
+}
+
 TEST_F(LightingGLTest, ABoxBetweenTheLightAndTheWallLeavesAShadow) {
   addEntity(box(wallMaterial, Vec3(100, -80, -60), Vec3(104, 80, 60)));
   addEntity(box(wallMaterial, Vec3(66, -4, 11), Vec3(74, 4, 19)));
