@@ -5,6 +5,7 @@
 // Sections: light materials and projection, light refresh, scissor and screen bounds, the light
 // loop, one light, fog volumes, debug drawing.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "lib/interface/cmdsystem.h"
@@ -191,10 +192,28 @@ void RenderManager::buildLightSurfaceLists(int index) {
 
 void RenderManager::updateLightInteractions(int index) {
   LightRecord* l = lightRecord(index);
-  if (l == nullptr || !(l->state & kLightDirty)) {
+  if (l == nullptr) {
+    return;
+  }
+  // A light model the model manager has replaced by its default (a reload) is built again.
+  if (l->lightModel != nullptr && l->lightModel->isDefaultModel()) {
+    l->state |= kLightDirty;
+  }
+  if (!(l->state & kLightDirty)) {
     return;
   }
   l->lightMaterial = findLightMaterial(&l->parms);
+  if (l->parms.kind == 2) {
+    // A fog volume lights nothing and casts nothing: its model is its own box.
+    l->numAreas = 0;
+    if (g_spatialSystem != nullptr) {
+      const int n = g_spatialSystem->areasVisibleFromPoint(l->parms.origin, l->parms.bounds, l->areas, 16);
+      l->numAreas = n < 0 ? 0 : (n > 16 ? 16 : n);
+    }
+    buildFogVolumeModel(index);
+    l->state = uint8_t(l->state & ~kLightDirty);
+    return;
+  }
   // The static casters' volumes follow the light's new surfaces (rebuilt when next drawn).
   releaseStaticShadows(l);
   if (l->staticShadowModel0 == nullptr && l->staticShadowModel1 == nullptr) {
@@ -558,6 +577,89 @@ void RenderManager::drawLightVolume(const LightRecord* light, bool reversed) {
   builder->drawFilled();
 }
 
+void RenderManager::buildFogVolumeModel(int index) {
+  LightRecord* l = lightRecord(index);
+  if (l == nullptr || g_renderModelSystem == nullptr) {
+    return;
+  }
+  // The six faces turned inwards and fanned into triangles over shared corners (a box has eight).
+  // Corners computed from different faces differ by rounding: within a hundredth they are one.
+  List<DrawVertex> verts(16);
+  List<int> indexes(48);
+  for (int i = 0; i < 6; ++i) {
+    ConvexPolygon w;
+    w.clipByPlanes(l->parms.planes[i], l->parms.planes, 6);
+    w.reverse();
+    int corner[ConvexPolygon::kMaxPoints];
+    for (int k = 0; k < w.numPoints; ++k) {
+      const Vec3& p = w.points[k];
+      corner[k] = -1;
+      for (int v = 0; v < verts.num() && corner[k] < 0; ++v) {
+        const float* q = verts[v].xyz;
+        if (std::fabs(q[0] - p.x) < 0.01f && std::fabs(q[1] - p.y) < 0.01f && std::fabs(q[2] - p.z) < 0.01f) {
+          corner[k] = v;
+        }
+      }
+      if (corner[k] < 0) {
+        DrawVertex dv{};
+        dv.xyz[0] = p.x;
+        dv.xyz[1] = p.y;
+        dv.xyz[2] = p.z;
+        std::memset(dv.color, 255, sizeof(dv.color));
+        corner[k] = verts.append(dv);
+      }
+    }
+    for (int k = 1; k + 1 < w.numPoints; ++k) {
+      indexes.append(corner[0]);
+      indexes.append(corner[k]);
+      indexes.append(corner[k + 1]);
+    }
+  }
+  BaseModel* model = l->lightModel;
+  if (model == nullptr) {
+    model = static_cast<BaseModel*>(g_renderModelSystem->allocEmptyModel());
+    char name[32];
+    std::snprintf(name, sizeof(name), "light_model_%d", index);
+    model->init(name);
+    model->setMode(kModelGpuBuffers);
+    l->lightModel = model;
+  }
+  SurfaceGeometry* g = model->numSurfaces() == 1 ? model->getSurface(0)->geometry : nullptr;
+  const bool inPlace = g != nullptr && g->numVerts == verts.num() && g->numIndexes == indexes.num();
+  if (!inPlace) {
+    // A volume of another shape: the old faces go, so no stale surface is drawn beside the new.
+    for (int n = model->numSurfaces(); n > 0; --n) {
+      ModelSurface* old = model->getSurface(0);
+      if (old->geometry == nullptr) {
+        break;
+      }
+      model->freeGeometry(old->geometry);
+    }
+    g = nullptr;
+    if (model->numSurfaces() == 0 && verts.num() > 0 && indexes.num() > 0) {
+      g = model->allocGeometryForMode(verts.num(), indexes.num(), kGeometryVertices | kGeometryIndexes, true);
+    }
+    if (g == nullptr) {
+      return;
+    }
+  }
+  std::memcpy(g->verts, verts.ptr(), sizeof(DrawVertex) * size_t(verts.num()));
+  std::memcpy(g->indexes, indexes.ptr(), sizeof(int) * size_t(indexes.num()));
+  g->numVerts = verts.num();
+  g->numIndexes = indexes.num();
+  g->bounds.clear();
+  for (const DrawVertex& v : verts) {
+    g->bounds.addPoint(Vec3(v.xyz[0], v.xyz[1], v.xyz[2]));
+  }
+  g->facetsValid = 0;
+  if (inPlace) {
+    model->getSurface(0)->material = l->lightMaterial;
+    model->uploadVertices(true);
+  } else {
+    model->addSurface({l->lightMaterial, g, -1});
+  }
+}
+
 void RenderManager::renderFogLight(int index) {
   LightRecord* l = lightRecord(index);
   if (l == nullptr) {
@@ -568,7 +670,8 @@ void RenderManager::renderFogLight(int index) {
   InteractionLight light;
   Material* fogMaterial = nullptr;
   for (const DrawSurface* ds : visibleDrawList_) {
-    if (!surfaceTouchesLight(*ds, *l)) {
+    // A material without stages drew nothing, not even depth: nothing of it is there to fog.
+    if (ds->material == nullptr || ds->material->getNumStages() == 0 || !surfaceTouchesLight(*ds, *l)) {
       continue;
     }
     if (!started) {
@@ -614,7 +717,7 @@ void RenderManager::renderFogLight(int index) {
     }
     // The fog's own stages, blended over what is there: thick fog hides it.
     g_renderBackEnd.setDrawSurface(ds);
-    g_renderBackEnd.drawFogStages(light, fogMaterial);
+    g_renderBackEnd.drawFogStages(light, fogMaterial, kCompareEqual);
   }
   if (started) {
     g_renderBackEnd.setDrawSurface(nullptr);
@@ -623,6 +726,30 @@ void RenderManager::renderFogLight(int index) {
     if (g_renderInterface != nullptr) {
       g_renderInterface->setStencilFunc(kCompareAlways, kStencilReference, kStencilMaskAll);
     }
+    // The volume's own faces, turned inwards: its far side covers what lies behind the volume
+    // (seen through it), where the counted stencil left the frame alone. What lies in front of
+    // the far side failed the depth test.
+    BaseModel* model = l->lightModel;
+    if (model != nullptr && setScissorForLight(l, -1)) {
+      for (int s = 0; s < model->numSurfaces(); ++s) {
+        const ModelSurface* surface = model->getSurface(s);
+        const SurfaceGeometry* g = surface != nullptr ? surface->geometry : nullptr;
+        if (g == nullptr) {
+          continue;
+        }
+        DrawSurface face;
+        std::memcpy(face.shaderParms, l->parms.shaderParms, sizeof(face.shaderParms));
+        face.surface = surface;
+        face.material = surface->material;
+        face.vertexBuffer = g->vertexBuffer;
+        face.indexes = reinterpret_cast<const unsigned*>(g->indexes);
+        face.numIndexes = g->numIndexes;
+        g_renderBackEnd.setDrawSurface(&face);
+        g_renderBackEnd.drawFogStages(light, fogMaterial, kCompareLessEqual);
+      }
+      g_renderBackEnd.setDrawSurface(nullptr);
+    }
+    resetScissor();
     g_renderBackEnd.setupPass();
   }
 }

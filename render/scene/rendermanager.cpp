@@ -219,11 +219,13 @@ void RenderManager::shutdown() {
     g_renderModelSystem->freeModelBuffers();
   freeDebugQueues();
   removeCaptureHooks();
-  // Lights forget their light models (the model manager owns them); entities lose their instance
+  // Lights give back their light models (rebuilt when next drawn); entities lose their instance
   // models and are rebuilt by the next init.
   for (LightRecord* l : lights_) {
     if (l) {
       l->state |= kLightDirty;
+      if (l->lightModel && g_renderModelSystem)
+        g_renderModelSystem->freeModel(l->lightModel);
       l->lightModel = nullptr;
       releaseStaticShadows(l);  // their buffers belong to the context going away
     }

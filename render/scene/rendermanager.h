@@ -242,6 +242,8 @@ class RenderManager final : public RenderSystem {
   // Refreshes a light's material, areas and world surfaces when it changed.
   void updateLightInteractions(int index);
   void buildLightSurfaceLists(int index);
+  // A fog volume's light model "light_model_%d": its box's faces turned inwards.
+  void buildFogVolumeModel(int index);
   void renderFogLight(int index);
   void drawLightVolume(const LightRecord* light, bool reversed);
   // The light's own material, else the default of its kind and shape (with a falloff image).

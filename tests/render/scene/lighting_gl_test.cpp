@@ -225,6 +225,55 @@ TEST_F(LightingGLTest, BlackFogHidesALitWallMoreWithDistance) {
   EXPECT_NEAR(atWorld(Vec3(150, -60, 0)).sum(), farLit.sum(), 6);
 }
 
+// A fog volume has a model of its own, its box's faces turned inwards: its far side lays the fog
+// over what is seen through the volume. A lit wall behind a black fog box is hidden where the box
+// stands before it and lit beside it; a wall in front of the box is left alone.
+TEST_F(LightingGLTest, AFogVolumesOwnFacesHideWhatLiesBehindIt) {
+  addEntity(box(wallMaterial, Vec3(150, -80, -60), Vec3(152, 80, 60)));
+  addEntity(box(wallMaterial, Vec3(100, 20, -28), Vec3(104, 28, -20)));  // inside the fog
+  addEntity(box(wallMaterial, Vec3(60, -40, 16), Vec3(62, -4, 24)));     // in front of it
+  addLight(Vec3(40, 0, 0), Vec3(400, 400, 400), 0);
+  const Vec3 behind(150, 0, 0);
+  const Vec3 beside(150, 60, 0);
+  const Vec3 before(60, -20, 20);
+  render();
+  ASSERT_GT(atWorld(behind).sum(), 150) << console.text;
+  const Rgb besideLit = atWorld(beside);
+  const Rgb beforeLit = atWorld(before);
+  ASSERT_GT(beforeLit.sum(), 150);
+
+  RenderLight fog;
+  fog.shape = 2;
+  fog.kind = 2;
+  fog.origin = Vec3(100, 0, 0);
+  fog.radius = Vec3(20, 30, 30);
+  fog.material = material("lightFalloffImage _white\n{\nmap _white\ncolored\n}\n");
+  fog.shaderParms[3] = 1.0f;  // black and fully dense
+  const int index = manager->addLightDef(&fog);
+  render();
+  EXPECT_LT(atWorld(behind).sum(), 30) << console.text;
+  EXPECT_LT(atWorld(Vec3(100, 24, -24)).sum(), 30) << "what stands inside is fogged too";
+  EXPECT_NEAR(atWorld(beside).sum(), besideLit.sum(), 6);
+  EXPECT_NEAR(atWorld(before).sum(), beforeLit.sum(), 6);
+
+  // The model: eight shared corners, twelve triangles, refilled in place when the box changes.
+  const BaseModel* model = manager->lightRecord(index)->lightModel;
+  ASSERT_NE(model, nullptr);
+  EXPECT_STREQ(model->name(), ("light_model_" + std::to_string(index)).c_str());
+  ASSERT_EQ(model->numSurfaces(), 1);
+  const SurfaceGeometry* g = const_cast<BaseModel*>(model)->getSurface(0)->geometry;
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(g->numVerts, 8);
+  EXPECT_EQ(g->numIndexes, 36);
+  fog.radius = Vec3(20, 50, 30);
+  manager->updateLightDef(index, &fog);
+  render();
+  EXPECT_EQ(manager->lightRecord(index)->lightModel, model);
+  EXPECT_EQ(const_cast<BaseModel*>(model)->getSurface(0)->geometry, g);
+  EXPECT_FLOAT_EQ(g->bounds.maxs.y, 50.0f);
+  EXPECT_LT(atWorld(Vec3(150, 60, 0)).sum(), 30) << "the wider box now hides that part too";
+}
+
 // A bump/diffuse/specular group draws with its own diffuse image: black stays black under a light
 // that makes a white one bright.
 TEST_F(LightingGLTest, AGroupsDiffuseImageColoursItsLight) {
