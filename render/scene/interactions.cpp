@@ -834,7 +834,10 @@ void RenderManager::drawLightGridPass() {
         !setScissorForLight(nullptr, ds->surface->id)) {
       continue;
     }
-    const Vec3 point = ds->entity->origin + Vec3(0.0f, 0.0f, 16.0f);
+    // Effect surfaces share one record placed at the origin: they sample where they are.
+    const Vec3 point = ds->entity == &effectsEntity_ && ds->surface->geometry != nullptr
+                           ? ds->surface->geometry->bounds.center()
+                           : ds->entity->origin + Vec3(0.0f, 0.0f, 16.0f);
     Vec3 ambient;
     Vec3 directed;
     Vec3 direction;

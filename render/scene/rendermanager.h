@@ -525,6 +525,9 @@ class RenderManager final : public RenderSystem {
   BaseModel* frameEffectsModel_ = nullptr;    // "_effectsModel" of the main view
   BaseModel* subviewEffectsModel_ = nullptr;  // the same effects built for a mirror or remote view
   RenderEntity decalEntity_;  // the fixed record decal surfaces are drawn with
+  // The fixed record effect surfaces are drawn with: lit materials of effects (a model emitter's
+  // crates) are lit like any entity's; effects cast no shadows.
+  RenderEntity effectsEntity_;
   int overlayTriangles_ = 0;
   Material* blobShadowMaterial_ = nullptr;
   SurfaceBuilder* overlayBuilder_ = nullptr;

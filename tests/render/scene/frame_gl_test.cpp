@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "effects/effectsmanager.h"
@@ -34,6 +35,55 @@ const Rgb kRed{255, 0, 0};
 const Rgb kGreen{0, 255, 0};
 const Rgb kBlue{0, 0, 255};
 const Rgb kBlack{0, 0, 0};
+
+// One running sprite effect of one 8-unit particle at (64, 0, 0), drawn by the renderer's own
+// effects model through a real effects manager; gone with the object.
+struct RunningSprite {
+  RunningSprite(RenderSystem* render, Material* m) {
+    g_particlePool.relinkAll();
+    previousRender = g_renderSystem;
+    g_renderSystem = render;
+    effects = std::make_unique<EffectsManager>();
+    g_effectsSystem = effects.get();
+    DeclEffectSegment* s = new DeclEffectSegment("emitter", "p");
+    s->type = kSegmentSprite;
+    s->particles.material = m;
+    s->particles.flags = kSegmentSpawnAtOnce;
+    s->count = {1, 1};
+    s->duration = {10.0f, 10.0f};
+    s->particles.lifetime = {10.0f, 10.0f};
+    for (ParticleState* st : {&s->particles.startRange.min, &s->particles.startRange.max,
+                              &s->particles.endRange.min, &s->particles.endRange.max}) {
+      st->position = Vec3(64, 0, 0);
+      st->tint = Vec3(1, 1, 1);
+      st->alpha = 1.0f;
+      st->width = 8.0f;
+      st->length = 8.0f;
+    }
+    decl.segments.append(s);
+    params.decl = &decl;
+    params.draw = true;
+    handle = effects->addEffect(params);
+    effects->updateEffect(handle, params, 16);
+  }
+  ~RunningSprite() {
+    free();
+    g_effectsSystem = nullptr;
+    effects.reset();
+    g_particlePool.relinkAll();
+    g_renderSystem = previousRender;
+  }
+  void free() {
+    if (handle >= 0)
+      effects->freeEffect(handle);
+    handle = -1;
+  }
+  RenderSystem* previousRender = nullptr;
+  std::unique_ptr<EffectsManager> effects;
+  DeclEffect decl;
+  RenderEffectParams params;
+  int handle = -1;
+};
 
 class FrameGLTest : public managergl::ManagerGLTest {
  protected:
@@ -267,46 +317,47 @@ TEST_F(FrameGLTest, MirrorsShowSpritesTurnedToTheirOwnView) {
 TEST_F(FrameGLTest, RunningEffectsDrawWithoutBeingSubmitted) {
   if (!running())
     return;
-  g_particlePool.relinkAll();
-  RenderSystem* previousRender = g_renderSystem;
-  g_renderSystem = manager.get();
-  auto effects = std::make_unique<EffectsManager>();
-  g_effectsSystem = effects.get();
-  DeclEffect decl;
-  DeclEffectSegment* s = new DeclEffectSegment("emitter", "p");
-  s->type = kSegmentSprite;
-  s->particles.material = material("{\n{\nred 0\ngreen 1\nblue 0\n}\n}\n");
-  s->particles.flags = kSegmentSpawnAtOnce;
-  s->count = {1, 1};
-  s->duration = {10.0f, 10.0f};
-  s->particles.lifetime = {10.0f, 10.0f};
-  for (ParticleState* st : {&s->particles.startRange.min, &s->particles.startRange.max, &s->particles.endRange.min,
-                            &s->particles.endRange.max}) {
-    st->position = Vec3(64, 0, 0);
-    st->tint = Vec3(1, 1, 1);
-    st->alpha = 1.0f;
-    st->width = 8.0f;
-    st->length = 8.0f;
-  }
-  decl.segments.append(s);
-  RenderEffectParams params;
-  params.decl = &decl;
-  params.draw = true;
-  const int handle = effects->addEffect(params);
-  effects->updateEffect(handle, params, 16);
+  RunningSprite sprite(manager.get(), material("{\n{\nred 0\ngreen 1\nblue 0\n}\n}\n"));
   const RenderView view = camera();
   manager->renderScene(&view, 0x1b);
   EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kGreen)) << console.text;
   EXPECT_TRUE(near(at(kWidth / 2 + 40, kHeight / 2), kBlack));
-  EXPECT_LT(effects->effectsEntity(), 0) << "no entity was submitted";
+  EXPECT_LT(sprite.effects->effectsEntity(), 0) << "no entity was submitted";
   // Freed, the next view's model is empty again.
-  effects->freeEffect(handle);
+  sprite.free();
   manager->renderScene(&view, 0x1b);
   EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kBlack));
-  g_effectsSystem = nullptr;
-  effects.reset();
-  g_particlePool.relinkAll();
-  g_renderSystem = previousRender;
+}
+
+// Effects with lit materials (a model emitter's crates) are lit by the lights that reach them, like
+// any entity: a sprite drawn only by a diffuse stage is black without a light and bright under one.
+class LitEffectsGLTest : public managergl::ManagerGLTest {
+ protected:
+  LitEffectsGLTest() : ManagerGLTest(stage()) {}
+  static managergl::Stage stage() {
+    managergl::Stage s;
+    s.programFolder = std::string(QUILL_SOURCE_DIR) + "/demo/media/glprogs";
+    return s;
+  }
+};
+
+TEST_F(LitEffectsGLTest, AnEffectsLitStagesAreLitByTheLightsThatReachIt) {
+  if (!running())
+    return;
+  RunningSprite sprite(manager.get(), material("diffusemap _white\n"));
+  const RenderView view = camera();
+  manager->renderScene(&view, 0x1b);
+  EXPECT_LT(at(kWidth / 2, kHeight / 2).sum(), 10) << console.text;
+  RenderLight l;
+  l.origin = Vec3(32, 0, 0);
+  l.radius = Vec3(200, 200, 200);
+  l.material = material("lightFalloffImage _white\n{\nmap _white\ncolored\n}\n");
+  for (int i = 0; i < 4; i++)
+    l.shaderParms[i] = 1.0f;
+  manager->addLightDef(&l);
+  manager->renderScene(&view, 0x1b);
+  EXPECT_GT(at(kWidth / 2, kHeight / 2).sum(), 300) << console.text;
+  EXPECT_LT(at(kWidth / 2 + 40, kHeight / 2).sum(), 10) << "only the sprite";
 }
 
 // The owner's callback poses the entity for each view (here: it slides with the view's time), and
