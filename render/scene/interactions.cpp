@@ -204,12 +204,10 @@ void RenderManager::updateLightInteractions(int index) {
   }
   l->lightMaterial = findLightMaterial(&l->parms);
   if (l->parms.kind == 2) {
-    // A fog volume lights nothing and casts nothing: its model is its own box.
+    // A fog volume lights nothing and casts nothing: its model is its own box. It keeps no area
+    // list: the areas seen from inside it reach through every open door, and what it covers is
+    // what lies in its box (bounds and planes), not everything in those areas.
     l->numAreas = 0;
-    if (g_spatialSystem != nullptr) {
-      const int n = g_spatialSystem->areasVisibleFromPoint(l->parms.origin, l->parms.bounds, l->areas, 16);
-      l->numAreas = n < 0 ? 0 : (n > 16 ? 16 : n);
-    }
     buildFogVolumeModel(index);
     l->state = uint8_t(l->state & ~kLightDirty);
     return;
