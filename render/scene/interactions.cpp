@@ -195,8 +195,12 @@ void RenderManager::updateLightInteractions(int index) {
   if (l == nullptr) {
     return;
   }
-  // A light model the model manager has replaced by its default (a reload) is built again.
+  // A light model that a reload turned into the default model (it has no file) is made again.
   if (l->lightModel != nullptr && l->lightModel->isDefaultModel()) {
+    if (g_renderModelSystem != nullptr) {
+      g_renderModelSystem->freeModel(l->lightModel);
+    }
+    l->lightModel = nullptr;
     l->state |= kLightDirty;
   }
   if (!(l->state & kLightDirty)) {

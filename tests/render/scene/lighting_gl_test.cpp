@@ -272,6 +272,15 @@ TEST_F(LightingGLTest, AFogVolumesOwnFacesHideWhatLiesBehindIt) {
   EXPECT_EQ(const_cast<BaseModel*>(model)->getSurface(0)->geometry, g);
   EXPECT_FLOAT_EQ(g->bounds.maxs.y, 50.0f);
   EXPECT_LT(atWorld(Vec3(150, 60, 0)).sum(), 30) << "the wider box now hides that part too";
+
+  // "reloadModels" turns a model without a file into the default box: the fog makes its own again.
+  g_renderModelSystem->reloadModels(true);
+  render();
+  const BaseModel* rebuilt = manager->lightRecord(index)->lightModel;
+  ASSERT_NE(rebuilt, nullptr);
+  EXPECT_FALSE(rebuilt->isDefaultModel());
+  ASSERT_EQ(rebuilt->numSurfaces(), 1);
+  EXPECT_EQ(const_cast<BaseModel*>(rebuilt)->getSurface(0)->geometry->numVerts, 8);
 }
 
 // A bump/diffuse/specular group draws with its own diffuse image: black stays black under a light
