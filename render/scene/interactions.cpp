@@ -240,6 +240,7 @@ void RenderManager::resetScissor() {
   scissor_[2] = vp[2];
   scissor_[3] = vp[3];
   scissorArea_ = -1;
+  scissorEmpty_ = false;
   if (g_renderInterface != nullptr) {
     g_renderInterface->setScissor(vp[0], vp[1], vp[2], vp[3]);
     g_renderInterface->setDepthRange(0.0f, 1.0f);
@@ -272,7 +273,7 @@ bool RenderManager::setScissorForLight(const LightRecord* light, int area) {
     }
   } else {
     if (area == scissorArea_ && light == nullptr) {
-      return true;
+      return !scissorEmpty_;  // an area off the screen stays off it
     }
     if (area != viewArea) {
       g_spatialSystem->getAreaScreenRect(rect, area);
@@ -292,7 +293,8 @@ bool RenderManager::setScissorForLight(const LightRecord* light, int area) {
   scissorArea_ = area;
   int vp[4];
   g_renderBackEnd.getViewport(vp);
-  if (!(rect.maxs.x > rect.mins.x) || !(rect.maxs.y > rect.mins.y)) {
+  scissorEmpty_ = !(rect.maxs.x > rect.mins.x) || !(rect.maxs.y > rect.mins.y);
+  if (scissorEmpty_) {
     scissor_[0] = scissor_[1] = scissor_[2] = scissor_[3] = 0;
     if (g_renderInterface != nullptr) {
       g_renderInterface->setScissor(0, 0, 0, 0);

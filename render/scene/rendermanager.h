@@ -535,6 +535,7 @@ class RenderManager final : public RenderSystem {
   int lastJobSetSize_ = 0;
   int scissor_[4] = {};
   int scissorArea_ = -1;
+  bool scissorEmpty_ = false;  // the cached area's rectangle was empty
   int shadowTriangles_ = 0;
   int shadowVolumesBuilt_ = 0;
   FrameBufferOpenGL* shadowMapTarget_ = nullptr;

@@ -78,7 +78,8 @@ TEST_F(LightingGLTest, AmbientStagesKeepToTheirAreasRectangle) {
     else
       EXPECT_GT(at(quarter + 6, kHeight / 2).sum(), 600);
   }
-  // Area 0 off the screen: nothing of it is drawn.
+  // Area 0 off the screen: nothing of it is drawn, neither the first of its surfaces nor the next.
+  addEntity(box(material("{\nmap _white\n}\n"), Vec3(120, 10, -60), Vec3(124, 40, 60)));
   g_conVarSystem->setInt("r_useScissor", 1);
   world.leftRect = Bounds();
   render(Vec3(0, -0.5f, 0));
