@@ -5,7 +5,8 @@
 #  - the scorch decal darkens the far wall right of the door;
 #  - the bouncing sparks hit the floor (the game's trace through the collision model reports the hit)
 #    and light pixels in the lower half of the picture;
-#  - the circling spark (strip, trails, streaks) and the tumbling models light pixels of their own;
+#  - the circling spark (strip, trails, streaks) and the tumbling models light pixels of their own,
+#    and the tumbling crates are lit by the room's light;
 #  - walking into the trigger shakes, narrows and doubles the view: the corners of the picture turn
 #    dark under the tunnel's rim.
 include(${CMAKE_CURRENT_LIST_DIR}/../support/enginescreenshot.cmake)
@@ -100,6 +101,16 @@ foreach(effect comet crates)
   message("${effect}: ${changed} pixels changed")
   if(changed LESS 10)
     message(FATAL_ERROR "effects/${effect} left no mark")
+  endif()
+  # The crate slats are lit by the room's light: faces turned to it are brighter than the wall
+  # behind them, about as many as the unlit faces are darker (unlit, they were a black blob that
+  # darkened the picture some fifteen times more than it brightened it).
+  if(effect STREQUAL "crates")
+    message("crates: ${brighter} pixels brighter, ${darker} darker")
+    math(EXPR quarter "${darker} / 4")
+    if(brighter LESS 50 OR brighter LESS quarter)
+      message(FATAL_ERROR "the tumbling crates are not lit")
+    endif()
   endif()
 endforeach()
 
