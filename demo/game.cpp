@@ -290,12 +290,14 @@ void addFrameSamples() {
   spot.shaderParms[2] = 0.4f;
   render->addLightDef(&spot);
   // Grey fog filling the third room, thicker the farther it is from the eye (the lights' default
-  // materials by kind and shape: "fogs/basicFog", "lights/defaultProjectedLight").
+  // materials by kind and shape: "fogs/basicFog", "lights/defaultProjectedLight"). Its box reaches
+  // 4 units past the room's outer walls and stops 2 short of the door's wall, so no face of it lies
+  // on a wall: the walls inside are fogged by their own depth, the door's wall by the box's face.
   RenderLight fog = light;
   fog.kind = 2;
   fog.shape = 2;
-  fog.origin = Vec3(640.0f, 128.0f, 64.0f);
-  fog.radius = Vec3(128.0f, 128.0f, 64.0f);
+  fog.origin = Vec3(645.0f, 128.0f, 64.0f);
+  fog.radius = Vec3(131.0f, 132.0f, 68.0f);
   fog.flags = kLightAmbient;
   fog.shaderParms[0] = fog.shaderParms[1] = 0.45f;
   fog.shaderParms[2] = 0.5f;

@@ -20,15 +20,10 @@ constexpr int kUnitShadow = 6;
 
 }  // namespace
 
-void RenderBackEnd::drawFogStages(const InteractionLight& light, Material* lightMaterial) {
+void RenderBackEnd::drawFogStages(const InteractionLight& light, Material* lightMaterial, int depthFunc) {
   RenderInterface* d = g_renderInterface;
   ShaderInterface* s = d != nullptr ? d->getShaderInterface() : nullptr;
   if (d == nullptr || lightMaterial == nullptr || drawSurface_.numIndexes <= 0 || drawSurface_.indexes == nullptr) {
-    return;
-  }
-  // Fog covers what the lights draw; surfaces the lights leave alone (particles, sprites, the
-  // interface) are left alone by the fog too.
-  if (drawSurface_.material == nullptr || !drawSurface_.material->hasInteractionStages()) {
     return;
   }
   if (!fogLooked_) {
@@ -94,8 +89,7 @@ void RenderBackEnd::drawFogStages(const InteractionLight& light, Material* light
       d->setBlendFunc(kBlendSrcAlpha, kBlendOneMinusSrcAlpha);
     }
     d->setAlphaFunc(stage->alphaFunc, evaluateExpression(stage->alphaRef));
-    // Only what the frame drew at exactly this depth, unless the stage says otherwise.
-    setDepthFunc((stage->flags & kStageDepthFuncGiven) ? stage->depthFunc : kCompareEqual);
+    setDepthFunc((stage->flags & kStageDepthFuncGiven) ? stage->depthFunc : depthFunc);
     d->drawTriangles(drawSurface_.indexes, drawSurface_.numIndexes);
   }
   endSurfacePolygonOffset();

@@ -222,8 +222,9 @@ class RenderBackEnd {
   void drawInteractionStages(const InteractionLight& light);
   // The current surface under a fog volume: each stage of its light material with the stage's
   // programs (else "fog.vfp"), the fog planes of `light`, the falloff on unit 0 and the stage image
-  // on unit 1, blended as the stage says (else by the fog's alpha) where depth equals the frame's.
-  void drawFogStages(const InteractionLight& light, Material* lightMaterial);
+  // on unit 1, blended as the stage says (else by the fog's alpha), with the stage's depth function
+  // or else `depthFunc` (equal for what the frame drew, lequal for the volume's own faces).
+  void drawFogStages(const InteractionLight& light, Material* lightMaterial, int depthFunc);
   // The vertex and fragment programs drawInteractionStages picks for a light under the current
   // "r_skipBump" / "r_skipSpecular" settings.
   void interactionPrograms(bool ambient, int* vertexProgram, int* fragmentProgram);

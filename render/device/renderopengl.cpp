@@ -1381,6 +1381,20 @@ void RenderOpenGL::unbindVertexBuffer() {
     clientStateGL(GL_TEXTURE_COORD_ARRAY, false);
     clientStateGL(GL_COLOR_ARRAY, false);
   }
+  // A buffer bound while a higher unit was current enabled its texture coordinates there, and the
+  // units may have been reset since: left on, that array would keep pointing later draws at this
+  // buffer through their own indexes, reading past its end.
+  bool strays = false;
+  for (int unit = last + 1; unit < GLStateCache::kUnits; ++unit) {
+    if (cache_.texCoordArray[unit] == 1) {
+      clientUnitGL(unit);
+      clientStateGL(GL_TEXTURE_COORD_ARRAY, false);
+      strays = true;
+    }
+  }
+  if (strays) {
+    clientUnitGL(currentTextureUnit_);
+  }
 }
 
 void RenderOpenGL::drawTriangles(const unsigned* indices, int count) {

@@ -320,11 +320,16 @@ void RenderManager::buildDrawLists() {
     effects = buildViewEffectsModel(&frameEffectsModel_, view_);
   }
   if (effects != nullptr) {
+    effectsEntity_ = RenderEntity();
+    effectsEntity_.noShadows = 1;
+    for (int i = 0; i < 4; ++i) {
+      effectsEntity_.shaderParms[i] = 1.0f;
+    }
     for (int s = 0; s < effects->numSurfaces(); ++s) {
       const ModelSurface* surface = effects->getSurface(s);
       const SurfaceGeometry* g = surface != nullptr ? surface->geometry : nullptr;
       if (g != nullptr && g->numVerts > 0 && g->numIndexes > 0) {
-        addDrawSurface(surface, nullptr);
+        addDrawSurface(surface, &effectsEntity_);
       }
     }
   }

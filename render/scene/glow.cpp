@@ -92,6 +92,13 @@ void RenderManager::createGlowTargets() {
   char name[64];
   std::snprintf(name, sizeof(name), "%s_1", "_bloomRender");
   bloomTarget2_ = makeTarget(name, width, height);
+  if (shadowMaskTarget_ != nullptr && bloomTarget_ != nullptr && bloomTarget2_ != nullptr) {
+    // The bloom targets offer to share the shadow mask's depth buffer. It is always larger than
+    // they are, which a target refuses: they are left with no depth buffer at all, and need none,
+    // since every bloom pass draws with depth test always and depth writes off.
+    bloomTarget_->attachDepthRenderbuffer(shadowMaskTarget_->getDepthRenderbuffer());
+    bloomTarget2_->attachDepthRenderbuffer(shadowMaskTarget_->getDepthRenderbuffer());
+  }
   if (g_declSystem == nullptr) {
     return;
   }

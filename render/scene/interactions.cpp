@@ -5,12 +5,14 @@
 // Sections: light materials and projection, light refresh, scissor and screen bounds, the light
 // loop, one light, fog volumes, debug drawing.
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/texmanager.h"
 #include "lib/polygon.h"
+#include "render/backend/framebufferopengl.h"
 #include "render/material/expression.h"
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
@@ -190,10 +192,30 @@ void RenderManager::buildLightSurfaceLists(int index) {
 
 void RenderManager::updateLightInteractions(int index) {
   LightRecord* l = lightRecord(index);
-  if (l == nullptr || !(l->state & kLightDirty)) {
+  if (l == nullptr) {
+    return;
+  }
+  // A light model that a reload turned into the default model (it has no file) is made again.
+  if (l->lightModel != nullptr && l->lightModel->isDefaultModel()) {
+    if (g_renderModelSystem != nullptr) {
+      g_renderModelSystem->freeModel(l->lightModel);
+    }
+    l->lightModel = nullptr;
+    l->state |= kLightDirty;
+  }
+  if (!(l->state & kLightDirty)) {
     return;
   }
   l->lightMaterial = findLightMaterial(&l->parms);
+  if (l->parms.kind == 2) {
+    // A fog volume lights nothing and casts nothing: its model is its own box. It keeps no area
+    // list: the areas seen from inside it reach through every open door, and what it covers is
+    // what lies in its box (bounds and planes), not everything in those areas.
+    l->numAreas = 0;
+    buildFogVolumeModel(index);
+    l->state = uint8_t(l->state & ~kLightDirty);
+    return;
+  }
   // The static casters' volumes follow the light's new surfaces (rebuilt when next drawn).
   releaseStaticShadows(l);
   if (l->staticShadowModel0 == nullptr && l->staticShadowModel1 == nullptr) {
@@ -218,6 +240,7 @@ void RenderManager::resetScissor() {
   scissor_[2] = vp[2];
   scissor_[3] = vp[3];
   scissorArea_ = -1;
+  scissorEmpty_ = false;
   if (g_renderInterface != nullptr) {
     g_renderInterface->setScissor(vp[0], vp[1], vp[2], vp[3]);
     g_renderInterface->setDepthRange(0.0f, 1.0f);
@@ -250,7 +273,7 @@ bool RenderManager::setScissorForLight(const LightRecord* light, int area) {
     }
   } else {
     if (area == scissorArea_ && light == nullptr) {
-      return true;
+      return !scissorEmpty_;  // an area off the screen stays off it
     }
     if (area != viewArea) {
       g_spatialSystem->getAreaScreenRect(rect, area);
@@ -270,7 +293,8 @@ bool RenderManager::setScissorForLight(const LightRecord* light, int area) {
   scissorArea_ = area;
   int vp[4];
   g_renderBackEnd.getViewport(vp);
-  if (!(rect.maxs.x > rect.mins.x) || !(rect.maxs.y > rect.mins.y)) {
+  scissorEmpty_ = !(rect.maxs.x > rect.mins.x) || !(rect.maxs.y > rect.mins.y);
+  if (scissorEmpty_) {
     scissor_[0] = scissor_[1] = scissor_[2] = scissor_[3] = 0;
     if (g_renderInterface != nullptr) {
       g_renderInterface->setScissor(0, 0, 0, 0);
@@ -335,6 +359,11 @@ void RenderManager::computeLightScreenBounds(LightRecord* light) {
 // --- The light loop ---
 
 void RenderManager::drawLights() {
+  // Once per light pass, before any light draws into it.
+  if (shadowMaskTarget_ != nullptr && shadowMaskTarget_->pushRenderTarget(true)) {
+    g_renderBackEnd.clear(false, true);
+    FrameBufferObject::popRenderTarget();
+  }
   for (int index : visibleLights_) {
     if (skippedByLightQuality(index)) {
       continue;
@@ -552,6 +581,89 @@ void RenderManager::drawLightVolume(const LightRecord* light, bool reversed) {
   builder->drawFilled();
 }
 
+void RenderManager::buildFogVolumeModel(int index) {
+  LightRecord* l = lightRecord(index);
+  if (l == nullptr || g_renderModelSystem == nullptr) {
+    return;
+  }
+  // The six faces turned inwards and fanned into triangles over shared corners (a box has eight).
+  // Corners computed from different faces differ by rounding: within a hundredth they are one.
+  List<DrawVertex> verts(16);
+  List<int> indexes(48);
+  for (int i = 0; i < 6; ++i) {
+    ConvexPolygon w;
+    w.clipByPlanes(l->parms.planes[i], l->parms.planes, 6);
+    w.reverse();
+    int corner[ConvexPolygon::kMaxPoints];
+    for (int k = 0; k < w.numPoints; ++k) {
+      const Vec3& p = w.points[k];
+      corner[k] = -1;
+      for (int v = 0; v < verts.num() && corner[k] < 0; ++v) {
+        const float* q = verts[v].xyz;
+        if (std::fabs(q[0] - p.x) < 0.01f && std::fabs(q[1] - p.y) < 0.01f && std::fabs(q[2] - p.z) < 0.01f) {
+          corner[k] = v;
+        }
+      }
+      if (corner[k] < 0) {
+        DrawVertex dv{};
+        dv.xyz[0] = p.x;
+        dv.xyz[1] = p.y;
+        dv.xyz[2] = p.z;
+        std::memset(dv.color, 255, sizeof(dv.color));
+        corner[k] = verts.append(dv);
+      }
+    }
+    for (int k = 1; k + 1 < w.numPoints; ++k) {
+      indexes.append(corner[0]);
+      indexes.append(corner[k]);
+      indexes.append(corner[k + 1]);
+    }
+  }
+  BaseModel* model = l->lightModel;
+  if (model == nullptr) {
+    model = static_cast<BaseModel*>(g_renderModelSystem->allocEmptyModel());
+    char name[32];
+    std::snprintf(name, sizeof(name), "light_model_%d", index);
+    model->init(name);
+    model->setMode(kModelGpuBuffers);
+    l->lightModel = model;
+  }
+  SurfaceGeometry* g = model->numSurfaces() == 1 ? model->getSurface(0)->geometry : nullptr;
+  const bool inPlace = g != nullptr && g->numVerts == verts.num() && g->numIndexes == indexes.num();
+  if (!inPlace) {
+    // A volume of another shape: the old faces go, so no stale surface is drawn beside the new.
+    for (int n = model->numSurfaces(); n > 0; --n) {
+      ModelSurface* old = model->getSurface(0);
+      if (old->geometry == nullptr) {
+        break;
+      }
+      model->freeGeometry(old->geometry);
+    }
+    g = nullptr;
+    if (model->numSurfaces() == 0 && verts.num() > 0 && indexes.num() > 0) {
+      g = model->allocGeometryForMode(verts.num(), indexes.num(), kGeometryVertices | kGeometryIndexes, true);
+    }
+    if (g == nullptr) {
+      return;
+    }
+  }
+  std::memcpy(g->verts, verts.ptr(), sizeof(DrawVertex) * size_t(verts.num()));
+  std::memcpy(g->indexes, indexes.ptr(), sizeof(int) * size_t(indexes.num()));
+  g->numVerts = verts.num();
+  g->numIndexes = indexes.num();
+  g->bounds.clear();
+  for (const DrawVertex& v : verts) {
+    g->bounds.addPoint(Vec3(v.xyz[0], v.xyz[1], v.xyz[2]));
+  }
+  g->facetsValid = 0;
+  if (inPlace) {
+    model->getSurface(0)->material = l->lightMaterial;
+    model->uploadVertices(true);
+  } else {
+    model->addSurface({l->lightMaterial, g, -1});
+  }
+}
+
 void RenderManager::renderFogLight(int index) {
   LightRecord* l = lightRecord(index);
   if (l == nullptr) {
@@ -562,7 +674,8 @@ void RenderManager::renderFogLight(int index) {
   InteractionLight light;
   Material* fogMaterial = nullptr;
   for (const DrawSurface* ds : visibleDrawList_) {
-    if (!surfaceTouchesLight(*ds, *l)) {
+    // A material without stages drew nothing, not even depth: nothing of it is there to fog.
+    if (ds->material == nullptr || ds->material->getNumStages() == 0 || !surfaceTouchesLight(*ds, *l)) {
       continue;
     }
     if (!started) {
@@ -608,7 +721,7 @@ void RenderManager::renderFogLight(int index) {
     }
     // The fog's own stages, blended over what is there: thick fog hides it.
     g_renderBackEnd.setDrawSurface(ds);
-    g_renderBackEnd.drawFogStages(light, fogMaterial);
+    g_renderBackEnd.drawFogStages(light, fogMaterial, kCompareEqual);
   }
   if (started) {
     g_renderBackEnd.setDrawSurface(nullptr);
@@ -617,6 +730,30 @@ void RenderManager::renderFogLight(int index) {
     if (g_renderInterface != nullptr) {
       g_renderInterface->setStencilFunc(kCompareAlways, kStencilReference, kStencilMaskAll);
     }
+    // The volume's own faces, turned inwards: its far side covers what lies behind the volume
+    // (seen through it), where the counted stencil left the frame alone. What lies in front of
+    // the far side failed the depth test.
+    BaseModel* model = l->lightModel;
+    if (model != nullptr && setScissorForLight(l, -1)) {
+      for (int s = 0; s < model->numSurfaces(); ++s) {
+        const ModelSurface* surface = model->getSurface(s);
+        const SurfaceGeometry* g = surface != nullptr ? surface->geometry : nullptr;
+        if (g == nullptr) {
+          continue;
+        }
+        DrawSurface face;
+        std::memcpy(face.shaderParms, l->parms.shaderParms, sizeof(face.shaderParms));
+        face.surface = surface;
+        face.material = surface->material;
+        face.vertexBuffer = g->vertexBuffer;
+        face.indexes = reinterpret_cast<const unsigned*>(g->indexes);
+        face.numIndexes = g->numIndexes;
+        g_renderBackEnd.setDrawSurface(&face);
+        g_renderBackEnd.drawFogStages(light, fogMaterial, kCompareLessEqual);
+      }
+      g_renderBackEnd.setDrawSurface(nullptr);
+    }
+    resetScissor();
     g_renderBackEnd.setupPass();
   }
 }
@@ -701,7 +838,10 @@ void RenderManager::drawLightGridPass() {
         !setScissorForLight(nullptr, ds->surface->id)) {
       continue;
     }
-    const Vec3 point = ds->entity->origin + Vec3(0.0f, 0.0f, 16.0f);
+    // Effect surfaces share one record placed at the origin: they sample where they are.
+    const Vec3 point = ds->entity == &effectsEntity_ && ds->surface->geometry != nullptr
+                           ? ds->surface->geometry->bounds.center()
+                           : ds->entity->origin + Vec3(0.0f, 0.0f, 16.0f);
     Vec3 ambient;
     Vec3 directed;
     Vec3 direction;

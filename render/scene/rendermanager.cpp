@@ -219,11 +219,13 @@ void RenderManager::shutdown() {
     g_renderModelSystem->freeModelBuffers();
   freeDebugQueues();
   removeCaptureHooks();
-  // Lights forget their light models (the model manager owns them); entities lose their instance
+  // Lights give back their light models (rebuilt when next drawn); entities lose their instance
   // models and are rebuilt by the next init.
   for (LightRecord* l : lights_) {
     if (l) {
       l->state |= kLightDirty;
+      if (l->lightModel && g_renderModelSystem)
+        g_renderModelSystem->freeModel(l->lightModel);
       l->lightModel = nullptr;
       releaseStaticShadows(l);  // their buffers belong to the context going away
     }
@@ -683,11 +685,13 @@ void RenderManager::drawScene(const RenderView& view) {
     if (g_renderInterface)
       g_renderInterface->setColorMask(false, false, false, false);
     for (const DrawSurface* ds : visibleDrawList_) {
-      if (!surfaceHasGeometry(*ds) || (ds->material->getSurfaceFlags() & kMaterialTranslucent))
+      if (!surfaceHasGeometry(*ds) || (ds->material->getSurfaceFlags() & kMaterialTranslucent) ||
+          !inAreaScissor(*ds))
         continue;
       g_renderBackEnd.setDrawSurface(ds);
       g_renderBackEnd.drawDepthSurface(unlit);
     }
+    resetScissor();
     if (g_renderInterface)
       g_renderInterface->setColorMask(true, true, true, true);
   }
@@ -695,12 +699,13 @@ void RenderManager::drawScene(const RenderView& view) {
   if (!(flags & kViewFlagLit)) {
     // Unlit: every stage of every surface that has ambient stages, in list order.
     for (const DrawSurface* ds : visibleDrawList_) {
-      if (!ambient || !surfaceHasGeometry(*ds) || !ds->material->hasAmbientStages())
+      if (!ambient || !surfaceHasGeometry(*ds) || !ds->material->hasAmbientStages() || !inAreaScissor(*ds))
         continue;
       g_renderBackEnd.setDrawSurface(ds);
       g_renderBackEnd.drawAmbientStages(true, true);
       surfacesDrawn_++;
     }
+    resetScissor();
   } else if (view.overrideMaterial != nullptr) {
     // The view hands the material in for drawing: loading it and evaluating its registers.
     drawOverrideMaterial(const_cast<Material*>(view.overrideMaterial));
@@ -708,12 +713,14 @@ void RenderManager::drawScene(const RenderView& view) {
     // Stages before the interaction stages of every opaque surface.
     for (const DrawSurface* ds : visibleDrawList_) {
       const Material* m = ds->material;
-      if (!ambient || (m->getSurfaceFlags() & kMaterialTranslucent) || (m->extraFlags & kExtraPostLighting))
+      if (!ambient || (m->getSurfaceFlags() & kMaterialTranslucent) || (m->extraFlags & kExtraPostLighting) ||
+          !inAreaScissor(*ds))
         continue;
       g_renderBackEnd.setDrawSurface(ds);
       g_renderBackEnd.drawAmbientStages(true, false);
       surfacesDrawn_++;
     }
+    resetScissor();
     drawLightmapPass();
     drawLightGridPass();
     drawLights();
@@ -726,6 +733,9 @@ void RenderManager::drawScene(const RenderView& view) {
         break;
       const bool translucent = (m->getSurfaceFlags() & kMaterialTranslucent) != 0;
       const bool postLighting = (m->extraFlags & kExtraPostLighting) != 0;
+      if ((translucent || postLighting || m->hasInteractionStages()) && !inAreaScissor(*ds)) {
+        continue;
+      }
       if (translucent || postLighting) {
         g_renderBackEnd.setDrawSurface(ds);
         g_renderBackEnd.drawAmbientStages(true, true);
@@ -739,6 +749,7 @@ void RenderManager::drawScene(const RenderView& view) {
         }
       }
     }
+    resetScissor();
     // Overlays mark what is drawn: after the surfaces of the post-lighting pass, not under them.
     drawEntityOverlays();
     drawFogLights();
@@ -752,6 +763,16 @@ void RenderManager::drawScene(const RenderView& view) {
   }
   g_renderBackEnd.setDrawSurface(nullptr);
   g_renderBackEnd.counters().ambientSurfacesDrawn += surfacesDrawn_;
+}
+
+bool RenderManager::inAreaScissor(const DrawSurface& ds) {
+  // A surface of an area seen only through a portal is drawn inside that portal's rectangle;
+  // an area off the screen draws nothing. Mirror and remote views draw the main view's lists, and
+  // the areas' rectangles are the main view's: there the view's own (whole) scissor stays.
+  if ((g_renderBackEnd.viewFlags() & kViewFlagNoScreenCopy) != 0) {
+    return true;
+  }
+  return setScissorForLight(nullptr, ds.surface != nullptr ? ds.surface->id : -1);
 }
 
 bool RenderManager::surfaceHasGeometry(const DrawSurface& ds) {

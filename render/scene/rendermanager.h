@@ -242,6 +242,8 @@ class RenderManager final : public RenderSystem {
   // Refreshes a light's material, areas and world surfaces when it changed.
   void updateLightInteractions(int index);
   void buildLightSurfaceLists(int index);
+  // A fog volume's light model "light_model_%d": its box's faces turned inwards.
+  void buildFogVolumeModel(int index);
   void renderFogLight(int index);
   void drawLightVolume(const LightRecord* light, bool reversed);
   // The light's own material, else the default of its kind and shape (with a falloff image).
@@ -463,6 +465,8 @@ class RenderManager final : public RenderSystem {
   void drawScene(const RenderView& view);
   // False (with "isInView: null model??") for a draw surface without geometry.
   static bool surfaceHasGeometry(const DrawSurface& ds);
+  // The scissor of the surface's area (setScissorForLight without a light); false when empty.
+  bool inAreaScissor(const DrawSurface& ds);
   void drawFogLights();
   // The 2D state around flat drawing.
   void begin2D();
@@ -522,6 +526,9 @@ class RenderManager final : public RenderSystem {
   BaseModel* frameEffectsModel_ = nullptr;    // "_effectsModel" of the main view
   BaseModel* subviewEffectsModel_ = nullptr;  // the same effects built for a mirror or remote view
   RenderEntity decalEntity_;  // the fixed record decal surfaces are drawn with
+  // The fixed record effect surfaces are drawn with: lit materials of effects (a model emitter's
+  // crates) are lit like any entity's; effects cast no shadows.
+  RenderEntity effectsEntity_;
   int overlayTriangles_ = 0;
   Material* blobShadowMaterial_ = nullptr;
   SurfaceBuilder* overlayBuilder_ = nullptr;
@@ -529,6 +536,7 @@ class RenderManager final : public RenderSystem {
   int lastJobSetSize_ = 0;
   int scissor_[4] = {};
   int scissorArea_ = -1;
+  bool scissorEmpty_ = false;  // the cached area's rectangle was empty
   int shadowTriangles_ = 0;
   int shadowVolumesBuilt_ = 0;
   FrameBufferOpenGL* shadowMapTarget_ = nullptr;

@@ -2,25 +2,10 @@
 # once without ("g_demoEffects 0"), and compares the two screenshots: the map is lit the same way in
 # both (the camera stands still at the player start), so the pixels that differ are the effects' own
 # (sparks, smoke, embers and the flickering light). Without effects the lit room fills the picture.
+include(${CMAKE_CURRENT_LIST_DIR}/../support/enginescreenshot.cmake)
 function(shoot effects out_file)
-  file(REMOVE_RECURSE ${DIR}/media/screenshots)
-  execute_process(
-    COMMAND ${EXE} con_devconsole 1 ";" g_demoEffects ${effects} ";" map demo ";" wait 5000 ";" screenshot32
-      ";" quit
-    WORKING_DIRECTORY ${DIR}
-    RESULT_VARIABLE rc
-    OUTPUT_VARIABLE out
-    ERROR_VARIABLE err
-    TIMEOUT 100)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "quillmere ended with ${rc}\n${out}\n${err}")
-  endif()
-  file(GLOB shots ${DIR}/media/screenshots/*.tga)
-  list(LENGTH shots count)
-  if(NOT count EQUAL 1)
-    message(FATAL_ERROR "expected one screenshot, found ${count}\n${out}")
-  endif()
-  file(COPY_FILE ${shots} ${out_file})
+  quill_engine_screenshot(${out_file} out con_devconsole 1 | g_demoEffects ${effects} | map demo | wait 5000
+                          | screenshot32 | quit)
 endfunction()
 
 set(with ${DIR}/effects_on.tga)
@@ -28,13 +13,7 @@ set(without ${DIR}/effects_off.tga)
 shoot(1 ${with})
 shoot(0 ${without})
 
-file(READ ${with} header HEX LIMIT 18)
-string(SUBSTRING ${header} 24 2 w0)
-string(SUBSTRING ${header} 26 2 w1)
-string(SUBSTRING ${header} 28 2 h0)
-string(SUBSTRING ${header} 30 2 h1)
-math(EXPR width "0x${w1}${w0}")
-math(EXPR height "0x${h1}${h0}")
+quill_tga_size(${with} width height)
 math(EXPR rowBytes "${width} * 4")
 # Every eighth row of the middle half; the corner with the frame counter is never sampled.
 math(EXPR first "${height} / 4")

@@ -175,6 +175,27 @@ TEST_F(BackEndGLTest, RedStageQuadReadsBackRedInsideAndClearColourOutside) {
   expectRect(0, 8, 16, 40, kBlue, "left of the quad");
 }
 
+// A surface bound while another texture unit is the current one leaves no texture-coordinate
+// array enabled on that unit: the stages reset the units before the surface is unbound, and an
+// array left on would point later draws at this surface's buffer through the other surfaces'
+// indexes (reads past the buffer's end).
+TEST_F(BackEndGLTest, UnbindingASurfaceLeavesNoTextureCoordinateArrayOnAnyUnit) {
+  Material* red = material("{\nmap _white\ngreen 0\nblue 0\n}\n");
+  const DrawSurface surf = quad(red, 8, 8, 56, 56);
+  for (int unit : {0, 1, 3}) {
+    SCOPED_TRACE(unit);
+    device->selectTextureUnit(unit, 0);
+    draw(surf);
+    expectRect(16, 16, 48, 48, kRed, "drawn");
+    for (int u = 0; u < 8; ++u) {
+      qgl::glClientActiveTextureARB(GL_TEXTURE0_ARB + u);
+      EXPECT_FALSE(qgl::glIsEnabled(GL_TEXTURE_COORD_ARRAY)) << "unit " << u;
+    }
+    qgl::glClientActiveTextureARB(GL_TEXTURE0_ARB);
+    device->invalidateStateCache();
+  }
+}
+
 TEST_F(BackEndGLTest, BlendingAlphaAndVertexColourStagesChangeTheReadBack) {
   struct Case {
     const char* stage;

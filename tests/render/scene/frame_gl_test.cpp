@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "effects/effectsmanager.h"
@@ -15,6 +16,7 @@
 #include "lib/interface/renderview.h"
 #include "render/backend/framebufferopengl.h"
 #include "render/backend/renderbackend.h"
+#include "render/device/glextensions.h"
 #include "render/material/material.h"
 #include "render/model/basemodel.h"
 #include "render/model/geometryedges.h"
@@ -33,6 +35,55 @@ const Rgb kRed{255, 0, 0};
 const Rgb kGreen{0, 255, 0};
 const Rgb kBlue{0, 0, 255};
 const Rgb kBlack{0, 0, 0};
+
+// One running sprite effect of one particle, drawn by the renderer's own effects model through a
+// real effects manager; gone with the object.
+struct RunningSprite {
+  RunningSprite(RenderSystem* render, Material* m, const Vec3& position = Vec3(64, 0, 0), float size = 8.0f) {
+    g_particlePool.relinkAll();
+    previousRender = g_renderSystem;
+    g_renderSystem = render;
+    effects = std::make_unique<EffectsManager>();
+    g_effectsSystem = effects.get();
+    DeclEffectSegment* s = new DeclEffectSegment("emitter", "p");
+    s->type = kSegmentSprite;
+    s->particles.material = m;
+    s->particles.flags = kSegmentSpawnAtOnce;
+    s->count = {1, 1};
+    s->duration = {10.0f, 10.0f};
+    s->particles.lifetime = {10.0f, 10.0f};
+    for (ParticleState* st : {&s->particles.startRange.min, &s->particles.startRange.max,
+                              &s->particles.endRange.min, &s->particles.endRange.max}) {
+      st->position = position;
+      st->tint = Vec3(1, 1, 1);
+      st->alpha = 1.0f;
+      st->width = size;
+      st->length = size;
+    }
+    decl.segments.append(s);
+    params.decl = &decl;
+    params.draw = true;
+    handle = effects->addEffect(params);
+    effects->updateEffect(handle, params, 16);
+  }
+  ~RunningSprite() {
+    free();
+    g_effectsSystem = nullptr;
+    effects.reset();
+    g_particlePool.relinkAll();
+    g_renderSystem = previousRender;
+  }
+  void free() {
+    if (handle >= 0)
+      effects->freeEffect(handle);
+    handle = -1;
+  }
+  RenderSystem* previousRender = nullptr;
+  std::unique_ptr<EffectsManager> effects;
+  DeclEffect decl;
+  RenderEffectParams params;
+  int handle = -1;
+};
 
 class FrameGLTest : public managergl::ManagerGLTest {
  protected:
@@ -82,6 +133,9 @@ class FrameGLTest : public managergl::ManagerGLTest {
     return manager->addEntityDef(&e);
   }
 
+  // The camera of every case: at the origin, looking down +x.
+  RenderView view = camera();
+
   // Red on the left half of the view, green on the right, 100 units ahead.
   void redGreenWall() {
     add(quad(material("{\nmap _white\ngreen 0\nblue 0\n}\n"), 100, 0, 200, 200));
@@ -90,11 +144,8 @@ class FrameGLTest : public managergl::ManagerGLTest {
 };
 
 TEST_F(FrameGLTest, FlagsChooseTheClearAndTheLitOrUnlitPasses) {
-  if (!running())
-    return;
   add(quad(material("{\nmap _white\ngreen 0\nblue 0\n}\n"), 100, -20, 20, 20));
   g_conVarSystem->setString("r_clearcolor", "1 0 1");
-  const RenderView view = camera();
   struct Case {
     int flags;
     Rgb corner;  // the background after a blue clear
@@ -123,8 +174,6 @@ TEST_F(FrameGLTest, FlagsChooseTheClearAndTheLitOrUnlitPasses) {
 }
 
 TEST_F(FrameGLTest, PostProcessStageDrawsTheCopiedFrameBehindIt) {
-  if (!running())
-    return;
   redGreenWall();
   // A panel across the middle that shows the frame at half brightness, looked up in
   // "_currentRender" where the panel stands on the screen.
@@ -132,7 +181,6 @@ TEST_F(FrameGLTest, PostProcessStageDrawsTheCopiedFrameBehindIt) {
       "translucent\n{\nmap _currentRender\ntexgen view\nrgb 0.5\n}\n");
   ASSERT_NE(tint->extraFlags & kExtraPostProcess, 0u);
   add(quad(tint, 50, -20, 20, 20));
-  const RenderView view = camera();
   const int before = manager->postProcessDrawn();
   manager->renderScene(&view, 0x1b);
   EXPECT_EQ(manager->postProcessDrawn(), before + 1);
@@ -150,12 +198,9 @@ TEST_F(FrameGLTest, PostProcessStageDrawsTheCopiedFrameBehindIt) {
 }
 
 TEST_F(FrameGLTest, OverrideMaterialReplacesEveryOpaqueSurface) {
-  if (!running())
-    return;
   redGreenWall();
   // A translucent surface is not opaque and keeps out of the override.
   add(quad(material("translucent\n{\nblendfunc add\nmap _white\nrgb 0.5\n}\n"), 50, -10, 10, 10));
-  RenderView view = camera();
   view.overrideMaterial = material("{\nmap _white\nred 0\ngreen 0\nblue 1\n}\n");
   manager->renderScene(&view, 0x1b);
   EXPECT_TRUE(near(at(10, kHeight / 2), kBlue)) << console.text;
@@ -168,13 +213,10 @@ TEST_F(FrameGLTest, OverrideMaterialReplacesEveryOpaqueSurface) {
 }
 
 TEST_F(FrameGLTest, FlareGlowsAroundItsQuadAndOnlyFromTheFront) {
-  if (!running())
-    return;
   // A 4-unit quad 100 units ahead with a flare 16 units wide, fading to its outer edge; culled as
   // its quad is, so it must face where the quad faces.
   Material* flare = material("deform flare 16\n{\nblendfunc add\nmap _white\nvertexColor\n}\n");
   add(quad(flare, 100, -2, 2, 2));
-  const RenderView view = camera();
   const int before = manager->flaresDrawn();
   manager->renderScene(&view, 0x1b);
   EXPECT_EQ(manager->flaresDrawn(), before + 1) << console.text;
@@ -206,13 +248,6 @@ TEST_F(FrameGLTest, FlareGlowsAroundItsQuadAndOnlyFromTheFront) {
 // degrees, so its view looks along -y: a sprite built for the main view (square to x) would show
 // edge-on in it; built for the mirror's view it shows whole.
 TEST_F(FrameGLTest, MirrorsShowSpritesTurnedToTheirOwnView) {
-  if (!running())
-    return;
-  g_particlePool.relinkAll();
-  RenderSystem* previousRender = g_renderSystem;
-  g_renderSystem = manager.get();
-  auto effects = std::make_unique<EffectsManager>();
-  g_effectsSystem = effects.get();
   // The mirror: through (100, 0, 0), facing (-1, -1, 0), 60 units across and high.
   BaseModel* mirror = quad(material("{\n{\nmirrorRenderMap 256 256\n}\n}\n"), 100, -30, 30, 30);
   SurfaceGeometry* g = mirror->getSurface(0)->geometry;
@@ -224,29 +259,9 @@ TEST_F(FrameGLTest, MirrorsShowSpritesTurnedToTheirOwnView) {
   }
   g->bounds = Bounds(Vec3(100 - h, -h, -30), Vec3(100 + h, h, 30));
   add(mirror);
-  DeclEffect decl;
-  DeclEffectSegment* s = new DeclEffectSegment("emitter", "p");
-  s->type = kSegmentSprite;
-  s->particles.material = material("twoSided\n{\nred 0\ngreen 1\nblue 0\n}\n");
-  s->particles.flags = kSegmentSpawnAtOnce;
-  s->count = {1, 1};
-  s->duration = {10.0f, 10.0f};
-  s->particles.lifetime = {10.0f, 10.0f};
-  for (ParticleState* st : {&s->particles.startRange.min, &s->particles.startRange.max, &s->particles.endRange.min,
-                            &s->particles.endRange.max}) {
-    st->position = Vec3(100, -50, 0);  // on the right of the view, and in the mirror's middle
-    st->tint = Vec3(1, 1, 1);
-    st->alpha = 1.0f;
-    st->width = 16.0f;
-    st->length = 16.0f;
-  }
-  decl.segments.append(s);
-  RenderEffectParams params;
-  params.decl = &decl;
-  params.draw = true;
-  const int handle = effects->addEffect(params);
-  effects->updateEffect(handle, params, 16);
-  const RenderView view = camera();
+  // On the right of the view, and in the mirror's middle.
+  RunningSprite sprite(manager.get(), material("twoSided\n{\nred 0\ngreen 1\nblue 0\n}\n"), Vec3(100, -50, 0),
+                       16.0f);
   manager->renderScene(&view, 0x1b);
   EXPECT_EQ(manager->subviewsDrawn(), 1) << console.text;
   EXPECT_TRUE(near(at(192, kHeight / 2), kGreen, 12)) << "the sprite itself, facing the camera";
@@ -254,58 +269,49 @@ TEST_F(FrameGLTest, MirrorsShowSpritesTurnedToTheirOwnView) {
   for (int x = 112; x <= 144; ++x)
     mirrored += near(at(x, kHeight / 2), kGreen, 40);
   EXPECT_GT(mirrored, 8) << "facing the mirror's eye, it shows across the mirror's middle";
-  effects->freeEffect(handle);
-  g_effectsSystem = nullptr;
-  effects.reset();
-  g_particlePool.relinkAll();
-  g_renderSystem = previousRender;
 }
 
 // The renderer builds the effects of each view itself: a running effect shows without the game
 // ever handing the renderer an effects model or entity.
 TEST_F(FrameGLTest, RunningEffectsDrawWithoutBeingSubmitted) {
-  if (!running())
-    return;
-  g_particlePool.relinkAll();
-  RenderSystem* previousRender = g_renderSystem;
-  g_renderSystem = manager.get();
-  auto effects = std::make_unique<EffectsManager>();
-  g_effectsSystem = effects.get();
-  DeclEffect decl;
-  DeclEffectSegment* s = new DeclEffectSegment("emitter", "p");
-  s->type = kSegmentSprite;
-  s->particles.material = material("{\n{\nred 0\ngreen 1\nblue 0\n}\n}\n");
-  s->particles.flags = kSegmentSpawnAtOnce;
-  s->count = {1, 1};
-  s->duration = {10.0f, 10.0f};
-  s->particles.lifetime = {10.0f, 10.0f};
-  for (ParticleState* st : {&s->particles.startRange.min, &s->particles.startRange.max, &s->particles.endRange.min,
-                            &s->particles.endRange.max}) {
-    st->position = Vec3(64, 0, 0);
-    st->tint = Vec3(1, 1, 1);
-    st->alpha = 1.0f;
-    st->width = 8.0f;
-    st->length = 8.0f;
-  }
-  decl.segments.append(s);
-  RenderEffectParams params;
-  params.decl = &decl;
-  params.draw = true;
-  const int handle = effects->addEffect(params);
-  effects->updateEffect(handle, params, 16);
-  const RenderView view = camera();
+  RunningSprite sprite(manager.get(), material("{\n{\nred 0\ngreen 1\nblue 0\n}\n}\n"));
   manager->renderScene(&view, 0x1b);
   EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kGreen)) << console.text;
   EXPECT_TRUE(near(at(kWidth / 2 + 40, kHeight / 2), kBlack));
-  EXPECT_LT(effects->effectsEntity(), 0) << "no entity was submitted";
+  EXPECT_LT(sprite.effects->effectsEntity(), 0) << "no entity was submitted";
   // Freed, the next view's model is empty again.
-  effects->freeEffect(handle);
+  sprite.free();
   manager->renderScene(&view, 0x1b);
   EXPECT_TRUE(near(at(kWidth / 2, kHeight / 2), kBlack));
-  g_effectsSystem = nullptr;
-  effects.reset();
-  g_particlePool.relinkAll();
-  g_renderSystem = previousRender;
+}
+
+// Effects with lit materials (a model emitter's crates) are lit by the lights that reach them, like
+// any entity: a sprite drawn only by a diffuse stage is black without a light and bright under one.
+class LitEffectsGLTest : public managergl::ManagerGLTest {
+ protected:
+  LitEffectsGLTest() : ManagerGLTest(stage()) {}
+  static managergl::Stage stage() {
+    managergl::Stage s;
+    s.programFolder = std::string(QUILL_SOURCE_DIR) + "/demo/media/glprogs";
+    return s;
+  }
+  RenderView view = camera();
+};
+
+TEST_F(LitEffectsGLTest, AnEffectsLitStagesAreLitByTheLightsThatReachIt) {
+  RunningSprite sprite(manager.get(), material("diffusemap _white\n"));
+  manager->renderScene(&view, 0x1b);
+  EXPECT_LT(at(kWidth / 2, kHeight / 2).sum(), 10) << console.text;
+  RenderLight l;
+  l.origin = Vec3(32, 0, 0);
+  l.radius = Vec3(200, 200, 200);
+  l.material = material("lightFalloffImage _white\n{\nmap _white\ncolored\n}\n");
+  for (int i = 0; i < 4; i++)
+    l.shaderParms[i] = 1.0f;
+  manager->addLightDef(&l);
+  manager->renderScene(&view, 0x1b);
+  EXPECT_GT(at(kWidth / 2, kHeight / 2).sum(), 300) << console.text;
+  EXPECT_LT(at(kWidth / 2 + 40, kHeight / 2).sum(), 10) << "only the sprite";
 }
 
 // The owner's callback poses the entity for each view (here: it slides with the view's time), and
@@ -318,8 +324,6 @@ bool slideWithTime(RenderEntity* entity, const RenderView* view) {
 }
 
 TEST_F(FrameGLTest, EntityCallbackPosesItForEachViewAndTheSlotIndexIsKept) {
-  if (!running())
-    return;
   add(quad(material("{\nmap _white\nred 0\nblue 0\n}\n"), 200, -300, 300, 300));  // green far wall
   RenderEntity e;
   e.model = quad(material("{\nmap _white\ngreen 0\nblue 0\n}\n"), 0, -10, 10, 10);  // red, at x 0
@@ -332,7 +336,6 @@ TEST_F(FrameGLTest, EntityCallbackPosesItForEachViewAndTheSlotIndexIsKept) {
   ASSERT_NE(manager->getRenderEntity(index), nullptr);
   EXPECT_EQ(manager->getRenderEntity(index)->entityIndex, index);
   // Without the callback the quad would stand at the eye; it is drawn where the callback put it.
-  RenderView view = camera(0);
   manager->renderScene(&view, 0x1b);
   EXPECT_EQ(calls, 1);
   const int left = kWidth / 2 - int(40.0f / 100.0f * kWidth / 2);
@@ -353,8 +356,6 @@ TEST_F(FrameGLTest, EntityCallbackPosesItForEachViewAndTheSlotIndexIsKept) {
 
 // getImageData reads what the texture manager holds: built-in and generated images too.
 TEST_F(FrameGLTest, ImageDataReadsBuiltInAndGeneratedImages) {
-  if (!running())
-    return;
   std::vector<uint8_t> pixels(128 * 128 * 4, 0x11);
   int w = 0, h = 0, bpp = 0;
   ASSERT_TRUE(manager->getImageData("_white", pixels.data(), int(pixels.size()), &w, &h, &bpp)) << console.text;
@@ -378,8 +379,6 @@ TEST_F(FrameGLTest, ImageDataReadsBuiltInAndGeneratedImages) {
 // A model whose edges change with its counts kept (a reload) does not freeze its entities: the
 // instance is made again and follows the entity.
 TEST_F(FrameGLTest, AnEntityFollowsItsModelWhenTheModelsEdgesChange) {
-  if (!running())
-    return;
   BaseModel* model = quad(material("{\nmap _white\ngreen 0\nblue 0\n}\n"), 0, -10, 10, 10);
   RenderEntity e;
   e.model = model;
@@ -387,7 +386,6 @@ TEST_F(FrameGLTest, AnEntityFollowsItsModelWhenTheModelsEdgesChange) {
   for (float& p : e.shaderParms)
     p = 1.0f;
   const int index = manager->addEntityDef(&e);
-  const RenderView view = camera();
   const int left = kWidth / 2 - int(40.0f / 100.0f * kWidth / 2);
   const int right = kWidth / 2 + int(40.0f / 100.0f * kWidth / 2);
   manager->renderScene(&view, 0x1b);
@@ -406,12 +404,9 @@ TEST_F(FrameGLTest, AnEntityFollowsItsModelWhenTheModelsEdgesChange) {
 // "r_skipMainRender" draws nothing into the main view, debug primitives included; a missing
 // render target switches the mirror and glow paths off through their variables.
 TEST_F(FrameGLTest, SkippedMainViewAndMissingTargets) {
-  if (!running())
-    return;
   add(quad(material("{\nmap _white\ngreen 0\nblue 0\n}\n"), 100, -20, 20, 20));
   static const float kGreenF[4] = {0, 1, 0, 1};
   manager->debugLine(kGreenF, Vec3(64, 60, -10), Vec3(64, -60, -10), 0, false);
-  const RenderView view = camera();
   g_conVarSystem->setString("r_skipMainRender", "1");
   clearTo(0.0f, 0.0f, 1.0f);
   manager->renderScene(&view, 0x1b);
@@ -445,17 +440,50 @@ TEST_F(FrameGLTest, SkippedMainViewAndMissingTargets) {
   g_conVarSystem->setString("r_skipBloomFilter", "0");
 }
 
+// The light pass clears the "_shadowMask" target's depth once; an unlit view has no light pass and
+// leaves it. The bloom targets were offered the mask's depth buffer, which is larger than they are:
+// they keep none, stay complete and the glow still draws through them.
+TEST_F(FrameGLTest, TheShadowMaskDepthIsClearedByTheLightPassAndTheBloomTargetsKeepNoDepth) {
+  FrameBufferOpenGL* mask = manager->shadowMaskTarget();
+  ASSERT_NE(mask, nullptr);
+  auto fillMaskDepth = [&](float value) {
+    ASSERT_TRUE(mask->pushRenderTarget(true));
+    qgl::glClearDepth(value);
+    g_renderBackEnd.clear(false, true);
+    qgl::glClearDepth(1.0);
+    FrameBufferObject::popRenderTarget();
+  };
+  auto maskDepth = [&]() {
+    float depth = -1.0f;
+    EXPECT_TRUE(mask->pushRenderTarget(true));
+    qgl::glReadPixels(mask->targetWidth() / 2, mask->targetHeight() / 2, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT,
+                      &depth);
+    FrameBufferObject::popRenderTarget();
+    return depth;
+  };
+  add(quad(material("{\nmap _white\n}\n"), 100, -20, 20, 20));
+  fillMaskDepth(0.25f);
+  manager->renderScene(&view, 0x12);
+  EXPECT_NEAR(maskDepth(), 0.25f, 1e-3f) << "no light pass in an unlit view";
+  manager->renderScene(&view, 0x1b);
+  EXPECT_NEAR(maskDepth(), 1.0f, 1e-3f) << console.text;
+
+  for (FrameBufferOpenGL* bloom : {manager->bloomTarget(0), manager->bloomTarget(1)}) {
+    ASSERT_NE(bloom, nullptr);
+    EXPECT_EQ(bloom->getDepthRenderbuffer(), -1);
+    EXPECT_FALSE(bloom->ownsDepth());
+    EXPECT_EQ(bloom->checkStatus(true), GL_FRAMEBUFFER_COMPLETE_EXT) << console.text;
+  }
+}
+
 // Surfaces without geometry are skipped with a message: in the view's passes, and as shadow
 // casters unless their material casts no shadows.
 TEST_F(FrameGLTest, SurfacesWithoutGeometryAreSkippedWithAMessage) {
-  if (!running())
-    return;
   Material* plain = material("{\nmap _white\n}\n");
   BaseModel* empty = quad(plain, 100, -20, 20, 20);
   // The surface loses its geometry (the model keeps it and frees it with itself).
   empty->getSurface(0)->geometry = nullptr;
   add(empty);
-  const RenderView view = camera();
   manager->renderScene(&view, 0x1b);
   EXPECT_NE(console.text.find("RenderManager::isInView: null model??"), std::string::npos) << console.text;
 

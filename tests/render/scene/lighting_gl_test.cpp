@@ -56,6 +56,37 @@ TEST_F(LightingGLTest, TheScissorRectangleOfTheLightsAreasLimitsIt) {
   g_conVarSystem->setInt("r_useScissor", 1);
 }
 
+// Unlit stages keep to their area's rectangle too: a white wall standing in area 0, seen from
+// area 1, shows only where area 0's rectangle lies; without scissoring all of it shows.
+TEST_F(LightingGLTest, AmbientStagesKeepToTheirAreasRectangle) {
+  LeftRightWorld world;
+  g_spatialSystem = &world;
+  addEntity(box(material("{\nmap _white\n}\n"), Vec3(100, 5, -60), Vec3(104, 80, 60)));
+  world.leftRect = Bounds(Vec3(0, 0, 0), Vec3(0.25f, 1, 1));
+  const int quarter = kWidth / 4;
+  struct Case {
+    int useScissor;
+    int viewFlags;
+  };
+  for (const Case c : {Case{1, 0xb}, Case{1, 0x2}, Case{0, 0xb}}) {
+    SCOPED_TRACE(testing::Message() << "r_useScissor " << c.useScissor << ", flags " << c.viewFlags);
+    g_conVarSystem->setInt("r_useScissor", c.useScissor);
+    render(Vec3(0, -0.5f, 0), c.viewFlags);
+    EXPECT_GT(at(quarter - 6, kHeight / 2).sum(), 600) << console.text;
+    if (c.useScissor)
+      EXPECT_LT(at(quarter + 6, kHeight / 2).sum(), 10);
+    else
+      EXPECT_GT(at(quarter + 6, kHeight / 2).sum(), 600);
+  }
+  // Area 0 off the screen: nothing of it is drawn, neither the first of its surfaces nor the next.
+  addEntity(box(material("{\nmap _white\n}\n"), Vec3(120, 10, -60), Vec3(124, 40, 60)));
+  g_conVarSystem->setInt("r_useScissor", 1);
+  world.leftRect = Bounds();
+  render(Vec3(0, -0.5f, 0));
+  EXPECT_LT(at(quarter - 6, kHeight / 2).sum(), 10);
+  EXPECT_EQ(manager->surfacesDrawn(), 0);
+}
+
 TEST_F(LightingGLTest, ABoxBetweenTheLightAndTheWallLeavesAShadow) {
   addEntity(box(wallMaterial, Vec3(100, -80, -60), Vec3(104, 80, 60)));
   addEntity(box(wallMaterial, Vec3(66, -4, 11), Vec3(74, 4, 19)));
@@ -193,6 +224,64 @@ TEST_F(LightingGLTest, BlackFogHidesALitWallMoreWithDistance) {
   manager->updateLightDef(index, &fog);
   render();
   EXPECT_NEAR(atWorld(Vec3(150, -60, 0)).sum(), farLit.sum(), 6);
+}
+
+// A fog volume has a model of its own, its box's faces turned inwards: its far side lays the fog
+// over what is seen through the volume. A lit wall behind a black fog box is hidden where the box
+// stands before it and lit beside it; a wall in front of the box is left alone.
+TEST_F(LightingGLTest, AFogVolumesOwnFacesHideWhatLiesBehindIt) {
+  addEntity(box(wallMaterial, Vec3(150, -80, -60), Vec3(152, 80, 60)));
+  addEntity(box(wallMaterial, Vec3(100, 20, -28), Vec3(104, 28, -20)));  // inside the fog
+  addEntity(box(wallMaterial, Vec3(60, -40, 16), Vec3(62, -4, 24)));     // in front of it
+  addLight(Vec3(40, 0, 0), Vec3(400, 400, 400), 0);
+  const Vec3 behind(150, 0, 0);
+  const Vec3 beside(150, 60, 0);
+  const Vec3 before(60, -20, 20);
+  render();
+  ASSERT_GT(atWorld(behind).sum(), 150) << console.text;
+  const Rgb besideLit = atWorld(beside);
+  const Rgb beforeLit = atWorld(before);
+  ASSERT_GT(beforeLit.sum(), 150);
+
+  RenderLight fog;
+  fog.shape = 2;
+  fog.kind = 2;
+  fog.origin = Vec3(100, 0, 0);
+  fog.radius = Vec3(20, 30, 30);
+  fog.material = material("lightFalloffImage _white\n{\nmap _white\ncolored\n}\n");
+  fog.shaderParms[3] = 1.0f;  // black and fully dense
+  const int index = manager->addLightDef(&fog);
+  render();
+  EXPECT_LT(atWorld(behind).sum(), 30) << console.text;
+  EXPECT_LT(atWorld(Vec3(100, 24, -24)).sum(), 30) << "what stands inside is fogged too";
+  EXPECT_NEAR(atWorld(beside).sum(), besideLit.sum(), 6);
+  EXPECT_NEAR(atWorld(before).sum(), beforeLit.sum(), 6);
+
+  // The model: eight shared corners, twelve triangles, refilled in place when the box changes.
+  const BaseModel* model = manager->lightRecord(index)->lightModel;
+  ASSERT_NE(model, nullptr);
+  EXPECT_STREQ(model->name(), ("light_model_" + std::to_string(index)).c_str());
+  ASSERT_EQ(model->numSurfaces(), 1);
+  const SurfaceGeometry* g = const_cast<BaseModel*>(model)->getSurface(0)->geometry;
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(g->numVerts, 8);
+  EXPECT_EQ(g->numIndexes, 36);
+  fog.radius = Vec3(20, 50, 30);
+  manager->updateLightDef(index, &fog);
+  render();
+  EXPECT_EQ(manager->lightRecord(index)->lightModel, model);
+  EXPECT_EQ(const_cast<BaseModel*>(model)->getSurface(0)->geometry, g);
+  EXPECT_FLOAT_EQ(g->bounds.maxs.y, 50.0f);
+  EXPECT_LT(atWorld(Vec3(150, 60, 0)).sum(), 30) << "the wider box now hides that part too";
+
+  // "reloadModels" turns a model without a file into the default box: the fog makes its own again.
+  g_renderModelSystem->reloadModels(true);
+  render();
+  const BaseModel* rebuilt = manager->lightRecord(index)->lightModel;
+  ASSERT_NE(rebuilt, nullptr);
+  EXPECT_FALSE(rebuilt->isDefaultModel());
+  ASSERT_EQ(rebuilt->numSurfaces(), 1);
+  EXPECT_EQ(const_cast<BaseModel*>(rebuilt)->getSurface(0)->geometry->numVerts, 8);
 }
 
 // A bump/diffuse/specular group draws with its own diffuse image: black stays black under a light

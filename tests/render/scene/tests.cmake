@@ -10,6 +10,8 @@ target_compile_definitions(test_render_scene_shadows_gl_test PRIVATE QUILL_SOURC
 target_link_libraries(test_render_scene_shadows_gl_test PRIVATE quill_world)
 # The renderer's own per-view effects model is filled by a real effects manager.
 target_link_libraries(test_render_scene_frame_gl_test PRIVATE quill_effects)
+# Lit effects draw with the demo's own interaction programs.
+target_compile_definitions(test_render_scene_frame_gl_test PRIVATE QUILL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 target_sources(test_render_scene_frame_gl_test PRIVATE $<TARGET_OBJECTS:quill_system>)
 # End to end: the engine draws the sample game's scene and a screenshot shows it.
 if(TARGET quillmere AND TARGET game)

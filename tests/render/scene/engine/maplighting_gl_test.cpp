@@ -6,11 +6,13 @@
 // through loads, reloads, a video restart and a model reload under the sanitizers.
 #include "tests/render/scene/engine/enginetest.h"
 
+#include <cmath>
 #include <fstream>
 #include <string>
 
 #include "lib/interface/rendermodelsystem.h"
 #include "lib/interface/spatialsystem.h"
+#include "render/model/basemodel.h"
 #include "render/scene/rendermanager.h"
 
 namespace {
@@ -101,6 +103,62 @@ TEST_F(MapLightingEngineTest, ShadowMapLightsRenderTheirMapsFromTheSampleMateria
   ASSERT_GT(askShadowMaps(), 0);
   frames(2);
   EXPECT_GT(renderer->shadowMapsRendered(), 0) << "after the next map load";
+}
+
+// The sample game's grey fog fills the third room. From the middle room (the sample map with its
+// player start moved there, no sample effects) the third room's far wall, seen through the door,
+// turns to the fog's grey (0.45, 0.45, 0.5); the fog's own box is built as its light model.
+TEST_F(MapLightingEngineTest, TheFogHidesTheFarRoom) {
+  std::string text = readFile("media/maps/demo.bsp");
+  const std::string start = "\"origin\" \"64 128 48\"";
+  const size_t at = text.find(start);
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, start.size(), "\"origin\" \"300 128 48\"");
+  const std::string path = "media/maps/fogview.bsp";
+  {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+  }
+  frames(3);
+  run("g_demoEffects 0\n");
+  run("map fogview\n");
+  ASSERT_NE(g_spatialSystem, nullptr);
+  // The third room's far wall through the middle room's far door.
+  constexpr double kWall[4] = {0.47, 0.45, 0.53, 0.55};
+  run("r_skipFogLights 1\n");
+  const Picture clear = screenshot();
+  run("r_skipFogLights 0\n");
+  const Picture fogged = screenshot();
+  ASSERT_GT(fogged.width, 0);
+  // Red minus blue over the wall: the brick is orange, the fog a bluish grey.
+  auto redOverBlue = [&](const Picture& p) {
+    double sum = 0.0;
+    int n = 0;
+    for (int y = int(kWall[1] * p.height); y < int(kWall[3] * p.height); y++)
+      for (int x = int(kWall[0] * p.width); x < int(kWall[2] * p.width); x++) {
+        const int row = p.topFirst ? y : p.height - 1 - y;
+        const size_t i = 18 + (size_t(row) * size_t(p.width) + size_t(x)) * size_t(p.bpp);
+        sum += double(p.data[i + 2]) - double(p.data[i]);  // BGR
+        n++;
+      }
+    return n ? sum / n : 0.0;
+  };
+  const double after = fogged.mean(kWall[0], kWall[1], kWall[2], kWall[3]);
+  EXPECT_GT(redOverBlue(clear), 15.0) << "the lit brick of the far wall, under a bluish light";
+  EXPECT_LT(redOverBlue(fogged), 0.0) << "the fog's blue-grey over it";
+  EXPECT_NEAR(after, 0.467 * 255.0, 20.0) << "the far wall is the fog's grey";
+  RenderManager* renderer = static_cast<RenderManager*>(g_renderSystem);
+  int fogModels = 0;
+  for (int i = 0; i < renderer->numLightSlots(); i++) {
+    const RenderManager::LightRecord* l = renderer->lightRecord(i);
+    if (l != nullptr && l->parms.kind == 2 && l->lightModel != nullptr && l->lightModel->numSurfaces() == 1)
+      fogModels++;
+  }
+  EXPECT_EQ(fogModels, 1);
+  run("g_demoEffects 1\n");
+  run("disconnect\n");
+  frames(2);
+  std::remove(path.c_str());
 }
 
 // The sample map with a light-mask model for its first light (a light entity frees it, so it is

@@ -197,7 +197,7 @@ class LightingGLTest : public ::testing::Test {
   }
 
   // A camera at `origin` looking down +x, 90 x 73.74 degrees.
-  void render(const Vec3& origin = Vec3(0, 0, 0)) {
+  void render(const Vec3& origin = Vec3(0, 0, 0), int flags = 0xb) {
     device->setClearColor(0, 0, 0, 1);
     manager->clearScreen();
     g_renderInterface->setClearStencil(128);
@@ -208,7 +208,7 @@ class LightingGLTest : public ::testing::Test {
     v.fovX = 90.0f;
     v.fovY = 73.74f;
     v.origin = origin;
-    manager->renderScene(&v, 0xb);
+    manager->renderScene(&v, flags);
   }
 
   // Where a point of the world lands on the window (y down), for a camera at the origin.
