@@ -299,13 +299,16 @@ bool within(const char* p, const char* text, size_t length) {
   return text && at >= begin && at <= begin + length;
 }
 
-// The file line before `text`'s first line, when `text` lies inside `in` (whose first line is
-// `firstLine` of its file) or is a copy of a part of it found there once; -1 otherwise.
-int lineBaseIn(const char* text, const char* in, int firstLine) {
-  if (firstLine <= 0 || !in || !text)
+// The file line before `text`'s first line, when `text` lies inside `in` (`length` characters
+// whose first line is `firstLine` of its file) or, with `copies`, is a copy of a part of it found
+// there once; -1 otherwise. Pushes happen often and warnings rarely: a text too long to scan
+// cheaply leaves the line unknown.
+int lineBaseIn(const char* text, const char* in, size_t length, int firstLine, bool copies) {
+  constexpr size_t kMaxScan = 256 * 1024;
+  if (firstLine <= 0 || !in || !text || length > kMaxScan)
     return -1;
-  const char* at = within(text, in, std::strlen(in)) ? text : nullptr;
-  if (!at && *text) {
+  const char* at = within(text, in, length) ? text : nullptr;
+  if (!at && copies && *text) {
     at = std::strstr(in, text);
     if (at && std::strstr(at + 1, text))
       at = nullptr;  // found twice: which one is not known
@@ -458,7 +461,8 @@ void TokenParserSource::warnNumberRange(const char* line, const char* text, int 
     numberRangeMessage(nullptr, lineInText, number);
     return;
   }
-  const int base = lineBaseIn(text, source->text, source->firstLine);
+  const int base =
+      lineBaseIn(text, source->text, source->text ? std::strlen(source->text) : 0, source->firstLine, true);
   numberRangeMessage(source->file, base >= 0 ? base + lineInText : 0, number);
 }
 
@@ -546,11 +550,18 @@ bool TokenParser::pushText(const char* text) {
   if (m_current > 0 && m_levels[m_current - 1].sourceName) {
     const TokenParserLevel& below = m_levels[m_current - 1];
     l.sourceName = below.sourceName;
-    if (below.lineBase >= 0)
-      l.lineBase = below.text == text ? below.lineBase + below.line - 1 : lineBaseIn(text, below.start, below.lineBase + 1);
+    if (below.lineBase >= 0 && below.text == text) {
+      l.lineBase = below.lineBase + below.line - 1;
+    } else if (below.lineBase >= 0) {
+      if (below.length < 0)
+        below.length = below.start ? static_cast<int>(std::strlen(below.start)) : 0;
+      // Copies are looked for only in texts of the caller's (a declaration's), not whole files.
+      l.lineBase = lineBaseIn(text, below.start, size_t(below.length), below.lineBase + 1, !below.file);
+    }
   } else if (source && source->file) {
     l.sourceName = source->file;
-    l.lineBase = lineBaseIn(text, source->text, source->firstLine);
+    l.lineBase = lineBaseIn(text, source->text, source->text ? std::strlen(source->text) : 0, source->firstLine,
+                            true);
   }
   buildCharClass(l);
   return true;
