@@ -70,6 +70,9 @@ const RegisterManagerFactory s_registerDecls(kManagerDecl, createForCommon, null
 void DeclInterface::setText(const char* text) {
   text_ = text ? text : "";
   state_ = kDeclUnparsed;
+  // A text from elsewhere: the finder sets the source again when it comes from a file.
+  sourceFile_.clear();
+  sourceLine_ = 0;
 }
 
 void DeclInterface::getText(char* out, int size) const {
