@@ -299,26 +299,33 @@ bool within(const char* p, const char* text, size_t length) {
   return text && at >= begin && at <= begin + length;
 }
 
-// The file line before `text`'s first line, when `text` lies inside `in` (`length` characters
-// whose first line is `firstLine` of its file) or, with `copies`, is a copy of a part of it found
-// there once; -1 otherwise. Pushes happen often and warnings rarely: a text too long to scan
-// cheaply leaves the line unknown.
-int lineBaseIn(const char* text, const char* in, size_t length, int firstLine, bool copies) {
+// Whether `text` lies inside `in` (`length` characters whose first line is `firstLine` of its file,
+// 0 when unknown) or, with `copies`, is a copy of a part of it; `base` receives the file line
+// before `text`'s first line, -1 when it is not known (a copy found twice). Pushes happen often and
+// warnings rarely: a text too long to scan cheaply is searched for no copies and counts no lines.
+bool locateIn(const char* text, const char* in, size_t length, int firstLine, bool copies, int* base) {
   constexpr size_t kMaxScan = 256 * 1024;
-  if (firstLine <= 0 || !in || !text || length > kMaxScan)
-    return -1;
+  *base = -1;
+  if (!in || !text)
+    return false;
   const char* at = within(text, in, length) ? text : nullptr;
+  if (length > kMaxScan)
+    return at != nullptr;
   if (!at && copies && *text) {
     at = std::strstr(in, text);
-    if (at && std::strstr(at + 1, text))
-      at = nullptr;  // found twice: which one is not known
+    if (!at)
+      return false;
+    if (std::strstr(at + 1, text))
+      return true;  // found twice: which one is not known
   }
   if (!at)
-    return -1;
-  int base = firstLine - 1;
-  for (const char* p = in; p < at; ++p)
-    base += *p == '\n';
-  return base;
+    return false;
+  if (firstLine > 0) {
+    *base = firstLine - 1;
+    for (const char* p = in; p < at; ++p)
+      *base += *p == '\n';
+  }
+  return true;
 }
 
 // Prints the range warning with as much of the position as is known.
@@ -332,6 +339,13 @@ void numberRangeMessage(const char* name, int line, const char* number) {
     parserMessage("WARNING: %s: the number '%.*s' is out of range\n", name, length, number);
   else
     parserMessage("WARNING: line %d: the number '%.*s' is out of range\n", line, length, number);
+}
+
+// The length of a level's whole text, measured once.
+int textLengthOf(const TokenParserLevel& l) {
+  if (l.length < 0)
+    l.length = l.start ? static_cast<int>(std::strlen(l.start)) : 0;
+  return l.length;
 }
 
 int digitCount(int value) {
@@ -461,8 +475,11 @@ void TokenParserSource::warnNumberRange(const char* line, const char* text, int 
     numberRangeMessage(nullptr, lineInText, number);
     return;
   }
-  const int base =
-      lineBaseIn(text, source->text, source->text ? std::strlen(source->text) : 0, source->firstLine, true);
+  int base = -1;
+  if (!locateIn(text, source->text, source->text ? std::strlen(source->text) : 0, source->firstLine, true, &base)) {
+    numberRangeMessage(nullptr, lineInText, number);
+    return;
+  }
   numberRangeMessage(source->file, base >= 0 ? base + lineInText : 0, number);
 }
 
@@ -543,25 +560,27 @@ bool TokenParser::pushText(const char* text) {
       }
     }
   }
-  // Where the text stands in its file: the level below when it is named (a peek reads on from its
-  // position; another text lies inside it or is a copy of part of it), else the thread's source.
+  // Where the text stands in its file. A peek reads on from the position of the level below; any
+  // other text belongs to the file of the level below, or else of the thread's source, only when it
+  // lies inside that text or is a copy of part of it (a model read while an effect is parsed is
+  // none of the effect file's).
   l.lineBase = -1;
   const TokenParserSource* source = TokenParserSource::current();
-  if (m_current > 0 && m_levels[m_current - 1].sourceName) {
-    const TokenParserLevel& below = m_levels[m_current - 1];
-    l.sourceName = below.sourceName;
-    if (below.lineBase >= 0 && below.text == text) {
-      l.lineBase = below.lineBase + below.line - 1;
-    } else if (below.lineBase >= 0) {
-      if (below.length < 0)
-        below.length = below.start ? static_cast<int>(std::strlen(below.start)) : 0;
-      // Copies are looked for only in texts of the caller's (a declaration's), not whole files.
-      l.lineBase = lineBaseIn(text, below.start, size_t(below.length), below.lineBase + 1, !below.file);
-    }
-  } else if (source && source->file) {
+  TokenParserLevel* below = m_current > 0 ? &m_levels[m_current - 1] : nullptr;
+  int base = -1;
+  if (below && below->sourceName && below->text == text) {
+    l.sourceName = below->sourceName;
+    l.lineBase = below->lineBase >= 0 ? below->lineBase + below->line - 1 : -1;
+  } else if (below && below->sourceName &&
+             locateIn(text, below->start, size_t(textLengthOf(*below)), below->lineBase + 1, !below->file, &base)) {
+    // Copies are looked for only in texts of the caller's (a declaration's), not in whole files.
+    l.sourceName = below->sourceName;
+    l.lineBase = base;
+  } else if (source && source->file &&
+             locateIn(text, source->text, source->text ? std::strlen(source->text) : 0, source->firstLine, true,
+                      &base)) {
     l.sourceName = source->file;
-    l.lineBase = lineBaseIn(text, source->text, source->text ? std::strlen(source->text) : 0, source->firstLine,
-                            true);
+    l.lineBase = base;
   }
   buildCharClass(l);
   return true;

@@ -142,7 +142,7 @@ struct Outcome {
 // lets the intro end and the main menu draw before the map loads.
 Outcome runEngine(const fs::path& dir, bool menuFirst) {
   const std::string command = "cd '" + dir.string() + "' && ASAN_OPTIONS=detect_leaks=0 timeout -s KILL 90 '" +
-                              QUILLMERE_EXE + "' con_devconsole 1 ';' " + (menuFirst ? "wait 3000 ';' " : "") +
+                              QUILLMERE_EXE + "' con_devconsole 1 ';' " + (menuFirst ? "wait 4000 ';' " : "") +
                               "map demo ';' wait 100 ';' quit 2>&1 < /dev/null";
   Outcome outcome;
   FILE* pipe = popen(command.c_str(), "r");
