@@ -431,8 +431,8 @@ const char* findNumberOutOfRange(const char* text) {
   if (!text)
     return nullptr;
   auto wordChar = [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '.' ||
-           c == '/' || c == '\\';
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+           c == '.' || c == '/' || c == '\\';
   };
   for (const char* p = text; *p; ++p) {
     if (p > text && wordChar(p[-1]))
@@ -476,7 +476,8 @@ void TokenParserSource::warnNumberRange(const char* line, const char* text, int 
     return;
   }
   int base = -1;
-  if (!locateIn(text, source->text, source->text ? std::strlen(source->text) : 0, source->firstLine, true, &base)) {
+  if (!locateIn(text, source->text, source->text ? std::strlen(source->text) : 0, source->firstLine, true,
+                &base)) {
     numberRangeMessage(nullptr, lineInText, number);
     return;
   }
@@ -572,13 +573,14 @@ bool TokenParser::pushText(const char* text) {
     l.sourceName = below->sourceName;
     l.lineBase = below->lineBase >= 0 ? below->lineBase + below->line - 1 : -1;
   } else if (below && below->sourceName &&
-             locateIn(text, below->start, size_t(textLengthOf(*below)), below->lineBase + 1, !below->file, &base)) {
+             locateIn(text, below->start, size_t(textLengthOf(*below)), below->lineBase + 1, !below->file,
+                      &base)) {
     // Copies are looked for only in texts of the caller's (a declaration's), not in whole files.
     l.sourceName = below->sourceName;
     l.lineBase = base;
   } else if (source && source->file &&
-             locateIn(text, source->text, source->text ? std::strlen(source->text) : 0, source->firstLine, true,
-                      &base)) {
+             locateIn(text, source->text, source->text ? std::strlen(source->text) : 0, source->firstLine,
+                      true, &base)) {
     l.sourceName = source->file;
     l.lineBase = base;
   }
@@ -1242,7 +1244,6 @@ bool TokenParser::sourcePosition(const char** name, int* line) const {
   *line = l->lineBase >= 0 ? l->lineBase + l->line : 0;
   return true;
 }
-
 
 void TokenParser::warnNumberRange(const char* text, int line) {
   TokenParserLevel* l = level();

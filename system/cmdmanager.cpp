@@ -627,7 +627,8 @@ void CmdManager::checkConfigLine(const char* line, const char* file, int lineNum
     else
       outside = !(std::fabs(textToDouble(text)) <= 2147483647.0);
     if (outside)
-      printf("WARNING: %s line %d: \"%s\" is out of range for \"%s\"\n", file, lineNumber, text, var->getName());
+      printf("WARNING: %s line %d: \"%s\" is out of range for \"%s\"\n", file, lineNumber, text,
+             var->getName());
   }
 }
 

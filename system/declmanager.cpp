@@ -88,7 +88,8 @@ void DeclInterface::setName(const char* name) {
 bool DeclInterface::parse() {
   if (!resource_)
     return false;
-  const TokenParserSource source(sourceFile_.empty() ? nullptr : sourceFile_.c_str(), text_.c_str(), sourceLine_);
+  const TokenParserSource source(sourceFile_.empty() ? nullptr : sourceFile_.c_str(), text_.c_str(),
+                                 sourceLine_);
   if (!resource_->parse(text_.c_str(), text_.length()))
     return false;
   state_ = kDeclParsed;

@@ -185,7 +185,8 @@ bool VideoImage::openFromMemory(const uint8_t* bytes, size_t length) {
   unload();
   int w = 0, h = 0, format = 0, frames = 0;
   bool cut = false;
-  if (length > size_t(kVideoMaxFileBytes) || !scanHeader(bytes, int64_t(length), &w, &h, &format, &frames, &cut))
+  if (length > size_t(kVideoMaxFileBytes) ||
+      !scanHeader(bytes, int64_t(length), &w, &h, &format, &frames, &cut))
     return false;
   if (cut)
     fault("the file ends inside a chunk: it was cut short, and only the frames before the cut play");

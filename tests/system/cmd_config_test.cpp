@@ -191,12 +191,14 @@ TEST_F(CmdConfigTest, LoadNamesTheLinesOfACutFile) {
   // between statements or inside a comment reads as the shorter valid file it is.
   fs.files["os/game/cut.cfg"] = "cfg_a 3\nwait 0; cfg_s \"two words\"\ncfg_s \"half a val\ncfg_";
   g_cmdSystem->executeText("loadcfg cut.cfg");
-  EXPECT_NE(g_output.find("WARNING: cut.cfg line 3: a quoted value is not closed; the file may be cut or damaged\n"),
+  EXPECT_NE(g_output.find(
+                "WARNING: cut.cfg line 3: a quoted value is not closed; the file may be cut or damaged\n"),
             std::string::npos)
       << g_output;
-  EXPECT_NE(g_output.find("WARNING: cut.cfg line 4: \"cfg_\" is no command or variable; the file may be cut or "
-                          "damaged\n"),
-            std::string::npos)
+  EXPECT_NE(
+      g_output.find("WARNING: cut.cfg line 4: \"cfg_\" is no command or variable; the file may be cut or "
+                    "damaged\n"),
+      std::string::npos)
       << g_output;
   EXPECT_EQ(g_output.find("line 1"), std::string::npos);
   EXPECT_EQ(g_output.find("line 2"), std::string::npos) << "wait and a closed quote are whole statements";

@@ -141,8 +141,9 @@ struct Outcome {
 // Runs the engine in `dir`, standard output and error together, killed after 90 s; `menuFirst`
 // lets the intro end and the main menu draw before the map loads.
 Outcome runEngine(const fs::path& dir, bool menuFirst) {
-  const std::string command = "cd '" + dir.string() + "' && ASAN_OPTIONS=detect_leaks=0 timeout -s KILL 90 '" +
-                              QUILLMERE_EXE + "' con_devconsole 1 ';' " + (menuFirst ? "wait 4000 ';' " : "") +
+  const std::string command = "cd '" + dir.string() +
+                              "' && ASAN_OPTIONS=detect_leaks=0 timeout -s KILL 90 '" + QUILLMERE_EXE +
+                              "' con_devconsole 1 ';' " + (menuFirst ? "wait 4000 ';' " : "") +
                               "map demo ';' wait 100 ';' quit 2>&1 < /dev/null";
   Outcome outcome;
   FILE* pipe = popen(command.c_str(), "r");
@@ -182,8 +183,8 @@ bool namesFile(const std::string& output, const std::string& name, bool withLine
     for (size_t at = line.find(stem); at != std::string::npos && at < line.size(); ++at) {
       const bool afterLine = line.compare(at, 6, " line ") == 0 && at + 6 < line.size() &&
                              std::isdigit(static_cast<unsigned char>(line[at + 6]));
-      const bool afterColon = line[at] == ':' && at + 1 < line.size() &&
-                              std::isdigit(static_cast<unsigned char>(line[at + 1]));
+      const bool afterColon =
+          line[at] == ':' && at + 1 < line.size() && std::isdigit(static_cast<unsigned char>(line[at + 1]));
       if (afterLine || afterColon)
         return true;
     }
@@ -192,13 +193,14 @@ bool namesFile(const std::string& output, const std::string& name, bool withLine
 }
 
 // Text readers whose out-of-range numbers are named with their line, not only their file.
-const char* const kHugeNumbersByLine[] = {"default.cfg",        "effects/samples.fx",    "guis/mainmenu.gui",
-                                          "guis/map/loading.gui", "materials/guis.mtx", "materials/samples.mtx",
-                                          "script/ui/ui_common.lua", "sound/demo.sndshd"};
+const char* const kHugeNumbersByLine[] = {
+    "default.cfg",        "effects/samples.fx",    "guis/mainmenu.gui",       "guis/map/loading.gui",
+    "materials/guis.mtx", "materials/samples.mtx", "script/ui/ui_common.lua", "sound/demo.sndshd"};
 
 bool hugeNumbersByLine(const std::string& file, Damage damage) {
   return damage == Damage::kHugeNumbers &&
-         std::find(std::begin(kHugeNumbersByLine), std::end(kHugeNumbersByLine), file) != std::end(kHugeNumbersByLine);
+         std::find(std::begin(kHugeNumbersByLine), std::end(kHugeNumbersByLine), file) !=
+             std::end(kHugeNumbersByLine);
 }
 
 TEST(DamagedContent, EveryDamagedFileIsNamedAndNothingCrashes) {
@@ -246,9 +248,10 @@ TEST(DamagedContent, EveryDamagedFileIsNamedAndNothingCrashes) {
           outcome.output.find("runtime error:") != std::string::npos)
         problem = "crashed, hung or tripped a sanitizer";
       else if (stillValid(c.file, kDamageNames[int(c.damage)]) ? namesFile(outcome.output, c.file)
-                                                                 : !namesFile(outcome.output, c.file))
-        problem = stillValid(c.file, kDamageNames[int(c.damage)]) ? "a file that is still valid is called damaged"
-                                                                  : "no message names the file";
+                                                               : !namesFile(outcome.output, c.file))
+        problem = stillValid(c.file, kDamageNames[int(c.damage)])
+                      ? "a file that is still valid is called damaged"
+                      : "no message names the file";
       else if (hugeNumbersByLine(c.file, c.damage) && !namesFile(outcome.output, c.file, true))
         problem = "no message names the line of the file";
       if (!problem.empty()) {

@@ -191,7 +191,8 @@ TEST_F(UITest, NumbersOutOfRangeInValuesNameTheFileAndLine) {
   ASSERT_NE(gui, nullptr);
   EXPECT_EQ(cmd.output.find("line 2"), std::string::npos) << cmd.output;
   EXPECT_EQ(cmd.output.find("line 3"), std::string::npos) << cmd.output;
-  EXPECT_NE(cmd.output.find("WARNING: guis/huge.gui line 4: the number '1e20' is out of range\n"), std::string::npos)
+  EXPECT_NE(cmd.output.find("WARNING: guis/huge.gui line 4: the number '1e20' is out of range\n"),
+            std::string::npos)
       << cmd.output;
   EXPECT_EQ(textOf(gui->getDesktop(), "text"), "4294967296999");
 }

@@ -410,8 +410,9 @@ TEST_F(MaterialTest, NumbersOutOfRangeNameTheFileAndLine) {
   EXPECT_NE(cmd_.output.find("WARNING: textures/huge.mtx line 4: the number '1e20' is out of range\n"),
             std::string::npos)
       << cmd_.output;
-  EXPECT_NE(cmd_.output.find("WARNING: textures/huge.mtx line 7: the number '4294967296999' is out of range\n"),
-            std::string::npos)
+  EXPECT_NE(
+      cmd_.output.find("WARNING: textures/huge.mtx line 7: the number '4294967296999' is out of range\n"),
+      std::string::npos)
       << cmd_.output;
 }
 

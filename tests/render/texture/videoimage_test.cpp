@@ -586,8 +586,8 @@ TEST_F(VideoTest, AVideoCutInsideAChunkSaysSoAndPlaysWhatIsLeft) {
     int frames;
     bool cut;
   };
-  for (const Case& c : {Case{w.bytes.size(), 3, false}, Case{twoFrames, 2, false}, Case{twoFrames + 3, 2, true},
-                        Case{w.bytes.size() - 1, 2, true}}) {
+  for (const Case& c : {Case{w.bytes.size(), 3, false}, Case{twoFrames, 2, false},
+                        Case{twoFrames + 3, 2, true}, Case{w.bytes.size() - 1, 2, true}}) {
     SCOPED_TRACE(c.length);
     cmd_.output.clear();
     VideoImage video;
