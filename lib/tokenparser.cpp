@@ -293,6 +293,61 @@ const char* skipSpaceAndSign(const char* p, bool* negative) {
   return p;
 }
 
+// Whether `p` points into the `length` characters of `text` (or at its end).
+bool within(const char* p, const char* text, size_t length) {
+  const uintptr_t at = reinterpret_cast<uintptr_t>(p), begin = reinterpret_cast<uintptr_t>(text);
+  return text && at >= begin && at <= begin + length;
+}
+
+// Whether `text` lies inside `in` (`length` characters whose first line is `firstLine` of its file,
+// 0 when unknown) or, with `copies`, is a copy of a part of it; `base` receives the file line
+// before `text`'s first line, -1 when it is not known (a copy found twice). Pushes happen often and
+// warnings rarely: a text too long to scan cheaply is searched for no copies and counts no lines.
+bool locateIn(const char* text, const char* in, size_t length, int firstLine, bool copies, int* base) {
+  constexpr size_t kMaxScan = 256 * 1024;
+  *base = -1;
+  if (!in || !text)
+    return false;
+  const char* at = within(text, in, length) ? text : nullptr;
+  if (length > kMaxScan)
+    return at != nullptr;
+  if (!at && copies && *text) {
+    at = std::strstr(in, text);
+    if (!at)
+      return false;
+    if (std::strstr(at + 1, text))
+      return true;  // found twice: which one is not known
+  }
+  if (!at)
+    return false;
+  if (firstLine > 0) {
+    *base = firstLine - 1;
+    for (const char* p = in; p < at; ++p)
+      *base += *p == '\n';
+  }
+  return true;
+}
+
+// Prints the range warning with as much of the position as is known.
+void numberRangeMessage(const char* name, int line, const char* number) {
+  int length = 0;
+  while (number[length] && !std::strchr(" \t\r\n,;()[]{}\"", number[length]) && length < 40)
+    ++length;
+  if (name && line > 0)
+    parserMessage("WARNING: %s line %d: the number '%.*s' is out of range\n", name, line, length, number);
+  else if (name)
+    parserMessage("WARNING: %s: the number '%.*s' is out of range\n", name, length, number);
+  else
+    parserMessage("WARNING: line %d: the number '%.*s' is out of range\n", line, length, number);
+}
+
+// The length of a level's whole text, measured once.
+int textLengthOf(const TokenParserLevel& l) {
+  if (l.length < 0)
+    l.length = l.start ? static_cast<int>(std::strlen(l.start)) : 0;
+  return l.length;
+}
+
 int digitCount(int value) {
   int digits = 1;
   for (unsigned v = value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value); v >= 10;
@@ -355,6 +410,78 @@ int textToInt(const char* text) {
   if (value < INT_MIN)
     return INT_MIN;
   return static_cast<int>(value);
+}
+
+bool numberOutOfRange(const char* text) {
+  if (!text)
+    return false;
+  const char* first = text;
+  while (*first == ' ' || *first == '\t' || *first == '-' || *first == '+')
+    ++first;
+  if (!((*first >= '0' && *first <= '9') || *first == '.'))
+    return false;  // "inf", "nan" and words are no numbers here
+  const char* end = text;
+  const double value = textToDouble(text, &end);
+  if (end == text)
+    return false;
+  return !(std::fabs(value) < 4294967296.0);
+}
+
+const char* findNumberOutOfRange(const char* text) {
+  if (!text)
+    return nullptr;
+  auto wordChar = [](char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+           c == '.' || c == '/' || c == '\\';
+  };
+  for (const char* p = text; *p; ++p) {
+    if (p > text && wordChar(p[-1]))
+      continue;
+    const char* digits = (*p == '-' || *p == '+') ? p + 1 : p;
+    if (!((*digits >= '0' && *digits <= '9') || (*digits == '.' && digits[1] >= '0' && digits[1] <= '9')))
+      continue;
+    if (numberOutOfRange(p))
+      return p;
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TokenParserSource
+
+namespace {
+thread_local const TokenParserSource* t_source = nullptr;
+}
+
+TokenParserSource::TokenParserSource(const char* file, const char* text, int firstLine)
+    : file(file), text(text), firstLine(firstLine), outer_(t_source) {
+  t_source = this;
+}
+
+TokenParserSource::~TokenParserSource() {
+  t_source = outer_;
+}
+
+const TokenParserSource* TokenParserSource::current() {
+  return t_source;
+}
+
+void TokenParserSource::warnNumberRange(const char* line, const char* text, int lineInText) {
+  const char* number = findNumberOutOfRange(line);
+  if (!number)
+    return;
+  const TokenParserSource* source = t_source;
+  if (!source || !source->file) {
+    numberRangeMessage(nullptr, lineInText, number);
+    return;
+  }
+  int base = -1;
+  if (!locateIn(text, source->text, source->text ? std::strlen(source->text) : 0, source->firstLine, true,
+                &base)) {
+    numberRangeMessage(nullptr, lineInText, number);
+    return;
+  }
+  numberRangeMessage(source->file, base >= 0 ? base + lineInText : 0, number);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -434,6 +561,29 @@ bool TokenParser::pushText(const char* text) {
       }
     }
   }
+  // Where the text stands in its file. A peek reads on from the position of the level below; any
+  // other text belongs to the file of the level below, or else of the thread's source, only when it
+  // lies inside that text or is a copy of part of it (a model read while an effect is parsed is
+  // none of the effect file's).
+  l.lineBase = -1;
+  const TokenParserSource* source = TokenParserSource::current();
+  TokenParserLevel* below = m_current > 0 ? &m_levels[m_current - 1] : nullptr;
+  int base = -1;
+  if (below && below->sourceName && below->text == text) {
+    l.sourceName = below->sourceName;
+    l.lineBase = below->lineBase >= 0 ? below->lineBase + below->line - 1 : -1;
+  } else if (below && below->sourceName &&
+             locateIn(text, below->start, size_t(textLengthOf(*below)), below->lineBase + 1, !below->file,
+                      &base)) {
+    // Copies are looked for only in texts of the caller's (a declaration's), not in whole files.
+    l.sourceName = below->sourceName;
+    l.lineBase = base;
+  } else if (source && source->file &&
+             locateIn(text, source->text, source->text ? std::strlen(source->text) : 0, source->firstLine,
+                      true, &base)) {
+    l.sourceName = source->file;
+    l.lineBase = base;
+  }
   buildCharClass(l);
   return true;
 }
@@ -451,6 +601,8 @@ bool TokenParser::loadFile(const char* name, bool osPath) {
     return false;
   }
   m_levels[m_current].file = data;
+  m_levels[m_current].sourceName = data->name;
+  m_levels[m_current].lineBase = 0;
   return true;
 }
 
@@ -857,6 +1009,7 @@ bool TokenParser::parseFloats(float* out, int count, char separator, bool crossL
       printErrorReport("tokenparser", __LINE__);
       return false;
     }
+    warnNumberRange(t);
     if (out)
       out[i] = static_cast<float>(textToDouble(t));
     if (separator && i + 1 < count && !expectToken(separatorText, crossLines, "tokenparser", __LINE__)) {
@@ -880,6 +1033,7 @@ bool TokenParser::parseInts(int* out, int count, char separator, bool crossLines
     const char* t = nextToken(crossLines);
     if (!t)
       return false;
+    warnNumberRange(t);
     if (out)
       out[i] = textToInt(t);
     if (separator && i + 1 < count && !expectToken(separatorText, crossLines, "tokenparser", __LINE__))
@@ -892,11 +1046,15 @@ bool TokenParser::parseInts(int* out, int count, char separator, bool crossLines
 
 float TokenParser::parseFloat() {
   const char* t = nextToken(false);
+  if (t)
+    warnNumberRange(t);
   return t ? static_cast<float>(textToDouble(t)) : 0.0f;
 }
 
 int TokenParser::parseInt() {
   const char* t = nextToken(false);
+  if (t)
+    warnNumberRange(t);
   return t ? textToInt(t) : 0;
 }
 
@@ -1076,6 +1234,31 @@ bool TokenParser::skipToLine(int line) {
   }
   l->text = p;
   return true;
+}
+
+bool TokenParser::sourcePosition(const char** name, int* line) const {
+  const TokenParserLevel* l = level();
+  if (!l || !l->sourceName)
+    return false;
+  *name = l->sourceName;
+  *line = l->lineBase >= 0 ? l->lineBase + l->line : 0;
+  return true;
+}
+
+void TokenParser::warnNumberRange(const char* text, int line) {
+  TokenParserLevel* l = level();
+  if (!l || (l->flags & TokenParserLevel::kNumberWarned))
+    return;
+  const char* number = findNumberOutOfRange(text);
+  if (!number)
+    return;
+  l->flags |= TokenParserLevel::kNumberWarned;
+  if (line <= 0)
+    line = l->line;
+  if (!l->sourceName)
+    numberRangeMessage(nullptr, line, number);
+  else
+    numberRangeMessage(l->sourceName, l->lineBase >= 0 ? l->lineBase + line : 0, number);
 }
 
 void TokenParser::printErrorReport(const char* sourceName, int sourceLine) {

@@ -17,6 +17,7 @@ struct TokenParserLevel {
   static constexpr uint8_t kInQuote = 0x2;     // a quoted string was cut at 511 characters
   static constexpr uint8_t kQuoted = 0x4;      // the last token read was a quoted string
   static constexpr uint8_t kCut = 0x8;         // the last token was cut at 511 characters
+  static constexpr uint8_t kNumberWarned = 0x10;  // an out-of-range number was reported already
 
   const char* text;   // current read position
   const char* start;  // first character of the text
@@ -29,6 +30,10 @@ struct TokenParserLevel {
   char whitespace[kSetSize];
   uint8_t flags;
   IOData* file;  // loaded by loadFile and freed on pop; null for caller texts
+  // The file the text comes from, for messages (null when unknown), and the file line of the
+  // text's first line minus one (-1 when only the file is known).
+  const char* sourceName;
+  int lineBase;
   // Per-byte class built from the two sets (bit 0 whitespace, bit 1 punctuation).
   uint8_t charClass[256];
   // The set characters above the space, for the 16-byte word scan; -1 when there are too many.
@@ -36,6 +41,28 @@ struct TokenParserLevel {
   char wordStops[16];
   // Each of those characters repeated over 16 bytes, ready for the block comparison.
   alignas(16) char wordStopBlocks[16][16];
+};
+
+// Names the caller texts pushed while it lives (on this thread): a declaration's body is parsed
+// from a copy, so the parsers that read it learn here which file it comes from and on which file
+// line `text` begins. A pushed text inside `text` gets its file line too; any other only the file.
+class TokenParserSource {
+ public:
+  TokenParserSource(const char* file, const char* text, int firstLine);
+  ~TokenParserSource();
+  TokenParserSource(const TokenParserSource&) = delete;
+  TokenParserSource& operator=(const TokenParserSource&) = delete;
+  static const TokenParserSource* current();
+  // The warning of TokenParser::warnNumberRange for a reader with no parser of its own: `line` is
+  // the `lineInText`th line of `text`, which is this thread's source text or a copy of part of it.
+  static void warnNumberRange(const char* line, const char* text, int lineInText);
+
+  const char* file;
+  const char* text;
+  int firstLine;
+
+ private:
+  const TokenParserSource* outer_;
 };
 
 // The split of one statement: at most 64 strings packed one after another into 2,047 bytes.
@@ -143,6 +170,13 @@ class TokenParser {
   bool skipWhitespaceAndComments(bool crossLines, bool noComments = false);
 
   void printErrorReport(const char* sourceName, int sourceLine);
+  // The file and file line of the current position: false when the text comes from no known file;
+  // the line is 0 when only the file is known.
+  bool sourcePosition(const char** name, int* line) const;
+  // Warns once per text, naming the file and line, when `text` (a token, or a value of several
+  // words) holds a number out of range (findNumberOutOfRange); `line` is the line of the current
+  // text it stands on, 0 for the current line. The number reads below call it.
+  void warnNumberRange(const char* text, int line = 0);
 
   // Splits one statement off `text` (up to ";" or a line end) into `list`; returns the number of
   // characters consumed, the separator included.
@@ -179,3 +213,10 @@ bool readKeyValue(TokenParser& parser, char* key, char* value);
 // accepted, the longest number prefix is read, anything else gives 0. Integers clamp.
 double textToDouble(const char* text, const char** end = nullptr);
 int textToInt(const char* text);
+// True for a number whose magnitude reaches 2^32 (or is not finite): no count, size, time, colour
+// or coordinate of this engine's content comes near it, and as an integer it does not even fit in
+// 32 bits. Text that is no number is not out of range.
+bool numberOutOfRange(const char* text);
+// The first number of `text` that is out of range, or null: numbers are read where a word begins
+// (a digit inside a name such as "entity12" or "maps/2" begins none).
+const char* findNumberOutOfRange(const char* text);

@@ -2,6 +2,7 @@
 // "writecfg", "loadcfg", "toggle", "crash", "listMemory").
 #include "system/cmdmanager.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/iosystem.h"
 #include "lib/str.h"
+#include "lib/tokenparser.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "system/iomanager.h"
@@ -579,12 +581,55 @@ void CmdManager::loadConfig(const CmdArgs& args) {
     std::memcpy(line, start, length);
     line[length] = '\0';
     stripComments(line, inBlock);
-    if (!isBlank(line))
+    if (!isBlank(line)) {
+      checkConfigLine(line, fileName, lineNumber);
       executeText(line);
+    }
   }
   --configDepth_;
   g_ioSystem->freeFile(data);
   printf("Config file %s loaded.\n", fileName);
+}
+
+void CmdManager::checkConfigLine(const char* line, const char* file, int lineNumber) {
+  // A file cut inside a quoted value leaves the quote open: the value runs to the line's end.
+  if (std::count(line, line + std::strlen(line), '"') % 2 != 0)
+    printf("WARNING: %s line %d: a quoted value is not closed; the file may be cut or damaged\n", file,
+           lineNumber);
+  for (const char* p = line; *p;) {
+    CmdArgs args;
+    const size_t consumed = args.tokenize(p);
+    if (consumed == 0)
+      break;
+    p += std::min(consumed, std::strlen(p));
+    if (args.argc() == 0)
+      continue;
+    ConVar* var = g_conVarSystem ? g_conVarSystem->find(args.argv(0)) : nullptr;
+    // A file cut inside a name leaves a word that names nothing.
+    if (!var && !findCommand(args.argv(0)) && String::icmp(args.argv(0), "wait") != 0)
+      printf("WARNING: %s line %d: \"%s\" is no command or variable; the file may be cut or damaged\n", file,
+             lineNumber, args.argv(0));
+    if (!var || args.argc() < 2 || !(var->getFlags() & (kConVarBool | kConVarInt | kConVarFloat)))
+      continue;
+    // Without a range the variable keeps what its type holds: a float up to the 2^32 every number
+    // of content stays below, an integer the 32-bit range. With one it clamps.
+    const char* text = args.argv(1);
+    bool isNumber = false;
+    const float value = ConVar::textToFloat(text, &isNumber);
+    if (!isNumber)
+      continue;
+    const float low = var->getMinimum(), high = var->getMaximum();
+    bool outside;
+    if (high > low)
+      outside = !(value >= low && value <= high);
+    else if (var->getFlags() & kConVarFloat)
+      outside = numberOutOfRange(text);
+    else
+      outside = !(std::fabs(textToDouble(text)) <= 2147483647.0);
+    if (outside)
+      printf("WARNING: %s line %d: \"%s\" is out of range for \"%s\"\n", file, lineNumber, text,
+             var->getName());
+  }
 }
 
 void CmdManager::toggle(const CmdArgs& args) {

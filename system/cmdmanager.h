@@ -70,6 +70,9 @@ class CmdManager : public CmdSystem {
   // warnings and errors on standard error).
   void echo(const char* text);
   static void writePlain(const char* text, FILE* stream);
+  // Warns, naming the file and line, about what on a configuration line shows a damaged or cut
+  // file (an open quote, a word naming nothing) and numbers the variables they set cannot hold.
+  void checkConfigLine(const char* line, const char* file, int lineNumber);
 
   static constexpr size_t kBacklogSize = 65536;
   std::string backlog_;

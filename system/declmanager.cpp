@@ -70,6 +70,9 @@ const RegisterManagerFactory s_registerDecls(kManagerDecl, createForCommon, null
 void DeclInterface::setText(const char* text) {
   text_ = text ? text : "";
   state_ = kDeclUnparsed;
+  // A text from elsewhere: the finder sets the source again when it comes from a file.
+  sourceFile_.clear();
+  sourceLine_ = 0;
 }
 
 void DeclInterface::getText(char* out, int size) const {
@@ -83,7 +86,11 @@ void DeclInterface::setName(const char* name) {
 }
 
 bool DeclInterface::parse() {
-  if (!resource_ || !resource_->parse(text_.c_str(), text_.length()))
+  if (!resource_)
+    return false;
+  const TokenParserSource source(sourceFile_.empty() ? nullptr : sourceFile_.c_str(), text_.c_str(),
+                                 sourceLine_);
+  if (!resource_->parse(text_.c_str(), text_.length()))
     return false;
   state_ = kDeclParsed;
   return true;
@@ -323,6 +330,7 @@ DeclInterface* DeclManager::createDeclFromText(const char* name, int typeId) {
   decl->setName(name);
   decl->setText(text.c_str());
   const std::string source = foundIn_;  // parsing may look up others (inheritance)
+  decl->setSource(source, foundLine_);
   if (!decl->parse())
     cmdPrintf("WARNING: %s '%s' in '%s' could not be parsed\n", slots_[typeId].name, name,
               source.empty() ? "its file" : source.c_str());
@@ -349,8 +357,10 @@ void DeclManager::reloadOne(DeclInterface* decl) {
     return;
   String text;
   const bool found = findDeclText(text, decl->getName(), decl->getType());
-  if (found)
+  if (found) {
     decl->setText(text.c_str());
+    decl->setSource(foundIn_, foundLine_);
+  }
   decl->resource()->freeData();
   if (!found && decl->getTextLength() == 0 && decl->getState() == kDeclDefaulted) {
     // A default has no text to parse: parsing "" would turn it into an empty declaration.
@@ -499,6 +509,15 @@ bool DeclManager::findDeclInFile(String& out, const char* file, const char* name
     if ((typeId == kDeclTypeCount || type == typeId) && String::icmp(blockName, name) == 0 &&
         String::icmp(keyword, slots_[type].name) == 0) {
       foundIn_ = file;
+      // The body begins after its "{" and the blanks around it.
+      foundLine_ = parser.lineNumber();
+      const char* p = parser.textPosition();
+      for (int pass = 0; p && pass < 2; ++pass) {
+        for (; *p == ' ' || *p == '\t' || *p == '\r' || *p == '\n'; ++p)
+          foundLine_ += *p == '\n';
+        if (pass == 0 && *p == '{')
+          ++p;
+      }
       return parser.readBracedSection(out) && !out.isEmpty();
     }
     if (!parser.skipBlock())
@@ -638,6 +657,7 @@ bool DeclManager::searchFolder(String& out, int folderIndex, const char* name, i
 bool DeclManager::findDeclText(String& out, const char* name, int typeId) {
   out.clear();
   foundIn_.clear();
+  foundLine_ = 0;
   if (!name || !*name)
     return false;
   // Two rounds: the folders of the requested type, then every other one.

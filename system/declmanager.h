@@ -36,10 +36,18 @@ class DeclInterface final : public DeclBase {
   int memoryUsed() const override;
 
   DeclResource* resource() const { return resource_; }
+  // The file the text was found in and the file line its first line stands on (0: unknown), so
+  // that the parsers' messages name them.
+  void setSource(const std::string& file, int line) {
+    sourceFile_ = file;
+    sourceLine_ = line;
+  }
 
  private:
   String name_;
   String text_;
+  std::string sourceFile_;
+  int sourceLine_ = 0;
   int state_ = kDeclUnparsed;
   int typeId_;
   DeclResource* resource_;
@@ -155,6 +163,7 @@ class DeclManager : public DeclSystem {
   // Files already checked for damage (lower case), and the file the last found text came from.
   std::unordered_set<std::string> checkedFiles_;
   std::string foundIn_;
+  int foundLine_ = 0;  // the file line of the found text's first line
 };
 
 // Creates the instance, starts it and publishes g_declSystem.

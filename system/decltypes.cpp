@@ -199,6 +199,7 @@ bool SoundShader::parse(const char* text, int length) {
         ok = false;
         break;
       }
+      parser.warnNumberRange(value);
       if (target)
         *target = float(textToDouble(value));
       else

@@ -4,6 +4,7 @@
 // Lua error (errors unwind with longjmp).
 #include "ui/uiprogram.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,7 @@ extern "C" {
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/iosystem.h"
+#include "lib/tokenparser.h"
 #include "ui/uiwindow.h"
 #include "ui/userinterfacelocal.h"
 
@@ -300,6 +302,16 @@ int sysTransition(lua_State* L) {
   UIWindow* window = windowCall(L, args, "transition", 4, 4);
   if (!window)
     return 0;
+  // The values are taken as they stand; one no window can show says where the script holds it.
+  for (int i = 1; i < 4; ++i) {
+    if (const char* number = findNumberOutOfRange(args.texts[i])) {
+      luaL_where(L, 1);
+      cmdPrintf("WARNING: %sthe number '%.*s' in sys.transition is out of range\n", lua_tostring(L, -1),
+                int(std::min<size_t>(std::strspn(number, "+-0123456789.eE"), 40)), number);
+      lua_pop(L, 1);
+      break;
+    }
+  }
   window->transition(args.texts[0], args.texts[1], args.texts[2], args.texts[3]);
   return 0;
 }

@@ -1533,8 +1533,11 @@ bool UIWindow::parseVarDecl(TokenParser& parser, const char* first) {
     name = token;
   }
   char line[512];
+  const int valueLine = parser.lineNumber();
   if (!parser.readLine(line, sizeof(line)))
     line[0] = '\0';
+  if (type != kUIVarText)
+    parser.warnNumberRange(line, valueLine);
   std::string value = line;
   // Blanks before a line comment are not part of the value.
   while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r'))

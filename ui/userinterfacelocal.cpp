@@ -8,10 +8,12 @@
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/renderinterface.h"
 #include "lib/interface/rendersystem.h"
+#include "lib/interface/texmanager.h"
 #include "lib/timer.h"
 #include "lib/tokenparser.h"
 #include "lib/vector.h"
 #include "render/backend/renderbackend.h"
+#include "render/material/material.h"
 #include "ui/uiwindow.h"
 #include "ui/userinterfacemanager.h"
 
@@ -329,6 +331,14 @@ void UserInterfaceLocal::drawCursor() {
   UIWindow* window = desktop_ ? desktop_ : focus_;
   if (window && window->getBoolVar("nocursor", false))
     return;
+  if (mouseX_ == kNoMouse || mouseY_ == kNoMouse) {
+    // Not shown until the mouse moves; its images are read with the first drawing of the
+    // interface all the same, so a damaged one says so now and not at some later mouse move.
+    if (g_renderInterface && g_renderInterface->isReady())
+      for (int i = 0; ImageInterface* image = cursor_->getStageImage(0, i); ++i)
+        image->load();
+    return;
+  }
   if (g_renderSystem)
     g_renderSystem->setColor(1.0f, 1.0f, 1.0f, 1.0f);
   UIWindow::drawRect(cursor_, mouseX_, mouseY_, 20.0f, 20.0f, 0.0f, 0.0f, 1.0f, 1.0f);

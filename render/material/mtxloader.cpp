@@ -15,6 +15,7 @@
 #include "lib/interface/renderinterface.h"
 #include "lib/interface/texmanager.h"
 #include "lib/interface/userinterfacesystem.h"
+#include "lib/tokenparser.h"
 #include "render/material/expression.h"
 
 namespace {
@@ -32,12 +33,13 @@ uint32_t s_imageFlags = 0;
 
 class LineReader {
  public:
-  LineReader(const char* text, int length) : p_(text), end_(text + (text ? length : 0)) {}
+  LineReader(const char* text, int length) : text_(text), p_(text), end_(text + (text ? length : 0)) {}
 
   // The next line without comments; false at the end of the text. Longer lines are cut.
   bool next(char* line) {
     if (!p_ || p_ >= end_ || *p_ == '\0')
       return false;
+    ++line_;
     int n = 0;
     bool quoted = false;
     while (p_ < end_ && *p_ != '\0' && *p_ != '\n') {
@@ -74,7 +76,12 @@ class LineReader {
     return true;
   }
 
+  // Warns, naming the file and line, about a number out of range on the line just read.
+  void checkNumbers(const char* line) const { TokenParserSource::warnNumberRange(line, text_, line_); }
+
  private:
+  const char* text_;
+  int line_ = 0;  // of the line last read, 1 for the first
   const char* p_;
   const char* end_;
   bool inComment_ = false;
@@ -836,6 +843,7 @@ bool parseStage(Material* mtx, LineReader& reader) {
       break;
     if (!splitLine(line, words))
       continue;
+    reader.checkNumbers(line);
     if (!stageLine(mtx, stage, words))
       return false;
   }
@@ -1290,6 +1298,7 @@ bool MtxLoader::parseBody(Material* mtx, const char* text, int length) {
     }
     if (!splitLine(line, words))
       continue;
+    reader.checkNumbers(line);
     const char* keyword = words.keyword;
     uint32_t materialValue = 0, contentsValue = 0;
     if (lookupSurfaceParm(keyword, &materialValue, &contentsValue) && (materialValue || contentsValue)) {

@@ -77,8 +77,10 @@ void videoYCbCrToRGB(int y, int cb, int cr, uint8_t rgb[3]) {
 namespace {
 
 // Width, height and format from the signature and info chunks, and whether any DXT chunk exists;
-// false when the start is not a video.
-bool scanHeader(const uint8_t* bytes, int64_t length, int* width, int* height, int* format, int* frames) {
+// false when the start is not a video. `cut` (optional) tells whether the chunks stop short of the
+// end of the data: the file was cut inside a chunk.
+bool scanHeader(const uint8_t* bytes, int64_t length, int* width, int* height, int* format, int* frames,
+                bool* cut = nullptr) {
   if (!bytes || length < 2 * kVideoChunkHeader + 8)
     return false;
   if (readU16(bytes) != kVideoChunkSignature)
@@ -97,7 +99,8 @@ bool scanHeader(const uint8_t* bytes, int64_t length, int* width, int* height, i
   int first = 0;
   bool dxt = false;
   int count = 0;
-  for (int64_t at = 0; at + kVideoChunkHeader <= length;) {
+  int64_t at = 0;
+  while (at + kVideoChunkHeader <= length) {
     const uint16_t id = readU16(bytes + at);
     const int64_t next = at + kVideoChunkHeader + int64_t(readU32(bytes + at + 2));
     if (next > length)
@@ -111,6 +114,8 @@ bool scanHeader(const uint8_t* bytes, int64_t length, int* width, int* height, i
       dxt = true;
     at = next;
   }
+  if (cut)
+    *cut = at != length;
   *width = w;
   *height = h;
   *format = dxt ? kPixelFormatDXT1 : (first == kVideoChunkQuad ? kPixelFormatRGBA : kPixelFormatRGB);
@@ -179,8 +184,12 @@ void VideoImage::fault(const char* what) {
 bool VideoImage::openFromMemory(const uint8_t* bytes, size_t length) {
   unload();
   int w = 0, h = 0, format = 0, frames = 0;
-  if (length > size_t(kVideoMaxFileBytes) || !scanHeader(bytes, int64_t(length), &w, &h, &format, &frames))
+  bool cut = false;
+  if (length > size_t(kVideoMaxFileBytes) ||
+      !scanHeader(bytes, int64_t(length), &w, &h, &format, &frames, &cut))
     return false;
+  if (cut)
+    fault("the file ends inside a chunk: it was cut short, and only the frames before the cut play");
   const int64_t frameSize = frameByteSize(format, w, h);
   data_ = new uint8_t[length];
   std::memcpy(data_, bytes, length);

@@ -545,7 +545,8 @@ TEST_F(TokenParserTest, ParseInts) {
   EXPECT_EQ(parser.parseInt(), 0);
   EXPECT_EQ(parser.parseInt(), 0) << "nothing left";
   EXPECT_FALSE(parser.parseInts(out, 1, 0, false));
-  EXPECT_EQ(cmd.errors, "") << "parseInts prints no count message";
+  EXPECT_EQ(cmd.errors, "WARNING: line 1: the number '99999999999' is out of range\n")
+      << "parseInts prints no count message; the clamped number is warned about";
 }
 
 TEST_F(TokenParserTest, ParseFloatReadsOnlyTheCurrentLine) {
@@ -674,6 +675,80 @@ TEST_F(TokenParserTest, LoadFileAndItsErrorReport) {
   parser.popText();
   EXPECT_EQ(parser.popText(), nullptr) << "a file level returns nothing";
   EXPECT_EQ(io.freed, 1);
+}
+
+// Numbers no content of the engine comes near: a reader keeps going, but the warning names the
+// file and line, whether the text is a loaded file, a declaration copied out of one, or part of it.
+TEST_F(TokenParserTest, NumbersOutOfRangeAreWarnedAboutWithTheirFileAndLine) {
+  struct Case {
+    const char* text;
+    bool outOfRange;
+  };
+  for (const Case& c : {Case{"4294967295", false}, Case{"4294967296", true}, Case{"-4294967296999", true},
+                        Case{"1e10", true}, Case{"1e400", true}, Case{"0.5", false}, Case{"inf", false},
+                        Case{"nan", false}, Case{"word", false}, Case{"", false}})
+    EXPECT_EQ(numberOutOfRange(c.text), c.outOfRange) << c.text;
+  // Digits inside a name begin no number; an expression's do.
+  EXPECT_EQ(findNumberOutOfRange("guiSurf entity4294967296999 maps/4294967296999"), nullptr);
+  const char* expression = "\"table[time * 4294967296999.5] + 1\"";
+  EXPECT_EQ(findNumberOutOfRange(expression), std::strstr(expression, "4294967296999.5"));
+
+  // A loaded file: its own name and line, once per text.
+  io.files["fx/a.txt"] = "size 1\nvolume 0.5, 4294967296999\ncount 5000000000\n";
+  {
+    TokenParser parser;
+    ASSERT_TRUE(parser.loadFile("fx/a.txt"));
+    parser.setPunctuation(",");
+    EXPECT_STREQ(parser.nextToken(true), "size");
+    EXPECT_EQ(parser.parseInt(), 1);
+    EXPECT_STREQ(parser.nextToken(true), "volume");
+    float v[2];
+    EXPECT_TRUE(parser.parseFloats(v, 2, ','));
+    EXPECT_FLOAT_EQ(v[1], 4294967296999.0f) << "the value is still read";
+    EXPECT_STREQ(parser.nextToken(true), "count");
+    parser.parseInt();
+  }
+  EXPECT_EQ(cmd.errors, "WARNING: fx/a.txt line 2: the number '4294967296999' is out of range\n");
+
+  // A declaration body copied out of its file, and blocks of it copied again: the source names
+  // the file and the line the body starts on.
+  const std::string body = "size 4\nsprite\n{\n  count 70, 90\n  size 4294967296999\n}";
+  const std::string block = body.substr(body.find("  count"), body.find('}') - body.find("  count"));
+  const std::string twice = "a 9999999999\na 9999999999";
+  struct Source {
+    std::string pushed;
+    const char* expected;
+  };
+  for (const Source& c :
+       {Source{body, "WARNING: fx/b.fx line 15: the number '4294967296999' is out of range\n"},
+        Source{block, "WARNING: fx/b.fx line 15: the number '4294967296999' is out of range\n"},
+        // A text that is no part of the body (a model read while the body is parsed) is not of its file.
+        Source{"other 4294967296999", "WARNING: line 1: the number '4294967296999' is out of range\n"}}) {
+    cmd.errors.clear();
+    const TokenParserSource source("fx/b.fx", body.c_str(), 11);
+    TokenParser parser;
+    ASSERT_TRUE(parser.pushText(c.pushed.c_str()));
+    while (const char* t = parser.nextToken(true))
+      parser.warnNumberRange(t);
+    EXPECT_EQ(cmd.errors, c.expected) << c.pushed;
+  }
+  {
+    // A copy found twice in the source gives only the file; no source, only the line.
+    cmd.errors.clear();
+    const TokenParserSource source("fx/c.fx", twice.c_str(), 3);
+    TokenParserSource::warnNumberRange("a 9999999999", "a 9999999999", 1);
+    TokenParserSource::warnNumberRange("a 9999999999", twice.c_str(), 2);
+    EXPECT_EQ(cmd.errors,
+              "WARNING: fx/c.fx: the number '9999999999' is out of range\n"
+              "WARNING: fx/c.fx line 4: the number '9999999999' is out of range\n");
+  }
+  cmd.errors.clear();
+  TokenParser parser;
+  ASSERT_TRUE(parser.pushText("x\ny 1e20"));
+  parser.nextToken(true);
+  parser.nextToken(true);
+  parser.warnNumberRange(parser.nextToken(true));
+  EXPECT_EQ(cmd.errors, "WARNING: line 2: the number '1e20' is out of range\n");
 }
 
 TEST_F(TokenParserTest, LoadFileFreesOnRefusedPushAndInDestructor) {

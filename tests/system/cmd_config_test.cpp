@@ -160,6 +160,51 @@ TEST_F(CmdConfigTest, LoadSkipsCommentsAndBlankLines) {
   EXPECT_EQ(g_output, "Config file c.cfg loaded.\n");
 }
 
+TEST_F(CmdConfigTest, LoadWarnsAboutNumbersTheVariablesCannotHoldWithFileAndLine) {
+  ConVar integer("cfg_i", "0", kConVarInt);
+  ConVar flag("cfg_b", "0", kConVarBool);
+  ConVar real("cfg_f", "0", kConVarFloat);
+  ConVar ranged("cfg_r", "0", kConVarInt, "", 0.0f, 100.0f);
+  ConVar text("cfg_s", "", kConVarString);
+  fs.files["os/game/n.cfg"] =
+      "// numbers\n"
+      "cfg_i 2147483647; cfg_f 1e9; cfg_r 100; cfg_s 4294967296999\n"
+      "cfg_i 4294967296999\n"
+      "cfg_b \"4294967296999\"\n"
+      "cfg_f 0.5; cfg_f -1e20\n"
+      "cfg_r 101\n";
+  g_cmdSystem->executeText("loadcfg n.cfg");
+  EXPECT_EQ(g_output,
+            "WARNING: n.cfg line 3: \"4294967296999\" is out of range for \"cfg_i\"\n"
+            "WARNING: n.cfg line 4: \"4294967296999\" is out of range for \"cfg_b\"\n"
+            "WARNING: n.cfg line 5: \"-1e20\" is out of range for \"cfg_f\"\n"
+            "WARNING: n.cfg line 6: \"101\" is out of range for \"cfg_r\"\n"
+            "Config file n.cfg loaded.\n");
+  EXPECT_EQ(ranged.getInt(), 100) << "the value is still set, clamped";
+  EXPECT_STREQ(text.getString(), "4294967296999");
+}
+
+TEST_F(CmdConfigTest, LoadNamesTheLinesOfACutFile) {
+  ConVar a("cfg_a", "0", kConVarInt);
+  ConVar s("cfg_s", "", kConVarString);
+  // Cut inside a name, and cut inside a quoted value: both name the file and the line. A file cut
+  // between statements or inside a comment reads as the shorter valid file it is.
+  fs.files["os/game/cut.cfg"] = "cfg_a 3\nwait 0; cfg_s \"two words\"\ncfg_s \"half a val\ncfg_";
+  g_cmdSystem->executeText("loadcfg cut.cfg");
+  EXPECT_NE(g_output.find(
+                "WARNING: cut.cfg line 3: a quoted value is not closed; the file may be cut or damaged\n"),
+            std::string::npos)
+      << g_output;
+  EXPECT_NE(
+      g_output.find("WARNING: cut.cfg line 4: \"cfg_\" is no command or variable; the file may be cut or "
+                    "damaged\n"),
+      std::string::npos)
+      << g_output;
+  EXPECT_EQ(g_output.find("line 1"), std::string::npos);
+  EXPECT_EQ(g_output.find("line 2"), std::string::npos) << "wait and a closed quote are whole statements";
+  EXPECT_EQ(a.getInt(), 3);
+}
+
 TEST_F(CmdConfigTest, LoadRunsLinesUpTo511CharactersAndSkipsLongerOnes) {
   ConVar a("cfg_a", "0", kConVarString);
   ConVar b("cfg_b", "0", kConVarString);

@@ -217,6 +217,32 @@ TEST_F(DeclTypesTest, SoundShadersParseParametersFlagsAndSamples) {
   EXPECT_EQ(decls_->findSoundShader("door", false)->numSamples(), 1);
 }
 
+// A number out of range in a declaration names the declaration file and the line it stands on.
+TEST_F(DeclTypesTest, SoundShaderNumbersOutOfRangeNameTheFileAndLine) {
+  files_.add("sound/huge.sndshd",
+             "// two shaders\n"
+             "sound calm { volume 5 }\n"
+             "sound loud\n"
+             "{\n"
+             "  minDistance 2\n"
+             "  volume 4294967296999\n"
+             "}\n");
+  SoundShader* calm = decls_->findSoundShader("calm", false);
+  ASSERT_NE(calm, nullptr);
+  SoundShader* loud = decls_->findSoundShader("loud", false);
+  ASSERT_NE(loud, nullptr);
+  EXPECT_EQ(loud->getState(), kDeclParsed) << "the value is still read";
+  EXPECT_EQ(loud->parameters().minDistance, 2.0f);
+  const std::string output = takeOutput();
+  EXPECT_NE(output.find("WARNING: sound/huge.sndshd line 6: the number '4294967296999' is out of range\n"),
+            std::string::npos)
+      << output;
+  // Parsed again after a purge, it still knows where it came from.
+  decls_->purge();
+  decls_->findSoundShader("loud", false);
+  EXPECT_NE(takeOutput().find("sound/huge.sndshd line 6:"), std::string::npos);
+}
+
 TEST_F(DeclTypesTest, SoundShaderSamplesAreCappedAndEveryOneCanBeDrawn) {
   std::string body;
   for (int i = 0; i < 17; ++i)

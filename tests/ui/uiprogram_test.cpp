@@ -54,6 +54,23 @@ TEST_F(UITest, TheProgramOpensOnlyTheNamedLibrariesAndRunsTheCommonScriptFirst) 
     EXPECT_EQ(eval(gui, std::string("type(sys.") + name + ")"), "function") << name;
 }
 
+// A transition to values no window can show still runs, but says where the script asks for it.
+TEST_F(UITest, TransitionValuesOutOfRangeNameTheScriptAndLine) {
+  UserInterfaceLocal* gui = load(kOneWindow);
+  ASSERT_NE(gui, nullptr);
+  UIWindow* w = gui->getDesktop()->childAt(0);
+  cmd.output.clear();
+  ASSERT_TRUE(runIn(w, "sys.transition('backcolor', '0 0 0 1', '1 1 1 1', '250')"));
+  EXPECT_EQ(cmd.output.find("out of range"), std::string::npos) << cmd.output;
+  ASSERT_TRUE(
+      runIn(w, "local x = 1\nsys.transition('backcolor', '0 0 0 1', '1 1 4294967296999.5 1', '250')"));
+  EXPECT_NE(
+      cmd.output.find("WARNING: [string \"test\"]:2: the number '4294967296999.5' in sys.transition is out "
+                      "of range\n"),
+      std::string::npos)
+      << cmd.output;
+}
+
 TEST_F(UITest, WindowTablesNestByNameAndReachTheGlobalsThroughTheirMetatable) {
   UserInterfaceLocal* gui = load(kOneWindow);
   ASSERT_NE(gui, nullptr);

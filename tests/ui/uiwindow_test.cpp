@@ -178,6 +178,25 @@ TEST_F(UITest, WordsOfAnUnknownLineAreEachReportedAndTheRestIsRead) {
   EXPECT_EQ(textOf(gui->getDesktop(), "rect"), "1 2 3 4");
 }
 
+// A number no window can use is kept but named with the file and line; text values are text.
+TEST_F(UITest, NumbersOutOfRangeInValuesNameTheFileAndLine) {
+  UserInterfaceLocal* gui = load(
+      "windowDef desktop {\n"
+      "  text \"4294967296999\"\n"
+      "  rect 0, 0, 640, 480\n"
+      "  float speed 1e20\n"
+      "  backcolor 0, 0, 4294967296999, 1\n"
+      "}\n",
+      "guis/huge.gui");
+  ASSERT_NE(gui, nullptr);
+  EXPECT_EQ(cmd.output.find("line 2"), std::string::npos) << cmd.output;
+  EXPECT_EQ(cmd.output.find("line 3"), std::string::npos) << cmd.output;
+  EXPECT_NE(cmd.output.find("WARNING: guis/huge.gui line 4: the number '1e20' is out of range\n"),
+            std::string::npos)
+      << cmd.output;
+  EXPECT_EQ(textOf(gui->getDesktop(), "text"), "4294967296999");
+}
+
 TEST_F(UITest, OnlyTheFirstEventLineOfABlockIsKept) {
   UserInterfaceLocal* gui = load(
       "windowDef desktop {\n"

@@ -390,6 +390,32 @@ TEST_F(MaterialTest, RefusedTextsFailWithAMessageAndDrawAsTheDefault) {
   }
 }
 
+// Numbers out of range are kept, but named with the file and the line, in the material's own
+// lines and in its stages' (expressions too).
+TEST_F(MaterialTest, NumbersOutOfRangeNameTheFileAndLine) {
+  setFile("textures/huge.mtx",
+          "// huge numbers\n"
+          "material textures/huge\n"
+          "{\n"
+          "\tpolygonOffset 1e20\n"
+          "\t{\n"
+          "\t\tmap _white\n"
+          "\t\trgb \"time * 4294967296999\"\n"
+          "\t}\n"
+          "}\n");
+  cmd_.output.clear();
+  Material* m = findMaterial("textures/huge", false);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->getState(), kDeclParsed) << cmd_.output;
+  EXPECT_NE(cmd_.output.find("WARNING: textures/huge.mtx line 4: the number '1e20' is out of range\n"),
+            std::string::npos)
+      << cmd_.output;
+  EXPECT_NE(
+      cmd_.output.find("WARNING: textures/huge.mtx line 7: the number '4294967296999' is out of range\n"),
+      std::string::npos)
+      << cmd_.output;
+}
+
 // A refused text is parsed once per load: the default material it fell back to is kept however
 // often the material is used, and only a reload (or a purge's next use) parses and reports again.
 TEST_F(MaterialTest, ARefusedTextIsParsedOncePerLoad) {

@@ -573,6 +573,37 @@ TEST_F(VideoTest, TheClockPicksTheFrame) {
   EXPECT_EQ(at(50.0f + 3.2f / 24), 3);
 }
 
+// A file cut inside a chunk says so, naming the file, and plays the frames before the cut; one
+// cut between chunks is a shorter video like any other.
+TEST_F(VideoTest, AVideoCutInsideAChunkSaysSoAndPlaysWhatIsLeft) {
+  OvidWriter w(6, 5);
+  w.raw(pattern(90, 1));
+  w.raw(pattern(90, 2));
+  const size_t twoFrames = w.bytes.size();
+  w.raw(pattern(90, 3));
+  struct Case {
+    size_t length;
+    int frames;
+    bool cut;
+  };
+  for (const Case& c : {Case{w.bytes.size(), 3, false}, Case{twoFrames, 2, false},
+                        Case{twoFrames + 3, 2, true}, Case{w.bytes.size() - 1, 2, true}}) {
+    SCOPED_TRACE(c.length);
+    cmd_.output.clear();
+    VideoImage video;
+    std::strcpy(video.name, "video/test");
+    std::strcpy(video.extension, ".ovid");
+    ASSERT_TRUE(video.openFromMemory(w.bytes.data(), c.length));
+    EXPECT_EQ(video.frameCount(), c.frames);
+    EXPECT_EQ(cmd_.output.find("WARNING: video \"video/test.ovid\": the file ends inside a chunk") !=
+                  std::string::npos,
+              c.cut)
+        << cmd_.output;
+    video.seekFrame(c.frames - 1);
+    EXPECT_EQ(video.currentFrame(), c.frames - 1);
+  }
+}
+
 TEST_F(VideoTest, EveryTruncationOfEachFixtureIsSafe) {
   Picture p0, p1;
   std::vector<Bytes> fixtures = {quadVideo(&p0, &p1)};

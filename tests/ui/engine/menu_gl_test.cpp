@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -19,6 +21,7 @@
 #include "lib/interface/keybindsystem.h"
 #include "lib/interface/rendersystem.h"
 #include "lib/interface/spatialsystem.h"
+#include "lib/interface/texmanager.h"
 #include "lib/interface/userinterfacesystem.h"
 #include "platform/clock.h"
 #include "tests/support/engineinprocess.h"
@@ -103,6 +106,16 @@ TEST_F(MenuEngineTest, ClickingStartLoadsTheSampleMap) {
   const Rgb panel = pixelAt(menu, 190, 180);
   EXPECT_GT(idle.b, panel.b + 40) << "the Start button's blue over the dark panel";
   EXPECT_LT(panel.r + panel.g + panel.b, 120);
+
+  // No mouse has moved yet, so no cursor is drawn; its image was read with the first drawing all
+  // the same, so that a damaged one says so at once.
+  bool cursorRead = false;
+  for (int i = 0; g_texManager && i < g_texManager->getNumImages(); ++i) {
+    const ImageInterface* image = g_texManager->getImage(i);
+    if (image && std::strcmp(image->name, "guis/assets/guicursor_arrow") == 0)
+      cursorRead = image->loaded;
+  }
+  EXPECT_TRUE(cursorRead);
 
   // The mouse: into the corner, then onto "Start".
   move(-4000, -4000);
