@@ -225,8 +225,9 @@ class RenderBackEnd {
   // on unit 1, blended as the stage says (else by the fog's alpha) where depth equals the frame's.
   void drawFogStages(const InteractionLight& light, Material* lightMaterial);
   // The vertex and fragment programs drawInteractionStages picks for a light under the current
-  // "r_skipBump" / "r_skipSpecular" settings.
-  void interactionPrograms(bool ambient, int* vertexProgram, int* fragmentProgram);
+  // "r_skipBump" / "r_skipSpecular" settings; without `specular` (a light or a group that adds no
+  // specular term) the programs without the specular lookup.
+  void interactionPrograms(bool ambient, int* vertexProgram, int* fragmentProgram, bool specular = true);
   // One stencil-counted shadow volume from homogeneous vertices bound by the caller: depth-fail with
   // caps, depth-pass without; two-sided stencil in one draw when the device has it.
   void drawShadowVolumeIndexes(const unsigned* indexes, int count, bool caps);
