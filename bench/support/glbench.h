@@ -14,6 +14,7 @@
 #include "lib/interface/rendermodelsystem.h"
 #include "lib/keydict.h"
 #include "platform/gl.h"
+#include "platform/memory.h"
 #include "render/device/renderopengl.h"
 #include "render/scene/rendermanager.h"
 #include "render/texture/texmgrinfo.h"
@@ -47,6 +48,9 @@ inline void quietOutput(void*, const char*) {}
 // into the tree and starts the command, variable and file systems over "media".
 inline void openGameTree(const char* name,
                          const std::function<void(const std::filesystem::path& media)>& stage = {}) {
+  // The heap as the engine's start-up sets it, unless QUILL_BENCH_DEFAULT_HEAP is set.
+  if (std::getenv("QUILL_BENCH_DEFAULT_HEAP") == nullptr)
+    platformKeepFreedMemory();
   const std::filesystem::path root = std::filesystem::temp_directory_path() / (std::string("quill_") + name);
   std::filesystem::create_directories(root / "media" / "glprogs");
   std::ofstream(root / "media" / "glprogs" / "unlit.vp") << kUnlitProgram;

@@ -42,7 +42,7 @@ void bindOn(RenderInterface* d, int unit, ImageInterface* image, ImageInterface*
 
 }  // namespace
 
-void RenderBackEnd::interactionPrograms(bool ambient, int* vertexProgram, int* fragmentProgram) {
+void RenderBackEnd::interactionPrograms(bool ambient, int* vertexProgram, int* fragmentProgram, bool specular) {
   if (!programsLooked_) {
     lookUpPrograms();
   }
@@ -52,7 +52,9 @@ void RenderBackEnd::interactionPrograms(bool ambient, int* vertexProgram, int* f
     return;
   }
   const bool skipBump = r_skipBump.getBool();
-  const bool skipSpecular = r_skipSpecular.getBool();
+  // A specular term of zero adds nothing: the programs without it draw the same for less.
+  const bool skipSpecular = r_skipSpecular.getBool() || (!specular && interactionVP_[1] >= 0 &&
+                                                         interactionFP_[skipBump ? 3 : 2] >= 0);
   if (skipSpecular) {
     *vertexProgram = interactionVP_[1];
     *fragmentProgram = skipBump ? interactionFP_[3] : interactionFP_[2];
@@ -130,6 +132,12 @@ void RenderBackEnd::drawInteractionStages(const InteractionLight& light) {
     // Blend and depth test come from the interaction stage (the bump or light-interaction stage that
     // opens the group: one/one and equal unless the material says otherwise).
     const MaterialStage* stateStage = group[0] != nullptr ? group[0] : colorStage;
+    // A light without specular, or a group whose specular image is the generated black one (the
+    // loader's filler for a group without one), adds no specular term.
+    const ImageInterface* specularImage =
+        group[2] != nullptr && group[2]->imageCount > 0 ? group[2]->images[0] : nullptr;
+    const bool blackSpecular = group[2] == nullptr || (g_blackImage != nullptr && specularImage == g_blackImage);
+    interactionPrograms(light.ambient, &vp, &fp, light.specular && !blackSpecular);
     if (s != nullptr) {
       s->unbindAll();
       if (vp >= 0) {

@@ -226,8 +226,9 @@ class RenderBackEnd {
   // or else `depthFunc` (equal for what the frame drew, lequal for the volume's own faces).
   void drawFogStages(const InteractionLight& light, Material* lightMaterial, int depthFunc);
   // The vertex and fragment programs drawInteractionStages picks for a light under the current
-  // "r_skipBump" / "r_skipSpecular" settings.
-  void interactionPrograms(bool ambient, int* vertexProgram, int* fragmentProgram);
+  // "r_skipBump" / "r_skipSpecular" settings; without `specular` (a light or a group that adds no
+  // specular term) the programs without the specular lookup.
+  void interactionPrograms(bool ambient, int* vertexProgram, int* fragmentProgram, bool specular = true);
   // One stencil-counted shadow volume from homogeneous vertices bound by the caller: depth-fail with
   // caps, depth-pass without; two-sided stencil in one draw when the device has it.
   void drawShadowVolumeIndexes(const unsigned* indexes, int count, bool caps);

@@ -249,10 +249,15 @@ bool RenderBackEnd::bindStage(Material* material, const MaterialStage& stage) {
   }
 
   // 5. Images with their texture matrices. A stage without images shows white: whatever texture an
-  // upload left enabled on unit 0 must not tint it.
+  // upload left enabled must not tint it. Fixed-function fragments modulate by the enabled textures,
+  // so with none enabled they come out as over white, without a texture lookup per pixel; a
+  // fragment program may sample unit 0 and gets white there.
   const int imageCount =
       stage.imageCount < kMaterialMaxStageImages ? stage.imageCount : kMaterialMaxStageImages;
-  if (imageCount <= 0 && g_whiteImage != nullptr) {
+  if (imageCount <= 0 && fragmentProgram < 0 && glslProgram < 0) {
+    d->resetTextureUnits();
+    d->setMatrixMode(kMatrixModelView);
+  } else if (imageCount <= 0 && g_whiteImage != nullptr) {
     d->selectTextureUnit(0, 0);
     bindImage(g_whiteImage);
   }
@@ -432,7 +437,12 @@ void RenderBackEnd::drawDepthSurface(int program) {
   int alphaFunc = kCompareAlways;
   float alphaRef = 0.0f;
   bool matrixLoaded = false;
-  if (stage != nullptr) {
+  // Colour writes are off while depth fills, so the image matters only to an alpha test: without
+  // one no texture is enabled and the fill does no lookups.
+  if (stage != nullptr && stage->alphaFunc == kCompareAlways) {
+    d->resetTextureUnits();
+    d->setMatrixMode(kMatrixModelView);
+  } else if (stage != nullptr) {
     d->selectTextureUnit(0, 0);
     ImageInterface* image = stage->imageCount > 0 ? stage->images[0] : nullptr;
     if (image == nullptr || !image->bind()) {

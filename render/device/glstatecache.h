@@ -4,8 +4,10 @@
 // difference just before a draw, so the back end's per-surface "everything off, then on again"
 // sequences (unbind all programs, reset every texture unit) cost nothing when the next surface
 // wants the same state. The generic attribute arrays 8..12 wait for a draw whose vertex program reads
-// them: the back end points them at every surface's buffer, while most programs never look. Every
-// entry starts unknown; a context switch or restart forgets them all.
+// them: the back end points them at every surface's buffer, while most programs never look. Turning
+// client arrays off and the array buffer's release wait too: the back end unbinds every surface's
+// buffer after its draw and the next surface binds the same arrays again. Every entry starts unknown;
+// a context switch or restart forgets them all.
 #pragma once
 
 #include <cstdint>
@@ -56,8 +58,13 @@ struct GLStateCache {
   int activeUnit;   // -1 unknown
   int clientUnit;   // -1 unknown
   int64_t arrayBuffer;
+  bool arrayBufferReleased;  // the device released its buffer; GL may still have it bound
   int8_t vertexArray, colorArray;
   int8_t texCoordArray[kUnits];
+  // Client arrays the device turned off while GL still has them on (applied before the next draw).
+  bool vertexArrayOff, colorArrayOff;
+  bool texCoordArrayOff[kUnits];
+  bool clientArraysPending;
   // Programs: ARB enables are deferred, bindings immediate; the GLSL program is deferred when
   // turned off and immediate when one is used (uniforms need it bound).
   int8_t vertexProgramEnabled, fragmentProgramEnabled;
@@ -91,9 +98,14 @@ struct GLStateCache {
     offsetFactor = offsetUnits = 0.0f;
     matrixMode = activeUnit = clientUnit = -1;
     arrayBuffer = -1;
+    arrayBufferReleased = false;
     vertexArray = colorArray = -1;
     for (int8_t& t : texCoordArray)
       t = -1;
+    vertexArrayOff = colorArrayOff = false;
+    for (bool& t : texCoordArrayOff)
+      t = false;
+    clientArraysPending = false;
     for (Unit& u : units) {
       for (int k = 0; k < kTargets; k++) {
         u.enabled[k] = -1;

@@ -151,11 +151,23 @@ void RenderOpenGL::clientUnitGL(int unit) {
 
 void RenderOpenGL::arrayBufferGL(unsigned id) {
   boundArrayBuffer_ = id;
+  cache_.arrayBufferReleased = false;
   if (qgl::glBindBufferARB == nullptr || (caching() && cache_.arrayBuffer == static_cast<int64_t>(id))) {
     return;
   }
   cache_.arrayBuffer = id;
   qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, id);
+}
+
+void RenderOpenGL::releaseArrayBuffer() {
+  if (!caching()) {
+    arrayBufferGL(0);
+    return;
+  }
+  // Pointers are only ever set right after their buffer is bound and draws do not read the
+  // binding, so GL may keep the buffer until a full flush: the next surface often binds it again.
+  boundArrayBuffer_ = 0;
+  cache_.arrayBufferReleased = cache_.arrayBuffer != 0;
 }
 
 void RenderOpenGL::clientStateGL(unsigned array, bool on) {
@@ -167,8 +179,21 @@ void RenderOpenGL::clientStateGL(unsigned array, bool on) {
   } else if (cache_.clientUnit >= 0 && cache_.clientUnit < GLStateCache::kUnits) {
     known = &cache_.texCoordArray[cache_.clientUnit];
   }
-  if (caching() && known != nullptr && *known == (on ? 1 : 0)) {
-    return;
+  bool* off = nullptr;
+  if (known == &cache_.vertexArray) {
+    off = &cache_.vertexArrayOff;
+  } else if (known == &cache_.colorArray) {
+    off = &cache_.colorArrayOff;
+  } else if (known != nullptr) {
+    off = &cache_.texCoordArrayOff[cache_.clientUnit];
+  }
+  if (caching() && known != nullptr) {
+    // Turning off waits for the next draw, where a surface that uses the array again costs nothing.
+    *off = !on && *known != 0;
+    cache_.clientArraysPending = cache_.clientArraysPending || *off;
+    if (!on || *known == 1) {
+      return;
+    }
   }
   if (known != nullptr) {
     *known = on ? 1 : 0;
@@ -277,6 +302,29 @@ void RenderOpenGL::applyAttribArrays(bool forDraw) {
   arrayBufferGL(static_cast<unsigned>(bound));
 }
 
+void RenderOpenGL::applyClientArrays() {
+  const auto off = [](bool& pending, int8_t& known, GLenum array) {
+    if (pending) {
+      pending = false;
+      known = 0;
+      qgl::glDisableClientState(array);
+    }
+  };
+  off(cache_.vertexArrayOff, cache_.vertexArray, GL_VERTEX_ARRAY);
+  off(cache_.colorArrayOff, cache_.colorArray, GL_COLOR_ARRAY);
+  const int current = cache_.clientUnit;
+  for (int unit = 0; unit < GLStateCache::kUnits; ++unit) {
+    if (cache_.texCoordArrayOff[unit]) {
+      clientUnitGL(unit);
+      off(cache_.texCoordArrayOff[unit], cache_.texCoordArray[unit], GL_TEXTURE_COORD_ARRAY);
+    }
+  }
+  if (current >= 0) {
+    clientUnitGL(current);
+  }
+  cache_.clientArraysPending = false;
+}
+
 void RenderOpenGL::writeAttribPointers(int size8, int offset8) {
   qgl::glVertexAttribPointerARB(8, size8, GL_FLOAT, GL_FALSE, kStride, bufferOffset(offset8));
   qgl::glVertexAttribPointerARB(9, 2, GL_FLOAT, GL_FALSE, kStride, bufferOffset(offsetof(DrawVertex, spare)));
@@ -300,7 +348,7 @@ void RenderOpenGL::applyDeferredState(bool forDraw) {
       cache_.attribWanted >= 0 &&
       (cache_.attribWanted != cache_.attribEnabled ||
        (cache_.attribWantedPointers.buffer >= 0 && !(cache_.attribGL == cache_.attribWantedPointers)));
-  if (forDraw && !programs && !attribs && cache_.dirtyUnits == 0) {
+  if (forDraw && !programs && !attribs && cache_.dirtyUnits == 0 && !cache_.clientArraysPending) {
     return;
   }
   // Without a current context GL ignores every call: nothing would be applied, nothing is known.
@@ -339,6 +387,12 @@ void RenderOpenGL::applyDeferredState(bool forDraw) {
       qgl::glVertexAttribPointerARB != nullptr && qgl::glEnableVertexAttribArrayARB != nullptr &&
       qgl::glDisableVertexAttribArrayARB != nullptr && contextReady()) {
     applyAttribArrays(forDraw);
+  }
+  if (cache_.clientArraysPending && contextReady()) {
+    applyClientArrays();
+  }
+  if (!forDraw && cache_.arrayBufferReleased && contextReady()) {
+    arrayBufferGL(0);
   }
   bool touched = false;
   uint32_t dirty = cache_.dirtyUnits;
@@ -381,7 +435,16 @@ void RenderOpenGL::applyDeferredState(bool forDraw) {
 }
 
 void RenderOpenGL::invalidateStateCache() {
+  // What GL holds becomes unknown, but arrays the device turned off must still be off at its next draw.
+  const bool vertexOff = cache_.vertexArrayOff;
+  const bool colorOff = cache_.colorArrayOff;
+  bool texCoordOff[GLStateCache::kUnits];
+  std::copy(std::begin(cache_.texCoordArrayOff), std::end(cache_.texCoordArrayOff), texCoordOff);
   cache_.forgetAll(false);
+  cache_.vertexArrayOff = vertexOff;
+  cache_.colorArrayOff = colorOff;
+  std::copy(std::begin(texCoordOff), std::end(texCoordOff), cache_.texCoordArrayOff);
+  cache_.clientArraysPending = vertexOff || colorOff || std::find(std::begin(texCoordOff), std::end(texCoordOff), true) != std::end(texCoordOff);
 }
 
 void RenderOpenGL::setStateFiltering(bool on) {
@@ -1264,7 +1327,7 @@ void RenderOpenGL::uploadVertexBuffer(VertexBufferHandle* handle, const void* da
   }
   arrayBufferGL(handle->bufferId);
   qgl::glBufferDataARB(GL_ARRAY_BUFFER_ARB, bytes, data, isStatic ? GL_STATIC_DRAW_ARB : GL_STREAM_DRAW_ARB);
-  arrayBufferGL(0);
+  releaseArrayBuffer();
 }
 
 void RenderOpenGL::updateVertexBuffer(VertexBufferHandle* handle, const void* data, int bytes) {
@@ -1274,7 +1337,7 @@ void RenderOpenGL::updateVertexBuffer(VertexBufferHandle* handle, const void* da
   }
   arrayBufferGL(handle->bufferId);
   qgl::glBufferSubDataARB(GL_ARRAY_BUFFER_ARB, 0, bytes, data);
-  arrayBufferGL(0);
+  releaseArrayBuffer();
 }
 
 bool RenderOpenGL::bindVertexBuffer(VertexBufferHandle* handle, int flags) {
@@ -1372,7 +1435,7 @@ void RenderOpenGL::disableVertexAttribArrays() {
 
 void RenderOpenGL::unbindVertexBuffer() {
   disableVertexAttribArrays();
-  arrayBufferGL(0);
+  releaseArrayBuffer();
   // Arrays enabled before any unit was selected sit on the current unit: include it.
   const int last = std::max(highestTextureUnit_, currentTextureUnit_);
   for (int unit = 0; unit <= last; ++unit) {
@@ -1419,7 +1482,9 @@ void RenderOpenGL::selectTextureUnit(int unit, int ignored) {
 }
 
 void RenderOpenGL::resetTextureUnits() {
-  for (int unit = 0; unit <= highestTextureUnit_; ++unit) {
+  // A texture bound before any unit was selected (an upload) sits on the current unit: include it.
+  const int last = std::max(highestTextureUnit_, currentTextureUnit_);
+  for (int unit = 0; unit <= last; ++unit) {
     selectTextureUnit(unit, 0);
     if (GLStateCache::Unit* cached = cachedUnit()) {
       // Deferred to the next draw, where a unit bound again in between costs nothing.

@@ -172,7 +172,11 @@ class RenderOpenGL : public RenderInterface {
   void activeUnitGL(int unit);
   void clientUnitGL(int unit);
   void arrayBufferGL(unsigned id);
+  // Binding 0, deferred to a full flush when filtering.
+  void releaseArrayBuffer();
   void clientStateGL(unsigned array, bool on);
+  // Turns off the client arrays whose turning off was deferred.
+  void applyClientArrays();
   void applyDeferredState(bool forDraw);
   // True when the vertex stage a draw would run may read generic attributes 8..12.
   bool drawReadsGenericAttribs() const;

@@ -29,7 +29,7 @@ static ConVar r_lightqualityD("r_lightquality", "2", 0x30012, "0=lightmap, 1=hyb
 
 namespace {
 
-constexpr int kJobSetThreshold = 4;  // more entities than this update as a job set
+constexpr int kJobSetThreshold = 4;  // more rebuilding entities than this update as a job set
 constexpr int kLargestRenderMap = 4096;
 
 // Deform inputs of one frame, evaluated on the main thread before the entity jobs start; the jobs
@@ -174,7 +174,13 @@ void RenderManager::updateEntities(List<EntityRecord*>& collected) {
   lastJobSetSize_ = 0;
   // The jobs apply the deforms themselves (with the pre-pass registers), not the model's hook.
   g_surfaceDeform = nullptr;
-  if (r_smpD.getBool() && collected.num() > kJobSetThreshold && g_threadManager != nullptr) {
+  // Only entities that rebuild do any work: waking the workers for a frame where none (or few) do
+  // costs more than it saves.
+  int rebuilding = 0;
+  for (int i = 0; i < collected.num(); ++i) {
+    rebuilding += rebuild[i];
+  }
+  if (r_smpD.getBool() && rebuilding > kJobSetThreshold && g_threadManager != nullptr) {
     lastJobSetSize_ = collected.num();
     static_cast<ThreadManagerWin32*>(g_threadManager)->run(&job, false);
   } else {

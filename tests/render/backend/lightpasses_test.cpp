@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "lib/interface/convarsystem.h"
+#include "lib/interface/texmanager.h"
 #include "render/backend/renderbackend.h"
 #include "render/material/expression.h"
 #include "render/material/material.h"
@@ -100,21 +101,23 @@ TEST_F(LightPassTest, InteractionProgramsFollowTheSkipVariables) {
     int skipBump, skipSpecular;
     bool ambient;
     int vertex, fragment;
+    bool specular = true;  // false: a light or group that adds no specular term
   };
   // Ids of the recording shaders: interaction.vfp 40, interaction_nos.vp 41, _nob.fp 42, _nos.fp 43,
   // _nobs.fp 44, ambientInteraction.vfp 45.
   const Case cases[] = {
       {0, 0, false, 40, 40}, {1, 0, false, 40, 42}, {0, 1, false, 41, 43},
       {1, 1, false, 41, 44}, {1, 1, true, 45, 45},
+      {0, 0, false, 41, 43, false}, {1, 0, false, 41, 44, false}, {0, 0, true, 45, 45, false},
   };
   for (const Case& c : cases) {
     g_conVarSystem->setInt("r_skipBump", c.skipBump);
     g_conVarSystem->setInt("r_skipSpecular", c.skipSpecular);
     int vp = -1;
     int fp = -1;
-    g_renderBackEnd.interactionPrograms(c.ambient, &vp, &fp);
-    EXPECT_EQ(vp, c.vertex) << c.skipBump << c.skipSpecular << c.ambient;
-    EXPECT_EQ(fp, c.fragment) << c.skipBump << c.skipSpecular << c.ambient;
+    g_renderBackEnd.interactionPrograms(c.ambient, &vp, &fp, c.specular);
+    EXPECT_EQ(vp, c.vertex) << c.skipBump << c.skipSpecular << c.ambient << c.specular;
+    EXPECT_EQ(fp, c.fragment) << c.skipBump << c.skipSpecular << c.ambient << c.specular;
   }
   g_conVarSystem->setInt("r_skipBump", 0);
   g_conVarSystem->setInt("r_skipSpecular", 0);
@@ -158,6 +161,59 @@ TEST_F(LightPassTest, InteractionDrawAddsOverTheDepthPassAndRestoresTheDefaults)
   EXPECT_TRUE(has("setBlendFunc(2,1)"));
   EXPECT_GT(index("setBlendFunc(2,1)"), index("drawTriangles(3)"));
   g_renderBackEnd.setDrawSurface(nullptr);
+}
+
+// A light without specular, or a material without a specular stage, adds no specular term: the
+// draw uses the programs without the specular lookup.
+TEST_F(LightPassTest, InteractionsWithoutASpecularTermUseTheProgramsWithoutIt) {
+  struct Case {
+    const char* text;
+    bool lightSpecular;
+    const char* vertex;
+    const char* fragment;
+  };
+  // The generated black image, as the loader fills a group without a specular stage with it.
+  struct BlackImage : ImageInterface {
+    bool bind() override { return true; }
+  } black;
+  ImageInterface* const savedBlack = g_blackImage;
+  g_blackImage = &black;
+  const Case cases[] = {
+      {"bumpmap _flatbump\ndiffusemap _white\nspecularmap _white\n", true, "shader.bind(40)", "shader.bind(40)"},
+      {"bumpmap _flatbump\ndiffusemap _white\nspecularmap _white\n", false, "shader.bind(41)", "shader.bind(43)"},
+      {"bumpmap _flatbump\ndiffusemap _white\n", true, "shader.bind(41)", "shader.bind(43)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Material m;
+    ASSERT_TRUE(m.parse(c.text, int(std::strlen(c.text))));
+    if (std::strstr(c.text, "specularmap") == nullptr) {
+      ASSERT_GE(m.getNumStages(), 3);
+      ASSERT_NE(m.stages[2].flags & kStageSpecular, 0u) << "the loader completes the group";
+      m.stages[2].images[0] = &black;
+      m.stages[2].imageCount = 1;
+    }
+    unsigned indexes[3] = {0, 1, 2};
+    int fakeBuffer = 0;
+    DrawSurface ds;
+    ds.material = &m;
+    ds.vertexBuffer = reinterpret_cast<VertexBufferHandle*>(&fakeBuffer);
+    ds.indexes = indexes;
+    ds.numIndexes = 3;
+    g_renderBackEnd.setDrawSurface(&ds);
+    InteractionLight light;
+    light.specular = c.lightSpecular;
+    device.take();
+    g_renderBackEnd.drawInteractionStages(light);
+    const Calls calls = device.take();
+    const auto at = [&](const std::string& call) { return std::find(calls.begin(), calls.end(), call) - calls.begin(); };
+    const auto draw = at("drawTriangles(3)");
+    ASSERT_LT(draw, std::ptrdiff_t(calls.size())) << c.lightSpecular;
+    EXPECT_LT(at(c.vertex), draw) << c.lightSpecular;
+    EXPECT_LT(at(c.fragment), draw) << c.lightSpecular;
+    g_renderBackEnd.setDrawSurface(nullptr);
+  }
+  g_blackImage = savedBlack;
 }
 
 // The interaction draw takes blend and depth test from the stage that opens the group, and a

@@ -481,21 +481,23 @@ struct StageCase {
 };
 
 TEST_F(StageTest, StageTextBindsToExactlyTheseDeviceCalls) {
+  // Stages without images and without a fragment program draw with every texture unit off (as
+  // over white, without the per-pixel lookup).
   const std::vector<StageCase> cases = {
       {"{\nrgba 0.5\n}\n",
        {"shader.unbindAll()", "shader.bind(7)", "setVertexAttribPointers(p,19)", "shader.env(7,4,0,0,0,1)",
         "shader.env(7,5,799,599,0,0)", "shader.env(7,19,1,1,1,1)", "shader.env(7,16,0,0,0,0)", "shader.env(7,17,0.5,0.5,0.5,0.5)",
-        "setColorMask(1,1,1,1)", "setDepthMask(1)", "setCullMode(2)", "setBlendFunc(2,1)",
+        "resetTextureUnits()", "setMatrixMode(0)", "setColorMask(1,1,1,1)", "setDepthMask(1)", "setCullMode(2)", "setBlendFunc(2,1)",
         "setAlphaFunc(8,0)", "setDepthFunc(4)"}},
       {"{\nblendfunc add\nvertexColor\nmaskDepth\n}\n",
        {"shader.unbindAll()", "shader.bind(7)", "setVertexAttribPointers(p,19)", "shader.env(7,4,0,0,0,1)",
         "shader.env(7,5,799,599,0,0)", "shader.env(7,19,1,1,1,1)", "shader.env(7,16,1,1,1,1)", "shader.env(7,17,0,0,0,0)",
-        "setColorMask(1,1,1,1)", "setDepthMask(0)", "setCullMode(2)", "setBlendFunc(2,2)",
+        "resetTextureUnits()", "setMatrixMode(0)", "setColorMask(1,1,1,1)", "setDepthMask(0)", "setCullMode(2)", "setBlendFunc(2,2)",
         "setAlphaFunc(8,0)", "setDepthFunc(4)"}},
       {"{\nmaskRed\nmaskAlpha\nalphaFunc greater 0.25\ndepthFunc equal\nprivatePolygonOffset 2\n}\n",
        {"shader.unbindAll()", "shader.bind(7)", "setVertexAttribPointers(p,19)", "shader.env(7,4,0,0,0,1)",
         "shader.env(7,5,799,599,0,0)", "shader.env(7,19,1,1,1,1)", "shader.env(7,16,0,0,0,0)", "shader.env(7,17,1,1,1,1)",
-        "setColorMask(0,1,1,0)", "setDepthMask(1)", "setCullMode(2)", "setPolygonOffset(0,-2,2)",
+        "resetTextureUnits()", "setMatrixMode(0)", "setColorMask(0,1,1,0)", "setDepthMask(1)", "setCullMode(2)", "setPolygonOffset(0,-2,2)",
         "setBlendFunc(2,1)", "setAlphaFunc(5,0.25)", "setDepthFunc(3)"}},
       {"{\nprogram glow.vfp\nvertexParm 0 1 2\nfragmentParm 1 0.5\ntexGen reflect\n}\n",
        {"shader.unbindAll()", "shader.bind(26)", "shader.bind(26)", "shader.local(26,0,1,2,2,2)",
@@ -646,6 +648,37 @@ TEST_F(StageTest, StageRangeBindsTheGeometryOnceAndRestoresState) {
   EXPECT_EQ(calls[n - 3], "setColorMask(1,1,1,1)");
   EXPECT_EQ(calls[n - 2], "setDepthMask(1)");
   EXPECT_EQ(calls[n - 1], "setDepthFunc(4)");
+}
+
+TEST_F(StageTest, DepthFillEnablesATextureOnlyForAnAlphaTest) {
+  // Colour writes are off while depth fills: the stage's image matters only to its alpha test.
+  struct Case {
+    const char* text;
+    bool texturesOff;
+  };
+  const Case cases[] = {
+      {"{\nrgba 0.5\n}\n", true},
+      {"{\nmap textures/a\n}\n", true},
+      {"{\nmap textures/a\nalphaFunc greater 0.5\n}\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    parse(c.text);
+    setSurface();
+    g_renderBackEnd.drawDepthSurface(7);
+    const Calls calls = device.take();
+    const auto has = [&](const std::string& call) {
+      return std::find(calls.begin(), calls.end(), call) != calls.end();
+    };
+    EXPECT_EQ(has("resetTextureUnits()"), c.texturesOff) << join(calls);
+    EXPECT_EQ(has("setAlphaFunc(8,0)"), true) << "the test is off again after the fill";
+    bool alphaTest = false;
+    for (const std::string& call : calls) {
+      alphaTest = alphaTest || (call.rfind("setAlphaFunc(", 0) == 0 && call != "setAlphaFunc(8,0)");
+    }
+    EXPECT_EQ(alphaTest, !c.texturesOff) << join(calls);
+    EXPECT_TRUE(has("drawTriangles(6)"));
+  }
 }
 
 TEST_F(StageTest, SurfacesWithoutGeometryDrawNothing) {

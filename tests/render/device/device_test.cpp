@@ -2,6 +2,7 @@
 // caches filter, the code tables, and the refusals (stack overflow, codes outside the tables).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -651,6 +652,91 @@ TEST_F(DeviceTest, UnbindClearsClientArraysOnEveryUsedUnit) {
   fake.clearCalls();
   device.unbindVertexBuffer();
   EXPECT_EQ(fake.count(call("glDisableClientState", GL_VERTEX_ARRAY)), 1);
+}
+
+TEST_F(DeviceTest, UnbindingBetweenSurfacesCostsNothingUntilADrawOrFlushNeedsIt) {
+  // The back end binds, draws and unbinds every surface: turning the arrays off and releasing the
+  // buffer wait for a draw that does not use them (or a full flush), so a run of surfaces binds
+  // only each buffer and its pointers.
+  VertexBufferHandle* a = device.createVertexBuffer();
+  VertexBufferHandle* b = device.createVertexBuffer();
+  const int full = kVertexArrayPosition | kVertexArrayTexCoord | kVertexArrayColor;
+  const unsigned indices[3] = {0, 1, 2};
+  const auto drawn = [&](VertexBufferHandle* h, int flags) {
+    fake.clearCalls();
+    ASSERT_TRUE(device.bindVertexBuffer(h, flags));
+    device.drawTriangles(indices, 3);
+    device.unbindVertexBuffer();
+  };
+  device.selectTextureUnit(0, 0);  // as the back end's passes start
+  drawn(a, full);
+  drawn(b, full);
+  EXPECT_EQ(fake.count("glBindBufferARB"), 1) << fake.dump();
+  EXPECT_TRUE(fake.has(call("glBindBufferARB", GL_ARRAY_BUFFER_ARB, b->bufferId)));
+  EXPECT_EQ(fake.count("glEnableClientState"), 0) << fake.dump();
+  EXPECT_EQ(fake.count("glDisableClientState"), 0) << fake.dump();
+  EXPECT_EQ(fake.count("glDrawElements"), 1);
+
+  struct Case {
+    const char* what;
+    int flags;
+    bool colourOff;
+    bool texCoordOff;
+  };
+  const Case cases[] = {
+      {"a packed volume reads positions only", kVertexArrayPosition4, true, true},
+      {"a surface without colours", kVertexArrayPosition | kVertexArrayTexCoord, true, false},
+      {"a surface with everything again", full, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    drawn(a, full);
+    drawn(b, c.flags);
+    int draw = -1;
+    for (int i = 0; i < static_cast<int>(fake.calls.size()); ++i) {
+      if (fake.calls[i].rfind("glDrawElements", 0) == 0) {
+        draw = i;
+      }
+    }
+    ASSERT_GE(draw, 0) << fake.dump();
+    const auto offBeforeDraw = [&](GLenum array) {
+      for (int i = 0; i < draw; ++i) {
+        if (fake.calls[i] == call("glDisableClientState", array)) {
+          return true;
+        }
+      }
+      return false;
+    };
+    EXPECT_EQ(offBeforeDraw(GL_COLOR_ARRAY), c.colourOff) << fake.dump();
+    EXPECT_EQ(offBeforeDraw(GL_TEXTURE_COORD_ARRAY), c.texCoordOff) << fake.dump();
+    EXPECT_FALSE(offBeforeDraw(GL_VERTEX_ARRAY)) << fake.dump();
+  }
+
+  // Texture coordinates turned off on another unit go off there, and the current unit comes back.
+  device.selectTextureUnit(1, 0);
+  drawn(a, full);
+  device.selectTextureUnit(0, 0);
+  drawn(b, kVertexArrayPosition4);
+  const std::vector<std::string> unitOne = {call("glClientActiveTextureARB", GL_TEXTURE0_ARB + 1),
+                                            call("glDisableClientState", GL_TEXTURE_COORD_ARRAY),
+                                            call("glClientActiveTextureARB", GL_TEXTURE0_ARB)};
+  EXPECT_NE(std::search(fake.calls.begin(), fake.calls.end(), unitOne.begin(), unitOne.end()),
+            fake.calls.end())
+      << fake.dump();
+
+  // A full flush leaves GL as the calls said: every array off and no buffer bound.
+  drawn(a, full);
+  fake.clearCalls();
+  device.flushDeferredState();
+  EXPECT_TRUE(fake.has(call("glDisableClientState", GL_VERTEX_ARRAY))) << fake.dump();
+  EXPECT_TRUE(fake.has(call("glDisableClientState", GL_COLOR_ARRAY)));
+  EXPECT_TRUE(fake.has(call("glDisableClientState", GL_TEXTURE_COORD_ARRAY)));
+  EXPECT_TRUE(fake.has(call("glBindBufferARB", GL_ARRAY_BUFFER_ARB, 0)));
+  fake.clearCalls();
+  device.flushDeferredState();
+  EXPECT_TRUE(fake.calls.empty()) << fake.dump();
+  device.freeVertexBuffer(&a);
+  device.freeVertexBuffer(&b);
 }
 
 TEST_F(DeviceTest, ResetTextureUnitsClearsEveryUsedUnit) {

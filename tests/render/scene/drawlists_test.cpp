@@ -517,6 +517,26 @@ TEST_F(DrawListTest, EntityUpdateAsAJobSetGivesTheSameLists) {
   EXPECT_FLOAT_EQ(g->verts[0].xyz[1], -8.0f + 2.0f);
 }
 
+TEST_F(DrawListTest, AFrameWithoutRebuildsWakesNoWorkers) {
+  Material* plain = material(kPlain);
+  std::vector<int> entities;
+  for (int i = 0; i < 10; i++)
+    entities.push_back(addEntity(boxModel(plain), Vec3(float(i * 20), 0, 0)));
+  g_conVarSystem->setInt("r_smp", 1);
+  build();
+  EXPECT_EQ(manager.lastJobSetSize(), 10) << "new entities build their instances as a job set";
+  const int surfaces = manager.sortList(0).num();
+  build();
+  EXPECT_EQ(manager.lastJobSetSize(), 0) << "unchanged entities have nothing to rebuild";
+  EXPECT_EQ(manager.sortList(0).num(), surfaces) << "and still reach the lists";
+  for (int i = 0; i < 5; i++) {
+    RenderEntity parms = *manager.getRenderEntity(entities[i]);
+    manager.updateEntityDef(entities[i], &parms);
+  }
+  build();
+  EXPECT_EQ(manager.lastJobSetSize(), 10) << "five changed entities are more than the threshold";
+}
+
 // A world with a light grid and lightmaps: records where the grid is sampled and which lightmaps
 // are bound; lightmap 7 cannot be bound.
 class LitWorld : public TwoAreaWorld {
