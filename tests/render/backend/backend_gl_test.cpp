@@ -178,7 +178,7 @@ TEST_F(BackEndGLTest, RedStageQuadReadsBackRedInsideAndClearColourOutside) {
 // A surface bound while another texture unit is the current one leaves no texture-coordinate
 // array enabled on that unit: the stages reset the units before the surface is unbound, and an
 // array left on would point later draws at this surface's buffer through the other surfaces'
-// indexes (reads past the buffer's end).
+// indexes (reads past the buffer's end) once the next draw or flush applies what is deferred.
 TEST_F(BackEndGLTest, UnbindingASurfaceLeavesNoTextureCoordinateArrayOnAnyUnit) {
   Material* red = material("{\nmap _white\ngreen 0\nblue 0\n}\n");
   const DrawSurface surf = quad(red, 8, 8, 56, 56);
@@ -187,6 +187,8 @@ TEST_F(BackEndGLTest, UnbindingASurfaceLeavesNoTextureCoordinateArrayOnAnyUnit) 
     device->selectTextureUnit(unit, 0);
     draw(surf);
     expectRect(16, 16, 48, 48, kRed, "drawn");
+    // Arrays turned off wait for the next draw or a full flush; by then none may be left on.
+    device->flushDeferredState();
     for (int u = 0; u < 8; ++u) {
       qgl::glClientActiveTextureARB(GL_TEXTURE0_ARB + u);
       EXPECT_FALSE(qgl::glIsEnabled(GL_TEXTURE_COORD_ARRAY)) << "unit " << u;
