@@ -71,9 +71,13 @@ bool UIKindWindow::isVarDefault(int index) const {
 }
 
 void UIKindWindow::declareProperties() {
-  for (const UIVarDef* row = properties_; row->type != kUIVarNone; ++row)
-    if (findVarIndex(row->name) < 0)
-      declareVar(row->type, row->name, row->defaultText, row->flags);
+  // The names are plain words the window lacks: set here, not looked up as paths.
+  for (const UIVarDef* row = properties_; row->type != kUIVarNone; ++row) {
+    if (findVarIndex(row->name) < 0) {
+      setOwnVarText(row->name, row->defaultText);
+      setVarType(row->name, row->type, row->flags);
+    }
+  }
 }
 
 // --- Bind windows ---
@@ -81,6 +85,8 @@ void UIKindWindow::declareProperties() {
 UIBindDef::UIBindDef(UserInterfaceLocal* gui) : UIKindWindow(gui, kBindProperties) {
   declareProperties();
 }
+
+UIBindDef::UIBindDef(UserInterfaceLocal* gui, UIBareWindow) : UIKindWindow(gui, kBindProperties, UIBareWindow()) {}
 
 void UIBindDef::update() {
   if (capturing_)
@@ -146,6 +152,8 @@ bool UIBindDef::onKey(int key) {
 UIComboDef::UIComboDef(UserInterfaceLocal* gui) : UIKindWindow(gui, kComboProperties) {
   declareProperties();
 }
+
+UIComboDef::UIComboDef(UserInterfaceLocal* gui, UIBareWindow) : UIKindWindow(gui, kComboProperties, UIBareWindow()) {}
 
 void UIComboDef::declareProperties() {
   UIKindWindow::declareProperties();
@@ -220,6 +228,8 @@ bool UIComboDef::onAction(int key) {
 UIDialogDef::UIDialogDef(UserInterfaceLocal* gui) : UIKindWindow(gui, kDialogProperties) {
   declareProperties();
 }
+
+UIDialogDef::UIDialogDef(UserInterfaceLocal* gui, UIBareWindow) : UIKindWindow(gui, kDialogProperties, UIBareWindow()) {}
 
 void UIDialogDef::declareProperties() {
   UIKindWindow::declareProperties();

@@ -42,6 +42,9 @@ UIRenderDef::UIRenderDef(UserInterfaceLocal* gui) : UIKindWindow(gui, kRenderPro
   declareProperties();
 }
 
+UIRenderDef::UIRenderDef(UserInterfaceLocal* gui, UIBareWindow)
+    : UIKindWindow(gui, kRenderProperties, UIBareWindow()) {}
+
 void UIRenderDef::declareProperties() {
   UIKindWindow::declareProperties();
   setVarText("update", "1");

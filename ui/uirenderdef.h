@@ -14,6 +14,8 @@
 class UIRenderDef : public UIKindWindow {
  public:
   explicit UIRenderDef(UserInterfaceLocal* gui);
+  // No variables or properties yet: the kind creators copy a template over it, then declare them.
+  UIRenderDef(UserInterfaceLocal* gui, UIBareWindow);
   void declareProperties() override;
   // When "update" is set: places the entity and the light, loads the model and reads the clip.
   void update() override;

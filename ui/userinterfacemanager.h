@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "lib/interface/userinterfacesystem.h"
+#include "lib/keydict.h"
 #include "ui/ratefunclist.h"
 #include "ui/uiprogram.h"
 #include "ui/userinterfacelocal.h"
@@ -42,6 +43,8 @@ class UserInterfaceManager : public UserInterfaceSystem {
   Material* getWhiteMaterial() const { return white_; }
   int numGuis() const { return int(guis_.size()); }
   UserInterfaceLocal* guiAt(int index) const { return guis_[size_t(index)]; }
+  // The built-in variables' names and default texts, filled by the first window made.
+  KeyDict& builtinVarDict() { return builtinVars_; }
   void setSpare(int value) { spare_ = value; }
   int getSpare() const { return spare_; }
 
@@ -51,6 +54,7 @@ class UserInterfaceManager : public UserInterfaceSystem {
   UIWindow* root_ = nullptr;
   int spare_ = 0;
   RateFuncList rateFuncs_;
+  KeyDict builtinVars_;
   std::vector<UserInterfaceLocal*> guis_;
   // Command lists of the frames running now (a command can load a map, whose loading screen runs
   // frames of its own); freeing a gui drops its commands from them.
