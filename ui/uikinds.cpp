@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/keybindsystem.h"
@@ -78,6 +79,20 @@ void UIKindWindow::declareProperties() {
       setVarType(row->name, row->type, row->flags);
     }
   }
+}
+
+void UIKindWindow::setKindDefaults() {
+  static std::vector<std::pair<const UIVarDef*, std::vector<UIVar>>> s_defaults;
+  for (const auto& entry : s_defaults) {
+    if (entry.first == properties_) {
+      setDefaultVars(entry.second, properties_);
+      return;
+    }
+  }
+  // The properties' defaults name no material or font, so the set holds wherever it is made.
+  setBuiltinVars();
+  UIKindWindow::declareProperties();
+  s_defaults.emplace_back(properties_, vars_);
 }
 
 // --- Bind windows ---

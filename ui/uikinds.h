@@ -21,6 +21,9 @@ class UIKindWindow : public UIWindow {
   bool isVarDefault(int index) const override;
   // Adds the kind's properties missing from the window (after a copy from a template, too).
   virtual void declareProperties();
+  // Replaces the variables by the built-in ones and the kind's properties at their defaults: what
+  // declaring the properties over the built-in set gives, made once per kind and copied.
+  void setKindDefaults();
 
  protected:
   const UIVarDef* properties_;  // ended by a row of type kUIVarNone

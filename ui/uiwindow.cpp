@@ -347,11 +347,15 @@ UIWindow::UIWindow(UserInterfaceLocal* gui) : gui_(gui) {
 }
 
 void UIWindow::setBuiltinVars() {
+  setDefaultVars(builtinVars(), g_uiBuiltinVars);
+}
+
+void UIWindow::setDefaultVars(const std::vector<UIVar>& vars, const void* kind) {
   clearVars();
-  vars_ = builtinVars();
-  // The manager keeps the built-in texts as a dictionary too, so a new window takes references to
+  vars_ = vars;
+  // The manager keeps each default set as a dictionary too, so a new window takes references to
   // pooled texts instead of pooling each of them again.
-  KeyDict* shared = g_userInterfaceManager ? &g_userInterfaceManager->builtinVarDict() : nullptr;
+  KeyDict* shared = g_userInterfaceManager ? &g_userInterfaceManager->defaultVarDict(kind) : nullptr;
   if (shared && shared->count() == 0)
     for (const UIVar& var : vars_)
       shared->set(var.name.c_str(), var.text.c_str());
@@ -1677,7 +1681,9 @@ UIWindow* UIWindowFactory::make(UIWindow* templateWindow, const char* word, bool
       special = new UIRenderDef(gui, UIBareWindow());
     UIWindow* window = special ? special : new UIWindow(gui, UIBareWindow());
     window->copyFrom(*templateWindow);
-    if (builtins)
+    if (builtins && special)
+      special->setKindDefaults();
+    else if (builtins)
       window->setBuiltinVars();
     // The copy replaced the variables: the kind's properties go back on top of them.
     if (special)

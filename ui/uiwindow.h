@@ -305,6 +305,8 @@ class UIWindow : public UIBaseObject {
   void copyFrom(UIWindow& other);
   // Replaces the variables by the built-in ones with their defaults.
   void setBuiltinVars();
+  // Replaces the variables by a sorted, parsed default set; `kind` names the set (its table).
+  void setDefaultVars(const std::vector<UIVar>& vars, const void* kind);
   // Sets or creates the window's own variable of exactly that name (no path).
   void setOwnVarText(const char* name, const char* text);
 };
