@@ -83,6 +83,28 @@ void commonPrint(const char* format, ...) {
   g_commonSystem->printf("%s", text);
 }
 
+// String::icmp's order by a table instead of range tests per character: the variable tables are
+// searched on every variable access, which the fuzzer's coverage hooks make dear.
+struct LowerTable {
+  unsigned char map[256];
+  constexpr LowerTable() : map() {
+    for (int i = 0; i < 256; ++i)
+      map[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i + ('a' - 'A') : i);
+  }
+};
+constexpr LowerTable kLower;
+
+int compareNames(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    const signed char ca = static_cast<signed char>(kLower.map[static_cast<unsigned char>(*a)]);
+    const signed char cb = static_cast<signed char>(kLower.map[static_cast<unsigned char>(*b)]);
+    if (ca != cb)
+      return ca < cb ? -1 : 1;
+    if (ca == 0)
+      return 0;
+  }
+}
+
 const UIVarDef* builtinRow(const char* name) {
   for (const UIVarDef* row = g_uiBuiltinVars; row->type != kUIVarNone; ++row)
     if (String::icmp(row->name, name) == 0)
@@ -114,7 +136,7 @@ const std::vector<UIVar>& builtinVars() {
       out.push_back(std::move(var));
     }
     std::sort(out.begin(), out.end(),
-              [](const UIVar& a, const UIVar& b) { return String::icmp(a.name.c_str(), b.name.c_str()) < 0; });
+              [](const UIVar& a, const UIVar& b) { return compareNames(a.name.c_str(), b.name.c_str()) < 0; });
     return out;
   }();
   return vars;
@@ -126,7 +148,7 @@ const UIVar* builtinVar(const char* name) {
   size_t lo = 0, hi = vars.size();
   while (lo < hi) {
     const size_t mid = (lo + hi) / 2;
-    const int c = String::icmp(vars[mid].name.c_str(), name);
+    const int c = compareNames(vars[mid].name.c_str(), name);
     if (c == 0)
       return &vars[mid];
     if (c < 0)
@@ -442,17 +464,17 @@ UIWindow* UIWindow::findChild(const char* name) {
   if (!name)
     return nullptr;
   for (UIWindow* child : children_)
-    if (String::icmp(child->getName(), name) == 0)
+    if (compareNames(child->getName(), name) == 0)
       return child;
   if (parent_) {
     for (UIWindow* sibling : parent_->children_)
-      if (String::icmp(sibling->getName(), name) == 0)
+      if (compareNames(sibling->getName(), name) == 0)
         return sibling;
-  } else if (String::icmp(getName(), name) == 0) {
+  } else if (compareNames(getName(), name) == 0) {
     return this;
   }
   for (UIWindow* w = this; w; w = w->parent_)
-    if (String::icmp(w->getName(), name) == 0)
+    if (compareNames(w->getName(), name) == 0)
       return w;
   return nullptr;
 }
@@ -666,7 +688,7 @@ bool UIWindow::findVarSlot(const char* name, int* index) const {
   int lo = 0, hi = int(vars_.size());
   while (lo < hi) {
     const int mid = (lo + hi) / 2;
-    const int c = String::icmp(vars_[size_t(mid)].name.c_str(), name);
+    const int c = compareNames(vars_[size_t(mid)].name.c_str(), name);
     if (c == 0) {
       *index = mid;
       return true;
