@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "lib/interface/convarsystem.h"
 #include "lib/interface/keybindsystem.h"
@@ -71,9 +72,27 @@ bool UIKindWindow::isVarDefault(int index) const {
 }
 
 void UIKindWindow::declareProperties() {
-  for (const UIVarDef* row = properties_; row->type != kUIVarNone; ++row)
-    if (findVarIndex(row->name) < 0)
-      declareVar(row->type, row->name, row->defaultText, row->flags);
+  // The names are plain words the window lacks: set here, not looked up as paths.
+  for (const UIVarDef* row = properties_; row->type != kUIVarNone; ++row) {
+    if (findVarIndex(row->name) < 0) {
+      setOwnVarText(row->name, row->defaultText);
+      setVarType(row->name, row->type, row->flags);
+    }
+  }
+}
+
+void UIKindWindow::setKindDefaults() {
+  static std::vector<std::pair<const UIVarDef*, std::vector<UIVar>>> s_defaults;
+  for (const auto& entry : s_defaults) {
+    if (entry.first == properties_) {
+      setDefaultVars(entry.second, properties_);
+      return;
+    }
+  }
+  // The properties' defaults name no material or font, so the set holds wherever it is made.
+  setBuiltinVars();
+  UIKindWindow::declareProperties();
+  s_defaults.emplace_back(properties_, vars_);
 }
 
 // --- Bind windows ---
@@ -81,6 +100,8 @@ void UIKindWindow::declareProperties() {
 UIBindDef::UIBindDef(UserInterfaceLocal* gui) : UIKindWindow(gui, kBindProperties) {
   declareProperties();
 }
+
+UIBindDef::UIBindDef(UserInterfaceLocal* gui, UIBareWindow) : UIKindWindow(gui, kBindProperties, UIBareWindow()) {}
 
 void UIBindDef::update() {
   if (capturing_)
@@ -146,6 +167,8 @@ bool UIBindDef::onKey(int key) {
 UIComboDef::UIComboDef(UserInterfaceLocal* gui) : UIKindWindow(gui, kComboProperties) {
   declareProperties();
 }
+
+UIComboDef::UIComboDef(UserInterfaceLocal* gui, UIBareWindow) : UIKindWindow(gui, kComboProperties, UIBareWindow()) {}
 
 void UIComboDef::declareProperties() {
   UIKindWindow::declareProperties();
@@ -220,6 +243,8 @@ bool UIComboDef::onAction(int key) {
 UIDialogDef::UIDialogDef(UserInterfaceLocal* gui) : UIKindWindow(gui, kDialogProperties) {
   declareProperties();
 }
+
+UIDialogDef::UIDialogDef(UserInterfaceLocal* gui, UIBareWindow) : UIKindWindow(gui, kDialogProperties, UIBareWindow()) {}
 
 void UIDialogDef::declareProperties() {
   UIKindWindow::declareProperties();

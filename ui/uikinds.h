@@ -16,9 +16,14 @@ class Material;
 class UIKindWindow : public UIWindow {
  public:
   UIKindWindow(UserInterfaceLocal* gui, const UIVarDef* properties) : UIWindow(gui), properties_(properties) {}
+  UIKindWindow(UserInterfaceLocal* gui, const UIVarDef* properties, UIBareWindow)
+      : UIWindow(gui, UIBareWindow()), properties_(properties) {}
   bool isVarDefault(int index) const override;
   // Adds the kind's properties missing from the window (after a copy from a template, too).
   virtual void declareProperties();
+  // Replaces the variables by the built-in ones and the kind's properties at their defaults: what
+  // declaring the properties over the built-in set gives, made once per kind and copied.
+  void setKindDefaults();
 
  protected:
   const UIVarDef* properties_;  // ended by a row of type kUIVarNone
@@ -27,6 +32,8 @@ class UIKindWindow : public UIWindow {
 class UIBindDef : public UIKindWindow {
  public:
   explicit UIBindDef(UserInterfaceLocal* gui);
+  // No variables or properties yet: the kind creators copy a template over it, then declare them.
+  UIBindDef(UserInterfaceLocal* gui, UIBareWindow);
   // Shows the keys bound to "bind" ("<empty>" for none), except while waiting for a key.
   void update() override;
   bool onKey(int key) override;
@@ -46,6 +53,8 @@ class UIComboDef : public UIKindWindow {
   static constexpr int kMaxPieces = 256;
 
   explicit UIComboDef(UserInterfaceLocal* gui);
+  // No variables or properties yet: the kind creators copy a template over it, then declare them.
+  UIComboDef(UserInterfaceLocal* gui, UIBareWindow);
   void declareProperties() override;
   // Refreshes "text" when "update" is set.
   void update() override;
@@ -74,6 +83,8 @@ struct DialogLine {
 class UIDialogDef : public UIKindWindow {
  public:
   explicit UIDialogDef(UserInterfaceLocal* gui);
+  // No variables or properties yet: the kind creators copy a template over it, then declare them.
+  UIDialogDef(UserInterfaceLocal* gui, UIBareWindow);
   void declareProperties() override;
   // Reloads the file when "update" is set, which restarts the scrolling.
   void update() override;

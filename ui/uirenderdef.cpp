@@ -38,9 +38,22 @@ constexpr float kEntityExtent = 32768.0f;
 
 }  // namespace
 
+bool UIRenderDef::jointCallback(RenderEntity* entity, const RenderView* view) {
+  UIRenderDef* window = entity && view ? static_cast<UIRenderDef*>(entity->callbackData) : nullptr;
+  if (!window || !window->poseJoints(view->time))
+    return false;
+  // The renderer draws its own copy of the entity: the joints go there too.
+  entity->joints = window->joints_.data();
+  entity->numJoints = int(window->joints_.size());
+  return true;
+}
+
 UIRenderDef::UIRenderDef(UserInterfaceLocal* gui) : UIKindWindow(gui, kRenderProperties) {
   declareProperties();
 }
+
+UIRenderDef::UIRenderDef(UserInterfaceLocal* gui, UIBareWindow)
+    : UIKindWindow(gui, kRenderProperties, UIBareWindow()) {}
 
 void UIRenderDef::declareProperties() {
   UIKindWindow::declareProperties();
@@ -118,11 +131,11 @@ void UIRenderDef::update() {
   clip_.reset();
 }
 
-void UIRenderDef::poseJoints(int now) {
+bool UIRenderDef::poseJoints(int now) {
   RenderModel* model = entity_.model;
   const int n = int(joints_.size());
   if (!model || clip_.numFrames() <= 0 || n <= 0 || model->numJointPoses() < n)
-    return;
+    return false;
   const JointPose* bind = model->getBindPoses();
   const ModelJoint* modelJoints = model->getJoints();
   std::vector<JointQuat> poses(static_cast<size_t>(n));
@@ -143,6 +156,7 @@ void UIRenderDef::poseJoints(int now) {
   concatJointsToParents(joints_.data(), parents.data(), 1, n - 1);
   entity_.joints = joints_.data();
   entity_.numJoints = n;
+  return true;
 }
 
 RenderView UIRenderDef::buildView(const float rect[4], int time) {
@@ -176,13 +190,15 @@ void UIRenderDef::draw(const float origin[2]) {
   if (isHidden())
     return;
   update();
+  // The renderer poses the entity through it when it draws the model, at the view's time.
+  entity_.callback = jointCallback;
+  entity_.callbackData = this;
   const UIVar* rectVar = getVar(findVarIndex("rect"));
   if (!rectVar)
     return;
   const float rect[4] = {origin[0] + rectVar->value.x, origin[1] + rectVar->value.y, rectVar->value.z,
                          rectVar->value.w};
   const int now = nowTime();
-  poseJoints(now);
   // Without a device the 2D drawing has no state to come back to: the plain window only.
   if (entity_.model && g_renderSystem && g_renderInterface && rect[2] > 0.0f && rect[3] > 0.0f) {
     RenderView view = buildView(rect, now);

@@ -14,6 +14,8 @@
 class UIRenderDef : public UIKindWindow {
  public:
   explicit UIRenderDef(UserInterfaceLocal* gui);
+  // No variables or properties yet: the kind creators copy a template over it, then declare them.
+  UIRenderDef(UserInterfaceLocal* gui, UIBareWindow);
   void declareProperties() override;
   // When "update" is set: places the entity and the light, loads the model and reads the clip.
   void update() override;
@@ -24,8 +26,11 @@ class UIRenderDef : public UIKindWindow {
   // shorter side the same share of it as of the longer side.
   RenderView buildView(const float rect[4], int time);
   // The entity's joint matrices for the time since the last update (the model's joints, blended
-  // by the clip where it has them).
-  void poseJoints(int now);
+  // by the clip where it has them); false, leaving them, without a model or frames.
+  bool poseJoints(int now);
+  // The entity's callback while the renderer draws the window: poses the drawn copy's joints for
+  // the view's time.
+  static bool jointCallback(RenderEntity* entity, const RenderView* view);
 
   const RenderEntity& entity() const { return entity_; }
   const RenderLight& light() const { return light_; }

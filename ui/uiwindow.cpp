@@ -83,10 +83,79 @@ void commonPrint(const char* format, ...) {
   g_commonSystem->printf("%s", text);
 }
 
+// String::icmp's order by a table instead of range tests per character: the variable tables are
+// searched on every variable access, which the fuzzer's coverage hooks make dear.
+struct LowerTable {
+  unsigned char map[256];
+  constexpr LowerTable() : map() {
+    for (int i = 0; i < 256; ++i)
+      map[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i + ('a' - 'A') : i);
+  }
+};
+constexpr LowerTable kLower;
+
+int compareNames(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    const signed char ca = static_cast<signed char>(kLower.map[static_cast<unsigned char>(*a)]);
+    const signed char cb = static_cast<signed char>(kLower.map[static_cast<unsigned char>(*b)]);
+    if (ca != cb)
+      return ca < cb ? -1 : 1;
+    if (ca == 0)
+      return 0;
+  }
+}
+
 const UIVarDef* builtinRow(const char* name) {
   for (const UIVarDef* row = g_uiBuiltinVars; row->type != kUIVarNone; ++row)
     if (String::icmp(row->name, name) == 0)
       return row;
+  return nullptr;
+}
+
+// The built-in variables sorted by name and parsed, made once: every window starts as a copy.
+const std::vector<UIVar>& builtinVars() {
+  static const std::vector<UIVar> vars = [] {
+    std::vector<UIVar> out;
+    for (const UIVarDef* row = g_uiBuiltinVars; row->type != kUIVarNone; ++row) {
+      UIVar var;
+      var.name = row->name;
+      var.value.type = row->type;
+      var.value.flags = row->flags;
+      if (row->type == kUIVarText) {
+        // Empty defaults: nothing to unescape, and no material or font to look up.
+        var.text = uiUnescapeText(row->defaultText);
+      } else {
+        var.text = row->defaultText;
+        float values[4];
+        uiParseVec(var.text.c_str(), values);
+        var.value.x = values[0];
+        var.value.y = values[1];
+        var.value.z = values[2];
+        var.value.w = values[3];
+      }
+      out.push_back(std::move(var));
+    }
+    std::sort(out.begin(), out.end(),
+              [](const UIVar& a, const UIVar& b) { return compareNames(a.name.c_str(), b.name.c_str()) < 0; });
+    return out;
+  }();
+  return vars;
+}
+
+// The built-in variable of that name, or null.
+const UIVar* builtinVar(const char* name) {
+  const std::vector<UIVar>& vars = builtinVars();
+  size_t lo = 0, hi = vars.size();
+  while (lo < hi) {
+    const size_t mid = (lo + hi) / 2;
+    const int c = compareNames(vars[mid].name.c_str(), name);
+    if (c == 0)
+      return &vars[mid];
+    if (c < 0)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
   return nullptr;
 }
 
@@ -296,20 +365,32 @@ std::string uiUnescapeText(const char* text) {
 
 UIWindow::UIWindow(UserInterfaceLocal* gui) : gui_(gui) {
   name_ = "untitled";
-  // The built-in variables in one pass: appended, sorted once, parsed once.
-  vars_.reserve(32);
-  for (const UIVarDef* row = g_uiBuiltinVars; row->type != kUIVarNone; ++row) {
-    UIVar var;
-    var.name = row->name;
-    var.text = row->defaultText;
-    var.value.type = row->type;
-    var.value.flags = row->flags;
-    vars_.push_back(std::move(var));
+  setBuiltinVars();
+}
+
+void UIWindow::setBuiltinVars() {
+  setDefaultVars(builtinVars(), g_uiBuiltinVars);
+}
+
+void UIWindow::setDefaultVars(const std::vector<UIVar>& vars, const void* kind) {
+  clearVars();
+  vars_ = vars;
+  // The manager keeps each default set as a dictionary too, so a new window takes references to
+  // pooled texts instead of pooling each of them again.
+  KeyDict* shared = g_userInterfaceManager ? &g_userInterfaceManager->defaultVarDict(kind) : nullptr;
+  if (shared && shared->count() == 0)
+    for (const UIVar& var : vars_)
+      shared->set(var.name.c_str(), var.text.c_str());
+  if (shared && shared->count() == int(vars_.size())) {
+    dict_.copy(*shared);
+    return;
   }
-  std::sort(vars_.begin(), vars_.end(),
-            [](const UIVar& a, const UIVar& b) { return String::icmp(a.name.c_str(), b.name.c_str()) < 0; });
-  for (int i = 0; i < int(vars_.size()); ++i)
-    applyVarText(i);
+  for (const UIVar& var : vars_)
+    dict_.store(var.name.c_str(), var.text.c_str());
+}
+
+UIWindow::UIWindow(UserInterfaceLocal* gui, UIBareWindow) : gui_(gui) {
+  name_ = "untitled";
 }
 
 UIWindow::~UIWindow() {
@@ -383,17 +464,17 @@ UIWindow* UIWindow::findChild(const char* name) {
   if (!name)
     return nullptr;
   for (UIWindow* child : children_)
-    if (String::icmp(child->getName(), name) == 0)
+    if (compareNames(child->getName(), name) == 0)
       return child;
   if (parent_) {
     for (UIWindow* sibling : parent_->children_)
-      if (String::icmp(sibling->getName(), name) == 0)
+      if (compareNames(sibling->getName(), name) == 0)
         return sibling;
-  } else if (String::icmp(getName(), name) == 0) {
+  } else if (compareNames(getName(), name) == 0) {
     return this;
   }
   for (UIWindow* w = this; w; w = w->parent_)
-    if (String::icmp(w->getName(), name) == 0)
+    if (compareNames(w->getName(), name) == 0)
       return w;
   return nullptr;
 }
@@ -401,6 +482,12 @@ UIWindow* UIWindow::findChild(const char* name) {
 UIWindow* UIWindow::resolvePath(const char* path, std::string* varName) {
   if (varName)
     varName->clear();
+  if (!path)
+    return nullptr;
+  // Most paths are one plain name: no split, no copies.
+  const size_t plain = std::strcspn(path, ":. \t\r\n");
+  if (!path[plain] && plain <= 512)
+    return resolveLast(this, path, varName);
   std::vector<std::string> parts = splitPath(path, 512);
   if (parts.empty())
     return nullptr;
@@ -417,9 +504,12 @@ UIWindow* UIWindow::resolvePath(const char* path, std::string* varName) {
     if (!current)
       return nullptr;
   }
-  const std::string& last = parts.back();
-  if (current->findVarIndex(last.c_str()) < 0) {
-    UIWindow* window = current->findChild(last.c_str());
+  return resolveLast(current, parts.back().c_str(), varName);
+}
+
+UIWindow* UIWindow::resolveLast(UIWindow* current, const char* last, std::string* varName) {
+  if (current->findVarIndex(last) < 0) {
+    UIWindow* window = current->findChild(last);
     if (window)
       return window;
   }
@@ -531,7 +621,7 @@ UIWindow* UIWindow::clone(UIWindow* window, bool newId) {
     return nullptr;
   UIWindow* copy = UIWindowFactory::create(window, window->getKind());
   if (!copy) {
-    copy = new UIWindow(window->gui_);
+    copy = new UIWindow(window->gui_, UIBareWindow());
     copy->copyFrom(*window);
     copy->id_ = window->id_;
   }
@@ -598,7 +688,7 @@ bool UIWindow::findVarSlot(const char* name, int* index) const {
   int lo = 0, hi = int(vars_.size());
   while (lo < hi) {
     const int mid = (lo + hi) / 2;
-    const int c = String::icmp(vars_[size_t(mid)].name.c_str(), name);
+    const int c = compareNames(vars_[size_t(mid)].name.c_str(), name);
     if (c == 0) {
       *index = mid;
       return true;
@@ -641,13 +731,13 @@ void UIWindow::setOwnVarText(const char* name, const char* text) {
     UIVar var;
     var.name = name;
     var.text = text ? text : "";
-    if (const UIVarDef* row = builtinRow(name)) {
-      var.value.type = row->type;
-      var.value.flags = row->flags;
+    if (const UIVar* builtin = builtinVar(name)) {
+      var.value.type = builtin->value.type;
+      var.value.flags = builtin->value.flags;
     } else {
       var.value.type = uiClassifyText(var.text.c_str());
     }
-    vars_.insert(vars_.begin() + index, var);
+    vars_.insert(vars_.begin() + index, std::move(var));
   }
   applyVarText(index);
 }
@@ -1597,6 +1687,10 @@ bool UIWindowFactory::isKindWord(const char* word) {
 }
 
 UIWindow* UIWindowFactory::create(UIWindow* templateWindow, const char* word) {
+  return make(templateWindow, word, false);
+}
+
+UIWindow* UIWindowFactory::make(UIWindow* templateWindow, const char* word, bool builtins) {
   if (!templateWindow)
     return nullptr;
   for (const char* kind : kKindWords) {
@@ -1605,15 +1699,19 @@ UIWindow* UIWindowFactory::create(UIWindow* templateWindow, const char* word) {
     UserInterfaceLocal* gui = templateWindow->gui_;
     UIKindWindow* special = nullptr;
     if (String::icmp(kind, "bindDef") == 0)
-      special = new UIBindDef(gui);
+      special = new UIBindDef(gui, UIBareWindow());
     else if (String::icmp(kind, "comboDef") == 0)
-      special = new UIComboDef(gui);
+      special = new UIComboDef(gui, UIBareWindow());
     else if (String::icmp(kind, "dialogDef") == 0)
-      special = new UIDialogDef(gui);
+      special = new UIDialogDef(gui, UIBareWindow());
     else if (String::icmp(kind, "renderDef") == 0)
-      special = new UIRenderDef(gui);
-    UIWindow* window = special ? special : new UIWindow(gui);
+      special = new UIRenderDef(gui, UIBareWindow());
+    UIWindow* window = special ? special : new UIWindow(gui, UIBareWindow());
     window->copyFrom(*templateWindow);
+    if (builtins && special)
+      special->setKindDefaults();
+    else if (builtins)
+      window->setBuiltinVars();
     // The copy replaced the variables: the kind's properties go back on top of them.
     if (special)
       special->declareProperties();
@@ -1626,6 +1724,8 @@ UIWindow* UIWindowFactory::create(UIWindow* templateWindow, const char* word) {
 UIWindow* UIWindowFactory::createByKind(UserInterfaceLocal* gui, const char* word) {
   if (!isKindWord(word))
     return nullptr;
-  UIWindow temporary(gui);
-  return create(&temporary, word);
+  // The temporary gives the copy its id and name; the built-in variables it would carry come
+  // straight from the shared set instead of through a copy of its own.
+  UIWindow temporary(gui, UIBareWindow());
+  return make(&temporary, word, true);
 }

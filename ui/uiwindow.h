@@ -133,9 +133,14 @@ class UIBaseObject {
   int id_;
 };
 
+// Picks the constructor that makes a window without variables: the kind creators copy a
+// template's variables over it at once, so the built-in set would be made only to be dropped.
+struct UIBareWindow {};
+
 class UIWindow : public UIBaseObject {
  public:
   explicit UIWindow(UserInterfaceLocal* gui);
+  UIWindow(UserInterfaceLocal* gui, UIBareWindow);
   // Deletes its shell and stops its transitions; children are not deleted (destroyTree).
   ~UIWindow() override;
   UIWindow(const UIWindow&) = delete;
@@ -292,10 +297,16 @@ class UIWindow : public UIBaseObject {
   std::vector<UIWindow*> children_;
   UIWindow* parent_ = nullptr;
 
+  // The last element of a path, read in the window the rest of it reached.
+  static UIWindow* resolveLast(UIWindow* current, const char* last, std::string* varName);
   // The insertion point of a name and whether it is there.
   bool findVarSlot(const char* name, int* index) const;
   // Duplicates another window's state (not its children, shell or id).
   void copyFrom(UIWindow& other);
+  // Replaces the variables by the built-in ones with their defaults.
+  void setBuiltinVars();
+  // Replaces the variables by a sorted, parsed default set; `kind` names the set (its table).
+  void setDefaultVars(const std::vector<UIVar>& vars, const void* kind);
   // Sets or creates the window's own variable of exactly that name (no path).
   void setOwnVarText(const char* name, const char* text);
 };
@@ -308,4 +319,8 @@ class UIWindowFactory {
   // A window of that kind made as a copy of the template, or null for an unknown word.
   static UIWindow* create(UIWindow* templateWindow, const char* word);
   static bool isKindWord(const char* word);
+
+ private:
+  // With builtins the copy gets the built-in variables rather than the template's.
+  static UIWindow* make(UIWindow* templateWindow, const char* word, bool builtins);
 };

@@ -3,9 +3,11 @@
 // the per-frame update that runs time events and then the commands the interfaces queued.
 #pragma once
 
+#include <map>
 #include <vector>
 
 #include "lib/interface/userinterfacesystem.h"
+#include "lib/keydict.h"
 #include "ui/ratefunclist.h"
 #include "ui/uiprogram.h"
 #include "ui/userinterfacelocal.h"
@@ -42,6 +44,9 @@ class UserInterfaceManager : public UserInterfaceSystem {
   Material* getWhiteMaterial() const { return white_; }
   int numGuis() const { return int(guis_.size()); }
   UserInterfaceLocal* guiAt(int index) const { return guis_[size_t(index)]; }
+  // A default set of window variables (the built-in ones, or those of a kind) as names and texts,
+  // filled by the first window made with it.
+  KeyDict& defaultVarDict(const void* kind) { return defaultVars_[kind]; }
   void setSpare(int value) { spare_ = value; }
   int getSpare() const { return spare_; }
 
@@ -51,6 +56,7 @@ class UserInterfaceManager : public UserInterfaceSystem {
   UIWindow* root_ = nullptr;
   int spare_ = 0;
   RateFuncList rateFuncs_;
+  std::map<const void*, KeyDict> defaultVars_;
   std::vector<UserInterfaceLocal*> guis_;
   // Command lists of the frames running now (a command can load a map, whose loading screen runs
   // frames of its own); freeing a gui drops its commands from them.

@@ -1,11 +1,14 @@
 // Windows as ".gui" files build them: properties, nesting, bad input, variables by path,
 // transitions against time, events in order and input routed by mouse position.
+#include <cstdio>
 #include <string>
 
 #include "lib/tokenparser.h"
 #include "lib/vector.h"
 #include "tests/ui/recordingrender.h"
 #include "tests/ui/uitest.h"
+#include "ui/uikinds.h"
+#include "ui/uirenderdef.h"
 
 namespace {
 
@@ -236,6 +239,70 @@ TEST_F(UITest, DeepNestingIsCappedWithAMessage) {
 }
 
 // --- Variables ---
+
+// Every variable of a window, as text: name, text, type, flags and parsed value, and whether the
+// window's dictionary has the same text under the name.
+std::string describeVars(UIWindow* w) {
+  std::string out;
+  for (int i = 0; i < w->numVars(); ++i) {
+    const UIVar* var = w->getVar(i);
+    const KeyValue* pair = w->findVarPair(var->name.c_str());
+    char line[512];
+    std::snprintf(line, sizeof(line), "%s='%s' t%d f%x (%g %g %g %g) dict:%s\n", var->name.c_str(), var->text.c_str(),
+                  var->value.type, unsigned(var->value.flags), double(var->value.x), double(var->value.y),
+                  double(var->value.z), double(var->value.w),
+                  pair ? (var->text == pair->valueText() ? "same" : pair->valueText()) : "missing");
+    out += line;
+  }
+  return out + std::to_string(w->getVars()->count()) + " pairs";
+}
+
+TEST_F(UITest, WindowsMadeByKindWordCarryTheBuiltInsAndTheKindsProperties) {
+  // A window made by its kind word (the first of a kind, then from the kind's kept defaults) has
+  // what its own constructor gives it: the built-in variables and the kind's properties, typed,
+  // parsed and in the dictionary. It takes the id of the temporary plain window it is copied from.
+  UserInterfaceLocal* gui = load("windowDef desktop {\n rect 0 0 640 480\n}\n");
+  ASSERT_NE(gui, nullptr) << cmd.output;
+  struct Case {
+    const char* word;
+    int vars;
+  } cases[] = {{"windowDef", 24}, {"bindDef", 25}, {"comboDef", 27}, {"dialogDef", 31}, {"renderDef", 36}};
+  for (const Case& c : cases) {
+    UIWindow* direct = nullptr;
+    if (String::icmp(c.word, "bindDef") == 0)
+      direct = new UIBindDef(gui);
+    else if (String::icmp(c.word, "comboDef") == 0)
+      direct = new UIComboDef(gui);
+    else if (String::icmp(c.word, "dialogDef") == 0)
+      direct = new UIDialogDef(gui);
+    else if (String::icmp(c.word, "renderDef") == 0)
+      direct = new UIRenderDef(gui);
+    else
+      direct = new UIWindow(gui);
+    const std::string expected = describeVars(direct);
+    EXPECT_EQ(direct->numVars(), c.vars) << c.word;
+    EXPECT_EQ(expected.find("missing"), std::string::npos) << expected;
+    for (int round = 0; round < 2; ++round) {
+      const int id = g_uiNextWindowId;
+      UIWindow* made = UIWindowFactory::createByKind(gui, c.word);
+      ASSERT_NE(made, nullptr) << c.word;
+      EXPECT_EQ(made->getId(), id) << c.word;
+      EXPECT_EQ(g_uiNextWindowId, id + 2) << "the temporary and the kind's object each take an id";
+      EXPECT_STREQ(made->getKind(), c.word);
+      EXPECT_STREQ(made->getName(), "untitled");
+      EXPECT_EQ(describeVars(made), expected) << c.word << " round " << round;
+      // A change to one window's variables reaches no other window's.
+      made->setVarText("rect", "1 2 3 4");
+      made->setVarText("MatColor", "0.5 0.5 0.5 1");
+      EXPECT_EQ(valueOf(made, "matcolor").x, 0.5f);
+      EXPECT_STREQ(made->findVarPair("MATCOLOR")->valueText(), "0.5 0.5 0.5 1");
+      UIWindow::destroyTree(made);
+    }
+    EXPECT_EQ(describeVars(direct), expected) << "the direct window is untouched";
+    delete direct;
+  }
+  EXPECT_EQ(UIWindowFactory::createByKind(gui, "labelDef"), nullptr);
+}
 
 TEST_F(UITest, TextIsClassifiedByItsCharacters) {
   struct Case {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@
 #include "lib/interface/userinterfacesystem.h"
 #include "platform/clock.h"
 #include "tests/support/engineinprocess.h"
+#include "ui/uirenderdef.h"
 #include "ui/uiwindow.h"
 #include "ui/userinterfacelocal.h"
 
@@ -208,6 +210,23 @@ TEST_F(MenuEngineTest, TheSettingsScreenChangesABindingAndAVariableThatWritecfgS
   const Rgb beside = pixelAt(menu, 500, 200);
   EXPECT_GT(tube.r + tube.g + tube.b, 60) << "the tube's lower half";
   EXPECT_LT(beside.r + beside.g + beside.b, 30) << "the window has no background of its own";
+  // The engine's renderer poses the tube through the window's joint callback as the frames go by:
+  // of three poses 300 ms apart, the later ones are not all the first (two equal poses straddle
+  // a turn of the swing, and its turns are a second apart).
+  UIRenderDef* tubeView = dynamic_cast<UIRenderDef*>(menu->getDesktop()->findChild("tubeView"));
+  ASSERT_NE(tubeView, nullptr);
+  ASSERT_EQ(tubeView->entity().callback, &UIRenderDef::jointCallback);
+  ASSERT_GT(tubeView->entity().numJoints, 1);
+  const int joints = tubeView->entity().numJoints;
+  const std::vector<Mat4> firstPose(tubeView->jointMatrices(), tubeView->jointMatrices() + joints);
+  float moved = 0.0f;
+  for (int step = 0; step < 2; ++step) {
+    framesFor(300);
+    for (int j = 0; j < joints; ++j)
+      for (int k = 0; k < 16; ++k)
+        moved = std::max(moved, std::fabs(tubeView->jointMatrices()[j].m[k] - firstPose[size_t(j)].m[k]));
+  }
+  EXPECT_GT(moved, 0.01f) << "the tube swings in the engine's frames";
 
   UIWindow* settings = menu->getDesktop()->findChild("settings");
   ASSERT_NE(settings, nullptr);

@@ -4,6 +4,8 @@
 // still covers the whole screen.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -209,6 +211,29 @@ TEST_F(RenderWindowGLTest, TheAnimationSwingsTheUpperHalf) {
   draw(2500);
   EXPECT_EQ(!isBackground(atTube(6.1f, 17.3f)), right);
   EXPECT_EQ(!isBackground(atTube(-6.1f, 17.3f)), left);
+}
+
+TEST_F(RenderWindowGLTest, TheRendererPosesTheJointsThroughTheWindowsCallback) {
+  // The window hands the renderer its callback; the joints move only when the renderer calls it
+  // for a later view time.
+  draw(1000);
+  ASSERT_EQ(tube->entity().callback, &UIRenderDef::jointCallback);
+  ASSERT_NE(tube->jointMatrices(), nullptr);
+  const int n = tube->entity().numJoints;
+  ASSERT_EQ(n, 3);
+  const std::vector<Mat4> upright(tube->jointMatrices(), tube->jointMatrices() + n);
+  draw(1500);
+  const std::vector<Mat4> leaning(tube->jointMatrices(), tube->jointMatrices() + n);
+  float moved = 0.0f;
+  for (int j = 0; j < n; ++j)
+    for (int k = 0; k < 16; ++k)
+      moved = std::max(moved, std::fabs(leaning[size_t(j)].m[k] - upright[size_t(j)].m[k]));
+  EXPECT_GT(moved, 0.1f) << "the swing moved a joint";
+  // The interface's clock alone does not pose the model: only a drawing does.
+  ui->frame(2000);
+  for (int j = 0; j < n; ++j)
+    for (int k = 0; k < 16; ++k)
+      EXPECT_EQ(tube->jointMatrices()[j].m[k], leaning[size_t(j)].m[k]);
 }
 
 TEST_F(RenderWindowGLTest, AMissingModelOrAnimationLeavesThePlainWindow) {
