@@ -133,6 +133,7 @@ class SoundMp3File : public SoundStream {
 
  private:
   bool start();
+  bool reopen();
   SoundSource source_;
   void* handle_ = nullptr;  // mpg123_handle
   int64_t delivered_ = 0;

@@ -3,6 +3,7 @@
 // fixture, plug-ins, and name resolution.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -276,6 +277,34 @@ TEST_F(SoundStreamTest, Mp3DecodesToItsTrueRateAndAtLeastItsExactLength) {
   ASSERT_TRUE(s->rewind());
   std::vector<uint8_t> again = readAll(s.get());
   EXPECT_EQ(again, bytes);
+}
+
+// Inputs the MP3 harness found: an Info header claiming billions of frames (the library's
+// resampler walked them all while it set up, minutes in one call), and frames that a reopened
+// decoder ended after one sample, so a looping read reopened the file for every four bytes.
+// Whatever decodes is the length, every pass gives the same, and the work stays in proportion
+// to the file.
+TEST_F(SoundStreamTest, DamagedMp3InfoHeadersKeepTheLengthAndBoundedWork) {
+  for (const char* f : {"mp3_info_frames_short.mp3", "mp3_info_frames_huge.mp3"}) {
+    const std::string name = std::string("sound/") + f;
+    ASSERT_TRUE(io_.addFromDisk(name, soundFixtureDir() + "/" + f)) << f;
+    const long long size = (long long)io_.files[name].size();
+    io_.bytesRead = 0;
+    std::unique_ptr<SoundStream> s(openSoundStream(name.c_str()));
+    ASSERT_TRUE(s) << f;
+    const std::vector<uint8_t> first = readAll(s.get(), 4099);
+    ASSERT_GT(first.size(), 1000u) << f;
+    EXPECT_EQ(int64_t(first.size()), s->getLength()) << f << ": the length is what decodes";
+    ASSERT_TRUE(s->rewind()) << f;
+    std::vector<uint8_t> looped(first.size() * 3 + 1001);
+    int got = 0;
+    EXPECT_TRUE(s->readFully(looped.data(), int(looped.size()), true, &got)) << f;
+    for (size_t pass = 0; pass < 3; ++pass)
+      EXPECT_TRUE(std::equal(first.begin(), first.end(), looped.begin() + long(pass * first.size())))
+          << f << ": pass " << pass << " of a looping read differs from the first";
+    // Opening, a read to the end and four rewinds.
+    EXPECT_LT(io_.bytesRead, 64 * size) << f;
+  }
 }
 
 TEST_F(SoundStreamTest, AviAndWmvAudioIsDecodedNotPassedThrough) {

@@ -55,6 +55,7 @@ int SoundTestIO::read(void* buffer, int length, IOFileHandle file) {
     return 0;
   std::memcpy(buffer, data.data() + h->second.position, size_t(n));
   h->second.position += n;
+  bytesRead += n;
   return n;
 }
 
