@@ -385,6 +385,15 @@ TEST_F(SoundStreamTest, PluginsDecodeTheirExtensionsAndResolveNames) {
   EXPECT_EQ(samples16(readAll(s.get())), got);
   io.addBytes("sound/other.zzz", "x");
   EXPECT_EQ(openSoundStream("sound/other.zzz"), nullptr) << "no plug-in lists the extension";
+  EXPECT_NE(cmd_.text.find("WARNING: sound/other.zzz: not a sound format the engine reads, and no sound plug-in "
+                           "reads \".zzz\" files"),
+            std::string::npos)
+      << cmd_.text;
+  io.addBytes("sound/broken.tone", "not a tone");
+  EXPECT_EQ(openSoundStream("sound/broken.tone"), nullptr);
+  EXPECT_NE(cmd_.text.find("WARNING: sound/broken.tone: no sound plug-in for \".tone\" files can read it"),
+            std::string::npos)
+      << cmd_.text;
   std::filesystem::remove_all(root);
 }
 
