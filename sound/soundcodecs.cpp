@@ -391,7 +391,17 @@ bool SoundMp3File::start() {
   // The library's exact length after a scan of every frame; the header estimate (whole seconds
   // plus one) only when it knows none.
   // It counts native samples, so a file whose rate changes is decoded once to count what it gives.
-  const bool rateChanges = mp3RateChanges(source_, rate);
+  bool rateChanges = mp3RateChanges(source_, rate);
+  if (!reopen()) {
+    close();
+    return false;
+  }
+  // The library's own walk over the frame headers sees the frames it decodes, of whatever layer
+  // and after whatever it resynchronised over.
+  for (int e; !rateChanges && ((e = mpg123_framebyframe_next(h)) == MPG123_OK || e == MPG123_NEW_FORMAT);) {
+    mpg123_frameinfo info;
+    rateChanges = mpg123_info(h, &info) == MPG123_OK && info.rate != rate;
+  }
   if (!reopen()) {
     close();
     return false;
