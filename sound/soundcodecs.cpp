@@ -413,14 +413,14 @@ bool SoundMp3File::start() {
     for (int n; (n = read(scratch, sizeof(scratch))) > 0;)
       total += n;
     dataLength_ = total;
+    if (seek(0, 0) != 0) {
+      close();
+      return false;
+    }
   } else if (exactFrames > 0) {
     dataLength_ = int64_t(exactFrames) * 4;
   } else {
     dataLength_ = (int64_t(sourceSize_) * 8 / (int64_t(bitrate) * 1000) + 1) * scanRate * 4;
-  }
-  if (seek(0, 0) != 0) {
-    close();
-    return false;
   }
   return true;
 }
