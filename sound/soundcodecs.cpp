@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "lib/interface/cmdsystem.h"
 #include "sound/soundstream.h"
@@ -570,16 +571,32 @@ bool SoundAVIFile::open(const char* name) {
   }
   // The length is what decodes: a container's stated duration can exceed its packets by
   // thousands of frames, and a damaged file may deliver nothing at all.
+  // Short audio is kept as it decodes: a rewind restarts the demuxer, whose header parsing alone
+  // can take thousands of reads of a damaged file, and a looping read of a stream of a few
+  // frames would rewind after every few bytes.
   int64_t total = 0;
   uint8_t scratch[4096];
-  for (int n; (n = read(scratch, sizeof(scratch))) > 0;)
+  std::vector<uint8_t> pcm;
+  for (int n; (n = read(scratch, sizeof(scratch))) > 0;) {
+    if (total + n <= kCachedBytes)
+      pcm.insert(pcm.end(), scratch, scratch + n);
+    else
+      std::vector<uint8_t>().swap(pcm);
     total += n;
+  }
   if (total <= 0) {
     cmdPrintf("WARNING: %s: no decodable audio in the stream\n", name);
     close();
     return false;
   }
   dataLength_ = total;
+  if (int64_t(pcm.size()) == total) {
+    freeDecoder(dec_);
+    dec_ = nullptr;
+    cached_.swap(pcm);
+    delivered_ = 0;
+    return true;
+  }
   return seek(0, 0) == 0;
 }
 
@@ -705,6 +722,13 @@ bool SoundAVIFile::decodeMore() {
 }
 
 int SoundAVIFile::read(void* buf, int bytes) {
+  if (!cached_.empty() && bytes > 0) {
+    const int64_t left = int64_t(cached_.size()) - delivered_;
+    const int n = left < bytes ? int(left > 0 ? left : 0) : bytes;
+    std::memcpy(buf, cached_.data() + delivered_, size_t(n));
+    delivered_ += n;
+    return n;
+  }
   if (!dec_ || !dec_->codec || bytes <= 0)
     return 0;
   uint8_t* out = static_cast<uint8_t*>(buf);
@@ -728,6 +752,8 @@ int SoundAVIFile::seek(int64_t offset, int origin) {
   if (!source_.isOpen() || origin != 0 || offset != 0)
     return -1;
   delivered_ = 0;
+  if (!cached_.empty())
+    return 0;
   return start() ? 0 : -1;
 }
 
@@ -744,6 +770,7 @@ bool SoundAVIFile::openMemory(uint8_t* data, int) {
 bool SoundAVIFile::close() {
   freeDecoder(dec_);
   dec_ = nullptr;
+  std::vector<uint8_t>().swap(cached_);
   source_.close();
   delivered_ = 0;
   reset();

@@ -45,6 +45,7 @@ int SoundTestIO::openFileRead(const char* name, IOFileHandle* file, bool) {
 }
 
 int SoundTestIO::read(void* buffer, int length, IOFileHandle file) {
+  ++readCalls;
   auto h = handles_.find(file);
   if (h == handles_.end() || length <= 0)
     return 0;
