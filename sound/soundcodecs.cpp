@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "lib/interface/cmdsystem.h"
 #include "sound/soundstream.h"
@@ -254,10 +255,15 @@ bool scanMp3Header(SoundSource& source, int* bitrate, int* rate) {
   return found > 0;
 }
 
-// Whether the Layer III frames change their sample rate, walking frame to frame by the lengths
-// their headers give (after an ID3v2 tag); bytes between frames are skipped one at a time.
-bool mp3RateChanges(SoundSource& source) {
+// Whether a frame has another sample rate than the output's, walking frame to frame by the
+// lengths their headers give (after an ID3v2 tag); bytes between frames are skipped one at a time.
+// Frames of every layer count, since the library decodes them all, and it may have settled on a
+// later frame's rate than the first one's.
+bool mp3RateChanges(SoundSource& source, long outputRate) {
   static const int kRatesV25[4] = {11025, 12000, 8000, 0};
+  static const int kLayer1V1[16] = {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0};
+  static const int kLayer1V2[16] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0};
+  static const int kLayer2V1[16] = {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0};
   uint8_t h[10];
   int64_t at = 0;
   if (source.seek(0, 0) != 0)
@@ -265,22 +271,26 @@ bool mp3RateChanges(SoundSource& source) {
   if (source.read(h, 10) == 10 && std::memcmp(h, "ID3", 3) == 0)
     at = 10 + ((h[6] & 0x7f) << 21 | (h[7] & 0x7f) << 14 | (h[8] & 0x7f) << 7 | (h[9] & 0x7f)) +
          (h[5] & 0x10 ? 10 : 0);
-  int first = 0, misses = 0;
+  int misses = 0;
   while (misses < 65536 && at < source.size && source.seek(at, 0) == 0 && source.read(h, 4) == 4) {
     const int version = (h[1] >> 3) & 3;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
-    const bool sync = h[0] == 0xFF && (h[1] & 0xE0) == 0xE0 && version != 1 && (h[1] & 0x06) == 0x02;
-    const int b = sync ? (version == 3 ? kBitratesV1 : kBitratesV2)[h[2] >> 4] : 0;
+    const int layer = 4 - ((h[1] >> 1) & 3);
+    const bool sync = h[0] == 0xFF && (h[1] & 0xE0) == 0xE0 && version != 1 && layer != 4;
+    const int* bitrates = layer == 1   ? (version == 3 ? kLayer1V1 : kLayer1V2)
+                          : layer == 2 ? (version == 3 ? kLayer2V1 : kBitratesV2)
+                                       : (version == 3 ? kBitratesV1 : kBitratesV2);
+    const int b = sync ? bitrates[h[2] >> 4] : 0;
     const int r = sync ? (version == 3 ? kRatesV1 : version == 2 ? kRatesV2 : kRatesV25)[(h[2] >> 2) & 3] : 0;
     if (b == 0 || r == 0) {
       ++at, ++misses;
       continue;
     }
     misses = 0;
-    if (!first)
-      first = r;
-    else if (r != first)
+    if (r != outputRate)
       return true;
-    at += (version == 3 ? 144000 : 72000) * b / r + ((h[2] >> 1) & 1);
+    const int pad = (h[2] >> 1) & 1;
+    at +=
+        layer == 1 ? (12000 * b / r + pad) * 4 : (layer == 3 && version != 3 ? 72000 : 144000) * b / r + pad;
   }
   return false;
 }
@@ -355,6 +365,12 @@ bool SoundMp3File::start() {
     close();
     return false;
   }
+  // An Info/Xing header may claim any frame count, and the library's resampling walks that many
+  // frames as it sets up: billions from a damaged header keep one call busy for minutes. A frame
+  // takes more than a byte, so a count beyond the file's size is false; that header is ignored
+  // (the scan below counts the frames themselves).
+  if (mpg123_framelength(h) > off_t(sourceSize_))
+    mpg123_param(h, MPG123_ADD_FLAGS, MPG123_IGNORE_INFOFRAME, 0);
   // The whole file plays at its first frame's rate: frames of another rate later on are resampled
   // to it by the library rather than played too fast or too slow.
   mpg123_close(h);
@@ -376,12 +392,21 @@ bool SoundMp3File::start() {
   // The library's exact length after a scan of every frame; the header estimate (whole seconds
   // plus one) only when it knows none.
   // It counts native samples, so a file whose rate changes is decoded once to count what it gives.
-  const bool rateChanges = mp3RateChanges(source_);
-  if (source_.seek(0, 0) != 0 || mpg123_open_handle(h, &source_) != MPG123_OK) {
+  bool rateChanges = mp3RateChanges(source_, rate);
+  if (!reopen()) {
     close();
     return false;
   }
-  mpg123_scan(h);
+  // The library's own walk over the frame headers sees the frames it decodes, of whatever layer
+  // and after whatever it resynchronised over.
+  for (int e; !rateChanges && ((e = mpg123_framebyframe_next(h)) == MPG123_OK || e == MPG123_NEW_FORMAT);) {
+    mpg123_frameinfo info;
+    rateChanges = mpg123_info(h, &info) == MPG123_OK && info.rate != rate;
+  }
+  if (!reopen()) {
+    close();
+    return false;
+  }
   const off_t exactFrames = mpg123_length(h);
   if (rateChanges) {
     int64_t total = 0;
@@ -389,15 +414,27 @@ bool SoundMp3File::start() {
     for (int n; (n = read(scratch, sizeof(scratch))) > 0;)
       total += n;
     dataLength_ = total;
+    if (seek(0, 0) != 0) {
+      close();
+      return false;
+    }
   } else if (exactFrames > 0) {
     dataLength_ = int64_t(exactFrames) * 4;
   } else {
     dataLength_ = (int64_t(sourceSize_) * 8 / (int64_t(bitrate) * 1000) + 1) * scanRate * 4;
   }
-  if (seek(0, 0) != 0) {
-    close();
+  return true;
+}
+
+bool SoundMp3File::reopen() {
+  mpg123_handle* h = static_cast<mpg123_handle*>(handle_);
+  mpg123_close(h);
+  if (source_.seek(0, 0) != 0 || mpg123_open_handle(h, &source_) != MPG123_OK)
     return false;
-  }
+  // Every opening scans the frames: without the scan the library ends the track where an
+  // Info/Xing header says, which can differ from the frames the length was counted from, and a
+  // rewound stream would then stop early (a looping read rewinding after every few bytes).
+  mpg123_scan(h);
   return true;
 }
 
@@ -431,8 +468,7 @@ int SoundMp3File::seek(int64_t offset, int origin) {
   if (frame == 0) {
     // To the start by opening again: a seek keeps the synthesis state of the frames last
     // decoded, which would leak into the first frames of a loop.
-    mpg123_close(h);
-    if (source_.seek(0, 0) != 0 || mpg123_open_handle(h, &source_) != MPG123_OK)
+    if (!reopen())
       return -1;
   } else if (mpg123_seek(h, frame, SEEK_SET) < 0) {
     return -1;
@@ -535,16 +571,32 @@ bool SoundAVIFile::open(const char* name) {
   }
   // The length is what decodes: a container's stated duration can exceed its packets by
   // thousands of frames, and a damaged file may deliver nothing at all.
+  // Short audio is kept as it decodes: a rewind restarts the demuxer, whose header parsing alone
+  // can take thousands of reads of a damaged file, and a looping read of a stream of a few
+  // frames would rewind after every few bytes.
   int64_t total = 0;
   uint8_t scratch[4096];
-  for (int n; (n = read(scratch, sizeof(scratch))) > 0;)
+  std::vector<uint8_t> pcm;
+  for (int n; (n = read(scratch, sizeof(scratch))) > 0;) {
+    if (total + n <= kCachedBytes)
+      pcm.insert(pcm.end(), scratch, scratch + n);
+    else
+      std::vector<uint8_t>().swap(pcm);
     total += n;
+  }
   if (total <= 0) {
     cmdPrintf("WARNING: %s: no decodable audio in the stream\n", name);
     close();
     return false;
   }
   dataLength_ = total;
+  if (int64_t(pcm.size()) == total) {
+    freeDecoder(dec_);
+    dec_ = nullptr;
+    cached_.swap(pcm);
+    delivered_ = 0;
+    return true;
+  }
   return seek(0, 0) == 0;
 }
 
@@ -670,6 +722,13 @@ bool SoundAVIFile::decodeMore() {
 }
 
 int SoundAVIFile::read(void* buf, int bytes) {
+  if (!cached_.empty() && bytes > 0) {
+    const int64_t left = int64_t(cached_.size()) - delivered_;
+    const int n = left < bytes ? int(left > 0 ? left : 0) : bytes;
+    std::memcpy(buf, cached_.data() + delivered_, size_t(n));
+    delivered_ += n;
+    return n;
+  }
   if (!dec_ || !dec_->codec || bytes <= 0)
     return 0;
   uint8_t* out = static_cast<uint8_t*>(buf);
@@ -693,6 +752,8 @@ int SoundAVIFile::seek(int64_t offset, int origin) {
   if (!source_.isOpen() || origin != 0 || offset != 0)
     return -1;
   delivered_ = 0;
+  if (!cached_.empty())
+    return 0;
   return start() ? 0 : -1;
 }
 
@@ -709,6 +770,7 @@ bool SoundAVIFile::openMemory(uint8_t* data, int) {
 bool SoundAVIFile::close() {
   freeDecoder(dec_);
   dec_ = nullptr;
+  std::vector<uint8_t>().swap(cached_);
   source_.close();
   delivered_ = 0;
   reset();

@@ -654,6 +654,7 @@ bool SoundPluginFile::open(const char* name) {
     return false;
   List<SoundPluginRecord> plugins(16);
   scanSoundPlugins(plugins);
+  int tried = 0;
   for (const SoundPluginRecord& record : plugins) {
     const char* list = record.extensions;
     for (const char* at = list; (at = std::strstr(at, key)) != nullptr; ++at) {
@@ -661,9 +662,16 @@ bool SoundPluginFile::open(const char* name) {
         continue;
       if (openWithPlugin(name, record.fileName))
         return true;
+      ++tried;
       break;
     }
   }
+  key[std::strlen(key) - 1] = 0;
+  if (tried)
+    cmdPrintf("WARNING: %s: no sound plug-in for \"%s\" files can read it\n", name, key);
+  else
+    cmdPrintf("WARNING: %s: not a sound format the engine reads, and no sound plug-in reads \"%s\" files\n", name,
+              key);
   return false;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "lib/list.h"
 #include "lib/str.h"
@@ -133,6 +134,7 @@ class SoundMp3File : public SoundStream {
 
  private:
   bool start();
+  bool reopen();
   SoundSource source_;
   void* handle_ = nullptr;  // mpg123_handle
   int64_t delivered_ = 0;
@@ -153,11 +155,14 @@ class SoundAVIFile : public SoundStream {
   struct Decoder;
 
  private:
+  // Decoded audio up to this size is kept whole, and read and rewound without the decoder.
+  static constexpr int64_t kCachedBytes = 1 << 20;
   bool start();
   bool decodeMore();
   SoundSource source_;
   Decoder* dec_ = nullptr;
   int64_t delivered_ = 0;
+  std::vector<uint8_t> cached_;
 };
 
 // The plug-in interface of ours: a ".so" in "plugins" exports

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,15 @@ TEST(SoundEngineTest, TheSampleGamesSoundsPlayInTheRunningEngine) {
   fs::remove_all(root);
   fs::create_directories(root / "media");
   fs::copy(fs::path(QUILL_DEMO_MEDIA) / "sound", root / "media" / "sound", fs::copy_options::recursive);
+  // MP3s beside them: a clean one, and one whose Info header claims billions of frames.
+  fs::create_directories(root / "media" / "sound" / "mp3test");
+  for (const char* f : {"tone_stereo.mp3", "mp3_info_frames_huge.mp3"})
+    fs::copy_file(fs::path(QUILL_SOUND_FIXTURES) / f, root / "media" / "sound" / "mp3test" / f);
+  {
+    std::ofstream shaders(root / "media" / "sound" / "mp3test.sndshd");
+    shaders << "sound mp3test/tone { global omni_directional sound/mp3test/tone_stereo.mp3 }\n"
+               "sound mp3test/damaged { global omni_directional sound/mp3test/mp3_info_frames_huge.mp3 }\n";
+  }
   const fs::path oldCwd = fs::current_path();
   fs::current_path(root);
 
@@ -54,6 +64,13 @@ TEST(SoundEngineTest, TheSampleGamesSoundsPlayInTheRunningEngine) {
 
   g_cmdSystem->executeText("play demo/key\n");
   EXPECT_GT(renderRms(30), 100.0) << "the \"play\" command plays a shader";
+
+  // The tone is 0.5 s of 22,050 Hz stereo; the damaged file opens at once and plays what decodes.
+  EXPECT_NEAR(g_soundSystem->playLocalSound("mp3test/tone", -1, 0), 500, 30) << "an MP3 plays for its length";
+  EXPECT_GT(renderRms(200), 300.0) << "and is heard";
+  renderRms(500);
+  EXPECT_GT(g_soundSystem->playLocalSound("mp3test/damaged", -1, 0), 0) << "the damaged MP3 plays too";
+  renderRms(200);
 
   destroyCommonManager();
   SndManager::useManualOutput(false);

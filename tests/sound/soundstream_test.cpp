@@ -3,6 +3,7 @@
 // fixture, plug-ins, and name resolution.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -278,6 +279,59 @@ TEST_F(SoundStreamTest, Mp3DecodesToItsTrueRateAndAtLeastItsExactLength) {
   EXPECT_EQ(again, bytes);
 }
 
+// Inputs the MP3 harness found: an Info header claiming billions of frames (the library's
+// resampler walked them all while it set up, minutes in one call), frames that a reopened
+// decoder ended after one sample, so a looping read reopened the file for every four bytes, and
+// Layer I and II frames at other rates among Layer III ones (resampled, so longer than counted).
+// Whatever decodes is the length, every pass gives the same, and the work stays in proportion
+// to the file.
+TEST_F(SoundStreamTest, DamagedMp3InfoHeadersKeepTheLengthAndBoundedWork) {
+  for (const char* f : {"mp3_info_frames_short.mp3", "mp3_info_frames_huge.mp3", "mp3_layers_mixed.mp3"}) {
+    const std::string name = std::string("sound/") + f;
+    ASSERT_TRUE(io_.addFromDisk(name, soundFixtureDir() + "/" + f)) << f;
+    const long long size = (long long)io_.files[name].size();
+    io_.bytesRead = 0;
+    std::unique_ptr<SoundStream> s(openSoundStream(name.c_str()));
+    ASSERT_TRUE(s) << f;
+    const std::vector<uint8_t> first = readAll(s.get(), 4099);
+    ASSERT_GT(first.size(), 1000u) << f;
+    EXPECT_EQ(int64_t(first.size()), s->getLength()) << f << ": the length is what decodes";
+    ASSERT_TRUE(s->rewind()) << f;
+    std::vector<uint8_t> looped(first.size() * 3 + 1001);
+    int got = 0;
+    EXPECT_TRUE(s->readFully(looped.data(), int(looped.size()), true, &got)) << f;
+    for (size_t pass = 0; pass < 3; ++pass)
+      EXPECT_TRUE(std::equal(first.begin(), first.end(), looped.begin() + long(pass * first.size())))
+          << f << ": pass " << pass << " of a looping read differs from the first";
+    // Opening, a read to the end and four rewinds.
+    EXPECT_LT(io_.bytesRead, 64 * size) << f;
+  }
+}
+
+// A WMV the AVI harness found: 12 bytes of audio behind a header that takes the demuxer some
+// 65,000 reads, so a looping read that reopened the file at every rewind ran for seconds. Short
+// audio is kept as it decodes: reading, rewinding and looping it read the file no more.
+TEST_F(SoundStreamTest, ShortAviAudioLoopsWithoutReopeningTheFile) {
+  ASSERT_TRUE(io_.addFromDisk("sound/wmv_tiny_audio.wmv", soundFixtureDir() + "/wmv_tiny_audio.wmv"));
+  for (const char* name : {"sound/wmv_tiny_audio.wmv", "sound/tone_pcm.avi", "sound/tone.wmv"}) {
+    io_.readCalls = 0;
+    std::unique_ptr<SoundStream> s(openSoundStream(name));
+    ASSERT_TRUE(s) << name;
+    const long long atOpen = io_.readCalls;
+    const std::vector<uint8_t> first = readAll(s.get(), 4099);
+    ASSERT_FALSE(first.empty()) << name;
+    EXPECT_EQ(int64_t(first.size()), s->getLength()) << name << ": the length is what decodes";
+    ASSERT_TRUE(s->rewind()) << name;
+    std::vector<uint8_t> looped(first.size() * 3 + 1001);
+    int got = 0;
+    EXPECT_TRUE(s->readFully(looped.data(), int(looped.size()), true, &got)) << name;
+    for (size_t pass = 0; pass < 3; ++pass)
+      EXPECT_TRUE(std::equal(first.begin(), first.end(), looped.begin() + long(pass * first.size())))
+          << name << ": pass " << pass << " of a looping read differs from the first";
+    EXPECT_EQ(io_.readCalls, atOpen) << name << ": the file was read again after opening";
+  }
+}
+
 TEST_F(SoundStreamTest, AviAndWmvAudioIsDecodedNotPassedThrough) {
   const std::vector<int16_t> ref = referencePcm();
   {
@@ -356,6 +410,16 @@ TEST_F(SoundStreamTest, PluginsDecodeTheirExtensionsAndResolveNames) {
   EXPECT_EQ(samples16(readAll(s.get())), got);
   io.addBytes("sound/other.zzz", "x");
   EXPECT_EQ(openSoundStream("sound/other.zzz"), nullptr) << "no plug-in lists the extension";
+  EXPECT_NE(
+      cmd_.text.find("WARNING: sound/other.zzz: not a sound format the engine reads, and no sound plug-in "
+                     "reads \".zzz\" files"),
+      std::string::npos)
+      << cmd_.text;
+  io.addBytes("sound/broken.tone", "not a tone");
+  EXPECT_EQ(openSoundStream("sound/broken.tone"), nullptr);
+  EXPECT_NE(cmd_.text.find("WARNING: sound/broken.tone: no sound plug-in for \".tone\" files can read it"),
+            std::string::npos)
+      << cmd_.text;
   std::filesystem::remove_all(root);
 }
 

@@ -45,6 +45,7 @@ int SoundTestIO::openFileRead(const char* name, IOFileHandle* file, bool) {
 }
 
 int SoundTestIO::read(void* buffer, int length, IOFileHandle file) {
+  ++readCalls;
   auto h = handles_.find(file);
   if (h == handles_.end() || length <= 0)
     return 0;
@@ -55,6 +56,7 @@ int SoundTestIO::read(void* buffer, int length, IOFileHandle file) {
     return 0;
   std::memcpy(buffer, data.data() + h->second.position, size_t(n));
   h->second.position += n;
+  bytesRead += n;
   return n;
 }
 

@@ -17,6 +17,8 @@ class SoundTestIO : public MemoryIOSystem {
   // Adds a file read from disk; false when it cannot be read.
   bool addFromDisk(const std::string& name, const std::string& path);
   int openCount() const { return int(handles_.size()); }
+  long long bytesRead = 0;  // by read(), over every handle: the work a reader does
+  long long readCalls = 0;  // read() calls, those at the end of a file too
 
   int openFileRead(const char* name, IOFileHandle* file, bool privateReader) override;
   int read(void* buffer, int length, IOFileHandle file) override;
