@@ -1236,15 +1236,6 @@ bool TokenParser::skipToLine(int line) {
   return true;
 }
 
-bool TokenParser::sourcePosition(const char** name, int* line) const {
-  const TokenParserLevel* l = level();
-  if (!l || !l->sourceName)
-    return false;
-  *name = l->sourceName;
-  *line = l->lineBase >= 0 ? l->lineBase + l->line : 0;
-  return true;
-}
-
 void TokenParser::warnNumberRange(const char* text, int line) {
   TokenParserLevel* l = level();
   if (!l || (l->flags & TokenParserLevel::kNumberWarned))

@@ -170,9 +170,6 @@ class TokenParser {
   bool skipWhitespaceAndComments(bool crossLines, bool noComments = false);
 
   void printErrorReport(const char* sourceName, int sourceLine);
-  // The file and file line of the current position: false when the text comes from no known file;
-  // the line is 0 when only the file is known.
-  bool sourcePosition(const char** name, int* line) const;
   // Warns once per text, naming the file and line, when `text` (a token, or a value of several
   // words) holds a number out of range (findNumberOutOfRange); `line` is the line of the current
   // text it stands on, 0 for the current line. The number reads below call it.
