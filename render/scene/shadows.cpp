@@ -305,6 +305,15 @@ bool copyPrelightVolume(const SurfaceGeometry* g, const RenderLight& light,
     const float* v = g->shadowVerts + i * 4;
     return Vec3(v[0], v[1], v[2]);
   };
+  // A damaged model's triangle may name points it does not have.
+  auto inRange = [&](const int* tri) {
+    for (int k = 0; k < 3; ++k) {
+      if (tri[k] < 0 || tri[k] >= g->numShadowVerts) {
+        return false;
+      }
+    }
+    return true;
+  };
   auto onBoundary = [&](const Vec3& a, const Vec3& b, const Vec3& c) {
     for (const Plane& p : boundary) {
       if (std::fabs(p.distance(a)) < 0.05f && std::fabs(p.distance(b)) < 0.05f &&
@@ -318,8 +327,7 @@ bool copyPrelightVolume(const SurfaceGeometry* g, const RenderLight& light,
   std::vector<int> casters;
   for (int t = 0; t + 2 < g->numShadowIndexes; t += 3) {
     const int* tri = g->shadowIndexes + t;
-    if (tri[0] < 0 || tri[1] < 0 || tri[2] < 0 || tri[0] >= g->numShadowVerts ||
-        tri[1] >= g->numShadowVerts || tri[2] >= g->numShadowVerts) {
+    if (!inRange(tri)) {
       continue;
     }
     const Vec3 a = point(tri[0]);
@@ -361,8 +369,7 @@ bool copyPrelightVolume(const SurfaceGeometry* g, const RenderLight& light,
     out->indexes.setNum(0);
     for (int t = 0; t + 2 < g->numShadowIndexes; t += 3) {
       const int* tri = g->shadowIndexes + t;
-      if (tri[0] < 0 || tri[1] < 0 || tri[2] < 0 || tri[0] >= g->numShadowVerts ||
-          tri[1] >= g->numShadowVerts || tri[2] >= g->numShadowVerts) {
+      if (!inRange(tri)) {
         continue;
       }
       const Vec3 a = point(tri[0]);
