@@ -3,7 +3,8 @@
 // activated, run for a few frames (time handlers, transitions, queued events), hit by the mouse,
 // clicked, keyed, sent named events, drawn (through a render system that only answers fonts, so the
 // window kinds' updates and text and dialog layouts run) on the screen and on a world surface, read
-// back through the state calls, cloned and freed. A Lua chunk that runs too long is stopped
+// back through the state calls, cloned and freed. Combo and bind windows work on the engine's own
+// console variables and key bindings. A Lua chunk that runs too long is stopped
 // by the interpreter's interrupt hook: a watchdog thread raises the interrupt signal at the fuzzing
 // thread, every 2 ms once one input has been running for longer than 20 ms. A normal input takes a
 // few milliseconds; a looping script costs its input no more than that, where a 100 ms limit
@@ -18,8 +19,11 @@
 #include <string>
 #include <thread>
 
+#include "lib/interface/convarsystem.h"
 #include "lib/matrix.h"
 #include "lib/vector.h"
+#include "system/convarmanager.h"
+#include "system/keybinds.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/memoryiosystem.h"
 #include "tests/support/nullrender.h"
@@ -38,6 +42,10 @@ class FontRender : public NullRenderSystem {
 
 fuzz::QuietCmdSystem g_quiet;
 FontRender g_render;
+KeyBinds* g_binds = nullptr;
+// The variables the combo seeds step through and name their choices by.
+ConVar g_fuzzMode("ui_fuzzmode", "1", kConVarInt);
+ConVar g_fuzzNames("ui_fuzznames", "Low;High", kConVarString);
 MemoryIOSystem* g_io = nullptr;
 UserInterfaceManager* g_manager = nullptr;
 
@@ -75,6 +83,9 @@ void watchdog() {
 void setUp() {
   g_cmdSystem = &g_quiet;
   g_renderSystem = &g_render;
+  getConVarManager();
+  g_binds = new KeyBinds();
+  g_keyBindSystem = g_binds;
   g_io = new MemoryIOSystem();
   g_io->addFile("script/ui/ui_common.lua", kCommon);
   g_io->addFile("script/ui/extra.lua", "extra = 1\n");
