@@ -1,7 +1,10 @@
 // Fuzzes the ".gui" reader through the interface manager: the input is a ".gui" file, loaded with
 // the interface scripts (its "scriptDef" blocks run as Lua). A loaded interface is then driven:
 // activated, run for a few frames (time handlers, transitions, queued events), hit by the mouse,
-// clicked, keyed, sent named events, cloned and freed. A Lua chunk that runs too long is stopped
+// clicked, keyed, sent named events, drawn (through a render system that only answers fonts, so the
+// window kinds' updates and text and dialog layouts run) on the screen and on a world surface, read
+// back through the state calls, cloned and freed. Combo and bind windows work on the engine's own
+// console variables and key bindings. A Lua chunk that runs too long is stopped
 // by the interpreter's interrupt hook: a watchdog thread raises the interrupt signal at the fuzzing
 // thread, every 2 ms once one input has been running for longer than 20 ms. A normal input takes a
 // few milliseconds; a looping script costs its input no more than that, where a 100 ms limit
@@ -16,15 +19,33 @@
 #include <string>
 #include <thread>
 
+#include "lib/interface/convarsystem.h"
+#include "lib/matrix.h"
+#include "lib/vector.h"
+#include "system/convarmanager.h"
+#include "system/keybinds.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "tests/support/memoryiosystem.h"
+#include "tests/support/nullrender.h"
 #include "ui/uiwindow.h"
 #include "ui/userinterfacelocal.h"
 #include "ui/userinterfacemanager.h"
 
 namespace {
 
+// Fonts registered by name get a height of their own, so a dialog's "$font" lines change its layout.
+class FontRender : public NullRenderSystem {
+ public:
+  int registerFont(const char* name) override { return name[0] == 'b' ? 2 : 1; }
+  int getFontHeight(int font) override { return font == 2 ? 24 : (font == 1 ? 12 : 8); }
+};
+
 fuzz::QuietCmdSystem g_quiet;
+FontRender g_render;
+KeyBinds* g_binds = nullptr;
+// The variables the combo seeds step through and name their choices by.
+ConVar g_fuzzMode("ui_fuzzmode", "1", kConVarInt);
+ConVar g_fuzzNames("ui_fuzznames", "Low;High", kConVarString);
 MemoryIOSystem* g_io = nullptr;
 UserInterfaceManager* g_manager = nullptr;
 
@@ -61,6 +82,10 @@ void watchdog() {
 
 void setUp() {
   g_cmdSystem = &g_quiet;
+  g_renderSystem = &g_render;
+  getConVarManager();
+  g_binds = new KeyBinds();
+  g_keyBindSystem = g_binds;
   g_io = new MemoryIOSystem();
   g_io->addFile("script/ui/ui_common.lua", kCommon);
   g_io->addFile("script/ui/extra.lua", "extra = 1\n");
@@ -104,6 +129,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     UIInputEvent tab{1, 9, 1, 0, 0};
     gui->handleEvent(&tab, now, nullptr);
+    UIInputEvent motion{3, 12, -12, 0, 0};
+    gui->handleEvent(&motion, now, nullptr);
+    UIInputEvent escape{1, 27, 1, 0, 0};
+    gui->handleEvent(&escape, now, nullptr);
     gui->namedEvent("updateLoading");
     gui->setStateString("map_loadstatus", "loading");
     gui->setStateFloat("map_loading", 0.5f);
@@ -112,12 +141,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i < 3; ++i) {
       now += 700;
       g_manager->frame(now);
+      gui->redraw(now);
     }
     gui->getStateDict();
+    gui->getStateString("text");
+    Vec4 rect;
+    gui->getStateVec4(&rect, "child:rect");
+    gui->drawOnSurface(now, Mat4(), 64.0f, 48.0f);
     if (UIWindow* desktop = gui->getDesktop()) {
       UIWindow* copy = UIWindow::clone(desktop, true);
       now += 100;
       g_manager->frame(now);
+      copy->drawFullScreen();
       UIWindow::destroyTree(copy);
     }
     if ((size % 8) == 0)
