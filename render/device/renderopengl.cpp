@@ -1232,6 +1232,13 @@ void RenderOpenGL::setClearStencil(int value) {
 }
 
 void RenderOpenGL::setDepthRange(float zNear, float zFar) {
+  // Every scissor reset sets the full range again, once per surface.
+  if (caching() && cache_.depthRangeKnown && cache_.depthNear == zNear && cache_.depthFar == zFar) {
+    return;
+  }
+  cache_.depthRangeKnown = true;
+  cache_.depthNear = zNear;
+  cache_.depthFar = zFar;
   qgl::glDepthRange(zNear, zFar);
 }
 
