@@ -54,6 +54,8 @@ struct GLStateCache {
   int polygonMode;
   bool offsetKnown;
   float offsetFactor, offsetUnits;
+  bool depthRangeKnown;
+  float depthNear, depthFar;
   int matrixMode;   // GL enum; -1 unknown
   int activeUnit;   // -1 unknown
   int clientUnit;   // -1 unknown
@@ -96,6 +98,8 @@ struct GLStateCache {
     alphaRef = 0.0f;
     offsetKnown = false;
     offsetFactor = offsetUnits = 0.0f;
+    depthRangeKnown = false;
+    depthNear = depthFar = 0.0f;
     matrixMode = activeUnit = clientUnit = -1;
     arrayBuffer = -1;
     arrayBufferReleased = false;

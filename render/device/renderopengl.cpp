@@ -189,8 +189,15 @@ void RenderOpenGL::clientStateGL(unsigned array, bool on) {
   }
   if (caching() && known != nullptr) {
     // Turning off waits for the next draw, where a surface that uses the array again costs nothing.
+    const bool wasOff = *off;
     *off = !on && *known != 0;
-    cache_.clientArraysPending = cache_.clientArraysPending || *off;
+    if (*off) {
+      cache_.clientArraysPending = true;
+    } else if (wasOff && cache_.clientArraysPending) {
+      // The next surface turns its arrays on again: once none is left to turn off, its draw has
+      // nothing to apply.
+      cache_.clientArraysPending = anyClientArrayOff();
+    }
     if (!on || *known == 1) {
       return;
     }
@@ -203,6 +210,13 @@ void RenderOpenGL::clientStateGL(unsigned array, bool on) {
   } else {
     qgl::glDisableClientState(array);
   }
+}
+
+bool RenderOpenGL::anyClientArrayOff() const {
+  static_assert(sizeof(cache_.texCoordArrayOff) == sizeof(uint64_t), "one flag per cached unit");
+  uint64_t units = 0;
+  std::memcpy(&units, cache_.texCoordArrayOff, sizeof(units));
+  return cache_.vertexArrayOff || cache_.colorArrayOff || units != 0;
 }
 
 void RenderOpenGL::setProgramEnable(unsigned target, bool on) {
@@ -1232,6 +1246,13 @@ void RenderOpenGL::setClearStencil(int value) {
 }
 
 void RenderOpenGL::setDepthRange(float zNear, float zFar) {
+  // Every scissor reset sets the full range again, once per surface.
+  if (caching() && cache_.depthRangeKnown && cache_.depthNear == zNear && cache_.depthFar == zFar) {
+    return;
+  }
+  cache_.depthRangeKnown = true;
+  cache_.depthNear = zNear;
+  cache_.depthFar = zFar;
   qgl::glDepthRange(zNear, zFar);
 }
 
@@ -1438,6 +1459,27 @@ void RenderOpenGL::unbindVertexBuffer() {
   releaseArrayBuffer();
   // Arrays enabled before any unit was selected sit on the current unit: include it.
   const int last = std::max(highestTextureUnit_, currentTextureUnit_);
+  if (caching() && last < GLStateCache::kUnits && qgl::glActiveTextureARB != nullptr &&
+      qgl::glClientActiveTextureARB != nullptr) {
+    // What the loops below leave, without stepping GL through the units: turning an array off only
+    // marks it, and the units end on the last one, as the loops end.
+    cache_.vertexArrayOff = cache_.vertexArray != 0;
+    cache_.colorArrayOff = cache_.colorArray != 0;
+    bool off = cache_.vertexArrayOff || cache_.colorArrayOff;
+    for (int unit = 0; unit < GLStateCache::kUnits; ++unit) {
+      const int8_t known = cache_.texCoordArray[unit];
+      if (unit <= last ? known != 0 : known == 1) {
+        cache_.texCoordArrayOff[unit] = true;
+        off = true;
+      }
+    }
+    cache_.clientArraysPending = cache_.clientArraysPending || off;
+    currentTextureUnit_ = last;
+    highestTextureUnit_ = last;
+    activeUnitGL(last);
+    clientUnitGL(last);
+    return;
+  }
   for (int unit = 0; unit <= last; ++unit) {
     selectTextureUnit(unit, 0);
     clientStateGL(GL_VERTEX_ARRAY, false);
@@ -1484,6 +1526,24 @@ void RenderOpenGL::selectTextureUnit(int unit, int ignored) {
 void RenderOpenGL::resetTextureUnits() {
   // A texture bound before any unit was selected (an upload) sits on the current unit: include it.
   const int last = std::max(highestTextureUnit_, currentTextureUnit_);
+  if (caching() && last < GLStateCache::kUnits && qgl::glActiveTextureARB != nullptr &&
+      qgl::glClientActiveTextureARB != nullptr) {
+    // What the loop below leaves, without stepping GL through the units: every unit's enables and
+    // texture matrix are deferred, and the loop ends on unit 0 in texture matrix mode.
+    for (int unit = 0; unit <= last; ++unit) {
+      GLStateCache::Unit& cached = cache_.units[unit];
+      cached.wanted[kTextureType2D] = 0;
+      cached.wanted[kTextureTypeCube] = 0;
+      std::memcpy(cached.stack[cached.depth], kIdentity, sizeof(kIdentity));
+      cache_.markUnit(unit);
+    }
+    matrixMode_ = kMatrixTexture;
+    highestTextureUnit_ = 0;  // the loop's closing selection of unit 0
+    currentTextureUnit_ = 0;
+    activeUnitGL(0);
+    clientUnitGL(0);
+    return;
+  }
   for (int unit = 0; unit <= last; ++unit) {
     selectTextureUnit(unit, 0);
     if (GLStateCache::Unit* cached = cachedUnit()) {

@@ -182,6 +182,7 @@ class RenderOpenGL : public RenderInterface {
   bool drawReadsGenericAttribs() const;
   void applyAttribArrays(bool forDraw);
   void writeAttribPointers(int size8, int offset8);
+  bool anyClientArrayOff() const;
   // The cached state of the current texture unit; null when filtering is off or beyond the cache.
   GLStateCache::Unit* cachedUnit() {
     return caching() && currentTextureUnit_ < GLStateCache::kUnits ? &cache_.units[currentTextureUnit_]

@@ -82,6 +82,10 @@ GLSnapshot snapshot() {
   s.add("offset factor", f);
   qgl::glGetFloatv(GL_POLYGON_OFFSET_UNITS, &f);
   s.add("offset units", f);
+  GLfloat range[2] = {};
+  qgl::glGetFloatv(GL_DEPTH_RANGE, range);
+  s.add("depth near", range[0]);
+  s.add("depth far", range[1]);
   s.add("array buffer", getInt(GL_ARRAY_BUFFER_BINDING_ARB));
   s.add("vertex array", qgl::glIsEnabled(GL_VERTEX_ARRAY));
   s.add("color array", qgl::glIsEnabled(GL_COLOR_ARRAY));
@@ -194,7 +198,7 @@ class StateCacheGLTest : public ::testing::Test {
     const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     static const unsigned kIndexes[3] = {0, 1, 2};
     for (int i = 0; i < length; i++) {
-      switch (pick(21)) {
+      switch (pick(22)) {
         case 0: {
           const int blends[][2] = {{kBlendOne, kBlendZero}, {kBlendSrcAlpha, kBlendOneMinusSrcAlpha},
                                    {kBlendOne, kBlendOne}, {kBlendDstColor, kBlendZero}};
@@ -259,6 +263,10 @@ class StateCacheGLTest : public ::testing::Test {
           device->setVertexAttribPointers(pick(2) ? buffer : other, pick(2) ? 0x8 : 0);
           break;
         case 19: device->disableVertexAttribArrays(); break;
+        case 21:
+          // The weapon's depth hack and the scissor resets around it.
+          device->setDepthRange(0.0f, pick(2) ? 0.3f : 1.0f);
+          break;
         case 20:
           // A program that reads the attributes, drawn at once.
           device->shader().bind(attribProgram);
@@ -316,6 +324,12 @@ TEST_F(StateCacheGLTest, WhatTheCacheKnowsIsWhatGLHolds) {
   if (c.depthFunc >= 0) {
     EXPECT_EQ(RenderOpenGL::compareFuncToGL(c.depthFunc), getInt(GL_DEPTH_FUNC));
   }
+  if (c.depthRangeKnown) {
+    GLfloat range[2] = {};
+    qgl::glGetFloatv(GL_DEPTH_RANGE, range);
+    EXPECT_EQ(c.depthNear, range[0]);
+    EXPECT_EQ(c.depthFar, range[1]);
+  }
   if (c.matrixMode >= 0) {
     EXPECT_EQ(c.matrixMode, getInt(GL_MATRIX_MODE));
   }
@@ -352,16 +366,19 @@ decltype(qgl::glDisable) s_realDisable;
 decltype(qgl::glMatrixMode) s_realMatrixMode;
 decltype(qgl::glLoadIdentity) s_realLoadIdentity;
 decltype(qgl::glBindTexture) s_realBindTexture;
+decltype(qgl::glDepthRange) s_realDepthRange;
 void GLAPIENTRY countEnable(GLenum cap) { ++s_calls, s_realEnable(cap); }
 void GLAPIENTRY countDisable(GLenum cap) { ++s_calls, s_realDisable(cap); }
 void GLAPIENTRY countMatrixMode(GLenum mode) { ++s_calls, s_realMatrixMode(mode); }
 void GLAPIENTRY countLoadIdentity() { ++s_calls, s_realLoadIdentity(); }
 void GLAPIENTRY countBindTexture(GLenum target, GLuint name) { ++s_calls, s_realBindTexture(target, name); }
+void GLAPIENTRY countDepthRange(GLclampd zNear, GLclampd zFar) { ++s_calls, s_realDepthRange(zNear, zFar); }
 
 TEST_F(StateCacheGLTest, ARepeatedSurfaceReachesGLOnlyForWhatChanges) {
-  // One surface as the back end draws it: programs off then on, a texture with an identity texture
-  // matrix pushed and popped, the draw, every unit reset.
+  // One surface as the back end draws it: the scissor reset's full depth range, programs off then
+  // on, a texture with an identity texture matrix pushed and popped, the draw, every unit reset.
   const auto surface = [&] {
+    device->setDepthRange(0.0f, 1.0f);
     static const unsigned kIndexes[3] = {0, 1, 2};
     device->shader().unbindAll();
     device->shader().bind(vertexProgram);
@@ -387,11 +404,13 @@ TEST_F(StateCacheGLTest, ARepeatedSurfaceReachesGLOnlyForWhatChanges) {
     s_realMatrixMode = qgl::glMatrixMode;
     s_realLoadIdentity = qgl::glLoadIdentity;
     s_realBindTexture = qgl::glBindTexture;
+    s_realDepthRange = qgl::glDepthRange;
     qgl::glEnable = countEnable;
     qgl::glDisable = countDisable;
     qgl::glMatrixMode = countMatrixMode;
     qgl::glLoadIdentity = countLoadIdentity;
     qgl::glBindTexture = countBindTexture;
+    qgl::glDepthRange = countDepthRange;
     s_calls = 0;
     for (int i = 0; i < 10; i++)
       surface();
@@ -401,9 +420,10 @@ TEST_F(StateCacheGLTest, ARepeatedSurfaceReachesGLOnlyForWhatChanges) {
     qgl::glMatrixMode = s_realMatrixMode;
     qgl::glLoadIdentity = s_realLoadIdentity;
     qgl::glBindTexture = s_realBindTexture;
+    qgl::glDepthRange = s_realDepthRange;
     freeBuffers();
   }
-  EXPECT_GE(counts[0], 100) << "every call reaches GL without the cache";
+  EXPECT_GE(counts[0], 110) << "every call reaches GL without the cache";
   EXPECT_EQ(counts[1], 0) << "nothing changes from one identical surface to the next";
 }
 
