@@ -778,43 +778,58 @@ void destroyAppWindowHandler() {
   g_appWindowHandler = nullptr;
 }
 
-int runApplication(const char* commandLine, void* instance) {
-  applyDevConsole();
+AppWindowHandler* startApplication(const char* commandLine, void* instance, bool* initialized) {
+  *initialized = false;
   createMemManager();
   setFileSystemCommandLine(commandLine);
   AppWindowHandler* app = createAppWindowHandler();
   if (!app->createWindowAndCommon(instance)) {
-    std::fprintf(stderr, "ERROR: the window or the engine's managers could not be created\n");
     destroyAppWindowHandler();
     destroyMemManager();
     setFileSystemCommandLine(nullptr);
-    return -1;
+    return nullptr;
   }
-  if (!app->init(commandLine) && app->startFailed()) {
-    app->shutdown();
-    app->destroy();
-    destroyAppWindowHandler();
-    destroyMemManager();
-    setFileSystemCommandLine(nullptr);
-    return 1;
-  }
-  app->showWindow();
+  *initialized = app->init(commandLine);
+  // A "quit" on the command line still runs the frame that stops.
+  if (*initialized || !app->startFailed())
+    app->showWindow();
+  return app;
+}
+
+bool runMainLoopPass(AppWindowHandler* app) {
+  app->pumpMessages();
   if (g_commonSystem)
-    g_commonSystem->playVideo("video/quillmere.ovid", "video/quillmere.ogg", true);
-  for (;;) {
-    app->pumpMessages();
-    if (g_commonSystem)
-      g_commonSystem->processEvents();
-    applyDevConsole();
-    if (g_soundSystem)
-      g_soundSystem->update();
-    if (!app->frame())
-      break;
-  }
+    g_commonSystem->processEvents();
+  applyDevConsole();
+  if (g_soundSystem)
+    g_soundSystem->update();
+  return app->frame();
+}
+
+void stopApplication(AppWindowHandler* app) {
   app->shutdown();
   app->destroy();
   destroyAppWindowHandler();
   destroyMemManager();
   setFileSystemCommandLine(nullptr);
+}
+
+int runApplication(const char* commandLine, void* instance) {
+  applyDevConsole();
+  bool initialized = false;
+  AppWindowHandler* app = startApplication(commandLine, instance, &initialized);
+  if (!app) {
+    std::fprintf(stderr, "ERROR: the window or the engine's managers could not be created\n");
+    return -1;
+  }
+  if (!initialized && app->startFailed()) {
+    stopApplication(app);
+    return 1;
+  }
+  if (g_commonSystem)
+    g_commonSystem->playVideo("video/quillmere.ovid", "video/quillmere.ogg", true);
+  while (runMainLoopPass(app)) {
+  }
+  stopApplication(app);
   return 0;
 }

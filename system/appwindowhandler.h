@@ -131,6 +131,17 @@ void destroyAppWindowHandler();
 // Opens the main menu (the game's own, or "guis/mainmenu.gui").
 void openMainMenu(bool force);
 
+// The executable's start-up up to its first frame: the memory manager, the file system's command
+// line, the handler with its window and the common manager, its init on `commandLine` and the shown
+// window. Null, with all of it undone, when the window or the managers cannot be made; otherwise
+// `initialized` holds init's answer and stopApplication ends the run either way.
+AppWindowHandler* startApplication(const char* commandLine, void* instance, bool* initialized);
+// One pass of the main loop: events, the developer console, sound, then the frame. False when
+// the application is to stop.
+bool runMainLoopPass(AppWindowHandler* app);
+// Shuts down what startApplication made.
+void stopApplication(AppWindowHandler* app);
+
 // The whole start-up, main loop and shutdown; 0 after a normal end, 1 when the
 // game could not start, -1 when the window or the managers cannot be created.
 int runApplication(const char* commandLine, void* instance);

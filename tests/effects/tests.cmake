@@ -26,3 +26,6 @@ if(TARGET quillmere AND TARGET game)
     ENVIRONMENT "${QUILL_TEST_ENV};ASAN_OPTIONS=detect_leaks=0"
     LABELS gl TIMEOUT 600 RESOURCE_LOCK quillmere_stage)
 endif()
+
+# The sample game's trigger in the engine itself, on a made-up frame clock.
+quill_add_tests(effects/engine LIBS quill_system ENGINE STAGED)

@@ -48,27 +48,18 @@ class InProcessEngineTest : public ::testing::Test {
   // whatever must stand in the tree before start-up.
   void startEngine(const char* commandLine) {
     ASSERT_EQ(chdir(QUILL_STAGE_DIR), 0) << "the staged tree " << QUILL_STAGE_DIR;
-    createMemManager();
-    setFileSystemCommandLine(commandLine);
-    app_ = createAppWindowHandler();
-    started_ = app_->createWindowAndCommon(nullptr);
-    if (!started_) {
+    bool initialized = false;
+    app_ = startApplication(commandLine, nullptr, &initialized);
+    if (app_ == nullptr) {
       if (std::getenv("CI"))
         FAIL() << "no GL context under CI";
       GTEST_SKIP() << "no GL context here";
     }
-    ASSERT_TRUE(app_->init(commandLine));
-    app_->showWindow();
+    ASSERT_TRUE(initialized);
   }
   void TearDown() override {
     if (app_ != nullptr) {
-      if (started_) {
-        app_->shutdown();
-        app_->destroy();
-      }
-      destroyAppWindowHandler();
-      destroyMemManager();
-      setFileSystemCommandLine(nullptr);
+      stopApplication(app_);
       app_ = nullptr;
     }
     if (!gameFolder_.empty())
@@ -116,7 +107,6 @@ class InProcessEngineTest : public ::testing::Test {
   AppWindowHandler* app_ = nullptr;
 
  private:
-  bool started_ = false;
   std::string gameFolder_;
 };
 
