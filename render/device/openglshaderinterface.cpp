@@ -44,9 +44,10 @@ bool readsGenericAttribs(const char* text, int length) {
   return false;
 }
 
-// Mesa (22.x) binds a fragment program's textures after reading its instruction array as if it were
-// GLSL program data, 0x120 bytes in: under 8 instructions (END counted) the array ends before that,
-// and the read runs off its allocation into whatever follows (unmapped, now and then: a crash).
+// Mesa (22.x) reads 4 bytes 0x120 into a fragment program's instruction array when it first draws
+// with the program's textures (the array's pointer shares a union with GLSL program data). Under 8
+// instructions (END counted) the array ends before that, and the read runs into whatever follows:
+// a crash whenever that is unmapped.
 constexpr int kMinFragmentInstructions = 8;
 
 // Reloads the bound fragment program, just compiled from `text`, with dead moves before its END until
