@@ -44,6 +44,46 @@ bool readsGenericAttribs(const char* text, int length) {
   return false;
 }
 
+// Mesa (22.x) reads 4 bytes 0x120 into a fragment program's instruction array when it first draws
+// with the program's textures (the array's pointer shares a union with GLSL program data). Under 8
+// instructions (END counted) the array ends before that, and the read runs into whatever follows:
+// a crash whenever that is unmapped.
+constexpr int kMinFragmentInstructions = 8;
+
+// Reloads the bound fragment program, just compiled from `text`, with dead moves before its END until
+// it has `kMinFragmentInstructions`. A longer text that fails leaves the program as it was.
+void padShortFragmentProgram(const char* text, int length) {
+  GLint instructions = 0;
+  qgl::glGetProgramivARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_INSTRUCTIONS_ARB, &instructions);
+  int end = length - 3;
+  while (end >= 0 && String::icmpn(text + end, "END", 3) != 0) {
+    --end;
+  }
+  if (instructions <= 0 || instructions >= kMinFragmentInstructions || end < 0) {
+    return;
+  }
+  // A name the program does not use.
+  char name[32] = "quillPad";
+  for (int n = 0; std::strstr(text, name) != nullptr && n < 1000; ++n) {
+    std::snprintf(name, sizeof(name), "quillPad%d", n);
+  }
+  static char padded[OpenGLShaderInterface::kFileBufferSize + 512];
+  int used = std::snprintf(padded, sizeof(padded), "%.*s\nTEMP %s;\n", end, text, name);
+  for (int i = instructions; i < kMinFragmentInstructions && used > 0 && used < int(sizeof(padded)); ++i) {
+    used += std::snprintf(padded + used, sizeof(padded) - size_t(used), "MOV %s, {0, 0, 0, 0};\n", name);
+  }
+  if (used <= 0 || used + 4 >= int(sizeof(padded))) {
+    return;
+  }
+  used += std::snprintf(padded + used, sizeof(padded) - size_t(used), "END");
+  qgl::glProgramStringARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_FORMAT_ASCII_ARB, used, padded);
+  GLint errorPosition = -1;
+  qgl::glGetIntegerv(GL_PROGRAM_ERROR_POSITION_ARB, &errorPosition);
+  if (errorPosition != -1) {
+    qgl::glGetError();  // the driver kept the program as first loaded: nothing went wrong for us
+  }
+}
+
 GLenum targetOfKind(int kind) {
   return kind == OpenGLShaderInterface::kKindVertex ? GL_VERTEX_PROGRAM_ARB : GL_FRAGMENT_PROGRAM_ARB;
 }
@@ -254,6 +294,9 @@ int OpenGLShaderInterface::loadARBProgram(const char* name, int kind) {
   const char* errorText = reinterpret_cast<const char*>(qgl::glGetString(GL_PROGRAM_ERROR_STRING_ARB));
   char error[512];
   std::snprintf(error, sizeof(error), "%s", errorText != nullptr ? errorText : "");
+  if (kind == kKindFragment && errorPosition == -1 && underNativeLimits == 1) {
+    padShortFragmentProgram(text, length);
+  }
   device_->popContext();
 
   if (errorPosition == -1 && underNativeLimits == 1) {

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -154,6 +155,92 @@ TEST_F(DeviceGLTest, TriangleFromAVertexBufferThroughAnARBProgram) {
   device->readPixels(rgb, 0, 0, 3, 3, kPixelFormatRGB);
   EXPECT_EQ(rgb[24], 255);
   EXPECT_EQ(rgb[27], 0xEE) << "nothing written past the caller's rows";
+}
+
+// Mesa reads 0x120 bytes into a fragment program's instruction array when it binds the program's
+// textures; a program shorter than 8 instructions (the sample fog's) ended before that and the read
+// ran into the next heap block, a crash whenever that block was not mapped. Short programs are
+// handed over padded and sample as written; long ones go as they are.
+TEST_F(DeviceGLTest, ShortTexturingFragmentProgramsReachTheDriverLongEnough) {
+  struct Case {
+    const char* file;
+    const char* text;
+    int minInstructions;
+    int maxInstructions;
+  };
+  const Case cases[] = {
+      {"tex.fp", "!!ARBfp1.0\nTEX result.color, fragment.texcoord[0], texture[0], 2D;\nEND\n", 8, 8},
+      {"named.fp",
+       "!!ARBfp1.0\nTEMP quillPad;\nTEX quillPad, fragment.texcoord[0], texture[0], 2D;\n"
+       "MOV result.color, quillPad;\nEND\n",
+       8, 8},
+      {"long.fp",
+       "!!ARBfp1.0\nTEMP t;\nTEX t, fragment.texcoord[0], texture[0], 2D;\nMOV t, t;\nMOV t, t;\nMOV t, t;\n"
+       "MOV t, t;\nMOV t, t;\nMOV t, t;\nMOV result.color, t;\nEND\n",
+       9, 9},
+  };
+  io.addFile("glprogs/st.vp",
+             "!!ARBvp1.0\nMOV result.position, vertex.position;\nMOV result.texcoord[0], vertex.texcoord[0];\nEND\n");
+  for (const Case& c : cases)
+    io.addFile((std::string("glprogs/") + c.file).c_str(), c.text);
+  OpenGLShaderInterface& shader = device->shader();
+  const int vp = shader.loadVertexProgram("st.vp");
+  ASSERT_GE(vp, 0);
+  const unsigned texture = device->createTexture();
+  device->selectTextureUnit(0, 0);
+  device->bindTexture(kTextureType2D, texture);
+  const unsigned char texel[4] = {200, 100, 50, 255};
+  ImageInfo info{1, 1, 0, kPixelFormatRGBA, kTextureType2D, 99};
+  device->uploadTexImage(&info, 0, texel, 0);
+  device->setTextureFilter(kTextureType2D, kFilterLinear, false);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    const int fp = shader.loadFragmentProgram(c.file);
+    ASSERT_GE(fp, 0) << console.output;
+    device->setClearColor(0, 0, 1, 1);
+    device->clear(kClearColor | kClearDepth);
+    shader.bind(vp);
+    shader.bind(fp);
+    GLint instructions = 0;
+    qgl::glGetProgramivARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_INSTRUCTIONS_ARB, &instructions);
+    EXPECT_GE(instructions, c.minInstructions);
+    EXPECT_LE(instructions, c.maxInstructions);
+    drawTriangle(kLowerLeft, 0.5f, 0.5f, kVertexArrayPosition | kVertexArrayTexCoord);
+    shader.unbindAll();
+    device->finish();
+    unsigned char inside[4];
+    pixel(5, 5, inside);
+    EXPECT_NEAR(inside[0], 200, 1);
+    EXPECT_NEAR(inside[1], 100, 1);
+    EXPECT_NEAR(inside[2], 50, 1);
+  }
+  device->deleteTexture(texture);
+}
+
+// Every fragment program of the sample content (the fog's among them) reaches the driver long enough.
+TEST_F(DeviceGLTest, EverySampleFragmentProgramReachesTheDriverLongEnough) {
+  const std::filesystem::path dir = std::filesystem::path(QUILL_SOURCE_ROOT) / "demo/media/glprogs";
+  OpenGLShaderInterface& shader = device->shader();
+  int checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    std::ifstream in(entry.path());
+    std::stringstream text;
+    text << in.rdbuf();
+    if (text.str().find("!!ARBfp") == std::string::npos)
+      continue;
+    const std::string file = entry.path().filename().string();
+    SCOPED_TRACE(file);
+    io.addFile("glprogs/" + file, text.str());
+    const int fp = shader.loadFragmentProgram(file.c_str());
+    ASSERT_GE(fp, 0) << console.output;
+    shader.bind(fp);
+    GLint instructions = 0;
+    qgl::glGetProgramivARB(GL_FRAGMENT_PROGRAM_ARB, GL_PROGRAM_INSTRUCTIONS_ARB, &instructions);
+    EXPECT_GE(instructions, 8);
+    shader.unbindAll();
+    ++checked;
+  }
+  EXPECT_GT(checked, 5) << "the sample's fog, interaction and post-process programs";
 }
 
 TEST_F(DeviceGLTest, Dxt1UploadReadsBackDecompressed) {
