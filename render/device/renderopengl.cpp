@@ -409,7 +409,8 @@ void RenderOpenGL::applyDeferredState(bool forDraw) {
   if (cache_.clientArraysPending && contextReady()) {
     applyClientArrays();
   }
-  if (cache_.texCoordPending != 0 && qgl::glBindBufferARB != nullptr && contextReady()) {
+  if (cache_.texCoordPending != 0 && qgl::glBindBufferARB != nullptr && texCoordPointersNeedGL(forDraw) &&
+      contextReady()) {
     applyTexCoordPointers(forDraw);
   }
   if (!forDraw && cache_.arrayBufferReleased && contextReady()) {
@@ -1460,6 +1461,20 @@ bool RenderOpenGL::drawReadsTexCoords(int unit) const {
   return false;
 }
 
+bool RenderOpenGL::texCoordPointersNeedGL(bool forDraw) const {
+  if (!forDraw) {
+    return true;
+  }
+  // A draw that reads no deferred unit, with those arrays already off, sends nothing.
+  for (uint32_t pending = cache_.texCoordPending; pending != 0; pending &= pending - 1) {
+    const int unit = __builtin_ctz(pending);
+    if (cache_.texCoordArray[unit] != 0 || drawReadsTexCoords(unit)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 void RenderOpenGL::applyTexCoordPointers(bool forDraw) {
   const int current = cache_.clientUnit;
   uint32_t pending = cache_.texCoordPending;
@@ -1656,11 +1671,16 @@ void RenderOpenGL::resetTextureUnits() {
     // What the loop below leaves, without stepping GL through the units: every unit's enables and
     // texture matrix are deferred, and the loop ends on unit 0 in texture matrix mode.
     for (int unit = 0; unit <= last; ++unit) {
+      // A unit already off with an identity matrix stays as it is: clean if GL has it so.
       GLStateCache::Unit& cached = cache_.units[unit];
-      cached.wanted[kTextureType2D] = 0;
-      cached.wanted[kTextureTypeCube] = 0;
-      std::memcpy(cached.stack[cached.depth], kIdentity, sizeof(kIdentity));
-      cache_.markUnit(unit);
+      float* top = cached.stack[cached.depth];
+      if (cached.wanted[kTextureType2D] != 0 || cached.wanted[kTextureTypeCube] != 0 ||
+          std::memcmp(top, kIdentity, sizeof(kIdentity)) != 0) {
+        cached.wanted[kTextureType2D] = 0;
+        cached.wanted[kTextureTypeCube] = 0;
+        std::memcpy(top, kIdentity, sizeof(kIdentity));
+        cache_.markUnit(unit);
+      }
     }
     matrixMode_ = kMatrixTexture;
     highestTextureUnit_ = 0;  // the loop's closing selection of unit 0

@@ -185,6 +185,7 @@ class RenderOpenGL : public RenderInterface {
   bool anyClientArrayOff() const;
   void deferTexCoordPointer(VertexBufferHandle* handle, int flags);
   bool drawReadsTexCoords(int unit) const;
+  bool texCoordPointersNeedGL(bool forDraw) const;
   void applyTexCoordPointers(bool forDraw);
   // The cached state of the current texture unit; null when filtering is off or beyond the cache.
   GLStateCache::Unit* cachedUnit() {
