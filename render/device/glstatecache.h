@@ -67,6 +67,16 @@ struct GLStateCache {
   bool vertexArrayOff, colorArrayOff;
   bool texCoordArrayOff[kUnits];
   bool clientArraysPending;
+  // Texture coordinate arrays a surface binding asked for, not yet given to GL (bit per unit): they
+  // wait for a draw whose fragments read that unit's coordinates, or a full flush. A draw that reads
+  // none runs with the unit's array off.
+  struct TexCoordPointer {
+    int64_t buffer;
+    int size;
+    int offset;
+  };
+  TexCoordPointer texCoordWanted[kUnits];
+  uint32_t texCoordPending;
   // Programs: ARB enables are deferred, bindings immediate; the GLSL program is deferred when
   // turned off and immediate when one is used (uniforms need it bound).
   int8_t vertexProgramEnabled, fragmentProgramEnabled;
@@ -110,6 +120,7 @@ struct GLStateCache {
     for (bool& t : texCoordArrayOff)
       t = false;
     clientArraysPending = false;
+    texCoordPending = 0;
     for (Unit& u : units) {
       for (int k = 0; k < kTargets; k++) {
         u.enabled[k] = -1;

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "lib/interface/cmdsystem.h"
 #include "lib/interface/iosystem.h"
@@ -84,6 +85,69 @@ void padShortFragmentProgram(const char* text, int length) {
   }
 }
 
+// True when every statement that names "vertex.texcoord" is a plain copy to the same-numbered
+// output. Anything else (a swizzle, an ATTRIB alias, arithmetic) counts as reading them.
+bool passesTexCoords(const char* text, int length) {
+  std::string code;
+  code.reserve(static_cast<size_t>(length));
+  for (int i = 0; i < length; ++i) {
+    if (text[i] == '#') {
+      while (i < length && text[i] != '\n') {
+        ++i;
+      }
+      continue;
+    }
+    if (static_cast<unsigned char>(text[i]) > ' ') {
+      code.push_back(text[i]);
+    } else {
+      code.push_back(' ');
+    }
+  }
+  const std::string header = "!!ARBvp1.0";
+  if (code.compare(0, header.size(), header) == 0) {
+    code.erase(0, header.size());
+  }
+  static const std::string kInput = "vertex.texcoord";
+  size_t start = 0;
+  while (start < code.size()) {
+    size_t end = code.find(';', start);
+    if (end == std::string::npos) {
+      end = code.size();
+    }
+    const std::string statement = code.substr(start, end - start);
+    start = end + 1;
+    if (statement.find(kInput) == std::string::npos) {
+      continue;
+    }
+    std::string packed;
+    for (char c : statement) {
+      if (c != ' ') {
+        packed.push_back(c);
+      }
+    }
+    static const std::string kOutput = "MOVresult.texcoord";
+    if (packed.compare(0, kOutput.size(), kOutput) != 0) {
+      return false;
+    }
+    const size_t comma = packed.find(',');
+    if (comma == std::string::npos) {
+      return false;
+    }
+    const std::string out = packed.substr(kOutput.size(), comma - kOutput.size());
+    const std::string in = packed.substr(comma + 1);
+    if (in.compare(0, kInput.size(), kInput) != 0 || in.substr(kInput.size()) != out) {
+      return false;
+    }
+    // "" or "[n]" only: no swizzle, no relative index.
+    const bool plainIndex = out.empty() || (out.size() >= 3 && out.front() == '[' && out.back() == ']' &&
+                                            out.find_first_not_of("0123456789", 1) == out.size() - 1);
+    if (!plainIndex) {
+      return false;
+    }
+  }
+  return true;
+}
+
 GLenum targetOfKind(int kind) {
   return kind == OpenGLShaderInterface::kKindVertex ? GL_VERTEX_PROGRAM_ARB : GL_FRAGMENT_PROGRAM_ARB;
 }
@@ -157,6 +221,11 @@ void OpenGLShaderInterface::unloadAll() {
   }
 }
 
+bool OpenGLShaderInterface::boundVertexProgramPassesTexCoords() const {
+  const ShaderProgramRecord* record = loadedRecord(boundProgram_[kKindVertex]);
+  return record != nullptr && record->kind == kKindVertex && record->passesTexCoords;
+}
+
 bool OpenGLShaderInterface::boundVertexProgramReadsAttribs() const {
   const ShaderProgramRecord* record = loadedRecord(boundProgram_[kKindVertex]);
   return record == nullptr || record->kind != kKindVertex || record->readsGenericAttribs;
@@ -187,6 +256,7 @@ int OpenGLShaderInterface::newRecord(int kind) {
   record->vertexShader = -1;
   record->fragmentShader = -1;
   record->readsGenericAttribs = true;
+  record->passesTexCoords = false;
   for (int i = 0; i < programs_.num(); ++i) {
     if (programs_[i] == nullptr) {
       programs_[i] = record;
@@ -302,6 +372,8 @@ int OpenGLShaderInterface::loadARBProgram(const char* name, int kind) {
   if (errorPosition == -1 && underNativeLimits == 1) {
     cmdPrintf("%s(%s): worked\n", header, name);
     record->readsGenericAttribs = readsGenericAttribs(text, length);
+    record->passesTexCoords =
+        kind == kKindVertex && !record->readsGenericAttribs && passesTexCoords(text, length);
     std::snprintf(record->name, sizeof(record->name), "%s", storedName(name));
     return index;
   }

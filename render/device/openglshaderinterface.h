@@ -16,6 +16,9 @@ struct ShaderProgramRecord {
   int fragmentShader;
   // The program may read generic vertex attributes (always assumed for GLSL).
   bool readsGenericAttribs;
+  // A vertex program whose texture coordinates, if it reads any, only go unchanged to the same
+  // output ("MOV result.texcoord[n], vertex.texcoord[n];"): they matter only to fragments.
+  bool passesTexCoords;
 };
 
 class OpenGLShaderInterface : public ShaderInterface {
@@ -64,6 +67,8 @@ class OpenGLShaderInterface : public ShaderInterface {
   const ShaderProgramRecord* program(int index) const;
   // Whether the bound ARB vertex program may read generic attributes (true when none is known).
   bool boundVertexProgramReadsAttribs() const;
+  // The bound ARB vertex program hands texture coordinates on unchanged, if it reads them at all.
+  bool boundVertexProgramPassesTexCoords() const;
 
   // Cuts an ARB program out of file text: from its header up to and including the first "END" token
   // (the rest of the text without one). False when the header is missing. Shared with the tests.

@@ -188,6 +188,9 @@ void RenderOpenGL::clientStateGL(unsigned array, bool on) {
     off = &cache_.texCoordArrayOff[cache_.clientUnit];
   }
   if (caching() && known != nullptr) {
+    if (!on && array == GL_TEXTURE_COORD_ARRAY) {
+      cache_.texCoordPending &= ~(1u << cache_.clientUnit);  // the newer request wins
+    }
     // Turning off waits for the next draw, where a surface that uses the array again costs nothing.
     const bool wasOff = *off;
     *off = !on && *known != 0;
@@ -362,7 +365,8 @@ void RenderOpenGL::applyDeferredState(bool forDraw) {
       cache_.attribWanted >= 0 &&
       (cache_.attribWanted != cache_.attribEnabled ||
        (cache_.attribWantedPointers.buffer >= 0 && !(cache_.attribGL == cache_.attribWantedPointers)));
-  if (forDraw && !programs && !attribs && cache_.dirtyUnits == 0 && !cache_.clientArraysPending) {
+  if (forDraw && !programs && !attribs && cache_.dirtyUnits == 0 && !cache_.clientArraysPending &&
+      cache_.texCoordPending == 0) {
     return;
   }
   // Without a current context GL ignores every call: nothing would be applied, nothing is known.
@@ -404,6 +408,10 @@ void RenderOpenGL::applyDeferredState(bool forDraw) {
   }
   if (cache_.clientArraysPending && contextReady()) {
     applyClientArrays();
+  }
+  if (cache_.texCoordPending != 0 && qgl::glBindBufferARB != nullptr && texCoordPointersNeedGL(forDraw) &&
+      contextReady()) {
+    applyTexCoordPointers(forDraw);
   }
   if (!forDraw && cache_.arrayBufferReleased && contextReady()) {
     arrayBufferGL(0);
@@ -454,7 +462,9 @@ void RenderOpenGL::invalidateStateCache() {
   const bool colorOff = cache_.colorArrayOff;
   bool texCoordOff[GLStateCache::kUnits];
   std::copy(std::begin(cache_.texCoordArrayOff), std::end(cache_.texCoordArrayOff), texCoordOff);
+  const uint32_t texCoordPending = cache_.texCoordPending;
   cache_.forgetAll(false);
+  cache_.texCoordPending = texCoordPending;  // requests not yet sent, like the arrays turned off
   cache_.vertexArrayOff = vertexOff;
   cache_.colorArrayOff = colorOff;
   std::copy(std::begin(texCoordOff), std::end(texCoordOff), cache_.texCoordArrayOff);
@@ -1334,6 +1344,16 @@ void RenderOpenGL::freeVertexBuffer(VertexBufferHandle** handle) {
     if (boundArrayBuffer_ == id) {
       boundArrayBuffer_ = 0;
     }
+    for (int unit = 0; unit < GLStateCache::kUnits; ++unit) {
+      if ((cache_.texCoordPending & (1u << unit)) != 0 &&
+          cache_.texCoordWanted[unit].buffer == static_cast<int64_t>(id)) {
+        cache_.texCoordPending &= ~(1u << unit);  // nothing left to read from
+        if (cache_.texCoordArray[unit] != 0) {
+          cache_.texCoordArrayOff[unit] = true;
+          cache_.clientArraysPending = true;
+        }
+      }
+    }
     popContext();
   }
   delete *handle;
@@ -1375,7 +1395,7 @@ bool RenderOpenGL::bindVertexBuffer(VertexBufferHandle* handle, int flags) {
     qgl::glVertexPointer(4, GL_FLOAT, 0, bufferOffset(handle->positionOffset));
   }
   if (flags & (kVertexArrayTexCoord | kVertexArraySpareTexCoord | kVertexArrayPositionAsTexCoord)) {
-    setTexCoordPointer(handle, flags);
+    deferTexCoordPointer(handle, flags);
   }
   if (flags & kVertexArrayColor) {
     clientStateGL(GL_COLOR_ARRAY, true);
@@ -1392,10 +1412,121 @@ bool RenderOpenGL::bindVertexBuffer(VertexBufferHandle* handle, int flags) {
   return true;
 }
 
+void RenderOpenGL::deferTexCoordPointer(VertexBufferHandle* handle, int flags) {
+  const int unit = cache_.clientUnit;
+  if (!caching() || unit < 0 || unit >= GLStateCache::kUnits || qgl::glClientActiveTextureARB == nullptr ||
+      qgl::glActiveTextureARB == nullptr) {
+    setTexCoordPointer(handle, flags);
+    return;
+  }
+  // Untextured surfaces drawn with fixed-function fragments never look at their coordinates, and
+  // every pointer costs the driver a vertex-array revalidation: the draw decides.
+  if (cache_.texCoordArrayOff[unit]) {
+    cache_.texCoordArrayOff[unit] = false;
+    cache_.clientArraysPending = anyClientArrayOff();
+  }
+  GLStateCache::TexCoordPointer& wanted = cache_.texCoordWanted[unit];
+  wanted.buffer = handle->bufferId;
+  if (flags & kVertexArrayPositionAsTexCoord) {
+    wanted.size = 3;
+    wanted.offset = handle->positionOffset;
+  } else if (flags & kVertexArrayTexCoord) {
+    wanted.size = 2;
+    wanted.offset = handle->texCoordOffset;
+  } else {
+    wanted.size = 2;
+    wanted.offset = static_cast<int>(offsetof(DrawVertex, spare));
+  }
+  cache_.texCoordPending |= 1u << unit;
+}
+
+bool RenderOpenGL::drawReadsTexCoords(int unit) const {
+  // Programs other than a vertex program that only hands its coordinates on may read any of them
+  // (unknown state counts as reading).
+  const int64_t glsl = cache_.glslWanted >= 0 ? cache_.glslWanted : cache_.glslProgram;
+  const int8_t fragmentProgram =
+      cache_.fragmentProgramWanted >= 0 ? cache_.fragmentProgramWanted : cache_.fragmentProgramEnabled;
+  const int8_t vertexProgram =
+      cache_.vertexProgramWanted >= 0 ? cache_.vertexProgramWanted : cache_.vertexProgramEnabled;
+  if (glsl != 0 || fragmentProgram != 0 || (vertexProgram != 0 && !shader_.boundVertexProgramPassesTexCoords())) {
+    return true;
+  }
+  // Fixed-function fragments read a unit's coordinates only for a texture enabled on it.
+  const GLStateCache::Unit& u = cache_.units[unit];
+  for (int k = 0; k < GLStateCache::kTargets; ++k) {
+    if ((u.wanted[k] >= 0 ? u.wanted[k] : u.enabled[k]) != 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool RenderOpenGL::texCoordPointersNeedGL(bool forDraw) const {
+  if (!forDraw) {
+    return true;
+  }
+  // A draw that reads no deferred unit, with those arrays already off, sends nothing.
+  for (uint32_t pending = cache_.texCoordPending; pending != 0; pending &= pending - 1) {
+    const int unit = __builtin_ctz(pending);
+    if (cache_.texCoordArray[unit] != 0 || drawReadsTexCoords(unit)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void RenderOpenGL::applyTexCoordPointers(bool forDraw) {
+  const int current = cache_.clientUnit;
+  uint32_t pending = cache_.texCoordPending;
+  bool moved = false;
+  while (pending != 0) {
+    const int unit = __builtin_ctz(pending);
+    pending &= pending - 1;
+    int8_t& known = cache_.texCoordArray[unit];
+    if (forDraw && !drawReadsTexCoords(unit)) {
+      // Off for this draw (an older pointer may point anywhere); the request stays for a later one.
+      if (known != 0) {
+        clientUnitGL(unit);
+        moved = true;
+        qgl::glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+        known = 0;
+      }
+      continue;
+    }
+    clientUnitGL(unit);
+    moved = true;
+    if (known != 1) {
+      qgl::glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+      known = 1;
+    }
+    // The pointer reads from the buffer bound when it is set; GL's binding comes back.
+    const GLStateCache::TexCoordPointer& wanted = cache_.texCoordWanted[unit];
+    const int64_t bound = cache_.arrayBuffer;
+    if (bound != wanted.buffer) {
+      qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, static_cast<GLuint>(wanted.buffer));
+    }
+    qgl::glTexCoordPointer(wanted.size, GL_FLOAT, kStride, bufferOffset(wanted.offset));
+    if (bound != wanted.buffer) {
+      if (bound >= 0) {
+        qgl::glBindBufferARB(GL_ARRAY_BUFFER_ARB, static_cast<GLuint>(bound));
+      } else {
+        cache_.arrayBuffer = wanted.buffer;
+      }
+    }
+    cache_.texCoordPending &= ~(1u << unit);
+  }
+  if (moved && current >= 0) {
+    clientUnitGL(current);
+  }
+}
+
 bool RenderOpenGL::setTexCoordPointer(VertexBufferHandle* handle, int flags) {
   if (handle == nullptr) {
     clientStateGL(GL_TEXTURE_COORD_ARRAY, false);
     return false;
+  }
+  if (cache_.clientUnit >= 0 && cache_.clientUnit < GLStateCache::kUnits) {
+    cache_.texCoordPending &= ~(1u << cache_.clientUnit);  // set now, over any deferred one
   }
   clientStateGL(GL_TEXTURE_COORD_ARRAY, true);
   if (flags & kVertexArrayPositionAsTexCoord) {
@@ -1466,13 +1597,22 @@ void RenderOpenGL::unbindVertexBuffer() {
     cache_.vertexArrayOff = cache_.vertexArray != 0;
     cache_.colorArrayOff = cache_.colorArray != 0;
     bool off = cache_.vertexArrayOff || cache_.colorArrayOff;
-    for (int unit = 0; unit < GLStateCache::kUnits; ++unit) {
-      const int8_t known = cache_.texCoordArray[unit];
-      if (unit <= last ? known != 0 : known == 1) {
+    for (int unit = 0; unit <= last; ++unit) {
+      if (cache_.texCoordArray[unit] != 0) {
         cache_.texCoordArrayOff[unit] = true;
         off = true;
       }
     }
+    // Beyond the last unit only arrays that are on; a deferred pointer counts as on, as the loops
+    // below would have found it applied.
+    for (int unit = last + 1; unit < GLStateCache::kUnits; ++unit) {
+      const int8_t known = cache_.texCoordArray[unit];
+      if (known == 1 || (known < 0 && (cache_.texCoordPending & (1u << unit)) != 0)) {
+        cache_.texCoordArrayOff[unit] = true;
+        off = true;
+      }
+    }
+    cache_.texCoordPending = 0;  // every deferred pointer is turned off again
     cache_.clientArraysPending = cache_.clientArraysPending || off;
     currentTextureUnit_ = last;
     highestTextureUnit_ = last;
@@ -1531,11 +1671,16 @@ void RenderOpenGL::resetTextureUnits() {
     // What the loop below leaves, without stepping GL through the units: every unit's enables and
     // texture matrix are deferred, and the loop ends on unit 0 in texture matrix mode.
     for (int unit = 0; unit <= last; ++unit) {
+      // A unit already off with an identity matrix stays as it is: clean if GL has it so.
       GLStateCache::Unit& cached = cache_.units[unit];
-      cached.wanted[kTextureType2D] = 0;
-      cached.wanted[kTextureTypeCube] = 0;
-      std::memcpy(cached.stack[cached.depth], kIdentity, sizeof(kIdentity));
-      cache_.markUnit(unit);
+      float* top = cached.stack[cached.depth];
+      if (cached.wanted[kTextureType2D] != 0 || cached.wanted[kTextureTypeCube] != 0 ||
+          std::memcmp(top, kIdentity, sizeof(kIdentity)) != 0) {
+        cached.wanted[kTextureType2D] = 0;
+        cached.wanted[kTextureTypeCube] = 0;
+        std::memcpy(top, kIdentity, sizeof(kIdentity));
+        cache_.markUnit(unit);
+      }
     }
     matrixMode_ = kMatrixTexture;
     highestTextureUnit_ = 0;  // the loop's closing selection of unit 0

@@ -183,6 +183,10 @@ class RenderOpenGL : public RenderInterface {
   void applyAttribArrays(bool forDraw);
   void writeAttribPointers(int size8, int offset8);
   bool anyClientArrayOff() const;
+  void deferTexCoordPointer(VertexBufferHandle* handle, int flags);
+  bool drawReadsTexCoords(int unit) const;
+  bool texCoordPointersNeedGL(bool forDraw) const;
+  void applyTexCoordPointers(bool forDraw);
   // The cached state of the current texture unit; null when filtering is off or beyond the cache.
   GLStateCache::Unit* cachedUnit() {
     return caching() && currentTextureUnit_ < GLStateCache::kUnits ? &cache_.units[currentTextureUnit_]

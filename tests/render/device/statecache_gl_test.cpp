@@ -27,6 +27,13 @@ constexpr int kUnitsChecked = 4;
 
 const char* kPassVertex = "!!ARBvp1.0\nMOV result.position, vertex.position;\nMOV result.color, vertex.color;\nEND\n";
 const char* kPassFragment = "!!ARBfp1.0\nMOV result.color, fragment.color;\nEND\n";
+// Hands its texture coordinates on unchanged, as the unlit program does (the comment names them too).
+const char* kPassCoordsVertex =
+    "!!ARBvp1.0\n# copies vertex.texcoord[0]\nMOV result.position, vertex.position;\n"
+    "MOV result.color, vertex.color;\nMOV result.texcoord[0], vertex.texcoord[0];\nEND\n";
+// Computes with them: its colour depends on the coordinates.
+const char* kUseCoordsVertex =
+    "!!ARBvp1.0\nMOV result.position, vertex.position;\nMOV result.color, vertex.texcoord[0];\nEND\n";
 // Reads generic attribute 8 (the st pair) as its colour.
 const char* kAttribVertex =
     "!!ARBvp1.0\nATTRIB st = vertex.attrib[8];\nMOV result.position, vertex.position;\n"
@@ -153,6 +160,8 @@ class StateCacheGLTest : public ::testing::Test {
     io.addFile("glprogs/pass.vp", kPassVertex);
     io.addFile("glprogs/pass.fp", kPassFragment);
     io.addFile("glprogs/attrib.vp", kAttribVertex);
+    io.addFile("glprogs/passcoords.vp", kPassCoordsVertex);
+    io.addFile("glprogs/usecoords.vp", kUseCoordsVertex);
     window = platformGLCreateHiddenWindow(kSize, kSize, 32);
     if (window == nullptr) {
       gltest::noContext(platformGLError());
@@ -543,6 +552,80 @@ TEST_F(StateCacheGLTest, ANewContextOrAContextSwitchForgetsTheCache) {
   EXPECT_EQ(mask, GL_FALSE);
   device->freeSubContext(sub);
   device->deleteTexture(texture);
+}
+
+
+int s_texCoordPointers = 0;
+decltype(qgl::glTexCoordPointer) s_realTexCoordPointer;
+void GLAPIENTRY countTexCoordPointer(GLint size, GLenum type, GLsizei stride, const void* pointer) {
+  ++s_texCoordPointers;
+  s_realTexCoordPointer(size, type, stride, pointer);
+}
+
+TEST_F(StateCacheGLTest, TextureCoordinatesReachGLOnlyForDrawsThatReadThem) {
+  ASSERT_TRUE(start(true));
+  const int passCoords = device->shader().loadVertexProgram("passcoords.vp");
+  const int useCoords = device->shader().loadVertexProgram("usecoords.vp");
+  ASSERT_GE(passCoords, 0);
+  ASSERT_GE(useCoords, 0);
+  struct Case {
+    const char* what;
+    int vertex;     // -1 fixed function
+    int fragment;   // -1 none
+    bool textured;  // a 2D texture on unit 0
+    bool reads;
+  };
+  const Case cases[] = {
+      {"fixed function, untextured", -1, -1, false, false},
+      {"a program that hands coordinates on, untextured", passCoords, -1, false, false},
+      {"a program without coordinates, untextured", vertexProgram, -1, false, false},
+      {"fixed function, textured", -1, -1, true, true},
+      {"a program that hands coordinates on, textured", passCoords, -1, true, true},
+      {"a program that computes with them", useCoords, -1, false, true},
+      {"a fragment program", passCoords, fragmentProgram, false, true},
+  };
+  s_realTexCoordPointer = qgl::glTexCoordPointer;
+  qgl::glTexCoordPointer = countTexCoordPointer;
+  static const unsigned kIndexes[3] = {0, 1, 2};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    s_texCoordPointers = 0;
+    for (int i = 0; i < 4; i++) {
+      device->shader().unbindAll();
+      if (c.vertex >= 0)
+        device->shader().bind(c.vertex);
+      if (c.fragment >= 0)
+        device->shader().bind(c.fragment);
+      device->resetTextureUnits();
+      if (c.textured)
+        device->bindTexture(kTextureType2D, textures[0]);
+      device->setMatrixMode(kMatrixModelView);
+      ASSERT_TRUE(device->bindVertexBuffer(i % 2 ? other : buffer, 0x7));
+      device->drawTriangles(kIndexes, 3);
+      // What the draw ran with: an array only where its fragments read it.
+      EXPECT_EQ(qgl::glIsEnabled(GL_TEXTURE_COORD_ARRAY), c.reads ? GL_TRUE : GL_FALSE) << i;
+      device->unbindVertexBuffer();
+    }
+    EXPECT_EQ(s_texCoordPointers, c.reads ? 4 : 0);
+  }
+  // Asked for everything, GL ends as the calls left it; a binding flushed before any draw is applied
+  // as asked.
+  device->flushDeferredState();
+  EXPECT_EQ(qgl::glIsEnabled(GL_TEXTURE_COORD_ARRAY), GL_FALSE);
+  s_texCoordPointers = 0;
+  device->shader().unbindAll();
+  device->resetTextureUnits();
+  ASSERT_TRUE(device->bindVertexBuffer(buffer, 0x7));
+  device->flushDeferredState();
+  EXPECT_EQ(s_texCoordPointers, 1);
+  EXPECT_EQ(qgl::glIsEnabled(GL_TEXTURE_COORD_ARRAY), GL_TRUE);
+  GLint pointerBuffer = 0;
+  qgl::glGetIntegerv(GL_TEXTURE_COORD_ARRAY_BUFFER_BINDING_ARB, &pointerBuffer);
+  EXPECT_EQ(static_cast<unsigned>(pointerBuffer), buffer->bufferId);
+  device->unbindVertexBuffer();
+  device->flushDeferredState();
+  qgl::glTexCoordPointer = s_realTexCoordPointer;
+  freeBuffers();
 }
 
 }  // namespace
