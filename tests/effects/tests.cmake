@@ -17,15 +17,6 @@ if(TARGET quillmere AND TARGET game)
     LABELS gl TIMEOUT 150 RESOURCE_LOCK quillmere_stage)
 endif()
 
-# The sample effects the game places, traces and applies, each against a shot without effects.
-if(TARGET quillmere AND TARGET game)
-  add_test(NAME effects/sample_game_effects_screenshots
-    COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:quillmere> -DDIR=${QUILL_STAGE_DIR}
-      -P ${CMAKE_CURRENT_LIST_DIR}/run_sample_effects.cmake)
-  set_tests_properties(effects/sample_game_effects_screenshots PROPERTIES
-    ENVIRONMENT "${QUILL_TEST_ENV};ASAN_OPTIONS=detect_leaks=0"
-    LABELS gl TIMEOUT 600 RESOURCE_LOCK quillmere_stage)
-endif()
-
-# The sample game's trigger in the engine itself, on a made-up frame clock.
+# The sample effects the game places, traces and applies, each against a picture without effects,
+# in the engine itself on a made-up frame clock.
 quill_add_tests(effects/engine LIBS quill_system ENGINE STAGED)
