@@ -101,10 +101,19 @@ bool FrameBufferObject::pushRenderTarget(bool setViewport) {
   entry.renderHeight = g_renderBackEnd.renderHeight();
   entry.target = this;
   entry.setViewport = setViewport;
-  if (setViewport) {
+  if (setViewport || depthClearPending_) {
     g_renderBackEnd.setViewport(0, 0, targetWidth(), targetHeight());
     g_renderBackEnd.setRenderSize(targetWidth(), targetHeight());
     g_renderBackEnd.applyViewport();
+  }
+  if (depthClearPending_) {
+    depthClearPending_ = false;
+    g_renderBackEnd.clear(false, true);
+    if (!setViewport) {
+      g_renderBackEnd.setViewport(entry.viewport[0], entry.viewport[1], entry.viewport[2], entry.viewport[3]);
+      g_renderBackEnd.setRenderSize(entry.renderWidth, entry.renderHeight);
+      g_renderBackEnd.applyViewport();
+    }
   }
   return true;
 }

@@ -29,11 +29,20 @@ class FrameBufferObject {
   // Empties the stack without touching GL (a lost context, tests).
   static void clearStack();
 
+  // The depth of this target is cleared by its next pushRenderTarget, over the whole target,
+  // before anything draws into it or reads it back: a frame that asks for the clear and never binds
+  // the target pays for no framebuffer switch.
+  void clearDepthOnNextPush() { depthClearPending_ = true; }
+  bool depthClearPending() const { return depthClearPending_; }
+
   virtual bool bind() { return false; }
   virtual void unbind() {}
   virtual int targetWidth() const { return 0; }
   virtual int targetHeight() const { return 0; }
   virtual ImageInterface* getColorTarget(int index) const { return nullptr; }
+
+ private:
+  bool depthClearPending_ = false;
 };
 
 // Formats and image flags of the render manager's targets. Its start-up hands over the flag words

@@ -40,6 +40,10 @@ bool entityDepthHack(const RenderEntity* entity) {
   return entity != nullptr && entity->reserved4 != 0;
 }
 
+bool surfaceDepthHack(const DrawSurface& surf) {
+  return surf.depthHack >= 0 ? surf.depthHack != 0 : entityDepthHack(surf.entity);
+}
+
 int roundHalfEven(float v) {
   return static_cast<int>(std::nearbyint(v));
 }
@@ -265,7 +269,7 @@ bool RenderBackEnd::beginSurfacePolygonOffset() {
   if (surf.vertexBuffer == nullptr) {
     return false;
   }
-  if (entityDepthHack(surf.entity)) {
+  if (surfaceDepthHack(surf)) {
     d->setDepthRange(0.0f, 0.3f);
   }
   const float offset = surf.material ? surf.material->polygonOffset : 0.0f;
@@ -281,7 +285,7 @@ void RenderBackEnd::endSurfacePolygonOffset() {
   if (surf.material != nullptr && surf.material->polygonOffset != 0.0f) {
     d->setPolygonOffset(0.0f, 0.0f, kPolygonFill);
   }
-  if (entityDepthHack(surf.entity)) {
+  if (surfaceDepthHack(surf)) {
     d->setDepthRange(0.0f, 1.0f);
   }
   d->unbindVertexBuffer();

@@ -16,13 +16,16 @@
 
 struct RenderEntity;
 struct ModelSurface;
+struct SurfaceGeometry;
 class Material;
 struct MaterialStage;
 class FrameBufferOpenGL;
 class ImageInterface;
 
-// One draw-list entry, copied by value. The last four fields are resolved from `surface` when the
-// entry is made (its material and geometry), so the back end draws without the model code's records.
+constexpr int kDrawSurfaceAreaUnset = -2;
+
+// One draw-list entry, copied by value. The material and geometry fields are resolved from `surface`
+// when the entry is made, so the back end draws without the model code's records.
 struct DrawSurface {
   const RenderEntity* entity = nullptr;  // null for world, batch and effect surfaces
   const ModelSurface* surface = nullptr;
@@ -34,6 +37,13 @@ struct DrawSurface {
   VertexBufferHandle* vertexBuffer = nullptr;  // the geometry's GPU buffer of DrawVertex records
   const unsigned* indexes = nullptr;           // three per triangle, client memory
   int numIndexes = 0;
+
+  // Copied from the surface and the entity when the surface is listed, so the passes over the
+  // lists need not reach back into every entity's model (a cache miss each at thousands of
+  // entities). Left unset, the passes read the surface and entity themselves.
+  const SurfaceGeometry* geometry = nullptr;
+  int area = kDrawSurfaceAreaUnset;  // the surface's area (ModelSurface::id)
+  int8_t depthHack = -1;             // the entity's depth hack: -1 unset, 0 or 1
 };
 
 // One light as the interaction programs see it (filled by the light passes).

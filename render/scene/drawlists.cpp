@@ -355,8 +355,11 @@ const DrawSurface* RenderManager::addDrawSurface(const ModelSurface* surface, co
   if (entity != nullptr) {
     std::memcpy(ds.shaderParms, entity->shaderParms, sizeof(ds.shaderParms));
   }
+  ds.depthHack = int8_t(entity != nullptr && entity->reserved4 != 0);
+  ds.area = surface->id;
   ds.material = material;
   const SurfaceGeometry* g = surface->geometry;
+  ds.geometry = g;
   if (g != nullptr) {
     ds.vertexBuffer = g->vertexBuffer;
     ds.indexes = reinterpret_cast<const unsigned*>(g->indexes);

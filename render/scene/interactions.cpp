@@ -359,10 +359,10 @@ void RenderManager::computeLightScreenBounds(LightRecord* light) {
 // --- The light loop ---
 
 void RenderManager::drawLights() {
-  // Once per light pass, before any light draws into it.
-  if (shadowMaskTarget_ != nullptr && shadowMaskTarget_->pushRenderTarget(true)) {
-    g_renderBackEnd.clear(false, true);
-    FrameBufferObject::popRenderTarget();
+  // Once per light pass, before any light draws into it: done when the target is next bound, so
+  // a pass that never binds it costs no framebuffer switch (which would split the frame's drawing).
+  if (shadowMaskTarget_ != nullptr) {
+    shadowMaskTarget_->clearDepthOnNextPush();
   }
   for (int index : visibleLights_) {
     if (skippedByLightQuality(index)) {
@@ -762,8 +762,11 @@ void RenderManager::renderFogLight(int index) {
 
 void RenderManager::drawNormals(const DrawSurface& ds) {
   const int mode = r_shownormalsI.getInt();
+  if (mode == 0) {
+    return;
+  }
   const SurfaceGeometry* g = ds.surface != nullptr ? ds.surface->geometry : nullptr;
-  if (mode == 0 || g == nullptr || g->verts == nullptr) {
+  if (g == nullptr || g->verts == nullptr) {
     return;
   }
   static const float kColors[3][4] = {{1, 0, 0, 1}, {0, 1, 0, 1}, {0, 0, 1, 1}};

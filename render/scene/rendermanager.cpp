@@ -772,11 +772,12 @@ bool RenderManager::inAreaScissor(const DrawSurface& ds) {
   if ((g_renderBackEnd.viewFlags() & kViewFlagNoScreenCopy) != 0) {
     return true;
   }
-  return setScissorForLight(nullptr, ds.surface != nullptr ? ds.surface->id : -1);
+  const int area = ds.area != kDrawSurfaceAreaUnset ? ds.area : (ds.surface != nullptr ? ds.surface->id : -1);
+  return setScissorForLight(nullptr, area);
 }
 
 bool RenderManager::surfaceHasGeometry(const DrawSurface& ds) {
-  if (ds.surface != nullptr && ds.surface->geometry != nullptr && ds.material != nullptr)
+  if (ds.surface != nullptr && ds.material != nullptr && (ds.geometry != nullptr || ds.surface->geometry != nullptr))
     return true;
   if (g_cmdSystem)
     g_cmdSystem->printf("RenderManager::isInView: null model??\n");

@@ -365,6 +365,55 @@ TEST_F(BackEndGLTest, PushAndPopRestoreViewportsAndBindings) {
   qgl::glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
 }
 
+// An asked-for depth clear waits for the target's next push and then covers the whole target,
+// even when the push keeps a smaller viewport, which comes back afterwards; later pushes keep what
+// is drawn.
+TEST_F(BackEndGLTest, ADeferredDepthClearWaitsForTheNextPushAndCoversTheWholeTarget) {
+  FrameBufferOpenGL target("_deferredDepth", 32, 32, 1, kPixelFormatRGBA, 0x46);
+  ASSERT_GE(target.getDepthRenderbuffer(), 0) << console.text;
+  auto depthAt = [](int x, int y) {
+    float depth = -1.0f;
+    qgl::glReadPixels(x, y, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &depth);
+    return depth;
+  };
+  auto fill = [&](float value) {
+    ASSERT_TRUE(target.pushRenderTarget(true));
+    qgl::glClearDepth(value);
+    g_renderBackEnd.clear(false, true);
+    qgl::glClearDepth(1.0);
+    FrameBufferObject::popRenderTarget();
+  };
+  auto viewport = [] {
+    GLint vp[4] = {};
+    qgl::glGetIntegerv(GL_VIEWPORT, vp);
+    return std::vector<int>{vp[0], vp[1], vp[2], vp[3]};
+  };
+
+  fill(0.25f);
+  target.clearDepthOnNextPush();
+  EXPECT_TRUE(target.depthClearPending());
+  GLint bound = -1;
+  qgl::glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &bound);
+  EXPECT_EQ(bound, 0) << "asking binds nothing";
+
+  g_renderBackEnd.setViewport(2, 2, 8, 8);
+  g_renderBackEnd.applyViewport();
+  ASSERT_TRUE(target.pushRenderTarget(false));
+  EXPECT_FALSE(target.depthClearPending());
+  EXPECT_EQ(viewport(), (std::vector<int>{2, 2, 8, 8})) << "the push's own viewport is kept";
+  for (const auto& [x, y] : {std::pair{1, 1}, std::pair{16, 16}, std::pair{30, 30}}) {
+    EXPECT_NEAR(depthAt(x, y), 1.0f, 1e-3f) << x << "," << y;
+  }
+  FrameBufferObject::popRenderTarget();
+
+  fill(0.5f);
+  ASSERT_TRUE(target.pushRenderTarget(true));
+  EXPECT_NEAR(depthAt(16, 16), 0.5f, 1e-3f) << "cleared once, not on every push";
+  FrameBufferObject::popRenderTarget();
+  g_renderBackEnd.setViewport(0, 0, kSize, kSize);
+  g_renderBackEnd.applyViewport();
+}
+
 TEST_F(BackEndGLTest, ColourTargetsAreNamedCountedAndCheckedAgainstTheFirst) {
   FrameBufferOpenGL many("_many", 16, 16, 9, kPixelFormatRGBA, 0x46);
   for (int i = 0; i < 4; ++i) {

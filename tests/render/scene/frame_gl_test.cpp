@@ -440,9 +440,10 @@ TEST_F(FrameGLTest, SkippedMainViewAndMissingTargets) {
   g_conVarSystem->setString("r_skipBloomFilter", "0");
 }
 
-// The light pass clears the "_shadowMask" target's depth once; an unlit view has no light pass and
-// leaves it. The bloom targets were offered the mask's depth buffer, which is larger than they are:
-// they keep none, stay complete and the glow still draws through them.
+// The light pass clears the "_shadowMask" target's depth once (when the target is next bound); an
+// unlit view has no light pass and leaves it. The bloom targets were offered the mask's depth
+// buffer, which is larger than they are: they keep none, stay complete and the glow still draws
+// through them.
 TEST_F(FrameGLTest, TheShadowMaskDepthIsClearedByTheLightPassAndTheBloomTargetsKeepNoDepth) {
   FrameBufferOpenGL* mask = manager->shadowMaskTarget();
   ASSERT_NE(mask, nullptr);
@@ -466,6 +467,7 @@ TEST_F(FrameGLTest, TheShadowMaskDepthIsClearedByTheLightPassAndTheBloomTargetsK
   manager->renderScene(&view, 0x12);
   EXPECT_NEAR(maskDepth(), 0.25f, 1e-3f) << "no light pass in an unlit view";
   manager->renderScene(&view, 0x1b);
+  EXPECT_TRUE(mask->depthClearPending()) << "no light drew into the mask: its clear waits for a bind";
   EXPECT_NEAR(maskDepth(), 1.0f, 1e-3f) << console.text;
 
   for (FrameBufferOpenGL* bloom : {manager->bloomTarget(0), manager->bloomTarget(1)}) {
