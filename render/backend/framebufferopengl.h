@@ -33,7 +33,6 @@ class FrameBufferObject {
   // before anything draws into it or reads it back: a frame that asks for the clear and never binds
   // the target pays for no framebuffer switch.
   void clearDepthOnNextPush() { depthClearPending_ = true; }
-  bool depthClearPending() const { return depthClearPending_; }
 
   virtual bool bind() { return false; }
   virtual void unbind() {}

@@ -22,6 +22,11 @@ static ConVar r_viewheight("r_viewheight", "600", 0x10012, "screen height");
 static ConVar r_shadowPolygonFactor("r_shadowPolygonFactor", "0", 0x20014);
 static ConVar r_shadowPolygonOffset("r_shadowPolygonOffset", "-1", 0x20014);
 
+// The entity record's last word is the depth-hack flag: weapons drawn in front of the world.
+bool entityDepthHack(const RenderEntity* entity) {
+  return entity != nullptr && entity->reserved4 != 0;
+}
+
 namespace {
 
 constexpr float kInfiniteFar = 1e30f;
@@ -33,11 +38,6 @@ RenderInterface* device() {
 
 ShaderInterface* shaders() {
   return g_renderInterface ? g_renderInterface->getShaderInterface() : nullptr;
-}
-
-// The entity record's last word is the depth-hack flag: weapons drawn in front of the world.
-bool entityDepthHack(const RenderEntity* entity) {
-  return entity != nullptr && entity->reserved4 != 0;
 }
 
 bool surfaceDepthHack(const DrawSurface& surf) {

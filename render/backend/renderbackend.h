@@ -24,6 +24,9 @@ class ImageInterface;
 
 constexpr int kDrawSurfaceAreaUnset = -2;
 
+// Whether the entity is drawn in front of the world (a weapon): the back end narrows its depth range.
+bool entityDepthHack(const RenderEntity* entity);
+
 // One draw-list entry, copied by value. The material and geometry fields are resolved from `surface`
 // when the entry is made, so the back end draws without the model code's records.
 struct DrawSurface {

@@ -355,7 +355,7 @@ const DrawSurface* RenderManager::addDrawSurface(const ModelSurface* surface, co
   if (entity != nullptr) {
     std::memcpy(ds.shaderParms, entity->shaderParms, sizeof(ds.shaderParms));
   }
-  ds.depthHack = int8_t(entity != nullptr && entity->reserved4 != 0);
+  ds.depthHack = int8_t(entityDepthHack(entity));
   ds.area = surface->id;
   ds.material = material;
   const SurfaceGeometry* g = surface->geometry;
