@@ -173,6 +173,13 @@ class ShaderInterface {
   virtual void bind(int index) = 0;
   // GLSL programs take environment parameters as the uniforms "program_env<register>".
   virtual void setEnvParam(int index, int reg, const float vec[4]) = 0;
+  // `count` consecutive registers from `reg` (a stage's view constants, set for every surface):
+  // the program is looked up once for all of them.
+  virtual void setEnvParams(int index, int reg, int count, const float (*vecs)[4]) {
+    for (int i = 0; i < count; ++i) {
+      setEnvParam(index, reg + i, vecs[i]);
+    }
+  }
   virtual void setLocalParam(int index, int reg, const float vec[4]) = 0;
   // GLSL only; the program must be bound.
   virtual void setUniformFloat(int index, const char* name, float value) = 0;

@@ -280,15 +280,84 @@ bool RenderBackEnd::beginSurfacePolygonOffset() {
 }
 
 void RenderBackEnd::endSurfacePolygonOffset() {
+  endSurfaceOffsets(drawSurface_.material, surfaceDepthHack(drawSurface_));
+}
+
+void RenderBackEnd::endSurfaceOffsets(const Material* material, bool depthHack) {
   RenderInterface* d = device();
-  const DrawSurface& surf = drawSurface_;
-  if (surf.material != nullptr && surf.material->polygonOffset != 0.0f) {
+  if (material != nullptr && material->polygonOffset != 0.0f) {
     d->setPolygonOffset(0.0f, 0.0f, kPolygonFill);
   }
-  if (surfaceDepthHack(surf)) {
+  if (depthHack) {
     d->setDepthRange(0.0f, 1.0f);
   }
   d->unbindVertexBuffer();
+}
+
+void RenderBackEnd::beginSurfaceRuns() {
+  closeRun();
+  runsAllowed_ = true;
+}
+
+void RenderBackEnd::endSurfaceRuns() {
+  closeRun();
+  runsAllowed_ = false;
+}
+
+void RenderBackEnd::openRun(SurfaceRunKind kind, int program, int first, int last, bool resetUnits,
+                            int attribMask) {
+  run_ = SurfaceRun{.kind = kind,
+                    .material = drawSurface_.material,
+                    .depthHack = surfaceDepthHack(drawSurface_),
+                    .program = program,
+                    .first = first,
+                    .last = last,
+                    .resetUnits = resetUnits,
+                    .attribMask = attribMask};
+}
+
+bool RenderBackEnd::continueRun(SurfaceRunKind kind, int program, int first, int last, bool resetUnits) {
+  if (run_.kind == kRunNone) {
+    return false;
+  }
+  if (run_.kind != kind || run_.material != drawSurface_.material || run_.program != program ||
+      run_.first != first || run_.last != last || run_.resetUnits != resetUnits ||
+      run_.depthHack != surfaceDepthHack(drawSurface_)) {
+    closeRun();
+    return false;
+  }
+  // What beginSurfacePolygonOffset and the stage binding set of the surface itself: its arrays.
+  RenderInterface* d = device();
+  if (d->bindVertexBuffer(drawSurface_.vertexBuffer, kSurfaceAttribMask)) {
+    if (run_.attribMask != kSurfaceAttribMask) {
+      d->setVertexAttribPointers(drawSurface_.vertexBuffer, run_.attribMask);
+    }
+    d->drawTriangles(drawSurface_.indexes, drawSurface_.numIndexes);
+  }
+  return true;
+}
+
+void RenderBackEnd::closeRun() {
+  if (run_.kind == kRunNone) {
+    return;
+  }
+  const SurfaceRun run = run_;
+  run_ = SurfaceRun{};
+  RenderInterface* d = device();
+  // The ends of drawDepthSurface and drawStageRange.
+  if (run.kind == kRunDepth) {
+    d->setAlphaFunc(kCompareAlways, 0.0f);
+  } else {
+    unbindStage(run.resetUnits);
+  }
+  endSurfaceOffsets(run.material, run.depthHack);
+  if (run.kind == kRunDepth) {
+    setCullMode(kCullBack);
+  } else {
+    d->setColorMask(true, true, true, true);
+    d->setDepthMask(true);
+    setDepthFunc(kCompareLessEqual);
+  }
 }
 
 void RenderBackEnd::setDefaultStencilState(RenderInterface* target) {

@@ -49,6 +49,21 @@ struct DrawSurface {
   int8_t depthHack = -1;             // the entity's depth hack: -1 unset, 0 or 1
 };
 
+// A pass over thousands of listed surfaces misses the cache on every entry and its vertex-buffer
+// handle (the driver's vertex reads between two passes evict them): it asks for them a few entries
+// ahead of the one it draws. `list` holds `count` entries.
+inline void prefetchListed(const DrawSurface* const* list, int count, int i) {
+  constexpr int kAhead = 16;
+  if (i + kAhead < count) {
+    const char* next = reinterpret_cast<const char*>(list[i + kAhead]);
+    __builtin_prefetch(next);
+    __builtin_prefetch(next + 64);
+  }
+  if (i + kAhead / 2 < count) {
+    __builtin_prefetch(list[i + kAhead / 2]->vertexBuffer);
+  }
+}
+
 // One light as the interaction programs see it (filled by the light passes).
 struct InteractionLight {
   Vec3 origin;              // world space: vertex programs read it as program env 0
@@ -214,6 +229,14 @@ class RenderBackEnd {
   // Depth fill with `program`: the first diffuse stage (or first plain stage) on unit 0 for its
   // alpha test; an image that cannot be bound is replaced by "_default".
   void drawDepthSurface(int program);
+  // Between these two, consecutive depth fills, and consecutive stage ranges, of surfaces that share
+  // a material and depth hack keep the state the first of them bound when nothing of it depends on
+  // the surface (no alpha-tested depth fill; one drawn stage whose registers are constants and whose
+  // images do not change during the frame): each further surface only binds its vertex buffer and
+  // draws. Only scissor changes may come between the draws. The end undoes what the open run's last
+  // surface would have undone.
+  void beginSurfaceRuns();
+  void endSurfaceRuns();
   // "r_showtris" outlines (mode from the variable; 0 draws nothing).
   void drawTrisOverlay();
   // "r_shownodraws": orange outlines for nodraw materials or materials without stages.
@@ -316,6 +339,29 @@ class RenderBackEnd {
   Bounds worldBounds_;
   int boundUnits_ = 0;  // texture units whose matrices the bound stage pushed
   bool boundStageOffset_ = false;
+  // The open run of beginSurfaceRuns: what its first surface bound and the range it drew.
+  enum SurfaceRunKind : uint8_t { kRunNone, kRunDepth, kRunStages };
+  struct SurfaceRun {
+    SurfaceRunKind kind = kRunNone;
+    const Material* material = nullptr;
+    bool depthHack = false;
+    int program = -1;  // depth fill
+    int first = 0;     // stage range
+    int last = 0;
+    bool resetUnits = false;
+    int attribMask = 0;
+  };
+  void openRun(SurfaceRunKind kind, int program, int first, int last, bool resetUnits, int attribMask);
+  // Draws the current surface with the open run's state when it belongs to the run; else closes
+  // the run and leaves the surface to the full path.
+  bool continueRun(SurfaceRunKind kind, int program, int first, int last, bool resetUnits);
+  void closeRun();
+  void endSurfaceOffsets(const Material* material, bool depthHack);
+  // The first stage in [i, last) that a stage range draws; -1 when none is left or a stage ends the
+  // range (see stageSkipped).
+  int nextDrawnStage(const Material* material, int i, int last) const;
+  bool runsAllowed_ = false;
+  SurfaceRun run_;
   bool programsLooked_ = false;
   int unlitProgram_ = -1;
   int shadowProgram_ = -1;

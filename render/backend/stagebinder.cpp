@@ -101,6 +101,36 @@ bool stageIsDynamic(const MaterialStage& stage) {
   return false;
 }
 
+// The vertex attributes the stage's programs read: cube coordinates for the view-based texgens.
+int stageAttribMask(const MaterialStage& stage) {
+  const bool cubeCoords =
+      stage.texGen == kTexGenReflect || stage.texGen == kTexGenSkybox || stage.texGen == kTexGenView;
+  return cubeCoords ? kSurfaceAttribMaskCube : kSurfaceAttribMask;
+}
+
+// Whether bindStage sets the same state for every surface drawn with the stage: constant
+// registers, no GLSL uniforms, no image that changes or is rendered during the frame.
+bool stageStateIsShared(const MaterialStage& stage) {
+  if (stageIsDynamic(stage) || (stage.flags & kStageCurrentRender) != 0 || stage.glsl != nullptr) {
+    return false;
+  }
+  bool constant = expressionIsConstant(stage.alphaRef);
+  for (int i = 0; i < 4 && stage.vertexColor == 0; ++i) {
+    constant = constant && expressionIsConstant(stage.color[i]);
+  }
+  const int mods = stage.texModCount < kMaterialMaxTexMods ? stage.texModCount : kMaterialMaxTexMods;
+  for (int i = 0; i < mods; ++i) {
+    constant = constant && expressionIsConstant(stage.texMods[i].registers[0]) &&
+               expressionIsConstant(stage.texMods[i].registers[1]);
+  }
+  for (int slot = 0; stage.programs != nullptr && slot < 4; ++slot) {
+    for (int i = 0; i < 4; ++i) {
+      constant = constant && expressionIsConstant(stage.programs->parms[slot][i]);
+    }
+  }
+  return constant;
+}
+
 }  // namespace
 
 Mat4 stageTextureMatrix(const MaterialStage& stage, const Mat4& modelView, const Mat4& projection) {
@@ -190,34 +220,34 @@ bool RenderBackEnd::bindStage(Material* material, const MaterialStage& stage) {
       }
     }
   }
-  const bool cubeCoords =
-      stage.texGen == kTexGenReflect || stage.texGen == kTexGenSkybox || stage.texGen == kTexGenView;
-  d->setVertexAttribPointers(drawSurface_.vertexBuffer,
-                             cubeCoords ? kSurfaceAttribMaskCube : kSurfaceAttribMask);
+  d->setVertexAttribPointers(drawSurface_.vertexBuffer, stageAttribMask(stage));
 
-  // 3. World texgen planes, view origin and the screen-copy mapping.
+  // 3. View origin, the screen-copy mapping and the world texgen planes (registers 4 to 8, one
+  // call), then the viewport's share of the render size.
   if (s != nullptr && paramProgram >= 0) {
-    if (hasWorldBounds_) {
-      const Vec3 size = worldBounds_.maxs - worldBounds_.mins;
-      const Vec3 center = (worldBounds_.mins + worldBounds_.maxs) * 0.5f;
-      for (int axis = 0; axis < 3; ++axis) {
-        float plane[4] = {0.0f, 0.0f, 0.0f, 0.0f};
-        const float extent = size[axis] != 0.0f ? size[axis] : 1.0f;
-        plane[axis] = 1.0f / extent;
-        plane[3] = 0.5f - plane[axis] * center[axis];
-        s->setEnvParam(paramProgram, kProgramParamTexGenWorld + axis, plane);
-      }
-    }
-    const float origin[4] = {view_.origin.x, view_.origin.y, view_.origin.z, 1.0f};
-    s->setEnvParam(paramProgram, kProgramParamViewOrigin, origin);
+    static_assert(kProgramParamScreenMap == kProgramParamViewOrigin + 1 &&
+                  kProgramParamTexGenWorld == kProgramParamViewOrigin + 2);
+    float view[5][4] = {{view_.origin.x, view_.origin.y, view_.origin.z, 1.0f}};
     const ImageInterface* screen = g_currentRenderImage;
     const float iw = screen && screen->info.width > 0 ? static_cast<float>(screen->info.width) : 1.0f;
     const float ih = screen && screen->info.height > 0 ? static_cast<float>(screen->info.height) : 1.0f;
     const float rw = renderWidth_ > 0 ? static_cast<float>(renderWidth_) : 1.0f;
     const float rh = renderHeight_ > 0 ? static_cast<float>(renderHeight_) : 1.0f;
-    const float map[4] = {(viewport_[2] - 1) / iw, (viewport_[3] - 1) / ih, viewport_[0] / rw,
-                          viewport_[1] / rh};
-    s->setEnvParam(paramProgram, kProgramParamScreenMap, map);
+    view[1][0] = (viewport_[2] - 1) / iw;
+    view[1][1] = (viewport_[3] - 1) / ih;
+    view[1][2] = viewport_[0] / rw;
+    view[1][3] = viewport_[1] / rh;
+    if (hasWorldBounds_) {
+      const Vec3 size = worldBounds_.maxs - worldBounds_.mins;
+      const Vec3 center = (worldBounds_.mins + worldBounds_.maxs) * 0.5f;
+      for (int axis = 0; axis < 3; ++axis) {
+        float* plane = view[2 + axis];
+        const float extent = size[axis] != 0.0f ? size[axis] : 1.0f;
+        plane[axis] = 1.0f / extent;
+        plane[3] = 0.5f - plane[axis] * center[axis];
+      }
+    }
+    s->setEnvParams(paramProgram, kProgramParamViewOrigin, hasWorldBounds_ ? 5 : 2, view);
     const float vw = viewport_[2] > 0 ? static_cast<float>(viewport_[2]) : 1.0f;
     const float vh = viewport_[3] > 0 ? static_cast<float>(viewport_[3]) : 1.0f;
     const float size[4] = {vw / rw, vh / rh, rw / vw, rh / vh};
@@ -226,8 +256,10 @@ bool RenderBackEnd::bindStage(Material* material, const MaterialStage& stage) {
 
   // 4. Colour: output = vertex colour x 16 + 17.
   if (s != nullptr && paramProgram >= 0) {
-    float multiply[4];
-    float add[4];
+    static_assert(kProgramParamColorAdd == kProgramParamColorModulate + 1);
+    float color[2][4];
+    float* multiply = color[0];
+    float* add = color[1];
     if (stage.vertexColor == 1) {
       for (int i = 0; i < 4; ++i) {
         multiply[i] = 1.0f;
@@ -244,8 +276,7 @@ bool RenderBackEnd::bindStage(Material* material, const MaterialStage& stage) {
         add[i] = clamp01(evaluateExpression(stage.color[i])) * colorModulation_[i];
       }
     }
-    s->setEnvParam(paramProgram, kProgramParamColorModulate, multiply);
-    s->setEnvParam(paramProgram, kProgramParamColorAdd, add);
+    s->setEnvParams(paramProgram, kProgramParamColorModulate, 2, color);
   }
 
   // 5. Images with their texture matrices. A stage without images shows white: whatever texture an
@@ -348,29 +379,55 @@ bool RenderBackEnd::stageSkipped(const MaterialStage& stage, bool* endRange) con
   return false;
 }
 
+int RenderBackEnd::nextDrawnStage(const Material* material, int i, int last) const {
+  for (; i < last; ++i) {
+    const MaterialStage* stage = material->getStage(i);
+    bool endRange = false;
+    if (stage != nullptr && !stageSkipped(*stage, &endRange)) {
+      return i;
+    }
+    if (endRange) {
+      return -1;
+    }
+  }
+  return -1;
+}
+
 void RenderBackEnd::drawStageRange(int first, int last, bool resetUnits) {
   RenderInterface* d = device();
   Material* material = drawSurface_.material;
   if (material == nullptr || drawSurface_.numIndexes <= 0 || drawSurface_.indexes == nullptr) {
     return;
   }
+  if (continueRun(kRunStages, -1, first, last, resetUnits)) {
+    return;
+  }
   if (!beginSurfacePolygonOffset()) {
     return;
   }
+  const int rangeLast = last;
   if (last > material->getNumStages()) {
     last = material->getNumStages();
   }
-  for (int i = first < 0 ? 0 : first; i < last; ++i) {
-    const MaterialStage* stage = material->getStage(i);
-    bool endRange = false;
-    if (stage == nullptr || stageSkipped(*stage, &endRange)) {
-      if (endRange) {
-        break;
-      }
-      continue;
+  // Inside surface runs, a range that draws one stage whose state is shared keeps it bound for the
+  // next surface of the material.
+  const int start = first < 0 ? 0 : first;
+  int shared = -1;
+  if (runsAllowed_) {
+    const int only = nextDrawnStage(material, start, last);
+    if (only >= 0 && nextDrawnStage(material, only + 1, last) < 0 &&
+        stageStateIsShared(*material->getStage(only))) {
+      shared = only;
     }
+  }
+  for (int i = nextDrawnStage(material, start, last); i >= 0; i = nextDrawnStage(material, i + 1, last)) {
+    const MaterialStage* stage = material->getStage(i);
     if (bindStage(material, *stage)) {
       d->drawTriangles(drawSurface_.indexes, drawSurface_.numIndexes);
+      if (i == shared) {
+        openRun(kRunStages, -1, first, rangeLast, resetUnits, stageAttribMask(*stage));
+        return;
+      }
     }
     unbindStage(resetUnits);
   }
@@ -420,6 +477,9 @@ void RenderBackEnd::drawDepthSurface(int program) {
   if (material == nullptr || drawSurface_.numIndexes <= 0 || drawSurface_.indexes == nullptr) {
     return;
   }
+  if (continueRun(kRunDepth, program, 0, 0, false)) {
+    return;
+  }
   if (!beginSurfacePolygonOffset()) {
     return;
   }
@@ -464,6 +524,11 @@ void RenderBackEnd::drawDepthSurface(int program) {
   }
   d->setAlphaFunc(alphaFunc, alphaRef);
   d->drawTriangles(drawSurface_.indexes, drawSurface_.numIndexes);
+  if (runsAllowed_ && !matrixLoaded) {
+    // Nothing bound depends on the surface: the next surface of the material draws with it.
+    openRun(kRunDepth, program, 0, 0, false, kSurfaceAttribMask);
+    return;
+  }
   if (matrixLoaded) {
     restoreTextureMatrix(0);
   }

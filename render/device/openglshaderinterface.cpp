@@ -575,6 +575,23 @@ void OpenGLShaderInterface::setEnvParam(int index, int reg, const float vec[4]) 
   device_->envParamGL(targetOfKind(record->kind), reg, vec);
 }
 
+void OpenGLShaderInterface::setEnvParams(int index, int reg, int count, const float (*vecs)[4]) {
+  ShaderProgramRecord* record = loadedRecord(index);
+  if (record == nullptr || vecs == nullptr) {
+    return;
+  }
+  if (record->kind == kKindGLSL) {
+    for (int i = 0; i < count; ++i) {
+      setEnvParam(index, reg + i, vecs[i]);
+    }
+    return;
+  }
+  const unsigned target = targetOfKind(record->kind);
+  for (int i = 0; i < count; ++i) {
+    device_->envParamGL(target, reg + i, vecs[i]);
+  }
+}
+
 void OpenGLShaderInterface::setLocalParam(int index, int reg, const float vec[4]) {
   ShaderProgramRecord* record = loadedRecord(index);
   if (record == nullptr || vec == nullptr || record->kind == kKindGLSL) {

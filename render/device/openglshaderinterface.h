@@ -53,6 +53,7 @@ class OpenGLShaderInterface : public ShaderInterface {
   int loadGLSLProgram(const char* name) override;
   void bind(int index) override;
   void setEnvParam(int index, int reg, const float vec[4]) override;
+  void setEnvParams(int index, int reg, int count, const float (*vecs)[4]) override;
   void setLocalParam(int index, int reg, const float vec[4]) override;
   void setUniformFloat(int index, const char* name, float value) override;
   void setUniformVec4(int index, const char* name, const float vec[4]) override;

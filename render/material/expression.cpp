@@ -407,6 +407,13 @@ int registerExpression(const char* text) {
     }
   }
   reg->value = 0.0f;
+  reg->constant = true;
+  for (const ExpressionItem& item : reg->items) {
+    reg->constant = reg->constant && (item.kind == 'N' || item.kind == 'O');
+  }
+  if (reg->constant) {
+    reg->constantValue = evaluatePostfix(reg->items.ptr(), reg->items.num());
+  }
   return s_registers.append(reg) + 1;
 }
 
@@ -414,7 +421,7 @@ void evaluateExpressionRegister(int index) {
   if (index < 1 || index > s_registers.num())
     return;
   ExpressionRegister* reg = s_registers[index - 1];
-  reg->value = evaluatePostfix(reg->items.ptr(), reg->items.num());
+  reg->value = reg->constant ? reg->constantValue : evaluatePostfix(reg->items.ptr(), reg->items.num());
 }
 
 float getExpressionRegister(int index) {
@@ -426,6 +433,10 @@ float getExpressionRegister(int index) {
 float evaluateExpression(int index) {
   evaluateExpressionRegister(index);
   return getExpressionRegister(index);
+}
+
+bool expressionIsConstant(int index) {
+  return index < 1 || index > s_registers.num() || s_registers[index - 1]->constant;
 }
 
 void setExpressionParms(float* parms) {

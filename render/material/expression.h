@@ -36,6 +36,10 @@ struct ExpressionRegister {
   String text;
   List<ExpressionItem> items{16};
   float value = 0.0f;
+  // Numbers and operators only: the result never changes, so evaluating only stores it (stages
+  // evaluate their colour and alpha registers for every surface they draw).
+  bool constant = false;
+  float constantValue = 0.0f;
 };
 
 // Limits: longer texts fail to compile with a message.
@@ -55,6 +59,9 @@ void evaluateExpressionRegister(int index);
 float getExpressionRegister(int index);
 // Evaluates and returns the new value (0 outside 1..count).
 float evaluateExpression(int index);
+// Whether the register evaluates the same whatever the parameters, view and time (numbers and
+// operators only; indices outside 1..count always read 0).
+bool expressionIsConstant(int index);
 // The parameter array (12 floats) the variables parm0..parm11 and time read (null: they read 0).
 // The caller keeps it alive while it is set.
 void setExpressionParms(float* parms);

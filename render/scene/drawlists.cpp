@@ -87,6 +87,25 @@ void updateEntityJob(ThreadJob* job, int index) {
   }
 }
 
+// Thousands of entities' records do not stay in the cache from one pass over them to the next: each
+// pass asks for the records a few entries ahead of the one it works on.
+constexpr int kPrefetchDistance = 32;
+
+void prefetchAhead(const List<RenderManager::EntityRecord*>& records, int i) {
+  if (i + kPrefetchDistance < records.num()) {
+    __builtin_prefetch(records[i + kPrefetchDistance]);
+  }
+}
+
+// The record further ahead, and the instance model of the one half as far (its record asked for
+// earlier).
+void prefetchInstanceAhead(const List<RenderManager::EntityRecord*>& records, int i) {
+  prefetchAhead(records, i);
+  if (i + kPrefetchDistance / 2 < records.num() && records[i + kPrefetchDistance / 2] != nullptr) {
+    __builtin_prefetch(records[i + kPrefetchDistance / 2]->instanceModel);
+  }
+}
+
 float distanceSqrToCenter(const Vec3& origin, const DrawSurface& ds) {
   const SurfaceGeometry* g = ds.surface != nullptr ? ds.surface->geometry : nullptr;
   if (g == nullptr) {
@@ -130,12 +149,17 @@ void RenderManager::updateEntities(List<EntityRecord*>& collected) {
   List<int> firstDeform(16);
   rebuild.setNum(collected.num());
   firstDeform.setNum(collected.num());
+  int firstRebuilt = collected.num();
   for (int i = 0; i < collected.num(); ++i) {
     EntityRecord* record = collected[i];
+    prefetchInstanceAhead(collected, i);
     RenderModel* model = record->parms.model;
     rebuild[i] = 0;
     firstDeform[i] = s_deforms.num();
     if (model == nullptr || record->instanceModel == nullptr) {
+      if (firstRebuilt == collected.num()) {
+        listEntitySurfaces(record);
+      }
       continue;
     }
     if (!model->isLoaded()) {
@@ -163,6 +187,15 @@ void RenderManager::updateEntities(List<EntityRecord*>& collected) {
       }
     }
     rebuild[i] = uint8_t(record->dirtyCount >= 1 || deforms);
+    // Until the first entity that rebuilds, nothing waits for the jobs: each is listed while its
+    // records are still in the cache, in the same order the post-pass would list it.
+    if (firstRebuilt == collected.num()) {
+      if (rebuild[i]) {
+        firstRebuilt = i;
+      } else {
+        listEntitySurfaces(record);
+      }
+    }
   }
   g_renderBackEnd.setDrawSurface(nullptr);
   // Jobs: compute only.
@@ -190,26 +223,31 @@ void RenderManager::updateEntities(List<EntityRecord*>& collected) {
   }
   g_surfaceDeform = &sceneSurfaceDeform;
   // Post-pass (main thread, collection order): uploads, then the surfaces go to the lists.
-  for (EntityRecord* record : collected) {
-    BaseModel* instance = record->instanceModel;
-    if (instance == nullptr) {
-      continue;
-    }
-    instance->uploadVertices(false);
+  for (int i = firstRebuilt; i < collected.num(); ++i) {
+    prefetchInstanceAhead(collected, i);
+    listEntitySurfaces(collected[i]);
+  }
+}
+
+void RenderManager::listEntitySurfaces(EntityRecord* record) {
+  BaseModel* instance = record->instanceModel;
+  if (instance == nullptr) {
+    return;
+  }
+  instance->uploadVertices(false);
+  for (int s = 0; s < instance->numSurfaces(); ++s) {
+    addDrawSurface(instance->getSurface(s), &record->parms);
+  }
+  if (r_renderEntityBoundsD.getBool()) {
+    static const float kBlue[4] = {0, 0, 1, 1};
+    static const float kCyan[4] = {0, 1, 1, 1};
+    static const float kMagenta[4] = {1, 0, 1, 1};
+    debugBounds(kBlue, Bounds::fromSize(4.0f), record->parms.origin, false, 0, true);
+    debugBounds(kCyan, record->worldBounds.expanded(4.0f), Vec3(), false, 0, true);
     for (int s = 0; s < instance->numSurfaces(); ++s) {
-      addDrawSurface(instance->getSurface(s), &record->parms);
-    }
-    if (r_renderEntityBoundsD.getBool()) {
-      static const float kBlue[4] = {0, 0, 1, 1};
-      static const float kCyan[4] = {0, 1, 1, 1};
-      static const float kMagenta[4] = {1, 0, 1, 1};
-      debugBounds(kBlue, Bounds::fromSize(4.0f), record->parms.origin, false, 0, true);
-      debugBounds(kCyan, record->worldBounds.expanded(4.0f), Vec3(), false, 0, true);
-      for (int s = 0; s < instance->numSurfaces(); ++s) {
-        const SurfaceGeometry* g = instance->getSurface(s)->geometry;
-        if (g != nullptr) {
-          debugBounds(kMagenta, g->bounds, Vec3(), false, 0, true);
-        }
+      const SurfaceGeometry* g = instance->getSurface(s)->geometry;
+      if (g != nullptr) {
+        debugBounds(kMagenta, g->bounds, Vec3(), false, 0, true);
       }
     }
   }
@@ -293,7 +331,9 @@ void RenderManager::buildDrawLists() {
 
   // 6. Entities, the batch model, decals, lights, effects.
   collected_.setNum(0);
-  for (EntityRecord* record : entities_) {
+  for (int i = 0; i < entities_.num(); ++i) {
+    EntityRecord* record = entities_[i];
+    prefetchAhead(entities_, i);
     // View ids are tested by each pass (selectDrawSurfaces): a mirror's view shows entities the
     // main view suppresses.
     if (record == nullptr || record->parms.model == nullptr || record->instanceModel == nullptr) {

@@ -684,13 +684,17 @@ void RenderManager::drawScene(const RenderView& view) {
     // Depth first (no colour): the light passes add where depth equals it.
     if (g_renderInterface)
       g_renderInterface->setColorMask(false, false, false, false);
-    for (const DrawSurface* ds : visibleDrawList_) {
+    g_renderBackEnd.beginSurfaceRuns();
+    for (int i = 0; i < visibleDrawList_.num(); ++i) {
+      const DrawSurface* ds = visibleDrawList_[i];
+      prefetchListed(visibleDrawList_.ptr(), visibleDrawList_.num(), i);
       if (!surfaceHasGeometry(*ds) || (ds->material->getSurfaceFlags() & kMaterialTranslucent) ||
           !inAreaScissor(*ds))
         continue;
       g_renderBackEnd.setDrawSurface(ds);
       g_renderBackEnd.drawDepthSurface(unlit);
     }
+    g_renderBackEnd.endSurfaceRuns();
     resetScissor();
     if (g_renderInterface)
       g_renderInterface->setColorMask(true, true, true, true);
@@ -698,20 +702,27 @@ void RenderManager::drawScene(const RenderView& view) {
   const bool ambient = (flags & (kViewFlagAmbient | kViewFlagPostProcess)) != 0;
   if (!(flags & kViewFlagLit)) {
     // Unlit: every stage of every surface that has ambient stages, in list order.
-    for (const DrawSurface* ds : visibleDrawList_) {
+    g_renderBackEnd.beginSurfaceRuns();
+    for (int i = 0; i < visibleDrawList_.num(); ++i) {
+      const DrawSurface* ds = visibleDrawList_[i];
+      prefetchListed(visibleDrawList_.ptr(), visibleDrawList_.num(), i);
       if (!ambient || !surfaceHasGeometry(*ds) || !ds->material->hasAmbientStages() || !inAreaScissor(*ds))
         continue;
       g_renderBackEnd.setDrawSurface(ds);
       g_renderBackEnd.drawAmbientStages(true, true);
       surfacesDrawn_++;
     }
+    g_renderBackEnd.endSurfaceRuns();
     resetScissor();
   } else if (view.overrideMaterial != nullptr) {
     // The view hands the material in for drawing: loading it and evaluating its registers.
     drawOverrideMaterial(const_cast<Material*>(view.overrideMaterial));
   } else {
     // Stages before the interaction stages of every opaque surface.
-    for (const DrawSurface* ds : visibleDrawList_) {
+    g_renderBackEnd.beginSurfaceRuns();
+    for (int i = 0; i < visibleDrawList_.num(); ++i) {
+      const DrawSurface* ds = visibleDrawList_[i];
+      prefetchListed(visibleDrawList_.ptr(), visibleDrawList_.num(), i);
       const Material* m = ds->material;
       if (!ambient || (m->getSurfaceFlags() & kMaterialTranslucent) || (m->extraFlags & kExtraPostLighting) ||
           !inAreaScissor(*ds))
@@ -720,6 +731,7 @@ void RenderManager::drawScene(const RenderView& view) {
       g_renderBackEnd.drawAmbientStages(true, false);
       surfacesDrawn_++;
     }
+    g_renderBackEnd.endSurfaceRuns();
     resetScissor();
     drawLightmapPass();
     drawLightGridPass();
@@ -727,7 +739,10 @@ void RenderManager::drawScene(const RenderView& view) {
     showStencilAfterLights();
     // After the lights: stages that follow the interaction stages, post-lighting and translucent
     // materials.
-    for (const DrawSurface* ds : visibleDrawList_) {
+    g_renderBackEnd.beginSurfaceRuns();
+    for (int i = 0; i < visibleDrawList_.num(); ++i) {
+      const DrawSurface* ds = visibleDrawList_[i];
+      prefetchListed(visibleDrawList_.ptr(), visibleDrawList_.num(), i);
       const Material* m = ds->material;
       if (!ambient)
         break;
@@ -749,13 +764,16 @@ void RenderManager::drawScene(const RenderView& view) {
         }
       }
     }
+    g_renderBackEnd.endSurfaceRuns();
     resetScissor();
     // Overlays mark what is drawn: after the surfaces of the post-lighting pass, not under them.
     drawEntityOverlays();
     drawFogLights();
     drawFlares();
   }
-  for (const DrawSurface* ds : visibleDrawList_) {
+  for (int i = 0; i < visibleDrawList_.num(); ++i) {
+    const DrawSurface* ds = visibleDrawList_[i];
+    prefetchListed(visibleDrawList_.ptr(), visibleDrawList_.num(), i);
     g_renderBackEnd.setDrawSurface(ds);
     g_renderBackEnd.drawTrisOverlay();
     g_renderBackEnd.drawNodrawOverlay();

@@ -503,6 +503,8 @@ class RenderManager final : public RenderSystem {
   // --- Draw lists, interactions and shadows ---
   void computeEntityAreas(EntityRecord* record);
   void updateEntities(List<EntityRecord*>& collected);
+  // The post-pass of one entity: its instance uploaded, its surfaces listed.
+  void listEntitySurfaces(EntityRecord* record);
   void fillSpatialView(SpatialView* out) const;
   void buildBatchModel();
   bool surfaceInFrustum(const DrawSurface& ds) const;

@@ -460,12 +460,18 @@ class StageTest : public BackEndTest {
     material = std::make_unique<Material>();
     ASSERT_TRUE(material->parse(body, static_cast<int>(std::strlen(body)))) << body;
   }
-  void setSurface() {
+  // The material's surface over the test buffer (of `entity` when given).
+  DrawSurface surface(const RenderEntity* entity = nullptr) {
     DrawSurface surf;
+    surf.entity = entity;
     surf.material = material.get();
     surf.vertexBuffer = &buffer;
     surf.indexes = indexes;
     surf.numIndexes = 6;
+    return surf;
+  }
+  void setSurface() {
+    const DrawSurface surf = surface();
     g_renderBackEnd.setDrawSurface(&surf);
     device.take();
   }
@@ -650,6 +656,66 @@ TEST_F(StageTest, StageRangeBindsTheGeometryOnceAndRestoresState) {
   EXPECT_EQ(calls[n - 1], "setDepthFunc(4)");
 }
 
+TEST_F(StageTest, SurfaceRunsBindSharedStateOnceAndCloseAsTheLastSurfaceWould) {
+  struct Case {
+    const char* text;
+    bool depthFill;  // else the stage range
+    bool depthHack;
+    bool shared;  // whether the surfaces after the first only bind their geometry and draw
+  };
+  const Case cases[] = {
+      {"{\nrgba 0.5\n}\n", true, false, true},
+      {"{\nrgba 0.5\n}\n", false, false, true},
+      {"polygonOffset 2\n{\nrgba 0.5\n}\n", false, true, true},
+      // An alpha-tested fill binds its image and texture matrix for each surface.
+      {"{\nmap textures/a\nalphaFunc greater 0.5\n}\n", true, false, false},
+      // The colour is read from each surface's parameters.
+      {"{\nrgba parm0\n}\n", false, false, false},
+      // Two stages: keeping them bound would draw stage by stage instead of surface by surface.
+      {"{\nrgba 1\n}\n{\nrgba 0.5\n}\n", false, false, false},
+  };
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.text << " depth fill " << c.depthFill);
+    parse(c.text);
+    RenderEntity entity;
+    entity.reserved4 = c.depthHack ? 1 : 0;
+    const DrawSurface surf = surface(&entity);
+    const auto draw = [&] {
+      g_renderBackEnd.setDrawSurface(&surf);
+      if (c.depthFill) {
+        g_renderBackEnd.drawDepthSurface(7);
+      } else {
+        g_renderBackEnd.drawStageRange(0, material->getNumStages(), true);
+      }
+    };
+    draw();
+    const Calls alone = device.take();
+    g_renderBackEnd.beginSurfaceRuns();
+    for (int i = 0; i < 3; i++) {
+      draw();
+    }
+    g_renderBackEnd.endSurfaceRuns();
+    const Calls three = device.take();
+
+    Calls expected;
+    if (c.shared) {
+      const auto drawn = std::find(alone.begin(), alone.end(), "drawTriangles(6)");
+      ASSERT_NE(drawn, alone.end()) << join(alone);
+      expected.assign(alone.begin(), drawn + 1);
+      for (int i = 0; i < 2; i++) {
+        expected.insert(expected.end(), {"bindVertexBuffer(p,19)", "drawTriangles(6)"});
+      }
+      expected.insert(expected.end(), drawn + 1, alone.end());
+    } else {
+      for (int i = 0; i < 3; i++) {
+        expected.insert(expected.end(), alone.begin(), alone.end());
+      }
+    }
+    EXPECT_EQ(join(three), join(expected));
+  }
+}
+
 TEST_F(StageTest, DepthFillEnablesATextureOnlyForAnAlphaTest) {
   // Colour writes are off while depth fills: the stage's image matters only to its alpha test.
   struct Case {
@@ -739,12 +805,7 @@ TEST_F(StageTest, DepthHackAndMaterialOffsetWrapTheGeometryBinding) {
   parse("polygonOffset 3\n{\nrgba 1\n}\n");
   RenderEntity entity;
   entity.reserved4 = 1;
-  DrawSurface surf;
-  surf.entity = &entity;
-  surf.material = material.get();
-  surf.vertexBuffer = &buffer;
-  surf.indexes = indexes;
-  surf.numIndexes = 6;
+  const DrawSurface surf = surface(&entity);
   g_renderBackEnd.setDrawSurface(&surf);
   device.take();
   EXPECT_TRUE(g_renderBackEnd.beginSurfacePolygonOffset());

@@ -259,8 +259,13 @@ class StateCacheGLTest : public ::testing::Test {
         case 14: device->unbindVertexBuffer(); break;
         case 15: device->setTextureLodBias(static_cast<float>(pick(3)) - 1.0f); break;
         case 17: {
-          const float v[4] = {static_cast<float>(pick(2)), 0.5f, 0.0f, 1.0f};
-          device->shader().setEnvParam(vertexProgram, 16 + pick(3), v);
+          const float v[2][4] = {{static_cast<float>(pick(2)), 0.5f, 0.0f, 1.0f},
+                                 {0.25f, static_cast<float>(pick(2)), 0.0f, 1.0f}};
+          if (pick(2)) {
+            device->shader().setEnvParam(vertexProgram, 16 + pick(3), v[0]);
+          } else {
+            device->shader().setEnvParams(vertexProgram, 16 + pick(2), 2, v);  // 16-17 or 17-18
+          }
           break;
         }
         case 16:

@@ -160,6 +160,35 @@ TEST_F(ExpressionTest, KeepsTheLastValueUntilEvaluatedAgain) {
   EXPECT_FLOAT_EQ(evaluateExpression(reg), 8.0f);
 }
 
+TEST_F(ExpressionTest, OnlyNumbersAndOperatorsAreConstantAndTheyStillReadZeroUntilEvaluated) {
+  struct Case {
+    const char* text;
+    bool constant;
+  };
+  const Case cases[] = {
+      {"5", true},
+      {"2+3*4", true},
+      {"-(1/0)", true},
+      {"parm0", false},
+      {"time * 0", false},
+      {"rand", false},
+      {"viewOriginX", false},
+      {"ramp[0.5]", false},
+      {"ramp[0] * 0", false},
+  };
+  for (const Case& c : cases) {
+    const int reg = registerExpression(c.text);
+    ASSERT_GT(reg, 0) << c.text;
+    EXPECT_EQ(expressionIsConstant(reg), c.constant) << c.text;
+  }
+  EXPECT_TRUE(expressionIsConstant(0)) << "no register reads 0";
+  const int reg = registerExpression("6 / 4 + 1");
+  EXPECT_FLOAT_EQ(getExpressionRegister(reg), 0.0f);
+  parms_[0] = 100.0f;
+  EXPECT_FLOAT_EQ(evaluateExpression(reg), 2.5f);
+  EXPECT_FLOAT_EQ(getExpressionRegister(reg), 2.5f);
+}
+
 TEST_F(ExpressionTest, RandomStaysInTheUnitRange) {
   const int reg = registerExpression("rand");
   float low = 1.0f, high = 0.0f;

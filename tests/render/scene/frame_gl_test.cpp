@@ -503,4 +503,44 @@ TEST_F(FrameGLTest, SurfacesWithoutGeometryAreSkippedWithAMessage) {
   EXPECT_EQ(console.text.find("null model"), std::string::npos);
 }
 
+TEST_F(FrameGLTest, SurfacesOfOneMaterialShareItsStateButEachDrawsItsOwnGeometryAndParameters) {
+  // Six quads side by side, listed in this order: three of a constant red material (the middle one
+  // drawn in front of the world, which breaks the run), two of a material coloured by each entity's
+  // parameters, and the red material once more.
+  Material* red = material("{\nmap _white\ngreen 0\nblue 0\n}\n");
+  Material* byParms = material("{\nmap _white\nred 0\ngreen parm0\nblue parm1\n}\n");
+  struct Quad {
+    Material* material;
+    float parm0, parm1;
+    bool depthHack;
+    Rgb expected;
+  };
+  const Quad quads[] = {
+      {red, 1, 1, false, kRed},       {red, 1, 1, true, kRed},       {red, 1, 1, false, kRed},
+      {byParms, 1, 0, false, kGreen}, {byParms, 0, 1, false, kBlue}, {red, 1, 1, false, kRed},
+  };
+  for (int i = 0; i < 6; i++) {
+    const float y = 90.0f - 30.0f * float(i);
+    RenderEntity e;
+    e.model = quad(quads[i].material, 100, y - 30.0f, y, 20);
+    for (float& p : e.shaderParms)
+      p = 1.0f;
+    e.shaderParms[0] = quads[i].parm0;
+    e.shaderParms[1] = quads[i].parm1;
+    e.reserved4 = quads[i].depthHack ? 1 : 0;
+    manager->addEntityDef(&e);
+  }
+  for (int frame = 0; frame < 2; frame++) {
+    clearTo(0.0f, 0.0f, 0.0f);
+    manager->renderScene(&view, 0x1b);
+    for (int i = 0; i < 6; i++) {
+      // 100 units ahead with a 90 degree view, y = 100 is the left edge.
+      const float centre = 75.0f - 30.0f * float(i);
+      const int x = int(float(kWidth) * 0.5f * (1.0f - centre / 100.0f));
+      EXPECT_TRUE(near(at(x, kHeight / 2), quads[i].expected)) << "frame " << frame << " quad " << i;
+    }
+    EXPECT_TRUE(near(at(kWidth / 2, 4), kBlack)) << "nothing above the quads";
+  }
+}
+
 }  // namespace
