@@ -326,8 +326,12 @@ bool RenderBackEnd::continueRun(SurfaceRunKind kind, int program, int first, int
     closeRun();
     return false;
   }
-  // What beginSurfacePolygonOffset and the stage binding set of the surface itself: its arrays.
+  // What beginSurfacePolygonOffset and the stage binding set of the surface itself: its arrays. The
+  // scissor reset between two surfaces also resets the depth range, so a depth hack is set again.
   RenderInterface* d = device();
+  if (run_.depthHack) {
+    d->setDepthRange(0.0f, 0.3f);
+  }
   if (d->bindVertexBuffer(drawSurface_.vertexBuffer, kSurfaceAttribMask)) {
     if (run_.attribMask != kSurfaceAttribMask) {
       d->setVertexAttribPointers(drawSurface_.vertexBuffer, run_.attribMask);

@@ -704,6 +704,9 @@ TEST_F(StageTest, SurfaceRunsBindSharedStateOnceAndCloseAsTheLastSurfaceWould) {
       ASSERT_NE(drawn, alone.end()) << join(alone);
       expected.assign(alone.begin(), drawn + 1);
       for (int i = 0; i < 2; i++) {
+        if (c.depthHack) {
+          expected.push_back("setDepthRange(0,0.3)");  // a scissor reset between may have reset it
+        }
         expected.insert(expected.end(), {"bindVertexBuffer(p,19)", "drawTriangles(6)"});
       }
       expected.insert(expected.end(), drawn + 1, alone.end());

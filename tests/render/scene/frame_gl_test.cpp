@@ -543,4 +543,27 @@ TEST_F(FrameGLTest, SurfacesOfOneMaterialShareItsStateButEachDrawsItsOwnGeometry
   }
 }
 
+TEST_F(FrameGLTest, EntitiesDrawnInFrontOfTheWorldStayInFrontThroughoutARun) {
+  // A grey wall near the camera over the left half, then three red quads behind it that are drawn
+  // in front of the world, listed one after another.
+  add(quad(material("{\nmap _white\nrgb 0.5\n}\n"), 50, 0, 100, 100));
+  Material* red = material("{\nmap _white\ngreen 0\nblue 0\n}\n");
+  for (int i = 0; i < 3; i++) {
+    const float y = 90.0f - 30.0f * float(i);
+    RenderEntity e;
+    e.model = quad(red, 100, y - 30.0f, y, 20);
+    for (float& p : e.shaderParms)
+      p = 1.0f;
+    e.reserved4 = 1;
+    manager->addEntityDef(&e);
+  }
+  manager->renderScene(&view, 0x1b);
+  for (int i = 0; i < 3; i++) {
+    const float centre = 75.0f - 30.0f * float(i);
+    const int x = int(float(kWidth) * 0.5f * (1.0f - centre / 100.0f));
+    EXPECT_TRUE(near(at(x, kHeight / 2), kRed)) << "quad " << i << console.text;
+  }
+  EXPECT_TRUE(near(at(kWidth / 4, kHeight / 2 + 40), {128, 128, 128}, 4)) << "the wall around them";
+}
+
 }  // namespace
