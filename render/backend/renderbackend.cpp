@@ -27,6 +27,10 @@ bool entityDepthHack(const RenderEntity* entity) {
   return entity != nullptr && entity->reserved4 != 0;
 }
 
+bool surfaceDepthHack(const DrawSurface& surf) {
+  return surf.depthHack >= 0 ? surf.depthHack != 0 : entityDepthHack(surf.entity);
+}
+
 namespace {
 
 constexpr float kInfiniteFar = 1e30f;
@@ -38,10 +42,6 @@ RenderInterface* device() {
 
 ShaderInterface* shaders() {
   return g_renderInterface ? g_renderInterface->getShaderInterface() : nullptr;
-}
-
-bool surfaceDepthHack(const DrawSurface& surf) {
-  return surf.depthHack >= 0 ? surf.depthHack != 0 : entityDepthHack(surf.entity);
 }
 
 int roundHalfEven(float v) {
@@ -347,20 +347,11 @@ void RenderBackEnd::closeRun() {
   }
   const SurfaceRun run = run_;
   run_ = SurfaceRun{};
-  RenderInterface* d = device();
-  // The ends of drawDepthSurface and drawStageRange.
   if (run.kind == kRunDepth) {
-    d->setAlphaFunc(kCompareAlways, 0.0f);
+    endDepthFill(run.material, run.depthHack);
   } else {
     unbindStage(run.resetUnits);
-  }
-  endSurfaceOffsets(run.material, run.depthHack);
-  if (run.kind == kRunDepth) {
-    setCullMode(kCullBack);
-  } else {
-    d->setColorMask(true, true, true, true);
-    d->setDepthMask(true);
-    setDepthFunc(kCompareLessEqual);
+    endStageRange(run.material, run.depthHack);
   }
 }
 

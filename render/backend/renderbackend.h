@@ -49,6 +49,9 @@ struct DrawSurface {
   int8_t depthHack = -1;             // the entity's depth hack: -1 unset, 0 or 1
 };
 
+// The surface's copy of its entity's depth hack, or the entity's own when the copy is unset.
+bool surfaceDepthHack(const DrawSurface& surf);
+
 // A pass over thousands of listed surfaces misses the cache on every entry and its vertex-buffer
 // handle (the driver's vertex reads between two passes evict them): it asks for them a few entries
 // ahead of the one it draws. `list` holds `count` entries.
@@ -357,6 +360,9 @@ class RenderBackEnd {
   bool continueRun(SurfaceRunKind kind, int program, int first, int last, bool resetUnits);
   void closeRun();
   void endSurfaceOffsets(const Material* material, bool depthHack);
+  // What a depth fill and a stage range undo after their surface (or a run after its last one).
+  void endDepthFill(const Material* material, bool depthHack);
+  void endStageRange(const Material* material, bool depthHack);
   // The first stage in [i, last) that a stage range draws; -1 when none is left or a stage ends the
   // range (see stageSkipped).
   int nextDrawnStage(const Material* material, int i, int last) const;

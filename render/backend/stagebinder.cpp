@@ -431,7 +431,12 @@ void RenderBackEnd::drawStageRange(int first, int last, bool resetUnits) {
     }
     unbindStage(resetUnits);
   }
-  endSurfacePolygonOffset();
+  endStageRange(material, surfaceDepthHack(drawSurface_));
+}
+
+void RenderBackEnd::endStageRange(const Material* material, bool depthHack) {
+  RenderInterface* d = device();
+  endSurfaceOffsets(material, depthHack);
   d->setColorMask(true, true, true, true);
   d->setDepthMask(true);
   setDepthFunc(kCompareLessEqual);
@@ -532,8 +537,12 @@ void RenderBackEnd::drawDepthSurface(int program) {
   if (matrixLoaded) {
     restoreTextureMatrix(0);
   }
-  d->setAlphaFunc(kCompareAlways, 0.0f);
-  endSurfacePolygonOffset();
+  endDepthFill(material, surfaceDepthHack(drawSurface_));
+}
+
+void RenderBackEnd::endDepthFill(const Material* material, bool depthHack) {
+  device()->setAlphaFunc(kCompareAlways, 0.0f);
+  endSurfaceOffsets(material, depthHack);
   setCullMode(kCullBack);
 }
 
